@@ -1,0 +1,77 @@
+// The output model: every point and polygon an activation makes is gathered
+// here by index and committed to the host once, by BufModelFlush, which also
+// welds coincident points. The record doubles as the activation's context: it
+// carries the edit operation and the host services every pass uses.
+#ifndef CORVANE_BUFMODEL_H
+#define CORVANE_BUFMODEL_H
+
+#include <stdint.h>
+
+#include "plugin/hostapi.h"
+#include "vecmath/vecmath.h"
+
+enum { BUFMODEL_MAX_POINTS = 65536, BUFMODEL_MAX_POLYS = 65536 };
+
+struct BufPoint {
+    LWPntID hostId;  // 0: not in the host yet; the flush creates it if used
+    Vec3 position;
+    uint8_t used;    // 0 or 255, meaningful only during the flush
+};
+
+struct BufPoly {
+    LWPolID hostId;        // 0 until the flush commits the polygon
+    int32_t count;         // vertex count, at least 3
+    LWPntID *hostPoints;   // per vertex; 0 takes the buffered point's host id
+    int32_t *points;       // per vertex BufModel point index
+    char *surface;         // owned copy, or null
+    Vec3 centroid;         // mean of the vertex positions when last given
+    Vec3 normal;           // unit normal from the first three vertices
+};
+
+struct BufModel {
+    int32_t pointCount;
+    BufPoint *pointTable[BUFMODEL_MAX_POINTS];
+    int32_t polyCount;
+    BufPoly *polyTable[BUFMODEL_MAX_POLYS];
+    HostMeshEditOp *edit;
+    HostMonitor *monitor;            // current monitor, owned by the wrappers
+    HostMonitorService *monitorService;
+    HostGlobalFunc *global;
+    HostMessageService *messageService;
+    Vec3 boxMax;
+    Vec3 boxMin;
+    // Number of adds refused because a table was full. The activation reads
+    // it to end the edit without change instead of committing a part-built
+    // mesh; the passes themselves never test their adds.
+    int32_t refusedAdds;
+};
+
+// Binds the handles, empties both tables and zeroes refusedAdds. -1 (nothing changed) when the
+// model, the edit operation, the monitor or the message service is null; the
+// global function may be null. The box and current monitor are not touched.
+int BufModelInit(BufModel *model, HostMeshEditOp *edit, HostMonitorService *monitors,
+                 HostGlobalFunc *global, HostMessageService *messages);
+// Adds a point (host id 0) and widens the bounding box. New index, or -1 when
+// the model is null, allocation fails or 65536 points are held.
+int BufModelAddPoint(BufModel *model, const Vec3 *position);
+// Adds a polygon over existing point indices; copies the name. New index, or
+// -1 for count < 3, null indices, allocation failure or 65536 polygons held.
+int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32_t *points);
+// Re-shapes polygon `poly`: new vertex list (host ids 0, centroid and normal
+// recomputed) when `points` is given, new name when `surface` is given.
+// Returns poly, or -1 (see the .cpp for partial application).
+int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32_t *points,
+                    int poly);
+// Record references, or null when the model is null or the index out of range.
+BufPoint *BufModelGetPoint(BufModel *model, int index);
+BufPoly *BufModelGetPoly(BufModel *model, int index);
+// Welds, creates the used points with addPoint, commits every polygon with
+// addFace under the "BufModel Flush" monitor and releases every record.
+// 0, also after an abort; -1 for a null model.
+int BufModelFlush(BufModel *model);
+
+// Inner steps of the flush, exposed for tests only.
+void BufModelWeld(BufModel *model);
+void BufModelMarkUsed(BufModel *model);
+
+#endif

@@ -1,0 +1,18 @@
+# Warnings and floating-point flags for every target of the project, carried
+# by one interface target instead of global settings.
+add_library(corvane_flags INTERFACE)
+target_compile_features(corvane_flags INTERFACE cxx_std_17)
+target_include_directories(corvane_flags INTERFACE ${PROJECT_SOURCE_DIR})
+target_compile_options(corvane_flags INTERFACE
+  -Wall -Wextra
+  # Results must be bit-for-bit the same on every target: no fused
+  # multiply-add contraction, and never fast-math.
+  -ffp-contract=off
+  -fno-fast-math)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$" OR CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The x87 unit's extended precision would change results on 32-bit x86.
+  target_compile_options(corvane_flags INTERFACE -msse2 -mfpmath=sse)
+endif()
+if(CORVANE_WERROR)
+  target_compile_options(corvane_flags INTERFACE -Werror)
+endif()

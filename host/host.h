@@ -1,0 +1,179 @@
+// The emulated host: a layered mesh and the mesh-edit services a plug-in
+// module calls. It is the command-line program's host and the tests' fixture.
+//
+// Only one host is current at a time: the services the module reaches through
+// the global function are plain C functions without a context argument, so
+// they act on the host made current by EmuHostRun (or EmuHostMakeCurrent).
+#ifndef CORVANE_HOST_H
+#define CORVANE_HOST_H
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "plugin/hostapi.h"
+
+// ---- plain mesh data (what files and generators produce) ---------------
+
+struct MeshPoly {
+    std::vector<int> points;   // 0-based indices into MeshData::points
+    std::string surface;
+    bool hasSurface = true;    // false: the host reports no surface name
+    bool selected = false;
+};
+
+struct MeshData {
+    std::vector<std::array<double, 3>> points;
+    std::vector<MeshPoly> polys;
+};
+
+// ---- the host's own records --------------------------------------------
+
+struct EmuPoint {
+    HostPointInfo info;        // what pointInfo returns; info.pnt is the id
+    int layer = 0;
+    bool selected = false;
+    bool alive = true;
+};
+
+struct EmuPoly {
+    HostPolygonInfo info;      // what polyInfo returns; points/surface point below
+    std::vector<LWPntID> points;
+    std::string surface;
+    bool hasSurface = true;
+    int layer = 0;
+    bool alive = true;
+};
+
+// ---- what the host records, for tests and the CLI -----------------------
+
+struct EmuMonitorLog {
+    std::string title, text;
+    std::vector<unsigned> inits;   // every total given to init
+    unsigned steps = 0;            // steps taken (including the aborting one)
+    bool aborted = false;          // a step reported an abort
+    bool done = false;
+    bool destroyed = false;
+};
+
+struct EmuMessage {
+    bool error = false;            // false: info, true: error
+    std::string line1;
+    std::string line2;
+    bool line2Null = true;
+};
+
+struct EmuPanelControl {
+    std::string typeName;
+    std::string label;
+    HostControlDesc desc{};        // copy of the descriptor as it was at addControl
+    std::vector<std::string> list; // the descriptor's text or item list
+    int intValue = 0;
+    double floatValue = 0.0;
+    int activated = 0;             // times tag 21 was set
+    HostControl record{};
+};
+
+struct EmuPanel {
+    std::string title;
+    std::vector<std::unique_ptr<EmuPanelControl>> controls;
+    const void *userData = nullptr;
+    HostPanelHook *hook = nullptr;
+    int width = 0;
+    bool opened = false;
+    bool destroyed = false;
+};
+
+struct EmuLog {
+    int editsBegun = 0;
+    std::vector<int> doneCodes;            // one per done call
+    std::vector<EmuMonitorLog> monitors;   // in creation order
+    std::vector<EmuMessage> messages;
+    std::vector<LWPntID> addedPoints;      // in call order
+    std::vector<LWPolID> addedPolys;
+    std::vector<LWPolID> removedPolys;
+    std::vector<std::string> servicesAsked;
+    std::vector<std::unique_ptr<EmuPanel>> panels;
+    int pointInfoCalls = 0;
+    int polyInfoCalls = 0;
+};
+
+// ---- scripting: how the "user" and the host behave ----------------------
+
+struct EmuScript {
+    // services withheld from the global function
+    bool noMonitorService = false;
+    bool noMessageService = false;
+    bool noPanelService = false;
+    bool noDirectoryService = false;
+    bool refuseEdit = false;         // local() gives no edit operation
+    bool monitorCreateFails = false; // create() gives no monitor
+    // abort: step `abortStep` (1-based) of monitor `abortMonitor` (0-based in
+    // creation order) reports an abort; -1 for never
+    int abortMonitor = -1;
+    unsigned abortStep = 0;
+    // the options panel
+    bool panelCreateFails = false;
+    bool panelCancel = false;
+    std::optional<double> bevelSize;     // typed into the bevel size control
+    std::optional<int> angleMode;        // chosen item
+    std::optional<double> limitAngleRad; // typed into the angle control
+    // "Directory Info": the "Plugins" directory, or none
+    std::optional<std::string> pluginsDir;
+    // scans fail with this code when non-zero
+    int polyScanError = 0;
+    int pointScanError = 0;
+    // host gives no polyInfo for these polygon ids (tests of missing answers)
+    std::vector<LWPolID> hidePolys;
+};
+
+// Hooks for an interactive host (the CLI). Each is optional.
+struct EmuHooks {
+    // Called when open() is called, after the script's values were typed in.
+    // Return 1 to confirm, 0 to cancel. Without it the script decides.
+    std::function<int(EmuPanel &)> panelOpen;
+    // Called on every monitor step; non-zero reports an abort.
+    std::function<int(const EmuMonitorLog &)> monitorStep;
+    std::function<void(const EmuMonitorLog &)> monitorOpen;
+    std::function<void(const EmuMonitorLog &)> monitorClose;
+    std::function<void(const EmuMessage &)> message;
+};
+
+struct EmuHost {
+    std::vector<std::unique_ptr<EmuPoint>> points;   // id k is points[k - 1]
+    std::vector<std::unique_ptr<EmuPoly>> polys;
+    std::vector<int> foreground{1};                  // foreground layers
+    int background = 2;
+    EmuScript script;
+    EmuHooks hooks;
+    EmuLog log;
+    struct EmuEdit *edit = nullptr;                  // the open edit, if any
+};
+
+// Creates an empty host: foreground layer 1, background layer 2.
+std::unique_ptr<EmuHost> EmuHostCreate();
+// Adds a mesh to `layer`; returns the ids of its polygons in order. Points
+// are created in order too (the first point of the mesh gets the next id).
+std::vector<LWPolID> EmuHostAddMesh(EmuHost *host, int layer, const MeshData &mesh);
+// Makes `host` the one the C services act on (EmuHostRun does it too).
+void EmuHostMakeCurrent(EmuHost *host);
+// The host's global function and edit begin function (act on the current host).
+void *EmuGlobal(const char *serviceName, int useMode);
+HostMeshEditOp *EmuEditBegin(int pointBuf, int polyBuf, int mode);
+// Activates the module's server like a host: activate(3, EmuGlobal,
+// EmuEditBegin, serverData). Returns the activation's result.
+int EmuHostRun(EmuHost *host, HostActivateFunc *activate, void *serverData = nullptr);
+
+// Lookups for tests.
+EmuPoint *EmuHostPoint(EmuHost *host, LWPntID id);
+EmuPoly *EmuHostPoly(EmuHost *host, LWPolID id);
+// The alive polygons and points of `layer` as plain mesh data, points in id
+// order, compacted (only points of the layer).
+MeshData EmuHostLayerMesh(const EmuHost *host, int layer);
+// Newell normal of a point list; false for fewer than 3 points or zero area.
+bool EmuNewellNormal(const EmuHost *host, const std::vector<LWPntID> &points, double out[3]);
+
+#endif

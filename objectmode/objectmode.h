@@ -1,0 +1,104 @@
+// Object mode: the whole background object is rebuilt with its shared edges
+// chamfered. The passes run in this order: GetPolyInfo (survey), LineList and
+// LineInfo (edge records), MakeLineCorvanePoly (strips), PointCorvane
+// (corner patches). OffsetEdgePoints is also used by the two-polygon mode.
+#ifndef CORVANE_OBJECTMODE_H
+#define CORVANE_OBJECTMODE_H
+
+#include <stdint.h>
+
+#include "bufmodel/bufmodel.h"
+#include "options/options.h"
+#include "plugin/hostapi.h"
+#include "vecmath/vecmath.h"
+
+// One source polygon.
+struct PolyInfo {
+    int32_t polyIndex;     // BufModel index of the copy, -1 when refused
+    LWPolID hostPoly;
+    int32_t count;         // vertex count the host reports
+    int32_t *points;       // BufModel point index per vertex
+    LWPntID *hostPoints;   // host point per vertex (two-polygon mode: count + 1)
+    Vec3 *positions;       // host position per vertex at survey time
+    Vec3 centroid;
+    const char *surface;   // borrowed from the host
+    Vec3 normal;           // host normal, or (0, 0, 1); object mode only
+    int32_t surveyed;      // 1 once the vertex data above was written
+};
+
+// One polygon edge, from vertex a to vertex b of its polygon.
+struct LineInfo {
+    int32_t polyIndex;
+    int32_t vertexA;
+    int32_t vertexB;
+    int32_t pointA;
+    int32_t pointB;
+    Vec3 midpoint;
+    int32_t prevVertex;    // -1 until linked
+    int32_t nextVertex;    // -1 until linked
+    LWPolID hostPoly;
+    LWPntID hostA;
+    LWPntID hostB;
+    LWPntID hostPrev;
+    LWPntID hostNext;
+    Vec3 normal;
+    const char *surface;
+    int32_t done;          // 1 once the edge received a chamfer strip
+};
+
+// A list of host ids filled by the host's scans.
+struct IdList {
+    int32_t count;
+    int32_t capacity;
+    void **items;
+};
+
+// ---- survey -------------------------------------------------------------
+
+// Zeroes the first six fields (and the surveyed mark) of the first `count`
+// records; centroid, surface and normal are left.
+void ClearPolyInfo(int count, PolyInfo *records);
+// Copies polygon k of `ids` into the model with points of its own, filling
+// records[k]. Stops at a monitor abort; the rest stay unsurveyed.
+void GetPolyInfo(BufModel *model, int count, LWPolID *ids, PolyInfo *records);
+// Releases the three arrays of each of the first `count` records.
+void FreePolyInfo(int count, PolyInfo *records);
+
+// ---- edge records -------------------------------------------------------
+
+// Writes info->count edge records for one polygon (count > 2) into `out`.
+void LineList(const PolyInfo *info, LineInfo *out);
+// Allocates the edge array (one record per surveyed corner) into *edges and
+// fills it for every surveyed, accepted polygon; returns the edge count m.
+int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges);
+// Links each edge to the vertex before it and after it within its polygon.
+void LineInfoPass(BufModel *model, int m, LineInfo *edges);
+
+// ---- edge offset --------------------------------------------------------
+
+// The vector along Y that moves the line of X in by `size` (see the .cpp).
+Vec3 CornerOffset(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size);
+// Moves the copy's points a and b of `edge` so the edge moves into its polygon
+// by `size`; both points get host id 0.
+void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size);
+
+// ---- chamfer strips -----------------------------------------------------
+
+void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j);
+void MakeLineCorvanePoly(BufModel *model, int m, LineInfo *edges, double size);
+void MakeLineCorvanePolyLimited(BufModel *model, int m, LineInfo *edges, const Settings *settings);
+
+// ---- corner cut and patches ---------------------------------------------
+
+struct RingPlane {
+    int32_t anchor;  // BufModel point index
+    Vec3 normal;     // not normalised
+};
+
+void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner);
+const LineInfo *FindDoneReverse(const LineInfo *edges, int m, const LineInfo *r);
+const LineInfo *FindReverse(const LineInfo *edges, int m, const LineInfo *r);
+void PointCorvane(BufModel *model, const IdList *points, int m, LineInfo *edges);
+void PointCorvaneLimited(BufModel *model, const IdList *points, int m, LineInfo *edges);
+
+#endif

@@ -1,0 +1,37 @@
+// Two-polygon mode: the edge two selected polygons share is chamfered and the
+// chamfer is carried along the edge loop through it, in both directions,
+// through every point where four polygons meet.
+#ifndef CORVANE_PAIRMODE_H
+#define CORVANE_PAIRMODE_H
+
+#include <stdint.h>
+
+#include "bufmodel/bufmodel.h"
+#include "objectmode/objectmode.h"
+#include "plugin/hostapi.h"
+
+// ---- pair analysis ------------------------------------------------------
+
+// Fills `record` for host polygon `id` and copies the polygon into the model
+// standing on its own host points. Returns the vertex count.
+int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record);
+// First i (then j) with A's edge i -> i+1 equal to B's edge j+1 -> j. Leaves
+// i and j unchanged when there is none.
+void FindSharedEdge(BufModel *model, const PolyInfo *a, const PolyInfo *b, int *i, int *j);
+// First polygon of `list` (in order) holding the directed edge key -> key2.
+LWPolID FindPolyByEdge(BufModel *model, LWPolID *list, int count, LWPntID key, LWPntID key2);
+// Number of polygon corners at `key` over the polygons of `list`.
+int PointValence(BufModel *model, int count, LWPolID *list, LWPntID key);
+// Gives X's edge `a` two new buffered points and moves them in by `size`.
+void DetachEdge(BufModel *model, PolyInfo *x, int a, double size);
+
+// ---- bridge and caps ----------------------------------------------------
+
+// Chamfers the loop through the selected pair (list[0], list[1]); `records`
+// holds count + 1 cleared records.
+void BuildBridge(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size);
+int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size,
+                 PolyInfo *a, PolyInfo *b, int *i, int *j, int *aSlot, int *bSlot, int firstQuad);
+void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID prev, LWPntID end);
+
+#endif

@@ -1,0 +1,22 @@
+// Thin wrappers over the host's progress monitor and message services. They
+// work on the activation's BufModel, which holds the services and the one
+// monitor that may be open at a time.
+#ifndef CORVANE_SERVICES_H
+#define CORVANE_SERVICES_H
+
+struct BufModel;
+
+// The current monitor becomes create(title, text), which may be none.
+void MonitorOpen(BufModel *model, const char *title, const char *text);
+// Sets (or restarts with) the total; nothing without a current monitor.
+void MonitorInit(BufModel *model, int total);
+// Advances by amount. Non-zero means abort; always 1 without a monitor.
+int MonitorStep(BufModel *model, int amount);
+// done() and destroy() the current monitor; nothing without one.
+void MonitorClose(BufModel *model);
+// Shows an error through the message service's error function.
+void MessageError(BufModel *model, const char *line1, const char *line2);
+// Shows an info message through the message service's info function.
+void MessageInfo(BufModel *model, const char *line1, const char *line2);
+
+#endif
