@@ -28,8 +28,11 @@ void DetachEdge(BufModel *model, PolyInfo *x, int a, double size);
 // ---- bridge and caps ----------------------------------------------------
 
 // Chamfers the loop through the selected pair (list[0], list[1]); `records`
-// holds count + 1 cleared records.
-void BuildBridge(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size);
+// holds count + 1 cleared records. Returns 0, or BRIDGE_NO_SHARED_EDGE (and
+// builds and removes nothing) when the two polygons share no edge held in
+// opposite directions.
+enum { BRIDGE_NO_SHARED_EDGE = 1 };
+int BuildBridge(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size);
 int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size,
                  PolyInfo *a, PolyInfo *b, int *i, int *j, int *aSlot, int *bSlot, int firstQuad);
 void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID prev, LWPntID end);
