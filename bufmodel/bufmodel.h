@@ -2,6 +2,9 @@
 // here by index and committed to the host once, by BufModelFlush, which also
 // welds coincident points. The record doubles as the activation's context: it
 // carries the edit operation and the host services every pass uses.
+//
+// A BufModel is large (two fixed tables of 65536 record pointers, about 1 MB
+// on a 64-bit build): allocate it on the heap, never on the stack.
 #ifndef CORVANE_BUFMODEL_H
 #define CORVANE_BUFMODEL_H
 

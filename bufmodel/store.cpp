@@ -1,0 +1,201 @@
+// The BufModel store: adding, re-shaping and reading back buffered points
+// and polygons. Records are separate allocations owned by the model until the
+// flush releases them; the tables are fixed and never grow.
+#include "bufmodel/bufmodel.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+int BufModelInit(BufModel *model, HostMeshEditOp *edit, HostMonitorService *monitors,
+                 HostGlobalFunc *global, HostMessageService *messages)
+{
+    if (!model || !edit || !monitors || !messages)
+        return -1;
+    model->edit = edit;
+    model->monitorService = monitors;
+    model->global = global;
+    model->messageService = messages;
+    model->pointCount = 0;
+    model->polyCount = 0;
+    for (int i = 0; i < BUFMODEL_MAX_POINTS; i++)
+        model->pointTable[i] = nullptr;
+    for (int i = 0; i < BUFMODEL_MAX_POLYS; i++)
+        model->polyTable[i] = nullptr;
+    model->refusedAdds = 0;
+    // The bounding box is set by the first point added; the current monitor
+    // belongs to the monitor wrappers.
+    return 0;
+}
+
+// Widens the box to take p; strict tests, so an equal coordinate changes
+// nothing.
+static void WidenBox(BufModel *model, const Vec3 &p)
+{
+    if (model->boxMax.x < p.x)
+        model->boxMax.x = p.x;
+    if (model->boxMin.x > p.x)
+        model->boxMin.x = p.x;
+    if (model->boxMax.y < p.y)
+        model->boxMax.y = p.y;
+    if (model->boxMin.y > p.y)
+        model->boxMin.y = p.y;
+    if (model->boxMax.z < p.z)
+        model->boxMax.z = p.z;
+    if (model->boxMin.z > p.z)
+        model->boxMin.z = p.z;
+}
+
+int BufModelAddPoint(BufModel *model, const Vec3 *position)
+{
+    if (!model || !position)
+        return -1;
+    if (model->pointCount >= BUFMODEL_MAX_POINTS) {
+        model->refusedAdds++;
+        return -1;
+    }
+    BufPoint *point = static_cast<BufPoint *>(malloc(sizeof(BufPoint)));
+    if (!point) {
+        model->refusedAdds++;
+        return -1;
+    }
+    if (model->pointCount == 0) {
+        model->boxMax = *position;
+        model->boxMin = *position;
+    } else {
+        WidenBox(model, *position);
+    }
+    point->hostId = nullptr;
+    point->position = *position;
+    point->used = 0;
+    model->pointTable[model->pointCount] = point;
+    return model->pointCount++;
+}
+
+static char *CopyName(const char *name)
+{
+    size_t size = strlen(name) + 1;
+    char *copy = static_cast<char *>(malloc(size));
+    if (copy)
+        memcpy(copy, name, size);
+    return copy;
+}
+
+// Fills fresh vertex arrays (host ids 0, the given point indices) and returns
+// the centroid: the sum of the vertex positions in vertex order, divided by
+// the count.
+static Vec3 FillVertices(const BufModel *model, int count, const int32_t *points,
+                         LWPntID *hostPoints, int32_t *indices)
+{
+    Vec3 sum = {0.0, 0.0, 0.0};
+    for (int i = 0; i < count; i++) {
+        hostPoints[i] = nullptr;
+        indices[i] = points[i];
+        const Vec3 &p = model->pointTable[points[i]]->position;
+        sum.x += p.x;
+        sum.y += p.y;
+        sum.z += p.z;
+    }
+    return VecDiv(sum, static_cast<double>(count));
+}
+
+// Unit normal ((p0 - p1) x (p2 - p1)) / |...| from the first three vertices
+// only. Collinear or coincident vertices give a zero cross product; the
+// normal is then stored as (0, 0, 0) rather than the NaN of 0 / 0, which
+// would otherwise spread into every position computed from it.
+static Vec3 FirstThreeNormal(const BufModel *model, const int32_t *points)
+{
+    const Vec3 &p0 = model->pointTable[points[0]]->position;
+    const Vec3 &p1 = model->pointTable[points[1]]->position;
+    const Vec3 &p2 = model->pointTable[points[2]]->position;
+    Vec3 a = VecSub(p0, p1);
+    Vec3 b = VecSub(p2, p1);
+    Vec3 cross = VecCross(a, b);
+    double length = VecLength(cross);
+    if (length == 0.0)
+        return Vec3{0.0, 0.0, 0.0};
+    return VecDiv(cross, length);
+}
+
+int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32_t *points)
+{
+    if (!model || count < 3 || !points)
+        return -1;
+    if (model->polyCount >= BUFMODEL_MAX_POLYS) {
+        model->refusedAdds++;
+        return -1;
+    }
+    BufPoly *poly = static_cast<BufPoly *>(malloc(sizeof(BufPoly)));
+    LWPntID *hostPoints = static_cast<LWPntID *>(malloc(sizeof(LWPntID) * count));
+    int32_t *indices = static_cast<int32_t *>(malloc(sizeof(int32_t) * count));
+    char *name = nullptr;
+    if (poly && hostPoints && indices && surface)
+        name = CopyName(surface);
+    if (!poly || !hostPoints || !indices || (surface && !name)) {
+        free(name);
+        free(indices);
+        free(hostPoints);
+        free(poly);
+        model->refusedAdds++;
+        return -1;
+    }
+    poly->hostId = nullptr;
+    poly->count = count;
+    poly->hostPoints = hostPoints;
+    poly->points = indices;
+    poly->surface = name;
+    poly->centroid = FillVertices(model, count, points, hostPoints, indices);
+    poly->normal = FirstThreeNormal(model, points);
+    model->polyTable[model->polyCount] = poly;
+    return model->polyCount++;
+}
+
+// Partial application: a new vertex list is installed before the name is
+// copied, so a failed name copy returns -1 with the vertex change standing
+// and the previous name kept.
+int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32_t *points,
+                    int poly)
+{
+    if (!model)
+        return -1;
+    BufPoly *record = model->polyTable[poly];
+    if (points) {
+        LWPntID *hostPoints = static_cast<LWPntID *>(malloc(sizeof(LWPntID) * count));
+        int32_t *indices = static_cast<int32_t *>(malloc(sizeof(int32_t) * count));
+        if (!hostPoints || !indices) {
+            free(indices);
+            free(hostPoints);
+            return -1;
+        }
+        Vec3 centroid = FillVertices(model, count, points, hostPoints, indices);
+        Vec3 normal = FirstThreeNormal(model, points);
+        free(record->hostPoints);
+        free(record->points);
+        record->hostPoints = hostPoints;
+        record->points = indices;
+        record->count = count;
+        record->centroid = centroid;
+        record->normal = normal;
+    }
+    if (surface) {
+        char *name = CopyName(surface);
+        if (!name)
+            return -1;
+        free(record->surface);
+        record->surface = name;
+    }
+    return poly;
+}
+
+BufPoint *BufModelGetPoint(BufModel *model, int index)
+{
+    if (!model || index >= model->pointCount)
+        return nullptr;
+    return model->pointTable[index];
+}
+
+BufPoly *BufModelGetPoly(BufModel *model, int index)
+{
+    if (!model || index >= model->polyCount)
+        return nullptr;
+    return model->polyTable[index];
+}
