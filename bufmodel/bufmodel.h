@@ -73,6 +73,10 @@ BufPoly *BufModelGetPoly(BufModel *model, int index);
 // 0, also after an abort; -1 for a null model.
 int BufModelFlush(BufModel *model);
 
+// Releases every record without committing anything (the model is then
+// spent, as after a flush). Used when a result must not reach the host.
+void BufModelRelease(BufModel *model);
+
 // Inner steps of the flush, exposed for tests only.
 void BufModelWeld(BufModel *model);
 void BufModelMarkUsed(BufModel *model);

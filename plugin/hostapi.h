@@ -37,6 +37,11 @@ typedef intptr_t HostWord;
 
 #define HOST_INTERFACE_VERSION 3
 
+/* Codes for the edit operation's done(): 0 keeps the changes, anything else
+ * discards every change of the edit. */
+#define HOST_EDIT_KEEP 0
+#define HOST_EDIT_DISCARD 1
+
 /* global(service name, use mode) -> service record or function, or 0. */
 typedef void *HostGlobalFunc(const char *serviceName, int useMode);
 

@@ -1,0 +1,356 @@
+#include "plugin/activate.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <new>
+
+#include "bufmodel/bufmodel.h"
+#include "objectmode/objectmode.h"
+#include "options/options.h"
+#include "pairmode/pairmode.h"
+#include "plugin/services.h"
+
+const char *const kMsgSelectOrBackground =
+    "ERROR:\nPlease select 2 polygons\nor\nset polygons to BG layer.";
+const char *const kMsgPolyScan = "Error:\nCan't 'polyScan'";
+const char *const kMsgPointScan = "Error:\nCan't 'pointScan'";
+const char *const kMsgTooManyCorners =
+    "ERROR:\nThe background object has more than 65536\npolygon corners, more than the tool can hold.\n"
+    "Nothing was changed.";
+const char *const kMsgModelFull =
+    "ERROR:\nThe result would need more than 65536 points\nor 65536 polygons, more than the tool can hold.\n"
+    "Nothing was changed.";
+const char *const kMsgNoSharedEdge =
+    "ERROR:\nThe two selected polygons must share an edge.\nNothing was changed.";
+
+// ---- id lists and scan callbacks ----------------------------------------
+
+static bool IdListMake(IdList *list, int capacity, int count)
+{
+    list->count = count;
+    list->capacity = capacity > 0 ? capacity : 0;
+    // calloc: the two-polygon mode relies on slots 0 and 1 starting empty.
+    list->items = (void **)calloc((size_t)list->capacity + 1, sizeof(void *));
+    return list->items != nullptr;
+}
+
+static void IdListFree(IdList *list)
+{
+    free(list->items);
+    list->items = nullptr;
+    list->count = list->capacity = 0;
+}
+
+// The host told us its count before the scan; a scan that reports more items
+// than that is dropped past the capacity rather than written out of bounds.
+static void IdListAppend(IdList *list, void *id)
+{
+    if (list->count >= 0 && list->count < list->capacity)
+        list->items[list->count++] = id;
+}
+
+int CollectPolygon(void *data, const HostPolygonInfo *info)
+{
+    IdListAppend((IdList *)data, info->pol);
+    return 0;
+}
+
+int CollectPolygonSelectedFirst(void *data, const HostPolygonInfo *info)
+{
+    IdList *list = (IdList *)data;
+    if (info->flags & HOST_POLY_SELECTED) {
+        if (list->capacity < 2)
+            return 0;
+        if (list->items[0] == nullptr)
+            list->items[0] = info->pol;
+        else
+            list->items[1] = info->pol;
+        return 0;
+    }
+    IdListAppend(list, info->pol);
+    return 0;
+}
+
+int CollectPoint(void *data, const HostPointInfo *info)
+{
+    IdListAppend((IdList *)data, info->pnt);
+    return 0;
+}
+
+// Counts the corners of the scanned polygons, to learn before any work
+// whether the object fits the output model.
+static int CountCorners(void *data, const HostPolygonInfo *info)
+{
+    long long *total = (long long *)data;
+    if (info->numPnts > 0)
+        *total += info->numPnts;
+    return 0;
+}
+
+// ---- the activation -----------------------------------------------------
+
+namespace {
+
+struct Activation {
+    HostMeshEditOp *edit = nullptr;
+    HostGlobalFunc *global = nullptr;
+    BufModel *model = nullptr;
+    HostMessageService *messages = nullptr;
+    IdList polys{0, 0, nullptr};
+    IdList points{0, 0, nullptr};
+    PolyInfo *records = nullptr;
+    int recordCount = 0;
+    LineInfo *edges = nullptr;
+    bool modelLive = false;  // the model holds records not yet flushed
+};
+
+void EndEdit(Activation *a, int code)
+{
+    a->edit->done(a->edit->state, code, 0);
+}
+
+void Info(Activation *a, const char *text)
+{
+    a->messages->info(text, nullptr);
+}
+
+// Releases what the activation owns. A model that was not flushed is
+// released without committing anything.
+void Release(Activation *a)
+{
+    if (a->model && a->modelLive)
+        BufModelRelease(a->model);
+    a->modelLive = false;
+    if (a->records) {
+        FreePolyInfo(a->recordCount, a->records);
+        free(a->records);
+        a->records = nullptr;
+    }
+    free(a->edges);
+    a->edges = nullptr;
+    IdListFree(&a->points);
+    IdListFree(&a->polys);
+    free(a->model);
+    a->model = nullptr;
+}
+
+bool MakeRecords(Activation *a, int count)
+{
+    a->recordCount = count + 1;
+    a->records = (PolyInfo *)calloc((size_t)a->recordCount, sizeof(PolyInfo));
+    if (!a->records)
+        return false;
+    ClearPolyInfo(a->recordCount, a->records);
+    return true;
+}
+
+// The passes never test their adds; a refused add means the result is
+// incomplete, so nothing of it may reach the host.
+bool ModelOverflowed(Activation *a)
+{
+    if (a->model->refusedAdds == 0)
+        return false;
+    Release(a);
+    EndEdit(a, HOST_EDIT_DISCARD);
+    Info(a, kMsgModelFull);
+    return true;
+}
+
+void FlushAndEnd(Activation *a)
+{
+    BufModelFlush(a->model);
+    a->modelLive = false;
+    Release(a);
+    EndEdit(a, HOST_EDIT_KEEP);
+}
+
+void RunPairMode(Activation *a)
+{
+    // 1. Options, mode text "Line".
+    double size = OptionsPanel(a->edit, a->global, 1);
+    if (size == 0.0) {
+        Release(a);
+        EndEdit(a, HOST_EDIT_DISCARD);
+        return;
+    }
+    // 2-3. The foreground polygons, the two selected ones in slots 0 and 1.
+    int n = a->edit->polyCount(a->edit->state, HOST_LAYER_FOREGROUND, HOST_MODE_ALL);
+    if (!IdListMake(&a->polys, n < 2 ? 2 : n, 2)) {
+        Release(a);
+        EndEdit(a, HOST_EDIT_DISCARD);
+        return;
+    }
+    int code = a->edit->polyScan(a->edit->state, CollectPolygonSelectedFirst, &a->polys,
+                                 HOST_LAYER_FOREGROUND);
+    if (code != 0) {
+        Release(a);
+        EndEdit(a, code);
+        Info(a, kMsgPolyScan);
+        return;
+    }
+    // 4. One record per listed polygon plus a spare.
+    int c = a->polys.count;
+    if (!MakeRecords(a, c)) {
+        Release(a);
+        EndEdit(a, HOST_EDIT_DISCARD);
+        return;
+    }
+    // 5. The bridge. A selection the scan could not place counts as a pair
+    // without a shared edge.
+    LWPolID *list = (LWPolID *)a->polys.items;
+    int result = BRIDGE_NO_SHARED_EDGE;
+    if (list[0] && list[1]) {
+        a->modelLive = true;
+        result = BuildBridge(a->model, c, list, a->records, size);
+    }
+    if (result == BRIDGE_NO_SHARED_EDGE) {
+        Release(a);
+        EndEdit(a, HOST_EDIT_DISCARD);
+        Info(a, kMsgNoSharedEdge);
+        return;
+    }
+    if (ModelOverflowed(a))
+        return;
+    // 6-8. Commit, release, end.
+    FlushAndEnd(a);
+}
+
+void RunObjectMode(Activation *a)
+{
+    // 1. The background layer must hold polygons.
+    int b = a->edit->polyCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
+    if (b <= 0) {
+        Release(a);
+        EndEdit(a, HOST_EDIT_DISCARD);
+        Info(a, kMsgSelectOrBackground);
+        return;
+    }
+    // Every corner becomes a point of its own in the output model; an object
+    // with more corners than it holds is refused before the user is asked
+    // anything.
+    long long corners = 0;
+    int code = a->edit->polyScan(a->edit->state, CountCorners, &corners, HOST_LAYER_BACKGROUND);
+    if (code != 0) {
+        Release(a);
+        EndEdit(a, code);
+        Info(a, kMsgPolyScan);
+        return;
+    }
+    if (corners > BUFMODEL_MAX_POINTS) {
+        Release(a);
+        EndEdit(a, HOST_EDIT_DISCARD);
+        Info(a, kMsgTooManyCorners);
+        return;
+    }
+    // 2. Options, mode text "Object".
+    double size = OptionsPanel(a->edit, a->global, 0);
+    if (size == 0.0) {
+        Release(a);
+        EndEdit(a, HOST_EDIT_DISCARD);
+        return;
+    }
+    // 3. The background polygons.
+    if (!IdListMake(&a->polys, b, 0)) {
+        Release(a);
+        EndEdit(a, HOST_EDIT_DISCARD);
+        return;
+    }
+    code = a->edit->polyScan(a->edit->state, CollectPolygon, &a->polys, HOST_LAYER_BACKGROUND);
+    if (code != 0) {
+        Release(a);
+        EndEdit(a, code);
+        Info(a, kMsgPolyScan);
+        return;
+    }
+    // 4. Survey.
+    int c = a->polys.count;
+    if (!MakeRecords(a, c)) {
+        Release(a);
+        EndEdit(a, HOST_EDIT_DISCARD);
+        return;
+    }
+    a->modelLive = true;
+    GetPolyInfo(a->model, c, (LWPolID *)a->polys.items, a->records);
+    // 5-6. Edge records and their links within each polygon.
+    int m = LineListPass(a->model, c, a->records, &a->edges);
+    LineInfoPass(a->model, m, a->edges);
+    // 7. Chamfer strips.
+    bool limited = g_settings.angleMode != ANGLE_MODE_DISABLE;
+    if (limited)
+        MakeLineCorvanePolyLimited(a->model, m, a->edges, &g_settings);
+    else
+        MakeLineCorvanePoly(a->model, m, a->edges, size);
+    // 8. The background points, one corner patch at most each.
+    int p = a->edit->pointCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
+    if (!IdListMake(&a->points, p, 0)) {
+        Release(a);
+        EndEdit(a, HOST_EDIT_DISCARD);
+        return;
+    }
+    code = a->edit->pointScan(a->edit->state, CollectPoint, &a->points, HOST_LAYER_BACKGROUND);
+    if (code != 0) {
+        Release(a);
+        EndEdit(a, code);
+        Info(a, kMsgPointScan);
+        return;
+    }
+    // 9. Corner patches.
+    if (limited)
+        PointCorvaneLimited(a->model, &a->points, m, a->edges);
+    else
+        PointCorvane(a->model, &a->points, m, a->edges);
+    if (ModelOverflowed(a))
+        return;
+    // 10-12. Commit, release, end.
+    FlushAndEnd(a);
+}
+
+int ActivateUnguarded(int version, HostGlobalFunc *global, void *local)
+{
+    // 1. Interface version.
+    if (version != HOST_INTERFACE_VERSION)
+        return HOST_ACTIVATE_BADVERSION;
+    if (!global || !local)
+        return HOST_ACTIVATE_BADSERVICE;
+    // 2. Begin the edit.
+    Activation a;
+    a.global = global;
+    a.edit = ((HostMeshEditBegin *)local)(0, 0, 1);
+    if (!a.edit)
+        return HOST_ACTIVATE_OK;
+    // 3. Services. The edit was begun, so it is ended (without change) here
+    // too: a host left inside an open edit would be stuck.
+    HostMonitorService *monitors = (HostMonitorService *)global(HOST_MONITOR_SERVICE, 0);
+    a.messages = (HostMessageService *)global(HOST_MESSAGE_SERVICE, 0);
+    if (!monitors || !a.messages) {
+        EndEdit(&a, HOST_EDIT_DISCARD);
+        return HOST_ACTIVATE_BADSERVICE;
+    }
+    // 4. The output model: far too large for a thread's stack.
+    a.model = (BufModel *)calloc(1, sizeof(BufModel));
+    if (!a.model || BufModelInit(a.model, a.edit, monitors, global, a.messages) != 0) {
+        Release(&a);
+        EndEdit(&a, HOST_EDIT_DISCARD);
+        return HOST_ACTIVATE_OK;
+    }
+    // 5. Exactly two selected foreground polygons choose the two-polygon mode.
+    if (a.edit->polyCount(a.edit->state, HOST_LAYER_FOREGROUND, HOST_MODE_SELECTED) == 2)
+        RunPairMode(&a);
+    else
+        RunObjectMode(&a);
+    return HOST_ACTIVATE_OK;
+}
+
+}  // namespace
+
+extern "C" int Activate(int version, HostGlobalFunc *global, void *local, void *)
+{
+    // Nothing may escape into the host: an exception here would take the
+    // host and the user's work down with it.
+    try {
+        return ActivateUnguarded(version, global, local);
+    } catch (...) {
+        return HOST_ACTIVATE_OK;
+    }
+}
