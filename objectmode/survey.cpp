@@ -1,0 +1,108 @@
+// The polygon survey: every background polygon is copied into the output
+// model with points of its own, and its PolyInfo record filled for the later
+// passes. The copies are unshared so each can be shrunk away from its edges
+// on its own; the flush welds whatever still coincides.
+#include <stdlib.h>
+
+#include "objectmode/objectmode.h"
+#include "plugin/services.h"
+
+void ClearPolyInfo(int count, PolyInfo *records)
+{
+    for (int k = 0; k < count; ++k) {
+        PolyInfo *r = &records[k];
+        r->polyIndex = 0;
+        r->hostPoly = nullptr;
+        r->count = 0;
+        r->points = nullptr;
+        r->hostPoints = nullptr;
+        r->positions = nullptr;
+        r->surveyed = 0;
+    }
+}
+
+void FreePolyInfo(int count, PolyInfo *records)
+{
+    for (int k = 0; k < count; ++k) {
+        free(records[k].points);
+        free(records[k].hostPoints);
+        free(records[k].positions);
+        records[k].points = nullptr;
+        records[k].hostPoints = nullptr;
+        records[k].positions = nullptr;
+    }
+}
+
+// Step 2: ids, counts, names and arrays sized for each record.
+static void AllocateRecords(BufModel *model, int count, LWPolID *ids, PolyInfo *records)
+{
+    HostMeshEditOp *edit = model->edit;
+    for (int k = 0; k < count; ++k) {
+        PolyInfo *r = &records[k];
+        const HostPolygonInfo *info = edit->polyInfo(edit->state, ids[k]);
+        r->hostPoly = ids[k];
+        // A polygon the host cannot describe is kept as an empty record.
+        int n = info && info->numPnts > 0 ? (int)info->numPnts : 0;
+        r->count = n;
+        r->surface = info ? info->surface : nullptr;
+        size_t slots = n > 0 ? (size_t)n : 1;
+        r->points = (int32_t *)malloc(slots * sizeof(int32_t));
+        r->hostPoints = (LWPntID *)malloc(slots * sizeof(LWPntID));
+        r->positions = (Vec3 *)malloc(slots * sizeof(Vec3));
+        if (!r->points || !r->hostPoints || !r->positions)
+            r->count = 0;
+    }
+}
+
+// Step 4: one polygon's points, centroid, normal and copy.
+static void SurveyPolygon(BufModel *model, LWPolID id, PolyInfo *r)
+{
+    HostMeshEditOp *edit = model->edit;
+    const HostPolygonInfo *info = edit->polyInfo(edit->state, id);
+    // The second answer decides, as the first only sized the arrays; it may
+    // not hold more vertices than they have room for.
+    int n = info ? (int)info->numPnts : 0;
+    if (n < 0 || n > r->count)
+        n = 0;
+    r->count = n;
+    Vec3 sum = VecCopyOrZero(nullptr);
+    bool refused = false;
+    for (int v = 0; v < n; ++v) {
+        LWPntID pnt = info->points[v];
+        r->hostPoints[v] = pnt;
+        const HostPointInfo *pi = edit->pointInfo(edit->state, pnt);
+        Vec3 p = {0.0, 0.0, 0.0};
+        if (pi)
+            p = Vec3{pi->position[0], pi->position[1], pi->position[2]};
+        r->points[v] = BufModelAddPoint(model, &p);
+        if (r->points[v] < 0)
+            refused = true;
+        r->positions[v] = p;
+        sum = VecAdd(sum, p);
+    }
+    // A polygon without vertices has no centroid; keep it finite.
+    r->centroid = n > 0 ? VecDiv(sum, (double)n) : Vec3{0.0, 0.0, 0.0};
+    double normal[3];
+    if (edit->polyNormal(edit->state, id, normal))
+        r->normal = Vec3{normal[0], normal[1], normal[2]};
+    else
+        r->normal = Vec3{0.0, 0.0, 1.0};
+    r->surface = info ? info->surface : nullptr;
+    // A refused point index must never reach a polygon: the copy is dropped
+    // and the activation, seeing the refused add, commits nothing.
+    r->polyIndex = refused ? -1 : BufModelAddPoly(model, r->surface, n, r->points);
+    r->surveyed = 1;
+}
+
+void GetPolyInfo(BufModel *model, int count, LWPolID *ids, PolyInfo *records)
+{
+    MonitorOpen(model, "Corvane mode:Object Phase-00", "Phase: GetPolyInfo");
+    AllocateRecords(model, count, ids, records);
+    MonitorInit(model, count);
+    for (int k = 0; k < count; ++k) {
+        if (MonitorStep(model, 1))
+            break;
+        SurveyPolygon(model, ids[k], &records[k]);
+    }
+    MonitorClose(model);
+}
