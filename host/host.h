@@ -85,6 +85,7 @@ struct EmuPanel {
     int width = 0;
     bool opened = false;
     bool destroyed = false;
+    int openFlags = 0;             // the flags of the last open()
 };
 
 struct EmuLog {
@@ -99,6 +100,9 @@ struct EmuLog {
     std::vector<std::unique_ptr<EmuPanel>> panels;
     int pointInfoCalls = 0;
     int polyInfoCalls = 0;
+    int editBeginCalls = 0;                // calls of local(), refused ones too
+    int callsAfterDone = 0;                // edit operations called after done
+    int rejectedFaces = 0;                 // addFace calls given no polygon
 };
 
 // ---- scripting: how the "user" and the host behave ----------------------
@@ -151,6 +155,18 @@ struct EmuHost {
     EmuHooks hooks;
     EmuLog log;
     struct EmuEdit *edit = nullptr;                  // the open edit, if any
+    // Every edit handed out, kept until the host goes so that a module calling
+    // an ended edit touches valid memory (the call is counted, not obeyed).
+    std::vector<std::shared_ptr<struct EmuEdit>> edits;
+    // The records behind the monitors handed out (their data words point here).
+    std::vector<std::shared_ptr<struct EmuMonitorRec>> monitorRecs;
+    // The panel service record; the module writes its globalFun field.
+    HostPanelService panelService{};
+
+    EmuHost() = default;
+    EmuHost(const EmuHost &) = delete;
+    EmuHost &operator=(const EmuHost &) = delete;
+    ~EmuHost();                                      // stops being current
 };
 
 // Creates an empty host: foreground layer 1, background layer 2.
@@ -160,8 +176,20 @@ std::unique_ptr<EmuHost> EmuHostCreate();
 std::vector<LWPolID> EmuHostAddMesh(EmuHost *host, int layer, const MeshData &mesh);
 // Makes `host` the one the C services act on (EmuHostRun does it too).
 void EmuHostMakeCurrent(EmuHost *host);
-// The host's global function and edit begin function (act on the current host).
+// The current host, or null.
+EmuHost *EmuHostCurrent();
+// The host's global function (acts on the current host): the service record
+// of that exact name, or null when unknown or withheld by the script. Every
+// name asked is logged.
 void *EmuGlobal(const char *serviceName, int useMode);
+// The edit begin function: an edit of the current host, or null when the
+// script refuses, an edit is still open or no host is current. The edit sees
+// the mesh as it was at the begin: additions are held back (pointInfo and
+// polyInfo answer for them, scans and counts do not see them) and removals
+// wait; done(0) applies all of them, any other code drops all of them. New
+// points and faces go into the first foreground layer. addFace with no points
+// or an unknown point id gives null (counted in log.rejectedFaces); remPoly
+// returns 0, or 1 for an id it cannot remove, and logs every call.
 HostMeshEditOp *EmuEditBegin(int pointBuf, int polyBuf, int mode);
 // Activates the module's server like a host: activate(3, EmuGlobal,
 // EmuEditBegin, serverData). Returns the activation's result.

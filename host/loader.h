@@ -20,6 +20,12 @@ struct LoadedModule {
 // *error on any failure (the library is released then).
 bool LoadModule(const std::string &path, const char *className, const char *serverName,
                 LoadedModule *module, std::string *error);
+// The checks of LoadModule on a descriptor already in memory: sync word,
+// version, machine word, the server, then startup (a null result fails).
+// Fills descriptor, serverData and activate; `path` only names it in *error.
+bool OpenModuleDescriptor(const HostModuleDescriptor *descriptor, const std::string &path,
+                          const char *className, const char *serverName, LoadedModule *module,
+                          std::string *error);
 // Calls the descriptor's shutdown and releases the library.
 void UnloadModule(LoadedModule *module);
 

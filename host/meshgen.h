@@ -1,0 +1,35 @@
+// Small generated meshes for tests, benchmarks and the command-line program.
+// Every polygon winds counter-clockwise seen from outside (so Newell normals
+// point outwards; open meshes face the side named below) and carries the
+// surface "Default". Points shared by polygons are welded (one index).
+#ifndef CORVANE_MESHGEN_H
+#define CORVANE_MESHGEN_H
+
+#include "host/host.h"
+
+// Cube [lo, hi]^3: 8 points, point k at (bit 0, bit 1, bit 2 of k ? hi : lo),
+// 6 quads in the order -z, +z, -y, +y, -x, +x.
+MeshData MakeCube(double lo = 0.0, double hi = 1.0);
+// Closed box [0, sx] x [0, sy] x [0, sz], each face split into splits x splits
+// coplanar quads (6 splits^2 quads, 6 splits^2 + 2 points).
+MeshData MakeBox(double sx, double sy, double sz, int splits);
+// Open flat grid in z = 0 facing +z: point (i, j) at (i, j, 0) with index
+// j (w + 1) + i; quad (i, j) with index j w + i, first vertex at (i, j).
+MeshData MakeQuadGrid(int w, int h);
+// Open tube of radius 1 around the z axis: `around` points per ring, ring r
+// at z = r (r = 0..rows), point index r around + k at angle 2 pi k / around.
+MeshData MakeQuadTube(int around, int rows);
+// Closed unit sphere: a cube split n x n per face, points pushed onto radius 1
+// (6 n^2 quads).
+MeshData MakeQuadSphere(int n);
+// Closed torus about the z axis, major radius 3, minor radius 1: around x tube
+// quads; point index i tube + j (i along the ring, j around the tube).
+MeshData MakeTorus(int around, int tube);
+// Closed cylinder of radius 1 from z = 0 to z = rows: sides x rows quads
+// (points as in MakeQuadTube(sides, rows)), then the bottom and top n-gons.
+MeshData MakeCylinder(int sides, int rows);
+// Open fan facing +z: centre point 0 at the origin, rim point k (1..n) on the
+// unit circle at angle 2 pi (k - 1) / n, triangle k - 1 = (0, k, k % n + 1).
+MeshData MakeFan(int n);
+
+#endif
