@@ -1,0 +1,130 @@
+// Corner cut: a polygon whose corner still sits at the source point P (its
+// edge there was not chamfered) is trimmed by the plane of the patch being
+// built at P. Each vertex at P is replaced by the two points where the plane
+// crosses the polygon's edges on either side of it:
+//
+//          v-1 ---- H1 -- v (at P) -- H2 ---- v+1
+//   becomes
+//          v-1 ---- H1 ------------- H2 ---- v+1
+//
+// When the plane crosses a farther edge, the vertices between that crossing
+// and v are dropped as well.
+#include <stdlib.h>
+
+#include "objectmode/objectmode.h"
+
+static Vec3 PositionOf(BufModel *model, int index)
+{
+    const BufPoint *point = BufModelGetPoint(model, index);
+    if (!point)
+        return Vec3{0.0, 0.0, 0.0};
+    return point->position;
+}
+
+// The plane crosses the edge X1-X2 strictly between its ends: H off the
+// segment, or on an end point (F/|F| is then NaN), fails.
+static int EdgeCrossing(const Vec3 &anchor, const Vec3 &normal, const Vec3 &x1, const Vec3 &x2,
+                        Vec3 *crossing)
+{
+    Vec3 h = LinePlaneIntersect(anchor, normal, x1, x2);
+    Vec3 e = VecSub(x2, x1);
+    Vec3 f = VecSub(h, x1);
+    double le = VecLength(e);
+    double lf = VecLength(f);
+    if (!(lf < le))
+        return 0;
+    Vec3 ue = VecDiv(e, le);
+    Vec3 uf = VecDiv(f, lf);
+    if (!(VecLength(VecAdd(ue, uf)) > 1.0))
+        return 0;
+    *crossing = h;
+    return 1;
+}
+
+// Room-checked append; 0 when the list is full.
+static int Append(int32_t *list, int room, int *length, int32_t value)
+{
+    if (*length >= room)
+        return 0;
+    list[(*length)++] = value;
+    return 1;
+}
+
+void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner)
+{
+    if (poly < 0)
+        return;
+    BufPoly *y = BufModelGetPoly(model, poly);
+    if (!y || y->count < 1)
+        return;
+    Vec3 anchor = PositionOf(model, plane->anchor);
+    Vec3 normal = plane->normal;
+    int n = y->count;
+
+    // The polygon's vertices plus two per cut vertex, at most every vertex.
+    int room = 3 * n;
+    int32_t *cut = (int32_t *)malloc((size_t)room * sizeof(int32_t));
+    if (!cut)
+        return;
+    int length = 0;
+    int from = 0;
+    int made = 0;
+    int fits = 1;
+
+    for (int v = 0; v < n && fits; v++) {
+        if (!VecSame(corner, PositionOf(model, y->points[v])))
+            continue;
+
+        // Backward from the edge that ends at v, forward from the one that
+        // starts there; the first crossing on each side wins.
+        Vec3 h1, h2;
+        int eb = -1, ef = -1;
+        for (int step = 1; step < n && eb < 0; step++) {
+            int e = ((v - step) % n + n) % n;
+            if (EdgeCrossing(anchor, normal, PositionOf(model, y->points[e]),
+                             PositionOf(model, y->points[(e + 1) % n]), &h1))
+                eb = e;
+        }
+        for (int step = 0; step < n - 1 && ef < 0; step++) {
+            int e = (v + step) % n;
+            if (EdgeCrossing(anchor, normal, PositionOf(model, y->points[e]),
+                             PositionOf(model, y->points[(e + 1) % n]), &h2))
+                ef = e;
+        }
+        // No crossing on one side: the cut has no point there, so the vertex
+        // stays as it is.
+        if (eb < 0 || ef < 0)
+            continue;
+
+        int p1 = BufModelAddPoint(model, &h1);
+        int p2 = BufModelAddPoint(model, &h2);
+        // A full model refuses the points; the activation then discards the
+        // edit, and the polygon is left alone.
+        if (p1 < 0 || p2 < 0) {
+            free(cut);
+            return;
+        }
+
+        if (!made && eb > ef) {
+            // The cut spans the end of the vertex list: its points open it.
+            length = 0;
+            fits = Append(cut, room, &length, p1) && Append(cut, room, &length, p2);
+        } else {
+            for (int w = from; w <= eb && fits; w++)
+                fits = Append(cut, room, &length, y->points[w]);
+            fits = fits && Append(cut, room, &length, p1) && Append(cut, room, &length, p2);
+        }
+        from = ef + 1;
+        made = 1;
+    }
+
+    if (made && fits) {
+        for (int w = from; w < n && fits; w++)
+            fits = Append(cut, room, &length, y->points[w]);
+        // A list that would not fit, or too short for a polygon (only a
+        // polygon folded over itself asks for either), leaves it as it was.
+        if (fits && length >= 3)
+            BufModelSetPoly(model, nullptr, length, cut, poly);
+    }
+    free(cut);
+}

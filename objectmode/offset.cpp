@@ -1,0 +1,99 @@
+// Edge offset: cuts a polygon's copy back from one of its edges by the bevel
+// size, within the polygon's plane, each end sliding along the neighbouring
+// edge of the polygon.
+//
+//        P                 Q
+//        |                 |
+//        A' ------------- B'     moved edge, `size` in from A-B
+//        |                 |
+//        A =============== B     the edge (X = B - A)
+//
+// End a slides along Y = A - P, end b along Y = Q - B. The offsets come from
+// the host's positions, which no pass changes, and are added to where the
+// buffered points are now, so the moves of two chamfered edges that meet at a
+// corner add up to the crossing of the two moved edge lines.
+#include "objectmode/objectmode.h"
+
+static const Vec3 kZero = {0.0, 0.0, 0.0};
+
+Vec3 CornerOffset(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size)
+{
+    // A zero-length edge gives no direction to slide along or away from;
+    // the end then stays where it is rather than taking a NaN position.
+    double ly = VecLength(y);
+    double lx = VecLength(x);
+    if (ly == 0.0 || lx == 0.0)
+        return kZero;
+
+    // Sine of the angle between the two edges, not negative yet.
+    double s = VecLength(VecCross(y, x)) / (ly * lx);
+    Vec3 u = VecDiv(y, ly);
+
+    // c is the unit vector along X x Y; its side of the normal tells a
+    // convex corner from a reflex one.
+    Vec3 c = VecCross(VecScale(y, -1.0), x);
+    double lc = VecLength(c);
+    if (lc == 0.0)
+        return kZero;
+    c = VecDiv(c, lc);
+    Vec3 negC = VecScale(c, -1.0);
+    if (VecLength(VecSub(negC, n)) < VecLength(VecSub(c, n)))
+        s = s * -1.0;
+
+    // Within about half a degree of a straight line the slide would be
+    // unbounded: the end stays put.
+    if (s > 0.01 || s < -0.01)
+        return VecScale(u, size / s);
+    return VecScale(u, 0.0);
+}
+
+static int HostPosition(const HostMeshEditOp *edit, LWPntID id, Vec3 *out)
+{
+    const HostPointInfo *info = edit->pointInfo(edit->state, id);
+    if (!info)
+        return 0;
+    out->x = info->position[0];
+    out->y = info->position[1];
+    out->z = info->position[2];
+    return 1;
+}
+
+void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size)
+{
+    HostMeshEditOp *edit = model->edit;
+
+    double raw[3];
+    Vec3 normal;
+    if (edit->polyNormal(edit->state, edge->hostPoly, raw)) {
+        normal.x = raw[0];
+        normal.y = raw[1];
+        normal.z = raw[2];
+    } else {
+        normal.x = 0.0;
+        normal.y = 0.0;
+        normal.z = 1.0;
+    }
+    Vec3 n = VecDiv(normal, VecLength(normal));
+
+    Vec3 a, b, prev, next;
+    if (!HostPosition(edit, edge->hostA, &a) || !HostPosition(edit, edge->hostB, &b) ||
+        !HostPosition(edit, edge->hostPrev, &prev) || !HostPosition(edit, edge->hostNext, &next))
+        return;
+
+    Vec3 x = VecSub(b, a);
+    Vec3 offsetA = CornerOffset(x, VecSub(a, prev), n, size);
+    Vec3 offsetB = CornerOffset(x, VecSub(next, b), n, size);
+
+    BufPoint *pa = BufModelGetPoint(model, edge->pointA);
+    BufPoint *pb = BufModelGetPoint(model, edge->pointB);
+    if (!pa || !pb)
+        return;
+    // Both sums are taken from the positions as they stood before either
+    // store.
+    Vec3 movedA = VecAdd(pa->position, offsetA);
+    Vec3 movedB = VecAdd(pb->position, offsetB);
+    pa->position = movedA;
+    pb->position = movedB;
+    pa->hostId = 0;
+    pb->hostId = 0;
+}
