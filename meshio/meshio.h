@@ -1,0 +1,75 @@
+// Mesh files: reading and writing Wavefront OBJ with the polygon topology kept
+// exactly (one point per `v` line, polygons in file order with their own
+// vertex order, n-gons kept, nothing triangulated or merged), writing files
+// atomically, and the counts the command-line program reports.
+#ifndef CORVANE_MESHIO_H
+#define CORVANE_MESHIO_H
+
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+// What a read found besides the mesh.
+struct MeshReadInfo {
+    int texcoords = 0;        // `vt` lines read (not carried into the mesh)
+    int normals = 0;          // `vn` lines read (not carried into the mesh)
+    int ignoredElements = 0;  // `l`, `p` and free-form statements skipped
+};
+
+// Reads the OBJ file at `path` into *mesh. Polygons take the name of the last
+// `usemtl` before them as their surface, "Default" before any. Coordinates
+// read back exactly what the text says (correctly rounded). On failure
+// returns false, leaves *mesh empty and sets *error to "FILE:LINE: what is
+// wrong" (or "FILE: what is wrong" when the file cannot be read at all).
+bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, std::string *error);
+// The same on text held in memory; `name` stands for the file in messages.
+bool MeshReadObjText(const std::string &text, const std::string &name, MeshData *mesh,
+                     MeshReadInfo *info, std::string *error);
+
+// The shortest text that reads back to the same double ("0.1", "-2", "1e+20").
+std::string MeshFormatDouble(double value);
+// The OBJ text of *mesh: every point as `v`, then the polygons as `f` with
+// 1-based point numbers, a `usemtl` before the first polygon and wherever the
+// surface changes. A polygon without a surface name is written as "Default".
+std::string MeshObjText(const MeshData &mesh);
+
+// A file written under a temporary name in the target's folder and renamed
+// into place, so that readers never see it half-written.
+struct AtomicFile {
+    std::string path;       // the final name
+    std::string tempPath;   // the name while it is being written
+    int fd = -1;
+};
+// Creates the temporary file beside `path`. false with *error on failure.
+bool AtomicFileOpen(const std::string &path, AtomicFile *file, std::string *error);
+// Appends `data`. false with *error on failure (the file is then discarded).
+bool AtomicFileWrite(AtomicFile *file, const std::string &data, std::string *error);
+// Flushes to disk and renames into place. false with *error on failure (the
+// temporary file is then removed and `path` is left as it was).
+bool AtomicFileCommit(AtomicFile *file, std::string *error);
+// Closes and removes the temporary file; nothing when none is open.
+void AtomicFileDiscard(AtomicFile *file);
+// Writes MeshObjText(mesh) to `path` atomically. false with *error on failure.
+bool MeshWriteObj(const std::string &path, const MeshData &mesh, std::string *error);
+
+// Counts over a mesh. Edges are unordered pairs of point indices that follow
+// each other in some polygon (the last point closes to the first).
+struct MeshStats {
+    int points = 0;
+    int polygons = 0;
+    int triangles = 0;
+    int quads = 0;
+    int ngons = 0;            // five or more points
+    int degenerate = 0;       // fewer than three points
+    int edges = 0;
+    int borderEdges = 0;      // used by exactly one polygon
+    int crowdedEdges = 0;     // used by more than two polygons
+};
+MeshStats MeshComputeStats(const MeshData &mesh);
+
+// The 0-based indices of the polygons that hold the edge between points `a`
+// and `b` (0-based), in either direction, in polygon order.
+std::vector<int> MeshPolysWithEdge(const MeshData &mesh, int a, int b);
+
+#endif

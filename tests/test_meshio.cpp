@@ -1,0 +1,373 @@
+// Mesh files: OBJ reading with the topology kept, exact coordinates, errors
+// that name the line, writing, atomic files and mesh counts.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "host/meshgen.h"
+#include "meshio/meshio.h"
+
+namespace {
+
+MeshData Read(const std::string &text, MeshReadInfo *info = nullptr)
+{
+    MeshData mesh;
+    std::string error;
+    EXPECT_TRUE(MeshReadObjText(text, "t.obj", &mesh, info, &error)) << error;
+    return mesh;
+}
+
+std::string ReadError(const std::string &text)
+{
+    MeshData mesh;
+    std::string error;
+    EXPECT_FALSE(MeshReadObjText(text, "t.obj", &mesh, nullptr, &error)) << text;
+    EXPECT_TRUE(mesh.points.empty() && mesh.polys.empty()) << "a failed read leaves no mesh";
+    return error;
+}
+
+bool SameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// A fresh folder under the build's temporary area, removed by the test.
+std::string MakeTempDir()
+{
+    char name[] = "/tmp/corvane-meshio-XXXXXX";
+    const char *dir = mkdtemp(name);
+    EXPECT_NE(dir, nullptr);
+    return dir ? dir : "";
+}
+
+std::vector<std::string> ListDir(const std::string &dir)
+{
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void RemoveTree(const std::string &dir)
+{
+    for (const std::string &name : ListDir(dir))
+        unlink((dir + "/" + name).c_str());
+    rmdir(dir.c_str());
+}
+
+}  // namespace
+
+// ---- reading ---------------------------------------------------------------
+
+TEST(MeshRead, EveryFaceFormAndNegativeIndices)
+{
+    MeshReadInfo info;
+    MeshData mesh = Read("# four points\n"
+                         "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+                         "vt 0 0\nvt 1 0\nvt 1 1\n"
+                         "vn 0 0 1\n"
+                         "f 1 2 3\n"
+                         "f 1/1 2/2 3/3\n"
+                         "f 1//1 3//1 4//1\n"
+                         "f 1/1/1 2/2/1 3/3/1 4/3/1\n"
+                         "f -4 -3 -1\n"
+                         "f -4/-3/-1 -2/-1/-1 -1//-1\n",
+                         &info);
+    ASSERT_EQ(mesh.points.size(), 4u);
+    ASSERT_EQ(mesh.polys.size(), 6u);
+    const std::vector<std::vector<int>> want = {
+        {0, 1, 2}, {0, 1, 2}, {0, 2, 3}, {0, 1, 2, 3}, {0, 1, 3}, {0, 2, 3}};
+    for (size_t i = 0; i < want.size(); i++) {
+        EXPECT_EQ(mesh.polys[i].points, want[i]) << "polygon " << i;
+        EXPECT_EQ(mesh.polys[i].surface, "Default") << "polygon " << i;
+        EXPECT_FALSE(mesh.polys[i].selected);
+    }
+    EXPECT_EQ(info.texcoords, 3);
+    EXPECT_EQ(info.normals, 1);
+    EXPECT_EQ(info.ignoredElements, 0);
+}
+
+TEST(MeshRead, TopologyKeptExactly)
+{
+    // Two coincident points stay two points, a pentagon stays a pentagon, a
+    // repeated vertex and a reversed winding are kept as written.
+    MeshData mesh = Read("v 0 0 0\nv 0 0 0\nv 2 0 0\nv 2 2 0\nv 1 3 0\nv 0 2 0\n"
+                         "f 1 3 4 5 6\n"
+                         "f 6 5 4 3 2\n"
+                         "f 1 3 3 4\n"
+                         "f 1 2\n");
+    ASSERT_EQ(mesh.points.size(), 6u);
+    EXPECT_EQ(mesh.polys[0].points, (std::vector<int>{0, 2, 3, 4, 5}));
+    EXPECT_EQ(mesh.polys[1].points, (std::vector<int>{5, 4, 3, 2, 1}));
+    EXPECT_EQ(mesh.polys[2].points, (std::vector<int>{0, 2, 2, 3}));
+    EXPECT_EQ(mesh.polys[3].points, (std::vector<int>{0, 1}));
+    EXPECT_TRUE(SameBits(mesh.points[4][1], 3.0));
+}
+
+TEST(MeshRead, SurfacesFromUsemtl)
+{
+    MeshData mesh = Read("v 0 0 0\nv 1 0 0\nv 0 1 0\n"
+                         "f 1 2 3\n"
+                         "usemtl Red Paint  \n"
+                         "f 3 2 1\n"
+                         "g side\no thing\ns 1\nmtllib x.mtl\n"
+                         "usemtl\tblue\n"
+                         "f 1 2 3\n");
+    ASSERT_EQ(mesh.polys.size(), 3u);
+    EXPECT_EQ(mesh.polys[0].surface, "Default");
+    EXPECT_EQ(mesh.polys[1].surface, "Red Paint") << "inner blank kept, trailing blanks dropped";
+    EXPECT_EQ(mesh.polys[2].surface, "blue");
+    for (const MeshPoly &p : mesh.polys)
+        EXPECT_TRUE(p.hasSurface);
+}
+
+TEST(MeshRead, CoordinatesAreCorrectlyRounded)
+{
+    // Decimal texts whose nearest double a digit-by-digit sum misses; the
+    // reference is the C library's correctly rounded strtod.
+    const char *texts[] = {"0.1", "0.3", "-2.675", "1.0000000000000002", "123456.789012345678",
+                           "2.2250738585072014e-308", "9007199254740993", "1e22", "0.123456789012345678",
+                           "-0", "+4.5", ".5", "7.", "3.14159265358979323846", "1E-5"};
+    std::string text;
+    for (const char *t : texts)
+        text += std::string("v ") + t + " " + t + " " + t + "\n";
+    MeshData mesh = Read(text);
+    ASSERT_EQ(mesh.points.size(), sizeof texts / sizeof texts[0]);
+    for (size_t i = 0; i < mesh.points.size(); i++) {
+        double want = std::strtod(texts[i], nullptr);
+        for (int c = 0; c < 3; c++)
+            EXPECT_TRUE(SameBits(mesh.points[i][c], want)) << "point " << i << " " << texts[i];
+    }
+}
+
+TEST(MeshRead, LineEndingsAndOptionalValues)
+{
+    // CRLF endings, a last line without an end, a weight and a colour after
+    // the coordinates, blank and comment lines, a forward reference.
+    MeshData mesh = Read("v 0 0 0 1\r\n\r\n   # note\r\nf 1 2 3\r\nv 1 0 0 0.5 0.5 0.5\r\nv 0 1 0");
+    ASSERT_EQ(mesh.points.size(), 3u);
+    ASSERT_EQ(mesh.polys.size(), 1u);
+    EXPECT_EQ(mesh.polys[0].points, (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(SameBits(mesh.points[2][1], 1.0));
+}
+
+TEST(MeshRead, OtherElementsAreCountedAndSkipped)
+{
+    MeshReadInfo info;
+    MeshData mesh = Read("v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2\np 3\nf 1 2 3\n", &info);
+    EXPECT_EQ(mesh.polys.size(), 1u);
+    EXPECT_EQ(info.ignoredElements, 2);
+}
+
+TEST(MeshRead, MalformedFilesNameTheLine)
+{
+    struct Case {
+        const char *text;
+        const char *want;   // the whole message
+    };
+    const Case cases[] = {
+        {"v 1 2\n", "t.obj:1: a 'v' line needs 3 coordinates, found 2 values"},
+        {"v 0 0 0\nv 1 x 2\n", "t.obj:2: not a number: 'x'"},
+        {"v 1 2 inf\n", "t.obj:1: not a number: 'inf'"},
+        {"v 1 2 nan\n", "t.obj:1: not a number: 'nan'"},
+        {"v 1 2 1e999\n", "t.obj:1: not a number: '1e999'"},
+        {"v\n", "t.obj:1: a 'v' line needs 3 coordinates"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\n",
+         "t.obj:4: vertex number 4 is out of range (the file has 3)"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 0 1 2\n", "t.obj:4: vertex number 0 is out of range"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf -4 1 2\n",
+         "t.obj:4: vertex number -4 reaches before the first vertex (3 read so far)"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3 # closing\n", "t.obj:4: bad vertex number '#'"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1/1/1/1 2 3\n",
+         "t.obj:4: bad face vertex '1/1/1/1': more than three numbers"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1/a 2 3\n", "t.obj:4: bad texture coordinate number 'a'"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nf 1/1 2/2 3/1\n",
+         "t.obj:5: texture coordinate number 2 is out of range (the file has 1)"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1//-1 2 3\n",
+         "t.obj:4: normal number -1 reaches before the first normal (0 read so far)"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1.5 2 3\n", "t.obj:4: bad vertex number '1.5'"},
+        {"v 0 0 0\nf \n", "t.obj:2: a face needs at least one vertex"},
+        {"v 0 0 0\nusemtl   \n", "t.obj:2: 'usemtl' needs a surface name"},
+        {"v 0 0 0\n\n\nbogus 1 2\n", "t.obj:4: unknown statement 'bogus'"},
+        {"v 0 0 0\rv 1 0 0\n", "t.obj:1: stray carriage return inside the line"},
+        {"v 0 0 0\nvn 0 1\n", "t.obj:2: a 'vn' line needs 3 numbers"},
+        {"vt 0 0 0 0\n", "t.obj:1: a 'vt' line needs 1 to 3 numbers"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(ReadError(c.text), c.want) << c.text;
+}
+
+TEST(MeshRead, FilesOnDisk)
+{
+    std::string dir = MakeTempDir();
+    std::string path = dir + "/m.obj";
+    std::ofstream(path) << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 1 2 x\n";
+    MeshData mesh;
+    std::string error;
+    EXPECT_FALSE(MeshReadObj(path, &mesh, nullptr, &error));
+    EXPECT_EQ(error, path + ":5: bad vertex number 'x'");
+    EXPECT_FALSE(MeshReadObj(dir + "/missing.obj", &mesh, nullptr, &error));
+    EXPECT_EQ(error.rfind(dir + "/missing.obj: cannot open:", 0), 0u) << error;
+    EXPECT_FALSE(MeshReadObj(dir, &mesh, nullptr, &error));
+    EXPECT_EQ(error, dir + ": is a folder, not a mesh file");
+    RemoveTree(dir);
+}
+
+// ---- writing ---------------------------------------------------------------
+
+TEST(MeshWrite, TextAndSurfaces)
+{
+    MeshData mesh;
+    mesh.points = {{0.0, 0.5, -1.0}, {0.1, 1e20, -0.0}, {1.0 / 3.0, 2.0, 3.0}};
+    MeshPoly a;
+    a.points = {0, 1, 2};
+    a.surface = "Default";
+    MeshPoly b = a;
+    b.points = {2, 1, 0};
+    MeshPoly c = a;
+    c.surface = "Metal";
+    MeshPoly d = a;
+    d.hasSurface = false;   // a polygon the host holds without a surface name
+    mesh.polys = {a, b, c, d};
+    EXPECT_EQ(MeshObjText(mesh),
+              "v 0 0.5 -1\n"
+              "v 0.1 1e+20 -0\n"
+              "v 0.3333333333333333 2 3\n"
+              "usemtl Default\n"
+              "f 1 2 3\n"
+              "f 3 2 1\n"
+              "usemtl Metal\n"
+              "f 1 2 3\n"
+              "usemtl Default\n"
+              "f 1 2 3\n");
+}
+
+TEST(MeshWrite, RoundTripIsExact)
+{
+    // Random doubles of every magnitude and generated meshes come back bit
+    // for bit, with the same topology and surfaces.
+    std::mt19937_64 rng(12345);
+    MeshData mesh = MakeTorus(7, 5);
+    for (auto &p : mesh.points)
+        for (int c = 0; c < 3; c++) {
+            uint64_t bits = rng();
+            double v;
+            std::memcpy(&v, &bits, sizeof v);
+            p[c] = std::isfinite(v) ? v : 0.25;
+        }
+    mesh.polys[3].surface = "Other";
+    MeshData back = Read(MeshObjText(mesh));
+    ASSERT_EQ(back.points.size(), mesh.points.size());
+    for (size_t i = 0; i < mesh.points.size(); i++)
+        for (int c = 0; c < 3; c++)
+            ASSERT_TRUE(SameBits(back.points[i][c], mesh.points[i][c])) << "point " << i;
+    ASSERT_EQ(back.polys.size(), mesh.polys.size());
+    for (size_t i = 0; i < mesh.polys.size(); i++) {
+        EXPECT_EQ(back.polys[i].points, mesh.polys[i].points) << "polygon " << i;
+        EXPECT_EQ(back.polys[i].surface, mesh.polys[i].surface) << "polygon " << i;
+    }
+    EXPECT_EQ(MeshObjText(back), MeshObjText(mesh));
+}
+
+TEST(MeshWrite, AtomicFile)
+{
+    std::string dir = MakeTempDir();
+    std::string path = dir + "/out.obj";
+    std::string error;
+
+    // A new file appears whole, with no temporary left beside it.
+    ASSERT_TRUE(MeshWriteObj(path, MakeCube(), &error)) << error;
+    EXPECT_EQ(Slurp(path), MeshObjText(MakeCube()));
+    EXPECT_EQ(ListDir(dir), std::vector<std::string>{"out.obj"});
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << "the mode of a plain new file";
+
+    // While written, the old file stands; a discarded write leaves it as it was.
+    AtomicFile file;
+    ASSERT_TRUE(AtomicFileOpen(path, &file, &error)) << error;
+    ASSERT_TRUE(AtomicFileWrite(&file, "partial", &error)) << error;
+    EXPECT_EQ(ListDir(dir).size(), 2u);
+    EXPECT_EQ(Slurp(path), MeshObjText(MakeCube()));
+    AtomicFileDiscard(&file);
+    EXPECT_EQ(ListDir(dir), std::vector<std::string>{"out.obj"});
+    EXPECT_EQ(Slurp(path), MeshObjText(MakeCube()));
+
+    // A committed write replaces it.
+    ASSERT_TRUE(AtomicFileOpen(path, &file, &error)) << error;
+    ASSERT_TRUE(AtomicFileWrite(&file, "new\n", &error)) << error;
+    ASSERT_TRUE(AtomicFileCommit(&file, &error)) << error;
+    EXPECT_EQ(Slurp(path), "new\n");
+    EXPECT_EQ(ListDir(dir), std::vector<std::string>{"out.obj"});
+
+    // A folder that does not exist: an error naming the file, nothing made.
+    EXPECT_FALSE(MeshWriteObj(dir + "/no/out.obj", MakeCube(), &error));
+    EXPECT_EQ(error.rfind(dir + "/no/out.obj: cannot create a temporary file in " + dir + "/no:", 0), 0u)
+        << error;
+    RemoveTree(dir);
+}
+
+// ---- counts ----------------------------------------------------------------
+
+TEST(MeshStatsTest, ClosedOpenAndCrowded)
+{
+    MeshStats cube = MeshComputeStats(MakeCube());
+    EXPECT_EQ(cube.points, 8);
+    EXPECT_EQ(cube.polygons, 6);
+    EXPECT_EQ(cube.quads, 6);
+    EXPECT_EQ(cube.edges, 12);
+    EXPECT_EQ(cube.borderEdges, 0);
+    EXPECT_EQ(cube.crowdedEdges, 0);
+
+    MeshStats cyl = MeshComputeStats(MakeCylinder(6, 2));
+    EXPECT_EQ(cyl.quads, 12);
+    EXPECT_EQ(cyl.ngons, 2);
+    EXPECT_EQ(cyl.borderEdges, 0);
+
+    // A 3 x 2 grid: border = perimeter 10 edges; 17 edges in all.
+    MeshStats grid = MeshComputeStats(MakeQuadGrid(3, 2));
+    EXPECT_EQ(grid.edges, 17);
+    EXPECT_EQ(grid.borderEdges, 10);
+
+    // Three triangles on one edge (a fin), and a two-point polygon.
+    MeshData fin = Read("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nv 0 0 1\n"
+                        "f 1 2 3\nf 2 1 4\nf 1 2 5\nf 3 5\n");
+    MeshStats f = MeshComputeStats(fin);
+    EXPECT_EQ(f.triangles, 3);
+    EXPECT_EQ(f.degenerate, 1);
+    EXPECT_EQ(f.crowdedEdges, 1);
+    EXPECT_EQ(f.edges, 8);
+    EXPECT_EQ(f.borderEdges, 7);
+}
+
+TEST(MeshStatsTest, PolysWithEdge)
+{
+    MeshData grid = MakeQuadGrid(3, 2);
+    // Point (1, 0) - (1, 1): indices 1 and 5, shared by quads 0 and 1.
+    EXPECT_EQ(MeshPolysWithEdge(grid, 1, 5), (std::vector<int>{0, 1}));
+    EXPECT_EQ(MeshPolysWithEdge(grid, 5, 1), (std::vector<int>{0, 1}));
+    EXPECT_EQ(MeshPolysWithEdge(grid, 0, 1), (std::vector<int>{0}));
+    EXPECT_EQ(MeshPolysWithEdge(grid, 0, 5), (std::vector<int>{})) << "a diagonal is no edge";
+}
