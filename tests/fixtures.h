@@ -1,0 +1,186 @@
+// Helpers shared by the tests: running the linked-in module on an emulated
+// host, finding what it committed, and checking meshes (exact comparison,
+// closedness, orientation).
+#ifndef CORVANE_TESTS_FIXTURES_H
+#define CORVANE_TESTS_FIXTURES_H
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/host.h"
+#include "host/loader.h"
+#include "host/meshgen.h"
+#include "plugin/hostapi.h"
+
+extern "C" const HostModuleDescriptor _mod_descrip;
+
+// Runs the module linked into the test the way a host runs a loaded one:
+// descriptor checks, startup, the "QX_Corvane" server's activation on `host`,
+// shutdown. Returns the activation's result, or -1 (with *error) when the
+// descriptor is refused.
+inline int RunLinkedModule(EmuHost *host, std::string *error = nullptr)
+{
+    LoadedModule module;
+    std::string why;
+    if (!OpenModuleDescriptor(&_mod_descrip, "(linked module)", "MeshDataEdit", "QX_Corvane",
+                              &module, &why)) {
+        if (error != nullptr)
+            *error = why;
+        return -1;
+    }
+    const int rc = EmuHostRun(host, module.activate, module.serverData);
+    UnloadModule(&module);
+    return rc;
+}
+
+// A host holding `foreground` in layer 1 and, when given, `background` in
+// layer 2.
+inline std::unique_ptr<EmuHost> HostWithMeshes(const MeshData &foreground,
+                                               const MeshData *background = nullptr)
+{
+    std::unique_ptr<EmuHost> host = EmuHostCreate();
+    EmuHostAddMesh(host.get(), 1, foreground);
+    if (background != nullptr)
+        EmuHostAddMesh(host.get(), 2, *background);
+    return host;
+}
+
+// `mesh` with polygons `which` selected (and all others not).
+inline MeshData WithSelected(MeshData mesh, const std::vector<int> &which)
+{
+    for (MeshPoly &p : mesh.polys)
+        p.selected = false;
+    for (int k : which)
+        mesh.polys[static_cast<size_t>(k)].selected = true;
+    return mesh;
+}
+
+// Indices of the polygons of `mesh` whose surface is `surface`.
+inline std::vector<int> PolysWithSurface(const MeshData &mesh, const std::string &surface)
+{
+    std::vector<int> out;
+    for (size_t k = 0; k < mesh.polys.size(); ++k)
+        if (mesh.polys[k].hasSurface && mesh.polys[k].surface == surface)
+            out.push_back(static_cast<int>(k));
+    return out;
+}
+
+// The polygons the module added that are alive now (committed), in the order
+// they were added, optionally only those of one surface.
+inline std::vector<EmuPoly *> CommittedPolys(EmuHost *host, const char *surface = nullptr)
+{
+    std::vector<EmuPoly *> out;
+    for (LWPolID id : host->log.addedPolys) {
+        EmuPoly *p = EmuHostPoly(host, id);
+        if (p == nullptr || !p->alive)
+            continue;
+        if (surface != nullptr && (!p->hasSurface || p->surface != surface))
+            continue;
+        out.push_back(p);
+    }
+    return out;
+}
+
+// The position of a host point (asserting tests look it up by id).
+inline std::array<double, 3> HostPosition(EmuHost *host, LWPntID id)
+{
+    const EmuPoint *p = EmuHostPoint(host, id);
+    if (p == nullptr)
+        return {NAN, NAN, NAN};
+    return {p->info.position[0], p->info.position[1], p->info.position[2]};
+}
+
+// Exact comparison: same points (bit-equal coordinates) and polygons (point
+// lists, surfaces, selection). Empty when equal, else the first difference.
+inline std::string MeshDifference(const MeshData &a, const MeshData &b)
+{
+    std::ostringstream why;
+    if (a.points.size() != b.points.size()) {
+        why << "point counts " << a.points.size() << " and " << b.points.size();
+        return why.str();
+    }
+    for (size_t k = 0; k < a.points.size(); ++k) {
+        if (a.points[k] != b.points[k]) {
+            why << "point " << k << ": (" << a.points[k][0] << ", " << a.points[k][1] << ", "
+                << a.points[k][2] << ") and (" << b.points[k][0] << ", " << b.points[k][1] << ", "
+                << b.points[k][2] << ")";
+            return why.str();
+        }
+    }
+    if (a.polys.size() != b.polys.size()) {
+        why << "polygon counts " << a.polys.size() << " and " << b.polys.size();
+        return why.str();
+    }
+    for (size_t k = 0; k < a.polys.size(); ++k) {
+        const MeshPoly &p = a.polys[k], &q = b.polys[k];
+        if (p.points != q.points || p.hasSurface != q.hasSurface ||
+            (p.hasSurface && p.surface != q.surface) || p.selected != q.selected) {
+            why << "polygon " << k << " differs";
+            return why.str();
+        }
+    }
+    return "";
+}
+
+// Closed and consistently oriented: every directed edge occurs once and its
+// reverse exactly once. Empty when so, else the first offending edge.
+inline std::string ClosedMeshFault(const MeshData &mesh)
+{
+    std::map<std::pair<int, int>, int> count;
+    for (const MeshPoly &p : mesh.polys) {
+        const size_t n = p.points.size();
+        for (size_t k = 0; k < n; ++k)
+            count[{p.points[k], p.points[(k + 1) % n]}]++;
+    }
+    for (const auto &e : count) {
+        auto rev = count.find({e.first.second, e.first.first});
+        const int back = rev == count.end() ? 0 : rev->second;
+        if (e.second != 1 || back != 1) {
+            std::ostringstream why;
+            why << "edge " << e.first.first << " -> " << e.first.second << " occurs " << e.second
+                << " times, its reverse " << back << " times";
+            return why.str();
+        }
+    }
+    return "";
+}
+
+// Newell normal of polygon `k` of a plain mesh, not normalised.
+inline std::array<double, 3> MeshPolyNewell(const MeshData &mesh, size_t k)
+{
+    const std::vector<int> &v = mesh.polys[k].points;
+    double n[3] = {0.0, 0.0, 0.0};
+    for (size_t i = 0; i < v.size(); ++i) {
+        const auto &p = mesh.points[static_cast<size_t>(v[i])];
+        const auto &q = mesh.points[static_cast<size_t>(v[(i + 1) % v.size()])];
+        n[0] += (p[1] - q[1]) * (p[2] + q[2]);
+        n[1] += (p[2] - q[2]) * (p[0] + q[0]);
+        n[2] += (p[0] - q[0]) * (p[1] + q[1]);
+    }
+    return {n[0], n[1], n[2]};
+}
+
+// Volume enclosed by a closed mesh, positive when its polygons face outwards
+// (each polygon fanned from its first point).
+inline double SignedVolume(const MeshData &mesh)
+{
+    double v = 0.0;
+    for (const MeshPoly &p : mesh.polys) {
+        const auto &a = mesh.points[static_cast<size_t>(p.points[0])];
+        for (size_t i = 1; i + 1 < p.points.size(); ++i) {
+            const auto &b = mesh.points[static_cast<size_t>(p.points[i])];
+            const auto &c = mesh.points[static_cast<size_t>(p.points[i + 1])];
+            v += a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
+                 a[2] * (b[0] * c[1] - b[1] * c[0]);
+        }
+    }
+    return v / 6.0;
+}
+
+#endif
