@@ -5,11 +5,16 @@
 # wine), "fuzz" (clang and its sanitizer runtimes).
 set -euo pipefail
 
+need_i386=0
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
           libcli11-dev libtinyobjloader-dev libstb-dev)
 for group in "$@"; do
   case "$group" in
-    win32) packages+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest) ;;
+    # The 32-bit Windows module: the MinGW-w64 i686 cross compiler, the
+    # GoogleTest sources to build for it, and wine with its 32-bit part
+    # (which needs the i386 architecture) to run what it builds.
+    win32) packages+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest wine wine32:i386)
+           need_i386=1 ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
@@ -23,6 +28,10 @@ done
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$need_i386" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "install-deps: adding the i386 architecture" >&2
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+  fi
   echo "install-deps: installing ${missing[*]}" >&2
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
