@@ -1,0 +1,295 @@
+// Bridge construction: the edge two selected polygons share is chamfered, and
+// the chamfer is carried along the edge loop through it, in both directions,
+// through every point where four polygon corners meet.
+//
+// One pair of the strip, A and B sharing the edge from the loop point V to
+// the other end W (A holds it as i -> i+1, B as j -> j+1):
+//
+//        e    |     d            e, d: the next pair, beyond V
+//     --------V--------
+//        A    |     B            quad: B[j+1] B[j] A[i+1] A[i]
+//             |                  (0 and 3 at V, 1 and 2 at W)
+//     --------W--------
+//
+// Both polygons are cut back from V-W, a bridge quad fills the gap, and at V
+// the next pair's cut points are joined to this pair's, so neighbouring quads
+// share an edge. Every polygon re-shaped is removed from the host and replaced
+// by its copy in the output model.
+#include <assert.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "pairmode/claims.h"
+#include "pairmode/pairmode.h"
+
+// Host point k of a record, the index taken modulo its vertex count.
+static LWPntID HostAt(const PolyInfo *x, int k)
+{
+    return x->hostPoints[(x->count + k) % x->count];
+}
+
+// The point index array of a record's copy in the output model.
+static int32_t *CopyPoints(BufModel *model, const PolyInfo *x)
+{
+    return BufModelGetPoly(model, x->polyIndex)->points;
+}
+
+static int Wrap(const PolyInfo *x, int k)
+{
+    return (x->count + k) % x->count;
+}
+
+static void RemoveHostPoly(BufModel *model, LWPolID id)
+{
+    model->edit->remPoly(model->edit->state, id);
+}
+
+// Whether the host describes both polygons (three corners or more) and they
+// hold a common edge in opposite directions: tested before anything is built
+// for a pair, so that a pair without one leaves no trace.
+static int HostPairShares(BufModel *model, LWPolID ida, LWPolID idb)
+{
+    const HostPolygonInfo *info = model->edit->polyInfo(model->edit->state, ida);
+    if (!info || info->numPnts < 3)
+        return 0;
+    int n = (int)info->numPnts;
+    // The host may answer the next polyInfo in the same record.
+    LWPntID *a = (LWPntID *)malloc(sizeof(LWPntID) * n);
+    if (!a)
+        return 0;
+    memcpy(a, info->points, sizeof(LWPntID) * n);
+    int found = 0;
+    info = model->edit->polyInfo(model->edit->state, idb);
+    if (info && info->numPnts >= 3) {
+        int m = (int)info->numPnts;
+        const LWPntID *b = info->points;
+        for (int ii = 0; ii < n && !found; ii++) {
+            for (int jj = 0; jj < m && !found; jj++)
+                found = a[ii] == b[(jj + 1) % m] && a[(ii + 1) % n] == b[jj];
+        }
+    }
+    free(a);
+    return found;
+}
+
+// Adds the bridge quad of the pair: B[j+1], B[j], A[i+1], A[i] of the copies.
+// It takes the pair's surface name when both copies carry the same one.
+static int AddBridgeQuad(BufModel *model, const PolyInfo *a, const PolyInfo *b, int i, int j)
+{
+    const BufPoly *pa = BufModelGetPoly(model, a->polyIndex);
+    const BufPoly *pb = BufModelGetPoly(model, b->polyIndex);
+    int32_t quad[4] = {pb->points[Wrap(b, j + 1)], pb->points[Wrap(b, j)],
+                       pa->points[Wrap(a, i + 1)], pa->points[Wrap(a, i)]};
+    const char *name = nullptr;
+    if (pa->surface && pb->surface && strcmp(pa->surface, pb->surface) == 0)
+        name = pa->surface;
+    return BufModelAddPoly(model, name, 4, quad);
+}
+
+// From now on the edge's two vertices take the points DetachEdge made, and
+// the flush creates those.
+static void ReleaseEdgeHostPoints(BufModel *model, const PolyInfo *x, int k)
+{
+    BufPoly *copy = BufModelGetPoly(model, x->polyIndex);
+    copy->hostPoints[Wrap(x, k)] = nullptr;
+    copy->hostPoints[Wrap(x, k + 1)] = nullptr;
+}
+
+static int ModelFull(const BufModel *model)
+{
+    return model->refusedAdds > 0;
+}
+
+int BuildBridge(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size)
+{
+    // A pair that shares no edge held in opposite directions is refused
+    // before anything is built or removed.
+    if (count < 2 || list[0] == list[1] || !HostPairShares(model, list[0], list[1]))
+        return BRIDGE_NO_SHARED_EDGE;
+    if (!PairClaimsBegin(count)) {
+        model->refusedAdds++;  // no memory: discard the edit like a full model
+        PairClaimsEnd();
+        return 0;
+    }
+    PairClaim(list[0]);
+    PairClaim(list[1]);
+
+    // 1. A full model stops everything; the activation discards the edit.
+    PolyInfo *r0 = &records[0];
+    PolyInfo *r1 = &records[1];
+    if (!MakePairPolyInfo(model, list[0], r0) || !MakePairPolyInfo(model, list[1], r1)) {
+        PairClaimsEnd();
+        return 0;
+    }
+    // 2. Found: the host lists were checked above.
+    int i = -1, j = -1;
+    FindSharedEdge(model, r0, r1, &i, &j);
+    assert(i >= 0 && j >= 0);
+    // 3-4.
+    DetachEdge(model, r0, i, size);
+    DetachEdge(model, r1, j, size);
+    int firstQuad = ModelFull(model) ? -1 : AddBridgeQuad(model, r0, r1, i, j);
+    if (firstQuad < 0) {
+        PairClaimsEnd();
+        return 0;
+    }
+    // 5-6.
+    ReleaseEdgeHostPoints(model, r0, i);
+    ReleaseEdgeHostPoints(model, r1, j);
+    int aSlot = 0, bSlot = 1;
+
+    // 7-8. The walk from the loop point A[i].
+    FindSharedEdge(model, r0, r1, &i, &j);
+    if (WalkEdgeLoop(model, count, list, records, size, r0, r1, &i, &j, &aSlot, &bSlot,
+                     firstQuad) == 1) {
+        PairClaimsEnd();
+        return 0;
+    }
+    if (ModelFull(model)) {
+        PairClaimsEnd();
+        return 0;
+    }
+    // 9-10. With the roles swapped the loop point is the other end of the
+    // selected edge; the slot counters go on after the first walk's.
+    FindSharedEdge(model, r1, r0, &i, &j);
+    if (WalkEdgeLoop(model, count, list, records, size, r1, r0, &i, &j, &aSlot, &bSlot,
+                     firstQuad) == 1) {
+        PairClaimsEnd();
+        return 0;
+    }
+    // 11.
+    RemoveHostPoly(model, list[0]);
+    RemoveHostPoly(model, list[1]);
+    PairClaimsEnd();
+    return 0;
+}
+
+// Whether the walk may step into (e, d): room for two more records, neither
+// polygon taken over already (by this walk, the other one or a cap), and a
+// common edge for the new pair. Claims both when it may.
+static int MayStepInto(BufModel *model, int count, LWPolID e, LWPolID d, int bSlot)
+{
+    if (bSlot + 2 > count)  // the array holds count + 1 records
+        return 0;
+    if (PairClaimed(e) || PairClaimed(d))
+        return 0;
+    if (!HostPairShares(model, e, d))
+        return 0;
+    return PairClaim(e) && PairClaim(d);
+}
+
+// Joins the last quad to the first where the walk came back to the selected
+// pair (records 0 and 1).
+static void CloseRing(BufModel *model, PolyInfo *records, int aSlot, int bSlot, int firstQuad)
+{
+    PolyInfo *r0 = &records[0];
+    PolyInfo *r1 = &records[1];
+    PolyInfo *lastA = &records[aSlot];
+    PolyInfo *lastB = &records[bSlot];
+    // 1-2. A pair that shares no edge with the selected one is left open.
+    int i = -1, j = -1;
+    FindSharedEdge(model, r0, lastA, &i, &j);
+    if (i >= 0)
+        CopyPoints(model, lastA)[Wrap(lastA, j + 1)] = CopyPoints(model, r0)[Wrap(r0, i)];
+    i = -1;
+    j = -1;
+    FindSharedEdge(model, r1, lastB, &i, &j);
+    if (i >= 0)
+        CopyPoints(model, lastB)[Wrap(lastB, j)] = CopyPoints(model, r1)[Wrap(r1, i + 1)];
+    // 3. The last polygon added is the last quad.
+    BufPoly *last = BufModelGetPoly(model, model->polyCount - 1);
+    const BufPoly *first = BufModelGetPoly(model, firstQuad);
+    last->points[0] = first->points[1];
+    last->points[3] = first->points[2];
+}
+
+int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size,
+                 PolyInfo *a, PolyInfo *b, int *i, int *j, int *aSlot, int *bSlot, int firstQuad)
+{
+    int lastQuad = firstQuad;
+    int steps = 0;
+    LWPolID e = nullptr, d = nullptr;
+    for (;;) {
+        // 1. The polygons beyond the loop point V: across A's edge that ends
+        // at V, and across B's edge that starts at V.
+        LWPntID v = HostAt(a, *i);
+        e = FindPolyByEdge(model, list, count, v, HostAt(a, *i - 1));
+        d = FindPolyByEdge(model, list, count, HostAt(b, *j + 2), HostAt(b, *j + 1));
+
+        // 2. Tests, in order. A neighbour that is A or B itself (a polygon
+        // holding both directions of an edge) ends the walk.
+        if (e == d)
+            break;
+        if (e == a->hostPoly || d == b->hostPoly)
+            break;
+        if (!e || !d)
+            break;
+        if (e == list[0] || d == list[1] || e == list[1] || d == list[0])
+            break;
+        if (PointValence(model, count, list, v) != 4)
+            break;
+        if (!MayStepInto(model, count, e, d, *bSlot))
+            break;
+
+        // 3.1
+        *aSlot += 2;
+        *bSlot += 2;
+        PolyInfo *nextA = &records[*aSlot];
+        PolyInfo *nextB = &records[*bSlot];
+        if (!MakePairPolyInfo(model, e, nextA) || !MakePairPolyInfo(model, d, nextB))
+            return 0;  // full model: the activation discards the edit
+        // 3.2
+        PolyInfo *oldA = a;
+        PolyInfo *oldB = b;
+        int oldI = *i;
+        int oldJ = *j;
+        // 3.3 The new edge runs from A's vertex i (the next loop point) to
+        // A's vertex i + 1, which is V.
+        a = nextA;
+        b = nextB;
+        *i = -1;
+        *j = -1;
+        FindSharedEdge(model, a, b, i, j);
+        assert(*i >= 0 && *j >= 0);
+        // 3.4
+        RemoveHostPoly(model, e);
+        RemoveHostPoly(model, d);
+        // 3.5
+        DetachEdge(model, a, *i, size);
+        DetachEdge(model, b, *j, size);
+        if (ModelFull(model))
+            return 0;
+        // 3.6 Each side of the strip keeps one point at V, the previous
+        // pair's; the points just made at V are left unused.
+        CopyPoints(model, a)[Wrap(a, *i + 1)] = CopyPoints(model, oldA)[Wrap(oldA, oldI)];
+        CopyPoints(model, b)[Wrap(b, *j)] = CopyPoints(model, oldB)[Wrap(oldB, oldJ + 1)];
+        // 3.7
+        lastQuad = AddBridgeQuad(model, a, b, *i, *j);
+        if (lastQuad < 0)
+            return 0;
+        // 3.8
+        ReleaseEdgeHostPoints(model, a, *i);
+        ReleaseEdgeHostPoints(model, b, *j);
+        steps++;
+        // 3.9 Ending here, the closing test below sees the pair just
+        // stepped into (e, d).
+        if (PointValence(model, count, list, HostAt(a, *i)) != 4)
+            break;
+    }
+
+    // 4. Ring: the walk came back to the selected pair. A walk that took no
+    // step cannot have gone round.
+    if (steps > 0 && e == list[0] && d == list[1]) {
+        assert(lastQuad == model->polyCount - 1);
+        CloseRing(model, records, *aSlot, *bSlot, firstQuad);
+        RemoveHostPoly(model, list[0]);
+        RemoveHostPoly(model, list[1]);
+        return 1;
+    }
+    // Open end: three corners, or five and more, are cut by the last quad's
+    // plane; at two or four nothing more is done.
+    int c = PointValence(model, count, list, HostAt(a, *i));
+    if (c == 3 || c >= 5)
+        CapLoopEnd(model, count, list, lastQuad, HostAt(a, *i + 1), HostAt(a, *i));
+    return 0;
+}

@@ -1,0 +1,27 @@
+// Host polygons the two-polygon mode has taken over during one BuildBridge:
+// the selected pair, every pair a walk stepped into and every polygon a cap
+// re-shaped. Each of them is copied into the output model and removed from
+// the host once; the walks and the caps consult this list so that none of
+// them is copied or removed a second time when the loop's two walks, or a
+// walk and a cap, reach the same polygon.
+//
+// One list, module-wide, like the caps' working storage: the mode runs on the
+// host's thread, once per activation.
+#ifndef CORVANE_PAIRMODE_CLAIMS_H
+#define CORVANE_PAIRMODE_CLAIMS_H
+
+#include "plugin/hostapi.h"
+
+// Opens an empty list with room for `capacity` polygons. 0 when it cannot be
+// allocated (the list is then open but full).
+int PairClaimsBegin(int capacity);
+// Releases the list. Afterwards, and before any Begin, nothing counts as
+// claimed and every claim succeeds (a cap run on its own in a test).
+void PairClaimsEnd(void);
+// 1 when `id` is on the open list.
+int PairClaimed(LWPolID id);
+// Puts `id` on the list: 0 (nothing recorded) when it is already there or the
+// list is full, else 1.
+int PairClaim(LWPolID id);
+
+#endif
