@@ -617,6 +617,23 @@ TEST(HostRun, ActivatesLikeAHost)
     EXPECT_EQ(EmuEditBegin(0, 0, 1), nullptr);
 }
 
+// The shared helper that runs the module linked into the tests: a cancelled
+// panel must leave the mesh alone and end the one edit.
+TEST(HostRun, LinkedModuleRunsThroughItsDescriptor)
+{
+    const MeshData cube = MakeCube();
+    std::unique_ptr<EmuHost> host = HostWithMeshes(MakeQuadGrid(1, 1), &cube);
+    host->script.panelCancel = true;
+    std::string error;
+    EXPECT_EQ(RunLinkedModule(host.get(), &error), HOST_ACTIVATE_OK) << error;
+    EXPECT_EQ(host->log.editsBegun, 1);
+    EXPECT_EQ(host->log.doneCodes.size(), 1u);
+    ASSERT_EQ(host->log.panels.size(), 1u);
+    EXPECT_TRUE(host->log.panels[0]->opened);
+    EXPECT_TRUE(CommittedPolys(host.get()).empty());
+    EXPECT_EQ(MeshDifference(EmuHostLayerMesh(host.get(), 2), cube), "");
+}
+
 // ---- loader -----------------------------------------------------------------
 
 void *StartOk() { return reinterpret_cast<void *>(uintptr_t{4}); }
