@@ -27,9 +27,9 @@ static const HostServerRecord kServers[] = {
 #define CORVANE_EXPORT __attribute__((visibility("default")))
 #endif
 
-extern "C" {
-CORVANE_EXPORT extern const HostModuleDescriptor _mod_descrip;
-CORVANE_EXPORT const HostModuleDescriptor _mod_descrip = {
+// Declared extern so that the const object has external linkage; the
+// attribute goes on this first declaration only.
+extern "C" CORVANE_EXPORT const HostModuleDescriptor _mod_descrip;
+const HostModuleDescriptor _mod_descrip = {
     HOST_MODULE_SYNC, HOST_MODULE_VERSION, HOST_MODULE_MACHINE, Startup, Shutdown, kServers,
 };
-}
