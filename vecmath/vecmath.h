@@ -36,4 +36,10 @@ Vec3 LinePlaneIntersect(const Vec3 &a, const Vec3 &n, const Vec3 &c, const Vec3 
 // (cosine at least 0.9999), else 0; two zero vectors give 0.
 int VecSame(const Vec3 &a, const Vec3 &b);
 
+// Arc cosine in radians, within one unit in the last place of the exact
+// value and the same bits on every target (the C library's acos is neither
+// portable nor independent of the x87 precision word on 32-bit Windows):
+// exact at -1, 0 and 1; not a number outside [-1, 1] and for NaN.
+double VecAcos(double x);
+
 #endif
