@@ -35,7 +35,9 @@ static int PassesAngleTest(const Settings *settings, const LineInfo *a, const Li
         d = 1.0;
     else if (d < -1.0)
         d = -1.0;
-    double angle = 180.0 - acos(d) * 57.29577951308239;
+    // VecAcos, not the C library's acos: the result decides which edges are
+    // chamfered, so it must be the same bits on every target.
+    double angle = 180.0 - VecAcos(d) * 57.29577951308239;
     if (settings->angleMode == ANGLE_MODE_LT)
         return !(angle >= settings->limitAngle);
     if (settings->angleMode == ANGLE_MODE_GT)
