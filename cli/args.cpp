@@ -1,0 +1,129 @@
+// The command line.
+#include "cli/cli.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include <CLI/CLI.hpp>
+
+#ifndef CORVANE_VERSION
+#define CORVANE_VERSION "unknown"
+#endif
+
+namespace {
+
+const char kDescription[] =
+    "Chamfers the edges of a polygon mesh with the Corvane module, loaded and run\n"
+    "the way a host runs it.\n"
+    "\n"
+    "Object mode (default): the input goes into the background layer and every\n"
+    "shared edge is chamfered (or, with an angle mode, the edges whose angle passes\n"
+    "the test against the limit angle); OUTPUT is the rebuilt object.\n"
+    "Two-polygon mode (--select or --edge): the input goes into the foreground\n"
+    "layer with two polygons selected, and the edge they share is chamfered along\n"
+    "its edge loop; OUTPUT is the edited mesh.\n"
+    "\n"
+    "The options go through the module's options panel. Values given here replace\n"
+    "what the panel loads from the settings file; without --size, on a terminal,\n"
+    "the panel is shown there. Confirmed options are saved for the next run.";
+
+const char kFooter[] =
+    "Examples:\n"
+    "  corvane examples/cube.obj -o out/cube.obj --size 0.1 --stats\n"
+    "  corvane examples/cylinder.obj -o out/cylinder.obj --size 0.1 --angle-mode lt --limit-angle 120\n"
+    "  corvane examples/torus.obj -o out/torus.obj --size 0.1 --edge 1,2\n"
+    "  corvane examples/cube.obj -o out/cube-edge.obj --size 0.2 --select 1,3\n"
+    "  corvane examples/lgrid.obj -o out/lgrid.obj   (on a terminal: asks for the options)\n"
+    "\n"
+    "Exit status: 0 done; 1 bad input, or a failure the module reported;\n"
+    "2 usage error, or the module cannot be loaded; 130 aborted (Ctrl-C, or the\n"
+    "panel cancelled).";
+
+// "I,J": two positive numbers.
+bool ParsePair(const std::string &text, int out[2])
+{
+    size_t comma = text.find(',');
+    if (comma == std::string::npos)
+        return false;
+    const std::string parts[2] = {text.substr(0, comma), text.substr(comma + 1)};
+    for (int k = 0; k < 2; k++) {
+        const std::string &s = parts[k];
+        int value = 0;
+        auto res = std::from_chars(s.data(), s.data() + s.size(), value);
+        if (s.empty() || res.ec != std::errc() || res.ptr != s.data() + s.size() || value < 1)
+            return false;
+        out[k] = value;
+    }
+    return true;
+}
+
+}  // namespace
+
+int CliParse(int argc, char **argv, CliArgs *args)
+{
+    CLI::App app(kDescription, "corvane");
+    app.footer(kFooter);
+    app.set_version_flag("--version", std::string("corvane ") + CORVANE_VERSION);
+    app.get_formatter()->column_width(30);
+
+    std::string select, edge, angleMode;
+    double size = 0.0, limitAngle = 0.0;
+
+    app.add_option("INPUT", args->input, "Mesh to read (OBJ)")->required()->type_name("");
+    app.add_option("-o,--output", args->output, "Mesh to write (OBJ); the input only with --force")
+        ->required()
+        ->type_name("OUTPUT");
+    CLI::Option *sizeOpt = app.add_option("--size", size, "Bevel size, in model units")->type_name("S");
+    CLI::Option *modeOpt =
+        app.add_option("--angle-mode", angleMode,
+                       "Which edges: disable (all shared edges), lt or gt (angle test against the limit)")
+            ->transform(CLI::IsMember({"disable", "lt", "gt"}, CLI::ignore_case))
+            ->type_name("MODE");
+    CLI::Option *limitOpt = app.add_option("--limit-angle", limitAngle, "Limit angle in degrees, 0 to 180")
+                                ->check(CLI::Range(0.0, 180.0))
+                                ->type_name("DEG");
+    CLI::Option *selectOpt = app.add_option("--select", select,
+                                            "Two-polygon mode: the polygons I,J (1-based, in file order)")
+                                ->type_name("I,J");
+    CLI::Option *edgeOpt =
+        app.add_option("--edge", edge,
+                       "Two-polygon mode: the two polygons that share the edge between points A,B "
+                       "(1-based, as in the file)")
+            ->type_name("A,B");
+    selectOpt->excludes(edgeOpt);
+    app.add_option("--plugin", args->plugin, "The module to load (default: Corvane.p beside corvane)")
+        ->type_name("PATH");
+    app.add_option("--plugins-dir", args->pluginsDir,
+                   "Folder of the settings file (default: $XDG_CONFIG_HOME/corvane or ~/.config/corvane)")
+        ->type_name("DIR");
+    app.add_flag("--stats", args->stats, "Print counts of the input and the output, and the time taken");
+    app.add_flag("-q,--quiet", args->quiet, "No progress and no notes; errors only");
+    app.add_flag("-f,--force", args->force, "Allow OUTPUT to be the input file");
+    app.add_flag("--keep-partial", args->keepPartial,
+                 "Write OUTPUT even when a phase was aborted or the module reported an error");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        int code = app.exit(e);
+        return code == 0 ? kExitDone : kExitUsage;
+    }
+
+    if (*sizeOpt)
+        args->size = size;
+    if (*limitOpt)
+        args->limitAngle = limitAngle;
+    if (*modeOpt)
+        args->angleMode = angleMode == "disable" ? 0 : angleMode == "lt" ? 1 : 2;
+    if (*selectOpt && (!ParsePair(select, args->select) || args->select[0] == args->select[1])) {
+        std::fprintf(stderr, "corvane: --select needs two different polygon numbers I,J (from 1), not '%s'\n",
+                     select.c_str());
+        return kExitUsage;
+    }
+    if (*edgeOpt && (!ParsePair(edge, args->edge) || args->edge[0] == args->edge[1])) {
+        std::fprintf(stderr, "corvane: --edge needs two different point numbers A,B (from 1), not '%s'\n",
+                     edge.c_str());
+        return kExitUsage;
+    }
+    return -1;
+}

@@ -1,0 +1,324 @@
+// One run: read the input, put it into the host's layers, load the module the
+// way a host does, activate it, and write what the edit layer holds.
+#include "cli/cli.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include "host/loader.h"
+#include "meshio/meshio.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The module keeps its settings file name after the folder in a path of at
+// most this many bytes, the NUL included.
+const size_t kModulePathLimit = 256;
+const char kSettingsFileName[] = "/Corvane.cfg";
+
+void Error(const std::string &what)
+{
+    std::fprintf(stderr, "corvane: %s\n", what.c_str());
+}
+
+void Note(const CliArgs &args, const std::string &what)
+{
+    if (!args.quiet)
+        std::fprintf(stderr, "corvane: note: %s\n", what.c_str());
+}
+
+std::string ProgramDir()
+{
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return ".";
+    buf[n] = '\0';
+    return fs::path(buf).parent_path().string();
+}
+
+std::string DefaultPluginsDir()
+{
+    const char *xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return std::string(xdg) + "/corvane";
+    const char *home = std::getenv("HOME");
+    if (!home || !home[0]) {
+        const passwd *pw = getpwuid(getuid());
+        home = pw ? pw->pw_dir : "/tmp";
+    }
+    return std::string(home) + "/.config/corvane";
+}
+
+// The settings folder, created on first use. Without it the module still
+// runs; its options then are not kept.
+void PrepareSettingsDir(const CliArgs &args, const std::string &dir)
+{
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec)
+        Note(args, "cannot create the settings folder " + dir + " (" + ec.message() +
+                       "); options will not be kept");
+    else if (dir.size() + sizeof kSettingsFileName > kModulePathLimit)
+        Note(args, "the settings folder path " + dir + " is too long for the module; options will not be kept");
+}
+
+// OUTPUT must be a file in an existing folder, and not the input unless forced.
+bool CheckOutput(const CliArgs &args)
+{
+    std::error_code ec;
+    fs::path out(args.output);
+    if (fs::is_directory(out, ec)) {
+        Error("cannot write " + args.output + ": it is a folder");
+        return false;
+    }
+    fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
+    if (!fs::is_directory(folder, ec)) {
+        Error("cannot write " + args.output + ": the folder " + folder.string() + " does not exist");
+        return false;
+    }
+    if (!args.force && fs::exists(out, ec) && fs::equivalent(args.input, out, ec)) {
+        Error("refusing to overwrite the input file " + args.input + " (use --force to allow it)");
+        return false;
+    }
+    return true;
+}
+
+void InputNotes(const CliArgs &args, const MeshReadInfo &info)
+{
+    if (info.texcoords > 0 && info.normals > 0)
+        Note(args, args.input + " has texture coordinates and normals; they are not carried over");
+    else if (info.texcoords > 0)
+        Note(args, args.input + " has texture coordinates; they are not carried over");
+    else if (info.normals > 0)
+        Note(args, args.input + " has normals; they are not carried over");
+    if (info.ignoredElements > 0)
+        Note(args, args.input + ": " + std::to_string(info.ignoredElements) +
+                       " point, line or free-form element(s) skipped");
+}
+
+// Two-polygon mode: marks the two polygons the arguments name. false with a
+// message when they do not name two polygons of the mesh.
+bool SelectPolygons(const CliArgs &args, MeshData *mesh)
+{
+    int count = (int)mesh->polys.size();
+    if (args.select[0] > 0) {
+        for (int k = 0; k < 2; k++)
+            if (args.select[k] > count) {
+                Error("--select " + std::to_string(args.select[0]) + "," + std::to_string(args.select[1]) +
+                      ": " + args.input + " has " + std::to_string(count) + " polygon(s)");
+                return false;
+            }
+        mesh->polys[args.select[0] - 1].selected = true;
+        mesh->polys[args.select[1] - 1].selected = true;
+        return true;
+    }
+    std::string name = std::to_string(args.edge[0]) + "," + std::to_string(args.edge[1]);
+    int points = (int)mesh->points.size();
+    if (args.edge[0] > points || args.edge[1] > points) {
+        Error("--edge " + name + ": " + args.input + " has " + std::to_string(points) + " point(s)");
+        return false;
+    }
+    std::vector<int> polys = MeshPolysWithEdge(*mesh, args.edge[0] - 1, args.edge[1] - 1);
+    if (polys.size() != 2) {
+        Error("--edge " + name + ": " +
+              (polys.empty() ? std::string("no polygon of ") + args.input + " has this edge"
+                             : "the edge is shared by " + std::to_string(polys.size()) +
+                                   " polygon(s), not 2"));
+        return false;
+    }
+    mesh->polys[polys[0]].selected = true;
+    mesh->polys[polys[1]].selected = true;
+    return true;
+}
+
+void PrintStats(const MeshData &input, const MeshData *output, double activationMs)
+{
+    MeshStats a = MeshComputeStats(input);
+    MeshStats b = output ? MeshComputeStats(*output) : MeshStats();
+    auto row = [&](const char *label, int x, int y) {
+        if (output)
+            std::printf("%-28s %10d %10d\n", label, x, y);
+        else
+            std::printf("%-28s %10d %10s\n", label, x, "-");
+    };
+    std::printf("%-28s %10s %10s\n", "", "input", "output");
+    row("points", a.points, b.points);
+    row("polygons", a.polygons, b.polygons);
+    row("  triangles", a.triangles, b.triangles);
+    row("  quads", a.quads, b.quads);
+    row("  n-gons", a.ngons, b.ngons);
+    if (a.degenerate || b.degenerate)
+        row("  fewer than 3 points", a.degenerate, b.degenerate);
+    row("border edges", a.borderEdges, b.borderEdges);
+    row("edges on 3 or more polygons", a.crowdedEdges, b.crowdedEdges);
+    std::printf("activation time: %.3f ms\n", activationMs);
+    std::fflush(stdout);
+}
+
+// Writes the output atomically; a Ctrl-C while it is written discards it
+// unless partial results are wanted.
+int WriteOutput(const CliArgs &args, const MeshData &mesh)
+{
+    std::string error;
+    AtomicFile file;
+    if (!AtomicFileOpen(args.output, &file, &error)) {
+        Error(error);
+        return kExitBadInput;
+    }
+    InterruptSetTempFile(file.tempPath.c_str());
+    bool ok = AtomicFileWrite(&file, MeshObjText(mesh), &error);
+    if (ok && InterruptRequested() && !args.keepPartial) {
+        AtomicFileDiscard(&file);
+        InterruptSetTempFile(nullptr);
+        Error("interrupted; " + args.output + " not written");
+        return kExitAborted;
+    }
+    if (ok)
+        ok = AtomicFileCommit(&file, &error);
+    InterruptSetTempFile(nullptr);
+    if (!ok) {
+        Error(error);
+        return kExitBadInput;
+    }
+    return kExitDone;
+}
+
+struct ModuleGuard {
+    LoadedModule module;
+    bool loaded = false;
+    ~ModuleGuard()
+    {
+        if (loaded)
+            UnloadModule(&module);
+    }
+};
+
+}  // namespace
+
+int CliRun(const CliArgs &args)
+{
+    const bool pairMode = args.select[0] > 0 || args.edge[0] > 0;
+    if (!CheckOutput(args))
+        return kExitUsage;
+
+    // 1. The input.
+    MeshData mesh;
+    MeshReadInfo info;
+    std::string error;
+    if (!MeshReadObj(args.input, &mesh, &info, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitBadInput;
+    }
+    InputNotes(args, info);
+    if (pairMode && !SelectPolygons(args, &mesh))
+        return kExitUsage;
+    if (InterruptRequested())
+        return kExitAborted;
+
+    // 2. The module, loaded as a host loads it.
+    ModuleGuard guard;
+    std::string plugin = args.plugin.empty() ? ProgramDir() + "/Corvane.p" : args.plugin;
+    if (!LoadModule(plugin, "MeshDataEdit", "QX_Corvane", &guard.module, &error)) {
+        Error(error);
+        return kExitUsage;
+    }
+    guard.loaded = true;
+
+    // 3. The host: the input in the background layer for the object mode, in
+    // the foreground layer with two polygons selected for the two-polygon mode.
+    std::unique_ptr<EmuHost> host = EmuHostCreate();
+    EmuHostAddMesh(host.get(), pairMode ? HOST_LAYER_FOREGROUND : HOST_LAYER_BACKGROUND, mesh);
+    std::string pluginsDir = args.pluginsDir.empty() ? DefaultPluginsDir() : args.pluginsDir;
+    PrepareSettingsDir(args, pluginsDir);
+    host->script.pluginsDir = pluginsDir;
+    // The command line types its values into the panel over what it loaded.
+    if (args.size)
+        host->script.bevelSize = *args.size;
+    if (args.angleMode)
+        host->script.angleMode = *args.angleMode;
+    if (args.limitAngle)
+        host->script.limitAngleRad = *args.limitAngle * 0.017453292519943278;
+
+    std::unique_ptr<ProgressDisplay, void (*)(ProgressDisplay *)> display(ProgressCreate(args.quiet),
+                                                                         ProgressDestroy);
+    ProgressAttach(display.get(), host.get());
+
+    bool interactive = !args.size && isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
+    bool cancelled = false;
+    double bevelConfirmed = -1.0;
+    std::chrono::steady_clock::duration panelTime{};
+    host->hooks.panelOpen = [&](EmuPanel &panel) {
+        auto start = std::chrono::steady_clock::now();
+        int confirmed = interactive ? TerminalPanel(panel, STDIN_FILENO, STDERR_FILENO) : 1;
+        panelTime += std::chrono::steady_clock::now() - start;
+        cancelled = confirmed == 0;
+        for (auto &c : panel.controls)
+            if (c->typeName == "FloatControl")
+                bevelConfirmed = c->floatValue;
+        return confirmed;
+    };
+
+    // 4. The activation.
+    auto start = std::chrono::steady_clock::now();
+    int result = EmuHostRun(host.get(), guard.module.activate, guard.module.serverData);
+    auto elapsed = std::chrono::steady_clock::now() - start - panelTime;
+    double activationMs = std::chrono::duration<double, std::milli>(elapsed).count();
+    ProgressClear(display.get());
+
+    if (result != HOST_ACTIVATE_OK) {
+        Error("the module's activation failed with result " + std::to_string(result) +
+              (result == HOST_ACTIVATE_BADVERSION   ? " (interface version refused)"
+               : result == HOST_ACTIVATE_BADSERVICE ? " (a host service is missing)"
+                                                    : ""));
+        return kExitUsage;
+    }
+    if (cancelled) {
+        Error("cancelled; " + args.output + " not written");
+        return kExitAborted;
+    }
+
+    // 5. What the module said and did. An info message ends the edit without
+    // change: the module refused or failed. An error message comes from a pass
+    // that went on: the result has a fault.
+    int infos = 0, errors = 0;
+    for (const EmuMessage &m : host->log.messages)
+        (m.error ? errors : infos)++;
+    bool aborted = InterruptRequested();
+    for (const EmuMonitorLog &m : host->log.monitors)
+        aborted = aborted || m.aborted;
+    if (infos > 0) {
+        Error("the module reported a failure; " + args.output + " not written");
+        if (args.stats)
+            PrintStats(mesh, nullptr, activationMs);
+        return kExitBadInput;
+    }
+    if (bevelConfirmed == 0.0)
+        Note(args, "a bevel size of 0 changes nothing");
+
+    MeshData output = EmuHostLayerMesh(host.get(), HOST_LAYER_FOREGROUND);
+    int status = kExitDone;
+    if (aborted || errors > 0) {
+        status = aborted ? kExitAborted : kExitBadInput;
+        if (!args.keepPartial) {
+            Error(std::string(aborted ? "aborted" : "the module reported an error") + "; " + args.output +
+                  " not written (--keep-partial writes it)");
+            if (args.stats)
+                PrintStats(mesh, &output, activationMs);
+            return status;
+        }
+    }
+    int written = WriteOutput(args, output);
+    if (written != kExitDone)
+        return written;
+    if (args.stats)
+        PrintStats(mesh, &output, activationMs);
+    return status;
+}
