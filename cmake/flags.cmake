@@ -16,3 +16,11 @@ endif()
 if(CORVANE_WERROR)
   target_compile_options(corvane_flags INTERFACE -Werror)
 endif()
+
+# Sanitizer build of everything (tests included): -DCORVANE_SANITIZE=ON.
+option(CORVANE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(CORVANE_SANITIZE)
+  set(_corvane_san -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_compile_options(corvane_flags INTERFACE ${_corvane_san})
+  target_link_options(corvane_flags INTERFACE ${_corvane_san})
+endif()
