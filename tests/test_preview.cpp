@@ -566,6 +566,10 @@ TEST(PreviewText, CaptionNamesCountsAndOptions)
     run = PreviewRun{"Object", 1e-7, 1, 12.5};
     EXPECT_EQ(PreviewCaption("o", cube, &run),
               "o: 8 points, 6 polygons; Object, bevel 1e-07, angle LT 12.5 deg");
+    run = PreviewRun{"Object", 0.1, 1, 120.0 * 0.017453292519943278 * 57.29577951308239};
+    EXPECT_EQ(PreviewCaption("o", cube, &run),
+              "o: 8 points, 6 polygons; Object, bevel 0.1, angle LT 120 deg")
+        << "the noise of a trip through radians is not shown";
     run = PreviewRun{"Object", 2500, 7, 0.0};
     EXPECT_EQ(PreviewCaption("o", cube, &run),
               "o: 8 points, 6 polygons; Object, bevel 2500, angle Disable")

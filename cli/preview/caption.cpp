@@ -11,19 +11,23 @@
 
 namespace {
 
-// The shortest "%g" text that reads back to the same double, without an
-// exponent for the sizes and angles people type ("30", not "3e+01").
+// The shortest "%g" text of `value` rounded to 10 significant digits, without
+// an exponent for the sizes and angles people type: "30", not "3e+01", and
+// "120", not the "120.00000000000003" that a trip through radians leaves.
 std::string ShortNumber(double value)
 {
     char text[64];
-    const bool plain = std::fabs(value) >= 1e-4 && std::fabs(value) < 1e15;
-    for (int precision = 1; precision <= 17; precision++) {
-        std::snprintf(text, sizeof text, "%.*g", precision, value);
-        if (plain && std::strchr(text, 'e') && precision < 17)
+    std::snprintf(text, sizeof text, "%.10g", value);
+    double rounded = value;
+    std::from_chars(text, text + std::strlen(text), rounded);
+    const bool plain = std::fabs(rounded) >= 1e-4 && std::fabs(rounded) < 1e10;
+    for (int precision = 1; precision <= 10; precision++) {
+        std::snprintf(text, sizeof text, "%.*g", precision, rounded);
+        if (plain && std::strchr(text, 'e') && precision < 10)
             continue;
         double back = 0.0;
-        auto result = std::from_chars(text, text + std::char_traits<char>::length(text), back);
-        if (result.ec == std::errc() && back == value)
+        auto result = std::from_chars(text, text + std::strlen(text), back);
+        if (result.ec == std::errc() && back == rounded)
             break;
     }
     return text;
