@@ -43,10 +43,12 @@ int CliRun(const CliArgs &args);
 // ---- interruption --------------------------------------------------------
 
 // Installs the Ctrl-C handler: the first Ctrl-C is recorded (and aborts the
-// monitored phase that polls next); the second ends the program at once with
+// one monitored phase that polls next); the second ends the program at once with
 // status 130, removing the temporary output file if one is being written.
 void InterruptInstall();
 bool InterruptRequested();
+// How many Ctrl-C have come so far.
+int InterruptCount();
 // The temporary file the handler removes on a second Ctrl-C; null for none.
 void InterruptSetTempFile(const char *path);
 

@@ -1,7 +1,7 @@
 // Ctrl-C. The first one is recorded and reaches the module through the
-// monitor, which reports an abort at its next step: the module then ends that
-// phase and goes on, as it does when a user presses Abort in a host. The
-// second one ends the program at once.
+// monitor, which reports one abort at its next step: the module then ends
+// that phase and goes on with the next, as it does when a user presses Abort
+// in a host. The second one ends the program at once.
 #include "cli/cli.h"
 
 #include <atomic>
@@ -45,6 +45,11 @@ void InterruptInstall()
 bool InterruptRequested()
 {
     return g_interrupts.load() > 0;
+}
+
+int InterruptCount()
+{
+    return g_interrupts.load();
 }
 
 void InterruptSetTempFile(const char *path)

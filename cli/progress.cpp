@@ -15,6 +15,7 @@ struct ProgressDisplay {
     size_t initsSeen = 0;
     unsigned stepBase = 0;
     int lastPercent = -1;
+    int interruptsReported = 0;     // Ctrl-C already turned into an abort
     std::chrono::steady_clock::time_point lastDraw;
 };
 
@@ -102,7 +103,12 @@ void OnOpen(ProgressDisplay *d, const EmuMonitorLog &log)
 
 int OnStep(ProgressDisplay *d, const EmuMonitorLog &log)
 {
-    int abort = InterruptRequested() ? 1 : 0;
+    // Each Ctrl-C aborts one phase: the module goes on with the next ones.
+    int abort = 0;
+    if (InterruptCount() > d->interruptsReported) {
+        d->interruptsReported = InterruptCount();
+        abort = 1;
+    }
     if (d->quiet || !d->tty)
         return abort;
     TrackInits(d, log, true);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include <stb/stb_easy_font.h>
@@ -307,8 +308,10 @@ void DrawText(PreviewImage *image, const std::string &text, int x, int y, int sc
     const int count = stb_easy_font_print(0.0f, 0.0f, chars.data(), nullptr, quads.data(),
                                           static_cast<int>(quads.size()));
     for (int q = 0; q < count; q++) {
-        const float *v0 = reinterpret_cast<const float *>(&quads[q * 64]);
-        const float *v2 = reinterpret_cast<const float *>(&quads[q * 64 + 32]);
+        // Vertex 0 and vertex 2 are opposite corners; x and y lead each vertex.
+        float v0[2], v2[2];
+        std::memcpy(v0, &quads[q * 64], sizeof v0);
+        std::memcpy(v2, &quads[q * 64 + 32], sizeof v2);
         const int qx0 = x + static_cast<int>(v0[0]) * scale, qx1 = x + static_cast<int>(v2[0]) * scale;
         const int qy0 = y + static_cast<int>(v0[1]) * scale, qy1 = y + static_cast<int>(v2[1]) * scale;
         for (int py = std::max(0, qy0); py < std::min(image->height, qy1); py++)

@@ -1,0 +1,692 @@
+// The corvane program, run as a user runs it: the built binary in its own
+// process on files, through a pipe or a pseudo-terminal, with Ctrl-C sent as
+// a signal.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "host/meshgen.h"
+#include "meshio/meshio.h"
+#include "options/options.h"
+
+namespace {
+
+std::string BuildDir()
+{
+    const char *dir = std::getenv("CORVANE_BUILD_DIR");
+    return dir ? dir : ".";
+}
+
+std::string Program() { return BuildDir() + "/corvane"; }
+std::string Example(const char *name) { return std::string(CORVANE_SOURCE_DIR) + "/examples/" + name; }
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Exists(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListDir(const std::string &dir)
+{
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int StatusOf(int wstatus)
+{
+    if (WIFEXITED(wstatus))
+        return WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus))
+        return 128 + WTERMSIG(wstatus);
+    return -1;
+}
+
+[[noreturn]] void ExecProgram(const std::vector<std::string> &args, const std::vector<std::string> &env)
+{
+    for (const std::string &e : env)
+        putenv(strdup(e.c_str()));
+    std::vector<char *> argv;
+    std::string prog = Program();
+    argv.push_back(const_cast<char *>(prog.c_str()));
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(prog.c_str(), argv.data());
+    _exit(127);
+}
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs corvane with stdin from /dev/null and stdout and stderr on pipes.
+Result RunCorvane(const std::vector<std::string> &args, const std::vector<std::string> &env = {})
+{
+    int outPipe[2], errPipe[2];
+    EXPECT_EQ(pipe(outPipe), 0);
+    EXPECT_EQ(pipe(errPipe), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        ExecProgram(args, env);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    Result r;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string *into[2] = {&r.out, &r.err};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, 20000) <= 0)
+            break;
+        for (int k = 0; k < 2; k++) {
+            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buf[4096];
+            ssize_t n = read(fds[k].fd, buf, sizeof buf);
+            if (n > 0) {
+                into[k]->append(buf, (size_t)n);
+            } else {
+                close(fds[k].fd);
+                fds[k].fd = -1;
+                open--;
+            }
+        }
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    r.status = StatusOf(wstatus);
+    return r;
+}
+
+MeshData ReadMesh(const std::string &path)
+{
+    MeshData mesh;
+    std::string error;
+    EXPECT_TRUE(MeshReadObj(path, &mesh, nullptr, &error)) << error;
+    return mesh;
+}
+
+Settings ReadSettings(const std::string &dir)
+{
+    Settings s;
+    std::memset(&s, 0, sizeof s);
+    std::string bytes = Slurp(dir + "/Corvane.cfg");
+    EXPECT_EQ(bytes.size(), sizeof s) << "the settings file is the 32-byte record";
+    std::memcpy(&s, bytes.data(), std::min(bytes.size(), sizeof s));
+    return s;
+}
+
+bool HasPoint(const MeshData &mesh, double x, double y, double z)
+{
+    for (const auto &p : mesh.points)
+        if (p[0] == x && p[1] == y && p[2] == z)
+            return true;
+    return false;
+}
+
+// Each test works in a folder of its own, with its own settings folder.
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/corvane-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+        cfg = dir + "/cfg";
+    }
+    void TearDown() override
+    {
+        std::string cmd = "rm -rf '" + dir + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+    }
+    std::string Path(const char *name) const { return dir + "/" + name; }
+    // Options every run takes: a private settings folder.
+    std::vector<std::string> With(std::vector<std::string> args) const
+    {
+        args.push_back("--plugins-dir");
+        args.push_back(cfg);
+        return args;
+    }
+    void WriteFile(const char *name, const std::string &text) const
+    {
+        std::ofstream(Path(name), std::ios::binary) << text;
+    }
+
+    std::string dir, cfg;
+};
+
+// ---- object mode -----------------------------------------------------------
+
+TEST_F(Cli, ObjectModeOnEveryExample)
+{
+    struct Case {
+        const char *file;
+        int points, polygons, triangles, quads, ngons;
+    };
+    // Closed inputs give closed outputs: every shared edge becomes a strip
+    // and every corner a patch.
+    const Case cases[] = {
+        {"cube.obj", 24, 26, 8, 18, 0},
+        {"cylinder.obj", 120, 122, 24, 96, 2},
+        {"torus.obj", 512, 512, 0, 512, 0},
+    };
+    for (const Case &c : cases) {
+        std::string out = Path(c.file);
+        Result r = RunCorvane(With({Example(c.file), "-o", out, "--size", "0.25", "-q"}));
+        ASSERT_EQ(r.status, 0) << c.file << "\n" << r.err;
+        EXPECT_EQ(r.err, "") << "quiet run of " << c.file;
+        MeshData mesh = ReadMesh(out);
+        MeshStats s = MeshComputeStats(mesh);
+        EXPECT_EQ(s.points, c.points) << c.file;
+        EXPECT_EQ(s.polygons, c.polygons) << c.file;
+        EXPECT_EQ(s.triangles, c.triangles) << c.file;
+        EXPECT_EQ(s.quads, c.quads) << c.file;
+        EXPECT_EQ(s.ngons, c.ngons) << c.file;
+        EXPECT_EQ(s.borderEdges, 0) << c.file << " stays closed";
+        EXPECT_EQ(s.crowdedEdges, 0) << c.file;
+    }
+    // The cube [-1, 1]^3 cut back by 0.25: its -z face keeps the corner
+    // (-0.75, -0.75, -1), exactly.
+    EXPECT_TRUE(HasPoint(ReadMesh(Path("cube.obj")), -0.75, -0.75, -1.0));
+    // The cylinder's surfaces come through to the output.
+    std::string cyl = Slurp(Path("cylinder.obj"));
+    EXPECT_NE(cyl.find("usemtl Side\n"), std::string::npos);
+    EXPECT_NE(cyl.find("usemtl Cap\n"), std::string::npos);
+}
+
+TEST_F(Cli, AngleModesChooseTheEdges)
+{
+    // The cylinder's caps meet the sides at 90 degrees, the sides meet each
+    // other at 150: "lt 120" takes only the cap rims, "gt 120" only the sides.
+    Result lt = RunCorvane(With({Example("cylinder.obj"), "-o", Path("lt.obj"), "--size", "0.1", "--angle-mode", "lt",
+                          "--limit-angle", "120", "-q"}));
+    ASSERT_EQ(lt.status, 0) << lt.err;
+    Result all = RunCorvane(With({Example("cylinder.obj"), "-o", Path("all.obj"), "--size", "0.1", "--angle-mode",
+                           "disable", "-q"}));
+    ASSERT_EQ(all.status, 0) << all.err;
+    MeshStats a = MeshComputeStats(ReadMesh(Path("lt.obj")));
+    MeshStats b = MeshComputeStats(ReadMesh(Path("all.obj")));
+    EXPECT_EQ(a.polygons, 74);
+    EXPECT_EQ(b.polygons, 122);
+}
+
+TEST_F(Cli, StatsAndDeterministicOutput)
+{
+    Result r1 = RunCorvane(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.1", "--stats", "-q"}));
+    ASSERT_EQ(r1.status, 0) << r1.err;
+    Result r2 = RunCorvane(With({Example("cube.obj"), "-o", Path("b.obj"), "--size", "0.1", "-q"}));
+    ASSERT_EQ(r2.status, 0) << r2.err;
+    EXPECT_EQ(Slurp(Path("a.obj")), Slurp(Path("b.obj"))) << "the same run gives the same bytes";
+    // One row per count, input then output.
+    EXPECT_NE(r1.out.find("\npoints                                8         24\n"), std::string::npos) << r1.out;
+    EXPECT_NE(r1.out.find("\npolygons                              6         26\n"), std::string::npos) << r1.out;
+    EXPECT_NE(r1.out.find("\n  triangles                           0          8\n"), std::string::npos) << r1.out;
+    EXPECT_NE(r1.out.find("\nborder edges                          0          0\n"), std::string::npos) << r1.out;
+    EXPECT_NE(r1.out.find("\nedges on 3 or more polygons           0          0\n"), std::string::npos) << r1.out;
+    EXPECT_NE(r1.out.find("activation time: "), std::string::npos) << r1.out;
+    EXPECT_EQ(r2.out, "") << "no stats unless asked";
+}
+
+TEST_F(Cli, ProgressLinesAndNotes)
+{
+    // Not a terminal: one plain line per phase; a note for the dropped
+    // texture coordinates and normals, once.
+    WriteFile("uv.obj", "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv 1 1 1\n"
+                        "vt 0 0\nvn 0 0 1\n"
+                        "f 1/1/1 3/1/1 4/1/1 2/1/1\nf 5/1 6/1 8/1 7/1\nf 1//1 2//1 6//1 5//1\n"
+                        "f 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n");
+    Result r = RunCorvane(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "corvane: note: " + Path("uv.obj") +
+                         " has texture coordinates and normals; they are not carried over\n"
+                         "Corvane mode:Object Phase-00: Phase: GetPolyInfo\n"
+                         "Corvane mode:Obj: Phase: LineList\n"
+                         "Corvane mode:Obj: Phase: LineInfo\n"
+                         "Corvane mode:Object: Phase: MakeLineCorvanePoly\n"
+                         "Corvane mode:Object: Phase: PointCorvane\n"
+                         "Corvane: BufModel Flush\n");
+    EXPECT_EQ(Slurp(Path("out.obj")).find("vt"), std::string::npos);
+    Result q = RunCorvane(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--quiet"}));
+    EXPECT_EQ(q.status, 0);
+    EXPECT_EQ(q.err, "");
+}
+
+// ---- two-polygon mode --------------------------------------------------------
+
+TEST_F(Cli, TwoPolygonModeBySelectionOrEdge)
+{
+    // Cube quads 1 (-z) and 3 (-y) share the edge between points 1 and 2.
+    Result sel = RunCorvane(With({Example("cube.obj"), "-o", Path("sel.obj"), "--size", "0.25", "--select", "1,3", "-q"}));
+    ASSERT_EQ(sel.status, 0) << sel.err;
+    Result edge = RunCorvane(With({Example("cube.obj"), "-o", Path("edge.obj"), "--size", "0.25", "--edge", "2,1", "-q"}));
+    ASSERT_EQ(edge.status, 0) << edge.err;
+    EXPECT_EQ(Slurp(Path("sel.obj")), Slurp(Path("edge.obj")));
+    MeshData mesh = ReadMesh(Path("sel.obj"));
+    MeshStats s = MeshComputeStats(mesh);
+    EXPECT_EQ(s.polygons, 7) << "two faces cut back, one strip, two side faces widened";
+    EXPECT_EQ(s.ngons, 2);
+    EXPECT_TRUE(HasPoint(mesh, 1.0, -0.75, -1.0)) << "the -z face cut back by 0.25 along the edge";
+
+    // On the torus the chamfer runs round the whole tube ring.
+    Result torus = RunCorvane(With({Example("torus.obj"), "-o", Path("t.obj"), "--size", "0.1", "--edge", "1,2", "-q"}));
+    ASSERT_EQ(torus.status, 0) << torus.err;
+    MeshStats t = MeshComputeStats(ReadMesh(Path("t.obj")));
+    EXPECT_EQ(t.polygons, 136);
+    EXPECT_EQ(t.borderEdges, 0);
+}
+
+TEST_F(Cli, TwoPolygonModeErrors)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char *says;
+    };
+    const Case cases[] = {
+        // a diagonal of a face is no edge
+        {{Example("cube.obj"), "--edge", "1,4"}, 2, "--edge 1,4: no polygon of "},
+        // a border edge of the grid has one polygon
+        {{Example("lgrid.obj"), "--edge", "1,2"}, 2, "--edge 1,2: the edge is shared by 1 polygon(s), not 2"},
+        {{Example("cube.obj"), "--edge", "1,99"}, 2, "has 8 point(s)"},
+        {{Example("cube.obj"), "--select", "1,7"}, 2, "has 6 polygon(s)"},
+        {{Example("cube.obj"), "--select", "2,2"}, 2, "--select needs two different polygon numbers"},
+        {{Example("cube.obj"), "--select", "1;2"}, 2, "--select needs two different polygon numbers"},
+        // opposite faces share no edge: the module says so and changes nothing
+        {{Example("cube.obj"), "--select", "1,2"}, 1, "ERROR:\n"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-o", Path("out.obj"), "--size", "0.25", "-q"});
+        Result r = RunCorvane(With(args));
+        EXPECT_EQ(r.status, c.status) << c.args.back() << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_FALSE(Exists(Path("out.obj")));
+    }
+}
+
+// ---- files ---------------------------------------------------------------------
+
+TEST_F(Cli, MalformedInputNamesTheLine)
+{
+    WriteFile("bad.obj", "v 0 0 0\nv 1 0 0\nf 1 2 3\n");
+    Result r = RunCorvane(With({Path("bad.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, Path("bad.obj") + ":3: vertex number 3 is out of range (the file has 2)\n");
+    EXPECT_EQ(ListDir(dir), std::vector<std::string>{"bad.obj"}) << "nothing written, no temporary left";
+
+    Result missing = RunCorvane(With({Path("none.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err.rfind(Path("none.obj") + ": cannot open:", 0), 0u) << missing.err;
+
+    // No background polygons: the module's own message, as it words it.
+    WriteFile("points.obj", "v 0 0 0\nv 1 0 0\n");
+    Result empty = RunCorvane(With({Path("points.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q"}));
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.err.rfind("ERROR:\nPlease select 2 polygons\nor\nset polygons to BG layer.\n", 0), 0u)
+        << empty.err;
+    EXPECT_FALSE(Exists(Path("out.obj")));
+}
+
+TEST_F(Cli, OutputIsReplacedWholeAndNeverTheInput)
+{
+    std::string cube = Slurp(Example("cube.obj"));
+    WriteFile("in.obj", cube);
+    WriteFile("out.obj", "old\n");
+
+    // An existing output is replaced, with no temporary file left beside it.
+    Result r = RunCorvane(With({Path("in.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Slurp(Path("out.obj")).rfind("v -0.75 -0.75 -1\n", 0), 0u);
+    EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"cfg", "in.obj", "out.obj"}));
+
+    // The input itself, under any spelling, only with --force.
+    for (std::string same : {Path("in.obj"), dir + "/./in.obj"}) {
+        Result refused = RunCorvane(With({Path("in.obj"), "-o", same, "--size", "0.25", "-q"}));
+        EXPECT_EQ(refused.status, 2) << same;
+        EXPECT_NE(refused.err.find("refusing to overwrite the input file"), std::string::npos) << refused.err;
+        EXPECT_EQ(Slurp(Path("in.obj")), cube);
+    }
+    Result forced = RunCorvane(With({Path("in.obj"), "-o", Path("in.obj"), "--size", "0.25", "-q", "--force"}));
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(Slurp(Path("in.obj")), Slurp(Path("out.obj")));
+
+    // A folder that does not exist, or a folder as the output.
+    Result nofolder = RunCorvane(With({Example("cube.obj"), "-o", Path("no/out.obj"), "--size", "0.25"}));
+    EXPECT_EQ(nofolder.status, 2);
+    EXPECT_NE(nofolder.err.find("does not exist"), std::string::npos) << nofolder.err;
+    Result folder = RunCorvane(With({Example("cube.obj"), "-o", dir, "--size", "0.25"}));
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_NE(folder.err.find("it is a folder"), std::string::npos) << folder.err;
+}
+
+// ---- the module ------------------------------------------------------------------
+
+TEST_F(Cli, ModuleThatIsMissingOrForeign)
+{
+    WriteFile("text.p", "not a library\n");
+    const std::string tests = BuildDir() + "/tests/";
+    struct Case {
+        std::string plugin;
+        const char *says;
+    };
+    const Case cases[] = {
+        {Path("missing.p"), ": cannot load"},
+        {Path("text.p"), ": cannot load"},
+        {tests + "cli_foreign_module_0.p", ": not a plug-in module (no _mod_descrip)"},
+        {tests + "cli_foreign_module_1.p", ": not a plug-in module (sync word"},
+        {tests + "cli_foreign_module_2.p", ": no MeshDataEdit server named \"QX_Corvane\""},
+    };
+    for (const Case &c : cases) {
+        Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugin", c.plugin}));
+        EXPECT_EQ(r.status, 2) << c.plugin << "\n" << r.err;
+        EXPECT_EQ(r.err.rfind("corvane: " + c.plugin + c.says, 0), 0u) << r.err;
+        EXPECT_FALSE(Exists(Path("out.obj")));
+    }
+    // The real module named explicitly works as the one beside the program.
+    Result ok = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q", "--plugin",
+                          BuildDir() + "/Corvane.p"}));
+    EXPECT_EQ(ok.status, 0) << ok.err;
+}
+
+TEST_F(Cli, UsageVersionAndHelp)
+{
+    Result version = RunCorvane({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "corvane 2.14\n");
+    Result help = RunCorvane({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Examples:\n  corvane examples/cube.obj -o out/cube.obj"), std::string::npos);
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {Example("cube.obj")},
+        {Example("cube.obj"), "-o", Path("o.obj"), "--angle-mode", "sideways"},
+        {Example("cube.obj"), "-o", Path("o.obj"), "--limit-angle", "181"},
+        {Example("cube.obj"), "-o", Path("o.obj"), "--size", "wide"},
+        {Example("cube.obj"), "-o", Path("o.obj"), "--select", "1,3", "--edge", "1,2"},
+        {Example("cube.obj"), "-o", Path("o.obj"), "--no-such-option"},
+    };
+    for (const auto &args : bad) {
+        Result r = RunCorvane(args);
+        EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args.back());
+        EXPECT_FALSE(r.err.empty());
+    }
+    EXPECT_FALSE(Exists(Path("o.obj")));
+}
+
+// ---- options and the settings file -------------------------------------------------
+
+TEST_F(Cli, OptionsPersistThroughTheSettingsFile)
+{
+    // The first run creates the settings folder and saves what the panel
+    // confirmed; the angle went into the panel in radians and came back.
+    std::string nested = dir + "/a/b";
+    Result first = RunCorvane({Example("cylinder.obj"), "-o", Path("first.obj"), "--size", "0.125", "--angle-mode", "lt",
+                        "--limit-angle", "120", "-q", "--plugins-dir", nested});
+    ASSERT_EQ(first.status, 0) << first.err;
+    Settings s = ReadSettings(nested);
+    EXPECT_EQ(s.formatTag, 210);
+    EXPECT_EQ(s.bevelSize, 0.125);
+    EXPECT_EQ(s.angleMode, 1);
+    volatile double deg = 120.0;
+    EXPECT_EQ(s.limitAngle, deg * 0.017453292519943278 * 57.29577951308239);
+
+    // Without options and without a terminal the loaded values are confirmed
+    // as they stand: the same output as the first run.
+    Result second = RunCorvane({Example("cylinder.obj"), "-o", Path("second.obj"), "-q", "--plugins-dir", nested});
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(Slurp(Path("first.obj")), Slurp(Path("second.obj")));
+
+    // One option replaces one value; the others stay as loaded.
+    Result third = RunCorvane({Example("cylinder.obj"), "-o", Path("third.obj"), "-q", "--plugins-dir", nested,
+                        "--angle-mode", "disable"});
+    ASSERT_EQ(third.status, 0) << third.err;
+    Settings t = ReadSettings(nested);
+    EXPECT_EQ(t.bevelSize, 0.125);
+    EXPECT_EQ(t.angleMode, 0);
+
+    // The default folder follows XDG_CONFIG_HOME.
+    Result xdg = RunCorvane({Example("cube.obj"), "-o", Path("x.obj"), "--size", "0.5", "-q"},
+                     {"XDG_CONFIG_HOME=" + dir + "/xdg"});
+    ASSERT_EQ(xdg.status, 0) << xdg.err;
+    EXPECT_EQ(ReadSettings(dir + "/xdg/corvane").bevelSize, 0.5);
+}
+
+// ---- the panel in a terminal -------------------------------------------------------
+
+// corvane on a pseudo-terminal as its controlling terminal and all three
+// standard streams, as when a user runs it in a terminal window.
+struct PtyRun {
+    pid_t pid = -1;
+    int master = -1;
+    std::string seen;
+
+    void Start(const std::vector<std::string> &args)
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(grantpt(master), 0);
+        ASSERT_EQ(unlockpt(master), 0);
+        std::string slaveName = ptsname(master);
+        pid = fork();
+        if (pid == 0) {
+            setsid();
+            int slave = open(slaveName.c_str(), O_RDWR);
+            ioctl(slave, TIOCSCTTY, 0);
+            dup2(slave, 0);
+            dup2(slave, 1);
+            dup2(slave, 2);
+            close(master);
+            ExecProgram(args, {});
+        }
+    }
+    // Reads until `text` has been seen (after what was already matched).
+    bool WaitFor(const std::string &text)
+    {
+        size_t from = matched;
+        for (int i = 0; i < 200; i++) {
+            size_t at = seen.find(text, from);
+            if (at != std::string::npos) {
+                matched = at + text.size();
+                return true;
+            }
+            pollfd p = {master, POLLIN, 0};
+            if (poll(&p, 1, 50) > 0) {
+                char buf[4096];
+                ssize_t n = read(master, buf, sizeof buf);
+                if (n <= 0)
+                    return seen.find(text, from) != std::string::npos;
+                seen.append(buf, (size_t)n);
+            }
+        }
+        return false;
+    }
+    void Type(const std::string &text) { ASSERT_EQ(write(master, text.data(), text.size()), (ssize_t)text.size()); }
+    // Reads to the end of the output and returns the exit status; -1 when
+    // the program has not ended within ten seconds.
+    int Finish()
+    {
+        for (int i = 0; i < 200; i++) {
+            pollfd p = {master, POLLIN, 0};
+            if (poll(&p, 1, 50) > 0) {
+                char buf[4096];
+                ssize_t n = read(master, buf, sizeof buf);
+                if (n <= 0)
+                    break;   // the terminal's last holder has gone
+                seen.append(buf, (size_t)n);
+            }
+        }
+        int wstatus = 0;
+        for (int i = 0; i < 200; i++) {
+            if (waitpid(pid, &wstatus, WNOHANG) == pid) {
+                close(master);
+                return StatusOf(wstatus);
+            }
+            usleep(50000);
+        }
+        kill(pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
+        close(master);
+        return -1;
+    }
+    size_t matched = 0;
+};
+
+TEST_F(Cli, TerminalPanelShowsDefaultsAndTakesTypedValues)
+{
+    PtyRun run;
+    run.Start(With({Example("cube.obj"), "-o", Path("typed.obj")}));
+    ASSERT_TRUE(run.WaitFor("Corvane...      Ver. 2.14\r\n")) << run.seen;
+    ASSERT_TRUE(run.WaitFor("mode: Object\r\n")) << run.seen;
+    ASSERT_TRUE(run.WaitFor("Bevel size  [1]: ")) << run.seen;
+    run.Type("wide\n");
+    ASSERT_TRUE(run.WaitFor("a number, please")) << run.seen;
+    ASSERT_TRUE(run.WaitFor("Bevel size  [1]: ")) << run.seen;
+    run.Type("0.25\n");
+    ASSERT_TRUE(run.WaitFor("Angle Mode  (Disable / LT / GT) [Disable]: ")) << run.seen;
+    run.Type("\n");
+    ASSERT_TRUE(run.WaitFor("Limit angle (degrees) [90]: ")) << run.seen;
+    run.Type("\n");
+    EXPECT_EQ(run.Finish(), 0) << run.seen;
+
+    // The typed size was used and saved; the kept values are the loaded ones.
+    Result same = RunCorvane(With({Example("cube.obj"), "-o", Path("given.obj"), "--size", "0.25", "-q"}));
+    ASSERT_EQ(same.status, 0);
+    EXPECT_EQ(Slurp(Path("typed.obj")), Slurp(Path("given.obj")));
+    Settings s = ReadSettings(cfg);
+    EXPECT_EQ(s.bevelSize, 0.25);
+    EXPECT_EQ(s.angleMode, 0);
+
+    // The next showing offers the saved values; a command-line value is
+    // typed in before the user sees the panel.
+    PtyRun again;
+    again.Start(With({Example("cube.obj"), "-o", Path("again.obj"), "--angle-mode", "gt"}));
+    ASSERT_TRUE(again.WaitFor("Bevel size  [0.25]: ")) << again.seen;
+    again.Type("\n");
+    ASSERT_TRUE(again.WaitFor("[GT]: ")) << again.seen;
+    again.Type("lt\n");
+    ASSERT_TRUE(again.WaitFor("Limit angle (degrees) [90]: ")) << again.seen;
+    again.Type("45\n");
+    EXPECT_EQ(again.Finish(), 0) << again.seen;
+    Settings t = ReadSettings(cfg);
+    EXPECT_EQ(t.angleMode, 1);
+    volatile double deg = 45.0;
+    EXPECT_EQ(t.limitAngle, deg * 0.017453292519943278 * 57.29577951308239);
+}
+
+TEST_F(Cli, TerminalPanelCancelChangesNothing)
+{
+    Result seed = RunCorvane(With({Example("cube.obj"), "-o", Path("seed.obj"), "--size", "0.5", "-q"}));
+    ASSERT_EQ(seed.status, 0);
+    std::string saved = Slurp(cfg + "/Corvane.cfg");
+
+    PtyRun run;
+    run.Start(With({Example("cube.obj"), "-o", Path("out.obj")}));
+    ASSERT_TRUE(run.WaitFor("Bevel size  [0.5]: ")) << run.seen;
+    run.Type("0.75\n");
+    ASSERT_TRUE(run.WaitFor("[Disable]: ")) << run.seen;
+    // Ctrl-D at the start of a line: the end of input.
+    termios tio;
+    ASSERT_EQ(tcgetattr(run.master, &tio), 0);
+    run.Type(std::string(1, (char)tio.c_cc[VEOF]));
+    EXPECT_EQ(run.Finish(), 130) << run.seen;
+    EXPECT_NE(run.seen.find("cancelled"), std::string::npos) << run.seen;
+    EXPECT_FALSE(Exists(Path("out.obj")));
+    EXPECT_EQ(Slurp(cfg + "/Corvane.cfg"), saved) << "a cancelled panel saves nothing";
+}
+
+// ---- Ctrl-C --------------------------------------------------------------------------
+
+// Starts corvane with stderr on a pipe, waits for the phase line `phase`,
+// sends SIGINT and collects the rest.
+Result InterruptDuring(const std::vector<std::string> &args, const std::string &phase)
+{
+    int errPipe[2];
+    EXPECT_EQ(pipe(errPipe), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(errPipe[1], 2);
+        close(errPipe[0]);
+        ExecProgram(args, {});
+    }
+    close(errPipe[1]);
+    Result r;
+    bool sent = false;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(errPipe[0], buf, sizeof buf)) > 0) {
+        r.err.append(buf, (size_t)n);
+        if (!sent && r.err.find(phase) != std::string::npos) {
+            kill(pid, SIGINT);
+            sent = true;
+        }
+    }
+    close(errPipe[0]);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    r.status = StatusOf(wstatus);
+    EXPECT_TRUE(sent) << "phase line " << phase << " never came:\n" << r.err;
+    return r;
+}
+
+TEST_F(Cli, CtrlCAbortsThePhaseAndWritesNothing)
+{
+    // A grid big enough that its corner patches take a moment.
+    std::string error;
+    ASSERT_TRUE(MeshWriteObj(Path("grid.obj"), MakeQuadGrid(40, 40), &error)) << error;
+    Result r = InterruptDuring(With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "0.125"}),
+                               "Phase: PointCorvane\n");
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.err.find("Corvane mode:Object: Phase: PointCorvane: aborted at "), std::string::npos)
+        << "the monitor reported the abort\n" << r.err;
+    EXPECT_EQ(r.err.find("BufModel Flush: aborted"), std::string::npos)
+        << "one Ctrl-C aborts one phase; the module goes on with the next\n" << r.err;
+    EXPECT_NE(r.err.find("aborted; " + Path("out.obj") + " not written"), std::string::npos) << r.err;
+    EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"cfg", "grid.obj"})) << "no output, no temporary";
+
+    // With --keep-partial what the module built is written all the same.
+    Result keep = InterruptDuring(
+        With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "0.125", "--keep-partial"}),
+        "Phase: PointCorvane\n");
+    EXPECT_EQ(keep.status, 130) << keep.err;
+    EXPECT_GT(ReadMesh(Path("out.obj")).polys.size(), 0u);
+}
+
+}  // namespace
