@@ -109,9 +109,9 @@ int OnStep(ProgressDisplay *d, const EmuMonitorLog &log)
         d->interruptsReported = InterruptCount();
         abort = 1;
     }
+    TrackInits(d, log, true);
     if (d->quiet || !d->tty)
         return abort;
-    TrackInits(d, log, true);
     unsigned total = TotalOf(log);
     unsigned count = log.steps - d->stepBase;
     int percent = total > 0 ? (int)((unsigned long long)(count > total ? total : count) * 100 / total) : -1;

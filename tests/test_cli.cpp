@@ -627,13 +627,25 @@ TEST_F(Cli, TerminalPanelCancelChangesNothing)
     EXPECT_NE(run.seen.find("cancelled"), std::string::npos) << run.seen;
     EXPECT_FALSE(Exists(Path("out.obj")));
     EXPECT_EQ(Slurp(cfg + "/Corvane.cfg"), saved) << "a cancelled panel saves nothing";
+
+    // Ctrl-C at a prompt cancels the same way.
+    PtyRun interrupted;
+    interrupted.Start(With({Example("cube.obj"), "-o", Path("out.obj")}));
+    ASSERT_TRUE(interrupted.WaitFor("Bevel size  [0.5]: ")) << interrupted.seen;
+    interrupted.Type("0.75\n");
+    ASSERT_TRUE(interrupted.WaitFor("[Disable]: ")) << interrupted.seen;
+    interrupted.Type(std::string(1, (char)tio.c_cc[VINTR]));
+    EXPECT_EQ(interrupted.Finish(), 130) << interrupted.seen;
+    EXPECT_NE(interrupted.seen.find("cancelled"), std::string::npos) << interrupted.seen;
+    EXPECT_FALSE(Exists(Path("out.obj")));
+    EXPECT_EQ(Slurp(cfg + "/Corvane.cfg"), saved);
 }
 
 // ---- Ctrl-C --------------------------------------------------------------------------
 
-// Starts corvane with stderr on a pipe, waits for the phase line `phase`,
-// sends SIGINT and collects the rest.
-Result InterruptDuring(const std::vector<std::string> &args, const std::string &phase)
+// Starts corvane with stderr on a pipe and sends SIGINT once each of the
+// phase lines in `phases` has come, in turn; collects the rest.
+Result InterruptDuring(const std::vector<std::string> &args, const std::vector<std::string> &phases)
 {
     int errPipe[2];
     EXPECT_EQ(pipe(errPipe), 0);
@@ -648,21 +660,21 @@ Result InterruptDuring(const std::vector<std::string> &args, const std::string &
     }
     close(errPipe[1]);
     Result r;
-    bool sent = false;
+    size_t sent = 0;
     char buf[4096];
     ssize_t n;
     while ((n = read(errPipe[0], buf, sizeof buf)) > 0) {
         r.err.append(buf, (size_t)n);
-        if (!sent && r.err.find(phase) != std::string::npos) {
+        if (sent < phases.size() && r.err.find(phases[sent]) != std::string::npos) {
             kill(pid, SIGINT);
-            sent = true;
+            sent++;
         }
     }
     close(errPipe[0]);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     r.status = StatusOf(wstatus);
-    EXPECT_TRUE(sent) << "phase line " << phase << " never came:\n" << r.err;
+    EXPECT_EQ(sent, phases.size()) << "a phase line never came:\n" << r.err;
     return r;
 }
 
@@ -672,7 +684,7 @@ TEST_F(Cli, CtrlCAbortsThePhaseAndWritesNothing)
     std::string error;
     ASSERT_TRUE(MeshWriteObj(Path("grid.obj"), MakeQuadGrid(40, 40), &error)) << error;
     Result r = InterruptDuring(With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "0.125"}),
-                               "Phase: PointCorvane\n");
+                               {"Phase: PointCorvane\n"});
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_NE(r.err.find("Corvane mode:Object: Phase: PointCorvane: aborted at "), std::string::npos)
         << "the monitor reported the abort\n" << r.err;
@@ -684,9 +696,24 @@ TEST_F(Cli, CtrlCAbortsThePhaseAndWritesNothing)
     // With --keep-partial what the module built is written all the same.
     Result keep = InterruptDuring(
         With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "0.125", "--keep-partial"}),
-        "Phase: PointCorvane\n");
+        {"Phase: PointCorvane\n"});
     EXPECT_EQ(keep.status, 130) << keep.err;
     EXPECT_GT(ReadMesh(Path("out.obj")).polys.size(), 0u);
+}
+
+TEST_F(Cli, SecondCtrlCEndsAtOnce)
+{
+    // The first Ctrl-C aborts the edge linking; the corner patches that
+    // follow then take long enough for the second to land in them.
+    std::string error;
+    ASSERT_TRUE(MeshWriteObj(Path("grid.obj"), MakeQuadGrid(40, 40), &error)) << error;
+    Result r = InterruptDuring(With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "0.125"}),
+                               {"Phase: LineInfo\n", "Phase: PointCorvane\n"});
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.err.find("Phase: LineInfo: aborted at "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("corvane: interrupted\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("BufModel Flush"), std::string::npos) << "ended before the flush\n" << r.err;
+    EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"cfg", "grid.obj"}));
 }
 
 }  // namespace
