@@ -1,8 +1,7 @@
 // The two-polygon mode: the pair analysis on its own, and the chamfer along an
 // edge loop through the activation in the emulated host (what is committed,
 // which host points are kept, which polygons are removed and which points
-// created), with the cases where the mesh does not fit the design's
-// assumptions.
+// created), and with the meshes the mode was not made for.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -700,7 +699,7 @@ TEST_F(PairMode, BridgeQuadTakesTheNameOnlyWhenBothPolygonsShareIt)
     EXPECT_EQ(m.polys[static_cast<size_t>(row2)].surface, "Row2");
 }
 
-// ---- meshes outside the design's assumptions ------------------------------
+// ---- meshes the mode was not made for -----------------------------------
 
 TEST_F(PairMode, PairWithoutSharedEdgeChangesNothing)
 {
