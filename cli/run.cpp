@@ -220,8 +220,10 @@ int CliRun(const CliArgs &args)
     InputNotes(args, info);
     if (pairMode && !SelectPolygons(args, &mesh))
         return kExitUsage;
-    if (InterruptRequested())
+    if (InterruptRequested()) {
+        Error("interrupted");
         return kExitAborted;
+    }
 
     // 2. The module, loaded as a host loads it.
     ModuleGuard guard;

@@ -96,7 +96,8 @@ bool ParseNumber(std::string_view token, double *out)
     return true;
 }
 
-// Checks `count` numbers after the keyword; fills `values` when given.
+// Checks that every value after the keyword is a number; fills `values`
+// when given.
 bool CheckNumbers(ReadState *st, const std::vector<std::string_view> &tokens, double *values)
 {
     for (size_t k = 1; k < tokens.size(); k++) {
