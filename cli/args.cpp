@@ -1,5 +1,6 @@
 // The command line.
 #include "cli/cli.h"
+#include "cli/preview/preview.h"
 
 #include <charconv>
 #include <cstdio>
@@ -102,6 +103,22 @@ int CliParse(int argc, char **argv, CliArgs *args)
     app.add_flag("--keep-partial", args->keepPartial,
                  "Write OUTPUT even when a phase was aborted or the module reported an error");
 
+    std::string view, previewSize;
+    CLI::Option *previewOpt =
+        app.add_option("--preview", args->preview,
+                       "Also write a PNG picture: the input and the output side by side, new and "
+                       "re-shaped polygons tinted, back faces in magenta")
+            ->type_name("FILE.png");
+    CLI::Option *viewOpt = app.add_option("--view", view,
+                                          "Camera of the picture: azimuth and elevation in degrees "
+                                          "(default 35,25; --view=-30,20 for a negative azimuth)")
+                               ->type_name("AZ,EL");
+    CLI::Option *previewSizeOpt =
+        app.add_option("--preview-size", previewSize, "Size of the picture in pixels (default 1200,600)")
+            ->type_name("W,H");
+    viewOpt->needs(previewOpt);
+    previewSizeOpt->needs(previewOpt);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -123,6 +140,15 @@ int CliParse(int argc, char **argv, CliArgs *args)
     if (*edgeOpt && (!ParsePair(edge, args->edge) || args->edge[0] == args->edge[1])) {
         std::fprintf(stderr, "corvane: --edge needs two different point numbers A,B (from 1), not '%s'\n",
                      edge.c_str());
+        return kExitUsage;
+    }
+    std::string why;
+    if (*viewOpt && !ParseView(view, &args->viewAzimuth, &args->viewElevation, &why)) {
+        std::fprintf(stderr, "corvane: --view: %s\n", why.c_str());
+        return kExitUsage;
+    }
+    if (*previewSizeOpt && !ParseSize(previewSize, &args->previewWidth, &args->previewHeight, &why)) {
+        std::fprintf(stderr, "corvane: --preview-size: %s\n", why.c_str());
         return kExitUsage;
     }
     return -1;

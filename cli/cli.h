@@ -31,6 +31,11 @@ struct CliArgs {
     bool stats = false;
     bool force = false;
     bool keepPartial = false;
+    std::string preview;                // --preview FILE.png; empty: no picture
+    double viewAzimuth = 35.0;          // --view, degrees
+    double viewElevation = 25.0;
+    int previewWidth = 1200;            // --preview-size, pixels
+    int previewHeight = 600;
 };
 
 // Parses the command line into *args. Returns -1 to go on, or the status to

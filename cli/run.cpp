@@ -11,6 +11,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "cli/preview/preview.h"
 #include "host/loader.h"
 #include "meshio/meshio.h"
 
@@ -256,15 +257,25 @@ int CliRun(const CliArgs &args)
     bool interactive = !args.size && isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
     bool cancelled = false;
     double bevelConfirmed = -1.0;
+    // What the picture's caption reports: the options as confirmed.
+    PreviewRun previewRun;
     std::chrono::steady_clock::duration panelTime{};
     host->hooks.panelOpen = [&](EmuPanel &panel) {
         auto start = std::chrono::steady_clock::now();
         int confirmed = interactive ? TerminalPanel(panel, STDIN_FILENO, STDERR_FILENO) : 1;
         panelTime += std::chrono::steady_clock::now() - start;
         cancelled = confirmed == 0;
-        for (auto &c : panel.controls)
+        for (auto &c : panel.controls) {
             if (c->typeName == "FloatControl")
                 bevelConfirmed = c->floatValue;
+            else if (c->typeName == "ChoiceControl")
+                previewRun.angleMode = c->intValue;
+            else if (c->typeName == "AngleControl")
+                previewRun.limitAngleDeg = c->floatValue * 57.29577951308239;
+            else if (c->typeName == "TextControl" && !c->list.empty())
+                previewRun.mode = c->list[0];
+        }
+        previewRun.bevelSize = bevelConfirmed;
         return confirmed;
     };
 
@@ -320,6 +331,20 @@ int CliRun(const CliArgs &args)
     int written = WriteOutput(args, output);
     if (written != kExitDone)
         return written;
+    if (!args.preview.empty()) {
+        PreviewOptions picture;
+        picture.azimuthDeg = args.viewAzimuth;
+        picture.elevationDeg = args.viewElevation;
+        picture.width = args.previewWidth;
+        picture.height = args.previewHeight;
+        picture.captionLeft = PreviewCaption("input", mesh, nullptr);
+        picture.captionRight = PreviewCaption("output", output, &previewRun);
+        std::string error;
+        if (!WritePreview(args.preview, mesh, output, picture, &error)) {
+            Error(error);
+            return kExitBadInput;
+        }
+    }
     if (args.stats)
         PrintStats(mesh, &output, activationMs);
     return status;

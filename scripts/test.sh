@@ -10,6 +10,9 @@ scripts/install-deps.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
+# The 32-bit Windows module, its tests under wine, and its golden runs
+# compared byte for byte with this build's.
+scripts/win32.sh build
 ctest --test-dir build --output-on-failure -j"$jobs"
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON \

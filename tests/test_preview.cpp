@@ -322,6 +322,26 @@ TEST(PreviewPicture, ChamferOfTwoPolygonsIsTintedOnlyInTheOutput)
     EXPECT_GE(InteriorColours(image, RightHalf(image), Kind::Tinted, 20).size(), 3u);
 }
 
+TEST(PreviewChanged, FacesCutBackInTheirPlaneAreToldFromNewPolygons)
+{
+    // Object mode rebuilds every polygon: the six inset faces stay in the
+    // cube's planes, the strips and corner patches lie in none of them.
+    const MeshData cube = MakeCube();
+    std::unique_ptr<EmuHost> host = EmuHostCreate();
+    EmuHostAddMesh(host.get(), 2, cube);
+    host->script.bevelSize = 0.125;
+    ASSERT_EQ(RunLinkedModule(host.get()), HOST_ACTIVATE_OK);
+    const MeshData output = EmuHostLayerMesh(host.get(), 1);
+    ASSERT_EQ(output.polys.size(), 26u);
+    const std::vector<bool> inPlane = InInputPlanes(cube, output);
+    int faces = 0;
+    for (size_t i = 0; i < output.polys.size(); i++) {
+        faces += inPlane[i] ? 1 : 0;
+        EXPECT_EQ(inPlane[i], output.polys[i].points.size() == 4 && i < 6) << "polygon " << i;
+    }
+    EXPECT_EQ(faces, 6);
+}
+
 TEST(PreviewPicture, FlippedPolygonShowsTheBackColour)
 {
     const MeshData cube = MakeCube();

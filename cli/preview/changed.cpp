@@ -4,7 +4,10 @@
 // so that the start point does not matter.
 #include "cli/preview/preview.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
@@ -54,4 +57,75 @@ std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output)
     for (size_t i = 0; i < output.polys.size(); i++)
         changed[i] = kept.count(CycleKey(output, output.polys[i])) == 0;
     return changed;
+}
+
+namespace {
+
+struct Plane {
+    double n[3];  // unit normal
+    double d;     // n . point
+    bool valid;
+};
+
+Plane PolyPlane(const MeshData &mesh, const MeshPoly &poly)
+{
+    Plane plane{{0.0, 0.0, 0.0}, 0.0, false};
+    const size_t count = poly.points.size();
+    double c[3] = {0.0, 0.0, 0.0};
+    for (size_t k = 0; k < count; k++) {
+        int ia = poly.points[k], ib = poly.points[(k + 1) % count];
+        if (ia < 0 || ib < 0 || (size_t)ia >= mesh.points.size() || (size_t)ib >= mesh.points.size())
+            return plane;
+        const auto &a = mesh.points[ia];
+        const auto &b = mesh.points[ib];
+        plane.n[0] += (a[1] - b[1]) * (a[2] + b[2]);
+        plane.n[1] += (a[2] - b[2]) * (a[0] + b[0]);
+        plane.n[2] += (a[0] - b[0]) * (a[1] + b[1]);
+        for (int i = 0; i < 3; i++)
+            c[i] += a[i];
+    }
+    double len = std::sqrt(plane.n[0] * plane.n[0] + plane.n[1] * plane.n[1] + plane.n[2] * plane.n[2]);
+    if (count < 3 || !(len > 0.0) || !std::isfinite(len))
+        return plane;
+    for (int i = 0; i < 3; i++)
+        plane.n[i] /= len;
+    plane.d = (plane.n[0] * c[0] + plane.n[1] * c[1] + plane.n[2] * c[2]) / (double)count;
+    plane.valid = std::isfinite(plane.d);
+    return plane;
+}
+
+// Planes are bucketed by their rounded coefficients; a plane near a bucket
+// border can miss its twin, which only costs it the lighter tint.
+std::string PlaneKey(const Plane &p, double scale)
+{
+    long long q[4];
+    for (int i = 0; i < 3; i++)
+        q[i] = std::llround(p.n[i] * 1e6);
+    q[3] = std::llround(p.d / scale * 1e6);
+    return std::string(reinterpret_cast<const char *>(q), sizeof q);
+}
+
+}  // namespace
+
+std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output)
+{
+    double scale = 0.0;
+    for (const auto &p : input.points)
+        for (double v : p)
+            if (std::isfinite(v))
+                scale = std::max(scale, std::fabs(v));
+    if (!(scale > 0.0))
+        scale = 1.0;
+    std::unordered_map<std::string, int> planes;
+    for (const MeshPoly &poly : input.polys) {
+        Plane p = PolyPlane(input, poly);
+        if (p.valid)
+            planes.emplace(PlaneKey(p, scale), 1);
+    }
+    std::vector<bool> inside(output.polys.size(), false);
+    for (size_t i = 0; i < output.polys.size(); i++) {
+        Plane p = PolyPlane(output, output.polys[i]);
+        inside[i] = p.valid && planes.count(PlaneKey(p, scale)) > 0;
+    }
+    return inside;
 }

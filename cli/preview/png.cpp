@@ -48,5 +48,6 @@ bool WritePreview(const std::string &path, const MeshData &input, const MeshData
     PreviewMesh after;
     after.mesh = &output;
     after.tinted = ChangedPolygons(input, output);
+    after.reshaped = InInputPlanes(input, output);
     return WritePreviewPng(path, RenderPreview(before, after, options), error);
 }

@@ -29,7 +29,8 @@ inline constexpr PreviewColour kPreviewBackground{244, 245, 247};
 inline constexpr PreviewColour kPreviewDivider{190, 192, 198};
 inline constexpr PreviewColour kPreviewText{30, 30, 34};
 inline constexpr PreviewColour kPreviewFront{205, 210, 220};   // untouched polygons
-inline constexpr PreviewColour kPreviewTinted{245, 150, 40};   // created or re-shaped
+inline constexpr PreviewColour kPreviewTinted{245, 150, 40};   // created by the run
+inline constexpr PreviewColour kPreviewReshaped{240, 215, 170}; // re-shaped within an input face
 inline constexpr PreviewColour kPreviewBack{200, 40, 170};     // any polygon seen from behind
 
 struct PreviewOptions {
@@ -47,6 +48,10 @@ struct PreviewOptions {
 struct PreviewMesh {
     const MeshData *mesh = nullptr;
     std::vector<bool> tinted;
+    // Of the tinted polygons, those that only re-shape an input face (they
+    // lie in its plane) take the lighter tint, so that the strips, patches
+    // and caps the run created stand out from the faces it cut back.
+    std::vector<bool> reshaped;
 };
 
 // An RGB picture, 8 bits per channel, rows top to bottom.
@@ -82,6 +87,11 @@ bool WritePreview(const std::string &path, const MeshData &input, const MeshData
 // polygon, i.e. the run created it or re-shaped it. Point indices do not
 // matter, only exact positions (-0.0 equals 0.0).
 std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output);
+
+// Per output polygon: true when it lies in the plane of some input polygon
+// (unit Newell normals agree and its centroid is on the plane, both within
+// a small tolerance scaled by the meshes' size).
+std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output);
 
 // "LABEL: P points, N polygons", and with a run also
 // "; MODE, bevel B, angle Disable" or "; MODE, bevel B, angle LT 30 deg".

@@ -185,7 +185,11 @@ std::vector<PreviewColour> PolygonColours(const Camera &cam, const PreviewMesh &
             shade += kDiffuse * std::max(0.0, Dot(visible, light));
         }
         const bool tinted = i < view.tinted.size() && view.tinted[i];
-        const PreviewColour &base = !front ? kPreviewBack : tinted ? kPreviewTinted : kPreviewFront;
+        const bool reshaped = tinted && i < view.reshaped.size() && view.reshaped[i];
+        const PreviewColour &base = !front    ? kPreviewBack
+                                    : reshaped ? kPreviewReshaped
+                                    : tinted   ? kPreviewTinted
+                                               : kPreviewFront;
         colours[i] = Shade(base, shade);
     }
     return colours;
