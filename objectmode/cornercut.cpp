@@ -41,6 +41,29 @@ static int EdgeCrossing(const Vec3 &anchor, const Vec3 &normal, const Vec3 &x1, 
     return 1;
 }
 
+// The crossings of one polygon's edges with one plane, each computed the
+// first time a search asks for it. A polygon whose vertices repeat the
+// corner many times would otherwise have every edge intersected again for
+// each of them; the answers are the same, as nothing moves during a cut.
+struct CrossingCache {
+    signed char *state;  // per edge: -1 not asked yet, 0 no crossing, 1 crossing
+    Vec3 *crossing;
+};
+
+static int CachedCrossing(BufModel *model, const BufPoly *y, CrossingCache *cache,
+                          const Vec3 &anchor, const Vec3 &normal, int e, Vec3 *out)
+{
+    int n = y->count;
+    if (cache->state[e] < 0) {
+        cache->state[e] = (signed char)EdgeCrossing(anchor, normal, PositionOf(model, y->points[e]),
+                                                    PositionOf(model, y->points[(e + 1) % n]),
+                                                    &cache->crossing[e]);
+    }
+    if (cache->state[e])
+        *out = cache->crossing[e];
+    return cache->state[e];
+}
+
 // Room-checked append; 0 when the list is full.
 static int Append(int32_t *list, int room, int *length, int32_t value)
 {
@@ -64,8 +87,17 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
     // The polygon's vertices plus two per cut vertex, at most every vertex.
     int room = 3 * n;
     int32_t *cut = (int32_t *)malloc((size_t)room * sizeof(int32_t));
-    if (!cut)
+    CrossingCache cache;
+    cache.state = (signed char *)malloc((size_t)n);
+    cache.crossing = (Vec3 *)malloc((size_t)n * sizeof(Vec3));
+    if (!cut || !cache.state || !cache.crossing) {
+        free(cut);
+        free(cache.state);
+        free(cache.crossing);
         return;
+    }
+    for (int e = 0; e < n; e++)
+        cache.state[e] = -1;
     int length = 0;
     int from = 0;
     int made = 0;
@@ -81,14 +113,12 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
         int eb = -1, ef = -1;
         for (int step = 1; step < n && eb < 0; step++) {
             int e = ((v - step) % n + n) % n;
-            if (EdgeCrossing(anchor, normal, PositionOf(model, y->points[e]),
-                             PositionOf(model, y->points[(e + 1) % n]), &h1))
+            if (CachedCrossing(model, y, &cache, anchor, normal, e, &h1))
                 eb = e;
         }
         for (int step = 0; step < n - 1 && ef < 0; step++) {
             int e = (v + step) % n;
-            if (EdgeCrossing(anchor, normal, PositionOf(model, y->points[e]),
-                             PositionOf(model, y->points[(e + 1) % n]), &h2))
+            if (CachedCrossing(model, y, &cache, anchor, normal, e, &h2))
                 ef = e;
         }
         // No crossing on one side: the cut has no point there, so the vertex
@@ -102,6 +132,8 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
         // edit, and the polygon is left alone.
         if (p1 < 0 || p2 < 0) {
             free(cut);
+            free(cache.state);
+            free(cache.crossing);
             return;
         }
 
@@ -127,4 +159,6 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
             BufModelSetPoly(model, nullptr, length, cut, poly);
     }
     free(cut);
+    free(cache.state);
+    free(cache.crossing);
 }

@@ -1,5 +1,6 @@
 #include "plugin/activate.h"
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -23,6 +24,11 @@ const char *const kMsgModelFull =
     "Nothing was changed.";
 const char *const kMsgNoSharedEdge =
     "ERROR:\nThe two selected polygons must share an edge.\nNothing was changed.";
+const char *const kMsgBevelNotFinite =
+    "ERROR:\nThe bevel size must be a finite number.\nNothing was changed.";
+const char *const kMsgNotFinite =
+    "ERROR:\nThe coordinates are too large or not finite\nnumbers: the tool cannot work with them.\n"
+    "Nothing was changed.";
 
 // ---- id lists and scan callbacks ----------------------------------------
 
@@ -145,16 +151,62 @@ bool MakeRecords(Activation *a, int count)
     return true;
 }
 
-// The passes never test their adds; a refused add means the result is
-// incomplete, so nothing of it may reach the host.
-bool ModelOverflowed(Activation *a)
+// Ends the edit without change, with `text` as the reason.
+void Refuse(Activation *a, const char *text)
 {
-    if (a->model->refusedAdds == 0)
-        return false;
     Release(a);
     EndEdit(a, HOST_EDIT_DISCARD);
-    Info(a, kMsgModelFull);
-    return true;
+    Info(a, text);
+}
+
+// Whether every buffered point is a finite position and the weld's tolerance
+// (from the diagonal of their box) is finite too. A NaN or an infinity in a
+// source position, a bevel size large enough to overflow, or coordinates
+// whose differences overflow would otherwise reach the host as points
+// nothing can draw, or make the weld merge every point into one.
+bool ModelIsFinite(const BufModel *model)
+{
+    for (int i = 0; i < model->pointCount; i++) {
+        const Vec3 &p = model->pointTable[i]->position;
+        if (!isfinite(p.x) || !isfinite(p.y) || !isfinite(p.z))
+            return false;
+    }
+    if (model->pointCount == 0)
+        return true;
+    return isfinite(VecLength(VecSub(model->boxMin, model->boxMax)));
+}
+
+// The passes never test their adds; a refused add means the result is
+// incomplete, so nothing of it may reach the host. Neither may a result with
+// coordinates that are not finite numbers. True when the edit was ended.
+bool RefusedResult(Activation *a)
+{
+    if (a->model->refusedAdds != 0) {
+        Refuse(a, kMsgModelFull);
+        return true;
+    }
+    if (!ModelIsFinite(a->model)) {
+        Refuse(a, kMsgNotFinite);
+        return true;
+    }
+    return false;
+}
+
+// The size the panel confirmed: 0.0 (cancelled, or a size of 0) ends the
+// edit without a word; a size that is not a finite number is refused with a
+// message, since every position the passes compute would follow it.
+bool SizeRefused(Activation *a, double size)
+{
+    if (size == 0.0) {
+        Release(a);
+        EndEdit(a, HOST_EDIT_DISCARD);
+        return true;
+    }
+    if (!isfinite(size)) {
+        Refuse(a, kMsgBevelNotFinite);
+        return true;
+    }
+    return false;
 }
 
 void FlushAndEnd(Activation *a)
@@ -169,11 +221,8 @@ void RunPairMode(Activation *a)
 {
     // 1. Options, mode text "Line".
     double size = OptionsPanel(a->edit, a->global, 1);
-    if (size == 0.0) {
-        Release(a);
-        EndEdit(a, HOST_EDIT_DISCARD);
+    if (SizeRefused(a, size))
         return;
-    }
     // 2-3. The foreground polygons, the two selected ones in slots 0 and 1.
     int n = a->edit->polyCount(a->edit->state, HOST_LAYER_FOREGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->polys, n < 2 ? 2 : n, 2)) {
@@ -210,7 +259,7 @@ void RunPairMode(Activation *a)
         Info(a, kMsgNoSharedEdge);
         return;
     }
-    if (ModelOverflowed(a))
+    if (RefusedResult(a))
         return;
     // 6-8. Commit, release, end.
     FlushAndEnd(a);
@@ -245,11 +294,8 @@ void RunObjectMode(Activation *a)
     }
     // 2. Options, mode text "Object".
     double size = OptionsPanel(a->edit, a->global, 0);
-    if (size == 0.0) {
-        Release(a);
-        EndEdit(a, HOST_EDIT_DISCARD);
+    if (SizeRefused(a, size))
         return;
-    }
     // 3. The background polygons.
     if (!IdListMake(&a->polys, b, 0)) {
         Release(a);
@@ -300,7 +346,7 @@ void RunObjectMode(Activation *a)
         PointCorvaneLimited(a->model, &a->points, m, a->edges);
     else
         PointCorvane(a->model, &a->points, m, a->edges);
-    if (ModelOverflowed(a))
+    if (RefusedResult(a))
         return;
     // 10-12. Commit, release, end.
     FlushAndEnd(a);

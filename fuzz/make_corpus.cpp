@@ -1,0 +1,258 @@
+// Writes the seed corpora of the fuzz targets: corvane_fuzz_corpus DIR fills
+// DIR/activate, DIR/objread and DIR/settings. The seeds are small meshes of
+// every kind the tool meets (closed, open, rings, caps, n-gons, folds),
+// each with the options and host behaviours worth starting from; the fuzzer
+// mutates from there.
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "fuzz/activate_input.h"
+#include "host/meshgen.h"
+
+namespace {
+
+std::string g_root;
+int g_written = 0;
+
+void Put(const std::string &target, const std::string &name, const std::vector<uint8_t> &bytes)
+{
+    std::string dir = g_root + "/" + target;
+    mkdir(dir.c_str(), 0777);
+    std::string path = dir + "/" + name;
+    FILE *file = fopen(path.c_str(), "wb");
+    if (!file) {
+        perror(path.c_str());
+        return;
+    }
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+    g_written++;
+}
+
+void PutText(const std::string &target, const std::string &name, const std::string &text)
+{
+    Put(target, name, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+MeshData Selected(MeshData mesh, int a, int b)
+{
+    mesh.polys[(size_t)a].selected = true;
+    mesh.polys[(size_t)b].selected = true;
+    return mesh;
+}
+
+// Two polygons that share the edge 0-1: the smallest pair-mode input.
+MeshData TwoTriangles()
+{
+    MeshData m;
+    m.points = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, -1, 0}};
+    MeshPoly a, b;
+    a.points = {0, 1, 2};
+    b.points = {1, 0, 3};
+    m.polys = {a, b};
+    return m;
+}
+
+// Three polygons on one edge, one more the other way round.
+MeshData Crowded()
+{
+    MeshData m;
+    m.points = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+    MeshPoly a, b, c, d;
+    a.points = {0, 1, 2};
+    b.points = {1, 0, 3};
+    c.points = {1, 0, 4};
+    d.points = {0, 1, 5};
+    m.polys = {a, b, c, d};
+    return m;
+}
+
+// A 300-point polygon with a fan of triangles on its rim (points repeat).
+MeshData BigPolygon()
+{
+    MeshData m;
+    for (int k = 0; k < 150; k++)
+        m.points.push_back({(double)(k % 20), (double)(k / 20), 0.0});
+    MeshPoly big;
+    for (int k = 0; k < 300; k++)
+        big.points.push_back(k % 150);
+    m.polys.push_back(big);
+    MeshPoly t;
+    t.points = {1, 0, 149};
+    m.polys.push_back(t);
+    return m;
+}
+
+// Repeated points, a two-point and an empty polygon, a slit.
+MeshData Degenerate()
+{
+    MeshData m;
+    m.points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 0}};
+    MeshPoly a, b, c, d, e;
+    a.points = {0, 1, 1, 2, 3};
+    b.points = {0, 1};
+    c.points = {};
+    d.points = {0, 4, 2, 4, 0, 3};
+    e.points = {2, 2, 2};
+    m.polys = {a, b, c, d, e};
+    return m;
+}
+
+// The cube with coordinates the geometry cannot take.
+MeshData OddCube(double value)
+{
+    MeshData m = MakeCube();
+    m.points[7] = {value, 1.0, value};
+    return m;
+}
+
+std::string SettingsBytes(int32_t tag, double bevel, double limit, int32_t mode, size_t size = 32)
+{
+    std::string bytes(32, '\0');
+    memcpy(&bytes[0], &tag, 4);
+    memcpy(&bytes[8], &bevel, 8);
+    memcpy(&bytes[16], &limit, 8);
+    memcpy(&bytes[24], &mode, 4);
+    return bytes.substr(0, size);
+}
+
+void ActivateSeeds()
+{
+    using namespace fuzzin;
+    const MeshData none;
+    EncodeOptions plain;
+    int n = 0;
+    auto put = [&](const EncodeOptions &o, const MeshData &bg, const MeshData &fg) {
+        char name[32];
+        snprintf(name, sizeof name, "seed-%03d", n++);
+        Put("activate", name, Encode(o, bg, fg));
+    };
+
+    // Object mode over the generated meshes, plain and angle-limited.
+    const MeshData objects[] = {MakeCube(),          MakeBox(2, 1, 1, 2),  MakeQuadGrid(4, 3),
+                                MakeQuadTube(6, 2),  MakeQuadSphere(2),    MakeTorus(6, 4),
+                                MakeCylinder(6, 2),  MakeFan(6),           Crowded(),
+                                BigPolygon(),        Degenerate(),         TwoTriangles()};
+    for (const MeshData &mesh : objects)
+        put(plain, mesh, none);
+    EncodeOptions limited = plain;
+    limited.flags1 |= kTypeAngleMode | kTypeLimit;
+    for (int mode = 1; mode <= 2; mode++) {
+        limited.angleMode = mode;
+        limited.limitDeg = 120.0;
+        put(limited, MakeCylinder(6, 2), none);
+        put(limited, MakeBox(2, 1, 1, 2), none);
+        put(limited, MakeQuadSphere(2), none);
+    }
+
+    // Two-polygon mode: a lone edge, a grid strip, rings, caps.
+    put(plain, none, Selected(MakeCube(), 0, 2));
+    put(plain, none, Selected(MakeQuadGrid(4, 3), 5, 6));
+    put(plain, none, Selected(MakeQuadTube(6, 3), 6, 7));
+    put(plain, none, Selected(MakeTorus(6, 4), 0, 1));
+    put(plain, none, Selected(MakeQuadSphere(2), 0, 1));
+    put(plain, none, Selected(MakeCylinder(6, 2), 0, 1));
+    put(plain, none, Selected(MakeFan(5), 0, 1));
+    put(plain, none, Selected(TwoTriangles(), 0, 1));
+    put(plain, none, Selected(Crowded(), 0, 1));
+    put(plain, none, Selected(MakeCube(), 0, 1));  // no shared edge
+    put(plain, MakeCube(), Selected(MakeQuadGrid(3, 3), 4, 5));
+
+    // Panel values: zero, negative, tiny, huge, not finite; cancel.
+    for (double size : {0.0, -0.25, 1e-300, 1e300, 1e308, (double)NAN, (double)INFINITY, 7.5}) {
+        EncodeOptions o = plain;
+        o.bevel = size;
+        put(o, MakeCube(), none);
+        put(o, none, Selected(MakeQuadTube(6, 3), 6, 7));
+    }
+    EncodeOptions cancel = plain;
+    cancel.flags1 |= kPanelCancel;
+    put(cancel, MakeCube(), none);
+
+    // Coordinates: NaN, infinite, huge, coincident.
+    for (double value : {(double)NAN, (double)INFINITY, 1e300, 1e-300, 0.0}) {
+        put(plain, OddCube(value), none);
+        put(plain, none, Selected(OddCube(value), 0, 2));
+    }
+
+    // Settings files: valid, a NaN bevel size in a valid file, too short.
+    EncodeOptions fromFile = plain;
+    fromFile.flags1 &= ~kTypeBevel;
+    fromFile.settingsFile = SettingsBytes(210, 0.25, 45.0, 2);
+    put(fromFile, MakeBox(2, 1, 1, 2), none);
+    fromFile.settingsFile = SettingsBytes(210, NAN, 45.0, 0);
+    put(fromFile, MakeCube(), none);
+    fromFile.settingsFile = SettingsBytes(210, 0.25, 45.0, 1, 27);
+    put(fromFile, MakeCube(), none);
+
+    // Aborts in each monitor, and host trouble.
+    for (int monitor = 0; monitor < 6; monitor++) {
+        EncodeOptions o = plain;
+        o.abortMonitor = monitor;
+        o.abortStep = 3;
+        put(o, MakeQuadSphere(2), none);
+    }
+    EncodeOptions trouble = plain;
+    trouble.flags1 |= kMonitorCreateFails;
+    put(trouble, MakeCube(), none);
+    trouble = plain;
+    trouble.flags2 = kPointScanFails;
+    put(trouble, MakeCube(), none);
+    trouble.flags2 = kPolyScanFails;
+    put(trouble, none, Selected(MakeCube(), 0, 2));
+    trouble.flags2 = kHidePoly;
+    trouble.hidePoly = 3;
+    put(trouble, none, Selected(MakeQuadTube(6, 3), 6, 7));
+    trouble.flags2 = kNoPanelService;
+    put(trouble, MakeCube(), none);
+}
+
+void ObjSeeds()
+{
+    PutText("objread", "cube.obj",
+            "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv 1 1 1\n"
+            "usemtl Side\nf 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n");
+    PutText("objread", "indices.obj",
+            "# every face vertex form\nv 0 0 0\nv 1 0 0 1\nv 0 1 0 0.5 0.5 0.5\nvt 0 0\nvt 1 0 0\n"
+            "vn 0 0 1\nf 1/1/1 2/2/1 3/1/1\nf -1 -2 -3\nf 1//1 3//1 2//1\nf 3/2 2/1 1/2\n");
+    PutText("objread", "statements.obj",
+            "mtllib a.mtl\no thing\ng group\ns 1\nv 1e10 -2.5e-3 +3\nv .5 -.5 0\nv 1 1 1\n"
+            "usemtl  Name \nf 1 2 3\nl 1 2\np 3\ncurv 0 1 1 2\r\nf 3 2 1\r\n");
+    PutText("objread", "bad.obj", "v 0 0 0\nv 1 0 0\nf 1 2 3\nv nan inf 1\nf 0 1 2\nf 1/2/3/4\n");
+    PutText("objread", "forward.obj", "f 1 2 3\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\n");
+    PutText("objread", "short.obj", "f 1 2\nf 1\nv 0 0 0\nf\n");
+}
+
+void SettingsSeeds()
+{
+    std::string valid = SettingsBytes(210, 2.5, 45.0, 2);
+    PutText("settings", "valid", std::string(1, '\0') + valid);
+    PutText("settings", "limit180", std::string(1, '\0') + SettingsBytes(210, 0.0, 180.0, 3));
+    PutText("settings", "short28", std::string(1, '\0') + valid.substr(0, 28));
+    PutText("settings", "badtag", std::string(1, '\0') + SettingsBytes(211, 2.5, 45.0, 2));
+    PutText("settings", "nanlimit", std::string(1, '\0') + SettingsBytes(210, 2.5, NAN, 2));
+    PutText("settings", "long", std::string(1, '\0') + valid + "trailing bytes");
+    PutText("settings", "path", std::string(1, (char)(0x80 + 20)) + "/some/plugins/folder");
+    PutText("settings", "pathlong", std::string(1, (char)0xff) + std::string(500, 'd'));
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        fprintf(stderr, "usage: corvane_fuzz_corpus DIR\n");
+        return 2;
+    }
+    g_root = argv[1];
+    mkdir(g_root.c_str(), 0777);
+    ActivateSeeds();
+    ObjSeeds();
+    SettingsSeeds();
+    printf("%d seeds written under %s\n", g_written, g_root.c_str());
+    return 0;
+}
