@@ -249,6 +249,11 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
     RingPlane plane = {0, {0.0, 0.0, 0.0}};
 
     int idle = 0;
+    // A copy the walk stood at while idle, and the point count then (see the
+    // cutting branch below); checkpoints at idle steps 1, 2, 4, 8 ...
+    int32_t mark = -1;
+    int32_t markPoints = -1;
+    int markAt = 1;
     for (;;) {
         const LineInfo *leave = FirstLeavingAt(pass, point, copy);
         if (!leave)
@@ -267,6 +272,8 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
                 break;
             int room = RingAppend(pass, &k, copy);
             idle = 0;
+            mark = -1;
+            markAt = 1;
             if (!SameSurface(leave->surface, start->surface))
                 *same = 0;
             if (!room)
@@ -304,6 +311,18 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
                 *same = 0;
             if (++idle > pass->m)
                 return 0;
+            // Each step here depends on the copy alone, so an idle walk that
+            // stands at a copy again goes round the same cycle for ever. If
+            // the round added no point, its cuts changed nothing, and every
+            // later round repeats them to the same no effect until the limit
+            // above abandons the walk: abandon it now, with the same result.
+            if (copy == mark && model->pointCount == markPoints)
+                return 0;
+            if (idle == markAt) {
+                mark = copy;
+                markPoints = model->pointCount;
+                markAt *= 2;
+            }
         }
         if (copy == ring[0] || copy == ring[1])
             break;
