@@ -4,6 +4,7 @@
 // coincide is found later, by the strips, from the host point ids.
 #include <stdlib.h>
 
+#include "bufmodel/keyindex.h"
 #include "objectmode/objectmode.h"
 #include "plugin/services.h"
 
@@ -87,37 +88,75 @@ int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges
     return m;
 }
 
+// The body of the scan for record i at candidate j, as one step of the
+// literal scan over every record: returns 1 when i has both links and its
+// scan ends.
+static int LinkStep(LineInfo *ei, LineInfo *ej)
+{
+    if (ej->polyIndex != ei->polyIndex)
+        return 0;
+    if (ei->prevVertex != -1 && ei->nextVertex != -1)
+        return 0;
+    // j ends where i starts: j's first vertex precedes i.
+    if (ei->vertexA == ej->vertexB) {
+        ei->prevVertex = ej->vertexA;
+        ei->hostPrev = ej->hostA;
+        ej->nextVertex = ei->vertexB;
+        ej->hostNext = ei->hostB;
+    }
+    // j starts where i ends: j's second vertex follows i.
+    if (ei->vertexB == ej->vertexA) {
+        ei->nextVertex = ej->vertexB;
+        ei->hostNext = ej->hostB;
+        ej->prevVertex = ei->vertexA;
+        ej->hostPrev = ei->hostA;
+    }
+    return ei->prevVertex != -1 && ei->nextVertex != -1;
+}
+
+// Record i is linked by the records j of its polygon that end where it
+// starts or start where it ends, visited in array order and stopping once
+// both links are set. Every other j leaves everything as it is, so only
+// these candidates are visited: the records ending at a vertex and those
+// starting at one are indexed by (polygon, vertex), and the two lists are
+// merged in array order. The pass writes links only; the polygon and vertex
+// fields the index is built on stay as they are.
 void LineInfoPass(BufModel *model, int m, LineInfo *edges)
 {
+    KeyIndex byEnd, byStart;
+    KeyIndexOpen(&byEnd, m);
+    KeyIndexOpen(&byStart, m);
+    for (int r = 0; r < m; r++) {
+        KeyIndexAdd(&byEnd, r, KeyOf(edges[r].polyIndex), KeyOf(edges[r].vertexB));
+        KeyIndexAdd(&byStart, r, KeyOf(edges[r].polyIndex), KeyOf(edges[r].vertexA));
+    }
+
     MonitorOpen(model, "Corvane mode:Obj", "Phase: LineInfo");
     MonitorInit(model, m);
     for (int i = 0; i < m; i++) {
         if (MonitorStep(model, 1))
             break;
         LineInfo *ei = &edges[i];
-        for (int j = 0; j < m; j++) {
-            LineInfo *ej = &edges[j];
-            if (ej->polyIndex != ei->polyIndex)
-                continue;
-            if (ei->prevVertex != -1 && ei->nextVertex != -1)
-                continue;
-            // j ends where i starts: j's first vertex precedes i.
-            if (ei->vertexA == ej->vertexB) {
-                ei->prevVertex = ej->vertexA;
-                ei->hostPrev = ej->hostA;
-                ej->nextVertex = ei->vertexB;
-                ej->hostNext = ei->hostB;
+        int a = KeyIndexFirst(&byEnd, KeyOf(ei->polyIndex), KeyOf(ei->vertexA));
+        int b = KeyIndexFirst(&byStart, KeyOf(ei->polyIndex), KeyOf(ei->vertexB));
+        while (a >= 0 || b >= 0) {
+            int j;
+            if (b < 0 || (a >= 0 && a < b)) {
+                j = a;
+                a = KeyIndexNext(&byEnd, a);
+            } else if (a < 0 || b < a) {
+                j = b;
+                b = KeyIndexNext(&byStart, b);
+            } else {
+                j = a;
+                a = KeyIndexNext(&byEnd, a);
+                b = KeyIndexNext(&byStart, b);
             }
-            // j starts where i ends: j's second vertex follows i.
-            if (ei->vertexB == ej->vertexA) {
-                ei->nextVertex = ej->vertexB;
-                ei->hostNext = ej->hostB;
-                ej->prevVertex = ei->vertexA;
-                ej->hostPrev = ei->hostA;
-            }
-            if (ei->prevVertex != -1 && ei->nextVertex != -1)
+            if (LinkStep(ei, &edges[j]))
                 break;
         }
     }
     MonitorClose(model);
+    KeyIndexClose(&byEnd);
+    KeyIndexClose(&byStart);
 }

@@ -14,11 +14,16 @@
 // The walk crosses each polygon's record leaving P, so on a consistently
 // wound mesh the reversed ring is wound like the polygons about it.
 //
-// The literal, quadratic form: every step of a walk scans the records from
-// the first one.
+// Every search of a walk is a lookup: the records are indexed once per pass
+// by the host point they leave (hostA) and by their directed pair of host
+// points (hostA, hostB), each key's records in array order, so that the
+// first record in array order that a scan from record 0 would find is the
+// first matching one on the key's list. The pass writes no edge record,
+// so the indexes stay valid throughout.
 #include <stdlib.h>
 #include <string.h>
 
+#include "bufmodel/keyindex.h"
 #include "objectmode/objectmode.h"
 #include "plugin/services.h"
 
@@ -28,6 +33,8 @@ struct PatchPass {
     BufModel *model;
     int m;
     const LineInfo *edges;
+    KeyIndex leaving;  // (hostA, 0)
+    KeyIndex byPair;   // (hostA, hostB)
     int32_t *ring;
     int room;        // entries the ring can hold
     int p;           // the ring is full at p entries
@@ -79,9 +86,45 @@ const LineInfo *FindReverse(const LineInfo *edges, int m, const LineInfo *r)
     return nullptr;
 }
 
+// The first record, in array order, that is a reverse of r and is done
+// (wantDone), or whose point b is not r's point a (see FindReverse).
+static const LineInfo *FirstReverse(const PatchPass *pass, const LineInfo *r, int wantDone)
+{
+    for (int i = KeyIndexFirst(&pass->byPair, KeyOf(r->hostB), KeyOf(r->hostA)); i >= 0;
+         i = KeyIndexNext(&pass->byPair, i)) {
+        const LineInfo *s = &pass->edges[i];
+        if (!IsReverse(s, r))
+            continue;
+        if (wantDone ? s->done != 0 : s->pointB != r->pointA)
+            return s;
+    }
+    return nullptr;
+}
+
+static const LineInfo *IndexedFindReverse(const PatchPass *pass, const LineInfo *r)
+{
+    return FirstReverse(pass, r, 0);
+}
+
+static const LineInfo *IndexedFindDoneReverse(const PatchPass *pass, const LineInfo *r)
+{
+    return FirstReverse(pass, r, 1);
+}
+
+// The records leaving P, in array order.
+static int FirstLeaving(const PatchPass *pass, LWPntID point)
+{
+    return KeyIndexFirst(&pass->leaving, KeyOf(point), 0);
+}
+
+static int NextLeaving(const PatchPass *pass, int i)
+{
+    return KeyIndexNext(&pass->leaving, i);
+}
+
 static const LineInfo *FirstLeavingDone(const PatchPass *pass, LWPntID point)
 {
-    for (int i = 0; i < pass->m; i++) {
+    for (int i = FirstLeaving(pass, point); i >= 0; i = NextLeaving(pass, i)) {
         if (pass->edges[i].hostA == point && pass->edges[i].done)
             return &pass->edges[i];
     }
@@ -91,7 +134,7 @@ static const LineInfo *FirstLeavingDone(const PatchPass *pass, LWPntID point)
 // The record by which the polygon holding `copy` runs away from P.
 static const LineInfo *FirstLeavingAt(const PatchPass *pass, LWPntID point, int32_t copy)
 {
-    for (int i = 0; i < pass->m; i++) {
+    for (int i = FirstLeaving(pass, point); i >= 0; i = NextLeaving(pass, i)) {
         if (pass->edges[i].hostA == point && pass->edges[i].pointA == copy)
             return &pass->edges[i];
     }
@@ -100,7 +143,8 @@ static const LineInfo *FirstLeavingAt(const PatchPass *pass, LWPntID point, int3
 
 static const LineInfo *FirstArrivingFrom(const PatchPass *pass, LWPntID point, LWPntID from)
 {
-    for (int i = 0; i < pass->m; i++) {
+    for (int i = KeyIndexFirst(&pass->byPair, KeyOf(from), KeyOf(point)); i >= 0;
+         i = KeyIndexNext(&pass->byPair, i)) {
         if (pass->edges[i].hostB == point && pass->edges[i].hostA == from)
             return &pass->edges[i];
     }
@@ -187,7 +231,7 @@ static void PatchPlain(PatchPass *pass, LWPntID point)
                 break;
         }
         copy = leave->pointB;
-        s = FindReverse(pass->edges, pass->m, leave);
+        s = IndexedFindReverse(pass, leave);
         if (s) {
             if (!IsLinked(s)) {
                 closed = 0;
@@ -261,7 +305,7 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
         if (!IsLinked(leave))
             return 0;
         if (leave->done) {
-            const LineInfo *s = FindReverse(pass->edges, pass->m, leave);
+            const LineInfo *s = IndexedFindReverse(pass, leave);
             if (!s)
                 break;
             if (!IsLinked(s))
@@ -283,7 +327,7 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
         } else if (k <= 2) {
             // Across an unchamfered edge before the plane exists: go on only
             // where the next polygon's copy lies where the last one does.
-            const LineInfo *s = FindReverse(pass->edges, pass->m, leave);
+            const LineInfo *s = IndexedFindReverse(pass, leave);
             if (!s)
                 break;
             if (!IsLinked(s))
@@ -299,7 +343,7 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
             Vec3 corner;
             if (HostPosition(model, point, &corner))
                 CutPolyCorner(model, &plane, leave->polyIndex, corner);
-            const LineInfo *s = FindReverse(pass->edges, pass->m, leave);
+            const LineInfo *s = IndexedFindReverse(pass, leave);
             if (!s)
                 break;
             if (!IsLinked(s))
@@ -334,11 +378,11 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
 // strip, and trims the polygons whose corner still sits at P.
 static void PatchLimited(PatchPass *pass, LWPntID point)
 {
-    for (int i = 0; i < pass->m; i++) {
+    for (int i = FirstLeaving(pass, point); i >= 0; i = NextLeaving(pass, i)) {
         const LineInfo *start = &pass->edges[i];
         if (start->hostA != point || !start->done)
             continue;
-        const LineInfo *back = FindDoneReverse(pass->edges, pass->m, start);
+        const LineInfo *back = IndexedFindDoneReverse(pass, start);
         if (!back)
             return;
         int same = 0;
@@ -364,6 +408,12 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     pass.ring = (int32_t *)malloc((size_t)pass.room * sizeof(int32_t));
     if (!pass.ring)
         return;
+    KeyIndexOpen(&pass.leaving, m);
+    KeyIndexOpen(&pass.byPair, m);
+    for (int r = 0; r < m; r++) {
+        KeyIndexAdd(&pass.leaving, r, KeyOf(edges[r].hostA), 0);
+        KeyIndexAdd(&pass.byPair, r, KeyOf(edges[r].hostA), KeyOf(edges[r].hostB));
+    }
 
     MonitorOpen(model, "Corvane mode:Object", "Phase: PointCorvane");
     MonitorInit(model, pass.p);
@@ -373,6 +423,8 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
         patch(&pass, (LWPntID)points->items[i]);
     }
     free(pass.ring);
+    KeyIndexClose(&pass.leaving);
+    KeyIndexClose(&pass.byPair);
     MonitorClose(model);
 }
 

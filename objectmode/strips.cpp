@@ -3,11 +3,16 @@
 // from it by the bevel size, and a four-sided strip spans the gap between
 // them. Seams, where one polygon runs along an edge twice, are joined first.
 //
-// The literal, quadratic form: every record is compared with every later one.
+// Both sweeps visit, for each record, only the later records that run along
+// its edge the other way, found through an index of the records by their
+// directed pair of host points (hostA, hostB), in array order. The host
+// points of a record never change in this pass (the seam joining rewrites
+// points, vertices and links only), so one index serves both sweeps.
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "bufmodel/keyindex.h"
 #include "objectmode/objectmode.h"
 #include "plugin/services.h"
 
@@ -45,6 +50,20 @@ static int PassesAngleTest(const Settings *settings, const LineInfo *a, const Li
     return 1;
 }
 
+namespace {
+
+// The records of the pass with two indexes over them: by directed pair of
+// host points, and by host polygon.
+struct StripPass {
+    BufModel *model;
+    int m;
+    LineInfo *edges;
+    KeyIndex byPair;   // (hostA, hostB)
+    KeyIndex byPoly;   // (hostPoly, 0)
+};
+
+}  // namespace
+
 // A slit polygon runs along the seam A-B twice, as i (A to B) and j (B to A):
 //
 //        kin_i       i: A --> B      kout_i
@@ -56,38 +75,37 @@ static int PassesAngleTest(const Settings *settings, const LineInfo *a, const Li
 // the seam are linked across it as if the seam were absent: the record that
 // leads into j continues where i continues, the one that leaves j takes over
 // what precedes i, and the records at i take j's neighbours.
-void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j)
+//
+// One record k of i's polygon, as the seam joining rewrites it.
+static void JoinSeamNeighbour(LineInfo *ek, const LineInfo *ei, const LineInfo *ej)
 {
-    LineInfo *ei = &edges[i];
-    LineInfo *ej = &edges[j];
-    for (int k = 0; k < m; k++) {
-        LineInfo *ek = &edges[k];
-        if (k == i || k == j || ek->hostPoly != ei->hostPoly)
-            continue;
-        if (ek->hostB == ej->hostA && ek->hostNext == ej->hostB) {
-            // k leads into j
-            ek->hostNext = ei->hostNext;
-            ek->nextVertex = ei->nextVertex;
-            ek->pointB = ei->pointB;
-            ek->vertexB = ei->vertexB;
-        } else if (ek->hostPrev == ej->hostA && ek->hostA == ej->hostB) {
-            // k leaves j
-            ek->hostPrev = ei->hostPrev;
-            ek->prevVertex = ei->prevVertex;
-            ek->pointA = ei->pointA;
-            ek->vertexA = ei->vertexA;
-        }
-        if (ek->hostB == ei->hostA && ek->hostNext == ei->hostB) {
-            // k leads into i
-            ek->hostNext = ej->hostNext;
-            ek->nextVertex = ej->nextVertex;
-        } else if (ek->hostPrev == ei->hostA && ek->hostA == ei->hostB) {
-            // k leaves i
-            ek->hostPrev = ej->hostPrev;
-            ek->prevVertex = ej->prevVertex;
-        }
+    if (ek->hostB == ej->hostA && ek->hostNext == ej->hostB) {
+        // k leads into j
+        ek->hostNext = ei->hostNext;
+        ek->nextVertex = ei->nextVertex;
+        ek->pointB = ei->pointB;
+        ek->vertexB = ei->vertexB;
+    } else if (ek->hostPrev == ej->hostA && ek->hostA == ej->hostB) {
+        // k leaves j
+        ek->hostPrev = ei->hostPrev;
+        ek->prevVertex = ei->prevVertex;
+        ek->pointA = ei->pointA;
+        ek->vertexA = ei->vertexA;
     }
+    if (ek->hostB == ei->hostA && ek->hostNext == ei->hostB) {
+        // k leads into i
+        ek->hostNext = ej->hostNext;
+        ek->nextVertex = ej->nextVertex;
+    } else if (ek->hostPrev == ei->hostA && ek->hostA == ei->hostB) {
+        // k leaves i
+        ek->hostPrev = ej->hostPrev;
+        ek->prevVertex = ej->prevVertex;
+    }
+}
 
+// The seam's two traversals take i's points, in the polygon's copy and in j.
+static void JoinSeamPoints(BufModel *model, const LineInfo *ei, LineInfo *ej)
+{
     // The polygon's copy takes i's points at j's two vertices.
     BufPoly *poly = ei->polyIndex >= 0 ? BufModelGetPoly(model, ei->polyIndex) : nullptr;
     if (poly && ej->vertexA >= 0 && ej->vertexA < poly->count && ej->vertexB >= 0 &&
@@ -103,19 +121,60 @@ void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j)
     ej->vertexB = ei->vertexA;
 }
 
+void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j)
+{
+    LineInfo *ei = &edges[i];
+    LineInfo *ej = &edges[j];
+    for (int k = 0; k < m; k++) {
+        LineInfo *ek = &edges[k];
+        if (k == i || k == j || ek->hostPoly != ei->hostPoly)
+            continue;
+        JoinSeamNeighbour(ek, ei, ej);
+    }
+    JoinSeamPoints(model, ei, ej);
+}
+
+// JoinSeamEdge over the records of i's host polygon only, which are the
+// only ones it rewrites, visited in the same (array) order.
+static void JoinSeamIndexed(StripPass *pass, int i, int j)
+{
+    LineInfo *ei = &pass->edges[i];
+    LineInfo *ej = &pass->edges[j];
+    for (int k = KeyIndexFirst(&pass->byPoly, KeyOf(ei->hostPoly), 0); k >= 0;
+         k = KeyIndexNext(&pass->byPoly, k)) {
+        LineInfo *ek = &pass->edges[k];
+        if (k == i || k == j || ek->hostPoly != ei->hostPoly)
+            continue;
+        JoinSeamNeighbour(ek, ei, ej);
+    }
+    JoinSeamPoints(pass->model, ei, ej);
+}
+
+// The first candidate after record i that may run along i's edge the other
+// way: the records of the pair (hostB of i, hostA of i), in array order.
+static int FirstOpposite(const StripPass *pass, int i)
+{
+    const LineInfo *ei = &pass->edges[i];
+    int j = KeyIndexFirst(&pass->byPair, KeyOf(ei->hostB), KeyOf(ei->hostA));
+    while (j >= 0 && j <= i)
+        j = KeyIndexNext(&pass->byPair, j);
+    return j;
+}
+
 // Joins every seam: two linked records of one host polygon that run along
 // the same two host points in opposite directions. Returns non-zero on abort.
-static int JoinSeams(BufModel *model, int m, LineInfo *edges)
+static int JoinSeams(StripPass *pass)
 {
-    for (int i = 0; i < m; i++) {
-        if (MonitorStep(model, 1))
+    LineInfo *edges = pass->edges;
+    for (int i = 0; i < pass->m; i++) {
+        if (MonitorStep(pass->model, 1))
             return 1;
         if (!IsLinked(&edges[i]))
             continue;
-        for (int j = i + 1; j < m; j++) {
+        for (int j = FirstOpposite(pass, i); j >= 0; j = KeyIndexNext(&pass->byPair, j)) {
             if (edges[i].hostA == edges[j].hostB && edges[i].hostB == edges[j].hostA &&
                 edges[i].hostPoly == edges[j].hostPoly && IsLinked(&edges[j]))
-                JoinSeamEdge(model, m, edges, i, j);
+                JoinSeamIndexed(pass, i, j);
         }
     }
     return 0;
@@ -138,16 +197,17 @@ static void BuildStrip(BufModel *model, LineInfo *ei, LineInfo *ej, double size)
 // along its edge the other way in another polygon. `settings` null means
 // every pair is chamfered; otherwise the pair must pass the angle test, and
 // a pair that fails is out for good while i goes on looking.
-static void PairEdges(BufModel *model, int m, LineInfo *edges, unsigned char *available,
-                      double size, const Settings *settings)
+static void PairEdges(StripPass *pass, unsigned char *available, double size,
+                      const Settings *settings)
 {
-    for (int i = 0; i < m; i++) {
-        if (MonitorStep(model, 1))
+    LineInfo *edges = pass->edges;
+    for (int i = 0; i < pass->m; i++) {
+        if (MonitorStep(pass->model, 1))
             return;
         if (!available[i])
             continue;
         LineInfo *ei = &edges[i];
-        for (int j = i + 1; j < m; j++) {
+        for (int j = FirstOpposite(pass, i); j >= 0; j = KeyIndexNext(&pass->byPair, j)) {
             LineInfo *ej = &edges[j];
             if (!available[j])
                 continue;
@@ -158,7 +218,7 @@ static void PairEdges(BufModel *model, int m, LineInfo *edges, unsigned char *av
                 available[j] = 0;
                 continue;
             }
-            BuildStrip(model, ei, ej, size);
+            BuildStrip(pass->model, ei, ej, size);
             available[i] = 0;
             available[j] = 0;
             ei->done = 1;
@@ -178,15 +238,28 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
         MonitorClose(model);
         return;
     }
+    StripPass pass;
+    pass.model = model;
+    pass.m = m;
+    pass.edges = edges;
+    KeyIndexOpen(&pass.byPair, m);
+    KeyIndexOpen(&pass.byPoly, m);
+    for (int r = 0; r < m; r++) {
+        KeyIndexAdd(&pass.byPair, r, KeyOf(edges[r].hostA), KeyOf(edges[r].hostB));
+        KeyIndexAdd(&pass.byPoly, r, KeyOf(edges[r].hostPoly), 0);
+    }
+
     // An abort here still lets the pairing begin on the same monitor.
-    JoinSeams(model, m, edges);
+    JoinSeams(&pass);
 
     for (int i = 0; i < m; i++)
         available[i] = IsLinked(&edges[i]) ? 1 : 0;
     MonitorInit(model, m);
-    PairEdges(model, m, edges, available, size, settings);
+    PairEdges(&pass, available, size, settings);
 
     MonitorClose(model);
+    KeyIndexClose(&pass.byPair);
+    KeyIndexClose(&pass.byPoly);
     free(available);
 }
 

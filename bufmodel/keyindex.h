@@ -1,0 +1,58 @@
+// An index of the records of one array by a key of two words: for each key,
+// the records that hold it, in array order. The passes that match records
+// by host points or vertices (the links within a polygon, the strips, the
+// corner patches, the polygon search of the two-polygon mode) and the weld's
+// grid of cells look their candidates up here instead of scanning the whole
+// array; since a key's records come in array order, every "first record in
+// array order" rule of a scan gives the same record.
+//
+// Use:
+//     KeyIndex index;
+//     KeyIndexOpen(&index, m);
+//     for (int r = 0; r < m; r++) KeyIndexAdd(&index, r, key1 of r, key2 of r);
+//     for (int r = KeyIndexFirst(&index, a, b); r >= 0; r = KeyIndexNext(&index, r))
+//         ... test the record's full condition ...
+//     KeyIndexClose(&index);
+//
+// When the index cannot be allocated it degrades to the plain scan: First
+// gives record 0 and Next every following record. Callers therefore always
+// test a candidate's full condition, and get the scan's result either way.
+#ifndef CORVANE_BUFMODEL_KEYINDEX_H
+#define CORVANE_BUFMODEL_KEYINDEX_H
+
+#include <stdint.h>
+
+struct KeyIndex {
+    int32_t count;      // records the index covers
+    int32_t slotMask;   // slot count - 1 (a power of two); -1 when degraded
+    uint64_t *key1;     // per slot: the key, valid when first >= 0
+    uint64_t *key2;
+    int32_t *first;     // per slot: first record with the key, -1 for a free slot
+    int32_t *last;      // per slot: last record added with the key
+    int32_t *next;      // per record: next record with the same key, -1
+};
+
+// Prepares an empty index for records 0 .. count - 1. Never fails: without
+// memory the index is degraded (see above).
+void KeyIndexOpen(KeyIndex *index, int count);
+// Adds `record` under the key (k1, k2). Records must be added in increasing
+// order, each at most once.
+void KeyIndexAdd(KeyIndex *index, int record, uint64_t k1, uint64_t k2);
+// The first record holding (k1, k2), or -1.
+int KeyIndexFirst(const KeyIndex *index, uint64_t k1, uint64_t k2);
+// The record after `record` with the same key, or -1.
+int KeyIndexNext(const KeyIndex *index, int record);
+// Releases the index.
+void KeyIndexClose(KeyIndex *index);
+
+// Key words for host ids and small integers.
+inline uint64_t KeyOf(const void *id)
+{
+    return (uint64_t)(uintptr_t)id;
+}
+inline uint64_t KeyOf(int32_t value)
+{
+    return (uint64_t)(uint32_t)value;
+}
+
+#endif

@@ -1,0 +1,193 @@
+// Reference: pairmode/pairinfo.cpp in its literal form, where FindPolyByEdge
+// and PointValence ask the host for every listed polygon on each call.
+// Built only into the test module CorvaneLiteral.p, against which the indexed
+// passes are compared bit for bit and timed (tests/reference/CMakeLists.txt).
+// Keep it as it is: it is the definition the fast passes must match.
+//
+// Pair analysis for the two-polygon mode: copying a polygon so that its copy
+// still stands on the host's points, finding the edge two polygons share,
+// the polygon across a directed edge, the corner count at a point, and
+// cutting a copy back from one edge.
+//
+// Everything here reads the host mesh as it was when the edit began: the host
+// keeps answering polyInfo for polygons the bridge has already removed.
+#include "pairmode/pairmode.h"
+
+#include <assert.h>
+#include <stdlib.h>
+
+static HostPolygonInfo *HostPoly(BufModel *model, LWPolID id)
+{
+    return model->edit->polyInfo(model->edit->state, id);
+}
+
+// The host's position of a point; (0, 0, 0) for a point the host does not
+// know, so that a bad answer cannot reach memory.
+static Vec3 HostPosition(BufModel *model, LWPntID id)
+{
+    const HostPointInfo *info = model->edit->pointInfo(model->edit->state, id);
+    if (!info)
+        return VecCopyOrZero(nullptr);
+    Vec3 p = {info->position[0], info->position[1], info->position[2]};
+    return p;
+}
+
+int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record)
+{
+    assert(record->points == nullptr && record->hostPoints == nullptr &&
+           record->positions == nullptr);
+    // 1. A polygon the host cannot describe, or one that is no polygon at
+    // all (fewer than three corners), is not used: the record stays empty.
+    const HostPolygonInfo *info = HostPoly(model, id);
+    if (!info || info->numPnts < 3)
+        return 0;
+    int n = (int)info->numPnts;
+
+    // 2. The host point list gets a closing entry (n + 1), so that entries k
+    // and k + 1 are the ends of edge k for every k without a modulo.
+    int32_t *points = (int32_t *)malloc(sizeof(int32_t) * n);
+    LWPntID *hostPoints = (LWPntID *)malloc(sizeof(LWPntID) * (n + 1));
+    Vec3 *positions = (Vec3 *)malloc(sizeof(Vec3) * n);
+    if (!points || !hostPoints || !positions) {
+        free(points);
+        free(hostPoints);
+        free(positions);
+        // Counted like a refused add: the activation then discards the edit.
+        model->refusedAdds++;
+        return 0;
+    }
+
+    // 3. Until the copy is complete the record names no polygon.
+    record->polyIndex = -1;
+    record->hostPoly = id;
+    record->count = n;
+    record->points = points;
+    record->hostPoints = hostPoints;
+    record->positions = positions;
+    record->surface = info->surface;
+
+    // 4-5. One buffered point per vertex, standing for the host's point.
+    Vec3 sum = VecCopyOrZero(nullptr);
+    for (int k = 0; k < n; k++) {
+        LWPntID p = info->points[k];
+        hostPoints[k] = p;
+        Vec3 position = HostPosition(model, p);
+        int b = BufModelAddPoint(model, &position);
+        points[k] = b;
+        if (b < 0)
+            return 0;  // full model: stop; the activation discards the edit
+        BufModelGetPoint(model, b)->hostId = p;
+        positions[k] = position;
+        sum = VecAdd(sum, position);
+    }
+    // 6-7.
+    hostPoints[n] = info->points[0];
+    record->centroid = VecDiv(sum, (double)n);
+
+    // 8-9. The copy keeps the host's points per vertex; only vertices whose
+    // host id is later cleared take (and create) their buffered point.
+    int poly = BufModelAddPoly(model, record->surface, n, points);
+    if (poly < 0)
+        return 0;
+    record->polyIndex = poly;
+    BufPoly *copy = BufModelGetPoly(model, poly);
+    for (int k = 0; k < n; k++)
+        copy->hostPoints[k] = hostPoints[k];
+    record->surveyed = 1;
+    return n;
+}
+
+void FindSharedEdge(BufModel *, const PolyInfo *a, const PolyInfo *b, int *i, int *j)
+{
+    // The closing entries (count + 1 host ids) let the last edge of each
+    // polygon take part. Only opposite directions match:
+    //   A: i -> i+1   ==   B: j+1 -> j
+    for (int ii = 0; ii < a->count; ii++) {
+        for (int jj = 0; jj < b->count; jj++) {
+            if (a->hostPoints[ii] == b->hostPoints[jj + 1] &&
+                a->hostPoints[ii + 1] == b->hostPoints[jj]) {
+                *i = ii;
+                *j = jj;
+                return;
+            }
+        }
+    }
+}
+
+LWPolID FindPolyByEdge(BufModel *model, LWPolID *list, int count, LWPntID key, LWPntID key2)
+{
+    for (int t = 0; t < count; t++) {
+        const HostPolygonInfo *info = HostPoly(model, list[t]);
+        // A polygon the host cannot describe ends the search: the ones after
+        // it are not looked at.
+        if (!info)
+            return nullptr;
+        int n = (int)info->numPnts;
+        for (int k = 0; k < n; k++) {
+            if (info->points[k] == key && info->points[(k + 1) % n] == key2)
+                return list[t];
+        }
+    }
+    return nullptr;
+}
+
+int PointValence(BufModel *model, int count, LWPolID *list, LWPntID key)
+{
+    int c = 0;
+    for (int t = 0; t < count; t++) {
+        const HostPolygonInfo *info = HostPoly(model, list[t]);
+        if (!info)
+            break;
+        int n = (int)info->numPnts;
+        for (int k = 0; k < n; k++) {
+            if (info->points[k] == key)
+                c++;
+        }
+    }
+    return c;
+}
+
+//   prev           next
+//     |             |
+//     ia ========== ib     edge a of X: new points at ia and ib, moved in
+//                          by `size` along prev-ia and ib-next
+void DetachEdge(BufModel *model, PolyInfo *x, int a, double size)
+{
+    // A record whose copy was never made has nothing to cut back.
+    if (x->polyIndex < 0 || !x->hostPoints || x->count < 3)
+        return;
+    // 1.
+    int n = x->count;
+    int ia = (n + a) % n;
+    int ib = (n + a + 1) % n;
+
+    // 2. An edge record of its own with just what the offset reads.
+    LineInfo edge = {};
+    edge.polyIndex = x->polyIndex;
+    edge.vertexA = ia;
+    edge.vertexB = ib;
+    edge.prevVertex = (n + a - 1) % n;
+    edge.nextVertex = (n + a + 2) % n;
+    edge.hostPoly = x->hostPoly;
+    edge.hostA = x->hostPoints[ia];
+    edge.hostB = x->hostPoints[ib];
+    edge.hostPrev = x->hostPoints[edge.prevVertex];
+    edge.hostNext = x->hostPoints[edge.nextVertex];
+    edge.surface = x->surface;
+
+    // 3. The new points start at the host's positions.
+    Vec3 pa = HostPosition(model, edge.hostA);
+    Vec3 pb = HostPosition(model, edge.hostB);
+    edge.pointA = BufModelAddPoint(model, &pa);
+    edge.pointB = BufModelAddPoint(model, &pb);
+    if (edge.pointA < 0 || edge.pointB < 0)
+        return;  // full model: the copy keeps its points; the edit is discarded
+
+    // 4.
+    BufPoly *copy = BufModelGetPoly(model, x->polyIndex);
+    copy->points[ia] = edge.pointA;
+    copy->points[ib] = edge.pointB;
+
+    // 5. The per-vertex host ids stay: the caller clears them.
+    OffsetEdgePoints(model, &edge, size);
+}

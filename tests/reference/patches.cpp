@@ -1,0 +1,393 @@
+// Reference: objectmode/patches.cpp in its literal form, where every step of a
+// corner walk scans the records from the first one.
+// Built only into the test module CorvaneLiteral.p, against which the indexed
+// passes are compared bit for bit and timed (tests/reference/CMakeLists.txt).
+// Keep it as it is: it is the definition the fast passes must match.
+//
+// Corner patches: after the strips, the copies of a source point P in the
+// polygons about it have moved apart and a hole is left between the strips.
+// The hole is closed by walking about P from polygon to polygon through the
+// edge records and collecting each polygon's copy of P; the copies, in
+// reverse order of the walk, become the patch.
+//
+//              \   polygon J  /
+//     record s  \  (copy cJ) /
+//     (B -> P)   \          /
+//   --------------P--------------    M leaves P in polygon I (P -> B); its
+//   polygon I    / \   polygon K     reverse s arrives at P in J, so the walk
+//   (copy cI)   /   \  (copy cK)     steps from cI to cJ.
+//
+// The walk crosses each polygon's record leaving P, so on a consistently
+// wound mesh the reversed ring is wound like the polygons about it.
+//
+// The literal, quadratic form: every step of a walk scans the records from
+// the first one.
+#include <stdlib.h>
+#include <string.h>
+
+#include "objectmode/objectmode.h"
+#include "plugin/services.h"
+
+namespace {
+
+struct PatchPass {
+    BufModel *model;
+    int m;
+    const LineInfo *edges;
+    int32_t *ring;
+    int room;        // entries the ring can hold
+    int p;           // the ring is full at p entries
+    int errorShown;  // the error is shown once per pass
+};
+
+}  // namespace
+
+static int IsLinked(const LineInfo *edge)
+{
+    return edge->prevVertex != -1 && edge->nextVertex != -1;
+}
+
+static int SameSurface(const char *a, const char *b)
+{
+    return a && b && strcmp(a, b) == 0;
+}
+
+static Vec3 PositionOf(BufModel *model, int index)
+{
+    const BufPoint *point = BufModelGetPoint(model, index);
+    if (!point)
+        return Vec3{0.0, 0.0, 0.0};
+    return point->position;
+}
+
+static int IsReverse(const LineInfo *s, const LineInfo *r)
+{
+    return s->hostA == r->hostB && s->hostB == r->hostA;
+}
+
+const LineInfo *FindDoneReverse(const LineInfo *edges, int m, const LineInfo *r)
+{
+    for (int i = 0; i < m; i++) {
+        if (IsReverse(&edges[i], r) && edges[i].done)
+            return &edges[i];
+    }
+    return nullptr;
+}
+
+// The point b test passes over a seam traversal that the strips made share
+// r's points: it is no step to another polygon.
+const LineInfo *FindReverse(const LineInfo *edges, int m, const LineInfo *r)
+{
+    for (int i = 0; i < m; i++) {
+        if (IsReverse(&edges[i], r) && edges[i].pointB != r->pointA)
+            return &edges[i];
+    }
+    return nullptr;
+}
+
+static const LineInfo *FirstLeavingDone(const PatchPass *pass, LWPntID point)
+{
+    for (int i = 0; i < pass->m; i++) {
+        if (pass->edges[i].hostA == point && pass->edges[i].done)
+            return &pass->edges[i];
+    }
+    return nullptr;
+}
+
+// The record by which the polygon holding `copy` runs away from P.
+static const LineInfo *FirstLeavingAt(const PatchPass *pass, LWPntID point, int32_t copy)
+{
+    for (int i = 0; i < pass->m; i++) {
+        if (pass->edges[i].hostA == point && pass->edges[i].pointA == copy)
+            return &pass->edges[i];
+    }
+    return nullptr;
+}
+
+static const LineInfo *FirstArrivingFrom(const PatchPass *pass, LWPntID point, LWPntID from)
+{
+    for (int i = 0; i < pass->m; i++) {
+        if (pass->edges[i].hostB == point && pass->edges[i].hostA == from)
+            return &pass->edges[i];
+    }
+    return nullptr;
+}
+
+static void ShowRingError(PatchPass *pass)
+{
+    if (pass->errorShown)
+        return;
+    MessageError(pass->model, " Edge 'Corvane' Error!!!", nullptr);
+    pass->errorShown = 1;
+}
+
+// Appends one copy; 0 when the ring is now full (the error is shown and the
+// walk must end). The room is never exceeded, even for a point list too
+// short to hold the entries a walk starts with.
+static int RingAppend(PatchPass *pass, int *k, int32_t copy)
+{
+    if (*k >= pass->room) {
+        ShowRingError(pass);
+        return 0;
+    }
+    pass->ring[(*k)++] = copy;
+    if (*k >= pass->p) {
+        ShowRingError(pass);
+        return 0;
+    }
+    return 1;
+}
+
+// The patch is wound against the order of the walk. A full ring gets no
+// name.
+static void AddPatch(PatchPass *pass, int k, int same, const char *surface)
+{
+    for (int a = 0, b = k - 1; a < b; a++, b--) {
+        int32_t t = pass->ring[a];
+        pass->ring[a] = pass->ring[b];
+        pass->ring[b] = t;
+    }
+    const char *name = (same && k < pass->p) ? surface : nullptr;
+    BufModelAddPoly(pass->model, name, k, pass->ring);
+}
+
+// Plain variant: a patch only where every record met about P, and every
+// reverse found, received a strip.
+//
+// Records that an aborted LineInfo pass left unlinked are never walked
+// through: meeting one ends the walk without a patch. Steps that add nothing
+// to the ring are counted; more of them in a row than there are records
+// means the walk circles without coming back (a non-manifold fan), and it
+// ends without a patch.
+static void PatchPlain(PatchPass *pass, LWPntID point)
+{
+    const LineInfo *start = FirstLeavingDone(pass, point);
+    if (!start)
+        return;
+    int32_t *ring = pass->ring;
+    ring[0] = start->pointA;
+    int k = 1;
+    int closed = 1;
+    int same = 1;
+    int32_t copy = start->pointB;
+    const LineInfo *s = FirstArrivingFrom(pass, point, start->hostB);
+    if (s)
+        copy = s->pointB;
+
+    int idle = 0;
+    for (;;) {
+        const LineInfo *leave = FirstLeavingAt(pass, point, copy);
+        if (!leave)
+            break;
+        if (!IsLinked(leave)) {
+            closed = 0;
+            break;
+        }
+        if (leave->done) {
+            if (!RingAppend(pass, &k, leave->pointA))
+                break;
+            idle = 0;
+        } else {
+            closed = 0;
+            if (++idle > pass->m)
+                break;
+        }
+        copy = leave->pointB;
+        s = FindReverse(pass->edges, pass->m, leave);
+        if (s) {
+            if (!IsLinked(s)) {
+                closed = 0;
+                break;
+            }
+            copy = s->pointB;
+            if (!s->done)
+                closed = 0;
+        }
+        if (!SameSurface(leave->surface, start->surface))
+            same = 0;
+        if (copy == ring[0])
+            break;
+    }
+    if (k >= 2 && closed)
+        AddPatch(pass, k, same, start->surface);
+}
+
+// The position of P as the host gives it, which no pass changes.
+static int HostPosition(BufModel *model, LWPntID point, Vec3 *out)
+{
+    const HostPointInfo *info = model->edit->pointInfo(model->edit->state, point);
+    if (!info)
+        return 0;
+    out->x = info->position[0];
+    out->y = info->position[1];
+    out->z = info->position[2];
+    return 1;
+}
+
+// The plane of the patch through its first three entries, not normalised.
+static RingPlane MakeRingPlane(BufModel *model, const int32_t *ring)
+{
+    Vec3 q0 = PositionOf(model, ring[0]);
+    Vec3 q1 = PositionOf(model, ring[1]);
+    Vec3 q2 = PositionOf(model, ring[2]);
+    Vec3 a = VecSub(q1, q0);
+    Vec3 b = VecSub(q2, q1);
+    RingPlane plane;
+    plane.anchor = ring[0];
+    plane.normal = VecCross(a, b);
+    return plane;
+}
+
+// One walk of the limited variant from the start record `start` and its done
+// reverse `back`; fills the ring and returns its entry count, or 0 when the
+// walk was abandoned (an unlinked record met, or circling without end).
+static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
+                       const LineInfo *back, int *same)
+{
+    BufModel *model = pass->model;
+    int32_t *ring = pass->ring;
+    ring[0] = start->pointA;
+    ring[1] = back->pointB;
+    int k = 2;
+    *same = SameSurface(start->surface, back->surface);
+    int32_t copy = back->pointB;
+    Vec3 last = PositionOf(model, copy);
+    RingPlane plane = {0, {0.0, 0.0, 0.0}};
+
+    int idle = 0;
+    // A copy the walk stood at while idle, and the point count then (see the
+    // cutting branch below); checkpoints at idle steps 1, 2, 4, 8 ...
+    int32_t mark = -1;
+    int32_t markPoints = -1;
+    int markAt = 1;
+    for (;;) {
+        const LineInfo *leave = FirstLeavingAt(pass, point, copy);
+        if (!leave)
+            break;
+        if (!IsLinked(leave))
+            return 0;
+        if (leave->done) {
+            const LineInfo *s = FindReverse(pass->edges, pass->m, leave);
+            if (!s)
+                break;
+            if (!IsLinked(s))
+                return 0;
+            copy = s->pointB;
+            last = PositionOf(model, copy);
+            if (copy == ring[0])
+                break;
+            int room = RingAppend(pass, &k, copy);
+            idle = 0;
+            mark = -1;
+            markAt = 1;
+            if (!SameSurface(leave->surface, start->surface))
+                *same = 0;
+            if (!room)
+                break;
+            if (k == 3)
+                plane = MakeRingPlane(model, ring);
+        } else if (k <= 2) {
+            // Across an unchamfered edge before the plane exists: go on only
+            // where the next polygon's copy lies where the last one does.
+            const LineInfo *s = FindReverse(pass->edges, pass->m, leave);
+            if (!s)
+                break;
+            if (!IsLinked(s))
+                return 0;
+            if (!VecSame(last, PositionOf(model, s->pointB)))
+                break;
+            copy = s->pointB;
+            if (++idle > pass->m)
+                return 0;
+        } else {
+            // Across an unchamfered edge: the polygon still has its corner at
+            // P, so it is trimmed by the patch's plane.
+            Vec3 corner;
+            if (HostPosition(model, point, &corner))
+                CutPolyCorner(model, &plane, leave->polyIndex, corner);
+            const LineInfo *s = FindReverse(pass->edges, pass->m, leave);
+            if (!s)
+                break;
+            if (!IsLinked(s))
+                return 0;
+            copy = s->pointB;
+            if (copy == ring[0])
+                break;
+            if (!SameSurface(leave->surface, start->surface))
+                *same = 0;
+            if (++idle > pass->m)
+                return 0;
+            // Each step here depends on the copy alone, so an idle walk that
+            // stands at a copy again goes round the same cycle for ever. If
+            // the round added no point, its cuts changed nothing, and every
+            // later round repeats them to the same no effect until the limit
+            // above abandons the walk: abandon it now, with the same result.
+            if (copy == mark && model->pointCount == markPoints)
+                return 0;
+            if (idle == markAt) {
+                mark = copy;
+                markPoints = model->pointCount;
+                markAt *= 2;
+            }
+        }
+        if (copy == ring[0] || copy == ring[1])
+            break;
+    }
+    return k;
+}
+
+// Limited variant: the walk steps over edges the angle test left without a
+// strip, and trims the polygons whose corner still sits at P.
+static void PatchLimited(PatchPass *pass, LWPntID point)
+{
+    for (int i = 0; i < pass->m; i++) {
+        const LineInfo *start = &pass->edges[i];
+        if (start->hostA != point || !start->done)
+            continue;
+        const LineInfo *back = FindDoneReverse(pass->edges, pass->m, start);
+        if (!back)
+            return;
+        int same = 0;
+        int k = WalkLimited(pass, point, start, back, &same);
+        if (k > 2) {
+            AddPatch(pass, k, same, start->surface);
+            return;
+        }
+    }
+}
+
+static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *edges,
+                       void (*patch)(PatchPass *, LWPntID))
+{
+    PatchPass pass;
+    pass.model = model;
+    pass.m = m;
+    pass.edges = edges;
+    pass.p = points->count;
+    // A walk starts with up to two entries before it tests for a full ring.
+    pass.room = pass.p < 3 ? 3 : pass.p;
+    pass.errorShown = 0;
+    pass.ring = (int32_t *)malloc((size_t)pass.room * sizeof(int32_t));
+    if (!pass.ring)
+        return;
+
+    MonitorOpen(model, "Corvane mode:Object", "Phase: PointCorvane");
+    MonitorInit(model, pass.p);
+    for (int i = 0; i < pass.p; i++) {
+        if (MonitorStep(model, 1))
+            break;
+        patch(&pass, (LWPntID)points->items[i]);
+    }
+    free(pass.ring);
+    MonitorClose(model);
+}
+
+void PointCorvane(BufModel *model, const IdList *points, int m, LineInfo *edges)
+{
+    RunPatches(model, points, m, edges, PatchPlain);
+}
+
+void PointCorvaneLimited(BufModel *model, const IdList *points, int m, LineInfo *edges)
+{
+    RunPatches(model, points, m, edges, PatchLimited);
+}
