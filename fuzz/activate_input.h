@@ -249,11 +249,11 @@ inline Activation Decode(const uint8_t *data, size_t size)
 struct Writer {
     std::vector<uint8_t> bytes;
     void U8(int v) { bytes.push_back((uint8_t)v); }
-    // A value on the grid when it is one, else the literal.
+    // A value on the grid when it is exactly one (not -0), else the literal.
     void Number(double v)
     {
         double g = v * 4.0 + 0x70;
-        if (v == v && g >= 0 && g < kNumGridEnd && g == (double)(int)g && !(v == 0 && std::signbit(v))) {
+        if (g >= 0 && g < kNumGridEnd && ((int)g - 0x70) / 4.0 == v && !(v == 0.0 && std::signbit(v))) {
             U8((int)g);
             return;
         }
