@@ -293,10 +293,9 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
     RingPlane plane = {0, {0.0, 0.0, 0.0}};
 
     int idle = 0;
-    // A copy the walk stood at while idle, and the point count then (see the
-    // cutting branch below); checkpoints at idle steps 1, 2, 4, 8 ...
+    // A copy the walk stood at while idle (see the cutting branch below);
+    // checkpoints at idle steps 1, 2, 4, 8 ...
     int32_t mark = -1;
-    int32_t markPoints = -1;
     int markAt = 1;
     for (;;) {
         const LineInfo *leave = FirstLeavingAt(pass, point, copy);
@@ -356,15 +355,15 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
             if (++idle > pass->m)
                 return 0;
             // Each step here depends on the copy alone, so an idle walk that
-            // stands at a copy again goes round the same cycle for ever. If
-            // the round added no point, its cuts changed nothing, and every
-            // later round repeats them to the same no effect until the limit
-            // above abandons the walk: abandon it now, with the same result.
-            if (copy == mark && model->pointCount == markPoints)
+            // stands at a copy again goes round the same cycle for ever,
+            // cutting the same polygons again each round (and a cut point
+            // that lies about where P does is cut again, two more points
+            // each time). The walk is abandoned as soon as it is seen to
+            // have come round, within about two rounds.
+            if (copy == mark)
                 return 0;
             if (idle == markAt) {
                 mark = copy;
-                markPoints = model->pointCount;
                 markAt *= 2;
             }
         }
