@@ -4,6 +4,7 @@
 #include "bufmodel/bufmodel.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #include "bufmodel/keyindex.h"
 #include "plugin/services.h"
@@ -64,15 +65,21 @@ static int IsFinite(const Vec3 &p)
     return p.x - p.x == 0.0 && p.y - p.y == 0.0 && p.z - p.z == 0.0;
 }
 
-// Cells a little larger than the tolerance, so that two points that merge
-// are never more than one cell apart on any axis. The snapping difference can
-// make a distance shorter than the exact one, but by less than 2^-18 of it,
-// and the cell coordinates below are exact to within 2^-12 of a cell. Below
-// 2^-500 the squares in the length lose precision, so cells are never made
-// smaller than that.
-static const double kCellMargin = 1.0 + 1.0 / 256;
+// The grid. A pair that merges is at most the tolerance apart in the
+// snapping difference; the exact difference is longer by less than 2^-18 of
+// it (each component is snapped by less than 2^-20 of the other two), or by
+// less than 2^-536 where the squares in the length fall below the normal
+// range. So, per axis, the cell coordinates of two points that merge differ
+// by at most the reach below: that bound in cells plus the rounding of the
+// coordinates themselves, under 2^-13 of a cell each while they stay below
+// 2^39. A point's candidates are the points of the cells its reach touches.
+// Cells of 8 tolerances keep the reach at an eighth of a cell, so that most
+// points look at their own cell alone, or at two; the points of a mesh are
+// much farther apart than that, so a cell rarely holds more than the copies
+// of one point.
+static const double kCellTolerances = 8.0;
 static const double kSmallestCell = 3.054936363499605e-151;  // 2^-500
-// Cell coordinates up to 2^39 stay that exact and fit the packed key.
+static const double kUnderflowReach = 3.054936363499605e-151 / 1024;  // 2^-510
 static const double kMostCells = 549755813888.0;  // 2^39
 
 // Cell coordinates (each below 2^40) packed into the two key words.
@@ -80,6 +87,14 @@ static void CellKey(int64_t cx, int64_t cy, int64_t cz, uint64_t *k1, uint64_t *
 {
     *k1 = (uint64_t)cx | ((uint64_t)cy << 40);
     *k2 = ((uint64_t)cy >> 24) | ((uint64_t)cz << 16);
+}
+
+// The cell of a coordinate in cells (q may be a little below 0 when a reach
+// is taken off it).
+static int64_t CellOf(double q)
+{
+    int64_t c = (int64_t)q;
+    return (double)c > q ? c - 1 : c;
 }
 
 // Fills the finite points' extent; 0 when no point is finite.
@@ -106,76 +121,117 @@ static int FiniteExtent(const BufModel *model, Vec3 *lo, Vec3 *hi)
     return any;
 }
 
-// The lowest earlier point within the tolerance of each point, looked for
-// among the points of the 27 cells about it. A point with a NaN or infinite
-// coordinate has a NaN distance to every point (the snapping difference
-// spreads a NaN or an infinity to every component), so it never merges and
-// stays out of the grid. Returns 0, with nothing written, when the tolerance
-// is infinite or the points span too many cells: every pair is compared then.
+namespace {
+
+struct WeldGrid {
+    Vec3 lo;
+    double cell;
+    double reach;   // in cells
+    KeyIndex cells;
+};
+
+}  // namespace
+
+// A point's coordinates in cells.
+static void CellCoordinates(const WeldGrid *grid, const Vec3 &p, double q[3])
+{
+    q[0] = (p.x - grid->lo.x) / grid->cell;
+    q[1] = (p.y - grid->lo.y) / grid->cell;
+    q[2] = (p.z - grid->lo.z) / grid->cell;
+}
+
+// The lowest point below `best` within the tolerance of point k, among the
+// points of the cells k's reach touches; `best` when there is none.
+static int LowestNear(const BufModel *model, const WeldGrid *grid, int k, int best,
+                      double tolerance)
+{
+    double q[3];
+    CellCoordinates(grid, model->pointTable[k]->position, q);
+    int64_t from[3], to[3];
+    for (int a = 0; a < 3; a++) {
+        from[a] = CellOf(q[a] - grid->reach);
+        to[a] = CellOf(q[a] + grid->reach);
+    }
+    for (int64_t cx = from[0]; cx <= to[0]; cx++) {
+        for (int64_t cy = from[1]; cy <= to[1]; cy++) {
+            for (int64_t cz = from[2]; cz <= to[2]; cz++) {
+                if (cx < 0 || cy < 0 || cz < 0)
+                    continue;
+                uint64_t k1, k2;
+                CellKey(cx, cy, cz, &k1, &k2);
+                // A cell's points come in index order: the first one within
+                // the tolerance is the cell's lowest.
+                for (int j = KeyIndexFirst(&grid->cells, k1, k2); j >= 0 && j < best;
+                     j = KeyIndexNext(&grid->cells, j)) {
+                    if (WithinTolerance(model, j, k, tolerance)) {
+                        best = j;
+                        break;
+                    }
+                }
+            }
+        }
+    }
+    return best;
+}
+
+static int SamePosition(const Vec3 &a, const Vec3 &b)
+{
+    return memcmp(&a, &b, sizeof(Vec3)) == 0;
+}
+
+// The lowest earlier point within the tolerance of each point, through the
+// grid, the points taken in index order and entered into their cells as
+// they come. A point at exactly the position of an earlier one (the survey
+// makes one copy of a point per polygon corner) has the same distance to
+// every point as the lowest such copy j0, so its target is j0's target, or
+// j0 itself when j0 merges with nothing lower (a distance of 0 is within
+// any tolerance): no further cells are looked at. A point with a NaN or
+// infinite coordinate has a NaN distance to every point (the snapping
+// difference spreads a NaN or an infinity to every component), so it never
+// merges and stays out of the grid. Returns 0, with nothing written, when
+// the tolerance is infinite or the points span too many cells: every pair is
+// compared then.
 static int GridTargets(const BufModel *model, double tolerance, int32_t *target)
 {
     if (!(tolerance - tolerance == 0.0))
         return 0;
-    double cell = tolerance * kCellMargin;
-    if (cell < kSmallestCell)
-        cell = kSmallestCell;
-    Vec3 lo = {0.0, 0.0, 0.0}, hi = {0.0, 0.0, 0.0};
-    if (!FiniteExtent(model, &lo, &hi))
+    WeldGrid grid;
+    grid.cell = tolerance * kCellTolerances;
+    if (grid.cell < kSmallestCell)
+        grid.cell = kSmallestCell;
+    grid.reach = (tolerance * (1.0 + 1.0 / 1024) + kUnderflowReach) / grid.cell + 1.0 / 2048;
+    Vec3 hi = {0.0, 0.0, 0.0};
+    grid.lo = hi;
+    if (!FiniteExtent(model, &grid.lo, &hi))
         return 1;
-    if (!((hi.x - lo.x) / cell <= kMostCells && (hi.y - lo.y) / cell <= kMostCells &&
-          (hi.z - lo.z) / cell <= kMostCells))
+    if (!((hi.x - grid.lo.x) / grid.cell <= kMostCells &&
+          (hi.y - grid.lo.y) / grid.cell <= kMostCells &&
+          (hi.z - grid.lo.z) / grid.cell <= kMostCells))
         return 0;
 
     int n = model->pointCount;
-    int64_t *cells = (int64_t *)malloc((size_t)n * 3 * sizeof(int64_t));
-    KeyIndex grid;
-    KeyIndexOpen(&grid, n);
-    if (!cells || grid.slotMask < 0) {
-        free(cells);
-        KeyIndexClose(&grid);
+    KeyIndexOpen(&grid.cells, n);
+    if (grid.cells.slotMask < 0) {
+        KeyIndexClose(&grid.cells);
         return 0;
     }
     for (int k = 0; k < n; k++) {
         const Vec3 &p = model->pointTable[k]->position;
         if (!IsFinite(p))
             continue;
-        int64_t *c = &cells[3 * k];
-        c[0] = (int64_t)((p.x - lo.x) / cell);
-        c[1] = (int64_t)((p.y - lo.y) / cell);
-        c[2] = (int64_t)((p.z - lo.z) / cell);
+        double q[3];
+        CellCoordinates(&grid, p, q);
         uint64_t k1, k2;
-        CellKey(c[0], c[1], c[2], &k1, &k2);
-        KeyIndexAdd(&grid, k, k1, k2);
+        CellKey(CellOf(q[0]), CellOf(q[1]), CellOf(q[2]), &k1, &k2);
+        int j0 = KeyIndexAddFirst(&grid.cells, k, k1, k2);
+        while (j0 >= 0 && j0 < k && !SamePosition(model->pointTable[j0]->position, p))
+            j0 = KeyIndexNext(&grid.cells, j0);
+        if (j0 >= 0 && j0 < k)
+            target[k] = target[j0] < j0 ? target[j0] : j0;
+        else
+            target[k] = LowestNear(model, &grid, k, k, tolerance);
     }
-
-    for (int k = 0; k < n; k++) {
-        if (!IsFinite(model->pointTable[k]->position))
-            continue;
-        const int64_t *c = &cells[3 * k];
-        int best = k;
-        for (int dx = -1; dx <= 1; dx++) {
-            for (int dy = -1; dy <= 1; dy++) {
-                for (int dz = -1; dz <= 1; dz++) {
-                    if (c[0] + dx < 0 || c[1] + dy < 0 || c[2] + dz < 0)
-                        continue;
-                    uint64_t k1, k2;
-                    CellKey(c[0] + dx, c[1] + dy, c[2] + dz, &k1, &k2);
-                    // A cell's points come in index order: the first one
-                    // within the tolerance is the cell's lowest.
-                    for (int j = KeyIndexFirst(&grid, k1, k2); j >= 0 && j < best;
-                         j = KeyIndexNext(&grid, j)) {
-                        if (WithinTolerance(model, j, k, tolerance)) {
-                            best = j;
-                            break;
-                        }
-                    }
-                }
-            }
-        }
-        target[k] = best;
-    }
-    free(cells);
-    KeyIndexClose(&grid);
+    KeyIndexClose(&grid.cells);
     return 1;
 }
 

@@ -22,13 +22,18 @@
 
 #include <stdint.h>
 
+// One slot of the open-addressing table: a key and its chain of records.
+struct KeySlot {
+    uint64_t key1;
+    uint64_t key2;
+    int32_t first;      // first record with the key, -1 for a free slot
+    int32_t last;       // last record added with the key
+};
+
 struct KeyIndex {
     int32_t count;      // records the index covers
     int32_t slotMask;   // slot count - 1 (a power of two); -1 when degraded
-    uint64_t *key1;     // per slot: the key, valid when first >= 0
-    uint64_t *key2;
-    int32_t *first;     // per slot: first record with the key, -1 for a free slot
-    int32_t *last;      // per slot: last record added with the key
+    KeySlot *slots;
     int32_t *next;      // per record: next record with the same key, -1
 };
 
@@ -38,6 +43,9 @@ void KeyIndexOpen(KeyIndex *index, int count);
 // Adds `record` under the key (k1, k2). Records must be added in increasing
 // order, each at most once.
 void KeyIndexAdd(KeyIndex *index, int record, uint64_t k1, uint64_t k2);
+// KeyIndexAdd that also gives the first record the key held before, or -1:
+// one lookup for a caller that reads the key's records and then joins them.
+int KeyIndexAddFirst(KeyIndex *index, int record, uint64_t k1, uint64_t k2);
 // The first record holding (k1, k2), or -1.
 int KeyIndexFirst(const KeyIndex *index, uint64_t k1, uint64_t k2);
 // The record after `record` with the same key, or -1.

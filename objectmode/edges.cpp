@@ -114,14 +114,65 @@ static int LinkStep(LineInfo *ei, LineInfo *ej)
     return ei->prevVertex != -1 && ei->nextVertex != -1;
 }
 
-// Record i is linked by the records j of its polygon that end where it
-// starts or start where it ends, visited in array order and stopping once
-// both links are set. Every other j leaves everything as it is, so only
-// these candidates are visited: the records ending at a vertex and those
-// starting at one are indexed by (polygon, vertex), and the two lists are
-// merged in array order. The pass writes links only; the polygon and vertex
-// fields the index is built on stay as they are.
-void LineInfoPass(BufModel *model, int m, LineInfo *edges)
+// Whether the records are as LineListPass writes them: each polygon's
+// records form one run of three or more under a polygon index of its own
+// (a BufModel index), and record t of a run of c goes from vertex t to vertex
+// t + 1 (0 for the last). Then the only records that end where record t
+// starts, or start where it ends, are the run's records t - 1 and t + 1
+// (modulo c).
+static int RunsAreWellFormed(const LineInfo *edges, int m)
+{
+    unsigned char *seen = (unsigned char *)calloc(BUFMODEL_MAX_POLYS, 1);
+    if (!seen)
+        return 0;
+    int ok = 1;
+    for (int s = 0; s < m && ok;) {
+        int32_t poly = edges[s].polyIndex;
+        int e = s;
+        while (e < m && edges[e].polyIndex == poly)
+            e++;
+        int c = e - s;
+        if (poly < 0 || poly >= BUFMODEL_MAX_POLYS || seen[poly] || c < 3) {
+            ok = 0;
+            break;
+        }
+        seen[poly] = 1;
+        for (int t = 0; t < c && ok; t++)
+            ok = edges[s + t].vertexA == t && edges[s + t].vertexB == (t + 1 == c ? 0 : t + 1);
+        s = e;
+    }
+    free(seen);
+    return ok;
+}
+
+// The pass over well-formed runs: record i's scan visits its run's records
+// before and after it, in array order.
+static void LinkRuns(BufModel *model, int m, LineInfo *edges)
+{
+    for (int s = 0; s < m;) {
+        int e = s;
+        while (e < m && edges[e].polyIndex == edges[s].polyIndex)
+            e++;
+        int c = e - s;
+        for (int i = s; i < e; i++) {
+            if (MonitorStep(model, 1))
+                return;
+            int t = i - s;
+            int before = s + (t == 0 ? c - 1 : t - 1);
+            int after = s + (t + 1 == c ? 0 : t + 1);
+            int first = before < after ? before : after;
+            int second = before < after ? after : before;
+            if (!LinkStep(&edges[i], &edges[first]))
+                LinkStep(&edges[i], &edges[second]);
+        }
+        s = e;
+    }
+}
+
+// The pass over any records: the records that end at a vertex and those that
+// start at one are indexed by (polygon, vertex), and record i's two lists
+// are merged in array order.
+static void LinkIndexed(BufModel *model, int m, LineInfo *edges)
 {
     KeyIndex byEnd, byStart;
     KeyIndexOpen(&byEnd, m);
@@ -130,9 +181,6 @@ void LineInfoPass(BufModel *model, int m, LineInfo *edges)
         KeyIndexAdd(&byEnd, r, KeyOf(edges[r].polyIndex), KeyOf(edges[r].vertexB));
         KeyIndexAdd(&byStart, r, KeyOf(edges[r].polyIndex), KeyOf(edges[r].vertexA));
     }
-
-    MonitorOpen(model, "Corvane mode:Obj", "Phase: LineInfo");
-    MonitorInit(model, m);
     for (int i = 0; i < m; i++) {
         if (MonitorStep(model, 1))
             break;
@@ -156,7 +204,23 @@ void LineInfoPass(BufModel *model, int m, LineInfo *edges)
                 break;
         }
     }
-    MonitorClose(model);
     KeyIndexClose(&byEnd);
     KeyIndexClose(&byStart);
+}
+
+// Record i is linked by the records j of its polygon that end where it
+// starts or start where it ends, visited in array order and stopping once
+// both links are set. Every other j leaves everything as it is, so only
+// these candidates are visited. The pass writes links only; the polygon and
+// vertex fields that tell the candidates stay as they are.
+void LineInfoPass(BufModel *model, int m, LineInfo *edges)
+{
+    int runs = RunsAreWellFormed(edges, m);
+    MonitorOpen(model, "Corvane mode:Obj", "Phase: LineInfo");
+    MonitorInit(model, m);
+    if (runs)
+        LinkRuns(model, m, edges);
+    else
+        LinkIndexed(model, m, edges);
+    MonitorClose(model);
 }

@@ -14,16 +14,15 @@
 // The walk crosses each polygon's record leaving P, so on a consistently
 // wound mesh the reversed ring is wound like the polygons about it.
 //
-// Every search of a walk is a lookup: the records are indexed once per pass
-// by the host point they leave (hostA) and by their directed pair of host
-// points (hostA, hostB), each key's records in array order, so that the
-// first record in array order that a scan from record 0 would find is the
-// first matching one on the key's list. The pass writes no edge record,
-// so the indexes stay valid throughout.
+// Every search of a walk goes through the index of the records leaving each
+// host point (objectmode/adjacency.h), whose lists keep the array order: the
+// first matching record on a list is the first one a scan from record 0
+// would find. The pass writes no edge record, so the index built at its
+// start stays valid throughout.
 #include <stdlib.h>
 #include <string.h>
 
-#include "bufmodel/keyindex.h"
+#include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
 #include "plugin/services.h"
 
@@ -33,8 +32,7 @@ struct PatchPass {
     BufModel *model;
     int m;
     const LineInfo *edges;
-    KeyIndex leaving;  // (hostA, 0)
-    KeyIndex byPair;   // (hostA, hostB)
+    EdgeAdjacency adjacency;
     int32_t *ring;
     int room;        // entries the ring can hold
     int p;           // the ring is full at p entries
@@ -90,8 +88,10 @@ const LineInfo *FindReverse(const LineInfo *edges, int m, const LineInfo *r)
 // (wantDone), or whose point b is not r's point a (see FindReverse).
 static const LineInfo *FirstReverse(const PatchPass *pass, const LineInfo *r, int wantDone)
 {
-    for (int i = KeyIndexFirst(&pass->byPair, KeyOf(r->hostB), KeyOf(r->hostA)); i >= 0;
-         i = KeyIndexNext(&pass->byPair, i)) {
+    int ri = (int)(r - pass->edges);
+    EdgeCursor c = EdgesLeaving(&pass->adjacency, EdgeTo(&pass->adjacency, ri),
+                                EdgeFrom(&pass->adjacency, ri));
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         const LineInfo *s = &pass->edges[i];
         if (!IsReverse(s, r))
             continue;
@@ -112,19 +112,15 @@ static const LineInfo *IndexedFindDoneReverse(const PatchPass *pass, const LineI
 }
 
 // The records leaving P, in array order.
-static int FirstLeaving(const PatchPass *pass, LWPntID point)
+static EdgeCursor Leaving(const PatchPass *pass, LWPntID point)
 {
-    return KeyIndexFirst(&pass->leaving, KeyOf(point), 0);
-}
-
-static int NextLeaving(const PatchPass *pass, int i)
-{
-    return KeyIndexNext(&pass->leaving, i);
+    return EdgesLeaving(&pass->adjacency, EdgePointNumber(&pass->adjacency, point), -1);
 }
 
 static const LineInfo *FirstLeavingDone(const PatchPass *pass, LWPntID point)
 {
-    for (int i = FirstLeaving(pass, point); i >= 0; i = NextLeaving(pass, i)) {
+    EdgeCursor c = Leaving(pass, point);
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         if (pass->edges[i].hostA == point && pass->edges[i].done)
             return &pass->edges[i];
     }
@@ -134,18 +130,23 @@ static const LineInfo *FirstLeavingDone(const PatchPass *pass, LWPntID point)
 // The record by which the polygon holding `copy` runs away from P.
 static const LineInfo *FirstLeavingAt(const PatchPass *pass, LWPntID point, int32_t copy)
 {
-    for (int i = FirstLeaving(pass, point); i >= 0; i = NextLeaving(pass, i)) {
+    EdgeCursor c = Leaving(pass, point);
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         if (pass->edges[i].hostA == point && pass->edges[i].pointA == copy)
             return &pass->edges[i];
     }
     return nullptr;
 }
 
-static const LineInfo *FirstArrivingFrom(const PatchPass *pass, LWPntID point, LWPntID from)
+// The first record arriving at P from the far end of `start`.
+static const LineInfo *FirstArrivingFrom(const PatchPass *pass, LWPntID point,
+                                         const LineInfo *start)
 {
-    for (int i = KeyIndexFirst(&pass->byPair, KeyOf(from), KeyOf(point)); i >= 0;
-         i = KeyIndexNext(&pass->byPair, i)) {
-        if (pass->edges[i].hostB == point && pass->edges[i].hostA == from)
+    int si = (int)(start - pass->edges);
+    EdgeCursor c = EdgesLeaving(&pass->adjacency, EdgeTo(&pass->adjacency, si),
+                                EdgePointNumber(&pass->adjacency, point));
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
+        if (pass->edges[i].hostB == point && pass->edges[i].hostA == start->hostB)
             return &pass->edges[i];
     }
     return nullptr;
@@ -208,7 +209,7 @@ static void PatchPlain(PatchPass *pass, LWPntID point)
     int closed = 1;
     int same = 1;
     int32_t copy = start->pointB;
-    const LineInfo *s = FirstArrivingFrom(pass, point, start->hostB);
+    const LineInfo *s = FirstArrivingFrom(pass, point, start);
     if (s)
         copy = s->pointB;
 
@@ -377,7 +378,8 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
 // strip, and trims the polygons whose corner still sits at P.
 static void PatchLimited(PatchPass *pass, LWPntID point)
 {
-    for (int i = FirstLeaving(pass, point); i >= 0; i = NextLeaving(pass, i)) {
+    EdgeCursor c = Leaving(pass, point);
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         const LineInfo *start = &pass->edges[i];
         if (start->hostA != point || !start->done)
             continue;
@@ -407,12 +409,7 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     pass.ring = (int32_t *)malloc((size_t)pass.room * sizeof(int32_t));
     if (!pass.ring)
         return;
-    KeyIndexOpen(&pass.leaving, m);
-    KeyIndexOpen(&pass.byPair, m);
-    for (int r = 0; r < m; r++) {
-        KeyIndexAdd(&pass.leaving, r, KeyOf(edges[r].hostA), 0);
-        KeyIndexAdd(&pass.byPair, r, KeyOf(edges[r].hostA), KeyOf(edges[r].hostB));
-    }
+    EdgeAdjacencyOpen(&pass.adjacency, edges, m);
 
     MonitorOpen(model, "Corvane mode:Object", "Phase: PointCorvane");
     MonitorInit(model, pass.p);
@@ -422,8 +419,7 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
         patch(&pass, (LWPntID)points->items[i]);
     }
     free(pass.ring);
-    KeyIndexClose(&pass.leaving);
-    KeyIndexClose(&pass.byPair);
+    EdgeAdjacencyClose(&pass.adjacency);
     MonitorClose(model);
 }
 

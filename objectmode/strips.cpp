@@ -4,8 +4,8 @@
 // them. Seams, where one polygon runs along an edge twice, are joined first.
 //
 // Both sweeps visit, for each record, only the later records that run along
-// its edge the other way, found through an index of the records by their
-// directed pair of host points (hostA, hostB), in array order. The host
+// its edge the other way: the records leaving its host point b and arriving
+// at its host point a, in array order (objectmode/adjacency.h). The host
 // points of a record never change in this pass (the seam joining rewrites
 // points, vertices and links only), so one index serves both sweeps.
 #include <math.h>
@@ -13,6 +13,7 @@
 #include <string.h>
 
 #include "bufmodel/keyindex.h"
+#include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
 #include "plugin/services.h"
 
@@ -52,14 +53,16 @@ static int PassesAngleTest(const Settings *settings, const LineInfo *a, const Li
 
 namespace {
 
-// The records of the pass with two indexes over them: by directed pair of
-// host points, and by host polygon.
+// The records of the pass with the index of the records leaving each host
+// point, and, from the first seam on, the index of each host polygon's
+// records (which only the seam joining needs).
 struct StripPass {
     BufModel *model;
     int m;
     LineInfo *edges;
-    KeyIndex byPair;   // (hostA, hostB)
+    EdgeAdjacency adjacency;
     KeyIndex byPoly;   // (hostPoly, 0)
+    int byPolyOpen;
 };
 
 }  // namespace
@@ -138,6 +141,12 @@ void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j)
 // only ones it rewrites, visited in the same (array) order.
 static void JoinSeamIndexed(StripPass *pass, int i, int j)
 {
+    if (!pass->byPolyOpen) {
+        KeyIndexOpen(&pass->byPoly, pass->m);
+        for (int r = 0; r < pass->m; r++)
+            KeyIndexAdd(&pass->byPoly, r, KeyOf(pass->edges[r].hostPoly), 0);
+        pass->byPolyOpen = 1;
+    }
     LineInfo *ei = &pass->edges[i];
     LineInfo *ej = &pass->edges[j];
     for (int k = KeyIndexFirst(&pass->byPoly, KeyOf(ei->hostPoly), 0); k >= 0;
@@ -150,15 +159,13 @@ static void JoinSeamIndexed(StripPass *pass, int i, int j)
     JoinSeamPoints(pass->model, ei, ej);
 }
 
-// The first candidate after record i that may run along i's edge the other
-// way: the records of the pair (hostB of i, hostA of i), in array order.
-static int FirstOpposite(const StripPass *pass, int i)
+// The candidates that may run along record i's edge the other way: the
+// records leaving i's host point b for its host point a, in array order.
+// Those up to i itself are passed over by the callers.
+static EdgeCursor Opposite(const StripPass *pass, int i)
 {
-    const LineInfo *ei = &pass->edges[i];
-    int j = KeyIndexFirst(&pass->byPair, KeyOf(ei->hostB), KeyOf(ei->hostA));
-    while (j >= 0 && j <= i)
-        j = KeyIndexNext(&pass->byPair, j);
-    return j;
+    return EdgesLeaving(&pass->adjacency, EdgeTo(&pass->adjacency, i),
+                        EdgeFrom(&pass->adjacency, i));
 }
 
 // Joins every seam: two linked records of one host polygon that run along
@@ -171,7 +178,10 @@ static int JoinSeams(StripPass *pass)
             return 1;
         if (!IsLinked(&edges[i]))
             continue;
-        for (int j = FirstOpposite(pass, i); j >= 0; j = KeyIndexNext(&pass->byPair, j)) {
+        EdgeCursor c = Opposite(pass, i);
+        for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
+            if (j <= i)
+                continue;
             if (edges[i].hostA == edges[j].hostB && edges[i].hostB == edges[j].hostA &&
                 edges[i].hostPoly == edges[j].hostPoly && IsLinked(&edges[j]))
                 JoinSeamIndexed(pass, i, j);
@@ -207,7 +217,10 @@ static void PairEdges(StripPass *pass, unsigned char *available, double size,
         if (!available[i])
             continue;
         LineInfo *ei = &edges[i];
-        for (int j = FirstOpposite(pass, i); j >= 0; j = KeyIndexNext(&pass->byPair, j)) {
+        EdgeCursor c = Opposite(pass, i);
+        for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
+            if (j <= i)
+                continue;
             LineInfo *ej = &edges[j];
             if (!available[j])
                 continue;
@@ -242,12 +255,8 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
     pass.model = model;
     pass.m = m;
     pass.edges = edges;
-    KeyIndexOpen(&pass.byPair, m);
-    KeyIndexOpen(&pass.byPoly, m);
-    for (int r = 0; r < m; r++) {
-        KeyIndexAdd(&pass.byPair, r, KeyOf(edges[r].hostA), KeyOf(edges[r].hostB));
-        KeyIndexAdd(&pass.byPoly, r, KeyOf(edges[r].hostPoly), 0);
-    }
+    EdgeAdjacencyOpen(&pass.adjacency, edges, m);
+    pass.byPolyOpen = 0;
 
     // An abort here still lets the pairing begin on the same monitor.
     JoinSeams(&pass);
@@ -258,8 +267,9 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
     PairEdges(&pass, available, size, settings);
 
     MonitorClose(model);
-    KeyIndexClose(&pass.byPair);
-    KeyIndexClose(&pass.byPoly);
+    EdgeAdjacencyClose(&pass.adjacency);
+    if (pass.byPolyOpen)
+        KeyIndexClose(&pass.byPoly);
     free(available);
 }
 

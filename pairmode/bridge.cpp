@@ -20,6 +20,7 @@
 #include <string.h>
 
 #include "pairmode/claims.h"
+#include "pairmode/pairindex.h"
 #include "pairmode/pairmode.h"
 
 // Host point k of a record, the index taken modulo its vertex count.
@@ -100,7 +101,21 @@ static int ModelFull(const BufModel *model)
     return model->refusedAdds > 0;
 }
 
+static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *records,
+                              double size);
+
+// The walks and caps ask for the polygons about points over and over; they
+// get their answers from an index of the list built once (pairmode/pairindex.h).
 int BuildBridge(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size)
+{
+    PairIndexOpen(model, count, list);
+    int result = BuildBridgeBody(model, count, list, records, size);
+    PairIndexClose();
+    return result;
+}
+
+static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *records,
+                              double size)
 {
     // A pair that shares no edge held in opposite directions is refused
     // before anything is built or removed.

@@ -1,14 +1,40 @@
 // The list of host polygons the two-polygon mode has taken over; see claims.h.
-// A plain array searched from the start: the walk already scans the whole
-// polygon list at every step, so this is never the cost that matters.
+// A hash set: the walk asks for two polygons at every step, and a ring of
+// thousands of pairs must not search the whole list each time.
 #include "pairmode/claims.h"
 
+#include <stdint.h>
 #include <stdlib.h>
 
-static LWPolID *gClaims = nullptr;
+static LWPolID *gClaims = nullptr;  // open addressing; null marks a free slot
+static int gMask = 0;
 static int gCount = 0;
 static int gCapacity = 0;
 static int gOpen = 0;
+static int gNullClaimed = 0;  // the set's free slots are null: a null id is kept here
+
+// The finaliser of a well-known 64-bit hash, over the id's bits.
+static uint64_t Scramble(uint64_t x)
+{
+    x ^= x >> 33;
+    x *= 0xFF51AFD7ED558CCDull;
+    x ^= x >> 33;
+    x *= 0xC4CEB9FE1A85EC53ull;
+    x ^= x >> 33;
+    return x;
+}
+
+// The slot holding `id`, or the free slot where it would go.
+static LWPolID *SlotOf(LWPolID id)
+{
+    uint64_t s = Scramble((uint64_t)(uintptr_t)id);
+    for (;;) {
+        LWPolID *slot = &gClaims[s & (uint64_t)gMask];
+        if (!*slot || *slot == id)
+            return slot;
+        s++;
+    }
+}
 
 int PairClaimsBegin(int capacity)
 {
@@ -16,9 +42,14 @@ int PairClaimsBegin(int capacity)
     gOpen = 1;
     if (capacity <= 0)
         return 1;
-    gClaims = (LWPolID *)malloc(sizeof(LWPolID) * capacity);
+    // At most half the slots in use keeps the probes short.
+    size_t slots = 16;
+    while (slots < 2 * (size_t)capacity)
+        slots *= 2;
+    gClaims = (LWPolID *)calloc(slots, sizeof(LWPolID));
     if (!gClaims)
         return 0;
+    gMask = (int)(slots - 1);
     gCapacity = capacity;
     return 1;
 }
@@ -27,18 +58,20 @@ void PairClaimsEnd(void)
 {
     free(gClaims);
     gClaims = nullptr;
+    gMask = 0;
     gCount = 0;
     gCapacity = 0;
     gOpen = 0;
+    gNullClaimed = 0;
 }
 
 int PairClaimed(LWPolID id)
 {
-    for (int k = 0; k < gCount; k++) {
-        if (gClaims[k] == id)
-            return 1;
-    }
-    return 0;
+    if (!id)
+        return gNullClaimed;
+    if (!gClaims)
+        return 0;
+    return *SlotOf(id) == id;
 }
 
 int PairClaim(LWPolID id)
@@ -47,6 +80,10 @@ int PairClaim(LWPolID id)
         return 1;
     if (PairClaimed(id) || gCount >= gCapacity)
         return 0;
-    gClaims[gCount++] = id;
+    if (id)
+        *SlotOf(id) = id;
+    else
+        gNullClaimed = 1;
+    gCount++;
     return 1;
 }

@@ -4,8 +4,12 @@
 // cutting a copy back from one edge.
 //
 // Everything here reads the host mesh as it was when the edit began: the host
-// keeps answering polyInfo for polygons the bridge has already removed.
+// keeps answering polyInfo for polygons the bridge has already removed. That
+// is what lets FindPolyByEdge and PointValence answer from an index of the
+// polygon list built once per bridge (pairmode/pairindex.h); without one
+// they ask the host for every listed polygon.
 #include "pairmode/pairmode.h"
+#include "pairmode/pairindex.h"
 
 #include <assert.h>
 #include <stdlib.h>
@@ -110,6 +114,9 @@ void FindSharedEdge(BufModel *, const PolyInfo *a, const PolyInfo *b, int *i, in
 
 LWPolID FindPolyByEdge(BufModel *model, LWPolID *list, int count, LWPntID key, LWPntID key2)
 {
+    LWPolID found;
+    if (PairIndexFindEdge(model, list, count, key, key2, &found))
+        return found;
     for (int t = 0; t < count; t++) {
         const HostPolygonInfo *info = HostPoly(model, list[t]);
         // A polygon the host cannot describe ends the search: the ones after
@@ -127,6 +134,9 @@ LWPolID FindPolyByEdge(BufModel *model, LWPolID *list, int count, LWPntID key, L
 
 int PointValence(BufModel *model, int count, LWPolID *list, LWPntID key)
 {
+    int corners;
+    if (PairIndexValence(model, list, count, key, &corners))
+        return corners;
     int c = 0;
     for (int t = 0; t < count; t++) {
         const HostPolygonInfo *info = HostPoly(model, list[t]);

@@ -1,0 +1,379 @@
+// Benchmarks of the module as a host runs it: object mode (plain and angle
+// limited) on quad spheres, two-polygon mode on rings around quad tubes.
+// For each mesh three figures from the same run:
+//
+//   fast     Corvane.p, one activation on a fresh emulated host;
+//   literal  CorvaneLiteral.p (the literal passes), the same activation;
+//            given up when it has not finished within a minute;
+//   floor    a plain copy of the same mesh through the same host: the
+//            polygon survey and the flush alone, nothing chamfered.
+//
+// Only the activation is timed; building the host and its mesh is not. After
+// the Google Benchmark lines a table gives the figures, their ratios and the
+// targets they are held to, and the peak resident set of one activation at
+// the largest sphere (measured in a child process forked before anything
+// else runs). Run it with scripts/bench.sh.
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bufmodel/bufmodel.h"
+#include "host/host.h"
+#include "host/loader.h"
+#include "host/meshgen.h"
+#include "objectmode/objectmode.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const double kDegToRad = 0.017453292519943278;
+const double kLiteralLimitSeconds = 60.0;
+
+// Quad spheres of 6 n^2 quads: about 1,500, 6,000 and 16,000 (64,896
+// corners, just under the output model's 65,536 points).
+const int kSphereSplits[] = {16, 32, 52};
+// Rings of pairs around tubes of two rows.
+const int kRingPairs[] = {500, 2000, 8000};
+
+LoadedModule g_fast, g_literal;
+
+enum class Form { Fast, Literal, Floor };
+
+struct Setup {
+    MeshData mesh;
+    bool pairMode = false;
+    double bevel = 0.01;
+    int angleMode = 0;
+    double limitDeg = 90.0;
+};
+
+Setup SphereSetup(int splits, bool limited)
+{
+    Setup s;
+    s.mesh = MakeQuadSphere(splits);
+    s.bevel = 0.1 / splits;
+    if (limited) {
+        // " GT " 179: only the folds sharper than 179 degrees are chamfered
+        // (about the sphere's old cube edges and corners); elsewhere the
+        // walks step over unchamfered edges and cut corners.
+        s.angleMode = 2;
+        s.limitDeg = 179.0;
+    }
+    return s;
+}
+
+Setup RingSetup(int pairs)
+{
+    Setup s;
+    s.mesh = MakeQuadTube(pairs, 2);
+    // Quad k of row 0 and quad k of row 1 share the ring at z = 1.
+    for (MeshPoly &p : s.mesh.polys)
+        p.selected = false;
+    s.mesh.polys[0].selected = true;
+    s.mesh.polys[static_cast<size_t>(pairs)].selected = true;
+    s.pairMode = true;
+    s.bevel = 0.1 * 6.283185307179586 / pairs;
+    return s;
+}
+
+std::unique_ptr<EmuHost> MakeHost(const Setup &s)
+{
+    std::unique_ptr<EmuHost> host = EmuHostCreate();
+    host->script.noDirectoryService = true;
+    host->script.bevelSize = s.bevel;
+    host->script.angleMode = s.angleMode;
+    host->script.limitAngleRad = s.limitDeg * kDegToRad;
+    EmuHostAddMesh(host.get(), s.pairMode ? 1 : 2, s.mesh);
+    return host;
+}
+
+int CollectPoly(void *data, const HostPolygonInfo *info)
+{
+    static_cast<std::vector<LWPolID> *>(data)->push_back(info->pol);
+    return 0;
+}
+
+// The floor: what any activation that rebuilds the layer pays at least. The
+// mesh's polygons are surveyed into an output model and flushed back, with
+// the linked core's passes.
+void PlainCopy(EmuHost *host, int layer)
+{
+    EmuHostMakeCurrent(host);
+    HostMeshEditOp *edit = EmuEditBegin(0, 0, 1);
+    BufModel *model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
+    BufModelInit(model, edit, static_cast<HostMonitorService *>(EmuGlobal("LWM: Dynamic Monitor", 0)),
+                 EmuGlobal, static_cast<HostMessageService *>(EmuGlobal("Info Messages", 0)));
+    std::vector<LWPolID> ids;
+    ids.reserve(static_cast<size_t>(edit->polyCount(edit->state, layer, HOST_MODE_ALL)));
+    edit->polyScan(edit->state, CollectPoly, &ids, layer);
+    const int n = static_cast<int>(ids.size());
+    PolyInfo *records = static_cast<PolyInfo *>(calloc(static_cast<size_t>(n) + 1, sizeof(PolyInfo)));
+    ClearPolyInfo(n + 1, records);
+    GetPolyInfo(model, n, ids.data(), records);
+    BufModelFlush(model);
+    FreePolyInfo(n + 1, records);
+    free(records);
+    free(model);
+    edit->done(edit->state, 0, 0);
+}
+
+// One timed run; false when a literal run was given up.
+bool TimedRun(Form form, const Setup &setup, double *seconds)
+{
+    std::unique_ptr<EmuHost> host = MakeHost(setup);
+    bool gaveUp = false;
+    const Clock::time_point start = Clock::now();
+    if (form == Form::Literal) {
+        // Every pass of the literal module steps its monitor often; past the
+        // limit each step aborts, which ends the passes one after another.
+        host->hooks.monitorStep = [&gaveUp, start](const EmuMonitorLog &) {
+            if (std::chrono::duration<double>(Clock::now() - start).count() > kLiteralLimitSeconds)
+                gaveUp = true;
+            return gaveUp ? 1 : 0;
+        };
+    }
+    if (form == Form::Floor) {
+        PlainCopy(host.get(), setup.pairMode ? HOST_LAYER_FOREGROUND : HOST_LAYER_BACKGROUND);
+    } else {
+        const LoadedModule &module = form == Form::Fast ? g_fast : g_literal;
+        EmuHostRun(host.get(), module.activate, module.serverData);
+    }
+    *seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!host->log.messages.empty() || host->log.addedPolys.empty()) {
+        std::fprintf(stderr, "bench: a run committed nothing or showed a message\n");
+        std::exit(1);
+    }
+    return !gaveUp;
+}
+
+void BM_Run(benchmark::State &state, Form form, Setup setup)
+{
+    for (auto _ : state) {
+        double seconds = 0.0;
+        if (!TimedRun(form, setup, &seconds)) {
+            state.SkipWithError("did not finish within a minute");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+}
+
+// ---- the table ---------------------------------------------------------------
+
+// Collects every run's time per iteration, by benchmark name.
+class TableReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> seconds;  // absent: failed or gave up
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        for (const Run &run : runs)
+            if (!run.error_occurred && run.iterations > 0)
+                seconds[run.benchmark_name()] = run.GetAdjustedRealTime() * 1e-3;  // ms -> s
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+std::string Name(const std::string &group, Form form, int size)
+{
+    const char *f = form == Form::Fast ? "fast" : form == Form::Literal ? "literal" : "floor";
+    return group + "/" + f + "/" + std::to_string(size) + "/manual_time";
+}
+
+struct Row {
+    std::string group;  // benchmark group
+    std::string label;
+    int size;           // the benchmark's size argument
+    int items;          // quads, or pairs
+};
+
+double Get(const TableReporter &r, const std::string &name)
+{
+    auto it = r.seconds.find(name);
+    return it == r.seconds.end() ? -1.0 : it->second;
+}
+
+std::string Ms(double s)
+{
+    char buf[32];
+    if (s < 0)
+        return "   > 60 s";
+    std::snprintf(buf, sizeof buf, "%9.2f", s * 1e3);
+    return buf;
+}
+
+std::string Ratio(double a, double b)
+{
+    char buf[32];
+    if (a < 0 || b <= 0)
+        return "      -";
+    std::snprintf(buf, sizeof buf, "%7.1f", a / b);
+    return buf;
+}
+
+void PrintTable(const TableReporter &r, long peakKb, long baseKb)
+{
+    std::vector<Row> rows;
+    for (int n : kSphereSplits)
+        rows.push_back({"object_plain", "object plain, sphere", n, 6 * n * n});
+    for (int n : kSphereSplits)
+        rows.push_back({"object_limited", "object limited, sphere", n, 6 * n * n});
+    for (int p : kRingPairs)
+        rows.push_back({"pair_ring", "two-polygon, tube ring", p, p});
+
+    std::printf("\n%-34s %9s %9s %9s %11s %11s %12s\n", "case", "floor ms", "fast ms",
+                "literal ms", "fast/floor", "lit./fast", "fast us/item");
+    for (const Row &row : rows) {
+        const double floor = Get(r, Name(row.group, Form::Floor, row.size));
+        const double fast = Get(r, Name(row.group, Form::Fast, row.size));
+        const double literal = Get(r, Name(row.group, Form::Literal, row.size));
+        char label[64];
+        std::snprintf(label, sizeof label, "%s %d %s", row.label.c_str(), row.items,
+                      row.group == "pair_ring" ? "pairs" : "quads");
+        char perItem[32];
+        std::snprintf(perItem, sizeof perItem, "%12.3f", fast > 0 ? fast * 1e6 / row.items : 0.0);
+        std::printf("%-34s %9s %9s %9s %11s %11s %s\n", label, Ms(floor).c_str(), Ms(fast).c_str(),
+                    Ms(literal).c_str(), Ratio(fast, floor).c_str(), Ratio(literal, fast).c_str(),
+                    perItem);
+    }
+
+    const int big = kSphereSplits[2], mid = kSphereSplits[1], small = kSphereSplits[0];
+    const double bigFast = Get(r, Name("object_plain", Form::Fast, big));
+    const double bigFloor = Get(r, Name("object_plain", Form::Floor, big));
+    const double midFast = Get(r, Name("object_plain", Form::Fast, mid));
+    const double midLiteral = Get(r, Name("object_plain", Form::Literal, mid));
+    const double smallFast = Get(r, Name("object_plain", Form::Fast, small));
+    const double ringFast = Get(r, Name("pair_ring", Form::Fast, 2000));
+    const double ringLiteral = Get(r, Name("pair_ring", Form::Literal, 2000));
+    const double perQuad = (bigFast / (6.0 * big * big)) / (smallFast / (6.0 * small * small));
+
+    auto target = [](const char *what, double value, const char *op, double limit) {
+        const bool met = value > 0 && (op[0] == '<' ? value <= limit : value >= limit);
+        std::printf("  %-58s %8.2f  (target %s %g)  %s\n", what, value, op, limit,
+                    met ? "met" : "NOT MET");
+    };
+    std::printf("\ntargets (object mode plain):\n");
+    target("fast / floor at 16,224 quads", bigFast > 0 && bigFloor > 0 ? bigFast / bigFloor : -1,
+           "<=", 3.0);
+    target("literal / fast at 6,144 quads", midLiteral > 0 && midFast > 0 ? midLiteral / midFast : -1,
+           ">=", 200.0);
+    target("per-quad time, 16,224 quads over 1,536 quads", smallFast > 0 ? perQuad : -1, "<=", 1.5);
+    std::printf("targets (two-polygon mode):\n");
+    target("literal / fast, ring of 2,000 pairs",
+           ringLiteral > 0 && ringFast > 0 ? ringLiteral / ringFast : -1, ">=", 100.0);
+    std::printf("\npeak resident set, one object-mode activation at 16,224 quads: %.1f MB"
+                " (%.1f MB of it before the activation: process, host and mesh)\n",
+                peakKb / 1024.0, baseKb / 1024.0);
+}
+
+long ResidentKb()
+{
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Peak resident set of one fast object-mode activation at the largest
+// sphere, in a child forked before the benchmarks touch any memory. Writes
+// the child's peak and its resident set before the activation, in KiB.
+void MeasurePeak(long *peakKb, long *baseKb)
+{
+    int fds[2];
+    *peakKb = *baseKb = -1;
+    if (pipe(fds) != 0)
+        return;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        std::unique_ptr<EmuHost> host = MakeHost(SphereSetup(kSphereSplits[2], false));
+        long values[2];
+        values[1] = ResidentKb();
+        EmuHostRun(host.get(), g_fast.activate, g_fast.serverData);
+        struct rusage usage;
+        getrusage(RUSAGE_SELF, &usage);
+        values[0] = usage.ru_maxrss;
+        if (write(fds[1], values, sizeof values) != sizeof values)
+            _exit(1);
+        _exit(0);
+    }
+    close(fds[1]);
+    long values[2] = {-1, -1};
+    if (child > 0) {
+        if (read(fds[0], values, sizeof values) != sizeof values)
+            values[0] = values[1] = -1;
+        waitpid(child, nullptr, 0);
+    }
+    close(fds[0]);
+    *peakKb = values[0];
+    *baseKb = values[1];
+}
+
+void Register()
+{
+    const Form forms[] = {Form::Floor, Form::Fast, Form::Literal};
+    for (bool limited : {false, true}) {
+        const std::string group = limited ? "object_limited" : "object_plain";
+        for (int n : kSphereSplits) {
+            for (Form form : forms) {
+                auto *b = benchmark::RegisterBenchmark(
+                    (group + "/" + (form == Form::Fast ? "fast" : form == Form::Literal ? "literal" : "floor") +
+                     "/" + std::to_string(n))
+                        .c_str(),
+                    BM_Run, form, SphereSetup(n, limited));
+                b->UseManualTime()->Unit(benchmark::kMillisecond);
+                if (form == Form::Literal)
+                    b->Iterations(1);
+            }
+        }
+    }
+    for (int p : kRingPairs) {
+        for (Form form : forms) {
+            auto *b = benchmark::RegisterBenchmark(
+                (std::string("pair_ring/") +
+                 (form == Form::Fast ? "fast" : form == Form::Literal ? "literal" : "floor") + "/" +
+                 std::to_string(p))
+                    .c_str(),
+                BM_Run, form, RingSetup(p));
+            b->UseManualTime()->Unit(benchmark::kMillisecond);
+            if (form == Form::Literal)
+                b->Iterations(1);
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    std::string error;
+    if (!LoadModule(CORVANE_FAST_MODULE, "MeshDataEdit", "QX_Corvane", &g_fast, &error) ||
+        !LoadModule(CORVANE_LITERAL_MODULE, "MeshDataEdit", "QX_Corvane", &g_literal, &error)) {
+        std::fprintf(stderr, "bench: %s\n", error.c_str());
+        return 1;
+    }
+    long peakKb = -1, baseKb = -1;
+    MeasurePeak(&peakKb, &baseKb);
+
+    benchmark::Initialize(&argc, argv);
+    Register();
+    TableReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintTable(reporter, peakKb, baseKb);
+    benchmark::Shutdown();
+    UnloadModule(&g_fast);
+    UnloadModule(&g_literal);
+    return 0;
+}

@@ -1,0 +1,216 @@
+// The records leaving each host point: a dense numbering of the host points
+// by open addressing, then the records counted and placed per point in one
+// stable pass, so that each point's list keeps the array order.
+#include "objectmode/adjacency.h"
+
+#include <stdlib.h>
+
+// The finaliser of a well-known 64-bit hash: host ids are small integers in
+// one host and pointers at a fixed stride in another; both spread evenly.
+static uint64_t Scramble(uint64_t x)
+{
+    x ^= x >> 33;
+    x *= 0xFF51AFD7ED558CCDull;
+    x ^= x >> 33;
+    x *= 0xC4CEB9FE1A85EC53ull;
+    x ^= x >> 33;
+    return x;
+}
+
+static void Release(EdgeAdjacency *adj)
+{
+    free(adj->slots);
+    free(adj->from);
+    free(adj->to);
+    free(adj->start);
+    free(adj->list);
+    free(adj->listTo);
+    adj->slots = nullptr;
+    adj->from = adj->to = adj->start = adj->list = adj->listTo = nullptr;
+}
+
+static void Degrade(EdgeAdjacency *adj)
+{
+    Release(adj);
+    adj->degraded = 1;
+    adj->points = 1;
+}
+
+static PointSlot *FindSlot(const PointSlot *slots, int32_t mask, LWPntID id)
+{
+    uint64_t s = Scramble((uint64_t)(uintptr_t)id);
+    for (;;) {
+        const PointSlot *slot = &slots[s & (uint64_t)mask];
+        if (slot->number < 0 || slot->id == id)
+            return (PointSlot *)slot;
+        s++;
+    }
+}
+
+// Doubles the table; 0 without memory.
+static int Grow(EdgeAdjacency *adj)
+{
+    int32_t mask = adj->slotMask * 2 + 1;
+    PointSlot *slots = (PointSlot *)malloc(((size_t)mask + 1) * sizeof(PointSlot));
+    if (!slots)
+        return 0;
+    for (int32_t s = 0; s <= mask; s++)
+        slots[s].number = -1;
+    for (int32_t s = 0; s <= adj->slotMask; s++) {
+        if (adj->slots[s].number >= 0)
+            *FindSlot(slots, mask, adj->slots[s].id) = adj->slots[s];
+    }
+    free(adj->slots);
+    adj->slots = slots;
+    adj->slotMask = mask;
+    return 1;
+}
+
+// The number of `id`, numbering it when new; -1 without memory.
+static int32_t Number(EdgeAdjacency *adj, LWPntID id)
+{
+    PointSlot *slot = FindSlot(adj->slots, adj->slotMask, id);
+    if (slot->number >= 0)
+        return slot->number;
+    // At most half the slots in use keeps the probes short.
+    if (2 * ((int64_t)adj->points + 1) > (int64_t)adj->slotMask + 1) {
+        if (!Grow(adj))
+            return -1;
+        slot = FindSlot(adj->slots, adj->slotMask, id);
+    }
+    slot->id = id;
+    slot->number = adj->points++;
+    return slot->number;
+}
+
+// Numbers host point a and b of every record. Within a polygon's run of
+// records host point b is host point a of the next record, so that number
+// is taken from the next record (after comparing the ids) instead of being
+// looked up again.
+static int NumberPoints(EdgeAdjacency *adj, const LineInfo *edges)
+{
+    for (int r = 0; r < adj->m; r++) {
+        if (r > 0 && edges[r].hostA == edges[r - 1].hostB && adj->to[r - 1] >= 0)
+            adj->from[r] = adj->to[r - 1];
+        else if ((adj->from[r] = Number(adj, edges[r].hostA)) < 0)
+            return 0;
+        adj->to[r] = -1;
+        if (r + 1 < adj->m && edges[r].hostB == edges[r + 1].hostA)
+            continue;  // numbered with the next record, below
+        if ((adj->to[r] = Number(adj, edges[r].hostB)) < 0)
+            return 0;
+    }
+    // Fill in the deferred numbers from the end, each from its successor.
+    for (int r = adj->m - 2; r >= 0; r--) {
+        if (adj->to[r] < 0)
+            adj->to[r] = adj->from[r + 1];
+    }
+    return 1;
+}
+
+void EdgeAdjacencyOpen(EdgeAdjacency *adj, const LineInfo *edges, int m)
+{
+    adj->m = m > 0 ? m : 0;
+    adj->points = 0;
+    adj->degraded = 0;
+    size_t records = adj->m > 0 ? (size_t)adj->m : 1;
+    // A closed quad mesh has a quarter as many points as records.
+    size_t slots = 64;
+    while (slots < records / 2)
+        slots *= 2;
+    adj->slotMask = (int32_t)(slots - 1);
+    adj->slots = (PointSlot *)malloc(slots * sizeof(PointSlot));
+    adj->from = (int32_t *)malloc(records * sizeof(int32_t));
+    adj->to = (int32_t *)malloc(records * sizeof(int32_t));
+    adj->list = (int32_t *)malloc(records * sizeof(int32_t));
+    adj->listTo = (int32_t *)malloc(records * sizeof(int32_t));
+    adj->start = nullptr;
+    if (!adj->slots || !adj->from || !adj->to || !adj->list || !adj->listTo) {
+        Degrade(adj);
+        return;
+    }
+    for (size_t s = 0; s < slots; s++)
+        adj->slots[s].number = -1;
+    if (!NumberPoints(adj, edges)) {
+        Degrade(adj);
+        return;
+    }
+
+    // Count the records leaving each point, then place them in array order.
+    adj->start = (int32_t *)calloc((size_t)adj->points + 1, sizeof(int32_t));
+    if (!adj->start) {
+        Degrade(adj);
+        return;
+    }
+    for (int r = 0; r < adj->m; r++)
+        adj->start[adj->from[r] + 1]++;
+    for (int p = 0; p < adj->points; p++)
+        adj->start[p + 1] += adj->start[p];
+    int32_t *fill = (int32_t *)malloc(((size_t)adj->points + 1) * sizeof(int32_t));
+    if (!fill) {
+        Degrade(adj);
+        return;
+    }
+    for (int p = 0; p <= adj->points; p++)
+        fill[p] = adj->start[p];
+    for (int r = 0; r < adj->m; r++) {
+        int32_t e = fill[adj->from[r]]++;
+        adj->list[e] = r;
+        adj->listTo[e] = adj->to[r];
+    }
+    free(fill);
+}
+
+void EdgeAdjacencyClose(EdgeAdjacency *adj)
+{
+    Release(adj);
+    adj->m = 0;
+    adj->points = 0;
+}
+
+int EdgePointNumber(const EdgeAdjacency *adj, LWPntID id)
+{
+    if (adj->degraded)
+        return 0;
+    return FindSlot(adj->slots, adj->slotMask, id)->number;
+}
+
+int EdgeFrom(const EdgeAdjacency *adj, int r)
+{
+    return adj->degraded ? 0 : adj->from[r];
+}
+
+int EdgeTo(const EdgeAdjacency *adj, int r)
+{
+    return adj->degraded ? 0 : adj->to[r];
+}
+
+EdgeCursor EdgesLeaving(const EdgeAdjacency *adj, int from, int arrival)
+{
+    EdgeCursor c;
+    c.adj = adj;
+    c.arrival = adj->degraded ? -1 : arrival;
+    if (adj->degraded) {
+        c.at = 0;
+        c.end = adj->m;
+    } else if (from < 0 || from >= adj->points) {
+        c.at = c.end = 0;
+    } else {
+        c.at = adj->start[from];
+        c.end = adj->start[from + 1];
+    }
+    return c;
+}
+
+int EdgeCursorNext(EdgeCursor *c)
+{
+    const EdgeAdjacency *adj = c->adj;
+    if (adj->degraded)
+        return c->at < c->end ? c->at++ : -1;
+    while (c->at < c->end) {
+        int32_t e = c->at++;
+        if (c->arrival < 0 || adj->listTo[e] == c->arrival)
+            return adj->list[e];
+    }
+    return -1;
+}

@@ -1,0 +1,66 @@
+// Which edge records leave each host point: the index through which the
+// chamfer strips and the corner patches find the records that share host
+// points with a record, instead of scanning the whole array.
+//
+// The host points that the records carry (host point a and b) are numbered
+// once, densely, in a hash table; then the records leaving each point are
+// listed in array order, each entry with the number of the point its record
+// arrives at. "The first record in array order with host points (a, b)" is
+// then the first entry of a's list whose arrival is b: the same record a
+// scan from record 0 finds.
+//
+// The index reads host point a and b of each record when it is built; the
+// passes that use it never change them. Without memory it degrades to the
+// plain scan: every list holds every record. Callers therefore always test a
+// candidate's full condition on the record itself.
+#ifndef CORVANE_OBJECTMODE_ADJACENCY_H
+#define CORVANE_OBJECTMODE_ADJACENCY_H
+
+#include <stdint.h>
+
+#include "objectmode/objectmode.h"
+
+struct PointSlot {
+    LWPntID id;
+    int32_t number;     // -1 for a free slot
+};
+
+struct EdgeAdjacency {
+    int32_t m;          // records
+    int32_t points;     // distinct host points numbered
+    int32_t slotMask;   // the numbering's table: slot count - 1
+    PointSlot *slots;
+    int32_t *from;      // per record: number of host point a
+    int32_t *to;        // per record: number of host point b
+    int32_t *start;     // per point number, and one more: its first list entry
+    int32_t *list;      // records grouped by the point they leave, in array order
+    int32_t *listTo;    // per entry: number of the point its record arrives at
+    int degraded;       // no memory: every list is the whole array
+};
+
+// Records leaving one point, optionally only those arriving at another.
+struct EdgeCursor {
+    const EdgeAdjacency *adj;
+    int32_t at;
+    int32_t end;
+    int32_t arrival;    // point number the records must arrive at, -1 for any
+};
+
+// Builds the index over records 0 .. m - 1.
+void EdgeAdjacencyOpen(EdgeAdjacency *adj, const LineInfo *edges, int m);
+void EdgeAdjacencyClose(EdgeAdjacency *adj);
+
+// The number of a host point, or -1 when no record carries it (always 0 when
+// degraded).
+int EdgePointNumber(const EdgeAdjacency *adj, LWPntID id);
+// Numbers of host point a and b of record r (0 when degraded).
+int EdgeFrom(const EdgeAdjacency *adj, int r);
+int EdgeTo(const EdgeAdjacency *adj, int r);
+
+// The records leaving point number `from` that may arrive at point number
+// `arrival` (-1: any), in array order. A `from` of -1 gives none.
+EdgeCursor EdgesLeaving(const EdgeAdjacency *adj, int from, int arrival);
+// The next record of the cursor, or -1.
+int EdgeCursorNext(EdgeCursor *cursor);
+
+#endif

@@ -1,0 +1,34 @@
+// The index of the foreground polygons through which FindPolyByEdge and
+// PointValence answer during one BuildBridge, instead of asking the host for
+// every listed polygon on each call.
+//
+// It is built once, when BuildBridge begins, from the host's point lists.
+// That is valid because the host answers polyInfo with the mesh as it was
+// when the edit began, however many polygons the bridge removes meanwhile.
+// Like the scans it replaces, it stops at the first listed polygon the host
+// gives no information for: the polygons after it are never looked at.
+//
+// One index, module-wide, like the claims: the mode runs on the host's
+// thread, once per activation. Outside an open index, or for another list,
+// the two operations scan as before.
+#ifndef CORVANE_PAIRMODE_PAIRINDEX_H
+#define CORVANE_PAIRMODE_PAIRINDEX_H
+
+#include "bufmodel/bufmodel.h"
+#include "plugin/hostapi.h"
+
+// Builds the index of list[0 .. count - 1] for `model`. Without memory no
+// index is open, and the scans answer.
+void PairIndexOpen(BufModel *model, int count, LWPolID *list);
+// Releases it.
+void PairIndexClose(void);
+
+// 1 when an index of exactly this model and list is open; then *found is
+// the first listed polygon holding the directed edge key -> key2, or none.
+int PairIndexFindEdge(BufModel *model, LWPolID *list, int count, LWPntID key, LWPntID key2,
+                      LWPolID *found);
+// 1 when an index of exactly this model and list is open; then *corners is
+// the number of polygon corners at `key`.
+int PairIndexValence(BufModel *model, LWPolID *list, int count, LWPntID key, int *corners);
+
+#endif
