@@ -105,6 +105,18 @@ void InputNotes(const CliArgs &args, const MeshReadInfo &info)
                        " point, line or free-form element(s) skipped");
 }
 
+// Polygons of 1 or 2 points have no edge to chamfer: the object mode copies
+// none of them into its result, which the user should hear about.
+void DegenerateNote(const CliArgs &args, const MeshData &mesh)
+{
+    int few = 0;
+    for (const MeshPoly &p : mesh.polys)
+        few += p.points.size() < 3 ? 1 : 0;
+    if (few > 0)
+        Note(args, args.input + ": " + std::to_string(few) +
+                       " polygon(s) of fewer than 3 points are left out of the output");
+}
+
 // Two-polygon mode: marks the two polygons the arguments name. false with a
 // message when they do not name two polygons of the mesh.
 bool SelectPolygons(const CliArgs &args, MeshData *mesh)
@@ -219,6 +231,8 @@ int CliRun(const CliArgs &args)
         return kExitBadInput;
     }
     InputNotes(args, info);
+    if (!pairMode)
+        DegenerateNote(args, mesh);
     if (pairMode && !SelectPolygons(args, &mesh))
         return kExitUsage;
     if (InterruptRequested()) {
