@@ -1056,7 +1056,8 @@ TEST(DifferentialPasses, LineInfoPassOnArbitraryRecords)
         Random r(seed * 104729 + static_cast<uint64_t>(k));
         const int m = r.Int(0, 40);
         std::vector<LineInfo> records(static_cast<size_t>(m));
-        std::memset(records.data(), 0, records.size() * sizeof(LineInfo));
+        if (!records.empty())  // data() may be null for an empty vector
+            std::memset(records.data(), 0, records.size() * sizeof(LineInfo));
         for (LineInfo &e : records) {
             e.polyIndex = r.Int(-1, 3);
             e.vertexA = r.Int(0, 5);
