@@ -73,6 +73,20 @@ static int Append(int32_t *list, int room, int *length, int32_t value)
     return 1;
 }
 
+// Appends vertex w of the polygon being cut; 0 when the list is full or
+// already holds that vertex. A vertex comes round again only when a cut's
+// crossings wrap past the end of a polygon that folds over itself; the list
+// would then repeat part of the polygon, and cut after cut could multiply
+// its length. Such a cut leaves the polygon as it was.
+static int AppendVertex(int32_t *list, int room, int *length, const BufPoly *y, unsigned char *taken,
+                        int w)
+{
+    if (taken[w])
+        return 0;
+    taken[w] = 1;
+    return Append(list, room, length, y->points[w]);
+}
+
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner)
 {
     if (poly < 0)
@@ -90,10 +104,12 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
     CrossingCache cache;
     cache.state = (signed char *)malloc((size_t)n);
     cache.crossing = (Vec3 *)malloc((size_t)n * sizeof(Vec3));
-    if (!cut || !cache.state || !cache.crossing) {
+    unsigned char *taken = (unsigned char *)calloc((size_t)n, 1);
+    if (!cut || !cache.state || !cache.crossing || !taken) {
         free(cut);
         free(cache.state);
         free(cache.crossing);
+        free(taken);
         return;
     }
     for (int e = 0; e < n; e++)
@@ -134,6 +150,7 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
             free(cut);
             free(cache.state);
             free(cache.crossing);
+            free(taken);
             return;
         }
 
@@ -143,7 +160,7 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
             fits = Append(cut, room, &length, p1) && Append(cut, room, &length, p2);
         } else {
             for (int w = from; w <= eb && fits; w++)
-                fits = Append(cut, room, &length, y->points[w]);
+                fits = AppendVertex(cut, room, &length, y, taken, w);
             fits = fits && Append(cut, room, &length, p1) && Append(cut, room, &length, p2);
         }
         from = ef + 1;
@@ -152,13 +169,15 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
 
     if (made && fits) {
         for (int w = from; w < n && fits; w++)
-            fits = Append(cut, room, &length, y->points[w]);
-        // A list that would not fit, or too short for a polygon (only a
-        // polygon folded over itself asks for either), leaves it as it was.
+            fits = AppendVertex(cut, room, &length, y, taken, w);
+        // A list that would not fit or repeats a vertex, or one too short for
+        // a polygon (only a polygon folded over itself asks for any of
+        // these), leaves it as it was.
         if (fits && length >= 3)
             BufModelSetPoly(model, nullptr, length, cut, poly);
     }
     free(cut);
     free(cache.state);
     free(cache.crossing);
+    free(taken);
 }
