@@ -17,9 +17,9 @@ namespace {
 std::string g_dir;
 
 // The instrumentation of this build (coverage, comparisons, both sanitizers)
-// makes the passes about ten times slower than an ordinary build; this is a
-// second of an ordinary build. The replay tests hold the inputs found here
-// to the plain second.
+// makes the passes ten to fifty times slower than an ordinary build, so a run
+// within this budget takes at most a second there. The replay tests hold the
+// inputs found here to the plain second in the ordinary build.
 const double kMaxSeconds = 10.0;
 
 }  // namespace
