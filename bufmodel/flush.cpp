@@ -12,10 +12,8 @@
 // Whether points j < k merge: exactly the comparison of the pairwise weld,
 // the snapping difference of the lower point minus the higher one, against
 // the tolerance.
-static int WithinTolerance(const BufModel *model, int j, int k, double tolerance)
+static int WithinTolerance(const Vec3 &pj, const Vec3 &pk, double tolerance)
 {
-    const Vec3 &pj = model->pointTable[j]->position;
-    const Vec3 &pk = model->pointTable[k]->position;
     double distance = VecLength(VecSub(pj, pk));
     return distance <= tolerance;
 }
@@ -40,18 +38,19 @@ static void PairwiseWeld(BufModel *model, double tolerance)
 {
     for (int j = 0; j < model->pointCount; j++) {
         for (int k = j + 1; k < model->pointCount; k++) {
-            if (WithinTolerance(model, j, k, tolerance))
+            if (WithinTolerance(model->pointTable[j]->position, model->pointTable[k]->position,
+                                tolerance))
                 RedirectVertices(model, k, j);
         }
     }
 }
 
 // Every pair compared, for the cases the grid cannot take (see GridTargets).
-static void PairTargets(const BufModel *model, double tolerance, int32_t *target)
+static void PairTargets(int n, const Vec3 *pos, double tolerance, int32_t *target)
 {
-    for (int k = 1; k < model->pointCount; k++) {
+    for (int k = 1; k < n; k++) {
         for (int j = 0; j < k; j++) {
-            if (WithinTolerance(model, j, k, tolerance)) {
+            if (WithinTolerance(pos[j], pos[k], tolerance)) {
                 target[k] = j;
                 break;
             }
@@ -82,11 +81,19 @@ static const double kSmallestCell = 3.054936363499605e-151;  // 2^-500
 static const double kUnderflowReach = 3.054936363499605e-151 / 1024;  // 2^-510
 static const double kMostCells = 549755813888.0;  // 2^39
 
-// Cell coordinates (each below 2^40) packed into the two key words.
+// Cell coordinates (each below 2^40) packed into the two key words, the
+// cell's place in its block of 4 x 4 x 4 cells in the lowest six bits, so
+// that the cells about a point share the block's run of slots.
+static const int kBlockBits = 6;
 static void CellKey(int64_t cx, int64_t cy, int64_t cz, uint64_t *k1, uint64_t *k2)
 {
-    *k1 = (uint64_t)cx | ((uint64_t)cy << 40);
-    *k2 = ((uint64_t)cy >> 24) | ((uint64_t)cz << 16);
+    uint64_t x = (uint64_t)cx, y = (uint64_t)cy, z = (uint64_t)cz;
+    uint64_t within = (x & 3) | ((y & 3) << 2) | ((z & 3) << 4);
+    x >>= 2;  // block coordinates, each below 2^38
+    y >>= 2;
+    z >>= 2;
+    *k1 = within | (x << 6) | (y << 44);
+    *k2 = (y >> 20) | (z << 18);
 }
 
 // The cell of a coordinate in cells (q may be a little below 0 when a reach
@@ -98,11 +105,11 @@ static int64_t CellOf(double q)
 }
 
 // Fills the finite points' extent; 0 when no point is finite.
-static int FiniteExtent(const BufModel *model, Vec3 *lo, Vec3 *hi)
+static int FiniteExtent(int n, const Vec3 *pos, Vec3 *lo, Vec3 *hi)
 {
     int any = 0;
-    for (int k = 0; k < model->pointCount; k++) {
-        const Vec3 &p = model->pointTable[k]->position;
+    for (int k = 0; k < n; k++) {
+        const Vec3 &p = pos[k];
         if (!IsFinite(p))
             continue;
         if (!any) {
@@ -142,11 +149,9 @@ static void CellCoordinates(const WeldGrid *grid, const Vec3 &p, double q[3])
 
 // The lowest point below `best` within the tolerance of point k, among the
 // points of the cells k's reach touches; `best` when there is none.
-static int LowestNear(const BufModel *model, const WeldGrid *grid, int k, int best,
+static int LowestNear(const Vec3 *pos, const WeldGrid *grid, int k, const double q[3], int best,
                       double tolerance)
 {
-    double q[3];
-    CellCoordinates(grid, model->pointTable[k]->position, q);
     int64_t from[3], to[3];
     for (int a = 0; a < 3; a++) {
         from[a] = CellOf(q[a] - grid->reach);
@@ -163,7 +168,7 @@ static int LowestNear(const BufModel *model, const WeldGrid *grid, int k, int be
                 // the tolerance is the cell's lowest.
                 for (int j = KeyIndexFirst(&grid->cells, k1, k2); j >= 0 && j < best;
                      j = KeyIndexNext(&grid->cells, j)) {
-                    if (WithinTolerance(model, j, k, tolerance)) {
+                    if (WithinTolerance(pos[j], pos[k], tolerance)) {
                         best = j;
                         break;
                     }
@@ -191,7 +196,7 @@ static int SamePosition(const Vec3 &a, const Vec3 &b)
 // merges and stays out of the grid. Returns 0, with nothing written, when
 // the tolerance is infinite or the points span too many cells: every pair is
 // compared then.
-static int GridTargets(const BufModel *model, double tolerance, int32_t *target)
+static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *target)
 {
     if (!(tolerance - tolerance == 0.0))
         return 0;
@@ -202,21 +207,20 @@ static int GridTargets(const BufModel *model, double tolerance, int32_t *target)
     grid.reach = (tolerance * (1.0 + 1.0 / 1024) + kUnderflowReach) / grid.cell + 1.0 / 2048;
     Vec3 hi = {0.0, 0.0, 0.0};
     grid.lo = hi;
-    if (!FiniteExtent(model, &grid.lo, &hi))
+    if (!FiniteExtent(n, pos, &grid.lo, &hi))
         return 1;
     if (!((hi.x - grid.lo.x) / grid.cell <= kMostCells &&
           (hi.y - grid.lo.y) / grid.cell <= kMostCells &&
           (hi.z - grid.lo.z) / grid.cell <= kMostCells))
         return 0;
 
-    int n = model->pointCount;
-    KeyIndexOpen(&grid.cells, n);
+    KeyIndexOpenLocal(&grid.cells, n, kBlockBits);
     if (grid.cells.slotMask < 0) {
         KeyIndexClose(&grid.cells);
         return 0;
     }
     for (int k = 0; k < n; k++) {
-        const Vec3 &p = model->pointTable[k]->position;
+        const Vec3 &p = pos[k];
         if (!IsFinite(p))
             continue;
         double q[3];
@@ -224,12 +228,12 @@ static int GridTargets(const BufModel *model, double tolerance, int32_t *target)
         uint64_t k1, k2;
         CellKey(CellOf(q[0]), CellOf(q[1]), CellOf(q[2]), &k1, &k2);
         int j0 = KeyIndexAddFirst(&grid.cells, k, k1, k2);
-        while (j0 >= 0 && j0 < k && !SamePosition(model->pointTable[j0]->position, p))
+        while (j0 >= 0 && j0 < k && !SamePosition(pos[j0], p))
             j0 = KeyIndexNext(&grid.cells, j0);
         if (j0 >= 0 && j0 < k)
             target[k] = target[j0] < j0 ? target[j0] : j0;
         else
-            target[k] = LowestNear(model, &grid, k, k, tolerance);
+            target[k] = LowestNear(pos, &grid, k, q, k, tolerance);
     }
     KeyIndexClose(&grid.cells);
     return 1;
@@ -257,15 +261,22 @@ void BufModelWeld(BufModel *model)
     // Nothing is within a NaN tolerance.
     if (n < 2 || tolerance != tolerance)
         return;
+    // The positions side by side: the grid reads each of them several times.
     int32_t *target = (int32_t *)malloc((size_t)n * sizeof(int32_t));
-    if (!target) {
+    Vec3 *pos = (Vec3 *)malloc((size_t)n * sizeof(Vec3));
+    if (!target || !pos) {
+        free(target);
+        free(pos);
         PairwiseWeld(model, tolerance);
         return;
     }
-    for (int k = 0; k < n; k++)
+    for (int k = 0; k < n; k++) {
         target[k] = k;
-    if (!GridTargets(model, tolerance, target))
-        PairTargets(model, tolerance, target);
+        pos[k] = model->pointTable[k]->position;
+    }
+    if (!GridTargets(n, pos, tolerance, target))
+        PairTargets(n, pos, tolerance, target);
+    free(pos);
 
     // Host ids are left alone, so vertices that carry one commit the same
     // whatever their index says.

@@ -33,7 +33,13 @@ static void Degrade(KeyIndex *index)
 
 void KeyIndexOpen(KeyIndex *index, int count)
 {
+    KeyIndexOpenLocal(index, count, 0);
+}
+
+void KeyIndexOpenLocal(KeyIndex *index, int count, int localBits)
+{
     index->count = count > 0 ? count : 0;
+    index->localBits = localBits;
     // At most half the slots in use keeps the probes short.
     size_t slots = 16;
     while (slots < 2 * (size_t)index->count)
@@ -53,7 +59,13 @@ void KeyIndexOpen(KeyIndex *index, int count)
 // The slot holding (k1, k2), or the free slot where it would go.
 static KeySlot *FindSlot(const KeyIndex *index, uint64_t k1, uint64_t k2)
 {
-    uint64_t s = Mix(k1, k2);
+    uint64_t s;
+    if (index->localBits > 0) {
+        uint64_t low = k1 & ((1ull << index->localBits) - 1);
+        s = (Mix(k1 >> index->localBits, k2) << index->localBits) | low;
+    } else {
+        s = Mix(k1, k2);
+    }
     for (;;) {
         KeySlot *slot = &index->slots[s & (uint64_t)index->slotMask];
         if (slot->first < 0 || (slot->key1 == k1 && slot->key2 == k2))

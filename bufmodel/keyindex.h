@@ -33,6 +33,7 @@ struct KeySlot {
 struct KeyIndex {
     int32_t count;      // records the index covers
     int32_t slotMask;   // slot count - 1 (a power of two); -1 when degraded
+    int32_t localBits;  // low bits of key1 kept as they are in the slot (see below)
     KeySlot *slots;
     int32_t *next;      // per record: next record with the same key, -1
 };
@@ -40,6 +41,11 @@ struct KeyIndex {
 // Prepares an empty index for records 0 .. count - 1. Never fails: without
 // memory the index is degraded (see above).
 void KeyIndexOpen(KeyIndex *index, int count);
+// The same for keys whose lowest `localBits` bits of key1 tell neighbours
+// apart (the weld's cells of one block): keys that differ only there get
+// neighbouring slots, so that a caller going from a key to its neighbours
+// stays within a few cache lines.
+void KeyIndexOpenLocal(KeyIndex *index, int count, int localBits);
 // Adds `record` under the key (k1, k2). Records must be added in increasing
 // order, each at most once.
 void KeyIndexAdd(KeyIndex *index, int record, uint64_t k1, uint64_t k2);

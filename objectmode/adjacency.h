@@ -53,14 +53,48 @@ void EdgeAdjacencyClose(EdgeAdjacency *adj);
 // The number of a host point, or -1 when no record carries it (always 0 when
 // degraded).
 int EdgePointNumber(const EdgeAdjacency *adj, LWPntID id);
+
 // Numbers of host point a and b of record r (0 when degraded).
-int EdgeFrom(const EdgeAdjacency *adj, int r);
-int EdgeTo(const EdgeAdjacency *adj, int r);
+inline int EdgeFrom(const EdgeAdjacency *adj, int r)
+{
+    return adj->degraded ? 0 : adj->from[r];
+}
+inline int EdgeTo(const EdgeAdjacency *adj, int r)
+{
+    return adj->degraded ? 0 : adj->to[r];
+}
 
 // The records leaving point number `from` that may arrive at point number
 // `arrival` (-1: any), in array order. A `from` of -1 gives none.
-EdgeCursor EdgesLeaving(const EdgeAdjacency *adj, int from, int arrival);
+inline EdgeCursor EdgesLeaving(const EdgeAdjacency *adj, int from, int arrival)
+{
+    EdgeCursor c;
+    c.adj = adj;
+    c.arrival = adj->degraded ? -1 : arrival;
+    if (adj->degraded) {
+        c.at = 0;
+        c.end = adj->m;
+    } else if (from < 0 || from >= adj->points) {
+        c.at = c.end = 0;
+    } else {
+        c.at = adj->start[from];
+        c.end = adj->start[from + 1];
+    }
+    return c;
+}
+
 // The next record of the cursor, or -1.
-int EdgeCursorNext(EdgeCursor *cursor);
+inline int EdgeCursorNext(EdgeCursor *c)
+{
+    const EdgeAdjacency *adj = c->adj;
+    if (adj->degraded)
+        return c->at < c->end ? c->at++ : -1;
+    while (c->at < c->end) {
+        int32_t e = c->at++;
+        if (c->arrival < 0 || adj->listTo[e] == c->arrival)
+            return adj->list[e];
+    }
+    return -1;
+}
 
 #endif
