@@ -151,13 +151,17 @@ bool MakeRecords(Activation *a, int count)
     return true;
 }
 
-// Ends the edit without change, with `text` as the reason.
-void Refuse(Activation *a, const char *text)
+// Releases everything, ends the edit with `code` (anything but
+// HOST_EDIT_KEEP leaves the mesh as it was) and, when there is one, tells the
+// user why.
+void EndWithoutChange(Activation *a, int code, const char *text)
 {
     Release(a);
-    EndEdit(a, HOST_EDIT_DISCARD);
-    Info(a, text);
+    EndEdit(a, code);
+    if (text)
+        Info(a, text);
 }
+
 
 // Whether every buffered point is a finite position and the weld's tolerance
 // (from the diagonal of their box) is finite too. A NaN or an infinity in a
@@ -182,11 +186,11 @@ bool ModelIsFinite(const BufModel *model)
 bool RefusedResult(Activation *a)
 {
     if (a->model->refusedAdds != 0) {
-        Refuse(a, kMsgModelFull);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgModelFull);
         return true;
     }
     if (!ModelIsFinite(a->model)) {
-        Refuse(a, kMsgNotFinite);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgNotFinite);
         return true;
     }
     return false;
@@ -198,12 +202,11 @@ bool RefusedResult(Activation *a)
 bool SizeRefused(Activation *a, double size)
 {
     if (size == 0.0) {
-        Release(a);
-        EndEdit(a, HOST_EDIT_DISCARD);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return true;
     }
     if (!isfinite(size)) {
-        Refuse(a, kMsgBevelNotFinite);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgBevelNotFinite);
         return true;
     }
     return false;
@@ -226,23 +229,19 @@ void RunPairMode(Activation *a)
     // 2-3. The foreground polygons, the two selected ones in slots 0 and 1.
     int n = a->edit->polyCount(a->edit->state, HOST_LAYER_FOREGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->polys, n < 2 ? 2 : n, 2)) {
-        Release(a);
-        EndEdit(a, HOST_EDIT_DISCARD);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
     }
     int code = a->edit->polyScan(a->edit->state, CollectPolygonSelectedFirst, &a->polys,
                                  HOST_LAYER_FOREGROUND);
     if (code != 0) {
-        Release(a);
-        EndEdit(a, code);
-        Info(a, kMsgPolyScan);
+        EndWithoutChange(a, code, kMsgPolyScan);
         return;
     }
     // 4. One record per listed polygon plus a spare.
     int c = a->polys.count;
     if (!MakeRecords(a, c)) {
-        Release(a);
-        EndEdit(a, HOST_EDIT_DISCARD);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
     }
     // 5. The bridge. A selection the scan could not place counts as a pair
@@ -254,9 +253,7 @@ void RunPairMode(Activation *a)
         result = BuildBridge(a->model, c, list, a->records, size);
     }
     if (result == BRIDGE_NO_SHARED_EDGE) {
-        Release(a);
-        EndEdit(a, HOST_EDIT_DISCARD);
-        Info(a, kMsgNoSharedEdge);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgNoSharedEdge);
         return;
     }
     if (RefusedResult(a))
@@ -270,9 +267,7 @@ void RunObjectMode(Activation *a)
     // 1. The background layer must hold polygons.
     int b = a->edit->polyCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
     if (b <= 0) {
-        Release(a);
-        EndEdit(a, HOST_EDIT_DISCARD);
-        Info(a, kMsgSelectOrBackground);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgSelectOrBackground);
         return;
     }
     // Every corner becomes a point of its own in the output model; an object
@@ -281,15 +276,11 @@ void RunObjectMode(Activation *a)
     long long corners = 0;
     int code = a->edit->polyScan(a->edit->state, CountCorners, &corners, HOST_LAYER_BACKGROUND);
     if (code != 0) {
-        Release(a);
-        EndEdit(a, code);
-        Info(a, kMsgPolyScan);
+        EndWithoutChange(a, code, kMsgPolyScan);
         return;
     }
     if (corners > BUFMODEL_MAX_POINTS) {
-        Release(a);
-        EndEdit(a, HOST_EDIT_DISCARD);
-        Info(a, kMsgTooManyCorners);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgTooManyCorners);
         return;
     }
     // 2. Options, mode text "Object".
@@ -298,22 +289,18 @@ void RunObjectMode(Activation *a)
         return;
     // 3. The background polygons.
     if (!IdListMake(&a->polys, b, 0)) {
-        Release(a);
-        EndEdit(a, HOST_EDIT_DISCARD);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
     }
     code = a->edit->polyScan(a->edit->state, CollectPolygon, &a->polys, HOST_LAYER_BACKGROUND);
     if (code != 0) {
-        Release(a);
-        EndEdit(a, code);
-        Info(a, kMsgPolyScan);
+        EndWithoutChange(a, code, kMsgPolyScan);
         return;
     }
     // 4. Survey.
     int c = a->polys.count;
     if (!MakeRecords(a, c)) {
-        Release(a);
-        EndEdit(a, HOST_EDIT_DISCARD);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
     }
     a->modelLive = true;
@@ -330,15 +317,12 @@ void RunObjectMode(Activation *a)
     // 8. The background points, one corner patch at most each.
     int p = a->edit->pointCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->points, p, 0)) {
-        Release(a);
-        EndEdit(a, HOST_EDIT_DISCARD);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
     }
     code = a->edit->pointScan(a->edit->state, CollectPoint, &a->points, HOST_LAYER_BACKGROUND);
     if (code != 0) {
-        Release(a);
-        EndEdit(a, code);
-        Info(a, kMsgPointScan);
+        EndWithoutChange(a, code, kMsgPointScan);
         return;
     }
     // 9. Corner patches.
