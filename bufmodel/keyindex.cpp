@@ -56,16 +56,20 @@ void KeyIndexOpenLocal(KeyIndex *index, int count, int localBits)
         index->slots[s].first = -1;
 }
 
+// Where the probe for (k1, k2) starts.
+static uint64_t Home(const KeyIndex *index, uint64_t k1, uint64_t k2)
+{
+    if (index->localBits > 0) {
+        uint64_t low = k1 & ((1ull << index->localBits) - 1);
+        return (Mix(k1 >> index->localBits, k2) << index->localBits) | low;
+    }
+    return Mix(k1, k2);
+}
+
 // The slot holding (k1, k2), or the free slot where it would go.
 static KeySlot *FindSlot(const KeyIndex *index, uint64_t k1, uint64_t k2)
 {
-    uint64_t s;
-    if (index->localBits > 0) {
-        uint64_t low = k1 & ((1ull << index->localBits) - 1);
-        s = (Mix(k1 >> index->localBits, k2) << index->localBits) | low;
-    } else {
-        s = Mix(k1, k2);
-    }
+    uint64_t s = Home(index, k1, k2);
     for (;;) {
         KeySlot *slot = &index->slots[s & (uint64_t)index->slotMask];
         if (slot->first < 0 || (slot->key1 == k1 && slot->key2 == k2))
@@ -95,6 +99,12 @@ int KeyIndexAddFirst(KeyIndex *index, int record, uint64_t k1, uint64_t k2)
 void KeyIndexAdd(KeyIndex *index, int record, uint64_t k1, uint64_t k2)
 {
     KeyIndexAddFirst(index, record, k1, k2);
+}
+
+void KeyIndexPrefetch(const KeyIndex *index, uint64_t k1, uint64_t k2)
+{
+    if (index->slotMask >= 0)
+        __builtin_prefetch(&index->slots[Home(index, k1, k2) & (uint64_t)index->slotMask]);
 }
 
 int KeyIndexFirst(const KeyIndex *index, uint64_t k1, uint64_t k2)
