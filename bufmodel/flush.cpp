@@ -148,10 +148,12 @@ static void CellCoordinates(const WeldGrid *grid, const Vec3 &p, double q[3])
 }
 
 // The lowest point below `best` within the tolerance of point k, among the
-// points of the cells k's reach touches; `best` when there is none.
-static int LowestNear(const Vec3 *pos, const WeldGrid *grid, int k, const double q[3], int best,
-                      double tolerance)
+// points of the cells k's reach touches; `best` when there is none. The
+// points of k's own cell start at `ownFirst`.
+static int LowestNear(const Vec3 *pos, const WeldGrid *grid, int k, const double q[3],
+                      int ownFirst, int best, double tolerance)
 {
+    int64_t own[3] = {CellOf(q[0]), CellOf(q[1]), CellOf(q[2])};
     int64_t from[3], to[3];
     for (int a = 0; a < 3; a++) {
         from[a] = CellOf(q[a] - grid->reach);
@@ -162,11 +164,15 @@ static int LowestNear(const Vec3 *pos, const WeldGrid *grid, int k, const double
             for (int64_t cz = from[2]; cz <= to[2]; cz++) {
                 if (cx < 0 || cy < 0 || cz < 0)
                     continue;
-                uint64_t k1, k2;
-                CellKey(cx, cy, cz, &k1, &k2);
+                int first = ownFirst;
+                if (cx != own[0] || cy != own[1] || cz != own[2]) {
+                    uint64_t k1, k2;
+                    CellKey(cx, cy, cz, &k1, &k2);
+                    first = KeyIndexFirst(&grid->cells, k1, k2);
+                }
                 // A cell's points come in index order: the first one within
                 // the tolerance is the cell's lowest.
-                for (int j = KeyIndexFirst(&grid->cells, k1, k2); j >= 0 && j < best;
+                for (int j = first; j >= 0 && j < best;
                      j = KeyIndexNext(&grid->cells, j)) {
                     if (WithinTolerance(pos[j], pos[k], tolerance)) {
                         best = j;
@@ -238,13 +244,14 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *target
             continue;
         double q[3];
         CellCoordinates(&grid, p, q);
-        int j0 = KeyIndexAddFirst(&grid.cells, k, keys[2 * k], keys[2 * k + 1]);
+        int ownFirst = KeyIndexAddFirst(&grid.cells, k, keys[2 * k], keys[2 * k + 1]);
+        int j0 = ownFirst;
         while (j0 >= 0 && j0 < k && !SamePosition(pos[j0], p))
             j0 = KeyIndexNext(&grid.cells, j0);
         if (j0 >= 0 && j0 < k)
             target[k] = target[j0] < j0 ? target[j0] : j0;
         else
-            target[k] = LowestNear(pos, &grid, k, q, k, tolerance);
+            target[k] = LowestNear(pos, &grid, k, q, ownFirst, k, tolerance);
     }
     free(keys);
     KeyIndexClose(&grid.cells);

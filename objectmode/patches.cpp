@@ -416,6 +416,10 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     for (int i = 0; i < pass.p; i++) {
         if (MonitorStep(model, 1))
             break;
+        // The point's number is a lookup in a large table: fetch the one of
+        // a point some way ahead meanwhile.
+        if (i + 8 < pass.p)
+            EdgePointPrefetch(&pass.adjacency, (LWPntID)points->items[i + 8]);
         patch(&pass, (LWPntID)points->items[i]);
     }
     free(pass.ring);
