@@ -1,10 +1,10 @@
 // An index of the records of one array by a key of two words: for each key,
-// the records that hold it, in array order. The passes that match records
-// by host points or vertices (the links within a polygon, the strips, the
-// corner patches, the polygon search of the two-polygon mode) and the weld's
-// grid of cells look their candidates up here instead of scanning the whole
-// array; since a key's records come in array order, every "first record in
-// array order" rule of a scan gives the same record.
+// the records that hold it, in array order. The weld's grid of cells, the
+// links within a polygon (for records not laid out as LineListPass lays
+// them), the seam joining's records of one polygon and the polygon search
+// of the two-polygon mode look their candidates up here instead of scanning
+// the whole array; since a key's records come in array order, every "first
+// record in array order" rule of a scan gives the same record.
 //
 // Use:
 //     KeyIndex index;
