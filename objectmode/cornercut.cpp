@@ -41,27 +41,46 @@ static int EdgeCrossing(const Vec3 &anchor, const Vec3 &normal, const Vec3 &x1, 
     return 1;
 }
 
-// The crossings of one polygon's edges with one plane, each computed the
-// first time a search asks for it. A polygon whose vertices repeat the
-// corner many times would otherwise have every edge intersected again for
-// each of them; the answers are the same, as nothing moves during a cut.
-struct CrossingCache {
-    signed char *state;  // per edge: -1 not asked yet, 0 no crossing, 1 crossing
-    Vec3 *crossing;
+// The crossings of one polygon's edges with one plane, and for every edge
+// the nearest crossing edge at or after it (`ahead`) and at or before it
+// (`behind`), going round the polygon. A search from a vertex for the first
+// crossing edge on either side is then one lookup: a polygon whose vertices
+// repeat the corner many times would otherwise have every edge looked at
+// again for each of them. Nothing moves during a cut, so the answers are
+// the ones the searches would find edge by edge.
+struct Crossings {
+    unsigned char *crosses;  // per edge
+    Vec3 *point;             // per edge, where it crosses
+    int32_t *ahead;          // per edge; -1 when no edge crosses
+    int32_t *behind;
 };
 
-static int CachedCrossing(BufModel *model, const BufPoly *y, CrossingCache *cache,
-                          const Vec3 &anchor, const Vec3 &normal, int e, Vec3 *out)
+static void FindCrossings(BufModel *model, const BufPoly *y, const Vec3 &anchor, const Vec3 &normal,
+                          Crossings *c)
 {
     int n = y->count;
-    if (cache->state[e] < 0) {
-        cache->state[e] = (signed char)EdgeCrossing(anchor, normal, PositionOf(model, y->points[e]),
+    for (int e = 0; e < n; e++)
+        c->crosses[e] = (unsigned char)EdgeCrossing(anchor, normal, PositionOf(model, y->points[e]),
                                                     PositionOf(model, y->points[(e + 1) % n]),
-                                                    &cache->crossing[e]);
+                                                    &c->point[e]);
+    // Twice round, so that the first round's last crossing reaches the
+    // second round's first edges.
+    int last = -1;
+    for (int k = 0; k < 2 * n; k++) {
+        int e = k % n;
+        if (c->crosses[e])
+            last = e;
+        if (k >= n)
+            c->behind[e] = last;
     }
-    if (cache->state[e])
-        *out = cache->crossing[e];
-    return cache->state[e];
+    last = -1;
+    for (int k = 2 * n - 1; k >= 0; k--) {
+        int e = k % n;
+        if (c->crosses[e])
+            last = e;
+        if (k < n)
+            c->ahead[e] = last;
+    }
 }
 
 // Room-checked append; 0 when the list is full.
@@ -101,57 +120,51 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
     // The polygon's vertices plus two per cut vertex, at most every vertex.
     int room = 3 * n;
     int32_t *cut = (int32_t *)malloc((size_t)room * sizeof(int32_t));
-    CrossingCache cache;
-    cache.state = (signed char *)malloc((size_t)n);
-    cache.crossing = (Vec3 *)malloc((size_t)n * sizeof(Vec3));
+    Crossings cross;
+    cross.crosses = (unsigned char *)malloc((size_t)n);
+    cross.point = (Vec3 *)malloc((size_t)n * sizeof(Vec3));
+    cross.ahead = (int32_t *)malloc((size_t)n * sizeof(int32_t));
+    cross.behind = (int32_t *)malloc((size_t)n * sizeof(int32_t));
     unsigned char *taken = (unsigned char *)calloc((size_t)n, 1);
-    if (!cut || !cache.state || !cache.crossing || !taken) {
-        free(cut);
-        free(cache.state);
-        free(cache.crossing);
-        free(taken);
-        return;
-    }
-    for (int e = 0; e < n; e++)
-        cache.state[e] = -1;
+    int found = 0;
+    int ready = cut && cross.crosses && cross.point && cross.ahead && cross.behind && taken;
     int length = 0;
     int from = 0;
     int made = 0;
     int fits = 1;
 
-    for (int v = 0; v < n && fits; v++) {
+    for (int v = 0; v < n && fits && ready; v++) {
         if (!VecSame(corner, PositionOf(model, y->points[v])))
             continue;
+        if (!found) {
+            FindCrossings(model, y, anchor, normal, &cross);
+            found = 1;
+        }
 
-        // Backward from the edge that ends at v, forward from the one that
-        // starts there; the first crossing on each side wins.
-        Vec3 h1, h2;
-        int eb = -1, ef = -1;
-        for (int step = 1; step < n && eb < 0; step++) {
-            int e = ((v - step) % n + n) % n;
-            if (CachedCrossing(model, y, &cache, anchor, normal, e, &h1))
-                eb = e;
-        }
-        for (int step = 0; step < n - 1 && ef < 0; step++) {
-            int e = (v + step) % n;
-            if (CachedCrossing(model, y, &cache, anchor, normal, e, &h2))
-                ef = e;
-        }
+        // Backward from the edge that ends at v (over every edge but v's
+        // own), forward from the one that starts there (over every edge but
+        // the one that ends at v); the first crossing on each side wins.
+        int before = (v + n - 1) % n;
+        int eb = cross.behind[before];
+        if (eb == v)
+            eb = -1;
+        int ef = cross.ahead[v];
+        if (ef == before)
+            ef = -1;
         // No crossing on one side: the cut has no point there, so the vertex
         // stays as it is.
         if (eb < 0 || ef < 0)
             continue;
+        Vec3 h1 = cross.point[eb];
+        Vec3 h2 = cross.point[ef];
 
         int p1 = BufModelAddPoint(model, &h1);
         int p2 = BufModelAddPoint(model, &h2);
         // A full model refuses the points; the activation then discards the
         // edit, and the polygon is left alone.
         if (p1 < 0 || p2 < 0) {
-            free(cut);
-            free(cache.state);
-            free(cache.crossing);
-            free(taken);
-            return;
+            made = 0;
+            break;
         }
 
         if (!made && eb > ef) {
@@ -177,7 +190,9 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
             BufModelSetPoly(model, nullptr, length, cut, poly);
     }
     free(cut);
-    free(cache.state);
-    free(cache.crossing);
+    free(cross.crosses);
+    free(cross.point);
+    free(cross.ahead);
+    free(cross.behind);
     free(taken);
 }

@@ -37,6 +37,11 @@ struct PatchPass {
     int room;        // entries the ring can hold
     int p;           // the ring is full at p entries
     int errorShown;  // the error is shown once per pass
+    // Per polygon of the model as the pass began, the number of the last
+    // walk that cut it (walks are numbered from 1); null without memory.
+    int32_t *cutBy;
+    int32_t polys;   // entries of cutBy
+    int32_t walk;    // the current walk's number
 };
 
 }  // namespace
@@ -277,6 +282,20 @@ static RingPlane MakeRingPlane(BufModel *model, const int32_t *ring)
     return plane;
 }
 
+// Whether this walk has not cut polygon `poly` yet (and marks it cut). A
+// polygon is trimmed by the walk's one plane once: its corner then lies on
+// the plane, and a second cut by the same plane (a walk that comes round
+// again) would only split the points it made, which lie about where P does.
+static int FirstCutInWalk(PatchPass *pass, int poly)
+{
+    if (poly < 0 || !pass->cutBy || poly >= pass->polys)
+        return 1;
+    if (pass->cutBy[poly] == pass->walk)
+        return 0;
+    pass->cutBy[poly] = pass->walk;
+    return 1;
+}
+
 // One walk of the limited variant from the start record `start` and its done
 // reverse `back`; fills the ring and returns its entry count, or 0 when the
 // walk was abandoned (an unlinked record met, or circling without end).
@@ -292,6 +311,7 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
     int32_t copy = back->pointB;
     Vec3 last = PositionOf(model, copy);
     RingPlane plane = {0, {0.0, 0.0, 0.0}};
+    pass->walk++;
 
     int idle = 0;
     // A copy the walk stood at while idle (see the cutting branch below);
@@ -341,7 +361,7 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
             // Across an unchamfered edge: the polygon still has its corner at
             // P, so it is trimmed by the patch's plane.
             Vec3 corner;
-            if (HostPosition(model, point, &corner))
+            if (FirstCutInWalk(pass, leave->polyIndex) && HostPosition(model, point, &corner))
                 CutPolyCorner(model, &plane, leave->polyIndex, corner);
             const LineInfo *s = IndexedFindReverse(pass, leave);
             if (!s)
@@ -388,6 +408,12 @@ static void PatchLimited(PatchPass *pass, LWPntID point)
             return;
         int same = 0;
         int k = WalkLimited(pass, point, start, back, &same);
+        // An abandoned walk (a record left unlinked, or circling without
+        // end) ends P's turn without a patch: a walk from another start
+        // would go round the same fan and cut its polygons again, and cut
+        // points that lie about where P does would be cut once more.
+        if (k == 0)
+            return;
         if (k > 2) {
             AddPatch(pass, k, same, start->surface);
             return;
@@ -409,6 +435,9 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     pass.ring = (int32_t *)malloc((size_t)pass.room * sizeof(int32_t));
     if (!pass.ring)
         return;
+    pass.polys = model->polyCount;
+    pass.walk = 0;
+    pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
     EdgeAdjacencyOpen(&pass.adjacency, edges, m);
 
     MonitorOpen(model, "Corvane mode:Object", "Phase: PointCorvane");
@@ -423,6 +452,7 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
         patch(&pass, (LWPntID)points->items[i]);
     }
     free(pass.ring);
+    free(pass.cutBy);
     EdgeAdjacencyClose(&pass.adjacency);
     MonitorClose(model);
 }
