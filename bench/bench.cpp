@@ -192,6 +192,31 @@ void BM_Run(benchmark::State &state, Form form, Setup setup)
     }
 }
 
+// The host's pointInfo and polyInfo, which every pass calls, must cost the
+// same whatever the size of the mesh: a million calls on ids spread over
+// the whole mesh, inside one open edit.
+void BM_HostInfo(benchmark::State &state, int splits)
+{
+    std::unique_ptr<EmuHost> host = MakeHost(SphereSetup(splits, false));
+    EmuHostMakeCurrent(host.get());
+    HostMeshEditOp *edit = EmuEditBegin(0, 0, 1);
+    const uintptr_t points = host->points.size(), polys = host->polys.size();
+    for (auto _ : state) {
+        const double start = ThreadSeconds();
+        uintptr_t sum = 0, k = 1;
+        for (int call = 0; call < 1000000; ++call) {
+            k = (k * 40503 + 1) % points + 1;
+            sum += reinterpret_cast<uintptr_t>(
+                edit->pointInfo(edit->state, reinterpret_cast<LWPntID>(k)));
+            sum += reinterpret_cast<uintptr_t>(
+                edit->polyInfo(edit->state, reinterpret_cast<LWPolID>(k % polys + 1)));
+        }
+        benchmark::DoNotOptimize(sum);
+        state.SetIterationTime(ThreadSeconds() - start);
+    }
+    edit->done(edit->state, 1, 0);
+}
+
 // ---- the table ---------------------------------------------------------------
 
 // Collects every run's time per iteration, by benchmark name.
@@ -311,6 +336,14 @@ void PrintTable(const TableReporter &r, long peakKb, long baseKb)
                         " the edit with a message;\nits times are those of that walk.\n",
                         p, 12 * p);
     }
+    const double infoSmall = Get(r, "host_info/" + std::to_string(small));
+    const double infoBig = Get(r, "host_info/" + std::to_string(big));
+    if (infoSmall > 0 && infoBig > 0) {
+        std::printf("\nthe emulated host: a pointInfo and a polyInfo call together take %.1f ns"
+                    " at 1,536 quads and %.1f ns at 16,224\n",
+                    infoSmall * 1e3, infoBig * 1e3);
+        target("host calls, 16,224 quads over 1,536 quads", infoBig / infoSmall, "<=", 1.5);
+    }
     std::printf("\npeak resident set, one object-mode activation at 16,224 quads: %.1f MB"
                 " (%.1f MB of it before the activation: process, host and mesh)\n",
                 peakKb / 1024.0, baseKb / 1024.0);
@@ -361,6 +394,11 @@ void MeasurePeak(long *peakKb, long *baseKb)
 
 void Register()
 {
+    for (int n : {kSphereSplits[0], kSphereSplits[2]}) {
+        auto *b = benchmark::RegisterBenchmark(("host_info/" + std::to_string(n)).c_str(),
+                                               BM_HostInfo, n);
+        b->UseManualTime()->Unit(benchmark::kMillisecond);
+    }
     const Form forms[] = {Form::Floor, Form::Fast, Form::Literal};
     for (bool limited : {false, true}) {
         const std::string group = limited ? "object_limited" : "object_plain";
