@@ -11,11 +11,12 @@
 // Only the activation is timed, as the CPU time of the thread that runs it
 // (the host's thread: the module has no other), which other load on the
 // machine disturbs less than the elapsed time; building the host and its
-// mesh is not timed. After
-// the Google Benchmark lines a table gives the figures, their ratios and the
-// targets they are held to, and the peak resident set of one activation at
-// the largest sphere (measured in a child process forked before anything
-// else runs). Run it with scripts/bench.sh.
+// mesh is not timed. After the Google Benchmark lines a table gives the
+// figures, their ratios and the targets they are held to, the cost of the
+// emulated host's pointInfo and polyInfo at the smallest and the largest
+// sphere, and the peak resident set of one activation at the largest sphere
+// (measured in a child process forked before anything else runs). Run it
+// with scripts/bench.sh.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
