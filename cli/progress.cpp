@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -16,6 +17,9 @@ struct ProgressDisplay {
     unsigned stepBase = 0;
     int lastPercent = -1;
     int interruptsReported = 0;     // Ctrl-C already turned into an abort
+    // CORVANE_STEP_DELAY_US slows every monitor step down, so that tests can
+    // land a Ctrl-C inside a phase that would otherwise be over in a moment.
+    unsigned stepDelayUs = 0;
     std::chrono::steady_clock::time_point lastDraw;
 };
 
@@ -103,6 +107,8 @@ void OnOpen(ProgressDisplay *d, const EmuMonitorLog &log)
 
 int OnStep(ProgressDisplay *d, const EmuMonitorLog &log)
 {
+    if (d->stepDelayUs > 0)
+        usleep(d->stepDelayUs);
     // Each Ctrl-C aborts one phase: the module goes on with the next ones.
     int abort = 0;
     if (InterruptCount() > d->interruptsReported) {
@@ -162,6 +168,8 @@ ProgressDisplay *ProgressCreate(bool quiet)
     ProgressDisplay *d = new ProgressDisplay;
     d->quiet = quiet;
     d->tty = isatty(STDERR_FILENO) != 0;
+    if (const char *delay = getenv("CORVANE_STEP_DELAY_US"))
+        d->stepDelayUs = (unsigned)strtoul(delay, nullptr, 10) % 1000000u;
     return d;
 }
 

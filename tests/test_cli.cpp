@@ -647,6 +647,9 @@ TEST_F(Cli, TerminalPanelCancelChangesNothing)
 // phase lines in `phases` has come, in turn; collects the rest.
 Result InterruptDuring(const std::vector<std::string> &args, const std::vector<std::string> &phases)
 {
+    // Every monitor step takes 4 ms, so each phase of the small grids below
+    // lasts long enough for the signal to land in it, however fast the
+    // passes are and however loaded the machine.
     int errPipe[2];
     EXPECT_EQ(pipe(errPipe), 0);
     pid_t pid = fork();
@@ -656,7 +659,7 @@ Result InterruptDuring(const std::vector<std::string> &args, const std::vector<s
         dup2(null, 1);
         dup2(errPipe[1], 2);
         close(errPipe[0]);
-        ExecProgram(args, {});
+        ExecProgram(args, {"CORVANE_STEP_DELAY_US=4000"});
     }
     close(errPipe[1]);
     Result r;
@@ -680,13 +683,12 @@ Result InterruptDuring(const std::vector<std::string> &args, const std::vector<s
 
 TEST_F(Cli, CtrlCAbortsThePhaseAndWritesNothing)
 {
-    // A grid big enough that its corner patches take a moment.
     std::string error;
-    ASSERT_TRUE(MeshWriteObj(Path("grid.obj"), MakeQuadGrid(40, 40), &error)) << error;
+    ASSERT_TRUE(MeshWriteObj(Path("grid.obj"), MakeQuadGrid(6, 6), &error)) << error;
     Result r = InterruptDuring(With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "0.125"}),
-                               {"Phase: PointCorvane\n"});
+                               {"Phase: LineInfo\n"});
     EXPECT_EQ(r.status, 130) << r.err;
-    EXPECT_NE(r.err.find("Corvane mode:Object: Phase: PointCorvane: aborted at "), std::string::npos)
+    EXPECT_NE(r.err.find("Corvane mode:Obj: Phase: LineInfo: aborted at "), std::string::npos)
         << "the monitor reported the abort\n" << r.err;
     EXPECT_EQ(r.err.find("BufModel Flush: aborted"), std::string::npos)
         << "one Ctrl-C aborts one phase; the module goes on with the next\n" << r.err;
@@ -696,19 +698,19 @@ TEST_F(Cli, CtrlCAbortsThePhaseAndWritesNothing)
     // With --keep-partial what the module built is written all the same.
     Result keep = InterruptDuring(
         With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "0.125", "--keep-partial"}),
-        {"Phase: PointCorvane\n"});
+        {"Phase: LineInfo\n"});
     EXPECT_EQ(keep.status, 130) << keep.err;
     EXPECT_GT(ReadMesh(Path("out.obj")).polys.size(), 0u);
 }
 
 TEST_F(Cli, SecondCtrlCEndsAtOnce)
 {
-    // The first Ctrl-C aborts the edge linking; the corner patches that
-    // follow then take long enough for the second to land in them.
+    // The first Ctrl-C aborts the edge linking, the second lands in the
+    // chamfer strips that follow.
     std::string error;
-    ASSERT_TRUE(MeshWriteObj(Path("grid.obj"), MakeQuadGrid(40, 40), &error)) << error;
+    ASSERT_TRUE(MeshWriteObj(Path("grid.obj"), MakeQuadGrid(6, 6), &error)) << error;
     Result r = InterruptDuring(With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "0.125"}),
-                               {"Phase: LineInfo\n", "Phase: PointCorvane\n"});
+                               {"Phase: LineInfo\n", " Phase: MakeLineCorvanePoly\n"});
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_NE(r.err.find("Phase: LineInfo: aborted at "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("corvane: interrupted\n"), std::string::npos) << r.err;
