@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds everything with
-# warnings as errors and runs every test, then does the same in a build with
+# warnings as errors, checks the Windows module under wine, runs the fuzz
+# targets briefly and every test, then runs every test again in a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +14,8 @@ cmake --build build -j"$jobs"
 # The 32-bit Windows module, its tests under wine, and its golden runs
 # compared byte for byte with this build's.
 scripts/win32.sh build
+# Each fuzz target for a minute from its seed corpus.
+scripts/fuzz.sh 60
 ctest --test-dir build --output-on-failure -j"$jobs"
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON \
