@@ -327,8 +327,12 @@ int CliRun(const CliArgs &args)
             PrintStats(mesh, nullptr, activationMs);
         return kExitBadInput;
     }
-    if (bevelConfirmed == 0.0)
-        Note(args, "a bevel size of 0 changes nothing");
+    if (bevelConfirmed == 0.0) {
+        // The module changed nothing; writing the (empty) edit layer would
+        // only replace an earlier output with nothing.
+        Note(args, "a bevel size of 0 changes nothing; " + args.output + " not written");
+        return kExitDone;
+    }
 
     MeshData output = EmuHostLayerMesh(host.get(), HOST_LAYER_FOREGROUND);
     int status = kExitDone;

@@ -111,7 +111,7 @@ Result RunCorvane(const std::vector<std::string> &args, const std::vector<std::s
     std::string *into[2] = {&r.out, &r.err};
     int open = 2;
     while (open > 0) {
-        if (poll(fds, 2, 20000) <= 0)
+        if (poll(fds, 2, 60000) <= 0)
             break;
         for (int k = 0; k < 2; k++) {
             if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP)))
@@ -227,6 +227,17 @@ TEST_F(Cli, ObjectModeOnEveryExample)
     std::string cyl = Slurp(Path("cylinder.obj"));
     EXPECT_NE(cyl.find("usemtl Side\n"), std::string::npos);
     EXPECT_NE(cyl.find("usemtl Cap\n"), std::string::npos);
+}
+
+TEST_F(Cli, ZeroBevelSizeLeavesAnEarlierOutputAlone)
+{
+    // The module changes nothing; an earlier result must not be replaced by
+    // the empty edit layer.
+    WriteFile("out.obj", "old result\n");
+    Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("changes nothing"), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(Path("out.obj")), "old result\n");
 }
 
 TEST_F(Cli, AngleModesChooseTheEdges)
@@ -518,7 +529,8 @@ struct PtyRun {
     bool WaitFor(const std::string &text)
     {
         size_t from = matched;
-        for (int i = 0; i < 200; i++) {
+        // Up to a minute: sanitizer builds on a loaded machine are slow.
+        for (int i = 0; i < 1200; i++) {
             size_t at = seen.find(text, from);
             if (at != std::string::npos) {
                 matched = at + text.size();
@@ -540,7 +552,7 @@ struct PtyRun {
     // the program has not ended within ten seconds.
     int Finish()
     {
-        for (int i = 0; i < 200; i++) {
+        for (int i = 0; i < 1200; i++) {
             pollfd p = {master, POLLIN, 0};
             if (poll(&p, 1, 50) > 0) {
                 char buf[4096];
@@ -551,7 +563,7 @@ struct PtyRun {
             }
         }
         int wstatus = 0;
-        for (int i = 0; i < 200; i++) {
+        for (int i = 0; i < 1200; i++) {
             if (waitpid(pid, &wstatus, WNOHANG) == pid) {
                 close(master);
                 return StatusOf(wstatus);
