@@ -4,10 +4,7 @@
 
 #include <stdlib.h>
 
-// The finaliser of a well-known 64-bit hash: every input bit reaches every
-// output bit, so host ids (small integers or pointers at a fixed stride) and
-// packed grid cells spread evenly over the slots.
-static uint64_t Scramble(uint64_t x)
+uint64_t KeyScramble(uint64_t x)
 {
     x ^= x >> 33;
     x *= 0xFF51AFD7ED558CCDull;
@@ -19,7 +16,7 @@ static uint64_t Scramble(uint64_t x)
 
 static uint64_t Mix(uint64_t k1, uint64_t k2)
 {
-    return Scramble(k1 ^ Scramble(k2 + 0x9E3779B97F4A7C15ull));
+    return KeyScramble(k1 ^ KeyScramble(k2 + 0x9E3779B97F4A7C15ull));
 }
 
 static void Degrade(KeyIndex *index)

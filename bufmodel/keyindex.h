@@ -72,4 +72,10 @@ inline uint64_t KeyOf(int32_t value)
     return (uint64_t)(uint32_t)value;
 }
 
+// The finaliser of a well-known 64-bit hash: every input bit reaches every
+// output bit, so host ids (small integers or pointers at a fixed stride) and
+// packed grid cells spread evenly over a table's slots. Shared by every
+// hashed table of the module.
+uint64_t KeyScramble(uint64_t x);
+
 #endif

@@ -5,17 +5,8 @@
 
 #include <stdlib.h>
 
-// The finaliser of a well-known 64-bit hash: host ids are small integers in
-// one host and pointers at a fixed stride in another; both spread evenly.
-static uint64_t Scramble(uint64_t x)
-{
-    x ^= x >> 33;
-    x *= 0xFF51AFD7ED558CCDull;
-    x ^= x >> 33;
-    x *= 0xC4CEB9FE1A85EC53ull;
-    x ^= x >> 33;
-    return x;
-}
+#include "bufmodel/keyindex.h"
+
 
 static void Release(EdgeAdjacency *adj)
 {
@@ -38,7 +29,7 @@ static void Degrade(EdgeAdjacency *adj)
 
 static PointSlot *FindSlot(const PointSlot *slots, int32_t mask, LWPntID id)
 {
-    uint64_t s = Scramble((uint64_t)(uintptr_t)id);
+    uint64_t s = KeyScramble((uint64_t)(uintptr_t)id);
     for (;;) {
         const PointSlot *slot = &slots[s & (uint64_t)mask];
         if (slot->number < 0 || slot->id == id)
@@ -178,7 +169,7 @@ int EdgePointNumber(const EdgeAdjacency *adj, LWPntID id)
 void EdgePointPrefetch(const EdgeAdjacency *adj, LWPntID id)
 {
     if (!adj->degraded) {
-        uint64_t s = Scramble((uint64_t)(uintptr_t)id);
+        uint64_t s = KeyScramble((uint64_t)(uintptr_t)id);
         __builtin_prefetch(&adj->slots[s & (uint64_t)adj->slotMask]);
     }
 }

@@ -6,6 +6,8 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include "bufmodel/keyindex.h"
+
 static LWPolID *gClaims = nullptr;  // open addressing; null marks a free slot
 static int gMask = 0;
 static int gCount = 0;
@@ -13,21 +15,11 @@ static int gCapacity = 0;
 static int gOpen = 0;
 static int gNullClaimed = 0;  // the set's free slots are null: a null id is kept here
 
-// The finaliser of a well-known 64-bit hash, over the id's bits.
-static uint64_t Scramble(uint64_t x)
-{
-    x ^= x >> 33;
-    x *= 0xFF51AFD7ED558CCDull;
-    x ^= x >> 33;
-    x *= 0xC4CEB9FE1A85EC53ull;
-    x ^= x >> 33;
-    return x;
-}
 
 // The slot holding `id`, or the free slot where it would go.
 static LWPolID *SlotOf(LWPolID id)
 {
-    uint64_t s = Scramble((uint64_t)(uintptr_t)id);
+    uint64_t s = KeyScramble((uint64_t)(uintptr_t)id);
     for (;;) {
         LWPolID *slot = &gClaims[s & (uint64_t)gMask];
         if (!*slot || *slot == id)
