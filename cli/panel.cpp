@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstdio>
 #include <string>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -39,9 +40,17 @@ bool ReadLine(int fd, std::string *line)
 {
     line->clear();
     for (;;) {
+        // A Ctrl-C that comes just before the read would leave it blocked,
+        // so the flag is checked first and the wait is cut into short polls.
+        if (InterruptRequested())
+            return false;
+        pollfd ready = {fd, POLLIN, 0};
+        int r = poll(&ready, 1, 100);
+        if (r == 0 || (r < 0 && errno == EINTR))
+            continue;
         char c;
         ssize_t n = read(fd, &c, 1);
-        if (n < 0 && errno == EINTR && !InterruptRequested())
+        if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
