@@ -8,6 +8,7 @@
 #ifndef CORVANE_BUFMODEL_H
 #define CORVANE_BUFMODEL_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "plugin/hostapi.h"
@@ -31,6 +32,10 @@ struct BufPoly {
     Vec3 normal;           // unit normal from the first three vertices
 };
 
+// A run of record memory; the records, vertex arrays and names of a model
+// are carved from a chain of these and all go back together.
+struct BufBlock;
+
 struct BufModel {
     int32_t pointCount;
     BufPoint *pointTable[BUFMODEL_MAX_POINTS];
@@ -47,6 +52,12 @@ struct BufModel {
     // it to end the edit without change instead of committing a part-built
     // mesh; the passes themselves never test their adds.
     int32_t refusedAdds;
+    // Record memory: the blocks handed out so far and the free tail of the
+    // newest one. A polygon is re-shaped by carving new arrays; the old ones
+    // stay in their block until the model is flushed or released.
+    BufBlock *blocks;
+    char *blockCursor;
+    size_t blockLeft;
 };
 
 // Binds the handles, empties both tables and zeroes refusedAdds. -1 (nothing changed) when the
@@ -76,6 +87,9 @@ int BufModelFlush(BufModel *model);
 // Releases every record without committing anything (the model is then
 // spent, as after a flush). Used when a result must not reach the host.
 void BufModelRelease(BufModel *model);
+// Gives back the blocks the records were carved from (BufModelRelease and
+// the flush do it; the slots are left as they are).
+void BufModelFreeBlocks(BufModel *model);
 
 // Inner steps of the flush, exposed for tests only.
 void BufModelWeld(BufModel *model);

@@ -1,5 +1,5 @@
 // The BufModel store: adding, re-shaping and reading back buffered points
-// and polygons. Records are separate allocations owned by the model until the
+// and polygons. Records are carved from blocks the model owns until the
 // flush releases them; the tables are fixed and never grow.
 #include "bufmodel/bufmodel.h"
 
@@ -22,9 +22,62 @@ int BufModelInit(BufModel *model, HostMeshEditOp *edit, HostMonitorService *moni
     for (int i = 0; i < BUFMODEL_MAX_POLYS; i++)
         model->polyTable[i] = nullptr;
     model->refusedAdds = 0;
+    model->blocks = nullptr;
+    model->blockCursor = nullptr;
+    model->blockLeft = 0;
     // The bounding box is set by the first point added; the current monitor
     // belongs to the monitor wrappers.
     return 0;
+}
+
+// A model holds up to 65536 polygons of a few corners each: a separate
+// allocation per record, vertex array and name made allocation the largest
+// cost of the passes. Pieces are carved in order from blocks instead; a block
+// is at least kBlockSize and larger when one piece needs more.
+struct BufBlock {
+    BufBlock *next;
+    double align;  // keeps the carved area aligned for doubles and pointers
+};
+
+static const size_t kBlockSize = 256 * 1024;
+static const size_t kPieceAlign = 16;
+
+static void *Carve(BufModel *model, size_t size)
+{
+    // A size this large can only come from a negative count.
+    if (size > ((size_t)-1) / 4)
+        return nullptr;
+    size = (size + (kPieceAlign - 1)) & ~(kPieceAlign - 1);
+    if (size > model->blockLeft) {
+        size_t header = (sizeof(BufBlock) + (kPieceAlign - 1)) & ~(kPieceAlign - 1);
+        size_t room = size > kBlockSize ? size : kBlockSize;
+        if (room > (size_t)-1 - header)
+            return nullptr;
+        BufBlock *block = static_cast<BufBlock *>(malloc(header + room));
+        if (!block)
+            return nullptr;
+        block->next = model->blocks;
+        model->blocks = block;
+        model->blockCursor = reinterpret_cast<char *>(block) + header;
+        model->blockLeft = room;
+    }
+    void *piece = model->blockCursor;
+    model->blockCursor += size;
+    model->blockLeft -= size;
+    return piece;
+}
+
+void BufModelFreeBlocks(BufModel *model)
+{
+    BufBlock *block = model->blocks;
+    while (block) {
+        BufBlock *next = block->next;
+        free(block);
+        block = next;
+    }
+    model->blocks = nullptr;
+    model->blockCursor = nullptr;
+    model->blockLeft = 0;
 }
 
 // Widens the box to take p; strict tests, so an equal coordinate changes
@@ -53,7 +106,7 @@ int BufModelAddPoint(BufModel *model, const Vec3 *position)
         model->refusedAdds++;
         return -1;
     }
-    BufPoint *point = static_cast<BufPoint *>(malloc(sizeof(BufPoint)));
+    BufPoint *point = static_cast<BufPoint *>(Carve(model, sizeof(BufPoint)));
     if (!point) {
         model->refusedAdds++;
         return -1;
@@ -71,10 +124,10 @@ int BufModelAddPoint(BufModel *model, const Vec3 *position)
     return model->pointCount++;
 }
 
-static char *CopyName(const char *name)
+static char *CopyName(BufModel *model, const char *name)
 {
     size_t size = strlen(name) + 1;
-    char *copy = static_cast<char *>(malloc(size));
+    char *copy = static_cast<char *>(Carve(model, size));
     if (copy)
         memcpy(copy, name, size);
     return copy;
@@ -124,17 +177,16 @@ int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32
         model->refusedAdds++;
         return -1;
     }
-    BufPoly *poly = static_cast<BufPoly *>(malloc(sizeof(BufPoly)));
-    LWPntID *hostPoints = static_cast<LWPntID *>(malloc(sizeof(LWPntID) * count));
-    int32_t *indices = static_cast<int32_t *>(malloc(sizeof(int32_t) * count));
+    // A piece carved before a later one fails stays in its block unused.
+    BufPoly *poly = static_cast<BufPoly *>(Carve(model, sizeof(BufPoly)));
+    LWPntID *hostPoints =
+        poly ? static_cast<LWPntID *>(Carve(model, sizeof(LWPntID) * (size_t)count)) : nullptr;
+    int32_t *indices =
+        hostPoints ? static_cast<int32_t *>(Carve(model, sizeof(int32_t) * (size_t)count)) : nullptr;
     char *name = nullptr;
-    if (poly && hostPoints && indices && surface)
-        name = CopyName(surface);
+    if (indices && surface)
+        name = CopyName(model, surface);
     if (!poly || !hostPoints || !indices || (surface && !name)) {
-        free(name);
-        free(indices);
-        free(hostPoints);
-        free(poly);
         model->refusedAdds++;
         return -1;
     }
@@ -159,17 +211,15 @@ int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32
         return -1;
     BufPoly *record = model->polyTable[poly];
     if (points) {
-        LWPntID *hostPoints = static_cast<LWPntID *>(malloc(sizeof(LWPntID) * count));
-        int32_t *indices = static_cast<int32_t *>(malloc(sizeof(int32_t) * count));
-        if (!hostPoints || !indices) {
-            free(indices);
-            free(hostPoints);
+        LWPntID *hostPoints =
+            static_cast<LWPntID *>(Carve(model, sizeof(LWPntID) * (size_t)count));
+        int32_t *indices =
+            hostPoints ? static_cast<int32_t *>(Carve(model, sizeof(int32_t) * (size_t)count))
+                       : nullptr;
+        if (!hostPoints || !indices)
             return -1;
-        }
         Vec3 centroid = FillVertices(model, count, points, hostPoints, indices);
         Vec3 normal = FirstThreeNormal(model, points);
-        free(record->hostPoints);
-        free(record->points);
         record->hostPoints = hostPoints;
         record->points = indices;
         record->count = count;
@@ -177,10 +227,9 @@ int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32
         record->normal = normal;
     }
     if (surface) {
-        char *name = CopyName(surface);
+        char *name = CopyName(model, surface);
         if (!name)
             return -1;
-        free(record->surface);
         record->surface = name;
     }
     return poly;

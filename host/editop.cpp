@@ -197,7 +197,18 @@ int PolyNormal(HostEditState state, LWPolID id, double out[3])
     EmuPoly *p = AnsweredPoly(edit, id);
     if (p == nullptr)
         return 0;
-    return EmuNewellNormal(edit->host, p->points, out) ? 1 : 0;
+    // A module asks for the same normal once per edge of the polygon.
+    const int thisEdit = edit->host->editSerial;
+    if (p->normalEdit != thisEdit) {
+        p->normalOk = EmuNewellNormal(edit->host, p->points, p->normal);
+        p->normalEdit = thisEdit;
+    }
+    if (!p->normalOk)
+        return 0;
+    out[0] = p->normal[0];
+    out[1] = p->normal[1];
+    out[2] = p->normal[2];
+    return 1;
 }
 
 LWPntID AddPoint(HostEditState state, const double pos[3])
@@ -302,5 +313,6 @@ HostMeshEditOp *EmuEditBegin(int /*pointBuf*/, int /*polyBuf*/, int /*mode*/)
     host->edit = edit.get();
     host->edits.push_back(edit);
     host->log.editsBegun++;
+    host->editSerial++;
     return &edit->op;
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "host/pool.h"
 #include "plugin/hostapi.h"
 
 // ---- plain mesh data (what files and generators produce) ---------------
@@ -37,6 +38,9 @@ struct EmuPoint {
     int layer = 0;
     bool selected = false;
     bool alive = true;
+
+    static void *operator new(size_t size) { return EmuPoolTake(size); }
+    static void operator delete(void *p, size_t size) { EmuPoolGive(p, size); }
 };
 
 struct EmuPoly {
@@ -46,6 +50,14 @@ struct EmuPoly {
     bool hasSurface = true;
     int layer = 0;
     bool alive = true;
+    // polyNormal's answer, kept for the rest of the edit that asked first
+    // (nothing moves a point during an edit; tests may between edits).
+    int normalEdit = 0;            // EmuHost::editSerial of that edit; 0: none kept
+    bool normalOk = false;
+    double normal[3] = {0.0, 0.0, 0.0};
+
+    static void *operator new(size_t size) { return EmuPoolTake(size); }
+    static void operator delete(void *p, size_t size) { EmuPoolGive(p, size); }
 };
 
 // ---- what the host records, for tests and the CLI -----------------------
@@ -155,6 +167,7 @@ struct EmuHost {
     EmuHooks hooks;
     EmuLog log;
     struct EmuEdit *edit = nullptr;                  // the open edit, if any
+    int editSerial = 0;                              // edits begun over the host's life
     // Every edit handed out, kept until the host goes so that a module calling
     // an ended edit touches valid memory (the call is counted, not obeyed).
     std::vector<std::shared_ptr<struct EmuEdit>> edits;

@@ -3,24 +3,11 @@
 // the weld merges, depend on it bit for bit.
 #include "vecmath/vecmath.h"
 
-#include <float.h>
 #include <math.h>
 
-// Extended-precision intermediates (the x87 unit) would round differently
-// from SSE and give other coordinates on 32-bit targets.
-static_assert(FLT_EVAL_METHOD == 0, "build with SSE math (-msse2 -mfpmath=sse)");
-
-// Grid factor of the snapping difference: a component is rounded to the
-// spacing of doubles near 2^32 times the sum of the other two.
-static const double kSnap = 4294967296.0;
-
-// Each operation keeps its result in a record of its own and hands out a
-// copy. Not reentrant; everything runs on the host's calling thread.
-static Vec3 subResult;
-static Vec3 addResult;
-static Vec3 scaleResult;
-static Vec3 divResult;
-static Vec3 crossResult;
+// The composite operations keep their result in a record of their own and
+// hand out a copy. Not reentrant; everything runs on the host's calling
+// thread.
 static Vec3 footResult;
 static Vec3 intersectResult;
 
@@ -34,76 +21,6 @@ Vec3 VecCopyOrZero(const Vec3 *v)
 Vec3 VecCopy(const Vec3 &v)
 {
     return v;
-}
-
-// (c + s K) - s K rounds c to the spacing of doubles near s K. All three
-// components are snapped against the unsnapped difference, so the order of
-// the components does not matter; s = 0 leaves c unchanged.
-static double Snap(double c, double s)
-{
-    double big = s * kSnap;
-    double sum = c + big;
-    return sum - big;
-}
-
-Vec3 VecSub(const Vec3 &a, const Vec3 &b)
-{
-    double dx = a.x - b.x;
-    double dy = a.y - b.y;
-    double dz = a.z - b.z;
-    subResult.x = Snap(dx, dy + dz);
-    subResult.y = Snap(dy, dx + dz);
-    subResult.z = Snap(dz, dx + dy);
-    return subResult;
-}
-
-Vec3 VecAdd(const Vec3 &a, const Vec3 &b)
-{
-    addResult.x = a.x + b.x;
-    addResult.y = a.y + b.y;
-    addResult.z = a.z + b.z;
-    return addResult;
-}
-
-Vec3 VecScale(const Vec3 &v, double s)
-{
-    scaleResult.x = s * v.x;
-    scaleResult.y = s * v.y;
-    scaleResult.z = s * v.z;
-    return scaleResult;
-}
-
-Vec3 VecDiv(const Vec3 &v, double s)
-{
-    divResult.x = v.x / s;
-    divResult.y = v.y / s;
-    divResult.z = v.z / s;
-    return divResult;
-}
-
-double VecLength(const Vec3 &v)
-{
-    // y first, then x, then z: the summation order is part of the result.
-    double yy = v.y * v.y;
-    double xx = v.x * v.x;
-    double zz = v.z * v.z;
-    return sqrt((yy + xx) + zz);
-}
-
-double VecDot(const Vec3 &a, const Vec3 &b)
-{
-    double yy = a.y * b.y;
-    double xx = a.x * b.x;
-    double zz = a.z * b.z;
-    return (yy + xx) + zz;
-}
-
-Vec3 VecCross(const Vec3 &a, const Vec3 &b)
-{
-    crossResult.x = a.y * b.z - a.z * b.y;
-    crossResult.y = a.z * b.x - a.x * b.z;
-    crossResult.z = a.x * b.y - a.y * b.x;
-    return crossResult;
 }
 
 Vec3 VecFoot(const Vec3 &p, const Vec3 &d, const Vec3 &o)

@@ -99,21 +99,6 @@ static void CommitPolygons(BufModel *model)
     MonitorClose(model);
 }
 
-// Releases every record, also after an abort. Counts and slots are left as
-// they are: the model must be initialised again before further use.
-static void ReleaseRecords(BufModel *model)
-{
-    for (int i = 0; i < model->pointCount; i++)
-        free(model->pointTable[i]);
-    for (int p = 0; p < model->polyCount; p++) {
-        BufPoly *poly = model->polyTable[p];
-        free(poly->hostPoints);
-        free(poly->points);
-        free(poly->surface);
-        free(poly);
-    }
-}
-
 int BufModelFlush(BufModel *model)
 {
     if (!model)
@@ -122,6 +107,8 @@ int BufModelFlush(BufModel *model)
     BufModelMarkUsed(model);
     CreateUsedPoints(model);
     CommitPolygons(model);
-    ReleaseRecords(model);
+    // Every record goes, also after an abort; the counts stay as they are, so
+    // the model must be initialised again before further use.
+    BufModelRelease(model);
     return 0;
 }
