@@ -24,6 +24,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +47,13 @@ using Clock = std::chrono::steady_clock;
 
 const double kDegToRad = 0.017453292519943278;
 const double kLiteralLimitSeconds = 60.0;
+// The machines we measure on are shared: other load slows whole stretches
+// of a run down. Every timed case but the literal ones is repeated, the
+// repetitions of all cases interleaved in random order, and the table takes
+// each case's median, so that a ratio compares times taken across the same
+// stretch of the run.
+const int kRepetitions = 9;
+const double kMinSeconds = 0.2;
 
 // Quad spheres of 6 n^2 quads: about 1,500, 6,000 and 16,000 (64,896
 // corners, just under the output model's 65,536 points).
@@ -220,19 +228,24 @@ void BM_HostInfo(benchmark::State &state, int splits)
 
 // ---- the table ---------------------------------------------------------------
 
-// Collects every run's time per iteration, by benchmark name.
+// Collects every run's time per iteration, by benchmark name; the table
+// gives the median of a benchmark's repetitions.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
-    std::map<std::string, double> seconds;  // seconds per run; -1 when given up
-    void ReportRuns(const std::vector<Run> &runs) override
+    std::map<std::string, std::vector<double>> runs;  // seconds per run
+    std::map<std::string, bool> gaveUp;
+    void ReportRuns(const std::vector<Run> &reported) override
     {
-        for (const Run &run : runs) {
+        for (const Run &run : reported) {
+            if (run.run_type == Run::RT_Aggregate)
+                continue;
+            const std::string &name = run.run_name.function_name;
             if (run.error_occurred)
-                seconds[run.run_name.function_name] = -1.0;
+                gaveUp[name] = true;
             else if (run.iterations > 0)
-                seconds[run.run_name.function_name] = run.GetAdjustedRealTime() * 1e-3;  // ms -> s
+                runs[name].push_back(run.GetAdjustedRealTime() * 1e-3);  // ms -> s
         }
-        ConsoleReporter::ReportRuns(runs);
+        ConsoleReporter::ReportRuns(reported);
     }
 };
 
@@ -249,11 +262,19 @@ struct Row {
     int items;          // quads, or pairs
 };
 
-// Seconds, -1 when given up, -2 when not run.
+// Median seconds of a benchmark's repetitions, -1 when given up, -2 when
+// not run.
 double Get(const TableReporter &r, const std::string &name)
 {
-    auto it = r.seconds.find(name);
-    return it == r.seconds.end() ? -2.0 : it->second;
+    if (r.gaveUp.count(name))
+        return -1.0;
+    auto it = r.runs.find(name);
+    if (it == r.runs.end() || it->second.empty())
+        return -2.0;
+    std::vector<double> v = it->second;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
 std::string Ms(double s)
@@ -398,7 +419,7 @@ void Register()
     for (int n : {kSphereSplits[0], kSphereSplits[2]}) {
         auto *b = benchmark::RegisterBenchmark(("host_info/" + std::to_string(n)).c_str(),
                                                BM_HostInfo, n);
-        b->UseManualTime()->Unit(benchmark::kMillisecond);
+        b->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
     }
     const Form forms[] = {Form::Floor, Form::Fast, Form::Literal};
     for (bool limited : {false, true}) {
@@ -413,6 +434,8 @@ void Register()
                 b->UseManualTime()->Unit(benchmark::kMillisecond);
                 if (form == Form::Literal)
                     b->Iterations(1);
+                else
+                    b->Repetitions(kRepetitions)->MinTime(kMinSeconds);
             }
         }
     }
@@ -427,6 +450,8 @@ void Register()
             b->UseManualTime()->Unit(benchmark::kMillisecond);
             if (form == Form::Literal)
                 b->Iterations(1);
+            else
+                b->Repetitions(kRepetitions)->MinTime(kMinSeconds);
         }
     }
 }
@@ -444,7 +469,14 @@ int main(int argc, char **argv)
     long peakKb = -1, baseKb = -1;
     MeasurePeak(&peakKb, &baseKb);
 
-    benchmark::Initialize(&argc, argv);
+    // Interleaving is a flag only: it is put in front of the caller's flags,
+    // which may still turn it off.
+    std::vector<char *> args(argv, argv + argc);
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);
+    int count = static_cast<int>(args.size());
+    args.push_back(nullptr);
+    benchmark::Initialize(&count, args.data());
     Register();
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -52,12 +52,13 @@ struct BufModel {
     // it to end the edit without change instead of committing a part-built
     // mesh; the passes themselves never test their adds.
     int32_t refusedAdds;
-    // Record memory: the blocks handed out so far and the free tail of the
-    // newest one. A polygon is re-shaped by carving new arrays; the old ones
-    // stay in their block until the model is flushed or released.
+    // Record memory: the blocks handed out so far, and the free tail of the
+    // newest block of each lane (0: points, 1: polygons and their arrays).
+    // A polygon is re-shaped by carving new arrays; the old ones stay in
+    // their block until the model is flushed or released.
     BufBlock *blocks;
-    char *blockCursor;
-    size_t blockLeft;
+    char *blockCursor[2];
+    size_t blockLeft[2];
 };
 
 // Binds the handles, empties both tables and zeroes refusedAdds. -1 (nothing changed) when the

@@ -23,8 +23,10 @@ int BufModelInit(BufModel *model, HostMeshEditOp *edit, HostMonitorService *moni
         model->polyTable[i] = nullptr;
     model->refusedAdds = 0;
     model->blocks = nullptr;
-    model->blockCursor = nullptr;
-    model->blockLeft = 0;
+    for (int lane = 0; lane < 2; lane++) {
+        model->blockCursor[lane] = nullptr;
+        model->blockLeft[lane] = 0;
+    }
     // The bounding box is set by the first point added; the current monitor
     // belongs to the monitor wrappers.
     return 0;
@@ -33,22 +35,25 @@ int BufModelInit(BufModel *model, HostMeshEditOp *edit, HostMonitorService *moni
 // A model holds up to 65536 polygons of a few corners each: a separate
 // allocation per record, vertex array and name made allocation the largest
 // cost of the passes. Pieces are carved in order from blocks instead; a block
-// is at least kBlockSize and larger when one piece needs more.
+// is at least kBlockSize and larger when one piece needs more. Points have
+// a lane of blocks of their own: the weld and the flush visit them by index,
+// and side by side they take a third of the memory of points scattered among
+// polygons.
 struct BufBlock {
     BufBlock *next;
-    double align;  // keeps the carved area aligned for doubles and pointers
 };
 
 static const size_t kBlockSize = 256 * 1024;
-static const size_t kPieceAlign = 16;
+static const size_t kPieceAlign = 8;  // doubles and pointers
+enum { kPointLane = 0, kPolyLane = 1 };
 
-static void *Carve(BufModel *model, size_t size)
+static void *Carve(BufModel *model, int lane, size_t size)
 {
     // A size this large can only come from a negative count.
     if (size > ((size_t)-1) / 4)
         return nullptr;
     size = (size + (kPieceAlign - 1)) & ~(kPieceAlign - 1);
-    if (size > model->blockLeft) {
+    if (size > model->blockLeft[lane]) {
         size_t header = (sizeof(BufBlock) + (kPieceAlign - 1)) & ~(kPieceAlign - 1);
         size_t room = size > kBlockSize ? size : kBlockSize;
         if (room > (size_t)-1 - header)
@@ -58,12 +63,12 @@ static void *Carve(BufModel *model, size_t size)
             return nullptr;
         block->next = model->blocks;
         model->blocks = block;
-        model->blockCursor = reinterpret_cast<char *>(block) + header;
-        model->blockLeft = room;
+        model->blockCursor[lane] = reinterpret_cast<char *>(block) + header;
+        model->blockLeft[lane] = room;
     }
-    void *piece = model->blockCursor;
-    model->blockCursor += size;
-    model->blockLeft -= size;
+    void *piece = model->blockCursor[lane];
+    model->blockCursor[lane] += size;
+    model->blockLeft[lane] -= size;
     return piece;
 }
 
@@ -76,8 +81,10 @@ void BufModelFreeBlocks(BufModel *model)
         block = next;
     }
     model->blocks = nullptr;
-    model->blockCursor = nullptr;
-    model->blockLeft = 0;
+    for (int lane = 0; lane < 2; lane++) {
+        model->blockCursor[lane] = nullptr;
+        model->blockLeft[lane] = 0;
+    }
 }
 
 // Widens the box to take p; strict tests, so an equal coordinate changes
@@ -106,7 +113,7 @@ int BufModelAddPoint(BufModel *model, const Vec3 *position)
         model->refusedAdds++;
         return -1;
     }
-    BufPoint *point = static_cast<BufPoint *>(Carve(model, sizeof(BufPoint)));
+    BufPoint *point = static_cast<BufPoint *>(Carve(model, kPointLane, sizeof(BufPoint)));
     if (!point) {
         model->refusedAdds++;
         return -1;
@@ -127,7 +134,7 @@ int BufModelAddPoint(BufModel *model, const Vec3 *position)
 static char *CopyName(BufModel *model, const char *name)
 {
     size_t size = strlen(name) + 1;
-    char *copy = static_cast<char *>(Carve(model, size));
+    char *copy = static_cast<char *>(Carve(model, kPolyLane, size));
     if (copy)
         memcpy(copy, name, size);
     return copy;
@@ -178,11 +185,11 @@ int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32
         return -1;
     }
     // A piece carved before a later one fails stays in its block unused.
-    BufPoly *poly = static_cast<BufPoly *>(Carve(model, sizeof(BufPoly)));
+    BufPoly *poly = static_cast<BufPoly *>(Carve(model, kPolyLane, sizeof(BufPoly)));
     LWPntID *hostPoints =
-        poly ? static_cast<LWPntID *>(Carve(model, sizeof(LWPntID) * (size_t)count)) : nullptr;
+        poly ? static_cast<LWPntID *>(Carve(model, kPolyLane, sizeof(LWPntID) * (size_t)count)) : nullptr;
     int32_t *indices =
-        hostPoints ? static_cast<int32_t *>(Carve(model, sizeof(int32_t) * (size_t)count)) : nullptr;
+        hostPoints ? static_cast<int32_t *>(Carve(model, kPolyLane, sizeof(int32_t) * (size_t)count)) : nullptr;
     char *name = nullptr;
     if (indices && surface)
         name = CopyName(model, surface);
@@ -212,9 +219,9 @@ int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32
     BufPoly *record = model->polyTable[poly];
     if (points) {
         LWPntID *hostPoints =
-            static_cast<LWPntID *>(Carve(model, sizeof(LWPntID) * (size_t)count));
+            static_cast<LWPntID *>(Carve(model, kPolyLane, sizeof(LWPntID) * (size_t)count));
         int32_t *indices =
-            hostPoints ? static_cast<int32_t *>(Carve(model, sizeof(int32_t) * (size_t)count))
+            hostPoints ? static_cast<int32_t *>(Carve(model, kPolyLane, sizeof(int32_t) * (size_t)count))
                        : nullptr;
         if (!hostPoints || !indices)
             return -1;

@@ -8,7 +8,10 @@ target_compile_options(corvane_flags INTERFACE
   # Results must be bit-for-bit the same on every target: no fused
   # multiply-add contraction, and never fast-math.
   -ffp-contract=off
-  -fno-fast-math)
+  -fno-fast-math
+  # sqrt gives the same correctly rounded result either way; without errno
+  # it is a single instruction instead of a call path.
+  -fno-math-errno)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$" OR CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The x87 unit's extended precision would change results on 32-bit x86.
   target_compile_options(corvane_flags INTERFACE -msse2 -mfpmath=sse)

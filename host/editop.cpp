@@ -238,9 +238,14 @@ LWPolID AddFace(HostEditState state, const char *surface, int count, const LWPnt
         return nullptr;
     EmuHost *host = edit->host;
     // A face needs at least one point and only points the host knows.
+    // Every id from 1 to the record count names a point (records are never
+    // null), so the range alone tells.
     bool valid = count > 0 && points != nullptr;
-    for (int k = 0; valid && k < count; ++k)
-        valid = EmuHostPoint(host, points[k]) != nullptr;
+    const uintptr_t known = host->points.size();
+    for (int k = 0; valid && k < count; ++k) {
+        const uintptr_t id = reinterpret_cast<uintptr_t>(points[k]);
+        valid = id != 0 && id <= known;
+    }
     if (!valid) {
         host->log.rejectedFaces++;
         return nullptr;

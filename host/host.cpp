@@ -85,22 +85,6 @@ int EmuHostRun(EmuHost *host, HostActivateFunc *activate, void *serverData)
                     serverData);
 }
 
-EmuPoint *EmuHostPoint(EmuHost *host, LWPntID id)
-{
-    const uintptr_t k = reinterpret_cast<uintptr_t>(id);
-    if (host == nullptr || k == 0 || k > host->points.size())
-        return nullptr;
-    return host->points[k - 1].get();
-}
-
-EmuPoly *EmuHostPoly(EmuHost *host, LWPolID id)
-{
-    const uintptr_t k = reinterpret_cast<uintptr_t>(id);
-    if (host == nullptr || k == 0 || k > host->polys.size())
-        return nullptr;
-    return host->polys[k - 1].get();
-}
-
 MeshData EmuHostLayerMesh(const EmuHost *host, int layer)
 {
     // A point belongs to the result when it lies in the layer or when a

@@ -8,6 +8,7 @@
 #define CORVANE_HOST_H
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,8 +40,8 @@ struct EmuPoint {
     bool selected = false;
     bool alive = true;
 
-    static void *operator new(size_t size) { return EmuPoolTake(size); }
-    static void operator delete(void *p, size_t size) { EmuPoolGive(p, size); }
+    static void *operator new(size_t size) { return EmuPoolTake(EmuPointPool(), size); }
+    static void operator delete(void *p, size_t size) { EmuPoolGive(EmuPointPool(), p, size); }
 };
 
 struct EmuPoly {
@@ -56,8 +57,8 @@ struct EmuPoly {
     bool normalOk = false;
     double normal[3] = {0.0, 0.0, 0.0};
 
-    static void *operator new(size_t size) { return EmuPoolTake(size); }
-    static void operator delete(void *p, size_t size) { EmuPoolGive(p, size); }
+    static void *operator new(size_t size) { return EmuPoolTake(EmuPolyPool(), size); }
+    static void operator delete(void *p, size_t size) { EmuPoolGive(EmuPolyPool(), p, size); }
 };
 
 // ---- what the host records, for tests and the CLI -----------------------
@@ -208,9 +209,23 @@ HostMeshEditOp *EmuEditBegin(int pointBuf, int polyBuf, int mode);
 // EmuEditBegin, serverData). Returns the activation's result.
 int EmuHostRun(EmuHost *host, HostActivateFunc *activate, void *serverData = nullptr);
 
-// Lookups for tests.
-EmuPoint *EmuHostPoint(EmuHost *host, LWPntID id);
-EmuPoly *EmuHostPoly(EmuHost *host, LWPolID id);
+// The record of an id, or null (ids are 1-based indices). Every service call
+// goes through these.
+inline EmuPoint *EmuHostPoint(EmuHost *host, LWPntID id)
+{
+    const uintptr_t k = reinterpret_cast<uintptr_t>(id);
+    if (host == nullptr || k == 0 || k > host->points.size())
+        return nullptr;
+    return host->points[k - 1].get();
+}
+
+inline EmuPoly *EmuHostPoly(EmuHost *host, LWPolID id)
+{
+    const uintptr_t k = reinterpret_cast<uintptr_t>(id);
+    if (host == nullptr || k == 0 || k > host->polys.size())
+        return nullptr;
+    return host->polys[k - 1].get();
+}
 // The alive polygons and points of `layer` as plain mesh data, points in id
 // order, compacted (only points of the layer).
 MeshData EmuHostLayerMesh(const EmuHost *host, int layer);

@@ -1,46 +1,30 @@
 // Record memory of the emulated host. An edit adds a point or polygon record
 // per call, up to tens of thousands of them per activation; taking each from
 // a free list instead of the general allocator keeps the host's share of an
-// activation small. Records of one size share a list; memory taken for them
-// is reused by later records and never handed back, which keeps a long
-// session's footprint flat. The host runs on one thread, as a host runs its
-// tools on one.
+// activation small. Memory taken for records is reused by later records and
+// never handed back, which keeps a long session's footprint flat. The host
+// runs on one thread, as a host runs its tools on one.
 #include "host/pool.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <new>
-#include <vector>
 
-namespace {
-
-struct FreeRecord {
-    FreeRecord *next;
+struct EmuPoolRecord {
+    EmuPoolRecord *next;
 };
 
-struct Pool {
-    size_t size = 0;
-    FreeRecord *free = nullptr;
-    std::vector<void *> chunks;   // every chunk, so that all of it stays reachable
-};
-
-const size_t kRecordsPerChunk = 512;
-
-Pool &PoolFor(size_t size)
+EmuPool &EmuPointPool()
 {
-    // Two record types use the pools; a few lists cover any later ones.
-    static Pool pools[4];
-    for (Pool &p : pools) {
-        if (p.size == size)
-            return p;
-        if (p.size == 0) {
-            p.size = size;
-            return p;
-        }
-    }
-    throw std::bad_alloc();
+    static EmuPool pool;
+    return pool;
 }
 
-} // namespace
+EmuPool &EmuPolyPool()
+{
+    static EmuPool pool;
+    return pool;
+}
 
 // Under AddressSanitizer every record is its own allocation, so that a
 // stale record pointer is still caught.
@@ -50,44 +34,54 @@ Pool &PoolFor(size_t size)
 #endif
 #endif
 #if defined(__SANITIZE_ADDRESS__) || defined(CORVANE_POOL_OFF)
-void *EmuPoolTake(size_t size)
+void *EmuPoolTake(EmuPool & /*pool*/, size_t size)
 {
     return ::operator new(size);
 }
 
-void EmuPoolGive(void *record, size_t /*size*/)
+void EmuPoolGive(EmuPool & /*pool*/, void *record, size_t /*size*/)
 {
     ::operator delete(record);
 }
 #else
-void *EmuPoolTake(size_t size)
+namespace {
+
+const size_t kRecordsPerChunk = 512;
+
+void Refill(EmuPool &pool)
 {
-    if (size < sizeof(FreeRecord))
-        size = sizeof(FreeRecord);
-    Pool &pool = PoolFor(size);
-    if (pool.free == nullptr) {
-        const size_t stride = (size + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
-        char *chunk = static_cast<char *>(::operator new(stride * kRecordsPerChunk));
-        pool.chunks.push_back(chunk);
-        for (size_t k = kRecordsPerChunk; k-- > 0;) {
-            FreeRecord *r = reinterpret_cast<FreeRecord *>(chunk + k * stride);
-            r->next = pool.free;
-            pool.free = r;
-        }
+    const size_t align = alignof(std::max_align_t);
+    const size_t stride = (pool.size + align - 1) & ~(align - 1);
+    char *chunk = static_cast<char *>(::operator new(stride * kRecordsPerChunk));
+    pool.chunks.push_back(chunk);
+    for (size_t k = kRecordsPerChunk; k-- > 0;) {
+        EmuPoolRecord *r = reinterpret_cast<EmuPoolRecord *>(chunk + k * stride);
+        r->next = pool.free;
+        pool.free = r;
     }
-    FreeRecord *r = pool.free;
+}
+
+} // namespace
+
+void *EmuPoolTake(EmuPool &pool, size_t size)
+{
+    if (size < sizeof(EmuPoolRecord))
+        size = sizeof(EmuPoolRecord);
+    if (pool.size == 0)
+        pool.size = size;
+    assert(size == pool.size);
+    if (pool.free == nullptr)
+        Refill(pool);
+    EmuPoolRecord *r = pool.free;
     pool.free = r->next;
     return r;
 }
 
-void EmuPoolGive(void *record, size_t size)
+void EmuPoolGive(EmuPool &pool, void *record, size_t /*size*/)
 {
     if (record == nullptr)
         return;
-    if (size < sizeof(FreeRecord))
-        size = sizeof(FreeRecord);
-    Pool &pool = PoolFor(size);
-    FreeRecord *r = static_cast<FreeRecord *>(record);
+    EmuPoolRecord *r = static_cast<EmuPoolRecord *>(record);
     r->next = pool.free;
     pool.free = r;
 }

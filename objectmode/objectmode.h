@@ -26,24 +26,27 @@ struct PolyInfo {
     int32_t surveyed;      // 1 once the vertex data above was written
 };
 
-// One polygon edge, from vertex a to vertex b of its polygon.
+// One polygon edge, from vertex a to vertex b of its polygon. The fields
+// every sweep and walk tests on candidate records, which lie anywhere in the
+// array, come first and together, so that a test reads one or two cache
+// lines of the record rather than all three; no padding anywhere.
 struct LineInfo {
+    LWPntID hostA;
+    LWPntID hostB;
+    LWPolID hostPoly;
+    const char *surface;
+    int32_t pointA;
+    int32_t pointB;
+    int32_t prevVertex;    // -1 until linked
+    int32_t nextVertex;    // -1 until linked
+    int32_t done;          // 1 once the edge received a chamfer strip
     int32_t polyIndex;
     int32_t vertexA;
     int32_t vertexB;
-    int32_t pointA;
-    int32_t pointB;
-    Vec3 midpoint;
-    int32_t prevVertex;    // -1 until linked
-    int32_t nextVertex;    // -1 until linked
-    LWPolID hostPoly;
-    LWPntID hostA;
-    LWPntID hostB;
     LWPntID hostPrev;
     LWPntID hostNext;
+    Vec3 midpoint;
     Vec3 normal;
-    const char *surface;
-    int32_t done;          // 1 once the edge received a chamfer strip
 };
 
 // A list of host ids filled by the host's scans.
@@ -81,6 +84,18 @@ Vec3 CornerOffset(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size);
 // Moves the copy's points a and b of `edge` so the edge moves into its polygon
 // by `size`; both points get host id 0.
 void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size);
+// The two halves of OffsetEdgePoints. EdgeOffsets computes the moves of
+// the edge's ends from the host's positions and the polygon normal
+// (EdgePolyNormal of the edge's host polygon, asked here unless the caller
+// gives it); 0, with nothing written, when the host cannot place one of the
+// four points. The host answers with the mesh as it was when the edit
+// began, so the moves depend on nothing the passes change and may be
+// computed ahead of MoveEdgePoints, which adds them to the buffered ends.
+Vec3 EdgePolyNormal(BufModel *model, LWPolID poly);
+int EdgeOffsets(BufModel *model, const LineInfo *edge, double size, const Vec3 *polyNormal,
+                Vec3 *offsetA, Vec3 *offsetB);
+void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
+                    const Vec3 &offsetB);
 
 // ---- chamfer strips -----------------------------------------------------
 

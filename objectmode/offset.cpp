@@ -58,32 +58,37 @@ static int HostPosition(const HostMeshEditOp *edit, LWPntID id, Vec3 *out)
     return 1;
 }
 
-void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size)
+Vec3 EdgePolyNormal(BufModel *model, LWPolID poly)
+{
+    HostMeshEditOp *edit = model->edit;
+    double raw[3];
+    if (edit->polyNormal(edit->state, poly, raw))
+        return Vec3{raw[0], raw[1], raw[2]};
+    return Vec3{0.0, 0.0, 1.0};
+}
+
+int EdgeOffsets(BufModel *model, const LineInfo *edge, double size, const Vec3 *polyNormal,
+                Vec3 *offsetA, Vec3 *offsetB)
 {
     HostMeshEditOp *edit = model->edit;
 
-    double raw[3];
-    Vec3 normal;
-    if (edit->polyNormal(edit->state, edge->hostPoly, raw)) {
-        normal.x = raw[0];
-        normal.y = raw[1];
-        normal.z = raw[2];
-    } else {
-        normal.x = 0.0;
-        normal.y = 0.0;
-        normal.z = 1.0;
-    }
+    Vec3 normal = polyNormal ? *polyNormal : EdgePolyNormal(model, edge->hostPoly);
     Vec3 n = VecDiv(normal, VecLength(normal));
 
     Vec3 a, b, prev, next;
     if (!HostPosition(edit, edge->hostA, &a) || !HostPosition(edit, edge->hostB, &b) ||
         !HostPosition(edit, edge->hostPrev, &prev) || !HostPosition(edit, edge->hostNext, &next))
-        return;
+        return 0;
 
     Vec3 x = VecSub(b, a);
-    Vec3 offsetA = CornerOffset(x, VecSub(a, prev), n, size);
-    Vec3 offsetB = CornerOffset(x, VecSub(next, b), n, size);
+    *offsetA = CornerOffset(x, VecSub(a, prev), n, size);
+    *offsetB = CornerOffset(x, VecSub(next, b), n, size);
+    return 1;
+}
 
+void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
+                    const Vec3 &offsetB)
+{
     BufPoint *pa = BufModelGetPoint(model, edge->pointA);
     BufPoint *pb = BufModelGetPoint(model, edge->pointB);
     if (!pa || !pb)
@@ -96,4 +101,11 @@ void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size)
     pb->position = movedB;
     pa->hostId = 0;
     pb->hostId = 0;
+}
+
+void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size)
+{
+    Vec3 offsetA, offsetB;
+    if (EdgeOffsets(model, edge, size, nullptr, &offsetA, &offsetB))
+        MoveEdgePoints(model, edge, offsetA, offsetB);
 }

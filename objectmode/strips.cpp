@@ -63,6 +63,14 @@ struct StripPass {
     EdgeAdjacency adjacency;
     KeyIndex byPoly;   // (hostPoly, 0)
     int byPolyOpen;
+    // The moves of each record's ends, computed ahead (see PlanMoves), or
+    // null: then each strip computes its two records' moves itself.
+    Vec3 *moves;       // per record: end a, end b
+    unsigned char *placed;  // per record: 1 when the host placed all four points
+    // Per record its host polygon, side by side: most candidates are ruled
+    // out by their polygon alone, without reading their record, which lies
+    // anywhere in the array (null when there was no memory for it).
+    LWPolID *polyOf;
 };
 
 }  // namespace
@@ -168,6 +176,46 @@ static EdgeCursor Opposite(const StripPass *pass, int i)
                         EdgeFrom(&pass->adjacency, i));
 }
 
+// The first record after r that may run along r's edge the other way,
+// or -1.
+static int FirstCandidateAfter(const StripPass *pass, int r)
+{
+    EdgeCursor c = Opposite(pass, r);
+    for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
+        if (j > r)
+            return j;
+    }
+    return -1;
+}
+
+// Whether j may be ruled out by its polygon: a seam needs the same polygon
+// (same 1), a strip another one (same 0).
+static int RuledOutByPolygon(const StripPass *pass, int i, int j, int same)
+{
+    if (!pass->polyOf)
+        return 0;
+    return (pass->polyOf[i] == pass->polyOf[j]) != same;
+}
+
+// Fetches the record and the planned moves of record r + ahead's first
+// candidate while the pairing works on r: the pairing reads them a few
+// records later, and they lie anywhere in the array.
+static void PrefetchPartner(const StripPass *pass, int r)
+{
+    const int ahead = 8;
+    if (r + ahead >= pass->m)
+        return;
+    int j = FirstCandidateAfter(pass, r + ahead);
+    if (j < 0)
+        return;
+    const char *record = (const char *)&pass->edges[j];
+    __builtin_prefetch(record);
+    __builtin_prefetch(record + 64);
+    __builtin_prefetch(record + sizeof(LineInfo) - 1);
+    if (pass->moves)
+        __builtin_prefetch(&pass->moves[2 * j]);
+}
+
 // Joins every seam: two linked records of one host polygon that run along
 // the same two host points in opposite directions. Returns non-zero on abort.
 static int JoinSeams(StripPass *pass)
@@ -180,7 +228,7 @@ static int JoinSeams(StripPass *pass)
             continue;
         EdgeCursor c = Opposite(pass, i);
         for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
-            if (j <= i)
+            if (j <= i || RuledOutByPolygon(pass, i, j, 1))
                 continue;
             if (edges[i].hostA == edges[j].hostB && edges[i].hostB == edges[j].hostA &&
                 edges[i].hostPoly == edges[j].hostPoly && IsLinked(&edges[j]))
@@ -190,17 +238,64 @@ static int JoinSeams(StripPass *pass)
     return 0;
 }
 
+// When every edge is chamfered, nearly every linked record's ends are moved,
+// and the moves depend only on what the host answers (see EdgeOffsets).
+// Computing them all in one sweep over the records, in array order, lets
+// the records of one polygon share the polygon's normal and keeps the
+// arithmetic out of the pairing, whose partner records lie anywhere in the
+// array. The pairing then adds each move exactly where the record's own
+// OffsetEdgePoints would have. Without memory for the table nothing is
+// planned.
+static void PlanMoves(StripPass *pass, double size)
+{
+    pass->moves = (Vec3 *)malloc((pass->m > 0 ? (size_t)pass->m : 1) * 2 * sizeof(Vec3));
+    pass->placed = (unsigned char *)malloc(pass->m > 0 ? (size_t)pass->m : 1);
+    if (!pass->moves || !pass->placed) {
+        free(pass->moves);
+        free(pass->placed);
+        pass->moves = nullptr;
+        pass->placed = nullptr;
+        return;
+    }
+    LWPolID normalOf = nullptr;
+    Vec3 normal = {0.0, 0.0, 1.0};
+    for (int r = 0; r < pass->m; r++) {
+        const LineInfo *edge = &pass->edges[r];
+        pass->placed[r] = 0;
+        if (!IsLinked(edge))
+            continue;
+        if (r == 0 || edge->hostPoly != normalOf) {
+            normal = EdgePolyNormal(pass->model, edge->hostPoly);
+            normalOf = edge->hostPoly;
+        }
+        pass->placed[r] = (unsigned char)EdgeOffsets(pass->model, edge, size, &normal,
+                                                     &pass->moves[2 * r], &pass->moves[2 * r + 1]);
+    }
+}
+
+static void MoveRecord(StripPass *pass, int r, double size)
+{
+    if (!pass->moves) {
+        OffsetEdgePoints(pass->model, &pass->edges[r], size);
+        return;
+    }
+    if (pass->placed[r])
+        MoveEdgePoints(pass->model, &pass->edges[r], pass->moves[2 * r], pass->moves[2 * r + 1]);
+}
+
 // Strip for the pair i (A to B in polygon I), j (B to A in polygon J):
 // J's copy of A, J's copy of B, I's copy of B, I's copy of A. It runs along
 // the edge against each neighbour, which keeps its winding consistent with
 // both. Then both copies are moved back from the edge.
-static void BuildStrip(BufModel *model, LineInfo *ei, LineInfo *ej, double size)
+static void BuildStrip(StripPass *pass, int i, int j, double size)
 {
+    LineInfo *ei = &pass->edges[i];
+    LineInfo *ej = &pass->edges[j];
     int32_t quad[4] = {ej->pointB, ej->pointA, ei->pointB, ei->pointA};
     const char *name = SameSurface(ei->surface, ej->surface) ? ei->surface : nullptr;
-    BufModelAddPoly(model, name, 4, quad);
-    OffsetEdgePoints(model, ei, size);
-    OffsetEdgePoints(model, ej, size);
+    BufModelAddPoly(pass->model, name, 4, quad);
+    MoveRecord(pass, i, size);
+    MoveRecord(pass, j, size);
 }
 
 // Pairs each still available record with the first later one that runs
@@ -214,16 +309,15 @@ static void PairEdges(StripPass *pass, unsigned char *available, double size,
     for (int i = 0; i < pass->m; i++) {
         if (MonitorStep(pass->model, 1))
             return;
+        PrefetchPartner(pass, i);
         if (!available[i])
             continue;
         LineInfo *ei = &edges[i];
         EdgeCursor c = Opposite(pass, i);
         for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
-            if (j <= i)
+            if (j <= i || !available[j] || RuledOutByPolygon(pass, i, j, 0))
                 continue;
             LineInfo *ej = &edges[j];
-            if (!available[j])
-                continue;
             if (ei->hostA != ej->hostB || ei->hostB != ej->hostA || ei->hostPoly == ej->hostPoly)
                 continue;
             if (settings && !PassesAngleTest(settings, ei, ej)) {
@@ -231,7 +325,7 @@ static void PairEdges(StripPass *pass, unsigned char *available, double size,
                 available[j] = 0;
                 continue;
             }
-            BuildStrip(pass->model, ei, ej, size);
+            BuildStrip(pass, i, j, size);
             available[i] = 0;
             available[j] = 0;
             ei->done = 1;
@@ -257,9 +351,20 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
     pass.edges = edges;
     EdgeAdjacencyOpen(&pass.adjacency, edges, m);
     pass.byPolyOpen = 0;
+    pass.moves = nullptr;
+    pass.placed = nullptr;
+    pass.polyOf = (LWPolID *)malloc((m > 0 ? (size_t)m : 1) * sizeof(LWPolID));
+    if (pass.polyOf) {
+        for (int r = 0; r < m; r++)
+            pass.polyOf[r] = edges[r].hostPoly;
+    }
 
     // An abort here still lets the pairing begin on the same monitor.
     JoinSeams(&pass);
+    // The seams are joined, so every record's links are final. With an angle
+    // test most records are never moved: their moves are computed as needed.
+    if (!settings)
+        PlanMoves(&pass, size);
 
     for (int i = 0; i < m; i++)
         available[i] = IsLinked(&edges[i]) ? 1 : 0;
@@ -270,6 +375,9 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
     EdgeAdjacencyClose(&pass.adjacency);
     if (pass.byPolyOpen)
         KeyIndexClose(&pass.byPoly);
+    free(pass.moves);
+    free(pass.placed);
+    free(pass.polyOf);
     free(available);
 }
 
