@@ -99,8 +99,53 @@ static int NumberPoints(EdgeAdjacency *adj, const LineInfo *edges)
     return 1;
 }
 
+static void Build(EdgeAdjacency *adj, const LineInfo *edges, int m);
+
+// The index one activation's passes share (one activation runs at a time,
+// on the host's thread).
+static struct {
+    const LineInfo *edges;
+    int m;
+    int active;
+    int built;
+    EdgeAdjacency index;
+} g_shared;
+
+void EdgeAdjacencyShare(const LineInfo *edges, int m)
+{
+    EdgeAdjacencyUnshare();
+    g_shared.edges = edges;
+    g_shared.m = m;
+    g_shared.active = 1;
+}
+
+void EdgeAdjacencyUnshare()
+{
+    if (g_shared.built)
+        Release(&g_shared.index);
+    g_shared.active = 0;
+    g_shared.built = 0;
+    g_shared.edges = nullptr;
+    g_shared.m = 0;
+}
+
 void EdgeAdjacencyOpen(EdgeAdjacency *adj, const LineInfo *edges, int m)
 {
+    if (g_shared.active && edges && edges == g_shared.edges && m == g_shared.m) {
+        if (!g_shared.built) {
+            Build(&g_shared.index, edges, m);
+            g_shared.built = 1;
+        }
+        *adj = g_shared.index;
+        adj->shared = 1;
+        return;
+    }
+    Build(adj, edges, m);
+}
+
+static void Build(EdgeAdjacency *adj, const LineInfo *edges, int m)
+{
+    adj->shared = 0;
     adj->m = m > 0 ? m : 0;
     adj->points = 0;
     adj->degraded = 0;
@@ -154,6 +199,12 @@ void EdgeAdjacencyOpen(EdgeAdjacency *adj, const LineInfo *edges, int m)
 
 void EdgeAdjacencyClose(EdgeAdjacency *adj)
 {
+    if (adj->shared) {
+        adj->shared = 0;
+        adj->m = 0;
+        adj->points = 0;
+        return;
+    }
     Release(adj);
     adj->m = 0;
     adj->points = 0;

@@ -36,6 +36,7 @@ struct EdgeAdjacency {
     int32_t *list;      // records grouped by the point they leave, in array order
     int32_t *listTo;    // per entry: number of the point its record arrives at
     int degraded;       // no memory: every list is the whole array
+    int shared;         // the index kept by EdgeAdjacencyShare: Close keeps it
 };
 
 // Records leaving one point, optionally only those arriving at another.
@@ -49,6 +50,14 @@ struct EdgeCursor {
 // Builds the index over records 0 .. m - 1.
 void EdgeAdjacencyOpen(EdgeAdjacency *adj, const LineInfo *edges, int m);
 void EdgeAdjacencyClose(EdgeAdjacency *adj);
+
+// Lets the passes that open an index over exactly this array of m records
+// share one: the first Open builds it, later ones get it as it is, Close
+// leaves it, and Unshare releases it. The caller guarantees that no record's
+// host points a and b change until Unshare. Unshare with nothing shared does
+// nothing.
+void EdgeAdjacencyShare(const LineInfo *edges, int m);
+void EdgeAdjacencyUnshare();
 
 // The number of a host point, or -1 when no record carries it (always 0 when
 // degraded).

@@ -81,6 +81,10 @@ void LineInfoPass(BufModel *model, int m, LineInfo *edges);
 
 // The vector along Y that moves the line of X in by `size` (see the .cpp).
 Vec3 CornerOffset(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size);
+// *alongY = CornerOffset(x, y, n, size) and *alongX = CornerOffset(y, x, n,
+// size), bit for bit, for about the cost of one of them.
+void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, Vec3 *alongY,
+                      Vec3 *alongX);
 // Moves the copy's points a and b of `edge` so the edge moves into its polygon
 // by `size`; both points get host id 0.
 void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size);
@@ -92,6 +96,10 @@ void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size);
 // began, so the moves depend on nothing the passes change and may be
 // computed ahead of MoveEdgePoints, which adds them to the buffered ends.
 Vec3 EdgePolyNormal(BufModel *model, LWPolID poly);
+// The host's positions of the edge's points a, b, previous and next; 0 when
+// the host cannot place one of them.
+int EdgeHostPositions(BufModel *model, const LineInfo *edge, Vec3 *a, Vec3 *b, Vec3 *prev,
+                      Vec3 *next);
 int EdgeOffsets(BufModel *model, const LineInfo *edge, double size, const Vec3 *polyNormal,
                 Vec3 *offsetA, Vec3 *offsetB);
 void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,

@@ -47,6 +47,44 @@ Vec3 CornerOffset(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size)
     return VecScale(u, 0.0);
 }
 
+// CornerOffset(x, y, n, size) and CornerOffset(y, x, n, size) together: the
+// two ends that meet at one corner of a polygon, the end of the edge along x
+// sliding along y and the end of the edge along y sliding along x. Swapping
+// x and y changes no length and no product (X x Y and Y x X are exact
+// negatives, up to the sign of a zero, which no length sees), so both share
+// the sine and the side test, whose outcome is simply reversed: one call's
+// "the reversed normal is nearer" is the other's "the normal is nearer".
+void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, Vec3 *alongY,
+                      Vec3 *alongX)
+{
+    double ly = VecLength(y);
+    double lx = VecLength(x);
+    if (ly == 0.0 || lx == 0.0) {
+        *alongY = kZero;
+        *alongX = kZero;
+        return;
+    }
+    double s = VecLength(VecCross(y, x)) / (ly * lx);
+    Vec3 c = VecCross(VecScale(y, -1.0), x);
+    double lc = VecLength(c);
+    if (lc == 0.0) {
+        *alongY = kZero;
+        *alongX = kZero;
+        return;
+    }
+    c = VecDiv(c, lc);
+    Vec3 negC = VecScale(c, -1.0);
+    double toNeg = VecLength(VecSub(negC, n));
+    double toPos = VecLength(VecSub(c, n));
+    // A NaN fails both tests, as it fails the one test of each call.
+    double sy = toNeg < toPos ? s * -1.0 : s;
+    double sx = toPos < toNeg ? s * -1.0 : s;
+    Vec3 u = VecDiv(y, ly);
+    Vec3 v = VecDiv(x, lx);
+    *alongY = (sy > 0.01 || sy < -0.01) ? VecScale(u, size / sy) : VecScale(u, 0.0);
+    *alongX = (sx > 0.01 || sx < -0.01) ? VecScale(v, size / sx) : VecScale(v, 0.0);
+}
+
 static int HostPosition(const HostMeshEditOp *edit, LWPntID id, Vec3 *out)
 {
     const HostPointInfo *info = edit->pointInfo(edit->state, id);
@@ -67,17 +105,22 @@ Vec3 EdgePolyNormal(BufModel *model, LWPolID poly)
     return Vec3{0.0, 0.0, 1.0};
 }
 
+int EdgeHostPositions(BufModel *model, const LineInfo *edge, Vec3 *a, Vec3 *b, Vec3 *prev,
+                      Vec3 *next)
+{
+    HostMeshEditOp *edit = model->edit;
+    return HostPosition(edit, edge->hostA, a) && HostPosition(edit, edge->hostB, b) &&
+           HostPosition(edit, edge->hostPrev, prev) && HostPosition(edit, edge->hostNext, next);
+}
+
 int EdgeOffsets(BufModel *model, const LineInfo *edge, double size, const Vec3 *polyNormal,
                 Vec3 *offsetA, Vec3 *offsetB)
 {
-    HostMeshEditOp *edit = model->edit;
-
     Vec3 normal = polyNormal ? *polyNormal : EdgePolyNormal(model, edge->hostPoly);
     Vec3 n = VecDiv(normal, VecLength(normal));
 
     Vec3 a, b, prev, next;
-    if (!HostPosition(edit, edge->hostA, &a) || !HostPosition(edit, edge->hostB, &b) ||
-        !HostPosition(edit, edge->hostPrev, &prev) || !HostPosition(edit, edge->hostNext, &next))
+    if (!EdgeHostPositions(model, edge, &a, &b, &prev, &next))
         return 0;
 
     Vec3 x = VecSub(b, a);

@@ -53,7 +53,7 @@ static int IsLinked(const LineInfo *edge)
 
 static int SameSurface(const char *a, const char *b)
 {
-    return a && b && strcmp(a, b) == 0;
+    return a && b && (a == b || strcmp(a, b) == 0);
 }
 
 static Vec3 PositionOf(BufModel *model, int index)

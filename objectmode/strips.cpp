@@ -27,7 +27,7 @@ static int IsLinked(const LineInfo *edge)
 // Two names match only when both exist and agree byte for byte.
 static int SameSurface(const char *a, const char *b)
 {
-    return a && b && strcmp(a, b) == 0;
+    return a && b && (a == b || strcmp(a, b) == 0);
 }
 
 // The angle between the two polygons, 180 for coplanar ones, smaller the
@@ -197,23 +197,35 @@ static int RuledOutByPolygon(const StripPass *pass, int i, int j, int same)
     return (pass->polyOf[i] == pass->polyOf[j]) != same;
 }
 
-// Fetches the record and the planned moves of record r + ahead's first
-// candidate while the pairing works on r: the pairing reads them a few
-// records later, and they lie anywhere in the array.
-static void PrefetchPartner(const StripPass *pass, int r)
+// Fetches what the pairing reads of the partners it will meet a few records
+// on, which lie anywhere in the array: the record and planned moves of the
+// first candidate of record r + 8, and the buffered points of that of r + 4
+// (whose record was fetched four records ago).
+// Inlined by force: on its own, a function whose only effect is a prefetch
+// counts as free of effects, and optimising compilers drop its calls.
+__attribute__((always_inline)) static inline void PrefetchPartner(const StripPass *pass, int r)
 {
-    const int ahead = 8;
-    if (r + ahead >= pass->m)
-        return;
-    int j = FirstCandidateAfter(pass, r + ahead);
-    if (j < 0)
-        return;
-    const char *record = (const char *)&pass->edges[j];
-    __builtin_prefetch(record);
-    __builtin_prefetch(record + 64);
-    __builtin_prefetch(record + sizeof(LineInfo) - 1);
-    if (pass->moves)
-        __builtin_prefetch(&pass->moves[2 * j]);
+    if (r + 8 < pass->m) {
+        int j = FirstCandidateAfter(pass, r + 8);
+        if (j >= 0) {
+            const char *record = (const char *)&pass->edges[j];
+            __builtin_prefetch(record);
+            __builtin_prefetch(record + sizeof(LineInfo) - 1);
+            if (pass->moves)
+                __builtin_prefetch(&pass->moves[2 * j]);
+        }
+    }
+    if (r + 4 < pass->m) {
+        int j = FirstCandidateAfter(pass, r + 4);
+        if (j >= 0) {
+            const BufModel *model = pass->model;
+            int32_t a = pass->edges[j].pointA, b = pass->edges[j].pointB;
+            if (a >= 0 && a < model->pointCount)
+                __builtin_prefetch(model->pointTable[a]);
+            if (b >= 0 && b < model->pointCount)
+                __builtin_prefetch(model->pointTable[b]);
+        }
+    }
 }
 
 // Joins every seam: two linked records of one host polygon that run along
@@ -246,6 +258,44 @@ static int JoinSeams(StripPass *pass)
 // array. The pairing then adds each move exactly where the record's own
 // OffsetEdgePoints would have. Without memory for the table nothing is
 // planned.
+//
+// Two records of a polygon that meet at a corner, q (P -> A, then B) and r
+// (A -> B, after P), slide their ends at A along each other's edge:
+// q's end b is CornerOffset(A - P, B - A) and r's end a is CornerOffset(B -
+// A, A - P), which CornerOffsetPair gives together. A corner met first as
+// the far end of a record is kept for the next record; one met first as the
+// near end (the first record of a polygon) is kept until the polygon's
+// closing record. Each is taken only by a record whose host points and
+// polygon say it is that partner; any other record computes its own.
+namespace {
+
+struct KeptCorner {
+    int valid;
+    LWPntID from, at, to;   // the partner record's host points a, b and next (or
+                            // previous, a and b: see the two uses below)
+    LWPolID poly;
+    Vec3 offset;
+};
+
+}  // namespace
+
+static void Keep(KeptCorner *kept, LWPntID from, LWPntID at, LWPntID to, LWPolID poly,
+                 const Vec3 &offset)
+{
+    kept->valid = 1;
+    kept->from = from;
+    kept->at = at;
+    kept->to = to;
+    kept->poly = poly;
+    kept->offset = offset;
+}
+
+static int Matches(const KeptCorner *kept, LWPntID from, LWPntID at, LWPntID to, LWPolID poly)
+{
+    return kept->valid && kept->from == from && kept->at == at && kept->to == to &&
+           kept->poly == poly;
+}
+
 static void PlanMoves(StripPass *pass, double size)
 {
     pass->moves = (Vec3 *)malloc((pass->m > 0 ? (size_t)pass->m : 1) * 2 * sizeof(Vec3));
@@ -258,18 +308,44 @@ static void PlanMoves(StripPass *pass, double size)
         return;
     }
     LWPolID normalOf = nullptr;
-    Vec3 normal = {0.0, 0.0, 1.0};
+    Vec3 n = {0.0, 0.0, 1.0};
+    // The end a of the record after the last one: (prev, a, b) of that record.
+    KeptCorner nextStart = {0, nullptr, nullptr, nullptr, nullptr, {0.0, 0.0, 0.0}};
+    // The end b of a polygon's closing record: (a, b, next) of that record.
+    KeptCorner closingEnd = nextStart;
     for (int r = 0; r < pass->m; r++) {
         const LineInfo *edge = &pass->edges[r];
         pass->placed[r] = 0;
         if (!IsLinked(edge))
             continue;
         if (r == 0 || edge->hostPoly != normalOf) {
-            normal = EdgePolyNormal(pass->model, edge->hostPoly);
+            Vec3 normal = EdgePolyNormal(pass->model, edge->hostPoly);
+            n = VecDiv(normal, VecLength(normal));
             normalOf = edge->hostPoly;
         }
-        pass->placed[r] = (unsigned char)EdgeOffsets(pass->model, edge, size, &normal,
-                                                     &pass->moves[2 * r], &pass->moves[2 * r + 1]);
+        Vec3 a, b, prev, next;
+        if (!EdgeHostPositions(pass->model, edge, &a, &b, &prev, &next))
+            continue;
+        Vec3 x = VecSub(b, a);
+        Vec3 *offsetA = &pass->moves[2 * r];
+        Vec3 *offsetB = &pass->moves[2 * r + 1];
+        Vec3 other;
+        if (Matches(&nextStart, edge->hostPrev, edge->hostA, edge->hostB, edge->hostPoly)) {
+            *offsetA = nextStart.offset;
+        } else {
+            Vec3 y = VecSub(a, prev);
+            CornerOffsetPair(x, y, n, size, offsetA, &other);
+            Keep(&closingEnd, edge->hostPrev, edge->hostA, edge->hostB, edge->hostPoly, other);
+        }
+        if (Matches(&closingEnd, edge->hostA, edge->hostB, edge->hostNext, edge->hostPoly)) {
+            *offsetB = closingEnd.offset;
+            nextStart.valid = 0;
+        } else {
+            Vec3 y = VecSub(next, b);
+            CornerOffsetPair(x, y, n, size, offsetB, &other);
+            Keep(&nextStart, edge->hostA, edge->hostB, edge->hostNext, edge->hostPoly, other);
+        }
+        pass->placed[r] = 1;
     }
 }
 

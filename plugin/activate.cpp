@@ -7,6 +7,7 @@
 #include <new>
 
 #include "bufmodel/bufmodel.h"
+#include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
 #include "options/options.h"
 #include "pairmode/pairmode.h"
@@ -133,6 +134,7 @@ void Release(Activation *a)
         free(a->records);
         a->records = nullptr;
     }
+    EdgeAdjacencyUnshare();
     free(a->edges);
     a->edges = nullptr;
     IdListFree(&a->points);
@@ -308,6 +310,9 @@ void RunObjectMode(Activation *a)
     // 5-6. Edge records and their links within each polygon.
     int m = LineListPass(a->model, c, a->records, &a->edges);
     LineInfoPass(a->model, m, a->edges);
+    // The strips and the patches look records up by their host points, which
+    // neither changes: they may share one index of them.
+    EdgeAdjacencyShare(a->edges, m);
     // 7. Chamfer strips.
     bool limited = g_settings.angleMode != ANGLE_MODE_DISABLE;
     if (limited)

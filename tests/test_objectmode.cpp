@@ -7,6 +7,7 @@
 #include <math.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -480,6 +481,46 @@ TEST(CornerOffsetTest, NearlyStraightAndDegenerateCornersDoNotMove)
     EXPECT_TRUE(o.x == 0.0 && o.y == 0.0 && o.z == 0.0) << Str(o);
     o = CornerOffset(V(0, 0, 0), V(0, 1, 0), n, 0.125);
     EXPECT_TRUE(o.x == 0.0 && o.y == 0.0 && o.z == 0.0) << Str(o);
+}
+
+// The paired form must give both calls' bits exactly: every sign, every
+// flip of the side test, every zero and NaN, on corners of every kind.
+TEST(CornerOffsetTest, PairGivesBothCallsBitForBit)
+{
+    auto same = [](const Vec3 &a, const Vec3 &b) { return memcmp(&a, &b, sizeof(Vec3)) == 0; };
+    const double nan = std::nan("");
+    const double inf = HUGE_VAL;
+    std::vector<Vec3> pool = {V(1, 0, 0),   V(0, 1, 0),     V(0, 0, 1),  V(-1, 0, 0),   V(1, 1, 0),
+                              V(1, -1, 0),  V(0, 0, 0),     V(-0.0, 0, 0), V(1e-300, 0, 0),
+                              V(1e300, 1, 0), V(3, 4, 5),   V(nan, 0, 0), V(inf, 1, 0),
+                              V(1, 1e-17, 0), V(0, -0.0, -0.0), V(2, 2, 2),  V(-2, -2, -2)};
+    std::vector<Vec3> normals = {V(0, 0, 1), V(0, 0, -1), V(1, 0, 0), V(0, 0, 0),
+                                 V(nan, 0, 0), V(0.6, 0, 0.8)};
+    srand(7);
+    auto random = [] { return (rand() / (double)RAND_MAX - 0.5) * pow(2.0, rand() % 40 - 20); };
+    for (int k = 0; k < 4000; k++)
+        pool.push_back(V(random(), random(), k % 3 ? random() : 0.0));
+    int cases = 0;
+    for (size_t i = 0; i < pool.size(); i++) {
+        // Every special vector against every other; random ones against a
+        // few neighbours.
+        size_t span = i < 17 ? pool.size() : 8;
+        for (size_t d = 1; d <= span && d < pool.size(); d++) {
+            const Vec3 &x = pool[i];
+            const Vec3 &y = pool[(i + d) % pool.size()];
+            const Vec3 &n = normals[(i + d) % normals.size()];
+            for (double size : {0.125, 1e-3}) {
+                Vec3 alongY, alongX;
+                CornerOffsetPair(x, y, n, size, &alongY, &alongX);
+                ASSERT_TRUE(same(alongY, CornerOffset(x, y, n, size)))
+                    << "x " << Str(x) << " y " << Str(y) << " n " << Str(n);
+                ASSERT_TRUE(same(alongX, CornerOffset(y, x, n, size)))
+                    << "x " << Str(x) << " y " << Str(y) << " n " << Str(n);
+                cases++;
+            }
+        }
+    }
+    EXPECT_GT(cases, 60000);
 }
 
 using EdgeOffset = PassFixture;
