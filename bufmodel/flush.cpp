@@ -299,9 +299,14 @@ void BufModelWeld(BufModel *model)
         PairTargets(n, pos, tolerance, target);
     free(pos);
 
+    // A chamfered mesh has usually no point left to merge: then no vertex
+    // needs a look.
+    int merged = 0;
+    for (int k = 0; k < n && !merged; k++)
+        merged = target[k] != k;
     // Host ids are left alone, so vertices that carry one commit the same
     // whatever their index says.
-    for (int p = 0; p < model->polyCount; p++) {
+    for (int p = 0; merged && p < model->polyCount; p++) {
         BufPoly *poly = model->polyTable[p];
         for (int v = 0; v < poly->count; v++) {
             int32_t index = poly->points[v];

@@ -67,10 +67,15 @@ struct StripPass {
     // null: then each strip computes its two records' moves itself.
     Vec3 *moves;       // per record: end a, end b
     unsigned char *placed;  // per record: 1 when the host placed all four points
-    // Per record its host polygon, side by side: most candidates are ruled
-    // out by their polygon alone, without reading their record, which lies
-    // anywhere in the array (null when there was no memory for it).
+    // Per record, side by side and filled in one sweep (all null when there
+    // was no memory for them): its host polygon, by which most candidates
+    // are ruled out without reading their record, which lies anywhere in the
+    // array; whether it is linked (no pass here changes that: the seam
+    // joining only hands links on between linked sides); and its first
+    // candidate (FirstCandidateAfter), for fetching ahead.
     LWPolID *polyOf;
+    int32_t *firstCandidate;
+    unsigned char *linked;
 };
 
 }  // namespace
@@ -178,6 +183,11 @@ static EdgeCursor Opposite(const StripPass *pass, int i)
 
 // The first record after r that may run along r's edge the other way,
 // or -1.
+static int RecordLinked(const StripPass *pass, int r)
+{
+    return pass->linked ? pass->linked[r] : IsLinked(&pass->edges[r]);
+}
+
 static int FirstCandidateAfter(const StripPass *pass, int r)
 {
     EdgeCursor c = Opposite(pass, r);
@@ -205,8 +215,10 @@ static int RuledOutByPolygon(const StripPass *pass, int i, int j, int same)
 // counts as free of effects, and optimising compilers drop its calls.
 __attribute__((always_inline)) static inline void PrefetchPartner(const StripPass *pass, int r)
 {
+    if (!pass->firstCandidate)
+        return;
     if (r + 8 < pass->m) {
-        int j = FirstCandidateAfter(pass, r + 8);
+        int j = pass->firstCandidate[r + 8];
         if (j >= 0) {
             const char *record = (const char *)&pass->edges[j];
             __builtin_prefetch(record);
@@ -216,7 +228,7 @@ __attribute__((always_inline)) static inline void PrefetchPartner(const StripPas
         }
     }
     if (r + 4 < pass->m) {
-        int j = FirstCandidateAfter(pass, r + 4);
+        int j = pass->firstCandidate[r + 4];
         if (j >= 0) {
             const BufModel *model = pass->model;
             int32_t a = pass->edges[j].pointA, b = pass->edges[j].pointB;
@@ -236,14 +248,14 @@ static int JoinSeams(StripPass *pass)
     for (int i = 0; i < pass->m; i++) {
         if (MonitorStep(pass->model, 1))
             return 1;
-        if (!IsLinked(&edges[i]))
+        if (!RecordLinked(pass, i))
             continue;
         EdgeCursor c = Opposite(pass, i);
         for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
             if (j <= i || RuledOutByPolygon(pass, i, j, 1))
                 continue;
             if (edges[i].hostA == edges[j].hostB && edges[i].hostB == edges[j].hostA &&
-                edges[i].hostPoly == edges[j].hostPoly && IsLinked(&edges[j]))
+                edges[i].hostPoly == edges[j].hostPoly && RecordLinked(pass, j))
                 JoinSeamIndexed(pass, i, j);
         }
     }
@@ -296,6 +308,58 @@ static int Matches(const KeptCorner *kept, LWPntID from, LWPntID at, LWPntID to,
            kept->poly == poly;
 }
 
+// The host positions of the last record's four points. The next record of
+// a polygon shares three of them (its previous point, a and b are the last
+// one's a, b and next), so it asks the host for one point instead of four;
+// the host gives the same position for a point throughout the edit.
+namespace {
+
+struct KnownPoints {
+    int count;
+    LWPntID id[4];
+    Vec3 position[4];
+};
+
+}  // namespace
+
+static int Position(BufModel *model, const KnownPoints *known, LWPntID id, Vec3 *out)
+{
+    for (int k = 0; k < known->count; k++) {
+        if (known->id[k] == id) {
+            *out = known->position[k];
+            return 1;
+        }
+    }
+    HostMeshEditOp *edit = model->edit;
+    const HostPointInfo *info = edit->pointInfo(edit->state, id);
+    if (!info)
+        return 0;
+    *out = Vec3{info->position[0], info->position[1], info->position[2]};
+    return 1;
+}
+
+// EdgeHostPositions through the last record's points; keeps this record's.
+static int KnownPositions(BufModel *model, KnownPoints *known, const LineInfo *edge, Vec3 *a,
+                          Vec3 *b, Vec3 *prev, Vec3 *next)
+{
+    if (!Position(model, known, edge->hostA, a) || !Position(model, known, edge->hostB, b) ||
+        !Position(model, known, edge->hostPrev, prev) ||
+        !Position(model, known, edge->hostNext, next)) {
+        known->count = 0;
+        return 0;
+    }
+    known->count = 4;
+    known->id[0] = edge->hostA;
+    known->id[1] = edge->hostB;
+    known->id[2] = edge->hostPrev;
+    known->id[3] = edge->hostNext;
+    known->position[0] = *a;
+    known->position[1] = *b;
+    known->position[2] = *prev;
+    known->position[3] = *next;
+    return 1;
+}
+
 static void PlanMoves(StripPass *pass, double size)
 {
     pass->moves = (Vec3 *)malloc((pass->m > 0 ? (size_t)pass->m : 1) * 2 * sizeof(Vec3));
@@ -313,6 +377,8 @@ static void PlanMoves(StripPass *pass, double size)
     KeptCorner nextStart = {0, nullptr, nullptr, nullptr, nullptr, {0.0, 0.0, 0.0}};
     // The end b of a polygon's closing record: (a, b, next) of that record.
     KeptCorner closingEnd = nextStart;
+    KnownPoints known;
+    known.count = 0;
     for (int r = 0; r < pass->m; r++) {
         const LineInfo *edge = &pass->edges[r];
         pass->placed[r] = 0;
@@ -324,7 +390,7 @@ static void PlanMoves(StripPass *pass, double size)
             normalOf = edge->hostPoly;
         }
         Vec3 a, b, prev, next;
-        if (!EdgeHostPositions(pass->model, edge, &a, &b, &prev, &next))
+        if (!KnownPositions(pass->model, &known, edge, &a, &b, &prev, &next))
             continue;
         Vec3 x = VecSub(b, a);
         Vec3 *offsetA = &pass->moves[2 * r];
@@ -429,10 +495,21 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
     pass.byPolyOpen = 0;
     pass.moves = nullptr;
     pass.placed = nullptr;
-    pass.polyOf = (LWPolID *)malloc((m > 0 ? (size_t)m : 1) * sizeof(LWPolID));
-    if (pass.polyOf) {
-        for (int r = 0; r < m; r++)
+    // One block for the side-by-side arrays (see StripPass).
+    size_t records = m > 0 ? (size_t)m : 1;
+    char *side = (char *)malloc(records * (sizeof(LWPolID) + sizeof(int32_t) + 1));
+    pass.polyOf = nullptr;
+    pass.firstCandidate = nullptr;
+    pass.linked = nullptr;
+    if (side) {
+        pass.polyOf = (LWPolID *)side;
+        pass.firstCandidate = (int32_t *)(side + records * sizeof(LWPolID));
+        pass.linked = (unsigned char *)(side + records * (sizeof(LWPolID) + sizeof(int32_t)));
+        for (int r = 0; r < m; r++) {
             pass.polyOf[r] = edges[r].hostPoly;
+            pass.linked[r] = (unsigned char)IsLinked(&edges[r]);
+            pass.firstCandidate[r] = FirstCandidateAfter(&pass, r);
+        }
     }
 
     // An abort here still lets the pairing begin on the same monitor.
@@ -443,7 +520,7 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
         PlanMoves(&pass, size);
 
     for (int i = 0; i < m; i++)
-        available[i] = IsLinked(&edges[i]) ? 1 : 0;
+        available[i] = RecordLinked(&pass, i) ? 1 : 0;
     MonitorInit(model, m);
     PairEdges(&pass, available, size, settings);
 
@@ -453,7 +530,7 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
         KeyIndexClose(&pass.byPoly);
     free(pass.moves);
     free(pass.placed);
-    free(pass.polyOf);
+    free(side);
     free(available);
 }
 
