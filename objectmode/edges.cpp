@@ -2,6 +2,7 @@
 // linked to the vertex before its first point and after its second point
 // within its own polygon (LineInfoPass). Which edges of different polygons
 // coincide is found later, by the strips, from the host point ids.
+#include <stddef.h>
 #include <stdlib.h>
 
 #include "bufmodel/keyindex.h"
@@ -59,6 +60,27 @@ static int HasEdges(const PolyInfo *info)
     return 1;
 }
 
+// The fields a sweep or a walk tests come first, in the record's first 64
+// bytes (see objectmode.h).
+static_assert(sizeof(void *) != 8 || (offsetof(LineInfo, hostPrev) == 64 && sizeof(LineInfo) == 128),
+              "the tested fields of an edge record fill its first cache line");
+
+// The records are released with free(). Where the C library can align a
+// block that free() takes back, they start on a cache line, so that the
+// fields a sweep or a walk tests on a record (the first 64 bytes of it)
+// come in one line.
+static LineInfo *AllocateEdges(size_t count)
+{
+#if defined(_WIN32)
+    return (LineInfo *)malloc(count * sizeof(LineInfo));
+#else
+    void *block = nullptr;
+    if (posix_memalign(&block, 64, count * sizeof(LineInfo)) != 0)
+        return nullptr;
+    return (LineInfo *)block;
+#endif
+}
+
 int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges)
 {
     // One record per corner of every polygon, also those that make no edges.
@@ -69,7 +91,7 @@ int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges
     }
     if (total < 1)
         total = 1;
-    *edges = (LineInfo *)malloc(total * sizeof(LineInfo));
+    *edges = AllocateEdges(total);
     if (!*edges)
         return 0;
 

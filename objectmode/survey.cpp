@@ -3,6 +3,7 @@
 // passes. The copies are unshared so each can be shrunk away from its edges
 // on its own; the flush welds whatever still coincides.
 #include <stdlib.h>
+#include <string.h>
 
 #include "objectmode/objectmode.h"
 #include "plugin/services.h"
@@ -54,8 +55,9 @@ static void AllocateRecords(BufModel *model, int count, LWPolID *ids, PolyInfo *
     }
 }
 
-// Step 4: one polygon's points, centroid, normal and copy.
-static void SurveyPolygon(BufModel *model, LWPolID id, PolyInfo *r)
+// Step 4: one polygon's points, centroid, normal and copy. `name` is the
+// name the last polygon was given.
+static void SurveyPolygon(BufModel *model, LWPolID id, PolyInfo *r, const char **name)
 {
     HostMeshEditOp *edit = model->edit;
     const HostPolygonInfo *info = edit->polyInfo(edit->state, id);
@@ -88,6 +90,14 @@ static void SurveyPolygon(BufModel *model, LWPolID id, PolyInfo *r)
     else
         r->normal = Vec3{0.0, 0.0, 1.0};
     r->surface = info ? info->surface : nullptr;
+    // Polygons of one surface usually come one after another, each with its
+    // own copy of the name: they share the first copy instead, so that the
+    // passes, which compare the names of neighbouring polygons, mostly find
+    // the same pointer.
+    if (r->surface && *name && (r->surface == *name || strcmp(r->surface, *name) == 0))
+        r->surface = *name;
+    else if (r->surface)
+        *name = r->surface;
     // A refused point index must never reach a polygon: the copy is dropped
     // and the activation, seeing the refused add, commits nothing.
     r->polyIndex = refused ? -1 : BufModelAddPoly(model, r->surface, n, r->points);
@@ -99,10 +109,11 @@ void GetPolyInfo(BufModel *model, int count, LWPolID *ids, PolyInfo *records)
     MonitorOpen(model, "Corvane mode:Object Phase-00", "Phase: GetPolyInfo");
     AllocateRecords(model, count, ids, records);
     MonitorInit(model, count);
+    const char *name = nullptr;
     for (int k = 0; k < count; ++k) {
         if (MonitorStep(model, 1))
             break;
-        SurveyPolygon(model, ids[k], &records[k]);
+        SurveyPolygon(model, ids[k], &records[k], &name);
     }
     MonitorClose(model);
 }
