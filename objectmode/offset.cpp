@@ -64,21 +64,39 @@ void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, 
         *alongX = kZero;
         return;
     }
-    double s = VecLength(VecCross(y, x)) / (ly * lx);
+    double lyx = VecLength(VecCross(y, x));
+    double s = lyx / (ly * lx);
     Vec3 c = VecCross(VecScale(y, -1.0), x);
-    double lc = VecLength(c);
+    // |(-Y) x X| is |Y x X|: each component is the exact negative (or both
+    // are +0), and a length only sees squares.
+    double lc = lyx;
     if (lc == 0.0) {
         *alongY = kZero;
         *alongX = kZero;
         return;
     }
-    c = VecDiv(c, lc);
-    Vec3 negC = VecScale(c, -1.0);
-    double toNeg = VecLength(VecSub(negC, n));
-    double toPos = VecLength(VecSub(c, n));
-    // A NaN fails both tests, as it fails the one test of each call.
-    double sy = toNeg < toPos ? s * -1.0 : s;
-    double sx = toPos < toNeg ? s * -1.0 : s;
+    // The side test of CornerOffset compares |-c - n| with |c - n| for the
+    // unit c = (-Y) x X / lc and the unit normal n; the first is the shorter
+    // exactly when c . n < 0. Where c . n is beyond +-1/2 the rounding and
+    // snapping of the test (a few parts in 2^15 of the squared lengths) cannot
+    // change its outcome, so the sign decides; nearer the plane of the normal,
+    // and for a NaN or an infinity, the test is made as CornerOffset makes it.
+    int flipY, flipX;
+    double d = VecDot(c, n);
+    if (d - d == 0.0 && lc - lc == 0.0 && (d > 0.5 * lc || d < -0.5 * lc)) {
+        flipY = d < 0.0;
+        flipX = !flipY;
+    } else {
+        Vec3 cn = VecDiv(c, lc);
+        Vec3 negC = VecScale(cn, -1.0);
+        double toNeg = VecLength(VecSub(negC, n));
+        double toPos = VecLength(VecSub(cn, n));
+        // A NaN fails both tests, as it fails the one test of each call.
+        flipY = toNeg < toPos;
+        flipX = toPos < toNeg;
+    }
+    double sy = flipY ? s * -1.0 : s;
+    double sx = flipX ? s * -1.0 : s;
     Vec3 u = VecDiv(y, ly);
     Vec3 v = VecDiv(x, lx);
     *alongY = (sy > 0.01 || sy < -0.01) ? VecScale(u, size / sy) : VecScale(u, 0.0);

@@ -495,7 +495,14 @@ TEST(CornerOffsetTest, PairGivesBothCallsBitForBit)
                               V(1e300, 1, 0), V(3, 4, 5),   V(nan, 0, 0), V(inf, 1, 0),
                               V(1, 1e-17, 0), V(0, -0.0, -0.0), V(2, 2, 2),  V(-2, -2, -2)};
     std::vector<Vec3> normals = {V(0, 0, 1), V(0, 0, -1), V(1, 0, 0), V(0, 0, 0),
-                                 V(nan, 0, 0), V(0.6, 0, 0.8)};
+                                 V(nan, 0, 0), V(0.6, 0, 0.8), V(inf, 0, 0), V(0, 0.5, 0.8660254037844386)};
+    // Corners whose (-Y) x X lies about 60 degrees off the normal, where the
+    // side test stops being decided by the sign of the dot product alone.
+    for (int k = 0; k < 400; k++) {
+        double t = 1.0471975511965976 + (k - 200) * 1e-9;
+        pool.push_back(V(1, 0, 0));
+        pool.push_back(V(0, cos(t), -sin(t)));
+    }
     srand(7);
     auto random = [] { return (rand() / (double)RAND_MAX - 0.5) * pow(2.0, rand() % 40 - 20); };
     for (int k = 0; k < 4000; k++)
