@@ -318,11 +318,30 @@ void BufModelWeld(BufModel *model)
 }
 
 // A point is used when some vertex without a host id of its own refers to it.
+// The points of a polygon lie anywhere in the model (a strip joins copies
+// made for two other polygons): the two sweeps below fetch the points of the
+// polygon a few places on while they work on this one. Inlined by force: a
+// function whose only effect is a prefetch counts as free of effects, and
+// optimising compilers drop its calls.
+__attribute__((always_inline)) static inline void PrefetchPoints(const BufModel *model, int p)
+{
+    const int ahead = 8;
+    if (p + ahead >= model->polyCount)
+        return;
+    const BufPoly *poly = model->polyTable[p + ahead];
+    for (int v = 0; v < poly->count && v < 8; v++) {
+        int32_t index = poly->points[v];
+        if (index >= 0 && index < model->pointCount)
+            __builtin_prefetch(model->pointTable[index]);
+    }
+}
+
 void BufModelMarkUsed(BufModel *model)
 {
     for (int i = 0; i < model->pointCount; i++)
         model->pointTable[i]->used = 0;
     for (int p = 0; p < model->polyCount; p++) {
+        PrefetchPoints(model, p);
         BufPoly *poly = model->polyTable[p];
         for (int v = 0; v < poly->count; v++) {
             if (!poly->hostPoints[v])
@@ -355,6 +374,7 @@ static void CommitPolygons(BufModel *model)
     for (int p = 0; p < model->polyCount; p++) {
         if (MonitorStep(model, 1))
             break;
+        PrefetchPoints(model, p);
         BufPoly *poly = model->polyTable[p];
         for (int v = 0; v < poly->count; v++) {
             if (!poly->hostPoints[v])
