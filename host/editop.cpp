@@ -276,11 +276,14 @@ int RemPoly(HostEditState state, LWPolID id)
     if (edit == nullptr)
         return 1;
     edit->host->log.removedPolys.push_back(id);
-    if (AnsweredPoly(edit, id) == nullptr)
+    EmuPoly *p = AnsweredPoly(edit, id);
+    if (p == nullptr)
         return 1;
-    for (LWPolID r : edit->removed)
-        if (r == id)
-            return 0;
+    // Marked on the record, so that an edit removing thousands of polygons
+    // does not search its list for each.
+    if (p->removalEdit == edit->host->editSerial)
+        return 0;
+    p->removalEdit = edit->host->editSerial;
     // A polygon added in this edit is dropped the same way: done(0) brings
     // the additions alive first and then applies the removals.
     edit->removed.push_back(id);

@@ -54,6 +54,7 @@ struct EmuPoly {
     // polyNormal's answer, kept for the rest of the edit that asked first
     // (nothing moves a point during an edit; tests may between edits).
     int normalEdit = 0;            // EmuHost::editSerial of that edit; 0: none kept
+    int removalEdit = 0;           // EmuHost::editSerial of the edit that removes it
     bool normalOk = false;
     double normal[3] = {0.0, 0.0, 0.0};
 
