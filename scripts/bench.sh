@@ -7,7 +7,9 @@
 # the indexed module, of the literal module (given up after a minute) and of
 # a plain copy of the same mesh through the same host (the floor), their
 # ratios, the targets they are held to, and the peak resident set of one
-# activation at 16,224 quads. All figures come from this one run.
+# activation at 16,224 quads. All figures come from this one run: the indexed
+# module and the floor are timed in pairs, repeated and interleaved, and the
+# table gives medians.
 #
 #   scripts/bench.sh [extra Google Benchmark flags, e.g. --benchmark_filter=object_plain]
 #
