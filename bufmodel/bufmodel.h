@@ -74,7 +74,8 @@ int BufModelAddPoint(BufModel *model, const Vec3 *position);
 int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32_t *points);
 // Re-shapes polygon `poly`: new vertex list (host ids 0, centroid and normal
 // recomputed) when `points` is given, new name when `surface` is given.
-// Returns poly, or -1 (see the .cpp for partial application).
+// Returns poly, or -1: for a polygon index not held, a vertex list of fewer
+// than three, or no memory (see the .cpp for partial application).
 int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32_t *points,
                     int poly);
 // Record references, or null when the model is null or the index out of range.

@@ -214,7 +214,9 @@ int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32
 int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32_t *points,
                     int poly)
 {
-    if (!model)
+    // A polygon that does not exist has nothing to re-shape; a vertex list
+    // needs three vertices for its normal, as in BufModelAddPoly.
+    if (!model || poly < 0 || poly >= model->polyCount || (points && count < 3))
         return -1;
     BufPoly *record = model->polyTable[poly];
     if (points) {

@@ -281,6 +281,48 @@ TEST(BufModelStore, SetPolyReplacesVerticesKeepsIdAndName)
     EXPECT_EQ(BufModelSetPoly(nullptr, nullptr, 3, quad.data(), 1), -1);
 }
 
+
+// Records share blocks of memory: a polygon too large for a block, one
+// re-shaped many times, and the records around them must all keep their own
+// contents (the address sanitizer build also catches any overlap).
+TEST(BufModelStore, LargeAndReshapedPolygonsKeepTheirNeighboursIntact)
+{
+    Store s;
+    const int n = 40000;  // vertex arrays of 480 kB, more than a block
+    for (int k = 0; k < n; k++)
+        AddPoint(s.get(), k, k % 7, 0);
+    std::vector<int32_t> big(n);
+    for (int k = 0; k < n; k++)
+        big[k] = n - 1 - k;
+    ASSERT_EQ(AddPoly(s.get(), {0, 1, 2}, "Before"), 0);
+    ASSERT_EQ(AddPoly(s.get(), big, "Big"), 1);
+    ASSERT_EQ(AddPoly(s.get(), {3, 4, 5}, "After"), 2);
+    for (int round = 0; round < 2000; round++) {
+        std::vector<int32_t> shape = {round % n, (round + 1) % n, (round + 2) % n, (round + 3) % n};
+        ASSERT_EQ(BufModelSetPoly(s.get(), round % 2 ? "Odd" : "Even", 4, shape.data(), 2), 2);
+    }
+    BufPoly *before = BufModelGetPoly(s.get(), 0);
+    BufPoly *bigPoly = BufModelGetPoly(s.get(), 1);
+    BufPoly *after = BufModelGetPoly(s.get(), 2);
+    EXPECT_STREQ(before->surface, "Before");
+    EXPECT_EQ(before->points[2], 2);
+    EXPECT_STREQ(bigPoly->surface, "Big");
+    ASSERT_EQ(bigPoly->count, n);
+    for (int k = 0; k < n; k++) {
+        ASSERT_EQ(bigPoly->points[k], n - 1 - k) << "vertex " << k;
+        ASSERT_EQ(bigPoly->hostPoints[k], nullptr) << "vertex " << k;
+    }
+    EXPECT_STREQ(after->surface, "Odd");
+    EXPECT_EQ(after->points[0], 1999);
+    EXPECT_EQ(after->points[3], 2002);
+    // Fewer than three vertices, or a polygon not held: nothing changes.
+    EXPECT_EQ(BufModelSetPoly(s.get(), nullptr, -5, big.data(), 0), -1);
+    EXPECT_EQ(BufModelSetPoly(s.get(), nullptr, 2, big.data(), 0), -1);
+    EXPECT_EQ(BufModelSetPoly(s.get(), "X", 3, big.data(), 3), -1);
+    EXPECT_EQ(BufModelSetPoly(s.get(), "X", 3, big.data(), -1), -1);
+    EXPECT_EQ(before->count, 3);
+    EXPECT_STREQ(before->surface, "Before");
+}
 // ---- flush ---------------------------------------------------------------
 
 TEST(BufModelFlush, EmptyModelAndNullModel)
