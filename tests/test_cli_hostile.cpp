@@ -27,107 +27,16 @@
 
 #include "host/meshgen.h"
 #include "meshio/meshio.h"
+#include "tests/files.h"
+#include "tests/runprogram.h"
 
 namespace {
 
-std::string BuildDir()
-{
-    const char *dir = std::getenv("CORVANE_BUILD_DIR");
-    return dir ? dir : ".";
-}
-
-std::string Program() { return BuildDir() + "/corvane"; }
-std::string Example(const char *name) { return std::string(CORVANE_SOURCE_DIR) + "/examples/" + name; }
-
-std::string Slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool Exists(const std::string &path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-std::vector<std::string> ListDir(const std::string &dir)
-{
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs corvane with stdin from /dev/null and stdout and stderr on pipes.
-// `fileLimit` > 0 caps the size of any file it writes (RLIMIT_FSIZE), with
-// the signal that would otherwise end it ignored, so writes fail instead.
+// Runs corvane with stdin from /dev/null and stdout and stderr on pipes;
+// `fileLimit` > 0 caps the size of any file it writes (see RunProgram).
 Result RunCorvane(const std::vector<std::string> &args, rlim_t fileLimit = 0)
 {
-    int outPipe[2], errPipe[2];
-    EXPECT_EQ(pipe(outPipe), 0);
-    EXPECT_EQ(pipe(errPipe), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        close(outPipe[0]);
-        close(errPipe[0]);
-        if (fileLimit > 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            rlimit limit = {fileLimit, fileLimit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        std::vector<char *> argv;
-        std::string prog = Program();
-        argv.push_back(const_cast<char *>(prog.c_str()));
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(prog.c_str(), argv.data());
-        _exit(127);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    Result r;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string *into[2] = {&r.out, &r.err};
-    int open = 2;
-    while (open > 0) {
-        if (poll(fds, 2, 60000) <= 0)
-            break;
-        for (int k = 0; k < 2; k++) {
-            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP)))
-                continue;
-            char buf[4096];
-            ssize_t n = read(fds[k].fd, buf, sizeof buf);
-            if (n > 0) {
-                into[k]->append(buf, (size_t)n);
-            } else {
-                close(fds[k].fd);
-                fds[k].fd = -1;
-                open--;
-            }
-        }
-    }
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    return r;
+    return RunProgram(args, {}, fileLimit);
 }
 
 std::string Bytes(std::initializer_list<int> list)

@@ -13,6 +13,7 @@
 
 #include "host/meshgen.h"
 #include "meshio/meshio.h"
+#include "tests/files.h"
 
 namespace {
 
@@ -45,27 +46,6 @@ std::string MakeTempDir()
     const char *dir = mkdtemp(name);
     EXPECT_NE(dir, nullptr);
     return dir ? dir : "";
-}
-
-std::vector<std::string> ListDir(const std::string &dir)
-{
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                names.push_back(e->d_name);
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string Slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 void RemoveTree(const std::string &dir)
