@@ -13,6 +13,7 @@
 #include "host/host.h"
 #include "host/loader.h"
 #include "host/meshgen.h"
+#include "tests/hostlog.h"
 #include "options/options.h"
 #include "plugin/activate.h"
 
@@ -40,20 +41,8 @@ struct ActivateFixture : ::testing::Test {
         rmdir(dir.c_str());
     }
     int Run() { return EmuHostRun(host.get(), Activate); }
-    // The edit was begun once and ended once, with `code`.
-    void ExpectEndedOnce(int code)
-    {
-        EXPECT_EQ(host->log.editsBegun, 1);
-        ASSERT_EQ(host->log.doneCodes.size(), 1u);
-        EXPECT_EQ(host->log.doneCodes[0], code);
-    }
-    void ExpectOnlyInfo(const char *text)
-    {
-        ASSERT_EQ(host->log.messages.size(), 1u);
-        EXPECT_FALSE(host->log.messages[0].error);
-        EXPECT_EQ(host->log.messages[0].line1, text);
-        EXPECT_TRUE(host->log.messages[0].line2Null || host->log.messages[0].line2.empty());
-    }
+    void ExpectEndedOnce(int code) { ::ExpectEndedOnce(host.get(), code); }
+    void ExpectOnlyInfo(const char *text) { ::ExpectOnlyInfo(host.get(), text); }
     size_t Polys(int layer) { return EmuHostLayerMesh(host.get(), layer).polys.size(); }
 };
 
