@@ -88,20 +88,13 @@ void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, 
 // Moves the copy's points a and b of `edge` so the edge moves into its polygon
 // by `size`; both points get host id 0.
 void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size);
-// The two halves of OffsetEdgePoints. EdgeOffsets computes the moves of
-// the edge's ends from the host's positions and the polygon normal
-// (EdgePolyNormal of the edge's host polygon, asked here unless the caller
-// gives it); 0, with nothing written, when the host cannot place one of the
-// four points. The host answers with the mesh as it was when the edit
-// began, so the moves depend on nothing the passes change and may be
-// computed ahead of MoveEdgePoints, which adds them to the buffered ends.
+// The parts of OffsetEdgePoints that the strips also use apart: the normal
+// the moves are computed against (the host's normal of the polygon, or (0, 0,
+// 1) when it gives none), and adding computed moves to the edge's buffered
+// ends (both get host id 0). The host answers with the mesh as it was when
+// the edit began, so the moves depend on nothing the passes change and may
+// be computed ahead.
 Vec3 EdgePolyNormal(BufModel *model, LWPolID poly);
-// The host's positions of the edge's points a, b, previous and next; 0 when
-// the host cannot place one of them.
-int EdgeHostPositions(BufModel *model, const LineInfo *edge, Vec3 *a, Vec3 *b, Vec3 *prev,
-                      Vec3 *next);
-int EdgeOffsets(BufModel *model, const LineInfo *edge, double size, const Vec3 *polyNormal,
-                Vec3 *offsetA, Vec3 *offsetB);
 void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
                     const Vec3 &offsetB);
 

@@ -13,6 +13,7 @@
 // buffered points are now, so the moves of two chamfered edges that meet at a
 // corner add up to the crossing of the two moved edge lines.
 #include "objectmode/objectmode.h"
+#include "plugin/services.h"
 
 static const Vec3 kZero = {0.0, 0.0, 0.0};
 
@@ -103,17 +104,6 @@ void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, 
     *alongX = (sx > 0.01 || sx < -0.01) ? VecScale(v, size / sx) : VecScale(v, 0.0);
 }
 
-static int HostPosition(const HostMeshEditOp *edit, LWPntID id, Vec3 *out)
-{
-    const HostPointInfo *info = edit->pointInfo(edit->state, id);
-    if (!info)
-        return 0;
-    out->x = info->position[0];
-    out->y = info->position[1];
-    out->z = info->position[2];
-    return 1;
-}
-
 Vec3 EdgePolyNormal(BufModel *model, LWPolID poly)
 {
     HostMeshEditOp *edit = model->edit;
@@ -121,30 +111,6 @@ Vec3 EdgePolyNormal(BufModel *model, LWPolID poly)
     if (edit->polyNormal(edit->state, poly, raw))
         return Vec3{raw[0], raw[1], raw[2]};
     return Vec3{0.0, 0.0, 1.0};
-}
-
-int EdgeHostPositions(BufModel *model, const LineInfo *edge, Vec3 *a, Vec3 *b, Vec3 *prev,
-                      Vec3 *next)
-{
-    HostMeshEditOp *edit = model->edit;
-    return HostPosition(edit, edge->hostA, a) && HostPosition(edit, edge->hostB, b) &&
-           HostPosition(edit, edge->hostPrev, prev) && HostPosition(edit, edge->hostNext, next);
-}
-
-int EdgeOffsets(BufModel *model, const LineInfo *edge, double size, const Vec3 *polyNormal,
-                Vec3 *offsetA, Vec3 *offsetB)
-{
-    Vec3 normal = polyNormal ? *polyNormal : EdgePolyNormal(model, edge->hostPoly);
-    Vec3 n = VecDiv(normal, VecLength(normal));
-
-    Vec3 a, b, prev, next;
-    if (!EdgeHostPositions(model, edge, &a, &b, &prev, &next))
-        return 0;
-
-    Vec3 x = VecSub(b, a);
-    *offsetA = CornerOffset(x, VecSub(a, prev), n, size);
-    *offsetB = CornerOffset(x, VecSub(next, b), n, size);
-    return 1;
 }
 
 void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
@@ -166,7 +132,17 @@ void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
 
 void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size)
 {
-    Vec3 offsetA, offsetB;
-    if (EdgeOffsets(model, edge, size, nullptr, &offsetA, &offsetB))
-        MoveEdgePoints(model, edge, offsetA, offsetB);
+    Vec3 normal = EdgePolyNormal(model, edge->hostPoly);
+    Vec3 n = VecDiv(normal, VecLength(normal));
+
+    Vec3 a, b, prev, next;
+    if (!HostPointPosition(model, edge->hostA, &a) || !HostPointPosition(model, edge->hostB, &b) ||
+        !HostPointPosition(model, edge->hostPrev, &prev) ||
+        !HostPointPosition(model, edge->hostNext, &next))
+        return;
+
+    Vec3 x = VecSub(b, a);
+    Vec3 offsetA = CornerOffset(x, VecSub(a, prev), n, size);
+    Vec3 offsetB = CornerOffset(x, VecSub(next, b), n, size);
+    MoveEdgePoints(model, edge, offsetA, offsetB);
 }

@@ -181,13 +181,14 @@ static EdgeCursor Opposite(const StripPass *pass, int i)
                         EdgeFrom(&pass->adjacency, i));
 }
 
-// The first record after r that may run along r's edge the other way,
-// or -1.
+// Whether record r is linked, from the side-by-side copy when there is one.
 static int RecordLinked(const StripPass *pass, int r)
 {
     return pass->linked ? pass->linked[r] : IsLinked(&pass->edges[r]);
 }
 
+// The first record after r that may run along r's edge the other way,
+// or -1.
 static int FirstCandidateAfter(const StripPass *pass, int r)
 {
     EdgeCursor c = Opposite(pass, r);
@@ -263,7 +264,7 @@ static int JoinSeams(StripPass *pass)
 }
 
 // When every edge is chamfered, nearly every linked record's ends are moved,
-// and the moves depend only on what the host answers (see EdgeOffsets).
+// and the moves depend only on what the host answers (see EdgePolyNormal).
 // Computing them all in one sweep over the records, in array order, lets
 // the records of one polygon share the polygon's normal and keeps the
 // arithmetic out of the pairing, whose partner records lie anywhere in the
@@ -330,15 +331,11 @@ static int Position(BufModel *model, const KnownPoints *known, LWPntID id, Vec3 
             return 1;
         }
     }
-    HostMeshEditOp *edit = model->edit;
-    const HostPointInfo *info = edit->pointInfo(edit->state, id);
-    if (!info)
-        return 0;
-    *out = Vec3{info->position[0], info->position[1], info->position[2]};
-    return 1;
+    return HostPointPosition(model, id, out);
 }
 
-// EdgeHostPositions through the last record's points; keeps this record's.
+// The host positions of the record's points a, b, previous and next,
+// through the last record's points; keeps this record's.
 static int KnownPositions(BufModel *model, KnownPoints *known, const LineInfo *edge, Vec3 *a,
                           Vec3 *b, Vec3 *prev, Vec3 *next)
 {

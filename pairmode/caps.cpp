@@ -17,6 +17,7 @@
 
 #include "pairmode/claims.h"
 #include "pairmode/pairmode.h"
+#include "plugin/services.h"
 
 // Working storage of the cap: fixed, not allocated per call. A fan polygon
 // or a fan that does not fit ends the cap before anything is built for it.
@@ -39,15 +40,6 @@ static const HostPolygonInfo *HostPoly(BufModel *model, LWPolID id)
     return model->edit->polyInfo(model->edit->state, id);
 }
 
-static Vec3 HostPosition(BufModel *model, LWPntID id)
-{
-    const HostPointInfo *info = model->edit->pointInfo(model->edit->state, id);
-    if (!info)
-        return VecCopyOrZero(nullptr);
-    Vec3 p = {info->position[0], info->position[1], info->position[2]};
-    return p;
-}
-
 // The cap's name starts as L's. A name the buffer cannot hold is treated like
 // a differing one: the cap is then named "Default".
 static void StartCapName(const char *name)
@@ -61,7 +53,7 @@ static void StartCapName(const char *name)
 // A copy of host point p that stands for it: never created at the flush.
 static int AddHostPoint(BufModel *model, LWPntID p)
 {
-    Vec3 position = HostPosition(model, p);
+    Vec3 position = HostPointOrZero(model, p);
     int b = BufModelAddPoint(model, &position);
     if (b >= 0)
         BufModelGetPoint(model, b)->hostId = p;
@@ -71,8 +63,8 @@ static int AddHostPoint(BufModel *model, LWPntID p)
 // A new point where the line through the host points c and e meets the plane.
 static int AddCutPoint(BufModel *model, const CapPlane *plane, LWPntID c, LWPntID e)
 {
-    Vec3 pc = HostPosition(model, c);
-    Vec3 pe = HostPosition(model, e);
+    Vec3 pc = HostPointOrZero(model, c);
+    Vec3 pe = HostPointOrZero(model, e);
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pc, pe);
     return BufModelAddPoint(model, &x);
 }

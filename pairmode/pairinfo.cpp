@@ -10,6 +10,7 @@
 // they ask the host for every listed polygon.
 #include "pairmode/pairmode.h"
 #include "pairmode/pairindex.h"
+#include "plugin/services.h"
 
 #include <assert.h>
 #include <stdlib.h>
@@ -17,17 +18,6 @@
 static HostPolygonInfo *HostPoly(BufModel *model, LWPolID id)
 {
     return model->edit->polyInfo(model->edit->state, id);
-}
-
-// The host's position of a point; (0, 0, 0) for a point the host does not
-// know, so that a bad answer cannot reach memory.
-static Vec3 HostPosition(BufModel *model, LWPntID id)
-{
-    const HostPointInfo *info = model->edit->pointInfo(model->edit->state, id);
-    if (!info)
-        return VecCopyOrZero(nullptr);
-    Vec3 p = {info->position[0], info->position[1], info->position[2]};
-    return p;
 }
 
 int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record)
@@ -69,7 +59,7 @@ int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record)
     for (int k = 0; k < n; k++) {
         LWPntID p = info->points[k];
         hostPoints[k] = p;
-        Vec3 position = HostPosition(model, p);
+        Vec3 position = HostPointOrZero(model, p);
         int b = BufModelAddPoint(model, &position);
         points[k] = b;
         if (b < 0)
@@ -180,8 +170,8 @@ void DetachEdge(BufModel *model, PolyInfo *x, int a, double size)
     edge.surface = x->surface;
 
     // 3. The new points start at the host's positions.
-    Vec3 pa = HostPosition(model, edge.hostA);
-    Vec3 pb = HostPosition(model, edge.hostB);
+    Vec3 pa = HostPointOrZero(model, edge.hostA);
+    Vec3 pb = HostPointOrZero(model, edge.hostB);
     edge.pointA = BufModelAddPoint(model, &pa);
     edge.pointB = BufModelAddPoint(model, &pb);
     if (edge.pointA < 0 || edge.pointB < 0)

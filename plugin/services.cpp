@@ -40,3 +40,21 @@ void MessageInfo(BufModel *model, const char *line1, const char *line2)
 {
     model->messageService->info(line1, line2);
 }
+
+int HostPointPosition(BufModel *model, LWPntID id, Vec3 *out)
+{
+    const HostPointInfo *info = model->edit->pointInfo(model->edit->state, id);
+    if (!info)
+        return 0;
+    out->x = info->position[0];
+    out->y = info->position[1];
+    out->z = info->position[2];
+    return 1;
+}
+
+Vec3 HostPointOrZero(BufModel *model, LWPntID id)
+{
+    Vec3 p = VecCopyOrZero(nullptr);
+    HostPointPosition(model, id, &p);
+    return p;
+}

@@ -1,8 +1,11 @@
-// Thin wrappers over the host's progress monitor and message services. They
-// work on the activation's BufModel, which holds the services and the one
-// monitor that may be open at a time.
+// Thin wrappers over the host's progress monitor and message services and
+// its point positions. They work on the activation's BufModel, which holds
+// the services, the edit and the one monitor that may be open at a time.
 #ifndef CORVANE_SERVICES_H
 #define CORVANE_SERVICES_H
+
+#include "plugin/hostapi.h"
+#include "vecmath/vecmath.h"
 
 struct BufModel;
 
@@ -18,5 +21,12 @@ void MonitorClose(BufModel *model);
 void MessageError(BufModel *model, const char *line1, const char *line2);
 // Shows an info message through the message service's info function.
 void MessageInfo(BufModel *model, const char *line1, const char *line2);
+
+// The host's position of a point (as the edit began: no pass moves a host
+// point); 0, with nothing written, for a point the host does not know.
+int HostPointPosition(BufModel *model, LWPntID id, Vec3 *out);
+// The same, (0, 0, 0) for a point the host does not know, so that a bad
+// answer cannot reach memory.
+Vec3 HostPointOrZero(BufModel *model, LWPntID id);
 
 #endif

@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -42,6 +43,25 @@ inline std::vector<std::string> ListDir(const std::string &dir)
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// A fresh folder /tmp/corvane-<name>-XXXXXX, or "/tmp" when none can be
+// made.
+inline std::string MakeTempDir(const char *name)
+{
+    std::string pattern = std::string("/tmp/corvane-") + name + "-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const char *dir = mkdtemp(buffer.data());
+    return dir ? dir : "/tmp";
+}
+
+// Removes a plug-ins folder a test gave the host: the settings file the
+// module may have written there, then the folder.
+inline void RemoveSettingsDir(const std::string &dir)
+{
+    unlink((dir + "/Corvane.cfg").c_str());
+    rmdir(dir.c_str());
 }
 
 // The build tree (ctest sets CORVANE_BUILD_DIR), the corvane program in it

@@ -13,22 +13,16 @@
 #include "host/host.h"
 #include "host/loader.h"
 #include "host/meshgen.h"
-#include "tests/hostlog.h"
 #include "options/options.h"
 #include "plugin/activate.h"
+#include "tests/files.h"
+#include "tests/hostlog.h"
 
 namespace {
 
-std::string MakeTempDir()
-{
-    char tmpl[] = "/tmp/corvane-activate-XXXXXX";
-    const char *dir = mkdtemp(tmpl);
-    return dir ? dir : "/tmp";
-}
-
 struct ActivateFixture : ::testing::Test {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
-    std::string dir = MakeTempDir();
+    std::string dir = MakeTempDir("activate");
 
     void SetUp() override
     {
@@ -37,8 +31,7 @@ struct ActivateFixture : ::testing::Test {
     }
     void TearDown() override
     {
-        unlink((dir + "/Corvane.cfg").c_str());
-        rmdir(dir.c_str());
+        RemoveSettingsDir(dir);
     }
     int Run() { return EmuHostRun(host.get(), Activate); }
     void ExpectEndedOnce(int code) { ::ExpectEndedOnce(host.get(), code); }
@@ -193,7 +186,7 @@ TEST(ModuleLoading, LoadedModuleGivesTheSameMeshAsTheLinkedOne)
     EXPECT_EQ(module.descriptor->sysSync, HOST_MODULE_SYNC);
     EXPECT_EQ(module.serverData, (void *)4);
 
-    std::string dir = MakeTempDir();
+    std::string dir = MakeTempDir("activate");
     MeshData results[2];
     for (int k = 0; k < 2; ++k) {
         auto host = EmuHostCreate();
@@ -204,8 +197,7 @@ TEST(ModuleLoading, LoadedModuleGivesTheSameMeshAsTheLinkedOne)
         results[k] = EmuHostLayerMesh(host.get(), 1);
     }
     UnloadModule(&module);
-    unlink((dir + "/Corvane.cfg").c_str());
-    rmdir(dir.c_str());
+    RemoveSettingsDir(dir);
     ASSERT_EQ(results[0].points.size(), results[1].points.size());
     ASSERT_EQ(results[0].polys.size(), results[1].polys.size());
     for (size_t i = 0; i < results[0].points.size(); ++i)

@@ -26,18 +26,12 @@
 #include "fuzz/activate_input.h"
 #include "host/meshgen.h"
 #include "plugin/activate.h"
+#include "tests/files.h"
 
 namespace {
 
 using fuzzin::EncodeOptions;
 using fuzzin::RunResult;
-
-std::string TempDir()
-{
-    char name[] = "/tmp/corvane-hostile-XXXXXX";
-    const char *dir = mkdtemp(name);
-    return dir ? dir : "/tmp";
-}
 
 std::vector<std::string> FilesIn(const std::string &dir)
 {
@@ -88,13 +82,12 @@ bool SaysOnly(const RunResult &r, const char *text)
 }
 
 struct Hostile : ::testing::Test {
-    std::string dir = TempDir();
+    std::string dir = MakeTempDir("hostile");
     const MeshData none;
 
     void TearDown() override
     {
-        unlink((dir + "/Corvane.cfg").c_str());
-        rmdir(dir.c_str());
+        RemoveSettingsDir(dir);
     }
     // Object mode over `bg` (pair mode when `fg` has two selected), checked;
     // a fault fails the test where it was asked for.

@@ -24,6 +24,7 @@
 #include "options/options.h"
 #include "pairmode/pairmode.h"
 #include "plugin/activate.h"
+#include "tests/files.h"
 
 namespace {
 
@@ -99,24 +100,16 @@ MeshData BigPair(int n0, int n1)
     return mesh;
 }
 
-std::string MakeTempDir()
-{
-    char tmpl[] = "/tmp/corvane-limits-XXXXXX";
-    const char *dir = mkdtemp(tmpl);
-    return dir ? dir : "/tmp";
-}
-
 // ---- through the activation ------------------------------------------------
 
 struct Limits : ::testing::Test {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
-    std::string dir = MakeTempDir();
+    std::string dir = MakeTempDir("limits");
     size_t polysBefore = 0;
 
     void TearDown() override
     {
-        unlink((dir + "/Corvane.cfg").c_str());
-        rmdir(dir.c_str());
+        RemoveSettingsDir(dir);
     }
     void Run(const MeshData &mesh, int layer, double size = 0.125, int angleMode = 0,
              double limitDeg = 90.0)

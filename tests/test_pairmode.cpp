@@ -24,6 +24,7 @@
 #include "objectmode/objectmode.h"
 #include "pairmode/pairmode.h"
 #include "plugin/activate.h"
+#include "tests/files.h"
 
 namespace {
 
@@ -114,24 +115,16 @@ bool Contains(const std::vector<LWPntID> &ids, LWPntID id)
     return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
-std::string MakeTempDir()
-{
-    char tmpl[] = "/tmp/corvane-pairmode-XXXXXX";
-    const char *dir = mkdtemp(tmpl);
-    return dir ? dir : "/tmp";
-}
-
 // The mode through the activation: `mesh` in foreground layer 1 with
 // polygons a and b selected, bevel size 0.25.
 struct PairMode : ::testing::Test {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
-    std::string dir = MakeTempDir();
+    std::string dir = MakeTempDir("pairmode");
     std::vector<LWPolID> ids;
 
     void TearDown() override
     {
-        unlink((dir + "/Corvane.cfg").c_str());
-        rmdir(dir.c_str());
+        RemoveSettingsDir(dir);
     }
     int Run(MeshData mesh, int a, int b, double size = 0.25)
     {
@@ -826,7 +819,7 @@ TEST_F(PairMode, FanPolygonTooLargeForTheCapStorageIsLeftAlone)
     // 255 points do not: the side face stays as it is, everything else goes on.
     PairMode::TearDown();
     host = EmuHostCreate();
-    dir = MakeTempDir();
+    dir = MakeTempDir("pairmode");
     ASSERT_EQ(Run(cubeWithSide(255), 1, 3), HOST_ACTIVATE_OK);
     ExpectKept();
     EXPECT_TRUE(Alive(4));

@@ -217,18 +217,6 @@ static void PatchPlain(PatchPass *pass, LWPntID point)
         AddPatch(pass, k, same, start->surface);
 }
 
-// The position of P as the host gives it, which no pass changes.
-static int HostPosition(BufModel *model, LWPntID point, Vec3 *out)
-{
-    const HostPointInfo *info = model->edit->pointInfo(model->edit->state, point);
-    if (!info)
-        return 0;
-    out->x = info->position[0];
-    out->y = info->position[1];
-    out->z = info->position[2];
-    return 1;
-}
-
 // The plane of the patch through its first three entries, not normalised.
 static RingPlane MakeRingPlane(BufModel *model, const int32_t *ring)
 {
@@ -322,7 +310,7 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
             // Across an unchamfered edge: the polygon still has its corner at
             // P, so it is trimmed by the patch's plane.
             Vec3 corner;
-            if (FirstCutInWalk(pass, leave->polyIndex) && HostPosition(model, point, &corner))
+            if (FirstCutInWalk(pass, leave->polyIndex) && HostPointPosition(model, point, &corner))
                 CutPolyCorner(model, &plane, leave->polyIndex, corner);
             const LineInfo *s = FindReverse(pass->edges, pass->m, leave);
             if (!s)

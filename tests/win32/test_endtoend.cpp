@@ -20,8 +20,8 @@
 #include "host/host.h"
 #include "host/loader.h"
 #include "host/meshgen.h"
-#include "tests/hostlog.h"
 #include "options/options.h"
+#include "tests/hostlog.h"
 
 namespace fs = std::filesystem;
 
