@@ -72,6 +72,9 @@ int BufModelAddPoint(BufModel *model, const Vec3 *position);
 // Adds a polygon over existing point indices; copies the name. New index, or
 // -1 for count < 3, null indices, allocation failure or 65536 polygons held.
 int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32_t *points);
+// BufModelAddPoly without the centroid and normal (both left (0, 0, 0)), for
+// polygons whose shape nothing reads again.
+int BufModelAddFace(BufModel *model, const char *surface, int count, const int32_t *points);
 // Re-shapes polygon `poly`: new vertex list (host ids 0, centroid and normal
 // recomputed) when `points` is given, new name when `surface` is given.
 // Returns poly, or -1: for a polygon index not held, a vertex list of fewer

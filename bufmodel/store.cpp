@@ -176,15 +176,14 @@ static Vec3 FirstThreeNormal(const BufModel *model, const int32_t *points)
     return VecDiv(cross, length);
 }
 
-int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32_t *points)
+// The polygon's record with its vertex arrays and name copy, centroid and
+// normal not yet written; null (counted as refused) when there is no room.
+static BufPoly *NewPoly(BufModel *model, const char *surface, int count)
 {
-    if (!model || count < 3 || !points)
-        return -1;
     if (model->polyCount >= BUFMODEL_MAX_POLYS) {
         model->refusedAdds++;
-        return -1;
+        return nullptr;
     }
-    // A piece carved before a later one fails stays in its block unused.
     BufPoly *poly = static_cast<BufPoly *>(Carve(model, kPolyLane, sizeof(BufPoly)));
     LWPntID *hostPoints =
         poly ? static_cast<LWPntID *>(Carve(model, kPolyLane, sizeof(LWPntID) * (size_t)count)) : nullptr;
@@ -195,14 +194,42 @@ int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32
         name = CopyName(model, surface);
     if (!poly || !hostPoints || !indices || (surface && !name)) {
         model->refusedAdds++;
-        return -1;
+        return nullptr;
     }
     poly->hostId = nullptr;
     poly->count = count;
     poly->hostPoints = hostPoints;
     poly->points = indices;
     poly->surface = name;
-    poly->centroid = FillVertices(model, count, points, hostPoints, indices);
+    return poly;
+}
+
+int BufModelAddFace(BufModel *model, const char *surface, int count, const int32_t *points)
+{
+    if (!model || count < 3 || !points)
+        return -1;
+    BufPoly *poly = NewPoly(model, surface, count);
+    if (!poly)
+        return -1;
+    for (int i = 0; i < count; i++) {
+        poly->hostPoints[i] = nullptr;
+        poly->points[i] = points[i];
+    }
+    poly->centroid = Vec3{0.0, 0.0, 0.0};
+    poly->normal = Vec3{0.0, 0.0, 0.0};
+    model->polyTable[model->polyCount] = poly;
+    return model->polyCount++;
+}
+
+int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32_t *points)
+{
+    if (!model || count < 3 || !points)
+        return -1;
+    // A piece carved before a later one fails stays in its block unused.
+    BufPoly *poly = NewPoly(model, surface, count);
+    if (!poly)
+        return -1;
+    poly->centroid = FillVertices(model, count, points, poly->hostPoints, poly->points);
     poly->normal = FirstThreeNormal(model, points);
     model->polyTable[model->polyCount] = poly;
     return model->polyCount++;

@@ -83,6 +83,14 @@ static LineInfo *AllocateEdges(size_t count)
 
 int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges)
 {
+    return LineListPassRuns(model, count, records, edges, nullptr);
+}
+
+int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **edges,
+                     int *runsWellFormed)
+{
+    if (runsWellFormed)
+        *runsWellFormed = 0;
     // One record per corner of every polygon, also those that make no edges.
     size_t total = 0;
     for (int k = 0; k < count; k++) {
@@ -98,6 +106,12 @@ int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges
     MonitorOpen(model, "Corvane mode:Obj", "Phase: LineList");
     MonitorInit(model, count);
     int m = 0;
+    // Every polygon written makes a run of three or more records, from
+    // vertex t to t + 1 (0 for the last); the runs are well formed (see
+    // RunsAreWellFormed) when their polygon indices differ, which they do
+    // when they rise.
+    int32_t lastIndex = -1;
+    int rising = 1;
     for (int k = 0; k < count; k++) {
         if (MonitorStep(model, 1))
             break;
@@ -105,8 +119,13 @@ int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges
             continue;
         LineList(&records[k], *edges + m);
         m += records[k].count;
+        rising = rising && records[k].polyIndex > lastIndex &&
+                 records[k].polyIndex < BUFMODEL_MAX_POLYS;
+        lastIndex = records[k].polyIndex;
     }
     MonitorClose(model);
+    if (runsWellFormed)
+        *runsWellFormed = rising;
     return m;
 }
 
@@ -237,7 +256,11 @@ static void LinkIndexed(BufModel *model, int m, LineInfo *edges)
 // vertex fields that tell the candidates stay as they are.
 void LineInfoPass(BufModel *model, int m, LineInfo *edges)
 {
-    int runs = RunsAreWellFormed(edges, m);
+    LineInfoPassRuns(model, m, edges, RunsAreWellFormed(edges, m));
+}
+
+void LineInfoPassRuns(BufModel *model, int m, LineInfo *edges, int runs)
+{
     MonitorOpen(model, "Corvane mode:Obj", "Phase: LineInfo");
     MonitorInit(model, m);
     if (runs)

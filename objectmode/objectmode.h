@@ -74,8 +74,16 @@ void LineList(const PolyInfo *info, LineInfo *out);
 // Allocates the edge array (one record per surveyed corner) into *edges and
 // fills it for every surveyed, accepted polygon; returns the edge count m.
 int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges);
+// LineListPass, also telling whether it wrote each polygon's records as one
+// run under a polygon index of its own (1), which LineInfoPassRuns may then
+// take as given instead of checking every record.
+int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **edges,
+                     int *runsWellFormed);
 // Links each edge to the vertex before it and after it within its polygon.
 void LineInfoPass(BufModel *model, int m, LineInfo *edges);
+// LineInfoPass for records whose runs are known to be well formed (runs 1)
+// or not known to be (0); the links are the same.
+void LineInfoPassRuns(BufModel *model, int m, LineInfo *edges, int runs);
 
 // ---- edge offset --------------------------------------------------------
 

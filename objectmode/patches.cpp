@@ -192,7 +192,7 @@ static void AddPatch(PatchPass *pass, int k, int same, const char *surface)
         pass->ring[b] = t;
     }
     const char *name = (same && k < pass->p) ? surface : nullptr;
-    BufModelAddPoly(pass->model, name, k, pass->ring);
+    BufModelAddFace(pass->model, name, k, pass->ring);
 }
 
 // Plain variant: a patch only where every record met about P, and every

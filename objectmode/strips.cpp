@@ -72,10 +72,14 @@ struct StripPass {
     // are ruled out without reading their record, which lies anywhere in the
     // array; whether it is linked (no pass here changes that: the seam
     // joining only hands links on between linked sides); and its first
-    // candidate (FirstCandidateAfter), for fetching ahead.
+    // candidate, the first later record that may run along its edge the other
+    // way (or -1), for fetching ahead.
     LWPolID *polyOf;
     int32_t *firstCandidate;
     unsigned char *linked;
+    // 0 when no record has a later candidate of its own polygon, so that no
+    // seam can be joined (found in the sweep that fills the arrays above).
+    int seamCandidates;
 };
 
 }  // namespace
@@ -187,18 +191,6 @@ static int RecordLinked(const StripPass *pass, int r)
     return pass->linked ? pass->linked[r] : IsLinked(&pass->edges[r]);
 }
 
-// The first record after r that may run along r's edge the other way,
-// or -1.
-static int FirstCandidateAfter(const StripPass *pass, int r)
-{
-    EdgeCursor c = Opposite(pass, r);
-    for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
-        if (j > r)
-            return j;
-    }
-    return -1;
-}
-
 // Whether j may be ruled out by its polygon: a seam needs the same polygon
 // (same 1), a strip another one (same 0).
 static int RuledOutByPolygon(const StripPass *pass, int i, int j, int same)
@@ -249,7 +241,7 @@ static int JoinSeams(StripPass *pass)
     for (int i = 0; i < pass->m; i++) {
         if (MonitorStep(pass->model, 1))
             return 1;
-        if (!RecordLinked(pass, i))
+        if (!pass->seamCandidates || !RecordLinked(pass, i))
             continue;
         EdgeCursor c = Opposite(pass, i);
         for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
@@ -432,7 +424,7 @@ static void BuildStrip(StripPass *pass, int i, int j, double size)
     LineInfo *ej = &pass->edges[j];
     int32_t quad[4] = {ej->pointB, ej->pointA, ei->pointB, ei->pointA};
     const char *name = SameSurface(ei->surface, ej->surface) ? ei->surface : nullptr;
-    BufModelAddPoly(pass->model, name, 4, quad);
+    BufModelAddFace(pass->model, name, 4, quad);
     MoveRecord(pass, i, size);
     MoveRecord(pass, j, size);
 }
@@ -498,6 +490,7 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
     pass.polyOf = nullptr;
     pass.firstCandidate = nullptr;
     pass.linked = nullptr;
+    pass.seamCandidates = 1;
     if (side) {
         pass.polyOf = (LWPolID *)side;
         pass.firstCandidate = (int32_t *)(side + records * sizeof(LWPolID));
@@ -505,7 +498,19 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
         for (int r = 0; r < m; r++) {
             pass.polyOf[r] = edges[r].hostPoly;
             pass.linked[r] = (unsigned char)IsLinked(&edges[r]);
-            pass.firstCandidate[r] = FirstCandidateAfter(&pass, r);
+        }
+        pass.seamCandidates = 0;
+        for (int r = 0; r < m; r++) {
+            pass.firstCandidate[r] = -1;
+            EdgeCursor c = Opposite(&pass, r);
+            for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
+                if (j <= r)
+                    continue;
+                if (pass.firstCandidate[r] < 0)
+                    pass.firstCandidate[r] = j;
+                if (pass.polyOf[j] == pass.polyOf[r])
+                    pass.seamCandidates = 1;
+            }
         }
     }
 

@@ -308,8 +308,9 @@ void RunObjectMode(Activation *a)
     a->modelLive = true;
     GetPolyInfo(a->model, c, (LWPolID *)a->polys.items, a->records);
     // 5-6. Edge records and their links within each polygon.
-    int m = LineListPass(a->model, c, a->records, &a->edges);
-    LineInfoPass(a->model, m, a->edges);
+    int runs = 0;
+    int m = LineListPassRuns(a->model, c, a->records, &a->edges, &runs);
+    LineInfoPassRuns(a->model, m, a->edges, runs);
     // The strips and the patches look records up by their host points, which
     // neither changes: they may share one index of them.
     EdgeAdjacencyShare(a->edges, m);

@@ -242,6 +242,46 @@ TEST(BufModelStore, AddPolyCopiesVerticesAndComputesCentroidAndNormal)
     EXPECT_EQ(BufModelGetPoly(s.get(), 4), nullptr) << "index equal to the count";
 }
 
+// The passes' faces: the same record as BufModelAddPoly's but for the
+// shape, which stays zero however the points lie, and the same refusals.
+TEST(BufModelStore, AddFaceKeepsVerticesAndNameButNoShape)
+{
+    Store s;
+    AddPoint(s.get(), 1, 0, 0);
+    AddPoint(s.get(), 0, 0, 0);
+    AddPoint(s.get(), 0, 1, 0);
+    AddPoint(s.get(), 0, 0, 1);
+    std::vector<int32_t> quad = {0, 1, 2, 3};
+    char name[] = "Rim";
+    EXPECT_EQ(BufModelAddPoly(s.get(), name, 4, quad.data()), 0);
+    EXPECT_EQ(BufModelAddFace(s.get(), name, 4, quad.data()), 1);
+    quad[0] = 3;
+    name[0] = 'X';
+    const BufPoly *shaped = BufModelGetPoly(s.get(), 0);
+    const BufPoly *face = BufModelGetPoly(s.get(), 1);
+    ASSERT_NE(face, nullptr);
+    EXPECT_EQ(face->hostId, nullptr);
+    ASSERT_EQ(face->count, 4);
+    for (int v = 0; v < 4; v++) {
+        EXPECT_EQ(face->points[v], shaped->points[v]) << "vertex " << v << " is copied";
+        EXPECT_EQ(face->hostPoints[v], nullptr) << "vertex " << v;
+    }
+    EXPECT_STREQ(face->surface, "Rim") << "the name is copied";
+    ExpectVec(face->normal, 0, 0, 0, "no normal");
+    ExpectVec(face->centroid, 0, 0, 0, "no centroid");
+    EXPECT_NE(shaped->normal.z, 0.0) << "the shaped twin has one";
+
+    EXPECT_EQ(BufModelAddFace(s.get(), nullptr, 2, quad.data()), -1);
+    EXPECT_EQ(BufModelAddFace(s.get(), nullptr, 3, nullptr), -1);
+    EXPECT_EQ(BufModelAddFace(nullptr, nullptr, 3, quad.data()), -1);
+    EXPECT_EQ(s->refusedAdds, 0) << "bad arguments are not table refusals";
+    for (int i = 2; i < BUFMODEL_MAX_POLYS; i++)
+        ASSERT_EQ(BufModelAddFace(s.get(), nullptr, 3, quad.data()), i);
+    EXPECT_EQ(BufModelAddFace(s.get(), "full", 3, quad.data()), -1);
+    EXPECT_EQ(s->refusedAdds, 1);
+    EXPECT_EQ(s->polyCount, BUFMODEL_MAX_POLYS);
+}
+
 TEST(BufModelStore, SetPolyReplacesVerticesKeepsIdAndName)
 {
     Store s;

@@ -382,6 +382,39 @@ TEST_F(EdgeRecords, TriangleEdgesHaveOneVertexBeforeAndAfter)
     }
 }
 
+// The runs LineListPass writes may be taken as given only while every
+// polygon index rises; either way the links are those of LineInfoPass.
+TEST_F(EdgeRecords, RunsAreTakenAsGivenOnlyUnderRisingPolygonIndices)
+{
+    Begin(MakeCube());
+    Survey();
+    int runs = -1;
+    m = LineListPassRuns(model, (int)ids.size(), records.data(), &edges, &runs);
+    ASSERT_EQ(m, 24);
+    EXPECT_EQ(runs, 1);
+    std::vector<LineInfo> checked(edges, edges + m);
+    LineInfoPassRuns(model, m, edges, runs);
+    LineInfoPass(model, m, checked.data());
+    for (int k = 0; k < m; ++k) {
+        EXPECT_EQ(edges[k].prevVertex, checked[k].prevVertex) << "edge " << k;
+        EXPECT_EQ(edges[k].nextVertex, checked[k].nextVertex) << "edge " << k;
+        EXPECT_EQ(edges[k].hostPrev, checked[k].hostPrev) << "edge " << k;
+        EXPECT_EQ(edges[k].hostNext, checked[k].hostNext) << "edge " << k;
+    }
+
+    // Two polygons under one index make one run of eight records.
+    free(edges);
+    edges = nullptr;
+    records[3].polyIndex = records[2].polyIndex;
+    m = LineListPassRuns(model, (int)ids.size(), records.data(), &edges, &runs);
+    EXPECT_EQ(runs, 0);
+    records[3].polyIndex = records[1].polyIndex;
+    free(edges);
+    edges = nullptr;
+    m = LineListPassRuns(model, (int)ids.size(), records.data(), &edges, &runs);
+    EXPECT_EQ(runs, 0) << "an index seen before, not next to its first run";
+}
+
 TEST_F(EdgeRecords, ShortRefusedAndUnsurveyedPolygonsMakeNoEdges)
 {
     // quad, two-point polygon, quad: the quads' records are consecutive.

@@ -127,3 +127,18 @@ void LineInfoPass(BufModel *model, int m, LineInfo *edges)
     }
     MonitorClose(model);
 }
+
+// The literal passes check nothing about the runs: these take what the
+// activation calls and leave the hint unused.
+int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **edges,
+                     int *runsWellFormed)
+{
+    if (runsWellFormed)
+        *runsWellFormed = 0;
+    return LineListPass(model, count, records, edges);
+}
+
+void LineInfoPassRuns(BufModel *model, int m, LineInfo *edges, int /*runs*/)
+{
+    LineInfoPass(model, m, edges);
+}
