@@ -42,6 +42,12 @@ struct PatchPass {
     int32_t *cutBy;
     int32_t polys;   // entries of cutBy
     int32_t walk;    // the current walk's number
+    // The point numbers (EdgePointNumber) of the points to walk, looked up
+    // once in a sweep of their own (null without memory), and the number
+    // of the point being walked, which every search of its walk needs.
+    int32_t *numbers;
+    LWPntID current;
+    int currentNumber;
 };
 
 }  // namespace
@@ -116,10 +122,17 @@ static const LineInfo *IndexedFindDoneReverse(const PatchPass *pass, const LineI
     return FirstReverse(pass, r, 1);
 }
 
+static int NumberOf(const PatchPass *pass, LWPntID point)
+{
+    if (point == pass->current)
+        return pass->currentNumber;
+    return EdgePointNumber(&pass->adjacency, point);
+}
+
 // The records leaving P, in array order.
 static EdgeCursor Leaving(const PatchPass *pass, LWPntID point)
 {
-    return EdgesLeaving(&pass->adjacency, EdgePointNumber(&pass->adjacency, point), -1);
+    return EdgesLeaving(&pass->adjacency, NumberOf(pass, point), -1);
 }
 
 static const LineInfo *FirstLeavingDone(const PatchPass *pass, LWPntID point)
@@ -149,7 +162,7 @@ static const LineInfo *FirstArrivingFrom(const PatchPass *pass, LWPntID point,
 {
     int si = (int)(start - pass->edges);
     EdgeCursor c = EdgesLeaving(&pass->adjacency, EdgeTo(&pass->adjacency, si),
-                                EdgePointNumber(&pass->adjacency, point));
+                                NumberOf(pass, point));
     for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         if (pass->edges[i].hostB == point && pass->edges[i].hostA == start->hostB)
             return &pass->edges[i];
@@ -423,10 +436,11 @@ __attribute__((always_inline)) static inline void PrefetchWalk(const PatchPass *
     const EdgeAdjacency *adj = &pass->adjacency;
     if (adj->degraded)
         return;
-    if (i + 8 < pass->p)
+    if (i + 8 < pass->p && !pass->numbers)
         EdgePointPrefetch(adj, (LWPntID)points->items[i + 8]);
     if (i + 4 < pass->p) {
-        int n = EdgePointNumber(adj, (LWPntID)points->items[i + 4]);
+        int n = pass->numbers ? pass->numbers[i + 4]
+                              : EdgePointNumber(adj, (LWPntID)points->items[i + 4]);
         if (n >= 0 && n < adj->points) {
             for (int e = adj->start[n]; e < adj->start[n + 1] && e < adj->start[n] + 8; e++) {
                 int r = adj->list[e];
@@ -437,7 +451,8 @@ __attribute__((always_inline)) static inline void PrefetchWalk(const PatchPass *
         }
     }
     if (i + 2 < pass->p) {
-        int n = EdgePointNumber(adj, (LWPntID)points->items[i + 2]);
+        int n = pass->numbers ? pass->numbers[i + 2]
+                              : EdgePointNumber(adj, (LWPntID)points->items[i + 2]);
         const BufModel *model = pass->model;
         if (n >= 0 && n < adj->points) {
             for (int e = adj->start[n]; e < adj->start[n + 1] && e < adj->start[n] + 8; e++) {
@@ -467,6 +482,14 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     pass.walk = 0;
     pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
     EdgeAdjacencyOpen(&pass.adjacency, edges, m);
+    pass.numbers = (int32_t *)malloc(pass.p > 0 ? (size_t)pass.p * sizeof(int32_t) : 1);
+    pass.current = nullptr;
+    pass.currentNumber = -1;
+    for (int i = 0; pass.numbers && i < pass.p; i++) {
+        if (i + 8 < pass.p)
+            EdgePointPrefetch(&pass.adjacency, (LWPntID)points->items[i + 8]);
+        pass.numbers[i] = EdgePointNumber(&pass.adjacency, (LWPntID)points->items[i]);
+    }
 
     MonitorOpen(model, "Corvane mode:Object", "Phase: PointCorvane");
     MonitorInit(model, pass.p);
@@ -474,10 +497,14 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
         if (MonitorStep(model, 1))
             break;
         PrefetchWalk(&pass, points, i);
-        patch(&pass, (LWPntID)points->items[i]);
+        LWPntID point = (LWPntID)points->items[i];
+        pass.current = point;
+        pass.currentNumber = pass.numbers ? pass.numbers[i] : EdgePointNumber(&pass.adjacency, point);
+        patch(&pass, point);
     }
     free(pass.ring);
     free(pass.cutBy);
+    free(pass.numbers);
     EdgeAdjacencyClose(&pass.adjacency);
     MonitorClose(model);
 }
