@@ -70,8 +70,8 @@ struct StripPass {
     // Per record, side by side and filled in one sweep (all null when there
     // was no memory for them): its host polygon, by which most candidates
     // are ruled out without reading their record, which lies anywhere in the
-    // array; whether it is linked (no pass here changes that: the seam
-    // joining only hands links on between linked sides); and its first
+    // array; whether it is linked (taken again after the seam joining, see
+    // JoinSeams); and its first
     // candidate, the first later record that may run along its edge the other
     // way (or -1), for fetching ahead.
     LWPolID *polyOf;
@@ -80,6 +80,14 @@ struct StripPass {
     // 0 when no record has a later candidate of its own polygon, so that no
     // seam can be joined (found in the sweep that fills the arrays above).
     int seamCandidates;
+    // Planned moves applied after the pairing (see DeferMoves), or all null:
+    // per buffered point, the record whose point a (moverA) and whose point
+    // b (moverB) it is, or -1; per record, its place in the order in which
+    // the pairing moves records, or -1 while it is not moved.
+    int32_t *moverA;
+    int32_t *moverB;
+    int32_t *movedAt;
+    int32_t movesMade;
 };
 
 }  // namespace
@@ -128,8 +136,11 @@ static void JoinSeamPoints(BufModel *model, const LineInfo *ei, LineInfo *ej)
 {
     // The polygon's copy takes i's points at j's two vertices.
     BufPoly *poly = ei->polyIndex >= 0 ? BufModelGetPoly(model, ei->polyIndex) : nullptr;
+    // Every vertex index is checked: a record whose polygon index names
+    // another polygon than its vertices belong to must not reach past it.
     if (poly && ej->vertexA >= 0 && ej->vertexA < poly->count && ej->vertexB >= 0 &&
-        ej->vertexB < poly->count) {
+        ej->vertexB < poly->count && ei->vertexA >= 0 && ei->vertexA < poly->count &&
+        ei->vertexB >= 0 && ei->vertexB < poly->count) {
         poly->points[ej->vertexA] = poly->points[ei->vertexB];
         poly->points[ej->vertexB] = poly->points[ei->vertexA];
     }
@@ -203,7 +214,8 @@ static int RuledOutByPolygon(const StripPass *pass, int i, int j, int same)
 // Fetches what the pairing reads of the partners it will meet a few records
 // on, which lie anywhere in the array: the record and planned moves of the
 // first candidate of record r + 8, and the buffered points of that of r + 4
-// (whose record was fetched four records ago).
+// (whose record was fetched four records ago); only the record when the
+// moves are deferred.
 // Inlined by force: on its own, a function whose only effect is a prefetch
 // counts as free of effects, and optimising compilers drop its calls.
 __attribute__((always_inline)) static inline void PrefetchPartner(const StripPass *pass, int r)
@@ -216,11 +228,12 @@ __attribute__((always_inline)) static inline void PrefetchPartner(const StripPas
             const char *record = (const char *)&pass->edges[j];
             __builtin_prefetch(record);
             __builtin_prefetch(record + sizeof(LineInfo) - 1);
-            if (pass->moves)
+            if (pass->moves && !pass->movedAt)
                 __builtin_prefetch(&pass->moves[2 * j]);
         }
     }
-    if (r + 4 < pass->m) {
+    // Deferred moves read no partner's points here.
+    if (r + 4 < pass->m && !pass->movedAt) {
         int j = pass->firstCandidate[r + 4];
         if (j >= 0) {
             const BufModel *model = pass->model;
@@ -235,24 +248,37 @@ __attribute__((always_inline)) static inline void PrefetchPartner(const StripPas
 
 // Joins every seam: two linked records of one host polygon that run along
 // the same two host points in opposite directions. Returns non-zero on abort.
+//
+// A join hands a record links from linked ones; where a host gave null point
+// ids, a record left unlinked at one end can match and become linked. So
+// the sweep tests the records themselves, and once a seam is joined the
+// side-by-side copy is taken again.
 static int JoinSeams(StripPass *pass)
 {
     LineInfo *edges = pass->edges;
+    int joined = 0;
+    int aborted = 0;
     for (int i = 0; i < pass->m; i++) {
-        if (MonitorStep(pass->model, 1))
-            return 1;
-        if (!pass->seamCandidates || !RecordLinked(pass, i))
+        if (MonitorStep(pass->model, 1)) {
+            aborted = 1;
+            break;
+        }
+        if (!pass->seamCandidates || !IsLinked(&edges[i]))
             continue;
         EdgeCursor c = Opposite(pass, i);
         for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
             if (j <= i || RuledOutByPolygon(pass, i, j, 1))
                 continue;
             if (edges[i].hostA == edges[j].hostB && edges[i].hostB == edges[j].hostA &&
-                edges[i].hostPoly == edges[j].hostPoly && RecordLinked(pass, j))
+                edges[i].hostPoly == edges[j].hostPoly && IsLinked(&edges[j])) {
                 JoinSeamIndexed(pass, i, j);
+                joined = 1;
+            }
         }
     }
-    return 0;
+    for (int r = 0; joined && pass->linked && r < pass->m; r++)
+        pass->linked[r] = (unsigned char)IsLinked(&edges[r]);
+    return aborted;
 }
 
 // When every edge is chamfered, nearly every linked record's ends are moved,
@@ -404,8 +430,85 @@ static void PlanMoves(StripPass *pass, double size)
     }
 }
 
+// The pairing moves both ends of each record of a strip, one record after
+// the other, so a buffered point moves once for each record that has it as
+// an end, in the pairing's order: its position plus the first move, plus the
+// second. Where each point is the end a of at most one record and the end b
+// of at most one other (every polygon has copies of its points of its own,
+// and no seam made two records share them), the pairing need only note the
+// order, and the points can be moved afterwards in one sweep over them, in
+// the same order and so to the same positions. The pairing then reads no
+// partner's points or moves. Without memory, or where points are shared
+// otherwise, nothing is deferred. Needs the planned moves.
+static void DeferMoves(StripPass *pass)
+{
+    BufModel *model = pass->model;
+    int n = model->pointCount;
+    size_t points = n > 0 ? (size_t)n : 1;
+    size_t records = pass->m > 0 ? (size_t)pass->m : 1;
+    pass->moverA = (int32_t *)malloc(points * sizeof(int32_t));
+    pass->moverB = (int32_t *)malloc(points * sizeof(int32_t));
+    pass->movedAt = (int32_t *)malloc(records * sizeof(int32_t));
+    pass->movesMade = 0;
+    int ok = pass->moverA && pass->moverB && pass->movedAt;
+    for (int k = 0; ok && k < n; k++) {
+        pass->moverA[k] = -1;
+        pass->moverB[k] = -1;
+    }
+    for (int r = 0; ok && r < pass->m; r++) {
+        pass->movedAt[r] = -1;
+        // Only linked records are ever paired, and only placed ones move.
+        if (!pass->placed[r] || !RecordLinked(pass, r))
+            continue;
+        int32_t a = pass->edges[r].pointA, b = pass->edges[r].pointB;
+        ok = a >= 0 && a < n && b >= 0 && b < n && a != b && pass->moverA[a] < 0 &&
+             pass->moverB[b] < 0;
+        if (ok) {
+            pass->moverA[a] = r;
+            pass->moverB[b] = r;
+        }
+    }
+    if (!ok) {
+        free(pass->moverA);
+        free(pass->moverB);
+        free(pass->movedAt);
+        pass->moverA = pass->moverB = pass->movedAt = nullptr;
+    }
+}
+
+// The deferred moves, point by point: each point takes the moves of its
+// (at most two) records in the order the pairing moved them.
+static void ApplyDeferredMoves(StripPass *pass)
+{
+    if (!pass->movedAt)
+        return;
+    BufModel *model = pass->model;
+    for (int k = 0; k < model->pointCount; k++) {
+        int32_t ra = pass->moverA[k], rb = pass->moverB[k];
+        int32_t ta = ra >= 0 ? pass->movedAt[ra] : -1;
+        int32_t tb = rb >= 0 ? pass->movedAt[rb] : -1;
+        if (ta < 0 && tb < 0)
+            continue;
+        BufPoint *point = model->pointTable[k];
+        if (ta >= 0 && tb >= 0) {
+            const Vec3 &first = ta < tb ? pass->moves[2 * ra] : pass->moves[2 * rb + 1];
+            const Vec3 &second = ta < tb ? pass->moves[2 * rb + 1] : pass->moves[2 * ra];
+            point->position = VecAdd(VecAdd(point->position, first), second);
+        } else if (ta >= 0) {
+            point->position = VecAdd(point->position, pass->moves[2 * ra]);
+        } else {
+            point->position = VecAdd(point->position, pass->moves[2 * rb + 1]);
+        }
+        point->hostId = 0;
+    }
+}
+
 static void MoveRecord(StripPass *pass, int r, double size)
 {
+    if (pass->movedAt) {
+        pass->movedAt[r] = pass->movesMade++;
+        return;
+    }
     if (!pass->moves) {
         OffsetEdgePoints(pass->model, &pass->edges[r], size);
         return;
@@ -483,6 +586,7 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
     EdgeAdjacencyOpen(&pass.adjacency, edges, m);
     pass.byPolyOpen = 0;
     pass.moves = nullptr;
+    pass.moverA = pass.moverB = pass.movedAt = nullptr;
     pass.placed = nullptr;
     // One block for the side-by-side arrays (see StripPass).
     size_t records = m > 0 ? (size_t)m : 1;
@@ -520,17 +624,23 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
     // test most records are never moved: their moves are computed as needed.
     if (!settings)
         PlanMoves(&pass, size);
+    if (pass.moves && !pass.seamCandidates)
+        DeferMoves(&pass);
 
     for (int i = 0; i < m; i++)
         available[i] = RecordLinked(&pass, i) ? 1 : 0;
     MonitorInit(model, m);
     PairEdges(&pass, available, size, settings);
+    ApplyDeferredMoves(&pass);
 
     MonitorClose(model);
     EdgeAdjacencyClose(&pass.adjacency);
     if (pass.byPolyOpen)
         KeyIndexClose(&pass.byPoly);
     free(pass.moves);
+    free(pass.moverA);
+    free(pass.moverB);
+    free(pass.movedAt);
     free(pass.placed);
     free(side);
     free(available);

@@ -1099,6 +1099,118 @@ TEST(DifferentialPasses, LineInfoPassOnArbitraryRecords)
     }
 }
 
+// The strips on records no survey makes: host points and polygons of a
+// small mesh, buffered ends that each record has to itself or shares with
+// others (or that coincide), seams, unlinked records, aborts. The buffered points, the polygons, the records and the
+// host's log must come out bit for bit the same.
+TEST(DifferentialPasses, StripsOnArbitraryRecords)
+{
+    const int runs = EnvInt("CORVANE_DIFF_RUNS", 400);
+    const uint64_t seed = static_cast<uint64_t>(EnvInt("CORVANE_DIFF_SEED", 20261207));
+    const MeshData mesh = MakeCube(-1.0, 2.0);
+    auto pointId = [](int k) { return reinterpret_cast<LWPntID>(static_cast<uintptr_t>(k + 1)); };
+    for (int k = 0; k < runs; ++k) {
+        Random r(seed * 7919 + static_cast<uint64_t>(k));
+        const int m = r.Int(0, 40);
+        const int points = r.Int(3, 2 * m + 3);
+        const bool ownEnds = r.Chance(0.6);
+        std::vector<int> order(static_cast<size_t>(points));
+        for (int q = 0; q < points; ++q)
+            order[static_cast<size_t>(q)] = q;
+        std::shuffle(order.begin(), order.end(), r.rng);
+        std::vector<Vec3> positions;
+        for (int q = 0; q < points; ++q)
+            positions.push_back(Vec3{r.Real(-2, 2), r.Real(-2, 2), r.Chance(0.2) ? 0.0 : r.Real(-2, 2)});
+        std::vector<LineInfo> records(static_cast<size_t>(m));
+        if (!records.empty())
+            std::memset(records.data(), 0, records.size() * sizeof(LineInfo));
+        const int hostPoints = r.Int(2, 8);
+        for (int e = 0; e < m; ++e) {
+            LineInfo &rec = records[static_cast<size_t>(e)];
+            rec.hostA = pointId(r.Int(0, hostPoints - 1));
+            rec.hostB = pointId(r.Int(0, hostPoints - 1));
+            rec.hostPrev = pointId(r.Int(0, 7));
+            rec.hostNext = pointId(r.Int(0, 7));
+            rec.hostPoly = nullptr;  // filled from the host below
+            rec.surface = r.Chance(0.8) ? "S" : nullptr;
+            if (ownEnds) {
+                // Ends of its own: a from the shuffled order, b the next a.
+                rec.pointA = order[static_cast<size_t>(e % points)];
+                rec.pointB = order[static_cast<size_t>((e + 1) % points)];
+            } else {
+                rec.pointA = r.Int(0, points - 1);
+                rec.pointB = r.Chance(0.1) ? rec.pointA : r.Int(0, points - 1);
+            }
+            rec.prevVertex = r.Chance(0.9) ? r.Int(0, 3) : -1;
+            rec.nextVertex = r.Chance(0.9) ? r.Int(0, 3) : -1;
+            rec.polyIndex = r.Int(-1, 1);
+            rec.vertexA = r.Int(0, 3);
+            rec.vertexB = r.Int(0, 3);
+        }
+        std::vector<int> polyOf;
+        for (int e = 0; e < m; ++e)
+            polyOf.push_back(r.Int(0, 5));
+        const double size = r.Chance(0.5) ? 0.1 : r.Real(0.0, 0.5);
+        const unsigned abortStep = r.Chance(0.3) ? static_cast<unsigned>(r.Int(1, 2 * m + 1)) : 0;
+
+        std::string logs[2];
+        std::vector<LineInfo> results[2];
+        std::vector<std::string> models[2];
+        for (int form = 0; form < 2; ++form) {
+            std::unique_ptr<EmuHost> host = EmuHostCreate();
+            const std::vector<LWPolID> polys = EmuHostAddMesh(host.get(), 2, mesh);
+            if (abortStep) {
+                host->script.abortMonitor = 0;
+                host->script.abortStep = abortStep;
+            }
+            EmuHostMakeCurrent(host.get());
+            HostMeshEditOp *edit = EmuEditBegin(0, 0, 1);
+            BufModel *model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
+            BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
+                         EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0));
+            for (const Vec3 &p : positions)
+                BufModelAddPoint(model, &p);
+            const int32_t tri[2][3] = {{0, 1, 2}, {2, 1, 0}};
+            BufModelAddPoly(model, "S", 3, tri[0]);
+            BufModelAddPoly(model, nullptr, 3, tri[1]);
+            results[form] = records;
+            for (int e = 0; e < m; ++e)
+                results[form][static_cast<size_t>(e)].hostPoly = polys[static_cast<size_t>(polyOf[static_cast<size_t>(e)])];
+            if (form == 0)
+                MakeLineCorvanePoly(model, m, results[form].data(), size);
+            else
+                RefMakeLineCorvanePoly(model, m, results[form].data(), size);
+            for (int q = 0; q < model->pointCount; ++q) {
+                const BufPoint *p = model->pointTable[q];
+                char line[128];
+                std::snprintf(line, sizeof line, "point %d %a %a %a %s", q, p->position.x, p->position.y,
+                              p->position.z, p->hostId ? "host" : "new");
+                models[form].push_back(line);
+            }
+            for (int q = 0; q < model->polyCount; ++q) {
+                const BufPoly *p = model->polyTable[q];
+                std::string line = "poly " + std::to_string(q) + (p->surface ? p->surface : "-");
+                for (int v = 0; v < p->count; ++v)
+                    line += " " + std::to_string(p->points[v]);
+                models[form].push_back(line);
+            }
+            BufModelRelease(model);
+            free(model);
+            edit->done(edit->state, 0, 0);
+            logs[form] = Record(host.get(), 0);
+        }
+        ASSERT_EQ(models[0].size(), models[1].size()) << "records " << k;
+        for (size_t line = 0; line < models[0].size(); ++line)
+            ASSERT_EQ(models[0][line], models[1][line]) << "records " << k;
+        ASSERT_EQ(logs[0], logs[1]) << "records " << k;
+        for (int e = 0; e < m; ++e)
+            ASSERT_EQ(std::memcmp(&results[0][static_cast<size_t>(e)],
+                                  &results[1][static_cast<size_t>(e)], sizeof(LineInfo)),
+                      0)
+                << "records " << k << ", record " << e;
+    }
+}
+
 // ---- resources ----------------------------------------------------------------
 
 // Resident set size in bytes, from /proc.

@@ -96,8 +96,11 @@ void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j)
 
     // The polygon's copy takes i's points at j's two vertices.
     BufPoly *poly = ei->polyIndex >= 0 ? BufModelGetPoly(model, ei->polyIndex) : nullptr;
+    // Every vertex index is checked: a record whose polygon index names
+    // another polygon than its vertices belong to must not reach past it.
     if (poly && ej->vertexA >= 0 && ej->vertexA < poly->count && ej->vertexB >= 0 &&
-        ej->vertexB < poly->count) {
+        ej->vertexB < poly->count && ei->vertexA >= 0 && ei->vertexA < poly->count &&
+        ei->vertexB >= 0 && ei->vertexB < poly->count) {
         poly->points[ej->vertexA] = poly->points[ei->vertexB];
         poly->points[ej->vertexB] = poly->points[ei->vertexA];
     }
