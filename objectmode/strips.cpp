@@ -80,7 +80,7 @@ struct StripPass {
     // 0 when no record has a later candidate of its own polygon, so that no
     // seam can be joined (found in the sweep that fills the arrays above).
     int seamCandidates;
-    // Planned moves applied after the pairing (see DeferMoves), or all null:
+    // Planned moves applied after the pairing (see BeginDeferral), or all null:
     // per buffered point, the record whose point a (moverA) and whose point
     // b (moverB) it is, or -1; per record, its place in the order in which
     // the pairing moves records, or -1 while it is not moved.
@@ -281,6 +281,60 @@ static int JoinSeams(StripPass *pass)
     return aborted;
 }
 
+// The pairing moves both ends of each record of a strip, one record after
+// the other, so a buffered point moves once for each record that has it as
+// an end, in the pairing's order: its position plus the first move, plus the
+// second. Where each point is the end a of at most one record and the end b
+// of at most one other (every polygon has copies of its points of its own,
+// and no seam made two records share them), the pairing need only note the
+// order, and the points can be moved afterwards in one sweep over them, in
+// the same order and so to the same positions. The pairing then reads no
+// partner's points or moves. Without memory, or where points are shared
+// otherwise, nothing is deferred. PlanMoves begins the tables and notes
+// each record it places.
+static void DropDeferral(StripPass *pass)
+{
+    free(pass->moverA);
+    free(pass->moverB);
+    free(pass->movedAt);
+    pass->moverA = pass->moverB = pass->movedAt = nullptr;
+}
+
+static void BeginDeferral(StripPass *pass)
+{
+    int n = pass->model->pointCount;
+    size_t points = n > 0 ? (size_t)n : 1;
+    size_t records = pass->m > 0 ? (size_t)pass->m : 1;
+    pass->moverA = (int32_t *)malloc(points * sizeof(int32_t));
+    pass->moverB = (int32_t *)malloc(points * sizeof(int32_t));
+    pass->movedAt = (int32_t *)malloc(records * sizeof(int32_t));
+    pass->movesMade = 0;
+    if (!pass->moverA || !pass->moverB || !pass->movedAt) {
+        DropDeferral(pass);
+        return;
+    }
+    // All bits set: -1 in every entry.
+    memset(pass->moverA, 0xFF, points * sizeof(int32_t));
+    memset(pass->moverB, 0xFF, points * sizeof(int32_t));
+    memset(pass->movedAt, 0xFF, records * sizeof(int32_t));
+}
+
+// Notes placed record r as the mover of its two ends; ends it shares with
+// another record, ends that coincide or lie outside the model end the
+// deferral.
+static void NoteMovers(StripPass *pass, int r)
+{
+    int n = pass->model->pointCount;
+    int32_t a = pass->edges[r].pointA, b = pass->edges[r].pointB;
+    if (a < 0 || a >= n || b < 0 || b >= n || a == b || pass->moverA[a] >= 0 ||
+        pass->moverB[b] >= 0) {
+        DropDeferral(pass);
+        return;
+    }
+    pass->moverA[a] = r;
+    pass->moverB[b] = r;
+}
+
 // When every edge is chamfered, nearly every linked record's ends are moved,
 // and the moves depend only on what the host answers (see EdgePolyNormal).
 // Computing them all in one sweep over the records, in array order, lets
@@ -386,6 +440,10 @@ static void PlanMoves(StripPass *pass, double size)
         pass->placed = nullptr;
         return;
     }
+    // Only linked records are ever paired, and only placed ones move; no
+    // seam may have made records share their points.
+    if (!pass->seamCandidates)
+        BeginDeferral(pass);
     LWPolID normalOf = nullptr;
     Vec3 n = {0.0, 0.0, 1.0};
     // The end a of the record after the last one: (prev, a, b) of that record.
@@ -427,52 +485,8 @@ static void PlanMoves(StripPass *pass, double size)
             Keep(&nextStart, edge->hostA, edge->hostB, edge->hostNext, edge->hostPoly, other);
         }
         pass->placed[r] = 1;
-    }
-}
-
-// The pairing moves both ends of each record of a strip, one record after
-// the other, so a buffered point moves once for each record that has it as
-// an end, in the pairing's order: its position plus the first move, plus the
-// second. Where each point is the end a of at most one record and the end b
-// of at most one other (every polygon has copies of its points of its own,
-// and no seam made two records share them), the pairing need only note the
-// order, and the points can be moved afterwards in one sweep over them, in
-// the same order and so to the same positions. The pairing then reads no
-// partner's points or moves. Without memory, or where points are shared
-// otherwise, nothing is deferred. Needs the planned moves.
-static void DeferMoves(StripPass *pass)
-{
-    BufModel *model = pass->model;
-    int n = model->pointCount;
-    size_t points = n > 0 ? (size_t)n : 1;
-    size_t records = pass->m > 0 ? (size_t)pass->m : 1;
-    pass->moverA = (int32_t *)malloc(points * sizeof(int32_t));
-    pass->moverB = (int32_t *)malloc(points * sizeof(int32_t));
-    pass->movedAt = (int32_t *)malloc(records * sizeof(int32_t));
-    pass->movesMade = 0;
-    int ok = pass->moverA && pass->moverB && pass->movedAt;
-    for (int k = 0; ok && k < n; k++) {
-        pass->moverA[k] = -1;
-        pass->moverB[k] = -1;
-    }
-    for (int r = 0; ok && r < pass->m; r++) {
-        pass->movedAt[r] = -1;
-        // Only linked records are ever paired, and only placed ones move.
-        if (!pass->placed[r] || !RecordLinked(pass, r))
-            continue;
-        int32_t a = pass->edges[r].pointA, b = pass->edges[r].pointB;
-        ok = a >= 0 && a < n && b >= 0 && b < n && a != b && pass->moverA[a] < 0 &&
-             pass->moverB[b] < 0;
-        if (ok) {
-            pass->moverA[a] = r;
-            pass->moverB[b] = r;
-        }
-    }
-    if (!ok) {
-        free(pass->moverA);
-        free(pass->moverB);
-        free(pass->movedAt);
-        pass->moverA = pass->moverB = pass->movedAt = nullptr;
+        if (pass->movedAt)
+            NoteMovers(pass, r);
     }
 }
 
@@ -624,8 +638,6 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
     // test most records are never moved: their moves are computed as needed.
     if (!settings)
         PlanMoves(&pass, size);
-    if (pass.moves && !pass.seamCandidates)
-        DeferMoves(&pass);
 
     for (int i = 0; i < m; i++)
         available[i] = RecordLinked(&pass, i) ? 1 : 0;
