@@ -43,6 +43,34 @@ void LineList(const PolyInfo *info, LineInfo *out)
     FillEdge(info, c - 1, 0, &out[c - 1]);
 }
 
+// LineList with the links LineInfoPass gives a polygon's run of c > 2
+// records: record t links to vertex t - 1 before it and vertex t + 2 after
+// it (modulo c), with their host points.
+static void LineListLinked(const PolyInfo *info, LineInfo *out)
+{
+    LineList(info, out);
+    int c = info->count;
+    for (int t = 0; t < c; t++) {
+        int before = t == 0 ? c - 1 : t - 1;
+        int after = t + 2 < c ? t + 2 : t + 2 - c;
+        out[t].prevVertex = before;
+        out[t].hostPrev = info->hostPoints[before];
+        out[t].nextVertex = after;
+        out[t].hostNext = info->hostPoints[after];
+    }
+}
+
+// Back to the links LineList leaves.
+static void Unlink(int m, LineInfo *edges)
+{
+    for (int r = 0; r < m; r++) {
+        edges[r].prevVertex = -1;
+        edges[r].nextVertex = -1;
+        edges[r].hostPrev = 0;
+        edges[r].hostNext = 0;
+    }
+}
+
 // A record can be turned into edges only when the survey wrote its vertex
 // data and the output model accepted its copy. Refused copies all carry the
 // polygon index -1, and LineInfoPass links by polygon index, so they must
@@ -87,10 +115,10 @@ int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges
 }
 
 int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **edges,
-                     int *runsWellFormed)
+                     int *runs)
 {
-    if (runsWellFormed)
-        *runsWellFormed = 0;
+    if (runs)
+        *runs = EDGE_RUNS_UNKNOWN;
     // One record per corner of every polygon, also those that make no edges.
     size_t total = 0;
     for (int k = 0; k < count; k++) {
@@ -109,7 +137,9 @@ int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **e
     // Every polygon written makes a run of three or more records, from
     // vertex t to t + 1 (0 for the last); the runs are well formed (see
     // RunsAreWellFormed) when their polygon indices differ, which they do
-    // when they rise.
+    // when they rise. Then the links LineInfoPass would give each record
+    // are known, and are written with it when the caller asks about the
+    // runs; if the indices turn out not to rise, they are taken back.
     int32_t lastIndex = -1;
     int rising = 1;
     for (int k = 0; k < count; k++) {
@@ -117,15 +147,22 @@ int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **e
             break;
         if (!HasEdges(&records[k]))
             continue;
-        LineList(&records[k], *edges + m);
+        if (runs)
+            LineListLinked(&records[k], *edges + m);
+        else
+            LineList(&records[k], *edges + m);
         m += records[k].count;
         rising = rising && records[k].polyIndex > lastIndex &&
                  records[k].polyIndex < BUFMODEL_MAX_POLYS;
         lastIndex = records[k].polyIndex;
     }
     MonitorClose(model);
-    if (runsWellFormed)
-        *runsWellFormed = rising;
+    if (runs) {
+        if (rising)
+            *runs = EDGE_RUNS_LINKED;
+        else
+            Unlink(m, *edges);
+    }
     return m;
 }
 
@@ -188,15 +225,17 @@ static int RunsAreWellFormed(const LineInfo *edges, int m)
 
 // The pass over well-formed runs: record i's scan visits its run's records
 // before and after it, in array order.
-static void LinkRuns(BufModel *model, int m, LineInfo *edges)
+// Only the records below `limit` are scanned; without a model no monitor
+// is stepped.
+static void LinkRuns(BufModel *model, int m, LineInfo *edges, int limit)
 {
-    for (int s = 0; s < m;) {
+    for (int s = 0; s < m && s < limit;) {
         int e = s;
         while (e < m && edges[e].polyIndex == edges[s].polyIndex)
             e++;
         int c = e - s;
-        for (int i = s; i < e; i++) {
-            if (MonitorStep(model, 1))
+        for (int i = s; i < e && i < limit; i++) {
+            if (model && MonitorStep(model, 1))
                 return;
             int t = i - s;
             int before = s + (t == 0 ? c - 1 : t - 1);
@@ -256,16 +295,29 @@ static void LinkIndexed(BufModel *model, int m, LineInfo *edges)
 // vertex fields that tell the candidates stay as they are.
 void LineInfoPass(BufModel *model, int m, LineInfo *edges)
 {
-    LineInfoPassRuns(model, m, edges, RunsAreWellFormed(edges, m));
+    LineInfoPassRuns(model, m, edges,
+                     RunsAreWellFormed(edges, m) ? EDGE_RUNS_WELL_FORMED : EDGE_RUNS_UNKNOWN);
 }
 
 void LineInfoPassRuns(BufModel *model, int m, LineInfo *edges, int runs)
 {
     MonitorOpen(model, "Corvane mode:Obj", "Phase: LineInfo");
     MonitorInit(model, m);
-    if (runs)
-        LinkRuns(model, m, edges);
-    else
+    if (runs == EDGE_RUNS_LINKED) {
+        // Every record already has the links its scan would give it; the
+        // monitor takes its steps, and an abort before record i leaves what
+        // the scans of the records before i leave.
+        for (int i = 0; i < m; i++) {
+            if (MonitorStep(model, 1)) {
+                Unlink(m, edges);
+                LinkRuns(nullptr, m, edges, i);
+                break;
+            }
+        }
+    } else if (runs == EDGE_RUNS_WELL_FORMED) {
+        LinkRuns(model, m, edges, m);
+    } else {
         LinkIndexed(model, m, edges);
+    }
     MonitorClose(model);
 }

@@ -74,15 +74,21 @@ void LineList(const PolyInfo *info, LineInfo *out);
 // Allocates the edge array (one record per surveyed corner) into *edges and
 // fills it for every surveyed, accepted polygon; returns the edge count m.
 int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges);
-// LineListPass, also telling whether it wrote each polygon's records as one
-// run under a polygon index of its own (1), which LineInfoPassRuns may then
-// take as given instead of checking every record.
+// What is known of the edge records' runs (see LineInfoPassRuns).
+enum {
+    EDGE_RUNS_UNKNOWN = 0,
+    EDGE_RUNS_WELL_FORMED = 1,  // each polygon's records are one run of its own
+    EDGE_RUNS_LINKED = 2        // and already carry the links LineInfoPass gives
+};
+// LineListPass for LineInfoPassRuns: tells in *runs what it knows of the
+// runs it wrote; where it can (EDGE_RUNS_LINKED) it writes the records with
+// their links.
 int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **edges,
-                     int *runsWellFormed);
+                     int *runs);
 // Links each edge to the vertex before it and after it within its polygon.
 void LineInfoPass(BufModel *model, int m, LineInfo *edges);
-// LineInfoPass for records whose runs are known to be well formed (runs 1)
-// or not known to be (0); the links are the same.
+// LineInfoPass given what LineListPassRuns told of the runs; the links, the
+// monitor and what an abort leaves are the same.
 void LineInfoPassRuns(BufModel *model, int m, LineInfo *edges, int runs);
 
 // ---- edge offset --------------------------------------------------------

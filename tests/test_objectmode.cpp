@@ -382,37 +382,82 @@ TEST_F(EdgeRecords, TriangleEdgesHaveOneVertexBeforeAndAfter)
     }
 }
 
-// The runs LineListPass writes may be taken as given only while every
-// polygon index rises; either way the links are those of LineInfoPass.
-TEST_F(EdgeRecords, RunsAreTakenAsGivenOnlyUnderRisingPolygonIndices)
+// The records the survey, LineList and LineInfo leave on `mesh`: through the
+// passes told about the runs (runs filled in) or through the plain ones,
+// the LineInfo monitor aborting at `abortStep` (0: never).
+std::vector<LineInfo> LinkedEdges(const MeshData &mesh, bool told, unsigned abortStep,
+                                  int *runs = nullptr, int32_t sharedIndex = -1)
 {
-    Begin(MakeCube());
-    Survey();
+    std::unique_ptr<EmuHost> host = EmuHostCreate();
+    std::vector<LWPolID> ids = EmuHostAddMesh(host.get(), 2, mesh);
+    if (abortStep) {
+        host->script.abortMonitor = 2;  // survey, LineList, LineInfo
+        host->script.abortStep = abortStep;
+    }
+    EmuHostMakeCurrent(host.get());
+    HostMeshEditOp *edit = EmuEditBegin(0, 0, 1);
+    BufModel *model = (BufModel *)calloc(1, sizeof(BufModel));
+    BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0), EmuGlobal,
+                 (HostMessageService *)EmuGlobal("Info Messages", 0));
+    std::vector<PolyInfo> records(ids.size() + 1);
+    ClearPolyInfo((int)records.size(), records.data());
+    GetPolyInfo(model, (int)ids.size(), ids.data(), records.data());
+    if (sharedIndex >= 0)
+        records[2].polyIndex = sharedIndex;
+    LineInfo *edges = nullptr;
+    int m = 0;
+    if (told) {
+        m = LineListPassRuns(model, (int)ids.size(), records.data(), &edges, runs);
+        LineInfoPassRuns(model, m, edges, *runs);
+    } else {
+        m = LineListPass(model, (int)ids.size(), records.data(), &edges);
+        LineInfoPass(model, m, edges);
+    }
+    std::vector<LineInfo> out(edges, edges + m);
+    for (LineInfo &e : out)
+        e.surface = nullptr;  // the host's own string, elsewhere in each host
+    free(edges);
+    FreePolyInfo((int)records.size(), records.data());
+    BufModelRelease(model);
+    free(model);
+    edit->done(edit->state, 0, 0);
+    return out;
+}
+
+void ExpectSameRecords(const std::vector<LineInfo> &got, const std::vector<LineInfo> &want,
+                       const std::string &what)
+{
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (size_t k = 0; k < got.size(); ++k)
+        EXPECT_EQ(memcmp(&got[k], &want[k], sizeof(LineInfo)), 0) << what << ", record " << k;
+}
+
+// The survey's records make runs whose links are known as LineList writes
+// them; the links, and what an abort of LineInfo at any step leaves, are
+// those of the plain passes. Records whose polygon indices do not rise are
+// written unlinked and linked the general way.
+TEST(EdgeRuns, LinkedAsWrittenAndAbortsLeaveWhatTheScansLeave)
+{
+    MeshData mesh = Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}, {2, 1, 0}, {3, 0.5, 0},
+                          {1.5, 2, 0}},
+                         {{0, 1, 2, 3}, {1, 4, 5, 2}, {4, 6, 5}, {3, 2, 5, 7, 0}});
     int runs = -1;
-    m = LineListPassRuns(model, (int)ids.size(), records.data(), &edges, &runs);
-    ASSERT_EQ(m, 24);
-    EXPECT_EQ(runs, 1);
-    std::vector<LineInfo> checked(edges, edges + m);
-    LineInfoPassRuns(model, m, edges, runs);
-    LineInfoPass(model, m, checked.data());
-    for (int k = 0; k < m; ++k) {
-        EXPECT_EQ(edges[k].prevVertex, checked[k].prevVertex) << "edge " << k;
-        EXPECT_EQ(edges[k].nextVertex, checked[k].nextVertex) << "edge " << k;
-        EXPECT_EQ(edges[k].hostPrev, checked[k].hostPrev) << "edge " << k;
-        EXPECT_EQ(edges[k].hostNext, checked[k].hostNext) << "edge " << k;
+    std::vector<LineInfo> want = LinkedEdges(mesh, false, 0);
+    ASSERT_EQ(want.size(), 16u);
+    ExpectSameRecords(LinkedEdges(mesh, true, 0, &runs), want, "no abort");
+    EXPECT_EQ(runs, EDGE_RUNS_LINKED);
+    for (unsigned step = 1; step <= want.size() + 1; ++step) {
+        ExpectSameRecords(LinkedEdges(mesh, true, step, &runs), LinkedEdges(mesh, false, step),
+                          "abort at step " + std::to_string(step));
     }
 
-    // Two polygons under one index make one run of eight records.
-    free(edges);
-    edges = nullptr;
-    records[3].polyIndex = records[2].polyIndex;
-    m = LineListPassRuns(model, (int)ids.size(), records.data(), &edges, &runs);
-    EXPECT_EQ(runs, 0);
-    records[3].polyIndex = records[1].polyIndex;
-    free(edges);
-    edges = nullptr;
-    m = LineListPassRuns(model, (int)ids.size(), records.data(), &edges, &runs);
-    EXPECT_EQ(runs, 0) << "an index seen before, not next to its first run";
+    // The third polygon under the first one's index: no longer a run of its
+    // own, so nothing is taken as given.
+    std::vector<LineInfo> shared = LinkedEdges(mesh, false, 0, nullptr, 0);
+    ExpectSameRecords(LinkedEdges(mesh, true, 0, &runs, 0), shared, "shared index");
+    EXPECT_EQ(runs, EDGE_RUNS_UNKNOWN);
+    ExpectSameRecords(LinkedEdges(mesh, true, 5, &runs, 0), LinkedEdges(mesh, false, 5, nullptr, 0),
+                      "shared index, abort at step 5");
 }
 
 TEST_F(EdgeRecords, ShortRefusedAndUnsurveyedPolygonsMakeNoEdges)

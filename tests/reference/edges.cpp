@@ -131,10 +131,10 @@ void LineInfoPass(BufModel *model, int m, LineInfo *edges)
 // The literal passes check nothing about the runs: these take what the
 // activation calls and leave the hint unused.
 int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **edges,
-                     int *runsWellFormed)
+                     int *runs)
 {
-    if (runsWellFormed)
-        *runsWellFormed = 0;
+    if (runs)
+        *runs = EDGE_RUNS_UNKNOWN;
     return LineListPass(model, count, records, edges);
 }
 
