@@ -204,24 +204,10 @@ static BufPoly *NewPoly(BufModel *model, const char *surface, int count)
     return poly;
 }
 
-int BufModelAddFace(BufModel *model, const char *surface, int count, const int32_t *points)
-{
-    if (!model || count < 3 || !points)
-        return -1;
-    BufPoly *poly = NewPoly(model, surface, count);
-    if (!poly)
-        return -1;
-    for (int i = 0; i < count; i++) {
-        poly->hostPoints[i] = nullptr;
-        poly->points[i] = points[i];
-    }
-    poly->centroid = Vec3{0.0, 0.0, 0.0};
-    poly->normal = Vec3{0.0, 0.0, 0.0};
-    model->polyTable[model->polyCount] = poly;
-    return model->polyCount++;
-}
-
-int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32_t *points)
+// Adds a polygon; its centroid and normal are computed when `shaped`, and
+// left (0, 0, 0) otherwise.
+static int AddPolygon(BufModel *model, const char *surface, int count, const int32_t *points,
+                      int shaped)
 {
     if (!model || count < 3 || !points)
         return -1;
@@ -229,10 +215,29 @@ int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32
     BufPoly *poly = NewPoly(model, surface, count);
     if (!poly)
         return -1;
-    poly->centroid = FillVertices(model, count, points, poly->hostPoints, poly->points);
-    poly->normal = FirstThreeNormal(model, points);
+    if (shaped) {
+        poly->centroid = FillVertices(model, count, points, poly->hostPoints, poly->points);
+        poly->normal = FirstThreeNormal(model, points);
+    } else {
+        for (int i = 0; i < count; i++) {
+            poly->hostPoints[i] = nullptr;
+            poly->points[i] = points[i];
+        }
+        poly->centroid = Vec3{0.0, 0.0, 0.0};
+        poly->normal = Vec3{0.0, 0.0, 0.0};
+    }
     model->polyTable[model->polyCount] = poly;
     return model->polyCount++;
+}
+
+int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32_t *points)
+{
+    return AddPolygon(model, surface, count, points, 1);
+}
+
+int BufModelAddFace(BufModel *model, const char *surface, int count, const int32_t *points)
+{
+    return AddPolygon(model, surface, count, points, 0);
 }
 
 // Partial application: a new vertex list is installed before the name is

@@ -244,13 +244,19 @@ TEST(BufModelStore, AddPolyCopiesVerticesAndComputesCentroidAndNormal)
 
 // The passes' faces: the same record as BufModelAddPoly's but for the
 // shape, which stays zero however the points lie, and the same refusals.
+// Points 0 to 3: (1, 0, 0), the origin, (0, 1, 0), (0, 0, 1).
+static void AddCorners(BufModel *model)
+{
+    AddPoint(model, 1, 0, 0);
+    AddPoint(model, 0, 0, 0);
+    AddPoint(model, 0, 1, 0);
+    AddPoint(model, 0, 0, 1);
+}
+
 TEST(BufModelStore, AddFaceKeepsVerticesAndNameButNoShape)
 {
     Store s;
-    AddPoint(s.get(), 1, 0, 0);
-    AddPoint(s.get(), 0, 0, 0);
-    AddPoint(s.get(), 0, 1, 0);
-    AddPoint(s.get(), 0, 0, 1);
+    AddCorners(s.get());
     std::vector<int32_t> quad = {0, 1, 2, 3};
     char name[] = "Rim";
     EXPECT_EQ(BufModelAddPoly(s.get(), name, 4, quad.data()), 0);
@@ -285,10 +291,7 @@ TEST(BufModelStore, AddFaceKeepsVerticesAndNameButNoShape)
 TEST(BufModelStore, SetPolyReplacesVerticesKeepsIdAndName)
 {
     Store s;
-    AddPoint(s.get(), 1, 0, 0);
-    AddPoint(s.get(), 0, 0, 0);
-    AddPoint(s.get(), 0, 1, 0);
-    AddPoint(s.get(), 0, 0, 1);
+    AddCorners(s.get());
     ASSERT_EQ(AddPoly(s.get(), {0, 1, 2}, "Old"), 0);
     ASSERT_EQ(AddPoly(s.get(), {0, 1, 2}), 1);
     BufPoly *p = BufModelGetPoly(s.get(), 0);

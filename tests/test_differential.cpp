@@ -1046,6 +1046,39 @@ TEST(DifferentialPasses, WeldOfDegenerateTolerances)
     }
 }
 
+// One pass run on a host of its own, with `mesh` (if any) in the background
+// layer, an edit and an output model; the pass's monitor aborts at
+// `abortStep` (0: never).
+struct PassRun {
+    std::unique_ptr<EmuHost> host = EmuHostCreate();
+    std::vector<LWPolID> polys;
+    HostMeshEditOp *edit = nullptr;
+    BufModel *model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
+
+    PassRun(const MeshData *mesh, unsigned abortStep)
+    {
+        if (mesh)
+            polys = EmuHostAddMesh(host.get(), 2, *mesh);
+        if (abortStep) {
+            host->script.abortMonitor = 0;
+            host->script.abortStep = abortStep;
+        }
+        EmuHostMakeCurrent(host.get());
+        edit = EmuEditBegin(0, 0, 1);
+        BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
+                     EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0));
+    }
+    // Releases the model, ends the edit and gives what the host recorded.
+    std::string Finish()
+    {
+        BufModelRelease(model);
+        free(model);
+        model = nullptr;
+        edit->done(edit->state, 0, 0);
+        return Record(host.get(), 0);
+    }
+};
+
 // The LineInfo pass on arbitrary records: several polygons under one index,
 // repeated vertices, links already set, and aborts at every step.
 TEST(DifferentialPasses, LineInfoPassOnArbitraryRecords)
@@ -1071,24 +1104,13 @@ TEST(DifferentialPasses, LineInfoPassOnArbitraryRecords)
         std::string logs[2];
         std::vector<LineInfo> results[2];
         for (int form = 0; form < 2; ++form) {
-            std::unique_ptr<EmuHost> host = EmuHostCreate();
-            if (abortStep) {
-                host->script.abortMonitor = 0;
-                host->script.abortStep = abortStep;
-            }
-            EmuHostMakeCurrent(host.get());
-            HostMeshEditOp *edit = EmuEditBegin(0, 0, 1);
-            BufModel *model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
-            BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                         EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0));
+            PassRun run(nullptr, abortStep);
             results[form] = records;
             if (form == 0)
-                LineInfoPass(model, m, results[form].data());
+                LineInfoPass(run.model, m, results[form].data());
             else
-                RefLineInfoPass(model, m, results[form].data());
-            free(model);
-            edit->done(edit->state, 0, 0);
-            logs[form] = Record(host.get(), 0);
+                RefLineInfoPass(run.model, m, results[form].data());
+            logs[form] = run.Finish();
         }
         ASSERT_EQ(logs[0], logs[1]) << "records " << k;
         for (int e = 0; e < m; ++e)
@@ -1157,17 +1179,8 @@ TEST(DifferentialPasses, StripsOnArbitraryRecords)
         std::vector<LineInfo> results[2];
         std::vector<std::string> models[2];
         for (int form = 0; form < 2; ++form) {
-            std::unique_ptr<EmuHost> host = EmuHostCreate();
-            const std::vector<LWPolID> polys = EmuHostAddMesh(host.get(), 2, mesh);
-            if (abortStep) {
-                host->script.abortMonitor = 0;
-                host->script.abortStep = abortStep;
-            }
-            EmuHostMakeCurrent(host.get());
-            HostMeshEditOp *edit = EmuEditBegin(0, 0, 1);
-            BufModel *model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
-            BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                         EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0));
+            PassRun run(&mesh, abortStep);
+            BufModel *model = run.model;
             for (const Vec3 &p : positions)
                 BufModelAddPoint(model, &p);
             const int32_t tri[2][3] = {{0, 1, 2}, {2, 1, 0}};
@@ -1175,7 +1188,8 @@ TEST(DifferentialPasses, StripsOnArbitraryRecords)
             BufModelAddPoly(model, nullptr, 3, tri[1]);
             results[form] = records;
             for (int e = 0; e < m; ++e)
-                results[form][static_cast<size_t>(e)].hostPoly = polys[static_cast<size_t>(polyOf[static_cast<size_t>(e)])];
+                results[form][static_cast<size_t>(e)].hostPoly =
+                    run.polys[static_cast<size_t>(polyOf[static_cast<size_t>(e)])];
             if (form == 0)
                 MakeLineCorvanePoly(model, m, results[form].data(), size);
             else
@@ -1194,10 +1208,7 @@ TEST(DifferentialPasses, StripsOnArbitraryRecords)
                     line += " " + std::to_string(p->points[v]);
                 models[form].push_back(line);
             }
-            BufModelRelease(model);
-            free(model);
-            edit->done(edit->state, 0, 0);
-            logs[form] = Record(host.get(), 0);
+            logs[form] = run.Finish();
         }
         ASSERT_EQ(models[0].size(), models[1].size()) << "records " << k;
         for (size_t line = 0; line < models[0].size(); ++line)
