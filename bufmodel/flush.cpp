@@ -351,22 +351,28 @@ void BufModelMarkUsed(BufModel *model)
 }
 
 // Creates the used points that stand for no host point yet, in index order.
-// Runs before the monitor opens and cannot be aborted.
-static void CreateUsedPoints(BufModel *model)
+// Runs before the monitor opens and cannot be aborted. Fills `hostOf` (when
+// given) with every point's host id afterwards.
+static void CreateUsedPoints(BufModel *model, LWPntID *hostOf)
 {
     HostMeshEditOp *edit = model->edit;
     for (int i = 0; i < model->pointCount; i++) {
         BufPoint *point = model->pointTable[i];
-        if (point->hostId || !point->used)
-            continue;
-        double position[3] = {point->position.x, point->position.y, point->position.z};
-        point->hostId = edit->addPoint(edit->state, position);
+        if (!point->hostId && point->used) {
+            double position[3] = {point->position.x, point->position.y, point->position.z};
+            point->hostId = edit->addPoint(edit->state, position);
+        }
+        if (hostOf)
+            hostOf[i] = point->hostId;
     }
 }
 
 // Commits the polygons in index order, one monitor step each; an abort
-// leaves this polygon and all later ones uncommitted.
-static void CommitPolygons(BufModel *model)
+// leaves this polygon and all later ones uncommitted. The host ids of the
+// points come from `hostOf` when there is one: side by side they take a
+// fraction of the cache lines of the point records, which the polygons
+// reach in no order.
+static void CommitPolygons(BufModel *model, const LWPntID *hostOf)
 {
     HostMeshEditOp *edit = model->edit;
     MonitorOpen(model, "Corvane", "BufModel Flush");
@@ -374,11 +380,18 @@ static void CommitPolygons(BufModel *model)
     for (int p = 0; p < model->polyCount; p++) {
         if (MonitorStep(model, 1))
             break;
-        PrefetchPoints(model, p);
         BufPoly *poly = model->polyTable[p];
-        for (int v = 0; v < poly->count; v++) {
-            if (!poly->hostPoints[v])
-                poly->hostPoints[v] = model->pointTable[poly->points[v]]->hostId;
+        if (hostOf) {
+            for (int v = 0; v < poly->count; v++) {
+                if (!poly->hostPoints[v])
+                    poly->hostPoints[v] = hostOf[poly->points[v]];
+            }
+        } else {
+            PrefetchPoints(model, p);
+            for (int v = 0; v < poly->count; v++) {
+                if (!poly->hostPoints[v])
+                    poly->hostPoints[v] = model->pointTable[poly->points[v]]->hostId;
+            }
         }
         poly->hostId = edit->addFace(edit->state, poly->surface, poly->count, poly->hostPoints);
     }
@@ -391,8 +404,11 @@ int BufModelFlush(BufModel *model)
         return -1;
     BufModelWeld(model);
     BufModelMarkUsed(model);
-    CreateUsedPoints(model);
-    CommitPolygons(model);
+    LWPntID *hostOf = (LWPntID *)malloc((model->pointCount > 0 ? (size_t)model->pointCount : 1) *
+                                        sizeof(LWPntID));
+    CreateUsedPoints(model, hostOf);
+    CommitPolygons(model, hostOf);
+    free(hostOf);
     // Every record goes, also after an abort; the counts stay as they are, so
     // the model must be initialised again before further use.
     BufModelRelease(model);
