@@ -350,14 +350,31 @@ void BufModelMarkUsed(BufModel *model)
     }
 }
 
+// BufModelMarkUsed into a byte per point, side by side, which the polygons
+// reach in no order; CreateUsedPoints then gives each point its mark.
+static void MarkUsedSideBySide(const BufModel *model, unsigned char *used)
+{
+    memset(used, 0, model->pointCount > 0 ? (size_t)model->pointCount : 1);
+    for (int p = 0; p < model->polyCount; p++) {
+        const BufPoly *poly = model->polyTable[p];
+        for (int v = 0; v < poly->count; v++) {
+            if (!poly->hostPoints[v])
+                used[poly->points[v]] = 255;
+        }
+    }
+}
+
 // Creates the used points that stand for no host point yet, in index order.
-// Runs before the monitor opens and cannot be aborted. Fills `hostOf` (when
-// given) with every point's host id afterwards.
-static void CreateUsedPoints(BufModel *model, LWPntID *hostOf)
+// Runs before the monitor opens and cannot be aborted. Takes each point's
+// mark from `used` when given, and fills `hostOf` (when given) with every
+// point's host id afterwards.
+static void CreateUsedPoints(BufModel *model, const unsigned char *used, LWPntID *hostOf)
 {
     HostMeshEditOp *edit = model->edit;
     for (int i = 0; i < model->pointCount; i++) {
         BufPoint *point = model->pointTable[i];
+        if (used)
+            point->used = used[i];
         if (!point->hostId && point->used) {
             double position[3] = {point->position.x, point->position.y, point->position.z};
             point->hostId = edit->addPoint(edit->state, position);
@@ -403,10 +420,15 @@ int BufModelFlush(BufModel *model)
     if (!model)
         return -1;
     BufModelWeld(model);
-    BufModelMarkUsed(model);
-    LWPntID *hostOf = (LWPntID *)malloc((model->pointCount > 0 ? (size_t)model->pointCount : 1) *
-                                        sizeof(LWPntID));
-    CreateUsedPoints(model, hostOf);
+    size_t points = model->pointCount > 0 ? (size_t)model->pointCount : 1;
+    unsigned char *used = (unsigned char *)malloc(points);
+    if (used)
+        MarkUsedSideBySide(model, used);
+    else
+        BufModelMarkUsed(model);
+    LWPntID *hostOf = (LWPntID *)malloc(points * sizeof(LWPntID));
+    CreateUsedPoints(model, used, hostOf);
+    free(used);
     CommitPolygons(model, hostOf);
     free(hostOf);
     // Every record goes, also after an abort; the counts stay as they are, so
