@@ -71,9 +71,8 @@ struct StripPass {
     // was no memory for them): its host polygon, by which most candidates
     // are ruled out without reading their record, which lies anywhere in the
     // array; whether it is linked (taken again after the seam joining, see
-    // JoinSeams); and its first
-    // candidate, the first later record that may run along its edge the other
-    // way (or -1), for fetching ahead.
+    // JoinSeams); and its first candidate, the first later record that may
+    // run along its edge the other way (or -1), for fetching ahead.
     LWPolID *polyOf;
     int32_t *firstCandidate;
     unsigned char *linked;
