@@ -336,45 +336,41 @@ __attribute__((always_inline)) static inline void PrefetchPoints(const BufModel 
     }
 }
 
+// The marks are gathered in a byte per point, side by side, since the
+// polygons reach their points in no order; the points then take their marks
+// in one sweep. Without memory for the bytes, the points are marked where
+// they lie.
 void BufModelMarkUsed(BufModel *model)
 {
-    for (int i = 0; i < model->pointCount; i++)
+    unsigned char *used = (unsigned char *)calloc(model->pointCount > 0 ? (size_t)model->pointCount : 1, 1);
+    for (int i = 0; !used && i < model->pointCount; i++)
         model->pointTable[i]->used = 0;
     for (int p = 0; p < model->polyCount; p++) {
-        PrefetchPoints(model, p);
-        BufPoly *poly = model->polyTable[p];
+        if (!used)
+            PrefetchPoints(model, p);
+        const BufPoly *poly = model->polyTable[p];
         for (int v = 0; v < poly->count; v++) {
-            if (!poly->hostPoints[v])
+            if (poly->hostPoints[v])
+                continue;
+            if (used)
+                used[poly->points[v]] = 255;
+            else
                 model->pointTable[poly->points[v]]->used = 255;
         }
     }
-}
-
-// BufModelMarkUsed into a byte per point, side by side, which the polygons
-// reach in no order; CreateUsedPoints then gives each point its mark.
-static void MarkUsedSideBySide(const BufModel *model, unsigned char *used)
-{
-    memset(used, 0, model->pointCount > 0 ? (size_t)model->pointCount : 1);
-    for (int p = 0; p < model->polyCount; p++) {
-        const BufPoly *poly = model->polyTable[p];
-        for (int v = 0; v < poly->count; v++) {
-            if (!poly->hostPoints[v])
-                used[poly->points[v]] = 255;
-        }
-    }
+    for (int i = 0; used && i < model->pointCount; i++)
+        model->pointTable[i]->used = used[i];
+    free(used);
 }
 
 // Creates the used points that stand for no host point yet, in index order.
-// Runs before the monitor opens and cannot be aborted. Takes each point's
-// mark from `used` when given, and fills `hostOf` (when given) with every
-// point's host id afterwards.
-static void CreateUsedPoints(BufModel *model, const unsigned char *used, LWPntID *hostOf)
+// Runs before the monitor opens and cannot be aborted. Fills `hostOf` (when
+// given) with every point's host id afterwards.
+static void CreateUsedPoints(BufModel *model, LWPntID *hostOf)
 {
     HostMeshEditOp *edit = model->edit;
     for (int i = 0; i < model->pointCount; i++) {
         BufPoint *point = model->pointTable[i];
-        if (used)
-            point->used = used[i];
         if (!point->hostId && point->used) {
             double position[3] = {point->position.x, point->position.y, point->position.z};
             point->hostId = edit->addPoint(edit->state, position);
@@ -397,18 +393,13 @@ static void CommitPolygons(BufModel *model, const LWPntID *hostOf)
     for (int p = 0; p < model->polyCount; p++) {
         if (MonitorStep(model, 1))
             break;
-        BufPoly *poly = model->polyTable[p];
-        if (hostOf) {
-            for (int v = 0; v < poly->count; v++) {
-                if (!poly->hostPoints[v])
-                    poly->hostPoints[v] = hostOf[poly->points[v]];
-            }
-        } else {
+        if (!hostOf)
             PrefetchPoints(model, p);
-            for (int v = 0; v < poly->count; v++) {
-                if (!poly->hostPoints[v])
-                    poly->hostPoints[v] = model->pointTable[poly->points[v]]->hostId;
-            }
+        BufPoly *poly = model->polyTable[p];
+        for (int v = 0; v < poly->count; v++) {
+            int32_t index = poly->points[v];
+            if (!poly->hostPoints[v])
+                poly->hostPoints[v] = hostOf ? hostOf[index] : model->pointTable[index]->hostId;
         }
         poly->hostId = edit->addFace(edit->state, poly->surface, poly->count, poly->hostPoints);
     }
@@ -420,15 +411,10 @@ int BufModelFlush(BufModel *model)
     if (!model)
         return -1;
     BufModelWeld(model);
-    size_t points = model->pointCount > 0 ? (size_t)model->pointCount : 1;
-    unsigned char *used = (unsigned char *)malloc(points);
-    if (used)
-        MarkUsedSideBySide(model, used);
-    else
-        BufModelMarkUsed(model);
-    LWPntID *hostOf = (LWPntID *)malloc(points * sizeof(LWPntID));
-    CreateUsedPoints(model, used, hostOf);
-    free(used);
+    BufModelMarkUsed(model);
+    LWPntID *hostOf = (LWPntID *)malloc((model->pointCount > 0 ? (size_t)model->pointCount : 1) *
+                                        sizeof(LWPntID));
+    CreateUsedPoints(model, hostOf);
     CommitPolygons(model, hostOf);
     free(hostOf);
     // Every record goes, also after an abort; the counts stay as they are, so
