@@ -2,18 +2,17 @@
 // way a host does, activate it, and write what the edit layer holds.
 #include "cli/cli.h"
 
-#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include "cli/preview/preview.h"
-#include "host/loader.h"
 #include "meshio/meshio.h"
+#include "run/run.h"
 
 namespace fs = std::filesystem;
 
@@ -43,19 +42,6 @@ std::string ProgramDir()
         return ".";
     buf[n] = '\0';
     return fs::path(buf).parent_path().string();
-}
-
-std::string DefaultPluginsDir()
-{
-    const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/')
-        return std::string(xdg) + "/corvane";
-    const char *home = std::getenv("HOME");
-    if (!home || !home[0]) {
-        const passwd *pw = getpwuid(getuid());
-        home = pw ? pw->pw_dir : "/tmp";
-    }
-    return std::string(home) + "/.config/corvane";
 }
 
 // The settings folder, created on first use. Without it the module still
@@ -117,11 +103,11 @@ void DegenerateNote(const CliArgs &args, const MeshData &mesh)
                        " polygon(s) of fewer than 3 points are left out of the output");
 }
 
-// Two-polygon mode: marks the two polygons the arguments name. false with a
-// message when they do not name two polygons of the mesh.
-bool SelectPolygons(const CliArgs &args, MeshData *mesh)
+// Two-polygon mode: the 0-based numbers of the two polygons the arguments
+// name. false with a message when they do not name two polygons of the mesh.
+bool SelectPolygons(const CliArgs &args, const MeshData &mesh, int selected[2])
 {
-    int count = (int)mesh->polys.size();
+    int count = (int)mesh.polys.size();
     if (args.select[0] > 0) {
         for (int k = 0; k < 2; k++)
             if (args.select[k] > count) {
@@ -129,17 +115,17 @@ bool SelectPolygons(const CliArgs &args, MeshData *mesh)
                       ": " + args.input + " has " + std::to_string(count) + " polygon(s)");
                 return false;
             }
-        mesh->polys[args.select[0] - 1].selected = true;
-        mesh->polys[args.select[1] - 1].selected = true;
+        selected[0] = args.select[0] - 1;
+        selected[1] = args.select[1] - 1;
         return true;
     }
     std::string name = std::to_string(args.edge[0]) + "," + std::to_string(args.edge[1]);
-    int points = (int)mesh->points.size();
+    int points = (int)mesh.points.size();
     if (args.edge[0] > points || args.edge[1] > points) {
         Error("--edge " + name + ": " + args.input + " has " + std::to_string(points) + " point(s)");
         return false;
     }
-    std::vector<int> polys = MeshPolysWithEdge(*mesh, args.edge[0] - 1, args.edge[1] - 1);
+    std::vector<int> polys = MeshPolysWithEdge(mesh, args.edge[0] - 1, args.edge[1] - 1);
     if (polys.size() != 2) {
         Error("--edge " + name + ": " +
               (polys.empty() ? std::string("no polygon of ") + args.input + " has this edge"
@@ -147,8 +133,8 @@ bool SelectPolygons(const CliArgs &args, MeshData *mesh)
                                    " polygon(s), not 2"));
         return false;
     }
-    mesh->polys[polys[0]].selected = true;
-    mesh->polys[polys[1]].selected = true;
+    selected[0] = polys[0];
+    selected[1] = polys[1];
     return true;
 }
 
@@ -173,6 +159,12 @@ void PrintStats(const MeshData &input, const MeshData *output, double activation
     row("border edges", a.borderEdges, b.borderEdges);
     row("edges on 3 or more polygons", a.crowdedEdges, b.crowdedEdges);
     std::printf("activation time: %.3f ms\n", activationMs);
+    // The input's figure: the size past which strips start to cross.
+    double safe = MeshSafeBevelSize(input);
+    if (std::isfinite(safe))
+        std::printf("safe bevel size: %s\n", MeshFormatDouble(safe).c_str());
+    else
+        std::printf("safe bevel size: any (no edge is chamfered)\n");
     std::fflush(stdout);
 }
 
@@ -233,7 +225,8 @@ int CliRun(const CliArgs &args)
     InputNotes(args, info);
     if (!pairMode)
         DegenerateNote(args, mesh);
-    if (pairMode && !SelectPolygons(args, &mesh))
+    int selected[2] = {0, 0};
+    if (pairMode && !SelectPolygons(args, mesh, selected))
         return kExitUsage;
     if (InterruptRequested()) {
         Error("interrupted");
@@ -243,61 +236,38 @@ int CliRun(const CliArgs &args)
     // 2. The module, loaded as a host loads it.
     ModuleGuard guard;
     std::string plugin = args.plugin.empty() ? ProgramDir() + "/Corvane.p" : args.plugin;
-    if (!LoadModule(plugin, "MeshDataEdit", "QX_Corvane", &guard.module, &error)) {
+    if (!RunLoadModule(plugin, &guard.module, &error)) {
         Error(error);
         return kExitUsage;
     }
     guard.loaded = true;
 
-    // 3. The host: the input in the background layer for the object mode, in
+    // 3. The run: the input in the background layer for the object mode, in
     // the foreground layer with two polygons selected for the two-polygon mode.
-    std::unique_ptr<EmuHost> host = EmuHostCreate();
-    EmuHostAddMesh(host.get(), pairMode ? HOST_LAYER_FOREGROUND : HOST_LAYER_BACKGROUND, mesh);
-    std::string pluginsDir = args.pluginsDir.empty() ? DefaultPluginsDir() : args.pluginsDir;
+    std::string pluginsDir = args.pluginsDir.empty() ? RunDefaultSettingsDir() : args.pluginsDir;
     PrepareSettingsDir(args, pluginsDir);
-    host->script.pluginsDir = pluginsDir;
+    RunOptions options;
+    options.settingsDir = pluginsDir;
     // The command line types its values into the panel over what it loaded.
-    if (args.size)
-        host->script.bevelSize = *args.size;
-    if (args.angleMode)
-        host->script.angleMode = *args.angleMode;
-    if (args.limitAngle)
-        host->script.limitAngleRad = *args.limitAngle * 0.017453292519943278;
+    options.bevelSize = args.size;
+    options.angleMode = args.angleMode;
+    options.limitAngleDeg = args.limitAngle;
+    if (pairMode) {
+        options.select[0] = selected[0] + 1;
+        options.select[1] = selected[1] + 1;
+    }
 
     std::unique_ptr<ProgressDisplay, void (*)(ProgressDisplay *)> display(ProgressCreate(args.quiet),
                                                                          ProgressDestroy);
-    ProgressAttach(display.get(), host.get());
-
-    bool interactive = !args.size && isatty(STDIN_FILENO) && isatty(STDERR_FILENO);
-    bool cancelled = false;
-    double bevelConfirmed = -1.0;
-    // What the picture's caption reports: the options as confirmed.
-    PreviewRun previewRun;
-    std::chrono::steady_clock::duration panelTime{};
-    host->hooks.panelOpen = [&](EmuPanel &panel) {
-        auto start = std::chrono::steady_clock::now();
-        int confirmed = interactive ? TerminalPanel(panel, STDIN_FILENO, STDERR_FILENO) : 1;
-        panelTime += std::chrono::steady_clock::now() - start;
-        cancelled = confirmed == 0;
-        for (auto &c : panel.controls) {
-            if (c->typeName == "FloatControl")
-                bevelConfirmed = c->floatValue;
-            else if (c->typeName == "ChoiceControl")
-                previewRun.angleMode = c->intValue;
-            else if (c->typeName == "AngleControl")
-                previewRun.limitAngleDeg = c->floatValue * 57.29577951308239;
-            else if (c->typeName == "TextControl" && !c->list.empty())
-                previewRun.mode = c->list[0];
-        }
-        previewRun.bevelSize = bevelConfirmed;
-        return confirmed;
-    };
+    options.prepare = [&](EmuHost *host) { ProgressAttach(display.get(), host); };
+    if (!args.size && isatty(STDIN_FILENO) && isatty(STDERR_FILENO))
+        options.panel = [](EmuPanel &panel) { return TerminalPanel(panel, STDIN_FILENO, STDERR_FILENO); };
 
     // 4. The activation.
-    auto start = std::chrono::steady_clock::now();
-    int result = EmuHostRun(host.get(), guard.module.activate, guard.module.serverData);
-    auto elapsed = std::chrono::steady_clock::now() - start - panelTime;
-    double activationMs = std::chrono::duration<double, std::milli>(elapsed).count();
+    RunResult run;
+    RunActivate(guard.module, mesh, options, &run);
+    const int result = run.activation;
+    const double activationMs = run.activationMs;
     ProgressClear(display.get());
 
     if (result != HOST_ACTIVATE_OK) {
@@ -307,7 +277,7 @@ int CliRun(const CliArgs &args)
                                                     : ""));
         return kExitUsage;
     }
-    if (cancelled) {
+    if (run.cancelled) {
         Error("cancelled; " + args.output + " not written");
         return kExitAborted;
     }
@@ -316,25 +286,23 @@ int CliRun(const CliArgs &args)
     // change: the module refused or failed. An error message comes from a pass
     // that went on: the result has a fault.
     int infos = 0, errors = 0;
-    for (const EmuMessage &m : host->log.messages)
+    for (const RunMessage &m : run.messages)
         (m.error ? errors : infos)++;
-    bool aborted = InterruptRequested();
-    for (const EmuMonitorLog &m : host->log.monitors)
-        aborted = aborted || m.aborted;
+    bool aborted = InterruptRequested() || run.aborted;
     if (infos > 0) {
         Error("the module reported a failure; " + args.output + " not written");
         if (args.stats)
             PrintStats(mesh, nullptr, activationMs);
         return kExitBadInput;
     }
-    if (bevelConfirmed == 0.0) {
+    if (run.bevelSize == 0.0) {
         // The module changed nothing; writing the (empty) edit layer would
         // only replace an earlier output with nothing.
         Note(args, "a bevel size of 0 changes nothing; " + args.output + " not written");
         return kExitDone;
     }
 
-    MeshData output = EmuHostLayerMesh(host.get(), HOST_LAYER_FOREGROUND);
+    const MeshData &output = run.output;
     int status = kExitDone;
     if (aborted || errors > 0) {
         status = aborted ? kExitAborted : kExitBadInput;
@@ -356,6 +324,13 @@ int CliRun(const CliArgs &args)
         picture.width = args.previewWidth;
         picture.height = args.previewHeight;
         picture.captionLeft = PreviewCaption("input", mesh, nullptr);
+        PreviewRun previewRun;
+        previewRun.mode = run.mode;
+        previewRun.bevelSize = run.bevelSize;
+        if (run.angleMode >= 0) {
+            previewRun.angleMode = run.angleMode;
+            previewRun.limitAngleDeg = run.limitAngleDeg;
+        }
         picture.captionRight = PreviewCaption("output", output, &previewRun);
         std::string error;
         if (!WritePreview(args.preview, mesh, output, picture, &error)) {

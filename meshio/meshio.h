@@ -68,6 +68,16 @@ struct MeshStats {
 };
 MeshStats MeshComputeStats(const MeshData &mesh);
 
+// The largest bevel size at which the points that slide along one polygon
+// edge from its two ends do not meet. Where the neighbouring edge at a corner
+// is chamfered (shared by two or more polygons), the offset moves the corner
+// point along this edge by size / sin(corner angle), so an edge of length L
+// is safe up to L / (1/sin a + 1/sin b), a term dropping out for an end whose
+// point does not slide (its neighbour is a border edge, or continues the edge
+// in a straight line). The smallest bound over all edges; +infinity when no
+// point slides along any edge.
+double MeshSafeBevelSize(const MeshData &mesh);
+
 // The 0-based indices of the polygons that hold the edge between points `a`
 // and `b` (0-based), in either direction, in polygon order.
 std::vector<int> MeshPolysWithEdge(const MeshData &mesh, int a, int b);

@@ -2,6 +2,9 @@
 #include "meshio/meshio.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
 #include <utility>
 
 MeshStats MeshComputeStats(const MeshData &mesh)
@@ -43,6 +46,90 @@ MeshStats MeshComputeStats(const MeshData &mesh)
         i = j;
     }
     return s;
+}
+
+namespace {
+
+using Edge = std::pair<int, int>;
+
+Edge EdgeOf(int a, int b)
+{
+    return {std::min(a, b), std::max(a, b)};
+}
+
+// sin of the corner angle between the edges from `at` to `u` and to `v`;
+// 0 for a straight or degenerate corner.
+double CornerSine(const MeshData &mesh, int at, int u, int v)
+{
+    const auto &o = mesh.points[at];
+    double a[3], b[3];
+    for (int c = 0; c < 3; c++) {
+        a[c] = mesh.points[u][c] - o[c];
+        b[c] = mesh.points[v][c] - o[c];
+    }
+    const double x = a[1] * b[2] - a[2] * b[1];
+    const double y = a[2] * b[0] - a[0] * b[2];
+    const double z = a[0] * b[1] - a[1] * b[0];
+    const double la = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+    const double lb = std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]);
+    const double s = std::sqrt(x * x + y * y + z * z) / (la * lb);
+    return std::isfinite(s) ? s : 0.0;
+}
+
+}  // namespace
+
+double MeshSafeBevelSize(const MeshData &mesh)
+{
+    const int count = (int)mesh.points.size();
+    auto valid = [count](const MeshPoly &poly) {
+        if (poly.points.size() < 3)
+            return false;
+        for (int p : poly.points)
+            if (p < 0 || p >= count)
+                return false;
+        return true;
+    };
+    // How many polygons use each edge: the chamfered ones are shared.
+    std::map<Edge, int> uses;
+    for (const MeshPoly &poly : mesh.polys) {
+        if (!valid(poly))
+            continue;
+        const size_t n = poly.points.size();
+        for (size_t k = 0; k < n; k++)
+            uses[EdgeOf(poly.points[k], poly.points[(k + 1) % n])]++;
+    }
+    double safe = std::numeric_limits<double>::infinity();
+    for (const MeshPoly &poly : mesh.polys) {
+        if (!valid(poly))
+            continue;
+        const std::vector<int> &pts = poly.points;
+        const size_t n = pts.size();
+        for (size_t k = 0; k < n; k++) {
+            //   prev ---- a ======= b ---- next
+            // the point at a slides along a-b when prev-a is chamfered, the
+            // point at b when b-next is.
+            const int prev = pts[(k + n - 1) % n], a = pts[k], b = pts[(k + 1) % n], next = pts[(k + 2) % n];
+            if (a == b)
+                continue;
+            double slide = 0.0;  // distance both points slide, per unit of size
+            if (prev != a && uses[EdgeOf(prev, a)] >= 2) {
+                const double s = CornerSine(mesh, a, prev, b);
+                slide += s > 0.0 ? 1.0 / s : 0.0;
+            }
+            if (next != b && uses[EdgeOf(b, next)] >= 2) {
+                const double s = CornerSine(mesh, b, a, next);
+                slide += s > 0.0 ? 1.0 / s : 0.0;
+            }
+            if (!(slide > 0.0))
+                continue;
+            const auto &pa = mesh.points[a], &pb = mesh.points[b];
+            const double dx = pb[0] - pa[0], dy = pb[1] - pa[1], dz = pb[2] - pa[2];
+            const double bound = std::sqrt(dx * dx + dy * dy + dz * dz) / slide;
+            if (std::isfinite(bound))
+                safe = std::min(safe, bound);
+        }
+    }
+    return safe;
 }
 
 std::vector<int> MeshPolysWithEdge(const MeshData &mesh, int a, int b)

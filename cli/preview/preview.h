@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "run/run.h"   // ChangedPolygons, InInputPlanes
 
 struct PreviewColour {
     unsigned char r, g, b;
@@ -81,17 +82,6 @@ bool WritePreviewPng(const std::string &path, const PreviewImage &image, std::st
 // ChangedPolygons marks (none in the input), renders and writes the PNG.
 bool WritePreview(const std::string &path, const MeshData &input, const MeshData &output,
                   const PreviewOptions &options, std::string *error);
-
-// Per output polygon: true when its cycle of point positions (same start
-// point or any rotation of it, same direction) is not the cycle of some input
-// polygon, i.e. the run created it or re-shaped it. Point indices do not
-// matter, only exact positions (-0.0 equals 0.0).
-std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output);
-
-// Per output polygon: true when it lies in the plane of some input polygon
-// (unit Newell normals agree and its centroid is on the plane, both within
-// a small tolerance scaled by the meshes' size).
-std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output);
 
 // "LABEL: P points, N polygons", and with a run also
 // "; MODE, bevel B, angle Disable" or "; MODE, bevel B, angle LT 30 deg".

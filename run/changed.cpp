@@ -2,7 +2,7 @@
 // re-indexes points freely, so polygons are compared by the cycle of their
 // point positions, written from the rotation that is smallest byte for byte
 // so that the start point does not matter.
-#include "cli/preview/preview.h"
+#include "run/run.h"
 
 #include <algorithm>
 #include <cmath>
@@ -128,4 +128,13 @@ std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output)
         inside[i] = p.valid && planes.count(PlaneKey(p, scale)) > 0;
     }
     return inside;
+}
+
+std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &output)
+{
+    std::vector<bool> created = ChangedPolygons(input, output);
+    const std::vector<bool> inside = InInputPlanes(input, output);
+    for (size_t i = 0; i < created.size(); i++)
+        created[i] = created[i] && !inside[i];
+    return created;
 }

@@ -1,0 +1,118 @@
+// One activation on an emulated host of its own.
+#include "run/run.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+const double kRadiansPerDegree = 0.017453292519943278;
+const double kDegreesPerRadian = 57.29577951308239;
+
+// The polygons' selection flags as the mode wants them: none in object mode
+// (the input sits in the background layer), the two named ones otherwise.
+void SetSelection(EmuHost *host, const std::vector<LWPolID> &ids, const int select[2])
+{
+    const bool pairMode = select[0] > 0;
+    for (size_t i = 0; i < ids.size(); i++) {
+        const int number = (int)i + 1;
+        const bool selected = pairMode && (number == select[0] || number == select[1]);
+        EmuPoly *poly = EmuHostPoly(host, ids[i]);
+        poly->info.flags = selected ? (poly->info.flags | HOST_POLY_SELECTED)
+                                    : (poly->info.flags & ~HOST_POLY_SELECTED);
+    }
+}
+
+// What the user confirmed, read off the panel's controls by their kind.
+void ReadPanel(const EmuPanel &panel, RunResult *result)
+{
+    for (const auto &c : panel.controls) {
+        if (c->typeName == "FloatControl")
+            result->bevelSize = c->floatValue;
+        else if (c->typeName == "ChoiceControl")
+            result->angleMode = c->intValue;
+        else if (c->typeName == "AngleControl")
+            result->limitAngleDeg = c->floatValue * kDegreesPerRadian;
+        else if (c->typeName == "TextControl" && !c->list.empty())
+            result->mode = c->list[0];
+    }
+}
+
+}  // namespace
+
+bool RunLoadModule(const std::string &path, LoadedModule *module, std::string *error)
+{
+    return LoadModule(path, "MeshDataEdit", "QX_Corvane", module, error);
+}
+
+std::string RunDefaultSettingsDir()
+{
+    const char *xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return std::string(xdg) + "/corvane";
+    const char *home = std::getenv("HOME");
+    if (!home || !home[0]) {
+        const passwd *pw = getpwuid(getuid());
+        home = pw ? pw->pw_dir : "/tmp";
+    }
+    return std::string(home) + "/.config/corvane";
+}
+
+void RunActivate(const LoadedModule &module, const MeshData &input, const RunOptions &options,
+                 RunResult *result)
+{
+    *result = RunResult();
+    const bool pairMode = options.select[0] > 0;
+
+    std::unique_ptr<EmuHost> host = EmuHostCreate();
+    std::vector<LWPolID> ids =
+        EmuHostAddMesh(host.get(), pairMode ? HOST_LAYER_FOREGROUND : HOST_LAYER_BACKGROUND, input);
+    SetSelection(host.get(), ids, options.select);
+    if (!options.settingsDir.empty())
+        host->script.pluginsDir = options.settingsDir;
+    // The values are typed into the panel over what it loaded.
+    host->script.bevelSize = options.bevelSize;
+    host->script.angleMode = options.angleMode;
+    if (options.limitAngleDeg)
+        host->script.limitAngleRad = *options.limitAngleDeg * kRadiansPerDegree;
+    if (options.prepare)
+        options.prepare(host.get());
+
+    std::chrono::steady_clock::duration panelTime{};
+    host->hooks.panelOpen = [&](EmuPanel &panel) {
+        int confirmed = 1;
+        if (options.panel) {
+            auto start = std::chrono::steady_clock::now();
+            confirmed = options.panel(panel);
+            panelTime += std::chrono::steady_clock::now() - start;
+        }
+        result->cancelled = confirmed == 0;
+        ReadPanel(panel, result);
+        return confirmed;
+    };
+
+    auto start = std::chrono::steady_clock::now();
+    result->activation = EmuHostRun(host.get(), module.activate, module.serverData);
+    auto elapsed = std::chrono::steady_clock::now() - start - panelTime;
+    result->activationMs = std::chrono::duration<double, std::milli>(elapsed).count();
+    if (result->activation != HOST_ACTIVATE_OK)
+        return;
+
+    for (const EmuMessage &m : host->log.messages) {
+        RunMessage message;
+        message.error = m.error;
+        message.text = m.line1;
+        if (!m.line2Null && !m.line2.empty())
+            message.text += "\n" + m.line2;
+        result->messages.push_back(message);
+    }
+    for (const EmuMonitorLog &m : host->log.monitors)
+        result->aborted = result->aborted || m.aborted;
+    for (int code : host->log.doneCodes)
+        result->unchanged = result->unchanged && code != HOST_EDIT_KEEP;
+    result->output = EmuHostLayerMesh(host.get(), HOST_LAYER_FOREGROUND);
+    result->created = RunCreatedPolygons(input, result->output);
+}

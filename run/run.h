@@ -1,0 +1,100 @@
+// One activation of the Corvane module, as a host runs it, for the programs
+// built around it (the command line, the viewer, the Python module): the
+// input put into the emulated host's layers, the options typed into the
+// module's panel over what it loads from the settings file, the activation,
+// and what it made and said. Nothing here prints, and nothing is kept between
+// runs: a loaded module may be run again and again, each run on a host of
+// its own.
+#ifndef CORVANE_RUN_H
+#define CORVANE_RUN_H
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "host/loader.h"
+
+// Loads the module at `path` the way a host does and finds its edit tool.
+// false with a message naming the file in *error (nothing to unload then);
+// otherwise release it with UnloadModule.
+bool RunLoadModule(const std::string &path, LoadedModule *module, std::string *error);
+
+// The folder of the settings file a host offers when the user names none:
+// $XDG_CONFIG_HOME/corvane, else ~/.config/corvane. It may not exist yet.
+std::string RunDefaultSettingsDir();
+
+struct RunOptions {
+    // Typed into the options panel over what it loaded; none keeps the
+    // settings file's value (or the module's default without one).
+    std::optional<double> bevelSize;      // model units
+    std::optional<int> angleMode;         // 0 disable, 1 lt, 2 gt
+    std::optional<double> limitAngleDeg;  // degrees
+    // Two-polygon mode: the two polygons (1-based, in input order, different,
+    // within the input). {0, 0}: object mode.
+    int select[2] = {0, 0};
+    // The folder the host names as its plug-ins folder, where the module
+    // keeps its settings file; empty: the host offers no such folder.
+    std::string settingsDir;
+    // Optional. Shows the panel to the user: 1 confirms, 0 cancels. Without
+    // it the panel is confirmed with the typed values. Its time is not part
+    // of the activation time.
+    std::function<int(EmuPanel &)> panel;
+    // Optional. Called with the host just before the activation, to attach
+    // the monitor and message hooks (the panel hook is the run's own).
+    std::function<void(EmuHost *)> prepare;
+};
+
+// A message the module gave: its first line, and its second after a line
+// break when it has one.
+struct RunMessage {
+    bool error = false;  // false: info (the edit ended without change); true: error
+    std::string text;
+};
+
+struct RunResult {
+    int activation = HOST_ACTIVATE_OK;  // the activation's result; the rest is empty unless OK
+    bool cancelled = false;             // the panel was cancelled
+    bool aborted = false;               // a monitor reported an abort
+    bool unchanged = true;              // no edit was ended keeping its changes
+    std::vector<RunMessage> messages;   // in the order given
+    // The options as the panel confirmed them (the settings file's where
+    // none was typed); -1 / empty when no panel was opened.
+    double bevelSize = -1.0;
+    int angleMode = -1;
+    double limitAngleDeg = -1.0;
+    std::string mode;                   // the panel's mode text: "Object" or "Line"
+    // The foreground layer after the run: the rebuilt object in object mode,
+    // the edited input in two-polygon mode.
+    MeshData output;
+    // Per output polygon: a strip, patch or cap the run made (the polygons
+    // the preview picture tints orange), as RunCreatedPolygons gives it.
+    std::vector<bool> created;
+    double activationMs = 0.0;          // wall time of the activation, panel excluded
+};
+
+// Runs `module` once on `input` (object mode: in the background layer;
+// two-polygon mode: in the foreground layer with the two polygons selected,
+// any other selection of the input cleared). Fills *result.
+void RunActivate(const LoadedModule &module, const MeshData &input, const RunOptions &options,
+                 RunResult *result);
+
+// ---- what a run changed --------------------------------------------------
+
+// Per output polygon: true when its cycle of point positions (same start
+// point or any rotation of it, same direction) is not the cycle of some input
+// polygon, i.e. the run created it or re-shaped it. Point indices do not
+// matter, only exact positions (-0.0 equals 0.0).
+std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output);
+
+// Per output polygon: true when it lies in the plane of some input polygon
+// (unit Newell normals agree and its centroid is on the plane, both within
+// a small tolerance scaled by the meshes' size).
+std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output);
+
+// Per output polygon: changed and not in an input plane, i.e. a strip,
+// patch or cap rather than an input face cut back.
+std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &output);
+
+#endif

@@ -1,0 +1,112 @@
+// The run layer: one loaded module activated again and again, each run on a
+// host of its own, and the safe bevel size of a mesh.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "files.h"
+#include "fixtures.h"
+#include "meshio/meshio.h"
+#include "run/run.h"
+
+namespace {
+
+class Run : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = MakeTempDir("run");
+        std::string error;
+        ASSERT_TRUE(RunLoadModule(BuildDir() + "/Corvane.p", &module, &error)) << error;
+        loaded = true;
+    }
+    void TearDown() override
+    {
+        if (loaded)
+            UnloadModule(&module);
+        RemoveSettingsDir(dir);
+    }
+    RunResult Activate(const MeshData &mesh, double size, int a = 0, int b = 0)
+    {
+        RunOptions options;
+        options.bevelSize = size;
+        options.angleMode = 0;
+        options.settingsDir = dir;
+        options.select[0] = a;
+        options.select[1] = b;
+        RunResult result;
+        RunActivate(module, mesh, options, &result);
+        return result;
+    }
+    std::string dir;
+    LoadedModule module;
+    bool loaded = false;
+};
+
+int Count(const std::vector<bool> &marks)
+{
+    int n = 0;
+    for (bool m : marks)
+        n += m ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(Run, ObjectModeAgainAndAgainGivesTheSameResult)
+{
+    const MeshData cube = MakeCube(0.0, 1.0);
+    const RunResult first = Activate(cube, 0.125);
+    ASSERT_EQ(first.activation, HOST_ACTIVATE_OK);
+    EXPECT_TRUE(first.messages.empty());
+    EXPECT_FALSE(first.unchanged);
+    EXPECT_EQ(first.mode, "Object");
+    EXPECT_EQ(first.bevelSize, 0.125);
+    ASSERT_EQ(first.output.polys.size(), 26u);
+    // 12 strips and 8 corner triangles are new; the 6 faces are only cut back.
+    EXPECT_EQ(Count(first.created), 20);
+    EXPECT_EQ(ClosedMeshFault(first.output), "");
+    // A dyadic size keeps the cut-back face corners exact.
+    bool found = false;
+    for (const auto &p : first.output.points)
+        found = found || (p[0] == 0.125 && p[1] == 0.125 && p[2] == 0.0);
+    EXPECT_TRUE(found) << "the -z face's corner at (0.125, 0.125, 0)";
+    // A host activates a loaded module many times: a change of options in
+    // between must not leak into the run after it.
+    EXPECT_EQ(Activate(cube, 0.25).output.points.size(), 24u);
+    for (int k = 0; k < 3; k++)
+        EXPECT_EQ(MeshDifference(Activate(cube, 0.125).output, first.output), "") << "run " << k;
+}
+
+TEST_F(Run, TwoPolygonModeAndItsRefusal)
+{
+    const MeshData cube = MakeCube(0.0, 1.0);
+    // -z and -y share the edge along x at y = z = 0.
+    const RunResult pair = Activate(cube, 0.125, 1, 3);
+    ASSERT_EQ(pair.activation, HOST_ACTIVATE_OK);
+    EXPECT_EQ(pair.mode, "Line");
+    EXPECT_FALSE(pair.unchanged);
+    EXPECT_TRUE(pair.messages.empty());
+    EXPECT_GT(Count(pair.created), 0);
+    // -z and +z share none: the module's own words, and nothing changed.
+    const RunResult apart = Activate(cube, 0.125, 1, 2);
+    ASSERT_EQ(apart.messages.size(), 1u);
+    EXPECT_FALSE(apart.messages[0].error);
+    EXPECT_NE(apart.messages[0].text.find("must share an edge"), std::string::npos) << apart.messages[0].text;
+    EXPECT_TRUE(apart.unchanged);
+    EXPECT_EQ(MeshDifference(apart.output, WithSelected(cube, {0, 1})), "") << "the foreground keeps the input";
+}
+
+TEST(SafeBevelSize, CornersThatSlideAlongAnEdge)
+{
+    // Right corners at both ends: 2 / (1/1 + 1/1).
+    EXPECT_EQ(MeshSafeBevelSize(MakeCube(0.0, 2.0)), 1.0);
+    // Two unit quads side by side: only the shared edge is chamfered, so the
+    // edges that meet it slide from one end only.
+    EXPECT_EQ(MeshSafeBevelSize(MakeQuadGrid(2, 1)), 1.0);
+    // A lone quad has no chamfered edge.
+    EXPECT_TRUE(std::isinf(MeshSafeBevelSize(MakeQuadGrid(1, 1))));
+    // A 60-degree corner slides 1/sin 60 per unit: the fan's rim edges.
+    const double fan = MeshSafeBevelSize(MakeFan(6));
+    EXPECT_NEAR(fan, std::sqrt(3.0) / 4.0, 1e-15) << "after a square root: within rounding of a unit mesh";
+}
