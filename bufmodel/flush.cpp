@@ -79,9 +79,9 @@ static int IsFinite(const Vec3 &p)
 // apart than a cell (2^-11 of the box diagonal), so a cell rarely holds more
 // than the copies of one point.
 static const double kCellTolerances = 32.0;
-static const double kSmallestCell = 3.054936363499605e-151;  // 2^-500
-static const double kUnderflowReach = 3.054936363499605e-151 / 1024;  // 2^-510
-static const double kMostCells = 549755813888.0;  // 2^39
+static const double kSmallestCell = 0x1p-500;
+static const double kUnderflowReach = 0x1p-510;
+static const double kMostCells = 0x1p39;
 
 // Cell coordinates (each below 2^40) packed into the two key words, the
 // cell's place in its block of 4 x 4 x 4 cells in the lowest six bits, so

@@ -46,7 +46,7 @@ double AsinTail(double z)
 // (Veltkamp's split, multiplications and subtractions only).
 double HighHalf(double s)
 {
-    const double t = s * 134217729.0; // 2^27 + 1
+    const double t = s * 0x1.0000002p27; // 2^27 + 1
     return t - (t - s);
 }
 
@@ -77,7 +77,7 @@ double VecAcos(double x)
         // pi/2 - x - x R(x^2). The leading difference is kept exactly as a
         // sum of two doubles, and the small terms go into its low part, so
         // that only the last addition rounds noticeably.
-        if (x > -1.3877787807814457e-17 && x < 1.3877787807814457e-17)
+        if (x > -0x1p-56 && x < 0x1p-56)
             return kPiO2Hi + kPiO2Lo; // |x| < 2^-56: acos(x) rounds to pi/2
         const double r = AsinTail(x * x);
         double err;

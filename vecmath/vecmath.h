@@ -33,7 +33,7 @@ Vec3 VecCopy(const Vec3 &v);
 // factor K = 2^32. s = 0 leaves c unchanged.
 inline double VecSnap(double c, double s)
 {
-    double big = s * 4294967296.0;
+    double big = s * 0x1p32;
     double sum = c + big;
     return sum - big;
 }
