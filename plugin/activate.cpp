@@ -85,13 +85,21 @@ int CollectPoint(void *data, const HostPointInfo *info)
     return 0;
 }
 
-// Counts the corners of the scanned polygons, to learn before any work
-// whether the object fits the output model.
-static int CountCorners(void *data, const HostPolygonInfo *info)
+// The object mode's list scan: CollectPolygon, also counting the corners of
+// the polygons listed, to learn before anything is added whether the object
+// fits the output model.
+struct PolygonScan {
+    IdList *list;
+    long long corners;
+};
+
+static int CollectPolygonCountingCorners(void *data, const HostPolygonInfo *info)
 {
-    long long *total = (long long *)data;
-    if (info->numPnts > 0)
-        *total += info->numPnts;
+    PolygonScan *scan = (PolygonScan *)data;
+    int listed = scan->list->count;
+    CollectPolygon(scan->list, info);
+    if (scan->list->count != listed && info->numPnts > 0)
+        scan->corners += info->numPnts;
     return 0;
 }
 
@@ -272,19 +280,6 @@ void RunObjectMode(Activation *a)
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgSelectOrBackground);
         return;
     }
-    // Every corner becomes a point of its own in the output model; an object
-    // with more corners than it holds is refused before the user is asked
-    // anything.
-    long long corners = 0;
-    int code = a->edit->polyScan(a->edit->state, CountCorners, &corners, HOST_LAYER_BACKGROUND);
-    if (code != 0) {
-        EndWithoutChange(a, code, kMsgPolyScan);
-        return;
-    }
-    if (corners > BUFMODEL_MAX_POINTS) {
-        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgTooManyCorners);
-        return;
-    }
     // 2. Options, mode text "Object".
     double size = OptionsPanel(a->edit, a->global, 0);
     if (SizeRefused(a, size))
@@ -294,9 +289,18 @@ void RunObjectMode(Activation *a)
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
     }
-    code = a->edit->polyScan(a->edit->state, CollectPolygon, &a->polys, HOST_LAYER_BACKGROUND);
+    PolygonScan scan = {&a->polys, 0};
+    int code = a->edit->polyScan(a->edit->state, CollectPolygonCountingCorners, &scan,
+                                 HOST_LAYER_BACKGROUND);
     if (code != 0) {
         EndWithoutChange(a, code, kMsgPolyScan);
+        return;
+    }
+    // Every corner becomes a point of its own in the output model; an object
+    // with more corners than it holds is refused before anything is added.
+    // The settings the user confirmed are kept all the same.
+    if (scan.corners > BUFMODEL_MAX_POINTS) {
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgTooManyCorners);
         return;
     }
     // 4. Survey.

@@ -100,6 +100,7 @@ TEST_F(ActivateFixture, ScanFailuresEndTheEditWithTheScanCode)
     EXPECT_EQ(Run(), HOST_ACTIVATE_OK);
     ExpectEndedOnce(7);
     ExpectOnlyInfo("Error:\nCan't 'polyScan'");
+    EXPECT_EQ(host->log.panels.size(), 1u) << "the panel comes before the scan";
 
     host->log = EmuLog{};
     host->script.polyScanError = 0;
@@ -129,16 +130,24 @@ TEST_F(ActivateFixture, TwoSelectedPolygonsChooseTheLineMode)
     }
 }
 
-TEST_F(ActivateFixture, TooManyCornersIsRefusedBeforeThePanel)
+TEST_F(ActivateFixture, TooManyCornersIsRefusedAfterThePanelAndTheScan)
 {
-    // 16385 quads hold 65540 corners, four more than the output model.
+    // 16385 quads hold 65540 corners, four more than the output model. The
+    // activation's order holds: the panel, then the one list scan, then the
+    // refusal, before anything is added; what the user confirmed is kept.
     MeshData grid = MakeQuadGrid(16385, 1);
     EmuHostAddMesh(host.get(), 2, grid);
+    host->script.bevelSize = 0.375;
     EXPECT_EQ(Run(), HOST_ACTIVATE_OK);
     ExpectEndedOnce(HOST_EDIT_DISCARD);
     ExpectOnlyInfo(kMsgTooManyCorners);
-    EXPECT_TRUE(host->log.panels.empty());
+    EXPECT_EQ(host->log.panels.size(), 1u);
+    EXPECT_TRUE(host->log.addedPoints.empty());
+    EXPECT_EQ(host->log.polyInfoCalls, 0) << "the survey never started";
     EXPECT_EQ(Polys(1), 0u);
+    Settings saved{0, 0, 0.0, 0.0, 0, 0};
+    EXPECT_EQ(SettingsFile(EmuGlobal, 0, &saved), 1);
+    EXPECT_EQ(saved.bevelSize, 0.375);
 }
 
 TEST_F(ActivateFixture, SettingsPersistFromOneActivationToTheNext)
