@@ -118,10 +118,12 @@ struct Activation {
     int recordCount = 0;
     LineInfo *edges = nullptr;
     bool modelLive = false;  // the model holds records not yet flushed
+    bool editEnded = false;  // done was called (even if it then threw)
 };
 
 void EndEdit(Activation *a, int code)
 {
+    a->editEnded = true;
     a->edit->done(a->edit->state, code, 0);
 }
 
@@ -346,7 +348,7 @@ void RunObjectMode(Activation *a)
     FlushAndEnd(a);
 }
 
-int ActivateUnguarded(int version, HostGlobalFunc *global, void *local)
+int ActivateUnguarded(Activation &a, int version, HostGlobalFunc *global, void *local)
 {
     // 1. Interface version.
     if (version != HOST_INTERFACE_VERSION)
@@ -354,7 +356,6 @@ int ActivateUnguarded(int version, HostGlobalFunc *global, void *local)
     if (!global || !local)
         return HOST_ACTIVATE_BADSERVICE;
     // 2. Begin the edit.
-    Activation a;
     a.global = global;
     a.edit = ((HostMeshEditBegin *)local)(0, 0, 1);
     if (!a.edit)
@@ -382,15 +383,37 @@ int ActivateUnguarded(int version, HostGlobalFunc *global, void *local)
     return HOST_ACTIVATE_OK;
 }
 
+// After an exception: closes the monitor it may have left open, releases
+// what the activation holds and ends the edit without change unless done was
+// already called, so the host is never left waiting on an open edit. The
+// host may throw again from these calls; each is tried on its own.
+void Abandon(Activation &a)
+{
+    try {
+        if (a.model)
+            MonitorClose(a.model);
+    } catch (...) {
+    }
+    Release(&a);
+    if (a.edit && !a.editEnded) {
+        try {
+            EndEdit(&a, HOST_EDIT_DISCARD);
+        } catch (...) {
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int Activate(int version, HostGlobalFunc *global, void *local, void *)
 {
     // Nothing may escape into the host: an exception here would take the
     // host and the user's work down with it.
+    Activation a;
     try {
-        return ActivateUnguarded(version, global, local);
+        return ActivateUnguarded(a, version, global, local);
     } catch (...) {
+        Abandon(a);
         return HOST_ACTIVATE_OK;
     }
 }

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,26 @@ TEST_F(ActivateFixture, ScanFailuresEndTheEditWithTheScanCode)
     ExpectEndedOnce(9);
     ExpectOnlyInfo("Error:\nCan't 'pointScan'");
     EXPECT_EQ(Polys(1), 0u) << "the strips already buffered are not committed";
+}
+
+// A host service that throws: the exception stops at the module's boundary,
+// and the edit is still ended once, without change, whether it was open (the
+// panel throws) or already ended (the message after it throws).
+TEST_F(ActivateFixture, HostExceptionStillEndsTheEditOnce)
+{
+    EmuHostAddMesh(host.get(), 2, MakeCube());
+    host->hooks.panelOpen = [](EmuPanel &) -> int { throw std::runtime_error("panel failed"); };
+    EXPECT_EQ(Run(), HOST_ACTIVATE_OK);
+    ExpectEndedOnce(HOST_EDIT_DISCARD);
+    EXPECT_TRUE(host->log.addedPoints.empty());
+    EXPECT_EQ(Polys(1), 0u);
+
+    host = EmuHostCreate();
+    host->script.pluginsDir = dir;
+    host->hooks.message = [](const EmuMessage &) { throw std::runtime_error("message failed"); };
+    EXPECT_EQ(Run(), HOST_ACTIVATE_OK);
+    ExpectEndedOnce(HOST_EDIT_DISCARD);
+    EXPECT_EQ(host->log.callsAfterDone, 0);
 }
 
 TEST_F(ActivateFixture, TwoSelectedPolygonsChooseTheLineMode)
