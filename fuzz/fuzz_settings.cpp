@@ -1,8 +1,8 @@
 // Fuzz target: the settings file reader on arbitrary file contents, and the
 // settings path on arbitrary folder names. A read takes the file's record
-// only when it is valid (tag 210, angle mode 0 to 3, limit angle 0 to 180)
-// and otherwise leaves exactly the defaults; a valid record written back
-// reads back the same.
+// only when it is valid (tag 210, angle mode 0 to 3, limit angle 0 to 180
+// give or take the panel's drift) and otherwise leaves exactly the defaults;
+// a valid record written back reads back the same.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CHECK(size - 1 >= 28);
     CHECK(s.formatTag == SETTINGS_FORMAT_TAG);
     CHECK(s.angleMode >= 0 && s.angleMode <= 3);
-    CHECK(s.limitAngle >= 0.0 && s.limitAngle <= 180.0);
+    CHECK(s.limitAngle >= 0.0 && s.limitAngle <= kSettingsLimitAngleMax);
     CHECK(memcmp(&s, data + 1, 28) == 0);
     // Written back and read again: the same 32 bytes.
     CHECK(SettingsFile(Global, 1, &s) == 1);

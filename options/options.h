@@ -23,6 +23,10 @@ struct Settings {
 // The one record, alive as long as the module is loaded.
 extern Settings g_settings;
 
+// The largest limit angle a settings file may hold: 180 and the drift the
+// panel's degree/radian round trip adds to it.
+extern const double kSettingsLimitAngleMax;
+
 // Defaults 210 / 1.0 / 90.0 / 0; the reserved words are left as they are.
 void SettingsDefaults(Settings *settings);
 // Reads (write == 0) or writes (write == 1) the settings file in the host's

@@ -15,6 +15,15 @@ Settings g_settings = {SETTINGS_FORMAT_TAG, 0, 1.0, 90.0, ANGLE_MODE_DISABLE, 0}
 
 enum { SETTINGS_PATH_MAX = 256 };
 
+// The panel's degree and radian factors multiply to a little more than 1, so
+// every confirmation may raise the limit angle by an ulp or so until it
+// settles: a confirmed 180 is stored as 180.00000000000003 and settles at
+// 180.00000000000009; a host whose angle field turns a typed 180 into pi
+// gives 180.0000000000002, which settles here. This bound is itself a value
+// the round trip keeps, so whatever the panel stores from a limit the reader
+// took reads back; 180.5 is still out of range.
+const double kSettingsLimitAngleMax = 180.00000000000057;
+
 #if defined(_WIN32)
 static const char kFileName[] = "\\Corvane.cfg";
 #else
@@ -60,7 +69,8 @@ static int ReadSettings(const char *path, Settings *settings)
     (void)got;
     fclose(file);
     bool valid = buffer.formatTag == SETTINGS_FORMAT_TAG && buffer.angleMode >= 0 &&
-                 buffer.angleMode <= 3 && buffer.limitAngle >= 0.0 && buffer.limitAngle <= 180.0;
+                 buffer.angleMode <= 3 && buffer.limitAngle >= 0.0 &&
+                 buffer.limitAngle <= kSettingsLimitAngleMax;
     if (!valid)
         return 0;
     memcpy(settings, &buffer, sizeof buffer);

@@ -85,13 +85,21 @@ int CollectPoint(void *data, const HostPointInfo *info)
     return 0;
 }
 
-// Counts the corners of the scanned polygons, to learn before any work
-// whether the object fits the output model.
-static int CountCorners(void *data, const HostPolygonInfo *info)
+// The object mode's list scan: CollectPolygon, also counting the corners of
+// the polygons listed, to learn before anything is added whether the object
+// fits the output model.
+struct PolygonScan {
+    IdList *list;
+    long long corners;
+};
+
+static int CollectPolygonCountingCorners(void *data, const HostPolygonInfo *info)
 {
-    long long *total = (long long *)data;
-    if (info->numPnts > 0)
-        *total += info->numPnts;
+    PolygonScan *scan = (PolygonScan *)data;
+    int listed = scan->list->count;
+    CollectPolygon(scan->list, info);
+    if (scan->list->count != listed && info->numPnts > 0)
+        scan->corners += info->numPnts;
     return 0;
 }
 
@@ -110,10 +118,12 @@ struct Activation {
     int recordCount = 0;
     LineInfo *edges = nullptr;
     bool modelLive = false;  // the model holds records not yet flushed
+    bool editEnded = false;  // done was called (even if it then threw)
 };
 
 void EndEdit(Activation *a, int code)
 {
+    a->editEnded = true;
     a->edit->done(a->edit->state, code, 0);
 }
 
@@ -272,19 +282,6 @@ void RunObjectMode(Activation *a)
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgSelectOrBackground);
         return;
     }
-    // Every corner becomes a point of its own in the output model; an object
-    // with more corners than it holds is refused before the user is asked
-    // anything.
-    long long corners = 0;
-    int code = a->edit->polyScan(a->edit->state, CountCorners, &corners, HOST_LAYER_BACKGROUND);
-    if (code != 0) {
-        EndWithoutChange(a, code, kMsgPolyScan);
-        return;
-    }
-    if (corners > BUFMODEL_MAX_POINTS) {
-        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgTooManyCorners);
-        return;
-    }
     // 2. Options, mode text "Object".
     double size = OptionsPanel(a->edit, a->global, 0);
     if (SizeRefused(a, size))
@@ -294,9 +291,18 @@ void RunObjectMode(Activation *a)
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
     }
-    code = a->edit->polyScan(a->edit->state, CollectPolygon, &a->polys, HOST_LAYER_BACKGROUND);
+    PolygonScan scan = {&a->polys, 0};
+    int code = a->edit->polyScan(a->edit->state, CollectPolygonCountingCorners, &scan,
+                                 HOST_LAYER_BACKGROUND);
     if (code != 0) {
         EndWithoutChange(a, code, kMsgPolyScan);
+        return;
+    }
+    // Every corner becomes a point of its own in the output model; an object
+    // with more corners than it holds is refused before anything is added.
+    // The settings the user confirmed are kept all the same.
+    if (scan.corners > BUFMODEL_MAX_POINTS) {
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgTooManyCorners);
         return;
     }
     // 4. Survey.
@@ -342,7 +348,7 @@ void RunObjectMode(Activation *a)
     FlushAndEnd(a);
 }
 
-int ActivateUnguarded(int version, HostGlobalFunc *global, void *local)
+int ActivateUnguarded(Activation &a, int version, HostGlobalFunc *global, void *local)
 {
     // 1. Interface version.
     if (version != HOST_INTERFACE_VERSION)
@@ -350,7 +356,6 @@ int ActivateUnguarded(int version, HostGlobalFunc *global, void *local)
     if (!global || !local)
         return HOST_ACTIVATE_BADSERVICE;
     // 2. Begin the edit.
-    Activation a;
     a.global = global;
     a.edit = ((HostMeshEditBegin *)local)(0, 0, 1);
     if (!a.edit)
@@ -378,15 +383,37 @@ int ActivateUnguarded(int version, HostGlobalFunc *global, void *local)
     return HOST_ACTIVATE_OK;
 }
 
+// After an exception: closes the monitor it may have left open, releases
+// what the activation holds and ends the edit without change unless done was
+// already called, so the host is never left waiting on an open edit. The
+// host may throw again from these calls; each is tried on its own.
+void Abandon(Activation &a)
+{
+    try {
+        if (a.model)
+            MonitorClose(a.model);
+    } catch (...) {
+    }
+    Release(&a);
+    if (a.edit && !a.editEnded) {
+        try {
+            EndEdit(&a, HOST_EDIT_DISCARD);
+        } catch (...) {
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int Activate(int version, HostGlobalFunc *global, void *local, void *)
 {
     // Nothing may escape into the host: an exception here would take the
     // host and the user's work down with it.
+    Activation a;
     try {
-        return ActivateUnguarded(version, global, local);
+        return ActivateUnguarded(a, version, global, local);
     } catch (...) {
+        Abandon(a);
         return HOST_ACTIVATE_OK;
     }
 }

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,7 @@ TEST_F(ActivateFixture, ScanFailuresEndTheEditWithTheScanCode)
     EXPECT_EQ(Run(), HOST_ACTIVATE_OK);
     ExpectEndedOnce(7);
     ExpectOnlyInfo("Error:\nCan't 'polyScan'");
+    EXPECT_EQ(host->log.panels.size(), 1u) << "the panel comes before the scan";
 
     host->log = EmuLog{};
     host->script.polyScanError = 0;
@@ -108,6 +110,26 @@ TEST_F(ActivateFixture, ScanFailuresEndTheEditWithTheScanCode)
     ExpectEndedOnce(9);
     ExpectOnlyInfo("Error:\nCan't 'pointScan'");
     EXPECT_EQ(Polys(1), 0u) << "the strips already buffered are not committed";
+}
+
+// A host service that throws: the exception stops at the module's boundary,
+// and the edit is still ended once, without change, whether it was open (the
+// panel throws) or already ended (the message after it throws).
+TEST_F(ActivateFixture, HostExceptionStillEndsTheEditOnce)
+{
+    EmuHostAddMesh(host.get(), 2, MakeCube());
+    host->hooks.panelOpen = [](EmuPanel &) -> int { throw std::runtime_error("panel failed"); };
+    EXPECT_EQ(Run(), HOST_ACTIVATE_OK);
+    ExpectEndedOnce(HOST_EDIT_DISCARD);
+    EXPECT_TRUE(host->log.addedPoints.empty());
+    EXPECT_EQ(Polys(1), 0u);
+
+    host = EmuHostCreate();
+    host->script.pluginsDir = dir;
+    host->hooks.message = [](const EmuMessage &) { throw std::runtime_error("message failed"); };
+    EXPECT_EQ(Run(), HOST_ACTIVATE_OK);
+    ExpectEndedOnce(HOST_EDIT_DISCARD);
+    EXPECT_EQ(host->log.callsAfterDone, 0);
 }
 
 TEST_F(ActivateFixture, TwoSelectedPolygonsChooseTheLineMode)
@@ -129,16 +151,24 @@ TEST_F(ActivateFixture, TwoSelectedPolygonsChooseTheLineMode)
     }
 }
 
-TEST_F(ActivateFixture, TooManyCornersIsRefusedBeforeThePanel)
+TEST_F(ActivateFixture, TooManyCornersIsRefusedAfterThePanelAndTheScan)
 {
-    // 16385 quads hold 65540 corners, four more than the output model.
+    // 16385 quads hold 65540 corners, four more than the output model. The
+    // activation's order holds: the panel, then the one list scan, then the
+    // refusal, before anything is added; what the user confirmed is kept.
     MeshData grid = MakeQuadGrid(16385, 1);
     EmuHostAddMesh(host.get(), 2, grid);
+    host->script.bevelSize = 0.375;
     EXPECT_EQ(Run(), HOST_ACTIVATE_OK);
     ExpectEndedOnce(HOST_EDIT_DISCARD);
     ExpectOnlyInfo(kMsgTooManyCorners);
-    EXPECT_TRUE(host->log.panels.empty());
+    EXPECT_EQ(host->log.panels.size(), 1u);
+    EXPECT_TRUE(host->log.addedPoints.empty());
+    EXPECT_EQ(host->log.polyInfoCalls, 0) << "the survey never started";
     EXPECT_EQ(Polys(1), 0u);
+    Settings saved{0, 0, 0.0, 0.0, 0, 0};
+    EXPECT_EQ(SettingsFile(EmuGlobal, 0, &saved), 1);
+    EXPECT_EQ(saved.bevelSize, 0.375);
 }
 
 TEST_F(ActivateFixture, SettingsPersistFromOneActivationToTheNext)

@@ -152,8 +152,8 @@ TEST_F(Limits, MessagesNameTheLimit)
 }
 
 // The copy: one buffered point per polygon corner. 16384 quads are 65536
-// corners, exactly the point table; one more corner is refused before the
-// panel is shown.
+// corners, exactly the point table; one more corner is refused after the
+// list scan, before anything is added.
 TEST_F(Limits, CopyOfExactlyTheCornerLimitFits)
 {
     Run(MakeQuadGrid(16384, 1), HOST_LAYER_BACKGROUND);
@@ -162,14 +162,14 @@ TEST_F(Limits, CopyOfExactlyTheCornerLimitFits)
     ExpectCommitted(16384 + 16383);
 }
 
-TEST_F(Limits, CopyOfOneCornerMoreIsRefusedBeforeThePanel)
+TEST_F(Limits, CopyOfOneCornerMoreIsRefusedBeforeAnythingIsAdded)
 {
     MeshData mesh = MakeQuadGrid(16384, 1);
     mesh.points.push_back({-1, -1, -1});
     mesh.polys.push_back(Poly({(int)mesh.points.size() - 1}));
     Run(mesh, HOST_LAYER_BACKGROUND);
     ExpectRefused(kMsgTooManyCorners);
-    EXPECT_TRUE(host->log.panels.empty());
+    EXPECT_TRUE(host->log.addedPoints.empty());
 }
 
 // The corner patches: 4681 tetrahedra are 65534 polygons with their strips

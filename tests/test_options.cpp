@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <iomanip>
 #include <limits>
 #include <string>
 #include <vector>
@@ -106,6 +107,8 @@ TEST_F(SettingsFileTest, ValidationRejectsTheWholeRecord)
         {210, 180.0, 0, 1},   {210, 0.0, 3, 1},     {210, 180.5, 0, 0},
         {210, -0.5, 0, 0},    {211, 45.0, 0, 0},    {210, 45.0, 4, 0},
         {210, 45.0, -1, 0},   {210, std::numeric_limits<double>::quiet_NaN(), 0, 0},
+        // 180 with the drift of the panel's round trip, and the next double.
+        {210, 180.00000000000057, 0, 1}, {210, 180.0000000000006, 0, 0},
     };
     for (const Case &c : cases) {
         WriteRecord(c.tag, 7.0, c.limit, c.mode);
@@ -241,6 +244,33 @@ TEST_F(PanelTest, AngleGoesOutInRadiansAndComesBackInDegrees)
     int result = 0;
     EXPECT_EQ(Load(&result).limitAngle, 90.00000000000001);
     EXPECT_EQ(result, 1);
+}
+
+// The degree/radian round trip drifts upwards; at 180 the drift used to take
+// the stored limit out of the reader's range, and the file with every other
+// setting was lost. Confirmed again and again, from the file's 180 and from a
+// control that holds pi (a host converting a typed 180 with the exact
+// factor), the limit must keep reading back.
+TEST_F(PanelTest, LimitOf180SurvivesEveryConfirmation)
+{
+    for (bool typedPi : {false, true}) {
+        WriteRecord(210, 0.3, 180.0, 2);
+        if (typedPi)
+            host->script.limitAngleRad = 3.141592653589793;
+        for (int k = 0; k < 20; ++k) {
+            EXPECT_EQ(RunPanel(), 0.3) << "confirmation " << k << (typedPi ? " from pi" : "");
+            host->script.limitAngleRad = std::nullopt;
+            int result = 0;
+            Settings s = Load(&result);
+            ASSERT_EQ(result, 1) << "confirmation " << k << (typedPi ? " from pi" : "") << " stored "
+                                 << std::setprecision(17) << g_settings.limitAngle;
+            EXPECT_EQ(s.bevelSize, 0.3);
+            EXPECT_EQ(s.angleMode, 2);
+            EXPECT_GE(s.limitAngle, 180.0);
+        }
+        EXPECT_EQ(g_settings.limitAngle, typedPi ? 180.00000000000057 : 180.00000000000009)
+            << "where the drift settles";
+    }
 }
 
 TEST_F(PanelTest, ConfirmedValuesAreSavedAndReturned)
