@@ -11,7 +11,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 #include "vecmath/vecmath.h"
 
 enum { BUFMODEL_MAX_POINTS = 65536, BUFMODEL_MAX_POLYS = 65536 };

@@ -6,8 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "bufmodel/keyindex.h"
-#include "plugin/services.h"
+#include "index/keyindex.h"
+#include "edit/services.h"
 
 // Whether points j < k merge: exactly the comparison of the pairwise weld,
 // the snapping difference of the lower point minus the higher one, against

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "host/pool.h"
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 
 // ---- plain mesh data (what files and generators produce) ---------------
 

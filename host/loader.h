@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 
 struct LoadedModule {
     void *handle = nullptr;                        // platform library handle

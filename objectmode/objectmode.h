@@ -9,7 +9,7 @@
 
 #include "bufmodel/bufmodel.h"
 #include "options/options.h"
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 #include "vecmath/vecmath.h"
 
 // One source polygon.

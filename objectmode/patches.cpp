@@ -24,7 +24,7 @@
 
 #include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
-#include "plugin/services.h"
+#include "edit/services.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "bufmodel/keyindex.h"
+#include "index/keyindex.h"
 #include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
-#include "plugin/services.h"
+#include "edit/services.h"
 
 // Records that an aborted LineInfo pass left without both neighbours have no
 // host previous/next point to slide along, so they are never chamfered.

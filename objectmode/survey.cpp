@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "objectmode/objectmode.h"
-#include "plugin/services.h"
+#include "edit/services.h"
 
 void ClearPolyInfo(int count, PolyInfo *records)
 {

@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 
 enum { SETTINGS_FORMAT_TAG = 210 };
 enum { ANGLE_MODE_DISABLE = 0, ANGLE_MODE_LT = 1, ANGLE_MODE_GT = 2 };

@@ -17,7 +17,7 @@
 
 #include "pairmode/claims.h"
 #include "pairmode/pairmode.h"
-#include "plugin/services.h"
+#include "edit/services.h"
 
 // Working storage of the cap: fixed, not allocated per call. A fan polygon
 // or a fan that does not fit ends the cap before anything is built for it.

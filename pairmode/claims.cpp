@@ -6,7 +6,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 
-#include "bufmodel/keyindex.h"
+#include "index/keyindex.h"
 
 static LWPolID *gClaims = nullptr;  // open addressing; null marks a free slot
 static int gMask = 0;

@@ -10,7 +10,7 @@
 #ifndef CORVANE_PAIRMODE_CLAIMS_H
 #define CORVANE_PAIRMODE_CLAIMS_H
 
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 
 // Opens an empty list with room for `capacity` polygons. 0 when it cannot be
 // allocated (the list is then open but full).

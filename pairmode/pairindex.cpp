@@ -5,7 +5,7 @@
 
 #include <stdlib.h>
 
-#include "bufmodel/keyindex.h"
+#include "index/keyindex.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #define CORVANE_PAIRMODE_PAIRINDEX_H
 
 #include "bufmodel/bufmodel.h"
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 
 // Builds the index of list[0 .. count - 1] for `model`. Without memory no
 // index is open, and the scans answer.

@@ -10,7 +10,7 @@
 // they ask the host for every listed polygon.
 #include "pairmode/pairmode.h"
 #include "pairmode/pairindex.h"
-#include "plugin/services.h"
+#include "edit/services.h"
 
 #include <assert.h>
 #include <stdlib.h>

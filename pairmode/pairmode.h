@@ -8,7 +8,7 @@
 
 #include "bufmodel/bufmodel.h"
 #include "objectmode/objectmode.h"
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 
 // ---- pair analysis ------------------------------------------------------
 

@@ -11,7 +11,7 @@
 #include "objectmode/objectmode.h"
 #include "options/options.h"
 #include "pairmode/pairmode.h"
-#include "plugin/services.h"
+#include "edit/services.h"
 
 const char *const kMsgSelectOrBackground =
     "ERROR:\nPlease select 2 polygons\nor\nset polygons to BG layer.";

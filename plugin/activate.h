@@ -4,7 +4,7 @@
 #ifndef CORVANE_ACTIVATE_H
 #define CORVANE_ACTIVATE_H
 
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 
 extern "C" {
 // activation(version, global, local = HostMeshEditBegin*, server data):

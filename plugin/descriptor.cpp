@@ -2,7 +2,7 @@
 // checks its sync word, version and machine word, runs the startup and looks
 // up the server by class and name.
 #include "plugin/activate.h"
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 
 static void *Startup(void)
 {

@@ -1,7 +1,7 @@
 // Modules that a host must refuse, for the corvane program's tests. Built
 // three times: FOREIGN_KIND 0 exports no descriptor at all, 1 a descriptor
 // with another sync word, 2 a valid descriptor without the Corvane server.
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 
 #if FOREIGN_KIND != 0
 namespace {

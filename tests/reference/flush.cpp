@@ -11,7 +11,7 @@
 
 #include <stdlib.h>
 
-#include "plugin/services.h"
+#include "edit/services.h"
 
 // Every vertex (of every polygon, in index order) that refers to point `from`
 // is moved to point `to`; host ids are left alone, so vertices that carry one

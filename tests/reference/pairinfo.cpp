@@ -12,7 +12,7 @@
 // Everything here reads the host mesh as it was when the edit began: the host
 // keeps answering polyInfo for polygons the bridge has already removed.
 #include "pairmode/pairmode.h"
-#include "plugin/services.h"
+#include "edit/services.h"
 
 #include <assert.h>
 #include <stdlib.h>

@@ -26,7 +26,7 @@
 #include <string.h>
 
 #include "objectmode/objectmode.h"
-#include "plugin/services.h"
+#include "edit/services.h"
 
 namespace {
 

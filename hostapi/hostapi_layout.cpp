@@ -8,8 +8,7 @@
 // host, so the build stops here instead.
 #include <stddef.h>
 
-#include "options/options.h"
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 
 namespace {
 
@@ -113,13 +112,5 @@ static_assert(offsetof(HostIntValue, type) == Word(0), "int value word 0");
 static_assert(offsetof(HostIntValue, value) == Word(1), "int value word 1");
 static_assert(offsetof(HostFloatValue, type) == Word(0), "float value word 0");
 static_assert(offsetof(HostFloatValue, value) == Word(2), "float value after two words");
-
-// The settings record is the settings file byte for byte: 32 bytes, the
-// same on every target, whatever the word size.
-static_assert(sizeof(Settings) == 32, "settings record is 32 bytes");
-static_assert(offsetof(Settings, formatTag) == 0, "settings tag at 0");
-static_assert(offsetof(Settings, bevelSize) == 8, "settings bevel size at 8");
-static_assert(offsetof(Settings, limitAngle) == 16, "settings limit angle at 16");
-static_assert(offsetof(Settings, angleMode) == 24, "settings angle mode at 24");
 
 } // namespace

@@ -4,7 +4,7 @@
 #ifndef CORVANE_SERVICES_H
 #define CORVANE_SERVICES_H
 
-#include "plugin/hostapi.h"
+#include "hostapi/hostapi.h"
 #include "vecmath/vecmath.h"
 
 struct BufModel;

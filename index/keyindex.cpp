@@ -1,6 +1,6 @@
 // Open addressing over the distinct keys, with a chain through the records
 // of each key in the order they were added.
-#include "bufmodel/keyindex.h"
+#include "index/keyindex.h"
 
 #include <stdlib.h>
 

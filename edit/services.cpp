@@ -1,4 +1,4 @@
-#include "plugin/services.h"
+#include "edit/services.h"
 
 #include "bufmodel/bufmodel.h"
 
