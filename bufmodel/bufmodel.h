@@ -64,6 +64,8 @@ struct BufModel {
 // Binds the handles, empties both tables and zeroes refusedAdds. -1 (nothing changed) when the
 // model, the edit operation, the monitor or the message service is null; the
 // global function may be null. The box and current monitor are not touched.
+// The model is zeroed memory or one used before: only the slots below its
+// counts are emptied, since the others always are.
 int BufModelInit(BufModel *model, HostMeshEditOp *edit, HostMonitorService *monitors,
                  HostGlobalFunc *global, HostMessageService *messages);
 // Adds a point (host id 0) and widens the bounding box. New index, or -1 when

@@ -15,12 +15,19 @@ int BufModelInit(BufModel *model, HostMeshEditOp *edit, HostMonitorService *moni
     model->monitorService = monitors;
     model->global = global;
     model->messageService = messages;
+    // Slots from each count upwards are always empty: the adds fill them in
+    // order and the flush and the release empty them again. So only the
+    // slots below the counts can hold anything, and zeroed memory holds
+    // nothing. Emptying all 65536 slots of both tables wrote a megabyte per
+    // activation, most of the cost of one on a small mesh.
+    int points = model->pointCount < 0 ? 0 : model->pointCount;
+    int polys = model->polyCount < 0 ? 0 : model->polyCount;
+    for (int i = 0; i < points && i < BUFMODEL_MAX_POINTS; i++)
+        model->pointTable[i] = nullptr;
+    for (int i = 0; i < polys && i < BUFMODEL_MAX_POLYS; i++)
+        model->polyTable[i] = nullptr;
     model->pointCount = 0;
     model->polyCount = 0;
-    for (int i = 0; i < BUFMODEL_MAX_POINTS; i++)
-        model->pointTable[i] = nullptr;
-    for (int i = 0; i < BUFMODEL_MAX_POLYS; i++)
-        model->polyTable[i] = nullptr;
     model->refusedAdds = 0;
     model->blocks = nullptr;
     for (int lane = 0; lane < 2; lane++) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "fuzz/activate_check.h"
+#include "fuzz/settings_dir.h"
 
 namespace {
 
@@ -26,12 +27,7 @@ const double kMaxSeconds = 10.0;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    char name[] = "/tmp/corvane-fuzz-XXXXXX";
-    if (!mkdtemp(name)) {
-        fprintf(stderr, "fuzz_activate: cannot make a settings folder\n");
-        abort();
-    }
-    g_dir = name;
+    g_dir = fuzzin::MakeSettingsDir("fuzz_activate");
     return 0;
 }
 

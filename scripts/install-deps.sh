@@ -28,6 +28,15 @@ done
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 if [ ${#missing[@]} -gt 0 ]; then
+  # A Debian installed with a root password has no sudo.
+  if [ ${#sudo_cmd[@]} -gt 0 ] && ! command -v sudo >/dev/null 2>&1; then
+    self="$(cd "$(dirname "$0")" && pwd)/install-deps.sh${*:+ $*}"
+    echo "install-deps: missing ${missing[*]}" >&2
+    echo "install-deps: there is no sudo here; install them as root with" >&2
+    echo "  su -c '$self'" >&2
+    echo "install-deps: then run this command again" >&2
+    exit 1
+  fi
   if [ "$need_i386" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "install-deps: adding the i386 architecture" >&2
     "${sudo_cmd[@]}" dpkg --add-architecture i386

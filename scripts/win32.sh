@@ -40,7 +40,9 @@ cmake --build "$win_build" -j"$jobs"
 export WINEPREFIX="$win_build/wine-prefix"
 export WINEARCH=win32
 export WINEDEBUG=-all,err+module        # keeps "DLL not found" messages
-export WINEDLLOVERRIDES="mscoree,mshtml=" # no .NET or browser installers
+# No .NET or browser installers, and no menu entries or file associations
+# written into the user's home for the prefix's programs.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "win32: creating the wine prefix $WINEPREFIX" >&2
   rm -rf "$WINEPREFIX"
