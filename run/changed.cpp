@@ -130,11 +130,18 @@ std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output)
     return inside;
 }
 
-std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &output)
+std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &output,
+                                     std::vector<bool> *reshaped)
 {
-    std::vector<bool> created = ChangedPolygons(input, output);
+    const std::vector<bool> changed = ChangedPolygons(input, output);
     const std::vector<bool> inside = InInputPlanes(input, output);
-    for (size_t i = 0; i < created.size(); i++)
-        created[i] = created[i] && !inside[i];
+    std::vector<bool> created(changed.size());
+    if (reshaped)
+        reshaped->assign(changed.size(), false);
+    for (size_t i = 0; i < changed.size(); i++) {
+        created[i] = changed[i] && !inside[i];
+        if (reshaped)
+            (*reshaped)[i] = changed[i] && inside[i];
+    }
     return created;
 }
