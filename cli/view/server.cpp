@@ -219,6 +219,9 @@ void ServeAsset(Viewer *v, const std::string &name, httplib::Response &res)
 void SetUpRoutes(Viewer *v, httplib::Server *server)
 {
     server->set_payload_max_length(kMaxBody);
+    // A connection the page keeps open holds a worker until it times out,
+    // and stopping the server waits for every worker.
+    server->set_keep_alive_timeout(1);
     server->set_default_headers({
         {"Cache-Control", "no-store"},
         {"X-Content-Type-Options", "nosniff"},

@@ -75,12 +75,16 @@ function edgeCounts(info) {
 }
 
 function showResult(result) {
-  viewport.setMesh('result', result);
   const input = state.input.info, r = result.info;
+  // An edit that ended without change leaves the user's object as it was:
+  // show the input (the program writes nothing then).
+  viewport.setMesh('result', r.unchanged ? state.input : result);
+  const shown = r.unchanged
+    ? `Result: unchanged (${number(input.points)} points, ${number(input.polygons)} polygons)`
+    : `Result: ${number(r.points)} points, ${number(r.polygons)} polygons; ${edgeCounts(r)}`;
   $('stats').textContent =
     `Input: ${number(input.points)} points, ${number(input.polygons)} polygons; ${edgeCounts(input)}. ` +
-    `Result: ${number(r.points)} points, ${number(r.polygons)} polygons; ${edgeCounts(r)}. ` +
-    `${r.mode || 'Run'} mode, activation ${r.activationMs.toFixed(2)} ms.`;
+    `${shown}. ${r.mode || 'Run'} mode, activation ${r.activationMs.toFixed(2)} ms.`;
   $('messages').textContent = r.messages.map((m) => (m.error ? 'Error: ' : '') + m.text.replace(/^ERROR:\n/, '')).join('\n\n');
 }
 
