@@ -44,6 +44,11 @@ struct CliArgs {
 int CliParse(int argc, char **argv, CliArgs *args);
 // Runs the module on the input as the arguments say; returns the exit status.
 int CliRun(const CliArgs &args);
+// Whether OUTPUT may be written: a file in an existing folder, and not the
+// input unless forced. false after printing why.
+bool CliCheckOutput(const CliArgs &args);
+// The module to load: --plugin, else Corvane.p beside the program.
+std::string CliModulePath(const CliArgs &args);
 
 // ---- interruption --------------------------------------------------------
 

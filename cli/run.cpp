@@ -208,6 +208,16 @@ struct ModuleGuard {
 
 }  // namespace
 
+bool CliCheckOutput(const CliArgs &args)
+{
+    return CheckOutput(args);
+}
+
+std::string CliModulePath(const CliArgs &args)
+{
+    return args.plugin.empty() ? ProgramDir() + "/Corvane.p" : args.plugin;
+}
+
 int CliRun(const CliArgs &args)
 {
     const bool pairMode = args.select[0] > 0 || args.edge[0] > 0;
@@ -235,8 +245,7 @@ int CliRun(const CliArgs &args)
 
     // 2. The module, loaded as a host loads it.
     ModuleGuard guard;
-    std::string plugin = args.plugin.empty() ? ProgramDir() + "/Corvane.p" : args.plugin;
-    if (!RunLoadModule(plugin, &guard.module, &error)) {
+    if (!RunLoadModule(CliModulePath(args), &guard.module, &error)) {
         Error(error);
         return kExitUsage;
     }

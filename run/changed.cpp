@@ -5,32 +5,33 @@
 #include "run/run.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
-#include <unordered_map>
-#include <unordered_set>
+#include <utility>
 
 namespace {
 
-// The polygon as one string of 24-byte position records, starting at its
-// smallest rotation. Adding 0.0 turns -0.0 into 0.0 so both compare equal.
-std::string CycleKey(const MeshData &mesh, const MeshPoly &poly)
+using Position = std::array<double, 3>;
+
+// The polygon's point positions in *cycle, rotated to start at the smallest
+// 24-byte record; returns a hash of them. Adding 0.0 turns -0.0 into 0.0 so
+// both compare equal.
+uint64_t CanonicalCycle(const MeshData &mesh, const MeshPoly &poly, std::vector<Position> *cycle)
 {
     const size_t n = poly.points.size();
-    std::string tokens(n * 24, '\0');
+    cycle->assign(n, Position{0.0, 0.0, 0.0});
     for (size_t k = 0; k < n; k++) {
         const int index = poly.points[k];
-        double xyz[3] = {0.0, 0.0, 0.0};
         if (index >= 0 && static_cast<size_t>(index) < mesh.points.size())
             for (int c = 0; c < 3; c++)
-                xyz[c] = mesh.points[index][c] + 0.0;
-        std::memcpy(&tokens[k * 24], xyz, 24);
+                (*cycle)[k][c] = mesh.points[index][c] + 0.0;
     }
     size_t best = 0;
     for (size_t start = 1; start < n; start++) {
         for (size_t step = 0; step < n; step++) {
-            const int order = std::memcmp(&tokens[((start + step) % n) * 24],
-                                          &tokens[((best + step) % n) * 24], 24);
+            const int order = std::memcmp(&(*cycle)[(start + step) % n], &(*cycle)[(best + step) % n], 24);
             if (order != 0) {
                 if (order < 0)
                     best = start;
@@ -38,24 +39,43 @@ std::string CycleKey(const MeshData &mesh, const MeshPoly &poly)
             }
         }
     }
-    std::string key;
-    key.reserve(tokens.size());
-    key.append(tokens, best * 24, std::string::npos);
-    key.append(tokens, 0, best * 24);
-    return key;
+    std::rotate(cycle->begin(), cycle->begin() + best, cycle->end());
+    uint64_t hash = 0x9e3779b97f4a7c15ull ^ n;
+    for (const Position &p : *cycle)
+        for (double v : p) {
+            uint64_t bits;
+            std::memcpy(&bits, &v, 8);
+            hash = (hash ^ bits) * 0xff51afd7ed558ccdull;
+            hash ^= hash >> 32;
+        }
+    return hash;
 }
 
 }  // namespace
 
 std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output)
 {
-    std::unordered_set<std::string> kept;
+    // The input's cycles by hash, sorted; a hash match is then compared
+    // exactly, so a collision costs time, never a wrong answer.
+    std::vector<std::pair<uint64_t, uint32_t>> kept;
     kept.reserve(input.polys.size());
-    for (const MeshPoly &poly : input.polys)
-        kept.insert(CycleKey(input, poly));
-    std::vector<bool> changed(output.polys.size());
-    for (size_t i = 0; i < output.polys.size(); i++)
-        changed[i] = kept.count(CycleKey(output, output.polys[i])) == 0;
+    std::vector<Position> cycle, other;
+    for (size_t i = 0; i < input.polys.size(); i++)
+        kept.push_back({CanonicalCycle(input, input.polys[i], &cycle), (uint32_t)i});
+    std::sort(kept.begin(), kept.end());
+    std::vector<bool> changed(output.polys.size(), true);
+    for (size_t i = 0; i < output.polys.size(); i++) {
+        const uint64_t hash = CanonicalCycle(output, output.polys[i], &cycle);
+        auto it = std::lower_bound(kept.begin(), kept.end(), std::make_pair(hash, (uint32_t)0));
+        for (; it != kept.end() && it->first == hash; ++it) {
+            CanonicalCycle(input, input.polys[it->second], &other);
+            if (other.size() == cycle.size() &&
+                (cycle.empty() || std::memcmp(other.data(), cycle.data(), cycle.size() * 24) == 0)) {
+                changed[i] = false;
+                break;
+            }
+        }
+    }
     return changed;
 }
 
@@ -96,13 +116,15 @@ Plane PolyPlane(const MeshData &mesh, const MeshPoly &poly)
 
 // Planes are bucketed by their rounded coefficients; a plane near a bucket
 // border can miss its twin, which only costs it the lighter tint.
-std::string PlaneKey(const Plane &p, double scale)
+using PlaneKey = std::array<long long, 4>;
+
+PlaneKey KeyOf(const Plane &p, double scale)
 {
-    long long q[4];
+    PlaneKey q;
     for (int i = 0; i < 3; i++)
         q[i] = std::llround(p.n[i] * 1e6);
     q[3] = std::llround(p.d / scale * 1e6);
-    return std::string(reinterpret_cast<const char *>(q), sizeof q);
+    return q;
 }
 
 }  // namespace
@@ -116,25 +138,34 @@ std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output)
                 scale = std::max(scale, std::fabs(v));
     if (!(scale > 0.0))
         scale = 1.0;
-    std::unordered_map<std::string, int> planes;
+    std::vector<PlaneKey> planes;
+    planes.reserve(input.polys.size());
     for (const MeshPoly &poly : input.polys) {
         Plane p = PolyPlane(input, poly);
         if (p.valid)
-            planes.emplace(PlaneKey(p, scale), 1);
+            planes.push_back(KeyOf(p, scale));
     }
+    std::sort(planes.begin(), planes.end());
     std::vector<bool> inside(output.polys.size(), false);
     for (size_t i = 0; i < output.polys.size(); i++) {
         Plane p = PolyPlane(output, output.polys[i]);
-        inside[i] = p.valid && planes.count(PlaneKey(p, scale)) > 0;
+        inside[i] = p.valid && std::binary_search(planes.begin(), planes.end(), KeyOf(p, scale));
     }
     return inside;
 }
 
-std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &output)
+std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &output,
+                                     std::vector<bool> *reshaped)
 {
-    std::vector<bool> created = ChangedPolygons(input, output);
+    const std::vector<bool> changed = ChangedPolygons(input, output);
     const std::vector<bool> inside = InInputPlanes(input, output);
-    for (size_t i = 0; i < created.size(); i++)
-        created[i] = created[i] && !inside[i];
+    std::vector<bool> created(changed.size());
+    if (reshaped)
+        reshaped->assign(changed.size(), false);
+    for (size_t i = 0; i < changed.size(); i++) {
+        created[i] = changed[i] && !inside[i];
+        if (reshaped)
+            (*reshaped)[i] = changed[i] && inside[i];
+    }
     return created;
 }

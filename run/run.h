@@ -71,6 +71,9 @@ struct RunResult {
     // Per output polygon: a strip, patch or cap the run made (the polygons
     // the preview picture tints orange), as RunCreatedPolygons gives it.
     std::vector<bool> created;
+    // Per output polygon: an input face the run cut back or re-shaped within
+    // its own plane (the preview's light tint).
+    std::vector<bool> reshaped;
     double activationMs = 0.0;          // wall time of the activation, panel excluded
 };
 
@@ -94,7 +97,9 @@ std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output)
 std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output);
 
 // Per output polygon: changed and not in an input plane, i.e. a strip,
-// patch or cap rather than an input face cut back.
-std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &output);
+// patch or cap rather than an input face cut back; with `reshaped`, also
+// changed and in an input plane.
+std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &output,
+                                     std::vector<bool> *reshaped = nullptr);
 
 #endif

@@ -6,8 +6,14 @@
 set -euo pipefail
 
 need_i386=0
+# The viewer: cpp-httplib for its server, npm for three.js (below), and
+# Chromium with its driver and Selenium for the browser tests.
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
-          libcli11-dev libtinyobjloader-dev libstb-dev)
+          libcli11-dev libtinyobjloader-dev libstb-dev
+          libcpp-httplib-dev python3-selenium python3-pil chromium chromium-driver)
+# A Node.js installed from elsewhere brings its own npm; Debian's would
+# conflict with it.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 for group in "$@"; do
   case "$group" in
     # The 32-bit Windows module: the MinGW-w64 i686 cross compiler, the
@@ -44,4 +50,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}" >&2
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# The viewer's page: three.js at the version the lockfile names.
+cd "$(dirname "$0")/.."
+want=$(node -p "require('./package-lock.json').packages['node_modules/three'].version")
+have=$(node -p "try { require('./node_modules/three/package.json').version } catch (e) { '' }")
+if [ "$want" != "$have" ]; then
+  echo "install-deps: installing three.js $want (npm ci)" >&2
+  npm ci --no-audit --no-fund --loglevel=error >/dev/null
 fi

@@ -1,0 +1,233 @@
+// What the viewer's server reads from a request and writes into a response.
+// Everything a client controls is checked here, without trusting its length,
+// its numbers or its names.
+#include "cli/view/view.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/random.h>
+
+namespace {
+
+const size_t kMaxValueLength = 64;
+
+bool ParseNumber(const std::string &text, double *value)
+{
+    if (text.empty() || text.size() > kMaxValueLength)
+        return false;
+    // strtod takes leading blanks and hex; the page sends plain decimals.
+    for (char c : text)
+        if (!std::strchr("0123456789+-.eE", c))
+            return false;
+    char *end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(v))
+        return false;
+    *value = v;
+    return true;
+}
+
+bool ParsePolygonNumber(const std::string &text, int polygons, int *value)
+{
+    int v = 0;
+    auto res = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || res.ec != std::errc() || res.ptr != text.data() + text.size() || v < 1 ||
+        v > polygons)
+        return false;
+    *value = v;
+    return true;
+}
+
+}  // namespace
+
+bool ViewParseRequest(const std::multimap<std::string, std::string> &params, int polygons,
+                      ViewRequest *request, std::string *error)
+{
+    ViewRequest r;
+    bool haveSize = false, haveMode = false, haveLimit = false, haveSelect = false;
+    for (const auto &[name, value] : params) {
+        if (value.size() > kMaxValueLength) {
+            *error = name.substr(0, kMaxValueLength) + ": value too long";
+            return false;
+        }
+        bool *seen = name == "size"     ? &haveSize
+                     : name == "mode"   ? &haveMode
+                     : name == "limit"  ? &haveLimit
+                     : name == "select" ? &haveSelect
+                                        : nullptr;
+        if (!seen) {
+            *error = "unknown parameter '" + name.substr(0, kMaxValueLength) + "'";
+            return false;
+        }
+        if (*seen) {
+            *error = name + " given twice";
+            return false;
+        }
+        *seen = true;
+        if (name == "size" && !ParseNumber(value, &r.size)) {
+            *error = "size must be a finite number";
+            return false;
+        }
+        if (name == "mode") {
+            if (value == "disable")
+                r.angleMode = 0;
+            else if (value == "lt")
+                r.angleMode = 1;
+            else if (value == "gt")
+                r.angleMode = 2;
+            else {
+                *error = "mode must be disable, lt or gt";
+                return false;
+            }
+        }
+        if (name == "limit" && (!ParseNumber(value, &r.limitDeg) || r.limitDeg < 0.0 || r.limitDeg > 180.0)) {
+            *error = "limit must be a number of degrees from 0 to 180";
+            return false;
+        }
+        if (name == "select") {
+            const size_t comma = value.find(',');
+            if (comma == std::string::npos || !ParsePolygonNumber(value.substr(0, comma), polygons, &r.select[0]) ||
+                !ParsePolygonNumber(value.substr(comma + 1), polygons, &r.select[1]) ||
+                r.select[0] == r.select[1]) {
+                *error = "select must be two different polygon numbers I,J from 1 to " + std::to_string(polygons);
+                return false;
+            }
+        }
+    }
+    if (!haveSize || !haveMode || !haveLimit) {
+        *error = "size, mode and limit are needed";
+        return false;
+    }
+    *request = r;
+    return true;
+}
+
+bool ViewHostAllowed(const std::string &host, int port)
+{
+    const std::string suffix = ":" + std::to_string(port);
+    return host == "127.0.0.1" + suffix || host == "localhost" + suffix;
+}
+
+std::string ViewCookieValue(const std::string &cookies, const std::string &name)
+{
+    size_t at = 0;
+    while (at < cookies.size()) {
+        size_t end = cookies.find(';', at);
+        if (end == std::string::npos)
+            end = cookies.size();
+        size_t start = cookies.find_first_not_of(' ', at);
+        if (start < end) {
+            const std::string pair = cookies.substr(start, end - start);
+            const size_t eq = pair.find('=');
+            if (eq != std::string::npos && pair.compare(0, eq, name) == 0 && eq == name.size())
+                return pair.substr(eq + 1);
+        }
+        at = end + 1;
+    }
+    return "";
+}
+
+bool ViewTokenEquals(const std::string &given, const std::string &token)
+{
+    if (token.empty() || given.size() != token.size())
+        return false;
+    unsigned char diff = 0;
+    for (size_t i = 0; i < token.size(); i++)
+        diff |= (unsigned char)(given[i] ^ token[i]);
+    return diff == 0;
+}
+
+std::string ViewNewToken()
+{
+    unsigned char bytes[32];
+    size_t have = 0;
+    while (have < sizeof bytes) {
+        const ssize_t n = getrandom(bytes + have, sizeof bytes - have, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return "";
+        have += (size_t)n;
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (unsigned char b : bytes) {
+        token += kHex[b >> 4];
+        token += kHex[b & 15];
+    }
+    return token;
+}
+
+std::string ViewJsonString(const std::string &text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c == 0x7f) {
+            // Bytes above go through: file names are UTF-8, and the page's
+            // decoder shows a broken sequence as a replacement character.
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+namespace {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the page reads the arrays little-endian");
+
+void PutU32(std::string *out, uint32_t v)
+{
+    out->append(reinterpret_cast<const char *>(&v), 4);
+}
+
+}  // namespace
+
+std::string ViewEncodeMesh(const std::string &json, const MeshData &mesh, const std::vector<bool> *created,
+                           const std::vector<bool> *reshaped)
+{
+    size_t corners = 0;
+    for (const MeshPoly &p : mesh.polys)
+        corners += p.points.size();
+    std::string padded = json;
+    padded.append((4 - padded.size() % 4) % 4, ' ');
+    std::string out;
+    out.reserve(24 + padded.size() + mesh.points.size() * 12 + mesh.polys.size() * 5 + corners * 4 + 4);
+    out += "CVM1";
+    PutU32(&out, (uint32_t)padded.size());
+    out += padded;
+    PutU32(&out, (uint32_t)mesh.points.size());
+    PutU32(&out, (uint32_t)mesh.polys.size());
+    PutU32(&out, (uint32_t)corners);
+    for (const auto &p : mesh.points)
+        for (int c = 0; c < 3; c++) {
+            const float f = (float)p[c];
+            out.append(reinterpret_cast<const char *>(&f), 4);
+        }
+    for (const MeshPoly &p : mesh.polys)
+        PutU32(&out, (uint32_t)p.points.size());
+    for (const MeshPoly &p : mesh.polys)
+        for (int k : p.points)
+            PutU32(&out, (uint32_t)k);
+    for (size_t i = 0; i < mesh.polys.size(); i++) {
+        const bool isNew = created && i < created->size() && (*created)[i];
+        const bool isCut = reshaped && i < reshaped->size() && (*reshaped)[i];
+        out += isNew ? '\2' : isCut ? '\1' : '\0';
+    }
+    out.append((4 - out.size() % 4) % 4, '\0');
+    return out;
+}

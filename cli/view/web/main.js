@@ -1,0 +1,164 @@
+// The page: reads the input once, then re-runs the module on the server at
+// every change of the options or the selection and shows what it gives.
+//
+// Runs never pile up: one is in flight at a time, and changes made meanwhile
+// wait in a single slot that the newest change overwrites, so a dragged
+// slider queues at most one run behind the one in flight. #status reads
+// "ready" only when the drawn result belongs to the controls as they are.
+import { fetchInput, runModule, save } from './api.js';
+import { Controls, defaultSize } from './controls.js';
+import { Picker } from './picking.js';
+import { Viewport } from './scene.js';
+
+const $ = (id) => document.getElementById(id);
+const number = (n) => n.toLocaleString('en-US');
+
+const state = {
+  input: null,
+  selection: [],      // input polygons, numbers from 0
+  pending: null,      // the options of the run waiting for the one in flight
+  inFlight: false,
+  shownKey: null,     // the options the drawn result belongs to
+};
+
+let viewport, controls, picker;
+
+function currentOptions() {
+  const v = controls.value();
+  return { ...v, select: state.selection.length === 2 ? state.selection.map((p) => p + 1) : null };
+}
+
+const keyOf = (o) => JSON.stringify(o);
+
+function setStatus(text) {
+  $('status').textContent = text;
+}
+
+function refreshStatus() {
+  const options = currentOptions();
+  if (options.size === null || options.limitDeg === null) setStatus('invalid options');
+  else if (state.shownKey === keyOf(options) && !state.inFlight) setStatus('ready');
+  else setStatus('running');
+}
+
+function schedule() {
+  const options = currentOptions();
+  updateWarnings(options);
+  if (options.size === null || options.limitDeg === null) {
+    refreshStatus();
+    return;
+  }
+  state.pending = options;
+  refreshStatus();
+  if (!state.inFlight) pump();
+}
+
+async function pump() {
+  while (state.pending) {
+    const options = state.pending;
+    state.pending = null;
+    state.inFlight = true;
+    try {
+      const result = await runModule(options);
+      showResult(result);
+    } catch (e) {
+      $('messages').textContent = `The run failed: ${e.message}`;
+    }
+    state.shownKey = keyOf(options);
+    state.inFlight = false;
+  }
+  refreshStatus();
+}
+
+function edgeCounts(info) {
+  return `${number(info.borderEdges)} border, ${number(info.crowdedEdges)} non-manifold edges`;
+}
+
+function showResult(result) {
+  const input = state.input.info, r = result.info;
+  // An edit that ended without change leaves the user's object as it was:
+  // show the input (the program writes nothing then).
+  viewport.setMesh('result', r.unchanged ? state.input : result);
+  const shown = r.unchanged
+    ? `Result: unchanged (${number(input.points)} points, ${number(input.polygons)} polygons)`
+    : `Result: ${number(r.points)} points, ${number(r.polygons)} polygons; ${edgeCounts(r)}`;
+  $('stats').textContent =
+    `Input: ${number(input.points)} points, ${number(input.polygons)} polygons; ${edgeCounts(input)}. ` +
+    `${shown}. ${r.mode || 'Run'} mode, activation ${r.activationMs.toFixed(2)} ms.`;
+  $('messages').textContent = r.messages.map((m) => (m.error ? 'Error: ' : '') + m.text.replace(/^ERROR:\n/, '')).join('\n\n');
+}
+
+function updateWarnings(options) {
+  const info = state.input.info;
+  const lines = [];
+  if (info.safeSize !== null && options.size !== null && options.size > info.safeSize)
+    lines.push(`Beyond the safe size ${Number(info.safeSize.toPrecision(4))}: strips will cross.`);
+  if (info.corners > 65536)
+    lines.push(`The input has ${number(info.corners)} polygon corners; the module refuses more than 65,536.`);
+  $('warnings').textContent = lines.join(' ');
+}
+
+function setSelection(polys) {
+  state.selection = polys;
+  viewport.setSelection(state.input, polys);
+  $('selection').textContent = polys.length === 0
+    ? 'none (object mode)'
+    : polys.map((p) => `polygon ${p + 1}`).join(' and ') + (polys.length === 2 ? ' (two-polygon mode)' : '');
+  schedule();
+}
+
+function onPick(polys, additive) {
+  if (polys.length === 2) return setSelection(polys);
+  const [p] = polys;
+  if (additive && state.selection.length > 0 && state.selection[0] !== p) setSelection([state.selection[0], p]);
+  else setSelection([p]);
+}
+
+async function onSave() {
+  const options = currentOptions();
+  if (options.size === null || options.limitDeg === null) return;
+  $('save-result').textContent = 'saving…';
+  try {
+    $('save-result').textContent = await save(options, state.input.info.download);
+  } catch (e) {
+    $('save-result').textContent = e.message;
+  }
+}
+
+async function start() {
+  viewport = new Viewport($('view'));
+  controls = new Controls(schedule);
+  try {
+    state.input = await fetchInput();
+  } catch (e) {
+    setStatus('error');
+    $('messages').textContent = `Cannot read the input: ${e.message}`;
+    return;
+  }
+  const info = state.input.info;
+  $('file-name').textContent = info.name;
+  document.title = `${info.name} – corvane view`;
+  const { front, tri2poly } = viewport.setMesh('input', state.input);
+  picker = new Picker(viewport, onPick);
+  picker.setInput(state.input, front.geometry, tri2poly);
+  const settings = info.settings;
+  controls.init(defaultSize(state.input.positions, info.safeSize),
+                settings.angleMode >= 0 ? settings.angleMode : 0,
+                settings.limitDeg !== null && settings.limitDeg >= 0 ? Number(settings.limitDeg.toPrecision(6)) : 0,
+                info.safeSize);
+  $('save').textContent = info.output ? `Save to ${info.output}` : 'Save (download)';
+  $('show-result').addEventListener('change', () => viewport.show('result'));
+  $('show-input').addEventListener('change', () => viewport.show('input'));
+  $('show-edges').addEventListener('change', (e) => viewport.showEdges(e.target.checked));
+  $('fit').addEventListener('click', () => viewport.fit());
+  $('clear-selection').addEventListener('click', () => setSelection([]));
+  $('save').addEventListener('click', onSave);
+  // The testing contract: select input polygons i and j (from 1) as two clicks would.
+  window.corvaneSelect = (i, j) => {
+    onPick([i - 1], false);
+    onPick([j - 1], true);
+  };
+  schedule();
+}
+
+start();

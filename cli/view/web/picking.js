@@ -1,0 +1,92 @@
+// Pointing at the input: a click finds the input polygon under the pointer
+// by casting a ray through the input's triangles (drawn or not: selections
+// always name input polygons), and when the pointer is within a few pixels
+// of one of that polygon's edges on the screen, the two polygons that share
+// the edge instead.
+import * as THREE from './three.module.js';
+
+const EDGE_PIXELS = 6;     // how near an edge a click must be to take it
+const CLICK_PIXELS = 4;    // a press that moves further is an orbit, not a click
+
+function edgeKey(a, b) {
+  return a < b ? a * 4294967296 + b : b * 4294967296 + a;
+}
+
+// Distance in pixels from point p to the segment a-b (all 2-D).
+function segmentDistance(p, a, b) {
+  const dx = b.x - a.x, dy = b.y - a.y;
+  const length2 = dx * dx + dy * dy;
+  let t = length2 > 0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / length2 : 0;
+  t = Math.max(0, Math.min(1, t));
+  return Math.hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
+}
+
+export class Picker {
+  // `onPick(polys, additive)` gets one polygon, or the two of an edge.
+  constructor(viewport, onPick) {
+    this.viewport = viewport;
+    this.onPick = onPick;
+    this.raycaster = new THREE.Raycaster();
+    this.mesh = null;
+    this.target = null;
+    this.tri2poly = null;
+    this.edges = new Map();   // edge key -> polygons that hold it
+    const canvas = viewport.canvas;
+    let down = null;
+    canvas.addEventListener('pointerdown', (e) => { down = { x: e.clientX, y: e.clientY }; });
+    canvas.addEventListener('pointerup', (e) => {
+      if (!down || e.button !== 0) return;
+      const moved = Math.hypot(e.clientX - down.x, e.clientY - down.y);
+      down = null;
+      if (moved > CLICK_PIXELS) return;
+      const polys = this.pick(e.clientX, e.clientY);
+      if (polys) this.onPick(polys, e.shiftKey);
+    });
+  }
+
+  setInput(mesh, geometry, tri2poly) {
+    this.mesh = mesh;
+    this.tri2poly = tri2poly;
+    // Hit from either side: a face seen from behind is still the user's target.
+    this.target = new THREE.Mesh(geometry, new THREE.MeshBasicMaterial({ side: THREE.DoubleSide }));
+    this.edges.clear();
+    const { counts, indices, starts } = mesh;
+    for (let p = 0; p < counts.length; p++) {
+      const s = starts[p], n = counts[p];
+      for (let k = 0; k < n && n >= 2; k++) {
+        const key = edgeKey(indices[s + k], indices[s + (k + 1) % n]);
+        const list = this.edges.get(key);
+        if (list) { if (list[list.length - 1] !== p) list.push(p); } else this.edges.set(key, [p]);
+      }
+    }
+  }
+
+  // Screen position (pixels in the canvas) of input point i.
+  project(i, rect) {
+    const pos = this.mesh.positions;
+    const v = new THREE.Vector3(pos[i * 3], pos[i * 3 + 1], pos[i * 3 + 2]).project(this.viewport.camera);
+    return { x: (v.x + 1) / 2 * rect.width, y: (1 - v.y) / 2 * rect.height };
+  }
+
+  // The polygons (numbers from 0) a click at client (x, y) selects, or null.
+  pick(clientX, clientY) {
+    if (!this.target) return null;
+    const rect = this.viewport.canvas.getBoundingClientRect();
+    const at = { x: clientX - rect.left, y: clientY - rect.top };
+    const ndc = new THREE.Vector2(at.x / rect.width * 2 - 1, -(at.y / rect.height) * 2 + 1);
+    this.raycaster.setFromCamera(ndc, this.viewport.camera);
+    const hits = this.raycaster.intersectObject(this.target, false);
+    if (hits.length === 0) return null;
+    const poly = this.tri2poly[hits[0].faceIndex];
+    const { counts, indices, starts } = this.mesh;
+    let best = null, bestDistance = EDGE_PIXELS;
+    for (let k = 0; k < counts[poly]; k++) {
+      const a = indices[starts[poly] + k], b = indices[starts[poly] + (k + 1) % counts[poly]];
+      const d = segmentDistance(at, this.project(a, rect), this.project(b, rect));
+      if (d <= bestDistance) { bestDistance = d; best = edgeKey(a, b); }
+    }
+    const sharing = best === null ? null : this.edges.get(best);
+    if (sharing && sharing.length === 2) return [...sharing];
+    return [poly];
+  }
+}

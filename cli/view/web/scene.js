@@ -1,0 +1,205 @@
+// The scene: the mesh shown the way the preview picture draws it (faces flat
+// shaded by a light from the viewer's upper left, faces cut back in a light
+// tint, strips, patches and caps orange, back faces magenta), its edges, the
+// selection, and the camera the user orbits. Drawn on demand, not in a loop.
+import * as THREE from './three.module.js';
+import { OrbitControls } from './OrbitControls.js';
+
+const FRONT = new THREE.Color(205 / 255, 210 / 255, 220 / 255);
+const RESHAPED = new THREE.Color(240 / 255, 215 / 255, 170 / 255);
+const CREATED = new THREE.Color(245 / 255, 150 / 255, 40 / 255);
+const BACK = new THREE.Color(200 / 255, 40 / 255, 170 / 255);
+const SELECTED = new THREE.Color(40 / 255, 120 / 255, 230 / 255);
+const EDGE = new THREE.Color(60 / 255, 62 / 255, 70 / 255);
+const TINTS = [FRONT, RESHAPED, CREATED];
+
+// Triangles of every polygon as a fan from its first corner, each polygon
+// with corners of its own so that it takes one colour. `tri2poly[t]` is the
+// polygon of triangle t.
+export function triangulate(mesh, colourOf) {
+  const { positions, counts, indices, starts } = mesh;
+  const corners = indices.length;
+  const xyz = new Float32Array(corners * 3);
+  const rgb = colourOf ? new Float32Array(corners * 3) : null;
+  let triangles = 0;
+  for (let p = 0; p < counts.length; p++) if (counts[p] >= 3) triangles += counts[p] - 2;
+  const index = new Uint32Array(triangles * 3);
+  const tri2poly = new Uint32Array(triangles);
+  let t = 0;
+  for (let p = 0; p < counts.length; p++) {
+    const s = starts[p], n = counts[p];
+    const colour = colourOf ? colourOf(p) : null;
+    for (let k = 0; k < n; k++) {
+      const v = indices[s + k] * 3, c = (s + k) * 3;
+      xyz[c] = positions[v]; xyz[c + 1] = positions[v + 1]; xyz[c + 2] = positions[v + 2];
+      if (rgb) { rgb[c] = colour.r; rgb[c + 1] = colour.g; rgb[c + 2] = colour.b; }
+    }
+    for (let k = 1; k + 1 < n; k++) {
+      index[t * 3] = s; index[t * 3 + 1] = s + k; index[t * 3 + 2] = s + k + 1;
+      tri2poly[t++] = p;
+    }
+  }
+  const geometry = new THREE.BufferGeometry();
+  geometry.setAttribute('position', new THREE.BufferAttribute(xyz, 3));
+  if (rgb) geometry.setAttribute('color', new THREE.BufferAttribute(rgb, 3));
+  geometry.setIndex(new THREE.BufferAttribute(index, 1));
+  geometry.computeBoundingSphere();
+  geometry.computeBoundingBox();
+  return { geometry, tri2poly };
+}
+
+// Every edge once, as line segments.
+function edgeGeometry(mesh) {
+  const { positions, counts, indices, starts } = mesh;
+  const seen = new Set();
+  const xyz = [];
+  for (let p = 0; p < counts.length; p++) {
+    const s = starts[p], n = counts[p];
+    for (let k = 0; k < n && n >= 2; k++) {
+      const a = indices[s + k], b = indices[s + (k + 1) % n];
+      const key = a < b ? a * 4294967296 + b : b * 4294967296 + a;
+      if (a === b || seen.has(key)) continue;
+      seen.add(key);
+      xyz.push(positions[a * 3], positions[a * 3 + 1], positions[a * 3 + 2],
+               positions[b * 3], positions[b * 3 + 1], positions[b * 3 + 2]);
+    }
+  }
+  const geometry = new THREE.BufferGeometry();
+  geometry.setAttribute('position', new THREE.Float32BufferAttribute(xyz, 3));
+  return geometry;
+}
+
+function faceMaterial(side, options) {
+  return new THREE.MeshLambertMaterial({
+    side,
+    flatShading: true,
+    // Faces sit a little behind the edges and the selection drawn on them.
+    polygonOffset: true,
+    polygonOffsetFactor: 1,
+    polygonOffsetUnits: 1,
+    ...options,
+  });
+}
+
+export class Viewport {
+  constructor(canvas) {
+    this.canvas = canvas;
+    this.renderer = new THREE.WebGLRenderer({ canvas, antialias: true, preserveDrawingBuffer: true });
+    this.renderer.setPixelRatio(window.devicePixelRatio || 1);
+    this.renderer.setClearColor(new THREE.Color(244 / 255, 245 / 255, 247 / 255));
+    this.scene = new THREE.Scene();
+    this.camera = new THREE.PerspectiveCamera(35, 1, 0.01, 1000);
+    this.scene.add(this.camera);
+    this.scene.add(new THREE.AmbientLight(0xffffff, 0.9));
+    // The light rides with the camera: from the viewer's upper left.
+    const light = new THREE.DirectionalLight(0xffffff, 2.0);
+    light.position.set(-1, 1, 1.5);
+    this.camera.add(light);
+    this.controls = new OrbitControls(this.camera, canvas);
+    this.controls.addEventListener('change', () => this.render());
+    this.groups = { input: new THREE.Group(), result: new THREE.Group() };
+    this.scene.add(this.groups.input, this.groups.result);
+    this.selection = new THREE.Group();
+    this.scene.add(this.selection);
+    this.showing = 'result';
+    this.edges = true;
+    this.bounds = null;
+    new ResizeObserver(() => this.resize()).observe(canvas);
+    this.resize();
+  }
+
+  resize() {
+    const w = this.canvas.clientWidth || 1, h = this.canvas.clientHeight || 1;
+    this.renderer.setSize(w, h, false);
+    this.camera.aspect = w / h;
+    this.camera.updateProjectionMatrix();
+    this.render();
+  }
+
+  render() {
+    this.renderer.render(this.scene, this.camera);
+  }
+
+  // Replaces what `which` ('input' or 'result') shows; `tint` colours the
+  // result's polygons. Returns the triangles' polygons, for picking.
+  setMesh(which, mesh) {
+    const group = this.groups[which];
+    for (const child of [...group.children]) {
+      child.geometry.dispose();
+      group.remove(child);
+    }
+    const { geometry, tri2poly } = triangulate(mesh, (p) => TINTS[mesh.tint[p]] || FRONT);
+    const front = new THREE.Mesh(geometry, faceMaterial(THREE.FrontSide, { vertexColors: true }));
+    const back = new THREE.Mesh(geometry, faceMaterial(THREE.BackSide, { color: BACK }));
+    const lines = new THREE.LineSegments(edgeGeometry(mesh), new THREE.LineBasicMaterial({ color: EDGE }));
+    lines.name = 'edges';
+    group.add(front, back, lines);
+    if (which === 'input' && !this.bounds) {
+      this.bounds = geometry.boundingBox.clone();
+      this.fit();
+    }
+    this.update();
+    return { front, tri2poly };
+  }
+
+  // Draws the selected polygons of `mesh` (numbers from 0) over it.
+  setSelection(mesh, polys) {
+    for (const child of [...this.selection.children]) {
+      child.geometry.dispose();
+      this.selection.remove(child);
+    }
+    if (polys.length > 0) {
+      const { counts, indices, starts, positions } = mesh;
+      const one = { positions, counts: [], indices: [], starts: [0] };
+      for (const p of polys) {
+        for (let k = 0; k < counts[p]; k++) one.indices.push(indices[starts[p] + k]);
+        one.counts.push(counts[p]);
+        one.starts.push(one.indices.length);
+      }
+      const { geometry } = triangulate(one, null);
+      const material = new THREE.MeshBasicMaterial({
+        color: SELECTED, transparent: true, opacity: 0.6, side: THREE.DoubleSide,
+        polygonOffset: true, polygonOffsetFactor: -2, polygonOffsetUnits: -2, depthWrite: false,
+      });
+      this.selection.add(new THREE.Mesh(geometry, material));
+    }
+    this.render();
+  }
+
+  show(which) {
+    this.showing = which;
+    this.update();
+  }
+
+  showEdges(on) {
+    this.edges = on;
+    this.update();
+  }
+
+  update() {
+    for (const which of ['input', 'result']) {
+      const group = this.groups[which];
+      group.visible = this.showing === which;
+      for (const child of group.children) if (child.name === 'edges') child.visible = this.edges;
+    }
+    this.render();
+  }
+
+  // Frames the input from the current direction.
+  fit() {
+    if (!this.bounds) return;
+    const centre = this.bounds.getCenter(new THREE.Vector3());
+    const radius = Math.max(this.bounds.getSize(new THREE.Vector3()).length() / 2, 1e-9);
+    const distance = radius / Math.sin((this.camera.fov * Math.PI) / 360);
+    let direction = this.camera.position.clone().sub(this.controls.target);
+    if (direction.lengthSq() === 0) direction.set(0.57, 0.42, 0.82);  // the preview's 35 and 25 degrees
+    direction.normalize();
+    this.controls.target.copy(centre);
+    this.camera.position.copy(centre).addScaledVector(direction, distance * 1.05);
+    this.camera.near = distance / 100;
+    this.camera.far = distance * 100;
+    this.camera.updateProjectionMatrix();
+    this.controls.update();
+    this.render();
+  }
+}
