@@ -1,0 +1,152 @@
+"""Corvane's edge chamfer on meshes held in numpy arrays, run by the real Corvane.p."""
+
+import os
+from typing import Literal, Sequence, Tuple, TypedDict, Union
+
+import numpy as np
+import numpy.typing as npt
+
+_Path = Union[str, os.PathLike[str]]
+_Polygons = Union[
+    Sequence[Sequence[int]],
+    npt.NDArray[np.integer],
+    Tuple[npt.NDArray[np.integer], npt.NDArray[np.integer]],
+]
+
+class ModuleError(RuntimeError):
+    """A failure the module reported; str() is its message.
+
+    `result` is None when the module refused and changed nothing (an info
+    message), or the Result of a run that went on past an error message,
+    for a caller who wants the faulty mesh anyway.
+    """
+
+    result: Union["Result", None]
+
+class Mesh:
+    """An immutable polygon mesh: points, polygons and one surface name per polygon."""
+
+    def __init__(
+        self,
+        points: npt.ArrayLike,
+        polygons: _Polygons,
+        surfaces: Union[Sequence[str], None] = None,
+    ) -> None:
+        """Builds a mesh, checking everything.
+
+        points: an (n, 3) array of finite numbers (float64 after conversion).
+        polygons: a list of index sequences (0-based); or an (m, k) integer
+          array, one polygon per row; or the compact pair (indices, offsets), a
+          tuple of two integer arrays where polygon i is
+          indices[offsets[i]:offsets[i + 1]], offsets[0] == 0 and
+          offsets[-1] == len(indices).
+        surfaces: one name per polygon (no blanks), or None for "Default".
+
+        Raises ValueError for an index out of range, a polygon without
+        points, a coordinate that is NaN or infinite (the OBJ reader refuses
+        them too), offsets that do not fit, or a bad surface name; TypeError
+        for arguments of the wrong kind.
+        """
+    @property
+    def points(self) -> npt.NDArray[np.float64]:
+        """The points as a read-only (n, 3) float64 array."""
+    @property
+    def polygons(self) -> list[list[int]]:
+        """The polygons as lists of 0-based point indices."""
+    @property
+    def compact(self) -> Tuple[npt.NDArray[np.int64], npt.NDArray[np.int64]]:
+        """The polygons as (indices, offsets): polygon i is indices[offsets[i]:offsets[i + 1]]."""
+    @property
+    def surfaces(self) -> list[str]:
+        """One surface name per polygon."""
+
+class Message:
+    """A message the module gave."""
+
+    @property
+    def error(self) -> bool:
+        """True for an error message (a pass went on with a fault), False for an info message."""
+    @property
+    def text(self) -> str:
+        """Its lines, joined by line breaks."""
+
+class Result:
+    """What one chamfer made."""
+
+    @property
+    def mesh(self) -> Mesh:
+        """The rebuilt object (object mode) or the edited input (two-polygon mode).
+
+        When the module ended its edit without change (a bevel size of 0),
+        the input itself.
+        """
+    @property
+    def new(self) -> npt.NDArray[np.bool_]:
+        """Per polygon of `mesh`: True for a strip, patch or cap the run made."""
+    @property
+    def messages(self) -> list[Message]:
+        """What the module said, in order."""
+    @property
+    def activation_seconds(self) -> float:
+        """Wall time of the module's activation alone."""
+
+class Stats(TypedDict):
+    points: int
+    polygons: int
+    triangles: int
+    quads: int
+    ngons: int
+    degenerate: int
+    edges: int
+    border_edges: int
+    crowded_edges: int
+    safe_bevel_size: float
+
+def load_module(path: _Path) -> None:
+    """Loads the Corvane.p at `path` in place of the one loaded before.
+
+    Without it the first chamfer loads the Corvane.p installed beside this
+    package. Raises ImportError when the file is not a module this host can
+    load; chamfer then raises too until a module is loaded.
+    """
+
+def module_path() -> Union[str, None]:
+    """The path of the loaded module, or None before the first chamfer."""
+
+def read_obj(path: _Path) -> Mesh:
+    """Reads an OBJ file exactly as the corvane program does.
+
+    Raises OSError when it cannot be opened and ValueError, naming the line,
+    when it is not a mesh the program reads.
+    """
+
+def write_obj(mesh: Mesh, path: _Path) -> None:
+    """Writes `mesh` as an OBJ file, atomically, byte for byte as the corvane program does (OSError on failure)."""
+
+def chamfer(
+    mesh: Mesh,
+    size: float,
+    angle_mode: Literal["disable", "lt", "gt"] = "disable",
+    limit_angle: float = 90.0,
+    select: Union[Tuple[int, int], None] = None,
+    plugins_dir: Union[_Path, None] = None,
+) -> Result:
+    """Chamfers `mesh` with the module, releasing the GIL while it runs.
+
+    Object mode: every shared edge (or those passing the angle test, the
+    limit angle in degrees) chamfered by `size`. With select=(i, j), two
+    0-based polygon indices, the two-polygon mode: the edge loop through
+    their shared edge.
+
+    Without plugins_dir the module keeps its settings file in a private
+    temporary folder, so the user's saved options are never changed; with
+    it, in that folder, created when missing, as the program does.
+
+    Raises corvane.ModuleError with the module's message when it reports a
+    failure (too many corners, two polygons that share no edge, a bevel size
+    that is not a finite number, ...), ValueError for a bad angle_mode or
+    select.
+    """
+
+def stats(mesh: Mesh) -> Stats:
+    """The counts `corvane --stats` prints, and the safe bevel size (inf when no edge is chamfered)."""

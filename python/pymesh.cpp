@@ -1,0 +1,266 @@
+// Meshes in and out of Python: numpy arrays and lists checked and turned
+// into MeshData, and MeshData lent or copied back.
+#include "python/pymesh.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kDefaultSurface[] = "Default";
+
+std::string PolyName(size_t i)
+{
+    return "polygon " + std::to_string(i);
+}
+
+// Positions must be finite: the OBJ reader refuses "nan" and "inf" too, so
+// a mesh made here is one the program could have read.
+void CheckPoints(const py::array_t<double> &array, ssize_t count)
+{
+    const double *p = array.data();
+    for (ssize_t i = 0; i < count * 3; i++)
+        if (!std::isfinite(p[i]))
+            throw py::value_error("points: point " + std::to_string(i / 3) + " has a coordinate that is not a "
+                                  "finite number (" + std::to_string(p[i]) + ")");
+}
+
+void ReadPoints(py::handle points, MeshData *mesh)
+{
+    auto array = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(points);
+    if (!array) {
+        PyErr_Clear();
+        throw py::type_error("points: expected an (n, 3) array of numbers");
+    }
+    // An empty list has no second axis; it still means "no points".
+    if (array.size() == 0 && array.ndim() <= 2)
+        return;
+    if (array.ndim() != 2 || array.shape(1) != 3)
+        throw py::value_error("points: expected an (n, 3) array, got shape " +
+                              py::str(array.attr("shape")).cast<std::string>());
+    const ssize_t n = array.shape(0);
+    CheckPoints(array, n);
+    mesh->points.resize((size_t)n);
+    std::memcpy(mesh->points.data(), array.data(), (size_t)n * 3 * sizeof(double));
+}
+
+bool IsIntegerArray(py::handle h)
+{
+    if (!py::isinstance<py::array>(h))
+        return false;
+    const char kind = py::reinterpret_borrow<py::array>(h).dtype().kind();
+    return kind == 'i' || kind == 'u';
+}
+
+py::array_t<int64_t> IndexArray(py::handle h, const char *what)
+{
+    if (!IsIntegerArray(h))
+        throw py::type_error(std::string("polygons: ") + what + " must be an integer array");
+    return py::array_t<int64_t, py::array::c_style | py::array::forcecast>::ensure(h);
+}
+
+// One polygon's point numbers, each within the mesh.
+void AddPolygon(MeshData *mesh, size_t index, const int64_t *first, size_t count)
+{
+    if (count == 0)
+        throw py::value_error("polygons: " + PolyName(index) + " has no points");
+    const int64_t points = (int64_t)mesh->points.size();
+    MeshPoly poly;
+    poly.surface = kDefaultSurface;
+    poly.points.resize(count);
+    for (size_t k = 0; k < count; k++) {
+        const int64_t v = first[k];
+        if (v < 0 || v >= points)
+            throw py::value_error("polygons: " + PolyName(index) + ": point index " + std::to_string(v) +
+                                  " is out of range (the mesh has " + std::to_string(points) + " point(s))");
+        poly.points[k] = (int)v;
+    }
+    mesh->polys.push_back(std::move(poly));
+}
+
+// (indices, offsets): polygon i is indices[offsets[i]:offsets[i + 1]].
+void ReadCompact(py::handle indicesObj, py::handle offsetsObj, MeshData *mesh)
+{
+    py::array_t<int64_t> indices = IndexArray(indicesObj, "indices");
+    py::array_t<int64_t> offsets = IndexArray(offsetsObj, "offsets");
+    if (indices.ndim() != 1 || offsets.ndim() != 1)
+        throw py::value_error("polygons: indices and offsets must be one-dimensional");
+    const ssize_t n = offsets.size() - 1;
+    const int64_t *off = offsets.data();
+    if (n < 0 || off[0] != 0 || off[n] != (int64_t)indices.size())
+        throw py::value_error("polygons: offsets must start at 0 and end at len(indices) (" +
+                              std::to_string(indices.size()) + "), one more than the polygon count");
+    mesh->polys.reserve((size_t)n);
+    for (ssize_t i = 0; i < n; i++) {
+        if (off[i + 1] < off[i])
+            throw py::value_error("polygons: offsets decrease at " + PolyName((size_t)i));
+        AddPolygon(mesh, (size_t)i, indices.data() + off[i], (size_t)(off[i + 1] - off[i]));
+    }
+}
+
+// An (m, k) integer array: m polygons of k points each.
+void ReadRows(py::handle rowsObj, MeshData *mesh)
+{
+    py::array_t<int64_t> rows = IndexArray(rowsObj, "an array of rows");
+    if (rows.ndim() != 2)
+        throw py::value_error("polygons: an index array must be (m, k), one row per polygon");
+    const ssize_t m = rows.shape(0), k = rows.shape(1);
+    mesh->polys.reserve((size_t)m);
+    for (ssize_t i = 0; i < m; i++)
+        AddPolygon(mesh, (size_t)i, rows.data() + i * k, (size_t)k);
+}
+
+// A sequence of sequences of integers (Python ints or numpy integers; a
+// float is refused rather than truncated).
+void ReadSequences(py::handle polygons, MeshData *mesh)
+{
+    if (!PySequence_Check(polygons.ptr()) || py::isinstance<py::str>(polygons))
+        throw py::type_error("polygons: expected a sequence of index sequences or (indices, offsets)");
+    py::object outer = py::reinterpret_steal<py::object>(PySequence_Fast(polygons.ptr(), "polygons"));
+    if (!outer)
+        throw py::error_already_set();
+    const Py_ssize_t m = PySequence_Fast_GET_SIZE(outer.ptr());
+    mesh->polys.reserve((size_t)m);
+    std::vector<int64_t> points;
+    for (Py_ssize_t i = 0; i < m; i++) {
+        py::handle item = PySequence_Fast_GET_ITEM(outer.ptr(), i);
+        if (IsIntegerArray(item)) {
+            py::array_t<int64_t> row = IndexArray(item, "a polygon");
+            if (row.ndim() != 1)
+                throw py::value_error("polygons: " + PolyName((size_t)i) + " must be one-dimensional");
+            AddPolygon(mesh, (size_t)i, row.data(), (size_t)row.size());
+            continue;
+        }
+        if (!PySequence_Check(item.ptr()) || py::isinstance<py::str>(item))
+            throw py::type_error("polygons: " + PolyName((size_t)i) + " is not a sequence of point indices");
+        py::object inner = py::reinterpret_steal<py::object>(PySequence_Fast(item.ptr(), "polygon"));
+        if (!inner)
+            throw py::error_already_set();
+        const Py_ssize_t k = PySequence_Fast_GET_SIZE(inner.ptr());
+        points.resize((size_t)k);
+        for (Py_ssize_t j = 0; j < k; j++) {
+            PyObject *index = PyNumber_Index(PySequence_Fast_GET_ITEM(inner.ptr(), j));
+            if (!index) {
+                PyErr_Clear();
+                throw py::type_error("polygons: " + PolyName((size_t)i) + ": point indices must be integers");
+            }
+            int overflow = 0;
+            points[(size_t)j] = PyLong_AsLongLongAndOverflow(index, &overflow);
+            Py_DECREF(index);
+            if (overflow)
+                points[(size_t)j] = -1;  // out of range either way
+        }
+        AddPolygon(mesh, (size_t)i, points.data(), points.size());
+    }
+}
+
+void ReadPolygons(py::handle polygons, MeshData *mesh)
+{
+    if (py::isinstance<py::tuple>(polygons) && py::len(polygons) == 2) {
+        py::tuple pair = py::reinterpret_borrow<py::tuple>(polygons);
+        if (py::isinstance<py::array>(pair[0]) && py::isinstance<py::array>(pair[1]) &&
+            py::reinterpret_borrow<py::array>(pair[1]).ndim() == 1 && IsIntegerArray(pair[0])) {
+            ReadCompact(pair[0], pair[1], mesh);
+            return;
+        }
+    }
+    if (py::isinstance<py::array>(polygons)) {
+        ReadRows(polygons, mesh);
+        return;
+    }
+    ReadSequences(polygons, mesh);
+}
+
+// A name the OBJ writer can put after `usemtl` and the reader gives back.
+void CheckSurfaceName(const std::string &name, size_t index)
+{
+    bool ok = !name.empty();
+    for (unsigned char c : name)
+        ok = ok && c > ' ' && c != 0x7f;
+    if (!ok)
+        throw py::value_error("surfaces: the name of " + PolyName(index) + " (" + py::repr(py::str(name)).cast<std::string>() +
+                              ") must be non-empty, without blanks or control characters");
+}
+
+void ReadSurfaces(py::handle surfaces, MeshData *mesh)
+{
+    if (surfaces.is_none())
+        return;
+    if (py::isinstance<py::str>(surfaces) || !PySequence_Check(surfaces.ptr()))
+        throw py::type_error("surfaces: expected a sequence of names, one per polygon");
+    py::sequence names = py::reinterpret_borrow<py::sequence>(surfaces);
+    if (py::len(names) != mesh->polys.size())
+        throw py::value_error("surfaces: " + std::to_string(py::len(names)) + " name(s) for " +
+                              std::to_string(mesh->polys.size()) + " polygon(s)");
+    for (size_t i = 0; i < mesh->polys.size(); i++) {
+        py::object name = names[i];
+        if (!py::isinstance<py::str>(name))
+            throw py::type_error("surfaces: the name of " + PolyName(i) + " is not a str");
+        mesh->polys[i].surface = name.cast<std::string>();
+        CheckSurfaceName(mesh->polys[i].surface, i);
+    }
+}
+
+}  // namespace
+
+PyMesh PyMeshMake(py::handle points, py::handle polygons, py::handle surfaces)
+{
+    PyMesh mesh;
+    ReadPoints(points, &mesh.data);
+    ReadPolygons(polygons, &mesh.data);
+    ReadSurfaces(surfaces, &mesh.data);
+    return mesh;
+}
+
+py::array PyMeshPoints(const PyMesh &mesh, py::handle self)
+{
+    const ssize_t n = (ssize_t)mesh.data.points.size();
+    const double *data = n > 0 ? mesh.data.points[0].data() : nullptr;
+    py::array_t<double> view({n, (ssize_t)3}, {(ssize_t)(3 * sizeof(double)), (ssize_t)sizeof(double)}, data,
+                             self);
+    // The mesh never changes; neither may its points through the view.
+    view.attr("flags").attr("writeable") = false;
+    return std::move(view);
+}
+
+py::tuple PyMeshCompact(const PyMesh &mesh)
+{
+    const std::vector<MeshPoly> &polys = mesh.data.polys;
+    py::array_t<int64_t> offsets((ssize_t)polys.size() + 1);
+    int64_t *off = offsets.mutable_data();
+    off[0] = 0;
+    for (size_t i = 0; i < polys.size(); i++)
+        off[i + 1] = off[i] + (int64_t)polys[i].points.size();
+    py::array_t<int64_t> indices((ssize_t)off[polys.size()]);
+    int64_t *out = indices.mutable_data();
+    for (const MeshPoly &p : polys)
+        for (int v : p.points)
+            *out++ = v;
+    return py::make_tuple(indices, offsets);
+}
+
+py::list PyMeshPolygonList(const PyMesh &mesh)
+{
+    py::list list(mesh.data.polys.size());
+    for (size_t i = 0; i < mesh.data.polys.size(); i++) {
+        const std::vector<int> &points = mesh.data.polys[i].points;
+        py::list poly(points.size());
+        for (size_t k = 0; k < points.size(); k++)
+            poly[k] = py::int_(points[k]);
+        list[i] = std::move(poly);
+    }
+    return list;
+}
+
+py::list PyMeshSurfaces(const PyMesh &mesh)
+{
+    py::list list(mesh.data.polys.size());
+    for (size_t i = 0; i < mesh.data.polys.size(); i++) {
+        const MeshPoly &p = mesh.data.polys[i];
+        list[i] = py::str(p.hasSurface && !p.surface.empty() ? p.surface : std::string(kDefaultSurface));
+    }
+    return list;
+}

@@ -1,0 +1,39 @@
+// The Python module's mesh: the MeshData the reader, the writer and the run
+// layer take, held as it is so that none of them needs a copy, with the
+// conversions from and to numpy arrays and Python lists. Every function here
+// runs with the GIL held and reports bad input as a Python exception.
+#ifndef CORVANE_PYMESH_H
+#define CORVANE_PYMESH_H
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include "host/host.h"
+
+namespace py = pybind11;
+
+// Immutable once made: its arrays may be lent to Python as read-only views.
+struct PyMesh {
+    MeshData data;
+};
+
+// Builds a mesh from `points` (anything numpy reads as an (n, 3) array of
+// finite numbers), `polygons` (a sequence of index sequences, an (m, k)
+// integer array, or the tuple (indices, offsets) of two integer arrays with
+// offsets[0] == 0, offsets non-decreasing and offsets[-1] == len(indices))
+// and `surfaces` (None for "Default", or one name per polygon). Throws
+// py::value_error or py::type_error naming what is wrong.
+PyMesh PyMeshMake(py::handle points, py::handle polygons, py::handle surfaces);
+
+// The points as a read-only (n, 3) float64 view of `self`'s storage; `self`
+// is the Python object that owns `mesh` and is kept alive by the view.
+py::array PyMeshPoints(const PyMesh &mesh, py::handle self);
+// The polygons as the pair (indices, offsets) of int64 arrays.
+py::tuple PyMeshCompact(const PyMesh &mesh);
+// The polygons as a list of lists of 0-based point indices.
+py::list PyMeshPolygonList(const PyMesh &mesh);
+// One surface name per polygon; "Default" where the host reported none, as
+// the writer names it.
+py::list PyMeshSurfaces(const PyMesh &mesh);
+
+#endif
