@@ -13,6 +13,12 @@
 // edge that comes into E, `out` on the edge that leaves it. The cap runs
 // through the first `in` and every `out`, in reverse, so that it shares its
 // edge from `in` to the last `out` with L.
+//
+// The first `in` lies on B's edge W-E and the last `out` on A's edge E-X,
+// where the strip's own points at E already are. On a curved mesh L is not
+// planar and the cut misses the strip's point by a little (far less than the
+// weld joins when only the touched region is buffered), so those two are the
+// strip's points themselves, not cuts.
 #include <string.h>
 
 #include "pairmode/claims.h"
@@ -27,6 +33,8 @@ static int32_t gCapPoints[CAP_LIST_SIZE];
 static char gCapName[CAP_NAME_SIZE];
 static int32_t gIn;
 static int32_t gOut;
+static int gInSlot;   // where FanList put gIn and gOut in gFanPoints
+static int gOutSlot;
 
 static const char kDefaultSurface[] = "Default";
 
@@ -88,6 +96,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
                 if (gOut < 0)
                     return -1;
                 gFanPoints[length] = gOut;
+                gOutSlot = length;
             }
             length++;
             *next = p1;
@@ -101,6 +110,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
                     return -1;
                 gFanPoints[length] = copy;
                 gFanPoints[length + 1] = gIn;
+                gInSlot = length + 1;
             }
             length += 2;
             if (end != pts[0]) {
@@ -109,6 +119,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
                     if (gOut < 0)
                         return -1;
                     gFanPoints[length] = gOut;
+                    gOutSlot = length;
                 }
                 length++;
             }
@@ -139,10 +150,12 @@ static LWPntID PointAfterEdge(const HostPolygonInfo *h, LWPntID prev, LWPntID en
     return nullptr;
 }
 
-void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID prev, LWPntID end)
+void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEnd)
 {
+    LWPntID prev = loopEnd->prev;
+    LWPntID end = loopEnd->end;
     // 1. The plane of the last quad, through its vertex 0.
-    const BufPoly *last = BufModelGetPoly(model, lastQuad);
+    const BufPoly *last = BufModelGetPoly(model, loopEnd->lastQuad);
     if (!last)
         return;
     CapPlane plane;
@@ -172,6 +185,7 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID
     // 4. Each fan polygon is re-shaped, replaced in the host, and gives the
     // cap its out point (the first one its in point too).
     int capCount = 0;
+    int lastFan = -1;
     for (;;) {
         const LWPntID *pts = info->points;
         int n = (int)info->numPnts;
@@ -190,7 +204,14 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID
         gOut = -1;
         if (FanList(model, &plane, pts, n, end, 1, &next) < 0 || gIn < 0 || gOut < 0)
             return;
-        if (BufModelAddPoly(model, surface, length, gFanPoints) < 0)
+        // The fan begins at the strip's point on B's side; the cut made for
+        // it stays unused.
+        if (capCount == 0) {
+            gIn = loopEnd->stripIn;
+            gFanPoints[gInSlot] = gIn;
+        }
+        lastFan = BufModelAddPoly(model, surface, length, gFanPoints);
+        if (lastFan < 0)
             return;
         // 4.3
         if (!surface || strcmp(gCapName, surface) != 0)
@@ -203,8 +224,13 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID
         model->edit->remPoly(model->edit->state, m);
         // 4.6 The fan ends at the last pair (A or B) or at a border.
         m = FindPolyByEdge(model, list, count, next, end);
-        if (m == FindPolyByEdge(model, list, count, end, prev) ||
-            m == FindPolyByEdge(model, list, count, prev, end) || !m)
+        if (m == FindPolyByEdge(model, list, count, end, prev)) {
+            // Back at A: the fan ends at the strip's point on A's side.
+            gCapPoints[capCount - 1] = loopEnd->stripOut;
+            BufModelGetPoly(model, lastFan)->points[gOutSlot] = loopEnd->stripOut;
+            break;
+        }
+        if (m == FindPolyByEdge(model, list, count, prev, end) || !m)
             break;
         // A polygon already taken over elsewhere ends the cap unfinished.
         if (PairClaimed(m))
