@@ -139,6 +139,49 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
     return length;
 }
 
+// The fan point list of a polygon that a cap at another of its points has
+// re-shaped already (`copy`, over host points pts[0..n-1]): the copy's list
+// with the point standing for `end` replaced by in and out, cut on the host's
+// edges at end. Emits like FanList; -1 when the copy holds no point for end
+// or an add was refused.
+static int RecutList(BufModel *model, const CapPlane *plane, const BufPoly *copy,
+                     const LWPntID *pts, int n, LWPntID end, int emit, LWPntID *next)
+{
+    int k = 0;
+    while (k < n && pts[k] != end)
+        k++;
+    if (k == n)
+        return -1;
+    LWPntID before = pts[(k + n - 1) % n];
+    LWPntID after = pts[(k + 1) % n];
+    *next = after;
+    int length = 0;
+    int found = 0;
+    for (int v = 0; v < copy->count; v++) {
+        int32_t q = copy->points[v];
+        const BufPoint *point = BufModelGetPoint(model, q);
+        if (!found && point && point->hostId == end) {
+            found = 1;
+            if (emit) {
+                gIn = AddCutPoint(model, plane, before, end);
+                gOut = gIn < 0 ? -1 : AddCutPoint(model, plane, end, after);
+                if (gOut < 0)
+                    return -1;
+                gFanPoints[length] = gIn;
+                gFanPoints[length + 1] = gOut;
+                gInSlot = length;
+                gOutSlot = length + 1;
+            }
+            length += 2;
+        } else {
+            if (emit)
+                gFanPoints[length] = q;
+            length++;
+        }
+    }
+    return found ? length : -1;
+}
+
 // W: the point that follows end in h, which holds prev -> end. 0 if none.
 static LWPntID PointAfterEdge(const HostPolygonInfo *h, LWPntID prev, LWPntID end)
 {
@@ -176,7 +219,7 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
 
     // 3. The first fan polygon, across B's edge from end to W.
     LWPolID m = FindPolyByEdge(model, list, count, w, end);
-    if (!m || PairClaimed(m))
+    if (!m || (PairClaimed(m) && PairClaimCapCopy(m) < 0))
         return;
     info = HostPoly(model, m);
     if (!info)
@@ -191,18 +234,27 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
         int n = (int)info->numPnts;
         const char *surface = info->surface;
         LWPntID next = nullptr;
+        // A polygon the cap at another of its points re-shaped (both ends of
+        // a loop on one polygon) is cut again in its copy.
+        int recut = PairClaimCapCopy(m);
+        const BufPoly *copy = recut >= 0 ? BufModelGetPoly(model, recut) : nullptr;
+        if (recut >= 0 && !copy)
+            return;
         // Measured before anything is built, so that what does not fit the
         // fixed lists leaves no half-built polygon behind.
-        int length = FanList(model, &plane, pts, n, end, 0, &next);
+        int length = copy ? RecutList(model, &plane, copy, pts, n, end, 0, &next)
+                          : FanList(model, &plane, pts, n, end, 0, &next);
         int capLength = capCount + (capCount == 0 ? 2 : 1);
-        if (n < 3 || length > CAP_LIST_SIZE || capLength > CAP_LIST_SIZE)
+        if (n < 3 || length < 3 || length > CAP_LIST_SIZE || capLength > CAP_LIST_SIZE)
             return;
-        if (!PairClaim(m))
+        if (!copy && !PairClaim(m))
             return;
         // 4.1-4.2
         gIn = -1;
         gOut = -1;
-        if (FanList(model, &plane, pts, n, end, 1, &next) < 0 || gIn < 0 || gOut < 0)
+        int emitted = copy ? RecutList(model, &plane, copy, pts, n, end, 1, &next)
+                           : FanList(model, &plane, pts, n, end, 1, &next);
+        if (emitted < 0 || gIn < 0 || gOut < 0)
             return;
         // The fan begins at the strip's point on B's side; the cut made for
         // it stays unused.
@@ -210,9 +262,12 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
             gIn = loopEnd->stripIn;
             gFanPoints[gInSlot] = gIn;
         }
-        lastFan = BufModelAddPoly(model, surface, length, gFanPoints);
+        lastFan = copy ? BufModelSetPoly(model, nullptr, length, gFanPoints, recut)
+                       : BufModelAddPoly(model, surface, length, gFanPoints);
         if (lastFan < 0)
             return;
+        if (!copy)
+            PairClaimSetCapCopy(m, lastFan);
         // 4.3
         if (!surface || strcmp(gCapName, surface) != 0)
             strcpy(gCapName, kDefaultSurface);
@@ -220,8 +275,9 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
         if (capCount == 0)
             gCapPoints[capCount++] = gIn;
         gCapPoints[capCount++] = gOut;
-        // 4.5
-        model->edit->remPoly(model->edit->state, m);
+        // 4.5 A copy cut again was removed from the host with its first cut.
+        if (!copy)
+            model->edit->remPoly(model->edit->state, m);
         // 4.6 The fan ends at the last pair (A or B) or at a border.
         m = FindPolyByEdge(model, list, count, next, end);
         if (m == FindPolyByEdge(model, list, count, end, prev)) {
@@ -232,8 +288,9 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
         }
         if (m == FindPolyByEdge(model, list, count, prev, end) || !m)
             break;
-        // A polygon already taken over elsewhere ends the cap unfinished.
-        if (PairClaimed(m))
+        // A polygon already taken over elsewhere, other than by a cap, ends
+        // the cap unfinished.
+        if (PairClaimed(m) && PairClaimCapCopy(m) < 0)
             return;
         info = HostPoly(model, m);
         if (!info)
