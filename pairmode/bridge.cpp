@@ -15,7 +15,6 @@
 // the next pair's cut points are joined to this pair's, so neighbouring quads
 // share an edge. Every polygon re-shaped is removed from the host and replaced
 // by its copy in the output model.
-#include <assert.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -132,14 +131,25 @@ static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *
     // 1. A full model stops everything; the activation discards the edit.
     PolyInfo *r0 = &records[0];
     PolyInfo *r1 = &records[1];
-    if (!MakePairPolyInfo(model, list[0], r0) || !MakePairPolyInfo(model, list[1], r1)) {
+    int made0 = MakePairPolyInfo(model, list[0], r0);
+    int made1 = made0 > 0 ? MakePairPolyInfo(model, list[1], r1) : 0;
+    if (made0 < 0 || made1 < 0) {
+        PairClaimsEnd();
+        return BRIDGE_FAULT;
+    }
+    if (made0 == 0 || made1 == 0) {
         PairClaimsEnd();
         return 0;
     }
-    // 2. Found: the host lists were checked above.
+    // 2. The host's lists were checked above, but the copies are what the
+    // walk reads: a host that answered differently the second time is a
+    // fault, not a pair to build on.
     int i = -1, j = -1;
     FindSharedEdge(model, r0, r1, &i, &j);
-    assert(i >= 0 && j >= 0);
+    if (i < 0 || j < 0) {
+        PairClaimsEnd();
+        return BRIDGE_FAULT;
+    }
     // 3-4.
     DetachEdge(model, r0, i, size);
     DetachEdge(model, r1, j, size);
@@ -151,26 +161,24 @@ static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *
     // 5-6.
     ReleaseEdgeHostPoints(model, r0, i);
     ReleaseEdgeHostPoints(model, r1, j);
-    int aSlot = 0, bSlot = 1;
+    WalkPair pair = {r0, r1, i, j, 0, 1};
 
     // 7-8. The walk from the loop point A[i].
-    FindSharedEdge(model, r0, r1, &i, &j);
-    if (WalkEdgeLoop(model, count, list, records, size, r0, r1, &i, &j, &aSlot, &bSlot,
-                     firstQuad) == 1) {
+    FindSharedEdge(model, r0, r1, &pair.i, &pair.j);
+    int walked = WalkEdgeLoop(model, count, list, records, size, &pair, firstQuad);
+    if (walked != 0 || ModelFull(model)) {
         PairClaimsEnd();
-        return 0;
-    }
-    if (ModelFull(model)) {
-        PairClaimsEnd();
-        return 0;
+        return walked == BRIDGE_FAULT ? BRIDGE_FAULT : 0;
     }
     // 9-10. With the roles swapped the loop point is the other end of the
     // selected edge; the slot counters go on after the first walk's.
-    FindSharedEdge(model, r1, r0, &i, &j);
-    if (WalkEdgeLoop(model, count, list, records, size, r1, r0, &i, &j, &aSlot, &bSlot,
-                     firstQuad) == 1) {
+    pair.a = r1;
+    pair.b = r0;
+    FindSharedEdge(model, r1, r0, &pair.i, &pair.j);
+    walked = WalkEdgeLoop(model, count, list, records, size, &pair, firstQuad);
+    if (walked != 0) {
         PairClaimsEnd();
-        return 0;
+        return walked == BRIDGE_FAULT ? BRIDGE_FAULT : 0;
     }
     // 11.
     RemoveHostPoly(model, list[0]);
@@ -219,17 +227,19 @@ static void CloseRing(BufModel *model, PolyInfo *records, int aSlot, int bSlot, 
 }
 
 int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size,
-                 PolyInfo *a, PolyInfo *b, int *i, int *j, int *aSlot, int *bSlot, int firstQuad)
+                 WalkPair *pair, int firstQuad)
 {
+    PolyInfo *a = pair->a;
+    PolyInfo *b = pair->b;
     int lastQuad = firstQuad;
     int steps = 0;
     LWPolID e = nullptr, d = nullptr;
     for (;;) {
         // 1. The polygons beyond the loop point V: across A's edge that ends
         // at V, and across B's edge that starts at V.
-        LWPntID v = HostAt(a, *i);
-        e = FindPolyByEdge(model, list, count, v, HostAt(a, *i - 1));
-        d = FindPolyByEdge(model, list, count, HostAt(b, *j + 2), HostAt(b, *j + 1));
+        LWPntID v = HostAt(a, pair->i);
+        e = FindPolyByEdge(model, list, count, v, HostAt(a, pair->i - 1));
+        d = FindPolyByEdge(model, list, count, HostAt(b, pair->j + 2), HostAt(b, pair->j + 1));
 
         // 2. Tests, in order. A neighbour that is A or B itself (a polygon
         // holding both directions of an edge) ends the walk.
@@ -243,68 +253,83 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
             break;
         if (PointValence(model, count, list, v) != 4)
             break;
-        if (!MayStepInto(model, count, e, d, *bSlot))
+        if (!MayStepInto(model, count, e, d, pair->bSlot))
             break;
 
         // 3.1
-        *aSlot += 2;
-        *bSlot += 2;
-        PolyInfo *nextA = &records[*aSlot];
-        PolyInfo *nextB = &records[*bSlot];
-        if (!MakePairPolyInfo(model, e, nextA) || !MakePairPolyInfo(model, d, nextB))
+        pair->aSlot += 2;
+        pair->bSlot += 2;
+        PolyInfo *nextA = &records[pair->aSlot];
+        PolyInfo *nextB = &records[pair->bSlot];
+        int madeA = MakePairPolyInfo(model, e, nextA);
+        int madeB = madeA > 0 ? MakePairPolyInfo(model, d, nextB) : 0;
+        if (madeA < 0 || madeB < 0)
+            return BRIDGE_FAULT;
+        if (madeA == 0 || madeB == 0)
             return 0;  // full model: the activation discards the edit
         // 3.2
         PolyInfo *oldA = a;
         PolyInfo *oldB = b;
-        int oldI = *i;
-        int oldJ = *j;
+        int oldI = pair->i;
+        int oldJ = pair->j;
         // 3.3 The new edge runs from A's vertex i (the next loop point) to
-        // A's vertex i + 1, which is V.
-        a = nextA;
-        b = nextB;
-        *i = -1;
-        *j = -1;
-        FindSharedEdge(model, a, b, i, j);
-        assert(*i >= 0 && *j >= 0);
+        // A's vertex i + 1, which is V. MayStepInto saw it in the host's
+        // lists; copies that disagree are a fault.
+        a = pair->a = nextA;
+        b = pair->b = nextB;
+        pair->i = -1;
+        pair->j = -1;
+        FindSharedEdge(model, a, b, &pair->i, &pair->j);
+        if (pair->i < 0 || pair->j < 0)
+            return BRIDGE_FAULT;
         // 3.4
         RemoveHostPoly(model, e);
         RemoveHostPoly(model, d);
         // 3.5
-        DetachEdge(model, a, *i, size);
-        DetachEdge(model, b, *j, size);
+        DetachEdge(model, a, pair->i, size);
+        DetachEdge(model, b, pair->j, size);
         if (ModelFull(model))
             return 0;
         // 3.6 Each side of the strip keeps one point at V, the previous
         // pair's; the points just made at V are left unused.
-        CopyPoints(model, a)[Wrap(a, *i + 1)] = CopyPoints(model, oldA)[Wrap(oldA, oldI)];
-        CopyPoints(model, b)[Wrap(b, *j)] = CopyPoints(model, oldB)[Wrap(oldB, oldJ + 1)];
+        CopyPoints(model, a)[Wrap(a, pair->i + 1)] = CopyPoints(model, oldA)[Wrap(oldA, oldI)];
+        CopyPoints(model, b)[Wrap(b, pair->j)] = CopyPoints(model, oldB)[Wrap(oldB, oldJ + 1)];
         // 3.7
-        lastQuad = AddBridgeQuad(model, a, b, *i, *j);
+        lastQuad = AddBridgeQuad(model, a, b, pair->i, pair->j);
         if (lastQuad < 0)
             return 0;
         // 3.8
-        ReleaseEdgeHostPoints(model, a, *i);
-        ReleaseEdgeHostPoints(model, b, *j);
+        ReleaseEdgeHostPoints(model, a, pair->i);
+        ReleaseEdgeHostPoints(model, b, pair->j);
         steps++;
         // 3.9 Ending here, the closing test below sees the pair just
         // stepped into (e, d).
-        if (PointValence(model, count, list, HostAt(a, *i)) != 4)
+        if (PointValence(model, count, list, HostAt(a, pair->i)) != 4)
             break;
     }
 
     // 4. Ring: the walk came back to the selected pair. A walk that took no
-    // step cannot have gone round.
+    // step cannot have gone round. The last quad must be the model's last
+    // polygon, which the joining rewrites.
     if (steps > 0 && e == list[0] && d == list[1]) {
-        assert(lastQuad == model->polyCount - 1);
-        CloseRing(model, records, *aSlot, *bSlot, firstQuad);
+        if (lastQuad != model->polyCount - 1)
+            return BRIDGE_FAULT;
+        CloseRing(model, records, pair->aSlot, pair->bSlot, firstQuad);
         RemoveHostPoly(model, list[0]);
         RemoveHostPoly(model, list[1]);
         return 1;
     }
     // Open end: three corners, or five and more, are cut by the last quad's
     // plane; at two or four nothing more is done.
-    int c = PointValence(model, count, list, HostAt(a, *i));
-    if (c == 3 || c >= 5)
-        CapLoopEnd(model, count, list, lastQuad, HostAt(a, *i + 1), HostAt(a, *i));
+    int c = PointValence(model, count, list, HostAt(a, pair->i));
+    if (c == 3 || c >= 5) {
+        LoopEnd end;
+        end.lastQuad = lastQuad;
+        end.prev = HostAt(a, pair->i + 1);
+        end.end = HostAt(a, pair->i);
+        end.stripIn = CopyPoints(model, b)[Wrap(b, pair->j + 1)];
+        end.stripOut = CopyPoints(model, a)[Wrap(a, pair->i)];
+        CapLoopEnd(model, count, list, &end);
+    }
     return 0;
 }

@@ -13,6 +13,12 @@
 // edge that comes into E, `out` on the edge that leaves it. The cap runs
 // through the first `in` and every `out`, in reverse, so that it shares its
 // edge from `in` to the last `out` with L.
+//
+// The first `in` lies on B's edge W-E and the last `out` on A's edge E-X,
+// where the strip's own points at E already are. On a curved mesh L is not
+// planar and the cut misses the strip's point by a little (far less than the
+// weld joins when only the touched region is buffered), so those two are the
+// strip's points themselves, not cuts.
 #include <string.h>
 
 #include "pairmode/claims.h"
@@ -27,6 +33,8 @@ static int32_t gCapPoints[CAP_LIST_SIZE];
 static char gCapName[CAP_NAME_SIZE];
 static int32_t gIn;
 static int32_t gOut;
+static int gInSlot;   // where FanList put gIn and gOut in gFanPoints
+static int gOutSlot;
 
 static const char kDefaultSurface[] = "Default";
 
@@ -88,6 +96,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
                 if (gOut < 0)
                     return -1;
                 gFanPoints[length] = gOut;
+                gOutSlot = length;
             }
             length++;
             *next = p1;
@@ -101,6 +110,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
                     return -1;
                 gFanPoints[length] = copy;
                 gFanPoints[length + 1] = gIn;
+                gInSlot = length + 1;
             }
             length += 2;
             if (end != pts[0]) {
@@ -109,6 +119,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
                     if (gOut < 0)
                         return -1;
                     gFanPoints[length] = gOut;
+                    gOutSlot = length;
                 }
                 length++;
             }
@@ -128,6 +139,49 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
     return length;
 }
 
+// The fan point list of a polygon that a cap at another of its points has
+// re-shaped already (`copy`, over host points pts[0..n-1]): the copy's list
+// with the point standing for `end` replaced by in and out, cut on the host's
+// edges at end. Emits like FanList; -1 when the copy holds no point for end
+// or an add was refused.
+static int RecutList(BufModel *model, const CapPlane *plane, const BufPoly *copy,
+                     const LWPntID *pts, int n, LWPntID end, int emit, LWPntID *next)
+{
+    int k = 0;
+    while (k < n && pts[k] != end)
+        k++;
+    if (k == n)
+        return -1;
+    LWPntID before = pts[(k + n - 1) % n];
+    LWPntID after = pts[(k + 1) % n];
+    *next = after;
+    int length = 0;
+    int found = 0;
+    for (int v = 0; v < copy->count; v++) {
+        int32_t q = copy->points[v];
+        const BufPoint *point = BufModelGetPoint(model, q);
+        if (!found && point && point->hostId == end) {
+            found = 1;
+            if (emit) {
+                gIn = AddCutPoint(model, plane, before, end);
+                gOut = gIn < 0 ? -1 : AddCutPoint(model, plane, end, after);
+                if (gOut < 0)
+                    return -1;
+                gFanPoints[length] = gIn;
+                gFanPoints[length + 1] = gOut;
+                gInSlot = length;
+                gOutSlot = length + 1;
+            }
+            length += 2;
+        } else {
+            if (emit)
+                gFanPoints[length] = q;
+            length++;
+        }
+    }
+    return found ? length : -1;
+}
+
 // W: the point that follows end in h, which holds prev -> end. 0 if none.
 static LWPntID PointAfterEdge(const HostPolygonInfo *h, LWPntID prev, LWPntID end)
 {
@@ -139,10 +193,12 @@ static LWPntID PointAfterEdge(const HostPolygonInfo *h, LWPntID prev, LWPntID en
     return nullptr;
 }
 
-void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID prev, LWPntID end)
+void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEnd)
 {
+    LWPntID prev = loopEnd->prev;
+    LWPntID end = loopEnd->end;
     // 1. The plane of the last quad, through its vertex 0.
-    const BufPoly *last = BufModelGetPoly(model, lastQuad);
+    const BufPoly *last = BufModelGetPoly(model, loopEnd->lastQuad);
     if (!last)
         return;
     CapPlane plane;
@@ -163,7 +219,7 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID
 
     // 3. The first fan polygon, across B's edge from end to W.
     LWPolID m = FindPolyByEdge(model, list, count, w, end);
-    if (!m || PairClaimed(m))
+    if (!m || (PairClaimed(m) && PairClaimCapCopy(m) < 0))
         return;
     info = HostPoly(model, m);
     if (!info)
@@ -172,26 +228,46 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID
     // 4. Each fan polygon is re-shaped, replaced in the host, and gives the
     // cap its out point (the first one its in point too).
     int capCount = 0;
+    int lastFan = -1;
     for (;;) {
         const LWPntID *pts = info->points;
         int n = (int)info->numPnts;
         const char *surface = info->surface;
         LWPntID next = nullptr;
+        // A polygon the cap at another of its points re-shaped (both ends of
+        // a loop on one polygon) is cut again in its copy.
+        int recut = PairClaimCapCopy(m);
+        const BufPoly *copy = recut >= 0 ? BufModelGetPoly(model, recut) : nullptr;
+        if (recut >= 0 && !copy)
+            return;
         // Measured before anything is built, so that what does not fit the
         // fixed lists leaves no half-built polygon behind.
-        int length = FanList(model, &plane, pts, n, end, 0, &next);
+        int length = copy ? RecutList(model, &plane, copy, pts, n, end, 0, &next)
+                          : FanList(model, &plane, pts, n, end, 0, &next);
         int capLength = capCount + (capCount == 0 ? 2 : 1);
-        if (n < 3 || length > CAP_LIST_SIZE || capLength > CAP_LIST_SIZE)
+        if (n < 3 || length < 3 || length > CAP_LIST_SIZE || capLength > CAP_LIST_SIZE)
             return;
-        if (!PairClaim(m))
+        if (!copy && !PairClaim(m))
             return;
         // 4.1-4.2
         gIn = -1;
         gOut = -1;
-        if (FanList(model, &plane, pts, n, end, 1, &next) < 0 || gIn < 0 || gOut < 0)
+        int emitted = copy ? RecutList(model, &plane, copy, pts, n, end, 1, &next)
+                           : FanList(model, &plane, pts, n, end, 1, &next);
+        if (emitted < 0 || gIn < 0 || gOut < 0)
             return;
-        if (BufModelAddPoly(model, surface, length, gFanPoints) < 0)
+        // The fan begins at the strip's point on B's side; the cut made for
+        // it stays unused.
+        if (capCount == 0) {
+            gIn = loopEnd->stripIn;
+            gFanPoints[gInSlot] = gIn;
+        }
+        lastFan = copy ? BufModelSetPoly(model, nullptr, length, gFanPoints, recut)
+                       : BufModelAddPoly(model, surface, length, gFanPoints);
+        if (lastFan < 0)
             return;
+        if (!copy)
+            PairClaimSetCapCopy(m, lastFan);
         // 4.3
         if (!surface || strcmp(gCapName, surface) != 0)
             strcpy(gCapName, kDefaultSurface);
@@ -199,15 +275,22 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID
         if (capCount == 0)
             gCapPoints[capCount++] = gIn;
         gCapPoints[capCount++] = gOut;
-        // 4.5
-        model->edit->remPoly(model->edit->state, m);
+        // 4.5 A copy cut again was removed from the host with its first cut.
+        if (!copy)
+            model->edit->remPoly(model->edit->state, m);
         // 4.6 The fan ends at the last pair (A or B) or at a border.
         m = FindPolyByEdge(model, list, count, next, end);
-        if (m == FindPolyByEdge(model, list, count, end, prev) ||
-            m == FindPolyByEdge(model, list, count, prev, end) || !m)
+        if (m == FindPolyByEdge(model, list, count, end, prev)) {
+            // Back at A: the fan ends at the strip's point on A's side.
+            gCapPoints[capCount - 1] = loopEnd->stripOut;
+            BufModelGetPoly(model, lastFan)->points[gOutSlot] = loopEnd->stripOut;
             break;
-        // A polygon already taken over elsewhere ends the cap unfinished.
-        if (PairClaimed(m))
+        }
+        if (m == FindPolyByEdge(model, list, count, prev, end) || !m)
+            break;
+        // A polygon already taken over elsewhere, other than by a cap, ends
+        // the cap unfinished.
+        if (PairClaimed(m) && PairClaimCapCopy(m) < 0)
             return;
         info = HostPoly(model, m);
         if (!info)

@@ -9,6 +9,7 @@
 #include "index/keyindex.h"
 
 static LWPolID *gClaims = nullptr;  // open addressing; null marks a free slot
+static int32_t *gCapCopy = nullptr;  // per slot: the cap's copy index + 1, or 0
 static int gMask = 0;
 static int gCount = 0;
 static int gCapacity = 0;
@@ -39,8 +40,14 @@ int PairClaimsBegin(int capacity)
     while (slots < 2 * (size_t)capacity)
         slots *= 2;
     gClaims = (LWPolID *)calloc(slots, sizeof(LWPolID));
-    if (!gClaims)
+    gCapCopy = (int32_t *)calloc(slots, sizeof(int32_t));
+    if (!gClaims || !gCapCopy) {
+        free(gClaims);
+        free(gCapCopy);
+        gClaims = nullptr;
+        gCapCopy = nullptr;
         return 0;
+    }
     gMask = (int)(slots - 1);
     gCapacity = capacity;
     return 1;
@@ -49,7 +56,9 @@ int PairClaimsBegin(int capacity)
 void PairClaimsEnd(void)
 {
     free(gClaims);
+    free(gCapCopy);
     gClaims = nullptr;
+    gCapCopy = nullptr;
     gMask = 0;
     gCount = 0;
     gCapacity = 0;
@@ -78,4 +87,21 @@ int PairClaim(LWPolID id)
         gNullClaimed = 1;
     gCount++;
     return 1;
+}
+
+void PairClaimSetCapCopy(LWPolID id, int poly)
+{
+    if (!id || !gClaims)
+        return;
+    LWPolID *slot = SlotOf(id);
+    if (*slot == id)
+        gCapCopy[slot - gClaims] = poly + 1;
+}
+
+int PairClaimCapCopy(LWPolID id)
+{
+    if (!id || !gClaims)
+        return -1;
+    LWPolID *slot = SlotOf(id);
+    return *slot == id ? gCapCopy[slot - gClaims] - 1 : -1;
 }

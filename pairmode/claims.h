@@ -23,5 +23,10 @@ int PairClaimed(LWPolID id);
 // Puts `id` on the list: 0 (nothing recorded) when it is already there or the
 // list is full, else 1.
 int PairClaim(LWPolID id);
+// For a claimed polygon that a cap re-shaped: the output model's index of its
+// re-shaped copy, so that a cap at another of its points cuts that copy
+// again. -1 for any other polygon.
+void PairClaimSetCapCopy(LWPolID id, int poly);
+int PairClaimCapCopy(LWPolID id);
 
 #endif

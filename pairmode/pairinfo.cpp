@@ -12,7 +12,6 @@
 #include "pairmode/pairindex.h"
 #include "edit/services.h"
 
-#include <assert.h>
 #include <stdlib.h>
 
 static HostPolygonInfo *HostPoly(BufModel *model, LWPolID id)
@@ -22,8 +21,10 @@ static HostPolygonInfo *HostPoly(BufModel *model, LWPolID id)
 
 int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record)
 {
-    assert(record->points == nullptr && record->hostPoints == nullptr &&
-           record->positions == nullptr);
+    // A record filled before would lose its arrays: the caller's slots
+    // went wrong, and nothing may be built on them.
+    if (record->points || record->hostPoints || record->positions)
+        return -1;
     // 1. A polygon the host cannot describe, or one that is no polygon at
     // all (fewer than three corners), is not used: the record stays empty.
     const HostPolygonInfo *info = HostPoly(model, id);

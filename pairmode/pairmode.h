@@ -13,7 +13,9 @@
 // ---- pair analysis ------------------------------------------------------
 
 // Fills `record` for host polygon `id` and copies the polygon into the model
-// standing on its own host points. Returns the vertex count.
+// standing on its own host points. Returns the vertex count; 0 when the host
+// cannot describe the polygon or the model is full; -1 (nothing done) when
+// the record is not empty.
 int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record);
 // First i (then j) with A's edge i -> i+1 equal to B's edge j+1 -> j. Leaves
 // i and j unchanged when there is none.
@@ -28,13 +30,49 @@ void DetachEdge(BufModel *model, PolyInfo *x, int a, double size);
 // ---- bridge and caps ----------------------------------------------------
 
 // Chamfers the loop through the selected pair (list[0], list[1]); `records`
-// holds count + 1 cleared records. Returns 0, or BRIDGE_NO_SHARED_EDGE (and
-// builds and removes nothing) when the two polygons share no edge held in
-// opposite directions.
-enum { BRIDGE_NO_SHARED_EDGE = 1 };
+// holds count + 1 cleared records. Reads the host mesh as it was when the
+// edit began; adds the strip, the re-shaped polygons and the caps, and
+// removes from the host every polygon it re-shaped. Returns 0;
+// BRIDGE_NO_SHARED_EDGE (nothing built or removed) when the two polygons
+// share no edge held in opposite directions; BRIDGE_FAULT when the walk
+// met a state it cannot go on from (the caller discards the edit).
+enum { BRIDGE_NO_SHARED_EDGE = 1, BRIDGE_FAULT = 2 };
 int BuildBridge(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size);
+
+// The pair a walk stands on: the records at the A and B slots, and where
+// they share their edge (A holds it as i -> i+1, B as j -> j+1).
+struct WalkPair {
+    PolyInfo *a;
+    PolyInfo *b;
+    int i;
+    int j;
+    int aSlot;
+    int bSlot;
+};
+
+// Carries the strip from the loop point A[i] of `pair` as far as four
+// corners meet, then closes the ring or caps the open end. Reads and claims
+// the pairs it steps into, adds their copies and quads, removes them from
+// the host; leaves `pair` at the last pair. Returns 1 when the ring closed,
+// 0 at an open end, BRIDGE_FAULT when it stopped on a broken state (what
+// was built stays in the model; the caller discards the edit).
 int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size,
-                 PolyInfo *a, PolyInfo *b, int *i, int *j, int *aSlot, int *bSlot, int firstQuad);
-void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID prev, LWPntID end);
+                 WalkPair *pair, int firstQuad);
+
+// Where a walk ended: the last quad, the last shared edge from `prev` to
+// `end`, and the strip's own points at `end` on B's side and on A's side.
+struct LoopEnd {
+    int lastQuad;
+    LWPntID prev;
+    LWPntID end;
+    int32_t stripIn;   // B's copy point at end: where the fan begins
+    int32_t stripOut;  // A's copy point at end: where the fan ends
+};
+
+// Cuts the polygons about `end` that are not on the strip by the last
+// quad's plane and caps the gap. Reads the host mesh; adds the re-shaped fan
+// polygons and the cap, claims and removes the fan polygons. A fan it cannot
+// finish leaves the polygons done so far re-shaped and adds no cap.
+void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *end);
 
 #endif

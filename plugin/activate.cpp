@@ -25,6 +25,8 @@ const char *const kMsgModelFull =
     "Nothing was changed.";
 const char *const kMsgNoSharedEdge =
     "ERROR:\nThe two selected polygons must share an edge.\nNothing was changed.";
+const char *const kMsgInternalFault =
+    "ERROR:\nInternal fault: the edge loop could not be\nfollowed.\nNothing was changed.";
 const char *const kMsgBevelNotFinite =
     "ERROR:\nThe bevel size must be a finite number.\nNothing was changed.";
 const char *const kMsgNotFinite =
@@ -266,6 +268,10 @@ void RunPairMode(Activation *a)
     }
     if (result == BRIDGE_NO_SHARED_EDGE) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgNoSharedEdge);
+        return;
+    }
+    if (result == BRIDGE_FAULT) {
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgInternalFault);
         return;
     }
     if (RefusedResult(a))

@@ -26,6 +26,7 @@ extern const char *const kMsgPointScan;
 extern const char *const kMsgTooManyCorners;
 extern const char *const kMsgModelFull;
 extern const char *const kMsgNoSharedEdge;
+extern const char *const kMsgInternalFault;
 extern const char *const kMsgBevelNotFinite;
 extern const char *const kMsgNotFinite;
 
