@@ -69,7 +69,7 @@ MeshData Hull(const std::vector<Point> &points)
                     continue;
                 int above = 0, below = 0;
                 std::vector<int> on;
-                for (size_t k = 0; k < n; ++k) {
+                for (size_t k = 0; k < n && !(above && below); ++k) {
                     double d = Dot(normal, Sub(points[k], points[a])) / len;
                     if (d > 1e-9)
                         ++above;
@@ -241,6 +241,11 @@ MeshData FannedCube(double lo, double hi)
     return Triangulated(MakeCube(lo, hi), 1);
 }
 
+MeshData FannedCube1(double lo)
+{
+    return FannedCube(lo, lo + 1);
+}
+
 double Diagonal(const MeshData &mesh)
 {
     Point lo = mesh.points[0], hi = mesh.points[0];
@@ -392,3 +397,126 @@ TEST_F(LimitedRun, ClosedMeshesStayClosedAtEveryLimit)
 }
 
 }  // namespace
+
+// The great rhombicosidodecahedron, size 0.05: each point joins a square, a
+// hexagon and a decagon (square-hexagon 159.1, square-decagon 148.3,
+// hexagon-decagon 142.6 degrees).
+size_t CountSides(const MeshData &mesh, size_t faces, size_t sides, size_t want)
+{
+    size_t n = 0;
+    for (size_t f = 0; f < faces; ++f)
+        n += mesh.polys[f].points.size() == sides;
+    EXPECT_EQ(n, want) << sides << "-gons";
+    return n;
+}
+
+TEST_F(LimitedRun, OneChamferedEdgeAtAPointCutsTheThirdPolygonsCorner)
+{
+    // " GT " 150: only the square-hexagon edges. At each point the strip's
+    // end runs between the square's and the hexagon's copies, slid along
+    // the decagon's two edges: the decagon gives its corner up to them.
+    const MeshData in = GreatRhombicosidodecahedron();
+    ASSERT_EQ(in.polys.size(), 62u);
+    MeshData out = Run(in, ANGLE_MODE_GT, 150.0, 0.05);
+    Faults f = FaultsOf(out);
+    EXPECT_TRUE(f.Closed()) << f.border << " " << f.crowded << " " << f.repeats;
+    EXPECT_EQ(out.polys.size(), 62u + 60) << "faces and strips, no patch";
+    CountSides(out, 62, 4, 30);
+    CountSides(out, 62, 6, 20);
+    CountSides(out, 62, 20, 12);
+    // Each point of the input is now two: the square's and the hexagon's
+    // copies.
+    EXPECT_EQ(out.points.size(), 2 * in.points.size());
+}
+
+TEST_F(LimitedRun, CopiesSlidApartAlongAnUnchamferedEdgeAreBothOnIt)
+{
+    // " LT " 150: all but the square-hexagon edges. The square and the
+    // hexagon slide their copies along the edge they share, by the size
+    // over the sine of their own corner (90 and 120 degrees), so the
+    // hexagon's copy lies farther out: the square's edge takes it in.
+    const MeshData in = GreatRhombicosidodecahedron();
+    MeshData out = Run(in, ANGLE_MODE_LT, 150.0, 0.05);
+    Faults f = FaultsOf(out);
+    EXPECT_TRUE(f.Closed()) << f.border << " " << f.crowded << " " << f.repeats;
+    EXPECT_EQ(out.polys.size(), 62u + 120 + 120) << "faces, strips, one patch a point";
+    CountSides(out, 62, 8, 30);
+    CountSides(out, 62, 6, 20);
+    CountSides(out, 62, 10, 12);
+    for (size_t k = 62 + 120; k < out.polys.size(); ++k)
+        EXPECT_EQ(out.polys[k].points.size(), 3u) << "patch " << k;
+    EXPECT_EQ(out.points.size(), 3 * in.points.size());
+    // A square's inserted point lies on the line of the square's own edge,
+    // between its copy and the far end of the edge: the square stays flat.
+    for (size_t s = 0; s < 62; ++s) {
+        const std::vector<int> &v = out.polys[s].points;
+        if (v.size() != 8)
+            continue;
+        // Newell's normal: three of the points may be on one line.
+        Point n = {0, 0, 0};
+        for (size_t i = 0; i < v.size(); ++i) {
+            const Point &a = out.points[v[i]], &b = out.points[v[(i + 1) % v.size()]];
+            n[0] += (a[1] - b[1]) * (a[2] + b[2]);
+            n[1] += (a[2] - b[2]) * (a[0] + b[0]);
+            n[2] += (a[0] - b[0]) * (a[1] + b[1]);
+        }
+        for (int p : v)
+            EXPECT_NEAR(Dot(n, Sub(out.points[p], out.points[v[0]])) / sqrt(Dot(n, n)), 0.0,
+                        4.0 / 1048576.0)
+                << "the snapping difference rounds to 2^-20 of coordinates about 4";
+    }
+}
+
+// A cube [lo, lo + 1]^3 whose -z face is a fan of three triangles from its
+// corner P = (lo, lo, lo) (point 8 splits the edge from (lo + 1, lo, lo) to
+// (lo + 1, lo + 1, lo)), and a triangle hanging from P by that point alone:
+// the polygons about P do not close into one fan, so the walk goes round
+// and the patch's plane cuts the middle triangle's corner.
+MeshData HangingFanCube(double lo)
+{
+    MeshData mesh = MakeCube(lo, lo + 1);
+    mesh.points.push_back({lo + 1, lo + 0.5, lo});
+    for (MeshPoly &p : mesh.polys) {
+        size_t n = p.points.size();
+        for (size_t v = 0; v < n; ++v) {
+            int a = p.points[v], b = p.points[(v + 1) % n];
+            if ((a == 1 && b == 3) || (a == 3 && b == 1)) {
+                p.points.insert(p.points.begin() + (long)v + 1, 8);
+                break;
+            }
+        }
+    }
+    mesh.polys[0].points = {0, 2, 3};
+    mesh.polys.push_back(Face({0, 3, 8}));
+    mesh.polys.push_back(Face({0, 8, 1}));
+    mesh.points.push_back({lo - 1, lo - 1, lo - 1});
+    mesh.points.push_back({lo - 1, lo - 0.5, lo - 1});
+    mesh.polys.push_back(Face({0, 9, 10}));
+    return mesh;
+}
+
+TEST_F(LimitedRun, CornerTestsDecideTheSameWhereverTheMeshSits)
+{
+    // The same mesh with P at the origin, at (1, 1, 1) and at 100,000: the
+    // same polygons of the same points, each point moved with the mesh.
+    for (MeshData (*make)(double) : {HangingFanCube, FannedCube1}) {
+        std::vector<MeshData> outs;
+        const double places[] = {0.0, 1.0, 100000.0};
+        for (double lo : places)
+            outs.push_back(Run(make(lo), ANGLE_MODE_LT, 135.0, 0.1));
+        const MeshData &at = outs[0];
+        EXPECT_GT(at.polys.size(), make(0.0).polys.size()) << "the fold is chamfered";
+        for (size_t k = 1; k < outs.size(); ++k) {
+            const MeshData &moved = outs[k];
+            ASSERT_EQ(moved.points.size(), at.points.size()) << places[k];
+            ASSERT_EQ(moved.polys.size(), at.polys.size()) << places[k];
+            for (size_t f = 0; f < at.polys.size(); ++f)
+                EXPECT_EQ(moved.polys[f].points, at.polys[f].points) << places[k] << " polygon " << f;
+            for (size_t p = 0; p < at.points.size(); ++p) {
+                for (int i = 0; i < 3; ++i)
+                    EXPECT_NEAR(moved.points[p][i] - places[k], at.points[p][i], 1e-9)
+                        << places[k] << " point " << p;
+            }
+        }
+    }
+}

@@ -847,9 +847,7 @@ TEST_F(ChamferStrips, ATurnedDownPairLeavesItsFirstRecordFreeToPairLater)
 
 using CornerCut = PassFixture;
 
-// The square (1,1,0) - (2,2,0), away from the origin: the same-position test
-// compares points as vectors from the origin, and never matches two zero
-// vectors.
+// The square (1,1,0) - (2,2,0).
 struct CutSquare {
     int first;  // point index of vertex 0
     int poly;
@@ -934,6 +932,43 @@ TEST_F(CornerCut, NothingAtTheCornerOrNoCrossingLeavesThePolygonAlone)
     EXPECT_EQ(model->pointCount, before);
     for (int v = 0; v < 4; ++v)
         EXPECT_EQ(Poly(sq.poly)->points[v], sq.first + v);
+}
+
+// Whether a vertex still sits at the corner is a question of distance
+// (within the weld's tolerance), the same wherever the polygon lies: a
+// corner at the origin is cut, and far from it a vertex moved off the corner
+// by a fraction of the polygon is not.
+TEST_F(CornerCut, TheCornerTestIsTheSameAtTheOriginAndFarFromIt)
+{
+    Begin(MeshData{});
+    for (double at : {0.0, 100000.0}) {
+        // A model of its own: its box gives the tolerance.
+        BufModelRelease(model);
+        memset(model, 0, sizeof *model);
+        ASSERT_EQ(BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
+                               EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0)),
+                  0);
+        const Vec3 corners[4] = {V(at, at, 0), V(at + 1, at, 0), V(at + 1, at + 1, 0),
+                                 V(at, at + 1, 0)};
+        int first = BufModelAddPoint(model, &corners[0]);
+        for (int v = 1; v < 4; ++v)
+            BufModelAddPoint(model, &corners[v]);
+        int32_t pts[4] = {first, first + 1, first + 2, first + 3};
+        int poly = BufModelAddPoly(model, "Sq", 4, pts);
+        RingPlane plane = PlaneThrough(model, V(at + 0.25, at + 0.25, 0), V(1, 1, 0));
+        int before = model->pointCount;
+        CutPolyCorner(model, &plane, poly, V(at, at, 0));
+        EXPECT_EQ(Poly(poly)->count, 5) << at;
+        EXPECT_EQ(model->pointCount, before + 2) << at;
+        // Vertex 2 moved a hundredth off the corner (at + 1, at + 1): not
+        // cut.
+        model->pointTable[first + 2]->position = V(at + 0.99, at + 0.99, 0);
+        RingPlane other = PlaneThrough(model, V(at + 0.75, at + 0.75, 0), V(1, 1, 0));
+        before = model->pointCount;
+        CutPolyCorner(model, &other, poly, V(at + 1, at + 1, 0));
+        EXPECT_EQ(model->pointCount, before) << at;
+        EXPECT_EQ(Poly(poly)->count, 5) << at;
+    }
 }
 
 // ---- corner patches ----------------------------------------------------
