@@ -10,8 +10,10 @@
 // When the plane crosses a farther edge, the vertices between that crossing
 // and v are dropped as well.
 #include <stdlib.h>
+#include <string.h>
 
 #include "objectmode/objectmode.h"
+#include "plugin/services.h"
 
 static Vec3 PositionOf(BufModel *model, int index)
 {
@@ -106,6 +108,18 @@ static int AppendVertex(int32_t *list, int room, int *length, const BufPoly *y, 
     return Append(list, room, length, y->points[w]);
 }
 
+double CornerTolerance(const BufModel *model)
+{
+    return VecLength(VecSub(model->boxMin, model->boxMax)) * (1.0 / 65536);
+}
+
+// Whether two positions are one point for the weld. Their distance, unlike
+// their directions from the origin, does not change when the mesh moves.
+static int SamePosition(const Vec3 &a, const Vec3 &b, double tolerance)
+{
+    return VecLength(VecSub(a, b)) <= tolerance;
+}
+
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner)
 {
     if (poly < 0)
@@ -132,9 +146,10 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
     int from = 0;
     int made = 0;
     int fits = 1;
+    double tolerance = CornerTolerance(model);
 
     for (int v = 0; v < n && fits && ready; v++) {
-        if (!VecSame(corner, PositionOf(model, y->points[v])))
+        if (!SamePosition(corner, PositionOf(model, y->points[v]), tolerance))
             continue;
         if (!found) {
             FindCrossings(model, y, anchor, normal, &cross);
@@ -195,4 +210,165 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
     free(cross.ahead);
     free(cross.behind);
     free(taken);
+}
+
+// ---- a corner where chamfered and unchamfered edges meet -----------------
+//
+// Walking about P, polygon i holds copy c[i] of P and runs away from P along
+// edge i, which polygon i + 1 runs back along. A chamfered edge i has a strip
+// whose end at P runs from c[i] to c[i + 1]. Along an unchamfered edge both
+// copies lie on the edge's line: a copy slid along it by its polygon's other,
+// chamfered edge (by the bevel size over the sine of its own corner angle),
+// or still at P when neither of its edges was chamfered. So the two copies
+// on such an edge are in general two different points of one line:
+//
+//      P ---- c[i] ----- c[i+1] ----------- X     (edge i)
+//      polygon i:       c[i] ------------> X
+//      polygon i + 1:        c[i+1] <----- X
+//
+// The patch closes the hole with the copies in the order of the walk, and
+// the polygon whose copy lies nearer P takes the farther copy into its edge,
+// so that each piece of the line is run once each way. Two copies that the
+// weld makes one point are one entry of the patch. A polygon that still has
+// its corner at P with both its neighbours' copies taken into its two edges
+// drops the corner instead: the cut along the strip's ends. Every position
+// stays as the strips left it; only which polygons share which points
+// changes.
+namespace {
+
+struct FanCorner {
+    int32_t copy;
+    int32_t poly;
+    Vec3 at;
+    int joinsNext;   // edge to the next polygon unchamfered, copies one point
+    int32_t before;  // copy taken in before this polygon's own, or -1
+    int32_t after;   // copy taken in after it, or -1
+    int drop;        // the polygon's own copy leaves it
+};
+
+}  // namespace
+
+static int CountIn(const BufPoly *poly, int32_t point)
+{
+    int found = 0;
+    for (int v = 0; v < poly->count; v++)
+        found += poly->points[v] == point;
+    return found;
+}
+
+static int FanSameSurface(const FanStep *fan, int n)
+{
+    const char *name = fan[0].leave->surface;
+    for (int i = 0; i < n; i++) {
+        const char *a = fan[i].leave->surface, *b = fan[i].back->surface;
+        if (!name || !a || !b || strcmp(a, name) != 0 || strcmp(b, name) != 0)
+            return 0;
+    }
+    return 1;
+}
+
+// Polygon `poly` with its copy replaced by what the corner gives it.
+static void ReshapeAtCorner(BufModel *model, const FanCorner *c)
+{
+    if (c->before < 0 && c->after < 0 && !c->drop)
+        return;
+    const BufPoly *poly = BufModelGetPoly(model, c->poly);
+    int32_t *list = (int32_t *)malloc(((size_t)poly->count + 2) * sizeof(int32_t));
+    if (!list)
+        return;
+    int length = 0;
+    for (int v = 0; v < poly->count; v++) {
+        if (poly->points[v] != c->copy) {
+            list[length++] = poly->points[v];
+            continue;
+        }
+        if (c->before >= 0)
+            list[length++] = c->before;
+        if (!c->drop)
+            list[length++] = c->copy;
+        if (c->after >= 0)
+            list[length++] = c->after;
+    }
+    if (length >= 3)
+        BufModelSetPoly(model, nullptr, length, list, c->poly);
+    free(list);
+}
+
+int CloseMixedCorner(BufModel *model, const FanStep *fan, int n, LWPntID point)
+{
+    Vec3 corner;
+    if (n < 3 || !HostPointPosition(model, point, &corner))
+        return 0;
+    FanCorner *c = (FanCorner *)malloc((size_t)n * sizeof(FanCorner));
+    int32_t *ring = (int32_t *)malloc((size_t)n * sizeof(int32_t));
+    int ok = c && ring;
+    // Each polygon must be a polygon of its own about P, holding its copy
+    // once, and each step must arrive at the next polygon's copy.
+    for (int i = 0; ok && i < n; i++) {
+        c[i].copy = fan[i].leave->pointA;
+        c[i].poly = fan[i].leave->polyIndex;
+        c[i].joinsNext = 0;
+        c[i].before = c[i].after = -1;
+        c[i].drop = 0;
+        const BufPoly *poly = BufModelGetPoly(model, c[i].poly);
+        const BufPoint *copy = BufModelGetPoint(model, c[i].copy);
+        ok = poly && copy && CountIn(poly, c[i].copy) == 1;
+        if (ok)
+            c[i].at = copy->position;
+        for (int j = 0; ok && j < i; j++)
+            ok = c[j].poly != c[i].poly;
+        ok = ok && fan[i].back->pointB == fan[(i + 1) % n].leave->pointA;
+    }
+    double tolerance = ok ? CornerTolerance(model) : 0.0;
+    for (int i = 0; ok && i < n; i++) {
+        if (fan[i].leave->done)
+            continue;
+        int j = (i + 1) % n;
+        if (SamePosition(c[i].at, c[j].at, tolerance)) {
+            c[i].joinsNext = 1;
+            continue;
+        }
+        // Which copy lies nearer P, measured along the edge towards its far
+        // end X (a reflex corner slides its copy beyond P).
+        Vec3 far;
+        ok = HostPointPosition(model, fan[i].leave->hostB, &far);
+        if (!ok)
+            break;
+        Vec3 along = VecSub(far, corner);
+        double ti = VecDot(VecSub(c[i].at, corner), along);
+        double tj = VecDot(VecSub(c[j].at, corner), along);
+        if (ti < tj)
+            c[i].after = c[j].copy;
+        else
+            c[j].before = c[i].copy;
+    }
+    if (!ok) {
+        free(c);
+        free(ring);
+        return 0;
+    }
+    for (int i = 0; i < n; i++) {
+        int h = (i + n - 1) % n;
+        c[i].drop = !fan[h].leave->done && !fan[i].leave->done && c[i].before >= 0 &&
+                    c[i].after >= 0;
+    }
+    int k = 0;
+    for (int i = 0; i < n; i++) {
+        if (!c[(i + n - 1) % n].joinsNext && !c[i].drop)
+            ring[k++] = c[i].copy;
+    }
+    for (int i = 0; i < n; i++)
+        ReshapeAtCorner(model, &c[i]);
+    if (k >= 3) {
+        // Wound against the walk, like every patch.
+        for (int a = 0, b = k - 1; a < b; a++, b--) {
+            int32_t t = ring[a];
+            ring[a] = ring[b];
+            ring[b] = t;
+        }
+        BufModelAddFace(model, FanSameSurface(fan, n) ? fan[0].leave->surface : nullptr, k, ring);
+    }
+    free(c);
+    free(ring);
+    return 1;
 }

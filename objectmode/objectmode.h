@@ -126,6 +126,19 @@ struct RingPlane {
 };
 
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner);
+// The distance within which two buffered positions are one point: the
+// flush's weld tolerance, from the box of the points added so far.
+double CornerTolerance(const BufModel *model);
+// One step of a walk about a source point P: the record by which a polygon
+// runs away from P, and its reverse, by which the next polygon arrives.
+struct FanStep {
+    const LineInfo *leave;
+    const LineInfo *back;
+};
+// Closes the corner at P whose whole fan of n polygons is given, some of its
+// edges chamfered and some not, by sharing the copies the strips left (see
+// the .cpp). Returns 0, having changed nothing, for a fan it cannot close.
+int CloseMixedCorner(BufModel *model, const FanStep *fan, int n, LWPntID point);
 const LineInfo *FindDoneReverse(const LineInfo *edges, int m, const LineInfo *r);
 const LineInfo *FindReverse(const LineInfo *edges, int m, const LineInfo *r);
 void PointCorvane(BufModel *model, const IdList *points, int m, LineInfo *edges);

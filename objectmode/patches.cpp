@@ -42,6 +42,9 @@ struct PatchPass {
     int32_t *cutBy;
     int32_t polys;   // entries of cutBy
     int32_t walk;    // the current walk's number
+    // The fan of the point being walked (see CollectFan), room for m steps;
+    // null without memory.
+    FanStep *fan;
     // The point numbers (EdgePointNumber) of the points to walk, looked up
     // once in a sweep of their own (null without memory), and the number
     // of the point being walked, which every search of its walk needs.
@@ -353,7 +356,8 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
                 break;
             if (!IsLinked(s))
                 return 0;
-            if (!VecSame(last, PositionOf(model, s->pointB)))
+            if (!(VecLength(VecSub(last, PositionOf(model, s->pointB))) <=
+                  CornerTolerance(model)))
                 break;
             copy = s->pointB;
             if (++idle > pass->m)
@@ -395,6 +399,40 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
     return k;
 }
 
+// The whole fan about P from `start`, a chamfered record leaving P: the
+// polygons about P in the order of the walk, each with its record leaving P
+// and that record's reverse. Its step count when P is an inner point where
+// each polygon about it leaves P once and every edge at P is run both ways,
+// with chamfered and unchamfered edges; otherwise 0.
+static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start)
+{
+    if (!pass->fan)
+        return 0;
+    int leaving = 0;
+    EdgeCursor c = Leaving(pass, point);
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c))
+        leaving += pass->edges[i].hostA == point;
+    int n = 0, chamfered = 0;
+    const LineInfo *leave = start;
+    do {
+        if (n >= leaving || !IsLinked(leave))
+            return 0;
+        const LineInfo *back = IndexedFindReverse(pass, leave);
+        if (!back || !IsLinked(back) || (back->done != 0) != (leave->done != 0))
+            return 0;
+        pass->fan[n].leave = leave;
+        pass->fan[n].back = back;
+        n++;
+        chamfered += leave->done != 0;
+        leave = FirstLeavingAt(pass, point, back->pointB);
+        if (!leave)
+            return 0;
+    } while (leave != start);
+    if (n != leaving || chamfered == n)
+        return 0;
+    return n;
+}
+
 // Limited variant: the walk steps over edges the angle test left without a
 // strip, and trims the polygons whose corner still sits at P.
 static void PatchLimited(PatchPass *pass, LWPntID point)
@@ -406,6 +444,13 @@ static void PatchLimited(PatchPass *pass, LWPntID point)
             continue;
         const LineInfo *back = IndexedFindDoneReverse(pass, start);
         if (!back)
+            return;
+        // Where chamfered and unchamfered edges meet about an inner point,
+        // the corner is closed from its whole fan; the walk below serves
+        // the rest (every edge chamfered, borders, points where the fan
+        // does not close).
+        int n = CollectFan(pass, point, start);
+        if (n > 0 && CloseMixedCorner(pass->model, pass->fan, n, point))
             return;
         int same = 0;
         int k = WalkLimited(pass, point, start, back, &same);
@@ -481,6 +526,7 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     pass.polys = model->polyCount;
     pass.walk = 0;
     pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
+    pass.fan = (FanStep *)malloc((m > 0 ? (size_t)m : 1) * sizeof(FanStep));
     EdgeAdjacencyOpen(&pass.adjacency, edges, m);
     pass.numbers = (int32_t *)malloc(pass.p > 0 ? (size_t)pass.p * sizeof(int32_t) : 1);
     pass.current = nullptr;
@@ -504,6 +550,7 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     }
     free(pass.ring);
     free(pass.cutBy);
+    free(pass.fan);
     free(pass.numbers);
     EdgeAdjacencyClose(&pass.adjacency);
     MonitorClose(model);

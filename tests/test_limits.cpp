@@ -200,10 +200,12 @@ TEST_F(Limits, StripsCannotOverflowThroughTheActivation)
     ExpectRefused(kMsgModelFull);
 }
 
-// The corner cuts: in the angle-limited mode a polygon whose corner was not
-// chamfered is cut by the patch's plane, two new points per cut. A cube
-// whose -z face is a fan of three triangles gets one cut (see the corner
-// patch tests); one-point polygons fill the point table up to it.
+// The corner cuts: in the angle-limited mode, where the polygons about a
+// point do not close into one fan, a polygon whose corner was not chamfered
+// is cut by the patch's plane, two new points per cut. A cube whose -z face
+// is a fan of three triangles, with a triangle hanging from the fan's corner
+// by that point alone, gets one cut (see the corner patch tests); one-point
+// polygons fill the point table up to it.
 MeshData CutCube(int loose)
 {
     MeshData mesh = MakeCube(1.0, 2.0);
@@ -223,8 +225,12 @@ MeshData CutCube(int loose)
     mesh.polys[0].points = {0, 2, 3};
     mesh.polys.push_back(Poly({0, 3, 8}));
     mesh.polys.push_back(Poly({0, 8, 1}));
+    mesh.points.push_back({0, 0, 0});
+    mesh.points.push_back({0, 0.5, 0});
+    mesh.polys.push_back(Poly({0, 9, 10}));
+    // Near the cube, so that the box the tolerances come from stays its own.
     for (int t = 0; t < loose; t++) {
-        mesh.points.push_back({-5.0 - t, 0, 0});
+        mesh.points.push_back({-5.0 - (t % 4), 0, 0});
         mesh.polys.push_back(Poly({(int)mesh.points.size() - 1}));
     }
     return mesh;
@@ -305,8 +311,11 @@ struct Filled {
         model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
         BufModelInit(model, edit, static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0)),
                      EmuGlobal, static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0)));
+        // The filler stays near the mesh, so that the model's box, and the
+        // tolerance within which positions are one point, is about the
+        // mesh's own.
         for (int k = 0; k < points; k++) {
-            Vec3 p = {-1.0 - k, 0.0, 0.0};
+            Vec3 p = {-1.0 - (k % 4), 0.0, 0.0};
             BufModelAddPoint(model, &p);
         }
         const int32_t tri[3] = {0, 1, 2};

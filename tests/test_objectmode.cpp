@@ -847,9 +847,7 @@ TEST_F(ChamferStrips, ATurnedDownPairLeavesItsFirstRecordFreeToPairLater)
 
 using CornerCut = PassFixture;
 
-// The square (1,1,0) - (2,2,0), away from the origin: the same-position test
-// compares points as vectors from the origin, and never matches two zero
-// vectors.
+// The square (1,1,0) - (2,2,0).
 struct CutSquare {
     int first;  // point index of vertex 0
     int poly;
@@ -934,6 +932,43 @@ TEST_F(CornerCut, NothingAtTheCornerOrNoCrossingLeavesThePolygonAlone)
     EXPECT_EQ(model->pointCount, before);
     for (int v = 0; v < 4; ++v)
         EXPECT_EQ(Poly(sq.poly)->points[v], sq.first + v);
+}
+
+// Whether a vertex still sits at the corner is a question of distance
+// (within the weld's tolerance), the same wherever the polygon lies: a
+// corner at the origin is cut, and far from it a vertex moved off the corner
+// by a fraction of the polygon is not.
+TEST_F(CornerCut, TheCornerTestIsTheSameAtTheOriginAndFarFromIt)
+{
+    Begin(MeshData{});
+    for (double at : {0.0, 100000.0}) {
+        // A model of its own: its box gives the tolerance.
+        BufModelRelease(model);
+        memset(model, 0, sizeof *model);
+        ASSERT_EQ(BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
+                               EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0)),
+                  0);
+        const Vec3 corners[4] = {V(at, at, 0), V(at + 1, at, 0), V(at + 1, at + 1, 0),
+                                 V(at, at + 1, 0)};
+        int first = BufModelAddPoint(model, &corners[0]);
+        for (int v = 1; v < 4; ++v)
+            BufModelAddPoint(model, &corners[v]);
+        int32_t pts[4] = {first, first + 1, first + 2, first + 3};
+        int poly = BufModelAddPoly(model, "Sq", 4, pts);
+        RingPlane plane = PlaneThrough(model, V(at + 0.25, at + 0.25, 0), V(1, 1, 0));
+        int before = model->pointCount;
+        CutPolyCorner(model, &plane, poly, V(at, at, 0));
+        EXPECT_EQ(Poly(poly)->count, 5) << at;
+        EXPECT_EQ(model->pointCount, before + 2) << at;
+        // Vertex 2 moved a hundredth off the corner (at + 1, at + 1): not
+        // cut.
+        model->pointTable[first + 2]->position = V(at + 0.99, at + 0.99, 0);
+        RingPlane other = PlaneThrough(model, V(at + 0.75, at + 0.75, 0), V(1, 1, 0));
+        before = model->pointCount;
+        CutPolyCorner(model, &other, poly, V(at + 1, at + 1, 0));
+        EXPECT_EQ(model->pointCount, before) << at;
+        EXPECT_EQ(Poly(poly)->count, 5) << at;
+    }
 }
 
 // ---- corner patches ----------------------------------------------------
@@ -1082,11 +1117,12 @@ TEST_F(CornerPatches, LimitedVariantWithoutChamfersNeitherPatchesNorCuts)
 
 // The bottom of the cube [1, 2]^3 fanned from its corner (1, 1, 1) into three
 // triangles (C1, C2, C3; point 8 at (2, 1.5, 1) also splits the +x face).
-// With " LT " 135 the folds are chamfered and the two fan edges are not.
-// About the corner the walk collects three copies before it meets the fan
-// edges; C2 still has its corner there (neither of its edges at it was
-// chamfered), so the plane of the patch trims it. (The cube is off the
-// origin because the same-position test never matches a zero vector.)
+// With " LT " 135 the folds are chamfered and the two fan edges are not. C1
+// and C3 each have one fold at the corner, so the strips slide their copies
+// of it along the fan edges, onto C2's two edges; C2 has no chamfered edge
+// there and keeps its corner. The corner gives way to those two copies (the
+// cut along the strips' ends), and the patch closes the rest of the hole:
+// no point is added, every polygon shares its neighbours' points.
 //
 //   (1,2,1) ------- (2,2,1)
 //      |  C1      /    |
@@ -1094,7 +1130,7 @@ TEST_F(CornerPatches, LimitedVariantWithoutChamfersNeitherPatchesNorCuts)
 //      |    /  ___---(2,1.5,1)
 //      | /__---    C3  |
 //   (1,1,1) ------- (2,1,1)
-TEST_F(CornerPatches, WalkPastAnUnchamferedEdgeTrimsThePolygonAcross)
+TEST_F(CornerPatches, CornerBetweenUnchamferedEdgesGivesWayToItsNeighboursCopies)
 {
     MeshData mesh = MakeCube(1.0, 2.0);
     mesh.points.push_back({2, 1.5, 1});
@@ -1106,36 +1142,38 @@ TEST_F(CornerPatches, WalkPastAnUnchamferedEdgeTrimsThePolygonAcross)
     c3.points = {0, 8, 1};
     mesh.polys.push_back(c2);
     mesh.polys.push_back(c3);
+    int corners = 0;
+    for (const auto &poly : mesh.polys)
+        corners += (int)poly.points.size();
     Limited(mesh, ANGLE_MODE_LT, 135.0, kS);
-    const int c2Index = 6;
+    EXPECT_EQ(model->pointCount, corners) << "the survey's copies only";
+    const int c1Index = 0, c2Index = 6, c3Index = 7;
+    const int32_t fromC1 = records[c1Index].points[0], fromC3 = records[c3Index].points[0];
+    // C1's copy slid along the diagonal, C3's along the edge to (2, 1.5, 1),
+    // each until it lies kS from the fold its polygon was cut back from.
+    Vec3 onDiagonal = Pos(fromC1), onFan = Pos(fromC3);
+    EXPECT_EQ(onDiagonal.z, 1.0);
+    EXPECT_NEAR(onDiagonal.x, 1 + kS, 1e-15) << Str(onDiagonal);
+    EXPECT_NEAR(onDiagonal.y, 1 + kS, 1e-15) << Str(onDiagonal);
+    EXPECT_EQ(onFan.z, 1.0);
+    EXPECT_NEAR(onFan.x, 1 + 2 * kS, 1e-15) << Str(onFan);
+    EXPECT_NEAR(onFan.y, 1 + kS, 1e-15) << Str(onFan);
+    // C2 (0, 3, 8): its corner replaced by C3's copy (on 8 -> 0) and C1's
+    // (on 0 -> 3), in its own order.
     const BufPoly *cut = Poly(c2Index);
-    ASSERT_EQ(cut->count, 4) << "the vertex at the corner became two";
-    // The cut spans the end of the list: (H1, H2, v1, v2), H1 on 8 -> 0 and
-    // H2 on 0 -> 3.
+    ASSERT_EQ(cut->count, 4);
+    EXPECT_EQ(cut->points[0], fromC3);
+    EXPECT_EQ(cut->points[1], fromC1);
     EXPECT_EQ(cut->points[2], records[c2Index].points[1]);
     EXPECT_EQ(cut->points[3], records[c2Index].points[2]);
-    Vec3 h1 = Pos(cut->points[0]), h2 = Pos(cut->points[1]);
-    EXPECT_EQ(h1.z, 1.0);
-    EXPECT_EQ(h2.z, 1.0);
-    EXPECT_NEAR(h1.y - 1, 0.5 * (h1.x - 1), 1e-15) << "on the line to (2, 1.5, 1): " << Str(h1);
-    EXPECT_NEAR(h2.y - 1, h2.x - 1, 1e-15) << "on the diagonal: " << Str(h2);
-    EXPECT_GT(h1.x, 1.0);
-    EXPECT_GT(h2.x, 1.0);
-    // Both crossings lie in the plane of the walk's first three copies: the
-    // patch's last three vertices, since the patch is the reversed ring.
-    int patch = PatchAt(V(1 + kS, 1, 1 + kS));
+    // The patch: C3's, -y's, -x's and C1's copies, facing out of the corner.
+    int patch = PatchAt(onDiagonal);
     ASSERT_GE(patch, 0);
-    std::vector<Vec3> ring = PolyPositions(patch);
-    ASSERT_EQ(ring.size(), 4u) << "C3, -y, -x and C1 copies; C2 has none";
-    // The intersection goes through the snapping difference, whose rounding
-    // reaches 2^-20 of coordinates about 1 here.
-    auto arr = [](const Vec3 &v) { return std::array<double, 3>{v.x, v.y, v.z}; };
-    for (const Vec3 &h : {h1, h2})
-        EXPECT_NEAR(PlaneDistance(arr(h), arr(ring[3]), arr(ring[2]), arr(ring[1])), 0.0,
-                    1.0 / 1048576.0)
-            << Str(h);
-    // On the diagonal that plane (x + y + z = 3 + 2s) meets at x = y = 1 + s.
-    EXPECT_NEAR(h2.x, 1 + kS, 1.0 / 1048576.0) << Str(h2);
+    ASSERT_EQ(Poly(patch)->count, 4);
+    EXPECT_EQ(Poly(patch)->points[0], fromC3);
+    EXPECT_EQ(Poly(patch)->points[3], fromC1);
+    Vec3 n = Newell(PolyPositions(patch));
+    EXPECT_TRUE(n.x < 0 && n.y < 0 && n.z < 0) << Str(n);
 }
 
 TEST_F(CornerPatches, AbortStopsBeforeTheNextPoint)
@@ -1235,28 +1273,13 @@ TEST_F(ObjectModeRun, SplitBoxChamfersOnlyItsOwnEdges)
     for (size_t k = 24; k < out.polys.size(); ++k)
         strips += (out.polys[k].points.size() == 4);
     EXPECT_EQ(strips, 24) << "two strip segments along each of the twelve box edges";
-    // At the middle of a box edge the walk collects the copies of three of
-    // the four quads about it; two of them lie on one split line and weld
-    // into one point, so each of these twelve patches folds into a sliver
-    // (X, Y, X) that lies along the seam between the two strips.
-    int slivers = 0;
-    MeshData solid = out;
-    solid.polys.clear();
-    for (const auto &poly : out.polys) {
-        std::set<int> distinct(poly.points.begin(), poly.points.end());
-        if (distinct.size() < poly.points.size()) {
-            ++slivers;
-            EXPECT_EQ(poly.points.size(), 3u);
-            EXPECT_EQ(poly.points[0], poly.points[2]);
-        } else {
-            solid.polys.push_back(poly);
-        }
-    }
-    EXPECT_EQ(slivers, 12);
-    EXPECT_EQ(out.polys.size(), 24u + 24 + 8 + 12) << "faces, strips, corners, edge middles";
+    // At the middle of a box edge the two quads on either side slide their
+    // copies along the edge to one point, which the weld makes one: the two
+    // strip segments meet there end to end and no patch is needed.
+    EXPECT_EQ(out.polys.size(), 24u + 24 + 8) << "faces, strips, corners";
     std::string why;
-    EXPECT_TRUE(IsClosed(solid, &why)) << why;
-    EXPECT_GT(SignedVolume(solid), 0.0);
+    EXPECT_TRUE(IsClosed(out, &why)) << why;
+    EXPECT_GT(SignedVolume(out), 0.0);
     // The split lines stay: a face centre is still a point of four quads.
     int centre = -1;
     for (size_t p = 0; p < out.points.size(); ++p) {

@@ -43,6 +43,9 @@ struct PatchPass {
     int32_t *cutBy;
     int32_t polys;   // entries of cutBy
     int32_t walk;    // the current walk's number
+    // The fan of the point being walked (see CollectFan), room for m steps;
+    // null without memory.
+    FanStep *fan;
 };
 
 }  // namespace
@@ -301,7 +304,8 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
                 break;
             if (!IsLinked(s))
                 return 0;
-            if (!VecSame(last, PositionOf(model, s->pointB)))
+            if (!(VecLength(VecSub(last, PositionOf(model, s->pointB))) <=
+                  CornerTolerance(model)))
                 break;
             copy = s->pointB;
             if (++idle > pass->m)
@@ -343,6 +347,39 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
     return k;
 }
 
+// The whole fan about P from `start`, a chamfered record leaving P: the
+// polygons about P in the order of the walk, each with its record leaving P
+// and that record's reverse. Its step count when P is an inner point where
+// each polygon about it leaves P once and every edge at P is run both ways,
+// with chamfered and unchamfered edges; otherwise 0.
+static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start)
+{
+    if (!pass->fan)
+        return 0;
+    int leaving = 0;
+    for (int i = 0; i < pass->m; i++)
+        leaving += pass->edges[i].hostA == point;
+    int n = 0, chamfered = 0;
+    const LineInfo *leave = start;
+    do {
+        if (n >= leaving || !IsLinked(leave))
+            return 0;
+        const LineInfo *back = FindReverse(pass->edges, pass->m, leave);
+        if (!back || !IsLinked(back) || (back->done != 0) != (leave->done != 0))
+            return 0;
+        pass->fan[n].leave = leave;
+        pass->fan[n].back = back;
+        n++;
+        chamfered += leave->done != 0;
+        leave = FirstLeavingAt(pass, point, back->pointB);
+        if (!leave)
+            return 0;
+    } while (leave != start);
+    if (n != leaving || chamfered == n)
+        return 0;
+    return n;
+}
+
 // Limited variant: the walk steps over edges the angle test left without a
 // strip, and trims the polygons whose corner still sits at P.
 static void PatchLimited(PatchPass *pass, LWPntID point)
@@ -353,6 +390,13 @@ static void PatchLimited(PatchPass *pass, LWPntID point)
             continue;
         const LineInfo *back = FindDoneReverse(pass->edges, pass->m, start);
         if (!back)
+            return;
+        // Where chamfered and unchamfered edges meet about an inner point,
+        // the corner is closed from its whole fan; the walk below serves
+        // the rest (every edge chamfered, borders, points where the fan
+        // does not close).
+        int n = CollectFan(pass, point, start);
+        if (n > 0 && CloseMixedCorner(pass->model, pass->fan, n, point))
             return;
         int same = 0;
         int k = WalkLimited(pass, point, start, back, &same);
@@ -386,6 +430,7 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     pass.polys = model->polyCount;
     pass.walk = 0;
     pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
+    pass.fan = (FanStep *)malloc((m > 0 ? (size_t)m : 1) * sizeof(FanStep));
 
     MonitorOpen(model, "Corvane mode:Object", "Phase: PointCorvane");
     MonitorInit(model, pass.p);
@@ -396,6 +441,7 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     }
     free(pass.ring);
     free(pass.cutBy);
+    free(pass.fan);
     MonitorClose(model);
 }
 
