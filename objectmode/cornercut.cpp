@@ -13,7 +13,7 @@
 #include <string.h>
 
 #include "objectmode/objectmode.h"
-#include "plugin/services.h"
+#include "edit/services.h"
 
 static Vec3 PositionOf(BufModel *model, int index)
 {
