@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <math.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -246,6 +247,20 @@ MeshData FannedCube1(double lo)
     return FannedCube(lo, lo + 1);
 }
 
+// Each point pushed in or out along its direction from the centre by up to
+// `amount` of its distance, by a fixed sequence: angles of every kind.
+MeshData Jittered(MeshData mesh, double amount)
+{
+    uint32_t state = 12345;
+    for (Point &q : mesh.points) {
+        state = state * 1664525u + 1013904223u;
+        double f = 1.0 + amount * ((state >> 8) / 8388608.0 - 1.0);
+        for (double &c : q)
+            c *= f;
+    }
+    return mesh;
+}
+
 double Diagonal(const MeshData &mesh)
 {
     Point lo = mesh.points[0], hi = mesh.points[0];
@@ -325,6 +340,8 @@ std::vector<Generated> GeneratedSet()
         {"FannedCube", FannedCube(1, 2)},
         {"MixedQuadSphere", Triangulated(MakeQuadSphere(3), 3)},
         {"MixedTorus", Triangulated(MakeTorus(10, 6), 2)},
+        {"JitteredSphere", Jittered(Triangulated(MakeQuadSphere(4), 2), 0.1)},
+        {"JitteredGeodesic", Jittered(Geodesic(), 0.15)},
     };
 }
 
@@ -368,7 +385,7 @@ struct LimitedRun : ::testing::Test {
 TEST_F(LimitedRun, ClosedMeshesStayClosedAtEveryLimit)
 {
     const double limits[] = {100, 120, 135, 150, 160, 170};
-    const double sizes[] = {0.002, 0.02};
+    const double sizes[] = {0.002, 0.02, 0.06};
     int runs = 0, open = 0;
     for (const Generated &g : GeneratedSet()) {
         Faults in = FaultsOf(g.mesh);
