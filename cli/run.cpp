@@ -103,6 +103,35 @@ void DegenerateNote(const CliArgs &args, const MeshData &mesh)
                        " polygon(s) of fewer than 3 points are left out of the output");
 }
 
+// A count with thousands separated by commas: 1,536.
+std::string Grouped(long long n)
+{
+    std::string digits = std::to_string(n < 0 ? -n : n);
+    for (int k = (int)digits.size() - 3; k > 0; k -= 3)
+        digits.insert((size_t)k, ",");
+    return n < 0 ? "-" + digits : digits;
+}
+
+// The chamfer works on consistently wound polygons where every edge joins
+// at most two of them; anything else gives an open or tangled result, so the
+// user hears about it once, before the run. The run goes on all the same.
+void WindingWarning(const CliArgs &args, const MeshData &mesh)
+{
+    if (args.quiet)
+        return;
+    MeshStats s = MeshComputeStats(mesh);
+    if (s.sameWayEdges > 0)
+        std::fprintf(stderr,
+                     "corvane: warning: %s %s polygons of opposite winding; the chamfer needs consistently "
+                     "wound polygons (the result will have holes)\n",
+                     Grouped(s.sameWayEdges).c_str(), s.sameWayEdges == 1 ? "edge joins" : "edges join");
+    if (s.crowdedEdges > 0)
+        std::fprintf(stderr,
+                     "corvane: warning: %s %s shared by 3 or more polygons; the chamfer needs every edge "
+                     "shared by at most two (the result will be tangled there)\n",
+                     Grouped(s.crowdedEdges).c_str(), s.crowdedEdges == 1 ? "edge is" : "edges are");
+}
+
 // Two-polygon mode: the 0-based numbers of the two polygons the arguments
 // name. false with a message when they do not name two polygons of the mesh.
 bool SelectPolygons(const CliArgs &args, const MeshData &mesh, int selected[2])
@@ -238,6 +267,7 @@ int CliRun(const CliArgs &args)
     int selected[2] = {0, 0};
     if (pairMode && !SelectPolygons(args, mesh, selected))
         return kExitUsage;
+    WindingWarning(args, mesh);
     if (InterruptRequested()) {
         Error("interrupted");
         return kExitAborted;
@@ -349,5 +379,10 @@ int CliRun(const CliArgs &args)
     }
     if (args.stats)
         PrintStats(mesh, &output, activationMs);
+    else if (status == kExitDone && !args.quiet)
+        std::printf("wrote %s: %s -> %s points, %s -> %s polygons (%s mode, size %s)\n", args.output.c_str(),
+                    Grouped((long long)mesh.points.size()).c_str(), Grouped((long long)output.points.size()).c_str(),
+                    Grouped((long long)mesh.polys.size()).c_str(), Grouped((long long)output.polys.size()).c_str(),
+                    pairMode ? "two-polygon" : "object", MeshFormatDouble(bevelConfirmed).c_str());
     return status;
 }

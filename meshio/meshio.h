@@ -65,6 +65,8 @@ struct MeshStats {
     int edges = 0;
     int borderEdges = 0;      // used by exactly one polygon
     int crowdedEdges = 0;     // used by more than two polygons
+    int sameWayEdges = 0;     // used twice in the same direction: the two
+                              // polygons are wound opposite ways
 };
 MeshStats MeshComputeStats(const MeshData &mesh);
 

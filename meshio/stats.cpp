@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <tuple>
 #include <utility>
 
 MeshStats MeshComputeStats(const MeshData &mesh)
@@ -12,7 +13,9 @@ MeshStats MeshComputeStats(const MeshData &mesh)
     MeshStats s;
     s.points = (int)mesh.points.size();
     s.polygons = (int)mesh.polys.size();
-    std::vector<std::pair<int, int>> edges;
+    // Per polygon edge: its two points, smaller first, and whether the
+    // polygon runs from the larger to the smaller.
+    std::vector<std::tuple<int, int, int>> edges;
     for (const MeshPoly &poly : mesh.polys) {
         size_t n = poly.points.size();
         if (n < 3)
@@ -30,19 +33,22 @@ MeshStats MeshComputeStats(const MeshData &mesh)
             int b = poly.points[(k + 1) % n];
             if (a == b)
                 continue;
-            edges.push_back({std::min(a, b), std::max(a, b)});
+            edges.push_back({std::min(a, b), std::max(a, b), a > b ? 1 : 0});
         }
     }
     std::sort(edges.begin(), edges.end());
     for (size_t i = 0; i < edges.size();) {
         size_t j = i;
-        while (j < edges.size() && edges[j] == edges[i])
+        while (j < edges.size() && std::get<0>(edges[j]) == std::get<0>(edges[i]) &&
+               std::get<1>(edges[j]) == std::get<1>(edges[i]))
             j++;
         s.edges++;
         if (j - i == 1)
             s.borderEdges++;
         else if (j - i > 2)
             s.crowdedEdges++;
+        else if (std::get<2>(edges[i]) == std::get<2>(edges[i + 1]))
+            s.sameWayEdges++;
         i = j;
     }
     return s;

@@ -177,6 +177,51 @@ TEST_F(Cli, StatsAndDeterministicOutput)
     EXPECT_EQ(r2.out, "") << "no stats unless asked";
 }
 
+TEST_F(Cli, SummaryLineAfterASuccessfulRun)
+{
+    // One line on standard output; none with --quiet, and the table alone
+    // with --stats.
+    Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.25"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "wrote " + Path("a.obj") + ": 8 -> 24 points, 6 -> 26 polygons (object mode, size 0.25)\n");
+    Result pair = RunCorvane(With({Example("torus.obj"), "-o", Path("b.obj"), "--size", "0.1", "--edge", "1,2"}));
+    ASSERT_EQ(pair.status, 0) << pair.err;
+    EXPECT_NE(pair.out.find("(two-polygon mode, size 0.1)\n"), std::string::npos) << pair.out;
+    Result stats = RunCorvane(With({Example("cube.obj"), "-o", Path("c.obj"), "--size", "0.25", "--stats"}));
+    EXPECT_EQ(stats.out.find("wrote "), std::string::npos) << stats.out;
+
+    // Thousands are grouped: a 30 x 30 grid has 961 points, and its copy
+    // 3,600 corners.
+    MeshData grid = MakeQuadGrid(30, 30);
+    std::string error;
+    ASSERT_TRUE(MeshWriteObj(Path("grid.obj"), grid, &error)) << error;
+    Result big = RunCorvane(With({Path("grid.obj"), "-o", Path("d.obj"), "--size", "0.1"}));
+    ASSERT_EQ(big.status, 0) << big.err;
+    EXPECT_EQ(big.out.rfind("wrote " + Path("d.obj") + ": 961 -> 3,600 points, 900 -> ", 0), 0u) << big.out;
+}
+
+TEST_F(Cli, InconsistentWindingIsWarnedOnceBeforeTheRun)
+{
+    // The cube with its -z face turned: its four edges run the same way in
+    // both of their polygons. Three triangles on one edge make it crowded.
+    WriteFile("flip.obj", "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv 1 1 1\n"
+                          "f 1 2 4 3\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n");
+    WriteFile("fin.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nv 0 0 1\nf 1 2 3\nf 2 1 4\nf 1 2 5\n");
+    Result flip = RunCorvane(With({Path("flip.obj"), "-o", Path("a.obj"), "--size", "0.25"}));
+    ASSERT_EQ(flip.status, 0) << flip.err;
+    EXPECT_EQ(flip.err.rfind("corvane: warning: 4 edges join polygons of opposite winding; the chamfer needs "
+                             "consistently wound polygons (the result will have holes)\nCorvane mode:",
+                             0),
+              0u)
+        << flip.err;
+    Result fin = RunCorvane(With({Path("fin.obj"), "-o", Path("b.obj"), "--size", "0.1"}));
+    EXPECT_EQ(fin.err.rfind("corvane: warning: 1 edge is shared by 3 or more polygons;", 0), 0u) << fin.err;
+    // The run and its result are as without the warning; --quiet drops it.
+    Result quiet = RunCorvane(With({Path("flip.obj"), "-o", Path("c.obj"), "--size", "0.25", "-q"}));
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(Slurp(Path("a.obj")), Slurp(Path("c.obj")));
+}
+
 TEST_F(Cli, ProgressLinesAndNotes)
 {
     // Not a terminal: one plain line per phase; a note for the dropped
@@ -364,6 +409,21 @@ TEST_F(Cli, UsageVersionAndHelp)
 }
 
 // ---- options and the settings file -------------------------------------------------
+
+TEST_F(Cli, LimitAngleOf180KeepsTheSettings)
+{
+    // The panel's round trip stores 180 a little above it; the next run must
+    // still find size 0.3 and the GT mode.
+    Result first = RunCorvane(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.3", "--angle-mode", "gt",
+                                    "--limit-angle", "180", "-q"}));
+    ASSERT_EQ(first.status, 0) << first.err;
+    Result second = RunCorvane(With({Example("cube.obj"), "-o", Path("b.obj"), "-q"}));
+    ASSERT_EQ(second.status, 0) << second.err;
+    Settings s = ReadSettings(cfg);
+    EXPECT_EQ(s.bevelSize, 0.3);
+    EXPECT_EQ(s.angleMode, 2);
+    EXPECT_EQ(Slurp(Path("a.obj")), Slurp(Path("b.obj")));
+}
 
 TEST_F(Cli, OptionsPersistThroughTheSettingsFile)
 {
