@@ -77,6 +77,7 @@ void ProbeSettings(Viewer *v, RunResult *probe)
 {
     RunOptions options;
     options.settingsDir = v->settingsDir;
+    options.markPolygons = false;
     options.panel = [](EmuPanel &) { return 0; };
     RunActivate(v->module, v->input, options, probe);
 }
@@ -160,6 +161,7 @@ void HandleSave(Viewer *v, const httplib::Request &req, httplib::Response &res)
     std::error_code ec;
     std::filesystem::create_directories(v->settingsDir, ec);
     options.settingsDir = v->settingsDir;
+    options.markPolygons = false;
     RunResult run;
     {
         std::lock_guard<std::mutex> lock(v->runLock);
