@@ -200,7 +200,7 @@ export class Viewport {
     if (direction.lengthSq() === 0) direction.set(0.57, 0.42, 0.82);  // the preview's 35 and 25 degrees
     direction.normalize();
     this.controls.target.copy(centre);
-    this.camera.position.copy(centre).addScaledVector(direction, distance * 1.05);
+    this.camera.position.copy(centre).addScaledVector(direction, distance * 1.15);
     this.camera.near = distance / 100;
     this.camera.far = distance * 100;
     this.camera.updateProjectionMatrix();
