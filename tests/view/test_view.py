@@ -154,7 +154,7 @@ class Defences(unittest.TestCase):
         cls.output = os.path.join(cls.work, 'out.obj')
         cls.server = Server(example('cube.obj'), cls.output)
         cls.host = {'Host': f'127.0.0.1:{cls.server.port}'}
-        cls.auth = {**cls.host, 'Cookie': f'corvane_token={cls.server.token}'}
+        cls.auth = {**cls.host, 'Cookie': f'corvane_token_{cls.server.port}={cls.server.token}'}
         cls.run_path = '/api/run?size=0.1&mode=disable&limit=30'
 
     @classmethod
@@ -173,11 +173,11 @@ class Defences(unittest.TestCase):
                 self.assertNotEqual(s.connect_ex((address, self.server.port)), 0, address)
 
     def test_every_request_needs_the_token(self):
+        forged = {**self.host, 'Cookie': f'corvane_token_{self.server.port}=' + '0' * 64}
         for method, path in [('GET', '/'), ('GET', '/app/main.js'), ('GET', '/api/input'), ('POST', self.run_path),
                              ('POST', self.run_path.replace('run', 'save')), ('GET', '/nothing')]:
             self.assertEqual(self.status(method, path, self.host), 403, path)
-            self.assertEqual(self.status(method, path, {**self.host, 'Cookie': 'corvane_token=' + '0' * 64}),
-                             403, path)
+            self.assertEqual(self.status(method, path, forged), 403, path)
         self.assertEqual(self.status('GET', f'/?token={self.server.token}', self.host), 200)
         self.assertEqual(self.status('POST', self.run_path, self.auth), 200)
         self.assertFalse(os.path.exists(self.output), 'a run writes nothing')
