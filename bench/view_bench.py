@@ -59,7 +59,7 @@ def server_times(server):
     import json
     import struct
     connection = http.client.HTTPConnection('127.0.0.1', server.port, timeout=30)
-    headers = {'Cookie': f'corvane_token={server.token}', 'Content-Length': '0'}
+    headers = {'Cookie': f'corvane_token_{server.port}={server.token}', 'Content-Length': '0'}
     answers, activations = [], []
     for k in range(REPEAT + 2):
         path = f'/api/run?size={SIZES[k % 2]}&mode=disable&limit=30'

@@ -287,6 +287,7 @@ int CliRun(const CliArgs &args)
     PrepareSettingsDir(args, pluginsDir);
     RunOptions options;
     options.settingsDir = pluginsDir;
+    options.markPolygons = false;   // the picture marks its own
     // The command line types its values into the panel over what it loaded.
     options.bevelSize = args.size;
     options.angleMode = args.angleMode;

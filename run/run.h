@@ -44,6 +44,10 @@ struct RunOptions {
     // Optional. Called with the host just before the activation, to attach
     // the monitor and message hooks (the panel hook is the run's own).
     std::function<void(EmuHost *)> prepare;
+    // Whether to fill RunResult::created and reshaped. Comparing the output
+    // with the input takes about a third of an activation's time on large
+    // meshes; a caller that shows no tint skips it.
+    bool markPolygons = true;
 };
 
 // A message the module gave: its first line, and its second after a line
@@ -69,7 +73,8 @@ struct RunResult {
     // the edited input in two-polygon mode.
     MeshData output;
     // Per output polygon: a strip, patch or cap the run made (the polygons
-    // the preview picture tints orange), as RunCreatedPolygons gives it.
+    // the preview picture tints orange), as RunCreatedPolygons gives it;
+    // empty without RunOptions::markPolygons.
     std::vector<bool> created;
     // Per output polygon: an input face the run cut back or re-shaped within
     // its own plane (the preview's light tint).

@@ -23,7 +23,6 @@ extern char **environ;
 
 namespace {
 
-const char kCookie[] = "corvane_token";
 // The page's requests carry their options in the query; a body is never
 // needed, so anything larger than a short form is refused.
 const size_t kMaxBody = 4096;
@@ -41,6 +40,13 @@ struct Viewer {
     // is written by one activation at a time: runs take turns.
     std::mutex runLock;
 };
+
+// Cookies are kept per host name, not per port: each server's has its port
+// in its name, so that two viewers open at once do not log each other out.
+std::string CookieName(const Viewer *v)
+{
+    return "corvane_token_" + std::to_string(v->port);
+}
 
 std::string JsonNumber(double v)
 {
@@ -77,6 +83,7 @@ void ProbeSettings(Viewer *v, RunResult *probe)
 {
     RunOptions options;
     options.settingsDir = v->settingsDir;
+    options.markPolygons = false;
     options.panel = [](EmuPanel &) { return 0; };
     RunActivate(v->module, v->input, options, probe);
 }
@@ -160,6 +167,7 @@ void HandleSave(Viewer *v, const httplib::Request &req, httplib::Response &res)
     std::error_code ec;
     std::filesystem::create_directories(v->settingsDir, ec);
     options.settingsDir = v->settingsDir;
+    options.markPolygons = false;
     RunResult run;
     {
         std::lock_guard<std::mutex> lock(v->runLock);
@@ -197,8 +205,9 @@ httplib::Server::HandlerResponse Gate(Viewer *v, const httplib::Request &req, ht
         Fail(res, 403, "this server answers only to 127.0.0.1 and localhost");
         return httplib::Server::HandlerResponse::Handled;
     }
-    const std::string given =
-        req.has_param("token") ? req.get_param_value("token") : ViewCookieValue(req.get_header_value("Cookie"), kCookie);
+    const std::string given = req.has_param("token")
+                                  ? req.get_param_value("token")
+                                  : ViewCookieValue(req.get_header_value("Cookie"), CookieName(v));
     if (!ViewTokenEquals(given, v->token)) {
         Fail(res, 403, "a valid token is needed: open the address corvane view printed");
         return httplib::Server::HandlerResponse::Handled;
@@ -212,7 +221,7 @@ void ServeAsset(Viewer *v, const std::string &name, httplib::Response &res)
     if (!asset)
         return Fail(res, 404, "no such file");
     if (name == "index.html")
-        res.set_header("Set-Cookie", std::string(kCookie) + "=" + v->token + "; Path=/; HttpOnly; SameSite=Strict");
+        res.set_header("Set-Cookie", CookieName(v) + "=" + v->token + "; Path=/; HttpOnly; SameSite=Strict");
     res.set_content(reinterpret_cast<const char *>(asset->data), asset->size, asset->type);
 }
 

@@ -9,7 +9,9 @@ import tempfile
 import unittest
 
 from PIL import Image
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -104,6 +106,32 @@ class Page(unittest.TestCase):
         wait_ready(self.driver)
         self.assertEqual(text(self.driver, 'messages'), '')
 
+    def test_clicks_pick_a_polygon_or_the_two_at_an_edge(self):
+        server = self.serve('cube.obj')
+        self.driver.get(server.url)
+        wait_ready(self.driver)
+        view = self.driver.find_element(By.ID, 'view')
+        # From the middle of the +z face (polygon 2) rightwards across its
+        # edge with the +x face (polygon 6): one polygon, then both, then
+        # the other, each as a plain click.
+        seen = []
+        for dx in range(21, 100, 3):
+            ActionChains(self.driver).move_to_element_with_offset(view, dx, 0).click().perform()
+            wait_ready(self.driver)
+            selection = text(self.driver, 'selection')
+            if not seen or seen[-1][0] != selection:
+                seen.append([selection, 0])
+            seen[-1][1] += 1
+        self.assertEqual([s for s, _ in seen][:3],
+                         ['polygon 2', 'polygon 2 and polygon 6 (two-polygon mode)', 'polygon 6'], seen)
+        self.assertLessEqual(seen[1][1], 5, 'the edge takes a few pixels, not the face')
+        # Shift-click adds a second polygon.
+        ActionChains(self.driver).move_to_element_with_offset(view, -40, 0).click().perform()
+        ActionChains(self.driver).move_to_element_with_offset(view, 200, 0).key_down(Keys.SHIFT).click() \
+            .key_up(Keys.SHIFT).perform()
+        wait_ready(self.driver)
+        self.assertEqual(text(self.driver, 'selection'), 'polygon 2 and polygon 6 (two-polygon mode)')
+
     def test_view_is_drawn_and_follows_a_change(self):
         server = self.serve('torus.obj')
         self.driver.get(server.url)
@@ -126,7 +154,7 @@ class Defences(unittest.TestCase):
         cls.output = os.path.join(cls.work, 'out.obj')
         cls.server = Server(example('cube.obj'), cls.output)
         cls.host = {'Host': f'127.0.0.1:{cls.server.port}'}
-        cls.auth = {**cls.host, 'Cookie': f'corvane_token={cls.server.token}'}
+        cls.auth = {**cls.host, 'Cookie': f'corvane_token_{cls.server.port}={cls.server.token}'}
         cls.run_path = '/api/run?size=0.1&mode=disable&limit=30'
 
     @classmethod
@@ -145,11 +173,11 @@ class Defences(unittest.TestCase):
                 self.assertNotEqual(s.connect_ex((address, self.server.port)), 0, address)
 
     def test_every_request_needs_the_token(self):
+        forged = {**self.host, 'Cookie': f'corvane_token_{self.server.port}=' + '0' * 64}
         for method, path in [('GET', '/'), ('GET', '/app/main.js'), ('GET', '/api/input'), ('POST', self.run_path),
                              ('POST', self.run_path.replace('run', 'save')), ('GET', '/nothing')]:
             self.assertEqual(self.status(method, path, self.host), 403, path)
-            self.assertEqual(self.status(method, path, {**self.host, 'Cookie': 'corvane_token=' + '0' * 64}),
-                             403, path)
+            self.assertEqual(self.status(method, path, forged), 403, path)
         self.assertEqual(self.status('GET', f'/?token={self.server.token}', self.host), 200)
         self.assertEqual(self.status('POST', self.run_path, self.auth), 200)
         self.assertFalse(os.path.exists(self.output), 'a run writes nothing')

@@ -146,7 +146,8 @@ async function start() {
                 settings.angleMode >= 0 ? settings.angleMode : 0,
                 settings.limitDeg !== null && settings.limitDeg >= 0 ? Number(settings.limitDeg.toPrecision(6)) : 0,
                 info.safeSize);
-  $('save').textContent = info.output ? `Save to ${info.output}` : 'Save (download)';
+  $('save').textContent = info.output ? `Save to ${info.output.split('/').pop()}` : 'Save (download)';
+  $('save').title = info.output || 'offers the result as a download';
   $('show-result').addEventListener('change', () => viewport.show('result'));
   $('show-input').addEventListener('change', () => viewport.show('input'));
   $('show-edges').addEventListener('change', (e) => viewport.showEdges(e.target.checked));

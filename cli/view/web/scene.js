@@ -48,24 +48,24 @@ export function triangulate(mesh, colourOf) {
   return { geometry, tri2poly };
 }
 
-// Every edge once, as line segments.
-function edgeGeometry(mesh) {
-  const { positions, counts, indices, starts } = mesh;
-  const seen = new Set();
-  const xyz = [];
+// Every polygon's edges as line segments over the corners `triangulate`
+// laid out. An edge two polygons share is drawn twice, on the same pixels:
+// cheaper than finding the pairs, with a new result at every change.
+function edgeGeometry(mesh, faces) {
+  const { counts, starts, indices } = mesh;
+  const index = new Uint32Array(indices.length * 2);
+  let e = 0;
   for (let p = 0; p < counts.length; p++) {
     const s = starts[p], n = counts[p];
-    for (let k = 0; k < n && n >= 2; k++) {
-      const a = indices[s + k], b = indices[s + (k + 1) % n];
-      const key = a < b ? a * 4294967296 + b : b * 4294967296 + a;
-      if (a === b || seen.has(key)) continue;
-      seen.add(key);
-      xyz.push(positions[a * 3], positions[a * 3 + 1], positions[a * 3 + 2],
-               positions[b * 3], positions[b * 3 + 1], positions[b * 3 + 2]);
+    if (n < 2) continue;
+    for (let k = 0; k < n; k++) {
+      index[e++] = s + k;
+      index[e++] = s + (k + 1) % n;
     }
   }
   const geometry = new THREE.BufferGeometry();
-  geometry.setAttribute('position', new THREE.Float32BufferAttribute(xyz, 3));
+  geometry.setAttribute('position', faces.getAttribute('position'));
+  geometry.setIndex(new THREE.BufferAttribute(index.subarray(0, e), 1));
   return geometry;
 }
 
@@ -103,6 +103,11 @@ export class Viewport {
     this.scene.add(this.selection);
     this.showing = 'result';
     this.edges = true;
+    this.materials = {
+      front: faceMaterial(THREE.FrontSide, { vertexColors: true }),
+      back: faceMaterial(THREE.BackSide, { color: BACK }),
+      edges: new THREE.LineBasicMaterial({ color: EDGE }),
+    };
     this.bounds = null;
     new ResizeObserver(() => this.resize()).observe(canvas);
     this.resize();
@@ -129,9 +134,9 @@ export class Viewport {
       group.remove(child);
     }
     const { geometry, tri2poly } = triangulate(mesh, (p) => TINTS[mesh.tint[p]] || FRONT);
-    const front = new THREE.Mesh(geometry, faceMaterial(THREE.FrontSide, { vertexColors: true }));
-    const back = new THREE.Mesh(geometry, faceMaterial(THREE.BackSide, { color: BACK }));
-    const lines = new THREE.LineSegments(edgeGeometry(mesh), new THREE.LineBasicMaterial({ color: EDGE }));
+    const front = new THREE.Mesh(geometry, this.materials.front);
+    const back = new THREE.Mesh(geometry, this.materials.back);
+    const lines = new THREE.LineSegments(edgeGeometry(mesh, geometry), this.materials.edges);
     lines.name = 'edges';
     group.add(front, back, lines);
     if (which === 'input' && !this.bounds) {
@@ -195,7 +200,7 @@ export class Viewport {
     if (direction.lengthSq() === 0) direction.set(0.57, 0.42, 0.82);  // the preview's 35 and 25 degrees
     direction.normalize();
     this.controls.target.copy(centre);
-    this.camera.position.copy(centre).addScaledVector(direction, distance * 1.05);
+    this.camera.position.copy(centre).addScaledVector(direction, distance * 1.15);
     this.camera.near = distance / 100;
     this.camera.far = distance * 100;
     this.camera.updateProjectionMatrix();
