@@ -114,5 +114,6 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
     for (int code : host->log.doneCodes)
         result->unchanged = result->unchanged && code != HOST_EDIT_KEEP;
     result->output = EmuHostLayerMesh(host.get(), HOST_LAYER_FOREGROUND);
-    result->created = RunCreatedPolygons(input, result->output);
+    if (options.findCreated)
+        result->created = RunCreatedPolygons(input, result->output);
 }

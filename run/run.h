@@ -44,6 +44,10 @@ struct RunOptions {
     // Optional. Called with the host just before the activation, to attach
     // the monitor and message hooks (the panel hook is the run's own).
     std::function<void(EmuHost *)> prepare;
+    // false: RunResult::created is left empty, for a host that works it out
+    // later with RunCreatedPolygons only when asked (it costs a third of an
+    // object-mode activation).
+    bool findCreated = true;
 };
 
 // A message the module gave: its first line, and its second after a line

@@ -7,7 +7,9 @@ set -euo pipefail
 
 need_i386=0
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
-          libcli11-dev libtinyobjloader-dev libstb-dev)
+          libcli11-dev libtinyobjloader-dev libstb-dev
+          # the Python module: built against Debian's interpreter and numpy
+          python3-dev python3-venv pybind11-dev python3-numpy python3-pytest)
 for group in "$@"; do
   case "$group" in
     # The 32-bit Windows module: the MinGW-w64 i686 cross compiler, the
