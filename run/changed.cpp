@@ -141,8 +141,14 @@ std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output)
     const std::vector<PositionBits> outBits = PointBits(output);
     HashSlots kept;
     HashSlotsInit(&kept, input.polys.size());
-    for (size_t i = 0; i < input.polys.size(); i++)
-        HashSlotsAdd(&kept, CycleHash(inBits, input.polys[i]), i);
+    // Equal cycles are kept once: a probe never walks past copies.
+    for (size_t i = 0; i < input.polys.size(); i++) {
+        const uint64_t hash = CycleHash(inBits, input.polys[i]);
+        if (!HashSlotsFind(kept, hash, [&](size_t k) {
+                return SameCycle(inBits, input.polys[k], inBits, input.polys[i]);
+            }))
+            HashSlotsAdd(&kept, hash, i);
+    }
     std::vector<bool> changed(output.polys.size());
     for (size_t i = 0; i < output.polys.size(); i++) {
         const MeshPoly &poly = output.polys[i];
@@ -236,8 +242,13 @@ std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output)
     }
     HashSlots slots;
     HashSlotsInit(&slots, planes.size());
-    for (size_t k = 0; k < planes.size(); k++)
-        HashSlotsAdd(&slots, PlaneHash(planes[k]), k);
+    // A flat mesh has one plane for all its polygons: each is kept once,
+    // so that a probe never walks past thousands of copies.
+    for (size_t k = 0; k < planes.size(); k++) {
+        const uint64_t hash = PlaneHash(planes[k]);
+        if (!HashSlotsFind(slots, hash, [&](size_t j) { return SamePlaneKey(planes[j], planes[k]); }))
+            HashSlotsAdd(&slots, hash, k);
+    }
     std::vector<bool> inside(output.polys.size(), false);
     for (size_t i = 0; i < output.polys.size(); i++) {
         Plane p = PolyPlane(output, output.polys[i]);
