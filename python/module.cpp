@@ -9,8 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -222,6 +225,8 @@ void SelectArg(py::handle select, size_t polygons, int out[2])
 py::object Chamfer(py::object meshObj, double size, const std::string &angleMode, double limitAngle,
                    py::object select, py::object pluginsDir)
 {
+    if (!py::isinstance<PyMesh>(meshObj))
+        throw py::type_error("mesh must be a corvane.Mesh");
     const PyMesh &mesh = meshObj.cast<const PyMesh &>();
     RunOptions options;
     options.findCreated = false;
