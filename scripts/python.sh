@@ -14,8 +14,10 @@ scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target corvane_python
 
-# Debian's interpreter, whatever python3 comes first on PATH.
-if [ ! -x .venv/bin/python ]; then
+# Debian's interpreter, whatever python3 comes first on PATH; an environment
+# made from another one is made anew.
+if [ ! -x .venv/bin/python ] || [ "$(.venv/bin/python -c 'import sys; print(sys.base_prefix)')" != /usr ]; then
+  rm -rf .venv
   /usr/bin/python3 -m venv --system-site-packages .venv
 fi
 site=$(.venv/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["platlib"])')
