@@ -114,6 +114,7 @@ MeshData EmuHostLayerMesh(const EmuHost *host, int layer)
         if (!poly->alive || poly->layer != layer)
             continue;
         MeshPoly mp;
+        mp.points.reserve(poly->points.size());
         for (LWPntID id : poly->points)
             mp.points.push_back(index[reinterpret_cast<uintptr_t>(id) - 1]);
         mp.surface = poly->surface;

@@ -9,8 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -55,11 +58,34 @@ struct PyMessage {
 };
 
 struct PyResult {
+    py::object input;    // the Mesh chamfered, to work out `created` from
     py::object mesh;
-    py::array_t<bool> created;
+    py::object created = py::none();  // the new mask once asked for
     py::list messages;
     double activationSeconds = 0.0;
 };
+
+// The new mask, worked out on first use: most pipelines never ask for it,
+// and it costs a third of an object-mode activation.
+py::object CreatedMask(PyResult &result)
+{
+    if (!result.created.is_none())
+        return result.created;
+    const PyMesh &input = result.input.cast<const PyMesh &>();
+    const PyMesh &output = result.mesh.cast<const PyMesh &>();
+    std::vector<bool> created;
+    {
+        py::gil_scoped_release release;
+        created = RunCreatedPolygons(input.data, output.data);
+    }
+    py::array_t<bool> mask((ssize_t)created.size());
+    bool *out = mask.mutable_data();
+    for (size_t i = 0; i < created.size(); i++)
+        out[i] = created[i];
+    mask.attr("flags").attr("writeable") = false;
+    result.created = mask;
+    return result.created;
+}
 
 // The Corvane.p installed beside this extension.
 std::string BundledModulePath()
@@ -199,8 +225,11 @@ void SelectArg(py::handle select, size_t polygons, int out[2])
 py::object Chamfer(py::object meshObj, double size, const std::string &angleMode, double limitAngle,
                    py::object select, py::object pluginsDir)
 {
+    if (!py::isinstance<PyMesh>(meshObj))
+        throw py::type_error("mesh must be a corvane.Mesh");
     const PyMesh &mesh = meshObj.cast<const PyMesh &>();
     RunOptions options;
+    options.markPolygons = false;
     options.bevelSize = size;
     options.angleMode = AngleModeArg(angleMode);
     options.limitAngleDeg = limitAngle;
@@ -236,21 +265,18 @@ py::object Chamfer(py::object meshObj, double size, const std::string &angleMode
     if (run.cancelled)
         throw std::runtime_error("the module's options panel was cancelled");
 
-    // An edit ended without change gives the input back: the rebuilt object
-    // of the object mode would otherwise be an empty layer.
-    if (run.unchanged) {
-        run.output = mesh.data;
-        run.created.assign(run.output.polys.size(), false);
-    }
     PyResult result;
+    result.input = meshObj;
     result.activationSeconds = run.activationMs / 1000.0;
-    result.created = py::array_t<bool>((ssize_t)run.created.size());
-    bool *created = result.created.mutable_data();
-    for (size_t i = 0; i < run.created.size(); i++)
-        created[i] = run.created[i];
-    PyMesh output;
-    output.data = std::move(run.output);
-    result.mesh = py::cast(std::move(output));
+    if (run.unchanged) {
+        // An edit ended without change gives the input back: the rebuilt
+        // object of the object mode would otherwise be an empty layer.
+        result.mesh = meshObj;
+    } else {
+        PyMesh output;
+        output.data = std::move(run.output);
+        result.mesh = py::cast(std::move(output));
+    }
     const RunMessage *firstInfo = nullptr, *firstError = nullptr;
     for (const RunMessage &m : run.messages) {
         result.messages.append(py::cast(PyMessage{m.error, m.text}));
@@ -373,8 +399,8 @@ PYBIND11_MODULE(_corvane, m)
 
     py::class_<PyResult>(m, "Result", "What one chamfer made.")
         .def_readonly("mesh", &PyResult::mesh, "The result: the rebuilt object, or the edited input in two-polygon mode.")
-        .def_readonly("new", &PyResult::created,
-                      "Per result polygon, True for a strip, patch or cap the run made.")
+        .def_property_readonly("new", &CreatedMask,
+                               "Per result polygon, True for a strip, patch or cap the run made (read-only).")
         .def_readonly("messages", &PyResult::messages, "What the module said, in order.")
         .def_readonly("activation_seconds", &PyResult::activationSeconds, "Wall time of the module's activation.");
 

@@ -7,7 +7,8 @@
 # the indexed module, of the literal module (given up after a minute) and of
 # a plain copy of the same mesh through the same host (the floor), their
 # ratios, the targets they are held to, and the peak resident set of one
-# activation at 16,224 quads. All figures come from this one run: the indexed
+# activation at 16,224 quads; then the Python module's call on the largest
+# sphere against the activation inside it. All figures come from this one run: the indexed
 # module and the floor are timed in pairs, repeated and interleaved, and the
 # table gives medians.
 #
@@ -21,5 +22,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF \
   -DCORVANE_CLI=OFF -DCORVANE_BENCH=ON >/dev/null
-cmake --build build-bench -j"$(nproc)" --target corvane_bench
-exec build-bench/bench/corvane_bench --benchmark_color=false "$@"
+cmake --build build-bench -j"$(nproc)" --target corvane_bench corvane_python
+build-bench/bench/corvane_bench --benchmark_color=false "$@"
+# The Python module around the same activation, in the same optimised build.
+echo
+PYTHONPATH=build-bench/python /usr/bin/python3 python/bench/bench_chamfer.py

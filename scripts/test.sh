@@ -17,6 +17,9 @@ scripts/win32.sh build
 # Each fuzz target for a minute from its seed corpus.
 scripts/fuzz.sh 60
 ctest --test-dir build --output-on-failure -j"$jobs"
+# The Python module, installed into .venv from this build, and its tests.
+scripts/python.sh
+.venv/bin/python -m pytest -q python/tests
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON \
   -DCORVANE_SANITIZE=ON -DCORVANE_BENCH=OFF >/dev/null

@@ -1,0 +1,191 @@
+"""The Python module against the program it must agree with, and the faults
+a library host can add: bad input taken as a mesh, the module's failures
+lost, the user's settings touched, state left behind between activations."""
+
+import os
+import subprocess
+import threading
+
+import numpy as np
+import pytest
+
+import corvane
+
+# (example, size, extra program options, select for the module)
+RUNS = [
+    ("cube.obj", 0.1, [], None),
+    ("cylinder.obj", 0.1, ["--angle-mode", "lt", "--limit-angle", "120"], None),
+    ("torus.obj", 0.1, [], None),
+    ("lgrid.obj", 0.1, [], None),
+    ("cube.obj", 0.2, ["--select", "1,3"], (0, 2)),
+    ("torus.obj", 0.1, ["--select", "1,2"], (0, 1)),
+]
+
+
+def chamfer_args(extra):
+    kwargs = {}
+    if "--angle-mode" in extra:
+        kwargs["angle_mode"] = extra[extra.index("--angle-mode") + 1]
+        kwargs["limit_angle"] = float(extra[extra.index("--limit-angle") + 1])
+    return kwargs
+
+
+@pytest.mark.parametrize("name,size,extra,select", RUNS)
+def test_same_bytes_as_the_program(tmp_path, program, examples, name, size, extra, select):
+    expected = tmp_path / "program.obj"
+    subprocess.run([program, examples / name, "-o", expected, "--size", str(size), "--quiet",
+                    "--plugins-dir", tmp_path / "cfg", *extra], check=True)
+    result = corvane.chamfer(corvane.read_obj(examples / name), size, select=select, **chamfer_args(extra))
+    got = tmp_path / "module.obj"
+    corvane.write_obj(result.mesh, got)
+    assert got.read_bytes() == expected.read_bytes()
+    assert result.messages == []
+    assert result.new.shape == (len(result.mesh.surfaces),)
+
+
+def test_arrays_and_file_give_the_same_mesh(tmp_path, examples):
+    """The cylinder's n-gon caps and two surfaces, given in each polygon form."""
+    read = corvane.read_obj(examples / "cylinder.obj")
+    polygons = read.polygons
+    indices, offsets = read.compact
+    assert np.array_equal(indices, np.concatenate(polygons)) and offsets[-1] == len(indices)
+    forms = [polygons, (indices, offsets), [np.array(p, dtype=np.uint16) for p in polygons]]
+    expected = corvane.chamfer(read, 0.1, angle_mode="lt", limit_angle=120)
+    for form in forms:
+        built = corvane.Mesh(read.points.tolist(), form, read.surfaces)
+        assert built.polygons == polygons and built.surfaces == read.surfaces
+        assert np.array_equal(built.points, read.points)
+        result = corvane.chamfer(built, 0.1, angle_mode="lt", limit_angle=120)
+        assert np.array_equal(result.mesh.points, expected.mesh.points)
+        assert result.mesh.polygons == expected.mesh.polygons
+        assert result.mesh.surfaces == expected.mesh.surfaces
+        assert np.array_equal(result.new, expected.new)
+    # All quads as rows of one array; written out it is the file's text.
+    torus = corvane.read_obj(examples / "torus.obj")
+    rows = corvane.Mesh(torus.points, np.array(torus.polygons))
+    corvane.write_obj(rows, tmp_path / "rows.obj")
+    assert (tmp_path / "rows.obj").read_bytes() == (examples / "torus.obj").read_bytes()
+
+
+def test_mesh_refuses_bad_input():
+    points = np.zeros((3, 3))
+    bad = [
+        (points, [[0, 1, 3]], None, ValueError, "point index 3 is out of range"),
+        (points, [[0, 1, -1]], None, ValueError, "point index -1 is out of range"),
+        (points, [[0, 1, 2], []], None, ValueError, "polygon 1 has no points"),
+        (points, (np.array([0, 1, 2]), np.array([0, 2])), None, ValueError, "offsets"),
+        (points, (np.array([0, 1, 2]), np.array([0, 3, 1, 3])), None, ValueError, "offsets decrease"),
+        (np.zeros((3, 2)), [[0, 1, 2]], None, ValueError, "(n, 3)"),
+        (np.array([[0, 0, 0], [1, 0, 0], [0, np.nan, 0]]), [[0, 1, 2]], None, ValueError, "point 2"),
+        (np.array([[0, 0, 0], [1, 0, np.inf], [0, 1, 0]]), [[0, 1, 2]], None, ValueError, "point 1"),
+        (points, [[0, 1, 2.0]], None, TypeError, "integers"),
+        (points, [[0, 1, 2]], ["a", "b"], ValueError, "2 name(s) for 1 polygon"),
+        (points, [[0, 1, 2]], ["two words"], ValueError, "without blanks"),
+    ]
+    for pts, polygons, surfaces, error, text in bad:
+        with pytest.raises(error) as caught:
+            corvane.Mesh(pts, polygons, surfaces)
+        assert text in str(caught.value), (polygons, str(caught.value))
+
+
+def grid(w, h):
+    """A flat w x h quad grid from arrays, no Python loop over its quads."""
+    i, j = np.meshgrid(np.arange(w), np.arange(h), indexing="xy")
+    first = (j * (w + 1) + i).ravel()
+    quads = np.stack([first, first + 1, first + w + 2, first + w + 1], axis=1)
+    x, y = np.meshgrid(np.arange(w + 1.0), np.arange(h + 1.0), indexing="xy")
+    points = np.stack([x.ravel(), y.ravel(), np.zeros(x.size)], axis=1)
+    return corvane.Mesh(points, quads)
+
+
+@pytest.mark.parametrize("case,text", [
+    ("too many corners", "more than 65536\npolygon corners"),
+    ("no shared edge", "must share an edge"),
+    ("size not a number", "bevel size must be a finite number"),
+])
+def test_module_failures_raise_with_its_message(examples, case, text):
+    cube = corvane.read_obj(examples / "cube.obj")
+    with pytest.raises(corvane.ModuleError) as caught:
+        if case == "too many corners":
+            corvane.chamfer(grid(129, 128), 0.1)  # 66,048 corners
+        elif case == "no shared edge":
+            corvane.chamfer(cube, 0.1, select=(0, 1))  # the -z and +z faces
+        else:
+            corvane.chamfer(cube, float("nan"))
+    assert text in str(caught.value) and "Nothing was changed." in str(caught.value)
+    assert caught.value.result is None
+
+
+def test_settings_file_untouched_without_plugins_dir(tmp_path, monkeypatch, examples):
+    config = tmp_path / "config"
+    saved = config / "corvane" / "Corvane.cfg"
+    saved.parent.mkdir(parents=True)
+    saved.write_bytes(b"user's options\n")
+    scratch = tmp_path / "tmp"
+    scratch.mkdir()
+    monkeypatch.setenv("XDG_CONFIG_HOME", str(config))
+    monkeypatch.setenv("HOME", str(tmp_path / "home"))
+    monkeypatch.setenv("TMPDIR", str(scratch))
+    monkeypatch.chdir(tmp_path)
+    cube = corvane.read_obj(examples / "cube.obj")
+    corvane.chamfer(cube, 0.25)
+    assert saved.read_bytes() == b"user's options\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["config", "tmp"]
+    assert list(scratch.iterdir()) == [], "the private settings folder is left behind"
+    # With a folder named, the module keeps its options there as it does
+    # under the program.
+    corvane.chamfer(cube, 0.25, plugins_dir=tmp_path / "plugins")
+    assert (tmp_path / "plugins" / "Corvane.cfg").is_file()
+
+
+def resident_kb():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+
+
+def test_thousand_activations_keep_the_resident_set_flat(examples):
+    torus = corvane.read_obj(examples / "torus.obj")
+    polygons = len(corvane.chamfer(torus, 0.1).mesh.surfaces)
+    for _ in range(100):
+        corvane.chamfer(torus, 0.1)
+    before = resident_kb()
+    for _ in range(1000):
+        assert len(corvane.chamfer(torus, 0.1).mesh.surfaces) == polygons
+    grown = resident_kb() - before
+    assert grown < 1024, f"the resident set grew by {grown} KB over 1,000 activations"
+
+
+def test_threads_take_turns(examples, tmp_path):
+    """The emulated host serves one activation at a time; threads running
+    chamfer at once must each get what a lone call gets."""
+    torus = corvane.read_obj(examples / "torus.obj")
+    corvane.write_obj(corvane.chamfer(torus, 0.1).mesh, tmp_path / "alone.obj")
+    alone = (tmp_path / "alone.obj").read_bytes()
+    failures = []
+
+    def work(k):
+        for i in range(10):
+            path = tmp_path / f"t{k}-{i}.obj"
+            corvane.write_obj(corvane.chamfer(torus, 0.1).mesh, path)
+            if path.read_bytes() != alone:
+                failures.append(path.name)
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert failures == []
+
+
+def test_loading_another_module(tmp_path, examples):
+    cube = corvane.read_obj(examples / "cube.obj")
+    corvane.chamfer(cube, 0.1)
+    bundled = corvane.module_path()
+    with pytest.raises(ImportError, match="no-such.p"):
+        corvane.load_module(tmp_path / "no-such.p")
+    with pytest.raises(ImportError):
+        corvane.chamfer(cube, 0.1)  # never the bundled one behind the caller's back
+    corvane.load_module(bundled)
+    assert corvane.module_path() == bundled
+    assert len(corvane.chamfer(cube, 0.1).mesh.surfaces) == 26
