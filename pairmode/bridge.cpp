@@ -233,6 +233,7 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
     PolyInfo *b = pair->b;
     int lastQuad = firstQuad;
     int steps = 0;
+    int taken = 0;  // the walk stopped at polygons a cap or a walk took over
     LWPolID e = nullptr, d = nullptr;
     for (;;) {
         // 1. The polygons beyond the loop point V: across A's edge that ends
@@ -253,6 +254,10 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
             break;
         if (PointValence(model, count, list, v) != 4)
             break;
+        if (PairClaimed(e) || PairClaimed(d)) {
+            taken = 1;
+            break;
+        }
         if (!MayStepInto(model, count, e, d, pair->bSlot))
             break;
 
@@ -320,9 +325,13 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
         return 1;
     }
     // Open end: three corners, or five and more, are cut by the last quad's
-    // plane; at two or four nothing more is done.
+    // plane; at two or four nothing more is done. But a walk stopped at four
+    // corners by polygons already taken over (the loop's other end reached
+    // its end point first, and its cap took them) would leave the strip's
+    // end open: that end is cut and capped like any other, the taken
+    // polygons cut again in their copies.
     int c = PointValence(model, count, list, HostAt(a, pair->i));
-    if (c == 3 || c >= 5) {
+    if (c == 3 || c >= 5 || (c == 4 && taken)) {
         LoopEnd end;
         end.lastQuad = lastQuad;
         end.prev = HostAt(a, pair->i + 1);
