@@ -288,15 +288,19 @@ MeshData WithoutRepeats(const MeshData &mesh, int *collapsed)
     return out;
 }
 
-Outcome RunLoop(const MeshData &mesh, int a, int b, double size, const std::string &dir)
+MeshData Chamfered(const MeshData &mesh, int a, int b, double size, const std::string &dir)
 {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
-    MeshData sel = WithSelected(mesh, {a, b});
-    EmuHostAddMesh(host.get(), 1, sel);
+    EmuHostAddMesh(host.get(), 1, WithSelected(mesh, {a, b}));
     host->script.pluginsDir = dir;
     host->script.bevelSize = size;
     EmuHostRun(host.get(), Activate);
-    MeshData out = EmuHostLayerMesh(host.get(), 1);
+    return EmuHostLayerMesh(host.get(), 1);
+}
+
+Outcome RunLoop(const MeshData &mesh, int a, int b, double size, const std::string &dir)
+{
+    MeshData out = Chamfered(mesh, a, b, size, dir);
     Outcome o;
     o.fault = ClosedMeshFault(WithoutRepeats(out, &o.collapsed));
     o.closed = o.fault.empty();
@@ -335,6 +339,42 @@ TEST(PairLoops, GeneratedMeshesAreClosed)
 {
     for (const Generated &g : GeneratedSet())
         EXPECT_EQ(ClosedMeshFault(g.mesh), "") << g.name;
+}
+
+// The loop up a meridian of the mushroom ends at the 16-corner pole, where the
+// last quad is not planar: the cut of the fans' outer edges by its plane misses
+// its pole-side vertices by less than the bevel size but more than the weld
+// joins. The cap's two points next to the strip are those vertices themselves.
+TEST(PairLoops, CapMeetsTheLastQuadOfACurvedStripExactly)
+{
+    std::string dir = MakeTempDir("pairloops");
+    const MeshData mesh = MakeMushroom(16, 7, 0.05);
+    const int pole = static_cast<int>(mesh.points.size()) - 1;
+    const MeshData out = Chamfered(mesh, 50, 51, 0.002 * Diagonal(mesh), dir);
+    RemoveSettingsDir(dir);
+    EXPECT_EQ(ClosedMeshFault(out), "");
+    // One quad per meridian edge, from the bottom ring (three corners: no
+    // cap) to the pole (8), and the 15-point cap.
+    ASSERT_EQ(out.polys.size(), mesh.polys.size() + 9);
+    const MeshPoly *cap = nullptr;
+    for (const MeshPoly &p : out.polys)
+        if (p.points.size() == 15)
+            cap = &p;
+    ASSERT_NE(cap, nullptr);
+    // The cap's edge from its last point to its first is held the other way
+    // by a quad of the strip, whose two other points lie further down.
+    const int first = cap->points.front(), last = cap->points.back();
+    const MeshPoly *quad = nullptr;
+    for (const MeshPoly &p : out.polys)
+        for (size_t k = 0; k < p.points.size(); ++k)
+            if (p.points.size() == 4 && p.points[k] == first && p.points[(k + 1) % 4] == last)
+                quad = &p;
+    ASSERT_NE(quad, nullptr);
+    for (int k : quad->points)
+        EXPECT_LT(out.points[static_cast<size_t>(k)][2], mesh.points[static_cast<size_t>(pole)][2]);
+    // Two strip points at each of the 9 loop points, and the cap's 13 cuts
+    // between them: no cut beside a strip point of its own.
+    EXPECT_EQ(out.points.size(), mesh.points.size() + 2 * 9 + 13);
 }
 
 // Every loop on the generated set comes out closed with the polygons the
