@@ -53,6 +53,8 @@ struct WalkPair {
     int j;
     int aSlot;
     int bSlot;
+    int secondWalk;     // 1 in the walk from the selected edge's other end
+    LWPntID cappedEnd;  // the end point a walk has capped, or none
 };
 
 // Carries the strip from the loop point A[i] of `pair` as far as four
@@ -72,10 +74,12 @@ struct LoopEnd {
     LWPntID end;
     int32_t stripIn;   // B's copy point at end: where the fan begins
     int32_t stripOut;  // A's copy point at end: where the fan ends
+    int mayCutStrips;  // strip copies no walk reads again may be cut too
 };
 
 // Cuts the polygons about `end` that are not on the strip by the last
-// quad's plane and caps the gap. Reads the host mesh; adds the re-shaped fan
+// quad's plane and caps the gap; where another strip arm ends at `end` the
+// cap takes that arm's points. Reads the host mesh; adds the re-shaped fan
 // polygons and the cap, claims and removes the fan polygons. A fan it cannot
 // finish leaves the polygons done so far re-shaped and adds no cap.
 void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *end);

@@ -186,7 +186,7 @@ int Across(const MeshData &m, int a, int k)
 // stops a step short and caps there instead. -1 when the loop meets a polygon
 // twice (a case this count does not model); -2 when both walks end at one
 // point that has three corners or is an end of the selected edge, where the
-// cap would have to meet the other walk's strip.
+// cap meets the other strip arm (counted apart).
 int ExpectedNewPolys(const MeshData &m, int a, int b)
 {
     std::map<std::pair<int, int>, int> owner;
@@ -377,9 +377,9 @@ TEST(PairLoops, CapMeetsTheLastQuadOfACurvedStripExactly)
     EXPECT_EQ(out.points.size(), mesh.points.size() + 2 * 9 + 13);
 }
 
-// Every loop on the generated set comes out closed with the polygons the
-// trace predicts, except where both walks end at one point whose cap would
-// have to meet the other walk's strip: those are counted, and stay few.
+// Every loop on the generated set comes out closed, with the polygons the
+// trace predicts except where both walks end at one point whose cap meets
+// the other strip arm.
 TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
 {
     std::string dir = MakeTempDir("pairloops");
@@ -391,7 +391,7 @@ TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
         seed = seed * 1664525u + 1013904223u;
         return seed >> 8;
     };
-    int runs = 0, open = 0, excepted = 0, exceptedOpen = 0, collapsed = 0;
+    int runs = 0, open = 0, arms = 0, collapsed = 0;
     for (const Generated &g : GeneratedSet()) {
         const double size = (share ? atof(share) : 0.002) * Diagonal(g.mesh);
         for (int t = 0; t < (tries ? atoi(tries) : 40); ++t) {
@@ -404,17 +404,14 @@ TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
             const int added = ExpectedNewPolys(g.mesh, a, b);
             ++runs;
             collapsed += o.collapsed > 0 ? 1 : 0;
+            open += o.closed ? 0 : 1;
+            EXPECT_TRUE(o.closed) << g.name << " pair " << a << "/" << b << ": " << o.fault;
             if (added == -2) {
-                ++excepted;
-                exceptedOpen += o.closed ? 0 : 1;
-                if (verbose && !o.closed)
-                    printf("excepted %s %d/%d: %s\n", g.name, a, b, o.fault.c_str());
+                ++arms;
                 continue;
             }
-            open += o.closed ? 0 : 1;
             if (verbose && !o.closed)
                 printf("%s %d/%d: %s\n", g.name, a, b, o.fault.c_str());
-            EXPECT_TRUE(o.closed) << g.name << " pair " << a << "/" << b << ": " << o.fault;
             EXPECT_GE(added, 0) << g.name << " pair " << a << "/" << b << ": loop not modelled";
             if (added >= 0) {
                 EXPECT_EQ(o.polys, g.mesh.polys.size() + static_cast<size_t>(added))
@@ -423,9 +420,9 @@ TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
         }
     }
     if (verbose)
-        printf("%d runs, %d open, %d with repeated points; %d excepted, %d of them open\n", runs,
-               open, collapsed, excepted, exceptedOpen);
-    EXPECT_LE(excepted, runs / 20);
+        printf("%d runs, %d open, %d with repeated points, %d with meeting arms\n", runs, open,
+               collapsed, arms);
+    EXPECT_GT(arms, 0) << "the set must hold loops whose arms meet";
     RemoveSettingsDir(dir);
 }
 
