@@ -141,6 +141,8 @@ static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *
         PairClaimsEnd();
         return 0;
     }
+    PairClaimSetCopy(list[0], r0->polyIndex, PAIR_COPY_STRIP);
+    PairClaimSetCopy(list[1], r1->polyIndex, PAIR_COPY_STRIP);
     // 2. The host's lists were checked above, but the copies are what the
     // walk reads: a host that answered differently the second time is a
     // fault, not a pair to build on.
@@ -161,7 +163,7 @@ static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *
     // 5-6.
     ReleaseEdgeHostPoints(model, r0, i);
     ReleaseEdgeHostPoints(model, r1, j);
-    WalkPair pair = {r0, r1, i, j, 0, 1};
+    WalkPair pair = {r0, r1, i, j, 0, 1, 0, nullptr};
 
     // 7-8. The walk from the loop point A[i].
     FindSharedEdge(model, r0, r1, &pair.i, &pair.j);
@@ -174,6 +176,7 @@ static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *
     // selected edge; the slot counters go on after the first walk's.
     pair.a = r1;
     pair.b = r0;
+    pair.secondWalk = 1;
     FindSharedEdge(model, r1, r0, &pair.i, &pair.j);
     walked = WalkEdgeLoop(model, count, list, records, size, &pair, firstQuad);
     if (walked != 0) {
@@ -233,6 +236,7 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
     PolyInfo *b = pair->b;
     int lastQuad = firstQuad;
     int steps = 0;
+    int taken = 0;  // the walk stopped at polygons a cap or a walk took over
     LWPolID e = nullptr, d = nullptr;
     for (;;) {
         // 1. The polygons beyond the loop point V: across A's edge that ends
@@ -253,6 +257,10 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
             break;
         if (PointValence(model, count, list, v) != 4)
             break;
+        if (PairClaimed(e) || PairClaimed(d)) {
+            taken = 1;
+            break;
+        }
         if (!MayStepInto(model, count, e, d, pair->bSlot))
             break;
 
@@ -267,6 +275,8 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
             return BRIDGE_FAULT;
         if (madeA == 0 || madeB == 0)
             return 0;  // full model: the activation discards the edit
+        PairClaimSetCopy(e, nextA->polyIndex, PAIR_COPY_STRIP);
+        PairClaimSetCopy(d, nextB->polyIndex, PAIR_COPY_STRIP);
         // 3.2
         PolyInfo *oldA = a;
         PolyInfo *oldB = b;
@@ -320,16 +330,28 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
         return 1;
     }
     // Open end: three corners, or five and more, are cut by the last quad's
-    // plane; at two or four nothing more is done.
+    // plane; at two or four nothing more is done. But a walk stopped at four
+    // corners by polygons already taken over (the loop's other end reached
+    // its end point first, and its cap took them) would leave the strip's
+    // end open: that end is cut and capped like any other, the taken
+    // polygons cut again in their copies.
+    // An end the first walk capped already (the loop came back to it, and
+    // that cap joined both arms) is not capped twice.
     int c = PointValence(model, count, list, HostAt(a, pair->i));
-    if (c == 3 || c >= 5) {
+    if (HostAt(a, pair->i) == pair->cappedEnd)
+        return 0;
+    if (c == 3 || c >= 5 || (c == 4 && taken)) {
         LoopEnd end;
         end.lastQuad = lastQuad;
         end.prev = HostAt(a, pair->i + 1);
         end.end = HostAt(a, pair->i);
         end.stripIn = CopyPoints(model, b)[Wrap(b, pair->j + 1)];
         end.stripOut = CopyPoints(model, a)[Wrap(a, pair->i)];
+        // The first walk's cap must leave the selected pair's copies as they
+        // are: the second walk joins its first pair to them by vertex.
+        end.mayCutStrips = pair->secondWalk;
         CapLoopEnd(model, count, list, &end);
+        pair->cappedEnd = end.end;
     }
     return 0;
 }

@@ -182,6 +182,50 @@ static int RecutList(BufModel *model, const CapPlane *plane, const BufPoly *copy
     return found ? length : -1;
 }
 
+// The point of a strip copy `poly` (of host polygon `id`) at `end`: its own
+// buffered point there when the strip moved it, -2 when the copy still
+// stands on the host's point, -1 when it cannot be told.
+static int StripPointAt(BufModel *model, LWPolID id, int poly, LWPntID end)
+{
+    const HostPolygonInfo *info = HostPoly(model, id);
+    const BufPoly *copy = BufModelGetPoly(model, poly);
+    if (!info || !copy || copy->count != (int)info->numPnts)
+        return -1;
+    for (int k = 0; k < copy->count; k++) {
+        if (info->points[k] != end)
+            continue;
+        const BufPoint *p = BufModelGetPoint(model, copy->points[k]);
+        if (!p)
+            return -1;
+        return p->hostId == end ? -2 : copy->points[k];
+    }
+    return -1;
+}
+
+// The point that follows `end` in host polygon `id`, or none.
+static LWPntID PointAfter(BufModel *model, LWPolID id, LWPntID end)
+{
+    const HostPolygonInfo *info = HostPoly(model, id);
+    if (!info)
+        return nullptr;
+    int n = (int)info->numPnts;
+    for (int k = 0; k < n; k++) {
+        if (info->points[k] == end)
+            return info->points[(k + 1) % n];
+    }
+    return nullptr;
+}
+
+// Two strip points on one edge line, each the end of its own strip there,
+// become one: the second is moved onto the first and the weld joins them.
+static void JoinPoints(BufModel *model, int32_t keep, int32_t moved)
+{
+    BufPoint *k = BufModelGetPoint(model, keep);
+    BufPoint *m = BufModelGetPoint(model, moved);
+    if (k && m && keep != moved)
+        m->position = k->position;
+}
+
 // W: the point that follows end in h, which holds prev -> end. 0 if none.
 static LWPntID PointAfterEdge(const HostPolygonInfo *h, LWPntID prev, LWPntID end)
 {
@@ -219,24 +263,68 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
 
     // 3. The first fan polygon, across B's edge from end to W.
     LWPolID m = FindPolyByEdge(model, list, count, w, end);
-    if (!m || (PairClaimed(m) && PairClaimCapCopy(m) < 0))
+    if (!m)
         return;
-    info = HostPoly(model, m);
-    if (!info)
-        return;
+    LWPolID polyA = FindPolyByEdge(model, list, count, end, prev);
+    LWPolID polyB = h;
 
     // 4. Each fan polygon is re-shaped, replaced in the host, and gives the
     // cap its out point (the first one its in point too).
     int capCount = 0;
     int lastFan = -1;
+    int32_t pendingIn = -1;  // the in point of the next fan polygon, when known
     for (;;) {
+        // A polygon taken over before: cut again in its copy when a cap made
+        // it, or a strip whose copy no walk reads again; stepped over, with
+        // its partner, where another strip arm ends at `end` too.
+        int kind = 0;
+        int recut = PairClaimed(m) ? PairClaimCopy(m, &kind) : -1;
+        if (PairClaimed(m) && recut < 0)
+            return;
+        if (kind == PAIR_COPY_STRIP) {
+            int p1 = StripPointAt(model, m, recut, end);
+            if (p1 == -2 && !loopEnd->mayCutStrips)
+                return;
+            if (p1 == -1)
+                return;
+            if (p1 >= 0) {
+                // The arm's two polygons about its edge from end to z; its
+                // points at end take the place of the fan's cuts there.
+                LWPntID z = PointAfter(model, m, end);
+                LWPolID s2 = z ? FindPolyByEdge(model, list, count, z, end) : nullptr;
+                int kind2 = 0;
+                int copy2 = s2 && PairClaimed(s2) ? PairClaimCopy(s2, &kind2) : -1;
+                int p2 = kind2 == PAIR_COPY_STRIP ? StripPointAt(model, s2, copy2, end) : -1;
+                if (p2 < 0 || capCount + 3 > CAP_LIST_SIZE)
+                    return;
+                if (capCount == 0) {
+                    JoinPoints(model, loopEnd->stripIn, p1);
+                    gCapPoints[capCount++] = loopEnd->stripIn;
+                } else {
+                    gCapPoints[capCount - 1] = p1;
+                    BufModelGetPoly(model, lastFan)->points[gOutSlot] = p1;
+                }
+                gCapPoints[capCount++] = p2;
+                pendingIn = p2;
+                LWPntID after = PointAfter(model, s2, end);
+                m = after ? FindPolyByEdge(model, list, count, after, end) : nullptr;
+                if (m == polyA) {
+                    JoinPoints(model, loopEnd->stripOut, p2);
+                    gCapPoints[capCount - 1] = loopEnd->stripOut;
+                    break;
+                }
+                if (m == polyB || !m)
+                    break;
+                continue;
+            }
+        }
+        const HostPolygonInfo *info = HostPoly(model, m);
+        if (!info)
+            return;
         const LWPntID *pts = info->points;
         int n = (int)info->numPnts;
         const char *surface = info->surface;
         LWPntID next = nullptr;
-        // A polygon the cap at another of its points re-shaped (both ends of
-        // a loop on one polygon) is cut again in its copy.
-        int recut = PairClaimCapCopy(m);
         const BufPoly *copy = recut >= 0 ? BufModelGetPoly(model, recut) : nullptr;
         if (recut >= 0 && !copy)
             return;
@@ -261,13 +349,16 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
         if (capCount == 0) {
             gIn = loopEnd->stripIn;
             gFanPoints[gInSlot] = gIn;
+        } else if (pendingIn >= 0) {
+            gFanPoints[gInSlot] = pendingIn;
+            pendingIn = -1;
         }
         lastFan = copy ? BufModelSetPoly(model, nullptr, length, gFanPoints, recut)
                        : BufModelAddPoly(model, surface, length, gFanPoints);
         if (lastFan < 0)
             return;
         if (!copy)
-            PairClaimSetCapCopy(m, lastFan);
+            PairClaimSetCopy(m, lastFan, PAIR_COPY_CAP);
         // 4.3
         if (!surface || strcmp(gCapName, surface) != 0)
             strcpy(gCapName, kDefaultSurface);
@@ -280,21 +371,14 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
             model->edit->remPoly(model->edit->state, m);
         // 4.6 The fan ends at the last pair (A or B) or at a border.
         m = FindPolyByEdge(model, list, count, next, end);
-        if (m == FindPolyByEdge(model, list, count, end, prev)) {
+        if (m == polyA) {
             // Back at A: the fan ends at the strip's point on A's side.
             gCapPoints[capCount - 1] = loopEnd->stripOut;
             BufModelGetPoly(model, lastFan)->points[gOutSlot] = loopEnd->stripOut;
             break;
         }
-        if (m == FindPolyByEdge(model, list, count, prev, end) || !m)
+        if (m == polyB || !m)
             break;
-        // A polygon already taken over elsewhere, other than by a cap, ends
-        // the cap unfinished.
-        if (PairClaimed(m) && PairClaimCapCopy(m) < 0)
-            return;
-        info = HostPoly(model, m);
-        if (!info)
-            return;
     }
 
     // 5. The cap runs against the fan's sense.

@@ -9,7 +9,9 @@
 #include "index/keyindex.h"
 
 static LWPolID *gClaims = nullptr;  // open addressing; null marks a free slot
-static int32_t *gCapCopy = nullptr;  // per slot: the cap's copy index + 1, or 0
+// Per slot: the copy's index + 1 for a cap's copy, -(index + 1) for a
+// strip's, 0 for none.
+static int32_t *gCopy = nullptr;
 static int gMask = 0;
 static int gCount = 0;
 static int gCapacity = 0;
@@ -40,12 +42,12 @@ int PairClaimsBegin(int capacity)
     while (slots < 2 * (size_t)capacity)
         slots *= 2;
     gClaims = (LWPolID *)calloc(slots, sizeof(LWPolID));
-    gCapCopy = (int32_t *)calloc(slots, sizeof(int32_t));
-    if (!gClaims || !gCapCopy) {
+    gCopy = (int32_t *)calloc(slots, sizeof(int32_t));
+    if (!gClaims || !gCopy) {
         free(gClaims);
-        free(gCapCopy);
+        free(gCopy);
         gClaims = nullptr;
-        gCapCopy = nullptr;
+        gCopy = nullptr;
         return 0;
     }
     gMask = (int)(slots - 1);
@@ -56,9 +58,9 @@ int PairClaimsBegin(int capacity)
 void PairClaimsEnd(void)
 {
     free(gClaims);
-    free(gCapCopy);
+    free(gCopy);
     gClaims = nullptr;
-    gCapCopy = nullptr;
+    gCopy = nullptr;
     gMask = 0;
     gCount = 0;
     gCapacity = 0;
@@ -89,19 +91,24 @@ int PairClaim(LWPolID id)
     return 1;
 }
 
-void PairClaimSetCapCopy(LWPolID id, int poly)
+void PairClaimSetCopy(LWPolID id, int poly, int kind)
 {
     if (!id || !gClaims)
         return;
     LWPolID *slot = SlotOf(id);
     if (*slot == id)
-        gCapCopy[slot - gClaims] = poly + 1;
+        gCopy[slot - gClaims] = kind == PAIR_COPY_CAP ? poly + 1 : -(poly + 1);
 }
 
-int PairClaimCapCopy(LWPolID id)
+int PairClaimCopy(LWPolID id, int *kind)
 {
+    *kind = 0;
     if (!id || !gClaims)
         return -1;
     LWPolID *slot = SlotOf(id);
-    return *slot == id ? gCapCopy[slot - gClaims] - 1 : -1;
+    int32_t c = *slot == id ? gCopy[slot - gClaims] : 0;
+    if (c == 0)
+        return -1;
+    *kind = c > 0 ? PAIR_COPY_CAP : PAIR_COPY_STRIP;
+    return (c > 0 ? c : -c) - 1;
 }

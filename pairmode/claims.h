@@ -23,10 +23,11 @@ int PairClaimed(LWPolID id);
 // Puts `id` on the list: 0 (nothing recorded) when it is already there or the
 // list is full, else 1.
 int PairClaim(LWPolID id);
-// For a claimed polygon that a cap re-shaped: the output model's index of its
-// re-shaped copy, so that a cap at another of its points cuts that copy
-// again. -1 for any other polygon.
-void PairClaimSetCapCopy(LWPolID id, int poly);
-int PairClaimCapCopy(LWPolID id);
+// The output model's copy of a claimed polygon: the strip's copy of a pair a
+// walk stepped into, or a cap's re-shaped copy, so that a cap at another of
+// its points can find it. -1 when none was recorded.
+enum { PAIR_COPY_STRIP = 1, PAIR_COPY_CAP = 2 };
+void PairClaimSetCopy(LWPolID id, int poly, int kind);
+int PairClaimCopy(LWPolID id, int *kind);
 
 #endif

@@ -12,19 +12,24 @@
 
 // ---- pair analysis ------------------------------------------------------
 
-// Fills `record` for host polygon `id` and copies the polygon into the model
-// standing on its own host points. Returns the vertex count; 0 when the host
-// cannot describe the polygon or the model is full; -1 (nothing done) when
-// the record is not empty.
+// Reads host polygon `id` and its points; fills `record` and adds a copy
+// standing on the host's points (n points, one polygon). Returns n; 0 when
+// the host cannot describe it or the model is full (what was added stays);
+// -1, with nothing done, when the record is not empty.
 int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record);
-// First i (then j) with A's edge i -> i+1 equal to B's edge j+1 -> j. Leaves
-// i and j unchanged when there is none.
+// Reads the two records' host point lists only: the first i (then j) with
+// A's edge i -> i+1 equal to B's edge j+1 -> j. Leaves i and j unchanged when
+// there is none.
 void FindSharedEdge(BufModel *model, const PolyInfo *a, const PolyInfo *b, int *i, int *j);
-// First polygon of `list` (in order) holding the directed edge key -> key2.
+// Reads the host mesh as the edit began (through the open index, if any):
+// the first polygon of `list` holding the directed edge key -> key2, or none.
 LWPolID FindPolyByEdge(BufModel *model, LWPolID *list, int count, LWPntID key, LWPntID key2);
-// Number of polygon corners at `key` over the polygons of `list`.
+// Reads like FindPolyByEdge: the number of polygon corners at `key` over the
+// polygons of `list`, up to the first the host cannot describe.
 int PointValence(BufModel *model, int count, LWPolID *list, LWPntID key);
-// Gives X's edge `a` two new buffered points and moves them in by `size`.
+// Reads X's host points and normal; adds two points for X's edge `a`, moved
+// in by `size`, and points X's copy at them. A full model leaves the copy as
+// it was.
 void DetachEdge(BufModel *model, PolyInfo *x, int a, double size);
 
 // ---- bridge and caps ----------------------------------------------------
@@ -48,6 +53,8 @@ struct WalkPair {
     int j;
     int aSlot;
     int bSlot;
+    int secondWalk;     // 1 in the walk from the selected edge's other end
+    LWPntID cappedEnd;  // the end point a walk has capped, or none
 };
 
 // Carries the strip from the loop point A[i] of `pair` as far as four
@@ -67,10 +74,12 @@ struct LoopEnd {
     LWPntID end;
     int32_t stripIn;   // B's copy point at end: where the fan begins
     int32_t stripOut;  // A's copy point at end: where the fan ends
+    int mayCutStrips;  // strip copies no walk reads again may be cut too
 };
 
 // Cuts the polygons about `end` that are not on the strip by the last
-// quad's plane and caps the gap. Reads the host mesh; adds the re-shaped fan
+// quad's plane and caps the gap; where another strip arm ends at `end` the
+// cap takes that arm's points. Reads the host mesh; adds the re-shaped fan
 // polygons and the cap, claims and removes the fan polygons. A fan it cannot
 // finish leaves the polygons done so far re-shaped and adds no cap.
 void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *end);

@@ -789,9 +789,15 @@ TEST_F(PairMode, SecondWalkStopsAtPolygonsTheFirstWalksCapTookOver)
     // (columns 1 to 5) and the cap's fan (row 1 column 0, both halves of
     // row 0 column 0).
     EXPECT_EQ(host->log.removedPolys.size(), 13u);
-    // Each replaced once, five strip quads and one cap: had the second walk
-    // stepped into the cap's polygons, their copies would be here twice.
-    EXPECT_EQ(result.polys.size(), 13u + 5u + 1u);
+    // Each replaced once, five strip quads, the cap at E, and the triangle
+    // that caps the second walk where the taken polygons stopped it: had the
+    // second walk stepped into them, their copies would be here twice.
+    EXPECT_EQ(result.polys.size(), 13u + 5u + 2u);
+    // The only open edges are the tube's own borders.
+    for (const auto &edge : Edges(result).open)
+        EXPECT_TRUE(edge.first[2] == edge.second[2] &&
+                    (edge.first[2] == 0.0 || edge.first[2] == 2.0))
+            << "open edge from z = " << edge.first[2] << " to z = " << edge.second[2];
 }
 
 TEST_F(PairMode, FanPolygonTooLargeForTheCapStorageIsLeftAlone)
