@@ -6,15 +6,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-int BufModelInit(BufModel *model, HostMeshEditOp *edit, HostMonitorService *monitors,
-                 HostGlobalFunc *global, HostMessageService *messages)
+int BufModelInit(BufModel *model)
 {
-    if (!model || !edit || !monitors || !messages)
+    if (!model)
         return -1;
-    model->edit = edit;
-    model->monitorService = monitors;
-    model->global = global;
-    model->messageService = messages;
     model->pointCount = 0;
     model->polyCount = 0;
     for (int i = 0; i < BUFMODEL_MAX_POINTS; i++)

@@ -63,7 +63,7 @@ struct IdList {
 void ClearPolyInfo(int count, PolyInfo *records);
 // Copies polygon k of `ids` into the model with points of its own, filling
 // records[k]. Stops at a monitor abort; the rest stay unsurveyed.
-void GetPolyInfo(BufModel *model, int count, LWPolID *ids, PolyInfo *records);
+void GetPolyInfo(EditContext *ctx, int count, LWPolID *ids, PolyInfo *records);
 // Releases the three arrays of each of the first `count` records.
 void FreePolyInfo(int count, PolyInfo *records);
 
@@ -73,7 +73,7 @@ void FreePolyInfo(int count, PolyInfo *records);
 void LineList(const PolyInfo *info, LineInfo *out);
 // Allocates the edge array (one record per surveyed corner) into *edges and
 // fills it for every surveyed, accepted polygon; returns the edge count m.
-int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges);
+int LineListPass(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges);
 // What is known of the edge records' runs (see LineInfoPassRuns).
 enum {
     EDGE_RUNS_UNKNOWN = 0,
@@ -83,13 +83,13 @@ enum {
 // LineListPass for LineInfoPassRuns: tells in *runs what it knows of the
 // runs it wrote; where it can (EDGE_RUNS_LINKED) it writes the records with
 // their links.
-int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **edges,
+int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges,
                      int *runs);
 // Links each edge to the vertex before it and after it within its polygon.
-void LineInfoPass(BufModel *model, int m, LineInfo *edges);
+void LineInfoPass(EditContext *ctx, int m, LineInfo *edges);
 // LineInfoPass given what LineListPassRuns told of the runs; the links, the
 // monitor and what an abort leaves are the same.
-void LineInfoPassRuns(BufModel *model, int m, LineInfo *edges, int runs);
+void LineInfoPassRuns(EditContext *ctx, int m, LineInfo *edges, int runs);
 
 // ---- edge offset --------------------------------------------------------
 
@@ -101,22 +101,22 @@ void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, 
                       Vec3 *alongX);
 // Moves the copy's points a and b of `edge` so the edge moves into its polygon
 // by `size`; both points get host id 0.
-void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size);
+void OffsetEdgePoints(EditContext *ctx, const LineInfo *edge, double size);
 // The parts of OffsetEdgePoints that the strips also use apart: the normal
 // the moves are computed against (the host's normal of the polygon, or (0, 0,
 // 1) when it gives none), and adding computed moves to the edge's buffered
 // ends (both get host id 0). The host answers with the mesh as it was when
 // the edit began, so the moves depend on nothing the passes change and may
 // be computed ahead.
-Vec3 EdgePolyNormal(BufModel *model, LWPolID poly);
+Vec3 EdgePolyNormal(EditContext *ctx, LWPolID poly);
 void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
                     const Vec3 &offsetB);
 
 // ---- chamfer strips -----------------------------------------------------
 
 void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j);
-void MakeLineCorvanePoly(BufModel *model, int m, LineInfo *edges, double size);
-void MakeLineCorvanePolyLimited(BufModel *model, int m, LineInfo *edges, const Settings *settings);
+void MakeLineCorvanePoly(EditContext *ctx, int m, LineInfo *edges, double size);
+void MakeLineCorvanePolyLimited(EditContext *ctx, int m, LineInfo *edges, const Settings *settings);
 
 // ---- corner cut and patches ---------------------------------------------
 
@@ -128,7 +128,7 @@ struct RingPlane {
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner);
 const LineInfo *FindDoneReverse(const LineInfo *edges, int m, const LineInfo *r);
 const LineInfo *FindReverse(const LineInfo *edges, int m, const LineInfo *r);
-void PointCorvane(BufModel *model, const IdList *points, int m, LineInfo *edges);
-void PointCorvaneLimited(BufModel *model, const IdList *points, int m, LineInfo *edges);
+void PointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
+void PointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
 
 #endif

@@ -40,17 +40,17 @@ static int Wrap(const PolyInfo *x, int k)
     return (x->count + k) % x->count;
 }
 
-static void RemoveHostPoly(BufModel *model, LWPolID id)
+static void RemoveHostPoly(EditContext *ctx, LWPolID id)
 {
-    model->edit->remPoly(model->edit->state, id);
+    ctx->edit->remPoly(ctx->edit->state, id);
 }
 
 // Whether the host describes both polygons (three corners or more) and they
 // hold a common edge in opposite directions: tested before anything is built
 // for a pair, so that a pair without one leaves no trace.
-static int HostPairShares(BufModel *model, LWPolID ida, LWPolID idb)
+static int HostPairShares(EditContext *ctx, LWPolID ida, LWPolID idb)
 {
-    const HostPolygonInfo *info = model->edit->polyInfo(model->edit->state, ida);
+    const HostPolygonInfo *info = ctx->edit->polyInfo(ctx->edit->state, ida);
     if (!info || info->numPnts < 3)
         return 0;
     int n = (int)info->numPnts;
@@ -60,7 +60,7 @@ static int HostPairShares(BufModel *model, LWPolID ida, LWPolID idb)
         return 0;
     memcpy(a, info->points, sizeof(LWPntID) * n);
     int found = 0;
-    info = model->edit->polyInfo(model->edit->state, idb);
+    info = ctx->edit->polyInfo(ctx->edit->state, idb);
     if (info && info->numPnts >= 3) {
         int m = (int)info->numPnts;
         const LWPntID *b = info->points;
@@ -101,39 +101,40 @@ static int ModelFull(const BufModel *model)
     return model->refusedAdds > 0;
 }
 
-static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *records,
+static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo *records,
                               double size);
 
 // The walks and caps ask for the polygons about points over and over; they
 // get their answers from an index of the list built once (pairmode/pairindex.h).
-int BuildBridge(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size)
+int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size)
 {
-    PairIndexOpen(model, count, list);
-    int result = BuildBridgeBody(model, count, list, records, size);
-    PairIndexClose();
+    PairIndexOpen(ctx, count, list);
+    int result = BuildBridgeBody(ctx, count, list, records, size);
+    PairIndexClose(ctx);
     return result;
 }
 
-static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *records,
+static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo *records,
                               double size)
 {
+    BufModel *model = ctx->model;
     // A pair that shares no edge held in opposite directions is refused
     // before anything is built or removed.
-    if (count < 2 || list[0] == list[1] || !HostPairShares(model, list[0], list[1]))
+    if (count < 2 || list[0] == list[1] || !HostPairShares(ctx, list[0], list[1]))
         return BRIDGE_NO_SHARED_EDGE;
-    if (!PairClaimsBegin(count)) {
+    if (!PairClaimsBegin(ctx, count)) {
         model->refusedAdds++;  // no memory: discard the edit like a full model
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return 0;
     }
-    PairClaim(list[0]);
-    PairClaim(list[1]);
+    PairClaim(ctx, list[0]);
+    PairClaim(ctx, list[1]);
 
     // 1. A full model stops everything; the activation discards the edit.
     PolyInfo *r0 = &records[0];
     PolyInfo *r1 = &records[1];
-    if (!MakePairPolyInfo(model, list[0], r0) || !MakePairPolyInfo(model, list[1], r1)) {
-        PairClaimsEnd();
+    if (!MakePairPolyInfo(ctx, list[0], r0) || !MakePairPolyInfo(ctx, list[1], r1)) {
+        PairClaimsEnd(ctx);
         return 0;
     }
     // 2. Found: the host lists were checked above.
@@ -141,11 +142,11 @@ static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *
     FindSharedEdge(model, r0, r1, &i, &j);
     assert(i >= 0 && j >= 0);
     // 3-4.
-    DetachEdge(model, r0, i, size);
-    DetachEdge(model, r1, j, size);
+    DetachEdge(ctx, r0, i, size);
+    DetachEdge(ctx, r1, j, size);
     int firstQuad = ModelFull(model) ? -1 : AddBridgeQuad(model, r0, r1, i, j);
     if (firstQuad < 0) {
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return 0;
     }
     // 5-6.
@@ -155,42 +156,42 @@ static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *
 
     // 7-8. The walk from the loop point A[i].
     FindSharedEdge(model, r0, r1, &i, &j);
-    if (WalkEdgeLoop(model, count, list, records, size, r0, r1, &i, &j, &aSlot, &bSlot,
+    if (WalkEdgeLoop(ctx, count, list, records, size, r0, r1, &i, &j, &aSlot, &bSlot,
                      firstQuad) == 1) {
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return 0;
     }
     if (ModelFull(model)) {
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return 0;
     }
     // 9-10. With the roles swapped the loop point is the other end of the
     // selected edge; the slot counters go on after the first walk's.
     FindSharedEdge(model, r1, r0, &i, &j);
-    if (WalkEdgeLoop(model, count, list, records, size, r1, r0, &i, &j, &aSlot, &bSlot,
+    if (WalkEdgeLoop(ctx, count, list, records, size, r1, r0, &i, &j, &aSlot, &bSlot,
                      firstQuad) == 1) {
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return 0;
     }
     // 11.
-    RemoveHostPoly(model, list[0]);
-    RemoveHostPoly(model, list[1]);
-    PairClaimsEnd();
+    RemoveHostPoly(ctx, list[0]);
+    RemoveHostPoly(ctx, list[1]);
+    PairClaimsEnd(ctx);
     return 0;
 }
 
 // Whether the walk may step into (e, d): room for two more records, neither
 // polygon taken over already (by this walk, the other one or a cap), and a
 // common edge for the new pair. Claims both when it may.
-static int MayStepInto(BufModel *model, int count, LWPolID e, LWPolID d, int bSlot)
+static int MayStepInto(EditContext *ctx, int count, LWPolID e, LWPolID d, int bSlot)
 {
     if (bSlot + 2 > count)  // the array holds count + 1 records
         return 0;
-    if (PairClaimed(e) || PairClaimed(d))
+    if (PairClaimed(ctx, e) || PairClaimed(ctx, d))
         return 0;
-    if (!HostPairShares(model, e, d))
+    if (!HostPairShares(ctx, e, d))
         return 0;
-    return PairClaim(e) && PairClaim(d);
+    return PairClaim(ctx, e) && PairClaim(ctx, d);
 }
 
 // Joins the last quad to the first where the walk came back to the selected
@@ -218,9 +219,10 @@ static void CloseRing(BufModel *model, PolyInfo *records, int aSlot, int bSlot, 
     last->points[3] = first->points[2];
 }
 
-int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size,
+int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size,
                  PolyInfo *a, PolyInfo *b, int *i, int *j, int *aSlot, int *bSlot, int firstQuad)
 {
+    BufModel *model = ctx->model;
     int lastQuad = firstQuad;
     int steps = 0;
     LWPolID e = nullptr, d = nullptr;
@@ -228,8 +230,8 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
         // 1. The polygons beyond the loop point V: across A's edge that ends
         // at V, and across B's edge that starts at V.
         LWPntID v = HostAt(a, *i);
-        e = FindPolyByEdge(model, list, count, v, HostAt(a, *i - 1));
-        d = FindPolyByEdge(model, list, count, HostAt(b, *j + 2), HostAt(b, *j + 1));
+        e = FindPolyByEdge(ctx, list, count, v, HostAt(a, *i - 1));
+        d = FindPolyByEdge(ctx, list, count, HostAt(b, *j + 2), HostAt(b, *j + 1));
 
         // 2. Tests, in order. A neighbour that is A or B itself (a polygon
         // holding both directions of an edge) ends the walk.
@@ -241,9 +243,9 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
             break;
         if (e == list[0] || d == list[1] || e == list[1] || d == list[0])
             break;
-        if (PointValence(model, count, list, v) != 4)
+        if (PointValence(ctx, count, list, v) != 4)
             break;
-        if (!MayStepInto(model, count, e, d, *bSlot))
+        if (!MayStepInto(ctx, count, e, d, *bSlot))
             break;
 
         // 3.1
@@ -251,7 +253,7 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
         *bSlot += 2;
         PolyInfo *nextA = &records[*aSlot];
         PolyInfo *nextB = &records[*bSlot];
-        if (!MakePairPolyInfo(model, e, nextA) || !MakePairPolyInfo(model, d, nextB))
+        if (!MakePairPolyInfo(ctx, e, nextA) || !MakePairPolyInfo(ctx, d, nextB))
             return 0;  // full model: the activation discards the edit
         // 3.2
         PolyInfo *oldA = a;
@@ -267,11 +269,11 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
         FindSharedEdge(model, a, b, i, j);
         assert(*i >= 0 && *j >= 0);
         // 3.4
-        RemoveHostPoly(model, e);
-        RemoveHostPoly(model, d);
+        RemoveHostPoly(ctx, e);
+        RemoveHostPoly(ctx, d);
         // 3.5
-        DetachEdge(model, a, *i, size);
-        DetachEdge(model, b, *j, size);
+        DetachEdge(ctx, a, *i, size);
+        DetachEdge(ctx, b, *j, size);
         if (ModelFull(model))
             return 0;
         // 3.6 Each side of the strip keeps one point at V, the previous
@@ -288,7 +290,7 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
         steps++;
         // 3.9 Ending here, the closing test below sees the pair just
         // stepped into (e, d).
-        if (PointValence(model, count, list, HostAt(a, *i)) != 4)
+        if (PointValence(ctx, count, list, HostAt(a, *i)) != 4)
             break;
     }
 
@@ -297,14 +299,14 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
     if (steps > 0 && e == list[0] && d == list[1]) {
         assert(lastQuad == model->polyCount - 1);
         CloseRing(model, records, *aSlot, *bSlot, firstQuad);
-        RemoveHostPoly(model, list[0]);
-        RemoveHostPoly(model, list[1]);
+        RemoveHostPoly(ctx, list[0]);
+        RemoveHostPoly(ctx, list[1]);
         return 1;
     }
     // Open end: three corners, or five and more, are cut by the last quad's
     // plane; at two or four nothing more is done.
-    int c = PointValence(model, count, list, HostAt(a, *i));
+    int c = PointValence(ctx, count, list, HostAt(a, *i));
     if (c == 3 || c >= 5)
-        CapLoopEnd(model, count, list, lastQuad, HostAt(a, *i + 1), HostAt(a, *i));
+        CapLoopEnd(ctx, count, list, lastQuad, HostAt(a, *i + 1), HostAt(a, *i));
     return 0;
 }

@@ -35,9 +35,9 @@ struct CapPlane {
     Vec3 normal;
 };
 
-static const HostPolygonInfo *HostPoly(BufModel *model, LWPolID id)
+static const HostPolygonInfo *HostPoly(EditContext *ctx, LWPolID id)
 {
-    return model->edit->polyInfo(model->edit->state, id);
+    return ctx->edit->polyInfo(ctx->edit->state, id);
 }
 
 // The cap's name starts as L's. A name the buffer cannot hold is treated like
@@ -51,9 +51,10 @@ static void StartCapName(const char *name)
 }
 
 // A copy of host point p that stands for it: never created at the flush.
-static int AddHostPoint(BufModel *model, LWPntID p)
+static int AddHostPoint(EditContext *ctx, LWPntID p)
 {
-    Vec3 position = HostPointOrZero(model, p);
+    BufModel *model = ctx->model;
+    Vec3 position = HostPointOrZero(ctx, p);
     int b = BufModelAddPoint(model, &position);
     if (b >= 0)
         BufModelGetPoint(model, b)->hostId = p;
@@ -61,10 +62,11 @@ static int AddHostPoint(BufModel *model, LWPntID p)
 }
 
 // A new point where the line through the host points c and e meets the plane.
-static int AddCutPoint(BufModel *model, const CapPlane *plane, LWPntID c, LWPntID e)
+static int AddCutPoint(EditContext *ctx, const CapPlane *plane, LWPntID c, LWPntID e)
 {
-    Vec3 pc = HostPointOrZero(model, c);
-    Vec3 pe = HostPointOrZero(model, e);
+    BufModel *model = ctx->model;
+    Vec3 pc = HostPointOrZero(ctx, c);
+    Vec3 pe = HostPointOrZero(ctx, e);
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pc, pe);
     return BufModelAddPoint(model, &x);
 }
@@ -73,7 +75,7 @@ static int AddCutPoint(BufModel *model, const CapPlane *plane, LWPntID c, LWPntI
 // `end` replaced by in and out. With emit 0 it only measures the list; with
 // emit 1 it adds the points, fills gFanPoints, gIn and gOut. Returns the
 // length, or -1 when an add was refused. *next: the polygon's point after end.
-static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, int n,
+static int FanList(EditContext *ctx, const CapPlane *plane, const LWPntID *pts, int n,
                    LWPntID end, int emit, LWPntID *next)
 {
     int length = 0;
@@ -84,7 +86,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
         if (p == end) {
             // Only when end is point 0: its `in` comes with the last point.
             if (emit) {
-                gOut = AddCutPoint(model, plane, end, p1);
+                gOut = AddCutPoint(ctx, plane, end, p1);
                 if (gOut < 0)
                     return -1;
                 gFanPoints[length] = gOut;
@@ -95,8 +97,8 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
         } else if (p1 == end) {
             LWPntID p2 = pts[(k + 2) % n];
             if (emit) {
-                int copy = AddHostPoint(model, p);
-                gIn = copy < 0 ? -1 : AddCutPoint(model, plane, p, end);
+                int copy = AddHostPoint(ctx, p);
+                gIn = copy < 0 ? -1 : AddCutPoint(ctx, plane, p, end);
                 if (gIn < 0)
                     return -1;
                 gFanPoints[length] = copy;
@@ -105,7 +107,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
             length += 2;
             if (end != pts[0]) {
                 if (emit) {
-                    gOut = AddCutPoint(model, plane, end, p2);
+                    gOut = AddCutPoint(ctx, plane, end, p2);
                     if (gOut < 0)
                         return -1;
                     gFanPoints[length] = gOut;
@@ -116,7 +118,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
             k += 2;
         } else {
             if (emit) {
-                int copy = AddHostPoint(model, p);
+                int copy = AddHostPoint(ctx, p);
                 if (copy < 0)
                     return -1;
                 gFanPoints[length] = copy;
@@ -139,8 +141,9 @@ static LWPntID PointAfterEdge(const HostPolygonInfo *h, LWPntID prev, LWPntID en
     return nullptr;
 }
 
-void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID prev, LWPntID end)
+void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, int lastQuad, LWPntID prev, LWPntID end)
 {
+    BufModel *model = ctx->model;
     // 1. The plane of the last quad, through its vertex 0.
     const BufPoly *last = BufModelGetPoly(model, lastQuad);
     if (!last)
@@ -151,10 +154,10 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID
     StartCapName(last->surface);
 
     // 2. h is the B polygon of the last pair.
-    LWPolID h = FindPolyByEdge(model, list, count, prev, end);
+    LWPolID h = FindPolyByEdge(ctx, list, count, prev, end);
     if (!h)
         return;
-    const HostPolygonInfo *info = HostPoly(model, h);
+    const HostPolygonInfo *info = HostPoly(ctx, h);
     if (!info)
         return;
     LWPntID w = PointAfterEdge(info, prev, end);
@@ -162,10 +165,10 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID
         return;
 
     // 3. The first fan polygon, across B's edge from end to W.
-    LWPolID m = FindPolyByEdge(model, list, count, w, end);
-    if (!m || PairClaimed(m))
+    LWPolID m = FindPolyByEdge(ctx, list, count, w, end);
+    if (!m || PairClaimed(ctx, m))
         return;
-    info = HostPoly(model, m);
+    info = HostPoly(ctx, m);
     if (!info)
         return;
 
@@ -179,16 +182,16 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID
         LWPntID next = nullptr;
         // Measured before anything is built, so that what does not fit the
         // fixed lists leaves no half-built polygon behind.
-        int length = FanList(model, &plane, pts, n, end, 0, &next);
+        int length = FanList(ctx, &plane, pts, n, end, 0, &next);
         int capLength = capCount + (capCount == 0 ? 2 : 1);
         if (n < 3 || length > CAP_LIST_SIZE || capLength > CAP_LIST_SIZE)
             return;
-        if (!PairClaim(m))
+        if (!PairClaim(ctx, m))
             return;
         // 4.1-4.2
         gIn = -1;
         gOut = -1;
-        if (FanList(model, &plane, pts, n, end, 1, &next) < 0 || gIn < 0 || gOut < 0)
+        if (FanList(ctx, &plane, pts, n, end, 1, &next) < 0 || gIn < 0 || gOut < 0)
             return;
         if (BufModelAddPoly(model, surface, length, gFanPoints) < 0)
             return;
@@ -200,16 +203,16 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID
             gCapPoints[capCount++] = gIn;
         gCapPoints[capCount++] = gOut;
         // 4.5
-        model->edit->remPoly(model->edit->state, m);
+        ctx->edit->remPoly(ctx->edit->state, m);
         // 4.6 The fan ends at the last pair (A or B) or at a border.
-        m = FindPolyByEdge(model, list, count, next, end);
-        if (m == FindPolyByEdge(model, list, count, end, prev) ||
-            m == FindPolyByEdge(model, list, count, prev, end) || !m)
+        m = FindPolyByEdge(ctx, list, count, next, end);
+        if (m == FindPolyByEdge(ctx, list, count, end, prev) ||
+            m == FindPolyByEdge(ctx, list, count, prev, end) || !m)
             break;
         // A polygon already taken over elsewhere ends the cap unfinished.
-        if (PairClaimed(m))
+        if (PairClaimed(ctx, m))
             return;
-        info = HostPoly(model, m);
+        info = HostPoly(ctx, m);
         if (!info)
             return;
     }

@@ -1,81 +1,71 @@
 // The list of host polygons the two-polygon mode has taken over; see claims.h.
-// A hash set: the walk asks for two polygons at every step, and a ring of
-// thousands of pairs must not search the whole list each time.
+// Kept in claim order and indexed by id: the walk asks for two polygons at
+// every step, and a ring of thousands of pairs must not search the whole
+// list each time.
 #include "pairmode/claims.h"
 
-#include <stdint.h>
 #include <stdlib.h>
 
 #include "index/keyindex.h"
 
-static LWPolID *gClaims = nullptr;  // open addressing; null marks a free slot
-static int gMask = 0;
-static int gCount = 0;
-static int gCapacity = 0;
-static int gOpen = 0;
-static int gNullClaimed = 0;  // the set's free slots are null: a null id is kept here
+struct PairClaims {
+    int count;
+    int capacity;
+    LWPolID *ids;    // in claim order
+    KeyIndex byId;   // (id, 0) -> claim
+};
 
-
-// The slot holding `id`, or the free slot where it would go.
-static LWPolID *SlotOf(LWPolID id)
+int PairClaimsBegin(EditContext *ctx, int capacity)
 {
-    uint64_t s = KeyScramble((uint64_t)(uintptr_t)id);
-    for (;;) {
-        LWPolID *slot = &gClaims[s & (uint64_t)gMask];
-        if (!*slot || *slot == id)
-            return slot;
-        s++;
-    }
-}
-
-int PairClaimsBegin(int capacity)
-{
-    PairClaimsEnd();
-    gOpen = 1;
+    PairClaimsEnd(ctx);
+    PairClaims *claims = (PairClaims *)calloc(1, sizeof(PairClaims));
+    if (!claims)
+        return 0;
+    ctx->claims = claims;
     if (capacity <= 0)
         return 1;
-    // At most half the slots in use keeps the probes short.
-    size_t slots = 16;
-    while (slots < 2 * (size_t)capacity)
-        slots *= 2;
-    gClaims = (LWPolID *)calloc(slots, sizeof(LWPolID));
-    if (!gClaims)
+    claims->ids = (LWPolID *)malloc((size_t)capacity * sizeof(LWPolID));
+    if (!claims->ids)
         return 0;
-    gMask = (int)(slots - 1);
-    gCapacity = capacity;
+    claims->capacity = capacity;
+    KeyIndexOpen(&claims->byId, capacity);
     return 1;
 }
 
-void PairClaimsEnd(void)
+void PairClaimsEnd(EditContext *ctx)
 {
-    free(gClaims);
-    gClaims = nullptr;
-    gMask = 0;
-    gCount = 0;
-    gCapacity = 0;
-    gOpen = 0;
-    gNullClaimed = 0;
+    PairClaims *claims = ctx->claims;
+    if (!claims)
+        return;
+    if (claims->capacity > 0)
+        KeyIndexClose(&claims->byId);
+    free(claims->ids);
+    free(claims);
+    ctx->claims = nullptr;
 }
 
-int PairClaimed(LWPolID id)
+int PairClaimed(const EditContext *ctx, LWPolID id)
 {
-    if (!id)
-        return gNullClaimed;
-    if (!gClaims)
+    const PairClaims *claims = ctx->claims;
+    if (!claims || claims->count == 0)
         return 0;
-    return *SlotOf(id) == id;
+    for (int c = KeyIndexFirst(&claims->byId, KeyOf(id), 0); c >= 0 && c < claims->count;
+         c = KeyIndexNext(&claims->byId, c)) {
+        if (claims->ids[c] == id)
+            return 1;
+    }
+    return 0;
 }
 
-int PairClaim(LWPolID id)
+int PairClaim(EditContext *ctx, LWPolID id)
 {
-    if (!gOpen)
+    PairClaims *claims = ctx->claims;
+    if (!claims)
         return 1;
-    if (PairClaimed(id) || gCount >= gCapacity)
+    if (PairClaimed(ctx, id) || claims->count >= claims->capacity)
         return 0;
-    if (id)
-        *SlotOf(id) = id;
-    else
-        gNullClaimed = 1;
-    gCount++;
+    claims->ids[claims->count] = id;
+    KeyIndexAdd(&claims->byId, claims->count, KeyOf(id), 0);
+    claims->count++;
     return 1;
 }

@@ -15,18 +15,19 @@
 #include <assert.h>
 #include <stdlib.h>
 
-static HostPolygonInfo *HostPoly(BufModel *model, LWPolID id)
+static HostPolygonInfo *HostPoly(EditContext *ctx, LWPolID id)
 {
-    return model->edit->polyInfo(model->edit->state, id);
+    return ctx->edit->polyInfo(ctx->edit->state, id);
 }
 
-int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record)
+int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record)
 {
+    BufModel *model = ctx->model;
     assert(record->points == nullptr && record->hostPoints == nullptr &&
            record->positions == nullptr);
     // 1. A polygon the host cannot describe, or one that is no polygon at
     // all (fewer than three corners), is not used: the record stays empty.
-    const HostPolygonInfo *info = HostPoly(model, id);
+    const HostPolygonInfo *info = HostPoly(ctx, id);
     if (!info || info->numPnts < 3)
         return 0;
     int n = (int)info->numPnts;
@@ -59,7 +60,7 @@ int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record)
     for (int k = 0; k < n; k++) {
         LWPntID p = info->points[k];
         hostPoints[k] = p;
-        Vec3 position = HostPointOrZero(model, p);
+        Vec3 position = HostPointOrZero(ctx, p);
         int b = BufModelAddPoint(model, &position);
         points[k] = b;
         if (b < 0)
@@ -102,13 +103,13 @@ void FindSharedEdge(BufModel *, const PolyInfo *a, const PolyInfo *b, int *i, in
     }
 }
 
-LWPolID FindPolyByEdge(BufModel *model, LWPolID *list, int count, LWPntID key, LWPntID key2)
+LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2)
 {
     LWPolID found;
-    if (PairIndexFindEdge(model, list, count, key, key2, &found))
+    if (PairIndexFindEdge(ctx, list, count, key, key2, &found))
         return found;
     for (int t = 0; t < count; t++) {
-        const HostPolygonInfo *info = HostPoly(model, list[t]);
+        const HostPolygonInfo *info = HostPoly(ctx, list[t]);
         // A polygon the host cannot describe ends the search: the ones after
         // it are not looked at.
         if (!info)
@@ -122,14 +123,14 @@ LWPolID FindPolyByEdge(BufModel *model, LWPolID *list, int count, LWPntID key, L
     return nullptr;
 }
 
-int PointValence(BufModel *model, int count, LWPolID *list, LWPntID key)
+int PointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key)
 {
     int corners;
-    if (PairIndexValence(model, list, count, key, &corners))
+    if (PairIndexValence(ctx, list, count, key, &corners))
         return corners;
     int c = 0;
     for (int t = 0; t < count; t++) {
-        const HostPolygonInfo *info = HostPoly(model, list[t]);
+        const HostPolygonInfo *info = HostPoly(ctx, list[t]);
         if (!info)
             break;
         int n = (int)info->numPnts;
@@ -145,8 +146,9 @@ int PointValence(BufModel *model, int count, LWPolID *list, LWPntID key)
 //     |             |
 //     ia ========== ib     edge a of X: new points at ia and ib, moved in
 //                          by `size` along prev-ia and ib-next
-void DetachEdge(BufModel *model, PolyInfo *x, int a, double size)
+void DetachEdge(EditContext *ctx, PolyInfo *x, int a, double size)
 {
+    BufModel *model = ctx->model;
     // A record whose copy was never made has nothing to cut back.
     if (x->polyIndex < 0 || !x->hostPoints || x->count < 3)
         return;
@@ -170,8 +172,8 @@ void DetachEdge(BufModel *model, PolyInfo *x, int a, double size)
     edge.surface = x->surface;
 
     // 3. The new points start at the host's positions.
-    Vec3 pa = HostPointOrZero(model, edge.hostA);
-    Vec3 pb = HostPointOrZero(model, edge.hostB);
+    Vec3 pa = HostPointOrZero(ctx, edge.hostA);
+    Vec3 pb = HostPointOrZero(ctx, edge.hostB);
     edge.pointA = BufModelAddPoint(model, &pa);
     edge.pointB = BufModelAddPoint(model, &pb);
     if (edge.pointA < 0 || edge.pointB < 0)
@@ -183,5 +185,5 @@ void DetachEdge(BufModel *model, PolyInfo *x, int a, double size)
     copy->points[ib] = edge.pointB;
 
     // 5. The per-vertex host ids stay: the caller clears them.
-    OffsetEdgePoints(model, &edge, size);
+    OffsetEdgePoints(ctx, &edge, size);
 }

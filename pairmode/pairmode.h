@@ -14,16 +14,16 @@
 
 // Fills `record` for host polygon `id` and copies the polygon into the model
 // standing on its own host points. Returns the vertex count.
-int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record);
+int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record);
 // First i (then j) with A's edge i -> i+1 equal to B's edge j+1 -> j. Leaves
 // i and j unchanged when there is none.
 void FindSharedEdge(BufModel *model, const PolyInfo *a, const PolyInfo *b, int *i, int *j);
 // First polygon of `list` (in order) holding the directed edge key -> key2.
-LWPolID FindPolyByEdge(BufModel *model, LWPolID *list, int count, LWPntID key, LWPntID key2);
+LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2);
 // Number of polygon corners at `key` over the polygons of `list`.
-int PointValence(BufModel *model, int count, LWPolID *list, LWPntID key);
+int PointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key);
 // Gives X's edge `a` two new buffered points and moves them in by `size`.
-void DetachEdge(BufModel *model, PolyInfo *x, int a, double size);
+void DetachEdge(EditContext *ctx, PolyInfo *x, int a, double size);
 
 // ---- bridge and caps ----------------------------------------------------
 
@@ -32,9 +32,9 @@ void DetachEdge(BufModel *model, PolyInfo *x, int a, double size);
 // builds and removes nothing) when the two polygons share no edge held in
 // opposite directions.
 enum { BRIDGE_NO_SHARED_EDGE = 1 };
-int BuildBridge(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size);
-int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size,
+int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size);
+int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size,
                  PolyInfo *a, PolyInfo *b, int *i, int *j, int *aSlot, int *bSlot, int firstQuad);
-void CapLoopEnd(BufModel *model, int count, LWPolID *list, int lastQuad, LWPntID prev, LWPntID end);
+void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, int lastQuad, LWPntID prev, LWPntID end);
 
 #endif

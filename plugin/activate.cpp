@@ -27,6 +27,8 @@ const char *const kMsgNoSharedEdge =
     "ERROR:\nThe two selected polygons must share an edge.\nNothing was changed.";
 const char *const kMsgBevelNotFinite =
     "ERROR:\nThe bevel size must be a finite number.\nNothing was changed.";
+const char *const kMsgInternalFault =
+    "ERROR:\nThe tool met a state it cannot work from\n(an internal fault). Nothing was changed.";
 const char *const kMsgNotFinite =
     "ERROR:\nThe coordinates are too large or not finite\nnumbers: the tool cannot work with them.\n"
     "Nothing was changed.";
@@ -104,6 +106,7 @@ struct Activation {
     HostGlobalFunc *global = nullptr;
     BufModel *model = nullptr;
     HostMessageService *messages = nullptr;
+    EditContext ctx{};  // what the passes are handed; owns the indices they share
     IdList polys{0, 0, nullptr};
     IdList points{0, 0, nullptr};
     PolyInfo *records = nullptr;
@@ -134,7 +137,7 @@ void Release(Activation *a)
         free(a->records);
         a->records = nullptr;
     }
-    EdgeAdjacencyUnshare();
+    EdgeAdjacencyUnshare(&a->ctx);
     free(a->edges);
     a->edges = nullptr;
     IdListFree(&a->points);
@@ -187,6 +190,10 @@ bool ModelIsFinite(const BufModel *model)
 // coordinates that are not finite numbers. True when the edit was ended.
 bool RefusedResult(Activation *a)
 {
+    if (a->ctx.internalFault != 0) {
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgInternalFault);
+        return true;
+    }
     if (a->model->refusedAdds != 0) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgModelFull);
         return true;
@@ -216,7 +223,7 @@ bool SizeRefused(Activation *a, double size)
 
 void FlushAndEnd(Activation *a)
 {
-    BufModelFlush(a->model);
+    BufModelFlush(&a->ctx);
     a->modelLive = false;
     Release(a);
     EndEdit(a, HOST_EDIT_KEEP);
@@ -252,7 +259,7 @@ void RunPairMode(Activation *a)
     int result = BRIDGE_NO_SHARED_EDGE;
     if (list[0] && list[1]) {
         a->modelLive = true;
-        result = BuildBridge(a->model, c, list, a->records, size);
+        result = BuildBridge(&a->ctx, c, list, a->records, size);
     }
     if (result == BRIDGE_NO_SHARED_EDGE) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgNoSharedEdge);
@@ -306,20 +313,20 @@ void RunObjectMode(Activation *a)
         return;
     }
     a->modelLive = true;
-    GetPolyInfo(a->model, c, (LWPolID *)a->polys.items, a->records);
+    GetPolyInfo(&a->ctx, c, (LWPolID *)a->polys.items, a->records);
     // 5-6. Edge records and their links within each polygon.
     int runs = 0;
-    int m = LineListPassRuns(a->model, c, a->records, &a->edges, &runs);
-    LineInfoPassRuns(a->model, m, a->edges, runs);
+    int m = LineListPassRuns(&a->ctx, c, a->records, &a->edges, &runs);
+    LineInfoPassRuns(&a->ctx, m, a->edges, runs);
     // The strips and the patches look records up by their host points, which
     // neither changes: they may share one index of them.
-    EdgeAdjacencyShare(a->edges, m);
+    EdgeAdjacencyShare(&a->ctx, a->edges, m);
     // 7. Chamfer strips.
     bool limited = g_settings.angleMode != ANGLE_MODE_DISABLE;
     if (limited)
-        MakeLineCorvanePolyLimited(a->model, m, a->edges, &g_settings);
+        MakeLineCorvanePolyLimited(&a->ctx, m, a->edges, &g_settings);
     else
-        MakeLineCorvanePoly(a->model, m, a->edges, size);
+        MakeLineCorvanePoly(&a->ctx, m, a->edges, size);
     // 8. The background points, one corner patch at most each.
     int p = a->edit->pointCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->points, p, 0)) {
@@ -333,9 +340,9 @@ void RunObjectMode(Activation *a)
     }
     // 9. Corner patches.
     if (limited)
-        PointCorvaneLimited(a->model, &a->points, m, a->edges);
+        PointCorvaneLimited(&a->ctx, &a->points, m, a->edges);
     else
-        PointCorvane(a->model, &a->points, m, a->edges);
+        PointCorvane(&a->ctx, &a->points, m, a->edges);
     if (RefusedResult(a))
         return;
     // 10-12. Commit, release, end.
@@ -365,7 +372,8 @@ int ActivateUnguarded(int version, HostGlobalFunc *global, void *local)
     }
     // 4. The output model: far too large for a thread's stack.
     a.model = (BufModel *)calloc(1, sizeof(BufModel));
-    if (!a.model || BufModelInit(a.model, a.edit, monitors, global, a.messages) != 0) {
+    if (!a.model || BufModelInit(a.model) != 0 ||
+        EditContextInit(&a.ctx, a.edit, monitors, global, a.messages, a.model) != 0) {
         Release(&a);
         EndEdit(&a, HOST_EDIT_DISCARD);
         return HOST_ACTIVATE_OK;
