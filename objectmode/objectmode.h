@@ -10,51 +10,8 @@
 #include "bufmodel/bufmodel.h"
 #include "options/options.h"
 #include "hostapi/hostapi.h"
+#include "records/records.h"
 #include "vecmath/vecmath.h"
-
-// One source polygon.
-struct PolyInfo {
-    int32_t polyIndex;     // BufModel index of the copy, -1 when refused
-    LWPolID hostPoly;
-    int32_t count;         // vertex count the host reports
-    int32_t *points;       // BufModel point index per vertex
-    LWPntID *hostPoints;   // host point per vertex (two-polygon mode: count + 1)
-    Vec3 *positions;       // host position per vertex at survey time
-    Vec3 centroid;
-    const char *surface;   // borrowed from the host
-    Vec3 normal;           // host normal, or (0, 0, 1); object mode only
-    int32_t surveyed;      // 1 once the vertex data above was written
-};
-
-// One polygon edge, from vertex a to vertex b of its polygon. The fields
-// every sweep and walk tests on candidate records, which lie anywhere in the
-// array, come first and together, so that a test reads one or two cache
-// lines of the record rather than all three; no padding anywhere.
-struct LineInfo {
-    LWPntID hostA;
-    LWPntID hostB;
-    LWPolID hostPoly;
-    const char *surface;
-    int32_t pointA;
-    int32_t pointB;
-    int32_t prevVertex;    // -1 until linked
-    int32_t nextVertex;    // -1 until linked
-    int32_t done;          // 1 once the edge received a chamfer strip
-    int32_t polyIndex;
-    int32_t vertexA;
-    int32_t vertexB;
-    LWPntID hostPrev;
-    LWPntID hostNext;
-    Vec3 midpoint;
-    Vec3 normal;
-};
-
-// A list of host ids filled by the host's scans.
-struct IdList {
-    int32_t count;
-    int32_t capacity;
-    void **items;
-};
 
 // ---- survey -------------------------------------------------------------
 
@@ -114,8 +71,16 @@ void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
 
 // ---- chamfer strips -----------------------------------------------------
 
+// Joins a seam: records i and j run along one edge of the same polygon in
+// opposite directions; j takes i's points and the polygon's other records
+// are relinked past them.
 void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j);
+// Reads the m linked edge records and the host's positions; pairs each edge
+// with the first later record that runs the other way, cuts both polygons'
+// copies back by `size` and adds the strip between them, marking both done.
+// An abort leaves the pairs made so far; the rest stay unchamfered.
 void MakeLineCorvanePoly(EditContext *ctx, int m, LineInfo *edges, double size);
+// The same for the pairs whose angle passes the settings' test only.
 void MakeLineCorvanePolyLimited(EditContext *ctx, int m, LineInfo *edges, const Settings *settings);
 
 // ---- corner cut and patches ---------------------------------------------
@@ -125,10 +90,18 @@ struct RingPlane {
     Vec3 normal;     // not normalised
 };
 
+// Cuts buffered polygon `poly`'s corner at `corner` by the plane: the
+// corner's vertex becomes the two points where the polygon's edges cross it.
+// Leaves the polygon as it was when it does not cross the plane.
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner);
 const LineInfo *FindDoneReverse(const LineInfo *edges, int m, const LineInfo *r);
 const LineInfo *FindReverse(const LineInfo *edges, int m, const LineInfo *r);
+// Reads the strips' records (done flags, moved copies) and the host point
+// list; walks the ring of records about each point and adds the patch that
+// closes its corner. An abort leaves the patches of the points before it.
 void PointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
+// The same, trimming with the corner cut where the ring crosses an edge
+// left unchamfered by the angle test.
 void PointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
 
 #endif

@@ -130,18 +130,18 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
     PairClaim(ctx, list[0]);
     PairClaim(ctx, list[1]);
 
-    // 1. A full model stops everything; the activation discards the edit.
+    // A full model stops everything; the activation discards the edit.
     PolyInfo *r0 = &records[0];
     PolyInfo *r1 = &records[1];
     if (!MakePairPolyInfo(ctx, list[0], r0) || !MakePairPolyInfo(ctx, list[1], r1)) {
         PairClaimsEnd(ctx);
         return 0;
     }
-    // 2. Found: the host lists were checked above.
+    // Found: the host lists were checked above.
     int i = -1, j = -1;
     FindSharedEdge(model, r0, r1, &i, &j);
     assert(i >= 0 && j >= 0);
-    // 3-4.
+    // Cut both polygons back from the shared edge and bridge the gap.
     DetachEdge(ctx, r0, i, size);
     DetachEdge(ctx, r1, j, size);
     int firstQuad = ModelFull(model) ? -1 : AddBridgeQuad(model, r0, r1, i, j);
@@ -149,12 +149,12 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
         PairClaimsEnd(ctx);
         return 0;
     }
-    // 5-6.
+    // The shared edge's vertices now take the points DetachEdge made.
     ReleaseEdgeHostPoints(model, r0, i);
     ReleaseEdgeHostPoints(model, r1, j);
     int aSlot = 0, bSlot = 1;
 
-    // 7-8. The walk from the loop point A[i].
+    // The walk from the loop point A[i].
     FindSharedEdge(model, r0, r1, &i, &j);
     if (WalkEdgeLoop(ctx, count, list, records, size, r0, r1, &i, &j, &aSlot, &bSlot,
                      firstQuad) == 1) {
@@ -165,7 +165,7 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
         PairClaimsEnd(ctx);
         return 0;
     }
-    // 9-10. With the roles swapped the loop point is the other end of the
+    // With the roles swapped the loop point is the other end of the
     // selected edge; the slot counters go on after the first walk's.
     FindSharedEdge(model, r1, r0, &i, &j);
     if (WalkEdgeLoop(ctx, count, list, records, size, r1, r0, &i, &j, &aSlot, &bSlot,
@@ -173,7 +173,7 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
         PairClaimsEnd(ctx);
         return 0;
     }
-    // 11.
+    // The selected pair is replaced by its copies.
     RemoveHostPoly(ctx, list[0]);
     RemoveHostPoly(ctx, list[1]);
     PairClaimsEnd(ctx);
@@ -202,7 +202,7 @@ static void CloseRing(BufModel *model, PolyInfo *records, int aSlot, int bSlot, 
     PolyInfo *r1 = &records[1];
     PolyInfo *lastA = &records[aSlot];
     PolyInfo *lastB = &records[bSlot];
-    // 1-2. A pair that shares no edge with the selected one is left open.
+    // A pair that shares no edge with the selected one is left open.
     int i = -1, j = -1;
     FindSharedEdge(model, r0, lastA, &i, &j);
     if (i >= 0)
@@ -212,7 +212,7 @@ static void CloseRing(BufModel *model, PolyInfo *records, int aSlot, int bSlot, 
     FindSharedEdge(model, r1, lastB, &i, &j);
     if (i >= 0)
         CopyPoints(model, lastB)[Wrap(lastB, j)] = CopyPoints(model, r1)[Wrap(r1, i + 1)];
-    // 3. The last polygon added is the last quad.
+    // The last polygon added is the last quad.
     BufPoly *last = BufModelGetPoly(model, model->polyCount - 1);
     const BufPoly *first = BufModelGetPoly(model, firstQuad);
     last->points[0] = first->points[1];
@@ -227,13 +227,13 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
     int steps = 0;
     LWPolID e = nullptr, d = nullptr;
     for (;;) {
-        // 1. The polygons beyond the loop point V: across A's edge that ends
+        // The polygons beyond the loop point V: across A's edge that ends
         // at V, and across B's edge that starts at V.
         LWPntID v = HostAt(a, *i);
         e = FindPolyByEdge(ctx, list, count, v, HostAt(a, *i - 1));
         d = FindPolyByEdge(ctx, list, count, HostAt(b, *j + 2), HostAt(b, *j + 1));
 
-        // 2. Tests, in order. A neighbour that is A or B itself (a polygon
+        // Tests, in order. A neighbour that is A or B itself (a polygon
         // holding both directions of an edge) ends the walk.
         if (e == d)
             break;
@@ -248,19 +248,19 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
         if (!MayStepInto(ctx, count, e, d, *bSlot))
             break;
 
-        // 3.1
+        // The next pair's records.
         *aSlot += 2;
         *bSlot += 2;
         PolyInfo *nextA = &records[*aSlot];
         PolyInfo *nextB = &records[*bSlot];
         if (!MakePairPolyInfo(ctx, e, nextA) || !MakePairPolyInfo(ctx, d, nextB))
             return 0;  // full model: the activation discards the edit
-        // 3.2
+        // Step into the next pair: it shares the edge from V to its far end.
         PolyInfo *oldA = a;
         PolyInfo *oldB = b;
         int oldI = *i;
         int oldJ = *j;
-        // 3.3 The new edge runs from A's vertex i (the next loop point) to
+        // The new edge runs from A's vertex i (the next loop point) to
         // A's vertex i + 1, which is V.
         a = nextA;
         b = nextB;
@@ -268,33 +268,33 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
         *j = -1;
         FindSharedEdge(model, a, b, i, j);
         assert(*i >= 0 && *j >= 0);
-        // 3.4
+        // The next pair is replaced by its copies.
         RemoveHostPoly(ctx, e);
         RemoveHostPoly(ctx, d);
-        // 3.5
+        // Cut both back from their shared edge.
         DetachEdge(ctx, a, *i, size);
         DetachEdge(ctx, b, *j, size);
         if (ModelFull(model))
             return 0;
-        // 3.6 Each side of the strip keeps one point at V, the previous
+        // Each side of the strip keeps one point at V, the previous
         // pair's; the points just made at V are left unused.
         CopyPoints(model, a)[Wrap(a, *i + 1)] = CopyPoints(model, oldA)[Wrap(oldA, oldI)];
         CopyPoints(model, b)[Wrap(b, *j)] = CopyPoints(model, oldB)[Wrap(oldB, oldJ + 1)];
-        // 3.7
+        // Bridge them.
         lastQuad = AddBridgeQuad(model, a, b, *i, *j);
         if (lastQuad < 0)
             return 0;
-        // 3.8
+        // Their shared edge's vertices take the new points.
         ReleaseEdgeHostPoints(model, a, *i);
         ReleaseEdgeHostPoints(model, b, *j);
         steps++;
-        // 3.9 Ending here, the closing test below sees the pair just
+        // Ending here, the closing test below sees the pair just
         // stepped into (e, d).
         if (PointValence(ctx, count, list, HostAt(a, *i)) != 4)
             break;
     }
 
-    // 4. Ring: the walk came back to the selected pair. A walk that took no
+    // Ring: the walk came back to the selected pair. A walk that took no
     // step cannot have gone round.
     if (steps > 0 && e == list[0] && d == list[1]) {
         assert(lastQuad == model->polyCount - 1);

@@ -144,7 +144,7 @@ static LWPntID PointAfterEdge(const HostPolygonInfo *h, LWPntID prev, LWPntID en
 void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, int lastQuad, LWPntID prev, LWPntID end)
 {
     BufModel *model = ctx->model;
-    // 1. The plane of the last quad, through its vertex 0.
+    // The plane of the last quad, through its vertex 0.
     const BufPoly *last = BufModelGetPoly(model, lastQuad);
     if (!last)
         return;
@@ -153,7 +153,7 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, int lastQuad, LWPntI
     plane.normal = last->normal;
     StartCapName(last->surface);
 
-    // 2. h is the B polygon of the last pair.
+    // H is the B polygon of the last pair.
     LWPolID h = FindPolyByEdge(ctx, list, count, prev, end);
     if (!h)
         return;
@@ -164,7 +164,7 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, int lastQuad, LWPntI
     if (!w)
         return;
 
-    // 3. The first fan polygon, across B's edge from end to W.
+    // The first fan polygon, across B's edge from end to W.
     LWPolID m = FindPolyByEdge(ctx, list, count, w, end);
     if (!m || PairClaimed(ctx, m))
         return;
@@ -172,7 +172,7 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, int lastQuad, LWPntI
     if (!info)
         return;
 
-    // 4. Each fan polygon is re-shaped, replaced in the host, and gives the
+    // Each fan polygon is re-shaped, replaced in the host, and gives the
     // cap its out point (the first one its in point too).
     int capCount = 0;
     for (;;) {
@@ -188,23 +188,23 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, int lastQuad, LWPntI
             return;
         if (!PairClaim(ctx, m))
             return;
-        // 4.1-4.2
+        // The fan polygon's list with E replaced by its in and out points.
         gIn = -1;
         gOut = -1;
         if (FanList(ctx, &plane, pts, n, end, 1, &next) < 0 || gIn < 0 || gOut < 0)
             return;
         if (BufModelAddPoly(model, surface, length, gFanPoints) < 0)
             return;
-        // 4.3
+        // The cap keeps L's name only while every fan polygon has the same.
         if (!surface || strcmp(gCapName, surface) != 0)
             strcpy(gCapName, kDefaultSurface);
-        // 4.4
+        // The cap runs through the first in point and every out point.
         if (capCount == 0)
             gCapPoints[capCount++] = gIn;
         gCapPoints[capCount++] = gOut;
-        // 4.5
+        // The fan polygon is replaced by its cut copy.
         ctx->edit->remPoly(ctx->edit->state, m);
-        // 4.6 The fan ends at the last pair (A or B) or at a border.
+        // The fan ends at the last pair (A or B) or at a border.
         m = FindPolyByEdge(ctx, list, count, next, end);
         if (m == FindPolyByEdge(ctx, list, count, end, prev) ||
             m == FindPolyByEdge(ctx, list, count, prev, end) || !m)
@@ -217,7 +217,7 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, int lastQuad, LWPntI
             return;
     }
 
-    // 5. The cap runs against the fan's sense.
+    // The cap runs against the fan's sense.
     if (capCount > 2) {
         for (int lo = 0, hi = capCount - 1; lo < hi; lo++, hi--) {
             int32_t t = gCapPoints[lo];

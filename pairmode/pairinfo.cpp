@@ -9,6 +9,7 @@
 // polygon list built once per bridge (pairmode/pairindex.h); without one
 // they ask the host for every listed polygon.
 #include "pairmode/pairmode.h"
+#include "objectmode/objectmode.h"
 #include "pairmode/pairindex.h"
 #include "edit/services.h"
 
@@ -25,14 +26,14 @@ int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record)
     BufModel *model = ctx->model;
     assert(record->points == nullptr && record->hostPoints == nullptr &&
            record->positions == nullptr);
-    // 1. A polygon the host cannot describe, or one that is no polygon at
+    // A polygon the host cannot describe, or one that is no polygon at
     // all (fewer than three corners), is not used: the record stays empty.
     const HostPolygonInfo *info = HostPoly(ctx, id);
     if (!info || info->numPnts < 3)
         return 0;
     int n = (int)info->numPnts;
 
-    // 2. The host point list gets a closing entry (n + 1), so that entries k
+    // The host point list gets a closing entry (n + 1), so that entries k
     // and k + 1 are the ends of edge k for every k without a modulo.
     int32_t *points = (int32_t *)malloc(sizeof(int32_t) * n);
     LWPntID *hostPoints = (LWPntID *)malloc(sizeof(LWPntID) * (n + 1));
@@ -46,7 +47,7 @@ int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record)
         return 0;
     }
 
-    // 3. Until the copy is complete the record names no polygon.
+    // Until the copy is complete the record names no polygon.
     record->polyIndex = -1;
     record->hostPoly = id;
     record->count = n;
@@ -55,7 +56,7 @@ int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record)
     record->positions = positions;
     record->surface = info->surface;
 
-    // 4-5. One buffered point per vertex, standing for the host's point.
+    // One buffered point per vertex, standing for the host's point.
     Vec3 sum = VecCopyOrZero(nullptr);
     for (int k = 0; k < n; k++) {
         LWPntID p = info->points[k];
@@ -69,11 +70,11 @@ int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record)
         positions[k] = position;
         sum = VecAdd(sum, position);
     }
-    // 6-7.
+    // Close the host point list and take the centroid.
     hostPoints[n] = info->points[0];
     record->centroid = VecDiv(sum, (double)n);
 
-    // 8-9. The copy keeps the host's points per vertex; only vertices whose
+    // The copy keeps the host's points per vertex; only vertices whose
     // host id is later cleared take (and create) their buffered point.
     int poly = BufModelAddPoly(model, record->surface, n, points);
     if (poly < 0)
@@ -152,12 +153,12 @@ void DetachEdge(EditContext *ctx, PolyInfo *x, int a, double size)
     // A record whose copy was never made has nothing to cut back.
     if (x->polyIndex < 0 || !x->hostPoints || x->count < 3)
         return;
-    // 1.
+    // The edge's two vertices.
     int n = x->count;
     int ia = (n + a) % n;
     int ib = (n + a + 1) % n;
 
-    // 2. An edge record of its own with just what the offset reads.
+    // An edge record of its own with just what the offset reads.
     LineInfo edge = {};
     edge.polyIndex = x->polyIndex;
     edge.vertexA = ia;
@@ -171,7 +172,7 @@ void DetachEdge(EditContext *ctx, PolyInfo *x, int a, double size)
     edge.hostNext = x->hostPoints[edge.nextVertex];
     edge.surface = x->surface;
 
-    // 3. The new points start at the host's positions.
+    // The new points start at the host's positions.
     Vec3 pa = HostPointOrZero(ctx, edge.hostA);
     Vec3 pb = HostPointOrZero(ctx, edge.hostB);
     edge.pointA = BufModelAddPoint(model, &pa);
@@ -179,11 +180,11 @@ void DetachEdge(EditContext *ctx, PolyInfo *x, int a, double size)
     if (edge.pointA < 0 || edge.pointB < 0)
         return;  // full model: the copy keeps its points; the edit is discarded
 
-    // 4.
+    // The copy takes the new points at those vertices.
     BufPoly *copy = BufModelGetPoly(model, x->polyIndex);
     copy->points[ia] = edge.pointA;
     copy->points[ib] = edge.pointB;
 
-    // 5. The per-vertex host ids stay: the caller clears them.
+    // The per-vertex host ids stay: the caller clears them.
     OffsetEdgePoints(ctx, &edge, size);
 }

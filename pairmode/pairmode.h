@@ -7,7 +7,8 @@
 #include <stdint.h>
 
 #include "bufmodel/bufmodel.h"
-#include "objectmode/objectmode.h"
+#include "edit/services.h"
+#include "records/records.h"
 #include "hostapi/hostapi.h"
 
 // ---- pair analysis ------------------------------------------------------

@@ -231,11 +231,11 @@ void FlushAndEnd(Activation *a)
 
 void RunPairMode(Activation *a)
 {
-    // 1. Options, mode text "Line".
+    // Options, mode text "Line".
     double size = OptionsPanel(a->edit, a->global, 1);
     if (SizeRefused(a, size))
         return;
-    // 2-3. The foreground polygons, the two selected ones in slots 0 and 1.
+    // The foreground polygons, the two selected ones in slots 0 and 1.
     int n = a->edit->polyCount(a->edit->state, HOST_LAYER_FOREGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->polys, n < 2 ? 2 : n, 2)) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
@@ -247,13 +247,13 @@ void RunPairMode(Activation *a)
         EndWithoutChange(a, code, kMsgPolyScan);
         return;
     }
-    // 4. One record per listed polygon plus a spare.
+    // One record per listed polygon plus a spare.
     int c = a->polys.count;
     if (!MakeRecords(a, c)) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
     }
-    // 5. The bridge. A selection the scan could not place counts as a pair
+    // The bridge. A selection the scan could not place counts as a pair
     // without a shared edge.
     LWPolID *list = (LWPolID *)a->polys.items;
     int result = BRIDGE_NO_SHARED_EDGE;
@@ -267,13 +267,13 @@ void RunPairMode(Activation *a)
     }
     if (RefusedResult(a))
         return;
-    // 6-8. Commit, release, end.
+    // Commit, release, end.
     FlushAndEnd(a);
 }
 
 void RunObjectMode(Activation *a)
 {
-    // 1. The background layer must hold polygons.
+    // The background layer must hold polygons.
     int b = a->edit->polyCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
     if (b <= 0) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgSelectOrBackground);
@@ -292,11 +292,11 @@ void RunObjectMode(Activation *a)
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgTooManyCorners);
         return;
     }
-    // 2. Options, mode text "Object".
+    // Options, mode text "Object".
     double size = OptionsPanel(a->edit, a->global, 0);
     if (SizeRefused(a, size))
         return;
-    // 3. The background polygons.
+    // The background polygons.
     if (!IdListMake(&a->polys, b, 0)) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
@@ -306,7 +306,7 @@ void RunObjectMode(Activation *a)
         EndWithoutChange(a, code, kMsgPolyScan);
         return;
     }
-    // 4. Survey.
+    // Survey.
     int c = a->polys.count;
     if (!MakeRecords(a, c)) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
@@ -314,20 +314,20 @@ void RunObjectMode(Activation *a)
     }
     a->modelLive = true;
     GetPolyInfo(&a->ctx, c, (LWPolID *)a->polys.items, a->records);
-    // 5-6. Edge records and their links within each polygon.
+    // Edge records and their links within each polygon.
     int runs = 0;
     int m = LineListPassRuns(&a->ctx, c, a->records, &a->edges, &runs);
     LineInfoPassRuns(&a->ctx, m, a->edges, runs);
     // The strips and the patches look records up by their host points, which
     // neither changes: they may share one index of them.
     EdgeAdjacencyShare(&a->ctx, a->edges, m);
-    // 7. Chamfer strips.
+    // Chamfer strips.
     bool limited = g_settings.angleMode != ANGLE_MODE_DISABLE;
     if (limited)
         MakeLineCorvanePolyLimited(&a->ctx, m, a->edges, &g_settings);
     else
         MakeLineCorvanePoly(&a->ctx, m, a->edges, size);
-    // 8. The background points, one corner patch at most each.
+    // The background points, one corner patch at most each.
     int p = a->edit->pointCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->points, p, 0)) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
@@ -338,31 +338,31 @@ void RunObjectMode(Activation *a)
         EndWithoutChange(a, code, kMsgPointScan);
         return;
     }
-    // 9. Corner patches.
+    // Corner patches.
     if (limited)
         PointCorvaneLimited(&a->ctx, &a->points, m, a->edges);
     else
         PointCorvane(&a->ctx, &a->points, m, a->edges);
     if (RefusedResult(a))
         return;
-    // 10-12. Commit, release, end.
+    // Commit, release, end.
     FlushAndEnd(a);
 }
 
 int ActivateUnguarded(int version, HostGlobalFunc *global, void *local)
 {
-    // 1. Interface version.
+    // Interface version.
     if (version != HOST_INTERFACE_VERSION)
         return HOST_ACTIVATE_BADVERSION;
     if (!global || !local)
         return HOST_ACTIVATE_BADSERVICE;
-    // 2. Begin the edit.
+    // Begin the edit.
     Activation a;
     a.global = global;
     a.edit = ((HostMeshEditBegin *)local)(0, 0, 1);
     if (!a.edit)
         return HOST_ACTIVATE_OK;
-    // 3. Services. The edit was begun, so it is ended (without change) here
+    // Services. The edit was begun, so it is ended (without change) here
     // too: a host left inside an open edit would be stuck.
     HostMonitorService *monitors = (HostMonitorService *)global(HOST_MONITOR_SERVICE, 0);
     a.messages = (HostMessageService *)global(HOST_MESSAGE_SERVICE, 0);
@@ -370,7 +370,7 @@ int ActivateUnguarded(int version, HostGlobalFunc *global, void *local)
         EndEdit(&a, HOST_EDIT_DISCARD);
         return HOST_ACTIVATE_BADSERVICE;
     }
-    // 4. The output model: far too large for a thread's stack.
+    // The output model: far too large for a thread's stack.
     a.model = (BufModel *)calloc(1, sizeof(BufModel));
     if (!a.model || BufModelInit(a.model) != 0 ||
         EditContextInit(&a.ctx, a.edit, monitors, global, a.messages, a.model) != 0) {
@@ -378,7 +378,7 @@ int ActivateUnguarded(int version, HostGlobalFunc *global, void *local)
         EndEdit(&a, HOST_EDIT_DISCARD);
         return HOST_ACTIVATE_OK;
     }
-    // 5. Exactly two selected foreground polygons choose the two-polygon mode.
+    // Exactly two selected foreground polygons choose the two-polygon mode.
     if (a.edit->polyCount(a.edit->state, HOST_LAYER_FOREGROUND, HOST_MODE_SELECTED) == 2)
         RunPairMode(&a);
     else
