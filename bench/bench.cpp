@@ -44,6 +44,7 @@
 #include "host/loader.h"
 #include "host/meshgen.h"
 #include "objectmode/objectmode.h"
+#include "tests/testcontext.h"
 
 namespace {
 
@@ -137,7 +138,8 @@ void PlainCopy(EmuHost *host, int layer)
     EmuHostMakeCurrent(host);
     HostMeshEditOp *edit = EmuEditBegin(0, 0, 1);
     BufModel *model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
-    BufModelInit(model, edit, static_cast<HostMonitorService *>(EmuGlobal("LWM: Dynamic Monitor", 0)),
+    EditContext ctx{};
+    InitTestContext(&ctx, model, edit, static_cast<HostMonitorService *>(EmuGlobal("LWM: Dynamic Monitor", 0)),
                  EmuGlobal, static_cast<HostMessageService *>(EmuGlobal("Info Messages", 0)));
     std::vector<LWPolID> ids;
     ids.reserve(static_cast<size_t>(edit->polyCount(edit->state, layer, HOST_MODE_ALL)));
@@ -145,8 +147,8 @@ void PlainCopy(EmuHost *host, int layer)
     const int n = static_cast<int>(ids.size());
     PolyInfo *records = static_cast<PolyInfo *>(calloc(static_cast<size_t>(n) + 1, sizeof(PolyInfo)));
     ClearPolyInfo(n + 1, records);
-    GetPolyInfo(model, n, ids.data(), records);
-    BufModelFlush(model);
+    GetPolyInfo(&ctx, n, ids.data(), records);
+    BufModelFlush(&ctx);
     FreePolyInfo(n + 1, records);
     free(records);
     free(model);

@@ -1,7 +1,7 @@
 // The output model: every point and polygon an activation makes is gathered
 // here by index and committed to the host once, by BufModelFlush, which also
-// welds coincident points. The record doubles as the activation's context: it
-// carries the edit operation and the host services every pass uses.
+// welds coincident points. The host's side (the edit operation the flush
+// commits through, its monitor) is the activation's context, edit/services.h.
 //
 // A BufModel is large (two fixed tables of 65536 record pointers, about 1 MB
 // on a 64-bit build): allocate it on the heap, never on the stack.
@@ -11,6 +11,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "edit/services.h"
 #include "hostapi/hostapi.h"
 #include "vecmath/vecmath.h"
 
@@ -41,11 +42,6 @@ struct BufModel {
     BufPoint *pointTable[BUFMODEL_MAX_POINTS];
     int32_t polyCount;
     BufPoly *polyTable[BUFMODEL_MAX_POLYS];
-    HostMeshEditOp *edit;
-    HostMonitor *monitor;            // current monitor, owned by the wrappers
-    HostMonitorService *monitorService;
-    HostGlobalFunc *global;
-    HostMessageService *messageService;
     Vec3 boxMax;
     Vec3 boxMin;
     // Number of adds refused because a table was full. The activation reads
@@ -61,13 +57,10 @@ struct BufModel {
     size_t blockLeft[2];
 };
 
-// Binds the handles, empties both tables and zeroes refusedAdds. -1 (nothing changed) when the
-// model, the edit operation, the monitor or the message service is null; the
-// global function may be null. The box and current monitor are not touched.
-// The model is zeroed memory or one used before: only the slots below its
-// counts are emptied, since the others always are.
-int BufModelInit(BufModel *model, HostMeshEditOp *edit, HostMonitorService *monitors,
-                 HostGlobalFunc *global, HostMessageService *messages);
+// Empties both tables and zeroes refusedAdds; -1 for a null model. The box
+// is not touched. The model is zeroed memory or one used before: only the
+// slots below its counts are emptied, since the others always are.
+int BufModelInit(BufModel *model);
 // Adds a point (host id 0) and widens the bounding box. New index, or -1 when
 // the model is null, allocation fails or 65536 points are held.
 int BufModelAddPoint(BufModel *model, const Vec3 *position);
@@ -86,10 +79,10 @@ int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32
 // Record references, or null when the model is null or the index out of range.
 BufPoint *BufModelGetPoint(BufModel *model, int index);
 BufPoly *BufModelGetPoly(BufModel *model, int index);
-// Welds, creates the used points with addPoint, commits every polygon with
-// addFace under the "BufModel Flush" monitor and releases every record.
-// 0, also after an abort; -1 for a null model.
-int BufModelFlush(BufModel *model);
+// Welds the context's model, creates the used points with addPoint, commits
+// every polygon with addFace under the "BufModel Flush" monitor and releases
+// every record. 0, also after an abort; -1 for a null context or model.
+int BufModelFlush(EditContext *ctx);
 
 // Releases every record without committing anything (the model is then
 // spent, as after a flush). Used when a result must not reach the host.

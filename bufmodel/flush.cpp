@@ -366,9 +366,10 @@ void BufModelMarkUsed(BufModel *model)
 // Creates the used points that stand for no host point yet, in index order.
 // Runs before the monitor opens and cannot be aborted. Fills `hostOf` (when
 // given) with every point's host id afterwards.
-static void CreateUsedPoints(BufModel *model, LWPntID *hostOf)
+static void CreateUsedPoints(EditContext *ctx, LWPntID *hostOf)
 {
-    HostMeshEditOp *edit = model->edit;
+    BufModel *model = ctx->model;
+    HostMeshEditOp *edit = ctx->edit;
     for (int i = 0; i < model->pointCount; i++) {
         BufPoint *point = model->pointTable[i];
         if (!point->hostId && point->used) {
@@ -385,13 +386,14 @@ static void CreateUsedPoints(BufModel *model, LWPntID *hostOf)
 // points come from `hostOf` when there is one: side by side they take a
 // fraction of the cache lines of the point records, which the polygons
 // reach in no order.
-static void CommitPolygons(BufModel *model, const LWPntID *hostOf)
+static void CommitPolygons(EditContext *ctx, const LWPntID *hostOf)
 {
-    HostMeshEditOp *edit = model->edit;
-    MonitorOpen(model, "Corvane", "BufModel Flush");
-    MonitorInit(model, model->polyCount);
+    BufModel *model = ctx->model;
+    HostMeshEditOp *edit = ctx->edit;
+    MonitorOpen(ctx, "Corvane", "BufModel Flush");
+    MonitorInit(ctx, model->polyCount);
     for (int p = 0; p < model->polyCount; p++) {
-        if (MonitorStep(model, 1))
+        if (MonitorStep(ctx, 1))
             break;
         if (!hostOf)
             PrefetchPoints(model, p);
@@ -403,19 +405,20 @@ static void CommitPolygons(BufModel *model, const LWPntID *hostOf)
         }
         poly->hostId = edit->addFace(edit->state, poly->surface, poly->count, poly->hostPoints);
     }
-    MonitorClose(model);
+    MonitorClose(ctx);
 }
 
-int BufModelFlush(BufModel *model)
+int BufModelFlush(EditContext *ctx)
 {
-    if (!model)
+    if (!ctx || !ctx->model)
         return -1;
+    BufModel *model = ctx->model;
     BufModelWeld(model);
     BufModelMarkUsed(model);
     LWPntID *hostOf = (LWPntID *)malloc((model->pointCount > 0 ? (size_t)model->pointCount : 1) *
                                         sizeof(LWPntID));
-    CreateUsedPoints(model, hostOf);
-    CommitPolygons(model, hostOf);
+    CreateUsedPoints(ctx, hostOf);
+    CommitPolygons(ctx, hostOf);
     free(hostOf);
     // Every record goes, also after an abort; the counts stay as they are, so
     // the model must be initialised again before further use.

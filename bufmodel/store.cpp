@@ -6,15 +6,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-int BufModelInit(BufModel *model, HostMeshEditOp *edit, HostMonitorService *monitors,
-                 HostGlobalFunc *global, HostMessageService *messages)
+int BufModelInit(BufModel *model)
 {
-    if (!model || !edit || !monitors || !messages)
+    if (!model)
         return -1;
-    model->edit = edit;
-    model->monitorService = monitors;
-    model->global = global;
-    model->messageService = messages;
     // Slots from each count upwards are always empty: the adds fill them in
     // order and the flush and the release empty them again. So only the
     // slots below the counts can hold anything, and zeroed memory holds

@@ -384,6 +384,6 @@ int CliRun(const CliArgs &args)
         std::printf("wrote %s: %s -> %s points, %s -> %s polygons (%s mode, size %s)\n", args.output.c_str(),
                     Grouped((long long)mesh.points.size()).c_str(), Grouped((long long)output.points.size()).c_str(),
                     Grouped((long long)mesh.polys.size()).c_str(), Grouped((long long)output.polys.size()).c_str(),
-                    pairMode ? "two-polygon" : "object", MeshFormatDouble(bevelConfirmed).c_str());
+                    pairMode ? "two-polygon" : "object", MeshFormatDouble(run.bevelSize).c_str());
     return status;
 }

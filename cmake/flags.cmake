@@ -2,7 +2,6 @@
 # by one interface target instead of global settings.
 add_library(corvane_flags INTERFACE)
 target_compile_features(corvane_flags INTERFACE cxx_std_17)
-target_include_directories(corvane_flags INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_options(corvane_flags INTERFACE
   -Wall -Wextra
   # Results must be bit-for-bit the same on every target: no fused

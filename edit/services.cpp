@@ -1,49 +1,65 @@
 #include "edit/services.h"
 
-#include "bufmodel/bufmodel.h"
-
-void MonitorOpen(BufModel *model, const char *title, const char *text)
+int EditContextInit(EditContext *ctx, HostMeshEditOp *edit, HostMonitorService *monitors,
+                    HostGlobalFunc *global, HostMessageService *messages, BufModel *model)
 {
-    model->monitor = model->monitorService->create(title, text);
+    if (!ctx || !edit || !monitors || !messages)
+        return -1;
+    ctx->edit = edit;
+    ctx->global = global;
+    ctx->monitorService = monitors;
+    ctx->messageService = messages;
+    ctx->monitor = nullptr;
+    ctx->model = model;
+    ctx->edgeIndex = nullptr;
+    ctx->pairIndex = nullptr;
+    ctx->claims = nullptr;
+    ctx->internalFault = 0;
+    return 0;
 }
 
-void MonitorInit(BufModel *model, int total)
+void MonitorOpen(EditContext *ctx, const char *title, const char *text)
 {
-    if (model->monitor)
-        model->monitor->init(model->monitor->data, (unsigned)total);
+    ctx->monitor = ctx->monitorService->create(title, text);
 }
 
-int MonitorStep(BufModel *model, int amount)
+void MonitorInit(EditContext *ctx, int total)
+{
+    if (ctx->monitor)
+        ctx->monitor->init(ctx->monitor->data, (unsigned)total);
+}
+
+int MonitorStep(EditContext *ctx, int amount)
 {
     // Without a monitor every step reports an abort, so a pass whose monitor
     // could not be made stops at once instead of running unseen.
-    if (!model->monitor)
+    if (!ctx->monitor)
         return 1;
-    return model->monitor->step(model->monitor->data, (unsigned)amount);
+    return ctx->monitor->step(ctx->monitor->data, (unsigned)amount);
 }
 
-void MonitorClose(BufModel *model)
+void MonitorClose(EditContext *ctx)
 {
-    if (!model->monitor)
+    if (!ctx->monitor)
         return;
-    model->monitor->done(model->monitor->data);
-    model->monitorService->destroy(model->monitor);
-    model->monitor = nullptr;
+    ctx->monitor->done(ctx->monitor->data);
+    ctx->monitorService->destroy(ctx->monitor);
+    ctx->monitor = nullptr;
 }
 
-void MessageError(BufModel *model, const char *line1, const char *line2)
+void MessageError(EditContext *ctx, const char *line1, const char *line2)
 {
-    model->messageService->error(line1, line2);
+    ctx->messageService->error(line1, line2);
 }
 
-void MessageInfo(BufModel *model, const char *line1, const char *line2)
+void MessageInfo(EditContext *ctx, const char *line1, const char *line2)
 {
-    model->messageService->info(line1, line2);
+    ctx->messageService->info(line1, line2);
 }
 
-int HostPointPosition(BufModel *model, LWPntID id, Vec3 *out)
+int HostPointPosition(EditContext *ctx, LWPntID id, Vec3 *out)
 {
-    const HostPointInfo *info = model->edit->pointInfo(model->edit->state, id);
+    const HostPointInfo *info = ctx->edit->pointInfo(ctx->edit->state, id);
     if (!info)
         return 0;
     out->x = info->position[0];
@@ -52,9 +68,9 @@ int HostPointPosition(BufModel *model, LWPntID id, Vec3 *out)
     return 1;
 }
 
-Vec3 HostPointOrZero(BufModel *model, LWPntID id)
+Vec3 HostPointOrZero(EditContext *ctx, LWPntID id)
 {
     Vec3 p = VecCopyOrZero(nullptr);
-    HostPointPosition(model, id, &p);
+    HostPointPosition(ctx, id, &p);
     return p;
 }

@@ -1,6 +1,11 @@
-// Thin wrappers over the host's progress monitor and message services and
-// its point positions. They work on the activation's BufModel, which holds
-// the services, the edit and the one monitor that may be open at a time.
+// The activation's context: the host's edit operation and services, the
+// output model, and the indices the passes build over one activation's
+// records. One record, made by the activation and passed down to every pass;
+// nothing of it outlives the activation.
+//
+// The wrappers below are thin: they run the host's progress monitor and
+// message services and read its point positions through the context, which
+// holds the one monitor that may be open at a time.
 #ifndef CORVANE_SERVICES_H
 #define CORVANE_SERVICES_H
 
@@ -8,25 +13,51 @@
 #include "vecmath/vecmath.h"
 
 struct BufModel;
+struct SharedAdjacency;
+struct PairIndex;
+struct PairClaims;
+
+struct EditContext {
+    HostMeshEditOp *edit;
+    HostGlobalFunc *global;             // may be null
+    HostMonitorService *monitorService;
+    HostMessageService *messageService;
+    HostMonitor *monitor;               // current monitor, owned by the wrappers
+    BufModel *model;                    // the output model the passes fill
+    // Indices over the activation's records, each made and released by its
+    // own Open and Close (or Share and Unshare); null when none is open.
+    SharedAdjacency *edgeIndex;         // object mode: edge records by host point
+    PairIndex *pairIndex;               // two-polygon mode: listed polygons by edge
+    PairClaims *claims;                 // two-polygon mode: polygons taken over
+    // Set by a pass that met a state it cannot go on from; the activation
+    // then ends the edit without change and tells the user.
+    int internalFault;
+};
+
+// Binds the handles and the model and clears the rest. -1 (nothing changed)
+// when the context, the edit operation, the monitor or the message service
+// is null; the global function and the model may be null.
+int EditContextInit(EditContext *ctx, HostMeshEditOp *edit, HostMonitorService *monitors,
+                    HostGlobalFunc *global, HostMessageService *messages, BufModel *model);
 
 // The current monitor becomes create(title, text), which may be none.
-void MonitorOpen(BufModel *model, const char *title, const char *text);
+void MonitorOpen(EditContext *ctx, const char *title, const char *text);
 // Sets (or restarts with) the total; nothing without a current monitor.
-void MonitorInit(BufModel *model, int total);
+void MonitorInit(EditContext *ctx, int total);
 // Advances by amount. Non-zero means abort; always 1 without a monitor.
-int MonitorStep(BufModel *model, int amount);
+int MonitorStep(EditContext *ctx, int amount);
 // done() and destroy() the current monitor; nothing without one.
-void MonitorClose(BufModel *model);
+void MonitorClose(EditContext *ctx);
 // Shows an error through the message service's error function.
-void MessageError(BufModel *model, const char *line1, const char *line2);
+void MessageError(EditContext *ctx, const char *line1, const char *line2);
 // Shows an info message through the message service's info function.
-void MessageInfo(BufModel *model, const char *line1, const char *line2);
+void MessageInfo(EditContext *ctx, const char *line1, const char *line2);
 
 // The host's position of a point (as the edit began: no pass moves a host
 // point); 0, with nothing written, for a point the host does not know.
-int HostPointPosition(BufModel *model, LWPntID id, Vec3 *out);
+int HostPointPosition(EditContext *ctx, LWPntID id, Vec3 *out);
 // The same, (0, 0, 0) for a point the host does not know, so that a bad
 // answer cannot reach memory.
-Vec3 HostPointOrZero(BufModel *model, LWPntID id);
+Vec3 HostPointOrZero(EditContext *ctx, LWPntID id);
 
 #endif

@@ -16,21 +16,8 @@
 #include <vector>
 
 #include "host/pool.h"
+#include "meshdata/meshdata.h"
 #include "hostapi/hostapi.h"
-
-// ---- plain mesh data (what files and generators produce) ---------------
-
-struct MeshPoly {
-    std::vector<int> points;   // 0-based indices into MeshData::points
-    std::string surface;
-    bool hasSurface = true;    // false: the host reports no surface name
-    bool selected = false;
-};
-
-struct MeshData {
-    std::vector<std::array<double, 3>> points;
-    std::vector<MeshPoly> polys;
-};
 
 // ---- the host's own records --------------------------------------------
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host.h"
+#include "meshdata/meshdata.h"
 
 // What a read found besides the mesh.
 struct MeshReadInfo {

@@ -101,42 +101,46 @@ static int NumberPoints(EdgeAdjacency *adj, const LineInfo *edges)
 
 static void Build(EdgeAdjacency *adj, const LineInfo *edges, int m);
 
-// The index one activation's passes share (one activation runs at a time,
-// on the host's thread).
-static struct {
+// The index the activation's passes share lives in its context, built by
+// the first Open over the shared array.
+struct SharedAdjacency {
     const LineInfo *edges;
     int m;
-    int active;
     int built;
     EdgeAdjacency index;
-} g_shared;
+};
 
-void EdgeAdjacencyShare(const LineInfo *edges, int m)
+void EdgeAdjacencyShare(EditContext *ctx, const LineInfo *edges, int m)
 {
-    EdgeAdjacencyUnshare();
-    g_shared.edges = edges;
-    g_shared.m = m;
-    g_shared.active = 1;
+    EdgeAdjacencyUnshare(ctx);
+    SharedAdjacency *shared = (SharedAdjacency *)calloc(1, sizeof(SharedAdjacency));
+    if (!shared)
+        return;  // each pass then builds its own
+    shared->edges = edges;
+    shared->m = m;
+    ctx->edgeIndex = shared;
 }
 
-void EdgeAdjacencyUnshare()
+void EdgeAdjacencyUnshare(EditContext *ctx)
 {
-    if (g_shared.built)
-        Release(&g_shared.index);
-    g_shared.active = 0;
-    g_shared.built = 0;
-    g_shared.edges = nullptr;
-    g_shared.m = 0;
+    SharedAdjacency *shared = ctx->edgeIndex;
+    if (!shared)
+        return;
+    if (shared->built)
+        Release(&shared->index);
+    free(shared);
+    ctx->edgeIndex = nullptr;
 }
 
-void EdgeAdjacencyOpen(EdgeAdjacency *adj, const LineInfo *edges, int m)
+void EdgeAdjacencyOpen(EditContext *ctx, EdgeAdjacency *adj, const LineInfo *edges, int m)
 {
-    if (g_shared.active && edges && edges == g_shared.edges && m == g_shared.m) {
-        if (!g_shared.built) {
-            Build(&g_shared.index, edges, m);
-            g_shared.built = 1;
+    SharedAdjacency *shared = ctx->edgeIndex;
+    if (shared && edges && edges == shared->edges && m == shared->m) {
+        if (!shared->built) {
+            Build(&shared->index, edges, m);
+            shared->built = 1;
         }
-        *adj = g_shared.index;
+        *adj = shared->index;
         adj->shared = 1;
         return;
     }

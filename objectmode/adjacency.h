@@ -18,6 +18,7 @@
 
 #include <stdint.h>
 
+#include "edit/services.h"
 #include "objectmode/objectmode.h"
 
 struct PointSlot {
@@ -47,17 +48,18 @@ struct EdgeCursor {
     int32_t arrival;    // point number the records must arrive at, -1 for any
 };
 
-// Builds the index over records 0 .. m - 1.
-void EdgeAdjacencyOpen(EdgeAdjacency *adj, const LineInfo *edges, int m);
+// Builds the index over records 0 .. m - 1 (or takes the context's shared
+// one, see below). Close releases what Open built.
+void EdgeAdjacencyOpen(EditContext *ctx, EdgeAdjacency *adj, const LineInfo *edges, int m);
 void EdgeAdjacencyClose(EdgeAdjacency *adj);
 
-// Lets the passes that open an index over exactly this array of m records
-// share one: the first Open builds it, later ones get it as it is, Close
-// leaves it, and Unshare releases it. The caller guarantees that no record's
-// host points a and b change until Unshare. Unshare with nothing shared does
-// nothing.
-void EdgeAdjacencyShare(const LineInfo *edges, int m);
-void EdgeAdjacencyUnshare();
+// Lets the passes of one activation that open an index over exactly this
+// array of m records share one, kept in the context: the first Open builds
+// it, later ones get it as it is, Close leaves it, and Unshare releases it.
+// The caller guarantees that no record's host points a and b change until
+// Unshare. Unshare with nothing shared does nothing.
+void EdgeAdjacencyShare(EditContext *ctx, const LineInfo *edges, int m);
+void EdgeAdjacencyUnshare(EditContext *ctx);
 
 // The number of a host point, or -1 when no record carries it (always 0 when
 // degraded).

@@ -294,10 +294,11 @@ static void ReshapeAtCorner(BufModel *model, const FanCorner *c)
     free(list);
 }
 
-int CloseMixedCorner(BufModel *model, const FanStep *fan, int n, LWPntID point)
+int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point)
 {
+    BufModel *model = ctx->model;
     Vec3 corner;
-    if (n < 3 || !HostPointPosition(model, point, &corner))
+    if (n < 3 || !HostPointPosition(ctx, point, &corner))
         return 0;
     FanCorner *c = (FanCorner *)malloc((size_t)n * sizeof(FanCorner));
     int32_t *ring = (int32_t *)malloc((size_t)n * sizeof(int32_t));
@@ -331,7 +332,7 @@ int CloseMixedCorner(BufModel *model, const FanStep *fan, int n, LWPntID point)
         // Which copy lies nearer P, measured along the edge towards its far
         // end X (a reflex corner slides its copy beyond P).
         Vec3 far;
-        ok = HostPointPosition(model, fan[i].leave->hostB, &far);
+        ok = HostPointPosition(ctx, fan[i].leave->hostB, &far);
         if (!ok)
             break;
         Vec3 along = VecSub(far, corner);

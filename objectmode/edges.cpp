@@ -109,12 +109,12 @@ static LineInfo *AllocateEdges(size_t count)
 #endif
 }
 
-int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges)
+int LineListPass(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges)
 {
-    return LineListPassRuns(model, count, records, edges, nullptr);
+    return LineListPassRuns(ctx, count, records, edges, nullptr);
 }
 
-int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **edges,
+int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges,
                      int *runs)
 {
     if (runs)
@@ -131,8 +131,8 @@ int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **e
     if (!*edges)
         return 0;
 
-    MonitorOpen(model, "Corvane mode:Obj", "Phase: LineList");
-    MonitorInit(model, count);
+    MonitorOpen(ctx, "Corvane mode:Obj", "Phase: LineList");
+    MonitorInit(ctx, count);
     int m = 0;
     // Every polygon written makes a run of three or more records, from
     // vertex t to t + 1 (0 for the last); the runs are well formed (see
@@ -143,7 +143,7 @@ int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **e
     int32_t lastIndex = -1;
     int rising = 1;
     for (int k = 0; k < count; k++) {
-        if (MonitorStep(model, 1))
+        if (MonitorStep(ctx, 1))
             break;
         if (!HasEdges(&records[k]))
             continue;
@@ -156,7 +156,7 @@ int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **e
                  records[k].polyIndex < BUFMODEL_MAX_POLYS;
         lastIndex = records[k].polyIndex;
     }
-    MonitorClose(model);
+    MonitorClose(ctx);
     if (runs) {
         if (rising)
             *runs = EDGE_RUNS_LINKED;
@@ -234,9 +234,9 @@ static int RunsAreWellFormed(const LineInfo *edges, int m)
 
 // The pass over well-formed runs: record i's scan visits its run's records
 // before and after it, in array order.
-// Only the records below `limit` are scanned; without a model no monitor
+// Only the records below `limit` are scanned; without a context no monitor
 // is stepped.
-static void LinkRuns(BufModel *model, int m, LineInfo *edges, int limit)
+static void LinkRuns(EditContext *ctx, int m, LineInfo *edges, int limit)
 {
     for (int s = 0; s < m && s < limit;) {
         int e = s;
@@ -244,7 +244,7 @@ static void LinkRuns(BufModel *model, int m, LineInfo *edges, int limit)
             e++;
         int c = e - s;
         for (int i = s; i < e && i < limit; i++) {
-            if (model && MonitorStep(model, 1))
+            if (ctx && MonitorStep(ctx, 1))
                 return;
             int t = i - s;
             int before = s + (t == 0 ? c - 1 : t - 1);
@@ -261,7 +261,7 @@ static void LinkRuns(BufModel *model, int m, LineInfo *edges, int limit)
 // The pass over any records: the records that end at a vertex and those that
 // start at one are indexed by (polygon, vertex), and record i's two lists
 // are merged in array order.
-static void LinkIndexed(BufModel *model, int m, LineInfo *edges)
+static void LinkIndexed(EditContext *ctx, int m, LineInfo *edges)
 {
     KeyIndex byEnd, byStart;
     KeyIndexOpen(&byEnd, m);
@@ -271,7 +271,7 @@ static void LinkIndexed(BufModel *model, int m, LineInfo *edges)
         KeyIndexAdd(&byStart, r, KeyOf(edges[r].polyIndex), KeyOf(edges[r].vertexA));
     }
     for (int i = 0; i < m; i++) {
-        if (MonitorStep(model, 1))
+        if (MonitorStep(ctx, 1))
             break;
         LineInfo *ei = &edges[i];
         int a = KeyIndexFirst(&byEnd, KeyOf(ei->polyIndex), KeyOf(ei->vertexA));
@@ -302,31 +302,31 @@ static void LinkIndexed(BufModel *model, int m, LineInfo *edges)
 // both links are set. Every other j leaves everything as it is, so only
 // these candidates are visited. The pass writes links only; the polygon and
 // vertex fields that tell the candidates stay as they are.
-void LineInfoPass(BufModel *model, int m, LineInfo *edges)
+void LineInfoPass(EditContext *ctx, int m, LineInfo *edges)
 {
-    LineInfoPassRuns(model, m, edges,
+    LineInfoPassRuns(ctx, m, edges,
                      RunsAreWellFormed(edges, m) ? EDGE_RUNS_WELL_FORMED : EDGE_RUNS_UNKNOWN);
 }
 
-void LineInfoPassRuns(BufModel *model, int m, LineInfo *edges, int runs)
+void LineInfoPassRuns(EditContext *ctx, int m, LineInfo *edges, int runs)
 {
-    MonitorOpen(model, "Corvane mode:Obj", "Phase: LineInfo");
-    MonitorInit(model, m);
+    MonitorOpen(ctx, "Corvane mode:Obj", "Phase: LineInfo");
+    MonitorInit(ctx, m);
     if (runs == EDGE_RUNS_LINKED) {
         // Every record already has the links its scan would give it; the
         // monitor takes its steps, and an abort before record i leaves what
         // the scans of the records before i leave.
         for (int i = 0; i < m; i++) {
-            if (MonitorStep(model, 1)) {
+            if (MonitorStep(ctx, 1)) {
                 Unlink(m, edges);
                 LinkRuns(nullptr, m, edges, i);
                 break;
             }
         }
     } else if (runs == EDGE_RUNS_WELL_FORMED) {
-        LinkRuns(model, m, edges, m);
+        LinkRuns(ctx, m, edges, m);
     } else {
-        LinkIndexed(model, m, edges);
+        LinkIndexed(ctx, m, edges);
     }
-    MonitorClose(model);
+    MonitorClose(ctx);
 }

@@ -10,51 +10,8 @@
 #include "bufmodel/bufmodel.h"
 #include "options/options.h"
 #include "hostapi/hostapi.h"
+#include "records/records.h"
 #include "vecmath/vecmath.h"
-
-// One source polygon.
-struct PolyInfo {
-    int32_t polyIndex;     // BufModel index of the copy, -1 when refused
-    LWPolID hostPoly;
-    int32_t count;         // vertex count the host reports
-    int32_t *points;       // BufModel point index per vertex
-    LWPntID *hostPoints;   // host point per vertex (two-polygon mode: count + 1)
-    Vec3 *positions;       // host position per vertex at survey time
-    Vec3 centroid;
-    const char *surface;   // borrowed from the host
-    Vec3 normal;           // host normal, or (0, 0, 1); object mode only
-    int32_t surveyed;      // 1 once the vertex data above was written
-};
-
-// One polygon edge, from vertex a to vertex b of its polygon. The fields
-// every sweep and walk tests on candidate records, which lie anywhere in the
-// array, come first and together, so that a test reads one or two cache
-// lines of the record rather than all three; no padding anywhere.
-struct LineInfo {
-    LWPntID hostA;
-    LWPntID hostB;
-    LWPolID hostPoly;
-    const char *surface;
-    int32_t pointA;
-    int32_t pointB;
-    int32_t prevVertex;    // -1 until linked
-    int32_t nextVertex;    // -1 until linked
-    int32_t done;          // 1 once the edge received a chamfer strip
-    int32_t polyIndex;
-    int32_t vertexA;
-    int32_t vertexB;
-    LWPntID hostPrev;
-    LWPntID hostNext;
-    Vec3 midpoint;
-    Vec3 normal;
-};
-
-// A list of host ids filled by the host's scans.
-struct IdList {
-    int32_t count;
-    int32_t capacity;
-    void **items;
-};
 
 // ---- survey -------------------------------------------------------------
 
@@ -63,7 +20,7 @@ struct IdList {
 void ClearPolyInfo(int count, PolyInfo *records);
 // Copies polygon k of `ids` into the model with points of its own, filling
 // records[k]. Stops at a monitor abort; the rest stay unsurveyed.
-void GetPolyInfo(BufModel *model, int count, LWPolID *ids, PolyInfo *records);
+void GetPolyInfo(EditContext *ctx, int count, LWPolID *ids, PolyInfo *records);
 // Releases the three arrays of each of the first `count` records.
 void FreePolyInfo(int count, PolyInfo *records);
 
@@ -73,7 +30,7 @@ void FreePolyInfo(int count, PolyInfo *records);
 void LineList(const PolyInfo *info, LineInfo *out);
 // Allocates the edge array (one record per surveyed corner) into *edges and
 // fills it for every surveyed, accepted polygon; returns the edge count m.
-int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges);
+int LineListPass(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges);
 // What is known of the edge records' runs (see LineInfoPassRuns).
 enum {
     EDGE_RUNS_UNKNOWN = 0,
@@ -83,13 +40,13 @@ enum {
 // LineListPass for LineInfoPassRuns: tells in *runs what it knows of the
 // runs it wrote; where it can (EDGE_RUNS_LINKED) it writes the records with
 // their links.
-int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **edges,
+int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges,
                      int *runs);
 // Links each edge to the vertex before it and after it within its polygon.
-void LineInfoPass(BufModel *model, int m, LineInfo *edges);
+void LineInfoPass(EditContext *ctx, int m, LineInfo *edges);
 // LineInfoPass given what LineListPassRuns told of the runs; the links, the
 // monitor and what an abort leaves are the same.
-void LineInfoPassRuns(BufModel *model, int m, LineInfo *edges, int runs);
+void LineInfoPassRuns(EditContext *ctx, int m, LineInfo *edges, int runs);
 
 // ---- edge offset --------------------------------------------------------
 
@@ -101,22 +58,30 @@ void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, 
                       Vec3 *alongX);
 // Moves the copy's points a and b of `edge` so the edge moves into its polygon
 // by `size`; both points get host id 0.
-void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size);
+void OffsetEdgePoints(EditContext *ctx, const LineInfo *edge, double size);
 // The parts of OffsetEdgePoints that the strips also use apart: the normal
 // the moves are computed against (the host's normal of the polygon, or (0, 0,
 // 1) when it gives none), and adding computed moves to the edge's buffered
 // ends (both get host id 0). The host answers with the mesh as it was when
 // the edit began, so the moves depend on nothing the passes change and may
 // be computed ahead.
-Vec3 EdgePolyNormal(BufModel *model, LWPolID poly);
+Vec3 EdgePolyNormal(EditContext *ctx, LWPolID poly);
 void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
                     const Vec3 &offsetB);
 
 // ---- chamfer strips -----------------------------------------------------
 
+// Joins a seam: records i and j run along one edge of the same polygon in
+// opposite directions; j takes i's points and the polygon's other records
+// are relinked past them.
 void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j);
-void MakeLineCorvanePoly(BufModel *model, int m, LineInfo *edges, double size);
-void MakeLineCorvanePolyLimited(BufModel *model, int m, LineInfo *edges, const Settings *settings);
+// Reads the m linked edge records and the host's positions; pairs each edge
+// with the first later record that runs the other way, cuts both polygons'
+// copies back by `size` and adds the strip between them, marking both done.
+// An abort leaves the pairs made so far; the rest stay unchamfered.
+void MakeLineCorvanePoly(EditContext *ctx, int m, LineInfo *edges, double size);
+// The same for the pairs whose angle passes the settings' test only.
+void MakeLineCorvanePolyLimited(EditContext *ctx, int m, LineInfo *edges, const Settings *settings);
 
 // ---- corner cut and patches ---------------------------------------------
 
@@ -125,6 +90,9 @@ struct RingPlane {
     Vec3 normal;     // not normalised
 };
 
+// Cuts buffered polygon `poly`'s corner at `corner` by the plane: the
+// corner's vertex becomes the two points where the polygon's edges cross it.
+// Leaves the polygon as it was when it does not cross the plane.
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner);
 // The distance within which two buffered positions are one point: the
 // flush's weld tolerance, from the box of the points added so far.
@@ -138,10 +106,15 @@ struct FanStep {
 // Closes the corner at P whose whole fan of n polygons is given, some of its
 // edges chamfered and some not, by sharing the copies the strips left (see
 // the .cpp). Returns 0, having changed nothing, for a fan it cannot close.
-int CloseMixedCorner(BufModel *model, const FanStep *fan, int n, LWPntID point);
+int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point);
 const LineInfo *FindDoneReverse(const LineInfo *edges, int m, const LineInfo *r);
 const LineInfo *FindReverse(const LineInfo *edges, int m, const LineInfo *r);
-void PointCorvane(BufModel *model, const IdList *points, int m, LineInfo *edges);
-void PointCorvaneLimited(BufModel *model, const IdList *points, int m, LineInfo *edges);
+// Reads the strips' records (done flags, moved copies) and the host point
+// list; walks the ring of records about each point and adds the patch that
+// closes its corner. An abort leaves the patches of the points before it.
+void PointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
+// The same, trimming with the corner cut where the ring crosses an edge
+// left unchamfered by the angle test.
+void PointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
 
 #endif

@@ -104,9 +104,9 @@ void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, 
     *alongX = (sx > 0.01 || sx < -0.01) ? VecScale(v, size / sx) : VecScale(v, 0.0);
 }
 
-Vec3 EdgePolyNormal(BufModel *model, LWPolID poly)
+Vec3 EdgePolyNormal(EditContext *ctx, LWPolID poly)
 {
-    HostMeshEditOp *edit = model->edit;
+    HostMeshEditOp *edit = ctx->edit;
     double raw[3];
     if (edit->polyNormal(edit->state, poly, raw))
         return Vec3{raw[0], raw[1], raw[2]};
@@ -130,15 +130,16 @@ void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
     pb->hostId = 0;
 }
 
-void OffsetEdgePoints(BufModel *model, const LineInfo *edge, double size)
+void OffsetEdgePoints(EditContext *ctx, const LineInfo *edge, double size)
 {
-    Vec3 normal = EdgePolyNormal(model, edge->hostPoly);
+    BufModel *model = ctx->model;
+    Vec3 normal = EdgePolyNormal(ctx, edge->hostPoly);
     Vec3 n = VecDiv(normal, VecLength(normal));
 
     Vec3 a, b, prev, next;
-    if (!HostPointPosition(model, edge->hostA, &a) || !HostPointPosition(model, edge->hostB, &b) ||
-        !HostPointPosition(model, edge->hostPrev, &prev) ||
-        !HostPointPosition(model, edge->hostNext, &next))
+    if (!HostPointPosition(ctx, edge->hostA, &a) || !HostPointPosition(ctx, edge->hostB, &b) ||
+        !HostPointPosition(ctx, edge->hostPrev, &prev) ||
+        !HostPointPosition(ctx, edge->hostNext, &next))
         return;
 
     Vec3 x = VecSub(b, a);

@@ -29,6 +29,7 @@
 namespace {
 
 struct PatchPass {
+    EditContext *ctx;
     BufModel *model;
     int m;
     const LineInfo *edges;
@@ -177,7 +178,7 @@ static void ShowRingError(PatchPass *pass)
 {
     if (pass->errorShown)
         return;
-    MessageError(pass->model, " Edge 'Corvane' Error!!!", nullptr);
+    MessageError(pass->ctx, " Edge 'Corvane' Error!!!", nullptr);
     pass->errorShown = 1;
 }
 
@@ -366,7 +367,7 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
             // Across an unchamfered edge: the polygon still has its corner at
             // P, so it is trimmed by the patch's plane.
             Vec3 corner;
-            if (FirstCutInWalk(pass, leave->polyIndex) && HostPointPosition(model, point, &corner))
+            if (FirstCutInWalk(pass, leave->polyIndex) && HostPointPosition(pass->ctx, point, &corner))
                 CutPolyCorner(model, &plane, leave->polyIndex, corner);
             const LineInfo *s = IndexedFindReverse(pass, leave);
             if (!s)
@@ -450,7 +451,7 @@ static void PatchLimited(PatchPass *pass, LWPntID point)
         // the rest (every edge chamfered, borders, points where the fan
         // does not close).
         int n = CollectFan(pass, point, start);
-        if (n > 0 && CloseMixedCorner(pass->model, pass->fan, n, point))
+        if (n > 0 && CloseMixedCorner(pass->ctx, pass->fan, n, point))
             return;
         int same = 0;
         int k = WalkLimited(pass, point, start, back, &same);
@@ -509,10 +510,12 @@ __attribute__((always_inline)) static inline void PrefetchWalk(const PatchPass *
     }
 }
 
-static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *edges,
+static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *edges,
                        void (*patch)(PatchPass *, LWPntID))
 {
+    BufModel *model = ctx->model;
     PatchPass pass;
+    pass.ctx = ctx;
     pass.model = model;
     pass.m = m;
     pass.edges = edges;
@@ -527,7 +530,7 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     pass.walk = 0;
     pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
     pass.fan = (FanStep *)malloc((m > 0 ? (size_t)m : 1) * sizeof(FanStep));
-    EdgeAdjacencyOpen(&pass.adjacency, edges, m);
+    EdgeAdjacencyOpen(ctx, &pass.adjacency, edges, m);
     pass.numbers = (int32_t *)malloc(pass.p > 0 ? (size_t)pass.p * sizeof(int32_t) : 1);
     pass.current = nullptr;
     pass.currentNumber = -1;
@@ -537,10 +540,10 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
         pass.numbers[i] = EdgePointNumber(&pass.adjacency, (LWPntID)points->items[i]);
     }
 
-    MonitorOpen(model, "Corvane mode:Object", "Phase: PointCorvane");
-    MonitorInit(model, pass.p);
+    MonitorOpen(ctx, "Corvane mode:Object", "Phase: PointCorvane");
+    MonitorInit(ctx, pass.p);
     for (int i = 0; i < pass.p; i++) {
-        if (MonitorStep(model, 1))
+        if (MonitorStep(ctx, 1))
             break;
         PrefetchWalk(&pass, points, i);
         LWPntID point = (LWPntID)points->items[i];
@@ -553,15 +556,15 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     free(pass.fan);
     free(pass.numbers);
     EdgeAdjacencyClose(&pass.adjacency);
-    MonitorClose(model);
+    MonitorClose(ctx);
 }
 
-void PointCorvane(BufModel *model, const IdList *points, int m, LineInfo *edges)
+void PointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges)
 {
-    RunPatches(model, points, m, edges, PatchPlain);
+    RunPatches(ctx, points, m, edges, PatchPlain);
 }
 
-void PointCorvaneLimited(BufModel *model, const IdList *points, int m, LineInfo *edges)
+void PointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges)
 {
-    RunPatches(model, points, m, edges, PatchLimited);
+    RunPatches(ctx, points, m, edges, PatchLimited);
 }

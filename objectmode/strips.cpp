@@ -57,6 +57,7 @@ namespace {
 // point, and, from the first seam on, the index of each host polygon's
 // records (which only the seam joining needs).
 struct StripPass {
+    EditContext *ctx;
     BufModel *model;
     int m;
     LineInfo *edges;
@@ -258,7 +259,7 @@ static int JoinSeams(StripPass *pass)
     int joined = 0;
     int aborted = 0;
     for (int i = 0; i < pass->m; i++) {
-        if (MonitorStep(pass->model, 1)) {
+        if (MonitorStep(pass->ctx, 1)) {
             aborted = 1;
             break;
         }
@@ -394,7 +395,7 @@ struct KnownPoints {
 
 }  // namespace
 
-static int Position(BufModel *model, const KnownPoints *known, LWPntID id, Vec3 *out)
+static int Position(EditContext *ctx, const KnownPoints *known, LWPntID id, Vec3 *out)
 {
     for (int k = 0; k < known->count; k++) {
         if (known->id[k] == id) {
@@ -402,17 +403,17 @@ static int Position(BufModel *model, const KnownPoints *known, LWPntID id, Vec3 
             return 1;
         }
     }
-    return HostPointPosition(model, id, out);
+    return HostPointPosition(ctx, id, out);
 }
 
 // The host positions of the record's points a, b, previous and next,
 // through the last record's points; keeps this record's.
-static int KnownPositions(BufModel *model, KnownPoints *known, const LineInfo *edge, Vec3 *a,
+static int KnownPositions(EditContext *ctx, KnownPoints *known, const LineInfo *edge, Vec3 *a,
                           Vec3 *b, Vec3 *prev, Vec3 *next)
 {
-    if (!Position(model, known, edge->hostA, a) || !Position(model, known, edge->hostB, b) ||
-        !Position(model, known, edge->hostPrev, prev) ||
-        !Position(model, known, edge->hostNext, next)) {
+    if (!Position(ctx, known, edge->hostA, a) || !Position(ctx, known, edge->hostB, b) ||
+        !Position(ctx, known, edge->hostPrev, prev) ||
+        !Position(ctx, known, edge->hostNext, next)) {
         known->count = 0;
         return 0;
     }
@@ -457,12 +458,12 @@ static void PlanMoves(StripPass *pass, double size)
         if (!IsLinked(edge))
             continue;
         if (r == 0 || edge->hostPoly != normalOf) {
-            Vec3 normal = EdgePolyNormal(pass->model, edge->hostPoly);
+            Vec3 normal = EdgePolyNormal(pass->ctx, edge->hostPoly);
             n = VecDiv(normal, VecLength(normal));
             normalOf = edge->hostPoly;
         }
         Vec3 a, b, prev, next;
-        if (!KnownPositions(pass->model, &known, edge, &a, &b, &prev, &next))
+        if (!KnownPositions(pass->ctx, &known, edge, &a, &b, &prev, &next))
             continue;
         Vec3 x = VecSub(b, a);
         Vec3 *offsetA = &pass->moves[2 * r];
@@ -523,7 +524,7 @@ static void MoveRecord(StripPass *pass, int r, double size)
         return;
     }
     if (!pass->moves) {
-        OffsetEdgePoints(pass->model, &pass->edges[r], size);
+        OffsetEdgePoints(pass->ctx, &pass->edges[r], size);
         return;
     }
     if (pass->placed[r])
@@ -554,7 +555,7 @@ static void PairEdges(StripPass *pass, unsigned char *available, double size,
 {
     LineInfo *edges = pass->edges;
     for (int i = 0; i < pass->m; i++) {
-        if (MonitorStep(pass->model, 1))
+        if (MonitorStep(pass->ctx, 1))
             return;
         PrefetchPartner(pass, i);
         if (!available[i])
@@ -582,21 +583,23 @@ static void PairEdges(StripPass *pass, unsigned char *available, double size,
     }
 }
 
-static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
+static void ChamferEdges(EditContext *ctx, int m, LineInfo *edges, double size,
                          const Settings *settings)
 {
-    MonitorOpen(model, "Corvane mode:Object", " Phase: MakeLineCorvanePoly");
-    MonitorInit(model, m);
+    BufModel *model = ctx->model;
+    MonitorOpen(ctx, "Corvane mode:Object", " Phase: MakeLineCorvanePoly");
+    MonitorInit(ctx, m);
     unsigned char *available = (unsigned char *)malloc(m > 0 ? (size_t)m : 1);
     if (!available) {
-        MonitorClose(model);
+        MonitorClose(ctx);
         return;
     }
     StripPass pass;
+    pass.ctx = ctx;
     pass.model = model;
     pass.m = m;
     pass.edges = edges;
-    EdgeAdjacencyOpen(&pass.adjacency, edges, m);
+    EdgeAdjacencyOpen(ctx, &pass.adjacency, edges, m);
     pass.byPolyOpen = 0;
     pass.moves = nullptr;
     pass.moverA = pass.moverB = pass.movedAt = nullptr;
@@ -640,11 +643,11 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
 
     for (int i = 0; i < m; i++)
         available[i] = RecordLinked(&pass, i) ? 1 : 0;
-    MonitorInit(model, m);
+    MonitorInit(ctx, m);
     PairEdges(&pass, available, size, settings);
     ApplyDeferredMoves(&pass);
 
-    MonitorClose(model);
+    MonitorClose(ctx);
     EdgeAdjacencyClose(&pass.adjacency);
     if (pass.byPolyOpen)
         KeyIndexClose(&pass.byPoly);
@@ -657,12 +660,12 @@ static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
     free(available);
 }
 
-void MakeLineCorvanePoly(BufModel *model, int m, LineInfo *edges, double size)
+void MakeLineCorvanePoly(EditContext *ctx, int m, LineInfo *edges, double size)
 {
-    ChamferEdges(model, m, edges, size, nullptr);
+    ChamferEdges(ctx, m, edges, size, nullptr);
 }
 
-void MakeLineCorvanePolyLimited(BufModel *model, int m, LineInfo *edges, const Settings *settings)
+void MakeLineCorvanePolyLimited(EditContext *ctx, int m, LineInfo *edges, const Settings *settings)
 {
-    ChamferEdges(model, m, edges, settings->bevelSize, settings);
+    ChamferEdges(ctx, m, edges, settings->bevelSize, settings);
 }

@@ -35,9 +35,9 @@ void FreePolyInfo(int count, PolyInfo *records)
 }
 
 // Step 2: ids, counts, names and arrays sized for each record.
-static void AllocateRecords(BufModel *model, int count, LWPolID *ids, PolyInfo *records)
+static void AllocateRecords(EditContext *ctx, int count, LWPolID *ids, PolyInfo *records)
 {
-    HostMeshEditOp *edit = model->edit;
+    HostMeshEditOp *edit = ctx->edit;
     for (int k = 0; k < count; ++k) {
         PolyInfo *r = &records[k];
         const HostPolygonInfo *info = edit->polyInfo(edit->state, ids[k]);
@@ -57,9 +57,10 @@ static void AllocateRecords(BufModel *model, int count, LWPolID *ids, PolyInfo *
 
 // Step 4: one polygon's points, centroid, normal and copy. `name` is the
 // name the last polygon was given.
-static void SurveyPolygon(BufModel *model, LWPolID id, PolyInfo *r, const char **name)
+static void SurveyPolygon(EditContext *ctx, LWPolID id, PolyInfo *r, const char **name)
 {
-    HostMeshEditOp *edit = model->edit;
+    BufModel *model = ctx->model;
+    HostMeshEditOp *edit = ctx->edit;
     const HostPolygonInfo *info = edit->polyInfo(edit->state, id);
     // The second answer decides, as the first only sized the arrays; it may
     // not hold more vertices than they have room for.
@@ -104,16 +105,16 @@ static void SurveyPolygon(BufModel *model, LWPolID id, PolyInfo *r, const char *
     r->surveyed = 1;
 }
 
-void GetPolyInfo(BufModel *model, int count, LWPolID *ids, PolyInfo *records)
+void GetPolyInfo(EditContext *ctx, int count, LWPolID *ids, PolyInfo *records)
 {
-    MonitorOpen(model, "Corvane mode:Object Phase-00", "Phase: GetPolyInfo");
-    AllocateRecords(model, count, ids, records);
-    MonitorInit(model, count);
+    MonitorOpen(ctx, "Corvane mode:Object Phase-00", "Phase: GetPolyInfo");
+    AllocateRecords(ctx, count, ids, records);
+    MonitorInit(ctx, count);
     const char *name = nullptr;
     for (int k = 0; k < count; ++k) {
-        if (MonitorStep(model, 1))
+        if (MonitorStep(ctx, 1))
             break;
-        SurveyPolygon(model, ids[k], &records[k], &name);
+        SurveyPolygon(ctx, ids[k], &records[k], &name);
     }
-    MonitorClose(model);
+    MonitorClose(ctx);
 }

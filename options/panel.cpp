@@ -5,7 +5,7 @@
 #include "options/options.h"
 
 // Degrees to radians and back, with the factors the tool has always used:
-// 90 degrees goes to the panel as 1.570796326794895 and comes back as
+// Degrees goes to the panel as 1.570796326794895 and comes back as
 // 90.00000000000001.
 static const double kDegToRad = 0.017453292519943278;
 static const double kRadToDeg = 57.29577951308239;
@@ -25,7 +25,7 @@ void PanelHook(HostPanelID, void *userData)
 
 double OptionsPanel(HostMeshEditOp *edit, HostGlobalFunc *global, int mode)
 {
-    // 1-2. The panel service and a panel.
+    // The panel service and a panel.
     HostPanelService *panels =
         global ? (HostPanelService *)global(HOST_PANEL_SERVICE, 0) : nullptr;
     if (!panels || !edit)
@@ -33,11 +33,11 @@ double OptionsPanel(HostMeshEditOp *edit, HostGlobalFunc *global, int mode)
     HostPanelID panel = panels->create(kTitle, nullptr);
     if (!panel)
         return 0.0;
-    // 3-4. What the user confirmed last time.
+    // What the user confirmed last time.
     SettingsFile(global, 0, &g_settings);
     panels->globalFun = global;
 
-    // 5. The controls. One descriptor serves all four; a word a control does
+    // The controls. One descriptor serves all four; a word a control does
     // not name keeps what the previous control left in it.
     static const char *modeText[2];
     modeText[0] = mode ? "Line" : "Object";
@@ -63,11 +63,11 @@ double OptionsPanel(HostMeshEditOp *edit, HostGlobalFunc *global, int mode)
         return 0.0;
     }
 
-    // 6-7. The hook gives the bevel size the focus.
+    // The hook gives the bevel size the focus.
     panels->set(panel, HOST_PANEL_TAG_USERDATA, bevel);
     panels->set(panel, HOST_PANEL_TAG_HOOK, (const void *)PanelHook);
 
-    // 8. Values in; the angle control works in radians.
+    // Values in; the angle control works in radians.
     HostFloatValue fval = {HOST_VALUE_FLOAT, 0, 0.0};
     HostIntValue ival = {HOST_VALUE_INT, 0};
     fval.value = g_settings.bevelSize;
@@ -77,7 +77,7 @@ double OptionsPanel(HostMeshEditOp *edit, HostGlobalFunc *global, int mode)
     ival.value = g_settings.angleMode;
     choice->set(choice, HOST_CTL_TAG_VALUE, &ival);
 
-    // 9-10. Show it; 0 is a cancel, which keeps the file as it is.
+    // Show it; 0 is a cancel, which keeps the file as it is.
     static const int width = 230;
     panels->set(panel, HOST_PANEL_TAG_SIZE, &width);
     if (panels->open(panel, HOST_PANEL_OPEN_MODAL) == 0) {
@@ -85,7 +85,7 @@ double OptionsPanel(HostMeshEditOp *edit, HostGlobalFunc *global, int mode)
         return 0.0;
     }
 
-    // 11. Values out.
+    // Values out.
     bevel->get(bevel, HOST_CTL_TAG_VALUE, &fval);
     g_settings.bevelSize = fval.value;
     angle->get(angle, HOST_CTL_TAG_VALUE, &fval);
@@ -93,7 +93,7 @@ double OptionsPanel(HostMeshEditOp *edit, HostGlobalFunc *global, int mode)
     choice->get(choice, HOST_CTL_TAG_VALUE, &ival);
     g_settings.angleMode = (int32_t)ival.value;
 
-    // 12-15.
+    // Close the panel, keep the values in degrees and save them.
     panels->destroy(panel);
     g_settings.limitAngle = g_settings.limitAngle * kRadToDeg;
     SettingsFile(global, 1, &g_settings);

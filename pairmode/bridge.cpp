@@ -39,17 +39,17 @@ static int Wrap(const PolyInfo *x, int k)
     return (x->count + k) % x->count;
 }
 
-static void RemoveHostPoly(BufModel *model, LWPolID id)
+static void RemoveHostPoly(EditContext *ctx, LWPolID id)
 {
-    model->edit->remPoly(model->edit->state, id);
+    ctx->edit->remPoly(ctx->edit->state, id);
 }
 
 // Whether the host describes both polygons (three corners or more) and they
 // hold a common edge in opposite directions: tested before anything is built
 // for a pair, so that a pair without one leaves no trace.
-static int HostPairShares(BufModel *model, LWPolID ida, LWPolID idb)
+static int HostPairShares(EditContext *ctx, LWPolID ida, LWPolID idb)
 {
-    const HostPolygonInfo *info = model->edit->polyInfo(model->edit->state, ida);
+    const HostPolygonInfo *info = ctx->edit->polyInfo(ctx->edit->state, ida);
     if (!info || info->numPnts < 3)
         return 0;
     int n = (int)info->numPnts;
@@ -59,7 +59,7 @@ static int HostPairShares(BufModel *model, LWPolID ida, LWPolID idb)
         return 0;
     memcpy(a, info->points, sizeof(LWPntID) * n);
     int found = 0;
-    info = model->edit->polyInfo(model->edit->state, idb);
+    info = ctx->edit->polyInfo(ctx->edit->state, idb);
     if (info && info->numPnts >= 3) {
         int m = (int)info->numPnts;
         const LWPntID *b = info->points;
@@ -100,108 +100,109 @@ static int ModelFull(const BufModel *model)
     return model->refusedAdds > 0;
 }
 
-static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *records,
+static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo *records,
                               double size);
 
 // The walks and caps ask for the polygons about points over and over; they
 // get their answers from an index of the list built once (pairmode/pairindex.h).
-int BuildBridge(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size)
+int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size)
 {
-    PairIndexOpen(model, count, list);
-    int result = BuildBridgeBody(model, count, list, records, size);
-    PairIndexClose();
+    PairIndexOpen(ctx, count, list);
+    int result = BuildBridgeBody(ctx, count, list, records, size);
+    PairIndexClose(ctx);
     return result;
 }
 
-static int BuildBridgeBody(BufModel *model, int count, LWPolID *list, PolyInfo *records,
+static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo *records,
                               double size)
 {
+    BufModel *model = ctx->model;
     // A pair that shares no edge held in opposite directions is refused
     // before anything is built or removed.
-    if (count < 2 || list[0] == list[1] || !HostPairShares(model, list[0], list[1]))
+    if (count < 2 || list[0] == list[1] || !HostPairShares(ctx, list[0], list[1]))
         return BRIDGE_NO_SHARED_EDGE;
-    if (!PairClaimsBegin(count)) {
+    if (!PairClaimsBegin(ctx, count)) {
         model->refusedAdds++;  // no memory: discard the edit like a full model
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return 0;
     }
-    PairClaim(list[0]);
-    PairClaim(list[1]);
+    PairClaim(ctx, list[0]);
+    PairClaim(ctx, list[1]);
 
-    // 1. A full model stops everything; the activation discards the edit.
+    // A full model stops everything; the activation discards the edit.
     PolyInfo *r0 = &records[0];
     PolyInfo *r1 = &records[1];
-    int made0 = MakePairPolyInfo(model, list[0], r0);
-    int made1 = made0 > 0 ? MakePairPolyInfo(model, list[1], r1) : 0;
+    int made0 = MakePairPolyInfo(ctx, list[0], r0);
+    int made1 = made0 > 0 ? MakePairPolyInfo(ctx, list[1], r1) : 0;
     if (made0 < 0 || made1 < 0) {
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return BRIDGE_FAULT;
     }
     if (made0 == 0 || made1 == 0) {
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return 0;
     }
-    PairClaimSetCopy(list[0], r0->polyIndex, PAIR_COPY_STRIP);
-    PairClaimSetCopy(list[1], r1->polyIndex, PAIR_COPY_STRIP);
-    // 2. The host's lists were checked above, but the copies are what the
+    PairClaimSetCopy(ctx, list[0], r0->polyIndex, PAIR_COPY_STRIP);
+    PairClaimSetCopy(ctx, list[1], r1->polyIndex, PAIR_COPY_STRIP);
+    // The host's lists were checked above, but the copies are what the
     // walk reads: a host that answered differently the second time is a
     // fault, not a pair to build on.
     int i = -1, j = -1;
     FindSharedEdge(model, r0, r1, &i, &j);
     if (i < 0 || j < 0) {
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return BRIDGE_FAULT;
     }
-    // 3-4.
-    DetachEdge(model, r0, i, size);
-    DetachEdge(model, r1, j, size);
+    // Cut both polygons back from the shared edge and bridge the gap.
+    DetachEdge(ctx, r0, i, size);
+    DetachEdge(ctx, r1, j, size);
     int firstQuad = ModelFull(model) ? -1 : AddBridgeQuad(model, r0, r1, i, j);
     if (firstQuad < 0) {
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return 0;
     }
-    // 5-6.
+    // The shared edge's vertices now take the points DetachEdge made.
     ReleaseEdgeHostPoints(model, r0, i);
     ReleaseEdgeHostPoints(model, r1, j);
     WalkPair pair = {r0, r1, i, j, 0, 1, 0, nullptr};
 
-    // 7-8. The walk from the loop point A[i].
+    // The walk from the loop point A[i].
     FindSharedEdge(model, r0, r1, &pair.i, &pair.j);
-    int walked = WalkEdgeLoop(model, count, list, records, size, &pair, firstQuad);
+    int walked = WalkEdgeLoop(ctx, count, list, records, size, &pair, firstQuad);
     if (walked != 0 || ModelFull(model)) {
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return walked == BRIDGE_FAULT ? BRIDGE_FAULT : 0;
     }
-    // 9-10. With the roles swapped the loop point is the other end of the
+    // With the roles swapped the loop point is the other end of the
     // selected edge; the slot counters go on after the first walk's.
     pair.a = r1;
     pair.b = r0;
     pair.secondWalk = 1;
     FindSharedEdge(model, r1, r0, &pair.i, &pair.j);
-    walked = WalkEdgeLoop(model, count, list, records, size, &pair, firstQuad);
+    walked = WalkEdgeLoop(ctx, count, list, records, size, &pair, firstQuad);
     if (walked != 0) {
-        PairClaimsEnd();
+        PairClaimsEnd(ctx);
         return walked == BRIDGE_FAULT ? BRIDGE_FAULT : 0;
     }
-    // 11.
-    RemoveHostPoly(model, list[0]);
-    RemoveHostPoly(model, list[1]);
-    PairClaimsEnd();
+    // The selected pair is replaced by its copies.
+    RemoveHostPoly(ctx, list[0]);
+    RemoveHostPoly(ctx, list[1]);
+    PairClaimsEnd(ctx);
     return 0;
 }
 
 // Whether the walk may step into (e, d): room for two more records, neither
 // polygon taken over already (by this walk, the other one or a cap), and a
 // common edge for the new pair. Claims both when it may.
-static int MayStepInto(BufModel *model, int count, LWPolID e, LWPolID d, int bSlot)
+static int MayStepInto(EditContext *ctx, int count, LWPolID e, LWPolID d, int bSlot)
 {
     if (bSlot + 2 > count)  // the array holds count + 1 records
         return 0;
-    if (PairClaimed(e) || PairClaimed(d))
+    if (PairClaimed(ctx, e) || PairClaimed(ctx, d))
         return 0;
-    if (!HostPairShares(model, e, d))
+    if (!HostPairShares(ctx, e, d))
         return 0;
-    return PairClaim(e) && PairClaim(d);
+    return PairClaim(ctx, e) && PairClaim(ctx, d);
 }
 
 // Joins the last quad to the first where the walk came back to the selected
@@ -212,7 +213,7 @@ static void CloseRing(BufModel *model, PolyInfo *records, int aSlot, int bSlot, 
     PolyInfo *r1 = &records[1];
     PolyInfo *lastA = &records[aSlot];
     PolyInfo *lastB = &records[bSlot];
-    // 1-2. A pair that shares no edge with the selected one is left open.
+    // A pair that shares no edge with the selected one is left open.
     int i = -1, j = -1;
     FindSharedEdge(model, r0, lastA, &i, &j);
     if (i >= 0)
@@ -222,16 +223,17 @@ static void CloseRing(BufModel *model, PolyInfo *records, int aSlot, int bSlot, 
     FindSharedEdge(model, r1, lastB, &i, &j);
     if (i >= 0)
         CopyPoints(model, lastB)[Wrap(lastB, j)] = CopyPoints(model, r1)[Wrap(r1, i + 1)];
-    // 3. The last polygon added is the last quad.
+    // The last polygon added is the last quad.
     BufPoly *last = BufModelGetPoly(model, model->polyCount - 1);
     const BufPoly *first = BufModelGetPoly(model, firstQuad);
     last->points[0] = first->points[1];
     last->points[3] = first->points[2];
 }
 
-int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size,
+int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size,
                  WalkPair *pair, int firstQuad)
 {
+    BufModel *model = ctx->model;
     PolyInfo *a = pair->a;
     PolyInfo *b = pair->b;
     int lastQuad = firstQuad;
@@ -239,13 +241,13 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
     int taken = 0;  // the walk stopped at polygons a cap or a walk took over
     LWPolID e = nullptr, d = nullptr;
     for (;;) {
-        // 1. The polygons beyond the loop point V: across A's edge that ends
+        // The polygons beyond the loop point V: across A's edge that ends
         // at V, and across B's edge that starts at V.
         LWPntID v = HostAt(a, pair->i);
-        e = FindPolyByEdge(model, list, count, v, HostAt(a, pair->i - 1));
-        d = FindPolyByEdge(model, list, count, HostAt(b, pair->j + 2), HostAt(b, pair->j + 1));
+        e = FindPolyByEdge(ctx, list, count, v, HostAt(a, pair->i - 1));
+        d = FindPolyByEdge(ctx, list, count, HostAt(b, pair->j + 2), HostAt(b, pair->j + 1));
 
-        // 2. Tests, in order. A neighbour that is A or B itself (a polygon
+        // Tests, in order. A neighbour that is A or B itself (a polygon
         // holding both directions of an edge) ends the walk.
         if (e == d)
             break;
@@ -255,34 +257,34 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
             break;
         if (e == list[0] || d == list[1] || e == list[1] || d == list[0])
             break;
-        if (PointValence(model, count, list, v) != 4)
+        if (PointValence(ctx, count, list, v) != 4)
             break;
-        if (PairClaimed(e) || PairClaimed(d)) {
+        if (PairClaimed(ctx, e) || PairClaimed(ctx, d)) {
             taken = 1;
             break;
         }
-        if (!MayStepInto(model, count, e, d, pair->bSlot))
+        if (!MayStepInto(ctx, count, e, d, pair->bSlot))
             break;
 
-        // 3.1
+        // The next pair's records.
         pair->aSlot += 2;
         pair->bSlot += 2;
         PolyInfo *nextA = &records[pair->aSlot];
         PolyInfo *nextB = &records[pair->bSlot];
-        int madeA = MakePairPolyInfo(model, e, nextA);
-        int madeB = madeA > 0 ? MakePairPolyInfo(model, d, nextB) : 0;
+        int madeA = MakePairPolyInfo(ctx, e, nextA);
+        int madeB = madeA > 0 ? MakePairPolyInfo(ctx, d, nextB) : 0;
         if (madeA < 0 || madeB < 0)
             return BRIDGE_FAULT;
         if (madeA == 0 || madeB == 0)
             return 0;  // full model: the activation discards the edit
-        PairClaimSetCopy(e, nextA->polyIndex, PAIR_COPY_STRIP);
-        PairClaimSetCopy(d, nextB->polyIndex, PAIR_COPY_STRIP);
-        // 3.2
+        PairClaimSetCopy(ctx, e, nextA->polyIndex, PAIR_COPY_STRIP);
+        PairClaimSetCopy(ctx, d, nextB->polyIndex, PAIR_COPY_STRIP);
+        // Step into the next pair: it shares the edge from V to its far end.
         PolyInfo *oldA = a;
         PolyInfo *oldB = b;
         int oldI = pair->i;
         int oldJ = pair->j;
-        // 3.3 The new edge runs from A's vertex i (the next loop point) to
+        // The new edge runs from A's vertex i (the next loop point) to
         // A's vertex i + 1, which is V. MayStepInto saw it in the host's
         // lists; copies that disagree are a fault.
         a = pair->a = nextA;
@@ -292,41 +294,41 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
         FindSharedEdge(model, a, b, &pair->i, &pair->j);
         if (pair->i < 0 || pair->j < 0)
             return BRIDGE_FAULT;
-        // 3.4
-        RemoveHostPoly(model, e);
-        RemoveHostPoly(model, d);
-        // 3.5
-        DetachEdge(model, a, pair->i, size);
-        DetachEdge(model, b, pair->j, size);
+        // The next pair is replaced by its copies.
+        RemoveHostPoly(ctx, e);
+        RemoveHostPoly(ctx, d);
+        // Cut both back from their shared edge.
+        DetachEdge(ctx, a, pair->i, size);
+        DetachEdge(ctx, b, pair->j, size);
         if (ModelFull(model))
             return 0;
-        // 3.6 Each side of the strip keeps one point at V, the previous
+        // Each side of the strip keeps one point at V, the previous
         // pair's; the points just made at V are left unused.
         CopyPoints(model, a)[Wrap(a, pair->i + 1)] = CopyPoints(model, oldA)[Wrap(oldA, oldI)];
         CopyPoints(model, b)[Wrap(b, pair->j)] = CopyPoints(model, oldB)[Wrap(oldB, oldJ + 1)];
-        // 3.7
+        // Bridge them.
         lastQuad = AddBridgeQuad(model, a, b, pair->i, pair->j);
         if (lastQuad < 0)
             return 0;
-        // 3.8
+        // Their shared edge's vertices take the new points.
         ReleaseEdgeHostPoints(model, a, pair->i);
         ReleaseEdgeHostPoints(model, b, pair->j);
         steps++;
-        // 3.9 Ending here, the closing test below sees the pair just
+        // Ending here, the closing test below sees the pair just
         // stepped into (e, d).
-        if (PointValence(model, count, list, HostAt(a, pair->i)) != 4)
+        if (PointValence(ctx, count, list, HostAt(a, pair->i)) != 4)
             break;
     }
 
-    // 4. Ring: the walk came back to the selected pair. A walk that took no
+    // Ring: the walk came back to the selected pair. A walk that took no
     // step cannot have gone round. The last quad must be the model's last
     // polygon, which the joining rewrites.
     if (steps > 0 && e == list[0] && d == list[1]) {
         if (lastQuad != model->polyCount - 1)
             return BRIDGE_FAULT;
         CloseRing(model, records, pair->aSlot, pair->bSlot, firstQuad);
-        RemoveHostPoly(model, list[0]);
-        RemoveHostPoly(model, list[1]);
+        RemoveHostPoly(ctx, list[0]);
+        RemoveHostPoly(ctx, list[1]);
         return 1;
     }
     // Open end: three corners, or five and more, are cut by the last quad's
@@ -337,7 +339,7 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
     // polygons cut again in their copies.
     // An end the first walk capped already (the loop came back to it, and
     // that cap joined both arms) is not capped twice.
-    int c = PointValence(model, count, list, HostAt(a, pair->i));
+    int c = PointValence(ctx, count, list, HostAt(a, pair->i));
     if (HostAt(a, pair->i) == pair->cappedEnd)
         return 0;
     if (c == 3 || c >= 5 || (c == 4 && taken)) {
@@ -350,7 +352,7 @@ int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, d
         // The first walk's cap must leave the selected pair's copies as they
         // are: the second walk joins its first pair to them by vertex.
         end.mayCutStrips = pair->secondWalk;
-        CapLoopEnd(model, count, list, &end);
+        CapLoopEnd(ctx, count, list, &end);
         pair->cappedEnd = end.end;
     }
     return 0;

@@ -43,9 +43,9 @@ struct CapPlane {
     Vec3 normal;
 };
 
-static const HostPolygonInfo *HostPoly(BufModel *model, LWPolID id)
+static const HostPolygonInfo *HostPoly(EditContext *ctx, LWPolID id)
 {
-    return model->edit->polyInfo(model->edit->state, id);
+    return ctx->edit->polyInfo(ctx->edit->state, id);
 }
 
 // The cap's name starts as L's. A name the buffer cannot hold is treated like
@@ -59,9 +59,10 @@ static void StartCapName(const char *name)
 }
 
 // A copy of host point p that stands for it: never created at the flush.
-static int AddHostPoint(BufModel *model, LWPntID p)
+static int AddHostPoint(EditContext *ctx, LWPntID p)
 {
-    Vec3 position = HostPointOrZero(model, p);
+    BufModel *model = ctx->model;
+    Vec3 position = HostPointOrZero(ctx, p);
     int b = BufModelAddPoint(model, &position);
     if (b >= 0)
         BufModelGetPoint(model, b)->hostId = p;
@@ -69,10 +70,11 @@ static int AddHostPoint(BufModel *model, LWPntID p)
 }
 
 // A new point where the line through the host points c and e meets the plane.
-static int AddCutPoint(BufModel *model, const CapPlane *plane, LWPntID c, LWPntID e)
+static int AddCutPoint(EditContext *ctx, const CapPlane *plane, LWPntID c, LWPntID e)
 {
-    Vec3 pc = HostPointOrZero(model, c);
-    Vec3 pe = HostPointOrZero(model, e);
+    BufModel *model = ctx->model;
+    Vec3 pc = HostPointOrZero(ctx, c);
+    Vec3 pe = HostPointOrZero(ctx, e);
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pc, pe);
     return BufModelAddPoint(model, &x);
 }
@@ -81,7 +83,7 @@ static int AddCutPoint(BufModel *model, const CapPlane *plane, LWPntID c, LWPntI
 // `end` replaced by in and out. With emit 0 it only measures the list; with
 // emit 1 it adds the points, fills gFanPoints, gIn and gOut. Returns the
 // length, or -1 when an add was refused. *next: the polygon's point after end.
-static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, int n,
+static int FanList(EditContext *ctx, const CapPlane *plane, const LWPntID *pts, int n,
                    LWPntID end, int emit, LWPntID *next)
 {
     int length = 0;
@@ -92,7 +94,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
         if (p == end) {
             // Only when end is point 0: its `in` comes with the last point.
             if (emit) {
-                gOut = AddCutPoint(model, plane, end, p1);
+                gOut = AddCutPoint(ctx, plane, end, p1);
                 if (gOut < 0)
                     return -1;
                 gFanPoints[length] = gOut;
@@ -104,8 +106,8 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
         } else if (p1 == end) {
             LWPntID p2 = pts[(k + 2) % n];
             if (emit) {
-                int copy = AddHostPoint(model, p);
-                gIn = copy < 0 ? -1 : AddCutPoint(model, plane, p, end);
+                int copy = AddHostPoint(ctx, p);
+                gIn = copy < 0 ? -1 : AddCutPoint(ctx, plane, p, end);
                 if (gIn < 0)
                     return -1;
                 gFanPoints[length] = copy;
@@ -115,7 +117,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
             length += 2;
             if (end != pts[0]) {
                 if (emit) {
-                    gOut = AddCutPoint(model, plane, end, p2);
+                    gOut = AddCutPoint(ctx, plane, end, p2);
                     if (gOut < 0)
                         return -1;
                     gFanPoints[length] = gOut;
@@ -127,7 +129,7 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
             k += 2;
         } else {
             if (emit) {
-                int copy = AddHostPoint(model, p);
+                int copy = AddHostPoint(ctx, p);
                 if (copy < 0)
                     return -1;
                 gFanPoints[length] = copy;
@@ -144,9 +146,10 @@ static int FanList(BufModel *model, const CapPlane *plane, const LWPntID *pts, i
 // with the point standing for `end` replaced by in and out, cut on the host's
 // edges at end. Emits like FanList; -1 when the copy holds no point for end
 // or an add was refused.
-static int RecutList(BufModel *model, const CapPlane *plane, const BufPoly *copy,
+static int RecutList(EditContext *ctx, const CapPlane *plane, const BufPoly *copy,
                      const LWPntID *pts, int n, LWPntID end, int emit, LWPntID *next)
 {
+    BufModel *model = ctx->model;
     int k = 0;
     while (k < n && pts[k] != end)
         k++;
@@ -163,8 +166,8 @@ static int RecutList(BufModel *model, const CapPlane *plane, const BufPoly *copy
         if (!found && point && point->hostId == end) {
             found = 1;
             if (emit) {
-                gIn = AddCutPoint(model, plane, before, end);
-                gOut = gIn < 0 ? -1 : AddCutPoint(model, plane, end, after);
+                gIn = AddCutPoint(ctx, plane, before, end);
+                gOut = gIn < 0 ? -1 : AddCutPoint(ctx, plane, end, after);
                 if (gOut < 0)
                     return -1;
                 gFanPoints[length] = gIn;
@@ -185,9 +188,10 @@ static int RecutList(BufModel *model, const CapPlane *plane, const BufPoly *copy
 // The point of a strip copy `poly` (of host polygon `id`) at `end`: its own
 // buffered point there when the strip moved it, -2 when the copy still
 // stands on the host's point, -1 when it cannot be told.
-static int StripPointAt(BufModel *model, LWPolID id, int poly, LWPntID end)
+static int StripPointAt(EditContext *ctx, LWPolID id, int poly, LWPntID end)
 {
-    const HostPolygonInfo *info = HostPoly(model, id);
+    BufModel *model = ctx->model;
+    const HostPolygonInfo *info = HostPoly(ctx, id);
     const BufPoly *copy = BufModelGetPoly(model, poly);
     if (!info || !copy || copy->count != (int)info->numPnts)
         return -1;
@@ -203,9 +207,9 @@ static int StripPointAt(BufModel *model, LWPolID id, int poly, LWPntID end)
 }
 
 // The point that follows `end` in host polygon `id`, or none.
-static LWPntID PointAfter(BufModel *model, LWPolID id, LWPntID end)
+static LWPntID PointAfter(EditContext *ctx, LWPolID id, LWPntID end)
 {
-    const HostPolygonInfo *info = HostPoly(model, id);
+    const HostPolygonInfo *info = HostPoly(ctx, id);
     if (!info)
         return nullptr;
     int n = (int)info->numPnts;
@@ -237,11 +241,12 @@ static LWPntID PointAfterEdge(const HostPolygonInfo *h, LWPntID prev, LWPntID en
     return nullptr;
 }
 
-void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEnd)
+void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
 {
+    BufModel *model = ctx->model;
     LWPntID prev = loopEnd->prev;
     LWPntID end = loopEnd->end;
-    // 1. The plane of the last quad, through its vertex 0.
+    // The plane of the last quad, through its vertex 0.
     const BufPoly *last = BufModelGetPoly(model, loopEnd->lastQuad);
     if (!last)
         return;
@@ -250,25 +255,25 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
     plane.normal = last->normal;
     StartCapName(last->surface);
 
-    // 2. h is the B polygon of the last pair.
-    LWPolID h = FindPolyByEdge(model, list, count, prev, end);
+    // H is the B polygon of the last pair.
+    LWPolID h = FindPolyByEdge(ctx, list, count, prev, end);
     if (!h)
         return;
-    const HostPolygonInfo *info = HostPoly(model, h);
+    const HostPolygonInfo *info = HostPoly(ctx, h);
     if (!info)
         return;
     LWPntID w = PointAfterEdge(info, prev, end);
     if (!w)
         return;
 
-    // 3. The first fan polygon, across B's edge from end to W.
-    LWPolID m = FindPolyByEdge(model, list, count, w, end);
+    // The first fan polygon, across B's edge from end to W.
+    LWPolID m = FindPolyByEdge(ctx, list, count, w, end);
     if (!m)
         return;
-    LWPolID polyA = FindPolyByEdge(model, list, count, end, prev);
+    LWPolID polyA = FindPolyByEdge(ctx, list, count, end, prev);
     LWPolID polyB = h;
 
-    // 4. Each fan polygon is re-shaped, replaced in the host, and gives the
+    // Each fan polygon is re-shaped, replaced in the host, and gives the
     // cap its out point (the first one its in point too).
     int capCount = 0;
     int lastFan = -1;
@@ -278,11 +283,11 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
         // it, or a strip whose copy no walk reads again; stepped over, with
         // its partner, where another strip arm ends at `end` too.
         int kind = 0;
-        int recut = PairClaimed(m) ? PairClaimCopy(m, &kind) : -1;
-        if (PairClaimed(m) && recut < 0)
+        int recut = PairClaimed(ctx, m) ? PairClaimCopy(ctx, m, &kind) : -1;
+        if (PairClaimed(ctx, m) && recut < 0)
             return;
         if (kind == PAIR_COPY_STRIP) {
-            int p1 = StripPointAt(model, m, recut, end);
+            int p1 = StripPointAt(ctx, m, recut, end);
             if (p1 == -2 && !loopEnd->mayCutStrips)
                 return;
             if (p1 == -1)
@@ -290,11 +295,11 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
             if (p1 >= 0) {
                 // The arm's two polygons about its edge from end to z; its
                 // points at end take the place of the fan's cuts there.
-                LWPntID z = PointAfter(model, m, end);
-                LWPolID s2 = z ? FindPolyByEdge(model, list, count, z, end) : nullptr;
+                LWPntID z = PointAfter(ctx, m, end);
+                LWPolID s2 = z ? FindPolyByEdge(ctx, list, count, z, end) : nullptr;
                 int kind2 = 0;
-                int copy2 = s2 && PairClaimed(s2) ? PairClaimCopy(s2, &kind2) : -1;
-                int p2 = kind2 == PAIR_COPY_STRIP ? StripPointAt(model, s2, copy2, end) : -1;
+                int copy2 = s2 && PairClaimed(ctx, s2) ? PairClaimCopy(ctx, s2, &kind2) : -1;
+                int p2 = kind2 == PAIR_COPY_STRIP ? StripPointAt(ctx, s2, copy2, end) : -1;
                 if (p2 < 0 || capCount + 3 > CAP_LIST_SIZE)
                     return;
                 if (capCount == 0) {
@@ -306,8 +311,8 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
                 }
                 gCapPoints[capCount++] = p2;
                 pendingIn = p2;
-                LWPntID after = PointAfter(model, s2, end);
-                m = after ? FindPolyByEdge(model, list, count, after, end) : nullptr;
+                LWPntID after = PointAfter(ctx, s2, end);
+                m = after ? FindPolyByEdge(ctx, list, count, after, end) : nullptr;
                 if (m == polyA) {
                     JoinPoints(model, loopEnd->stripOut, p2);
                     gCapPoints[capCount - 1] = loopEnd->stripOut;
@@ -318,7 +323,7 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
                 continue;
             }
         }
-        const HostPolygonInfo *info = HostPoly(model, m);
+        const HostPolygonInfo *info = HostPoly(ctx, m);
         if (!info)
             return;
         const LWPntID *pts = info->points;
@@ -330,18 +335,18 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
             return;
         // Measured before anything is built, so that what does not fit the
         // fixed lists leaves no half-built polygon behind.
-        int length = copy ? RecutList(model, &plane, copy, pts, n, end, 0, &next)
-                          : FanList(model, &plane, pts, n, end, 0, &next);
+        int length = copy ? RecutList(ctx, &plane, copy, pts, n, end, 0, &next)
+                          : FanList(ctx, &plane, pts, n, end, 0, &next);
         int capLength = capCount + (capCount == 0 ? 2 : 1);
         if (n < 3 || length < 3 || length > CAP_LIST_SIZE || capLength > CAP_LIST_SIZE)
             return;
-        if (!copy && !PairClaim(m))
+        if (!copy && !PairClaim(ctx, m))
             return;
-        // 4.1-4.2
+        // The fan polygon's list with E replaced by its in and out points.
         gIn = -1;
         gOut = -1;
-        int emitted = copy ? RecutList(model, &plane, copy, pts, n, end, 1, &next)
-                           : FanList(model, &plane, pts, n, end, 1, &next);
+        int emitted = copy ? RecutList(ctx, &plane, copy, pts, n, end, 1, &next)
+                           : FanList(ctx, &plane, pts, n, end, 1, &next);
         if (emitted < 0 || gIn < 0 || gOut < 0)
             return;
         // The fan begins at the strip's point on B's side; the cut made for
@@ -358,19 +363,19 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
         if (lastFan < 0)
             return;
         if (!copy)
-            PairClaimSetCopy(m, lastFan, PAIR_COPY_CAP);
-        // 4.3
+            PairClaimSetCopy(ctx, m, lastFan, PAIR_COPY_CAP);
+        // The cap keeps L's name only while every fan polygon has the same.
         if (!surface || strcmp(gCapName, surface) != 0)
             strcpy(gCapName, kDefaultSurface);
-        // 4.4
+        // The cap runs through the first in point and every out point.
         if (capCount == 0)
             gCapPoints[capCount++] = gIn;
         gCapPoints[capCount++] = gOut;
-        // 4.5 A copy cut again was removed from the host with its first cut.
+        // A copy cut again was removed from the host with its first cut.
         if (!copy)
-            model->edit->remPoly(model->edit->state, m);
-        // 4.6 The fan ends at the last pair (A or B) or at a border.
-        m = FindPolyByEdge(model, list, count, next, end);
+            ctx->edit->remPoly(ctx->edit->state, m);
+        // The fan ends at the last pair (A or B) or at a border.
+        m = FindPolyByEdge(ctx, list, count, next, end);
         if (m == polyA) {
             // Back at A: the fan ends at the strip's point on A's side.
             gCapPoints[capCount - 1] = loopEnd->stripOut;
@@ -381,7 +386,7 @@ void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *loopEn
             break;
     }
 
-    // 5. The cap runs against the fan's sense.
+    // The cap runs against the fan's sense.
     if (capCount > 2) {
         for (int lo = 0, hi = capCount - 1; lo < hi; lo++, hi--) {
             int32_t t = gCapPoints[lo];

@@ -1,6 +1,7 @@
 // The list of host polygons the two-polygon mode has taken over; see claims.h.
-// A hash set: the walk asks for two polygons at every step, and a ring of
-// thousands of pairs must not search the whole list each time.
+// Kept in claim order and indexed by id: the walk asks for two polygons at
+// every step, and a ring of thousands of pairs must not search the whole
+// list each time.
 #include "pairmode/claims.h"
 
 #include <stdint.h>
@@ -8,107 +9,92 @@
 
 #include "index/keyindex.h"
 
-static LWPolID *gClaims = nullptr;  // open addressing; null marks a free slot
-// Per slot: the copy's index + 1 for a cap's copy, -(index + 1) for a
-// strip's, 0 for none.
-static int32_t *gCopy = nullptr;
-static int gMask = 0;
-static int gCount = 0;
-static int gCapacity = 0;
-static int gOpen = 0;
-static int gNullClaimed = 0;  // the set's free slots are null: a null id is kept here
+struct PairClaims {
+    int count;
+    int capacity;
+    LWPolID *ids;    // in claim order
+    // Per claim: the copy's index + 1 for a cap's copy, -(index + 1) for a
+    // strip's, 0 for none.
+    int32_t *copies;
+    KeyIndex byId;   // (id, 0) -> claim
+};
 
-
-// The slot holding `id`, or the free slot where it would go.
-static LWPolID *SlotOf(LWPolID id)
+int PairClaimsBegin(EditContext *ctx, int capacity)
 {
-    uint64_t s = KeyScramble((uint64_t)(uintptr_t)id);
-    for (;;) {
-        LWPolID *slot = &gClaims[s & (uint64_t)gMask];
-        if (!*slot || *slot == id)
-            return slot;
-        s++;
-    }
-}
-
-int PairClaimsBegin(int capacity)
-{
-    PairClaimsEnd();
-    gOpen = 1;
+    PairClaimsEnd(ctx);
+    PairClaims *claims = (PairClaims *)calloc(1, sizeof(PairClaims));
+    if (!claims)
+        return 0;
+    ctx->claims = claims;
     if (capacity <= 0)
         return 1;
-    // At most half the slots in use keeps the probes short.
-    size_t slots = 16;
-    while (slots < 2 * (size_t)capacity)
-        slots *= 2;
-    gClaims = (LWPolID *)calloc(slots, sizeof(LWPolID));
-    gCopy = (int32_t *)calloc(slots, sizeof(int32_t));
-    if (!gClaims || !gCopy) {
-        free(gClaims);
-        free(gCopy);
-        gClaims = nullptr;
-        gCopy = nullptr;
+    claims->ids = (LWPolID *)malloc((size_t)capacity * sizeof(LWPolID));
+    claims->copies = (int32_t *)calloc((size_t)capacity, sizeof(int32_t));
+    if (!claims->ids || !claims->copies)
         return 0;
-    }
-    gMask = (int)(slots - 1);
-    gCapacity = capacity;
+    claims->capacity = capacity;
+    KeyIndexOpen(&claims->byId, capacity);
     return 1;
 }
 
-void PairClaimsEnd(void)
+void PairClaimsEnd(EditContext *ctx)
 {
-    free(gClaims);
-    free(gCopy);
-    gClaims = nullptr;
-    gCopy = nullptr;
-    gMask = 0;
-    gCount = 0;
-    gCapacity = 0;
-    gOpen = 0;
-    gNullClaimed = 0;
-}
-
-int PairClaimed(LWPolID id)
-{
-    if (!id)
-        return gNullClaimed;
-    if (!gClaims)
-        return 0;
-    return *SlotOf(id) == id;
-}
-
-int PairClaim(LWPolID id)
-{
-    if (!gOpen)
-        return 1;
-    if (PairClaimed(id) || gCount >= gCapacity)
-        return 0;
-    if (id)
-        *SlotOf(id) = id;
-    else
-        gNullClaimed = 1;
-    gCount++;
-    return 1;
-}
-
-void PairClaimSetCopy(LWPolID id, int poly, int kind)
-{
-    if (!id || !gClaims)
+    PairClaims *claims = ctx->claims;
+    if (!claims)
         return;
-    LWPolID *slot = SlotOf(id);
-    if (*slot == id)
-        gCopy[slot - gClaims] = kind == PAIR_COPY_CAP ? poly + 1 : -(poly + 1);
+    if (claims->capacity > 0)
+        KeyIndexClose(&claims->byId);
+    free(claims->ids);
+    free(claims->copies);
+    free(claims);
+    ctx->claims = nullptr;
 }
 
-int PairClaimCopy(LWPolID id, int *kind)
+// The claim number of `id`, or -1.
+static int ClaimOf(const PairClaims *claims, LWPolID id)
+{
+    if (!claims || claims->count == 0)
+        return -1;
+    for (int c = KeyIndexFirst(&claims->byId, KeyOf(id), 0); c >= 0 && c < claims->count;
+         c = KeyIndexNext(&claims->byId, c)) {
+        if (claims->ids[c] == id)
+            return c;
+    }
+    return -1;
+}
+
+int PairClaimed(const EditContext *ctx, LWPolID id)
+{
+    return ClaimOf(ctx->claims, id) >= 0;
+}
+
+int PairClaim(EditContext *ctx, LWPolID id)
+{
+    PairClaims *claims = ctx->claims;
+    if (!claims)
+        return 1;
+    if (PairClaimed(ctx, id) || claims->count >= claims->capacity)
+        return 0;
+    claims->ids[claims->count] = id;
+    KeyIndexAdd(&claims->byId, claims->count, KeyOf(id), 0);
+    claims->count++;
+    return 1;
+}
+
+void PairClaimSetCopy(EditContext *ctx, LWPolID id, int poly, int kind)
+{
+    int c = ClaimOf(ctx->claims, id);
+    if (c >= 0)
+        ctx->claims->copies[c] = kind == PAIR_COPY_CAP ? poly + 1 : -(poly + 1);
+}
+
+int PairClaimCopy(const EditContext *ctx, LWPolID id, int *kind)
 {
     *kind = 0;
-    if (!id || !gClaims)
+    int c = ClaimOf(ctx->claims, id);
+    int32_t copy = c >= 0 ? ctx->claims->copies[c] : 0;
+    if (copy == 0)
         return -1;
-    LWPolID *slot = SlotOf(id);
-    int32_t c = *slot == id ? gCopy[slot - gClaims] : 0;
-    if (c == 0)
-        return -1;
-    *kind = c > 0 ? PAIR_COPY_CAP : PAIR_COPY_STRIP;
-    return (c > 0 ? c : -c) - 1;
+    *kind = copy > 0 ? PAIR_COPY_CAP : PAIR_COPY_STRIP;
+    return (copy > 0 ? copy : -copy) - 1;
 }

@@ -7,12 +7,7 @@
 
 #include "index/keyindex.h"
 
-namespace {
-
 struct PairIndex {
-    int open;
-    BufModel *model;
-    HostEditState state;
     LWPolID *list;
     int count;
     KeyIndex edges;      // per corner: (point k, point k + 1), in list order
@@ -21,28 +16,24 @@ struct PairIndex {
     int32_t *corners;    // per corner that starts a point's list: the point's count
 };
 
-PairIndex g_index;
-
-}  // namespace
-
-void PairIndexClose(void)
+void PairIndexClose(EditContext *ctx)
 {
-    if (g_index.open) {
-        KeyIndexClose(&g_index.edges);
-        KeyIndexClose(&g_index.points);
-    }
-    free(g_index.slotOf);
-    free(g_index.corners);
-    g_index.slotOf = nullptr;
-    g_index.corners = nullptr;
-    g_index.open = 0;
+    PairIndex *index = ctx->pairIndex;
+    if (!index)
+        return;
+    KeyIndexClose(&index->edges);
+    KeyIndexClose(&index->points);
+    free(index->slotOf);
+    free(index->corners);
+    free(index);
+    ctx->pairIndex = nullptr;
 }
 
 // The corners of the polygons the scans would look at, with the slot of
 // each; -1 without memory.
-static int CountCorners(BufModel *model, int count, LWPolID *list)
+static int CountCorners(EditContext *ctx, int count, LWPolID *list)
 {
-    HostMeshEditOp *edit = model->edit;
+    HostMeshEditOp *edit = ctx->edit;
     long long total = 0;
     for (int t = 0; t < count; t++) {
         const HostPolygonInfo *info = edit->polyInfo(edit->state, list[t]);
@@ -54,27 +45,30 @@ static int CountCorners(BufModel *model, int count, LWPolID *list)
     return total > 0x7fffffff ? -1 : (int)total;
 }
 
-void PairIndexOpen(BufModel *model, int count, LWPolID *list)
+void PairIndexOpen(EditContext *ctx, int count, LWPolID *list)
 {
-    PairIndexClose();
-    if (!model || !list || count < 0)
+    PairIndexClose(ctx);
+    if (!list || count < 0)
         return;
-    int corners = CountCorners(model, count, list);
+    int corners = CountCorners(ctx, count, list);
     if (corners < 0)
         return;
+    PairIndex *index = (PairIndex *)calloc(1, sizeof(PairIndex));
+    if (!index)
+        return;
     size_t room = corners > 0 ? (size_t)corners : 1;
-    g_index.slotOf = (int32_t *)malloc(room * sizeof(int32_t));
-    g_index.corners = (int32_t *)malloc(room * sizeof(int32_t));
-    KeyIndexOpen(&g_index.edges, corners);
-    KeyIndexOpen(&g_index.points, corners);
-    g_index.open = 1;
-    if (!g_index.slotOf || !g_index.corners || g_index.edges.slotMask < 0 ||
-        g_index.points.slotMask < 0) {
-        PairIndexClose();
+    index->slotOf = (int32_t *)malloc(room * sizeof(int32_t));
+    index->corners = (int32_t *)malloc(room * sizeof(int32_t));
+    KeyIndexOpen(&index->edges, corners);
+    KeyIndexOpen(&index->points, corners);
+    ctx->pairIndex = index;
+    if (!index->slotOf || !index->corners || index->edges.slotMask < 0 ||
+        index->points.slotMask < 0) {
+        PairIndexClose(ctx);
         return;
     }
 
-    HostMeshEditOp *edit = model->edit;
+    HostMeshEditOp *edit = ctx->edit;
     int c = 0;
     for (int t = 0; t < count; t++) {
         // The scans stop at a polygon the host cannot describe.
@@ -84,47 +78,47 @@ void PairIndexOpen(BufModel *model, int count, LWPolID *list)
         int n = (int)info->numPnts;
         if (n > corners - c) {
             // An answer other than the count's: leave it to the scans.
-            PairIndexClose();
+            PairIndexClose(ctx);
             return;
         }
         for (int k = 0; k < n; k++, c++) {
-            g_index.slotOf[c] = t;
-            KeyIndexAdd(&g_index.edges, c, KeyOf(info->points[k]),
+            index->slotOf[c] = t;
+            KeyIndexAdd(&index->edges, c, KeyOf(info->points[k]),
                         KeyOf(info->points[(k + 1) % n]));
-            int first = KeyIndexAddFirst(&g_index.points, c, KeyOf(info->points[k]), 0);
+            int first = KeyIndexAddFirst(&index->points, c, KeyOf(info->points[k]), 0);
             if (first < 0)
-                g_index.corners[c] = 1;
+                index->corners[c] = 1;
             else
-                g_index.corners[first]++;
+                index->corners[first]++;
         }
     }
-    g_index.model = model;
-    g_index.state = edit->state;
-    g_index.list = list;
-    g_index.count = count;
+    index->list = list;
+    index->count = count;
 }
 
-static int Matches(BufModel *model, LWPolID *list, int count)
+static const PairIndex *Matches(const EditContext *ctx, LWPolID *list, int count)
 {
-    return g_index.open && g_index.model == model && g_index.state == model->edit->state &&
-           g_index.list == list && g_index.count == count;
+    const PairIndex *index = ctx->pairIndex;
+    return index && index->list == list && index->count == count ? index : nullptr;
 }
 
-int PairIndexFindEdge(BufModel *model, LWPolID *list, int count, LWPntID key, LWPntID key2,
+int PairIndexFindEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2,
                       LWPolID *found)
 {
-    if (!Matches(model, list, count))
+    const PairIndex *index = Matches(ctx, list, count);
+    if (!index)
         return 0;
-    int c = KeyIndexFirst(&g_index.edges, KeyOf(key), KeyOf(key2));
-    *found = c >= 0 ? list[g_index.slotOf[c]] : nullptr;
+    int c = KeyIndexFirst(&index->edges, KeyOf(key), KeyOf(key2));
+    *found = c >= 0 ? list[index->slotOf[c]] : nullptr;
     return 1;
 }
 
-int PairIndexValence(BufModel *model, LWPolID *list, int count, LWPntID key, int *corners)
+int PairIndexValence(EditContext *ctx, LWPolID *list, int count, LWPntID key, int *corners)
 {
-    if (!Matches(model, list, count))
+    const PairIndex *index = Matches(ctx, list, count);
+    if (!index)
         return 0;
-    int c = KeyIndexFirst(&g_index.points, KeyOf(key), 0);
-    *corners = c >= 0 ? g_index.corners[c] : 0;
+    int c = KeyIndexFirst(&index->points, KeyOf(key), 0);
+    *corners = c >= 0 ? index->corners[c] : 0;
     return 1;
 }

@@ -8,27 +8,26 @@
 // Like the scans it replaces, it stops at the first listed polygon the host
 // gives no information for: the polygons after it are never looked at.
 //
-// One index, module-wide, like the claims: the mode runs on the host's
-// thread, once per activation. Outside an open index, or for another list,
-// the two operations scan as before.
+// The index lives in the activation's context. Outside an open index, or for
+// another list, the two operations scan as before.
 #ifndef CORVANE_PAIRMODE_PAIRINDEX_H
 #define CORVANE_PAIRMODE_PAIRINDEX_H
 
-#include "bufmodel/bufmodel.h"
+#include "edit/services.h"
 #include "hostapi/hostapi.h"
 
-// Builds the index of list[0 .. count - 1] for `model`. Without memory no
-// index is open, and the scans answer.
-void PairIndexOpen(BufModel *model, int count, LWPolID *list);
+// Builds the index of list[0 .. count - 1] into the context. Without memory
+// no index is open, and the scans answer.
+void PairIndexOpen(EditContext *ctx, int count, LWPolID *list);
 // Releases it.
-void PairIndexClose(void);
+void PairIndexClose(EditContext *ctx);
 
-// 1 when an index of exactly this model and list is open; then *found is
+// 1 when an index of exactly this list is open; then *found is
 // the first listed polygon holding the directed edge key -> key2, or none.
-int PairIndexFindEdge(BufModel *model, LWPolID *list, int count, LWPntID key, LWPntID key2,
+int PairIndexFindEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2,
                       LWPolID *found);
-// 1 when an index of exactly this model and list is open; then *corners is
+// 1 when an index of exactly this list is open; then *corners is
 // the number of polygon corners at `key`.
-int PairIndexValence(BufModel *model, LWPolID *list, int count, LWPntID key, int *corners);
+int PairIndexValence(EditContext *ctx, LWPolID *list, int count, LWPntID key, int *corners);
 
 #endif

@@ -9,30 +9,32 @@
 // polygon list built once per bridge (pairmode/pairindex.h); without one
 // they ask the host for every listed polygon.
 #include "pairmode/pairmode.h"
+#include "objectmode/objectmode.h"
 #include "pairmode/pairindex.h"
 #include "edit/services.h"
 
 #include <stdlib.h>
 
-static HostPolygonInfo *HostPoly(BufModel *model, LWPolID id)
+static HostPolygonInfo *HostPoly(EditContext *ctx, LWPolID id)
 {
-    return model->edit->polyInfo(model->edit->state, id);
+    return ctx->edit->polyInfo(ctx->edit->state, id);
 }
 
-int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record)
+int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record)
 {
+    BufModel *model = ctx->model;
     // A record filled before would lose its arrays: the caller's slots
     // went wrong, and nothing may be built on them.
     if (record->points || record->hostPoints || record->positions)
         return -1;
-    // 1. A polygon the host cannot describe, or one that is no polygon at
+    // A polygon the host cannot describe, or one that is no polygon at
     // all (fewer than three corners), is not used: the record stays empty.
-    const HostPolygonInfo *info = HostPoly(model, id);
+    const HostPolygonInfo *info = HostPoly(ctx, id);
     if (!info || info->numPnts < 3)
         return 0;
     int n = (int)info->numPnts;
 
-    // 2. The host point list gets a closing entry (n + 1), so that entries k
+    // The host point list gets a closing entry (n + 1), so that entries k
     // and k + 1 are the ends of edge k for every k without a modulo.
     int32_t *points = (int32_t *)malloc(sizeof(int32_t) * n);
     LWPntID *hostPoints = (LWPntID *)malloc(sizeof(LWPntID) * (n + 1));
@@ -46,7 +48,7 @@ int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record)
         return 0;
     }
 
-    // 3. Until the copy is complete the record names no polygon.
+    // Until the copy is complete the record names no polygon.
     record->polyIndex = -1;
     record->hostPoly = id;
     record->count = n;
@@ -55,12 +57,12 @@ int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record)
     record->positions = positions;
     record->surface = info->surface;
 
-    // 4-5. One buffered point per vertex, standing for the host's point.
+    // One buffered point per vertex, standing for the host's point.
     Vec3 sum = VecCopyOrZero(nullptr);
     for (int k = 0; k < n; k++) {
         LWPntID p = info->points[k];
         hostPoints[k] = p;
-        Vec3 position = HostPointOrZero(model, p);
+        Vec3 position = HostPointOrZero(ctx, p);
         int b = BufModelAddPoint(model, &position);
         points[k] = b;
         if (b < 0)
@@ -69,11 +71,11 @@ int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record)
         positions[k] = position;
         sum = VecAdd(sum, position);
     }
-    // 6-7.
+    // Close the host point list and take the centroid.
     hostPoints[n] = info->points[0];
     record->centroid = VecDiv(sum, (double)n);
 
-    // 8-9. The copy keeps the host's points per vertex; only vertices whose
+    // The copy keeps the host's points per vertex; only vertices whose
     // host id is later cleared take (and create) their buffered point.
     int poly = BufModelAddPoly(model, record->surface, n, points);
     if (poly < 0)
@@ -103,13 +105,13 @@ void FindSharedEdge(BufModel *, const PolyInfo *a, const PolyInfo *b, int *i, in
     }
 }
 
-LWPolID FindPolyByEdge(BufModel *model, LWPolID *list, int count, LWPntID key, LWPntID key2)
+LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2)
 {
     LWPolID found;
-    if (PairIndexFindEdge(model, list, count, key, key2, &found))
+    if (PairIndexFindEdge(ctx, list, count, key, key2, &found))
         return found;
     for (int t = 0; t < count; t++) {
-        const HostPolygonInfo *info = HostPoly(model, list[t]);
+        const HostPolygonInfo *info = HostPoly(ctx, list[t]);
         // A polygon the host cannot describe ends the search: the ones after
         // it are not looked at.
         if (!info)
@@ -123,14 +125,14 @@ LWPolID FindPolyByEdge(BufModel *model, LWPolID *list, int count, LWPntID key, L
     return nullptr;
 }
 
-int PointValence(BufModel *model, int count, LWPolID *list, LWPntID key)
+int PointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key)
 {
     int corners;
-    if (PairIndexValence(model, list, count, key, &corners))
+    if (PairIndexValence(ctx, list, count, key, &corners))
         return corners;
     int c = 0;
     for (int t = 0; t < count; t++) {
-        const HostPolygonInfo *info = HostPoly(model, list[t]);
+        const HostPolygonInfo *info = HostPoly(ctx, list[t]);
         if (!info)
             break;
         int n = (int)info->numPnts;
@@ -146,17 +148,18 @@ int PointValence(BufModel *model, int count, LWPolID *list, LWPntID key)
 //     |             |
 //     ia ========== ib     edge a of X: new points at ia and ib, moved in
 //                          by `size` along prev-ia and ib-next
-void DetachEdge(BufModel *model, PolyInfo *x, int a, double size)
+void DetachEdge(EditContext *ctx, PolyInfo *x, int a, double size)
 {
+    BufModel *model = ctx->model;
     // A record whose copy was never made has nothing to cut back.
     if (x->polyIndex < 0 || !x->hostPoints || x->count < 3)
         return;
-    // 1.
+    // The edge's two vertices.
     int n = x->count;
     int ia = (n + a) % n;
     int ib = (n + a + 1) % n;
 
-    // 2. An edge record of its own with just what the offset reads.
+    // An edge record of its own with just what the offset reads.
     LineInfo edge = {};
     edge.polyIndex = x->polyIndex;
     edge.vertexA = ia;
@@ -170,19 +173,19 @@ void DetachEdge(BufModel *model, PolyInfo *x, int a, double size)
     edge.hostNext = x->hostPoints[edge.nextVertex];
     edge.surface = x->surface;
 
-    // 3. The new points start at the host's positions.
-    Vec3 pa = HostPointOrZero(model, edge.hostA);
-    Vec3 pb = HostPointOrZero(model, edge.hostB);
+    // The new points start at the host's positions.
+    Vec3 pa = HostPointOrZero(ctx, edge.hostA);
+    Vec3 pb = HostPointOrZero(ctx, edge.hostB);
     edge.pointA = BufModelAddPoint(model, &pa);
     edge.pointB = BufModelAddPoint(model, &pb);
     if (edge.pointA < 0 || edge.pointB < 0)
         return;  // full model: the copy keeps its points; the edit is discarded
 
-    // 4.
+    // The copy takes the new points at those vertices.
     BufPoly *copy = BufModelGetPoly(model, x->polyIndex);
     copy->points[ia] = edge.pointA;
     copy->points[ib] = edge.pointB;
 
-    // 5. The per-vertex host ids stay: the caller clears them.
-    OffsetEdgePoints(model, &edge, size);
+    // The per-vertex host ids stay: the caller clears them.
+    OffsetEdgePoints(ctx, &edge, size);
 }

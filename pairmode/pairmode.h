@@ -7,7 +7,8 @@
 #include <stdint.h>
 
 #include "bufmodel/bufmodel.h"
-#include "objectmode/objectmode.h"
+#include "edit/services.h"
+#include "records/records.h"
 #include "hostapi/hostapi.h"
 
 // ---- pair analysis ------------------------------------------------------
@@ -16,21 +17,21 @@
 // standing on the host's points (n points, one polygon). Returns n; 0 when
 // the host cannot describe it or the model is full (what was added stays);
 // -1, with nothing done, when the record is not empty.
-int MakePairPolyInfo(BufModel *model, LWPolID id, PolyInfo *record);
+int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record);
 // Reads the two records' host point lists only: the first i (then j) with
 // A's edge i -> i+1 equal to B's edge j+1 -> j. Leaves i and j unchanged when
 // there is none.
 void FindSharedEdge(BufModel *model, const PolyInfo *a, const PolyInfo *b, int *i, int *j);
 // Reads the host mesh as the edit began (through the open index, if any):
 // the first polygon of `list` holding the directed edge key -> key2, or none.
-LWPolID FindPolyByEdge(BufModel *model, LWPolID *list, int count, LWPntID key, LWPntID key2);
+LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2);
 // Reads like FindPolyByEdge: the number of polygon corners at `key` over the
 // polygons of `list`, up to the first the host cannot describe.
-int PointValence(BufModel *model, int count, LWPolID *list, LWPntID key);
+int PointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key);
 // Reads X's host points and normal; adds two points for X's edge `a`, moved
 // in by `size`, and points X's copy at them. A full model leaves the copy as
 // it was.
-void DetachEdge(BufModel *model, PolyInfo *x, int a, double size);
+void DetachEdge(EditContext *ctx, PolyInfo *x, int a, double size);
 
 // ---- bridge and caps ----------------------------------------------------
 
@@ -42,7 +43,7 @@ void DetachEdge(BufModel *model, PolyInfo *x, int a, double size);
 // share no edge held in opposite directions; BRIDGE_FAULT when the walk
 // met a state it cannot go on from (the caller discards the edit).
 enum { BRIDGE_NO_SHARED_EDGE = 1, BRIDGE_FAULT = 2 };
-int BuildBridge(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size);
+int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size);
 
 // The pair a walk stands on: the records at the A and B slots, and where
 // they share their edge (A holds it as i -> i+1, B as j -> j+1).
@@ -63,7 +64,7 @@ struct WalkPair {
 // the host; leaves `pair` at the last pair. Returns 1 when the ring closed,
 // 0 at an open end, BRIDGE_FAULT when it stopped on a broken state (what
 // was built stays in the model; the caller discards the edit).
-int WalkEdgeLoop(BufModel *model, int count, LWPolID *list, PolyInfo *records, double size,
+int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size,
                  WalkPair *pair, int firstQuad);
 
 // Where a walk ended: the last quad, the last shared edge from `prev` to
@@ -82,6 +83,6 @@ struct LoopEnd {
 // cap takes that arm's points. Reads the host mesh; adds the re-shaped fan
 // polygons and the cap, claims and removes the fan polygons. A fan it cannot
 // finish leaves the polygons done so far re-shaped and adds no cap.
-void CapLoopEnd(BufModel *model, int count, LWPolID *list, const LoopEnd *end);
+void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
 
 #endif

@@ -25,10 +25,10 @@ const char *const kMsgModelFull =
     "Nothing was changed.";
 const char *const kMsgNoSharedEdge =
     "ERROR:\nThe two selected polygons must share an edge.\nNothing was changed.";
-const char *const kMsgInternalFault =
-    "ERROR:\nInternal fault: the edge loop could not be\nfollowed.\nNothing was changed.";
 const char *const kMsgBevelNotFinite =
     "ERROR:\nThe bevel size must be a finite number.\nNothing was changed.";
+const char *const kMsgInternalFault =
+    "ERROR:\nThe tool met a state it cannot work from\n(an internal fault). Nothing was changed.";
 const char *const kMsgNotFinite =
     "ERROR:\nThe coordinates are too large or not finite\nnumbers: the tool cannot work with them.\n"
     "Nothing was changed.";
@@ -114,6 +114,7 @@ struct Activation {
     HostGlobalFunc *global = nullptr;
     BufModel *model = nullptr;
     HostMessageService *messages = nullptr;
+    EditContext ctx{};  // what the passes are handed; owns the indices they share
     IdList polys{0, 0, nullptr};
     IdList points{0, 0, nullptr};
     PolyInfo *records = nullptr;
@@ -146,7 +147,7 @@ void Release(Activation *a)
         free(a->records);
         a->records = nullptr;
     }
-    EdgeAdjacencyUnshare();
+    EdgeAdjacencyUnshare(&a->ctx);
     free(a->edges);
     a->edges = nullptr;
     IdListFree(&a->points);
@@ -199,6 +200,10 @@ bool ModelIsFinite(const BufModel *model)
 // coordinates that are not finite numbers. True when the edit was ended.
 bool RefusedResult(Activation *a)
 {
+    if (a->ctx.internalFault != 0) {
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgInternalFault);
+        return true;
+    }
     if (a->model->refusedAdds != 0) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgModelFull);
         return true;
@@ -228,7 +233,7 @@ bool SizeRefused(Activation *a, double size)
 
 void FlushAndEnd(Activation *a)
 {
-    BufModelFlush(a->model);
+    BufModelFlush(&a->ctx);
     a->modelLive = false;
     Release(a);
     EndEdit(a, HOST_EDIT_KEEP);
@@ -236,11 +241,11 @@ void FlushAndEnd(Activation *a)
 
 void RunPairMode(Activation *a)
 {
-    // 1. Options, mode text "Line".
+    // Options, mode text "Line".
     double size = OptionsPanel(a->edit, a->global, 1);
     if (SizeRefused(a, size))
         return;
-    // 2-3. The foreground polygons, the two selected ones in slots 0 and 1.
+    // The foreground polygons, the two selected ones in slots 0 and 1.
     int n = a->edit->polyCount(a->edit->state, HOST_LAYER_FOREGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->polys, n < 2 ? 2 : n, 2)) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
@@ -252,19 +257,19 @@ void RunPairMode(Activation *a)
         EndWithoutChange(a, code, kMsgPolyScan);
         return;
     }
-    // 4. One record per listed polygon plus a spare.
+    // One record per listed polygon plus a spare.
     int c = a->polys.count;
     if (!MakeRecords(a, c)) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
     }
-    // 5. The bridge. A selection the scan could not place counts as a pair
+    // The bridge. A selection the scan could not place counts as a pair
     // without a shared edge.
     LWPolID *list = (LWPolID *)a->polys.items;
     int result = BRIDGE_NO_SHARED_EDGE;
     if (list[0] && list[1]) {
         a->modelLive = true;
-        result = BuildBridge(a->model, c, list, a->records, size);
+        result = BuildBridge(&a->ctx, c, list, a->records, size);
     }
     if (result == BRIDGE_NO_SHARED_EDGE) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgNoSharedEdge);
@@ -276,23 +281,23 @@ void RunPairMode(Activation *a)
     }
     if (RefusedResult(a))
         return;
-    // 6-8. Commit, release, end.
+    // Commit, release, end.
     FlushAndEnd(a);
 }
 
 void RunObjectMode(Activation *a)
 {
-    // 1. The background layer must hold polygons.
+    // The background layer must hold polygons.
     int b = a->edit->polyCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
     if (b <= 0) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgSelectOrBackground);
         return;
     }
-    // 2. Options, mode text "Object".
+    // Options, mode text "Object".
     double size = OptionsPanel(a->edit, a->global, 0);
     if (SizeRefused(a, size))
         return;
-    // 3. The background polygons.
+    // The background polygons.
     if (!IdListMake(&a->polys, b, 0)) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
@@ -311,28 +316,28 @@ void RunObjectMode(Activation *a)
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgTooManyCorners);
         return;
     }
-    // 4. Survey.
+    // Survey.
     int c = a->polys.count;
     if (!MakeRecords(a, c)) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
         return;
     }
     a->modelLive = true;
-    GetPolyInfo(a->model, c, (LWPolID *)a->polys.items, a->records);
-    // 5-6. Edge records and their links within each polygon.
+    GetPolyInfo(&a->ctx, c, (LWPolID *)a->polys.items, a->records);
+    // Edge records and their links within each polygon.
     int runs = 0;
-    int m = LineListPassRuns(a->model, c, a->records, &a->edges, &runs);
-    LineInfoPassRuns(a->model, m, a->edges, runs);
+    int m = LineListPassRuns(&a->ctx, c, a->records, &a->edges, &runs);
+    LineInfoPassRuns(&a->ctx, m, a->edges, runs);
     // The strips and the patches look records up by their host points, which
     // neither changes: they may share one index of them.
-    EdgeAdjacencyShare(a->edges, m);
-    // 7. Chamfer strips.
+    EdgeAdjacencyShare(&a->ctx, a->edges, m);
+    // Chamfer strips.
     bool limited = g_settings.angleMode != ANGLE_MODE_DISABLE;
     if (limited)
-        MakeLineCorvanePolyLimited(a->model, m, a->edges, &g_settings);
+        MakeLineCorvanePolyLimited(&a->ctx, m, a->edges, &g_settings);
     else
-        MakeLineCorvanePoly(a->model, m, a->edges, size);
-    // 8. The background points, one corner patch at most each.
+        MakeLineCorvanePoly(&a->ctx, m, a->edges, size);
+    // The background points, one corner patch at most each.
     int p = a->edit->pointCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->points, p, 0)) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
@@ -343,30 +348,30 @@ void RunObjectMode(Activation *a)
         EndWithoutChange(a, code, kMsgPointScan);
         return;
     }
-    // 9. Corner patches.
+    // Corner patches.
     if (limited)
-        PointCorvaneLimited(a->model, &a->points, m, a->edges);
+        PointCorvaneLimited(&a->ctx, &a->points, m, a->edges);
     else
-        PointCorvane(a->model, &a->points, m, a->edges);
+        PointCorvane(&a->ctx, &a->points, m, a->edges);
     if (RefusedResult(a))
         return;
-    // 10-12. Commit, release, end.
+    // Commit, release, end.
     FlushAndEnd(a);
 }
 
 int ActivateUnguarded(Activation &a, int version, HostGlobalFunc *global, void *local)
 {
-    // 1. Interface version.
+    // Interface version.
     if (version != HOST_INTERFACE_VERSION)
         return HOST_ACTIVATE_BADVERSION;
     if (!global || !local)
         return HOST_ACTIVATE_BADSERVICE;
-    // 2. Begin the edit.
+    // Begin the edit.
     a.global = global;
     a.edit = ((HostMeshEditBegin *)local)(0, 0, 1);
     if (!a.edit)
         return HOST_ACTIVATE_OK;
-    // 3. Services. The edit was begun, so it is ended (without change) here
+    // Services. The edit was begun, so it is ended (without change) here
     // too: a host left inside an open edit would be stuck.
     HostMonitorService *monitors = (HostMonitorService *)global(HOST_MONITOR_SERVICE, 0);
     a.messages = (HostMessageService *)global(HOST_MESSAGE_SERVICE, 0);
@@ -374,14 +379,15 @@ int ActivateUnguarded(Activation &a, int version, HostGlobalFunc *global, void *
         EndEdit(&a, HOST_EDIT_DISCARD);
         return HOST_ACTIVATE_BADSERVICE;
     }
-    // 4. The output model: far too large for a thread's stack.
+    // The output model: far too large for a thread's stack.
     a.model = (BufModel *)calloc(1, sizeof(BufModel));
-    if (!a.model || BufModelInit(a.model, a.edit, monitors, global, a.messages) != 0) {
+    if (!a.model || BufModelInit(a.model) != 0 ||
+        EditContextInit(&a.ctx, a.edit, monitors, global, a.messages, a.model) != 0) {
         Release(&a);
         EndEdit(&a, HOST_EDIT_DISCARD);
         return HOST_ACTIVATE_OK;
     }
-    // 5. Exactly two selected foreground polygons choose the two-polygon mode.
+    // Exactly two selected foreground polygons choose the two-polygon mode.
     if (a.edit->polyCount(a.edit->state, HOST_LAYER_FOREGROUND, HOST_MODE_SELECTED) == 2)
         RunPairMode(&a);
     else
@@ -396,8 +402,8 @@ int ActivateUnguarded(Activation &a, int version, HostGlobalFunc *global, void *
 void Abandon(Activation &a)
 {
     try {
-        if (a.model)
-            MonitorClose(a.model);
+        if (a.ctx.model)
+            MonitorClose(&a.ctx);
     } catch (...) {
     }
     Release(&a);

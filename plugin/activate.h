@@ -29,5 +29,8 @@ extern const char *const kMsgNoSharedEdge;
 extern const char *const kMsgInternalFault;
 extern const char *const kMsgBevelNotFinite;
 extern const char *const kMsgNotFinite;
+// A pass met a state it cannot go on from (it sets the context's
+// internalFault): the edit ends without change and the user is told.
+extern const char *const kMsgInternalFault;
 
 #endif

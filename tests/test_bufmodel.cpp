@@ -11,6 +11,7 @@
 
 #include "bufmodel/bufmodel.h"
 #include "host/host.h"
+#include "tests/testcontext.h"
 
 namespace {
 
@@ -34,7 +35,8 @@ ModelPtr NewModel()
 // An initialised store that releases its records when the test ends.
 struct Store {
     ModelPtr model = NewModel();
-    Store() { EXPECT_EQ(BufModelInit(model.get(), &dummyEdit, &dummyMonitors, nullptr, &dummyMessages), 0); }
+    EditContext ctx{};
+    Store() { EXPECT_EQ(InitTestContext(&ctx, model.get(), &dummyEdit, &dummyMonitors, nullptr, &dummyMessages), 0); }
     ~Store() { BufModelRelease(model.get()); }
     BufModel *operator->() { return model.get(); }
     BufModel *get() { return model.get(); }
@@ -63,6 +65,7 @@ void ExpectVec(const Vec3 &v, double x, double y, double z, const char *what)
 struct Flush {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
     ModelPtr model = NewModel();
+    EditContext ctx{};
     bool flushed = false;
 
     // Script changes (monitor failures, aborts) must be made before Bind.
@@ -73,12 +76,12 @@ struct Flush {
         ASSERT_NE(edit, nullptr);
         auto *monitors = static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0));
         auto *messages = static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0));
-        ASSERT_EQ(BufModelInit(model.get(), edit, monitors, EmuGlobal, messages), 0);
+        ASSERT_EQ(InitTestContext(&ctx, model.get(), edit, monitors, EmuGlobal, messages), 0);
     }
     int Run()
     {
         flushed = true;
-        return BufModelFlush(model.get());
+        return BufModelFlush(&ctx);
     }
     ~Flush()
     {
@@ -118,20 +121,23 @@ TEST(BufModelStore, InitRefusesMissingHandlesAndEmptiesTables)
     ModelPtr m = NewModel();
     m->pointCount = 7;
     m->refusedAdds = 3;
-    EXPECT_EQ(BufModelInit(nullptr, &dummyEdit, &dummyMonitors, nullptr, &dummyMessages), -1);
-    EXPECT_EQ(BufModelInit(m.get(), nullptr, &dummyMonitors, nullptr, &dummyMessages), -1);
-    EXPECT_EQ(BufModelInit(m.get(), &dummyEdit, nullptr, nullptr, &dummyMessages), -1);
-    EXPECT_EQ(BufModelInit(m.get(), &dummyEdit, &dummyMonitors, nullptr, nullptr), -1);
+    EditContext ctx{};
+    EXPECT_EQ(BufModelInit(nullptr), -1);
+    EXPECT_EQ(EditContextInit(nullptr, &dummyEdit, &dummyMonitors, nullptr, &dummyMessages, m.get()), -1);
+    EXPECT_EQ(EditContextInit(&ctx, nullptr, &dummyMonitors, nullptr, &dummyMessages, m.get()), -1);
+    EXPECT_EQ(EditContextInit(&ctx, &dummyEdit, nullptr, nullptr, &dummyMessages, m.get()), -1);
+    EXPECT_EQ(EditContextInit(&ctx, &dummyEdit, &dummyMonitors, nullptr, nullptr, m.get()), -1);
     EXPECT_EQ(m->pointCount, 7) << "a refused init changes nothing";
-    EXPECT_EQ(m->edit, nullptr);
+    EXPECT_EQ(ctx.edit, nullptr);
 
     m->pointTable[5] = reinterpret_cast<BufPoint *>(&dummyEdit);
-    EXPECT_EQ(BufModelInit(m.get(), &dummyEdit, &dummyMonitors, nullptr, &dummyMessages), 0);
+    EXPECT_EQ(InitTestContext(&ctx, m.get(), &dummyEdit, &dummyMonitors, nullptr, &dummyMessages), 0);
     EXPECT_EQ(m->pointCount, 0);
     EXPECT_EQ(m->polyCount, 0);
     EXPECT_EQ(m->refusedAdds, 0);
     EXPECT_EQ(m->pointTable[5], nullptr);
-    EXPECT_EQ(m->edit, &dummyEdit);
+    EXPECT_EQ(ctx.edit, &dummyEdit);
+    EXPECT_EQ(ctx.model, m.get());
     EXPECT_EQ(BufModelGetPoint(m.get(), 0), nullptr);
     EXPECT_EQ(BufModelGetPoint(nullptr, 0), nullptr);
     EXPECT_EQ(BufModelGetPoly(nullptr, 0), nullptr);
@@ -383,7 +389,7 @@ TEST(BufModelFlush, EmptyModelAndNullModel)
     EXPECT_EQ(mon.inits, std::vector<unsigned>{0});
     EXPECT_EQ(mon.steps, 0u);
     EXPECT_TRUE(mon.done && mon.destroyed);
-    EXPECT_EQ(f.get()->monitor, nullptr);
+    EXPECT_EQ(f.ctx.monitor, nullptr);
 }
 
 TEST(BufModelFlush, WeldsEqualPointsAndCommitsNames)

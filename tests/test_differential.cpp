@@ -41,6 +41,7 @@
 #include "meshio/meshio.h"
 #include "tests/reference/reference.h"
 #include "vecmath/vecmath.h"
+#include "tests/testcontext.h"
 
 namespace {
 
@@ -868,11 +869,13 @@ struct TwinModels {
     HostMessageService messages{};
     BufModel *fast = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
     BufModel *literal = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
+    EditContext fastCtx{};
+    EditContext literalCtx{};
 
     TwinModels()
     {
-        BufModelInit(fast, &edit, &monitors, nullptr, &messages);
-        BufModelInit(literal, &edit, &monitors, nullptr, &messages);
+        InitTestContext(&fastCtx, fast, &edit, &monitors, nullptr, &messages);
+        InitTestContext(&literalCtx, literal, &edit, &monitors, nullptr, &messages);
     }
     ~TwinModels()
     {
@@ -1054,6 +1057,7 @@ struct PassRun {
     std::vector<LWPolID> polys;
     HostMeshEditOp *edit = nullptr;
     BufModel *model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
+    EditContext ctx{};
 
     PassRun(const MeshData *mesh, unsigned abortStep)
     {
@@ -1065,7 +1069,7 @@ struct PassRun {
         }
         EmuHostMakeCurrent(host.get());
         edit = EmuEditBegin(0, 0, 1);
-        BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
+        InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
                      EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0));
     }
     // Releases the model, ends the edit and gives what the host recorded.
@@ -1107,9 +1111,9 @@ TEST(DifferentialPasses, LineInfoPassOnArbitraryRecords)
             PassRun run(nullptr, abortStep);
             results[form] = records;
             if (form == 0)
-                LineInfoPass(run.model, m, results[form].data());
+                LineInfoPass(&run.ctx, m, results[form].data());
             else
-                RefLineInfoPass(run.model, m, results[form].data());
+                RefLineInfoPass(&run.ctx, m, results[form].data());
             logs[form] = run.Finish();
         }
         ASSERT_EQ(logs[0], logs[1]) << "records " << k;
@@ -1191,9 +1195,9 @@ TEST(DifferentialPasses, StripsOnArbitraryRecords)
                 results[form][static_cast<size_t>(e)].hostPoly =
                     run.polys[static_cast<size_t>(polyOf[static_cast<size_t>(e)])];
             if (form == 0)
-                MakeLineCorvanePoly(model, m, results[form].data(), size);
+                MakeLineCorvanePoly(&run.ctx, m, results[form].data(), size);
             else
-                RefMakeLineCorvanePoly(model, m, results[form].data(), size);
+                RefMakeLineCorvanePoly(&run.ctx, m, results[form].data(), size);
             for (int q = 0; q < model->pointCount; ++q) {
                 const BufPoint *p = model->pointTable[q];
                 char line[128];

@@ -25,6 +25,7 @@
 #include "pairmode/pairmode.h"
 #include "plugin/activate.h"
 #include "tests/files.h"
+#include "tests/testcontext.h"
 
 namespace {
 
@@ -301,6 +302,7 @@ struct Filled {
     std::vector<LWPolID> ids;
     HostMeshEditOp *edit = nullptr;
     BufModel *model = nullptr;
+    EditContext ctx{};
     std::vector<PolyInfo> records;
 
     Filled(const MeshData &mesh, int layer, int points, int polys)
@@ -309,7 +311,7 @@ struct Filled {
         EmuHostMakeCurrent(host.get());
         edit = EmuEditBegin(0, 0, 1);
         model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
-        BufModelInit(model, edit, static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0)),
+        InitTestContext(&ctx, model, edit, static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0)),
                      EmuGlobal, static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0)));
         // The filler stays near the mesh, so that the model's box, and the
         // tolerance within which positions are one point, is about the
@@ -346,10 +348,10 @@ struct Filled {
     // The object-mode passes up to the strips; returns the edge count.
     int Strips(LineInfo **edges, double size)
     {
-        GetPolyInfo(model, (int)ids.size(), ids.data(), records.data());
-        int m = LineListPass(model, (int)ids.size(), records.data(), edges);
-        LineInfoPass(model, m, *edges);
-        MakeLineCorvanePoly(model, m, *edges, size);
+        GetPolyInfo(&ctx, (int)ids.size(), ids.data(), records.data());
+        int m = LineListPass(&ctx, (int)ids.size(), records.data(), edges);
+        LineInfoPass(&ctx, m, *edges);
+        MakeLineCorvanePoly(&ctx, m, *edges, size);
         return m;
     }
     static int Collect(void *data, const HostPointInfo *info)
@@ -363,9 +365,9 @@ struct Filled {
         edit->pointScan(edit->state, Collect, &pointIds, HOST_LAYER_BACKGROUND);
         IdList list{(int32_t)pointIds.size(), (int32_t)pointIds.size(), pointIds.data()};
         if (limited)
-            PointCorvaneLimited(model, &list, m, edges);
+            PointCorvaneLimited(&ctx, &list, m, edges);
         else
-            PointCorvane(model, &list, m, edges);
+            PointCorvane(&ctx, &list, m, edges);
     }
 };
 
@@ -413,12 +415,12 @@ TEST(LimitsByPass, CutThatDoesNotFitLeavesItsPolygonAlone)
     std::vector<int> counts;
     for (int room : {2, 1}) {
         Filled f(mesh, HOST_LAYER_BACKGROUND, kLimit - corners - room, 0);
-        GetPolyInfo(f.model, (int)f.ids.size(), f.ids.data(), f.records.data());
+        GetPolyInfo(&f.ctx, (int)f.ids.size(), f.ids.data(), f.records.data());
         LineInfo *edges = nullptr;
-        int m = LineListPass(f.model, (int)f.ids.size(), f.records.data(), &edges);
-        LineInfoPass(f.model, m, edges);
+        int m = LineListPass(&f.ctx, (int)f.ids.size(), f.records.data(), &edges);
+        LineInfoPass(&f.ctx, m, edges);
         Settings settings{SETTINGS_FORMAT_TAG, 0, 0.125, 135.0, ANGLE_MODE_LT, 0};
-        MakeLineCorvanePolyLimited(f.model, m, edges, &settings);
+        MakeLineCorvanePolyLimited(&f.ctx, m, edges, &settings);
         const int c2 = 6;  // the middle triangle of the fan: its corner is cut
         const int c2Poly = f.records[c2].polyIndex;
         const int before = f.model->polyTable[c2Poly]->count;
@@ -454,7 +456,7 @@ TEST(LimitsByPass, BridgeQuadsFillThePolygonTableToTheLastOne)
     {
         Filled f(tube, HOST_LAYER_FOREGROUND, 0, 0);
         std::vector<LWPolID> l = list(f);
-        BuildBridge(f.model, (int)l.size(), l.data(), f.records.data(), 0.125);
+        BuildBridge(&f.ctx, (int)l.size(), l.data(), f.records.data(), 0.125);
         ASSERT_EQ(f.model->refusedAdds, 0);
         polys = f.model->polyCount;
         points = f.model->pointCount;
@@ -464,7 +466,7 @@ TEST(LimitsByPass, BridgeQuadsFillThePolygonTableToTheLastOne)
     for (int extra : {0, 1}) {
         Filled f(tube, HOST_LAYER_FOREGROUND, 3, kLimit - polys + extra);
         std::vector<LWPolID> l = list(f);
-        BuildBridge(f.model, (int)l.size(), l.data(), f.records.data(), 0.125);
+        BuildBridge(&f.ctx, (int)l.size(), l.data(), f.records.data(), 0.125);
         EXPECT_EQ(f.model->refusedAdds > 0, extra == 1) << extra;
         EXPECT_TRUE(f.IndicesValid());
     }
@@ -472,7 +474,7 @@ TEST(LimitsByPass, BridgeQuadsFillThePolygonTableToTheLastOne)
     for (int extra : {0, 1}) {
         Filled f(tube, HOST_LAYER_FOREGROUND, kLimit - points + extra, 1);
         std::vector<LWPolID> l = list(f);
-        BuildBridge(f.model, (int)l.size(), l.data(), f.records.data(), 0.125);
+        BuildBridge(&f.ctx, (int)l.size(), l.data(), f.records.data(), 0.125);
         EXPECT_EQ(f.model->refusedAdds > 0, extra == 1) << extra;
         EXPECT_TRUE(f.IndicesValid());
     }

@@ -23,6 +23,7 @@
 #include "objectmode/objectmode.h"
 #include "options/options.h"
 #include "plugin/activate.h"
+#include "tests/testcontext.h"
 
 namespace {
 
@@ -195,6 +196,7 @@ double RadiansFor(double degrees)
 struct PassFixture : ::testing::Test {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
     BufModel *model = (BufModel *)calloc(1, sizeof(BufModel));
+    EditContext ctx{};
     HostMeshEditOp *edit = nullptr;
     std::vector<LWPolID> ids;
     std::vector<PolyInfo> records;
@@ -211,7 +213,7 @@ struct PassFixture : ::testing::Test {
         EmuHostMakeCurrent(host.get());
         edit = EmuEditBegin(0, 0, 1);
         ASSERT_NE(edit, nullptr);
-        ASSERT_EQ(BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
+        ASSERT_EQ(InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
                                EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0)),
                   0);
         records.assign(ids.size() + 1, PolyInfo{});
@@ -219,17 +221,17 @@ struct PassFixture : ::testing::Test {
     }
     void Survey()
     {
-        GetPolyInfo(model, (int)ids.size(), ids.data(), records.data());
+        GetPolyInfo(&ctx, (int)ids.size(), ids.data(), records.data());
         faces = model->polyCount;
     }
     void Edges()
     {
-        m = LineListPass(model, (int)ids.size(), records.data(), &edges);
-        LineInfoPass(model, m, edges);
+        m = LineListPass(&ctx, (int)ids.size(), records.data(), &edges);
+        LineInfoPass(&ctx, m, edges);
     }
     void Strips(double size)
     {
-        MakeLineCorvanePoly(model, m, edges, size);
+        MakeLineCorvanePoly(&ctx, m, edges, size);
         strips = model->polyCount - faces;
     }
     void StripsLimited(int mode, double limit, double size)
@@ -238,7 +240,7 @@ struct PassFixture : ::testing::Test {
         settings.bevelSize = size;
         settings.limitAngle = limit;
         settings.angleMode = mode;
-        MakeLineCorvanePolyLimited(model, m, edges, &settings);
+        MakeLineCorvanePolyLimited(&ctx, m, edges, &settings);
         strips = model->polyCount - faces;
     }
     static int Collect(void *data, const HostPointInfo *info)
@@ -255,9 +257,9 @@ struct PassFixture : ::testing::Test {
     void Patches(bool limited)
     {
         if (limited)
-            PointCorvaneLimited(model, &points, m, edges);
+            PointCorvaneLimited(&ctx, &points, m, edges);
         else
-            PointCorvane(model, &points, m, edges);
+            PointCorvane(&ctx, &points, m, edges);
     }
     void Plain(const MeshData &mesh, double size)
     {
@@ -367,13 +369,13 @@ TEST_F(EdgeRecords, TriangleEdgesHaveOneVertexBeforeAndAfter)
 {
     Begin(Mesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}}));
     Survey();
-    m = LineListPass(model, (int)ids.size(), records.data(), &edges);
+    m = LineListPass(&ctx, (int)ids.size(), records.data(), &edges);
     ASSERT_EQ(m, 3);
     for (int k = 0; k < 3; ++k) {
         EXPECT_EQ(edges[k].prevVertex, -1) << "unlinked after LineList, edge " << k;
         EXPECT_EQ(edges[k].nextVertex, -1) << "edge " << k;
     }
-    LineInfoPass(model, m, edges);
+    LineInfoPass(&ctx, m, edges);
     for (int k = 0; k < 3; ++k) {
         int other = (k + 2) % 3;
         EXPECT_EQ(edges[k].prevVertex, other) << "edge " << k;
@@ -397,21 +399,22 @@ std::vector<LineInfo> LinkedEdges(const MeshData &mesh, bool told, unsigned abor
     EmuHostMakeCurrent(host.get());
     HostMeshEditOp *edit = EmuEditBegin(0, 0, 1);
     BufModel *model = (BufModel *)calloc(1, sizeof(BufModel));
-    BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0), EmuGlobal,
+    EditContext ctx{};
+    InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0), EmuGlobal,
                  (HostMessageService *)EmuGlobal("Info Messages", 0));
     std::vector<PolyInfo> records(ids.size() + 1);
     ClearPolyInfo((int)records.size(), records.data());
-    GetPolyInfo(model, (int)ids.size(), ids.data(), records.data());
+    GetPolyInfo(&ctx, (int)ids.size(), ids.data(), records.data());
     if (sharedIndex >= 0)
         records[2].polyIndex = sharedIndex;
     LineInfo *edges = nullptr;
     int m = 0;
     if (told) {
-        m = LineListPassRuns(model, (int)ids.size(), records.data(), &edges, runs);
-        LineInfoPassRuns(model, m, edges, *runs);
+        m = LineListPassRuns(&ctx, (int)ids.size(), records.data(), &edges, runs);
+        LineInfoPassRuns(&ctx, m, edges, *runs);
     } else {
-        m = LineListPass(model, (int)ids.size(), records.data(), &edges);
-        LineInfoPass(model, m, edges);
+        m = LineListPass(&ctx, (int)ids.size(), records.data(), &edges);
+        LineInfoPass(&ctx, m, edges);
     }
     std::vector<LineInfo> out(edges, edges + m);
     for (LineInfo &e : out)
@@ -468,7 +471,7 @@ TEST_F(EdgeRecords, ShortRefusedAndUnsurveyedPolygonsMakeNoEdges)
     Begin(mesh);
     Survey();
     ASSERT_EQ(records[1].polyIndex, -1);
-    m = LineListPass(model, (int)ids.size(), records.data(), &edges);
+    m = LineListPass(&ctx, (int)ids.size(), records.data(), &edges);
     ASSERT_EQ(m, 8);
     EXPECT_EQ(edges[3].polyIndex, 0);
     EXPECT_EQ(edges[4].polyIndex, 1) << "second quad is the output model's polygon 1";
@@ -481,7 +484,7 @@ TEST_F(EdgeRecords, ShortRefusedAndUnsurveyedPolygonsMakeNoEdges)
     edges = nullptr;
     records[0].polyIndex = -1;
     records[2].surveyed = 0;
-    m = LineListPass(model, (int)ids.size(), records.data(), &edges);
+    m = LineListPass(&ctx, (int)ids.size(), records.data(), &edges);
     EXPECT_EQ(m, 0);
     ASSERT_NE(edges, nullptr) << "at least one record is allocated";
 }
@@ -617,11 +620,11 @@ TEST_F(EdgeOffset, TwoEdgesOfASquareMeetWhereTheInsetLinesCross)
     Edges();
     const int32_t *pts = records[0].points;
     model->pointTable[pts[0]]->hostId = HostPoint(0);
-    OffsetEdgePoints(model, &edges[0], 0.1);
+    OffsetEdgePoints(&ctx, &edges[0], 0.1);
     EXPECT_TRUE(Equal(Pos(pts[0]), V(0, 0.1, 0))) << Str(Pos(pts[0]));
     EXPECT_TRUE(Equal(Pos(pts[1]), V(1, 0.1, 0))) << Str(Pos(pts[1]));
     EXPECT_EQ(model->pointTable[pts[0]]->hostId, nullptr);
-    OffsetEdgePoints(model, &edges[1], 0.1);
+    OffsetEdgePoints(&ctx, &edges[1], 0.1);
     EXPECT_TRUE(Equal(Pos(pts[1]), V(0.9, 0.1, 0))) << Str(Pos(pts[1]));
     EXPECT_TRUE(Equal(Pos(pts[2]), V(0.9, 1, 0))) << Str(Pos(pts[2]));
     EXPECT_TRUE(Equal(Pos(pts[3]), V(0, 1, 0))) << "untouched corner";
@@ -945,9 +948,7 @@ TEST_F(CornerCut, TheCornerTestIsTheSameAtTheOriginAndFarFromIt)
         // A model of its own: its box gives the tolerance.
         BufModelRelease(model);
         memset(model, 0, sizeof *model);
-        ASSERT_EQ(BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                               EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0)),
-                  0);
+        ASSERT_EQ(BufModelInit(model), 0);
         const Vec3 corners[4] = {V(at, at, 0), V(at + 1, at, 0), V(at + 1, at + 1, 0),
                                  V(at, at + 1, 0)};
         int first = BufModelAddPoint(model, &corners[0]);

@@ -25,6 +25,7 @@
 #include "pairmode/pairmode.h"
 #include "plugin/activate.h"
 #include "tests/files.h"
+#include "tests/testcontext.h"
 
 namespace {
 
@@ -168,6 +169,7 @@ struct Session {
     std::vector<LWPolID> ids;
     HostMeshEditOp *edit = nullptr;
     BufModel *model = nullptr;
+    EditContext ctx{};
     std::vector<PolyInfo> records;
 
     explicit Session(const MeshData &mesh)
@@ -176,7 +178,7 @@ struct Session {
         EmuHostMakeCurrent(host.get());
         edit = EmuEditBegin(0, 0, 1);
         model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
-        BufModelInit(model, edit,
+        InitTestContext(&ctx, model, edit,
                      static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0)),
                      EmuGlobal,
                      static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0)));
@@ -202,7 +204,7 @@ struct Session {
     int Bridge(int a, int b, double size = 0.25)
     {
         std::vector<LWPolID> list = List(a, b);
-        return BuildBridge(model, static_cast<int>(list.size()), list.data(), records.data(), size);
+        return BuildBridge(&ctx, static_cast<int>(list.size()), list.data(), records.data(), size);
     }
     // Every vertex of every buffered polygon names an existing point.
     bool IndicesValid() const
@@ -240,8 +242,8 @@ TEST(PairAnalysis, CopyStandsOnTheHostPointsWithAClosingEntry)
     Session s(mesh);
     PolyInfo &quad = s.records[0];
     PolyInfo &tri = s.records[1];
-    EXPECT_EQ(MakePairPolyInfo(s.model, s.ids[0], &quad), 4);
-    EXPECT_EQ(MakePairPolyInfo(s.model, s.ids[1], &tri), 3);
+    EXPECT_EQ(MakePairPolyInfo(&s.ctx, s.ids[0], &quad), 4);
+    EXPECT_EQ(MakePairPolyInfo(&s.ctx, s.ids[1], &tri), 3);
 
     const std::vector<LWPntID> wantQuad = {PointId(s.host.get(), 0), PointId(s.host.get(), 1),
                                            PointId(s.host.get(), 3), PointId(s.host.get(), 2),
@@ -271,7 +273,7 @@ TEST(PairAnalysis, PolygonTheHostCannotDescribeIsNotUsed)
 {
     Session s(MakeQuadGrid(2, 1));
     s.host->script.hidePolys = {s.ids[1]};
-    EXPECT_EQ(MakePairPolyInfo(s.model, s.ids[1], &s.records[0]), 0);
+    EXPECT_EQ(MakePairPolyInfo(&s.ctx, s.ids[1], &s.records[0]), 0);
     EXPECT_EQ(s.records[0].count, 0);
     EXPECT_EQ(s.records[0].points, nullptr);
     EXPECT_EQ(s.records[0].hostPoints, nullptr);
@@ -328,19 +330,19 @@ TEST(PairAnalysis, FindPolyByEdgeWrapsAndStopsAtAPolygonWithoutInfo)
     Session s(mesh);
     std::vector<LWPolID> list = s.List(0, 1);
     const int n = static_cast<int>(list.size());
-    EXPECT_EQ(FindPolyByEdge(s.model, list.data(), n, Pnt(4), Pnt(1)), s.ids[1]);
-    EXPECT_EQ(FindPolyByEdge(s.model, list.data(), n, Pnt(1), Pnt(2)), s.ids[0]);
-    EXPECT_EQ(FindPolyByEdge(s.model, list.data(), n, Pnt(2), Pnt(1)), nullptr);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(4), Pnt(1)), s.ids[1]);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(1), Pnt(2)), s.ids[0]);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(2), Pnt(1)), nullptr);
 
     // Slot 1 without info: the polygon in slot 2 that holds 1 -> 6 is not
     // looked at, and the corner count covers slot 0 only.
     s.host->script.hidePolys = {s.ids[1]};
-    EXPECT_EQ(FindPolyByEdge(s.model, list.data(), n, Pnt(1), Pnt(6)), nullptr);
-    EXPECT_EQ(FindPolyByEdge(s.model, list.data(), n, Pnt(1), Pnt(2)), s.ids[0]);
-    EXPECT_EQ(PointValence(s.model, n, list.data(), Pnt(1)), 1);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(1), Pnt(6)), nullptr);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(1), Pnt(2)), s.ids[0]);
+    EXPECT_EQ(PointValence(&s.ctx, n, list.data(), Pnt(1)), 1);
     s.host->script.hidePolys.clear();
-    EXPECT_EQ(FindPolyByEdge(s.model, list.data(), n, Pnt(1), Pnt(6)), s.ids[2]);
-    EXPECT_EQ(PointValence(s.model, n, list.data(), Pnt(1)), 3);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(1), Pnt(6)), s.ids[2]);
+    EXPECT_EQ(PointValence(&s.ctx, n, list.data(), Pnt(1)), 3);
 }
 
 TEST(PairAnalysis, PointValenceCountsEveryCorner)
@@ -348,20 +350,20 @@ TEST(PairAnalysis, PointValenceCountsEveryCorner)
     Session grid(MakeQuadGrid(3, 3));
     std::vector<LWPolID> list = grid.List(0, 1);
     const int n = static_cast<int>(list.size());
-    EXPECT_EQ(PointValence(grid.model, n, list.data(), PointId(grid.host.get(), 5)), 4);  // (1, 1)
-    EXPECT_EQ(PointValence(grid.model, n, list.data(), PointId(grid.host.get(), 1)), 2);  // (1, 0)
-    EXPECT_EQ(PointValence(grid.model, n, list.data(), PointId(grid.host.get(), 0)), 1);
+    EXPECT_EQ(PointValence(&grid.ctx, n, list.data(), PointId(grid.host.get(), 5)), 4);  // (1, 1)
+    EXPECT_EQ(PointValence(&grid.ctx, n, list.data(), PointId(grid.host.get(), 1)), 2);  // (1, 0)
+    EXPECT_EQ(PointValence(&grid.ctx, n, list.data(), PointId(grid.host.get(), 0)), 1);
 
     Session cube(MakeCube());
     std::vector<LWPolID> cl = cube.List(0, 1);
-    EXPECT_EQ(PointValence(cube.model, 6, cl.data(), PointId(cube.host.get(), 7)), 3);
+    EXPECT_EQ(PointValence(&cube.ctx, 6, cl.data(), PointId(cube.host.get(), 7)), 3);
 
     // A polygon holding the point twice counts twice.
     MeshData twice = MakeQuadGrid(1, 1);
     twice.polys.push_back(MeshPoly{{0, 1, 0, 2}, "S", true, false});
     Session t(twice);
     std::vector<LWPolID> tl = t.List(0, 1);
-    EXPECT_EQ(PointValence(t.model, 2, tl.data(), PointId(t.host.get(), 0)), 3);
+    EXPECT_EQ(PointValence(&t.ctx, 2, tl.data(), PointId(t.host.get(), 0)), 3);
 }
 
 TEST(PairAnalysis, DetachEdgeOfTheClosingEdgeUsesVertexZero)
@@ -370,11 +372,11 @@ TEST(PairAnalysis, DetachEdgeOfTheClosingEdgeUsesVertexZero)
     // vertex 3 to vertex 0, its neighbours are vertex 2 (previous) and 1.
     Session s(MakeQuadGrid(1, 1));
     PolyInfo &x = s.records[0];
-    MakePairPolyInfo(s.model, s.ids[0], &x);
+    MakePairPolyInfo(&s.ctx, s.ids[0], &x);
     const BufPoly *copy = BufModelGetPoly(s.model, x.polyIndex);
     const std::vector<LWPntID> hostBefore(copy->hostPoints, copy->hostPoints + 4);
 
-    DetachEdge(s.model, &x, 3, 0.25);
+    DetachEdge(&s.ctx, &x, 3, 0.25);
 
     ASSERT_EQ(s.model->pointCount, 6);  // exactly two new points
     EXPECT_EQ(copy->points[1], 1);
@@ -941,7 +943,7 @@ TEST(PairModeHostContract, RemovedPolygonStillAnswersAsItWasAtTheBegin)
     EXPECT_EQ(after[2], before[2]);
     // So the neighbour searches still see it.
     std::vector<LWPolID> list = s.List(1, 3);
-    EXPECT_EQ(FindPolyByEdge(s.model, list.data(), 6, PointId(s.host.get(), 7),
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), 6, PointId(s.host.get(), 7),
                              PointId(s.host.get(), 6)),
               s.ids[1]);
 }

@@ -9,12 +9,14 @@
 #include "bufmodel/bufmodel.h"
 #include "host/host.h"
 #include "objectmode/objectmode.h"
+#include "tests/testcontext.h"
 
 namespace {
 
 struct SurveyFixture : ::testing::Test {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
     BufModel *model = (BufModel *)calloc(1, sizeof(BufModel));
+    EditContext ctx{};
     HostMeshEditOp *edit = nullptr;
     std::vector<LWPolID> ids;
     std::vector<PolyInfo> records;
@@ -25,13 +27,13 @@ struct SurveyFixture : ::testing::Test {
         EmuHostMakeCurrent(host.get());
         edit = EmuEditBegin(0, 0, 1);
         ASSERT_NE(edit, nullptr);
-        ASSERT_EQ(BufModelInit(model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
+        ASSERT_EQ(InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
                                EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0)),
                   0);
         records.assign(ids.size() + 1, PolyInfo{});
         ClearPolyInfo((int)records.size(), records.data());
     }
-    void Survey() { GetPolyInfo(model, (int)ids.size(), ids.data(), records.data()); }
+    void Survey() { GetPolyInfo(&ctx, (int)ids.size(), ids.data(), records.data()); }
     void TearDown() override
     {
         FreePolyInfo((int)records.size(), records.data());

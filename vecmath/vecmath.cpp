@@ -53,18 +53,18 @@ static double SignedOffset(const Vec3 &q, const Vec3 &n, const Vec3 &c, const Ve
 
 Vec3 LinePlaneIntersect(const Vec3 &a, const Vec3 &n, const Vec3 &c, const Vec3 &e)
 {
-    // 1. direction of the line
+    // Direction of the line
     Vec3 d = VecSub(e, c);
-    // 2-4. signed offsets of e and a along n, measured from c
+    // Signed offsets of e and a along n, measured from c
     Vec3 m = VecDiv(n, VecLength(n));
     double ke = SignedOffset(e, n, c, m);
     double ka = SignedOffset(a, n, c, m);
-    // 5. parallel line (e level with c) or zero normal: no intersection
+    // Parallel line (e level with c) or zero normal: no intersection
     if (ke == 0.0 || ke != ke) {
         intersectResult = c;
         return intersectResult;
     }
-    // 6.
+    // The point on the line where it crosses the plane.
     intersectResult = VecAdd(c, VecScale(d, ka / ke));
     return intersectResult;
 }

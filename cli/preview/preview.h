@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host.h"
+#include "meshdata/meshdata.h"
 #include "run/run.h"   // ChangedPolygons, InInputPlanes
 
 struct PreviewColour {

@@ -64,7 +64,7 @@ static int HasEdges(const PolyInfo *info)
     return 1;
 }
 
-int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges)
+int LineListPass(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges)
 {
     // One record per corner of every polygon, also those that make no edges.
     size_t total = 0;
@@ -78,27 +78,27 @@ int LineListPass(BufModel *model, int count, PolyInfo *records, LineInfo **edges
     if (!*edges)
         return 0;
 
-    MonitorOpen(model, "Corvane mode:Obj", "Phase: LineList");
-    MonitorInit(model, count);
+    MonitorOpen(ctx, "Corvane mode:Obj", "Phase: LineList");
+    MonitorInit(ctx, count);
     int m = 0;
     for (int k = 0; k < count; k++) {
-        if (MonitorStep(model, 1))
+        if (MonitorStep(ctx, 1))
             break;
         if (!HasEdges(&records[k]))
             continue;
         LineList(&records[k], *edges + m);
         m += records[k].count;
     }
-    MonitorClose(model);
+    MonitorClose(ctx);
     return m;
 }
 
-void LineInfoPass(BufModel *model, int m, LineInfo *edges)
+void LineInfoPass(EditContext *ctx, int m, LineInfo *edges)
 {
-    MonitorOpen(model, "Corvane mode:Obj", "Phase: LineInfo");
-    MonitorInit(model, m);
+    MonitorOpen(ctx, "Corvane mode:Obj", "Phase: LineInfo");
+    MonitorInit(ctx, m);
     for (int i = 0; i < m; i++) {
-        if (MonitorStep(model, 1))
+        if (MonitorStep(ctx, 1))
             break;
         LineInfo *ei = &edges[i];
         for (int j = 0; j < m; j++) {
@@ -125,20 +125,20 @@ void LineInfoPass(BufModel *model, int m, LineInfo *edges)
                 break;
         }
     }
-    MonitorClose(model);
+    MonitorClose(ctx);
 }
 
 // The literal passes check nothing about the runs: these take what the
 // activation calls and leave the hint unused.
-int LineListPassRuns(BufModel *model, int count, PolyInfo *records, LineInfo **edges,
+int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges,
                      int *runs)
 {
     if (runs)
         *runs = EDGE_RUNS_UNKNOWN;
-    return LineListPass(model, count, records, edges);
+    return LineListPass(ctx, count, records, edges);
 }
 
-void LineInfoPassRuns(BufModel *model, int m, LineInfo *edges, int /*runs*/)
+void LineInfoPassRuns(EditContext *ctx, int m, LineInfo *edges, int /*runs*/)
 {
-    LineInfoPass(model, m, edges);
+    LineInfoPass(ctx, m, edges);
 }

@@ -67,9 +67,10 @@ void BufModelMarkUsed(BufModel *model)
 
 // Creates the used points that stand for no host point yet, in index order.
 // Runs before the monitor opens and cannot be aborted.
-static void CreateUsedPoints(BufModel *model)
+static void CreateUsedPoints(EditContext *ctx)
 {
-    HostMeshEditOp *edit = model->edit;
+    BufModel *model = ctx->model;
+    HostMeshEditOp *edit = ctx->edit;
     for (int i = 0; i < model->pointCount; i++) {
         BufPoint *point = model->pointTable[i];
         if (point->hostId || !point->used)
@@ -81,13 +82,14 @@ static void CreateUsedPoints(BufModel *model)
 
 // Commits the polygons in index order, one monitor step each; an abort
 // leaves this polygon and all later ones uncommitted.
-static void CommitPolygons(BufModel *model)
+static void CommitPolygons(EditContext *ctx)
 {
-    HostMeshEditOp *edit = model->edit;
-    MonitorOpen(model, "Corvane", "BufModel Flush");
-    MonitorInit(model, model->polyCount);
+    BufModel *model = ctx->model;
+    HostMeshEditOp *edit = ctx->edit;
+    MonitorOpen(ctx, "Corvane", "BufModel Flush");
+    MonitorInit(ctx, model->polyCount);
     for (int p = 0; p < model->polyCount; p++) {
-        if (MonitorStep(model, 1))
+        if (MonitorStep(ctx, 1))
             break;
         BufPoly *poly = model->polyTable[p];
         for (int v = 0; v < poly->count; v++) {
@@ -96,17 +98,18 @@ static void CommitPolygons(BufModel *model)
         }
         poly->hostId = edit->addFace(edit->state, poly->surface, poly->count, poly->hostPoints);
     }
-    MonitorClose(model);
+    MonitorClose(ctx);
 }
 
-int BufModelFlush(BufModel *model)
+int BufModelFlush(EditContext *ctx)
 {
-    if (!model)
+    if (!ctx || !ctx->model)
         return -1;
+    BufModel *model = ctx->model;
     BufModelWeld(model);
     BufModelMarkUsed(model);
-    CreateUsedPoints(model);
-    CommitPolygons(model);
+    CreateUsedPoints(ctx);
+    CommitPolygons(ctx);
     // Every record goes, also after an abort; the counts stay as they are, so
     // the model must be initialised again before further use.
     BufModelRelease(model);

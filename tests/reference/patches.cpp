@@ -31,6 +31,7 @@
 namespace {
 
 struct PatchPass {
+    EditContext *ctx;
     BufModel *model;
     int m;
     const LineInfo *edges;
@@ -125,7 +126,7 @@ static void ShowRingError(PatchPass *pass)
 {
     if (pass->errorShown)
         return;
-    MessageError(pass->model, " Edge 'Corvane' Error!!!", nullptr);
+    MessageError(pass->ctx, " Edge 'Corvane' Error!!!", nullptr);
     pass->errorShown = 1;
 }
 
@@ -314,7 +315,7 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
             // Across an unchamfered edge: the polygon still has its corner at
             // P, so it is trimmed by the patch's plane.
             Vec3 corner;
-            if (FirstCutInWalk(pass, leave->polyIndex) && HostPointPosition(model, point, &corner))
+            if (FirstCutInWalk(pass, leave->polyIndex) && HostPointPosition(pass->ctx, point, &corner))
                 CutPolyCorner(model, &plane, leave->polyIndex, corner);
             const LineInfo *s = FindReverse(pass->edges, pass->m, leave);
             if (!s)
@@ -396,7 +397,7 @@ static void PatchLimited(PatchPass *pass, LWPntID point)
         // the rest (every edge chamfered, borders, points where the fan
         // does not close).
         int n = CollectFan(pass, point, start);
-        if (n > 0 && CloseMixedCorner(pass->model, pass->fan, n, point))
+        if (n > 0 && CloseMixedCorner(pass->ctx, pass->fan, n, point))
             return;
         int same = 0;
         int k = WalkLimited(pass, point, start, back, &same);
@@ -413,10 +414,12 @@ static void PatchLimited(PatchPass *pass, LWPntID point)
     }
 }
 
-static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *edges,
+static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *edges,
                        void (*patch)(PatchPass *, LWPntID))
 {
+    BufModel *model = ctx->model;
     PatchPass pass;
+    pass.ctx = ctx;
     pass.model = model;
     pass.m = m;
     pass.edges = edges;
@@ -432,25 +435,25 @@ static void RunPatches(BufModel *model, const IdList *points, int m, LineInfo *e
     pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
     pass.fan = (FanStep *)malloc((m > 0 ? (size_t)m : 1) * sizeof(FanStep));
 
-    MonitorOpen(model, "Corvane mode:Object", "Phase: PointCorvane");
-    MonitorInit(model, pass.p);
+    MonitorOpen(ctx, "Corvane mode:Object", "Phase: PointCorvane");
+    MonitorInit(ctx, pass.p);
     for (int i = 0; i < pass.p; i++) {
-        if (MonitorStep(model, 1))
+        if (MonitorStep(ctx, 1))
             break;
         patch(&pass, (LWPntID)points->items[i]);
     }
     free(pass.ring);
     free(pass.cutBy);
     free(pass.fan);
-    MonitorClose(model);
+    MonitorClose(ctx);
 }
 
-void PointCorvane(BufModel *model, const IdList *points, int m, LineInfo *edges)
+void PointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges)
 {
-    RunPatches(model, points, m, edges, PatchPlain);
+    RunPatches(ctx, points, m, edges, PatchPlain);
 }
 
-void PointCorvaneLimited(BufModel *model, const IdList *points, int m, LineInfo *edges)
+void PointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges)
 {
-    RunPatches(model, points, m, edges, PatchLimited);
+    RunPatches(ctx, points, m, edges, PatchLimited);
 }

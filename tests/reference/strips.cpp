@@ -114,10 +114,11 @@ void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j)
 
 // Joins every seam: two linked records of one host polygon that run along
 // the same two host points in opposite directions. Returns non-zero on abort.
-static int JoinSeams(BufModel *model, int m, LineInfo *edges)
+static int JoinSeams(EditContext *ctx, int m, LineInfo *edges)
 {
+    BufModel *model = ctx->model;
     for (int i = 0; i < m; i++) {
-        if (MonitorStep(model, 1))
+        if (MonitorStep(ctx, 1))
             return 1;
         if (!IsLinked(&edges[i]))
             continue;
@@ -134,24 +135,25 @@ static int JoinSeams(BufModel *model, int m, LineInfo *edges)
 // J's copy of A, J's copy of B, I's copy of B, I's copy of A. It runs along
 // the edge against each neighbour, which keeps its winding consistent with
 // both. Then both copies are moved back from the edge.
-static void BuildStrip(BufModel *model, LineInfo *ei, LineInfo *ej, double size)
+static void BuildStrip(EditContext *ctx, LineInfo *ei, LineInfo *ej, double size)
 {
+    BufModel *model = ctx->model;
     int32_t quad[4] = {ej->pointB, ej->pointA, ei->pointB, ei->pointA};
     const char *name = SameSurface(ei->surface, ej->surface) ? ei->surface : nullptr;
     BufModelAddPoly(model, name, 4, quad);
-    OffsetEdgePoints(model, ei, size);
-    OffsetEdgePoints(model, ej, size);
+    OffsetEdgePoints(ctx, ei, size);
+    OffsetEdgePoints(ctx, ej, size);
 }
 
 // Pairs each still available record with the first later one that runs
 // along its edge the other way in another polygon. `settings` null means
 // every pair is chamfered; otherwise the pair must pass the angle test, and
 // a pair that fails is out for good while i goes on looking.
-static void PairEdges(BufModel *model, int m, LineInfo *edges, unsigned char *available,
+static void PairEdges(EditContext *ctx, int m, LineInfo *edges, unsigned char *available,
                       double size, const Settings *settings)
 {
     for (int i = 0; i < m; i++) {
-        if (MonitorStep(model, 1))
+        if (MonitorStep(ctx, 1))
             return;
         if (!available[i])
             continue;
@@ -167,7 +169,7 @@ static void PairEdges(BufModel *model, int m, LineInfo *edges, unsigned char *av
                 available[j] = 0;
                 continue;
             }
-            BuildStrip(model, ei, ej, size);
+            BuildStrip(ctx, ei, ej, size);
             available[i] = 0;
             available[j] = 0;
             ei->done = 1;
@@ -177,34 +179,34 @@ static void PairEdges(BufModel *model, int m, LineInfo *edges, unsigned char *av
     }
 }
 
-static void ChamferEdges(BufModel *model, int m, LineInfo *edges, double size,
+static void ChamferEdges(EditContext *ctx, int m, LineInfo *edges, double size,
                          const Settings *settings)
 {
-    MonitorOpen(model, "Corvane mode:Object", " Phase: MakeLineCorvanePoly");
-    MonitorInit(model, m);
+    MonitorOpen(ctx, "Corvane mode:Object", " Phase: MakeLineCorvanePoly");
+    MonitorInit(ctx, m);
     unsigned char *available = (unsigned char *)malloc(m > 0 ? (size_t)m : 1);
     if (!available) {
-        MonitorClose(model);
+        MonitorClose(ctx);
         return;
     }
     // An abort here still lets the pairing begin on the same monitor.
-    JoinSeams(model, m, edges);
+    JoinSeams(ctx, m, edges);
 
     for (int i = 0; i < m; i++)
         available[i] = IsLinked(&edges[i]) ? 1 : 0;
-    MonitorInit(model, m);
-    PairEdges(model, m, edges, available, size, settings);
+    MonitorInit(ctx, m);
+    PairEdges(ctx, m, edges, available, size, settings);
 
-    MonitorClose(model);
+    MonitorClose(ctx);
     free(available);
 }
 
-void MakeLineCorvanePoly(BufModel *model, int m, LineInfo *edges, double size)
+void MakeLineCorvanePoly(EditContext *ctx, int m, LineInfo *edges, double size)
 {
-    ChamferEdges(model, m, edges, size, nullptr);
+    ChamferEdges(ctx, m, edges, size, nullptr);
 }
 
-void MakeLineCorvanePolyLimited(BufModel *model, int m, LineInfo *edges, const Settings *settings)
+void MakeLineCorvanePolyLimited(EditContext *ctx, int m, LineInfo *edges, const Settings *settings)
 {
-    ChamferEdges(model, m, edges, settings->bevelSize, settings);
+    ChamferEdges(ctx, m, edges, settings->bevelSize, settings);
 }

@@ -1,0 +1,23 @@
+// Plain mesh data: what mesh files and the generators produce, and what the
+// emulated host loads into its layers. Below both the host and the file
+// readers, so that neither needs the other.
+#ifndef CORVANE_MESHDATA_H
+#define CORVANE_MESHDATA_H
+
+#include <array>
+#include <string>
+#include <vector>
+
+struct MeshPoly {
+    std::vector<int> points;   // 0-based indices into MeshData::points
+    std::string surface;
+    bool hasSurface = true;    // false: the host reports no surface name
+    bool selected = false;
+};
+
+struct MeshData {
+    std::vector<std::array<double, 3>> points;
+    std::vector<MeshPoly> polys;
+};
+
+#endif

@@ -1,0 +1,19 @@
+// The context an activation hands its passes, made by a test over its own
+// output model and edit.
+#ifndef CORVANE_TESTS_TESTCONTEXT_H
+#define CORVANE_TESTS_TESTCONTEXT_H
+
+#include "bufmodel/bufmodel.h"
+#include "edit/services.h"
+
+// Empties the model and binds the context to it; 0, or -1 as the two inits.
+inline int InitTestContext(EditContext *ctx, BufModel *model, HostMeshEditOp *edit,
+                           HostMonitorService *monitors, HostGlobalFunc *global,
+                           HostMessageService *messages)
+{
+    if (BufModelInit(model) != 0)
+        return -1;
+    return EditContextInit(ctx, edit, monitors, global, messages, model);
+}
+
+#endif
