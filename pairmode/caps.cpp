@@ -141,11 +141,12 @@ static int FanList(EditContext *ctx, const CapPlane *plane, const LWPntID *pts, 
     return length;
 }
 
-// The fan point list of a polygon that a cap at another of its points has
-// re-shaped already (`copy`, over host points pts[0..n-1]): the copy's list
-// with the point standing for `end` replaced by in and out, cut on the host's
-// edges at end. Emits like FanList; -1 when the copy holds no point for end
-// or an add was refused.
+// The fan point list of a polygon taken over already, from its copy (a cap's
+// re-shaped one, or a strip's that still stands on the host's point at
+// `end`; over host points pts[0..n-1]): the copy's list with the point
+// standing for `end` replaced by in and out, cut on the host's edges at end.
+// Emits like FanList; -1 when the copy holds no point for end or an add was
+// refused.
 static int RecutList(EditContext *ctx, const CapPlane *plane, const BufPoly *copy,
                      const LWPntID *pts, int n, LWPntID end, int emit, LWPntID *next)
 {
@@ -305,6 +306,10 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
                 if (capCount == 0) {
                     JoinPoints(model, loopEnd->stripIn, p1);
                     gCapPoints[capCount++] = loopEnd->stripIn;
+                } else if (pendingIn >= 0) {
+                    // Two arms side by side: their points on the edge line
+                    // between them become one.
+                    JoinPoints(model, pendingIn, p1);
                 } else {
                     gCapPoints[capCount - 1] = p1;
                     BufModelGetPoly(model, lastFan)->points[gOutSlot] = p1;
