@@ -4,6 +4,7 @@
 #include "cli/view/view.h"
 
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>

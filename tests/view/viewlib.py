@@ -1,5 +1,6 @@
 """Running `corvane view` and a headless Chromium on its page, for the
 browser tests and the viewer's benchmark."""
+import atexit
 import http.client
 import os
 import re
@@ -38,6 +39,8 @@ class Server:
             raise RuntimeError(f'unexpected first line {self.url!r}: {self.proc.stderr.read()}')
         self.port = int(match.group(1))
         self.token = match.group(2)
+        # A test run that dies half-way must not leave the server behind.
+        atexit.register(lambda: self.proc.poll() is None and self.proc.kill())
 
     def request(self, method, path, headers=None, body=None):
         """One request; (status, headers, body bytes)."""
