@@ -90,8 +90,6 @@ struct RingPlane {
 // corner's vertex becomes the two points where the polygon's edges cross it.
 // Leaves the polygon as it was when it does not cross the plane.
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner);
-const LineInfo *FindDoneReverse(const LineInfo *edges, int m, const LineInfo *r);
-const LineInfo *FindReverse(const LineInfo *edges, int m, const LineInfo *r);
 // Reads the strips' records (done flags, moved copies) and the host point
 // list; walks the ring of records about each point and adds the patch that
 // closes its corner. An abort leaves the patches of the points before it.
