@@ -222,31 +222,20 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *target
           (hi.z - grid.lo.z) / grid.cell <= kMostCells))
         return 0;
 
-    // Every point's cell first, so that the loop below can fetch the cell
-    // of a point some way ahead while it works on the current one.
-    uint64_t *keys = (uint64_t *)malloc((size_t)n * 2 * sizeof(uint64_t));
     KeyIndexOpenLocal(&grid.cells, n, kBlockBits);
-    if (!keys || grid.cells.slotMask < 0) {
-        free(keys);
+    if (grid.cells.slotMask < 0) {
         KeyIndexClose(&grid.cells);
         return 0;
     }
     for (int k = 0; k < n; k++) {
-        double q[3];
-        CellCoordinates(&grid, pos[k], q);
-        if (IsFinite(pos[k]))
-            CellKey(CellOf(q[0]), CellOf(q[1]), CellOf(q[2]), &keys[2 * k], &keys[2 * k + 1]);
-    }
-    const int ahead = 8;
-    for (int k = 0; k < n; k++) {
         const Vec3 &p = pos[k];
-        if (k + ahead < n && IsFinite(pos[k + ahead]))
-            KeyIndexPrefetch(&grid.cells, keys[2 * (k + ahead)], keys[2 * (k + ahead) + 1]);
         if (!IsFinite(p))
             continue;
         double q[3];
         CellCoordinates(&grid, p, q);
-        int ownFirst = KeyIndexAddFirst(&grid.cells, k, keys[2 * k], keys[2 * k + 1]);
+        uint64_t k1, k2;
+        CellKey(CellOf(q[0]), CellOf(q[1]), CellOf(q[2]), &k1, &k2);
+        int ownFirst = KeyIndexAddFirst(&grid.cells, k, k1, k2);
         int j0 = ownFirst;
         while (j0 >= 0 && j0 < k && !SamePosition(pos[j0], p))
             j0 = KeyIndexNext(&grid.cells, j0);
@@ -255,7 +244,6 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *target
         else
             target[k] = LowestNear(pos, &grid, k, q, ownFirst, k, tolerance);
     }
-    free(keys);
     KeyIndexClose(&grid.cells);
     return 1;
 }
@@ -318,24 +306,6 @@ void BufModelWeld(BufModel *model)
 }
 
 // A point is used when some vertex without a host id of its own refers to it.
-// The points of a polygon lie anywhere in the model (a strip joins copies
-// made for two other polygons): the two sweeps below fetch the points of the
-// polygon a few places on while they work on this one. Inlined by force: a
-// function whose only effect is a prefetch counts as free of effects, and
-// optimising compilers drop its calls.
-__attribute__((always_inline)) static inline void PrefetchPoints(const BufModel *model, int p)
-{
-    const int ahead = 8;
-    if (p + ahead >= model->polyCount)
-        return;
-    const BufPoly *poly = model->polyTable[p + ahead];
-    for (int v = 0; v < poly->count && v < 8; v++) {
-        int32_t index = poly->points[v];
-        if (index >= 0 && index < model->pointCount)
-            __builtin_prefetch(model->pointTable[index]);
-    }
-}
-
 // The marks are gathered in a byte per point, side by side, since the
 // polygons reach their points in no order; the points then take their marks
 // in one sweep. Without memory for the bytes, the points are marked where
@@ -346,8 +316,6 @@ void BufModelMarkUsed(BufModel *model)
     for (int i = 0; !used && i < model->pointCount; i++)
         model->pointTable[i]->used = 0;
     for (int p = 0; p < model->polyCount; p++) {
-        if (!used)
-            PrefetchPoints(model, p);
         const BufPoly *poly = model->polyTable[p];
         for (int v = 0; v < poly->count; v++) {
             if (poly->hostPoints[v])
@@ -395,8 +363,6 @@ static void CommitPolygons(EditContext *ctx, const LWPntID *hostOf)
     for (int p = 0; p < model->polyCount; p++) {
         if (MonitorStep(ctx, 1))
             break;
-        if (!hostOf)
-            PrefetchPoints(model, p);
         BufPoly *poly = model->polyTable[p];
         for (int v = 0; v < poly->count; v++) {
             int32_t index = poly->points[v];

@@ -109,11 +109,6 @@ static LineInfo *AllocateEdges(size_t count)
 #endif
 }
 
-int LineListPass(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges)
-{
-    return LineListPassRuns(ctx, count, records, edges, nullptr);
-}
-
 int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges,
                      int *runs)
 {
@@ -136,7 +131,7 @@ int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **
     int m = 0;
     // Every polygon written makes a run of three or more records, from
     // vertex t to t + 1 (0 for the last); the runs are well formed (see
-    // RunsAreWellFormed) when their polygon indices differ, which they do
+    // LinkRuns) when their polygon indices differ, which they do
     // when they rise. Then the links LineInfoPass would give each record
     // are known, and are written with it when the caller asks about the
     // runs; if the indices turn out not to rise, they are taken back.
@@ -190,46 +185,6 @@ static int LinkStep(LineInfo *ei, LineInfo *ej)
         ej->hostPrev = ei->hostA;
     }
     return ei->prevVertex != -1 && ei->nextVertex != -1;
-}
-
-// Whether the records are as LineListPass writes them: each polygon's
-// records form one run of three or more under a polygon index of its own
-// (a BufModel index), and record t of a run of c goes from vertex t to vertex
-// t + 1 (0 for the last). Then the only records that end where record t
-// starts, or start where it ends, are the run's records t - 1 and t + 1
-// (modulo c).
-static int RunsAreWellFormed(const LineInfo *edges, int m)
-{
-    // A mark per polygon index the records use, not per index the model
-    // could hold: a small mesh need not clear 64 KB.
-    int32_t largest = -1;
-    for (int r = 0; r < m; r++) {
-        if (edges[r].polyIndex < 0 || edges[r].polyIndex >= BUFMODEL_MAX_POLYS)
-            return 0;
-        if (edges[r].polyIndex > largest)
-            largest = edges[r].polyIndex;
-    }
-    unsigned char *seen = (unsigned char *)calloc((size_t)largest + 2, 1);
-    if (!seen)
-        return 0;
-    int ok = 1;
-    for (int s = 0; s < m && ok;) {
-        int32_t poly = edges[s].polyIndex;
-        int e = s;
-        while (e < m && edges[e].polyIndex == poly)
-            e++;
-        int c = e - s;
-        if (poly < 0 || poly >= BUFMODEL_MAX_POLYS || seen[poly] || c < 3) {
-            ok = 0;
-            break;
-        }
-        seen[poly] = 1;
-        for (int t = 0; t < c && ok; t++)
-            ok = edges[s + t].vertexA == t && edges[s + t].vertexB == (t + 1 == c ? 0 : t + 1);
-        s = e;
-    }
-    free(seen);
-    return ok;
 }
 
 // The pass over well-formed runs: record i's scan visits its run's records
@@ -302,12 +257,6 @@ static void LinkIndexed(EditContext *ctx, int m, LineInfo *edges)
 // both links are set. Every other j leaves everything as it is, so only
 // these candidates are visited. The pass writes links only; the polygon and
 // vertex fields that tell the candidates stay as they are.
-void LineInfoPass(EditContext *ctx, int m, LineInfo *edges)
-{
-    LineInfoPassRuns(ctx, m, edges,
-                     RunsAreWellFormed(edges, m) ? EDGE_RUNS_WELL_FORMED : EDGE_RUNS_UNKNOWN);
-}
-
 void LineInfoPassRuns(EditContext *ctx, int m, LineInfo *edges, int runs)
 {
     MonitorOpen(ctx, "Corvane mode:Obj", "Phase: LineInfo");

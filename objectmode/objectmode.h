@@ -28,24 +28,24 @@ void FreePolyInfo(int count, PolyInfo *records);
 
 // Writes info->count edge records for one polygon (count > 2) into `out`.
 void LineList(const PolyInfo *info, LineInfo *out);
-// Allocates the edge array (one record per surveyed corner) into *edges and
-// fills it for every surveyed, accepted polygon; returns the edge count m.
-int LineListPass(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges);
 // What is known of the edge records' runs (see LineInfoPassRuns).
 enum {
     EDGE_RUNS_UNKNOWN = 0,
     EDGE_RUNS_WELL_FORMED = 1,  // each polygon's records are one run of its own
-    EDGE_RUNS_LINKED = 2        // and already carry the links LineInfoPass gives
+    EDGE_RUNS_LINKED = 2        // and already carry their links
 };
-// LineListPass for LineInfoPassRuns: tells in *runs what it knows of the
-// runs it wrote; where it can (EDGE_RUNS_LINKED) it writes the records with
-// their links.
+// The LineList pass: reads the surveyed records; allocates the edge array
+// (one record per surveyed corner) into *edges and fills it for every
+// surveyed, accepted polygon; returns the edge count m. Tells in *runs (when
+// given) what it knows of the runs it wrote; where it can (EDGE_RUNS_LINKED)
+// it writes the records with their links. An abort leaves the polygons
+// before it listed.
 int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges,
                      int *runs);
-// Links each edge to the vertex before it and after it within its polygon.
-void LineInfoPass(EditContext *ctx, int m, LineInfo *edges);
-// LineInfoPass given what LineListPassRuns told of the runs; the links, the
-// monitor and what an abort leaves are the same.
+// The LineInfo pass: links each edge to the vertex before it and after it
+// within its polygon, given what LineListPassRuns told of the runs
+// (EDGE_RUNS_UNKNOWN for any records). An abort leaves the records before
+// it linked.
 void LineInfoPassRuns(EditContext *ctx, int m, LineInfo *edges, int runs);
 
 // ---- edge offset --------------------------------------------------------
@@ -71,10 +71,6 @@ void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
 
 // ---- chamfer strips -----------------------------------------------------
 
-// Joins a seam: records i and j run along one edge of the same polygon in
-// opposite directions; j takes i's points and the polygon's other records
-// are relinked past them.
-void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j);
 // Reads the m linked edge records and the host's positions; pairs each edge
 // with the first later record that runs the other way, cuts both polygons'
 // copies back by `size` and adds the strip between them, marking both done.
@@ -107,8 +103,6 @@ struct FanStep {
 // edges chamfered and some not, by sharing the copies the strips left (see
 // the .cpp). Returns 0, having changed nothing, for a fan it cannot close.
 int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point);
-const LineInfo *FindDoneReverse(const LineInfo *edges, int m, const LineInfo *r);
-const LineInfo *FindReverse(const LineInfo *edges, int m, const LineInfo *r);
 // Reads the strips' records (done flags, moved copies) and the host point
 // list; walks the ring of records about each point and adds the patch that
 // closes its corner. An abort leaves the patches of the points before it.

@@ -1,16 +1,12 @@
 // Pair analysis for the two-polygon mode: copying a polygon so that its copy
 // still stands on the host's points, finding the edge two polygons share,
-// the polygon across a directed edge, the corner count at a point, and
-// cutting a copy back from one edge.
+// and cutting a copy back from one edge.
 //
 // Everything here reads the host mesh as it was when the edit began: the host
-// keeps answering polyInfo for polygons the bridge has already removed. That
-// is what lets FindPolyByEdge and PointValence answer from an index of the
-// polygon list built once per bridge (pairmode/pairindex.h); without one
-// they ask the host for every listed polygon.
+// keeps answering polyInfo for polygons the bridge has already removed. The
+// searches of the polygon list are in pairsearch.cpp.
 #include "pairmode/pairmode.h"
 #include "objectmode/objectmode.h"
-#include "pairmode/pairindex.h"
 #include "edit/services.h"
 
 #include <stdlib.h>
@@ -103,45 +99,6 @@ void FindSharedEdge(BufModel *, const PolyInfo *a, const PolyInfo *b, int *i, in
             }
         }
     }
-}
-
-LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2)
-{
-    LWPolID found;
-    if (PairIndexFindEdge(ctx, list, count, key, key2, &found))
-        return found;
-    for (int t = 0; t < count; t++) {
-        const HostPolygonInfo *info = HostPoly(ctx, list[t]);
-        // A polygon the host cannot describe ends the search: the ones after
-        // it are not looked at.
-        if (!info)
-            return nullptr;
-        int n = (int)info->numPnts;
-        for (int k = 0; k < n; k++) {
-            if (info->points[k] == key && info->points[(k + 1) % n] == key2)
-                return list[t];
-        }
-    }
-    return nullptr;
-}
-
-int PointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key)
-{
-    int corners;
-    if (PairIndexValence(ctx, list, count, key, &corners))
-        return corners;
-    int c = 0;
-    for (int t = 0; t < count; t++) {
-        const HostPolygonInfo *info = HostPoly(ctx, list[t]);
-        if (!info)
-            break;
-        int n = (int)info->numPnts;
-        for (int k = 0; k < n; k++) {
-            if (info->points[k] == key)
-                c++;
-        }
-    }
-    return c;
 }
 
 //   prev           next

@@ -23,6 +23,7 @@
 #include "objectmode/objectmode.h"
 #include "options/options.h"
 #include "plugin/activate.h"
+#include "tests/reference/reference.h"
 #include "tests/testcontext.h"
 
 namespace {
@@ -983,10 +984,10 @@ TEST(ReverseSearch, SeamTraversalsAndUndoneRecordsAreSkippedAsAsked)
     e[1].hostA = b, e[1].hostB = a, e[1].pointA = 11, e[1].pointB = 10, e[1].done = 1;
     e[2].hostA = b, e[2].hostB = a, e[2].pointA = 20, e[2].pointB = 21;
     e[3].hostA = b, e[3].hostB = a, e[3].pointA = 30, e[3].pointB = 31, e[3].done = 1;
-    EXPECT_EQ(FindReverse(e, 4, &e[0]), &e[2]);
-    EXPECT_EQ(FindDoneReverse(e, 4, &e[0]), &e[1]);
-    EXPECT_EQ(FindReverse(e, 1, &e[0]), nullptr);
-    EXPECT_EQ(FindDoneReverse(e, 3, &e[2]), nullptr);
+    EXPECT_EQ(RefFindReverse(e, 4, &e[0]), &e[2]);
+    EXPECT_EQ(RefFindDoneReverse(e, 4, &e[0]), &e[1]);
+    EXPECT_EQ(RefFindReverse(e, 1, &e[0]), nullptr);
+    EXPECT_EQ(RefFindDoneReverse(e, 3, &e[2]), nullptr);
 }
 
 using CornerPatches = PassFixture;

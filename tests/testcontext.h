@@ -5,6 +5,7 @@
 
 #include "bufmodel/bufmodel.h"
 #include "edit/services.h"
+#include "objectmode/objectmode.h"
 
 // Empties the model and binds the context to it; 0, or -1 as the two inits.
 inline int InitTestContext(EditContext *ctx, BufModel *model, HostMeshEditOp *edit,
@@ -14,6 +15,17 @@ inline int InitTestContext(EditContext *ctx, BufModel *model, HostMeshEditOp *ed
     if (BufModelInit(model) != 0)
         return -1;
     return EditContextInit(ctx, edit, monitors, global, messages, model);
+}
+
+// The edge passes one at a time, as a test runs them on records of its own:
+// the list pass without telling of its runs, the link pass for any records.
+inline int LineListPass(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges)
+{
+    return LineListPassRuns(ctx, count, records, edges, nullptr);
+}
+inline void LineInfoPass(EditContext *ctx, int m, LineInfo *edges)
+{
+    LineInfoPassRuns(ctx, m, edges, EDGE_RUNS_UNKNOWN);
 }
 
 #endif

@@ -27,10 +27,7 @@ const LineInfo *RefFindReverse(const LineInfo *edges, int m, const LineInfo *r);
 void RefPointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
 void RefPointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
 
-int RefMakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record);
-void RefFindSharedEdge(EditContext *ctx, const PolyInfo *a, const PolyInfo *b, int *i, int *j);
 LWPolID RefFindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2);
 int RefPointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key);
-void RefDetachEdge(EditContext *ctx, PolyInfo *x, int a, double size);
 
 #endif
