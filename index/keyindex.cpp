@@ -98,6 +98,12 @@ void KeyIndexAdd(KeyIndex *index, int record, uint64_t k1, uint64_t k2)
     KeyIndexAddFirst(index, record, k1, k2);
 }
 
+void KeyIndexPrefetch(const KeyIndex *index, uint64_t k1, uint64_t k2)
+{
+    if (index->slotMask >= 0)
+        __builtin_prefetch(&index->slots[Home(index, k1, k2) & (uint64_t)index->slotMask]);
+}
+
 
 int KeyIndexFirst(const KeyIndex *index, uint64_t k1, uint64_t k2)
 {

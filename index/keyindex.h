@@ -52,6 +52,9 @@ void KeyIndexAdd(KeyIndex *index, int record, uint64_t k1, uint64_t k2);
 // KeyIndexAdd that also gives the first record the key held before, or -1:
 // one lookup for a caller that reads the key's records and then joins them.
 int KeyIndexAddFirst(KeyIndex *index, int record, uint64_t k1, uint64_t k2);
+// Asks the processor to fetch the slot of (k1, k2) ahead of its use: a
+// caller that knows its next keys hides the table's cache misses.
+void KeyIndexPrefetch(const KeyIndex *index, uint64_t k1, uint64_t k2);
 // The first record holding (k1, k2), or -1.
 int KeyIndexFirst(const KeyIndex *index, uint64_t k1, uint64_t k2);
 // The record after `record` with the same key, or -1.

@@ -220,3 +220,11 @@ int EdgePointNumber(const EdgeAdjacency *adj, LWPntID id)
         return 0;
     return FindSlot(adj->slots, adj->slotMask, id)->number;
 }
+
+void EdgePointPrefetch(const EdgeAdjacency *adj, LWPntID id)
+{
+    if (!adj->degraded) {
+        uint64_t s = KeyScramble((uint64_t)(uintptr_t)id);
+        __builtin_prefetch(&adj->slots[s & (uint64_t)adj->slotMask]);
+    }
+}

@@ -64,6 +64,8 @@ void EdgeAdjacencyUnshare(EditContext *ctx);
 // The number of a host point, or -1 when no record carries it (always 0 when
 // degraded).
 int EdgePointNumber(const EdgeAdjacency *adj, LWPntID id);
+// Fetches the numbering's slot of `id` ahead of EdgePointNumber.
+void EdgePointPrefetch(const EdgeAdjacency *adj, LWPntID id);
 
 // Numbers of host point a and b of record r (0 when degraded).
 inline int EdgeFrom(const EdgeAdjacency *adj, int r)

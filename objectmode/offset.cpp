@@ -76,26 +76,15 @@ void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, 
         *alongX = kZero;
         return;
     }
-    // The side test of CornerOffset compares |-c - n| with |c - n| for the
-    // unit c = (-Y) x X / lc and the unit normal n; the first is the shorter
-    // exactly when c . n < 0. Where c . n is beyond +-1/2 the rounding and
-    // snapping of the test (a few parts in 2^15 of the squared lengths) cannot
-    // change its outcome, so the sign decides; nearer the plane of the normal,
-    // and for a NaN or an infinity, the test is made as CornerOffset makes it.
-    int flipY, flipX;
-    double d = VecDot(c, n);
-    if (d - d == 0.0 && lc - lc == 0.0 && (d > 0.5 * lc || d < -0.5 * lc)) {
-        flipY = d < 0.0;
-        flipX = !flipY;
-    } else {
-        Vec3 cn = VecDiv(c, lc);
-        Vec3 negC = VecScale(cn, -1.0);
-        double toNeg = VecLength(VecSub(negC, n));
-        double toPos = VecLength(VecSub(cn, n));
-        // A NaN fails both tests, as it fails the one test of each call.
-        flipY = toNeg < toPos;
-        flipX = toPos < toNeg;
-    }
+    // The side test of CornerOffset, made once: the reversed normal nearer
+    // for one call is the normal nearer for the other. A NaN fails both
+    // tests, as it fails the one test of each call.
+    Vec3 cn = VecDiv(c, lc);
+    Vec3 negC = VecScale(cn, -1.0);
+    double toNeg = VecLength(VecSub(negC, n));
+    double toPos = VecLength(VecSub(cn, n));
+    int flipY = toNeg < toPos;
+    int flipX = toPos < toNeg;
     double sy = flipY ? s * -1.0 : s;
     double sx = flipX ? s * -1.0 : s;
     Vec3 u = VecDiv(y, ly);

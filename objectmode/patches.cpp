@@ -46,8 +46,10 @@ struct PatchPass {
     // The fan of the point being walked (see CollectFan), room for m steps;
     // null without memory.
     FanStep *fan;
-    // The point being walked and its number (EdgePointNumber), which every
-    // search of its walk needs.
+    // The point numbers (EdgePointNumber) of the points to walk, looked up
+    // once in a sweep of their own (null without memory), and the number
+    // of the point being walked, which every search of its walk needs.
+    int32_t *numbers;
     LWPntID current;
     int currentNumber;
 };
@@ -446,6 +448,49 @@ static void PatchLimited(PatchPass *pass, LWPntID point)
     }
 }
 
+// A walk about P reads the records leaving P, the records of the same
+// polygons arriving at P (which LineListPass put just before them), and the
+// buffered copies of P those records carry; all of it lies wherever the
+// polygons about P do. So while one point is walked, the records of the
+// point four places on and the copies of the point two places on are
+// fetched (the point numbers were fetched eight places on). Inlined by
+// force: a function whose only effect is a prefetch counts as free of
+// effects, and optimising compilers drop its calls. Measured against the
+// pass without it: the activation takes about a fifth longer at 16,224 quads.
+__attribute__((always_inline)) static inline void PrefetchWalk(const PatchPass *pass,
+                                                               const IdList *points, int i)
+{
+    const EdgeAdjacency *adj = &pass->adjacency;
+    if (adj->degraded)
+        return;
+    if (i + 8 < pass->p && !pass->numbers)
+        EdgePointPrefetch(adj, (LWPntID)points->items[i + 8]);
+    if (i + 4 < pass->p) {
+        int n = pass->numbers ? pass->numbers[i + 4]
+                              : EdgePointNumber(adj, (LWPntID)points->items[i + 4]);
+        if (n >= 0 && n < adj->points) {
+            for (int e = adj->start[n]; e < adj->start[n + 1] && e < adj->start[n] + 8; e++) {
+                int r = adj->list[e];
+                __builtin_prefetch(&pass->edges[r]);
+                if (r > 0)
+                    __builtin_prefetch(&pass->edges[r - 1]);
+            }
+        }
+    }
+    if (i + 2 < pass->p) {
+        int n = pass->numbers ? pass->numbers[i + 2]
+                              : EdgePointNumber(adj, (LWPntID)points->items[i + 2]);
+        const BufModel *model = pass->model;
+        if (n >= 0 && n < adj->points) {
+            for (int e = adj->start[n]; e < adj->start[n + 1] && e < adj->start[n] + 8; e++) {
+                int32_t copy = pass->edges[adj->list[e]].pointA;
+                if (copy >= 0 && copy < model->pointCount)
+                    __builtin_prefetch(model->pointTable[copy]);
+            }
+        }
+    }
+}
+
 static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *edges,
                        void (*patch)(PatchPass *, LWPntID))
 {
@@ -467,22 +512,30 @@ static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *
     pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
     pass.fan = (FanStep *)malloc((m > 0 ? (size_t)m : 1) * sizeof(FanStep));
     EdgeAdjacencyOpen(ctx, &pass.adjacency, edges, m);
+    pass.numbers = (int32_t *)malloc(pass.p > 0 ? (size_t)pass.p * sizeof(int32_t) : 1);
     pass.current = nullptr;
     pass.currentNumber = -1;
+    for (int i = 0; pass.numbers && i < pass.p; i++) {
+        if (i + 8 < pass.p)
+            EdgePointPrefetch(&pass.adjacency, (LWPntID)points->items[i + 8]);
+        pass.numbers[i] = EdgePointNumber(&pass.adjacency, (LWPntID)points->items[i]);
+    }
 
     MonitorOpen(ctx, "Corvane mode:Object", "Phase: PointCorvane");
     MonitorInit(ctx, pass.p);
     for (int i = 0; i < pass.p; i++) {
         if (MonitorStep(ctx, 1))
             break;
+        PrefetchWalk(&pass, points, i);
         LWPntID point = (LWPntID)points->items[i];
         pass.current = point;
-        pass.currentNumber = EdgePointNumber(&pass.adjacency, point);
+        pass.currentNumber = pass.numbers ? pass.numbers[i] : EdgePointNumber(&pass.adjacency, point);
         patch(&pass, point);
     }
     free(pass.ring);
     free(pass.cutBy);
     free(pass.fan);
+    free(pass.numbers);
     EdgeAdjacencyClose(&pass.adjacency);
     MonitorClose(ctx);
 }

@@ -71,13 +71,23 @@ struct StripPass {
     // Per record, side by side and filled in one sweep (all null when there
     // was no memory for them): its host polygon, by which most candidates
     // are ruled out without reading their record, which lies anywhere in the
-    // array; and whether it is linked (taken again after the seam joining,
-    // see JoinSeams).
+    // array; whether it is linked (taken again after the seam joining, see
+    // JoinSeams); and its first candidate, the first later record that may
+    // run along its edge the other way (or -1), for fetching ahead.
     LWPolID *polyOf;
+    int32_t *firstCandidate;
     unsigned char *linked;
     // 0 when no record has a later candidate of its own polygon, so that no
     // seam can be joined (found in the sweep that fills the arrays above).
     int seamCandidates;
+    // Planned moves applied after the pairing (see BeginDeferral), or all null:
+    // per buffered point, the record whose point a (moverA) and whose point
+    // b (moverB) it is, or -1; per record, its place in the order in which
+    // the pairing moves records, or -1 while it is not moved.
+    int32_t *moverA;
+    int32_t *moverB;
+    int32_t *movedAt;
+    int32_t movesMade;
 };
 
 }  // namespace
@@ -189,6 +199,43 @@ static int RuledOutByPolygon(const StripPass *pass, int i, int j, int same)
     return (pass->polyOf[i] == pass->polyOf[j]) != same;
 }
 
+// Fetches what the pairing reads of the partners it will meet a few records
+// on, which lie anywhere in the array: the record and planned moves of the
+// first candidate of record r + 8, and the buffered points of that of r + 4
+// (whose record was fetched four records ago); only the record when the
+// moves are deferred.
+// Inlined by force: on its own, a function whose only effect is a prefetch
+// counts as free of effects, and optimising compilers drop its calls.
+// Measured with the deferral below: without both, the activation takes about
+// an eighth longer at 6,144 and 16,224 quads.
+__attribute__((always_inline)) static inline void PrefetchPartner(const StripPass *pass, int r)
+{
+    if (!pass->firstCandidate)
+        return;
+    if (r + 8 < pass->m) {
+        int j = pass->firstCandidate[r + 8];
+        if (j >= 0) {
+            const char *record = (const char *)&pass->edges[j];
+            __builtin_prefetch(record);
+            __builtin_prefetch(record + sizeof(LineInfo) - 1);
+            if (pass->moves && !pass->movedAt)
+                __builtin_prefetch(&pass->moves[2 * j]);
+        }
+    }
+    // Deferred moves read no partner's points here.
+    if (r + 4 < pass->m && !pass->movedAt) {
+        int j = pass->firstCandidate[r + 4];
+        if (j >= 0) {
+            const BufModel *model = pass->model;
+            int32_t a = pass->edges[j].pointA, b = pass->edges[j].pointB;
+            if (a >= 0 && a < model->pointCount)
+                __builtin_prefetch(model->pointTable[a]);
+            if (b >= 0 && b < model->pointCount)
+                __builtin_prefetch(model->pointTable[b]);
+        }
+    }
+}
+
 // Joins every seam: two linked records of one host polygon that run along
 // the same two host points in opposite directions. Returns non-zero on abort.
 //
@@ -222,6 +269,61 @@ static int JoinSeams(StripPass *pass)
     for (int r = 0; joined && pass->linked && r < pass->m; r++)
         pass->linked[r] = (unsigned char)IsLinked(&edges[r]);
     return aborted;
+}
+
+// The pairing moves both ends of each record of a strip, one record after
+// the other, so a buffered point moves once for each record that has it as
+// an end, in the pairing's order: its position plus the first move, plus the
+// second. Where each point is the end a of at most one record and the end b
+// of at most one other (every polygon has copies of its points of its own,
+// and no seam made two records share them), the pairing need only note the
+// order, and the points can be moved afterwards in one sweep over them, in
+// the same order and so to the same positions. The pairing then reads no
+// partner's points or moves. Without memory, or where points are shared
+// otherwise, nothing is deferred. PlanMoves begins the tables and notes
+// each record it places. Together with the prefetching above it buys about
+// an eighth of the activation at 6,144 and 16,224 quads.
+static void DropDeferral(StripPass *pass)
+{
+    free(pass->moverA);
+    free(pass->moverB);
+    free(pass->movedAt);
+    pass->moverA = pass->moverB = pass->movedAt = nullptr;
+}
+
+static void BeginDeferral(StripPass *pass)
+{
+    int n = pass->model->pointCount;
+    size_t points = n > 0 ? (size_t)n : 1;
+    size_t records = pass->m > 0 ? (size_t)pass->m : 1;
+    pass->moverA = (int32_t *)malloc(points * sizeof(int32_t));
+    pass->moverB = (int32_t *)malloc(points * sizeof(int32_t));
+    pass->movedAt = (int32_t *)malloc(records * sizeof(int32_t));
+    pass->movesMade = 0;
+    if (!pass->moverA || !pass->moverB || !pass->movedAt) {
+        DropDeferral(pass);
+        return;
+    }
+    // All bits set: -1 in every entry.
+    memset(pass->moverA, 0xFF, points * sizeof(int32_t));
+    memset(pass->moverB, 0xFF, points * sizeof(int32_t));
+    memset(pass->movedAt, 0xFF, records * sizeof(int32_t));
+}
+
+// Notes placed record r as the mover of its two ends; ends it shares with
+// another record, ends that coincide or lie outside the model end the
+// deferral.
+static void NoteMovers(StripPass *pass, int r)
+{
+    int n = pass->model->pointCount;
+    int32_t a = pass->edges[r].pointA, b = pass->edges[r].pointB;
+    if (a < 0 || a >= n || b < 0 || b >= n || a == b || pass->moverA[a] >= 0 ||
+        pass->moverB[b] >= 0) {
+        DropDeferral(pass);
+        return;
+    }
+    pass->moverA[a] = r;
+    pass->moverB[b] = r;
 }
 
 // When every edge is chamfered, nearly every linked record's ends are moved,
@@ -329,6 +431,10 @@ static void PlanMoves(StripPass *pass, double size)
         pass->placed = nullptr;
         return;
     }
+    // Only linked records are ever paired, and only placed ones move; no
+    // seam may have made records share their points.
+    if (!pass->seamCandidates)
+        BeginDeferral(pass);
     LWPolID normalOf = nullptr;
     Vec3 n = {0.0, 0.0, 1.0};
     // The end a of the record after the last one: (prev, a, b) of that record.
@@ -370,11 +476,44 @@ static void PlanMoves(StripPass *pass, double size)
             Keep(&nextStart, edge->hostA, edge->hostB, edge->hostNext, edge->hostPoly, other);
         }
         pass->placed[r] = 1;
+        if (pass->movedAt)
+            NoteMovers(pass, r);
+    }
+}
+
+// The deferred moves, point by point: each point takes the moves of its
+// (at most two) records in the order the pairing moved them.
+static void ApplyDeferredMoves(StripPass *pass)
+{
+    if (!pass->movedAt)
+        return;
+    BufModel *model = pass->model;
+    for (int k = 0; k < model->pointCount; k++) {
+        int32_t ra = pass->moverA[k], rb = pass->moverB[k];
+        int32_t ta = ra >= 0 ? pass->movedAt[ra] : -1;
+        int32_t tb = rb >= 0 ? pass->movedAt[rb] : -1;
+        if (ta < 0 && tb < 0)
+            continue;
+        BufPoint *point = model->pointTable[k];
+        if (ta >= 0 && tb >= 0) {
+            const Vec3 &first = ta < tb ? pass->moves[2 * ra] : pass->moves[2 * rb + 1];
+            const Vec3 &second = ta < tb ? pass->moves[2 * rb + 1] : pass->moves[2 * ra];
+            point->position = VecAdd(VecAdd(point->position, first), second);
+        } else if (ta >= 0) {
+            point->position = VecAdd(point->position, pass->moves[2 * ra]);
+        } else {
+            point->position = VecAdd(point->position, pass->moves[2 * rb + 1]);
+        }
+        point->hostId = 0;
     }
 }
 
 static void MoveRecord(StripPass *pass, int r, double size)
 {
+    if (pass->movedAt) {
+        pass->movedAt[r] = pass->movesMade++;
+        return;
+    }
     if (!pass->moves) {
         OffsetEdgePoints(pass->ctx, &pass->edges[r], size);
         return;
@@ -409,6 +548,7 @@ static void PairEdges(StripPass *pass, unsigned char *available, double size,
     for (int i = 0; i < pass->m; i++) {
         if (MonitorStep(pass->ctx, 1))
             return;
+        PrefetchPartner(pass, i);
         if (!available[i])
             continue;
         LineInfo *ei = &edges[i];
@@ -453,28 +593,34 @@ static void ChamferEdges(EditContext *ctx, int m, LineInfo *edges, double size,
     EdgeAdjacencyOpen(ctx, &pass.adjacency, edges, m);
     pass.byPolyOpen = 0;
     pass.moves = nullptr;
+    pass.moverA = pass.moverB = pass.movedAt = nullptr;
     pass.placed = nullptr;
     // One block for the side-by-side arrays (see StripPass).
     size_t records = m > 0 ? (size_t)m : 1;
-    char *side = (char *)malloc(records * (sizeof(LWPolID) + 1));
+    char *side = (char *)malloc(records * (sizeof(LWPolID) + sizeof(int32_t) + 1));
     pass.polyOf = nullptr;
+    pass.firstCandidate = nullptr;
     pass.linked = nullptr;
     pass.seamCandidates = 1;
     if (side) {
         pass.polyOf = (LWPolID *)side;
-        pass.linked = (unsigned char *)(side + records * sizeof(LWPolID));
+        pass.firstCandidate = (int32_t *)(side + records * sizeof(LWPolID));
+        pass.linked = (unsigned char *)(side + records * (sizeof(LWPolID) + sizeof(int32_t)));
         for (int r = 0; r < m; r++) {
             pass.polyOf[r] = edges[r].hostPoly;
             pass.linked[r] = (unsigned char)IsLinked(&edges[r]);
         }
         pass.seamCandidates = 0;
-        for (int r = 0; r < m && !pass.seamCandidates; r++) {
+        for (int r = 0; r < m; r++) {
+            pass.firstCandidate[r] = -1;
             EdgeCursor c = Opposite(&pass, r);
             for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
-                if (j > r && pass.polyOf[j] == pass.polyOf[r]) {
+                if (j <= r)
+                    continue;
+                if (pass.firstCandidate[r] < 0)
+                    pass.firstCandidate[r] = j;
+                if (pass.polyOf[j] == pass.polyOf[r])
                     pass.seamCandidates = 1;
-                    break;
-                }
             }
         }
     }
@@ -490,12 +636,16 @@ static void ChamferEdges(EditContext *ctx, int m, LineInfo *edges, double size,
         available[i] = RecordLinked(&pass, i) ? 1 : 0;
     MonitorInit(ctx, m);
     PairEdges(&pass, available, size, settings);
+    ApplyDeferredMoves(&pass);
 
     MonitorClose(ctx);
     EdgeAdjacencyClose(&pass.adjacency);
     if (pass.byPolyOpen)
         KeyIndexClose(&pass.byPoly);
     free(pass.moves);
+    free(pass.moverA);
+    free(pass.moverB);
+    free(pass.movedAt);
     free(pass.placed);
     free(side);
     free(available);
