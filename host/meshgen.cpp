@@ -5,17 +5,17 @@
 #include <cmath>
 #include <vector>
 
-namespace {
-
-const double kPi = 3.14159265358979323846;
-
-MeshPoly Face(std::vector<int> points)
+MeshPoly MeshFace(std::vector<int> points)
 {
     MeshPoly p;
     p.points = std::move(points);
     p.surface = "Default";
     return p;
 }
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
 
 // Point k of n on the unit circle. Quarter turns are exact, so a square
 // section (n = 4) has integer coordinates.
@@ -81,7 +81,7 @@ Lattice CubeLattice(int n)
                     xyz[f.v] = q + dv[c];
                     corner[c] = pointAt(xyz[0], xyz[1], xyz[2]);
                 }
-                lat.polys.push_back(Face({corner[0], corner[1], corner[2], corner[3]}));
+                lat.polys.push_back(MeshFace({corner[0], corner[1], corner[2], corner[3]}));
             }
         }
     }
@@ -101,7 +101,7 @@ void AddTubeQuads(MeshData *mesh, int around, int rows)
     for (int r = 0; r < rows; ++r) {
         for (int k = 0; k < around; ++k) {
             const int k1 = (k + 1) % around;
-            mesh->polys.push_back(Face({r * around + k, r * around + k1, (r + 1) * around + k1,
+            mesh->polys.push_back(MeshFace({r * around + k, r * around + k1, (r + 1) * around + k1,
                                         (r + 1) * around + k}));
         }
     }
@@ -114,12 +114,12 @@ MeshData MakeCube(double lo, double hi)
     MeshData mesh;
     for (int k = 0; k < 8; ++k)
         mesh.points.push_back({(k & 1) ? hi : lo, (k & 2) ? hi : lo, (k & 4) ? hi : lo});
-    mesh.polys.push_back(Face({0, 2, 3, 1})); // -z
-    mesh.polys.push_back(Face({4, 5, 7, 6})); // +z
-    mesh.polys.push_back(Face({0, 1, 5, 4})); // -y
-    mesh.polys.push_back(Face({2, 6, 7, 3})); // +y
-    mesh.polys.push_back(Face({0, 4, 6, 2})); // -x
-    mesh.polys.push_back(Face({1, 3, 7, 5})); // +x
+    mesh.polys.push_back(MeshFace({0, 2, 3, 1})); // -z
+    mesh.polys.push_back(MeshFace({4, 5, 7, 6})); // +z
+    mesh.polys.push_back(MeshFace({0, 1, 5, 4})); // -y
+    mesh.polys.push_back(MeshFace({2, 6, 7, 3})); // +y
+    mesh.polys.push_back(MeshFace({0, 4, 6, 2})); // -x
+    mesh.polys.push_back(MeshFace({1, 3, 7, 5})); // +x
     return mesh;
 }
 
@@ -147,7 +147,7 @@ MeshData MakeQuadGrid(int w, int h)
     for (int j = 0; j < h; ++j) {
         for (int i = 0; i < w; ++i) {
             const int a = j * (w + 1) + i;
-            mesh.polys.push_back(Face({a, a + 1, a + w + 2, a + w + 1}));
+            mesh.polys.push_back(MeshFace({a, a + 1, a + w + 2, a + w + 1}));
         }
     }
     return mesh;
@@ -195,7 +195,7 @@ MeshData MakeTorus(int around, int tube)
         const int i1 = (i + 1) % around;
         for (int j = 0; j < tube; ++j) {
             const int j1 = (j + 1) % tube;
-            mesh.polys.push_back(Face({i * tube + j, i1 * tube + j, i1 * tube + j1, i * tube + j1}));
+            mesh.polys.push_back(MeshFace({i * tube + j, i1 * tube + j, i1 * tube + j1, i * tube + j1}));
         }
     }
     return mesh;
@@ -210,8 +210,8 @@ MeshData MakeCylinder(int sides, int rows)
         bottom.push_back(sides - 1 - k); // clockwise seen from +z: faces -z
         top.push_back(rows * sides + k);
     }
-    mesh.polys.push_back(Face(bottom));
-    mesh.polys.push_back(Face(top));
+    mesh.polys.push_back(MeshFace(bottom));
+    mesh.polys.push_back(MeshFace(top));
     return mesh;
 }
 
@@ -225,6 +225,6 @@ MeshData MakeFan(int n)
         mesh.points.push_back({x, y, 0.0});
     }
     for (int k = 1; k <= n; ++k)
-        mesh.polys.push_back(Face({0, k, k % n + 1}));
+        mesh.polys.push_back(MeshFace({0, k, k % n + 1}));
     return mesh;
 }

@@ -7,6 +7,11 @@
 
 #include "host/host.h"
 
+#include <vector>
+
+// One polygon over the given point indices, of the surface "Default".
+MeshPoly MeshFace(std::vector<int> points);
+
 // Cube [lo, hi]^3: 8 points, point k at (bit 0, bit 1, bit 2 of k ? hi : lo),
 // 6 quads in the order -z, +z, -y, +y, -x, +x.
 MeshData MakeCube(double lo = 0.0, double hi = 1.0);

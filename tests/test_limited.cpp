@@ -29,14 +29,6 @@ using Point = std::array<double, 3>;
 
 const double kPi = 3.14159265358979323846;
 
-MeshPoly Face(std::vector<int> points)
-{
-    MeshPoly p;
-    p.points = std::move(points);
-    p.surface = "Default";
-    return p;
-}
-
 Point Sub(const Point &a, const Point &b)
 {
     return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
@@ -98,7 +90,7 @@ MeshData Hull(const std::vector<Point> &points)
                     Point dp = Sub(points[p], centre), dq = Sub(points[q], centre);
                     return atan2(Dot(dp, v), Dot(dp, u)) < atan2(Dot(dq, v), Dot(dq, u));
                 });
-                mesh.polys.push_back(Face(ring));
+                mesh.polys.push_back(MeshFace(ring));
             }
         }
     }
@@ -179,10 +171,10 @@ MeshData Geodesic()
     for (const MeshPoly &t : base.polys) {
         int a = t.points[0], b = t.points[1], c = t.points[2];
         int ab = mid(a, b), bc = mid(b, c), ca = mid(c, a);
-        mesh.polys.push_back(Face({a, ab, ca}));
-        mesh.polys.push_back(Face({ab, b, bc}));
-        mesh.polys.push_back(Face({ca, bc, c}));
-        mesh.polys.push_back(Face({ab, bc, ca}));
+        mesh.polys.push_back(MeshFace({a, ab, ca}));
+        mesh.polys.push_back(MeshFace({ab, b, bc}));
+        mesh.polys.push_back(MeshFace({ca, bc, c}));
+        mesh.polys.push_back(MeshFace({ab, bc, ca}));
     }
     for (Point &q : mesh.points) {
         double len = sqrt(Dot(q, q));
@@ -209,13 +201,13 @@ MeshData UVSphere(int around, int rows)
     const int top = (int)mesh.points.size() - 1;
     auto at = [&](int r, int k) { return 1 + (r - 1) * around + (k % around); };
     for (int k = 0; k < around; ++k)
-        mesh.polys.push_back(Face({0, at(1, k + 1), at(1, k)}));
+        mesh.polys.push_back(MeshFace({0, at(1, k + 1), at(1, k)}));
     for (int r = 1; r + 1 < rows; ++r) {
         for (int k = 0; k < around; ++k)
-            mesh.polys.push_back(Face({at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)}));
+            mesh.polys.push_back(MeshFace({at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)}));
     }
     for (int k = 0; k < around; ++k)
-        mesh.polys.push_back(Face({top, at(rows - 1, k), at(rows - 1, k + 1)}));
+        mesh.polys.push_back(MeshFace({top, at(rows - 1, k), at(rows - 1, k + 1)}));
     return mesh;
 }
 
@@ -226,8 +218,8 @@ MeshData Triangulated(MeshData mesh, int every)
     for (size_t k = 0; k < mesh.polys.size(); ++k) {
         const MeshPoly &p = mesh.polys[k];
         if (p.points.size() == 4 && k % every == 0) {
-            polys.push_back(Face({p.points[0], p.points[1], p.points[2]}));
-            polys.push_back(Face({p.points[0], p.points[2], p.points[3]}));
+            polys.push_back(MeshFace({p.points[0], p.points[1], p.points[2]}));
+            polys.push_back(MeshFace({p.points[0], p.points[2], p.points[3]}));
         } else {
             polys.push_back(p);
         }
@@ -504,11 +496,11 @@ MeshData HangingFanCube(double lo)
         }
     }
     mesh.polys[0].points = {0, 2, 3};
-    mesh.polys.push_back(Face({0, 3, 8}));
-    mesh.polys.push_back(Face({0, 8, 1}));
+    mesh.polys.push_back(MeshFace({0, 3, 8}));
+    mesh.polys.push_back(MeshFace({0, 8, 1}));
     mesh.points.push_back({lo - 1, lo - 1, lo - 1});
     mesh.points.push_back({lo - 1, lo - 0.5, lo - 1});
-    mesh.polys.push_back(Face({0, 9, 10}));
+    mesh.polys.push_back(MeshFace({0, 9, 10}));
     return mesh;
 }
 

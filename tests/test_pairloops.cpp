@@ -23,14 +23,6 @@ namespace {
 
 const double kTau = 6.28318530717958647692;
 
-MeshPoly Poly(std::vector<int> points)
-{
-    MeshPoly p;
-    p.points = std::move(points);
-    p.surface = "Default";
-    return p;
-}
-
 // A closed surface of revolution about z: `rows` + 1 rings of `around` points
 // at radius r(t) and height z(t) for t = 0 .. 1, a triangle-fan pole above the
 // top ring and an n-gon under the bottom one. The profile is a stalk that
@@ -52,15 +44,15 @@ MeshData MakeMushroom(int around, int rows, double twist)
     for (int r = 0; r < rows; ++r)
         for (int k = 0; k < around; ++k) {
             const int a = r * around + k, b = r * around + (k + 1) % around;
-            m.polys.push_back(Poly({a, b, b + around, a + around}));
+            m.polys.push_back(MeshFace({a, b, b + around, a + around}));
         }
     const int top = rows * around;
     for (int k = 0; k < around; ++k)
-        m.polys.push_back(Poly({top + k, top + (k + 1) % around, pole}));
+        m.polys.push_back(MeshFace({top + k, top + (k + 1) % around, pole}));
     std::vector<int> bottom;
     for (int k = around - 1; k >= 0; --k)
         bottom.push_back(k);
-    m.polys.push_back(Poly(bottom));
+    m.polys.push_back(MeshFace(bottom));
     return m;
 }
 
@@ -81,12 +73,12 @@ MeshData MakeUvSphere(int around, int rows)
     m.points.push_back({0.0, 0.0, 1.5});
     auto at = [&](int r, int k) { return 1 + (r - 1) * around + (k % around); };
     for (int k = 0; k < around; ++k)
-        m.polys.push_back(Poly({0, at(1, k + 1), at(1, k)}));
+        m.polys.push_back(MeshFace({0, at(1, k + 1), at(1, k)}));
     for (int r = 1; r + 1 < rows; ++r)
         for (int k = 0; k < around; ++k)
-            m.polys.push_back(Poly({at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)}));
+            m.polys.push_back(MeshFace({at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)}));
     for (int k = 0; k < around; ++k)
-        m.polys.push_back(Poly({at(rows - 1, k), at(rows - 1, k + 1), north}));
+        m.polys.push_back(MeshFace({at(rows - 1, k), at(rows - 1, k + 1), north}));
     return m;
 }
 
@@ -108,7 +100,7 @@ MeshData MakeUnevenTorus(int around, int tube)
     for (int i = 0; i < around; ++i)
         for (int j = 0; j < tube; ++j) {
             const int i1 = (i + 1) % around, j1 = (j + 1) % tube;
-            m.polys.push_back(Poly({i * tube + j, i1 * tube + j, i1 * tube + j1, i * tube + j1}));
+            m.polys.push_back(MeshFace({i * tube + j, i1 * tube + j, i1 * tube + j1, i * tube + j1}));
         }
     return m;
 }
@@ -124,13 +116,13 @@ MeshData MakeMixedSphere(int n)
     for (size_t k = 0; k < s.polys.size(); ++k) {
         const std::vector<int> &q = s.polys[k].points;
         if (k % 3 != 1) {
-            m.polys.push_back(Poly(q));
+            m.polys.push_back(MeshFace(q));
         } else if (k % 2 == 0) {
-            m.polys.push_back(Poly({q[0], q[1], q[2]}));
-            m.polys.push_back(Poly({q[0], q[2], q[3]}));
+            m.polys.push_back(MeshFace({q[0], q[1], q[2]}));
+            m.polys.push_back(MeshFace({q[0], q[2], q[3]}));
         } else {
-            m.polys.push_back(Poly({q[0], q[1], q[3]}));
-            m.polys.push_back(Poly({q[1], q[2], q[3]}));
+            m.polys.push_back(MeshFace({q[0], q[1], q[3]}));
+            m.polys.push_back(MeshFace({q[1], q[2], q[3]}));
         }
     }
     return m;
@@ -145,11 +137,11 @@ MeshData SplitQuads(const MeshData &mesh, const std::vector<int> &which)
     for (size_t k = 0; k < mesh.polys.size(); ++k) {
         const std::vector<int> &q = mesh.polys[k].points;
         if (std::find(which.begin(), which.end(), static_cast<int>(k)) == which.end()) {
-            m.polys.push_back(Poly(q));
+            m.polys.push_back(MeshFace(q));
             continue;
         }
-        m.polys.push_back(Poly({q[0], q[1], q[2]}));
-        m.polys.push_back(Poly({q[0], q[2], q[3]}));
+        m.polys.push_back(MeshFace({q[0], q[1], q[2]}));
+        m.polys.push_back(MeshFace({q[0], q[2], q[3]}));
     }
     return m;
 }
@@ -283,7 +275,7 @@ MeshData WithoutRepeats(const MeshData &mesh, int *collapsed)
         if (kept.size() != p.points.size())
             ++*collapsed;
         if (kept.size() >= 3)
-            out.polys.push_back(Poly(kept));
+            out.polys.push_back(MeshFace(kept));
     }
     return out;
 }
