@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <map>
-#include <tuple>
 #include <utility>
 
 MeshStats MeshComputeStats(const MeshData &mesh)
@@ -13,9 +13,11 @@ MeshStats MeshComputeStats(const MeshData &mesh)
     MeshStats s;
     s.points = (int)mesh.points.size();
     s.polygons = (int)mesh.polys.size();
-    // Per polygon edge: its two points, smaller first, and whether the
-    // polygon runs from the larger to the smaller.
-    std::vector<std::tuple<int, int, int>> edges;
+    // Per polygon edge one 64-bit key: its two points, smaller first, and
+    // in the lowest bit whether the polygon runs from the larger to the
+    // smaller. Sorting plain integers is several times cheaper than sorting
+    // tuples, and the viewer counts every result it shows.
+    std::vector<uint64_t> edges;
     for (const MeshPoly &poly : mesh.polys) {
         size_t n = poly.points.size();
         if (n < 3)
@@ -33,21 +35,21 @@ MeshStats MeshComputeStats(const MeshData &mesh)
             int b = poly.points[(k + 1) % n];
             if (a == b)
                 continue;
-            edges.push_back({std::min(a, b), std::max(a, b), a > b ? 1 : 0});
+            const uint64_t lo = (uint32_t)std::min(a, b), hi = (uint32_t)std::max(a, b);
+            edges.push_back(lo << 33 | hi << 1 | (a > b ? 1u : 0u));
         }
     }
     std::sort(edges.begin(), edges.end());
     for (size_t i = 0; i < edges.size();) {
         size_t j = i;
-        while (j < edges.size() && std::get<0>(edges[j]) == std::get<0>(edges[i]) &&
-               std::get<1>(edges[j]) == std::get<1>(edges[i]))
+        while (j < edges.size() && edges[j] >> 1 == edges[i] >> 1)
             j++;
         s.edges++;
         if (j - i == 1)
             s.borderEdges++;
         else if (j - i > 2)
             s.crowdedEdges++;
-        else if (std::get<2>(edges[i]) == std::get<2>(edges[i + 1]))
+        else if ((edges[i] & 1) == (edges[i + 1] & 1))
             s.sameWayEdges++;
         i = j;
     }

@@ -354,6 +354,7 @@ py::dict Stats(const PyMesh &mesh)
     d["edges"] = s.edges;
     d["border_edges"] = s.borderEdges;
     d["crowded_edges"] = s.crowdedEdges;
+    d["opposite_winding_edges"] = s.sameWayEdges;
     d["safe_bevel_size"] = MeshSafeBevelSize(mesh.data);
     return d;
 }

@@ -59,7 +59,8 @@ std::string StatsJson(const MeshData &mesh)
     const MeshStats s = MeshComputeStats(mesh);
     return "\"points\":" + std::to_string(s.points) + ",\"polygons\":" + std::to_string(s.polygons) +
            ",\"borderEdges\":" + std::to_string(s.borderEdges) +
-           ",\"crowdedEdges\":" + std::to_string(s.crowdedEdges);
+           ",\"crowdedEdges\":" + std::to_string(s.crowdedEdges) +
+           ",\"sameWayEdges\":" + std::to_string(s.sameWayEdges);
 }
 
 void Fail(httplib::Response &res, int status, const std::string &why)

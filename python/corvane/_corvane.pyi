@@ -100,6 +100,7 @@ class Stats(TypedDict):
     edges: int
     border_edges: int
     crowded_edges: int
+    opposite_winding_edges: int
     safe_bevel_size: float
 
 def load_module(path: _Path) -> None:

@@ -65,6 +65,10 @@ def test_arrays_and_file_give_the_same_mesh(tmp_path, examples):
     rows = corvane.Mesh(torus.points, np.array(torus.polygons))
     corvane.write_obj(rows, tmp_path / "rows.obj")
     assert (tmp_path / "rows.obj").read_bytes() == (examples / "torus.obj").read_bytes()
+    # One quad turned over: each of its four edges now joins polygons wound opposite ways.
+    flipped = np.array(torus.polygons)
+    flipped[0] = flipped[0][::-1]
+    assert corvane.stats(corvane.Mesh(torus.points, flipped))["opposite_winding_edges"] == 4
 
 
 def test_mesh_refuses_bad_input():
