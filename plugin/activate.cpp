@@ -10,6 +10,8 @@
 #include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
 #include "options/options.h"
+#include "pairmode/claims.h"
+#include "pairmode/pairindex.h"
 #include "pairmode/pairmode.h"
 #include "edit/services.h"
 
@@ -147,7 +149,11 @@ void Release(Activation *a)
         free(a->records);
         a->records = nullptr;
     }
+    // The passes close their indices themselves; an exception from the host
+    // in the middle of one leaves them open, and they go here.
     EdgeAdjacencyUnshare(&a->ctx);
+    PairIndexClose(&a->ctx);
+    PairClaimsEnd(&a->ctx);
     free(a->edges);
     a->edges = nullptr;
     IdListFree(&a->points);
