@@ -7,6 +7,7 @@
 
 #include "host/host.h"
 
+#include <array>
 #include <vector>
 
 // One polygon over the given point indices, of the surface "Default".
@@ -36,5 +37,37 @@ MeshData MakeCylinder(int sides, int rows);
 // Open fan facing +z: centre point 0 at the origin, rim point k (1..n) on the
 // unit circle at angle 2 pi (k - 1) / n, triangle k - 1 = (0, k, k % n + 1).
 MeshData MakeFan(int n);
+
+// ---- closed solids and curved surfaces ----------------------------------
+// For the tests of the closed-in, closed-out promise (host/solids.cpp).
+
+// The convex hull of points that all lie on it: one face per supporting
+// plane, wound counter-clockwise from outside.
+MeshData MakeConvexHull(const std::vector<std::array<double, 3>> &points);
+// Polyhedra whose edges meet at two or three dihedral angles.
+MeshData MakeTruncatedOctahedron();
+MeshData MakeRhombicuboctahedron();
+MeshData MakeGreatRhombicosidodecahedron();
+// An icosahedron with each triangle split in four, pushed onto radius 2.
+MeshData MakeGeodesicSphere();
+// Latitude-longitude sphere of radius 2 with triangle-fan poles.
+MeshData MakeRoundUvSphere(int around, int rows);
+// The same kind of sphere squashed into an ellipsoid (x 1, y 0.7, z 1.5).
+MeshData MakeSquashedUvSphere(int around, int rows);
+// A surface of revolution: a stalk widening into a cap, a triangle-fan pole
+// on top, an n-gon underneath; `twist` turns each ring so no quad is planar.
+MeshData MakeMushroom(int around, int rows, double twist);
+// A torus with uneven rows and a tube that swells and shrinks.
+MeshData MakeUnevenTorus(int around, int tube);
+// The quad sphere stretched, every third quad split along alternating
+// diagonals.
+MeshData MakeMixedSphere(int n);
+// Every `every`-th quad split in two along its first diagonal.
+MeshData MakeTriangulated(MeshData mesh, int every);
+// The quads numbered in `which` split in two along the diagonal from vertex 0.
+MeshData MakeSplitQuads(const MeshData &mesh, const std::vector<int> &which);
+// Each point moved along its direction from the origin by up to `amount` of
+// its distance, by a fixed sequence.
+MeshData MakeJittered(MeshData mesh, double amount);
 
 #endif

@@ -27,8 +27,6 @@ namespace {
 
 using Point = std::array<double, 3>;
 
-const double kPi = 3.14159265358979323846;
-
 Point Sub(const Point &a, const Point &b)
 {
     return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
@@ -44,213 +42,15 @@ double Dot(const Point &a, const Point &b)
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
 
-// The convex hull of points that lie on it (no point inside): each
-// supporting plane through three of them is a face, wound counter-clockwise
-// seen from outside.
-MeshData Hull(const std::vector<Point> &points)
-{
-    MeshData mesh;
-    mesh.points = points;
-    const size_t n = points.size();
-    std::map<std::vector<int>, bool> seen;
-    for (size_t a = 0; a < n; ++a) {
-        for (size_t b = a + 1; b < n; ++b) {
-            for (size_t c = b + 1; c < n; ++c) {
-                Point normal = Cross(Sub(points[b], points[a]), Sub(points[c], points[a]));
-                double len = sqrt(Dot(normal, normal));
-                if (len < 1e-9)
-                    continue;
-                int above = 0, below = 0;
-                std::vector<int> on;
-                for (size_t k = 0; k < n && !(above && below); ++k) {
-                    double d = Dot(normal, Sub(points[k], points[a])) / len;
-                    if (d > 1e-9)
-                        ++above;
-                    else if (d < -1e-9)
-                        ++below;
-                    else
-                        on.push_back((int)k);
-                }
-                if (above && below)
-                    continue;
-                if (above)
-                    normal = {-normal[0], -normal[1], -normal[2]};
-                if (seen.count(on))
-                    continue;
-                seen[on] = true;
-                Point centre = {0, 0, 0};
-                for (int k : on) {
-                    for (int i = 0; i < 3; ++i)
-                        centre[i] += points[k][i] / on.size();
-                }
-                Point u = Sub(points[on[0]], centre);
-                Point v = Cross(normal, u);
-                std::vector<int> ring = on;
-                std::sort(ring.begin(), ring.end(), [&](int p, int q) {
-                    Point dp = Sub(points[p], centre), dq = Sub(points[q], centre);
-                    return atan2(Dot(dp, v), Dot(dp, u)) < atan2(Dot(dq, v), Dot(dq, u));
-                });
-                mesh.polys.push_back(MeshFace(ring));
-            }
-        }
-    }
-    return mesh;
-}
-
-// Every even permutation of (x, y, z) with every choice of signs.
-void EvenPermutations(double x, double y, double z, std::vector<Point> *out)
-{
-    const double c[3] = {x, y, z};
-    const int perms[3][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1}};
-    for (const auto &p : perms) {
-        for (int s = 0; s < 8; ++s) {
-            Point q = {c[p[0]] * ((s & 1) ? -1 : 1), c[p[1]] * ((s & 2) ? -1 : 1),
-                       c[p[2]] * ((s & 4) ? -1 : 1)};
-            if (std::find(out->begin(), out->end(), q) == out->end())
-                out->push_back(q);
-        }
-    }
-}
-
-void AllPermutations(double x, double y, double z, std::vector<Point> *out)
-{
-    EvenPermutations(x, y, z, out);
-    EvenPermutations(y, x, z, out);
-}
-
-// Squares and hexagons (angles 125.3 and 109.5).
-MeshData TruncatedOctahedron()
-{
-    std::vector<Point> p;
-    AllPermutations(0, 1, 2, &p);
-    return Hull(p);
-}
-
-// Triangles and squares (angles 144.7 and 135).
-MeshData Rhombicuboctahedron()
-{
-    std::vector<Point> p;
-    AllPermutations(1, 1, 1 + sqrt(2.0), &p);
-    return Hull(p);
-}
-
-// Squares, hexagons and decagons (angles 159.1, 148.3 and 142.6).
-MeshData GreatRhombicosidodecahedron()
-{
-    const double f = (1 + sqrt(5.0)) / 2;
-    std::vector<Point> p;
-    EvenPermutations(1 / f, 1 / f, 3 + f, &p);
-    EvenPermutations(2 / f, f, 1 + 2 * f, &p);
-    EvenPermutations(1 / f, f * f, -1 + 3 * f, &p);
-    EvenPermutations(2 * f - 1, 2, 2 + f, &p);
-    EvenPermutations(f, 3, 2 * f, &p);
-    return Hull(p);
-}
-
-// An icosahedron with each triangle split in four, pushed onto the sphere.
-MeshData Geodesic()
-{
-    const double f = (1 + sqrt(5.0)) / 2;
-    std::vector<Point> ico;
-    EvenPermutations(0, 1, f, &ico);
-    MeshData base = Hull(ico);
-    MeshData mesh;
-    mesh.points = base.points;
-    std::map<std::pair<int, int>, int> middle;
-    auto mid = [&](int a, int b) {
-        auto key = std::make_pair(std::min(a, b), std::max(a, b));
-        auto it = middle.find(key);
-        if (it != middle.end())
-            return it->second;
-        Point m = {0, 0, 0};
-        for (int i = 0; i < 3; ++i)
-            m[i] = (mesh.points[a][i] + mesh.points[b][i]) / 2;
-        mesh.points.push_back(m);
-        return middle[key] = (int)mesh.points.size() - 1;
-    };
-    for (const MeshPoly &t : base.polys) {
-        int a = t.points[0], b = t.points[1], c = t.points[2];
-        int ab = mid(a, b), bc = mid(b, c), ca = mid(c, a);
-        mesh.polys.push_back(MeshFace({a, ab, ca}));
-        mesh.polys.push_back(MeshFace({ab, b, bc}));
-        mesh.polys.push_back(MeshFace({ca, bc, c}));
-        mesh.polys.push_back(MeshFace({ab, bc, ca}));
-    }
-    for (Point &q : mesh.points) {
-        double len = sqrt(Dot(q, q));
-        for (double &c : q)
-            c = c / len * 2.0;
-    }
-    return mesh;
-}
-
-// Latitude-longitude sphere of radius 2: triangle fans at the poles, quads
-// between.
-MeshData UVSphere(int around, int rows)
-{
-    MeshData mesh;
-    mesh.points.push_back({0, 0, -2});
-    for (int r = 1; r < rows; ++r) {
-        double phi = kPi * r / rows - kPi / 2;
-        for (int k = 0; k < around; ++k) {
-            double theta = 2 * kPi * k / around;
-            mesh.points.push_back({2 * cos(phi) * cos(theta), 2 * cos(phi) * sin(theta), 2 * sin(phi)});
-        }
-    }
-    mesh.points.push_back({0, 0, 2});
-    const int top = (int)mesh.points.size() - 1;
-    auto at = [&](int r, int k) { return 1 + (r - 1) * around + (k % around); };
-    for (int k = 0; k < around; ++k)
-        mesh.polys.push_back(MeshFace({0, at(1, k + 1), at(1, k)}));
-    for (int r = 1; r + 1 < rows; ++r) {
-        for (int k = 0; k < around; ++k)
-            mesh.polys.push_back(MeshFace({at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)}));
-    }
-    for (int k = 0; k < around; ++k)
-        mesh.polys.push_back(MeshFace({top, at(rows - 1, k), at(rows - 1, k + 1)}));
-    return mesh;
-}
-
-// Every `every`-th quad split into two triangles along its first diagonal.
-MeshData Triangulated(MeshData mesh, int every)
-{
-    std::vector<MeshPoly> polys;
-    for (size_t k = 0; k < mesh.polys.size(); ++k) {
-        const MeshPoly &p = mesh.polys[k];
-        if (p.points.size() == 4 && k % every == 0) {
-            polys.push_back(MeshFace({p.points[0], p.points[1], p.points[2]}));
-            polys.push_back(MeshFace({p.points[0], p.points[2], p.points[3]}));
-        } else {
-            polys.push_back(p);
-        }
-    }
-    mesh.polys = polys;
-    return mesh;
-}
-
 // A cube whose faces are fanned from one corner each.
 MeshData FannedCube(double lo, double hi)
 {
-    return Triangulated(MakeCube(lo, hi), 1);
+    return MakeTriangulated(MakeCube(lo, hi), 1);
 }
 
 MeshData FannedCube1(double lo)
 {
     return FannedCube(lo, lo + 1);
-}
-
-// Each point pushed in or out along its direction from the centre by up to
-// `amount` of its distance, by a fixed sequence: angles of every kind.
-MeshData Jittered(MeshData mesh, double amount)
-{
-    uint32_t state = 12345;
-    for (Point &q : mesh.points) {
-        state = state * 1664525u + 1013904223u;
-        double f = 1.0 + amount * ((state >> 8) / 8388608.0 - 1.0);
-        for (double &c : q)
-            c *= f;
-    }
-    return mesh;
 }
 
 double Diagonal(const MeshData &mesh)
@@ -323,17 +123,17 @@ std::vector<Generated> GeneratedSet()
         {"Prism3", MakeCylinder(3, 1)},
         {"Prism5x2", MakeCylinder(5, 2)},
         {"Prism8", MakeCylinder(8, 1)},
-        {"TruncatedOctahedron", TruncatedOctahedron()},
-        {"Rhombicuboctahedron", Rhombicuboctahedron()},
-        {"GreatRhombicosidodecahedron", GreatRhombicosidodecahedron()},
-        {"Geodesic", Geodesic()},
+        {"TruncatedOctahedron", MakeTruncatedOctahedron()},
+        {"Rhombicuboctahedron", MakeRhombicuboctahedron()},
+        {"GreatRhombicosidodecahedron", MakeGreatRhombicosidodecahedron()},
+        {"Geodesic", MakeGeodesicSphere()},
         {"Torus", MakeTorus(12, 8)},
-        {"UVSphere", UVSphere(12, 8)},
+        {"UVSphere", MakeRoundUvSphere(12, 8)},
         {"FannedCube", FannedCube(1, 2)},
-        {"MixedQuadSphere", Triangulated(MakeQuadSphere(3), 3)},
-        {"MixedTorus", Triangulated(MakeTorus(10, 6), 2)},
-        {"JitteredSphere", Jittered(Triangulated(MakeQuadSphere(4), 2), 0.1)},
-        {"JitteredGeodesic", Jittered(Geodesic(), 0.15)},
+        {"MixedQuadSphere", MakeTriangulated(MakeQuadSphere(3), 3)},
+        {"MixedTorus", MakeTriangulated(MakeTorus(10, 6), 2)},
+        {"JitteredSphere", MakeJittered(MakeTriangulated(MakeQuadSphere(4), 2), 0.1)},
+        {"JitteredGeodesic", MakeJittered(MakeGeodesicSphere(), 0.15)},
     };
 }
 
@@ -424,7 +224,7 @@ TEST_F(LimitedRun, OneChamferedEdgeAtAPointCutsTheThirdPolygonsCorner)
     // " GT " 150: only the square-hexagon edges. At each point the strip's
     // end runs between the square's and the hexagon's copies, slid along
     // the decagon's two edges: the decagon gives its corner up to them.
-    const MeshData in = GreatRhombicosidodecahedron();
+    const MeshData in = MakeGreatRhombicosidodecahedron();
     ASSERT_EQ(in.polys.size(), 62u);
     MeshData out = Run(in, ANGLE_MODE_GT, 150.0, 0.05);
     Faults f = FaultsOf(out);
@@ -444,7 +244,7 @@ TEST_F(LimitedRun, CopiesSlidApartAlongAnUnchamferedEdgeAreBothOnIt)
     // hexagon slide their copies along the edge they share, by the size
     // over the sine of their own corner (90 and 120 degrees), so the
     // hexagon's copy lies farther out: the square's edge takes it in.
-    const MeshData in = GreatRhombicosidodecahedron();
+    const MeshData in = MakeGreatRhombicosidodecahedron();
     MeshData out = Run(in, ANGLE_MODE_LT, 150.0, 0.05);
     Faults f = FaultsOf(out);
     EXPECT_TRUE(f.Closed()) << f.border << " " << f.crowded << " " << f.repeats;

@@ -21,131 +21,6 @@
 
 namespace {
 
-const double kTau = 6.28318530717958647692;
-
-// A closed surface of revolution about z: `rows` + 1 rings of `around` points
-// at radius r(t) and height z(t) for t = 0 .. 1, a triangle-fan pole above the
-// top ring and an n-gon under the bottom one. The profile is a stalk that
-// widens into a cap, so no quad is planar once `twist` turns each ring.
-MeshData MakeMushroom(int around, int rows, double twist)
-{
-    MeshData m;
-    for (int r = 0; r <= rows; ++r) {
-        const double t = static_cast<double>(r) / rows;
-        const double radius = 0.4 + 1.2 * std::sin(0.5 * kTau * t * 0.9) * t;
-        const double z = 2.0 * t + 0.3 * t * t;
-        for (int k = 0; k < around; ++k) {
-            const double a = kTau * k / around + twist * r;
-            m.points.push_back({radius * std::cos(a), radius * std::sin(a), z});
-        }
-    }
-    const int pole = static_cast<int>(m.points.size());
-    m.points.push_back({0.0, 0.0, 2.6});
-    for (int r = 0; r < rows; ++r)
-        for (int k = 0; k < around; ++k) {
-            const int a = r * around + k, b = r * around + (k + 1) % around;
-            m.polys.push_back(MeshFace({a, b, b + around, a + around}));
-        }
-    const int top = rows * around;
-    for (int k = 0; k < around; ++k)
-        m.polys.push_back(MeshFace({top + k, top + (k + 1) % around, pole}));
-    std::vector<int> bottom;
-    for (int k = around - 1; k >= 0; --k)
-        bottom.push_back(k);
-    m.polys.push_back(MeshFace(bottom));
-    return m;
-}
-
-// A UV sphere squashed into an ellipsoid: triangle fans at both poles.
-MeshData MakeUvSphere(int around, int rows)
-{
-    MeshData m;
-    m.points.push_back({0.0, 0.0, -1.5});
-    for (int r = 1; r < rows; ++r) {
-        const double phi = 0.5 * kTau * r / rows;
-        for (int k = 0; k < around; ++k) {
-            const double a = kTau * k / around;
-            m.points.push_back({std::sin(phi) * std::cos(a), 0.7 * std::sin(phi) * std::sin(a),
-                                -1.5 * std::cos(phi)});
-        }
-    }
-    const int north = static_cast<int>(m.points.size());
-    m.points.push_back({0.0, 0.0, 1.5});
-    auto at = [&](int r, int k) { return 1 + (r - 1) * around + (k % around); };
-    for (int k = 0; k < around; ++k)
-        m.polys.push_back(MeshFace({0, at(1, k + 1), at(1, k)}));
-    for (int r = 1; r + 1 < rows; ++r)
-        for (int k = 0; k < around; ++k)
-            m.polys.push_back(MeshFace({at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)}));
-    for (int k = 0; k < around; ++k)
-        m.polys.push_back(MeshFace({at(rows - 1, k), at(rows - 1, k + 1), north}));
-    return m;
-}
-
-// A torus whose rows sit at uneven angles and whose tube swells and shrinks
-// along the ring, so its quads are not planar.
-MeshData MakeUnevenTorus(int around, int tube)
-{
-    MeshData m;
-    for (int i = 0; i < around; ++i) {
-        const double u = kTau * i / around;
-        const double minor = 1.0 + 0.3 * std::sin(3.0 * u);
-        for (int j = 0; j < tube; ++j) {
-            const double f = static_cast<double>(j) / tube;
-            const double v = kTau * (f + 0.04 * std::sin(kTau * f * 2.0 + u));
-            const double rad = 3.0 + minor * std::cos(v);
-            m.points.push_back({rad * std::cos(u), rad * std::sin(u), minor * std::sin(v)});
-        }
-    }
-    for (int i = 0; i < around; ++i)
-        for (int j = 0; j < tube; ++j) {
-            const int i1 = (i + 1) % around, j1 = (j + 1) % tube;
-            m.polys.push_back(MeshFace({i * tube + j, i1 * tube + j, i1 * tube + j1, i * tube + j1}));
-        }
-    return m;
-}
-
-// The quad sphere stretched into an ellipsoid, every third quad split into
-// two triangles along alternating diagonals.
-MeshData MakeMixedSphere(int n)
-{
-    MeshData s = MakeQuadSphere(n);
-    MeshData m;
-    for (const auto &p : s.points)
-        m.points.push_back({1.3 * p[0], p[1], 0.8 * p[2]});
-    for (size_t k = 0; k < s.polys.size(); ++k) {
-        const std::vector<int> &q = s.polys[k].points;
-        if (k % 3 != 1) {
-            m.polys.push_back(MeshFace(q));
-        } else if (k % 2 == 0) {
-            m.polys.push_back(MeshFace({q[0], q[1], q[2]}));
-            m.polys.push_back(MeshFace({q[0], q[2], q[3]}));
-        } else {
-            m.polys.push_back(MeshFace({q[0], q[1], q[3]}));
-            m.polys.push_back(MeshFace({q[1], q[2], q[3]}));
-        }
-    }
-    return m;
-}
-
-// `mesh` with the quads `which` split into two triangles along the diagonal
-// from their vertex 0: each split gives two points a fifth corner.
-MeshData SplitQuads(const MeshData &mesh, const std::vector<int> &which)
-{
-    MeshData m;
-    m.points = mesh.points;
-    for (size_t k = 0; k < mesh.polys.size(); ++k) {
-        const std::vector<int> &q = mesh.polys[k].points;
-        if (std::find(which.begin(), which.end(), static_cast<int>(k)) == which.end()) {
-            m.polys.push_back(MeshFace(q));
-            continue;
-        }
-        m.polys.push_back(MeshFace({q[0], q[1], q[2]}));
-        m.polys.push_back(MeshFace({q[0], q[2], q[3]}));
-    }
-    return m;
-}
-
 double Diagonal(const MeshData &m)
 {
     std::array<double, 3> lo = m.points[0], hi = m.points[0];
@@ -311,13 +186,13 @@ std::vector<Generated> GeneratedSet()
             {"mushroom pole 5", MakeMushroom(5, 6, 0.1)},
             {"mushroom pole 4", MakeMushroom(4, 5, 0.1)},
             {"mushroom pole 3", MakeMushroom(3, 5, 0.1)},
-            {"uv sphere", MakeUvSphere(12, 8)},
-            {"uv sphere 5", MakeUvSphere(5, 6)},
-            {"uv sphere 4", MakeUvSphere(4, 5)},
+            {"uv sphere", MakeSquashedUvSphere(12, 8)},
+            {"uv sphere 5", MakeSquashedUvSphere(5, 6)},
+            {"uv sphere 4", MakeSquashedUvSphere(4, 5)},
             {"uneven torus", MakeUnevenTorus(14, 9)},
             {"uneven torus small", MakeUnevenTorus(5, 3)},
-            {"torus split once", SplitQuads(MakeUnevenTorus(14, 9), {40})},
-            {"torus split thrice", SplitQuads(MakeUnevenTorus(10, 6), {7, 22, 45})},
+            {"torus split once", MakeSplitQuads(MakeUnevenTorus(14, 9), {40})},
+            {"torus split thrice", MakeSplitQuads(MakeUnevenTorus(10, 6), {7, 22, 45})},
             {"quad sphere 1", MakeQuadSphere(1)},
             {"quad sphere 2", MakeQuadSphere(2)},
             {"quad sphere 3", MakeQuadSphere(3)},

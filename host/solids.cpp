@@ -1,0 +1,360 @@
+// Generated closed solids and curved surfaces for the tests of the chamfer's
+// closed-in, closed-out promise: polyhedra whose edges meet at two or three
+// dihedral angles, spheres and tori whose angles vary smoothly, surfaces of
+// revolution with triangle-fan poles, and meshes of triangles and quads.
+#include "host/meshgen.h"
+
+#include <math.h>
+#include <stdint.h>
+
+#include <algorithm>
+#include <cmath>
+#include <array>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Point = std::array<double, 3>;
+
+const double kPi = 3.14159265358979323846;
+const double kTau = 6.28318530717958647692;
+
+Point Sub(const Point &a, const Point &b)
+{
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+
+Point Cross(const Point &a, const Point &b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+double Dot(const Point &a, const Point &b)
+{
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+// Every even permutation of (x, y, z) with every choice of signs.
+void EvenPermutations(double x, double y, double z, std::vector<Point> *out)
+{
+    const double c[3] = {x, y, z};
+    const int perms[3][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1}};
+    for (const auto &p : perms) {
+        for (int s = 0; s < 8; ++s) {
+            Point q = {c[p[0]] * ((s & 1) ? -1 : 1), c[p[1]] * ((s & 2) ? -1 : 1),
+                       c[p[2]] * ((s & 4) ? -1 : 1)};
+            if (std::find(out->begin(), out->end(), q) == out->end())
+                out->push_back(q);
+        }
+    }
+}
+
+void AllPermutations(double x, double y, double z, std::vector<Point> *out)
+{
+    EvenPermutations(x, y, z, out);
+    EvenPermutations(y, x, z, out);
+}
+
+}  // namespace
+
+// The convex hull of points that lie on it (no point inside): each
+// supporting plane through three of them is a face, wound counter-clockwise
+// seen from outside.
+MeshData MakeConvexHull(const std::vector<std::array<double, 3>> &points)
+{
+    MeshData mesh;
+    mesh.points = points;
+    const size_t n = points.size();
+    std::map<std::vector<int>, bool> seen;
+    for (size_t a = 0; a < n; ++a) {
+        for (size_t b = a + 1; b < n; ++b) {
+            for (size_t c = b + 1; c < n; ++c) {
+                Point normal = Cross(Sub(points[b], points[a]), Sub(points[c], points[a]));
+                double len = sqrt(Dot(normal, normal));
+                if (len < 1e-9)
+                    continue;
+                int above = 0, below = 0;
+                std::vector<int> on;
+                for (size_t k = 0; k < n && !(above && below); ++k) {
+                    double d = Dot(normal, Sub(points[k], points[a])) / len;
+                    if (d > 1e-9)
+                        ++above;
+                    else if (d < -1e-9)
+                        ++below;
+                    else
+                        on.push_back((int)k);
+                }
+                if (above && below)
+                    continue;
+                if (above)
+                    normal = {-normal[0], -normal[1], -normal[2]};
+                if (seen.count(on))
+                    continue;
+                seen[on] = true;
+                Point centre = {0, 0, 0};
+                for (int k : on) {
+                    for (int i = 0; i < 3; ++i)
+                        centre[i] += points[k][i] / on.size();
+                }
+                Point u = Sub(points[on[0]], centre);
+                Point v = Cross(normal, u);
+                std::vector<int> ring = on;
+                std::sort(ring.begin(), ring.end(), [&](int p, int q) {
+                    Point dp = Sub(points[p], centre), dq = Sub(points[q], centre);
+                    return atan2(Dot(dp, v), Dot(dp, u)) < atan2(Dot(dq, v), Dot(dq, u));
+                });
+                mesh.polys.push_back(MeshFace(ring));
+            }
+        }
+    }
+    return mesh;
+}
+
+// Squares and hexagons (angles 125.3 and 109.5).
+MeshData MakeTruncatedOctahedron()
+{
+    std::vector<Point> p;
+    AllPermutations(0, 1, 2, &p);
+    return MakeConvexHull(p);
+}
+
+// Triangles and squares (angles 144.7 and 135).
+MeshData MakeRhombicuboctahedron()
+{
+    std::vector<Point> p;
+    AllPermutations(1, 1, 1 + sqrt(2.0), &p);
+    return MakeConvexHull(p);
+}
+
+// Squares, hexagons and decagons (angles 159.1, 148.3 and 142.6).
+MeshData MakeGreatRhombicosidodecahedron()
+{
+    const double f = (1 + sqrt(5.0)) / 2;
+    std::vector<Point> p;
+    EvenPermutations(1 / f, 1 / f, 3 + f, &p);
+    EvenPermutations(2 / f, f, 1 + 2 * f, &p);
+    EvenPermutations(1 / f, f * f, -1 + 3 * f, &p);
+    EvenPermutations(2 * f - 1, 2, 2 + f, &p);
+    EvenPermutations(f, 3, 2 * f, &p);
+    return MakeConvexHull(p);
+}
+
+// An icosahedron with each triangle split in four, pushed onto the sphere.
+MeshData MakeGeodesicSphere()
+{
+    const double f = (1 + sqrt(5.0)) / 2;
+    std::vector<Point> ico;
+    EvenPermutations(0, 1, f, &ico);
+    MeshData base = MakeConvexHull(ico);
+    MeshData mesh;
+    mesh.points = base.points;
+    std::map<std::pair<int, int>, int> middle;
+    auto mid = [&](int a, int b) {
+        auto key = std::make_pair(std::min(a, b), std::max(a, b));
+        auto it = middle.find(key);
+        if (it != middle.end())
+            return it->second;
+        Point m = {0, 0, 0};
+        for (int i = 0; i < 3; ++i)
+            m[i] = (mesh.points[a][i] + mesh.points[b][i]) / 2;
+        mesh.points.push_back(m);
+        return middle[key] = (int)mesh.points.size() - 1;
+    };
+    for (const MeshPoly &t : base.polys) {
+        int a = t.points[0], b = t.points[1], c = t.points[2];
+        int ab = mid(a, b), bc = mid(b, c), ca = mid(c, a);
+        mesh.polys.push_back(MeshFace({a, ab, ca}));
+        mesh.polys.push_back(MeshFace({ab, b, bc}));
+        mesh.polys.push_back(MeshFace({ca, bc, c}));
+        mesh.polys.push_back(MeshFace({ab, bc, ca}));
+    }
+    for (Point &q : mesh.points) {
+        double len = sqrt(Dot(q, q));
+        for (double &c : q)
+            c = c / len * 2.0;
+    }
+    return mesh;
+}
+
+// Latitude-longitude sphere of radius 2: triangle fans at the poles, quads
+// between.
+MeshData MakeRoundUvSphere(int around, int rows)
+{
+    MeshData mesh;
+    mesh.points.push_back({0, 0, -2});
+    for (int r = 1; r < rows; ++r) {
+        double phi = kPi * r / rows - kPi / 2;
+        for (int k = 0; k < around; ++k) {
+            double theta = 2 * kPi * k / around;
+            mesh.points.push_back({2 * cos(phi) * cos(theta), 2 * cos(phi) * sin(theta), 2 * sin(phi)});
+        }
+    }
+    mesh.points.push_back({0, 0, 2});
+    const int top = (int)mesh.points.size() - 1;
+    auto at = [&](int r, int k) { return 1 + (r - 1) * around + (k % around); };
+    for (int k = 0; k < around; ++k)
+        mesh.polys.push_back(MeshFace({0, at(1, k + 1), at(1, k)}));
+    for (int r = 1; r + 1 < rows; ++r) {
+        for (int k = 0; k < around; ++k)
+            mesh.polys.push_back(MeshFace({at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)}));
+    }
+    for (int k = 0; k < around; ++k)
+        mesh.polys.push_back(MeshFace({top, at(rows - 1, k), at(rows - 1, k + 1)}));
+    return mesh;
+}
+
+// Every `every`-th quad split into two triangles along its first diagonal.
+MeshData MakeTriangulated(MeshData mesh, int every)
+{
+    std::vector<MeshPoly> polys;
+    for (size_t k = 0; k < mesh.polys.size(); ++k) {
+        const MeshPoly &p = mesh.polys[k];
+        if (p.points.size() == 4 && k % every == 0) {
+            polys.push_back(MeshFace({p.points[0], p.points[1], p.points[2]}));
+            polys.push_back(MeshFace({p.points[0], p.points[2], p.points[3]}));
+        } else {
+            polys.push_back(p);
+        }
+    }
+    mesh.polys = polys;
+    return mesh;
+}
+
+// Each point pushed in or out along its direction from the centre by up to
+// `amount` of its distance, by a fixed sequence: angles of every kind.
+MeshData MakeJittered(MeshData mesh, double amount)
+{
+    uint32_t state = 12345;
+    for (Point &q : mesh.points) {
+        state = state * 1664525u + 1013904223u;
+        double f = 1.0 + amount * ((state >> 8) / 8388608.0 - 1.0);
+        for (double &c : q)
+            c *= f;
+    }
+    return mesh;
+}
+
+// A closed surface of revolution about z: `rows` + 1 rings of `around` points
+// at radius r(t) and height z(t) for t = 0 .. 1, a triangle-fan pole above the
+// top ring and an n-gon under the bottom one. The profile is a stalk that
+// widens into a cap, so no quad is planar once `twist` turns each ring.
+MeshData MakeMushroom(int around, int rows, double twist)
+{
+    MeshData m;
+    for (int r = 0; r <= rows; ++r) {
+        const double t = static_cast<double>(r) / rows;
+        const double radius = 0.4 + 1.2 * std::sin(0.5 * kTau * t * 0.9) * t;
+        const double z = 2.0 * t + 0.3 * t * t;
+        for (int k = 0; k < around; ++k) {
+            const double a = kTau * k / around + twist * r;
+            m.points.push_back({radius * std::cos(a), radius * std::sin(a), z});
+        }
+    }
+    const int pole = static_cast<int>(m.points.size());
+    m.points.push_back({0.0, 0.0, 2.6});
+    for (int r = 0; r < rows; ++r)
+        for (int k = 0; k < around; ++k) {
+            const int a = r * around + k, b = r * around + (k + 1) % around;
+            m.polys.push_back(MeshFace({a, b, b + around, a + around}));
+        }
+    const int top = rows * around;
+    for (int k = 0; k < around; ++k)
+        m.polys.push_back(MeshFace({top + k, top + (k + 1) % around, pole}));
+    std::vector<int> bottom;
+    for (int k = around - 1; k >= 0; --k)
+        bottom.push_back(k);
+    m.polys.push_back(MeshFace(bottom));
+    return m;
+}
+
+// A UV sphere squashed into an ellipsoid: triangle fans at both poles.
+MeshData MakeSquashedUvSphere(int around, int rows)
+{
+    MeshData m;
+    m.points.push_back({0.0, 0.0, -1.5});
+    for (int r = 1; r < rows; ++r) {
+        const double phi = 0.5 * kTau * r / rows;
+        for (int k = 0; k < around; ++k) {
+            const double a = kTau * k / around;
+            m.points.push_back({std::sin(phi) * std::cos(a), 0.7 * std::sin(phi) * std::sin(a),
+                                -1.5 * std::cos(phi)});
+        }
+    }
+    const int north = static_cast<int>(m.points.size());
+    m.points.push_back({0.0, 0.0, 1.5});
+    auto at = [&](int r, int k) { return 1 + (r - 1) * around + (k % around); };
+    for (int k = 0; k < around; ++k)
+        m.polys.push_back(MeshFace({0, at(1, k + 1), at(1, k)}));
+    for (int r = 1; r + 1 < rows; ++r)
+        for (int k = 0; k < around; ++k)
+            m.polys.push_back(MeshFace({at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)}));
+    for (int k = 0; k < around; ++k)
+        m.polys.push_back(MeshFace({at(rows - 1, k), at(rows - 1, k + 1), north}));
+    return m;
+}
+
+// A torus whose rows sit at uneven angles and whose tube swells and shrinks
+// along the ring, so its quads are not planar.
+MeshData MakeUnevenTorus(int around, int tube)
+{
+    MeshData m;
+    for (int i = 0; i < around; ++i) {
+        const double u = kTau * i / around;
+        const double minor = 1.0 + 0.3 * std::sin(3.0 * u);
+        for (int j = 0; j < tube; ++j) {
+            const double f = static_cast<double>(j) / tube;
+            const double v = kTau * (f + 0.04 * std::sin(kTau * f * 2.0 + u));
+            const double rad = 3.0 + minor * std::cos(v);
+            m.points.push_back({rad * std::cos(u), rad * std::sin(u), minor * std::sin(v)});
+        }
+    }
+    for (int i = 0; i < around; ++i)
+        for (int j = 0; j < tube; ++j) {
+            const int i1 = (i + 1) % around, j1 = (j + 1) % tube;
+            m.polys.push_back(MeshFace({i * tube + j, i1 * tube + j, i1 * tube + j1, i * tube + j1}));
+        }
+    return m;
+}
+
+// The quad sphere stretched into an ellipsoid, every third quad split into
+// two triangles along alternating diagonals.
+MeshData MakeMixedSphere(int n)
+{
+    MeshData s = MakeQuadSphere(n);
+    MeshData m;
+    for (const auto &p : s.points)
+        m.points.push_back({1.3 * p[0], p[1], 0.8 * p[2]});
+    for (size_t k = 0; k < s.polys.size(); ++k) {
+        const std::vector<int> &q = s.polys[k].points;
+        if (k % 3 != 1) {
+            m.polys.push_back(MeshFace(q));
+        } else if (k % 2 == 0) {
+            m.polys.push_back(MeshFace({q[0], q[1], q[2]}));
+            m.polys.push_back(MeshFace({q[0], q[2], q[3]}));
+        } else {
+            m.polys.push_back(MeshFace({q[0], q[1], q[3]}));
+            m.polys.push_back(MeshFace({q[1], q[2], q[3]}));
+        }
+    }
+    return m;
+}
+
+// `mesh` with the quads `which` split into two triangles along the diagonal
+// from their vertex 0: each split gives two points a fifth corner.
+MeshData MakeSplitQuads(const MeshData &mesh, const std::vector<int> &which)
+{
+    MeshData m;
+    m.points = mesh.points;
+    for (size_t k = 0; k < mesh.polys.size(); ++k) {
+        const std::vector<int> &q = mesh.polys[k].points;
+        if (std::find(which.begin(), which.end(), static_cast<int>(k)) == which.end()) {
+            m.polys.push_back(MeshFace(q));
+            continue;
+        }
+        m.polys.push_back(MeshFace({q[0], q[1], q[2]}));
+        m.polys.push_back(MeshFace({q[0], q[2], q[3]}));
+    }
+    return m;
+}
