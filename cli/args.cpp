@@ -97,6 +97,8 @@ int CliParse(int argc, char **argv, CliArgs *args)
     app.add_option("--plugins-dir", args->pluginsDir,
                    "Folder of the settings file (default: $XDG_CONFIG_HOME/corvane or ~/.config/corvane)")
         ->type_name("DIR");
+    app.add_flag("--clamp", args->clamp,
+                 "Run with the smaller of the bevel size and the safe size, where no strip crosses another");
     app.add_flag("--stats", args->stats, "Print counts of the input and the output, and the time taken");
     app.add_flag("-q,--quiet", args->quiet, "No progress and no notes; errors only");
     app.add_flag("-f,--force", args->force, "Allow OUTPUT to be the input file");

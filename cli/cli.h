@@ -31,6 +31,7 @@ struct CliArgs {
     bool stats = false;
     bool force = false;
     bool keepPartial = false;
+    bool clamp = false;                 // run with at most the safe size
     std::string preview;                // --preview FILE.png; empty: no picture
     double viewAzimuth = 35.0;          // --view, degrees
     double viewElevation = 25.0;

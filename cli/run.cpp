@@ -132,6 +132,21 @@ void WindingWarning(const CliArgs &args, const MeshData &mesh)
                      Grouped(s.crowdedEdges).c_str(), s.crowdedEdges == 1 ? "edge is" : "edges are");
 }
 
+// A result other tools may refuse is worth a word even when the run went
+// well: the user hears it once, after the run, with the way out.
+void InvalidResultWarning(const CliArgs &args, const MeshData &output, double safe)
+{
+    if (args.quiet)
+        return;
+    std::string what = MeshInvalidPolygonsText(MeshComputeStats(output));
+    if (what.empty())
+        return;
+    std::fprintf(stderr, "corvane: warning: in the result %s; other tools may refuse it", what.c_str());
+    if (std::isfinite(safe))
+        std::fprintf(stderr, " (the safe bevel size is %s; --clamp keeps to it)", MeshFormatDouble(safe).c_str());
+    std::fprintf(stderr, "\n");
+}
+
 // Two-polygon mode: the 0-based numbers of the two polygons the arguments
 // name. false with a message when they do not name two polygons of the mesh.
 bool SelectPolygons(const CliArgs &args, const MeshData &mesh, int selected[2])
@@ -187,6 +202,8 @@ void PrintStats(const MeshData &input, const MeshData *output, double activation
         row("  fewer than 3 points", a.degenerate, b.degenerate);
     row("border edges", a.borderEdges, b.borderEdges);
     row("edges on 3 or more polygons", a.crowdedEdges, b.crowdedEdges);
+    row("polygons with a point twice", a.repeatedPointPolys, b.repeatedPointPolys);
+    row("polygons of zero area", a.zeroAreaPolys, b.zeroAreaPolys);
     std::printf("activation time: %.3f ms\n", activationMs);
     // The input's figure: the size past which strips start to cross.
     double safe = MeshSafeBevelSize(input);
@@ -292,6 +309,9 @@ int CliRun(const CliArgs &args)
     options.bevelSize = args.size;
     options.angleMode = args.angleMode;
     options.limitAngleDeg = args.limitAngle;
+    const double safe = MeshSafeBevelSize(mesh);
+    if (args.clamp && std::isfinite(safe))
+        options.clampSize = safe;
     if (pairMode) {
         options.select[0] = selected[0] + 1;
         options.select[1] = selected[1] + 1;
@@ -343,6 +363,9 @@ int CliRun(const CliArgs &args)
     }
 
     const MeshData &output = run.output;
+    if (run.clampedFrom)
+        Note(args, RunClampNote(run));
+    InvalidResultWarning(args, output, safe);
     int status = kExitDone;
     if (aborted || errors > 0) {
         status = aborted ? kExitAborted : kExitBadInput;

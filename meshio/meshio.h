@@ -67,8 +67,18 @@ struct MeshStats {
     int crowdedEdges = 0;     // used by more than two polygons
     int sameWayEdges = 0;     // used twice in the same direction: the two
                               // polygons are wound opposite ways
+    int repeatedPointPolys = 0;  // polygons that hold one point twice, in a
+                                 // row or apart
+    int zeroAreaPolys = 0;    // polygons of three or more points whose Newell
+                              // normal is the zero vector
 };
 MeshStats MeshComputeStats(const MeshData &mesh);
+
+// The sentence that says what makes a mesh's polygons invalid, e.g. "3
+// polygons pass through one point twice, 1 polygon has zero area"; empty
+// when every polygon is valid. The program, the viewer and the Python
+// module warn in these words.
+std::string MeshInvalidPolygonsText(const MeshStats &stats);
 
 // The largest bevel size at which the points that slide along one polygon
 // edge from its two ends do not meet. Where the neighbouring edge at a corner

@@ -6,7 +6,40 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <string>
 #include <utility>
+
+namespace {
+
+// Polygons are short: a quadratic scan beats building a set for each.
+bool HasRepeatedPoint(const std::vector<int> &points)
+{
+    for (size_t i = 0; i < points.size(); i++)
+        for (size_t j = i + 1; j < points.size(); j++)
+            if (points[i] == points[j])
+                return true;
+    return false;
+}
+
+// Exactly zero, not small: the question is whether every tool downstream can
+// find a plane for the polygon at all. Points out of range count as no area.
+bool ZeroArea(const MeshData &mesh, const std::vector<int> &points)
+{
+    const size_t n = points.size(), count = mesh.points.size();
+    double x = 0.0, y = 0.0, z = 0.0;
+    for (size_t k = 0; k < n; k++) {
+        const size_t a = (size_t)points[k], b = (size_t)points[(k + 1) % n];
+        if (a >= count || b >= count)
+            return true;
+        const auto &p = mesh.points[a], &q = mesh.points[b];
+        x += (p[1] - q[1]) * (p[2] + q[2]);
+        y += (p[2] - q[2]) * (p[0] + q[0]);
+        z += (p[0] - q[0]) * (p[1] + q[1]);
+    }
+    return x == 0.0 && y == 0.0 && z == 0.0;
+}
+
+}  // namespace
 
 MeshStats MeshComputeStats(const MeshData &mesh)
 {
@@ -28,6 +61,10 @@ MeshStats MeshComputeStats(const MeshData &mesh)
             s.quads++;
         else
             s.ngons++;
+        if (HasRepeatedPoint(poly.points))
+            s.repeatedPointPolys++;
+        if (n >= 3 && ZeroArea(mesh, poly.points))
+            s.zeroAreaPolys++;
         // A polygon of one point has no edge; one of two points has one.
         size_t count = n < 2 ? 0 : (n == 2 ? 1 : n);
         for (size_t k = 0; k < count; k++) {
@@ -54,6 +91,19 @@ MeshStats MeshComputeStats(const MeshData &mesh)
         i = j;
     }
     return s;
+}
+
+std::string MeshInvalidPolygonsText(const MeshStats &stats)
+{
+    std::string text;
+    if (stats.repeatedPointPolys > 0)
+        text += std::to_string(stats.repeatedPointPolys) +
+                (stats.repeatedPointPolys == 1 ? " polygon passes" : " polygons pass") +
+                " through one point twice";
+    if (stats.zeroAreaPolys > 0)
+        text += (text.empty() ? "" : ", ") + std::to_string(stats.zeroAreaPolys) +
+                (stats.zeroAreaPolys == 1 ? " polygon has" : " polygons have") + " zero area";
+    return text;
 }
 
 namespace {

@@ -2,6 +2,7 @@
 #include "run/run.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <pwd.h>
@@ -41,7 +42,34 @@ void ReadPanel(const EmuPanel &panel, RunResult *result)
     }
 }
 
+// Lowers the panel's bevel size to `limit` when it is larger; the module
+// reads the control after the panel closes, so it runs with the lower size.
+void ClampPanelSize(EmuPanel *panel, double limit, RunResult *result)
+{
+    for (auto &c : panel->controls)
+        if (c->typeName == "FloatControl" && c->floatValue > limit) {
+            result->clampedFrom = c->floatValue;
+            c->floatValue = limit;
+        }
+}
+
+// A size in a message: three significant digits are enough to read.
+std::string ShortNumber(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", value);
+    return text;
+}
+
 }  // namespace
+
+std::string RunClampNote(const RunResult &result)
+{
+    if (!result.clampedFrom)
+        return "";
+    return "bevel size " + ShortNumber(*result.clampedFrom) + " clamped to the safe size " +
+           ShortNumber(result.bevelSize);
+}
 
 bool RunLoadModule(const std::string &path, LoadedModule *module, std::string *error)
 {
@@ -90,6 +118,8 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
             panelTime += std::chrono::steady_clock::now() - start;
         }
         result->cancelled = confirmed == 0;
+        if (confirmed != 0 && options.clampSize)
+            ClampPanelSize(&panel, *options.clampSize, result);
         ReadPanel(panel, result);
         return confirmed;
     };

@@ -48,6 +48,10 @@ struct RunOptions {
     // with the input takes about a third of an activation's time on large
     // meshes; a caller that shows no tint skips it.
     bool markPolygons = true;
+    // Optional. The largest bevel size the run may use: a larger confirmed
+    // size is lowered to it before the module reads the panel. Callers pass
+    // the input's safe size (MeshSafeBevelSize), computed once per input.
+    std::optional<double> clampSize;
 };
 
 // A message the module gave: its first line, and its second after a line
@@ -80,7 +84,15 @@ struct RunResult {
     // its own plane (the preview's light tint).
     std::vector<bool> reshaped;
     double activationMs = 0.0;          // wall time of the activation, panel excluded
+    // With RunOptions::clampSize: the size confirmed before it was lowered,
+    // when it was; bevelSize holds the size the run used.
+    std::optional<double> clampedFrom;
 };
+
+// "bevel size 0.22 clamped to the safe size 0.0656" when the run lowered
+// the size, else empty: the words the program, the viewer and the Python
+// module all use.
+std::string RunClampNote(const RunResult &result);
 
 // Runs `module` once on `input` (object mode: in the background layer;
 // two-polygon mode: in the foreground layer with the two polygons selected,

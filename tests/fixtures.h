@@ -151,6 +151,48 @@ inline std::string ClosedMeshFault(const MeshData &mesh)
     return "";
 }
 
+inline std::array<double, 3> MeshPolyNewell(const MeshData &mesh, size_t k);
+
+// The one validity check every closedness test uses, on the raw output: each
+// polygon has three or more points, none of them twice, and a Newell normal
+// that is not the zero vector; no edge is used twice the same way or by more
+// than two polygons; and, with `closed`, no edge is a border. Empty when
+// valid, else the first fault, naming the polygon or edge.
+inline std::string MeshValidityFault(const MeshData &mesh, bool closed)
+{
+    std::ostringstream why;
+    for (size_t k = 0; k < mesh.polys.size(); ++k) {
+        const std::vector<int> &v = mesh.polys[k].points;
+        for (size_t i = 0; i < v.size(); ++i)
+            for (size_t j = i + 1; j < v.size(); ++j)
+                if (v[i] == v[j]) {
+                    why << "polygon " << k << " holds point " << v[i] << " twice";
+                    return why.str();
+                }
+        const std::array<double, 3> n = v.size() >= 3 ? MeshPolyNewell(mesh, k)
+                                                      : std::array<double, 3>{0.0, 0.0, 0.0};
+        if (n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0) {
+            why << "polygon " << k << " of " << v.size() << " points has zero area";
+            return why.str();
+        }
+    }
+    if (closed)
+        return ClosedMeshFault(mesh);
+    std::map<std::pair<int, int>, int> count;
+    for (const MeshPoly &p : mesh.polys)
+        for (size_t k = 0; k < p.points.size(); ++k)
+            count[{p.points[k], p.points[(k + 1) % p.points.size()]}]++;
+    for (const auto &e : count) {
+        auto rev = count.find({e.first.second, e.first.first});
+        if (e.second > 1 || (rev != count.end() && rev->second > 1)) {
+            why << "edge " << e.first.first << " -> " << e.first.second << " occurs " << e.second
+                << " times, its reverse " << (rev == count.end() ? 0 : rev->second) << " times";
+            return why.str();
+        }
+    }
+    return "";
+}
+
 // Newell normal of polygon `k` of a plain mesh, not normalised.
 inline std::array<double, 3> MeshPolyNewell(const MeshData &mesh, size_t k)
 {
