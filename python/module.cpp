@@ -6,11 +6,14 @@
 #include <stdlib.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -51,6 +54,8 @@ ModuleSlot &Slot()
 }
 
 PyObject *gModuleError = nullptr;
+// The thread Python runs signal handlers in.
+unsigned long gMainThread = 0;
 
 struct PyMessage {
     bool error = false;
@@ -71,8 +76,8 @@ py::object CreatedMask(PyResult &result)
 {
     if (!result.created.is_none())
         return result.created;
-    const PyMesh &input = result.input.cast<const PyMesh &>();
-    const PyMesh &output = result.mesh.cast<const PyMesh &>();
+    const PyMesh &input = PyMeshOf(result.input);
+    const PyMesh &output = PyMeshOf(result.mesh);
     std::vector<bool> created;
     {
         py::gil_scoped_release release;
@@ -96,9 +101,23 @@ std::string BundledModulePath()
     return "Corvane.p";
 }
 
+// A path as the bytes the system calls take: a str (with the surrogates
+// os.fsdecode makes of undecodable bytes), bytes or any os.PathLike. A NUL
+// would cut the path short without a word, so it is refused as open() does.
 std::string PathArg(py::handle path)
 {
-    return py::module_::import("os").attr("fspath")(path).cast<std::string>();
+    std::string bytes = py::module_::import("os").attr("fsencode")(path).cast<py::bytes>();
+    if (bytes.find('\0') != std::string::npos)
+        throw py::value_error("path: embedded null byte");
+    return bytes;
+}
+
+py::str PathText(const std::string &path)
+{
+    PyObject *str = PyUnicode_DecodeFSDefaultAndSize(path.data(), (Py_ssize_t)path.size());
+    if (!str)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(str);
 }
 
 // Replaces the loaded module by the one at `path`. The old one is shut down
@@ -130,19 +149,28 @@ void LoadModulePy(py::handle pathObj)
         ok = LoadInto(&slot, path, &error);
     }
     if (!ok)
-        throw py::import_error(error);
+        PyRaise(PyExc_ImportError, error);
 }
 
+// The lock is held for a whole activation: waiting for it with the GIL held
+// would stop every other Python thread meanwhile.
 py::object ModulePath()
 {
     ModuleSlot &slot = Slot();
-    std::lock_guard<std::mutex> hold(slot.lock);
-    return slot.loaded ? py::object(py::str(slot.path)) : py::object(py::none());
+    std::optional<std::string> path;
+    {
+        py::gil_scoped_release release;
+        std::lock_guard<std::mutex> hold(slot.lock);
+        if (slot.loaded)
+            path = slot.path;
+    }
+    return path ? py::object(PathText(*path)) : py::object(py::none());
 }
 
+// Attributed to the line that called into the module.
 void Warn(const std::string &text)
 {
-    if (PyErr_WarnEx(PyExc_RuntimeWarning, text.c_str(), 2) != 0)
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, text.c_str(), 1) != 0)
         throw py::error_already_set();
 }
 
@@ -179,15 +207,13 @@ void PrepareSettingsDir(const std::string &dir)
         Warn("the settings folder path " + dir + " is too long for the module; options will not be kept");
 }
 
-int AngleModeArg(const std::string &mode)
+int AngleModeArg(py::handle mode)
 {
-    if (mode == "disable")
-        return 0;
-    if (mode == "lt")
-        return 1;
-    if (mode == "gt")
-        return 2;
-    throw py::value_error("angle_mode must be \"disable\", \"lt\" or \"gt\", not \"" + mode + "\"");
+    const char *names[] = {"disable", "lt", "gt"};
+    for (int k = 0; k < 3; k++)
+        if (py::isinstance<py::str>(mode) && py::str(names[k]).equal(mode))
+            return k;
+    throw py::value_error("angle_mode must be \"disable\", \"lt\" or \"gt\", not " + py::repr(mode).cast<std::string>());
 }
 
 // The two-polygon mode's pair, 0-based, as the run layer's 1-based numbers.
@@ -203,9 +229,10 @@ void SelectArg(py::handle select, size_t polygons, int out[2])
         py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(py::object(pair[(size_t)k]).ptr()));
         if (!index)
             throw py::error_already_set();
-        ij[k] = index.cast<long long>();
-        if (ij[k] < 0 || ij[k] >= (long long)polygons)
-            throw py::value_error("select: polygon index " + std::to_string(ij[k]) +
+        int overflow = 0;
+        ij[k] = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+        if (overflow || ij[k] < 0 || ij[k] >= (long long)polygons)
+            throw py::value_error("select: polygon index " + py::str(index).cast<std::string>() +
                                   " is out of range (the mesh has " + std::to_string(polygons) + " polygon(s))");
     }
     if (ij[0] == ij[1])
@@ -214,20 +241,65 @@ void SelectArg(py::handle select, size_t polygons, int out[2])
     out[1] = (int)ij[1] + 1;
 }
 
+PyMessage &MessageOf(py::handle self)
+{
+    return PyHeld<PyMessage>(self, "self", "Message");
+}
+
+PyResult &ResultOf(py::handle self)
+{
+    return PyHeld<PyResult>(self, "self", "Result");
+}
+
+std::string MeshRepr(const PyMesh &mesh)
+{
+    return "<corvane.Mesh with " + std::to_string(mesh.data.points.size()) + " points and " +
+           std::to_string(mesh.data.polys.size()) + " polygons>";
+}
+
 [[noreturn]] void RaiseModuleError(const std::string &text, py::object result)
 {
-    py::object error = py::reinterpret_borrow<py::object>(gModuleError)(text);
+    py::object error = py::reinterpret_borrow<py::object>(gModuleError)(PyText(text));
     error.attr("result") = result;
     PyErr_SetObject(gModuleError, error.ptr());
     throw py::error_already_set();
 }
 
-py::object Chamfer(py::object meshObj, double size, const std::string &angleMode, double limitAngle,
-                   py::object select, py::object pluginsDir)
+// Ctrl-C in a long run. With the GIL released, Python's handler only notes
+// the signal; the module's progress monitors step often, so the main
+// thread's steps take the GIL now and then and run the handlers. An
+// exception they raise (KeyboardInterrupt) aborts the run through the
+// monitor and is raised once the module has returned.
+struct SignalWatch {
+    bool enabled = PyThread_get_thread_ident() == gMainThread;
+    std::chrono::steady_clock::time_point next = std::chrono::steady_clock::now() + kSignalCheckInterval;
+    std::optional<py::error_already_set> raised;
+
+    static constexpr std::chrono::milliseconds kSignalCheckInterval{10};
+
+    // A monitor step: non-zero aborts.
+    int Step()
+    {
+        if (raised)
+            return 1;
+        if (!enabled)
+            return 0;
+        const auto now = std::chrono::steady_clock::now();
+        if (now < next)
+            return 0;
+        next = now + kSignalCheckInterval;
+        py::gil_scoped_acquire gil;
+        if (PyErr_CheckSignals() == 0)
+            return 0;
+        raised.emplace();
+        return 1;
+    }
+};
+
+py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double limitAngle,
+                   py::object select, py::object pluginsDir, bool clamp)
 {
-    if (!py::isinstance<PyMesh>(meshObj))
-        throw py::type_error("mesh must be a corvane.Mesh");
-    const PyMesh &mesh = meshObj.cast<const PyMesh &>();
+    const PyMesh &mesh = PyMeshOf(meshObj);
     RunOptions options;
     options.markPolygons = false;
     options.bevelSize = size;
@@ -244,11 +316,22 @@ py::object Chamfer(py::object meshObj, double size, const std::string &angleMode
         PrepareSettingsDir(options.settingsDir);
     }
 
+    SignalWatch signals;
+    options.prepare = [&signals](EmuHost *host) {
+        host->hooks.monitorStep = [&signals](const EmuMonitorLog &) { return signals.Step(); };
+    };
+
     RunResult run;
-    std::string loadError;
+    std::string loadError, invalid;
+    double safe = INFINITY;
     {
         // The mesh is immutable and `meshObj` keeps it alive meanwhile.
         py::gil_scoped_release release;
+        if (clamp) {
+            safe = MeshSafeBevelSize(mesh.data);
+            if (std::isfinite(safe))
+                options.clampSize = safe;
+        }
         ModuleSlot &slot = Slot();
         std::lock_guard<std::mutex> hold(slot.lock);
         if (!slot.loaded && !slot.chosen)
@@ -257,9 +340,14 @@ py::object Chamfer(py::object meshObj, double size, const std::string &angleMode
             RunActivate(slot.module, mesh.data, options, &run);
         else if (loadError.empty())
             loadError = "no module is loaded (the last load_module failed)";
+        if (run.activation == HOST_ACTIVATE_OK && !run.unchanged && !signals.raised)
+            invalid = MeshInvalidPolygonsText(MeshComputeStats(run.output));
     }
+    // Interrupted: whatever the module left is dropped with the run.
+    if (signals.raised)
+        throw *signals.raised;
     if (!loadError.empty())
-        throw py::import_error(loadError);
+        PyRaise(PyExc_ImportError, loadError);
     if (run.activation != HOST_ACTIVATE_OK)
         throw std::runtime_error("the module's activation failed with result " + std::to_string(run.activation));
     if (run.cancelled)
@@ -277,6 +365,10 @@ py::object Chamfer(py::object meshObj, double size, const std::string &angleMode
         output.data = std::move(run.output);
         result.mesh = py::cast(std::move(output));
     }
+    // The clamp acts before the module reads its panel, so its note comes
+    // first.
+    if (run.clampedFrom)
+        result.messages.append(py::cast(PyMessage{false, RunClampNote(run)}));
     const RunMessage *firstInfo = nullptr, *firstError = nullptr;
     for (const RunMessage &m : run.messages) {
         result.messages.append(py::cast(PyMessage{m.error, m.text}));
@@ -290,6 +382,14 @@ py::object Chamfer(py::object meshObj, double size, const std::string &angleMode
     // kept on the exception for a caller who wants it anyway.
     if (firstInfo)
         RaiseModuleError(firstInfo->text, py::none());
+    if (!invalid.empty()) {
+        if (!clamp)
+            safe = MeshSafeBevelSize(mesh.data);
+        std::string text = "in the result " + invalid + "; other tools may refuse it";
+        if (!clamp && std::isfinite(safe))
+            text += " (the safe bevel size is " + MeshFormatDouble(safe) + "; clamp=True keeps to it)";
+        Warn(text);
+    }
     py::object resultObj = py::cast(std::move(result));
     if (firstError)
         RaiseModuleError(firstError->text, resultObj);
@@ -299,21 +399,21 @@ py::object Chamfer(py::object meshObj, double size, const std::string &angleMode
 // A file that cannot be opened is the caller's OSError (FileNotFoundError,
 // PermissionError, IsADirectoryError); what is wrong inside a file is a
 // ValueError naming its line.
-void CheckReadable(const std::string &path)
+void CheckReadable(const std::string &path, py::handle pathObj)
 {
     std::error_code ec;
     if (fs::is_directory(path, ec))
         errno = EISDIR;
     else if (FILE *f = std::fopen(path.c_str(), "rb"))
         return (void)std::fclose(f);
-    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, pathObj.ptr());
     throw py::error_already_set();
 }
 
 py::object ReadObj(py::handle pathObj)
 {
     const std::string path = PathArg(pathObj);
-    CheckReadable(path);
+    CheckReadable(path, pathObj);
     PyMesh mesh;
     std::string error;
     bool ok;
@@ -322,12 +422,13 @@ py::object ReadObj(py::handle pathObj)
         ok = MeshReadObj(path, &mesh.data, nullptr, &error);
     }
     if (!ok)
-        throw py::value_error(error);
+        PyRaise(PyExc_ValueError, error);
     return py::cast(std::move(mesh));
 }
 
-void WriteObj(const PyMesh &mesh, py::handle pathObj)
+void WriteObj(py::handle meshObj, py::handle pathObj)
 {
+    const PyMesh &mesh = PyMeshOf(meshObj);
     const std::string path = PathArg(pathObj);
     std::string error;
     bool ok;
@@ -335,14 +436,13 @@ void WriteObj(const PyMesh &mesh, py::handle pathObj)
         py::gil_scoped_release release;
         ok = MeshWriteObj(path, mesh.data, &error);
     }
-    if (!ok) {
-        PyErr_SetString(PyExc_OSError, error.c_str());
-        throw py::error_already_set();
-    }
+    if (!ok)
+        PyRaise(PyExc_OSError, error);
 }
 
-py::dict Stats(const PyMesh &mesh)
+py::dict Stats(py::handle meshObj)
 {
+    const PyMesh &mesh = PyMeshOf(meshObj);
     MeshStats s = MeshComputeStats(mesh.data);
     py::dict d;
     d["points"] = s.points;
@@ -355,6 +455,8 @@ py::dict Stats(const PyMesh &mesh)
     d["border_edges"] = s.borderEdges;
     d["crowded_edges"] = s.crowdedEdges;
     d["opposite_winding_edges"] = s.sameWayEdges;
+    d["repeated_point_polygons"] = s.repeatedPointPolys;
+    d["zero_area_polygons"] = s.zeroAreaPolys;
     d["safe_bevel_size"] = MeshSafeBevelSize(mesh.data);
     return d;
 }
@@ -364,6 +466,7 @@ py::dict Stats(const PyMesh &mesh)
 PYBIND11_MODULE(_corvane, m)
 {
     m.doc() = "Corvane's edge chamfer on meshes held in numpy arrays, run by the real Corvane.p.";
+    gMainThread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
 
     gModuleError = PyErr_NewExceptionWithDoc("corvane.ModuleError",
                                              "A failure the module reported; str() is its message, and "
@@ -377,33 +480,54 @@ PYBIND11_MODULE(_corvane, m)
              }),
              py::arg("points"), py::arg("polygons"), py::arg("surfaces") = py::none())
         .def_property_readonly(
-            "points", [](py::object self) { return PyMeshPoints(self.cast<const PyMesh &>(), self); },
+            "points", [](py::handle self) { return PyMeshPoints(PyMeshOf(self, "self"), self); },
             "The points as a read-only (n, 3) float64 array.")
-        .def_property_readonly("polygons", &PyMeshPolygonList, "The polygons as lists of 0-based point indices.")
-        .def_property_readonly("compact", &PyMeshCompact,
-                               "The polygons as (indices, offsets), int64 arrays: polygon i is "
-                               "indices[offsets[i]:offsets[i + 1]].")
-        .def_property_readonly("surfaces", &PyMeshSurfaces, "One surface name per polygon.")
-        .def("__repr__", [](const PyMesh &mesh) {
-            return "<corvane.Mesh with " + std::to_string(mesh.data.points.size()) + " points and " +
-                   std::to_string(mesh.data.polys.size()) + " polygons>";
-        });
+        .def_property_readonly(
+            "polygons", [](py::handle self) { return PyMeshPolygonList(PyMeshOf(self, "self")); },
+            "The polygons as lists of 0-based point indices.")
+        .def_property_readonly(
+            "compact", [](py::handle self) { return PyMeshCompact(PyMeshOf(self, "self")); },
+            "The polygons as (indices, offsets), int64 arrays: polygon i is indices[offsets[i]:offsets[i + 1]].")
+        .def_property_readonly(
+            "surfaces", [](py::handle self) { return PyMeshSurfaces(PyMeshOf(self, "self")); },
+            "One surface name per polygon (bytes that are not UTF-8 decoded with surrogateescape).")
+        .def("__repr__", [](py::handle self) { return MeshRepr(PyMeshOf(self, "self")); });
 
     py::class_<PyMessage>(m, "Message", "A message the module gave.")
-        .def_readonly("error", &PyMessage::error,
-                      "True for an error message (a pass went on with a fault), False for an info message.")
-        .def_readonly("text", &PyMessage::text, "Its lines, joined by line breaks.")
-        .def("__repr__", [](const PyMessage &msg) {
+        .def_property_readonly(
+            "error", [](py::handle self) { return MessageOf(self).error; },
+            "True for an error message (a pass went on with a fault), False for an info message.")
+        .def_property_readonly(
+            "text", [](py::handle self) { return PyText(MessageOf(self).text); },
+            "Its lines, joined by line breaks.")
+        .def("__repr__", [](py::handle self) {
+            const PyMessage &msg = MessageOf(self);
             return std::string("<corvane.Message ") + (msg.error ? "error " : "info ") +
-                   py::repr(py::str(msg.text)).cast<std::string>() + ">";
+                   py::repr(PyText(msg.text)).cast<std::string>() + ">";
         });
 
     py::class_<PyResult>(m, "Result", "What one chamfer made.")
-        .def_readonly("mesh", &PyResult::mesh, "The result: the rebuilt object, or the edited input in two-polygon mode.")
-        .def_property_readonly("new", &CreatedMask,
-                               "Per result polygon, True for a strip, patch or cap the run made (read-only).")
-        .def_readonly("messages", &PyResult::messages, "What the module said, in order.")
-        .def_readonly("activation_seconds", &PyResult::activationSeconds, "Wall time of the module's activation.");
+        .def_property_readonly(
+            "mesh", [](py::handle self) { return ResultOf(self).mesh; },
+            "The result: the rebuilt object, or the edited input in two-polygon mode.")
+        .def_property_readonly(
+            "new", [](py::handle self) { return CreatedMask(ResultOf(self)); },
+            "Per result polygon, True for a strip, patch or cap the run made (read-only).")
+        .def_property_readonly(
+            "messages", [](py::handle self) { return ResultOf(self).messages; }, "What the module said, in order.")
+        .def_property_readonly(
+            "activation_seconds", [](py::handle self) { return ResultOf(self).activationSeconds; },
+            "Wall time of the module's activation.")
+        .def("__repr__", [](py::handle self) {
+            const PyResult &result = ResultOf(self);
+            const size_t messages = py::len(result.messages);
+            char activation[32];
+            std::snprintf(activation, sizeof activation, "%.3f ms", result.activationSeconds * 1000.0);
+            return "<corvane.Result: " + MeshRepr(PyMeshOf(result.mesh)) + ", " +
+                   (messages == 0 ? std::string("no messages")
+                                  : std::to_string(messages) + (messages == 1 ? " message" : " messages")) +
+                   ", activation " + activation + ">";
+        });
 
     m.def("load_module", &LoadModulePy, py::arg("path"),
           "Loads the Corvane.p at `path` in place of the one loaded before (ImportError if it cannot be loaded).");
@@ -413,6 +537,8 @@ PYBIND11_MODULE(_corvane, m)
           "Writes `mesh` as an OBJ file, atomically, exactly as the corvane program writes it.");
     m.def("chamfer", &Chamfer, py::arg("mesh"), py::arg("size"), py::arg("angle_mode") = "disable",
           py::arg("limit_angle") = 90.0, py::arg("select") = py::none(), py::arg("plugins_dir") = py::none(),
-          "Chamfers `mesh` by `size` with the module (object mode, or with `select` two-polygon mode).");
+          py::arg("clamp") = false,
+          "Chamfers `mesh` by `size` with the module (object mode, or with `select` two-polygon mode); with "
+          "clamp=True by at most the mesh's safe bevel size, saying so in Result.messages.");
     m.def("stats", &Stats, py::arg("mesh"), "The counts `corvane --stats` prints, and the safe bevel size.");
 }

@@ -11,6 +11,7 @@
 namespace {
 
 const char kDefaultSurface[] = "Default";
+const std::string kDefaultSurfaceName = kDefaultSurface;
 
 std::string PolyName(size_t i)
 {
@@ -82,6 +83,8 @@ void AddPolygon(MeshData *mesh, size_t index, const int64_t *first, size_t count
 }
 
 // (indices, offsets): polygon i is indices[offsets[i]:offsets[i + 1]].
+// Every offset is checked before any index is read: one past the end would
+// read whatever lies beyond the array.
 void ReadCompact(py::handle indicesObj, py::handle offsetsObj, MeshData *mesh)
 {
     py::array_t<int64_t> indices = IndexArray(indicesObj, "indices");
@@ -89,16 +92,22 @@ void ReadCompact(py::handle indicesObj, py::handle offsetsObj, MeshData *mesh)
     if (indices.ndim() != 1 || offsets.ndim() != 1)
         throw py::value_error("polygons: indices and offsets must be one-dimensional");
     const ssize_t n = offsets.size() - 1;
+    const int64_t length = (int64_t)indices.size();
     const int64_t *off = offsets.data();
-    if (n < 0 || off[0] != 0 || off[n] != (int64_t)indices.size())
+    if (n < 0 || off[0] != 0 || off[n] != length)
         throw py::value_error("polygons: offsets must start at 0 and end at len(indices) (" +
-                              std::to_string(indices.size()) + "), one more than the polygon count");
-    mesh->polys.reserve((size_t)n);
+                              std::to_string(length) + "), one more than the polygon count");
     for (ssize_t i = 0; i < n; i++) {
         if (off[i + 1] < off[i])
             throw py::value_error("polygons: offsets decrease at " + PolyName((size_t)i));
-        AddPolygon(mesh, (size_t)i, indices.data() + off[i], (size_t)(off[i + 1] - off[i]));
+        if (off[i + 1] > length)
+            throw py::value_error("polygons: offset " + std::to_string(i + 1) + " (" +
+                                  std::to_string(off[i + 1]) + ") is past the end of indices (" +
+                                  std::to_string(length) + ")");
     }
+    mesh->polys.reserve((size_t)n);
+    for (ssize_t i = 0; i < n; i++)
+        AddPolygon(mesh, (size_t)i, indices.data() + off[i], (size_t)(off[i + 1] - off[i]));
 }
 
 // An (m, k) integer array: m polygons of k points each.
@@ -147,11 +156,13 @@ void ReadSequences(py::handle polygons, MeshData *mesh)
                 PyErr_Clear();
                 throw py::type_error("polygons: " + PolyName((size_t)i) + ": point indices must be integers");
             }
+            py::object number = py::reinterpret_steal<py::object>(index);
             int overflow = 0;
             points[(size_t)j] = PyLong_AsLongLongAndOverflow(index, &overflow);
-            Py_DECREF(index);
             if (overflow)
-                points[(size_t)j] = -1;  // out of range either way
+                throw py::value_error("polygons: " + PolyName((size_t)i) + ": point index " +
+                                      py::str(number).cast<std::string>() + " is out of range (the mesh has " +
+                                      std::to_string(mesh->points.size()) + " point(s))");
         }
         AddPolygon(mesh, (size_t)i, points.data(), points.size());
     }
@@ -175,14 +186,30 @@ void ReadPolygons(py::handle polygons, MeshData *mesh)
 }
 
 // A name the OBJ writer can put after `usemtl` and the reader gives back.
-void CheckSurfaceName(const std::string &name, size_t index)
+void CheckSurfaceName(const std::string &name, py::handle given, size_t index)
 {
     bool ok = !name.empty();
     for (unsigned char c : name)
         ok = ok && c > ' ' && c != 0x7f;
     if (!ok)
-        throw py::value_error("surfaces: the name of " + PolyName(index) + " (" + py::repr(py::str(name)).cast<std::string>() +
+        throw py::value_error("surfaces: the name of " + PolyName(index) + " (" +
+                              py::repr(given).cast<std::string>() +
                               ") must be non-empty, without blanks or control characters");
+}
+
+// The bytes of a name as the writer will put them: UTF-8, with the
+// surrogates of a name read from a Latin-1 file (or from os.fsdecode) back
+// to the bytes they stand for.
+std::string SurfaceBytes(py::handle name, size_t index)
+{
+    py::object bytes =
+        py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogateescape"));
+    if (!bytes) {
+        PyErr_Clear();
+        throw py::value_error("surfaces: the name of " + PolyName(index) + " (" + py::repr(name).cast<std::string>() +
+                              ") holds a surrogate that stands for no byte");
+    }
+    return std::string(PyBytes_AS_STRING(bytes.ptr()), (size_t)PyBytes_GET_SIZE(bytes.ptr()));
 }
 
 void ReadSurfaces(py::handle surfaces, MeshData *mesh)
@@ -199,8 +226,8 @@ void ReadSurfaces(py::handle surfaces, MeshData *mesh)
         py::object name = names[i];
         if (!py::isinstance<py::str>(name))
             throw py::type_error("surfaces: the name of " + PolyName(i) + " is not a str");
-        mesh->polys[i].surface = name.cast<std::string>();
-        CheckSurfaceName(mesh->polys[i].surface, i);
+        mesh->polys[i].surface = SurfaceBytes(name, i);
+        CheckSurfaceName(mesh->polys[i].surface, name, i);
     }
 }
 
@@ -258,9 +285,34 @@ py::list PyMeshPolygonList(const PyMesh &mesh)
 py::list PyMeshSurfaces(const PyMesh &mesh)
 {
     py::list list(mesh.data.polys.size());
+    // Neighbouring polygons mostly share a name: one str for each run.
+    const std::string *last = nullptr;
+    py::object name;
     for (size_t i = 0; i < mesh.data.polys.size(); i++) {
         const MeshPoly &p = mesh.data.polys[i];
-        list[i] = py::str(p.hasSurface && !p.surface.empty() ? p.surface : std::string(kDefaultSurface));
+        const std::string &text = p.hasSurface && !p.surface.empty() ? p.surface : kDefaultSurfaceName;
+        if (!last || *last != text) {
+            name = py::reinterpret_steal<py::object>(
+                PyUnicode_DecodeUTF8(text.data(), (Py_ssize_t)text.size(), "surrogateescape"));
+            if (!name)
+                throw py::error_already_set();
+            last = &text;
+        }
+        list[i] = name;
     }
     return list;
+}
+
+py::str PyText(const std::string &text)
+{
+    PyObject *str = PyUnicode_DecodeUTF8(text.data(), (Py_ssize_t)text.size(), "backslashreplace");
+    if (!str)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(str);
+}
+
+void PyRaise(PyObject *type, const std::string &text)
+{
+    PyErr_SetObject(type, PyText(text).ptr());
+    throw py::error_already_set();
 }

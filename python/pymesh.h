@@ -17,6 +17,34 @@ struct PyMesh {
     MeshData data;
 };
 
+// The object behind `obj`, a `T` made by its __init__. Mesh.__new__(Mesh)
+// and copy.copy give instances whose storage was never constructed; reading
+// one would read garbage, so they are a TypeError naming `what`.
+template <class T>
+T &PyHeld(py::handle obj, const char *what, const char *typeName)
+{
+    if (!py::isinstance<T>(obj))
+        throw py::type_error(std::string(what) + " must be a corvane." + typeName + ", not " +
+                             py::str(py::type::handle_of(obj).attr("__name__")).cast<std::string>());
+    auto *inst = reinterpret_cast<py::detail::instance *>(obj.ptr());
+    if (!inst->get_value_and_holder(py::detail::get_type_info(typeid(T))).holder_constructed())
+        throw py::type_error(std::string(what) + " is a corvane." + typeName +
+                             " that was never initialised (made by __new__ without __init__)");
+    return obj.cast<T &>();
+}
+
+inline const PyMesh &PyMeshOf(py::handle obj, const char *what = "mesh")
+{
+    return PyHeld<PyMesh>(obj, what, "Mesh");
+}
+
+// Text from the reader, the writer or the module as a str: their bytes are
+// UTF-8 where they come from this program, but file names and surface names
+// are the user's bytes, shown with backslash escapes rather than lost.
+py::str PyText(const std::string &text);
+// Raises `type` with `text` (as PyText decodes it).
+[[noreturn]] void PyRaise(PyObject *type, const std::string &text);
+
 // Builds a mesh from `points` (anything numpy reads as an (n, 3) array of
 // finite numbers), `polygons` (a sequence of index sequences, an (m, k)
 // integer array, or the tuple (indices, offsets) of two integer arrays with
@@ -33,7 +61,9 @@ py::tuple PyMeshCompact(const PyMesh &mesh);
 // The polygons as a list of lists of 0-based point indices.
 py::list PyMeshPolygonList(const PyMesh &mesh);
 // One surface name per polygon; "Default" where the host reported none, as
-// the writer names it.
+// the writer names it. Bytes that are not UTF-8 (a file written in Latin-1)
+// are decoded with surrogateescape, as os.fsdecode does, so that the name
+// given back to Mesh() writes the same bytes again.
 py::list PyMeshSurfaces(const PyMesh &mesh);
 
 #endif

@@ -85,6 +85,10 @@ def test_mesh_refuses_bad_input():
         (points, [[0, 1, 2.0]], None, TypeError, "integers"),
         (points, [[0, 1, 2]], ["a", "b"], ValueError, "2 name(s) for 1 polygon"),
         (points, [[0, 1, 2]], ["two words"], ValueError, "without blanks"),
+        (points, [[0, 1, 2]], ["a\ud800"], ValueError, "stands for no byte"),
+        (points, [[0, 1, 2**70]], None, ValueError, f"point index {2**70} is out of range"),
+        # Every offset is checked before an index is read: 64 would read past the array.
+        (np.zeros((4, 3)), (np.arange(4), np.array([0, 64, 4])), None, ValueError, "offset 1 (64) is past the end"),
     ]
     for pts, polygons, surfaces, error, text in bad:
         with pytest.raises(error) as caught:

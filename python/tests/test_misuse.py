@@ -1,0 +1,138 @@
+"""What a careless or hostile caller meets: objects that were never made,
+numbers and names that do not fit, paths that are not paths, Ctrl-C in a
+long run. Each ends in a Python exception that says what is wrong, never in
+a crash or a message that says nothing."""
+
+import os
+import signal
+import statistics
+import subprocess
+import threading
+import time
+
+import pytest
+
+import corvane
+from test_corvane import grid
+
+
+def test_objects_never_initialised_are_refused(tmp_path):
+    mesh = corvane.Mesh.__new__(corvane.Mesh)
+    result = corvane.Result.__new__(corvane.Result)
+    message = corvane.Message.__new__(corvane.Message)
+    uses = {
+        "stats": lambda: corvane.stats(mesh),
+        "chamfer": lambda: corvane.chamfer(mesh, 0.1),
+        "write_obj": lambda: corvane.write_obj(mesh, tmp_path / "out.obj"),
+        "points": lambda: mesh.points,
+        "polygons": lambda: mesh.polygons,
+        "compact": lambda: mesh.compact,
+        "surfaces": lambda: mesh.surfaces,
+        "Mesh repr": lambda: repr(mesh),
+        "mesh": lambda: result.mesh,
+        "new": lambda: result.new,
+        "messages": lambda: result.messages,
+        "activation_seconds": lambda: result.activation_seconds,
+        "Result repr": lambda: repr(result),
+        "text": lambda: message.text,
+        "error": lambda: message.error,
+        "Message repr": lambda: repr(message),
+    }
+    for name, use in uses.items():
+        with pytest.raises(TypeError, match="never initialised"):
+            use()
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_errors_name_what_is_wrong(tmp_path, examples):
+    cube = corvane.read_obj(examples / "cube.obj")
+    with pytest.raises(ValueError, match=f"polygon index {2**70} is out of range"):
+        corvane.chamfer(cube, 0.1, select=(2**70, 0))
+    with pytest.raises(ValueError, match="angle_mode"):
+        corvane.chamfer(cube, 0.1, angle_mode="lt\udcff")
+
+    # A bad token that is not UTF-8 is shown escaped, with its line.
+    bad = tmp_path / "bad.obj"
+    bad.write_bytes(b"v 0 0 0\nv 1 0 0\nv 0 1 \xe9\nf 1 2 3\n")
+    with pytest.raises(ValueError) as caught:
+        corvane.read_obj(bad)
+    assert "bad.obj:3" in str(caught.value) and "\\xe9" in str(caught.value)
+
+    # A NUL would cut the path short: nothing is read, written or made.
+    for call in (lambda: corvane.read_obj(str(examples / "cube.obj") + "\0x"),
+                 lambda: corvane.write_obj(cube, str(tmp_path / "out.obj") + "\0x"),
+                 lambda: corvane.load_module(corvane.module_path() + "\0x"),
+                 lambda: corvane.chamfer(cube, 0.1, plugins_dir=str(tmp_path / "cfg") + "\0x")):
+        with pytest.raises(ValueError, match="null byte"):
+            call()
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["bad.obj"]
+
+    result = corvane.chamfer(cube, 0.1)
+    assert repr(result).startswith("<corvane.Result: <corvane.Mesh with 24 points and 26 polygons>, no messages, "
+                                   "activation ")
+
+
+def test_latin1_surface_names_round_trip(tmp_path):
+    """Names read from a Latin-1 file come back as str with surrogateescape
+    and write the same bytes again, from the mesh read or one made anew."""
+    text = b"v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl caf\xe9\nf 1 2 3\n"
+    (tmp_path / "latin1.obj").write_bytes(text)
+    mesh = corvane.read_obj(tmp_path / "latin1.obj")
+    assert mesh.surfaces == ["caf\udce9"]
+    corvane.write_obj(corvane.Mesh(mesh.points, mesh.polygons, mesh.surfaces), tmp_path / "again.obj")
+    assert (tmp_path / "again.obj").read_bytes() == text
+
+
+def test_module_path_waits_without_the_gil(tmp_path, examples):
+    """An activation holds the module lock while the module reads its
+    settings file, here a FIFO that a child process opens only after a
+    second. Meanwhile module_path() in another thread waits for the lock;
+    the main thread must keep running."""
+    cube = corvane.read_obj(examples / "cube.obj")
+    corvane.chamfer(cube, 0.1)
+    os.mkfifo(tmp_path / "Corvane.cfg")
+    opener = subprocess.Popen(["sh", "-c", 'sleep 1; : > "$1"; cat "$1" > /dev/null', "sh",
+                               tmp_path / "Corvane.cfg"])
+    try:
+        run = threading.Thread(target=corvane.chamfer, args=(cube, 0.1), kwargs={"plugins_dir": tmp_path})
+        run.start()
+        time.sleep(0.1)
+        asker = threading.Thread(target=corvane.module_path)
+        start = time.monotonic()
+        asker.start()
+        time.sleep(0.01)
+        stalled = time.monotonic() - start
+        assert stalled < 0.5, f"the main thread stalled {stalled:.2f} s while module_path waited"
+        assert opener.poll() is None, "the FIFO was opened before the check"
+        run.join()
+        asker.join()
+    finally:
+        opener.kill()
+        opener.wait()
+
+
+def test_ctrl_c_interrupts_chamfer(tmp_path, monkeypatch):
+    """SIGINT during a long run raises KeyboardInterrupt long before the run
+    would end, and leaves no settings folder behind and no state that
+    changes the next run."""
+    monkeypatch.setenv("TMPDIR", str(tmp_path))
+    mesh = grid(128, 127)
+    first = corvane.chamfer(mesh, 0.1)
+    whole = statistics.median(timed(lambda: corvane.chamfer(mesh, 0.1)) for _ in range(3))
+    timer = threading.Timer(0.005, os.kill, (os.getpid(), signal.SIGINT))
+    timer.start()
+    start = time.perf_counter()
+    with pytest.raises(KeyboardInterrupt):
+        corvane.chamfer(mesh, 0.1)
+    interrupted = time.perf_counter() - start
+    timer.join()
+    assert interrupted < 0.6 * whole, f"interrupted after {interrupted:.3f} s, a whole run takes {whole:.3f} s"
+    assert list(tmp_path.iterdir()) == []
+    again = corvane.chamfer(mesh, 0.1)
+    assert again.mesh.polygons == first.mesh.polygons
+
+
+def timed(call):
+    start = time.perf_counter()
+    call()
+    return time.perf_counter() - start
