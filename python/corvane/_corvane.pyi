@@ -6,7 +6,7 @@ from typing import Literal, Sequence, Tuple, TypedDict, Union
 import numpy as np
 import numpy.typing as npt
 
-_Path = Union[str, os.PathLike[str]]
+_Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 _Polygons = Union[
     Sequence[Sequence[int]],
     npt.NDArray[np.integer],
@@ -41,11 +41,14 @@ class Mesh:
           indices[offsets[i]:offsets[i + 1]], offsets[0] == 0 and
           offsets[-1] == len(indices).
         surfaces: one name per polygon (no blanks), or None for "Default".
+          Written as UTF-8; the surrogates that surrogateescape decoding
+          makes of other bytes (see `surfaces`) are written as those bytes.
 
         Raises ValueError for an index out of range, a polygon without
         points, a coordinate that is NaN or infinite (the OBJ reader refuses
         them too), offsets that do not fit, or a bad surface name; TypeError
-        for arguments of the wrong kind.
+        for arguments of the wrong kind. A Mesh made by Mesh.__new__ without
+        __init__ is refused with TypeError wherever it is used.
         """
     @property
     def points(self) -> npt.NDArray[np.float64]:
@@ -58,20 +61,31 @@ class Mesh:
         """The polygons as (indices, offsets): polygon i is indices[offsets[i]:offsets[i + 1]]."""
     @property
     def surfaces(self) -> list[str]:
-        """One surface name per polygon."""
+        """One surface name per polygon.
+
+        A name that is not UTF-8 in the file (a Latin-1 `usemtl`) is decoded
+        with surrogateescape, as os.fsdecode decodes file names: each such
+        byte becomes a surrogate from U+DC80 to U+DCFF, and Mesh() and
+        write_obj turn it back into the same byte.
+        """
 
 class Message:
     """A message the module gave."""
 
     @property
     def error(self) -> bool:
-        """True for an error message (a pass went on with a fault), False for an info message."""
+        """True for an error message (a pass went on with a fault), False for an info message.
+
+        The info messages of a Result are notes of the run, such as
+        "bevel size 0.22 clamped to the safe size 0.0656"; the module's own
+        info messages end its edit without change and raise ModuleError.
+        """
     @property
     def text(self) -> str:
         """Its lines, joined by line breaks."""
 
 class Result:
-    """What one chamfer made."""
+    """What one chamfer made; its repr gives the mesh's size, the message count and the activation time."""
 
     @property
     def mesh(self) -> Mesh:
@@ -101,6 +115,8 @@ class Stats(TypedDict):
     border_edges: int
     crowded_edges: int
     opposite_winding_edges: int
+    repeated_point_polygons: int
+    zero_area_polygons: int
     safe_bevel_size: float
 
 def load_module(path: _Path) -> None:
@@ -112,13 +128,17 @@ def load_module(path: _Path) -> None:
     """
 
 def module_path() -> Union[str, None]:
-    """The path of the loaded module, or None before the first chamfer."""
+    """The path of the loaded module, or None before the first chamfer.
+
+    Waits, with the GIL released, for a chamfer running in another thread.
+    """
 
 def read_obj(path: _Path) -> Mesh:
     """Reads an OBJ file exactly as the corvane program does.
 
     Raises OSError when it cannot be opened and ValueError, naming the line,
-    when it is not a mesh the program reads.
+    when it is not a mesh the program reads (bytes of the file that are not
+    UTF-8 shown as backslash escapes). A path holding a NUL is a ValueError.
     """
 
 def write_obj(mesh: Mesh, path: _Path) -> None:
@@ -131,6 +151,7 @@ def chamfer(
     limit_angle: float = 90.0,
     select: Union[Tuple[int, int], None] = None,
     plugins_dir: Union[_Path, None] = None,
+    clamp: bool = False,
 ) -> Result:
     """Chamfers `mesh` with the module, releasing the GIL while it runs.
 
@@ -143,11 +164,25 @@ def chamfer(
     temporary folder, so the user's saved options are never changed; with
     it, in that folder, created when missing, as the program does.
 
+    With clamp=True a size above the mesh's safe bevel size (see stats) is
+    lowered to it, and Result.messages begins with the info message "bevel
+    size 0.22 clamped to the safe size 0.0656".
+
+    A result with polygons other tools may refuse (through one point twice,
+    or of zero area; see stats) is warned about with a RuntimeWarning in
+    the words `corvane` prints.
+
     Raises corvane.ModuleError with the module's message when it reports a
     failure (too many corners, two polygons that share no edge, a bevel size
     that is not a finite number, ...), ValueError for a bad angle_mode or
-    select.
+    select. Ctrl-C in the main thread aborts the run within milliseconds and
+    raises KeyboardInterrupt; nothing of the run is kept.
     """
 
 def stats(mesh: Mesh) -> Stats:
-    """The counts `corvane --stats` prints, and the safe bevel size (inf when no edge is chamfered)."""
+    """The counts `corvane --stats` prints, and the safe bevel size (inf when no edge is chamfered).
+
+    repeated_point_polygons counts the polygons that hold one point twice
+    (in a row or apart), zero_area_polygons those of three or more points
+    whose Newell normal is zero: the polygons other tools refuse.
+    """

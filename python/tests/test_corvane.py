@@ -5,6 +5,7 @@ lost, the user's settings touched, state left behind between activations."""
 import os
 import subprocess
 import threading
+import warnings
 
 import numpy as np
 import pytest
@@ -35,12 +36,46 @@ def test_same_bytes_as_the_program(tmp_path, program, examples, name, size, extr
     expected = tmp_path / "program.obj"
     subprocess.run([program, examples / name, "-o", expected, "--size", str(size), "--quiet",
                     "--plugins-dir", tmp_path / "cfg", *extra], check=True)
-    result = corvane.chamfer(corvane.read_obj(examples / name), size, select=select, **chamfer_args(extra))
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # a valid result is not warned about
+        result = corvane.chamfer(corvane.read_obj(examples / name), size, select=select, **chamfer_args(extra))
     got = tmp_path / "module.obj"
     corvane.write_obj(result.mesh, got)
     assert got.read_bytes() == expected.read_bytes()
     assert result.messages == []
     assert result.new.shape == (len(result.mesh.surfaces),)
+
+
+def test_clamp_and_invalid_results(tmp_path, program, examples):
+    """Past the cube's safe size (1) the clamp lowers the size as the
+    program's --clamp does and says so; at that size the sliding points meet,
+    and the result's invalid polygons are counted and warned about."""
+    cube = corvane.read_obj(examples / "cube.obj")
+    counts = corvane.stats(cube)
+    assert (counts["repeated_point_polygons"], counts["zero_area_polygons"], counts["safe_bevel_size"]) == (0, 0, 1.0)
+    with pytest.warns(RuntimeWarning) as caught:
+        clamped = corvane.chamfer(cube, 1.5, clamp=True)
+    assert [(m.error, m.text) for m in clamped.messages] == [(False, "bevel size 1.5 clamped to the safe size 1")]
+    counts = corvane.stats(clamped.mesh)
+    repeated, zero = counts["repeated_point_polygons"], counts["zero_area_polygons"]
+    assert repeated > 0 and zero > 0
+    [warning] = caught
+    assert str(warning.message) == (f"in the result {repeated} polygons pass through one point twice, {zero} "
+                                    "polygons have zero area; other tools may refuse it")
+    assert warning.filename == __file__
+
+    expected = tmp_path / "program.obj"
+    subprocess.run([program, examples / "cube.obj", "-o", expected, "--size", "1.5", "--clamp", "--quiet",
+                    "--plugins-dir", tmp_path / "cfg"], check=True)
+    corvane.write_obj(clamped.mesh, tmp_path / "module.obj")
+    assert (tmp_path / "module.obj").read_bytes() == expected.read_bytes()
+
+    # Unclamped, the warning names the safe size and the way to keep to it.
+    with pytest.warns(RuntimeWarning, match=r"\(the safe bevel size is 1; clamp=True keeps to it\)"):
+        corvane.chamfer(cube, 1.0)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        assert corvane.chamfer(cube, 0.5, clamp=True).messages == []
 
 
 def test_arrays_and_file_give_the_same_mesh(tmp_path, examples):
