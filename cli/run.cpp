@@ -71,6 +71,11 @@ bool CheckOutput(const CliArgs &args)
         Error("cannot write " + args.output + ": the folder " + folder.string() + " does not exist");
         return false;
     }
+    std::string target, why;
+    if (!MeshResolveOutputPath(args.output, &target, nullptr, &why)) {
+        Error("cannot write " + why);
+        return false;
+    }
     if (!args.force && fs::exists(out, ec) && fs::equivalent(args.input, out, ec)) {
         Error("refusing to overwrite the input file " + args.input + " (use --force to allow it)");
         return false;

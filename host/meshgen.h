@@ -8,6 +8,7 @@
 #include "host/host.h"
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 // One polygon over the given point indices, of the surface "Default".
@@ -69,5 +70,14 @@ MeshData MakeSplitQuads(const MeshData &mesh, const std::vector<int> &which);
 // Each point moved along its direction from the origin by up to `amount` of
 // its distance, by a fixed sequence.
 MeshData MakeJittered(MeshData mesh, double amount);
+// A bipyramid over a ring of `around` points that rises into a roof-like
+// ridge: top apex 0, ring 1 .. around, bottom apex around + 1.
+MeshData MakeRoofBipyramid(int around);
+// The polygons `which` (all when empty) each fanned from a new centre point.
+MeshData MakeFanned(const MeshData &mesh, const std::vector<int> &which);
+// Every quad split along one of its diagonals, chosen by a fixed sequence.
+MeshData MakeRandomDiagonals(const MeshData &mesh, uint32_t seed);
+// Polygons a and b, sharing one edge, merged into one polygon at a's place.
+MeshData MakeMerged(const MeshData &mesh, int a, int b);
 
 #endif

@@ -358,3 +358,107 @@ MeshData MakeSplitQuads(const MeshData &mesh, const std::vector<int> &which)
     }
     return m;
 }
+
+// A bipyramid whose ring of `around` points rises into a roof: point k at
+// angle 2 pi k / around and height (1 - |sin|) / 2, so the ring meets the top
+// apex's height at the ridge ends. The top apex is point 0, the ring points
+// 1 .. around, the bottom apex last; top and bottom triangles alternate.
+MeshData MakeRoofBipyramid(int around)
+{
+    MeshData m;
+    m.points.push_back({0.0, 0.0, 0.5});
+    for (int k = 0; k < around; ++k) {
+        const double a = kTau * k / around;
+        m.points.push_back({std::cos(a), std::sin(a), 0.5 * (1.0 - std::fabs(std::sin(a)))});
+    }
+    const int bottom = static_cast<int>(m.points.size());
+    m.points.push_back({0.0, 0.0, -1.0});
+    for (int k = 0; k < around; ++k) {
+        const int a = 1 + k, b = 1 + (k + 1) % around;
+        m.polys.push_back(MeshFace({0, a, b}));
+        m.polys.push_back(MeshFace({bottom, b, a}));
+    }
+    return m;
+}
+
+// Each polygon numbered in `which` (every polygon when empty) replaced by a
+// fan of triangles about a new point at its centroid, added after the others
+// in polygon order: the centre gets as many corners as the polygon had.
+MeshData MakeFanned(const MeshData &mesh, const std::vector<int> &which)
+{
+    MeshData m;
+    m.points = mesh.points;
+    for (size_t k = 0; k < mesh.polys.size(); ++k) {
+        const std::vector<int> &p = mesh.polys[k].points;
+        if (!which.empty() && std::find(which.begin(), which.end(), static_cast<int>(k)) == which.end()) {
+            m.polys.push_back(MeshFace(p));
+            continue;
+        }
+        Point c = {0.0, 0.0, 0.0};
+        for (int v : p)
+            for (int a = 0; a < 3; ++a)
+                c[a] += mesh.points[static_cast<size_t>(v)][a];
+        for (double &x : c)
+            x /= static_cast<double>(p.size());
+        const int centre = static_cast<int>(m.points.size());
+        m.points.push_back(c);
+        for (size_t i = 0; i < p.size(); ++i)
+            m.polys.push_back(MeshFace({centre, p[i], p[(i + 1) % p.size()]}));
+    }
+    return m;
+}
+
+// Every quad split into two triangles along one of its two diagonals, chosen
+// by a fixed sequence from `seed`: flat faces cut as exporters cut them.
+MeshData MakeRandomDiagonals(const MeshData &mesh, uint32_t seed)
+{
+    MeshData m;
+    m.points = mesh.points;
+    uint32_t state = seed;
+    for (const MeshPoly &poly : mesh.polys) {
+        const std::vector<int> &q = poly.points;
+        if (q.size() != 4) {
+            m.polys.push_back(MeshFace(q));
+            continue;
+        }
+        state = state * 1664525u + 1013904223u;
+        if ((state >> 16) & 1) {
+            m.polys.push_back(MeshFace({q[0], q[1], q[2]}));
+            m.polys.push_back(MeshFace({q[0], q[2], q[3]}));
+        } else {
+            m.polys.push_back(MeshFace({q[0], q[1], q[3]}));
+            m.polys.push_back(MeshFace({q[1], q[2], q[3]}));
+        }
+    }
+    return m;
+}
+
+// Polygons `a` and `b`, which share exactly one edge, merged into one polygon
+// in a's place (b is dropped; the mesh as it was when they share none): a's points from the shared edge's end round to
+// its start, then b's points between them.
+MeshData MakeMerged(const MeshData &mesh, int a, int b)
+{
+    const std::vector<int> &pa = mesh.polys[static_cast<size_t>(a)].points;
+    const std::vector<int> &pb = mesh.polys[static_cast<size_t>(b)].points;
+    const size_t na = pa.size(), nb = pb.size();
+    MeshData m;
+    m.points = mesh.points;
+    std::vector<int> merged;
+    for (size_t i = 0; i < na && merged.empty(); ++i)
+        for (size_t j = 0; j < nb; ++j) {
+            // a runs p -> q where b runs q -> p.
+            if (pa[i] != pb[(j + 1) % nb] || pa[(i + 1) % na] != pb[j])
+                continue;
+            for (size_t t = 0; t < na; ++t)
+                merged.push_back(pa[(i + 1 + t) % na]);
+            for (size_t t = 2; t < nb; ++t)
+                merged.push_back(pb[(j + t) % nb]);
+            break;
+        }
+    for (size_t k = 0; k < mesh.polys.size(); ++k) {
+        if (static_cast<int>(k) == b && !merged.empty())
+            continue;
+        m.polys.push_back(static_cast<int>(k) == a && !merged.empty() ? MeshFace(merged) : mesh.polys[k]);
+    }
+    return m;
+}

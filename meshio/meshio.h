@@ -6,6 +6,7 @@
 #define CORVANE_MESHIO_H
 
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "meshdata/meshdata.h"
@@ -35,13 +36,24 @@ std::string MeshFormatDouble(double value);
 std::string MeshObjText(const MeshData &mesh);
 
 // A file written under a temporary name in the target's folder and renamed
-// into place, so that readers never see it half-written.
+// into place, so that readers never see it half-written. An existing regular
+// file keeps its mode; a symbolic link is written through to the file it
+// names; a folder, device, pipe or socket is refused. Whatever is left open
+// is discarded when the record goes.
 struct AtomicFile {
-    std::string path;       // the final name
+    std::string path;       // the name asked for
+    std::string target;     // the file finally written: `path` with links followed
     std::string tempPath;   // the name while it is being written
     int fd = -1;
+    int errorNumber = 0;    // errno of the last failure, 0 when none applies
+    AtomicFile() = default;
+    AtomicFile(const AtomicFile &) = delete;
+    AtomicFile &operator=(const AtomicFile &) = delete;
+    ~AtomicFile();
 };
-// Creates the temporary file beside `path`. false with *error on failure.
+// Creates the temporary file beside `path`'s target. false with *error on
+// failure (an empty path, a NUL in it, a missing folder, a file that is not
+// regular).
 bool AtomicFileOpen(const std::string &path, AtomicFile *file, std::string *error);
 // Appends `data`. false with *error on failure (the file is then discarded).
 bool AtomicFileWrite(AtomicFile *file, const std::string &data, std::string *error);
@@ -50,8 +62,16 @@ bool AtomicFileWrite(AtomicFile *file, const std::string &data, std::string *err
 bool AtomicFileCommit(AtomicFile *file, std::string *error);
 // Closes and removes the temporary file; nothing when none is open.
 void AtomicFileDiscard(AtomicFile *file);
-// Writes MeshObjText(mesh) to `path` atomically. false with *error on failure.
-bool MeshWriteObj(const std::string &path, const MeshData &mesh, std::string *error);
+// The file writing `path` would replace or create (links followed), with its
+// lstat in *existing (st_mode 0 when there is none yet). false with a message
+// and errno when it may not be written: see AtomicFile. Programs call it
+// before long work so that a bad OUTPUT fails first.
+bool MeshResolveOutputPath(const std::string &path, std::string *target, struct stat *existing,
+                           std::string *error, int *errorNumber = nullptr);
+// Writes MeshObjText(mesh) to `path` atomically. false with *error (and the
+// errno in *errorNumber) on failure; nothing is left behind then.
+bool MeshWriteObj(const std::string &path, const MeshData &mesh, std::string *error,
+                  int *errorNumber = nullptr);
 
 // Counts over a mesh. Edges are unordered pairs of point indices that follow
 // each other in some polygon (the last point closes to the first).

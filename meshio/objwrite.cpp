@@ -9,6 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <random>
+#include <vector>
+
 std::string MeshFormatDouble(double value)
 {
     // Shortest round-trip form: the same double comes back from a correctly
@@ -69,27 +72,122 @@ static std::string BaseOf(const std::string &path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Fails with `number` as errno and "PATH: what" as the message.
+static bool Fail(AtomicFile *file, std::string *error, const std::string &what, int number)
+{
+    file->errorNumber = number;
+    if (error)
+        *error = what;
+    return false;
+}
+
+bool MeshResolveOutputPath(const std::string &path, std::string *target, struct stat *existing,
+                           std::string *error, int *errorNumber)
+{
+    auto fail = [&](const std::string &what, int number) {
+        if (error)
+            *error = what;
+        if (errorNumber)
+            *errorNumber = number;
+        return false;
+    };
+    if (path.empty())
+        return fail("an empty path names no file", ENOENT);
+    if (path.find('\0') != std::string::npos)
+        return fail(path.substr(0, path.find('\0')) + ": the path holds a NUL character", EINVAL);
+    // A link is written through: the file it names is replaced and the link
+    // stays. Followed by hand so that a dangling link creates its target.
+    std::string at = path;
+    for (int hops = 0;; hops++) {
+        struct stat st{};
+        if (lstat(at.c_str(), &st) != 0) {
+            if (errno != ENOENT)
+                return fail(at + ": " + std::strerror(errno), errno);
+            st.st_mode = 0;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (hops >= 40)
+                return fail(path + ": " + std::strerror(ELOOP), ELOOP);
+            std::vector<char> link((size_t)(st.st_size > 0 ? st.st_size : 255) + 1);
+            ssize_t n = readlink(at.c_str(), link.data(), link.size() - 1);
+            if (n < 0)
+                return fail(at + ": " + std::strerror(errno), errno);
+            std::string next(link.data(), (size_t)n);
+            at = next[0] == '/' ? next : FolderOf(at) + "/" + next;
+            continue;
+        }
+        // Replacing a device, a pipe or a socket by a plain file would break
+        // whatever else uses it (as root, -o /dev/null would replace the
+        // device): only regular files are written over.
+        if (st.st_mode != 0 && S_ISDIR(st.st_mode))
+            return fail(path + ": is a folder", EISDIR);
+        if (st.st_mode != 0 && !S_ISREG(st.st_mode))
+            return fail(path + ": is not a regular file (a device, pipe or socket); it is not replaced",
+                        EINVAL);
+        struct stat folder;
+        if (stat(FolderOf(at).c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+            return fail(path + ": the folder " + FolderOf(at) + " does not exist", ENOENT);
+        *target = at;
+        if (existing)
+            *existing = st;
+        return true;
+    }
+}
+
+// A fresh name beside the target, created exclusively: O_EXCL refuses a name
+// that appeared meanwhile, and the mode given goes through the process's
+// umask as any plain create does (no umask call, which other threads would
+// see).
+static int CreateTemp(const std::string &target, std::string *tempPath)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        std::string name = FolderOf(target) + "/." + BaseOf(target) + ".";
+        for (int k = 0; k < 6; k++)
+            name += kLetters[entropy() % (sizeof kLetters - 1)];
+        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            *tempPath = name;
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 bool AtomicFileOpen(const std::string &path, AtomicFile *file, std::string *error)
 {
     AtomicFileDiscard(file);
     file->path = path;
-    // Same folder, so that the final rename stays on one file system and is
-    // atomic; a dot name keeps it out of plain listings while it exists.
-    std::string temp = FolderOf(path) + "/." + BaseOf(path) + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0) {
-        if (error)
-            *error = path + ": cannot create a temporary file in " + FolderOf(path) + ": " +
-                     std::strerror(errno);
+    file->errorNumber = 0;
+    std::string target;
+    struct stat existing;
+    int number = 0;
+    if (!MeshResolveOutputPath(path, &target, &existing, error, &number)) {
+        file->errorNumber = number;
         return false;
     }
-    // mkstemp makes the file private; give it the mode a plain create would.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    file->tempPath = name.data();
+    // Same folder as the file finally written, so that the rename stays on
+    // one file system and is atomic; a dot name keeps it out of plain
+    // listings while it exists.
+    std::string temp;
+    int fd = CreateTemp(target, &temp);
+    if (fd < 0)
+        return Fail(file, error,
+                    path + ": cannot create a temporary file in " + FolderOf(target) + ": " +
+                        std::strerror(errno),
+                    errno);
+    // A file written over keeps its mode (and, where we may, its owner).
+    if (existing.st_mode != 0) {
+        if (fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+            // Not ours to give away: the file becomes the writer's, as an
+            // editor's save would make it.
+        }
+        fchmod(fd, existing.st_mode & 07777);
+    }
+    file->target = target;
+    file->tempPath = temp;
     file->fd = fd;
     return true;
 }
@@ -103,10 +201,9 @@ bool AtomicFileWrite(AtomicFile *file, const std::string &data, std::string *err
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            if (error)
-                *error = file->path + ": cannot write: " + std::strerror(errno);
+            const int number = n < 0 ? errno : EIO;
             AtomicFileDiscard(file);
-            return false;
+            return Fail(file, error, file->path + ": cannot write: " + std::strerror(number), number);
         }
         p += n;
         left -= (size_t)n;
@@ -116,24 +213,19 @@ bool AtomicFileWrite(AtomicFile *file, const std::string &data, std::string *err
 
 bool AtomicFileCommit(AtomicFile *file, std::string *error)
 {
-    if (file->fd < 0) {
-        if (error)
-            *error = file->path + ": not open for writing";
-        return false;
-    }
+    if (file->fd < 0)
+        return Fail(file, error, file->path + ": not open for writing", EBADF);
     if (fsync(file->fd) != 0 || close(file->fd) != 0) {
-        if (error)
-            *error = file->path + ": cannot write: " + std::strerror(errno);
+        const int number = errno;
         file->fd = -1;
         AtomicFileDiscard(file);
-        return false;
+        return Fail(file, error, file->path + ": cannot write: " + std::strerror(number), number);
     }
     file->fd = -1;
-    if (std::rename(file->tempPath.c_str(), file->path.c_str()) != 0) {
-        if (error)
-            *error = file->path + ": cannot rename into place: " + std::strerror(errno);
+    if (std::rename(file->tempPath.c_str(), file->target.c_str()) != 0) {
+        const int number = errno;
         AtomicFileDiscard(file);
-        return false;
+        return Fail(file, error, file->path + ": cannot rename into place: " + std::strerror(number), number);
     }
     file->tempPath.clear();
     return true;
@@ -149,12 +241,17 @@ void AtomicFileDiscard(AtomicFile *file)
     file->tempPath.clear();
 }
 
-bool MeshWriteObj(const std::string &path, const MeshData &mesh, std::string *error)
+AtomicFile::~AtomicFile()
+{
+    AtomicFileDiscard(this);
+}
+
+bool MeshWriteObj(const std::string &path, const MeshData &mesh, std::string *error, int *errorNumber)
 {
     AtomicFile file;
-    if (!AtomicFileOpen(path, &file, error))
-        return false;
-    if (!AtomicFileWrite(&file, MeshObjText(mesh), error))
-        return false;
-    return AtomicFileCommit(&file, error);
+    const bool ok = AtomicFileOpen(path, &file, error) && AtomicFileWrite(&file, MeshObjText(mesh), error) &&
+                    AtomicFileCommit(&file, error);
+    if (errorNumber)
+        *errorNumber = ok ? 0 : file.errorNumber;
+    return ok;
 }

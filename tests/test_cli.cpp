@@ -222,6 +222,37 @@ TEST_F(Cli, InconsistentWindingIsWarnedOnceBeforeTheRun)
     EXPECT_EQ(Slurp(Path("a.obj")), Slurp(Path("c.obj")));
 }
 
+TEST_F(Cli, ClampKeepsToTheSafeSizeAndInvalidResultsAreWarned)
+{
+    // At half its edge the 2-unit cube's faces shrink to points: the run goes
+    // on, and says so after it.
+    Result past = RunCorvane(With({Example("cube.obj"), "-o", Path("past.obj"), "--size", "1"}));
+    ASSERT_EQ(past.status, 0) << past.err;
+    EXPECT_NE(past.err.find("\ncorvane: warning: in the result "), std::string::npos) << past.err;
+    EXPECT_NE(past.err.find("; --clamp keeps to it)\n"), std::string::npos) << past.err;
+
+    // --clamp runs with the safe size itself, byte for byte, and says so.
+    const double safe = MeshSafeBevelSize(ReadMesh(Example("cube.obj")));
+    Result clamped = RunCorvane(With({Example("cube.obj"), "-o", Path("clamped.obj"), "--size", "5", "--clamp"}));
+    ASSERT_EQ(clamped.status, 0) << clamped.err;
+    char note[96];
+    std::snprintf(note, sizeof note, "corvane: note: bevel size 5 clamped to the safe size %.3g\n", safe);
+    EXPECT_NE(clamped.err.find(note), std::string::npos) << clamped.err;
+    EXPECT_EQ(clamped.err.find("warning"), std::string::npos) << clamped.err;
+    EXPECT_NE(clamped.out.find("(object mode, size " + MeshFormatDouble(safe) + ")"), std::string::npos)
+        << clamped.out;
+    Result exact = RunCorvane(
+        With({Example("cube.obj"), "-o", Path("exact.obj"), "--size", MeshFormatDouble(safe), "-q"}));
+    ASSERT_EQ(exact.status, 0) << exact.err;
+    EXPECT_EQ(Slurp(Path("clamped.obj")), Slurp(Path("exact.obj")));
+    EXPECT_EQ(MeshComputeStats(ReadMesh(Path("clamped.obj"))).repeatedPointPolys, 0);
+
+    // Below the safe size the clamp changes nothing and says nothing.
+    Result below = RunCorvane(With({Example("cube.obj"), "-o", Path("below.obj"), "--size", "0.25", "--clamp"}));
+    EXPECT_EQ(below.err.find("clamped"), std::string::npos) << below.err;
+    EXPECT_NE(below.out.find("(object mode, size 0.25)"), std::string::npos) << below.out;
+}
+
 TEST_F(Cli, ProgressLinesAndNotes)
 {
     // Not a terminal: one plain line per phase; a note for the dropped
@@ -352,6 +383,16 @@ TEST_F(Cli, OutputIsReplacedWholeAndNeverTheInput)
     Result folder = RunCorvane(With({Example("cube.obj"), "-o", dir, "--size", "0.25"}));
     EXPECT_EQ(folder.status, 2);
     EXPECT_NE(folder.err.find("it is a folder"), std::string::npos) << folder.err;
+
+    // A pipe is refused before the run, and stays a pipe.
+    ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+    Result pipe = RunCorvane(With({Example("cube.obj"), "-o", Path("pipe"), "--size", "0.25"}));
+    EXPECT_EQ(pipe.status, 2);
+    EXPECT_EQ(pipe.err, "corvane: cannot write " + Path("pipe") +
+                            ": is not a regular file (a device, pipe or socket); it is not replaced\n");
+    struct stat st;
+    ASSERT_EQ(lstat(Path("pipe").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 // ---- the module ------------------------------------------------------------------
