@@ -426,18 +426,35 @@ py::object ReadObj(py::handle pathObj)
     return py::cast(std::move(mesh));
 }
 
+// The writer's failure as the OSError subclass of its errno
+// (FileNotFoundError, PermissionError, IsADirectoryError, ...), with the
+// caller's path as its filename; the message loses the path it starts with,
+// which OSError prints after it.
+[[noreturn]] void RaiseWriteError(const std::string &path, py::handle pathObj, const std::string &error,
+                                  int number)
+{
+    if (number == 0)
+        PyRaise(PyExc_OSError, error);
+    const std::string prefix = path + ": ";
+    const std::string what = error.compare(0, prefix.size(), prefix) == 0 ? error.substr(prefix.size()) : error;
+    py::object exception = py::reinterpret_borrow<py::object>(PyExc_OSError)(number, PyText(what), pathObj);
+    PyErr_SetObject((PyObject *)Py_TYPE(exception.ptr()), exception.ptr());
+    throw py::error_already_set();
+}
+
 void WriteObj(py::handle meshObj, py::handle pathObj)
 {
     const PyMesh &mesh = PyMeshOf(meshObj);
     const std::string path = PathArg(pathObj);
     std::string error;
+    int number = 0;
     bool ok;
     {
         py::gil_scoped_release release;
-        ok = MeshWriteObj(path, mesh.data, &error);
+        ok = MeshWriteObj(path, mesh.data, &error, &number);
     }
     if (!ok)
-        PyRaise(PyExc_OSError, error);
+        RaiseWriteError(path, pathObj, error, number);
 }
 
 py::dict Stats(py::handle meshObj)

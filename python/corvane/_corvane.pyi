@@ -142,7 +142,15 @@ def read_obj(path: _Path) -> Mesh:
     """
 
 def write_obj(mesh: Mesh, path: _Path) -> None:
-    """Writes `mesh` as an OBJ file, atomically, byte for byte as the corvane program does (OSError on failure)."""
+    """Writes `mesh` as an OBJ file, atomically, byte for byte as the corvane program does.
+
+    An existing file keeps its mode and a symbolic link is written through
+    to its target. Raises OSError with errno and filename on failure (the
+    subclass of its errno: FileNotFoundError for an empty path or a missing
+    folder, IsADirectoryError, PermissionError, ...); a device, pipe or
+    socket is refused (EINVAL), never replaced. A path holding a NUL is a
+    ValueError. Nothing is left behind on failure.
+    """
 
 def chamfer(
     mesh: Mesh,

@@ -3,6 +3,7 @@ numbers and names that do not fit, paths that are not paths, Ctrl-C in a
 long run. Each ends in a Python exception that says what is wrong, never in
 a crash or a message that says nothing."""
 
+import errno
 import os
 import signal
 import statistics
@@ -70,6 +71,23 @@ def test_errors_name_what_is_wrong(tmp_path, examples):
     result = corvane.chamfer(cube, 0.1)
     assert repr(result).startswith("<corvane.Result: <corvane.Mesh with 24 points and 26 polygons>, no messages, "
                                    "activation ")
+
+
+def test_write_obj_failures_carry_errno_and_filename(tmp_path, examples):
+    cube = corvane.read_obj(examples / "cube.obj")
+    os.mkfifo(tmp_path / "fifo")
+    cases = [
+        ("", FileNotFoundError, errno.ENOENT, "empty path"),
+        (tmp_path / "missing" / "out.obj", FileNotFoundError, errno.ENOENT, "does not exist"),
+        (tmp_path, IsADirectoryError, errno.EISDIR, "folder"),
+        (tmp_path / "fifo", OSError, errno.EINVAL, "not a regular file"),
+    ]
+    for path, kind, number, text in cases:
+        with pytest.raises(kind) as caught:
+            corvane.write_obj(cube, path)
+        assert caught.value.errno == number and caught.value.filename == path, str(caught.value)
+        assert text in str(caught.value)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["fifo"] and (tmp_path / "fifo").is_fifo()
 
 
 def test_latin1_surface_names_round_trip(tmp_path):
