@@ -41,16 +41,11 @@ bool ZeroArea(const MeshData &mesh, const std::vector<int> &points)
 
 }  // namespace
 
-MeshStats MeshComputeStats(const MeshData &mesh)
+MeshStats MeshComputePolygonStats(const MeshData &mesh)
 {
     MeshStats s;
     s.points = (int)mesh.points.size();
     s.polygons = (int)mesh.polys.size();
-    // Per polygon edge one 64-bit key: its two points, smaller first, and
-    // in the lowest bit whether the polygon runs from the larger to the
-    // smaller. Sorting plain integers is several times cheaper than sorting
-    // tuples, and the viewer counts every result it shows.
-    std::vector<uint64_t> edges;
     for (const MeshPoly &poly : mesh.polys) {
         size_t n = poly.points.size();
         if (n < 3)
@@ -65,6 +60,20 @@ MeshStats MeshComputeStats(const MeshData &mesh)
             s.repeatedPointPolys++;
         if (n >= 3 && ZeroArea(mesh, poly.points))
             s.zeroAreaPolys++;
+    }
+    return s;
+}
+
+MeshStats MeshComputeStats(const MeshData &mesh)
+{
+    MeshStats s = MeshComputePolygonStats(mesh);
+    // Per polygon edge one 64-bit key: its two points, smaller first, and
+    // in the lowest bit whether the polygon runs from the larger to the
+    // smaller. Sorting plain integers is several times cheaper than sorting
+    // tuples, and the viewer counts every result it shows.
+    std::vector<uint64_t> edges;
+    for (const MeshPoly &poly : mesh.polys) {
+        size_t n = poly.points.size();
         // A polygon of one point has no edge; one of two points has one.
         size_t count = n < 2 ? 0 : (n == 2 ? 1 : n);
         for (size_t k = 0; k < count; k++) {

@@ -296,6 +296,21 @@ struct SignalWatch {
     }
 };
 
+// Once per mesh, with the GIL released: on a large mesh it costs more than
+// an activation, and a live loop runs the same input again and again.
+double SafeSize(const PyMesh &mesh)
+{
+    if (!mesh.safeSize) {
+        double safe;
+        {
+            py::gil_scoped_release release;
+            safe = MeshSafeBevelSize(mesh.data);
+        }
+        mesh.safeSize = safe;
+    }
+    return *mesh.safeSize;
+}
+
 py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double limitAngle,
                    py::object select, py::object pluginsDir, bool clamp)
 {
@@ -321,17 +336,14 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
         host->hooks.monitorStep = [&signals](const EmuMonitorLog &) { return signals.Step(); };
     };
 
+    if (clamp && std::isfinite(SafeSize(mesh)))
+        options.clampSize = SafeSize(mesh);
+
     RunResult run;
     std::string loadError, invalid;
-    double safe = INFINITY;
     {
         // The mesh is immutable and `meshObj` keeps it alive meanwhile.
         py::gil_scoped_release release;
-        if (clamp) {
-            safe = MeshSafeBevelSize(mesh.data);
-            if (std::isfinite(safe))
-                options.clampSize = safe;
-        }
         ModuleSlot &slot = Slot();
         std::lock_guard<std::mutex> hold(slot.lock);
         if (!slot.loaded && !slot.chosen)
@@ -341,7 +353,7 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
         else if (loadError.empty())
             loadError = "no module is loaded (the last load_module failed)";
         if (run.activation == HOST_ACTIVATE_OK && !run.unchanged && !signals.raised)
-            invalid = MeshInvalidPolygonsText(MeshComputeStats(run.output));
+            invalid = MeshInvalidPolygonsText(MeshComputePolygonStats(run.output));
     }
     // Interrupted: whatever the module left is dropped with the run.
     if (signals.raised)
@@ -383,11 +395,10 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
     if (firstInfo)
         RaiseModuleError(firstInfo->text, py::none());
     if (!invalid.empty()) {
-        if (!clamp)
-            safe = MeshSafeBevelSize(mesh.data);
+        // The safe size itself would cost more than the run on a new mesh.
         std::string text = "in the result " + invalid + "; other tools may refuse it";
-        if (!clamp && std::isfinite(safe))
-            text += " (the safe bevel size is " + MeshFormatDouble(safe) + "; clamp=True keeps to it)";
+        if (!clamp)
+            text += " (clamp=True keeps the size to the safe bevel size that stats() gives)";
         Warn(text);
     }
     py::object resultObj = py::cast(std::move(result));
@@ -460,7 +471,11 @@ void WriteObj(py::handle meshObj, py::handle pathObj)
 py::dict Stats(py::handle meshObj)
 {
     const PyMesh &mesh = PyMeshOf(meshObj);
-    MeshStats s = MeshComputeStats(mesh.data);
+    MeshStats s;
+    {
+        py::gil_scoped_release release;
+        s = MeshComputeStats(mesh.data);
+    }
     py::dict d;
     d["points"] = s.points;
     d["polygons"] = s.polygons;
@@ -474,7 +489,7 @@ py::dict Stats(py::handle meshObj)
     d["opposite_winding_edges"] = s.sameWayEdges;
     d["repeated_point_polygons"] = s.repeatedPointPolys;
     d["zero_area_polygons"] = s.zeroAreaPolys;
-    d["safe_bevel_size"] = MeshSafeBevelSize(mesh.data);
+    d["safe_bevel_size"] = SafeSize(mesh);
     return d;
 }
 

@@ -8,6 +8,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <optional>
+
 #include "host/host.h"
 
 namespace py = pybind11;
@@ -15,6 +17,8 @@ namespace py = pybind11;
 // Immutable once made: its arrays may be lent to Python as read-only views.
 struct PyMesh {
     MeshData data;
+    // The safe bevel size once asked for: set with the GIL held.
+    mutable std::optional<double> safeSize;
 };
 
 // The object behind `obj`, a `T` made by its __init__. Mesh.__new__(Mesh)
