@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -167,11 +168,11 @@ py::object ModulePath()
     return path ? py::object(PathText(*path)) : py::object(py::none());
 }
 
-// Attributed to the line that called into the module.
+// Attributed to the line that called into the module. The text may hold a
+// folder's bytes that are not UTF-8.
 void Warn(const std::string &text)
 {
-    if (PyErr_WarnEx(PyExc_RuntimeWarning, text.c_str(), 1) != 0)
-        throw py::error_already_set();
+    py::module_::import("warnings").attr("warn")(PyText(text), py::handle(PyExc_RuntimeWarning), 1);
 }
 
 // A settings folder of the call's own, so that a library call never changes
@@ -269,13 +270,16 @@ std::string MeshRepr(const PyMesh &mesh)
 // the signal; the module's progress monitors step often, so the main
 // thread's steps take the GIL now and then and run the handlers. An
 // exception they raise (KeyboardInterrupt) aborts the run through the
-// monitor and is raised once the module has returned.
+// monitor and is raised once the module has returned. Taking the GIL from a
+// busy Python thread can wait a whole switch interval, so the checks thin
+// out to keep that wait under a tenth of the run.
 struct SignalWatch {
-    bool enabled = PyThread_get_thread_ident() == gMainThread;
-    std::chrono::steady_clock::time_point next = std::chrono::steady_clock::now() + kSignalCheckInterval;
-    std::optional<py::error_already_set> raised;
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kInterval{10};
 
-    static constexpr std::chrono::milliseconds kSignalCheckInterval{10};
+    bool enabled = PyThread_get_thread_ident() == gMainThread;
+    Clock::time_point next = Clock::now() + kInterval;
+    std::optional<py::error_already_set> raised;
 
     // A monitor step: non-zero aborts.
     int Step()
@@ -284,11 +288,12 @@ struct SignalWatch {
             return 1;
         if (!enabled)
             return 0;
-        const auto now = std::chrono::steady_clock::now();
+        const Clock::time_point now = Clock::now();
         if (now < next)
             return 0;
-        next = now + kSignalCheckInterval;
         py::gil_scoped_acquire gil;
+        const Clock::duration wait = Clock::now() - now;
+        next = now + std::max<Clock::duration>(kInterval, 10 * wait);
         if (PyErr_CheckSignals() == 0)
             return 0;
         raised.emplace();
