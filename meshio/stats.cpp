@@ -41,20 +41,13 @@ bool ZeroArea(const MeshData &mesh, const std::vector<int> &points)
 
 }  // namespace
 
-MeshStats MeshComputeStats(const MeshData &mesh)
+MeshStats MeshComputePolygonStats(const MeshData &mesh)
 {
     MeshStats s;
     s.points = (int)mesh.points.size();
     s.polygons = (int)mesh.polys.size();
-    // Per polygon edge one 64-bit key: its two points, smaller first, and
-    // in the lowest bit whether the polygon runs from the larger to the
-    // smaller. The viewer counts every result it shows, so the keys are
-    // grouped by their smaller point first (a counting pass) and only each
-    // point's few edges are sorted: about twice as fast as one sort of all.
-    std::vector<uint64_t> edges;
-    uint64_t maxLo = 0;
     for (const MeshPoly &poly : mesh.polys) {
-        size_t n = poly.points.size();
+        const size_t n = poly.points.size();
         if (n < 3)
             s.degenerate++;
         else if (n == 3)
@@ -67,6 +60,22 @@ MeshStats MeshComputeStats(const MeshData &mesh)
             s.repeatedPointPolys++;
         if (n >= 3 && ZeroArea(mesh, poly.points))
             s.zeroAreaPolys++;
+    }
+    return s;
+}
+
+MeshStats MeshComputeStats(const MeshData &mesh)
+{
+    MeshStats s = MeshComputePolygonStats(mesh);
+    // Per polygon edge one 64-bit key: its two points, smaller first, and
+    // in the lowest bit whether the polygon runs from the larger to the
+    // smaller. The viewer counts every result it shows, so the keys are
+    // grouped by their smaller point first (a counting pass) and only each
+    // point's few edges are sorted: about twice as fast as one sort of all.
+    std::vector<uint64_t> edges;
+    uint64_t maxLo = 0;
+    for (const MeshPoly &poly : mesh.polys) {
+        const size_t n = poly.points.size();
         // A polygon of one point has no edge; one of two points has one.
         size_t count = n < 2 ? 0 : (n == 2 ? 1 : n);
         for (size_t k = 0; k < count; k++) {
