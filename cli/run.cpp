@@ -139,14 +139,15 @@ void WindingWarning(const CliArgs &args, const MeshData &mesh)
 
 // A result other tools may refuse is worth a word even when the run went
 // well: the user hears it once, after the run, with the way out.
-void InvalidResultWarning(const CliArgs &args, const MeshData &output, double safe)
+void InvalidResultWarning(const CliArgs &args, const MeshData &input, const MeshData &output)
 {
     if (args.quiet)
         return;
-    std::string what = MeshInvalidPolygonsText(MeshComputeStats(output));
+    std::string what = MeshInvalidPolygonsText(MeshComputePolygonStats(output));
     if (what.empty())
         return;
     std::fprintf(stderr, "corvane: warning: in the result %s; other tools may refuse it", what.c_str());
+    const double safe = MeshSafeBevelSize(input);
     if (std::isfinite(safe))
         std::fprintf(stderr, " (the safe bevel size is %s; --clamp keeps to it)", MeshFormatDouble(safe).c_str());
     std::fprintf(stderr, "\n");
@@ -314,9 +315,11 @@ int CliRun(const CliArgs &args)
     options.bevelSize = args.size;
     options.angleMode = args.angleMode;
     options.limitAngleDeg = args.limitAngle;
-    const double safe = MeshSafeBevelSize(mesh);
-    if (args.clamp && std::isfinite(safe))
-        options.clampSize = safe;
+    if (args.clamp) {
+        const double safe = MeshSafeBevelSize(mesh);
+        if (std::isfinite(safe))
+            options.clampSize = safe;
+    }
     if (pairMode) {
         options.select[0] = selected[0] + 1;
         options.select[1] = selected[1] + 1;
@@ -370,7 +373,7 @@ int CliRun(const CliArgs &args)
     const MeshData &output = run.output;
     if (run.clampedFrom)
         Note(args, RunClampNote(run));
-    InvalidResultWarning(args, output, safe);
+    InvalidResultWarning(args, mesh, output);
     int status = kExitDone;
     if (aborted || errors > 0) {
         status = aborted ? kExitAborted : kExitBadInput;

@@ -93,8 +93,8 @@ struct MeshStats {
                               // normal is the zero vector
 };
 MeshStats MeshComputeStats(const MeshData &mesh);
-// Its counts of points and polygons alone, the edge counts left 0: a tenth
-// of its cost, for a check after every run.
+// The counts of polygons alone (the edge counts stay 0): a tenth of the cost,
+// for a check after every run.
 MeshStats MeshComputePolygonStats(const MeshData &mesh);
 
 // The sentence that says what makes a mesh's polygons invalid, e.g. "3

@@ -1,7 +1,6 @@
 // Which output polygons a run created or re-shaped. A run rebuilds or
 // re-indexes points freely, so polygons are compared by the cycle of their
-// point positions, written from the rotation that is smallest byte for byte
-// so that the start point does not matter.
+// point positions, from any start point.
 #include "run/run.h"
 
 #include <algorithm>
@@ -15,69 +14,56 @@ namespace {
 
 using Position = std::array<double, 3>;
 
-// The polygon's point positions in *cycle, rotated to start at the smallest
-// 24-byte record; returns a hash of them. Adding 0.0 turns -0.0 into 0.0 so
-// both compare equal.
-uint64_t CanonicalCycle(const MeshData &mesh, const MeshPoly &poly, std::vector<Position> *cycle)
+// A position as compared: adding 0.0 turns -0.0 into 0.0 so both compare
+// equal; an index outside the mesh reads as the origin.
+Position At(const MeshData &mesh, int index)
 {
-    const size_t n = poly.points.size();
-    cycle->assign(n, Position{0.0, 0.0, 0.0});
-    for (size_t k = 0; k < n; k++) {
-        const int index = poly.points[k];
-        if (index >= 0 && static_cast<size_t>(index) < mesh.points.size())
-            for (int c = 0; c < 3; c++)
-                (*cycle)[k][c] = mesh.points[index][c] + 0.0;
+    if (index < 0 || static_cast<size_t>(index) >= mesh.points.size())
+        return {0.0, 0.0, 0.0};
+    const auto &p = mesh.points[static_cast<size_t>(index)];
+    return {p[0] + 0.0, p[1] + 0.0, p[2] + 0.0};
+}
+
+uint64_t Mix(uint64_t hash, const Position &p)
+{
+    for (double v : p) {
+        uint64_t bits;
+        std::memcpy(&bits, &v, 8);
+        hash = (hash ^ bits) * 0xff51afd7ed558ccdull;
+        hash ^= hash >> 32;
     }
-    size_t best = 0;
-    for (size_t start = 1; start < n; start++) {
-        for (size_t step = 0; step < n; step++) {
-            const int order = std::memcmp(&(*cycle)[(start + step) % n], &(*cycle)[(best + step) % n], 24);
-            if (order != 0) {
-                if (order < 0)
-                    best = start;
-                break;
-            }
-        }
-    }
-    std::rotate(cycle->begin(), cycle->begin() + best, cycle->end());
-    uint64_t hash = 0x9e3779b97f4a7c15ull ^ n;
-    for (const Position &p : *cycle)
-        for (double v : p) {
-            uint64_t bits;
-            std::memcpy(&bits, &v, 8);
-            hash = (hash ^ bits) * 0xff51afd7ed558ccdull;
-            hash ^= hash >> 32;
-        }
     return hash;
 }
 
-}  // namespace
-
-std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output)
+// The polygon's positions in *cycle, and a hash that does not depend on the
+// start point but does on the direction: the sum of its directed edges'
+// hashes. No rotation is sought unless two hashes agree.
+uint64_t CycleOf(const MeshData &mesh, const MeshPoly &poly, std::vector<Position> *cycle)
 {
-    // The input's cycles by hash, sorted; a hash match is then compared
-    // exactly, so a collision costs time, never a wrong answer.
-    std::vector<std::pair<uint64_t, uint32_t>> kept;
-    kept.reserve(input.polys.size());
-    std::vector<Position> cycle, other;
-    for (size_t i = 0; i < input.polys.size(); i++)
-        kept.push_back({CanonicalCycle(input, input.polys[i], &cycle), (uint32_t)i});
-    std::sort(kept.begin(), kept.end());
-    std::vector<bool> changed(output.polys.size(), true);
-    for (size_t i = 0; i < output.polys.size(); i++) {
-        const uint64_t hash = CanonicalCycle(output, output.polys[i], &cycle);
-        auto it = std::lower_bound(kept.begin(), kept.end(), std::make_pair(hash, (uint32_t)0));
-        for (; it != kept.end() && it->first == hash; ++it) {
-            CanonicalCycle(input, input.polys[it->second], &other);
-            if (other.size() == cycle.size() &&
-                (cycle.empty() || std::memcmp(other.data(), cycle.data(), cycle.size() * 24) == 0)) {
-                changed[i] = false;
-                break;
-            }
-        }
-    }
-    return changed;
+    const size_t n = poly.points.size();
+    cycle->resize(n);
+    for (size_t k = 0; k < n; k++)
+        (*cycle)[k] = At(mesh, poly.points[k]);
+    uint64_t hash = 0x9e3779b97f4a7c15ull ^ n;
+    for (size_t k = 0; k < n; k++)
+        hash += Mix(Mix(0x2545f4914f6cdd1dull, (*cycle)[k]), (*cycle)[(k + 1) % n]);
+    return hash;
 }
+
+// Whether `b` is `a` started at another point.
+bool SameCycle(const Position *a, const Position *b, size_t n)
+{
+    for (size_t start = 0; start < n; start++) {
+        size_t step = 0;
+        while (step < n && std::memcmp(&a[step], &b[(start + step) % n], sizeof(Position)) == 0)
+            step++;
+        if (step == n)
+            return true;
+    }
+    return n == 0;
+}
+
+}  // namespace
 
 namespace {
 
@@ -116,11 +102,9 @@ Plane PolyPlane(const MeshData &mesh, const MeshPoly &poly)
 
 // Planes are bucketed by their rounded coefficients; a plane near a bucket
 // border can miss its twin, which only costs it the lighter tint.
-using PlaneKey = std::array<long long, 4>;
-
-PlaneKey KeyOf(const Plane &p, double scale)
+RunPlaneKey KeyOf(const Plane &p, double scale)
 {
-    PlaneKey q;
+    RunPlaneKey q;
     for (int i = 0; i < 3; i++)
         q[i] = std::llround(p.n[i] * 1e6);
     q[3] = std::llround(p.d / scale * 1e6);
@@ -129,36 +113,78 @@ PlaneKey KeyOf(const Plane &p, double scale)
 
 }  // namespace
 
-std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output)
+RunInputIndex RunIndexInput(const MeshData &input)
 {
-    double scale = 0.0;
+    RunInputIndex index;
+    std::vector<Position> cycle;
+    index.offsets.push_back(0);
+    for (size_t i = 0; i < input.polys.size(); i++) {
+        index.cycles.push_back({CycleOf(input, input.polys[i], &cycle), (uint32_t)i});
+        index.positions.insert(index.positions.end(), cycle.begin(), cycle.end());
+        index.offsets.push_back((uint32_t)index.positions.size());
+    }
+    std::sort(index.cycles.begin(), index.cycles.end());
+
     for (const auto &p : input.points)
         for (double v : p)
             if (std::isfinite(v))
-                scale = std::max(scale, std::fabs(v));
-    if (!(scale > 0.0))
-        scale = 1.0;
-    std::vector<PlaneKey> planes;
-    planes.reserve(input.polys.size());
+                index.scale = std::max(index.scale, std::fabs(v));
+    if (!(index.scale > 0.0))
+        index.scale = 1.0;
     for (const MeshPoly &poly : input.polys) {
         Plane p = PolyPlane(input, poly);
         if (p.valid)
-            planes.push_back(KeyOf(p, scale));
+            index.planes.push_back(KeyOf(p, index.scale));
     }
-    std::sort(planes.begin(), planes.end());
+    std::sort(index.planes.begin(), index.planes.end());
+    return index;
+}
+
+std::vector<bool> ChangedPolygons(const RunInputIndex &index, const MeshData &output)
+{
+    // A hash match is compared exactly, so a collision costs time, never a
+    // wrong answer.
+    std::vector<bool> changed(output.polys.size(), true);
+    std::vector<Position> cycle;
+    for (size_t i = 0; i < output.polys.size(); i++) {
+        const uint64_t hash = CycleOf(output, output.polys[i], &cycle);
+        auto it = std::lower_bound(index.cycles.begin(), index.cycles.end(), std::make_pair(hash, (uint32_t)0));
+        for (; it != index.cycles.end() && it->first == hash; ++it) {
+            const uint32_t from = index.offsets[it->second], to = index.offsets[it->second + 1];
+            if (to - from == cycle.size() && SameCycle(cycle.data(), &index.positions[from], cycle.size())) {
+                changed[i] = false;
+                break;
+            }
+        }
+    }
+    return changed;
+}
+
+std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output)
+{
+    return ChangedPolygons(RunIndexInput(input), output);
+}
+
+std::vector<bool> InInputPlanes(const RunInputIndex &index, const MeshData &output)
+{
     std::vector<bool> inside(output.polys.size(), false);
     for (size_t i = 0; i < output.polys.size(); i++) {
         Plane p = PolyPlane(output, output.polys[i]);
-        inside[i] = p.valid && std::binary_search(planes.begin(), planes.end(), KeyOf(p, scale));
+        inside[i] = p.valid && std::binary_search(index.planes.begin(), index.planes.end(), KeyOf(p, index.scale));
     }
     return inside;
 }
 
-std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &output,
+std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output)
+{
+    return InInputPlanes(RunIndexInput(input), output);
+}
+
+std::vector<bool> RunCreatedPolygons(const RunInputIndex &index, const MeshData &output,
                                      std::vector<bool> *reshaped)
 {
-    const std::vector<bool> changed = ChangedPolygons(input, output);
-    const std::vector<bool> inside = InInputPlanes(input, output);
+    const std::vector<bool> changed = ChangedPolygons(index, output);
+    const std::vector<bool> inside = InInputPlanes(index, output);
     std::vector<bool> created(changed.size());
     if (reshaped)
         reshaped->assign(changed.size(), false);
@@ -168,4 +194,10 @@ std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &outp
             (*reshaped)[i] = changed[i] && inside[i];
     }
     return created;
+}
+
+std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &output,
+                                     std::vector<bool> *reshaped)
+{
+    return RunCreatedPolygons(RunIndexInput(input), output, reshaped);
 }

@@ -145,5 +145,7 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
         result->unchanged = result->unchanged && code != HOST_EDIT_KEEP;
     result->output = EmuHostLayerMesh(host.get(), HOST_LAYER_FOREGROUND);
     if (options.markPolygons)
-        result->created = RunCreatedPolygons(input, result->output, &result->reshaped);
+        result->created = options.inputIndex
+                              ? RunCreatedPolygons(*options.inputIndex, result->output, &result->reshaped)
+                              : RunCreatedPolygons(input, result->output, &result->reshaped);
 }

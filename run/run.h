@@ -8,9 +8,13 @@
 #ifndef CORVANE_RUN_H
 #define CORVANE_RUN_H
 
+#include <array>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host.h"
@@ -24,6 +28,8 @@ bool RunLoadModule(const std::string &path, LoadedModule *module, std::string *e
 // The folder of the settings file a host offers when the user names none:
 // $XDG_CONFIG_HOME/corvane, else ~/.config/corvane. It may not exist yet.
 std::string RunDefaultSettingsDir();
+
+struct RunInputIndex;
 
 struct RunOptions {
     // Typed into the options panel over what it loaded; none keeps the
@@ -52,6 +58,9 @@ struct RunOptions {
     // size is lowered to it before the module reads the panel. Callers pass
     // the input's safe size (MeshSafeBevelSize), computed once per input.
     std::optional<double> clampSize;
+    // Optional, with markPolygons: RunIndexInput(input), for a caller that
+    // runs one input many times; built for the run when absent.
+    std::shared_ptr<const RunInputIndex> inputIndex;
 };
 
 // A message the module gave: its first line, and its second after a line
@@ -102,21 +111,38 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
 
 // ---- what a run changed --------------------------------------------------
 
+// What the comparisons below need of an input, built once per input (the
+// viewer runs one input again and again): its polygons' position cycles by
+// hash, and its planes.
+using RunPlaneKey = std::array<long long, 4>;
+struct RunInputIndex {
+    std::vector<std::pair<uint64_t, uint32_t>> cycles;  // (hash, polygon), sorted
+    std::vector<std::array<double, 3>> positions;       // polygon k's at offsets[k] .. offsets[k + 1]
+    std::vector<uint32_t> offsets;
+    std::vector<RunPlaneKey> planes;                    // sorted
+    double scale = 0.0;                                 // largest coordinate's size
+};
+RunInputIndex RunIndexInput(const MeshData &input);
+
 // Per output polygon: true when its cycle of point positions (same start
 // point or any rotation of it, same direction) is not the cycle of some input
 // polygon, i.e. the run created it or re-shaped it. Point indices do not
 // matter, only exact positions (-0.0 equals 0.0).
 std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output);
+std::vector<bool> ChangedPolygons(const RunInputIndex &input, const MeshData &output);
 
 // Per output polygon: true when it lies in the plane of some input polygon
 // (unit Newell normals agree and its centroid is on the plane, both within
 // a small tolerance scaled by the meshes' size).
 std::vector<bool> InInputPlanes(const MeshData &input, const MeshData &output);
+std::vector<bool> InInputPlanes(const RunInputIndex &input, const MeshData &output);
 
 // Per output polygon: changed and not in an input plane, i.e. a strip,
 // patch or cap rather than an input face cut back; with `reshaped`, also
 // changed and in an input plane.
 std::vector<bool> RunCreatedPolygons(const MeshData &input, const MeshData &output,
+                                     std::vector<bool> *reshaped = nullptr);
+std::vector<bool> RunCreatedPolygons(const RunInputIndex &input, const MeshData &output,
                                      std::vector<bool> *reshaped = nullptr);
 
 #endif
