@@ -79,11 +79,17 @@ py::object CreatedMask(PyResult &result)
         return result.created;
     const PyMesh &input = PyMeshOf(result.input);
     const PyMesh &output = PyMeshOf(result.mesh);
+    // One index per input, kept: a live loop asks for the mask of every
+    // result of the same input.
+    std::shared_ptr<const RunInputIndex> index = input.index;
     std::vector<bool> created;
     {
         py::gil_scoped_release release;
-        created = RunCreatedPolygons(input.data, output.data);
+        if (!index)
+            index = std::make_shared<const RunInputIndex>(RunIndexInput(input.data));
+        created = RunCreatedPolygons(*index, output.data);
     }
+    input.index = index;
     py::array_t<bool> mask((ssize_t)created.size());
     bool *out = mask.mutable_data();
     for (size_t i = 0; i < created.size(); i++)

@@ -8,17 +8,21 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <memory>
 #include <optional>
 
 #include "host/host.h"
+#include "run/run.h"
 
 namespace py = pybind11;
 
 // Immutable once made: its arrays may be lent to Python as read-only views.
 struct PyMesh {
     MeshData data;
-    // The safe bevel size once asked for: set with the GIL held.
+    // Worked out on first use, set with the GIL held: the safe bevel size,
+    // and the index the new masks of its results are found with.
     mutable std::optional<double> safeSize;
+    mutable std::shared_ptr<const RunInputIndex> index;
 };
 
 // The object behind `obj`, a `T` made by its __init__. Mesh.__new__(Mesh)
