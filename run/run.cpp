@@ -93,14 +93,19 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
                  RunResult *result)
 {
     *result = RunResult();
+    // The module opens its settings file in the folder the host names, and
+    // with none it opens one at the filesystem root: every run names one.
+    if (options.settingsDir.empty()) {
+        result->activation = HOST_ACTIVATE_BADSERVICE;
+        return;
+    }
     const bool pairMode = options.select[0] > 0;
 
     std::unique_ptr<EmuHost> host = EmuHostCreate();
     std::vector<LWPolID> ids =
         EmuHostAddMesh(host.get(), pairMode ? HOST_LAYER_FOREGROUND : HOST_LAYER_BACKGROUND, input);
     SetSelection(host.get(), ids, options.select);
-    if (!options.settingsDir.empty())
-        host->script.pluginsDir = options.settingsDir;
+    host->script.pluginsDir = options.settingsDir;
     // The values are typed into the panel over what it loaded.
     host->script.bevelSize = options.bevelSize;
     host->script.angleMode = options.angleMode;

@@ -41,7 +41,9 @@ struct RunOptions {
     // within the input). {0, 0}: object mode.
     int select[2] = {0, 0};
     // The folder the host names as its plug-ins folder, where the module
-    // keeps its settings file; empty: the host offers no such folder.
+    // keeps its settings file. Required: without it the module would open
+    // a settings file at the filesystem root, so an empty one is refused
+    // (RunResult::activation HOST_ACTIVATE_BADSERVICE, the module not run).
     std::string settingsDir;
     // Optional. Shows the panel to the user: 1 confirms, 0 cancels. Without
     // it the panel is confirmed with the typed values. Its time is not part

@@ -78,6 +78,16 @@ TEST_F(Run, ObjectModeAgainAndAgainGivesTheSameResult)
         EXPECT_EQ(MeshDifference(Activate(cube, 0.125).output, first.output), "") << "run " << k;
 }
 
+TEST_F(Run, NoSettingsFolderNoRun)
+{
+    RunOptions options;
+    options.bevelSize = 0.1;
+    RunResult result;
+    RunActivate(module, MakeCube(0.0, 1.0), options, &result);
+    EXPECT_EQ(result.activation, HOST_ACTIVATE_BADSERVICE);
+    EXPECT_EQ(result.bevelSize, -1.0) << "the module never opened its panel";
+}
+
 TEST_F(Run, TwoPolygonModeAndItsRefusal)
 {
     const MeshData cube = MakeCube(0.0, 1.0);

@@ -46,6 +46,9 @@ TEST(ViewRequest, AcceptsWhatThePageSends)
     EXPECT_EQ(r.angleMode, 2);
     EXPECT_EQ(r.size, -1e-3) << "the module decides what a negative size does, as on the command line";
     EXPECT_EQ(r.select[0], 0) << "no select: object mode";
+    EXPECT_FALSE(r.clamp) << "no clamp: the size as given, as on the command line";
+    ASSERT_TRUE(ViewParseRequest(With(Base(), "clamp", "1"), 12, &r, &error)) << error;
+    EXPECT_TRUE(r.clamp);
 }
 
 TEST(ViewRequest, RefusesEverythingElse)
@@ -73,6 +76,8 @@ TEST(ViewRequest, RefusesEverythingElse)
         With(Base(), "select", "-1,2"),
         With(Base(), "select", "99999999999,2"),
         With(Base(), "output", "/etc/passwd"),                // no parameter names a file
+        With(Base(), "token", std::string(64, 'a')),          // the token travels only in its header
+        With(Base(), "clamp", "yes"),
         [] { Params p = Base(); p.emplace("size", "0.5"); return p; }(),  // twice
     };
     int row = 0;
@@ -87,18 +92,13 @@ TEST(ViewRequest, RefusesEverythingElse)
     }
 }
 
-TEST(ViewRequest, HostCookieAndToken)
+TEST(ViewRequest, HostAndToken)
 {
     EXPECT_TRUE(ViewHostAllowed("127.0.0.1:8080", 8080));
     EXPECT_TRUE(ViewHostAllowed("localhost:8080", 8080));
     for (const char *host : {"127.0.0.1:8081", "127.0.0.1", "localhost", "evil.example:8080",
                              "127.0.0.1:8080.evil.example", "LOCALHOST:8080", "[::1]:8080", ""})
         EXPECT_FALSE(ViewHostAllowed(host, 8080)) << host;
-
-    EXPECT_EQ(ViewCookieValue("a=1; corvane_token=xyz; b=2", "corvane_token"), "xyz");
-    EXPECT_EQ(ViewCookieValue("corvane_token=", "corvane_token"), "");
-    EXPECT_EQ(ViewCookieValue("xcorvane_token=abc; corvane_tokenx=def", "corvane_token"), "");
-    EXPECT_EQ(ViewCookieValue(";;; =; corvane_token=q", "corvane_token"), "q");
 
     const std::string token = ViewNewToken();
     ASSERT_EQ(token.size(), 64u);
@@ -114,8 +114,9 @@ TEST(ViewEncode, ArraysOnFourByteBoundaries)
     const MeshData cube = MakeCube(0.0, 1.0);
     const std::vector<bool> created = {false, true};
     const std::vector<bool> reshaped = {true, true, false, true};
-    const std::string json = "{\"a\":" + ViewJsonString("x\"\\\n\x01") + "}";
-    EXPECT_EQ(json, "{\"a\":\"x\\\"\\\\\\n\\u0001\"}");
+    const std::string json = ViewJsonText({{"a", "x\"\\\n\x01"}, {"name", "caf\xe9.obj"}});
+    EXPECT_EQ(json, "{\"a\":\"x\\\"\\\\\\n\\u0001\",\"name\":\"caf\xef\xbf\xbd.obj\"}")
+        << "a Latin-1 file name is no exception, its byte a replacement character";
     const std::string bytes = ViewEncodeMesh(json, cube, &created, &reshaped);
     ASSERT_EQ(bytes.compare(0, 4, "CVM1"), 0);
     const uint32_t j = U32(bytes, 4);
@@ -133,4 +134,21 @@ TEST(ViewEncode, ArraysOnFourByteBoundaries)
     EXPECT_EQ(U32(bytes, indices + 23 * 4), (uint32_t)cube.polys[5].points[3]);
     EXPECT_EQ(bytes.substr(tint, 6), std::string("\1\2\0\1\0\0", 6)) << "new wins over cut back";
     EXPECT_EQ(bytes.size(), tint + 8) << "padded to 4";
+}
+
+TEST(ViewRequest, HeadWithinItsBudget)
+{
+    const std::string get = "GET / HTTP/1.1\r\nHost: 127.0.0.1:1\r\n\r\n";
+    EXPECT_EQ(ViewHeadLength(get, 100, 10), (long)get.size());
+    EXPECT_EQ(ViewHeadLength(get + "body", 100, 10), (long)get.size()) << "what follows is the body's";
+    EXPECT_EQ(ViewHeadLength(get.substr(0, get.size() - 1), 100, 10), 0) << "not ended yet";
+    EXPECT_EQ(ViewHeadLength("GET / HTTP/1.1\n\n", 100, 10), 0) << "only CR LF ends a line here";
+    EXPECT_EQ(ViewHeadLength(get, get.size(), 3), (long)get.size()) << "exactly at both limits";
+    EXPECT_EQ(ViewHeadLength(get, get.size() - 1, 10), -1) << "one byte too many";
+    EXPECT_EQ(ViewHeadLength(get, 100, 2), -1) << "one line too many";
+    std::string many = "GET / HTTP/1.1\r\n";
+    for (int i = 0; i < 200; i++)
+        many += "A: b\r\n";
+    EXPECT_EQ(ViewHeadLength(many, 1 << 20, 100), -1) << "short lines, too many of them, before the end";
+    EXPECT_EQ(ViewHeadLength(std::string(50000, 'x'), 16384, 100), -1) << "one endless line";
 }

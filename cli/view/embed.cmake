@@ -1,10 +1,40 @@
 # Writes a C++ source that holds the viewer's page files as byte arrays, so
 # that the program serves them without reading any file at run time.
 #   cmake -DOUT=assets.cpp -DASSETS="name|path^^..." -P embed.cmake
-# three.js's add-ons import the bare name 'three', which a page resolves only
-# through an inline import map; they are served with that import pointing at
-# the module beside them instead, so the page needs no inline script.
+# It also hashes index.html's import map, the page's one inline script, for
+# the server's Content-Security-Policy: the file and its hash cannot drift.
 string(REPLACE "^^" ";" ASSETS "${ASSETS}")
+
+# The base64 of the bytes a hex string spells.
+function(hex_to_base64 hex out)
+  set(digits "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
+  string(LENGTH "${hex}" length)
+  set(text "")
+  set(at 0)
+  while(at LESS length)
+    math(EXPR left "${length} - ${at}")
+    if(left GREATER 6)
+      set(left 6)
+    endif()
+    string(SUBSTRING "${hex}" ${at} ${left} group)
+    math(EXPR value "0x${group} << (4 * (6 - ${left}))")
+    math(EXPR chars "(${left} * 2 + 2) / 3")
+    foreach(shift 18 12 6 0)
+      if(chars GREATER 0)
+        math(EXPR digit "(${value} >> ${shift}) & 63")
+        string(SUBSTRING "${digits}" ${digit} 1 c)
+        string(APPEND text "${c}")
+      else()
+        string(APPEND text "=")
+      endif()
+      math(EXPR chars "${chars} - 1")
+    endforeach()
+    math(EXPR at "${at} + 6")
+  endwhile()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+set(script_hash "")
 set(table "")
 set(arrays "")
 set(index 0)
@@ -12,14 +42,22 @@ foreach(entry ${ASSETS})
   string(REPLACE "|" ";" parts "${entry}")
   list(GET parts 0 name)
   list(GET parts 1 path)
-  set(source "${path}")
-  if(name MATCHES "Controls\\.js$")
+  if(name STREQUAL "index.html")
     file(READ "${path}" text)
-    string(REPLACE "from 'three';" "from './three.module.js';" text "${text}")
-    set(source "${OUT}.${name}")
-    file(WRITE "${source}" "${text}")
+    set(open "<script type=\"importmap\">")
+    string(FIND "${text}" "${open}" start)
+    if(start LESS 0)
+      message(FATAL_ERROR "index.html has no import map")
+    endif()
+    string(LENGTH "${open}" skip)
+    math(EXPR start "${start} + ${skip}")
+    string(SUBSTRING "${text}" ${start} -1 script)
+    string(FIND "${script}" "</script>" end)
+    string(SUBSTRING "${script}" 0 ${end} script)
+    string(SHA256 digest "${script}")
+    hex_to_base64("${digest}" script_hash)
   endif()
-  file(READ "${source}" hex HEX)
+  file(READ "${path}" hex HEX)
   string(LENGTH "${hex}" hexLength)
   math(EXPR size "${hexLength} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
@@ -50,6 +88,11 @@ const ViewAsset kAssets[] = {
 ${table}};
 
 }  // namespace
+
+const char *ViewPageScriptHash()
+{
+    return \"sha256-${script_hash}\";
+}
 
 const ViewAsset *ViewFindAsset(const std::string &name)
 {

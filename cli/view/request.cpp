@@ -3,6 +3,7 @@
 // its numbers or its names.
 #include "cli/view/view.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -50,7 +51,7 @@ bool ViewParseRequest(const std::multimap<std::string, std::string> &params, int
                       ViewRequest *request, std::string *error)
 {
     ViewRequest r;
-    bool haveSize = false, haveMode = false, haveLimit = false, haveSelect = false;
+    bool haveSize = false, haveMode = false, haveLimit = false, haveSelect = false, haveClamp = false;
     for (const auto &[name, value] : params) {
         if (value.size() > kMaxValueLength) {
             *error = name.substr(0, kMaxValueLength) + ": value too long";
@@ -60,6 +61,7 @@ bool ViewParseRequest(const std::multimap<std::string, std::string> &params, int
                      : name == "mode"   ? &haveMode
                      : name == "limit"  ? &haveLimit
                      : name == "select" ? &haveSelect
+                     : name == "clamp"  ? &haveClamp
                                         : nullptr;
         if (!seen) {
             *error = "unknown parameter '" + name.substr(0, kMaxValueLength) + "'";
@@ -90,6 +92,13 @@ bool ViewParseRequest(const std::multimap<std::string, std::string> &params, int
             *error = "limit must be a number of degrees from 0 to 180";
             return false;
         }
+        if (name == "clamp") {
+            if (value != "0" && value != "1") {
+                *error = "clamp must be 0 or 1";
+                return false;
+            }
+            r.clamp = value == "1";
+        }
         if (name == "select") {
             const size_t comma = value.find(',');
             if (comma == std::string::npos || !ParsePolygonNumber(value.substr(0, comma), polygons, &r.select[0]) ||
@@ -112,25 +121,6 @@ bool ViewHostAllowed(const std::string &host, int port)
 {
     const std::string suffix = ":" + std::to_string(port);
     return host == "127.0.0.1" + suffix || host == "localhost" + suffix;
-}
-
-std::string ViewCookieValue(const std::string &cookies, const std::string &name)
-{
-    size_t at = 0;
-    while (at < cookies.size()) {
-        size_t end = cookies.find(';', at);
-        if (end == std::string::npos)
-            end = cookies.size();
-        size_t start = cookies.find_first_not_of(' ', at);
-        if (start < end) {
-            const std::string pair = cookies.substr(start, end - start);
-            const size_t eq = pair.find('=');
-            if (eq != std::string::npos && pair.compare(0, eq, name) == 0 && eq == name.size())
-                return pair.substr(eq + 1);
-        }
-        at = end + 1;
-    }
-    return "";
 }
 
 bool ViewTokenEquals(const std::string &given, const std::string &token)
@@ -164,26 +154,26 @@ std::string ViewNewToken()
     return token;
 }
 
-std::string ViewJsonString(const std::string &text)
+std::string ViewJsonText(const nlohmann::json &value)
 {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += (char)c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c < 0x20 || c == 0x7f) {
-            // Bytes above go through: file names are UTF-8, and the page's
-            // decoder shows a broken sequence as a replacement character.
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += (char)c;
-        }
+    // File names need not be UTF-8: a broken sequence becomes a replacement
+    // character rather than an exception.
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+long ViewHeadLength(const std::string &bytes, size_t maxBytes, int maxLines)
+{
+    int lines = 0;
+    const size_t scan = std::min(bytes.size(), maxBytes);
+    for (size_t i = 0; i < scan; i++) {
+        if (bytes[i] != '\n')
+            continue;
+        if (++lines > maxLines)
+            return -1;
+        if (i >= 3 && bytes.compare(i - 3, 4, "\r\n\r\n") == 0)
+            return (long)i + 1;
     }
-    return out + "\"";
+    return bytes.size() > maxBytes ? -1 : 0;
 }
 
 namespace {

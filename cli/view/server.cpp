@@ -3,20 +3,23 @@
 // layer, the reader and the atomic writer the command line uses.
 #include "cli/view/view.h"
 
-#include <atomic>
 #include <cctype>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <httplib.h>
 
 #include "cli/cli.h"
+#include "cli/view/listen.h"
 #include "meshio/meshio.h"
 #include "run/run.h"
 
@@ -24,49 +27,119 @@ extern char **environ;
 
 namespace {
 
+using nlohmann::json;
+
 // The page's requests carry their options in the query; a body is never
 // needed, so anything larger than a short form is refused.
 const size_t kMaxBody = 4096;
+
+const char kTokenHeader[] = "X-Corvane-Token";
+
+// A folder of the server's own, made when it starts and removed when it
+// stops: the live runs' settings file, so that dragging a slider never
+// rewrites the user's, and the page --open hands the browser.
+struct PrivateFolder {
+    std::string path;
+    bool Make()
+    {
+        std::error_code ec;
+        std::string pattern = (std::filesystem::temp_directory_path(ec) / "corvane-view-XXXXXX").string();
+        if (ec || !mkdtemp(pattern.data()))
+            return false;
+        path = pattern;
+        return true;
+    }
+    ~PrivateFolder()
+    {
+        std::error_code ec;
+        if (!path.empty())
+            std::filesystem::remove_all(path, ec);
+    }
+};
+
+// Live runs take turns at the module: one runs, one waits, and a newer
+// request takes the waiting one's place, which is answered at once. A
+// dragged slider (or a client that floods the server) thus costs at most two
+// runs, and never holds the workers the page's other requests need.
+class RunTurns {
+public:
+    enum Turn { kGo, kSuperseded, kStopping };
+    Turn Wait(const ViewHttpServer &server)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const unsigned long long me = ++last_;
+        if (!busy_ && waiting_ == 0) {
+            busy_ = true;
+            return kGo;
+        }
+        waiting_ = me;
+        changed_.notify_all();
+        while (!server.Stopping() && waiting_ == me && busy_)
+            changed_.wait_for(lock, std::chrono::milliseconds(100));
+        if (waiting_ != me)
+            return kSuperseded;
+        waiting_ = 0;
+        if (server.Stopping())
+            return kStopping;
+        busy_ = true;
+        return kGo;
+    }
+    void Done()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_ = false;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool busy_ = false;
+    unsigned long long waiting_ = 0;   // the ticket of the waiting request; 0: none
+    unsigned long long last_ = 0;
+};
 
 // Everything the server keeps: the input, read once, and the loaded module.
 struct Viewer {
     ViewArgs args;
     MeshData input;
+    double safeSize = 0.0;    // the input's, computed once for every clamped run
     LoadedModule module;
-    std::string settingsDir;
+    std::string settingsDir;  // the user's: read at the start, written by Save
+    std::string liveDir;      // the live runs' own
     std::string token;
     int port = 0;
     std::string inputBody;    // the input as the page reads it, encoded once
+    ViewHttpServer *server = nullptr;
     // Only one emulated host can be current at a time, and the settings file
     // is written by one activation at a time: runs take turns.
     std::mutex runLock;
+    RunTurns turns;
 };
 
-// Cookies are kept per host name, not per port: each server's has its port
-// in its name, so that two viewers open at once do not log each other out.
-std::string CookieName(const Viewer *v)
+json Number(double v)
 {
-    return "corvane_token_" + std::to_string(v->port);
+    return std::isfinite(v) ? json(v) : json(nullptr);
 }
 
-std::string JsonNumber(double v)
-{
-    return std::isfinite(v) ? MeshFormatDouble(v) : "null";
-}
-
-std::string StatsJson(const MeshData &mesh)
+void PutStats(const MeshData &mesh, json *out)
 {
     const MeshStats s = MeshComputeStats(mesh);
-    return "\"points\":" + std::to_string(s.points) + ",\"polygons\":" + std::to_string(s.polygons) +
-           ",\"borderEdges\":" + std::to_string(s.borderEdges) +
-           ",\"crowdedEdges\":" + std::to_string(s.crowdedEdges) +
-           ",\"sameWayEdges\":" + std::to_string(s.sameWayEdges);
+    (*out)["points"] = s.points;
+    (*out)["polygons"] = s.polygons;
+    (*out)["borderEdges"] = s.borderEdges;
+    (*out)["crowdedEdges"] = s.crowdedEdges;
+    (*out)["sameWayEdges"] = s.sameWayEdges;
+    (*out)["repeatedPointPolys"] = s.repeatedPointPolys;
+    (*out)["zeroAreaPolys"] = s.zeroAreaPolys;
+    (*out)["invalid"] = MeshInvalidPolygonsText(s);
 }
 
-void Fail(httplib::Response &res, int status, const std::string &why)
+void Fail(httplib::Response &res, int status, const std::string &why, json extra = json::object())
 {
     res.status = status;
-    res.set_content("{\"error\":" + ViewJsonString(why) + "}", "application/json");
+    extra["error"] = why;
+    res.set_content(ViewJsonText(extra), "application/json");
 }
 
 // A name for the download when there is no OUTPUT: the input's stem.
@@ -79,8 +152,9 @@ std::string DownloadName(const std::string &input)
     return (safe.empty() ? std::string("mesh") : safe) + "-chamfered.obj";
 }
 
-// The options panel as the settings file fills it, read without running the
-// edit: the probe cancels the panel, which leaves the file as it is.
+// The options panel as the user's settings file fills it, read without
+// running the edit: the probe cancels the panel, which leaves the file as
+// it is.
 void ProbeSettings(Viewer *v, RunResult *probe)
 {
     RunOptions options;
@@ -97,24 +171,25 @@ std::string InputJson(Viewer *v)
     size_t corners = 0;
     for (const MeshPoly &p : v->input.polys)
         corners += p.points.size();
-    std::string json = "{\"name\":" + ViewJsonString(std::filesystem::path(v->args.input).filename().string()) +
-                       "," + StatsJson(v->input) + ",\"corners\":" + std::to_string(corners) +
-                       ",\"safeSize\":" + JsonNumber(MeshSafeBevelSize(v->input)) +
-                       ",\"settings\":{\"size\":" + JsonNumber(probe.bevelSize) +
-                       ",\"angleMode\":" + std::to_string(probe.angleMode) +
-                       ",\"limitDeg\":" + JsonNumber(probe.limitAngleDeg) + "}" +
-                       ",\"output\":" + ViewJsonString(v->args.output) +
-                       ",\"download\":" + ViewJsonString(DownloadName(v->args.input)) + "}";
-    return json;
+    json info = {
+        {"name", std::filesystem::path(v->args.input).filename().string()},
+        {"corners", corners},
+        {"safeSize", Number(v->safeSize)},
+        {"settings", {{"size", Number(probe.bevelSize)},
+                      {"angleMode", probe.angleMode},
+                      {"limitDeg", Number(probe.limitAngleDeg)}}},
+        {"output", v->args.output},
+        {"download", DownloadName(v->args.input)},
+    };
+    PutStats(v->input, &info);
+    return ViewJsonText(info);
 }
 
 bool ParseOptions(Viewer *v, const httplib::Request &req, httplib::Response &res, RunOptions *options)
 {
-    std::multimap<std::string, std::string> params = req.params;
-    params.erase("token");
     ViewRequest request;
     std::string error;
-    if (!ViewParseRequest(params, (int)v->input.polys.size(), &request, &error)) {
+    if (!ViewParseRequest(req.params, (int)v->input.polys.size(), &request, &error)) {
         Fail(res, 400, error);
         return false;
     }
@@ -123,44 +198,57 @@ bool ParseOptions(Viewer *v, const httplib::Request &req, httplib::Response &res
     options->limitAngleDeg = request.limitDeg;
     options->select[0] = request.select[0];
     options->select[1] = request.select[1];
+    // The command line's --clamp: no clamp where no point slides.
+    if (request.clamp && std::isfinite(v->safeSize))
+        options->clampSize = v->safeSize;
     return true;
 }
 
-std::string MessagesJson(const RunResult &run)
+json MessagesJson(const RunResult &run)
 {
-    std::string json = "[";
-    for (size_t i = 0; i < run.messages.size(); i++)
-        json += std::string(i ? "," : "") + "{\"error\":" + (run.messages[i].error ? "true" : "false") +
-                ",\"text\":" + ViewJsonString(run.messages[i].text) + "}";
-    return json + "]";
+    json list = json::array();
+    for (const RunMessage &m : run.messages)
+        list.push_back({{"error", m.error}, {"text", m.text}});
+    return list;
 }
 
-// A live run: no settings folder, so that dragging a slider never rewrites
-// the user's settings file; Save runs again with it.
+// A live run: the server's own settings folder, so that dragging a slider
+// never rewrites the user's settings file; Save runs again with it.
 void HandleRun(Viewer *v, const httplib::Request &req, httplib::Response &res)
 {
     RunOptions options;
     if (!ParseOptions(v, req, res, &options))
         return;
+    options.settingsDir = v->liveDir;
+    const RunTurns::Turn turn = v->turns.Wait(*v->server);
+    if (turn == RunTurns::kSuperseded)
+        return Fail(res, 409, "superseded by a newer run", {{"superseded", true}});
+    if (turn == RunTurns::kStopping)
+        return Fail(res, 503, "the server is stopping");
     RunResult run;
     {
         std::lock_guard<std::mutex> lock(v->runLock);
         RunActivate(v->module, v->input, options, &run);
     }
-    if (run.activation != HOST_ACTIVATE_OK) {
-        Fail(res, 500, "the module's activation failed with result " + std::to_string(run.activation));
-        return;
-    }
-    const std::string json = "{" + StatsJson(run.output) + ",\"activationMs\":" + JsonNumber(run.activationMs) +
-                             ",\"unchanged\":" + (run.unchanged ? "true" : "false") +
-                             ",\"mode\":" + ViewJsonString(run.mode) + ",\"messages\":" + MessagesJson(run) + "}";
-    const std::string body = ViewEncodeMesh(json, run.output, &run.created, &run.reshaped);
+    v->turns.Done();
+    if (run.activation != HOST_ACTIVATE_OK)
+        return Fail(res, 500, "the module's activation failed with result " + std::to_string(run.activation));
+    json info = {
+        {"activationMs", Number(run.activationMs)},
+        {"unchanged", run.unchanged},
+        {"mode", run.mode},
+        {"messages", MessagesJson(run)},
+        {"clampNote", RunClampNote(run)},
+    };
+    PutStats(run.output, &info);
+    const std::string body = ViewEncodeMesh(ViewJsonText(info), run.output, &run.created, &run.reshaped);
     res.set_content(body.data(), body.size(), "application/octet-stream");
 }
 
 // Save: the run the command line would make with the same options and
-// selection, the settings saved as it saves them, and its file written the
-// same way; without OUTPUT the same bytes go back as a download.
+// selection, the settings saved in the user's file as it saves them, and
+// its file written the same way; without OUTPUT the same bytes go back as a
+// download.
 void HandleSave(Viewer *v, const httplib::Request &req, httplib::Response &res)
 {
     RunOptions options;
@@ -196,59 +284,75 @@ void HandleSave(Viewer *v, const httplib::Request &req, httplib::Response &res)
     std::string error;
     if (!MeshWriteObj(v->args.output, run.output, &error))
         return Fail(res, 500, error);
-    res.set_content("{\"written\":" + ViewJsonString(v->args.output) + "}", "application/json");
+    res.set_content(ViewJsonText({{"written", v->args.output}, {"note", RunClampNote(run)}}), "application/json");
 }
 
-// Every request: from a page of this server's own name, with the token in
-// the query or the cookie the first page load set.
+// Every request: addressed to this server by its own name, a GET or a POST
+// without a streamed body; and for /api/, the token in its own header. A
+// cookie would also be sent by pages of other servers on this host (cookies
+// do not keep ports apart), and a query string ends up in histories; the
+// header is one a page of another origin cannot send without asking first,
+// and the asking (a preflight) is refused.
 httplib::Server::HandlerResponse Gate(Viewer *v, const httplib::Request &req, httplib::Response &res)
 {
+    using R = httplib::Server::HandlerResponse;
     if (!ViewHostAllowed(req.get_header_value("Host"), v->port)) {
         Fail(res, 403, "this server answers only to 127.0.0.1 and localhost");
-        return httplib::Server::HandlerResponse::Handled;
+        return R::Handled;
     }
-    const std::string given = req.has_param("token")
-                                  ? req.get_param_value("token")
-                                  : ViewCookieValue(req.get_header_value("Cookie"), CookieName(v));
-    if (!ViewTokenEquals(given, v->token)) {
+    if (req.method == "OPTIONS") {
+        Fail(res, 403, "requests from other origins are refused");
+        return R::Handled;
+    }
+    if (req.method != "GET" && req.method != "POST") {
+        Fail(res, 405, "only GET and POST");
+        return R::Handled;
+    }
+    if (req.has_header("Transfer-Encoding")) {
+        Fail(res, 411, "a body must come with its length, not in chunks");
+        return R::Handled;
+    }
+    const std::string length = req.get_header_value("Content-Length");
+    if (length.size() > 9 || std::strtoul(length.c_str(), nullptr, 10) > kMaxBody) {
+        Fail(res, 413, "the body is too large");
+        return R::Handled;
+    }
+    if (req.path.compare(0, 5, "/api/") == 0 && !ViewTokenEquals(req.get_header_value(kTokenHeader), v->token)) {
         Fail(res, 403, "a valid token is needed: open the address corvane view printed");
-        return httplib::Server::HandlerResponse::Handled;
+        return R::Handled;
     }
-    return httplib::Server::HandlerResponse::Unhandled;
+    return R::Unhandled;
 }
 
-void ServeAsset(Viewer *v, const std::string &name, httplib::Response &res)
+void ServeAsset(const std::string &name, httplib::Response &res)
 {
     const ViewAsset *asset = ViewFindAsset(name);
     if (!asset)
         return Fail(res, 404, "no such file");
-    if (name == "index.html")
-        res.set_header("Set-Cookie", CookieName(v) + "=" + v->token + "; Path=/; HttpOnly; SameSite=Strict");
     res.set_content(reinterpret_cast<const char *>(asset->data), asset->size, asset->type);
 }
 
 void SetUpRoutes(Viewer *v, httplib::Server *server)
 {
     server->set_payload_max_length(kMaxBody);
-    // A connection the page keeps open holds a worker until it times out,
-    // and stopping the server waits for every worker.
-    server->set_keep_alive_timeout(1);
     server->set_default_headers({
         {"Cache-Control", "no-store"},
         {"X-Content-Type-Options", "nosniff"},
         {"X-Frame-Options", "DENY"},
         {"Referrer-Policy", "no-referrer"},
+        // The import map is the page's one inline script, allowed by its hash.
         {"Content-Security-Policy",
-         "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src 'self' blob: data:; "
-         "frame-ancestors 'none'; base-uri 'none'; form-action 'none'"},
+         std::string("default-src 'none'; script-src 'self' '") + ViewPageScriptHash() +
+             "'; style-src 'self'; connect-src 'self'; img-src 'self' blob: data:; "
+             "frame-ancestors 'none'; base-uri 'none'; form-action 'none'"},
     });
     server->set_pre_routing_handler([v](const httplib::Request &req, httplib::Response &res) { return Gate(v, req, res); });
     server->set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         Fail(res, 500, "internal error");
     });
-    server->Get("/", [v](const httplib::Request &, httplib::Response &res) { ServeAsset(v, "index.html", res); });
-    server->Get(R"(/app/([A-Za-z0-9_.-]{1,64}))", [v](const httplib::Request &req, httplib::Response &res) {
-        ServeAsset(v, req.matches[1], res);
+    server->Get("/", [](const httplib::Request &, httplib::Response &res) { ServeAsset("index.html", res); });
+    server->Get(R"(/app/([A-Za-z0-9_.-]{1,64}))", [](const httplib::Request &req, httplib::Response &res) {
+        ServeAsset(req.matches[1], res);
     });
     server->Get("/api/input", [v](const httplib::Request &, httplib::Response &res) {
         res.set_content(v->inputBody.data(), v->inputBody.size(), "application/octet-stream");
@@ -257,14 +361,24 @@ void SetUpRoutes(Viewer *v, httplib::Server *server)
     server->Post("/api/save", [v](const httplib::Request &req, httplib::Response &res) { HandleSave(v, req, res); });
 }
 
-void OpenBrowser(const std::string &url)
+// The browser gets the address through a file only the user can read: on a
+// command line the token would be there for every local user to see.
+void OpenBrowser(const std::string &folder, const std::string &url)
 {
+    const std::string page = folder + "/open.html";
+    const std::string html = "<!doctype html><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"0;url=" +
+                             url + "\"><title>corvane view</title><a href=\"" + url + "\">corvane view</a>\n";
+    const int fd = open(page.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const bool written = fd >= 0 && write(fd, html.data(), html.size()) == (ssize_t)html.size();
+    if (fd >= 0)
+        close(fd);
     pid_t pid = 0;
-    char *const argv[] = {const_cast<char *>("xdg-open"), const_cast<char *>(url.c_str()), nullptr};
-    if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0) {
+    char *const argv[] = {const_cast<char *>("xdg-open"), const_cast<char *>(page.c_str()), nullptr};
+    if (!written || posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0) {
         std::fprintf(stderr, "corvane: cannot start xdg-open; open the address above by hand\n");
         return;
     }
+    // Reaped without waiting: xdg-open may stay as long as the browser does.
     std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
 }
 
@@ -315,43 +429,42 @@ int ViewMain(const ViewArgs &args)
         std::fprintf(stderr, "%s\n", error.c_str());
         return kExitBadInput;
     }
+    PrivateFolder live;
+    if (!live.Make()) {
+        std::fprintf(stderr, "corvane: cannot make a temporary folder for the live runs' settings\n");
+        return kExitUsage;
+    }
     if (!RunLoadModule(CliModulePath(cli), &v.module, &error)) {
         std::fprintf(stderr, "corvane: %s\n", error.c_str());
         return kExitUsage;
     }
     v.settingsDir = args.pluginsDir.empty() ? RunDefaultSettingsDir() : args.pluginsDir;
+    v.liveDir = live.path;
+    v.safeSize = MeshSafeBevelSize(v.input);
     v.token = ViewNewToken();
     int status = kExitDone;
     {
-        httplib::Server server;
+        ViewLimits limits;
+        limits.bodyBytes = kMaxBody;
+        ViewHttpServer server(limits);
+        v.server = &server;
         SetUpRoutes(&v, &server);
-        v.port = args.port == 0 ? server.bind_to_any_port("127.0.0.1")
-                                : (server.bind_to_port("127.0.0.1", args.port) ? args.port : -1);
+        v.port = server.Bind(args.port);
         if (v.token.empty() || v.port <= 0) {
             std::fprintf(stderr, "corvane: %s\n",
                          v.token.empty() ? "cannot draw a random token"
                                          : ("cannot listen on 127.0.0.1:" + std::to_string(args.port)).c_str());
-            UnloadModule(&v.module);
-            return kExitUsage;
-        }
-        v.inputBody = ViewEncodeMesh(InputJson(&v), v.input, nullptr, nullptr);
-        const std::string url = "http://127.0.0.1:" + std::to_string(v.port) + "/?token=" + v.token;
-        std::printf("%s\n", url.c_str());
-        std::fflush(stdout);
-        if (args.open)
-            OpenBrowser(url);
-
-        // Ctrl-C stops the server; the handler only records it.
-        std::atomic<bool> done{false};
-        std::thread watcher([&] {
-            while (!done && InterruptCount() == 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            server.stop();
-        });
-        if (!server.listen_after_bind())
             status = kExitUsage;
-        done = true;
-        watcher.join();
+        } else {
+            v.inputBody = ViewEncodeMesh(InputJson(&v), v.input, nullptr, nullptr);
+            const std::string url = "http://127.0.0.1:" + std::to_string(v.port) + "/?token=" + v.token;
+            std::printf("%s\n", url.c_str());
+            std::fflush(stdout);
+            if (args.open)
+                OpenBrowser(live.path, url);
+            // Ctrl-C stops the server; the handler only records it.
+            server.Serve([] { return InterruptCount() != 0; });
+        }
     }
     UnloadModule(&v.module);
     return status;

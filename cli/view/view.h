@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "host/host.h"
 
 struct ViewArgs {
@@ -36,10 +38,12 @@ struct ViewRequest {
     int angleMode = 0;        // 0 disable, 1 lt, 2 gt
     double limitDeg = 0.0;
     int select[2] = {0, 0};   // 1-based polygon numbers; {0, 0}: object mode
+    bool clamp = false;       // run with at most the input's safe size
 };
 // Parses the query parameters of a run or save request: size (a finite
 // number), mode (disable, lt or gt), limit (degrees, 0 to 180), and optionally
-// select ("I,J": two different polygon numbers from 1 to `polygons`). Each
+// select ("I,J": two different polygon numbers from 1 to `polygons`) and
+// clamp ("1" or "0", the default). Each
 // exactly once, nothing else, no value longer than 64 bytes. false with
 // *error saying what is wrong.
 bool ViewParseRequest(const std::multimap<std::string, std::string> &params, int polygons,
@@ -48,8 +52,10 @@ bool ViewParseRequest(const std::multimap<std::string, std::string> &params, int
 // "localhost:PORT" exactly (a page of another name that resolves here, as
 // in DNS rebinding, is refused).
 bool ViewHostAllowed(const std::string &host, int port);
-// The value of the cookie `name` in a Cookie header; empty when absent.
-std::string ViewCookieValue(const std::string &cookies, const std::string &name);
+// How much of `bytes`, a request as it arrives, is its head: the length
+// through the blank line that ends it; 0 while it has not ended yet; -1 when
+// it runs past `maxBytes` or holds more than `maxLines` lines.
+long ViewHeadLength(const std::string &bytes, size_t maxBytes, int maxLines);
 // Compares a token a request gave with the server's in constant time.
 bool ViewTokenEquals(const std::string &given, const std::string &token);
 // A fresh token: 32 random bytes from the kernel, in hex. Empty on failure.
@@ -57,8 +63,8 @@ std::string ViewNewToken();
 
 // ---- what travels to the page ------------------------------------------
 
-// A JSON string literal of `text`, quotes included.
-std::string ViewJsonString(const std::string &text);
+// The text of a JSON value, bytes that are not UTF-8 replaced.
+std::string ViewJsonText(const nlohmann::json &value);
 // The binary form of a mesh for the page, little-endian, every array on a
 // 4-byte boundary:
 //   "CVM1", u32 JSON length J, J bytes of JSON (padded with spaces),
@@ -80,5 +86,8 @@ struct ViewAsset {
 };
 // The asset named `name`, or null.
 const ViewAsset *ViewFindAsset(const std::string &name);
+// The page's one inline script (its import map) as a Content-Security-Policy
+// source: "sha256-" and the base64 of its digest.
+const char *ViewPageScriptHash();
 
 #endif

@@ -1,11 +1,16 @@
 """`corvane view` in a real headless Chromium, and its server's defences,
 against the running program."""
 import io
+import math
 import os
+import re
 import shutil
 import socket
+import stat
 import sys
 import tempfile
+import threading
+import time
 import unittest
 
 from PIL import Image
@@ -20,10 +25,37 @@ from viewlib import (BUILD, Server, chromium, example, program, program_counts, 
 
 
 def options_of(driver):
-    """The page's angle mode and limit angle, as the program's arguments."""
+    """The page's angle mode, limit angle and clamp, as the program's arguments."""
     mode = driver.find_element(By.ID, 'angle-mode').get_attribute('value')
     limit = driver.find_element(By.ID, 'limit-angle').get_attribute('value')
-    return ['--angle-mode', mode, '--limit-angle', limit]
+    clamp = driver.find_element(By.ID, 'clamp').is_selected()
+    return ['--angle-mode', mode, '--limit-angle', limit] + (['--clamp'] if clamp else [])
+
+
+def write_obj(path, points, faces):
+    with open(path, 'w') as f:
+        for p in points:
+            f.write('v %r %r %r\n' % tuple(float(c) for c in p))
+        for face in faces:
+            f.write('f ' + ' '.join(str(i + 1) for i in face) + '\n')
+    return path
+
+
+def torus(path, around, rows):
+    """A quad torus, large enough that a run takes a while."""
+    points = [((2 + math.cos(2 * math.pi * j / rows)) * math.cos(2 * math.pi * i / around),
+               (2 + math.cos(2 * math.pi * j / rows)) * math.sin(2 * math.pi * i / around),
+               math.sin(2 * math.pi * j / rows)) for i in range(around) for j in range(rows)]
+    faces = [(i * rows + j, ((i + 1) % around) * rows + j, ((i + 1) % around) * rows + (j + 1) % rows,
+              i * rows + (j + 1) % rows) for i in range(around) for j in range(rows)]
+    return write_obj(path, points, faces)
+
+
+def wait_settled(driver, timeout=30):
+    """The status once the page is no longer busy."""
+    WebDriverWait(driver, timeout, poll_frequency=0.02).until(
+        lambda d: text(d, 'status') not in ('running', 'loading'))
+    return text(driver, 'status')
 
 
 class Page(unittest.TestCase):
@@ -42,20 +74,106 @@ class Page(unittest.TestCase):
         shutil.rmtree(self.work, ignore_errors=True)
 
     def serve(self, mesh, output=None):
-        server = Server(example(mesh), output)
+        server = Server(mesh if os.path.isabs(mesh) else example(mesh), output)
         self.addCleanup(server.stop)
         return server
 
-    def test_loads_with_the_token_and_is_refused_without(self):
+    def test_the_token_leaves_the_address_and_travels_in_a_header(self):
         server = self.serve('cube.obj')
         self.driver.get(f'http://127.0.0.1:{server.port}/')
-        self.assertIn('valid token', self.driver.find_element(By.TAG_NAME, 'body').text)
+        self.assertEqual(wait_settled(self.driver), 'error')
+        self.assertIn('valid token', text(self.driver, 'messages'))
         self.driver.get(server.url)
         wait_ready(self.driver)
         self.assertIn('Result: 24 points, 26 polygons', text(self.driver, 'stats'))
-        # The token became a cookie: a reload without it still loads.
-        self.driver.get(f'http://127.0.0.1:{server.port}/')
+        self.assertEqual(self.driver.current_url, f'http://127.0.0.1:{server.port}/', 'the token left the address')
+        self.assertEqual(self.driver.get_cookies(), [], 'no cookie: other local servers would get it')
+        # The tab keeps it for a reload.
+        self.driver.refresh()
         wait_ready(self.driver)
+
+    def test_a_failed_run_is_not_ready(self):
+        server = self.serve('cube.obj')
+        self.driver.get(server.url)
+        wait_ready(self.driver)
+        server.stop()
+        set_value(self.driver, 'size', '0.2')
+        self.assertEqual(wait_settled(self.driver), 'failed')
+        self.assertIn('The run failed', text(self.driver, 'messages'))
+
+    def test_a_concave_polygon_covers_only_itself(self):
+        # An L whose first corner sees the inner corner from outside: a fan
+        # from it would cover the notch and wind one triangle backwards.
+        l_shape = [(2, 0, 0), (2, 1, 0), (1, 1, 0), (1, 2, 0), (0, 2, 0), (0, 0, 0)]
+        server = self.serve(write_obj(os.path.join(self.work, 'l.obj'), l_shape, [range(6)]))
+        self.driver.get(server.url)
+        wait_ready(self.driver)
+        areas = self.driver.execute_async_script('''
+            const done = arguments[arguments.length - 1];
+            import('/app/scene.js').then(({ triangulate }) => {
+              const mesh = { positions: new Float32Array(arguments[0].flat()), counts: new Uint32Array([6]),
+                             indices: new Uint32Array([0, 1, 2, 3, 4, 5]), starts: new Uint32Array([0, 6]) };
+              const { geometry } = triangulate(mesh, null);
+              const p = geometry.getAttribute('position').array, index = geometry.getIndex().array;
+              const areas = [];
+              for (let t = 0; t < index.length; t += 3) {
+                const [a, b, c] = [index[t] * 3, index[t + 1] * 3, index[t + 2] * 3];
+                areas.push(((p[b] - p[a]) * (p[c + 1] - p[a + 1]) - (p[b + 1] - p[a + 1]) * (p[c] - p[a])) / 2);
+              }
+              done(areas);
+            }, (e) => done(String(e)));''', l_shape)
+        self.assertEqual(len(areas), 4, areas)
+        self.assertTrue(all(a > 0 for a in areas), f'every triangle wound as the polygon: {areas}')
+        self.assertEqual(sum(areas), 3.0, 'the L and nothing more')
+
+    def test_clamp_and_the_results_validity_in_the_programs_words(self):
+        output = os.path.join(self.work, 'cube.obj')
+        server = self.serve('cube.obj', output)
+        self.driver.get(server.url)
+        wait_ready(self.driver)
+        self.assertTrue(self.driver.find_element(By.ID, 'clamp').is_selected(), 'on by default')
+        set_value(self.driver, 'size', '1.5')
+        wait_ready(self.driver)
+        expected = os.path.join(self.work, 'expected.obj')
+        status, out, err = program(example('cube.obj'), '-o', expected, '--size', '1.5', *options_of(self.driver),
+                                   '--plugins-dir', self.work, '--stats')
+        self.assertEqual(status, 0, err)
+        note = next(line for line in err.splitlines() if 'clamped' in line).split('note: ')[-1]
+        self.assertEqual(note, 'bevel size 1.5 clamped to the safe size 1')
+        self.assertIn(note, text(self.driver, 'stats'))
+        twice = re.search(r'^polygons with a point twice\s+\d+\s+(\d+)$', out, re.M).group(1)
+        flat = re.search(r'^polygons of zero area\s+\d+\s+(\d+)$', out, re.M).group(1)
+        self.assertIn(f'{twice} polygons with a repeated point, {flat} of zero area', text(self.driver, 'stats'))
+        warned = re.search(r'in the result (.*); other tools may refuse it', err)
+        self.assertEqual(text(self.driver, 'result-warnings'),
+                         f'In the result {warned.group(1)}; other tools may refuse it.' if warned else '')
+        self.driver.find_element(By.ID, 'save').click()
+        WebDriverWait(self.driver, 30).until(lambda d: 'written' in text(d, 'save-result'))
+        with open(output, 'rb') as a, open(expected, 'rb') as b:
+            self.assertEqual(a.read(), b.read(), 'Save writes what --clamp writes')
+        self.driver.find_element(By.ID, 'clamp').click()
+        wait_ready(self.driver)
+        self.assertNotIn('clamped', text(self.driver, 'stats'))
+        self.assertIn('Beyond the safe size', text(self.driver, 'warnings'))
+
+        # Two-polygon mode leaves the rest of the input as it is: a polygon
+        # through one point twice stays in the result, and the page says so
+        # as the program does.
+        grid = [(x, y, 0) for y in range(3) for x in range(3)] + [(5, 0, 0), (6, 0, 0), (5, 1, 0)]
+        faces = [(0, 1, 4, 3), (1, 2, 5, 4), (3, 4, 7, 6), (4, 5, 8, 7), (9, 10, 9, 11)]
+        bad = write_obj(os.path.join(self.work, 'bad.obj'), grid, faces)
+        server = self.serve(bad)
+        self.driver.get(server.url)
+        wait_ready(self.driver)
+        set_value(self.driver, 'size', '0.1')
+        self.driver.execute_script('corvaneSelect(1, 2)')
+        wait_ready(self.driver)
+        status, _, err = program(bad, '-o', os.path.join(self.work, 'bad-out.obj'), '--select', '1,2',
+                                 '--size', '0.1', *options_of(self.driver), '--plugins-dir', self.work)
+        self.assertEqual(status, 0, err)
+        what = err.split('in the result ')[1].split(';')[0]
+        self.assertIn('through one point twice', what)
+        self.assertIn(f'In the result {what}; other tools may refuse it', text(self.driver, 'result-warnings'))
 
     def test_size_changes_the_stats_to_the_programs_counts(self):
         server = self.serve('cylinder.obj')
@@ -154,7 +272,7 @@ class Defences(unittest.TestCase):
         cls.output = os.path.join(cls.work, 'out.obj')
         cls.server = Server(example('cube.obj'), cls.output)
         cls.host = {'Host': f'127.0.0.1:{cls.server.port}'}
-        cls.auth = {**cls.host, 'Cookie': f'corvane_token_{cls.server.port}={cls.server.token}'}
+        cls.auth = {**cls.host, 'X-Corvane-Token': cls.server.token}
         cls.run_path = '/api/run?size=0.1&mode=disable&limit=30'
 
     @classmethod
@@ -172,15 +290,34 @@ class Defences(unittest.TestCase):
                 s.settimeout(5)
                 self.assertNotEqual(s.connect_ex((address, self.server.port)), 0, address)
 
-    def test_every_request_needs_the_token(self):
-        forged = {**self.host, 'Cookie': f'corvane_token_{self.server.port}=' + '0' * 64}
-        for method, path in [('GET', '/'), ('GET', '/app/main.js'), ('GET', '/api/input'), ('POST', self.run_path),
-                             ('POST', self.run_path.replace('run', 'save')), ('GET', '/nothing')]:
+    def test_api_takes_the_token_only_from_its_header(self):
+        token, port = self.server.token, self.server.port
+        for method, path in [('GET', '/api/input'), ('POST', self.run_path),
+                             ('POST', self.run_path.replace('run', 'save'))]:
             self.assertEqual(self.status(method, path, self.host), 403, path)
-            self.assertEqual(self.status(method, path, forged), 403, path)
-        self.assertEqual(self.status('GET', f'/?token={self.server.token}', self.host), 200)
+            self.assertEqual(self.status(method, path, {**self.host, 'X-Corvane-Token': '0' * 64}), 403, path)
+            # A cookie reaches this server from pages of other local servers too.
+            cookie = {**self.host, 'Cookie': f'corvane_token_{port}={token}'}
+            self.assertEqual(self.status(method, path, cookie), 403, path)
+            query = path + ('&' if '?' in path else '?') + f'token={token}'
+            self.assertIn(self.status(method, query, self.host), (400, 403), path)
+        # The page itself holds no secret: it loads without the token, and
+        # leaves no cookie behind.
+        status, headers, _ = self.server.request('GET', '/', self.host)
+        self.assertEqual(status, 200)
+        self.assertNotIn('Set-Cookie', headers)
         self.assertEqual(self.status('POST', self.run_path, self.auth), 200)
         self.assertFalse(os.path.exists(self.output), 'a run writes nothing')
+
+    def test_preflights_and_other_methods_are_refused(self):
+        preflight = {**self.host, 'Origin': 'http://127.0.0.1:1', 'Access-Control-Request-Method': 'POST',
+                     'Access-Control-Request-Headers': 'x-corvane-token'}
+        status, headers, _ = self.server.request('OPTIONS', self.run_path.replace('run', 'save'), preflight)
+        self.assertEqual(status, 403)
+        self.assertEqual([h for h in headers if h.lower().startswith('access-control-')], [])
+        for method in ['PUT', 'DELETE', 'PATCH']:
+            self.assertEqual(self.status(method, self.run_path, self.auth), 405, method)
+        self.assertFalse(os.path.exists(self.output))
 
     def test_only_its_own_host_names(self):
         port = self.server.port
@@ -210,6 +347,169 @@ class Defences(unittest.TestCase):
         self.assertEqual(self.status('POST', self.run_path, self.auth), 200, 'still serving')
         self.assertFalse(os.path.exists('/tmp/x.obj'))
         self.assertFalse(os.path.exists(self.output))
+
+
+class Folders(unittest.TestCase):
+    """What the server writes, and what it shows other local users."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix='corvane-view-test-')
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def test_live_runs_keep_to_a_folder_of_their_own(self):
+        tmp = os.path.join(self.work, 'tmp')
+        os.mkdir(tmp)
+        root = '/Corvane.cfg'
+        before = os.stat(root).st_mtime_ns if os.path.exists(root) else None
+        server = Server(example('cube.obj'), env={'TMPDIR': tmp})
+        try:
+            [private] = os.listdir(tmp)
+            private = os.path.join(tmp, private)
+            self.assertEqual(stat.S_IMODE(os.stat(private).st_mode), 0o700)
+            self.assertEqual(server.api('POST', '/api/run?size=0.1&mode=disable&limit=90')[0], 200)
+            self.assertTrue(os.path.exists(os.path.join(private, 'Corvane.cfg')), 'the live run kept its options')
+            self.assertFalse(os.path.exists(os.path.join(server.settings, 'Corvane.cfg')),
+                             "the user's settings file is Save's alone")
+            self.assertEqual(os.stat(root).st_mtime_ns if os.path.exists(root) else None, before,
+                             'nothing written at the filesystem root')
+        finally:
+            server.stop()
+        self.assertEqual(os.listdir(tmp), [], 'the folder goes with the server')
+
+    def test_open_keeps_the_token_off_the_command_line(self):
+        # A stand-in for the user's browser opener that records what it got.
+        log = os.path.join(self.work, 'opened')
+        opener = os.path.join(self.work, 'xdg-open')
+        with open(opener, 'w') as f:
+            f.write(f'#!/bin/sh\nstat -c %a "$1" > {log}.mode\ncp "$1" {log}.html\nprintf "%s\\n" "$@" > {log}\n')
+        os.chmod(opener, 0o755)
+        server = Server(example('cube.obj'), env={'PATH': f'{self.work}:{os.environ["PATH"]}'}, extra=['--open'])
+        try:
+            deadline = time.time() + 10
+            while not os.path.exists(log) and time.time() < deadline:
+                time.sleep(0.05)
+            with open(log) as f:
+                arguments = f.read()
+            self.assertNotIn(server.token, arguments, 'every local user can read a command line')
+            with open(log + '.mode') as f:
+                self.assertEqual(f.read().strip(), '600')
+            with open(log + '.html') as f:
+                self.assertIn(f'url={server.url}"', f.read())
+        finally:
+            server.stop()
+
+
+class Limits(unittest.TestCase):
+    """No client holds the server's workers or memory for long."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix='corvane-view-test-')
+        # 15,360 quads: a run takes long enough for others to queue behind it.
+        cls.server = Server(torus(os.path.join(cls.work, 'torus.obj'), 128, 120))
+        cls.host = {'Host': f'127.0.0.1:{cls.server.port}'}
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def connect(self):
+        return socket.create_connection(('127.0.0.1', self.server.port), timeout=15)
+
+    def memory_kb(self):
+        with open(f'/proc/{self.server.proc.pid}/status') as f:
+            return int(next(line for line in f if line.startswith('VmRSS')).split()[1])
+
+    def answer_to(self, head, then=b''):
+        """The first bytes the server answers to `head` followed by `then`, sent alongside."""
+        with self.connect() as s:
+            s.sendall(head)
+            sender = threading.Thread(target=lambda: self.send_quietly(s, then))
+            sender.start()
+            answer = s.recv(64)
+            sender.join()
+            return answer
+
+    @staticmethod
+    def send_quietly(s, data):
+        try:
+            s.sendall(data)
+        except OSError:
+            pass   # the server stopped reading, as it should
+
+    def test_headers_are_capped_in_count_and_size(self):
+        start = f'GET /app/style.css HTTP/1.1\r\nHost: 127.0.0.1:{self.server.port}\r\n'.encode()
+        self.assertRegex(self.answer_to(start + b'X-A: b\r\n' * 200 + b'\r\n'), rb'^HTTP/1\.1 431')
+        before = self.memory_kb()
+        endless = b''.join(b'X-%d: %s\r\n' % (i, b'y' * 100) for i in range(300000))   # 32 MB
+        self.assertRegex(self.answer_to(start, endless), rb'^HTTP/1\.1 431')
+        self.assertLess(self.memory_kb() - before, 8000, 'kilobytes the server grew by')
+        self.assertEqual(self.server.request('GET', '/app/style.css', self.host)[0], 200)
+
+    def test_chunked_bodies_are_refused(self):
+        head = (f'POST /api/run?size=0.1&mode=disable&limit=30 HTTP/1.1\r\nHost: 127.0.0.1:{self.server.port}\r\n'
+                f'X-Corvane-Token: {self.server.token}\r\nTransfer-Encoding: chunked\r\n\r\n').encode()
+        self.assertRegex(self.answer_to(head, b'8000\r\n' + b'z' * 0x8000 + b'\r\n' * 1000), rb'^HTTP/1\.1 411')
+
+    def test_slow_clients_are_cut_off(self):
+        answers = []
+
+        def trickle():
+            with self.connect() as s:
+                try:
+                    for byte in b'GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n' * 4:
+                        s.sendall(bytes([byte]))
+                        time.sleep(0.5)
+                        ready = socket.socket.recv(s, 64, socket.MSG_DONTWAIT | socket.MSG_PEEK) \
+                            if self.readable(s) else b''
+                        if ready:
+                            break
+                    answers.append((time.time() - started, s.recv(64)))
+                except OSError as e:
+                    answers.append((time.time() - started, str(e).encode()))
+
+        started = time.time()
+        clients = [threading.Thread(target=trickle) for _ in range(24)]
+        for c in clients:
+            c.start()
+        time.sleep(1)
+        asked = time.time()
+        self.assertEqual(self.server.request('GET', '/app/style.css', self.host)[0], 200)
+        self.assertLess(time.time() - asked, 7, 'seconds a normal request waited behind the slow ones')
+        for c in clients:
+            c.join()
+        for took, answer in answers:
+            self.assertLess(took, 8, f'a slow client held on for {took:.1f} s')
+            self.assertRegex(answer, rb'^HTTP/1\.1 408', answer)
+
+    @staticmethod
+    def readable(s):
+        import select
+        return bool(select.select([s], [], [], 0)[0])
+
+    def test_one_run_in_flight_and_one_waiting(self):
+        results = []
+
+        def run(i):
+            status, _, body = self.server.api('POST', f'/api/run?size={0.001 * (i + 1)}&mode=disable&limit=30')
+            results.append((status, body))
+
+        threads = [threading.Thread(target=run, args=(i,)) for i in range(10)]
+        for t in threads:
+            t.start()
+            time.sleep(0.005)
+        asked = time.time()
+        self.assertEqual(self.server.request('GET', '/app/style.css', self.host)[0], 200)
+        self.assertLess(time.time() - asked, 2, 'seconds a page file waited behind the runs')
+        for t in threads:
+            t.join()
+        done = [body for status, body in results if status == 200]
+        superseded = [body for status, body in results if status == 409]
+        self.assertEqual(len(done) + len(superseded), 10, [s for s, _ in results])
+        self.assertGreaterEqual(len(done), 2, 'the first and the newest run')
+        self.assertGreaterEqual(len(superseded), 5)
+        self.assertTrue(all(b'superseded by a newer run' in body for body in superseded))
 
 
 if __name__ == '__main__':

@@ -26,12 +26,13 @@ def example(name):
 class Server:
     """`corvane view INPUT [-o OUTPUT]` on a free port, with its own settings folder."""
 
-    def __init__(self, mesh, output=None, settings=None):
+    def __init__(self, mesh, output=None, settings=None, env=None, extra=()):
         self.settings = settings or tempfile.mkdtemp(prefix='corvane-view-')
-        args = [PROGRAM, 'view', mesh, '--port', '0', '--plugins-dir', self.settings]
+        args = [PROGRAM, 'view', mesh, '--port', '0', '--plugins-dir', self.settings, *extra]
         if output:
             args += ['-o', output]
-        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                     env={**os.environ, **(env or {})})
         self.url = self.proc.stdout.readline().strip()
         match = re.fullmatch(r'http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]{64})', self.url)
         if not match:
@@ -51,6 +52,11 @@ class Server:
             return response.status, dict(response.getheaders()), response.read()
         finally:
             connection.close()
+
+    def api(self, method, path, headers=None, body=None):
+        """A request as the page makes it: its Host, and the token in its header."""
+        return self.request(method, path, {'Host': f'127.0.0.1:{self.port}', 'X-Corvane-Token': self.token,
+                                           **(headers or {})}, body)
 
     def stop(self):
         self.proc.send_signal(signal.SIGINT)

@@ -1,6 +1,30 @@
 // Server calls. Meshes arrive as one binary buffer: a JSON header, then the
 // positions, the corner counts, the point indices and a tint per polygon as
 // typed arrays over the same bytes (see ViewEncodeMesh).
+//
+// Every call carries the token in a header of its own, the only place the
+// server takes it from: a page of another origin cannot send that header
+// without asking first, and the server refuses the asking.
+
+let token = '';
+
+// Takes the token from the address corvane view printed and drops it from the
+// address bar (and so from the history). The tab keeps it for a reload in
+// its session storage, which no page of another origin can read.
+export function takeToken() {
+  const params = new URLSearchParams(window.location.search);
+  if (params.has('token')) {
+    token = params.get('token');
+    sessionStorage.setItem('corvane-token', token);
+    window.history.replaceState(null, '', window.location.pathname);
+  } else {
+    token = sessionStorage.getItem('corvane-token') || '';
+  }
+}
+
+function call(path, method) {
+  return fetch(path, { method, headers: { 'X-Corvane-Token': token } });
+}
 
 export function decodeMesh(buffer) {
   const view = new DataView(buffer);
@@ -31,6 +55,7 @@ function query(options) {
     size: String(options.size),
     mode: options.angleMode,
     limit: String(options.limitDeg),
+    clamp: options.clamp ? '1' : '0',
   });
   if (options.select) q.set('select', `${options.select[0]},${options.select[1]}`);
   return q.toString();
@@ -47,13 +72,13 @@ async function failure(response) {
 }
 
 export async function fetchInput() {
-  const response = await fetch('/api/input');
+  const response = await call('/api/input', 'GET');
   if (!response.ok) throw await failure(response);
   return decodeMesh(await response.arrayBuffer());
 }
 
 export async function runModule(options) {
-  const response = await fetch(`/api/run?${query(options)}`, { method: 'POST' });
+  const response = await call(`/api/run?${query(options)}`, 'POST');
   if (!response.ok) throw await failure(response);
   return decodeMesh(await response.arrayBuffer());
 }
@@ -61,10 +86,12 @@ export async function runModule(options) {
 // Writes OUTPUT and resolves to its name, or, when the program was started
 // without one, hands the file to the browser as a download.
 export async function save(options, downloadName) {
-  const response = await fetch(`/api/save?${query(options)}`, { method: 'POST' });
+  const response = await call(`/api/save?${query(options)}`, 'POST');
   if (!response.ok) throw await failure(response);
-  if ((response.headers.get('Content-Type') || '').startsWith('application/json'))
-    return `written to ${(await response.json()).written}`;
+  if ((response.headers.get('Content-Type') || '').startsWith('application/json')) {
+    const answer = await response.json();
+    return `written to ${answer.written}` + (answer.note ? `; ${answer.note}` : '');
+  }
   const url = URL.createObjectURL(await response.blob());
   const link = document.createElement('a');
   link.href = url;

@@ -37,6 +37,7 @@ export class Controls {
     this.slider = this.el('size-slider');
     this.mode = this.el('angle-mode');
     this.limit = this.el('limit-angle');
+    this.clamp = this.el('clamp');
     this.centre = 1;
     this.safe = null;
     this.size.addEventListener('input', () => {
@@ -49,6 +50,7 @@ export class Controls {
     });
     this.mode.addEventListener('change', () => this.onChange());
     this.limit.addEventListener('input', () => this.onChange());
+    this.clamp.addEventListener('change', () => this.onChange());
   }
 
   // Sets the starting values and the slider's scale.
@@ -98,6 +100,7 @@ export class Controls {
       size: isFinite(size) ? size : null,
       angleMode: this.mode.value,
       limitDeg: isFinite(limit) && limit >= 0 && limit <= 180 ? limit : null,
+      clamp: this.clamp.checked,
     };
   }
 }

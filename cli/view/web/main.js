@@ -4,8 +4,9 @@
 // Runs never pile up: one is in flight at a time, and changes made meanwhile
 // wait in a single slot that the newest change overwrites, so a dragged
 // slider queues at most one run behind the one in flight. #status reads
-// "ready" only when the drawn result belongs to the controls as they are.
-import { fetchInput, runModule, save } from './api.js';
+// "ready" only when the drawn result belongs to the controls as they are,
+// and "failed" when the run for them failed: the picture is an older one.
+import { fetchInput, runModule, save, takeToken } from './api.js';
 import { Controls, defaultSize } from './controls.js';
 import { Picker } from './picking.js';
 import { Viewport } from './scene.js';
@@ -19,6 +20,7 @@ const state = {
   pending: null,      // the options of the run waiting for the one in flight
   inFlight: false,
   shownKey: null,     // the options the drawn result belongs to
+  failedKey: null,    // the options whose run failed
 };
 
 let viewport, controls, picker;
@@ -37,7 +39,9 @@ function setStatus(text) {
 function refreshStatus() {
   const options = currentOptions();
   if (options.size === null || options.limitDeg === null) setStatus('invalid options');
-  else if (state.shownKey === keyOf(options) && !state.inFlight) setStatus('ready');
+  else if (state.inFlight || state.pending) setStatus('running');
+  else if (state.shownKey === keyOf(options)) setStatus('ready');
+  else if (state.failedKey === keyOf(options)) setStatus('failed');
   else setStatus('running');
 }
 
@@ -61,17 +65,22 @@ async function pump() {
     try {
       const result = await runModule(options);
       showResult(result);
+      state.shownKey = keyOf(options);
+      state.failedKey = null;
     } catch (e) {
-      $('messages').textContent = `The run failed: ${e.message}`;
+      $('messages').textContent = `The run failed: ${e.message}. The picture shows an earlier result.`;
+      $('result-warnings').textContent = '';
+      state.shownKey = null;
+      state.failedKey = keyOf(options);
     }
-    state.shownKey = keyOf(options);
     state.inFlight = false;
   }
   refreshStatus();
 }
 
 function edgeCounts(info) {
-  return `${number(info.borderEdges)} border, ${number(info.crowdedEdges)} non-manifold edges`;
+  return `${number(info.borderEdges)} border, ${number(info.crowdedEdges)} non-manifold edges, ` +
+    `${number(info.repeatedPointPolys)} polygons with a repeated point, ${number(info.zeroAreaPolys)} of zero area`;
 }
 
 function showResult(result) {
@@ -84,7 +93,16 @@ function showResult(result) {
     : `Result: ${number(r.points)} points, ${number(r.polygons)} polygons; ${edgeCounts(r)}`;
   $('stats').textContent =
     `Input: ${number(input.points)} points, ${number(input.polygons)} polygons; ${edgeCounts(input)}. ` +
-    `${shown}. ${r.mode || 'Run'} mode, activation ${r.activationMs.toFixed(2)} ms.`;
+    `${shown}. ${r.mode || 'Run'} mode, activation ${r.activationMs.toFixed(2)} ms` +
+    (r.clampNote ? `; ${r.clampNote}.` : '.');
+  // The program's warning after a run, in its words.
+  const safe = state.input.info.safeSize;
+  $('result-warnings').textContent = r.invalid && !r.unchanged
+    ? `In the result ${r.invalid}; other tools may refuse it` +
+      (safe !== null && !controls.value().clamp
+        ? ` (the safe bevel size is ${Number(safe.toPrecision(4))}; "Clamp to the safe size" keeps to it).`
+        : '.')
+    : '';
   $('messages').textContent = r.messages.map((m) => (m.error ? 'Error: ' : '') + m.text.replace(/^ERROR:\n/, '')).join('\n\n');
 }
 
@@ -99,7 +117,7 @@ function updateWarnings(options) {
   if (info.crowdedEdges > 0)
     lines.push(`${plural(info.crowdedEdges, 'edge is', 'edges are')} shared by 3 or more polygons; the chamfer ` +
       'needs every edge shared by at most two (the result will be tangled there).');
-  if (info.safeSize !== null && options.size !== null && options.size > info.safeSize)
+  if (info.safeSize !== null && options.size !== null && options.size > info.safeSize && !options.clamp)
     lines.push(`Beyond the safe size ${Number(info.safeSize.toPrecision(4))}: strips will cross.`);
   if (info.corners > 65536)
     lines.push(`The input has ${number(info.corners)} polygon corners; the module refuses more than 65,536.`);
@@ -134,6 +152,7 @@ async function onSave() {
 }
 
 async function start() {
+  takeToken();
   viewport = new Viewport($('view'));
   controls = new Controls(schedule);
   try {

@@ -3,7 +3,7 @@
 // always name input polygons), and when the pointer is within a few pixels
 // of one of that polygon's edges on the screen, the two polygons that share
 // the edge instead.
-import * as THREE from './three.module.js';
+import * as THREE from 'three';
 
 const EDGE_PIXELS = 6;     // how near an edge a click must be to take it
 const CLICK_PIXELS = 4;    // a press that moves further is an orbit, not a click

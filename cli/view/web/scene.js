@@ -2,8 +2,8 @@
 // shaded by a light from the viewer's upper left, faces cut back in a light
 // tint, strips, patches and caps orange, back faces magenta), its edges, the
 // selection, and the camera the user orbits. Drawn on demand, not in a loop.
-import * as THREE from './three.module.js';
-import { OrbitControls } from './OrbitControls.js';
+import * as THREE from 'three';
+import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
 
 const FRONT = new THREE.Color(205 / 255, 210 / 255, 220 / 255);
 const RESHAPED = new THREE.Color(240 / 255, 215 / 255, 170 / 255);
@@ -13,18 +13,70 @@ const SELECTED = new THREE.Color(40 / 255, 120 / 255, 230 / 255);
 const EDGE = new THREE.Color(60 / 255, 62 / 255, 70 / 255);
 const TINTS = [FRONT, RESHAPED, CREATED];
 
-// Triangles of every polygon as a fan from its first corner, each polygon
-// with corners of its own so that it takes one colour. `tri2poly[t]` is the
-// polygon of triangle t.
+// The corners (numbers from 0 within the polygon) of its triangles, wound as
+// the polygon is. A triangle is itself; a convex polygon is a fan from its
+// first corner; any other is cut by ear clipping in its own plane, so that
+// a concave polygon covers only its own area. `out` receives the triples.
+function polygonTriangles(positions, indices, s, n, out) {
+  if (n === 3) {
+    out.push(0, 1, 2);
+    return;
+  }
+  // The plane: the Newell normal, and two axes across it.
+  let nx = 0, ny = 0, nz = 0;
+  for (let k = 0; k < n; k++) {
+    const a = indices[s + k] * 3, b = indices[s + (k + 1) % n] * 3;
+    nx += (positions[a + 1] - positions[b + 1]) * (positions[a + 2] + positions[b + 2]);
+    ny += (positions[a + 2] - positions[b + 2]) * (positions[a] + positions[b]);
+    nz += (positions[a] - positions[b]) * (positions[a + 1] + positions[b + 1]);
+  }
+  const normal = new THREE.Vector3(nx, ny, nz);
+  if (normal.lengthSq() === 0) {
+    // No plane (zero area): a fan draws nothing wrong that is not already so.
+    for (let k = 1; k + 1 < n; k++) out.push(0, k, k + 1);
+    return;
+  }
+  normal.normalize();
+  const u = new THREE.Vector3(), v = new THREE.Vector3();
+  u.set(Math.abs(normal.x) < 0.9 ? 1 : 0, Math.abs(normal.x) < 0.9 ? 0 : 1, 0).cross(normal).normalize();
+  v.crossVectors(normal, u);
+  const flat = [];
+  const p = new THREE.Vector3();
+  for (let k = 0; k < n; k++) {
+    const a = indices[s + k] * 3;
+    p.set(positions[a], positions[a + 1], positions[a + 2]);
+    flat.push(new THREE.Vector2(p.dot(u), p.dot(v)));
+  }
+  // Seen along the normal the polygon winds counter-clockwise; convex when
+  // no corner turns the other way.
+  let convex = true;
+  for (let k = 0; k < n && convex; k++) {
+    const a = flat[k], b = flat[(k + 1) % n], c = flat[(k + 2) % n];
+    convex = (b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x) >= 0;
+  }
+  if (convex) {
+    for (let k = 1; k + 1 < n; k++) out.push(0, k, k + 1);
+    return;
+  }
+  for (const [a, b, c] of THREE.ShapeUtils.triangulateShape(flat, [])) {
+    const turn = (flat[b].x - flat[a].x) * (flat[c].y - flat[a].y) - (flat[b].y - flat[a].y) * (flat[c].x - flat[a].x);
+    if (turn >= 0) out.push(a, b, c);
+    else out.push(a, c, b);
+  }
+}
+
+// Triangles of every polygon, each polygon with corners of its own so that
+// it takes one colour. `tri2poly[t]` is the polygon of triangle t.
 export function triangulate(mesh, colourOf) {
   const { positions, counts, indices, starts } = mesh;
   const corners = indices.length;
   const xyz = new Float32Array(corners * 3);
   const rgb = colourOf ? new Float32Array(corners * 3) : null;
-  let triangles = 0;
-  for (let p = 0; p < counts.length; p++) if (counts[p] >= 3) triangles += counts[p] - 2;
-  const index = new Uint32Array(triangles * 3);
-  const tri2poly = new Uint32Array(triangles);
+  let most = 0;
+  for (let p = 0; p < counts.length; p++) if (counts[p] >= 3) most += counts[p] - 2;
+  const index = new Uint32Array(most * 3);
+  const tri2poly = new Uint32Array(most);
+  const corner = [];
   let t = 0;
   for (let p = 0; p < counts.length; p++) {
     const s = starts[p], n = counts[p];
@@ -34,18 +86,21 @@ export function triangulate(mesh, colourOf) {
       xyz[c] = positions[v]; xyz[c + 1] = positions[v + 1]; xyz[c + 2] = positions[v + 2];
       if (rgb) { rgb[c] = colour.r; rgb[c + 1] = colour.g; rgb[c + 2] = colour.b; }
     }
-    for (let k = 1; k + 1 < n; k++) {
-      index[t * 3] = s; index[t * 3 + 1] = s + k; index[t * 3 + 2] = s + k + 1;
+    if (n < 3) continue;
+    corner.length = 0;
+    polygonTriangles(positions, indices, s, n, corner);
+    for (let k = 0; k + 2 < corner.length && t < most; k += 3) {
+      index[t * 3] = s + corner[k]; index[t * 3 + 1] = s + corner[k + 1]; index[t * 3 + 2] = s + corner[k + 2];
       tri2poly[t++] = p;
     }
   }
   const geometry = new THREE.BufferGeometry();
   geometry.setAttribute('position', new THREE.BufferAttribute(xyz, 3));
   if (rgb) geometry.setAttribute('color', new THREE.BufferAttribute(rgb, 3));
-  geometry.setIndex(new THREE.BufferAttribute(index, 1));
+  geometry.setIndex(new THREE.BufferAttribute(index.subarray(0, t * 3), 1));
   geometry.computeBoundingSphere();
   geometry.computeBoundingBox();
-  return { geometry, tri2poly };
+  return { geometry, tri2poly: tri2poly.subarray(0, t) };
 }
 
 // Every polygon's edges as line segments over the corners `triangulate`
