@@ -220,7 +220,8 @@ int AngleModeArg(py::handle mode)
     for (int k = 0; k < 3; k++)
         if (py::isinstance<py::str>(mode) && py::str(names[k]).equal(mode))
             return k;
-    throw py::value_error("angle_mode must be \"disable\", \"lt\" or \"gt\", not " + py::repr(mode).cast<std::string>());
+    throw py::value_error("angle_mode must be \"disable\", \"lt\" or \"gt\", not " +
+                          py::repr(mode).cast<std::string>());
 }
 
 // The two-polygon mode's pair, 0-based, as the run layer's 1-based numbers.

@@ -83,7 +83,8 @@ def main():
     # Interleaved, so that all rows see the same load on a shared machine.
     for _ in range(reps):
         for with_mask, reused in labels:
-            rows[with_mask, reused].append(timed(points, indices, offsets, size, with_mask, mesh if reused else None))
+            given = mesh if reused else None
+            rows[with_mask, reused].append(timed(points, indices, offsets, size, with_mask, given))
     print(f"{'Python module, object mode':44} {'quads':>7} {'call ms':>9} {'activation ms':>14} {'call/activation':>16}")
     for key, label in labels.items():
         walls = [w for w, _ in rows[key]]
