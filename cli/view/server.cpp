@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -104,6 +105,8 @@ struct Viewer {
     ViewArgs args;
     MeshData input;
     double safeSize = 0.0;    // the input's, computed once for every clamped run
+    // What the tint of every live run compares against, built once.
+    std::shared_ptr<const RunInputIndex> inputIndex;
     LoadedModule module;
     std::string settingsDir;  // the user's: read at the start, written by Save
     std::string liveDir;      // the live runs' own
@@ -220,6 +223,7 @@ void HandleRun(Viewer *v, const httplib::Request &req, httplib::Response &res)
     if (!ParseOptions(v, req, res, &options))
         return;
     options.settingsDir = v->liveDir;
+    options.inputIndex = v->inputIndex;
     const RunTurns::Turn turn = v->turns.Wait(*v->server);
     if (turn == RunTurns::kSuperseded)
         return Fail(res, 409, "superseded by a newer run", {{"superseded", true}});
@@ -441,6 +445,7 @@ int ViewMain(const ViewArgs &args)
     v.settingsDir = args.pluginsDir.empty() ? RunDefaultSettingsDir() : args.pluginsDir;
     v.liveDir = live.path;
     v.safeSize = MeshSafeBevelSize(v.input);
+    v.inputIndex = std::make_shared<const RunInputIndex>(RunIndexInput(v.input));
     v.token = ViewNewToken();
     int status = kExitDone;
     {
