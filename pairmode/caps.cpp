@@ -19,6 +19,7 @@
 // planar and the cut misses the strip's point by a little (far less than the
 // weld joins when only the touched region is buffered), so those two are the
 // strip's points themselves, not cuts.
+#include <math.h>
 #include <string.h>
 
 #include "pairmode/claims.h"
@@ -35,6 +36,14 @@ static int32_t gIn;
 static int32_t gOut;
 static int gInSlot;   // where FanList put gIn and gOut in gFanPoints
 static int gOutSlot;
+// The one copy of the end point a cap uses where a fan edge is not cut, or -1
+// until one is needed.
+static int32_t gEndCopy;
+static LWPntID gEnd;
+// The output model's box as the cap began: the cuts of one cap are all
+// judged against it, so that the points the cap adds change no decision.
+static Vec3 gBoxMin;
+static Vec3 gBoxMax;
 
 static const char kDefaultSurface[] = "Default";
 
@@ -69,14 +78,68 @@ static int AddHostPoint(EditContext *ctx, LWPntID p)
     return b;
 }
 
-// A new point where the line through the host points c and e meets the plane.
+// Whether the plane cuts the fan edge from the end point to `other` strictly
+// between its ends, farther from each than the weld joins. A plane that holds
+// the end point (two coplanar polygons chamfered on a flat face), that holds
+// the edge, or that meets its line beyond it gives no cut there: a cut on an
+// end would be welded into it and leave a polygon through one point twice,
+// and one far off the edge would widen the weld until it joins every new
+// point. The answer depends on the edge alone, so the two fan polygons that
+// share the edge agree on it.
+static int CutUsable(EditContext *ctx, const CapPlane *plane, LWPntID other)
+{
+    Vec3 pe = HostPointOrZero(ctx, gEnd);
+    Vec3 po = HostPointOrZero(ctx, other);
+    Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pe, po);
+    double d[3] = {po.x - pe.x, po.y - pe.y, po.z - pe.z};
+    double u[3] = {x.x - pe.x, x.y - pe.y, x.z - pe.z};
+    double v[3] = {x.x - po.x, x.y - po.y, x.z - po.z};
+    double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    double t = (u[0] * d[0] + u[1] * d[1] + u[2] * d[2]) / dd;
+    double box[3] = {gBoxMax.x - gBoxMin.x, gBoxMax.y - gBoxMin.y, gBoxMax.z - gBoxMin.z};
+    double weld = sqrt(box[0] * box[0] + box[1] * box[1] + box[2] * box[2]) / 65536.0;
+    double nearEnd = sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+    double nearOther = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (!(nearEnd > weld && nearOther > weld))
+        return 0;
+    return t > -4096.0 && t < 4096.0;
+}
+
+// The copy of the end point that stands where a fan edge is not cut.
+static int EndCopy(EditContext *ctx)
+{
+    if (gEndCopy < 0)
+        gEndCopy = AddHostPoint(ctx, gEnd);
+    return gEndCopy;
+}
+
+// A new point where the line through the host points c and e, one of them
+// the end point, meets the plane; the end point's copy where that edge is not
+// cut.
 static int AddCutPoint(EditContext *ctx, const CapPlane *plane, LWPntID c, LWPntID e)
 {
     BufModel *model = ctx->model;
-    Vec3 pc = HostPointOrZero(ctx, c);
-    Vec3 pe = HostPointOrZero(ctx, e);
+    LWPntID other = c == gEnd ? e : c;
+    if (!CutUsable(ctx, plane, other))
+        return EndCopy(ctx);
+    Vec3 pc = HostPointOrZero(ctx, gEnd);
+    Vec3 pe = HostPointOrZero(ctx, other);
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pc, pe);
     return BufModelAddPoint(model, &x);
+}
+
+// The points before and after `end` in pts[0..n-1]; 0 when end is not there.
+static int EndNeighbours(const LWPntID *pts, int n, LWPntID end, LWPntID *before,
+                         LWPntID *after)
+{
+    for (int k = 0; k < n; k++) {
+        if (pts[k] == end) {
+            *before = pts[(k + n - 1) % n];
+            *after = pts[(k + 1) % n];
+            return 1;
+        }
+    }
+    return 0;
 }
 
 // The fan point list of a polygon with points pts[0..n-1]: its points with
@@ -255,6 +318,10 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
     plane.point = BufModelGetPoint(model, last->points[0])->position;
     plane.normal = last->normal;
     StartCapName(last->surface);
+    gEnd = end;
+    gEndCopy = -1;
+    gBoxMin = model->boxMin;
+    gBoxMax = model->boxMax;
 
     // H is the B polygon of the last pair.
     LWPolID h = FindPolyByEdge(ctx, list, count, prev, end);
@@ -311,6 +378,8 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
                     // between them become one.
                     JoinPoints(model, pendingIn, p1);
                 } else {
+                    if (lastFan < 0)
+                        return;
                     gCapPoints[capCount - 1] = p1;
                     BufModelGetPoly(model, lastFan)->points[gOutSlot] = p1;
                 }
@@ -338,6 +407,26 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
         const BufPoly *copy = recut >= 0 ? BufModelGetPoly(model, recut) : nullptr;
         if (recut >= 0 && !copy)
             return;
+        // A polygon inside the fan that the plane cuts on neither edge at the
+        // end point keeps its point: it stays as it is, and the cap passes
+        // through the end point there. The fan's first and last polygons
+        // border the strip and are always re-shaped.
+        LWPntID before = nullptr, after = nullptr;
+        if (capCount > 0 && pendingIn < 0 && EndNeighbours(pts, n, end, &before, &after) &&
+            !CutUsable(ctx, &plane, before) && !CutUsable(ctx, &plane, after)) {
+            LWPolID beyond = FindPolyByEdge(ctx, list, count, after, end);
+            if (beyond && beyond != polyA && beyond != polyB && !PairClaimed(ctx, beyond)) {
+                int e = EndCopy(ctx);
+                if (e < 0 || capCount + 1 > CAP_LIST_SIZE)
+                    return;
+                if (!surface || strcmp(gCapName, surface) != 0)
+                    strcpy(gCapName, kDefaultSurface);
+                gCapPoints[capCount++] = e;
+                lastFan = -1;
+                m = beyond;
+                continue;
+            }
+        }
         // Measured before anything is built, so that what does not fit the
         // fixed lists leaves no half-built polygon behind.
         int length = copy ? RecutList(ctx, &plane, copy, pts, n, end, 0, &next)
@@ -391,6 +480,16 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
             break;
     }
 
+    // Where edges were not cut the cap passes through the end point's one
+    // copy, once.
+    int kept = 0;
+    for (int k = 0; k < capCount; k++) {
+        if (kept == 0 || gCapPoints[k] != gCapPoints[kept - 1])
+            gCapPoints[kept++] = gCapPoints[k];
+    }
+    while (kept > 1 && gCapPoints[kept - 1] == gCapPoints[0])
+        kept--;
+    capCount = kept;
     // The cap runs against the fan's sense.
     if (capCount > 2) {
         for (int lo = 0, hi = capCount - 1; lo < hi; lo++, hi--) {
