@@ -44,6 +44,9 @@ static LWPntID gEnd;
 // judged against it, so that the points the cap adds change no decision.
 static Vec3 gBoxMin;
 static Vec3 gBoxMax;
+// Where the strip's two points at the end point lie.
+static Vec3 gStripIn;
+static Vec3 gStripOut;
 
 static const char kDefaultSurface[] = "Default";
 
@@ -86,6 +89,12 @@ static int AddHostPoint(EditContext *ctx, LWPntID p)
 // and one far off the edge would widen the weld until it joins every new
 // point. The answer depends on the edge alone, so the two fan polygons that
 // share the edge agree on it.
+static double Distance(const Vec3 &a, const Vec3 &b)
+{
+    double d[3] = {a.x - b.x, a.y - b.y, a.z - b.z};
+    return sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+}
+
 static int CutUsable(EditContext *ctx, const CapPlane *plane, LWPntID other)
 {
     Vec3 pe = HostPointOrZero(ctx, gEnd);
@@ -101,6 +110,11 @@ static int CutUsable(EditContext *ctx, const CapPlane *plane, LWPntID other)
     double nearEnd = sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
     double nearOther = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
     if (!(nearEnd > weld && nearOther > weld))
+        return 0;
+    // Behind the end point the line may run on through the strip's own
+    // points (a straight ridge through the end point): a cut there would be
+    // welded into one of them.
+    if (t < 0.0 && (Distance(x, gStripIn) <= weld || Distance(x, gStripOut) <= weld))
         return 0;
     return t > -4096.0 && t < 4096.0;
 }
@@ -126,6 +140,27 @@ static int AddCutPoint(EditContext *ctx, const CapPlane *plane, LWPntID c, LWPnt
     Vec3 pe = HostPointOrZero(ctx, other);
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pc, pe);
     return BufModelAddPoint(model, &x);
+}
+
+// Whether three buffered points lie on one line, up to rounding: the area
+// they span is a vanishing part of the square of their longest side.
+static int OnOneLine(BufModel *model, int32_t a, int32_t b, int32_t c)
+{
+    const BufPoint *pa = BufModelGetPoint(model, a);
+    const BufPoint *pb = BufModelGetPoint(model, b);
+    const BufPoint *pc = BufModelGetPoint(model, c);
+    if (!pa || !pb || !pc)
+        return 0;
+    double u[3] = {pb->position.x - pa->position.x, pb->position.y - pa->position.y,
+                   pb->position.z - pa->position.z};
+    double v[3] = {pc->position.x - pa->position.x, pc->position.y - pa->position.y,
+                   pc->position.z - pa->position.z};
+    double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                   u[0] * v[1] - u[1] * v[0]};
+    double uu = u[0] * u[0] + u[1] * u[1] + u[2] * u[2];
+    double vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+    double side = uu > vv ? uu : vv;
+    return sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]) <= 1e-9 * side;
 }
 
 // The points before and after `end` in pts[0..n-1]; 0 when end is not there.
@@ -322,6 +357,12 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
     gEndCopy = -1;
     gBoxMin = model->boxMin;
     gBoxMax = model->boxMax;
+    const BufPoint *stripIn = BufModelGetPoint(model, loopEnd->stripIn);
+    const BufPoint *stripOut = BufModelGetPoint(model, loopEnd->stripOut);
+    if (!stripIn || !stripOut)
+        return;
+    gStripIn = stripIn->position;
+    gStripOut = stripOut->position;
 
     // H is the B polygon of the last pair.
     LWPolID h = FindPolyByEdge(ctx, list, count, prev, end);
@@ -490,6 +531,20 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
     while (kept > 1 && gCapPoints[kept - 1] == gCapPoints[0])
         kept--;
     capCount = kept;
+    // A cap of the end point and the strip's two points on a straight line
+    // (the end point on a straight border of a flat face) would have no area:
+    // the last quad takes the end point between those two instead.
+    if (capCount == 3 && gCapPoints[1] == gEndCopy && gEndCopy >= 0 &&
+        OnOneLine(model, gCapPoints[0], gCapPoints[1], gCapPoints[2])) {
+        const BufPoly *quad = BufModelGetPoly(model, loopEnd->lastQuad);
+        if (quad && quad->count == 4 && quad->points[0] == gCapPoints[0] &&
+            quad->points[3] == gCapPoints[2]) {
+            int32_t five[5] = {quad->points[0], quad->points[1], quad->points[2],
+                               quad->points[3], gEndCopy};
+            BufModelSetPoly(model, nullptr, 5, five, loopEnd->lastQuad);
+        }
+        return;
+    }
     // The cap runs against the fan's sense.
     if (capCount > 2) {
         for (int lo = 0, hi = capCount - 1; lo < hi; lo++, hi--) {
