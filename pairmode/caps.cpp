@@ -537,11 +537,21 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
     if (capCount == 3 && gCapPoints[1] == gEndCopy && gEndCopy >= 0 &&
         OnOneLine(model, gCapPoints[0], gCapPoints[1], gCapPoints[2])) {
         const BufPoly *quad = BufModelGetPoly(model, loopEnd->lastQuad);
-        if (quad && quad->count == 4 && quad->points[0] == gCapPoints[0] &&
-            quad->points[3] == gCapPoints[2]) {
-            int32_t five[5] = {quad->points[0], quad->points[1], quad->points[2],
-                               quad->points[3], gEndCopy};
-            BufModelSetPoly(model, nullptr, 5, five, loopEnd->lastQuad);
+        if (!quad || quad->count != 4)
+            return;
+        // The quad holds the edge from the last out point to the first in
+        // point; the end point goes between them.
+        for (int k = 0; k < 4; k++) {
+            if (quad->points[k] == gCapPoints[2] && quad->points[(k + 1) % 4] == gCapPoints[0]) {
+                int32_t five[5];
+                for (int v = 0, w = 0; v < 4; v++) {
+                    five[w++] = quad->points[v];
+                    if (v == k)
+                        five[w++] = gEndCopy;
+                }
+                BufModelSetPoly(model, nullptr, 5, five, loopEnd->lastQuad);
+                break;
+            }
         }
         return;
     }
