@@ -47,6 +47,15 @@ static Vec3 gBoxMax;
 // Where the strip's two points at the end point lie.
 static Vec3 gStripIn;
 static Vec3 gStripOut;
+// The fan edges judged so far in this cap, by their point other than the
+// end point, with the answer and the cut: each edge is judged once.
+static LWPntID gJudged[CAP_LIST_SIZE];
+static uint8_t gJudgedUsable[CAP_LIST_SIZE];
+static Vec3 gJudgedCut[CAP_LIST_SIZE];
+static int gJudgedCount;
+// The fan polygons this cap re-shaped, by their index in the output model.
+static int32_t gFanPolys[CAP_LIST_SIZE];
+static int gFanCount;
 
 static const char kDefaultSurface[] = "Default";
 
@@ -95,11 +104,31 @@ static double Distance(const Vec3 &a, const Vec3 &b)
     return sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
 }
 
+static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3 *cut);
+
 static int CutUsable(EditContext *ctx, const CapPlane *plane, LWPntID other)
+{
+    for (int k = 0; k < gJudgedCount; k++) {
+        if (gJudged[k] == other)
+            return gJudgedUsable[k];
+    }
+    Vec3 cut;
+    int usable = JudgeCut(ctx, plane, other, &cut);
+    if (gJudgedCount < CAP_LIST_SIZE) {
+        gJudged[gJudgedCount] = other;
+        gJudgedUsable[gJudgedCount] = (uint8_t)usable;
+        gJudgedCut[gJudgedCount] = cut;
+        gJudgedCount++;
+    }
+    return usable;
+}
+
+static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3 *cut)
 {
     Vec3 pe = HostPointOrZero(ctx, gEnd);
     Vec3 po = HostPointOrZero(ctx, other);
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pe, po);
+    *cut = x;
     double d[3] = {po.x - pe.x, po.y - pe.y, po.z - pe.z};
     double u[3] = {x.x - pe.x, x.y - pe.y, x.z - pe.z};
     double v[3] = {x.x - po.x, x.y - po.y, x.z - po.z};
@@ -116,6 +145,14 @@ static int CutUsable(EditContext *ctx, const CapPlane *plane, LWPntID other)
     // welded into one of them.
     if (t < 0.0 && (Distance(x, gStripIn) <= weld || Distance(x, gStripOut) <= weld))
         return 0;
+    // Off its edge, the cut may fall where another fan edge's line was cut
+    // already (two edges on one line through the end point).
+    if (!(t > 0.0 && t < 1.0)) {
+        for (int k = 0; k < gJudgedCount; k++) {
+            if (gJudgedUsable[k] && Distance(x, gJudgedCut[k]) <= weld)
+                return 0;
+        }
+    }
     return t > -4096.0 && t < 4096.0;
 }
 
@@ -161,6 +198,68 @@ static int OnOneLine(BufModel *model, int32_t a, int32_t b, int32_t c)
     double vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
     double side = uu > vv ? uu : vv;
     return sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]) <= 1e-9 * side;
+}
+
+// Where the cap list passes the end point's copy more than once, the cut
+// points between its first and last pass are given up: each fan polygon that
+// holds one takes the end point there instead (once), and the cap list drops
+// them. Left as it is when a point between is not a cut of this cap.
+static int SamePlace(const BufPoint *a, const BufPoint *b)
+{
+    return a->position.x == b->position.x && a->position.y == b->position.y &&
+           a->position.z == b->position.z;
+}
+
+static void UncutBetweenEnds(BufModel *model, int *capCount)
+{
+    int first = -1, last = -1;
+    for (int k = 0; k < *capCount; k++) {
+        if (gCapPoints[k] == gEndCopy) {
+            if (first < 0)
+                first = k;
+            last = k;
+        }
+    }
+    if (gEndCopy < 0 || first < 0 || last - first < 2)
+        return;
+    for (int f = 0; f < gFanCount; f++) {
+        BufPoly *poly = BufModelGetPoly(model, gFanPolys[f]);
+        if (!poly)
+            return;
+    }
+    for (int k = first + 1; k < last; k++) {
+        const BufPoint *p = BufModelGetPoint(model, gCapPoints[k]);
+        if (!p || p->hostId)
+            return;
+    }
+    for (int f = 0; f < gFanCount; f++) {
+        const BufPoly *poly = BufModelGetPoly(model, gFanPolys[f]);
+        int32_t pts[CAP_LIST_SIZE];
+        int n = 0, changed = 0;
+        for (int v = 0; v < poly->count && v < CAP_LIST_SIZE; v++) {
+            int32_t q = poly->points[v];
+            const BufPoint *at = BufModelGetPoint(model, q);
+            for (int k = first + 1; k < last && q != gEndCopy; k++) {
+                // The neighbour's cut on the same edge is a point of its own
+                // at the same place, which the weld joins.
+                const BufPoint *cut = BufModelGetPoint(model, gCapPoints[k]);
+                if (q == gCapPoints[k] || (at && cut && !at->hostId && SamePlace(at, cut))) {
+                    q = gEndCopy;
+                    changed = 1;
+                }
+            }
+            if (n == 0 || pts[n - 1] != q)
+                pts[n++] = q;
+        }
+        while (n > 1 && pts[n - 1] == pts[0])
+            n--;
+        if (changed && n >= 3)
+            BufModelSetPoly(model, nullptr, n, pts, gFanPolys[f]);
+    }
+    int w = first + 1;
+    for (int k = last + 1; k < *capCount; k++)
+        gCapPoints[w++] = gCapPoints[k];
+    *capCount = w;
 }
 
 // The points before and after `end` in pts[0..n-1]; 0 when end is not there.
@@ -340,6 +439,40 @@ static LWPntID PointAfterEdge(const HostPolygonInfo *h, LWPntID prev, LWPntID en
     return nullptr;
 }
 
+// Judges the fan's edges at the end point before any is cut: first those
+// the plane crosses between their ends, then the others, so that a cut off
+// its edge is tested against every cut on an edge of the same line. The
+// walk goes about the end point as the cap does, from B's edge (W to the
+// end point) on, and stops where the cap would or at a polygon taken over.
+static void JudgeFanEdges(EditContext *ctx, int count, LWPolID *list, const CapPlane *plane,
+                          LWPntID w, LWPolID m, LWPolID polyA, LWPolID polyB)
+{
+    LWPntID others[CAP_LIST_SIZE];
+    int n = 0;
+    others[n++] = w;
+    while (m && m != polyA && m != polyB && !PairClaimed(ctx, m) && n < CAP_LIST_SIZE) {
+        LWPntID after = PointAfter(ctx, m, gEnd);
+        if (!after)
+            break;
+        others[n++] = after;
+        m = FindPolyByEdge(ctx, list, count, after, gEnd);
+    }
+    if (n < 3)
+        return;  // no edge off the strip's two
+    Vec3 pe = HostPointOrZero(ctx, gEnd);
+    for (int pass = 0; pass < 2; pass++) {
+        for (int k = 0; k < n; k++) {
+            Vec3 po = HostPointOrZero(ctx, others[k]);
+            Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pe, po);
+            double d[3] = {po.x - pe.x, po.y - pe.y, po.z - pe.z};
+            double t = ((x.x - pe.x) * d[0] + (x.y - pe.y) * d[1] + (x.z - pe.z) * d[2]) /
+                       (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+            if ((t > 0.0 && t < 1.0) == (pass == 0))
+                CutUsable(ctx, plane, others[k]);
+        }
+    }
+}
+
 void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
 {
     BufModel *model = ctx->model;
@@ -355,6 +488,8 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
     StartCapName(last->surface);
     gEnd = end;
     gEndCopy = -1;
+    gJudgedCount = 0;
+    gFanCount = 0;
     gBoxMin = model->boxMin;
     gBoxMax = model->boxMax;
     const BufPoint *stripIn = BufModelGetPoint(model, loopEnd->stripIn);
@@ -381,6 +516,7 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
         return;
     LWPolID polyA = FindPolyByEdge(ctx, list, count, end, prev);
     LWPolID polyB = h;
+    JudgeFanEdges(ctx, count, list, &plane, w, m, polyA, polyB);
 
     // Each fan polygon is re-shaped, replaced in the host, and gives the
     // cap its out point (the first one its in point too).
@@ -499,6 +635,7 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
             return;
         if (!copy)
             PairClaimSetCopy(ctx, m, lastFan, PAIR_COPY_CAP);
+        gFanPolys[gFanCount++] = lastFan;
         // The cap keeps L's name only while every fan polygon has the same.
         if (!surface || strcmp(gCapName, surface) != 0)
             strcpy(gCapName, kDefaultSurface);
@@ -521,6 +658,9 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
             break;
     }
 
+    // Cut edges between two that were not would send the cap out and back
+    // to the end point: those are not cut either.
+    UncutBetweenEnds(model, &capCount);
     // Where edges were not cut the cap passes through the end point's one
     // copy, once.
     int kept = 0;
