@@ -90,14 +90,6 @@ static int AddHostPoint(EditContext *ctx, LWPntID p)
     return b;
 }
 
-// Whether the plane cuts the fan edge from the end point to `other` strictly
-// between its ends, farther from each than the weld joins. A plane that holds
-// the end point (two coplanar polygons chamfered on a flat face), that holds
-// the edge, or that meets its line beyond it gives no cut there: a cut on an
-// end would be welded into it and leave a polygon through one point twice,
-// and one far off the edge would widen the weld until it joins every new
-// point. The answer depends on the edge alone, so the two fan polygons that
-// share the edge agree on it.
 static double Distance(const Vec3 &a, const Vec3 &b)
 {
     double d[3] = {a.x - b.x, a.y - b.y, a.z - b.z};
@@ -106,6 +98,9 @@ static double Distance(const Vec3 &a, const Vec3 &b)
 
 static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3 *cut);
 
+// Whether the fan edge from the end point to `other` is cut by the plane, or
+// keeps the end point. Each edge is judged once per cap, so the two fan
+// polygons about it agree.
 static int CutUsable(EditContext *ctx, const CapPlane *plane, LWPntID other)
 {
     for (int k = 0; k < gJudgedCount; k++) {
@@ -123,6 +118,15 @@ static int CutUsable(EditContext *ctx, const CapPlane *plane, LWPntID other)
     return usable;
 }
 
+// A cut is not made where it cannot land as a point of its own: where the
+// plane holds the end point (two coplanar polygons chamfered on a flat face)
+// or the edge, a cut would fall on one of the edge's ends and be welded into
+// it, leaving a polygon through one point twice; where the plane runs almost
+// along the edge, the cut lands so far off that the weld, which grows with
+// the box of all points, would join every new point. Off its edge a cut may
+// also fall on the strip's own points or on another edge's cut, where two
+// fan edges lie on one line through the end point. A cut a little off its
+// edge (a curved surface) is made as it always was.
 static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3 *cut)
 {
     Vec3 pe = HostPointOrZero(ctx, gEnd);
@@ -153,6 +157,7 @@ static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3
                 return 0;
         }
     }
+    // 4096 edge lengths off: the weld would reach a sixteenth of the edge.
     return t > -4096.0 && t < 4096.0;
 }
 
@@ -229,7 +234,7 @@ static void UncutBetweenEnds(BufModel *model, int *capCount)
     }
     for (int k = first + 1; k < last; k++) {
         const BufPoint *p = BufModelGetPoint(model, gCapPoints[k]);
-        if (!p || p->hostId)
+        if (!p || (p->hostId && gCapPoints[k] != gEndCopy))
             return;
     }
     for (int f = 0; f < gFanCount; f++) {

@@ -104,12 +104,14 @@ TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
         printf("\n");
     }
     // Every shared edge is tried, so the figures are exact. Still invalid:
-    // loops that meet a merged polygon at two of its edges (24 runs), and
-    // a few single pairs on a noisy box, a triangulated prism, a roof ridge
-    // and a noisy torus. Any change shows here, better or worse.
+    // loops that come back to a merged polygon at a second of its edges
+    // (28 runs on the merged tori and box), and one on the noisy torus where
+    // a cut lands just outside the weld's reach of a point when the cap is
+    // made and inside it at the flush. Any change shows here, better or
+    // worse.
     EXPECT_EQ(runs, 5296);
-    EXPECT_EQ(invalid, 32);
-    const int known[FAULT_KINDS] = {6, 0, 28, 6, 6};
+    EXPECT_EQ(invalid, 29);
+    const int known[FAULT_KINDS] = {3, 0, 28, 3, 3};
     for (int k = 0; k < FAULT_KINDS; ++k)
         EXPECT_EQ(perKind[k], known[k]) << kFaultNames[k];
     RemoveSettingsDir(dir);
