@@ -16,7 +16,6 @@
 #include "meshio/meshio.h"
 #include "meshsets.h"
 #include "plugin/activate.h"
-#include "tests/files.h"
 
 namespace {
 
@@ -51,11 +50,12 @@ unsigned FaultKinds(const MeshData &mesh, bool closed)
     return kinds;
 }
 
-MeshData Chamfered(const MeshData &mesh, int a, int b, double size, const std::string &dir)
+// No settings file: thousands of runs need not each write one.
+MeshData Chamfered(const MeshData &mesh, int a, int b, double size)
 {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
     EmuHostAddMesh(host.get(), 1, WithSelected(mesh, {a, b}));
-    host->script.pluginsDir = dir;
+    host->script.noDirectoryService = true;
     host->script.bevelSize = size;
     EmuHostRun(host.get(), Activate);
     return EmuHostLayerMesh(host.get(), 1);
@@ -68,7 +68,6 @@ MeshData Chamfered(const MeshData &mesh, int a, int b, double size, const std::s
 // units off and the weld joined every new point).
 TEST(PairValidity, CapsOnFlatAndNearlyParallelEnds)
 {
-    const std::string dir = MakeTempDir("pairvalid");
     struct Case {
         const char *name;
         MeshData mesh;
@@ -85,7 +84,7 @@ TEST(PairValidity, CapsOnFlatAndNearlyParallelEnds)
     for (const Case &c : cases) {
         const std::vector<int> pair = MeshPolysWithEdge(c.mesh, c.a, c.b);
         ASSERT_EQ(pair.size(), 2u) << c.name;
-        const MeshData out = Chamfered(c.mesh, pair[0], pair[1], c.size, dir);
+        const MeshData out = Chamfered(c.mesh, pair[0], pair[1], c.size);
         EXPECT_EQ(MeshValidityFault(out, c.closed), "") << c.name;
         EXPECT_GT(out.polys.size(), c.mesh.polys.size()) << c.name;
         // No new point lands far off the mesh: not even one box side away.
@@ -101,12 +100,10 @@ TEST(PairValidity, CapsOnFlatAndNearlyParallelEnds)
             }
         }
     }
-    RemoveSettingsDir(dir);
 }
 
 TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
 {
-    const std::string dir = MakeTempDir("pairvalid");
     const bool verbose = getenv("CORVANE_PAIRVALID_VERBOSE") != nullptr;
     const double shares[] = {0.25, 0.5, 0.9, 1.0};
     int runs = 0, invalid = 0;
@@ -126,7 +123,7 @@ TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
                 continue;
             for (double share : shares) {
                 const MeshData out =
-                    Chamfered(m.mesh, e.second, across->second, share * safe, dir);
+                    Chamfered(m.mesh, e.second, across->second, share * safe);
                 ++runs;
                 const std::string fault = MeshValidityFault(out, m.closed);
                 if (fault.empty())
@@ -158,7 +155,6 @@ TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
     const int known[FAULT_KINDS] = {3, 0, 28, 3, 3};
     for (int k = 0; k < FAULT_KINDS; ++k)
         EXPECT_EQ(perKind[k], known[k]) << kFaultNames[k];
-    RemoveSettingsDir(dir);
 }
 
 }  // namespace
