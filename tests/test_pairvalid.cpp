@@ -3,7 +3,6 @@
 // comes out, closed where the input is.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -59,47 +58,6 @@ MeshData Chamfered(const MeshData &mesh, int a, int b, double size)
     host->script.bevelSize = size;
     EmuHostRun(host.get(), Activate);
     return EmuHostLayerMesh(host.get(), 1);
-}
-
-// Ends the caps used to leave broken: a flat pair on a fanned cube (the cap's
-// plane holds the end point), a split quad of a flat grid (the plane holds
-// the fan's edges), a merged hexagon the loop comes back to, and a split quad
-// of a torus whose cap plane runs almost along a fan edge (the cut landed 1e7
-// units off and the weld joined every new point).
-TEST(PairValidity, CapsOnFlatAndNearlyParallelEnds)
-{
-    struct Case {
-        const char *name;
-        MeshData mesh;
-        int a, b;  // the edge's points, 0-based
-        double size;
-        bool closed;
-    };
-    const Case cases[] = {
-        {"fanned cube", MakeFanned(MakeCube(), {}), 6, 12, 0.1, true},
-        {"grid, quad 0 split", MakeSplitQuads(MakeQuadGrid(2, 2), {0}), 1, 4, 0.1, false},
-        {"torus 3x3, merged", MakeMerged(MakeTorus(3, 3), 0, 1), 0, 1, 0.05, true},
-        {"torus 4x4, quad 0 split", MakeSplitQuads(MakeTorus(4, 4), {0}), 1, 5, 0.05, true},
-    };
-    for (const Case &c : cases) {
-        const std::vector<int> pair = MeshPolysWithEdge(c.mesh, c.a, c.b);
-        ASSERT_EQ(pair.size(), 2u) << c.name;
-        const MeshData out = Chamfered(c.mesh, pair[0], pair[1], c.size);
-        EXPECT_EQ(MeshValidityFault(out, c.closed), "") << c.name;
-        EXPECT_GT(out.polys.size(), c.mesh.polys.size()) << c.name;
-        // No new point lands far off the mesh: not even one box side away.
-        for (int k = 0; k < 3; ++k) {
-            double lo = c.mesh.points[0][k], hi = lo;
-            for (const auto &q : c.mesh.points) {
-                lo = std::min(lo, q[k]);
-                hi = std::max(hi, q[k]);
-            }
-            for (const auto &p : out.points) {
-                EXPECT_GE(p[k], lo - (hi - lo)) << c.name;
-                EXPECT_LE(p[k], hi + (hi - lo)) << c.name;
-            }
-        }
-    }
 }
 
 TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
