@@ -255,8 +255,12 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
             break;
         if (!e || !d)
             break;
-        if (e == list[0] || d == list[1] || e == list[1] || d == list[0])
+        if (e == list[0] || d == list[1] || e == list[1] || d == list[0]) {
+            // Short of a ring, the selected pair is taken over like any
+            // other pair a walk or cap took.
+            taken = 1;
             break;
+        }
         if (PointValence(ctx, count, list, v) != 4)
             break;
         if (PairClaimed(ctx, e) || PairClaimed(ctx, d)) {
@@ -334,9 +338,10 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
     // Open end: three corners, or five and more, are cut by the last quad's
     // plane; at two or four nothing more is done. But a walk stopped at four
     // corners by polygons already taken over (the loop's other end reached
-    // its end point first, and its cap took them) would leave the strip's
-    // end open: that end is cut and capped like any other, the taken
-    // polygons cut again in their copies.
+    // its end point first, and its cap took them), or by the selected pair
+    // where the loop comes back to it without closing a ring, would leave
+    // the strip's end open: that end is cut and capped like any other, the
+    // taken polygons cut again in their copies.
     // An end the first walk capped already (the loop came back to it, and
     // that cap joined both arms) is not capped twice.
     int c = PointValence(ctx, count, list, HostAt(a, pair->i));

@@ -19,6 +19,7 @@
 // planar and the cut misses the strip's point by a little (far less than the
 // weld joins when only the touched region is buffered), so those two are the
 // strip's points themselves, not cuts.
+#include <math.h>
 #include <string.h>
 
 #include "pairmode/claims.h"
@@ -35,6 +36,26 @@ static int32_t gIn;
 static int32_t gOut;
 static int gInSlot;   // where FanList put gIn and gOut in gFanPoints
 static int gOutSlot;
+// The one copy of the end point a cap uses where a fan edge is not cut, or -1
+// until one is needed.
+static int32_t gEndCopy;
+static LWPntID gEnd;
+// The output model's box as the cap began: the cuts of one cap are all
+// judged against it, so that the points the cap adds change no decision.
+static Vec3 gBoxMin;
+static Vec3 gBoxMax;
+// Where the strip's two points at the end point lie.
+static Vec3 gStripIn;
+static Vec3 gStripOut;
+// The fan edges judged so far in this cap, by their point other than the
+// end point, with the answer and the cut: each edge is judged once.
+static LWPntID gJudged[CAP_LIST_SIZE];
+static uint8_t gJudgedUsable[CAP_LIST_SIZE];
+static Vec3 gJudgedCut[CAP_LIST_SIZE];
+static int gJudgedCount;
+// The fan polygons this cap re-shaped, by their index in the output model.
+static int32_t gFanPolys[CAP_LIST_SIZE];
+static int gFanCount;
 
 static const char kDefaultSurface[] = "Default";
 
@@ -69,14 +90,195 @@ static int AddHostPoint(EditContext *ctx, LWPntID p)
     return b;
 }
 
-// A new point where the line through the host points c and e meets the plane.
+static double Distance(const Vec3 &a, const Vec3 &b)
+{
+    double d[3] = {a.x - b.x, a.y - b.y, a.z - b.z};
+    return sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+}
+
+static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3 *cut);
+
+// Whether the fan edge from the end point to `other` is cut by the plane, or
+// keeps the end point. Each edge is judged once per cap, so the two fan
+// polygons about it agree.
+static int CutUsable(EditContext *ctx, const CapPlane *plane, LWPntID other)
+{
+    for (int k = 0; k < gJudgedCount; k++) {
+        if (gJudged[k] == other)
+            return gJudgedUsable[k];
+    }
+    Vec3 cut;
+    int usable = JudgeCut(ctx, plane, other, &cut);
+    if (gJudgedCount < CAP_LIST_SIZE) {
+        gJudged[gJudgedCount] = other;
+        gJudgedUsable[gJudgedCount] = (uint8_t)usable;
+        gJudgedCut[gJudgedCount] = cut;
+        gJudgedCount++;
+    }
+    return usable;
+}
+
+// A cut is not made where it cannot land as a point of its own: where the
+// plane holds the end point (two coplanar polygons chamfered on a flat face)
+// or the edge, a cut would fall on one of the edge's ends and be welded into
+// it, leaving a polygon through one point twice; where the plane runs almost
+// along the edge, the cut lands so far off that the weld, which grows with
+// the box of all points, would join every new point. Off its edge a cut may
+// also fall on the strip's own points or on another edge's cut, where two
+// fan edges lie on one line through the end point. A cut a little off its
+// edge (a curved surface) is made as it always was.
+static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3 *cut)
+{
+    Vec3 pe = HostPointOrZero(ctx, gEnd);
+    Vec3 po = HostPointOrZero(ctx, other);
+    Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pe, po);
+    *cut = x;
+    double d[3] = {po.x - pe.x, po.y - pe.y, po.z - pe.z};
+    double u[3] = {x.x - pe.x, x.y - pe.y, x.z - pe.z};
+    double v[3] = {x.x - po.x, x.y - po.y, x.z - po.z};
+    double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    double t = (u[0] * d[0] + u[1] * d[1] + u[2] * d[2]) / dd;
+    double box[3] = {gBoxMax.x - gBoxMin.x, gBoxMax.y - gBoxMin.y, gBoxMax.z - gBoxMin.z};
+    double weld = sqrt(box[0] * box[0] + box[1] * box[1] + box[2] * box[2]) / 65536.0;
+    double nearEnd = sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+    double nearOther = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (!(nearEnd > weld && nearOther > weld))
+        return 0;
+    // Behind the end point the line may run on through the strip's own
+    // points (a straight ridge through the end point): a cut there would be
+    // welded into one of them.
+    if (t < 0.0 && (Distance(x, gStripIn) <= weld || Distance(x, gStripOut) <= weld))
+        return 0;
+    // Off its edge, the cut may fall where another fan edge's line was cut
+    // already (two edges on one line through the end point).
+    if (!(t > 0.0 && t < 1.0)) {
+        for (int k = 0; k < gJudgedCount; k++) {
+            if (gJudgedUsable[k] && Distance(x, gJudgedCut[k]) <= weld)
+                return 0;
+        }
+    }
+    // 4096 edge lengths off: the weld would reach a sixteenth of the edge.
+    return t > -4096.0 && t < 4096.0;
+}
+
+// The copy of the end point that stands where a fan edge is not cut.
+static int EndCopy(EditContext *ctx)
+{
+    if (gEndCopy < 0)
+        gEndCopy = AddHostPoint(ctx, gEnd);
+    return gEndCopy;
+}
+
+// A new point where the line through the host points c and e, one of them
+// the end point, meets the plane; the end point's copy where that edge is not
+// cut.
 static int AddCutPoint(EditContext *ctx, const CapPlane *plane, LWPntID c, LWPntID e)
 {
     BufModel *model = ctx->model;
-    Vec3 pc = HostPointOrZero(ctx, c);
-    Vec3 pe = HostPointOrZero(ctx, e);
+    LWPntID other = c == gEnd ? e : c;
+    if (!CutUsable(ctx, plane, other))
+        return EndCopy(ctx);
+    Vec3 pc = HostPointOrZero(ctx, gEnd);
+    Vec3 pe = HostPointOrZero(ctx, other);
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pc, pe);
     return BufModelAddPoint(model, &x);
+}
+
+// Whether three buffered points lie on one line, up to rounding: the area
+// they span is a vanishing part of the square of their longest side.
+static int OnOneLine(BufModel *model, int32_t a, int32_t b, int32_t c)
+{
+    const BufPoint *pa = BufModelGetPoint(model, a);
+    const BufPoint *pb = BufModelGetPoint(model, b);
+    const BufPoint *pc = BufModelGetPoint(model, c);
+    if (!pa || !pb || !pc)
+        return 0;
+    double u[3] = {pb->position.x - pa->position.x, pb->position.y - pa->position.y,
+                   pb->position.z - pa->position.z};
+    double v[3] = {pc->position.x - pa->position.x, pc->position.y - pa->position.y,
+                   pc->position.z - pa->position.z};
+    double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                   u[0] * v[1] - u[1] * v[0]};
+    double uu = u[0] * u[0] + u[1] * u[1] + u[2] * u[2];
+    double vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+    double side = uu > vv ? uu : vv;
+    return sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]) <= 1e-9 * side;
+}
+
+// Where the cap list passes the end point's copy more than once, the cut
+// points between its first and last pass are given up: each fan polygon that
+// holds one takes the end point there instead (once), and the cap list drops
+// them. Left as it is when a point between is not a cut of this cap.
+static int SamePlace(const BufPoint *a, const BufPoint *b)
+{
+    return a->position.x == b->position.x && a->position.y == b->position.y &&
+           a->position.z == b->position.z;
+}
+
+static void UncutBetweenEnds(BufModel *model, int *capCount)
+{
+    int first = -1, last = -1;
+    for (int k = 0; k < *capCount; k++) {
+        if (gCapPoints[k] == gEndCopy) {
+            if (first < 0)
+                first = k;
+            last = k;
+        }
+    }
+    if (gEndCopy < 0 || first < 0 || last - first < 2)
+        return;
+    for (int f = 0; f < gFanCount; f++) {
+        BufPoly *poly = BufModelGetPoly(model, gFanPolys[f]);
+        if (!poly)
+            return;
+    }
+    for (int k = first + 1; k < last; k++) {
+        const BufPoint *p = BufModelGetPoint(model, gCapPoints[k]);
+        if (!p || (p->hostId && gCapPoints[k] != gEndCopy))
+            return;
+    }
+    for (int f = 0; f < gFanCount; f++) {
+        const BufPoly *poly = BufModelGetPoly(model, gFanPolys[f]);
+        int32_t pts[CAP_LIST_SIZE];
+        int n = 0, changed = 0;
+        for (int v = 0; v < poly->count && v < CAP_LIST_SIZE; v++) {
+            int32_t q = poly->points[v];
+            const BufPoint *at = BufModelGetPoint(model, q);
+            for (int k = first + 1; k < last && q != gEndCopy; k++) {
+                // The neighbour's cut on the same edge is a point of its own
+                // at the same place, which the weld joins.
+                const BufPoint *cut = BufModelGetPoint(model, gCapPoints[k]);
+                if (q == gCapPoints[k] || (at && cut && !at->hostId && SamePlace(at, cut))) {
+                    q = gEndCopy;
+                    changed = 1;
+                }
+            }
+            if (n == 0 || pts[n - 1] != q)
+                pts[n++] = q;
+        }
+        while (n > 1 && pts[n - 1] == pts[0])
+            n--;
+        if (changed && n >= 3)
+            BufModelSetPoly(model, nullptr, n, pts, gFanPolys[f]);
+    }
+    int w = first + 1;
+    for (int k = last + 1; k < *capCount; k++)
+        gCapPoints[w++] = gCapPoints[k];
+    *capCount = w;
+}
+
+// The points before and after `end` in pts[0..n-1]; 0 when end is not there.
+static int EndNeighbours(const LWPntID *pts, int n, LWPntID end, LWPntID *before,
+                         LWPntID *after)
+{
+    for (int k = 0; k < n; k++) {
+        if (pts[k] == end) {
+            *before = pts[(k + n - 1) % n];
+            *after = pts[(k + 1) % n];
+            return 1;
+        }
+    }
+    return 0;
 }
 
 // The fan point list of a polygon with points pts[0..n-1]: its points with
@@ -242,6 +444,40 @@ static LWPntID PointAfterEdge(const HostPolygonInfo *h, LWPntID prev, LWPntID en
     return nullptr;
 }
 
+// Judges the fan's edges at the end point before any is cut: first those
+// the plane crosses between their ends, then the others, so that a cut off
+// its edge is tested against every cut on an edge of the same line. The
+// walk goes about the end point as the cap does, from B's edge (W to the
+// end point) on, and stops where the cap would or at a polygon taken over.
+static void JudgeFanEdges(EditContext *ctx, int count, LWPolID *list, const CapPlane *plane,
+                          LWPntID w, LWPolID m, LWPolID polyA, LWPolID polyB)
+{
+    LWPntID others[CAP_LIST_SIZE];
+    int n = 0;
+    others[n++] = w;
+    while (m && m != polyA && m != polyB && !PairClaimed(ctx, m) && n < CAP_LIST_SIZE) {
+        LWPntID after = PointAfter(ctx, m, gEnd);
+        if (!after)
+            break;
+        others[n++] = after;
+        m = FindPolyByEdge(ctx, list, count, after, gEnd);
+    }
+    if (n < 3)
+        return;  // no edge off the strip's two
+    Vec3 pe = HostPointOrZero(ctx, gEnd);
+    for (int pass = 0; pass < 2; pass++) {
+        for (int k = 0; k < n; k++) {
+            Vec3 po = HostPointOrZero(ctx, others[k]);
+            Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pe, po);
+            double d[3] = {po.x - pe.x, po.y - pe.y, po.z - pe.z};
+            double t = ((x.x - pe.x) * d[0] + (x.y - pe.y) * d[1] + (x.z - pe.z) * d[2]) /
+                       (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+            if ((t > 0.0 && t < 1.0) == (pass == 0))
+                CutUsable(ctx, plane, others[k]);
+        }
+    }
+}
+
 void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
 {
     BufModel *model = ctx->model;
@@ -255,6 +491,18 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
     plane.point = BufModelGetPoint(model, last->points[0])->position;
     plane.normal = last->normal;
     StartCapName(last->surface);
+    gEnd = end;
+    gEndCopy = -1;
+    gJudgedCount = 0;
+    gFanCount = 0;
+    gBoxMin = model->boxMin;
+    gBoxMax = model->boxMax;
+    const BufPoint *stripIn = BufModelGetPoint(model, loopEnd->stripIn);
+    const BufPoint *stripOut = BufModelGetPoint(model, loopEnd->stripOut);
+    if (!stripIn || !stripOut)
+        return;
+    gStripIn = stripIn->position;
+    gStripOut = stripOut->position;
 
     // H is the B polygon of the last pair.
     LWPolID h = FindPolyByEdge(ctx, list, count, prev, end);
@@ -273,6 +521,7 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
         return;
     LWPolID polyA = FindPolyByEdge(ctx, list, count, end, prev);
     LWPolID polyB = h;
+    JudgeFanEdges(ctx, count, list, &plane, w, m, polyA, polyB);
 
     // Each fan polygon is re-shaped, replaced in the host, and gives the
     // cap its out point (the first one its in point too).
@@ -311,6 +560,8 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
                     // between them become one.
                     JoinPoints(model, pendingIn, p1);
                 } else {
+                    if (lastFan < 0)
+                        return;
                     gCapPoints[capCount - 1] = p1;
                     BufModelGetPoly(model, lastFan)->points[gOutSlot] = p1;
                 }
@@ -338,6 +589,26 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
         const BufPoly *copy = recut >= 0 ? BufModelGetPoly(model, recut) : nullptr;
         if (recut >= 0 && !copy)
             return;
+        // A polygon inside the fan that the plane cuts on neither edge at the
+        // end point keeps its point: it stays as it is, and the cap passes
+        // through the end point there. The fan's first and last polygons
+        // border the strip and are always re-shaped.
+        LWPntID before = nullptr, after = nullptr;
+        if (capCount > 0 && pendingIn < 0 && EndNeighbours(pts, n, end, &before, &after) &&
+            !CutUsable(ctx, &plane, before) && !CutUsable(ctx, &plane, after)) {
+            LWPolID beyond = FindPolyByEdge(ctx, list, count, after, end);
+            if (beyond && beyond != polyA && beyond != polyB && !PairClaimed(ctx, beyond)) {
+                int e = EndCopy(ctx);
+                if (e < 0 || capCount + 1 > CAP_LIST_SIZE)
+                    return;
+                if (!surface || strcmp(gCapName, surface) != 0)
+                    strcpy(gCapName, kDefaultSurface);
+                gCapPoints[capCount++] = e;
+                lastFan = -1;
+                m = beyond;
+                continue;
+            }
+        }
         // Measured before anything is built, so that what does not fit the
         // fixed lists leaves no half-built polygon behind.
         int length = copy ? RecutList(ctx, &plane, copy, pts, n, end, 0, &next)
@@ -369,6 +640,7 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
             return;
         if (!copy)
             PairClaimSetCopy(ctx, m, lastFan, PAIR_COPY_CAP);
+        gFanPolys[gFanCount++] = lastFan;
         // The cap keeps L's name only while every fan polygon has the same.
         if (!surface || strcmp(gCapName, surface) != 0)
             strcpy(gCapName, kDefaultSurface);
@@ -391,6 +663,43 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
             break;
     }
 
+    // Cut edges between two that were not would send the cap out and back
+    // to the end point: those are not cut either.
+    UncutBetweenEnds(model, &capCount);
+    // Where edges were not cut the cap passes through the end point's one
+    // copy, once.
+    int kept = 0;
+    for (int k = 0; k < capCount; k++) {
+        if (kept == 0 || gCapPoints[k] != gCapPoints[kept - 1])
+            gCapPoints[kept++] = gCapPoints[k];
+    }
+    while (kept > 1 && gCapPoints[kept - 1] == gCapPoints[0])
+        kept--;
+    capCount = kept;
+    // A cap of the end point and the strip's two points on a straight line
+    // (the end point on a straight border of a flat face) would have no area:
+    // the last quad takes the end point between those two instead.
+    if (capCount == 3 && gCapPoints[1] == gEndCopy && gEndCopy >= 0 &&
+        OnOneLine(model, gCapPoints[0], gCapPoints[1], gCapPoints[2])) {
+        const BufPoly *quad = BufModelGetPoly(model, loopEnd->lastQuad);
+        if (!quad || quad->count != 4)
+            return;
+        // The quad holds the edge from the last out point to the first in
+        // point; the end point goes between them.
+        for (int k = 0; k < 4; k++) {
+            if (quad->points[k] == gCapPoints[2] && quad->points[(k + 1) % 4] == gCapPoints[0]) {
+                int32_t five[5];
+                for (int v = 0, w = 0; v < 4; v++) {
+                    five[w++] = quad->points[v];
+                    if (v == k)
+                        five[w++] = gEndCopy;
+                }
+                BufModelSetPoly(model, nullptr, 5, five, loopEnd->lastQuad);
+                break;
+            }
+        }
+        return;
+    }
     // The cap runs against the fan's sense.
     if (capCount > 2) {
         for (int lo = 0, hi = capCount - 1; lo < hi; lo++, hi--) {
