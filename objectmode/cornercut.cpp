@@ -9,6 +9,7 @@
 //
 // When the plane crosses a farther edge, the vertices between that crossing
 // and v are dropped as well.
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -118,6 +119,154 @@ double CornerTolerance(const BufModel *model)
 static int SamePosition(const Vec3 &a, const Vec3 &b, double tolerance)
 {
     return VecLength(VecSub(a, b)) <= tolerance;
+}
+
+// The polygon holding the directed edge from `a` to `b`, or -1.
+static int PolyWithEdge(BufModel *model, int32_t a, int32_t b)
+{
+    for (int k = 0; k < model->polyCount; k++) {
+        const BufPoly *poly = BufModelGetPoly(model, k);
+        if (!poly)
+            continue;
+        for (int v = 0; v < poly->count; v++)
+            if (poly->points[v] == a && poly->points[(v + 1) % poly->count] == b)
+                return k;
+    }
+    return -1;
+}
+
+// A ring whose points all lie on one line (but for rounding) would be a
+// patch of no area: where the hole about P is itself flat, as where the
+// strips of two flat pairs both end on an unchamfered crease between them.
+// The hole is then closed without a patch: each polygon along the ring takes
+// into its edge the ring's points that lie strictly between that edge's ends,
+// so that every piece of the line is run once each way. Returns 0, having
+// changed nothing, for a ring that is not flat or whose edges it cannot all
+// find in the polygons about it.
+static int ZipFlatRing(BufModel *model, int count, const int32_t *ring)
+{
+    double tolerance = CornerTolerance(model);
+    Vec3 origin = PositionOf(model, ring[0]);
+    Vec3 along = {0.0, 0.0, 0.0};
+    double reach = 0.0;
+    for (int i = 1; i < count; i++) {
+        Vec3 d = VecSub(PositionOf(model, ring[i]), origin);
+        double l = VecLength(d);
+        if (l > reach) {
+            reach = l;
+            along = d;
+        }
+    }
+    if (!(reach > tolerance))
+        return 0;
+    Vec3 unit = VecDiv(along, reach);
+    double *t = (double *)malloc((size_t)count * sizeof(double));
+    int *owner = (int *)malloc((size_t)count * sizeof(int));
+    int ok = t && owner;
+    for (int i = 0; ok && i < count; i++) {
+        Vec3 d = VecSub(PositionOf(model, ring[i]), origin);
+        t[i] = VecDot(d, unit);
+        ok = VecLength(VecSub(d, VecScale(unit, t[i]))) <= reach * (1.0 / 1099511627776.0);
+        // Points the weld keeps apart must lie apart along the line too, or
+        // the edge they share would have no place to go.
+        for (int j = 0; ok && j < i; j++)
+            ok = fabs(t[i] - t[j]) > tolerance;
+    }
+    // The ring runs a -> b where its neighbour runs b -> a.
+    for (int i = 0; ok && i < count; i++) {
+        owner[i] = PolyWithEdge(model, ring[(i + 1) % count], ring[i]);
+        ok = owner[i] >= 0;
+    }
+    int32_t *list = ok ? (int32_t *)malloc(((size_t)model->pointCount + (size_t)count) * sizeof(int32_t)) : nullptr;
+    int *between = ok ? (int *)malloc((size_t)count * sizeof(int)) : nullptr;
+    ok = ok && list && between;
+    for (int i = 0; ok && i < count; i++) {
+        int j = (i + 1) % count;
+        // The owner runs ring[j] -> ring[i]: the points strictly between,
+        // in that order.
+        double from = t[j], to = t[i];
+        double sense = to > from ? 1.0 : -1.0;
+        int found = 0;
+        for (int q = 0; q < count; q++) {
+            double u = (t[q] - from) * sense;
+            if (u > 0.0 && u < (to - from) * sense)
+                between[found++] = q;
+        }
+        if (found == 0)
+            continue;
+        for (int a = 1; a < found; a++)
+            for (int b = a; b > 0 && (t[between[b]] - t[between[b - 1]]) * sense < 0.0; b--) {
+                int x = between[b];
+                between[b] = between[b - 1];
+                between[b - 1] = x;
+            }
+        const BufPoly *poly = BufModelGetPoly(model, owner[i]);
+        if (poly->count + found > model->pointCount + count) {
+            ok = 0;
+            break;
+        }
+        int length = 0;
+        for (int v = 0; v < poly->count; v++) {
+            list[length++] = poly->points[v];
+            if (poly->points[v] == ring[j] && poly->points[(v + 1) % poly->count] == ring[i])
+                for (int b = 0; b < found; b++)
+                    list[length++] = ring[between[b]];
+        }
+        BufModelSetPoly(model, nullptr, length, list, owner[i]);
+    }
+    free(t);
+    free(owner);
+    free(list);
+    free(between);
+    return ok;
+}
+
+// A ring that comes back to one point (two entries the weld makes one, as
+// where two runs of copies still at P close one corner) would be a polygon
+// through that point twice: a bow-tie, which no renderer or exporter takes.
+// The ring is split there into its lobes, each a polygon of its own wound as
+// the ring was; a lobe of fewer than three entries closes no area and is
+// left out. Lobes are split again until none comes back to a point.
+void AddPatchPolygons(BufModel *model, const char *surface, int count, const int32_t *ring)
+{
+    if (count < 3)
+        return;
+    double tolerance = -1.0;
+    for (int j = 1; j < count; j++) {
+        Vec3 at = PositionOf(model, ring[j]);
+        for (int i = 0; i < j; i++) {
+            if (ring[i] != ring[j]) {
+                if (tolerance < 0.0)
+                    tolerance = CornerTolerance(model);
+                if (!SamePosition(PositionOf(model, ring[i]), at, tolerance))
+                    continue;
+            }
+            // ring[i .. j - 1] closes on itself; the rest, from j round to
+            // i - 1, is the other lobe. Rotated to start at j, the rest is
+            // contiguous at the front of the ring.
+            int inner = j - i;
+            int32_t *lobe = (int32_t *)malloc((size_t)inner * sizeof(int32_t));
+            if (!lobe)
+                return;
+            memcpy(lobe, ring + i, (size_t)inner * sizeof(int32_t));
+            int rest = count - inner;
+            int32_t *other = (int32_t *)malloc((size_t)rest * sizeof(int32_t));
+            if (!other) {
+                free(lobe);
+                return;
+            }
+            memcpy(other, ring + j, (size_t)(count - j) * sizeof(int32_t));
+            memcpy(other + (count - j), ring, (size_t)i * sizeof(int32_t));
+            AddPatchPolygons(model, surface, rest, other);
+            AddPatchPolygons(model, surface, inner, lobe);
+            free(lobe);
+            free(other);
+            return;
+        }
+    }
+    if (ZipFlatRing(model, count, ring))
+        return;
+    BufModelAddFace(model, surface, count, ring);
 }
 
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner)
@@ -367,7 +516,7 @@ int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point)
             ring[a] = ring[b];
             ring[b] = t;
         }
-        BufModelAddFace(model, FanSameSurface(fan, n) ? fan[0].leave->surface : nullptr, k, ring);
+        AddPatchPolygons(model, FanSameSurface(fan, n) ? fan[0].leave->surface : nullptr, k, ring);
     }
     free(c);
     free(ring);
