@@ -145,28 +145,38 @@ static int PolyWithEdge(BufModel *model, int32_t a, int32_t b)
 // find in the polygons about it.
 static int ZipFlatRing(BufModel *model, int count, const int32_t *ring)
 {
-    double tolerance = CornerTolerance(model);
+    // Every patch is looked at, so a ring with area is told apart first,
+    // without a square root or an allocation: against the line from the
+    // first point to the farthest, the cross product of each point's offset
+    // is |d| |along| sin, its distance from the line times |along|.
     Vec3 origin = PositionOf(model, ring[0]);
     Vec3 along = {0.0, 0.0, 0.0};
-    double reach = 0.0;
+    double reach2 = 0.0;
     for (int i = 1; i < count; i++) {
         Vec3 d = VecSub(PositionOf(model, ring[i]), origin);
-        double l = VecLength(d);
-        if (l > reach) {
-            reach = l;
+        double l2 = VecDot(d, d);
+        if (l2 > reach2) {
+            reach2 = l2;
             along = d;
         }
     }
+    const double rounding = 1.0 / 1099511627776.0;  // 2^-40
+    for (int i = 1; i < count; i++) {
+        Vec3 c = VecCross(VecSub(PositionOf(model, ring[i]), origin), along);
+        if (!(VecDot(c, c) <= reach2 * reach2 * (rounding * rounding)))
+            return 0;
+    }
+    double tolerance = CornerTolerance(model);
+    double reach = sqrt(reach2);
     if (!(reach > tolerance))
         return 0;
     Vec3 unit = VecDiv(along, reach);
     double *t = (double *)malloc((size_t)count * sizeof(double));
     int *owner = (int *)malloc((size_t)count * sizeof(int));
-    int ok = t && owner;
+    int *between = (int *)malloc((size_t)count * sizeof(int));
+    int ok = t && owner && between;
     for (int i = 0; ok && i < count; i++) {
-        Vec3 d = VecSub(PositionOf(model, ring[i]), origin);
-        t[i] = VecDot(d, unit);
-        ok = VecLength(VecSub(d, VecScale(unit, t[i]))) <= reach * (1.0 / 1099511627776.0);
+        t[i] = VecDot(VecSub(PositionOf(model, ring[i]), origin), unit);
         // Points the weld keeps apart must lie apart along the line too, or
         // the edge they share would have no place to go.
         for (int j = 0; ok && j < i; j++)
@@ -177,9 +187,7 @@ static int ZipFlatRing(BufModel *model, int count, const int32_t *ring)
         owner[i] = PolyWithEdge(model, ring[(i + 1) % count], ring[i]);
         ok = owner[i] >= 0;
     }
-    int32_t *list = ok ? (int32_t *)malloc(((size_t)model->pointCount + (size_t)count) * sizeof(int32_t)) : nullptr;
-    int *between = ok ? (int *)malloc((size_t)count * sizeof(int)) : nullptr;
-    ok = ok && list && between;
+    int changed = 0;
     for (int i = 0; ok && i < count; i++) {
         int j = (i + 1) % count;
         // The owner runs ring[j] -> ring[i]: the points strictly between,
@@ -201,24 +209,31 @@ static int ZipFlatRing(BufModel *model, int count, const int32_t *ring)
                 between[b - 1] = x;
             }
         const BufPoly *poly = BufModelGetPoly(model, owner[i]);
-        if (poly->count + found > model->pointCount + count) {
+        int32_t *list = (int32_t *)malloc(((size_t)poly->count + (size_t)found) * sizeof(int32_t));
+        if (!list) {
             ok = 0;
             break;
         }
         int length = 0;
+        int placed = 0;
         for (int v = 0; v < poly->count; v++) {
             list[length++] = poly->points[v];
-            if (poly->points[v] == ring[j] && poly->points[(v + 1) % poly->count] == ring[i])
+            if (!placed && poly->points[v] == ring[j] && poly->points[(v + 1) % poly->count] == ring[i]) {
                 for (int b = 0; b < found; b++)
                     list[length++] = ring[between[b]];
+                placed = 1;
+            }
         }
         BufModelSetPoly(model, nullptr, length, list, owner[i]);
+        changed = 1;
+        free(list);
     }
     free(t);
     free(owner);
-    free(list);
     free(between);
-    return ok;
+    // Once a polygon took points in, the hole is closed as far as memory
+    // allowed; a patch over it as well would only crowd its edges.
+    return ok || changed;
 }
 
 // A ring that comes back to one point (two entries the weld makes one, as
@@ -231,14 +246,16 @@ void AddPatchPolygons(BufModel *model, const char *surface, int count, const int
 {
     if (count < 3)
         return;
-    double tolerance = -1.0;
+    double tolerance = CornerTolerance(model);
+    // Twice the tolerance, squared: pairs farther apart than that are told
+    // apart without a square root.
+    double far2 = 4.0 * tolerance * tolerance;
     for (int j = 1; j < count; j++) {
         Vec3 at = PositionOf(model, ring[j]);
         for (int i = 0; i < j; i++) {
             if (ring[i] != ring[j]) {
-                if (tolerance < 0.0)
-                    tolerance = CornerTolerance(model);
-                if (!SamePosition(PositionOf(model, ring[i]), at, tolerance))
+                Vec3 d = VecSub(PositionOf(model, ring[i]), at);
+                if (VecDot(d, d) > far2 || !SamePosition(PositionOf(model, ring[i]), at, tolerance))
                     continue;
             }
             // ring[i .. j - 1] closes on itself; the rest, from j round to

@@ -146,3 +146,31 @@ TEST_F(ValiditySweep, EveryModeGivesAValidMeshUpToTheSafeSize)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ValiditySweep, ARidgeApexClosesWithOnePatchPerLobe)
+{
+    // The roof's two flat halves each keep two faces' corners at the apex P,
+    // between the ridge's two strips: the hole about P is two triangles that
+    // touch at P. Closed as one ring it was a bow-tie through P twice.
+    const MeshData in = MakeRoofBipyramid(8);
+    const MeshData out = Run(in, ANGLE_MODE_LT, 179.0, 0.05);
+    ASSERT_EQ(MeshValidityFault(out, true), "");
+    std::vector<size_t> apex;
+    for (size_t p = 0; p < out.points.size(); ++p)
+        if (out.points[p] == in.points[0])
+            apex.push_back(p);
+    ASSERT_EQ(apex.size(), 1u);
+    int patches = 0;
+    for (size_t k = in.polys.size(); k < out.polys.size(); ++k) {
+        const std::vector<int> &v = out.polys[k].points;
+        if (std::find(v.begin(), v.end(), static_cast<int>(apex[0])) == v.end())
+            continue;
+        ++patches;
+        EXPECT_EQ(v.size(), 3u) << "polygon " << k;
+    }
+    EXPECT_EQ(patches, 2);
+}
+
+}  // namespace
