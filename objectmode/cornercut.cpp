@@ -13,6 +13,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "objectmode/objectmode.h"
 #include "edit/services.h"
 
@@ -241,49 +243,60 @@ static int ZipFlatRing(BufModel *model, int count, const int32_t *ring)
 // through that point twice: a bow-tie, which no renderer or exporter takes.
 // The ring is split there into its lobes, each a polygon of its own wound as
 // the ring was; a lobe of fewer than three entries closes no area and is
-// left out. Lobes are split again until none comes back to a point.
+// left out. Lobes are split again until none comes back to a point: the
+// smaller part of each split by a call of its own, the larger in the loop,
+// so that the calls nest no deeper than the logarithm of the ring's length.
+static void AddLobes(BufModel *model, const char *surface, int32_t *ring, int count,
+                     double tolerance)
+{
+    // Twice the tolerance, squared: pairs farther apart than that are told
+    // apart without a square root.
+    const double far2 = 4.0 * tolerance * tolerance;
+    while (count >= 3) {
+        int i = 0, j = 1;
+        for (; j < count; j++) {
+            Vec3 at = PositionOf(model, ring[j]);
+            for (i = 0; i < j; i++) {
+                if (ring[i] == ring[j])
+                    break;
+                Vec3 d = VecSub(PositionOf(model, ring[i]), at);
+                if (VecDot(d, d) <= far2 && SamePosition(PositionOf(model, ring[i]), at, tolerance))
+                    break;
+            }
+            if (i < j)
+                break;
+        }
+        if (j == count) {
+            if (!ZipFlatRing(model, count, ring))
+                BufModelAddFace(model, surface, count, ring);
+            return;
+        }
+        // ring[i .. j - 1] closes on itself, and so does the rest, from j
+        // round to i - 1. Turned to start at i, the ring is the one lobe
+        // followed by the other.
+        std::rotate(ring, ring + i, ring + count);
+        int inner = j - i, rest = count - inner;
+        if (inner <= rest) {
+            AddLobes(model, surface, ring, inner, tolerance);
+            ring += inner;
+            count = rest;
+        } else {
+            AddLobes(model, surface, ring + inner, rest, tolerance);
+            count = inner;
+        }
+    }
+}
+
 void AddPatchPolygons(BufModel *model, const char *surface, int count, const int32_t *ring)
 {
     if (count < 3)
         return;
-    double tolerance = CornerTolerance(model);
-    // Twice the tolerance, squared: pairs farther apart than that are told
-    // apart without a square root.
-    double far2 = 4.0 * tolerance * tolerance;
-    for (int j = 1; j < count; j++) {
-        Vec3 at = PositionOf(model, ring[j]);
-        for (int i = 0; i < j; i++) {
-            if (ring[i] != ring[j]) {
-                Vec3 d = VecSub(PositionOf(model, ring[i]), at);
-                if (VecDot(d, d) > far2 || !SamePosition(PositionOf(model, ring[i]), at, tolerance))
-                    continue;
-            }
-            // ring[i .. j - 1] closes on itself; the rest, from j round to
-            // i - 1, is the other lobe. Rotated to start at j, the rest is
-            // contiguous at the front of the ring.
-            int inner = j - i;
-            int32_t *lobe = (int32_t *)malloc((size_t)inner * sizeof(int32_t));
-            if (!lobe)
-                return;
-            memcpy(lobe, ring + i, (size_t)inner * sizeof(int32_t));
-            int rest = count - inner;
-            int32_t *other = (int32_t *)malloc((size_t)rest * sizeof(int32_t));
-            if (!other) {
-                free(lobe);
-                return;
-            }
-            memcpy(other, ring + j, (size_t)(count - j) * sizeof(int32_t));
-            memcpy(other + (count - j), ring, (size_t)i * sizeof(int32_t));
-            AddPatchPolygons(model, surface, rest, other);
-            AddPatchPolygons(model, surface, inner, lobe);
-            free(lobe);
-            free(other);
-            return;
-        }
-    }
-    if (ZipFlatRing(model, count, ring))
+    int32_t *work = (int32_t *)malloc((size_t)count * sizeof(int32_t));
+    if (!work)
         return;
-    BufModelAddFace(model, surface, count, ring);
+    memcpy(work, ring, (size_t)count * sizeof(int32_t));
+    AddLobes(model, surface, work, count, CornerTolerance(model));
+    free(work);
 }
 
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner)
