@@ -352,8 +352,10 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
         Vec3 h1 = cross.point[eb];
         Vec3 h2 = cross.point[ef];
 
+        // Crossings within the weld's distance of each other (a size about
+        // that distance) would become one point twice in a row: one is made.
         int p1 = BufModelAddPoint(model, &h1);
-        int p2 = BufModelAddPoint(model, &h2);
+        int p2 = SamePosition(h1, h2, tolerance) ? p1 : BufModelAddPoint(model, &h2);
         // A full model refuses the points; the activation then discards the
         // edit, and the polygon is left alone.
         if (p1 < 0 || p2 < 0) {
@@ -364,11 +366,12 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
         if (!made && eb > ef) {
             // The cut spans the end of the vertex list: its points open it.
             length = 0;
-            fits = Append(cut, room, &length, p1) && Append(cut, room, &length, p2);
+            fits = Append(cut, room, &length, p1) && (p2 == p1 || Append(cut, room, &length, p2));
         } else {
             for (int w = from; w <= eb && fits; w++)
                 fits = AppendVertex(cut, room, &length, y, taken, w);
-            fits = fits && Append(cut, room, &length, p1) && Append(cut, room, &length, p2);
+            fits = fits && Append(cut, room, &length, p1) &&
+                   (p2 == p1 || Append(cut, room, &length, p2));
         }
         from = ef + 1;
         made = 1;
@@ -531,6 +534,11 @@ int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point)
         int h = (i + n - 1) % n;
         c[i].drop = !fan[h].leave->done && !fan[i].leave->done && c[i].before >= 0 &&
                     c[i].after >= 0;
+        // The two copies a dropped corner takes in may lie within the weld's
+        // distance of each other (at a size about that distance): they would
+        // become one point twice in a row, so the corner takes in one.
+        if (c[i].drop && SamePosition(c[h].at, c[(i + 1) % n].at, tolerance))
+            c[i].after = -1;
     }
     int k = 0;
     for (int i = 0; i < n; i++) {

@@ -90,4 +90,26 @@ TEST_F(ValiditySweep, EveryModeGivesAValidMeshUpToTheSafeSize)
     }
 }
 
+TEST_F(ValiditySweep, SizesJustAboveTheWeldDistance)
+{
+    // At about the weld's distance (the box diagonal / 65536) two points a
+    // corner takes in (two crossings of its cut, or its neighbours' copies
+    // where its corner is dropped) may lie within that distance of each
+    // other: they must be one point once, not twice in a row.
+    std::vector<NamedMesh> set = ValiditySet();
+    set.push_back({"fanned triangulated box",
+                   MakeFanned(MakeTriangulated(MakeBox(1.0, 1.0, 2.0, 3), 2), {0, 2, 4, 6, 8, 10})});
+    const struct {
+        int mode;
+        double limit;
+    } modes[] = {{ANGLE_MODE_DISABLE, 0.0}, {ANGLE_MODE_LT, 90.0}, {ANGLE_MODE_LT, 150.0},
+                 {ANGLE_MODE_GT, 90.0}, {ANGLE_MODE_GT, 150.0}};
+    for (const NamedMesh &m : set) {
+        const double size = 1.5 * Diagonal(m.mesh) / 65536;
+        for (const auto &mode : modes)
+            EXPECT_EQ(MeshValidityFault(Run(m.mesh, mode.mode, mode.limit, size), m.closed), "")
+                << m.name << ", mode " << mode.mode << " " << mode.limit;
+    }
+}
+
 }  // namespace
