@@ -238,6 +238,29 @@ static int ZipFlatRing(BufModel *model, int count, const int32_t *ring)
     return ok || changed;
 }
 
+// The first pair of entries i < j (in the order j, then i) that are one
+// point for the weld; 0 when there is none.
+static int FirstRepeat(BufModel *model, const int32_t *ring, int count, double tolerance, int *i,
+                       int *j)
+{
+    // Twice the tolerance, squared: pairs farther apart than that are told
+    // apart without a square root.
+    const double far2 = 4.0 * tolerance * tolerance;
+    for (int b = 1; b < count; b++) {
+        Vec3 at = PositionOf(model, ring[b]);
+        for (int a = 0; a < b; a++) {
+            Vec3 d = VecSub(PositionOf(model, ring[a]), at);
+            if (ring[a] == ring[b] ||
+                (VecDot(d, d) <= far2 && SamePosition(PositionOf(model, ring[a]), at, tolerance))) {
+                *i = a;
+                *j = b;
+                return 1;
+            }
+        }
+    }
+    return 0;
+}
+
 // A ring that comes back to one point (two entries the weld makes one, as
 // where two runs of copies still at P close one corner) would be a polygon
 // through that point twice: a bow-tie, which no renderer or exporter takes.
@@ -249,24 +272,9 @@ static int ZipFlatRing(BufModel *model, int count, const int32_t *ring)
 static void AddLobes(BufModel *model, const char *surface, int32_t *ring, int count,
                      double tolerance)
 {
-    // Twice the tolerance, squared: pairs farther apart than that are told
-    // apart without a square root.
-    const double far2 = 4.0 * tolerance * tolerance;
+    int i = 0, j = 0;
     while (count >= 3) {
-        int i = 0, j = 1;
-        for (; j < count; j++) {
-            Vec3 at = PositionOf(model, ring[j]);
-            for (i = 0; i < j; i++) {
-                if (ring[i] == ring[j])
-                    break;
-                Vec3 d = VecSub(PositionOf(model, ring[i]), at);
-                if (VecDot(d, d) <= far2 && SamePosition(PositionOf(model, ring[i]), at, tolerance))
-                    break;
-            }
-            if (i < j)
-                break;
-        }
-        if (j == count) {
+        if (!FirstRepeat(model, ring, count, tolerance, &i, &j)) {
             if (!ZipFlatRing(model, count, ring))
                 BufModelAddFace(model, surface, count, ring);
             return;
@@ -291,11 +299,19 @@ void AddPatchPolygons(BufModel *model, const char *surface, int count, const int
 {
     if (count < 3)
         return;
+    double tolerance = CornerTolerance(model);
+    int i, j;
+    // Nearly every ring has no repeat: it is added as it is, uncopied.
+    if (!FirstRepeat(model, ring, count, tolerance, &i, &j)) {
+        if (!ZipFlatRing(model, count, ring))
+            BufModelAddFace(model, surface, count, ring);
+        return;
+    }
     int32_t *work = (int32_t *)malloc((size_t)count * sizeof(int32_t));
     if (!work)
         return;
     memcpy(work, ring, (size_t)count * sizeof(int32_t));
-    AddLobes(model, surface, work, count, CornerTolerance(model));
+    AddLobes(model, surface, work, count, tolerance);
     free(work);
 }
 
