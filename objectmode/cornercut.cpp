@@ -145,17 +145,17 @@ static int PolyWithEdge(BufModel *model, int32_t a, int32_t b)
 // so that every piece of the line is run once each way. Returns 0, having
 // changed nothing, for a ring that is not flat or whose edges it cannot all
 // find in the polygons about it.
-static int ZipFlatRing(BufModel *model, int count, const int32_t *ring)
+static int ZipFlatRing(BufModel *model, int count, const int32_t *ring, const Vec3 *pos)
 {
     // Every patch is looked at, so a ring with area is told apart first,
     // without a square root or an allocation: against the line from the
     // first point to the farthest, the cross product of each point's offset
     // is |d| |along| sin, its distance from the line times |along|.
-    Vec3 origin = PositionOf(model, ring[0]);
+    Vec3 origin = pos[0];
     Vec3 along = {0.0, 0.0, 0.0};
     double reach2 = 0.0;
     for (int i = 1; i < count; i++) {
-        Vec3 d = VecSub(PositionOf(model, ring[i]), origin);
+        Vec3 d = VecSub(pos[i], origin);
         double l2 = VecDot(d, d);
         if (l2 > reach2) {
             reach2 = l2;
@@ -164,7 +164,7 @@ static int ZipFlatRing(BufModel *model, int count, const int32_t *ring)
     }
     const double rounding = 1.0 / 1099511627776.0;  // 2^-40
     for (int i = 1; i < count; i++) {
-        Vec3 c = VecCross(VecSub(PositionOf(model, ring[i]), origin), along);
+        Vec3 c = VecCross(VecSub(pos[i], origin), along);
         if (!(VecDot(c, c) <= reach2 * reach2 * (rounding * rounding)))
             return 0;
     }
@@ -178,7 +178,7 @@ static int ZipFlatRing(BufModel *model, int count, const int32_t *ring)
     int *between = (int *)malloc((size_t)count * sizeof(int));
     int ok = t && owner && between;
     for (int i = 0; ok && i < count; i++) {
-        t[i] = VecDot(VecSub(PositionOf(model, ring[i]), origin), unit);
+        t[i] = VecDot(VecSub(pos[i], origin), unit);
         // Points the weld keeps apart must lie apart along the line too, or
         // the edge they share would have no place to go.
         for (int j = 0; ok && j < i; j++)
@@ -239,19 +239,19 @@ static int ZipFlatRing(BufModel *model, int count, const int32_t *ring)
 }
 
 // The first pair of entries i < j (in the order j, then i) that are one
-// point for the weld; 0 when there is none.
-static int FirstRepeat(BufModel *model, const int32_t *ring, int count, double tolerance, int *i,
+// point for the weld; 0 when there is none. `pos` holds the entries'
+// positions.
+static int FirstRepeat(const int32_t *ring, const Vec3 *pos, int count, double tolerance, int *i,
                        int *j)
 {
     // Twice the tolerance, squared: pairs farther apart than that are told
     // apart without a square root.
     const double far2 = 4.0 * tolerance * tolerance;
     for (int b = 1; b < count; b++) {
-        Vec3 at = PositionOf(model, ring[b]);
         for (int a = 0; a < b; a++) {
-            Vec3 d = VecSub(PositionOf(model, ring[a]), at);
+            Vec3 d = VecSub(pos[a], pos[b]);
             if (ring[a] == ring[b] ||
-                (VecDot(d, d) <= far2 && SamePosition(PositionOf(model, ring[a]), at, tolerance))) {
+                (VecDot(d, d) <= far2 && SamePosition(pos[a], pos[b], tolerance))) {
                 *i = a;
                 *j = b;
                 return 1;
@@ -269,13 +269,13 @@ static int FirstRepeat(BufModel *model, const int32_t *ring, int count, double t
 // left out. Lobes are split again until none comes back to a point: the
 // smaller part of each split by a call of its own, the larger in the loop,
 // so that the calls nest no deeper than the logarithm of the ring's length.
-static void AddLobes(BufModel *model, const char *surface, int32_t *ring, int count,
+static void AddLobes(BufModel *model, const char *surface, int32_t *ring, Vec3 *pos, int count,
                      double tolerance)
 {
     int i = 0, j = 0;
     while (count >= 3) {
-        if (!FirstRepeat(model, ring, count, tolerance, &i, &j)) {
-            if (!ZipFlatRing(model, count, ring))
+        if (!FirstRepeat(ring, pos, count, tolerance, &i, &j)) {
+            if (!ZipFlatRing(model, count, ring, pos))
                 BufModelAddFace(model, surface, count, ring);
             return;
         }
@@ -283,13 +283,15 @@ static void AddLobes(BufModel *model, const char *surface, int32_t *ring, int co
         // round to i - 1. Turned to start at i, the ring is the one lobe
         // followed by the other.
         std::rotate(ring, ring + i, ring + count);
+        std::rotate(pos, pos + i, pos + count);
         int inner = j - i, rest = count - inner;
         if (inner <= rest) {
-            AddLobes(model, surface, ring, inner, tolerance);
+            AddLobes(model, surface, ring, pos, inner, tolerance);
             ring += inner;
+            pos += inner;
             count = rest;
         } else {
-            AddLobes(model, surface, ring + inner, rest, tolerance);
+            AddLobes(model, surface, ring + inner, pos + inner, rest, tolerance);
             count = inner;
         }
     }
@@ -299,20 +301,30 @@ void AddPatchPolygons(BufModel *model, const char *surface, int count, const int
 {
     if (count < 3)
         return;
+    // Every patch comes through here: its positions are read once, onto the
+    // stack for the rings of nearly every corner.
+    Vec3 near[16];
+    Vec3 *pos = count <= 16 ? near : (Vec3 *)malloc((size_t)count * sizeof(Vec3));
+    if (!pos)
+        return;
+    for (int k = 0; k < count; k++)
+        pos[k] = PositionOf(model, ring[k]);
     double tolerance = CornerTolerance(model);
     int i, j;
-    // Nearly every ring has no repeat: it is added as it is, uncopied.
-    if (!FirstRepeat(model, ring, count, tolerance, &i, &j)) {
-        if (!ZipFlatRing(model, count, ring))
+    if (!FirstRepeat(ring, pos, count, tolerance, &i, &j)) {
+        // Nearly every ring has no repeat: it is added as it is, uncopied.
+        if (!ZipFlatRing(model, count, ring, pos))
             BufModelAddFace(model, surface, count, ring);
-        return;
+    } else {
+        int32_t *work = (int32_t *)malloc((size_t)count * sizeof(int32_t));
+        if (work) {
+            memcpy(work, ring, (size_t)count * sizeof(int32_t));
+            AddLobes(model, surface, work, pos, count, tolerance);
+            free(work);
+        }
     }
-    int32_t *work = (int32_t *)malloc((size_t)count * sizeof(int32_t));
-    if (!work)
-        return;
-    memcpy(work, ring, (size_t)count * sizeof(int32_t));
-    AddLobes(model, surface, work, count, tolerance);
-    free(work);
+    if (pos != near)
+        free(pos);
 }
 
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner)
