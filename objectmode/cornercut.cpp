@@ -143,42 +143,48 @@ static int PolyWithEdge(BufModel *model, int32_t a, int32_t b)
 // The hole is then closed without a patch: each polygon along the ring takes
 // into its edge the ring's points that lie strictly between that edge's ends,
 // so that every piece of the line is run once each way. Returns 0, having
-// changed nothing, for a ring that is not flat or whose edges it cannot all
-// find in the polygons about it.
+// changed nothing, for a ring that is not flat, whose points the weld would
+// not keep apart along the line, or whose edges it cannot all find in the
+// polygons about it.
 static int ZipFlatRing(BufModel *model, int count, const int32_t *ring, const Vec3 *pos)
 {
     // Every patch is looked at, so a ring with area is told apart first,
-    // without a square root or an allocation: against the line from the
-    // first point to the farthest, the cross product of each point's offset
-    // is |d| |along| sin, its distance from the line times |along|.
+    // without a square root or an allocation. The offsets from the first
+    // point are divided by the largest coordinate among them, so that the
+    // test below neither underflows nor overflows at any scale; against the
+    // farthest of them (by that coordinate), the cross product of each is
+    // its distance from the line times the farthest's length.
     Vec3 origin = pos[0];
-    Vec3 along = {0.0, 0.0, 0.0};
-    double reach2 = 0.0;
+    double scale = 0.0;
+    int far = 0;
     for (int i = 1; i < count; i++) {
         Vec3 d = VecSub(pos[i], origin);
-        double l2 = VecDot(d, d);
-        if (l2 > reach2) {
-            reach2 = l2;
-            along = d;
+        double m = fmax(fabs(d.x), fmax(fabs(d.y), fabs(d.z)));
+        if (m > scale) {
+            scale = m;
+            far = i;
         }
     }
+    if (!(scale > 0.0) || !isfinite(scale))
+        return 0;
+    Vec3 along = VecDiv(VecSub(pos[far], origin), scale);
+    double along2 = VecDot(along, along);  // 1 to 3
     const double rounding = 1.0 / 1099511627776.0;  // 2^-40
     for (int i = 1; i < count; i++) {
-        Vec3 c = VecCross(VecSub(pos[i], origin), along);
-        if (!(VecDot(c, c) <= reach2 * reach2 * (rounding * rounding)))
+        Vec3 c = VecCross(VecDiv(VecSub(pos[i], origin), scale), along);
+        if (!(VecDot(c, c) <= along2 * along2 * (rounding * rounding)))
             return 0;
     }
-    double tolerance = CornerTolerance(model);
-    double reach = sqrt(reach2);
-    if (!(reach > tolerance))
-        return 0;
+    // Along the line, in units of the scale.
+    double tolerance = CornerTolerance(model) / scale;
+    double reach = sqrt(along2);
     Vec3 unit = VecDiv(along, reach);
     double *t = (double *)malloc((size_t)count * sizeof(double));
     int *owner = (int *)malloc((size_t)count * sizeof(int));
     int *between = (int *)malloc((size_t)count * sizeof(int));
     int ok = t && owner && between;
     for (int i = 0; ok && i < count; i++) {
-        t[i] = VecDot(VecSub(pos[i], origin), unit);
+        t[i] = VecDot(VecDiv(VecSub(pos[i], origin), scale), unit);
         // Points the weld keeps apart must lie apart along the line too, or
         // the edge they share would have no place to go.
         for (int j = 0; ok && j < i; j++)
@@ -234,8 +240,9 @@ static int ZipFlatRing(BufModel *model, int count, const int32_t *ring, const Ve
     free(owner);
     free(between);
     // Once a polygon took points in, the hole is closed as far as memory
-    // allowed; a patch over it as well would only crowd its edges.
-    return ok || changed;
+    // allowed; a patch over it as well would only crowd its edges. A ring
+    // that gave no point to any polygon keeps its patch.
+    return changed;
 }
 
 // The first pair of entries i < j (in the order j, then i) that are one
