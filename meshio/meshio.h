@@ -103,14 +103,17 @@ MeshStats MeshComputePolygonStats(const MeshData &mesh);
 // module warn in these words.
 std::string MeshInvalidPolygonsText(const MeshStats &stats);
 
-// The largest bevel size at which the points that slide along one polygon
-// edge from its two ends do not meet. Where the neighbouring edge at a corner
-// is chamfered (shared by two or more polygons), the offset moves the corner
-// point along this edge by size / sin(corner angle), so an edge of length L
-// is safe up to L / (1/sin a + 1/sin b), a term dropping out for an end whose
-// point does not slide (its neighbour is a border edge, or continues the edge
-// in a straight line). The smallest bound over all edges; +infinity when no
-// point slides along any edge.
+// A bevel size up to which every mode leaves each polygon edge a length of
+// its own. Chamfering shortens the inset copy of an edge at each end, per
+// unit of size: by 1 / sin a where only the neighbouring edge is chamfered
+// (the point slides along this edge), by 1 / tan(a / 2) where both are (the
+// inset lines cross), by 1 / tan a where only this one is (its end slides
+// along the neighbour); a border edge is never chamfered, an angle mode may
+// leave any shared edge unchamfered, so each end takes the largest case that
+// can occur. An edge of length L meets itself at L over the sum of its two
+// ends' shortenings; the safe size is 0.9 times the smallest such size, so
+// that at the safe size itself the shortest inset edge keeps a tenth of its
+// length. +infinity when no edge is shortened.
 double MeshSafeBevelSize(const MeshData &mesh);
 
 // The 0-based indices of the polygons that hold the edge between points `a`

@@ -141,9 +141,19 @@ Edge EdgeOf(int a, int b)
     return {std::min(a, b), std::max(a, b)};
 }
 
-// sin of the corner angle between the edges from `at` to `u` and to `v`;
-// 0 for a straight or degenerate corner.
-double CornerSine(const MeshData &mesh, int at, int u, int v)
+// How far, per unit of bevel size, the inset copy of the edge from `at` to
+// `v` is shortened at its end `at`, where the polygon's other edge runs from
+// `at` to `u`:
+//   - the other edge chamfered and this one not: the point slides along this
+//     edge by 1 / sin a;
+//   - both chamfered: the corner is where the two inset lines cross, s / tan
+//     (a / 2) along this edge;
+//   - only this one chamfered: its end slides along the other edge, s / tan
+//     a along this one (shortening it only at an acute corner).
+// An angle mode may leave any shared edge unchamfered, so an end whose other
+// edge is shared takes the larger of the first two. A reflex corner is taken
+// as its convex twin, which only errs towards a smaller size.
+double EndShortening(const MeshData &mesh, int at, int u, int v, bool otherShared, bool thisShared)
 {
     const auto &o = mesh.points[at];
     double a[3], b[3];
@@ -156,8 +166,16 @@ double CornerSine(const MeshData &mesh, int at, int u, int v)
     const double z = a[0] * b[1] - a[1] * b[0];
     const double la = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
     const double lb = std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]);
-    const double s = std::sqrt(x * x + y * y + z * z) / (la * lb);
-    return std::isfinite(s) ? s : 0.0;
+    const double sine = std::sqrt(x * x + y * y + z * z) / (la * lb);
+    const double cosine = (a[0] * b[0] + a[1] * b[1] + a[2] * b[2]) / (la * lb);
+    // A corner within about half a degree of straight, or degenerate: the
+    // offset leaves such a point where it is.
+    if (!std::isfinite(sine) || !std::isfinite(cosine) || !(sine > 0.01))
+        return 0.0;
+    const double acute = std::max(0.0, cosine);
+    if (otherShared)
+        return (thisShared ? 1.0 + acute : 1.0) / sine;
+    return thisShared ? acute / sine : 0.0;
 }
 
 }  // namespace
@@ -182,7 +200,7 @@ double MeshSafeBevelSize(const MeshData &mesh)
         for (size_t k = 0; k < n; k++)
             uses[EdgeOf(poly.points[k], poly.points[(k + 1) % n])]++;
     }
-    double safe = std::numeric_limits<double>::infinity();
+    double meet = std::numeric_limits<double>::infinity();
     for (const MeshPoly &poly : mesh.polys) {
         if (!valid(poly))
             continue;
@@ -190,30 +208,25 @@ double MeshSafeBevelSize(const MeshData &mesh)
         const size_t n = pts.size();
         for (size_t k = 0; k < n; k++) {
             //   prev ---- a ======= b ---- next
-            // the point at a slides along a-b when prev-a is chamfered, the
-            // point at b when b-next is.
             const int prev = pts[(k + n - 1) % n], a = pts[k], b = pts[(k + 1) % n], next = pts[(k + 2) % n];
             if (a == b)
                 continue;
-            double slide = 0.0;  // distance both points slide, per unit of size
-            if (prev != a && uses[EdgeOf(prev, a)] >= 2) {
-                const double s = CornerSine(mesh, a, prev, b);
-                slide += s > 0.0 ? 1.0 / s : 0.0;
-            }
-            if (next != b && uses[EdgeOf(b, next)] >= 2) {
-                const double s = CornerSine(mesh, b, a, next);
-                slide += s > 0.0 ? 1.0 / s : 0.0;
-            }
-            if (!(slide > 0.0))
+            const bool shared = uses[EdgeOf(a, b)] >= 2;
+            const double shortening =
+                EndShortening(mesh, a, prev, b, prev != a && uses[EdgeOf(prev, a)] >= 2, shared) +
+                EndShortening(mesh, b, next, a, next != b && uses[EdgeOf(b, next)] >= 2, shared);
+            if (!(shortening > 0.0))
                 continue;
             const auto &pa = mesh.points[a], &pb = mesh.points[b];
             const double dx = pb[0] - pa[0], dy = pb[1] - pa[1], dz = pb[2] - pa[2];
-            const double bound = std::sqrt(dx * dx + dy * dy + dz * dz) / slide;
+            const double bound = std::sqrt(dx * dx + dy * dy + dz * dz) / shortening;
             if (std::isfinite(bound))
-                safe = std::min(safe, bound);
+                meet = std::min(meet, bound);
         }
     }
-    return safe;
+    // At `meet` itself two points of one polygon meet and the weld makes them
+    // one; a tenth of the shortest inset edge is kept as a margin.
+    return meet * 0.9;
 }
 
 std::vector<int> MeshPolysWithEdge(const MeshData &mesh, int a, int b)

@@ -9,8 +9,11 @@
 //
 // When the plane crosses a farther edge, the vertices between that crossing
 // and v are dropped as well.
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <algorithm>
 
 #include "objectmode/objectmode.h"
 #include "edit/services.h"
@@ -120,6 +123,217 @@ static int SamePosition(const Vec3 &a, const Vec3 &b, double tolerance)
     return VecLength(VecSub(a, b)) <= tolerance;
 }
 
+// The polygon holding the directed edge from `a` to `b`, or -1.
+static int PolyWithEdge(BufModel *model, int32_t a, int32_t b)
+{
+    for (int k = 0; k < model->polyCount; k++) {
+        const BufPoly *poly = BufModelGetPoly(model, k);
+        if (!poly)
+            continue;
+        for (int v = 0; v < poly->count; v++)
+            if (poly->points[v] == a && poly->points[(v + 1) % poly->count] == b)
+                return k;
+    }
+    return -1;
+}
+
+// A ring whose points all lie on one line (but for rounding) would be a
+// patch of no area: where the hole about P is itself flat, as where the
+// strips of two flat pairs both end on an unchamfered crease between them.
+// The hole is then closed without a patch: each polygon along the ring takes
+// into its edge the ring's points that lie strictly between that edge's ends,
+// so that every piece of the line is run once each way. Returns 0, having
+// changed nothing, for a ring that is not flat, whose points the weld would
+// not keep apart along the line, or whose edges it cannot all find in the
+// polygons about it.
+static int ZipFlatRing(BufModel *model, int count, const int32_t *ring, const Vec3 *pos)
+{
+    // Every patch is looked at, so a ring with area is told apart first,
+    // without a square root or an allocation. The offsets from the first
+    // point are divided by the largest coordinate among them, so that the
+    // test below neither underflows nor overflows at any scale; against the
+    // farthest of them (by that coordinate), the cross product of each is
+    // its distance from the line times the farthest's length.
+    Vec3 origin = pos[0];
+    double scale = 0.0;
+    int far = 0;
+    for (int i = 1; i < count; i++) {
+        Vec3 d = VecSub(pos[i], origin);
+        double m = fmax(fabs(d.x), fmax(fabs(d.y), fabs(d.z)));
+        if (m > scale) {
+            scale = m;
+            far = i;
+        }
+    }
+    if (!(scale > 0.0) || !isfinite(scale))
+        return 0;
+    Vec3 along = VecDiv(VecSub(pos[far], origin), scale);
+    double along2 = VecDot(along, along);  // 1 to 3
+    const double rounding = 1.0 / 1099511627776.0;  // 2^-40
+    for (int i = 1; i < count; i++) {
+        Vec3 c = VecCross(VecDiv(VecSub(pos[i], origin), scale), along);
+        if (!(VecDot(c, c) <= along2 * along2 * (rounding * rounding)))
+            return 0;
+    }
+    // Along the line, in units of the scale.
+    double tolerance = CornerTolerance(model) / scale;
+    double reach = sqrt(along2);
+    Vec3 unit = VecDiv(along, reach);
+    double *t = (double *)malloc((size_t)count * sizeof(double));
+    int *owner = (int *)malloc((size_t)count * sizeof(int));
+    int *between = (int *)malloc((size_t)count * sizeof(int));
+    int ok = t && owner && between;
+    for (int i = 0; ok && i < count; i++) {
+        t[i] = VecDot(VecDiv(VecSub(pos[i], origin), scale), unit);
+        // Points the weld keeps apart must lie apart along the line too, or
+        // the edge they share would have no place to go.
+        for (int j = 0; ok && j < i; j++)
+            ok = fabs(t[i] - t[j]) > tolerance;
+    }
+    // The ring runs a -> b where its neighbour runs b -> a.
+    for (int i = 0; ok && i < count; i++) {
+        owner[i] = PolyWithEdge(model, ring[(i + 1) % count], ring[i]);
+        ok = owner[i] >= 0;
+    }
+    int changed = 0;
+    for (int i = 0; ok && i < count; i++) {
+        int j = (i + 1) % count;
+        // The owner runs ring[j] -> ring[i]: the points strictly between,
+        // in that order.
+        double from = t[j], to = t[i];
+        double sense = to > from ? 1.0 : -1.0;
+        int found = 0;
+        for (int q = 0; q < count; q++) {
+            double u = (t[q] - from) * sense;
+            if (u > 0.0 && u < (to - from) * sense)
+                between[found++] = q;
+        }
+        if (found == 0)
+            continue;
+        for (int a = 1; a < found; a++)
+            for (int b = a; b > 0 && (t[between[b]] - t[between[b - 1]]) * sense < 0.0; b--) {
+                int x = between[b];
+                between[b] = between[b - 1];
+                between[b - 1] = x;
+            }
+        const BufPoly *poly = BufModelGetPoly(model, owner[i]);
+        int32_t *list = (int32_t *)malloc(((size_t)poly->count + (size_t)found) * sizeof(int32_t));
+        if (!list) {
+            ok = 0;
+            break;
+        }
+        int length = 0;
+        int placed = 0;
+        for (int v = 0; v < poly->count; v++) {
+            list[length++] = poly->points[v];
+            if (!placed && poly->points[v] == ring[j] && poly->points[(v + 1) % poly->count] == ring[i]) {
+                for (int b = 0; b < found; b++)
+                    list[length++] = ring[between[b]];
+                placed = 1;
+            }
+        }
+        BufModelSetPoly(model, nullptr, length, list, owner[i]);
+        changed = 1;
+        free(list);
+    }
+    free(t);
+    free(owner);
+    free(between);
+    // Once a polygon took points in, the hole is closed as far as memory
+    // allowed; a patch over it as well would only crowd its edges. A ring
+    // that gave no point to any polygon keeps its patch.
+    return changed;
+}
+
+// The first pair of entries i < j (in the order j, then i) that are one
+// point for the weld; 0 when there is none. `pos` holds the entries'
+// positions.
+static int FirstRepeat(const int32_t *ring, const Vec3 *pos, int count, double tolerance, int *i,
+                       int *j)
+{
+    // Twice the tolerance, squared: pairs farther apart than that are told
+    // apart without a square root.
+    const double far2 = 4.0 * tolerance * tolerance;
+    for (int b = 1; b < count; b++) {
+        for (int a = 0; a < b; a++) {
+            Vec3 d = VecSub(pos[a], pos[b]);
+            if (ring[a] == ring[b] ||
+                (VecDot(d, d) <= far2 && SamePosition(pos[a], pos[b], tolerance))) {
+                *i = a;
+                *j = b;
+                return 1;
+            }
+        }
+    }
+    return 0;
+}
+
+// A ring that comes back to one point (two entries the weld makes one, as
+// where two runs of copies still at P close one corner) would be a polygon
+// through that point twice: a bow-tie, which no renderer or exporter takes.
+// The ring is split there into its lobes, each a polygon of its own wound as
+// the ring was; a lobe of fewer than three entries closes no area and is
+// left out. Lobes are split again until none comes back to a point: the
+// smaller part of each split by a call of its own, the larger in the loop,
+// so that the calls nest no deeper than the logarithm of the ring's length.
+static void AddLobes(BufModel *model, const char *surface, int32_t *ring, Vec3 *pos, int count,
+                     double tolerance)
+{
+    int i = 0, j = 0;
+    while (count >= 3) {
+        if (!FirstRepeat(ring, pos, count, tolerance, &i, &j)) {
+            if (!ZipFlatRing(model, count, ring, pos))
+                BufModelAddFace(model, surface, count, ring);
+            return;
+        }
+        // ring[i .. j - 1] closes on itself, and so does the rest, from j
+        // round to i - 1. Turned to start at i, the ring is the one lobe
+        // followed by the other.
+        std::rotate(ring, ring + i, ring + count);
+        std::rotate(pos, pos + i, pos + count);
+        int inner = j - i, rest = count - inner;
+        if (inner <= rest) {
+            AddLobes(model, surface, ring, pos, inner, tolerance);
+            ring += inner;
+            pos += inner;
+            count = rest;
+        } else {
+            AddLobes(model, surface, ring + inner, pos + inner, rest, tolerance);
+            count = inner;
+        }
+    }
+}
+
+void AddPatchPolygons(BufModel *model, const char *surface, int count, const int32_t *ring)
+{
+    if (count < 3)
+        return;
+    // Every patch comes through here: its positions are read once, onto the
+    // stack for the rings of nearly every corner.
+    Vec3 near[16];
+    Vec3 *pos = count <= 16 ? near : (Vec3 *)malloc((size_t)count * sizeof(Vec3));
+    if (!pos)
+        return;
+    for (int k = 0; k < count; k++)
+        pos[k] = PositionOf(model, ring[k]);
+    double tolerance = CornerTolerance(model);
+    int i, j;
+    if (!FirstRepeat(ring, pos, count, tolerance, &i, &j)) {
+        // Nearly every ring has no repeat: it is added as it is, uncopied.
+        if (!ZipFlatRing(model, count, ring, pos))
+            BufModelAddFace(model, surface, count, ring);
+    } else {
+        int32_t *work = (int32_t *)malloc((size_t)count * sizeof(int32_t));
+        if (work) {
+            memcpy(work, ring, (size_t)count * sizeof(int32_t));
+            AddLobes(model, surface, work, pos, count, tolerance);
+            free(work);
+        }
+    }
+    if (pos != near)
+        free(pos);
+}
+
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner)
 {
     if (poly < 0)
@@ -173,8 +387,10 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
         Vec3 h1 = cross.point[eb];
         Vec3 h2 = cross.point[ef];
 
+        // Crossings within the weld's distance of each other (a size about
+        // that distance) would become one point twice in a row: one is made.
         int p1 = BufModelAddPoint(model, &h1);
-        int p2 = BufModelAddPoint(model, &h2);
+        int p2 = SamePosition(h1, h2, tolerance) ? p1 : BufModelAddPoint(model, &h2);
         // A full model refuses the points; the activation then discards the
         // edit, and the polygon is left alone.
         if (p1 < 0 || p2 < 0) {
@@ -185,11 +401,12 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
         if (!made && eb > ef) {
             // The cut spans the end of the vertex list: its points open it.
             length = 0;
-            fits = Append(cut, room, &length, p1) && Append(cut, room, &length, p2);
+            fits = Append(cut, room, &length, p1) && (p2 == p1 || Append(cut, room, &length, p2));
         } else {
             for (int w = from; w <= eb && fits; w++)
                 fits = AppendVertex(cut, room, &length, y, taken, w);
-            fits = fits && Append(cut, room, &length, p1) && Append(cut, room, &length, p2);
+            fits = fits && Append(cut, room, &length, p1) &&
+                   (p2 == p1 || Append(cut, room, &length, p2));
         }
         from = ef + 1;
         made = 1;
@@ -352,6 +569,11 @@ int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point)
         int h = (i + n - 1) % n;
         c[i].drop = !fan[h].leave->done && !fan[i].leave->done && c[i].before >= 0 &&
                     c[i].after >= 0;
+        // The two copies a dropped corner takes in may lie within the weld's
+        // distance of each other (at a size about that distance): they would
+        // become one point twice in a row, so the corner takes in one.
+        if (c[i].drop && SamePosition(c[h].at, c[(i + 1) % n].at, tolerance))
+            c[i].after = -1;
     }
     int k = 0;
     for (int i = 0; i < n; i++) {
@@ -367,7 +589,7 @@ int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point)
             ring[a] = ring[b];
             ring[b] = t;
         }
-        BufModelAddFace(model, FanSameSurface(fan, n) ? fan[0].leave->surface : nullptr, k, ring);
+        AddPatchPolygons(model, FanSameSurface(fan, n) ? fan[0].leave->surface : nullptr, k, ring);
     }
     free(c);
     free(ring);

@@ -90,6 +90,10 @@ struct RingPlane {
 // corner's vertex becomes the two points where the polygon's edges cross it.
 // Leaves the polygon as it was when it does not cross the plane.
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner);
+// Adds the patch `ring` (count entries, in its final winding) as one
+// polygon, or, where it comes back to a point the weld makes one, as one
+// polygon per lobe.
+void AddPatchPolygons(BufModel *model, const char *surface, int count, const int32_t *ring);
 // The distance within which two buffered positions are one point: the
 // flush's weld tolerance, from the box of the points added so far.
 double CornerTolerance(const BufModel *model);

@@ -180,7 +180,7 @@ static int RingAppend(PatchPass *pass, int *k, int32_t copy)
 }
 
 // The patch is wound against the order of the walk. A full ring gets no
-// name.
+// name. A ring that comes back to a point gives one polygon per lobe.
 static void AddPatch(PatchPass *pass, int k, int same, const char *surface)
 {
     for (int a = 0, b = k - 1; a < b; a++, b--) {
@@ -189,7 +189,7 @@ static void AddPatch(PatchPass *pass, int k, int same, const char *surface)
         pass->ring[b] = t;
     }
     const char *name = (same && k < pass->p) ? surface : nullptr;
-    BufModelAddFace(pass->model, name, k, pass->ring);
+    AddPatchPolygons(pass->model, name, k, pass->ring);
 }
 
 // Plain variant: a patch only where every record met about P, and every

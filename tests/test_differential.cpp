@@ -39,6 +39,7 @@
 #include "host/loader.h"
 #include "host/meshgen.h"
 #include "meshio/meshio.h"
+#include "tests/meshsets.h"
 #include "tests/reference/reference.h"
 #include "vecmath/vecmath.h"
 #include "tests/testcontext.h"
@@ -664,6 +665,32 @@ TEST(Differential, FixtureMeshesInBothModes)
             EXPECT_EQ(Compare(c), "");
         for (const Case &c : PairCases(f.first, f.second, 3))
             EXPECT_EQ(Compare(c), "");
+    }
+}
+
+// The generated meshes of the validity sweeps, in the angle modes near the
+// safe size: corners whose patch is split into lobes or whose flat hole is
+// closed without a patch.
+TEST(Differential, ValiditySetNearTheSafeSize)
+{
+    ASSERT_MODULES_LOADED();
+    const struct {
+        int mode;
+        double limit;
+    } settings[] = {{1, 179.0}, {1, 135.0}, {2, 90.0}, {2, 170.0}};
+    for (const NamedMesh &m : ValiditySet()) {
+        for (const auto &s : settings) {
+            for (double fraction : {0.5, 0.9}) {
+                Case c;
+                c.name = m.name + " mode " + std::to_string(s.mode) + " limit " +
+                         std::to_string(s.limit) + " at " + std::to_string(fraction) + " x safe";
+                c.mesh = m.mesh;
+                c.bevel = fraction * MeshSafeBevelSize(m.mesh);
+                c.angleMode = s.mode;
+                c.limitDeg = s.limit;
+                EXPECT_EQ(Compare(c), "");
+            }
+        }
     }
 }
 

@@ -107,16 +107,21 @@ TEST_F(Run, TwoPolygonModeAndItsRefusal)
     EXPECT_EQ(MeshDifference(apart.output, WithSelected(cube, {0, 1})), "") << "the foreground keeps the input";
 }
 
-TEST(SafeBevelSize, CornersThatSlideAlongAnEdge)
+TEST(SafeBevelSize, ATenthOfTheShortestInsetEdgeIsKept)
 {
-    // Right corners at both ends: 2 / (1/1 + 1/1).
-    EXPECT_EQ(MeshSafeBevelSize(MakeCube(0.0, 2.0)), 1.0);
+    // Right corners: the 2-unit cube's faces meet themselves at 2 / (1 + 1),
+    // the safe size is nine tenths of that.
+    EXPECT_EQ(MeshSafeBevelSize(MakeCube(0.0, 2.0)), 0.9);
     // Two unit quads side by side: only the shared edge is chamfered, so the
     // edges that meet it slide from one end only.
-    EXPECT_EQ(MeshSafeBevelSize(MakeQuadGrid(2, 1)), 1.0);
+    EXPECT_EQ(MeshSafeBevelSize(MakeQuadGrid(2, 1)), 0.9);
     // A lone quad has no chamfered edge.
     EXPECT_TRUE(std::isinf(MeshSafeBevelSize(MakeQuadGrid(1, 1))));
-    // A 60-degree corner slides 1/sin 60 per unit: the fan's rim edges.
-    const double fan = MeshSafeBevelSize(MakeFan(6));
-    EXPECT_NEAR(fan, std::sqrt(3.0) / 4.0, 1e-15) << "after a square root: within rounding of a unit mesh";
+    // The fan's 60-degree corners: a rim edge slides 1 / sin 60 from each
+    // end, a spoke 1 / tan 30 at the centre and 1 / tan 60 at the rim.
+    EXPECT_NEAR(MeshSafeBevelSize(MakeFan(6)), 0.9 * std::sqrt(3.0) / 4.0, 1e-15);
+    // An equilateral triangle chamfered on all three edges (a tetrahedron)
+    // closes at its inradius, not where 1 / sin 60 from each end would put it.
+    const MeshData tetra = MakeConvexHull({{1, 1, 1}, {1, -1, -1}, {-1, 1, -1}, {-1, -1, 1}});
+    EXPECT_NEAR(MeshSafeBevelSize(tetra), 0.9 * std::sqrt(8.0) / (2.0 * std::sqrt(3.0)), 1e-14);
 }
