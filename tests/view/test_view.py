@@ -139,7 +139,7 @@ class Page(unittest.TestCase):
                                    '--plugins-dir', self.work, '--stats')
         self.assertEqual(status, 0, err)
         note = next(line for line in err.splitlines() if 'clamped' in line).split('note: ')[-1]
-        self.assertEqual(note, 'bevel size 1.5 clamped to the safe size 1')
+        self.assertEqual(note, 'bevel size 1.5 clamped to the safe size 0.9')
         self.assertIn(note, text(self.driver, 'stats'))
         twice = re.search(r'^polygons with a point twice\s+\d+\s+(\d+)$', out, re.M).group(1)
         flat = re.search(r'^polygons of zero area\s+\d+\s+(\d+)$', out, re.M).group(1)
