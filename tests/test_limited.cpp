@@ -22,6 +22,7 @@
 #include "host/meshgen.h"
 #include "options/options.h"
 #include "plugin/activate.h"
+#include "tests/fixtures.h"
 
 namespace {
 
@@ -30,11 +31,6 @@ using Point = std::array<double, 3>;
 Point Sub(const Point &a, const Point &b)
 {
     return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
-}
-
-Point Cross(const Point &a, const Point &b)
-{
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 
 double Dot(const Point &a, const Point &b)
@@ -64,50 +60,6 @@ double Diagonal(const MeshData &mesh)
     }
     Point d = Sub(hi, lo);
     return sqrt(Dot(d, d));
-}
-
-// What keeps a mesh from being closed and consistently wound: directed edges
-// without a reverse (border), edges run more than once either way
-// (non-manifold or wound against a neighbour), polygons that repeat a point.
-struct Faults {
-    int border = 0;
-    int crowded = 0;
-    int repeats = 0;
-    bool Closed() const { return border == 0 && crowded == 0 && repeats == 0; }
-};
-
-Faults FaultsOf(const MeshData &mesh)
-{
-    Faults f;
-    std::map<std::pair<int, int>, int> runs;
-    for (const MeshPoly &p : mesh.polys) {
-        const size_t n = p.points.size();
-        std::vector<int> sorted = p.points;
-        std::sort(sorted.begin(), sorted.end());
-        if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
-            ++f.repeats;
-        for (size_t k = 0; k < n; ++k)
-            runs[{p.points[k], p.points[(k + 1) % n]}]++;
-    }
-    for (const auto &r : runs) {
-        auto back = runs.find({r.first.second, r.first.first});
-        if (back == runs.end())
-            ++f.border;
-        else if (r.second != 1 || back->second != 1)
-            ++f.crowded;
-    }
-    return f;
-}
-
-double SignedVolume(const MeshData &mesh)
-{
-    double sum = 0.0;
-    for (const MeshPoly &poly : mesh.polys) {
-        const Point &o = mesh.points[poly.points[0]];
-        for (size_t v = 1; v + 1 < poly.points.size(); ++v)
-            sum += Dot(o, Cross(mesh.points[poly.points[v]], mesh.points[poly.points[v + 1]]));
-    }
-    return sum / 6.0;
 }
 
 struct Generated {
@@ -178,31 +130,23 @@ TEST_F(LimitedRun, ClosedMeshesStayClosedAtEveryLimit)
 {
     const double limits[] = {100, 120, 135, 150, 160, 170};
     const double sizes[] = {0.002, 0.02, 0.06};
-    int runs = 0, open = 0;
     for (const Generated &g : GeneratedSet()) {
-        Faults in = FaultsOf(g.mesh);
-        ASSERT_TRUE(in.Closed()) << g.name;
+        ASSERT_EQ(MeshValidityFault(g.mesh, true), "") << g.name;
         ASSERT_GT(SignedVolume(g.mesh), 0.0) << g.name;
         for (int mode : {ANGLE_MODE_LT, ANGLE_MODE_GT}) {
             for (double limit : limits) {
                 for (double size : sizes) {
                     MeshData out = Run(g.mesh, mode, limit, size * Diagonal(g.mesh));
-                    Faults f = FaultsOf(out);
-                    ++runs;
-                    if (!f.Closed())
-                        ++open;
-                    EXPECT_TRUE(f.Closed())
-                        << g.name << (mode == ANGLE_MODE_LT ? " LT " : " GT ") << limit
-                        << " size " << size << ": border " << f.border << ", crowded "
-                        << f.crowded << ", repeats " << f.repeats;
-                    if (f.Closed()) {
+                    const std::string fault = MeshValidityFault(out, true);
+                    EXPECT_EQ(fault, "") << g.name << (mode == ANGLE_MODE_LT ? " LT " : " GT ") << limit
+                                         << " size " << size;
+                    if (fault.empty()) {
                         EXPECT_GT(SignedVolume(out), 0.0) << g.name << " " << limit;
                     }
                 }
             }
         }
     }
-    printf("limited runs: %d, open: %d\n", runs, open);
 }
 
 }  // namespace
@@ -227,8 +171,7 @@ TEST_F(LimitedRun, OneChamferedEdgeAtAPointCutsTheThirdPolygonsCorner)
     const MeshData in = MakeGreatRhombicosidodecahedron();
     ASSERT_EQ(in.polys.size(), 62u);
     MeshData out = Run(in, ANGLE_MODE_GT, 150.0, 0.05);
-    Faults f = FaultsOf(out);
-    EXPECT_TRUE(f.Closed()) << f.border << " " << f.crowded << " " << f.repeats;
+    EXPECT_EQ(MeshValidityFault(out, true), "");
     EXPECT_EQ(out.polys.size(), 62u + 60) << "faces and strips, no patch";
     CountSides(out, 62, 4, 30);
     CountSides(out, 62, 6, 20);
@@ -246,8 +189,7 @@ TEST_F(LimitedRun, CopiesSlidApartAlongAnUnchamferedEdgeAreBothOnIt)
     // hexagon's copy lies farther out: the square's edge takes it in.
     const MeshData in = MakeGreatRhombicosidodecahedron();
     MeshData out = Run(in, ANGLE_MODE_LT, 150.0, 0.05);
-    Faults f = FaultsOf(out);
-    EXPECT_TRUE(f.Closed()) << f.border << " " << f.crowded << " " << f.repeats;
+    EXPECT_EQ(MeshValidityFault(out, true), "");
     EXPECT_EQ(out.polys.size(), 62u + 120 + 120) << "faces, strips, one patch a point";
     CountSides(out, 62, 8, 30);
     CountSides(out, 62, 6, 20);

@@ -23,6 +23,7 @@
 #include "objectmode/objectmode.h"
 #include "options/options.h"
 #include "plugin/activate.h"
+#include "tests/fixtures.h"
 #include "tests/reference/reference.h"
 #include "tests/testcontext.h"
 
@@ -86,50 +87,6 @@ void SplitEdge(MeshData *mesh, int a, int b, int k)
 }
 
 // ---- properties of output meshes ---------------------------------------
-
-// Every edge is run exactly once in each direction: the surface is closed
-// and consistently wound. `why` names the first offending edge.
-bool IsClosed(const MeshData &mesh, std::string *why)
-{
-    std::map<std::pair<int, int>, int> runs;
-    for (size_t f = 0; f < mesh.polys.size(); ++f) {
-        const auto &pts = mesh.polys[f].points;
-        for (size_t v = 0; v < pts.size(); ++v) {
-            int a = pts[v], b = pts[(v + 1) % pts.size()];
-            if (a == b) {
-                *why = "polygon " + std::to_string(f) + " repeats point " + std::to_string(a);
-                return false;
-            }
-            runs[{a, b}]++;
-        }
-    }
-    for (const auto &r : runs) {
-        auto back = runs.find({r.first.second, r.first.first});
-        if (r.second != 1 || back == runs.end() || back->second != 1) {
-            *why = "edge " + std::to_string(r.first.first) + "-" + std::to_string(r.first.second) +
-                   " run " + std::to_string(r.second) + " times, back " +
-                   std::to_string(back == runs.end() ? 0 : back->second);
-            return false;
-        }
-    }
-    return true;
-}
-
-// Positive for a closed surface wound counter-clockwise seen from outside.
-double SignedVolume(const MeshData &mesh)
-{
-    double sum = 0.0;
-    for (const auto &poly : mesh.polys) {
-        const auto &o = mesh.points[poly.points[0]];
-        for (size_t v = 1; v + 1 < poly.points.size(); ++v) {
-            const auto &a = mesh.points[poly.points[v]];
-            const auto &b = mesh.points[poly.points[v + 1]];
-            sum += o[0] * (a[1] * b[2] - a[2] * b[1]) - o[1] * (a[0] * b[2] - a[2] * b[0]) +
-                   o[2] * (a[0] * b[1] - a[1] * b[0]);
-        }
-    }
-    return sum / 6.0;
-}
 
 size_t EdgeCount(const MeshData &closed)
 {
@@ -1229,8 +1186,7 @@ TEST_F(ObjectModeRun, CubeBecomesAClosedChamferedCube)
     MeshData out = Run(MakeCube());
     ASSERT_EQ(out.polys.size(), 26u);
     EXPECT_EQ(out.points.size(), 24u) << "the weld merges the copies the strips share";
-    std::string why;
-    EXPECT_TRUE(IsClosed(out, &why)) << why;
+    EXPECT_EQ(MeshValidityFault(out, true), "");
     EXPECT_GT(SignedVolume(out), 0.0) << "wound like the input";
     // The corner patch at the origin.
     int found = 0;
@@ -1253,8 +1209,7 @@ TEST_F(ObjectModeRun, CubeWithLimitsChamfersOrKeepsItsEdges)
     Limit(ANGLE_MODE_LT, 90.0);
     MeshData out = Run(MakeCube());
     EXPECT_EQ(out.polys.size(), 26u) << "just under 90 passes \" LT \" 90";
-    std::string why;
-    EXPECT_TRUE(IsClosed(out, &why)) << why;
+    EXPECT_EQ(MeshValidityFault(out, true), "");
 }
 
 TEST_F(ObjectModeRun, CubeGreaterThanNinetyStaysACube)
@@ -1263,8 +1218,7 @@ TEST_F(ObjectModeRun, CubeGreaterThanNinetyStaysACube)
     MeshData out = Run(MakeCube());
     EXPECT_EQ(out.polys.size(), 6u);
     EXPECT_EQ(out.points.size(), 8u);
-    std::string why;
-    EXPECT_TRUE(IsClosed(out, &why)) << why;
+    EXPECT_EQ(MeshValidityFault(out, true), "");
 }
 
 TEST_F(ObjectModeRun, SplitBoxChamfersOnlyItsOwnEdges)
@@ -1279,8 +1233,7 @@ TEST_F(ObjectModeRun, SplitBoxChamfersOnlyItsOwnEdges)
     // copies along the edge to one point, which the weld makes one: the two
     // strip segments meet there end to end and no patch is needed.
     EXPECT_EQ(out.polys.size(), 24u + 24 + 8) << "faces, strips, corners";
-    std::string why;
-    EXPECT_TRUE(IsClosed(out, &why)) << why;
+    EXPECT_EQ(MeshValidityFault(out, true), "");
     EXPECT_GT(SignedVolume(out), 0.0);
     // The split lines stay: a face centre is still a point of four quads.
     int centre = -1;
@@ -1354,14 +1307,13 @@ class GeneratedTest : public ObjectModeRun, public ::testing::WithParamInterface
 TEST_P(GeneratedTest, PlainChamferIsClosedWithEveryInsetEdgeAtTheBevelSize)
 {
     MeshData in = GetParam().make();
-    std::string why;
-    ASSERT_TRUE(IsClosed(in, &why)) << "input: " << why;
+    ASSERT_EQ(MeshValidityFault(in, true), "") << "input";
     const double s = 0.0625;
     host->script.bevelSize = s;
     MeshData out = Run(in);
     const size_t faces = in.polys.size();
     EXPECT_EQ(out.polys.size(), faces + EdgeCount(in) + in.points.size());
-    EXPECT_TRUE(IsClosed(out, &why)) << why;
+    EXPECT_EQ(MeshValidityFault(out, true), "");
     EXPECT_GT(SignedVolume(out), 0.0);
     // Output polygon f is input polygon f inset: corner v lies s from the
     // lines of both edges at that corner and in their plane. The snapping
