@@ -1,7 +1,8 @@
 """The viewer's speed, from one run, as one table:
 
 - the server's time to answer a re-run (request sent to the last byte of the
-  encoded result read, over a kept-alive connection) against the bare
+  encoded result read, a connection each, as the server closes every one
+  after its answer) against the bare
   activation time the server measured for that same run;
 - in headless Chromium, the time from a change of #size until #status reads
   "ready" and the next frame is painted with the new result.
@@ -59,7 +60,7 @@ def server_times(server):
     import json
     import struct
     connection = http.client.HTTPConnection('127.0.0.1', server.port, timeout=30)
-    headers = {'Cookie': f'corvane_token_{server.port}={server.token}', 'Content-Length': '0'}
+    headers = {'X-Corvane-Token': server.token, 'Content-Length': '0'}
     answers, activations = [], []
     for k in range(REPEAT + 2):
         path = f'/api/run?size={SIZES[k % 2]}&mode=disable&limit=30'

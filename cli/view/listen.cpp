@@ -17,11 +17,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Waits for `events` on fd until the deadline, a tenth of a second at a time
-// so that a stopping server is not kept waiting. false on timeout or stop.
-bool WaitFor(int fd, short events, Clock::time_point deadline, const std::atomic<bool> &stopping)
+// so that a stopping server (`stopping` may be null) is not kept waiting.
+// false on timeout or stop.
+bool WaitFor(int fd, short events, Clock::time_point deadline, const std::atomic<bool> *stopping)
 {
     for (;;) {
-        if (stopping)
+        if (stopping && *stopping)
             return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
@@ -55,8 +56,7 @@ void LingeringClose(int fd)
     const auto until = Clock::now() + std::chrono::milliseconds(200);
     char sink[16384];
     size_t drained = 0;
-    std::atomic<bool> never{false};
-    while (drained < (1u << 20) && WaitFor(fd, POLLIN, until, never)) {
+    while (drained < (1u << 20) && WaitFor(fd, POLLIN, until, nullptr)) {
         const ssize_t n = recv(fd, sink, sizeof sink, 0);
         if (n <= 0)
             break;
@@ -78,11 +78,11 @@ public:
 
     bool is_readable() const override
     {
-        return at_ < buffered_.size() || WaitFor(fd_, POLLIN, readDeadline_, stopping_);
+        return at_ < buffered_.size() || WaitFor(fd_, POLLIN, readDeadline_, &stopping_);
     }
     bool is_writable() const override
     {
-        return WaitFor(fd_, POLLOUT, WriteDeadline(), stopping_);
+        return WaitFor(fd_, POLLOUT, WriteDeadline(), &stopping_);
     }
     ssize_t read(char *ptr, size_t size) override
     {
@@ -92,7 +92,7 @@ public:
             at_ += n;
             return (ssize_t)n;
         }
-        if (bodyRead_ >= limits_.bodyBytes || !WaitFor(fd_, POLLIN, readDeadline_, stopping_))
+        if (bodyRead_ >= limits_.bodyBytes || !WaitFor(fd_, POLLIN, readDeadline_, &stopping_))
             return -1;
         const ssize_t n = recv(fd_, ptr, std::min(size, limits_.bodyBytes - bodyRead_), 0);
         if (n > 0)
@@ -104,7 +104,7 @@ public:
         // Not blocking: a blocking send waits until all of it is queued,
         // however long a client that does not read takes.
         for (;;) {
-            if (!WaitFor(fd_, POLLOUT, WriteDeadline(), stopping_))
+            if (!WaitFor(fd_, POLLOUT, WriteDeadline(), &stopping_))
                 return -1;
             const ssize_t n = send(fd_, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n >= 0 || (errno != EAGAIN && errno != EINTR))
@@ -210,7 +210,7 @@ void ViewHttpServer::Handle(int fd, std::chrono::steady_clock::time_point accept
     long length = 0;
     char chunk[4096];
     while ((length = ViewHeadLength(head, limits_.headBytes, limits_.headLines)) == 0) {
-        if (!WaitFor(fd, POLLIN, readDeadline, stopping_)) {
+        if (!WaitFor(fd, POLLIN, readDeadline, &stopping_)) {
             if (!stopping_)
                 Refuse(fd, "408 Request Timeout", "the request took too long to arrive");
             return LingeringClose(fd);

@@ -224,17 +224,18 @@ void HandleRun(Viewer *v, const httplib::Request &req, httplib::Response &res)
         return;
     options.settingsDir = v->liveDir;
     options.inputIndex = v->inputIndex;
-    const RunTurns::Turn turn = v->turns.Wait(*v->server);
-    if (turn == RunTurns::kSuperseded)
+    const RunTurns::Turn waited = v->turns.Wait(*v->server);
+    if (waited == RunTurns::kSuperseded)
         return Fail(res, 409, "superseded by a newer run", {{"superseded", true}});
-    if (turn == RunTurns::kStopping)
+    if (waited == RunTurns::kStopping)
         return Fail(res, 503, "the server is stopping");
     RunResult run;
     {
+        // The turn ends however the run does.
+        std::unique_ptr<RunTurns, void (*)(RunTurns *)> turn(&v->turns, [](RunTurns *t) { t->Done(); });
         std::lock_guard<std::mutex> lock(v->runLock);
         RunActivate(v->module, v->input, options, &run);
     }
-    v->turns.Done();
     if (run.activation != HOST_ACTIVATE_OK)
         return Fail(res, 500, "the module's activation failed with result " + std::to_string(run.activation));
     json info = {

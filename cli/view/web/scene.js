@@ -22,41 +22,40 @@ function polygonTriangles(positions, indices, s, n, out) {
     out.push(0, 1, 2);
     return;
   }
-  // The plane: the Newell normal, and two axes across it.
+  const at = (k) => indices[s + (k % n)] * 3;
+  // The plane's normal (Newell's: the polygon winds counter-clockwise
+  // around it), in plain numbers: most polygons are convex quads, and this
+  // runs for every polygon of every result.
   let nx = 0, ny = 0, nz = 0;
   for (let k = 0; k < n; k++) {
-    const a = indices[s + k] * 3, b = indices[s + (k + 1) % n] * 3;
+    const a = at(k), b = at(k + 1);
     nx += (positions[a + 1] - positions[b + 1]) * (positions[a + 2] + positions[b + 2]);
     ny += (positions[a + 2] - positions[b + 2]) * (positions[a] + positions[b]);
     nz += (positions[a] - positions[b]) * (positions[a + 1] + positions[b + 1]);
   }
-  const normal = new THREE.Vector3(nx, ny, nz);
-  if (normal.lengthSq() === 0) {
-    // No plane (zero area): a fan draws nothing wrong that is not already so.
+  // Convex when no corner turns against the normal: a fan is then right.
+  let convex = true;
+  for (let k = 0; k < n && convex; k++) {
+    const a = at(k), b = at(k + 1), c = at(k + 2);
+    const ux = positions[b] - positions[a], uy = positions[b + 1] - positions[a + 1], uz = positions[b + 2] - positions[a + 2];
+    const vx = positions[c] - positions[b], vy = positions[c + 1] - positions[b + 1], vz = positions[c + 2] - positions[b + 2];
+    convex = (uy * vz - uz * vy) * nx + (uz * vx - ux * vz) * ny + (ux * vy - uy * vx) * nz >= 0;
+  }
+  if (convex || nx * nx + ny * ny + nz * nz === 0) {
+    // (No plane, zero area: nothing to draw right.)
     for (let k = 1; k + 1 < n; k++) out.push(0, k, k + 1);
     return;
   }
-  normal.normalize();
-  const u = new THREE.Vector3(), v = new THREE.Vector3();
-  u.set(Math.abs(normal.x) < 0.9 ? 1 : 0, Math.abs(normal.x) < 0.9 ? 0 : 1, 0).cross(normal).normalize();
-  v.crossVectors(normal, u);
+  const normal = new THREE.Vector3(nx, ny, nz).normalize();
+  const u = new THREE.Vector3(Math.abs(normal.x) < 0.9 ? 1 : 0, Math.abs(normal.x) < 0.9 ? 0 : 1, 0)
+    .cross(normal).normalize();
+  const v = new THREE.Vector3().crossVectors(normal, u);
   const flat = [];
   const p = new THREE.Vector3();
   for (let k = 0; k < n; k++) {
-    const a = indices[s + k] * 3;
+    const a = at(k);
     p.set(positions[a], positions[a + 1], positions[a + 2]);
     flat.push(new THREE.Vector2(p.dot(u), p.dot(v)));
-  }
-  // Seen along the normal the polygon winds counter-clockwise; convex when
-  // no corner turns the other way.
-  let convex = true;
-  for (let k = 0; k < n && convex; k++) {
-    const a = flat[k], b = flat[(k + 1) % n], c = flat[(k + 2) % n];
-    convex = (b.x - a.x) * (c.y - b.y) - (b.y - a.y) * (c.x - b.x) >= 0;
-  }
-  if (convex) {
-    for (let k = 1; k + 1 < n; k++) out.push(0, k, k + 1);
-    return;
   }
   for (const [a, b, c] of THREE.ShapeUtils.triangulateShape(flat, [])) {
     const turn = (flat[b].x - flat[a].x) * (flat[c].y - flat[a].y) - (flat[b].y - flat[a].y) * (flat[c].x - flat[a].x);
