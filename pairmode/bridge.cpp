@@ -164,7 +164,7 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
     // The shared edge's vertices now take the points DetachEdge made.
     ReleaseEdgeHostPoints(model, r0, i);
     ReleaseEdgeHostPoints(model, r1, j);
-    WalkPair pair = {r0, r1, i, j, 0, 1, 0, nullptr};
+    WalkPair pair = {r0, r1, i, j, 0, 1, 0, nullptr, 0, {}};
 
     // The walk from the loop point A[i].
     FindSharedEdge(model, r0, r1, &pair.i, &pair.j);
@@ -183,6 +183,12 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
     if (walked != 0) {
         PairClaimsEnd(ctx);
         return walked == BRIDGE_FAULT ? BRIDGE_FAULT : 0;
+    }
+    // Nothing reads the selected pair's copies by vertex any more: the
+    // first walk's end that comes back to them is capped now.
+    if (pair.deferred && !ModelFull(model)) {
+        pair.deferredEnd.mayCutStrips = 1;
+        CapLoopEnd(ctx, count, list, &pair.deferredEnd);
     }
     // The selected pair is replaced by its copies.
     RemoveHostPoly(ctx, list[0]);
@@ -357,8 +363,15 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
         // The first walk's cap must leave the selected pair's copies as they
         // are: the second walk joins its first pair to them by vertex.
         end.mayCutStrips = pair->secondWalk;
-        CapLoopEnd(ctx, count, list, &end);
         pair->cappedEnd = end.end;
+        // A cap that must cut a selected polygon's copy waits until the
+        // second walk has joined its first pair to that copy.
+        if (!pair->secondWalk && CapMeetsSelectedCopy(ctx, count, list, &end)) {
+            pair->deferred = 1;
+            pair->deferredEnd = end;
+            return 0;
+        }
+        CapLoopEnd(ctx, count, list, &end);
     }
     return 0;
 }

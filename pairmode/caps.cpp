@@ -710,3 +710,25 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
         BufModelAddPoly(model, gCapName, capCount, gCapPoints);
     }
 }
+
+int CapMeetsSelectedCopy(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
+{
+    LWPolID h = FindPolyByEdge(ctx, list, count, loopEnd->prev, loopEnd->end);
+    const HostPolygonInfo *info = h ? HostPoly(ctx, h) : nullptr;
+    LWPntID w = info ? PointAfterEdge(info, loopEnd->prev, loopEnd->end) : nullptr;
+    if (!w)
+        return 0;
+    LWPolID polyA = FindPolyByEdge(ctx, list, count, loopEnd->end, loopEnd->prev);
+    LWPolID m = FindPolyByEdge(ctx, list, count, w, loopEnd->end);
+    // Bounded like the cap's own lists: a fan it could not hold is never cut.
+    for (int k = 0; k < CAP_LIST_SIZE && m && m != polyA && m != h; k++) {
+        if (m == list[0] || m == list[1]) {
+            int kind = 0;
+            int copy = PairClaimCopy(ctx, m, &kind);
+            return kind == PAIR_COPY_STRIP && StripPointAt(ctx, m, copy, loopEnd->end) == -2;
+        }
+        LWPntID after = PointAfter(ctx, m, loopEnd->end);
+        m = after ? FindPolyByEdge(ctx, list, count, after, loopEnd->end) : nullptr;
+    }
+    return 0;
+}
