@@ -295,13 +295,14 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
         int oldI = pair->i;
         int oldJ = pair->j;
         // The new edge runs from A's vertex i (the next loop point) to
-        // A's vertex i + 1, which is V. MayStepInto saw it in the host's
-        // lists; copies that disagree are a fault.
+        // A's vertex i + 1, which is V: a pair may share another edge too.
+        // MayStepInto saw it in the host's lists; copies that disagree are
+        // a fault.
         a = pair->a = nextA;
         b = pair->b = nextB;
         pair->i = -1;
         pair->j = -1;
-        FindSharedEdge(model, a, b, &pair->i, &pair->j);
+        FindSharedEdgeTo(model, a, b, v, &pair->i, &pair->j);
         if (pair->i < 0 || pair->j < 0)
             return BRIDGE_FAULT;
         // The next pair is replaced by its copies.

@@ -22,6 +22,11 @@ int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record);
 // A's edge i -> i+1 equal to B's edge j+1 -> j. Leaves i and j unchanged when
 // there is none.
 void FindSharedEdge(BufModel *model, const PolyInfo *a, const PolyInfo *b, int *i, int *j);
+// FindSharedEdge for the edge that ends at host point `to` in A: where a
+// merged polygon shares two edges with its neighbour, the one a walk came
+// along.
+void FindSharedEdgeTo(BufModel *model, const PolyInfo *a, const PolyInfo *b, LWPntID to, int *i,
+                      int *j);
 // Reads the host mesh as the edit began (through the open index, if any):
 // the first polygon of `list` holding the directed edge key -> key2, or none.
 LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2);
