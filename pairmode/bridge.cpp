@@ -108,7 +108,10 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
 int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size)
 {
     PairIndexOpen(ctx, count, list);
+    CapsBegin();
     int result = BuildBridgeBody(ctx, count, list, records, size);
+    if (result == 0 && ctx->model->refusedAdds == 0)
+        CapsSettle(ctx);
     PairIndexClose(ctx);
     return result;
 }

@@ -97,5 +97,10 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
 // first walk may not cut that copy, since the second walk joins to it by
 // vertex.
 int CapMeetsSelectedCopy(EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
+// What the caps of one bridge made is recorded from CapsBegin on;
+// CapsSettle, once nothing more is added, judges their cuts again against
+// the weld the final box gives (see caps.cpp).
+void CapsBegin(void);
+void CapsSettle(EditContext *ctx);
 
 #endif
