@@ -108,7 +108,10 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
 int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size)
 {
     PairIndexOpen(ctx, count, list);
+    CapsBegin();
     int result = BuildBridgeBody(ctx, count, list, records, size);
+    if (result == 0 && ctx->model->refusedAdds == 0)
+        CapsSettle(ctx);
     PairIndexClose(ctx);
     return result;
 }
@@ -164,7 +167,7 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
     // The shared edge's vertices now take the points DetachEdge made.
     ReleaseEdgeHostPoints(model, r0, i);
     ReleaseEdgeHostPoints(model, r1, j);
-    WalkPair pair = {r0, r1, i, j, 0, 1, 0, nullptr};
+    WalkPair pair = {r0, r1, i, j, 0, 1, 0, nullptr, 0, {}};
 
     // The walk from the loop point A[i].
     FindSharedEdge(model, r0, r1, &pair.i, &pair.j);
@@ -183,6 +186,12 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
     if (walked != 0) {
         PairClaimsEnd(ctx);
         return walked == BRIDGE_FAULT ? BRIDGE_FAULT : 0;
+    }
+    // Nothing reads the selected pair's copies by vertex any more: the
+    // first walk's end that comes back to them is capped now.
+    if (pair.deferred && !ModelFull(model)) {
+        pair.deferredEnd.mayCutStrips = 1;
+        CapLoopEnd(ctx, count, list, &pair.deferredEnd);
     }
     // The selected pair is replaced by its copies.
     RemoveHostPoly(ctx, list[0]);
@@ -289,13 +298,14 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
         int oldI = pair->i;
         int oldJ = pair->j;
         // The new edge runs from A's vertex i (the next loop point) to
-        // A's vertex i + 1, which is V. MayStepInto saw it in the host's
-        // lists; copies that disagree are a fault.
+        // A's vertex i + 1, which is V: a pair may share another edge too.
+        // MayStepInto saw it in the host's lists; copies that disagree are
+        // a fault.
         a = pair->a = nextA;
         b = pair->b = nextB;
         pair->i = -1;
         pair->j = -1;
-        FindSharedEdge(model, a, b, &pair->i, &pair->j);
+        FindSharedEdgeTo(model, a, b, v, &pair->i, &pair->j);
         if (pair->i < 0 || pair->j < 0)
             return BRIDGE_FAULT;
         // The next pair is replaced by its copies.
@@ -357,8 +367,15 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
         // The first walk's cap must leave the selected pair's copies as they
         // are: the second walk joins its first pair to them by vertex.
         end.mayCutStrips = pair->secondWalk;
-        CapLoopEnd(ctx, count, list, &end);
         pair->cappedEnd = end.end;
+        // A cap that must cut a selected polygon's copy waits until the
+        // second walk has joined its first pair to that copy.
+        if (!pair->secondWalk && CapMeetsSelectedCopy(ctx, count, list, &end)) {
+            pair->deferred = 1;
+            pair->deferredEnd = end;
+            return 0;
+        }
+        CapLoopEnd(ctx, count, list, &end);
     }
     return 0;
 }

@@ -56,8 +56,36 @@ static int gJudgedCount;
 // The fan polygons this cap re-shaped, by their index in the output model.
 static int32_t gFanPolys[CAP_LIST_SIZE];
 static int gFanCount;
+// Over one bridge: every cut the caps made, with its edge, and every polygon
+// they made or re-shaped, so that the cuts can be judged again against the
+// weld the flush will use (see CapsSettle).
+enum { SETTLE_CUTS = 4 * CAP_LIST_SIZE, SETTLE_POLYS = 2 * CAP_LIST_SIZE };
+struct MadeCut {
+    int32_t point;
+    LWPntID end;
+    LWPntID other;
+    Vec3 stripIn;  // the strip's points at the end of the cap that made it
+    Vec3 stripOut;
+};
+static MadeCut gMadeCuts[SETTLE_CUTS];
+static int gMadeCutCount;
+static int32_t gCapPolys[SETTLE_POLYS];
+static int gCapPolyCount;
+static int gSettleOverflow;
 
 static const char kDefaultSurface[] = "Default";
+
+static void KeepCapPoly(int poly)
+{
+    for (int k = 0; k < gCapPolyCount; k++) {
+        if (gCapPolys[k] == poly)
+            return;
+    }
+    if (poly >= 0 && gCapPolyCount < SETTLE_POLYS)
+        gCapPolys[gCapPolyCount++] = poly;
+    else if (poly >= 0)
+        gSettleOverflow = 1;
+}
 
 struct CapPlane {
     Vec3 point;
@@ -118,6 +146,35 @@ static int CutUsable(EditContext *ctx, const CapPlane *plane, LWPntID other)
     return usable;
 }
 
+// Where x lies along the edge from pe to po: 0 at pe, 1 at po.
+static double EdgeParameter(const Vec3 &x, const Vec3 &pe, const Vec3 &po)
+{
+    double d[3] = {po.x - pe.x, po.y - pe.y, po.z - pe.z};
+    double u[3] = {x.x - pe.x, x.y - pe.y, x.z - pe.z};
+    double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    return (u[0] * d[0] + u[1] * d[1] + u[2] * d[2]) / dd;
+}
+
+// How far the flush's weld reaches in a model of this box.
+static double WeldReach(const Vec3 &boxMin, const Vec3 &boxMax)
+{
+    double box[3] = {boxMax.x - boxMin.x, boxMax.y - boxMin.y, boxMax.z - boxMin.z};
+    return sqrt(box[0] * box[0] + box[1] * box[1] + box[2] * box[2]) / 65536.0;
+}
+
+// Whether a cut at x, on the line from the end point pe through po, falls
+// within the weld's reach of a point that is there already: an end of its
+// edge, or, behind the end point, one of the strip's own points (a
+// straight ridge through the end point).
+static int LandsOnPoint(const Vec3 &x, const Vec3 &pe, const Vec3 &po, const Vec3 &stripIn,
+                        const Vec3 &stripOut, double weld)
+{
+    if (!(Distance(x, pe) > weld && Distance(x, po) > weld))
+        return 1;
+    return EdgeParameter(x, pe, po) < 0.0 &&
+           (Distance(x, stripIn) <= weld || Distance(x, stripOut) <= weld);
+}
+
 // A cut is not made where it cannot land as a point of its own: where the
 // plane holds the end point (two coplanar polygons chamfered on a flat face)
 // or the edge, a cut would fall on one of the edge's ends and be welded into
@@ -133,21 +190,9 @@ static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3
     Vec3 po = HostPointOrZero(ctx, other);
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pe, po);
     *cut = x;
-    double d[3] = {po.x - pe.x, po.y - pe.y, po.z - pe.z};
-    double u[3] = {x.x - pe.x, x.y - pe.y, x.z - pe.z};
-    double v[3] = {x.x - po.x, x.y - po.y, x.z - po.z};
-    double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
-    double t = (u[0] * d[0] + u[1] * d[1] + u[2] * d[2]) / dd;
-    double box[3] = {gBoxMax.x - gBoxMin.x, gBoxMax.y - gBoxMin.y, gBoxMax.z - gBoxMin.z};
-    double weld = sqrt(box[0] * box[0] + box[1] * box[1] + box[2] * box[2]) / 65536.0;
-    double nearEnd = sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
-    double nearOther = sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-    if (!(nearEnd > weld && nearOther > weld))
-        return 0;
-    // Behind the end point the line may run on through the strip's own
-    // points (a straight ridge through the end point): a cut there would be
-    // welded into one of them.
-    if (t < 0.0 && (Distance(x, gStripIn) <= weld || Distance(x, gStripOut) <= weld))
+    double t = EdgeParameter(x, pe, po);
+    double weld = WeldReach(gBoxMin, gBoxMax);
+    if (LandsOnPoint(x, pe, po, gStripIn, gStripOut, weld))
         return 0;
     // Off its edge, the cut may fall where another fan edge's line was cut
     // already (two edges on one line through the end point).
@@ -181,7 +226,12 @@ static int AddCutPoint(EditContext *ctx, const CapPlane *plane, LWPntID c, LWPnt
     Vec3 pc = HostPointOrZero(ctx, gEnd);
     Vec3 pe = HostPointOrZero(ctx, other);
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pc, pe);
-    return BufModelAddPoint(model, &x);
+    int b = BufModelAddPoint(model, &x);
+    if (b >= 0 && gMadeCutCount < SETTLE_CUTS)
+        gMadeCuts[gMadeCutCount++] = {b, gEnd, other, gStripIn, gStripOut};
+    else if (b >= 0)
+        gSettleOverflow = 1;
+    return b;
 }
 
 // Whether three buffered points lie on one line, up to rounding: the area
@@ -641,6 +691,7 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
         if (!copy)
             PairClaimSetCopy(ctx, m, lastFan, PAIR_COPY_CAP);
         gFanPolys[gFanCount++] = lastFan;
+        KeepCapPoly(lastFan);
         // The cap keeps L's name only while every fan polygon has the same.
         if (!surface || strcmp(gCapName, surface) != 0)
             strcpy(gCapName, kDefaultSurface);
@@ -707,6 +758,90 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
             gCapPoints[lo] = gCapPoints[hi];
             gCapPoints[hi] = t;
         }
-        BufModelAddPoly(model, gCapName, capCount, gCapPoints);
+        KeepCapPoly(BufModelAddPoly(model, gCapName, capCount, gCapPoints));
+    }
+}
+
+int CapMeetsSelectedCopy(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
+{
+    LWPolID h = FindPolyByEdge(ctx, list, count, loopEnd->prev, loopEnd->end);
+    const HostPolygonInfo *info = h ? HostPoly(ctx, h) : nullptr;
+    LWPntID w = info ? PointAfterEdge(info, loopEnd->prev, loopEnd->end) : nullptr;
+    if (!w)
+        return 0;
+    LWPolID polyA = FindPolyByEdge(ctx, list, count, loopEnd->end, loopEnd->prev);
+    LWPolID m = FindPolyByEdge(ctx, list, count, w, loopEnd->end);
+    // Bounded like the cap's own lists: a fan it could not hold is never cut.
+    for (int k = 0; k < CAP_LIST_SIZE && m && m != polyA && m != h; k++) {
+        if (m == list[0] || m == list[1]) {
+            int kind = 0;
+            int copy = PairClaimCopy(ctx, m, &kind);
+            return kind == PAIR_COPY_STRIP && StripPointAt(ctx, m, copy, loopEnd->end) == -2;
+        }
+        LWPntID after = PointAfter(ctx, m, loopEnd->end);
+        m = after ? FindPolyByEdge(ctx, list, count, after, loopEnd->end) : nullptr;
+    }
+    return 0;
+}
+
+void CapsBegin(void)
+{
+    gMadeCutCount = 0;
+    gCapPolyCount = 0;
+    gSettleOverflow = 0;
+}
+
+// The caps judged their cuts against the weld the box gave as each began;
+// the points added after them (the other walk, the other cap, a cap's own
+// cuts) can only widen the box, and the flush welds with that wider reach.
+// A cut it would join to an end of its edge lands on that point after all
+// and leaves a polygon through one point twice: such a cut is given up now,
+// as it would have been had the cap seen the final box, and the polygons
+// holding it take the end point there (once) instead. Where no cut is
+// reached, nothing changes.
+void CapsSettle(EditContext *ctx)
+{
+    BufModel *model = ctx->model;
+    if (gSettleOverflow || gMadeCutCount == 0)
+        return;
+    double weld = WeldReach(model->boxMin, model->boxMax);
+    for (int c = 0; c < gMadeCutCount; c++) {
+        const MadeCut &cut = gMadeCuts[c];
+        const BufPoint *p = BufModelGetPoint(model, cut.point);
+        if (!p || !LandsOnPoint(p->position, HostPointOrZero(ctx, cut.end),
+                                HostPointOrZero(ctx, cut.other), cut.stripIn, cut.stripOut,
+                                weld))
+            continue;
+        gEnd = cut.end;
+        gEndCopy = -1;
+        for (int k = 0; k < gCapPolyCount; k++) {
+            const BufPoly *poly = BufModelGetPoly(model, gCapPolys[k]);
+            if (!poly || poly->count > CAP_LIST_SIZE)
+                continue;
+            int held = 0;
+            for (int v = 0; v < poly->count; v++)
+                held |= poly->points[v] == cut.point;
+            if (!held)
+                continue;
+            int e = EndCopy(ctx);
+            if (e < 0)
+                return;
+            // The end point where the cut was, once where it comes twice in
+            // a row: a point standing for the end point counts as it.
+            int32_t pts[CAP_LIST_SIZE];
+            int n = 0;
+            for (int v = 0; v < poly->count; v++) {
+                int32_t q = poly->points[v] == cut.point ? e : poly->points[v];
+                const BufPoint *at = BufModelGetPoint(model, q);
+                if (at && at->hostId == cut.end)
+                    q = e;
+                if (n == 0 || pts[n - 1] != q)
+                    pts[n++] = q;
+            }
+            while (n > 1 && pts[n - 1] == pts[0])
+                n--;
+            if (n >= 3)
+                BufModelSetPoly(model, nullptr, n, pts, gCapPolys[k]);
+        }
     }
 }

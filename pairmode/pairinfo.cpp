@@ -101,6 +101,22 @@ void FindSharedEdge(BufModel *, const PolyInfo *a, const PolyInfo *b, int *i, in
     }
 }
 
+void FindSharedEdgeTo(BufModel *, const PolyInfo *a, const PolyInfo *b, LWPntID to, int *i,
+                      int *j)
+{
+    for (int ii = 0; ii < a->count; ii++) {
+        if (a->hostPoints[ii + 1] != to)
+            continue;
+        for (int jj = 0; jj < b->count; jj++) {
+            if (a->hostPoints[ii] == b->hostPoints[jj + 1] && to == b->hostPoints[jj]) {
+                *i = ii;
+                *j = jj;
+                return;
+            }
+        }
+    }
+}
+
 //   prev           next
 //     |             |
 //     ia ========== ib     edge a of X: new points at ia and ib, moved in

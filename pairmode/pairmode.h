@@ -22,6 +22,11 @@ int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record);
 // A's edge i -> i+1 equal to B's edge j+1 -> j. Leaves i and j unchanged when
 // there is none.
 void FindSharedEdge(BufModel *model, const PolyInfo *a, const PolyInfo *b, int *i, int *j);
+// FindSharedEdge for the edge that ends at host point `to` in A: where a
+// merged polygon shares two edges with its neighbour, the one a walk came
+// along.
+void FindSharedEdgeTo(BufModel *model, const PolyInfo *a, const PolyInfo *b, LWPntID to, int *i,
+                      int *j);
 // Reads the host mesh as the edit began (through the open index, if any):
 // the first polygon of `list` holding the directed edge key -> key2, or none.
 LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2);
@@ -45,28 +50,6 @@ void DetachEdge(EditContext *ctx, PolyInfo *x, int a, double size);
 enum { BRIDGE_NO_SHARED_EDGE = 1, BRIDGE_FAULT = 2 };
 int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size);
 
-// The pair a walk stands on: the records at the A and B slots, and where
-// they share their edge (A holds it as i -> i+1, B as j -> j+1).
-struct WalkPair {
-    PolyInfo *a;
-    PolyInfo *b;
-    int i;
-    int j;
-    int aSlot;
-    int bSlot;
-    int secondWalk;     // 1 in the walk from the selected edge's other end
-    LWPntID cappedEnd;  // the end point a walk has capped, or none
-};
-
-// Carries the strip from the loop point A[i] of `pair` as far as four
-// corners meet, then closes the ring or caps the open end. Reads and claims
-// the pairs it steps into, adds their copies and quads, removes them from
-// the host; leaves `pair` at the last pair. Returns 1 when the ring closed,
-// 0 at an open end, BRIDGE_FAULT when it stopped on a broken state (what
-// was built stays in the model; the caller discards the edit).
-int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size,
-                 WalkPair *pair, int firstQuad);
-
 // Where a walk ended: the last quad, the last shared edge from `prev` to
 // `end`, and the strip's own points at `end` on B's side and on A's side.
 struct LoopEnd {
@@ -78,11 +61,46 @@ struct LoopEnd {
     int mayCutStrips;  // strip copies no walk reads again may be cut too
 };
 
+// The pair a walk stands on: the records at the A and B slots, and where
+// they share their edge (A holds it as i -> i+1, B as j -> j+1).
+struct WalkPair {
+    PolyInfo *a;
+    PolyInfo *b;
+    int i;
+    int j;
+    int aSlot;
+    int bSlot;
+    int secondWalk;     // 1 in the walk from the selected edge's other end
+    LWPntID cappedEnd;  // the end point a walk has capped, or none
+    // The first walk's end, when its cap must wait for the second walk.
+    int deferred;
+    LoopEnd deferredEnd;
+};
+
+// Carries the strip from the loop point A[i] of `pair` as far as four
+// corners meet, then closes the ring or caps the open end. Reads and claims
+// the pairs it steps into, adds their copies and quads, removes them from
+// the host; leaves `pair` at the last pair. Returns 1 when the ring closed,
+// 0 at an open end, BRIDGE_FAULT when it stopped on a broken state (what
+// was built stays in the model; the caller discards the edit).
+int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size,
+                 WalkPair *pair, int firstQuad);
+
 // Cuts the polygons about `end` that are not on the strip by the last
 // quad's plane and caps the gap; where another strip arm ends at `end` the
 // cap takes that arm's points. Reads the host mesh; adds the re-shaped fan
 // polygons and the cap, claims and removes the fan polygons. A fan it cannot
 // finish leaves the polygons done so far re-shaped and adds no cap.
 void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
+// 1 when the cap at `end` would come, going about the end point, to a
+// selected polygon whose copy still stands on the host's end point: the
+// first walk may not cut that copy, since the second walk joins to it by
+// vertex.
+int CapMeetsSelectedCopy(EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
+// What the caps of one bridge made is recorded from CapsBegin on;
+// CapsSettle, once nothing more is added, judges their cuts again against
+// the weld the final box gives (see caps.cpp).
+void CapsBegin(void);
+void CapsSettle(EditContext *ctx);
 
 #endif

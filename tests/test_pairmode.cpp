@@ -765,6 +765,33 @@ TEST_F(PairMode, NeighbourThatIsTheSteppedPolygonItselfEndsTheWalk)
     EXPECT_EQ(Edges(Result()).repeated, 0);
 }
 
+// A torus of three by three whose quads 0 and 1 are merged into a hexagon:
+// the hexagon shares two edges with quad 2, and two of its corners lie on
+// one edge loop.
+TEST_F(PairMode, LoopsThroughAMergedPolygonCloseWhereTheyComeBack)
+{
+    const MeshData torus = MakeMerged(MakeTorus(3, 3), 0, 1);
+    // Through quads 6 and 7 the loop runs into the hexagon and quad 2 across
+    // one of their two shared edges; it must step along the one at the loop
+    // point and come round to the selected pair as a ring.
+    ASSERT_EQ(Run(torus, 6, 7), HOST_ACTIVATE_OK);
+    ExpectKept();
+    EXPECT_TRUE(Unique(host->log.removedPolys));
+    MeshData ring = Result();
+    EXPECT_EQ(MeshValidityFault(ring, true), "");
+    EXPECT_EQ(ring.polys.size(), torus.polys.size() + 3u) << "three strip quads, no cap";
+    EXPECT_EQ(host->log.addedPoints.size(), 6u);
+
+    // With the hexagon selected the first walk comes back to it at another
+    // of its corners: the hexagon is cut there too, by the cap that waits
+    // for the second walk.
+    host = EmuHostCreate();
+    ASSERT_EQ(Run(torus, 0, 6), HOST_ACTIVATE_OK);
+    ExpectKept();
+    EXPECT_TRUE(Unique(host->log.removedPolys));
+    EXPECT_EQ(MeshValidityFault(Result(), true), "");
+}
+
 TEST_F(PairMode, SecondWalkStopsAtPolygonsTheFirstWalksCapTookOver)
 {
     // Six around, two rows, the middle ring widened (so that the cap's plane
