@@ -24,8 +24,9 @@ Position At(const MeshData &mesh, int index)
     return {p[0] + 0.0, p[1] + 0.0, p[2] + 0.0};
 }
 
-uint64_t Mix(uint64_t hash, const Position &p)
+uint64_t PositionHash(const Position &p)
 {
+    uint64_t hash = 0x2545f4914f6cdd1dull;
     for (double v : p) {
         uint64_t bits;
         std::memcpy(&bits, &v, 8);
@@ -35,19 +36,57 @@ uint64_t Mix(uint64_t hash, const Position &p)
     return hash;
 }
 
-// The polygon's positions in *cycle, and a hash that does not depend on the
+// Each point's position hash, once per mesh rather than twice per corner.
+std::vector<uint64_t> PointHashes(const MeshData &mesh)
+{
+    std::vector<uint64_t> hashes(mesh.points.size());
+    for (size_t k = 0; k < mesh.points.size(); k++)
+        hashes[k] = PositionHash(At(mesh, (int)k));
+    return hashes;
+}
+
+// A hash of the polygon's cycle of positions that does not depend on the
 // start point but does on the direction: the sum of its directed edges'
 // hashes. No rotation is sought unless two hashes agree.
-uint64_t CycleOf(const MeshData &mesh, const MeshPoly &poly, std::vector<Position> *cycle)
+uint64_t CycleHash(const MeshPoly &poly, const std::vector<uint64_t> &points)
 {
+    static const uint64_t kOutside = PositionHash({0.0, 0.0, 0.0});
+    auto at = [&](int index) {
+        return index >= 0 && (size_t)index < points.size() ? points[(size_t)index] : kOutside;
+    };
     const size_t n = poly.points.size();
-    cycle->resize(n);
-    for (size_t k = 0; k < n; k++)
-        (*cycle)[k] = At(mesh, poly.points[k]);
     uint64_t hash = 0x9e3779b97f4a7c15ull ^ n;
-    for (size_t k = 0; k < n; k++)
-        hash += Mix(Mix(0x2545f4914f6cdd1dull, (*cycle)[k]), (*cycle)[(k + 1) % n]);
+    for (size_t k = 0; k < n; k++) {
+        const uint64_t edge = at(poly.points[k]) * 0x9e3779b97f4a7c15ull + at(poly.points[(k + 1) % n]);
+        hash += (edge ^ (edge >> 29)) * 0xbf58476d1ce4e5b9ull;
+    }
     return hash;
+}
+
+// A table of at least twice as many slots as entries: probes stay short.
+std::vector<uint32_t> EmptyTable(size_t entries)
+{
+    size_t size = 16;
+    while (size < 2 * entries)
+        size *= 2;
+    return std::vector<uint32_t>(size, 0);
+}
+
+void Insert(std::vector<uint32_t> *table, uint64_t hash, uint32_t polygon)
+{
+    const size_t mask = table->size() - 1;
+    size_t slot = (size_t)(hash ^ (hash >> 31)) & mask;
+    while ((*table)[slot] != 0)
+        slot = (slot + 1) & mask;
+    (*table)[slot] = polygon + 1;
+}
+
+uint64_t KeyHash(const RunPlaneKey &key)
+{
+    uint64_t hash = 0x9e3779b97f4a7c15ull;
+    for (long long v : key)
+        hash = (hash ^ (uint64_t)v) * 0xff51afd7ed558ccdull;
+    return hash ^ (hash >> 32);
 }
 
 // Whether `b` is `a` started at another point.
@@ -116,14 +155,18 @@ RunPlaneKey KeyOf(const Plane &p, double scale)
 RunInputIndex RunIndexInput(const MeshData &input)
 {
     RunInputIndex index;
-    std::vector<Position> cycle;
+    const std::vector<uint64_t> points = PointHashes(input);
+    const size_t count = input.polys.size();
     index.offsets.push_back(0);
-    for (size_t i = 0; i < input.polys.size(); i++) {
-        index.cycles.push_back({CycleOf(input, input.polys[i], &cycle), (uint32_t)i});
-        index.positions.insert(index.positions.end(), cycle.begin(), cycle.end());
+    index.cycleSlots = EmptyTable(count);
+    for (size_t i = 0; i < count; i++) {
+        const MeshPoly &poly = input.polys[i];
+        for (int k : poly.points)
+            index.positions.push_back(At(input, k));
         index.offsets.push_back((uint32_t)index.positions.size());
+        index.cycleHash.push_back(CycleHash(poly, points));
+        Insert(&index.cycleSlots, index.cycleHash.back(), (uint32_t)i);
     }
-    std::sort(index.cycles.begin(), index.cycles.end());
 
     for (const auto &p : input.points)
         for (double v : p)
@@ -131,12 +174,17 @@ RunInputIndex RunIndexInput(const MeshData &input)
                 index.scale = std::max(index.scale, std::fabs(v));
     if (!(index.scale > 0.0))
         index.scale = 1.0;
-    for (const MeshPoly &poly : input.polys) {
-        Plane p = PolyPlane(input, poly);
-        if (p.valid)
-            index.planes.push_back(KeyOf(p, index.scale));
+    index.planeSlots = EmptyTable(count);
+    index.planes.resize(count);
+    index.hasPlane.assign(count, false);
+    for (size_t i = 0; i < count; i++) {
+        const Plane p = PolyPlane(input, input.polys[i]);
+        if (!p.valid)
+            continue;
+        index.planes[i] = KeyOf(p, index.scale);
+        index.hasPlane[i] = true;
+        Insert(&index.planeSlots, KeyHash(index.planes[i]), (uint32_t)i);
     }
-    std::sort(index.planes.begin(), index.planes.end());
     return index;
 }
 
@@ -144,14 +192,23 @@ std::vector<bool> ChangedPolygons(const RunInputIndex &index, const MeshData &ou
 {
     // A hash match is compared exactly, so a collision costs time, never a
     // wrong answer.
+    const std::vector<uint64_t> points = PointHashes(output);
+    const size_t mask = index.cycleSlots.size() - 1;
     std::vector<bool> changed(output.polys.size(), true);
     std::vector<Position> cycle;
     for (size_t i = 0; i < output.polys.size(); i++) {
-        const uint64_t hash = CycleOf(output, output.polys[i], &cycle);
-        auto it = std::lower_bound(index.cycles.begin(), index.cycles.end(), std::make_pair(hash, (uint32_t)0));
-        for (; it != index.cycles.end() && it->first == hash; ++it) {
-            const uint32_t from = index.offsets[it->second], to = index.offsets[it->second + 1];
-            if (to - from == cycle.size() && SameCycle(cycle.data(), &index.positions[from], cycle.size())) {
+        const MeshPoly &poly = output.polys[i];
+        const uint64_t hash = CycleHash(poly, points);
+        for (size_t slot = (size_t)(hash ^ (hash >> 31)) & mask; index.cycleSlots[slot] != 0;
+             slot = (slot + 1) & mask) {
+            const uint32_t k = index.cycleSlots[slot] - 1;
+            const uint32_t from = index.offsets[k], to = index.offsets[k + 1];
+            if (index.cycleHash[k] != hash || to - from != poly.points.size())
+                continue;
+            cycle.resize(poly.points.size());
+            for (size_t c = 0; c < cycle.size(); c++)
+                cycle[c] = At(output, poly.points[c]);
+            if (SameCycle(cycle.data(), &index.positions[from], cycle.size())) {
                 changed[i] = false;
                 break;
             }
@@ -167,10 +224,17 @@ std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output)
 
 std::vector<bool> InInputPlanes(const RunInputIndex &index, const MeshData &output)
 {
+    const size_t mask = index.planeSlots.size() - 1;
     std::vector<bool> inside(output.polys.size(), false);
     for (size_t i = 0; i < output.polys.size(); i++) {
-        Plane p = PolyPlane(output, output.polys[i]);
-        inside[i] = p.valid && std::binary_search(index.planes.begin(), index.planes.end(), KeyOf(p, index.scale));
+        const Plane p = PolyPlane(output, output.polys[i]);
+        if (!p.valid)
+            continue;
+        const RunPlaneKey key = KeyOf(p, index.scale);
+        const uint64_t hash = KeyHash(key);
+        for (size_t slot = (size_t)(hash ^ (hash >> 31)) & mask; index.planeSlots[slot] != 0 && !inside[i];
+             slot = (slot + 1) & mask)
+            inside[i] = index.planes[index.planeSlots[slot] - 1] == key;
     }
     return inside;
 }

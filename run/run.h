@@ -114,15 +114,19 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
 // ---- what a run changed --------------------------------------------------
 
 // What the comparisons below need of an input, built once per input (the
-// viewer runs one input again and again): its polygons' position cycles by
-// hash, and its planes.
+// viewer runs one input again and again): its polygons' position cycles and
+// its planes, each in an open-addressing table (a slot holds a polygon
+// number + 1, 0 when empty; the table's size is a power of two).
 using RunPlaneKey = std::array<long long, 4>;
 struct RunInputIndex {
-    std::vector<std::pair<uint64_t, uint32_t>> cycles;  // (hash, polygon), sorted
-    std::vector<std::array<double, 3>> positions;       // polygon k's at offsets[k] .. offsets[k + 1]
+    std::vector<std::array<double, 3>> positions;  // polygon k's at offsets[k] .. offsets[k + 1]
     std::vector<uint32_t> offsets;
-    std::vector<RunPlaneKey> planes;                    // sorted
-    double scale = 0.0;                                 // largest coordinate's size
+    std::vector<uint64_t> cycleHash;               // per polygon
+    std::vector<uint32_t> cycleSlots;
+    std::vector<RunPlaneKey> planes;               // per polygon; valid only where hasPlane
+    std::vector<bool> hasPlane;
+    std::vector<uint32_t> planeSlots;
+    double scale = 0.0;                            // largest coordinate's size
 };
 RunInputIndex RunIndexInput(const MeshData &input);
 
