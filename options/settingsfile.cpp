@@ -96,8 +96,18 @@ int SettingsFile(HostGlobalFunc *global, int write, Settings *settings)
             SettingsDefaults(settings);
         return 0;
     }
+    // A host that names no plug-ins folder gives the file no place: joined
+    // to an empty folder its name would be a file at the root of the file
+    // system (or of the current drive), which is no place for it and which
+    // a user running as an administrator would find rewritten at every run.
+    const char *folder = directory("Plugins");
+    if (!folder || !folder[0]) {
+        if (!write)
+            SettingsDefaults(settings);
+        return 0;
+    }
     char path[SETTINGS_PATH_MAX];
-    if (!SettingsFilePath(directory("Plugins"), path, sizeof path)) {
+    if (!SettingsFilePath(folder, path, sizeof path)) {
         // A directory too long for the path is not opened at all: a cut
         // path could name another file.
         if (!write)

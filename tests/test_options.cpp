@@ -2,6 +2,8 @@
 // host sees it (controls, labels, value conversions, confirm and cancel).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -163,6 +165,30 @@ TEST_F(SettingsFileTest, MissingFileOrServiceGivesDefaults)
     s = Load(&result);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(s.limitAngle, 90.0);
+}
+
+TEST_F(SettingsFileTest, NoFolderMeansNoFileAnywhere)
+{
+    // A directory service that names no folder, or an empty one: the
+    // options are not kept, and nothing is read or written at the root.
+    struct stat before{}, after{};
+    const bool existed = stat("/Corvane.cfg", &before) == 0;
+    for (const char *folder : {static_cast<const char *>(""), static_cast<const char *>(nullptr)}) {
+        if (folder)
+            host->script.pluginsDir = std::string(folder);
+        else
+            host->script.pluginsDir.reset();
+        Settings w{210, 0, 5.0, 10.0, 1, 0};
+        EXPECT_EQ(SettingsFile(EmuGlobal, 1, &w), 0);
+        int result = 1;
+        EXPECT_EQ(Load(&result).bevelSize, 1.0);
+        EXPECT_EQ(result, 0);
+    }
+    ASSERT_EQ(stat("/Corvane.cfg", &after) == 0, existed) << "a settings file appeared at the root";
+    if (existed) {
+        EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    }
 }
 
 TEST_F(SettingsFileTest, WriteIsTheRecordByteForByte)
