@@ -25,7 +25,7 @@ struct BufPoint {
 
 struct BufPoly {
     LWPolID hostId;        // 0 until the flush commits the polygon
-    int32_t count;         // vertex count, at least 3
+    int32_t count;         // vertex count, at least 3 (0 once the flush dropped it)
     LWPntID *hostPoints;   // per vertex; 0 takes the buffered point's host id
     int32_t *points;       // per vertex BufModel point index
     char *surface;         // owned copy, or null
@@ -91,8 +91,18 @@ void BufModelRelease(BufModel *model);
 // the flush do it; the slots are left as they are).
 void BufModelFreeBlocks(BufModel *model);
 
-// Inner steps of the flush, exposed for tests only.
+// Inner steps of the flush, exposed for tests only. BufModelSettleWeld ends
+// the weld: given each point's nearest lower point within the tolerance and
+// the lowest point of its chain of such points (the point itself when
+// there is none), it moves the vertices to one or the other (see
+// bufmodel/mend.cpp). BufModelMend, between
+// the weld and the marks, splits a polygon that passes through one point
+// twice into its lobes (further lobes are added after the last polygon)
+// and leaves a polygon with no lobe of three points empty (count 0), which
+// the flush does not commit.
 void BufModelWeld(BufModel *model);
+void BufModelSettleWeld(BufModel *model, const int32_t *nearest, const int32_t *chain);
+void BufModelMend(BufModel *model);
 void BufModelMarkUsed(BufModel *model);
 
 #endif
