@@ -46,13 +46,35 @@ int CompareKeys(const void *pa, const void *pb)
 }
 
 // Whether some point occurs twice in the polygon, in a row or not. Most
-// polygons have a handful of vertices: every pair is compared; a long one
-// is sorted. Without memory for the sort, a long polygon counts as one to
-// mend, and the mend finds out.
+// polygons have a handful of vertices: every pair is compared, by index
+// alone where no host id is about (`hosted`: some point stands for a host
+// point). A long polygon is sorted; without memory for that, it counts as
+// one to mend, and the mend finds out.
 enum { kFewVertices = 16 };
-bool HasRepeat(const BufPoly *poly, const LWPntID *pointHost, int n)
+bool HasRepeat(const BufPoly *poly, const LWPntID *pointHost, bool hosted, int n)
 {
     int count = poly->count;
+    if (count <= kFewVertices && !hosted) {
+        uintptr_t anyHost = 0;
+        for (int v = 0; v < count; v++)
+            anyHost |= reinterpret_cast<uintptr_t>(poly->hostPoints[v]);
+        if (!anyHost) {
+            // Triangles and quads are most of a mesh: their pairs spelled out.
+            const int32_t *p = poly->points;
+            if (count == 3)
+                return p[0] == p[1] || p[0] == p[2] || p[1] == p[2];
+            if (count == 4)
+                return p[0] == p[1] || p[0] == p[2] || p[0] == p[3] || p[1] == p[2] || p[1] == p[3] ||
+                       p[2] == p[3];
+            for (int i = 1; i < count; i++) {
+                for (int j = 0; j < i; j++) {
+                    if (p[i] == p[j])
+                        return true;
+                }
+            }
+            return false;
+        }
+    }
     VertexKey few[kFewVertices];
     VertexKey *keys = count <= kFewVertices ? few
                                             : static_cast<VertexKey *>(malloc(sizeof(VertexKey) * (size_t)count));
@@ -374,13 +396,16 @@ void BufModelMend(BufModel *model)
     LWPntID *pointHost = static_cast<LWPntID *>(malloc(sizeof(LWPntID) * (size_t)(n > 0 ? n : 1)));
     if (!pointHost)
         return;
-    for (int i = 0; i < n; i++)
+    bool hosted = false;
+    for (int i = 0; i < n; i++) {
         pointHost[i] = model->pointTable[i]->hostId;
+        hosted = hosted || pointHost[i];
+    }
     Lobes w = {nullptr, nullptr, nullptr, nullptr, 0, 0, 0, nullptr};
     Corner *ring = nullptr;
     for (int p = 0; p < polys; p++) {
         BufPoly *poly = model->polyTable[p];
-        if (!HasRepeat(poly, pointHost, n))
+        if (!HasRepeat(poly, pointHost, hosted, n))
             continue;
         if (poly->count > w.room) {
             free(ring);
