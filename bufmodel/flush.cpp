@@ -1,6 +1,7 @@
-// The flush ends a BufModel's life: it welds coincident points, splits what
-// the weld pinched (bufmodel/mend.cpp), creates the used points in the host, commits every polygon under a progress monitor the
-// user may abort, and releases every record.
+// The flush ends a BufModel's life: it welds coincident points, cuts what
+// the weld pinched into lobes (bufmodel/mend.cpp), creates the used points
+// in the host, commits every polygon under a progress monitor the user may
+// abort, and releases every record.
 #include "bufmodel/bufmodel.h"
 
 #include <stdlib.h>

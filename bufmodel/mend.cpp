@@ -12,7 +12,6 @@
 
 namespace {
 
-
 // What a vertex commits as: the host point it carries or its point stands
 // for, else the point the flush will create for its index.
 struct VertexKey {
@@ -281,7 +280,7 @@ int CompareEdges(const void *pa, const void *pb)
     return a->forward - b->forward;
 }
 
-void AddRingEdges(const Corner *corners, int count, MergedEdge *edges, int *kept)
+void AddRingEdges(const Corner *corners, int count, MergedEdge *edges, size_t *kept)
 {
     for (int c = 0; c < count; c++) {
         int32_t a = corners[c].index, b = corners[c + 1 < count ? c + 1 : 0].index;
@@ -298,19 +297,20 @@ void AddRingEdges(const Corner *corners, int count, MergedEdge *edges, int *kept
 int UnmatchedPairs(const BufModel *model, const int32_t *target, Lobes &w)
 {
     int n = model->pointCount;
-    int corners = 0, longest = 0;
+    size_t corners = 0;
+    int longest = 0;
     for (int p = 0; p < model->polyCount; p++) {
-        corners += model->polyTable[p]->count;
+        corners += (size_t)model->polyTable[p]->count;
         longest = model->polyTable[p]->count > longest ? model->polyTable[p]->count : longest;
     }
-    MergedEdge *edges = static_cast<MergedEdge *>(malloc(sizeof(MergedEdge) * (size_t)(corners > 0 ? corners : 1)));
+    MergedEdge *edges = static_cast<MergedEdge *>(malloc(sizeof(MergedEdge) * (corners > 0 ? corners : 1)));
     Corner *ring = static_cast<Corner *>(malloc(sizeof(Corner) * (size_t)(longest > 0 ? longest : 1)));
     if (!edges || !ring || !MakeRoom(w, longest, n)) {
         free(edges);
         free(ring);
         return -1;
     }
-    int kept = 0;
+    size_t kept = 0;
     for (int p = 0; p < model->polyCount; p++) {
         const BufPoly *poly = model->polyTable[p];
         for (int v = 0; v < poly->count; v++) {
@@ -324,10 +324,11 @@ int UnmatchedPairs(const BufModel *model, const int32_t *target, Lobes &w)
         for (int k = 0; k < w.lobes; k++)
             AddRingEdges(w.lobeCorners + w.lobeStart[k], w.lobeStart[k + 1] - w.lobeStart[k], edges, &kept);
     }
-    qsort(edges, (size_t)kept, sizeof(MergedEdge), CompareEdges);
+    qsort(edges, kept, sizeof(MergedEdge), CompareEdges);
     int unmatched = 0;
-    for (int e = 0; e < kept;) {
-        int end = e, forward = 0;
+    for (size_t e = 0; e < kept;) {
+        size_t end = e;
+        int forward = 0;
         while (end < kept && edges[end].low == edges[e].low && edges[end].high == edges[e].high)
             forward += edges[end++].forward;
         if (forward != 1 || end - e != 2)
