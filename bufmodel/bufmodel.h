@@ -76,6 +76,11 @@ int BufModelAddFace(BufModel *model, const char *surface, int count, const int32
 // than three, or no memory (see the .cpp for partial application).
 int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32_t *points,
                     int poly);
+// Puts one more vertex (point index and host id) into polygon `poly` before
+// its vertex `at` (at its end for `at` = count); centroid and normal stay
+// as they were. Returns poly, or -1 for a polygon or place not held, or no
+// memory (nothing changes then).
+int BufModelInsertVertex(BufModel *model, int poly, int at, int32_t point, LWPntID host);
 // Record references, or null when the model is null or the index out of range.
 BufPoint *BufModelGetPoint(BufModel *model, int index);
 BufPoly *BufModelGetPoly(BufModel *model, int index);

@@ -351,6 +351,175 @@ bool ChainsMatchBetter(const BufModel *model, const int32_t *nearest, const int3
     return byChain >= 0 && byChain < byNearest;
 }
 
+// Whether the polygon's Newell normal, taken at its points' positions, is
+// the zero vector: its points lie on one line, or it has none inside.
+bool ZeroArea(const BufModel *model, const BufPoly *poly)
+{
+    int n = model->pointCount;
+    double nx = 0.0, ny = 0.0, nz = 0.0;
+    for (int v = 0; v < poly->count; v++) {
+        int32_t a = poly->points[v], b = poly->points[v + 1 < poly->count ? v + 1 : 0];
+        if (a < 0 || a >= n || b < 0 || b >= n)
+            return false;
+        const Vec3 &p = model->pointTable[a]->position;
+        const Vec3 &q = model->pointTable[b]->position;
+        nx += (p.y - q.y) * (p.z + q.z);
+        ny += (p.z - q.z) * (p.x + q.x);
+        nz += (p.x - q.x) * (p.y + q.y);
+    }
+    return nx == 0.0 && ny == 0.0 && nz == 0.0;
+}
+
+double SquaredDistance(const BufModel *model, int32_t a, int32_t b)
+{
+    Vec3 d = VecSub(model->pointTable[a]->position, model->pointTable[b]->position);
+    return d.x * d.x + d.y * d.y + d.z * d.z;
+}
+
+// A triangle of three distinct points on one line (its corner cut to a
+// point the weld could not reach, the other two merged) is a sliver: its
+// longest edge runs from u to v past its third point m. It goes, and m
+// goes into the polygon across that edge, between v and u; then the
+// polygons about the sliver meet at u to m and m to v as they met the
+// sliver. Where there is no such polygon, or it holds m already, the
+// sliver stays.
+void RemoveSliver(BufModel *model, int p, const LWPntID *pointHost)
+{
+    BufPoly *sliver = model->polyTable[p];
+    int n = model->pointCount;
+    int longest = 0;
+    double length = -1.0;
+    for (int e = 0; e < 3; e++) {
+        double d = SquaredDistance(model, sliver->points[e], sliver->points[(e + 1) % 3]);
+        if (d > length) {
+            length = d;
+            longest = e;
+        }
+    }
+    VertexKey u = KeyOf(sliver, longest, pointHost, n);
+    VertexKey v = KeyOf(sliver, (longest + 1) % 3, pointHost, n);
+    int middle = (longest + 2) % 3;
+    VertexKey m = KeyOf(sliver, middle, pointHost, n);
+    for (int q = 0; q < model->polyCount; q++) {
+        const BufPoly *across = model->polyTable[q];
+        if (q == p)
+            continue;
+        int at = -1;
+        bool holdsMiddle = false;
+        for (int c = 0; c < across->count; c++) {
+            holdsMiddle = holdsMiddle || SameKey(KeyOf(across, c, pointHost, n), m);
+            if (at < 0 && SameKey(KeyOf(across, c, pointHost, n), v) &&
+                SameKey(KeyOf(across, c + 1 < across->count ? c + 1 : 0, pointHost, n), u))
+                at = c + 1;
+        }
+        if (at < 0)
+            continue;
+        if (holdsMiddle ||
+            BufModelInsertVertex(model, q, at, sliver->points[middle], sliver->hostPoints[middle]) < 0)
+            return;
+        sliver->count = 0;
+        return;
+    }
+}
+
+// Cuts every polygon that passes through a point twice into its lobes;
+// whether there was one.
+bool CutPinched(BufModel *model, const LWPntID *pointHost, bool hosted)
+{
+    int n = model->pointCount;
+    int polys = model->polyCount;
+    Lobes w = {nullptr, nullptr, nullptr, nullptr, 0, 0, 0, nullptr};
+    Corner *ring = nullptr;
+    bool mended = false;
+    for (int p = 0; p < polys; p++) {
+        BufPoly *poly = model->polyTable[p];
+        if (!HasRepeat(poly, pointHost, hosted, n))
+            continue;
+        if (poly->count > w.room) {
+            free(ring);
+            ring = static_cast<Corner *>(malloc(sizeof(Corner) * (size_t)poly->count));
+        }
+        if (!ring || !MakeRoom(w, poly->count, n))
+            break;
+        MendPolygon(model, p, pointHost, ring, w);
+        mended = true;
+    }
+    free(ring);
+    FreeLobes(w);
+    return mended;
+}
+
+// An edge four polygons share, two each way, no longer than twice the
+// weld's tolerance, is where the weld merged one end of a short edge and
+// not the other: the polygons on both sides fold over it. Its two points
+// become one (the lower), as if the weld had reached; the polygons that
+// then repeat a point are cut again by the caller. Whether there was one.
+bool CollapseCrowdedEdges(BufModel *model)
+{
+    int n = model->pointCount;
+    double reach = 2.0 * VecLength(VecSub(model->boxMin, model->boxMax)) * (1.0 / 65536);
+    size_t corners = 0;
+    for (int p = 0; p < model->polyCount; p++)
+        corners += (size_t)model->polyTable[p]->count;
+    MergedEdge *edges = static_cast<MergedEdge *>(malloc(sizeof(MergedEdge) * (corners > 0 ? corners : 1)));
+    int32_t *into = static_cast<int32_t *>(malloc(sizeof(int32_t) * (size_t)(n > 0 ? n : 1)));
+    if (!edges || !into) {
+        free(edges);
+        free(into);
+        return false;
+    }
+    size_t kept = 0;
+    for (int p = 0; p < model->polyCount; p++) {
+        const BufPoly *poly = model->polyTable[p];
+        for (int v = 0; v < poly->count; v++) {
+            int32_t a = poly->points[v], b = poly->points[v + 1 < poly->count ? v + 1 : 0];
+            if (a < 0 || a >= n || b < 0 || b >= n || a == b)
+                continue;
+            MergedEdge &e = edges[kept++];
+            e.low = a < b ? a : b;
+            e.high = a < b ? b : a;
+            e.forward = a < b;
+        }
+    }
+    qsort(edges, kept, sizeof(MergedEdge), CompareEdges);
+    for (int i = 0; i < n; i++)
+        into[i] = i;
+    bool collapsed = false;
+    for (size_t e = 0; e < kept;) {
+        size_t end = e;
+        int forward = 0;
+        while (end < kept && edges[end].low == edges[e].low && edges[end].high == edges[e].high)
+            forward += edges[end++].forward;
+        int32_t low = edges[e].low, high = edges[e].high;
+        if (end - e == 4 && forward == 2 && SquaredDistance(model, low, high) <= reach * reach) {
+            // Ends already moved by an earlier edge go with them.
+            while (into[low] != low)
+                low = into[low];
+            while (into[high] != high)
+                high = into[high];
+            if (low != high) {
+                into[low > high ? low : high] = low < high ? low : high;
+                collapsed = true;
+            }
+        }
+        e = end;
+    }
+    for (int p = 0; collapsed && p < model->polyCount; p++) {
+        BufPoly *poly = model->polyTable[p];
+        for (int v = 0; v < poly->count; v++) {
+            int32_t index = poly->points[v];
+            if (index < 0 || index >= n)
+                continue;
+            while (into[index] != index)
+                index = into[index];
+            poly->points[v] = index;
+        }
+    }
+    free(edges);
+    free(into);
+    return collapsed;
+}
+
 }  // namespace
 
 // Merging each point into the lowest point near it is how the weld has
@@ -392,7 +561,6 @@ void BufModelSettleWeld(BufModel *model, const int32_t *nearest, const int32_t *
 void BufModelMend(BufModel *model)
 {
     int n = model->pointCount;
-    int polys = model->polyCount;
     // The host ids of the points side by side: every vertex is looked at.
     LWPntID *pointHost = static_cast<LWPntID *>(malloc(sizeof(LWPntID) * (size_t)(n > 0 ? n : 1)));
     if (!pointHost)
@@ -402,21 +570,16 @@ void BufModelMend(BufModel *model)
         pointHost[i] = model->pointTable[i]->hostId;
         hosted = hosted || pointHost[i];
     }
-    Lobes w = {nullptr, nullptr, nullptr, nullptr, 0, 0, 0, nullptr};
-    Corner *ring = nullptr;
-    for (int p = 0; p < polys; p++) {
-        BufPoly *poly = model->polyTable[p];
-        if (!HasRepeat(poly, pointHost, hosted, n))
-            continue;
-        if (poly->count > w.room) {
-            free(ring);
-            ring = static_cast<Corner *>(malloc(sizeof(Corner) * (size_t)poly->count));
+    // What the weld pinched comes where it merged points a bevel size apart:
+    // only then are slivers and crowded short edges looked for.
+    if (CutPinched(model, pointHost, hosted)) {
+        for (int p = 0; p < model->polyCount; p++) {
+            BufPoly *poly = model->polyTable[p];
+            if (poly->count == 3 && ZeroArea(model, poly) && !HasRepeat(poly, pointHost, hosted, n))
+                RemoveSliver(model, p, pointHost);
         }
-        if (!ring || !MakeRoom(w, poly->count, n))
-            break;
-        MendPolygon(model, p, pointHost, ring, w);
+        if (CollapseCrowdedEdges(model))
+            CutPinched(model, pointHost, hosted);
     }
-    free(ring);
-    FreeLobes(w);
     free(pointHost);
 }

@@ -155,14 +155,10 @@ TEST_F(ValiditySweep, SizesAboutTheWeldDistance)
                           std::to_string(pair.second) + ", " + size);
         }
     }
-    // Still invalid, all where points lie about the weld's distance apart
-    // and only some of them merge: slivers of three points on one line at
-    // the fanned faces (7 runs), and two polygons folded onto each other
-    // along an edge that two more polygons share (4 runs).
     std::string all;
     for (const std::string &line : invalid)
         all += line + "\n";
-    EXPECT_EQ(invalid.size(), 11u) << all;
+    EXPECT_EQ(invalid.size(), 0u) << all;
 }
 
 }  // namespace
