@@ -601,6 +601,59 @@ TEST(BufModelFlush, PolygonsThroughAPointTwiceAreCutIntoLobes)
     }
 }
 
+TEST(BufModelFlush, SliversAndFoldsGoWhereTheWeldPinched)
+{
+    // Tolerance 1 (corners 0 and 65536 on x, unused); each case has a
+    // polygon with a point in a row, as the weld leaves one where it
+    // reaches across a bevel.
+    auto corners = [](BufModel *m) {
+        AddPoint(m, 0, 0, 0);
+        AddPoint(m, 65536, 0, 0);
+    };
+    {
+        // The sliver 2-3-4 (3 midway) goes; 3 goes into 2-4's polygon across.
+        Flush f;
+        f.Bind();
+        BufModel *m = f.get();
+        corners(m);
+        AddPoint(m, 10, 0, 0);  // 2
+        AddPoint(m, 20, 0, 0);  // 3
+        AddPoint(m, 30, 0, 0);  // 4
+        AddPoint(m, 20, 9, 0);  // 5
+        AddPoly(m, {2, 4, 3});
+        AddPoly(m, {4, 2, 5});
+        AddPoly(m, {5, 5, 2});
+        EXPECT_EQ(f.Run(), 0);
+        ASSERT_EQ(f.host->log.addedPolys.size(), 1u);
+        std::vector<double> xs;
+        for (LWPntID id : f.FacePoints(0))
+            xs.push_back(f.HostX(id));
+        EXPECT_EQ(xs, (std::vector<double>{30, 20, 10, 20}));
+    }
+    {
+        // Four quads fold over the edge 2-3, 1.5 long: it becomes point 2.
+        Flush f;
+        f.Bind();
+        BufModel *m = f.get();
+        corners(m);
+        AddPoint(m, 10, 0, 0);    // 2
+        AddPoint(m, 11.5, 0, 0);  // 3
+        for (int k = 0; k < 4; k++)
+            AddPoint(m, 20 + k, 10 * k, 5);  // 4..7
+        AddPoly(m, {2, 3, 4, 5});
+        AddPoly(m, {3, 2, 5, 6});
+        AddPoly(m, {2, 3, 6, 7});
+        AddPoly(m, {3, 2, 7, 4});
+        AddPoly(m, {4, 4, 6});
+        EXPECT_EQ(f.Run(), 0);
+        ASSERT_EQ(f.host->log.addedPolys.size(), 4u);
+        for (size_t k = 0; k < 4; k++) {
+            EXPECT_EQ(f.FacePoints(k).size(), 3u) << k;
+            EXPECT_EQ(f.HostX(f.FacePoints(k)[0]), 10.0) << k;
+        }
+    }
+}
+
 TEST(BufModelWeld, UsesTheGatheredBoxAndCurrentPositions)
 {
     // The tolerance (1) comes from the box gathered at the adds; the move
