@@ -44,36 +44,13 @@ int CompareKeys(const void *pa, const void *pb)
     return a->index < b->index ? -1 : a->index > b->index;
 }
 
-// Whether some point occurs twice in the polygon, in a row or not. Most
-// polygons have a handful of vertices: every pair is compared, by index
-// alone where no host id is about (`hosted`: some point stands for a host
-// point). A long polygon is sorted; without memory for that, it counts as
-// one to mend, and the mend finds out.
+// Whether some point occurs twice in the polygon, in a row or not, by what
+// each vertex commits as; a long polygon is sorted, and without memory for
+// that it counts as one to mend (the mend finds out).
 enum { kFewVertices = 16 };
-bool HasRepeat(const BufPoly *poly, const LWPntID *pointHost, bool hosted, int n)
+bool HasRepeatByKey(const BufPoly *poly, const LWPntID *pointHost, int n)
 {
     int count = poly->count;
-    if (count <= kFewVertices && !hosted) {
-        uintptr_t anyHost = 0;
-        for (int v = 0; v < count; v++)
-            anyHost |= reinterpret_cast<uintptr_t>(poly->hostPoints[v]);
-        if (!anyHost) {
-            // Triangles and quads are most of a mesh: their pairs spelled out.
-            const int32_t *p = poly->points;
-            if (count == 3)
-                return p[0] == p[1] || p[0] == p[2] || p[1] == p[2];
-            if (count == 4)
-                return p[0] == p[1] || p[0] == p[2] || p[0] == p[3] || p[1] == p[2] || p[1] == p[3] ||
-                       p[2] == p[3];
-            for (int i = 1; i < count; i++) {
-                for (int j = 0; j < i; j++) {
-                    if (p[i] == p[j])
-                        return true;
-                }
-            }
-            return false;
-        }
-    }
     VertexKey few[kFewVertices];
     VertexKey *keys = count <= kFewVertices ? few
                                             : static_cast<VertexKey *>(malloc(sizeof(VertexKey) * (size_t)count));
@@ -93,6 +70,24 @@ bool HasRepeat(const BufPoly *poly, const LWPntID *pointHost, bool hosted, int n
         repeat = SameKey(keys[i], keys[i - 1]);
     free(keys);
     return repeat;
+}
+
+// HasRepeatByKey, but every polygon is looked at: triangles and quads,
+// most of a mesh, by index alone where no host id is about (`hosted`: some
+// point stands for a host point).
+inline bool HasRepeat(const BufPoly *poly, const LWPntID *pointHost, bool hosted, int n)
+{
+    int count = poly->count;
+    if ((count == 3 || count == 4) && !hosted) {
+        const LWPntID *h = poly->hostPoints;
+        const int32_t *p = poly->points;
+        if (count == 3 && !h[0] && !h[1] && !h[2])
+            return p[0] == p[1] || p[0] == p[2] || p[1] == p[2];
+        if (count == 4 && !h[0] && !h[1] && !h[2] && !h[3])
+            return p[0] == p[1] || p[0] == p[2] || p[0] == p[3] || p[1] == p[2] || p[1] == p[3] ||
+                   p[2] == p[3];
+    }
+    return HasRepeatByKey(poly, pointHost, n);
 }
 
 struct Corner {
