@@ -25,7 +25,7 @@ struct BufPoint {
 
 struct BufPoly {
     LWPolID hostId;        // 0 until the flush commits the polygon
-    int32_t count;         // vertex count, at least 3
+    int32_t count;         // vertex count, at least 3 (0 once the flush dropped it)
     LWPntID *hostPoints;   // per vertex; 0 takes the buffered point's host id
     int32_t *points;       // per vertex BufModel point index
     char *surface;         // owned copy, or null
@@ -76,6 +76,11 @@ int BufModelAddFace(BufModel *model, const char *surface, int count, const int32
 // than three, or no memory (see the .cpp for partial application).
 int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32_t *points,
                     int poly);
+// Puts one more vertex (point index and host id) into polygon `poly` before
+// its vertex `at` (at its end for `at` = count); centroid and normal stay
+// as they were. Returns poly, or -1 for a polygon or place not held, or no
+// memory (nothing changes then).
+int BufModelInsertVertex(BufModel *model, int poly, int at, int32_t point, LWPntID host);
 // Record references, or null when the model is null or the index out of range.
 BufPoint *BufModelGetPoint(BufModel *model, int index);
 BufPoly *BufModelGetPoly(BufModel *model, int index);
@@ -91,8 +96,18 @@ void BufModelRelease(BufModel *model);
 // the flush do it; the slots are left as they are).
 void BufModelFreeBlocks(BufModel *model);
 
-// Inner steps of the flush, exposed for tests only.
+// Inner steps of the flush, exposed for tests only. BufModelSettleWeld ends
+// the weld: given each point's nearest lower point within the tolerance and
+// the lowest point of its chain of such points (the point itself when
+// there is none), it moves the vertices to one or the other (see
+// bufmodel/mend.cpp). BufModelMend, between
+// the weld and the marks, splits a polygon that passes through one point
+// twice into its lobes (further lobes are added after the last polygon)
+// and leaves a polygon with no lobe of three points empty (count 0), which
+// the flush does not commit.
 void BufModelWeld(BufModel *model);
+void BufModelSettleWeld(BufModel *model, const int32_t *nearest, const int32_t *chain);
+void BufModelMend(BufModel *model);
 void BufModelMarkUsed(BufModel *model);
 
 #endif

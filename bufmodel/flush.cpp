@@ -1,6 +1,7 @@
-// The flush ends a BufModel's life: it welds coincident points, creates the
-// used ones in the host, commits every polygon under a progress monitor the
-// user may abort, and releases every record.
+// The flush ends a BufModel's life: it welds coincident points, cuts what
+// the weld pinched into lobes (bufmodel/mend.cpp), creates the used points
+// in the host, commits every polygon under a progress monitor the user may
+// abort, and releases every record.
 #include "bufmodel/bufmodel.h"
 
 #include <stdlib.h>
@@ -32,8 +33,8 @@ static void RedirectVertices(BufModel *model, int32_t from, int32_t to)
     }
 }
 
-// The weld as it is defined, pair by pair; used only when there is no
-// memory for the target table.
+// Pair by pair, each point to the lowest point near it; used only when
+// there is no memory for the targets.
 static void PairwiseWeld(BufModel *model, double tolerance)
 {
     for (int j = 0; j < model->pointCount; j++) {
@@ -45,15 +46,40 @@ static void PairwiseWeld(BufModel *model, double tolerance)
     }
 }
 
+// The points merge in groups: a point joins every point within the
+// tolerance of it, and the group takes its lowest index. `group` holds a
+// forest whose every link goes to a lower index, so the lowest index of a
+// group is its root.
+static int32_t GroupRoot(int32_t *group, int32_t k)
+{
+    while (group[k] != k) {
+        group[k] = group[group[k]];
+        k = group[k];
+    }
+    return k;
+}
+
+static void JoinGroups(int32_t *group, int32_t a, int32_t b)
+{
+    a = GroupRoot(group, a);
+    b = GroupRoot(group, b);
+    if (a < b)
+        group[b] = a;
+    else if (b < a)
+        group[a] = b;
+}
+
 // Every pair compared, for the cases the grid cannot take (see GridTargets).
-static void PairTargets(int n, const Vec3 *pos, double tolerance, int32_t *target)
+static void PairTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest,
+                        int32_t *group)
 {
     for (int k = 1; k < n; k++) {
         for (int j = 0; j < k; j++) {
-            if (WithinTolerance(pos[j], pos[k], tolerance)) {
-                target[k] = j;
-                break;
-            }
+            if (!WithinTolerance(pos[j], pos[k], tolerance))
+                continue;
+            if (nearest[k] == k)
+                nearest[k] = j;
+            JoinGroups(group, j, k);
         }
     }
 }
@@ -149,12 +175,13 @@ static void CellCoordinates(const WeldGrid *grid, const Vec3 &p, double q[3])
     q[2] = (p.z - grid->lo.z) / grid->cell;
 }
 
-// The lowest point below `best` within the tolerance of point k, among the
-// points of the cells k's reach touches; `best` when there is none. The
-// points of k's own cell start at `ownFirst`.
-static int LowestNear(const Vec3 *pos, const WeldGrid *grid, int k, const double q[3],
-                      int ownFirst, int best, double tolerance)
+// Joins point k to every lower point within the tolerance of it, among the
+// points of the cells k's reach touches, and gives the lowest of them (k
+// when there is none). The points of k's own cell start at `ownFirst`.
+static int JoinNear(const Vec3 *pos, const WeldGrid *grid, int k, const double q[3],
+                    int ownFirst, double tolerance, int32_t *group)
 {
+    int lowest = k;
     int64_t own[3] = {CellOf(q[0]), CellOf(q[1]), CellOf(q[2])};
     int64_t from[3], to[3];
     for (int a = 0; a < 3; a++) {
@@ -172,19 +199,17 @@ static int LowestNear(const Vec3 *pos, const WeldGrid *grid, int k, const double
                     CellKey(cx, cy, cz, &k1, &k2);
                     first = KeyIndexFirst(&grid->cells, k1, k2);
                 }
-                // A cell's points come in index order: the first one within
-                // the tolerance is the cell's lowest.
-                for (int j = first; j >= 0 && j < best;
-                     j = KeyIndexNext(&grid->cells, j)) {
-                    if (WithinTolerance(pos[j], pos[k], tolerance)) {
-                        best = j;
-                        break;
-                    }
+                // A cell's points come in index order.
+                for (int j = first; j >= 0 && j < k; j = KeyIndexNext(&grid->cells, j)) {
+                    if (!WithinTolerance(pos[j], pos[k], tolerance))
+                        continue;
+                    lowest = j < lowest ? j : lowest;
+                    JoinGroups(group, j, k);
                 }
             }
         }
     }
-    return best;
+    return lowest;
 }
 
 static int SamePosition(const Vec3 &a, const Vec3 &b)
@@ -192,19 +217,21 @@ static int SamePosition(const Vec3 &a, const Vec3 &b)
     return memcmp(&a, &b, sizeof(Vec3)) == 0;
 }
 
-// The lowest earlier point within the tolerance of each point, through the
-// grid, the points taken in index order and entered into their cells as
-// they come. A point at exactly the position of an earlier one (the survey
-// makes one copy of a point per polygon corner) has the same distance to
-// every point as the lowest such copy j0, so its target is j0's target, or
-// j0 itself when j0 merges with nothing lower (a distance of 0 is within
-// any tolerance): no further cells are looked at. A point with a NaN or
-// infinite coordinate has a NaN distance to every point (the snapping
-// difference spreads a NaN or an infinity to every component), so it never
-// merges and stays out of the grid. Returns 0, with nothing written, when
-// the tolerance is infinite or the points span too many cells: every pair is
-// compared then.
-static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *target)
+// Both readings of the weld (see BufModelWeld) through the grid, the points
+// taken in index order and entered into their cells as they come. A point
+// at exactly the position of an earlier one (the survey makes one copy of a
+// point per polygon corner) has the same distance to every point as the
+// lowest such copy j0: its nearest point is j0's, or j0 itself when j0 has
+// none below it (a distance of 0 is within any tolerance), and it joins
+// j0's group; no further cells are looked at, since the points near it are
+// near j0: those below it joined j0 already, those above join j0 when their
+// turn comes. A point with a NaN or infinite coordinate has a NaN
+// distance to every point (the snapping difference spreads a NaN or an
+// infinity to every component), so it never merges and stays out of the
+// grid. Returns 0, with nothing written, when the tolerance is infinite or
+// the points span too many cells: every pair is compared then.
+static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest,
+                       int32_t *group)
 {
     if (!(tolerance - tolerance == 0.0))
         return 0;
@@ -252,10 +279,12 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *target
         int j0 = ownFirst;
         while (j0 >= 0 && j0 < k && !SamePosition(pos[j0], p))
             j0 = KeyIndexNext(&grid.cells, j0);
-        if (j0 >= 0 && j0 < k)
-            target[k] = target[j0] < j0 ? target[j0] : j0;
-        else
-            target[k] = LowestNear(pos, &grid, k, q, ownFirst, k, tolerance);
+        if (j0 >= 0 && j0 < k) {
+            nearest[k] = nearest[j0] < j0 ? nearest[j0] : j0;
+            group[k] = GroupRoot(group, j0);
+        } else {
+            nearest[k] = JoinNear(pos, &grid, k, q, ownFirst, tolerance, group);
+        }
     }
     free(keys);
     KeyIndexClose(&grid.cells);
@@ -263,20 +292,19 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *target
 }
 
 // The passes add points freely (one per polygon corner in the survey), so a
-// location usually exists several times. The weld is defined pair by pair:
-// for j from 0 up and each k > j, if k lies within the tolerance (2^-16 of
-// the box diagonal) of j, every vertex referring to k is moved to j. A vertex
-// moved to j is never moved again (the pairs (j', j) came before, and later
-// pairs look for points above j), and the vertices of k move at the first j
-// that merges with k. So every vertex of point k goes to the lowest j < k
-// within the tolerance of k, or stays; that target is what is computed here,
-// through a grid instead of every pair. The merge is not transitive; with
-// 0-1 and 1-2 close but 0-2 not, 1 goes to 0 and 2 goes to 1:
+// location usually exists several times; the weld makes one point of each
+// location. A point is near another within the tolerance (2^-16 of the box
+// diagonal), and is merged either into the lowest point near it or into
+// the lowest point of its chain of near points (BufModelSettleWeld chooses).
+// The two differ only where distinct points lie about the tolerance apart
+// (bevels of about that size): the copies of a point, and cut points that
+// differ by their rounding, lie much closer. With 0-1 and 1-2 near but 0-2
+// not:
 //
-//     0 --- 1 --- 2      vertices of 1 -> 0, vertices of 2 -> 1
+//     0 --- 1 --- 2      nearest: 1 -> 0, 2 -> 1;  chain: 1 and 2 -> 0
 //
-// so point 1 is referenced again and is created on its own. Records are
-// never removed; a point that lost its references is simply not used.
+// What is computed here, through a grid instead of every pair, is both
+// targets of every point.
 void BufModelWeld(BufModel *model)
 {
     double tolerance = VecLength(VecSub(model->boxMin, model->boxMax)) * (1.0 / 65536);
@@ -285,38 +313,30 @@ void BufModelWeld(BufModel *model)
     if (n < 2 || tolerance != tolerance)
         return;
     // The positions side by side: the grid reads each of them several times.
-    int32_t *target = (int32_t *)malloc((size_t)n * sizeof(int32_t));
+    int32_t *nearest = (int32_t *)malloc((size_t)n * sizeof(int32_t));
+    int32_t *chain = (int32_t *)malloc((size_t)n * sizeof(int32_t));
     Vec3 *pos = (Vec3 *)malloc((size_t)n * sizeof(Vec3));
-    if (!target || !pos) {
-        free(target);
+    if (!nearest || !chain || !pos) {
+        free(nearest);
+        free(chain);
         free(pos);
         PairwiseWeld(model, tolerance);
         return;
     }
     for (int k = 0; k < n; k++) {
-        target[k] = k;
+        nearest[k] = k;
+        chain[k] = k;
         pos[k] = model->pointTable[k]->position;
     }
-    if (!GridTargets(n, pos, tolerance, target))
-        PairTargets(n, pos, tolerance, target);
+    if (!GridTargets(n, pos, tolerance, nearest, chain))
+        PairTargets(n, pos, tolerance, nearest, chain);
     free(pos);
-
-    // A chamfered mesh has usually no point left to merge: then no vertex
-    // needs a look.
-    int merged = 0;
-    for (int k = 0; k < n && !merged; k++)
-        merged = target[k] != k;
-    // Host ids are left alone, so vertices that carry one commit the same
-    // whatever their index says.
-    for (int p = 0; merged && p < model->polyCount; p++) {
-        BufPoly *poly = model->polyTable[p];
-        for (int v = 0; v < poly->count; v++) {
-            int32_t index = poly->points[v];
-            if (index >= 0 && index < n)
-                poly->points[v] = target[index];
-        }
-    }
-    free(target);
+    // Every link goes to a lower index: the roots come in index order.
+    for (int k = 0; k < n; k++)
+        chain[k] = chain[chain[k]];
+    BufModelSettleWeld(model, nearest, chain);
+    free(nearest);
+    free(chain);
 }
 
 // A point is used when some vertex without a host id of its own refers to it.
@@ -378,6 +398,8 @@ static void CommitPolygons(EditContext *ctx, const LWPntID *hostOf)
         if (MonitorStep(ctx, 1))
             break;
         BufPoly *poly = model->polyTable[p];
+        if (poly->count == 0)
+            continue;  // nothing of it was left by the mend
         for (int v = 0; v < poly->count; v++) {
             int32_t index = poly->points[v];
             if (!poly->hostPoints[v])
@@ -394,6 +416,7 @@ int BufModelFlush(EditContext *ctx)
         return -1;
     BufModel *model = ctx->model;
     BufModelWeld(model);
+    BufModelMend(model);
     BufModelMarkUsed(model);
     LWPntID *hostOf = (LWPntID *)malloc((model->pointCount > 0 ? (size_t)model->pointCount : 1) *
                                         sizeof(LWPntID));

@@ -278,6 +278,33 @@ int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32
     return poly;
 }
 
+int BufModelInsertVertex(BufModel *model, int poly, int at, int32_t point, LWPntID host)
+{
+    if (!model || poly < 0 || poly >= model->polyCount)
+        return -1;
+    BufPoly *record = model->polyTable[poly];
+    if (at < 0 || at > record->count)
+        return -1;
+    size_t count = (size_t)record->count + 1;
+    LWPntID *hostPoints = static_cast<LWPntID *>(Carve(model, kPolyLane, sizeof(LWPntID) * count));
+    int32_t *indices = hostPoints ? static_cast<int32_t *>(Carve(model, kPolyLane, sizeof(int32_t) * count)) : nullptr;
+    if (!indices)
+        return -1;
+    for (int v = 0, w = 0; v < (int)count; v++) {
+        if (v == at) {
+            hostPoints[v] = host;
+            indices[v] = point;
+            continue;
+        }
+        hostPoints[v] = record->hostPoints[w];
+        indices[v] = record->points[w++];
+    }
+    record->hostPoints = hostPoints;
+    record->points = indices;
+    record->count = (int32_t)count;
+    return poly;
+}
+
 BufPoint *BufModelGetPoint(BufModel *model, int index)
 {
     if (!model || index >= model->pointCount)

@@ -427,18 +427,26 @@ TEST(BufModelFlush, WeldsEqualPointsAndCommitsNames)
 TEST(BufModelFlush, ZeroToleranceStillMergesEqualPositions)
 {
     // All points at one place: the diagonal and the tolerance are 0, and a
-    // distance of 0 is not greater than 0.
-    Flush f;
-    f.Bind();
-    for (int i = 0; i < 4; i++)
-        AddPoint(f.get(), 3, -2, 0.5);
-    AddPoly(f.get(), {1, 2, 3});
-    AddPoly(f.get(), {3, 2, 1, 0});
-    EXPECT_EQ(f.Run(), 0);
-    ASSERT_EQ(f.host->log.addedPoints.size(), 1u);
-    LWPntID only = f.Created(0);
-    EXPECT_EQ(f.FacePoints(0), (std::vector<LWPntID>{only, only, only}));
-    EXPECT_EQ(f.FacePoints(1), (std::vector<LWPntID>{only, only, only, only}));
+    // distance of 0 is not greater than 0. What is left of the polygons is
+    // a point, which is no polygon: nothing reaches the host.
+    for (bool flush : {false, true}) {
+        Flush f;
+        f.Bind();
+        for (int i = 0; i < 4; i++)
+            AddPoint(f.get(), 3, -2, 0.5);
+        AddPoly(f.get(), {1, 2, 3});
+        AddPoly(f.get(), {3, 2, 1, 0});
+        if (flush) {
+            EXPECT_EQ(f.Run(), 0);
+            EXPECT_TRUE(f.host->log.addedPoints.empty());
+            EXPECT_TRUE(f.host->log.addedPolys.empty());
+            continue;
+        }
+        BufModelWeld(f.get());
+        for (int p = 0; p < 2; p++)
+            for (int v = 0; v < BufModelGetPoly(f.get(), p)->count; v++)
+                EXPECT_EQ(BufModelGetPoly(f.get(), p)->points[v], 0);
+    }
 }
 
 // Corners 0 and 65536 on x give a tolerance of exactly 1; each of points
@@ -459,18 +467,20 @@ static void AddWeldCase(BufModel *m)
         AddPoly(m, {0, 1, k});
 }
 
-TEST(BufModelWeld, LowestPartnerWinsAndMergingIsNotTransitive)
+TEST(BufModelWeld, FreeTrianglesMergeWholeChains)
 {
+    // The triangles share no edge that merging each point into the lowest
+    // point near it would match; merging whole chains matches more (the
+    // triangles of 2, 3 and 4 then lie on one another).
     Flush w;
     w.Bind();
     AddWeldCase(w.get());
     BufModelWeld(w.get());
-    std::vector<int32_t> expect = {2, 2, 3, 5, 6, 5, 8, 8};
+    std::vector<int32_t> expect = {2, 2, 2, 5, 5, 5, 8, 8};
     for (int32_t k = 2; k <= 9; k++)
         EXPECT_EQ(BufModelGetPoly(w.get(), k - 2)->points[2], expect[k - 2]) << "point " << k;
     EXPECT_EQ(BufModelGetPoint(w.get(), 4)->position.x, 11.5) << "merged records stay as they were";
 
-    // Through the flush: 3 is created again, being referenced by 4's vertex.
     Flush f;
     f.Bind();
     AddWeldCase(f.get());
@@ -478,8 +488,170 @@ TEST(BufModelWeld, LowestPartnerWinsAndMergingIsNotTransitive)
     std::vector<double> xs;
     for (LWPntID id : f.host->log.addedPoints)
         xs.push_back(f.HostX(id));
-    EXPECT_EQ(xs, (std::vector<double>{0, 65536, 10, 10.75, 20, 21.5, 30}));
-    EXPECT_EQ(f.HostX(f.FacePoints(2)[2]), 10.75) << "polygon of point 4";
+    EXPECT_EQ(xs, (std::vector<double>{0, 65536, 10, 20, 30}));
+}
+
+// A tetrahedron apex at a chain of three points 0.75 apart (tolerance 1):
+// 2-3 and 3-4 near, 2-4 not. `apex[f]` is the point face f takes.
+static void AddChainTetrahedron(BufModel *m, const int32_t apex[3])
+{
+    AddPoint(m, 0, 0, 0);
+    AddPoint(m, 65536, 0, 0);
+    AddPoint(m, 10, 0, 0);     // 2
+    AddPoint(m, 10.75, 0, 0);  // 3
+    AddPoint(m, 11.5, 0, 0);   // 4
+    AddPoint(m, 50, 10, 0);    // 5
+    AddPoint(m, 50, -10, 0);   // 6
+    AddPoint(m, 50, 0, 10);    // 7
+    AddPoly(m, {apex[0], 5, 6});
+    AddPoly(m, {apex[1], 6, 7});
+    AddPoly(m, {apex[2], 7, 5});
+    AddPoly(m, {5, 7, 6});
+}
+
+TEST(BufModelWeld, WholeChainsMergeOnlyWhereTheyCloseTheMesh)
+{
+    // Faces at 2, 3 and 4: merged into the lowest point near each, face 3
+    // keeps point 3 where the others have 2, and the mesh opens; merged
+    // whole, the apex is one point.
+    {
+        Flush f;
+        f.Bind();
+        const int32_t apex[3] = {2, 3, 4};
+        AddChainTetrahedron(f.get(), apex);
+        BufModelWeld(f.get());
+        for (int p = 0; p < 3; p++)
+            EXPECT_EQ(BufModelGetPoly(f.get(), p)->points[0], 2) << "face " << p;
+    }
+    // A closed mesh of points 2 and 4 alone (faces 0 and 1 at 2, face 2 at
+    // a copy of 4 through a triangle of its own at 4 and 2): each point
+    // into the lowest near it keeps both, and so does the flush. Merged
+    // whole, faces would collapse for nothing.
+    {
+        Flush f;
+        f.Bind();
+        BufModel *m = f.get();
+        AddPoint(m, 0, 0, 0);
+        AddPoint(m, 65536, 0, 0);
+        AddPoint(m, 10, 0, 0);     // 2: A
+        AddPoint(m, 10.75, 0, 0);  // 3: used by nobody
+        AddPoint(m, 11.5, 0, 0);   // 4: B
+        AddPoint(m, 50, 10, 0);    // 5: X
+        AddPoint(m, 50, -10, 0);   // 6: Y
+        AddPoly(m, {2, 4, 5});
+        AddPoly(m, {2, 6, 4});
+        AddPoly(m, {2, 5, 6});
+        AddPoly(m, {4, 6, 5});
+        EXPECT_EQ(f.Run(), 0);
+        std::vector<double> xs;
+        for (LWPntID id : f.host->log.addedPoints)
+            xs.push_back(f.HostX(id));
+        EXPECT_EQ(xs, (std::vector<double>{10, 10.75, 50, 50})) << "B is at point 3, which 4 went to";
+        EXPECT_EQ(f.host->log.addedPolys.size(), 4u);
+    }
+}
+
+TEST(BufModelFlush, PolygonsThroughAPointTwiceAreCutIntoLobes)
+{
+    // Far-apart points: the weld merges nothing, the vertex lists alone
+    // repeat points.
+    auto run = [](Flush &f, const std::vector<std::vector<int32_t>> &polys) {
+        f.Bind();
+        for (int i = 0; i < 6; i++)
+            AddPoint(f.get(), i, i * i, 0);
+        for (const auto &p : polys)
+            AddPoly(f.get(), p, "Skin");
+    };
+    {
+        // In a row, also across the ring's end; and a pinch, whose second
+        // lobe follows the last polygon under the same name.
+        Flush f;
+        run(f, {{0, 1, 1, 2}, {3, 1, 2, 3}, {0, 1, 2, 0, 3, 4}, {5, 4, 3}});
+        EXPECT_EQ(f.Run(), 0);
+        ASSERT_EQ(f.host->log.addedPolys.size(), 5u);
+        auto c = [&](int i) { return f.Created(static_cast<size_t>(i)); };
+        EXPECT_EQ(f.FacePoints(0), (std::vector<LWPntID>{c(0), c(1), c(2)}));
+        EXPECT_EQ(f.FacePoints(1), (std::vector<LWPntID>{c(3), c(1), c(2)}));
+        EXPECT_EQ(f.FacePoints(2), (std::vector<LWPntID>{c(0), c(3), c(4)}));
+        EXPECT_EQ(f.FacePoints(4), (std::vector<LWPntID>{c(0), c(1), c(2)}));
+        EXPECT_EQ(EmuHostPoly(f.host.get(), f.host->log.addedPolys[4])->surface, "Skin");
+        EXPECT_EQ(f.host->log.monitors.at(0).steps, 5u);
+    }
+    {
+        // A strip collapsed to two points and a spike leave nothing; the
+        // points only they used are not created.
+        Flush f;
+        run(f, {{0, 1, 1, 0}, {2, 3, 4, 3}, {0, 1, 5}});
+        EXPECT_EQ(f.Run(), 0);
+        ASSERT_EQ(f.host->log.addedPolys.size(), 1u);
+        EXPECT_EQ(f.host->log.addedPoints.size(), 3u);
+        EXPECT_EQ(f.HostX(f.Created(2)), 5.0);
+    }
+    {
+        // A point met once by its host id and once by a point standing for
+        // it is met twice.
+        Flush f;
+        LWPntID existing = ExistingHostPoint(f.host.get());
+        run(f, {{0, 1, 2, 3, 4}});
+        BufModelGetPoint(f.get(), 0)->hostId = existing;
+        BufModelGetPoly(f.get(), 0)->hostPoints[3] = existing;
+        EXPECT_EQ(f.Run(), 0);
+        ASSERT_EQ(f.host->log.addedPolys.size(), 1u);
+        EXPECT_EQ(f.FacePoints(0), (std::vector<LWPntID>{existing, f.Created(0), f.Created(1)}));
+    }
+}
+
+TEST(BufModelFlush, SliversAndFoldsGoWhereTheWeldPinched)
+{
+    // Tolerance 1 (corners 0 and 65536 on x, unused); each case has a
+    // polygon with a point in a row, as the weld leaves one where it
+    // reaches across a bevel.
+    auto corners = [](BufModel *m) {
+        AddPoint(m, 0, 0, 0);
+        AddPoint(m, 65536, 0, 0);
+    };
+    {
+        // The sliver 2-3-4 (3 midway) goes; 3 goes into 2-4's polygon across.
+        Flush f;
+        f.Bind();
+        BufModel *m = f.get();
+        corners(m);
+        AddPoint(m, 10, 0, 0);  // 2
+        AddPoint(m, 20, 0, 0);  // 3
+        AddPoint(m, 30, 0, 0);  // 4
+        AddPoint(m, 20, 9, 0);  // 5
+        AddPoly(m, {2, 4, 3});
+        AddPoly(m, {4, 2, 5});
+        AddPoly(m, {5, 5, 2});
+        EXPECT_EQ(f.Run(), 0);
+        ASSERT_EQ(f.host->log.addedPolys.size(), 1u);
+        std::vector<double> xs;
+        for (LWPntID id : f.FacePoints(0))
+            xs.push_back(f.HostX(id));
+        EXPECT_EQ(xs, (std::vector<double>{30, 20, 10, 20}));
+    }
+    {
+        // Four quads fold over the edge 2-3, 1.5 long: it becomes point 2.
+        Flush f;
+        f.Bind();
+        BufModel *m = f.get();
+        corners(m);
+        AddPoint(m, 10, 0, 0);    // 2
+        AddPoint(m, 11.5, 0, 0);  // 3
+        for (int k = 0; k < 4; k++)
+            AddPoint(m, 20 + k, 10 * k, 5);  // 4..7
+        AddPoly(m, {2, 3, 4, 5});
+        AddPoly(m, {3, 2, 5, 6});
+        AddPoly(m, {2, 3, 6, 7});
+        AddPoly(m, {3, 2, 7, 4});
+        AddPoly(m, {4, 4, 6});
+        EXPECT_EQ(f.Run(), 0);
+        ASSERT_EQ(f.host->log.addedPolys.size(), 4u);
+        for (size_t k = 0; k < 4; k++) {
+            EXPECT_EQ(f.FacePoints(k).size(), 3u) << k;
+            EXPECT_EQ(f.HostX(f.FacePoints(k)[0]), 10.0) << k;
+        }
+    }
 }
 
 TEST(BufModelWeld, UsesTheGatheredBoxAndCurrentPositions)

@@ -224,9 +224,10 @@ TEST_F(Cli, InconsistentWindingIsWarnedOnceBeforeTheRun)
 
 TEST_F(Cli, ClampKeepsToTheSafeSizeAndInvalidResultsAreWarned)
 {
-    // At half its edge the 2-unit cube's faces shrink to points: the run goes
-    // on, and says so after it.
-    Result past = RunCorvane(With({Example("cube.obj"), "-o", Path("past.obj"), "--size", "1"}));
+    // Far past its safe size the L-shaped grid's polygons turn inside out,
+    // four of them into lines of zero area: the run goes on, and says so
+    // after it.
+    Result past = RunCorvane(With({Example("lgrid.obj"), "-o", Path("past.obj"), "--size", "2"}));
     ASSERT_EQ(past.status, 0) << past.err;
     EXPECT_NE(past.err.find("\ncorvane: warning: in the result "), std::string::npos) << past.err;
     EXPECT_NE(past.err.find("; --clamp keeps to it)\n"), std::string::npos) << past.err;

@@ -8,6 +8,7 @@
 #include <math.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,6 +56,16 @@ struct ValiditySweep : ::testing::Test {
         EXPECT_EQ(EmuHostRun(host.get(), Activate), HOST_ACTIVATE_OK);
         return EmuHostLayerMesh(host.get(), 1);
     }
+    // Two-polygon mode on polygons a and b.
+    MeshData RunPair(const MeshData &mesh, int a, int b, double size)
+    {
+        std::unique_ptr<EmuHost> host = EmuHostCreate();
+        host->script.noDirectoryService = true;
+        host->script.bevelSize = size;
+        EmuHostAddMesh(host.get(), 1, WithSelected(mesh, {a, b}));
+        EmuHostRun(host.get(), Activate);
+        return EmuHostLayerMesh(host.get(), 1);
+    }
 };
 
 TEST_F(ValiditySweep, EveryModeGivesAValidMeshUpToTheSafeSize)
@@ -90,12 +101,12 @@ TEST_F(ValiditySweep, EveryModeGivesAValidMeshUpToTheSafeSize)
     }
 }
 
-TEST_F(ValiditySweep, SizesJustAboveTheWeldDistance)
+TEST_F(ValiditySweep, SizesAboutTheWeldDistance)
 {
-    // At about the weld's distance (the box diagonal / 65536) two points a
-    // corner takes in (two crossings of its cut, or its neighbours' copies
-    // where its corner is dropped) may lie within that distance of each
-    // other: they must be one point once, not twice in a row.
+    // About the weld's distance (the box diagonal / 65536) and below it, the
+    // weld merges copies one bevel size apart: two crossings of a corner's
+    // cut, both ends of a strip, a whole patch. Whatever it merges must leave
+    // polygons of three or more distinct points, and a closed mesh closed.
     std::vector<NamedMesh> set = ValiditySet();
     set.push_back({"fanned triangulated box",
                    MakeFanned(MakeTriangulated(MakeBox(1.0, 1.0, 2.0, 3), 2), {0, 2, 4, 6, 8, 10})});
@@ -103,13 +114,51 @@ TEST_F(ValiditySweep, SizesJustAboveTheWeldDistance)
         int mode;
         double limit;
     } modes[] = {{ANGLE_MODE_DISABLE, 0.0}, {ANGLE_MODE_LT, 90.0}, {ANGLE_MODE_LT, 150.0},
-                 {ANGLE_MODE_GT, 90.0}, {ANGLE_MODE_GT, 150.0}};
+                 {ANGLE_MODE_LT, 179.0}, {ANGLE_MODE_GT, 90.0}, {ANGLE_MODE_GT, 150.0}};
+    const double shares[] = {0.25, 0.5, 1.0, 1.2, 1.5, 2.0, 4.0};
+    std::vector<std::string> invalid;
+    auto check = [&](const MeshData &out, const NamedMesh &m, const std::string &what) {
+        const std::string fault = MeshValidityFault(out, m.closed);
+        if (!fault.empty())
+            invalid.push_back(m.name + ", " + what + ": " + fault);
+    };
     for (const NamedMesh &m : set) {
-        const double size = 1.5 * Diagonal(m.mesh) / 65536;
-        for (const auto &mode : modes)
-            EXPECT_EQ(MeshValidityFault(Run(m.mesh, mode.mode, mode.limit, size), m.closed), "")
-                << m.name << ", mode " << mode.mode << " " << mode.limit;
+        const double weld = Diagonal(m.mesh) / 65536;
+        // Up to three polygon pairs of two-polygon mode, about the first, a
+        // middle and the last polygon: those whose result is valid at half
+        // the safe size, so that what fails here is the small size's doing.
+        std::vector<std::pair<int, int>> pairs;
+        std::map<std::pair<int, int>, int> holder;
+        for (size_t p = 0; p < m.mesh.polys.size(); ++p) {
+            const std::vector<int> &v = m.mesh.polys[p].points;
+            for (size_t k = 0; k < v.size(); ++k)
+                holder[{v[k], v[(k + 1) % v.size()]}] = static_cast<int>(p);
+        }
+        const int last = static_cast<int>(m.mesh.polys.size()) - 1;
+        for (int first : {0, last / 2, last}) {
+            const std::vector<int> &v = m.mesh.polys[static_cast<size_t>(first)].points;
+            auto across = holder.find({v[1], v[0]});
+            if (across != holder.end() &&
+                MeshValidityFault(RunPair(m.mesh, first, across->second, 0.5 * MeshSafeBevelSize(m.mesh)),
+                                  m.closed) == "")
+                pairs.push_back({first, across->second});
+        }
+        for (double share : shares) {
+            const std::string size = std::to_string(share) + " x the weld distance";
+            for (const auto &mode : modes)
+                check(Run(m.mesh, mode.mode, mode.limit, share * weld), m,
+                      "mode " + std::to_string(mode.mode) + " " + std::to_string(mode.limit) +
+                          ", " + size);
+            for (const auto &pair : pairs)
+                check(RunPair(m.mesh, pair.first, pair.second, share * weld), m,
+                      "polygons " + std::to_string(pair.first) + " and " +
+                          std::to_string(pair.second) + ", " + size);
+        }
     }
+    std::string all;
+    for (const std::string &line : invalid)
+        all += line + "\n";
+    EXPECT_EQ(invalid.size(), 0u) << all;
 }
 
 }  // namespace

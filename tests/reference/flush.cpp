@@ -1,54 +1,66 @@
 // Reference: bufmodel/flush.cpp in its literal form, where the weld compares
-// every pair of points and rescans every polygon for each merged pair.
+// every pair of points and relabels every point's chain for each merged
+// pair.
 // Built only into the test module CorvaneLiteral.p, against which the indexed
 // passes are compared bit for bit and timed (tests/reference/CMakeLists.txt).
 // Keep it as it is: it is the definition the fast passes must match.
 //
-// The flush ends a BufModel's life: it welds coincident points, creates the
-// used ones in the host, commits every polygon under a progress monitor the
-// user may abort, and releases every record.
+// The flush ends a BufModel's life: it welds coincident points, cuts what
+// the weld pinched into lobes (bufmodel/mend.cpp), creates the used points
+// in the host, commits every polygon under a progress monitor the user may
+// abort, and releases every record.
 #include "bufmodel/bufmodel.h"
 
 #include <stdlib.h>
 
 #include "edit/services.h"
 
-// Every vertex (of every polygon, in index order) that refers to point `from`
-// is moved to point `to`; host ids are left alone, so vertices that carry one
-// commit the same whatever their index says.
-static void RedirectVertices(BufModel *model, int32_t from, int32_t to)
-{
-    for (int p = 0; p < model->polyCount; p++) {
-        BufPoly *poly = model->polyTable[p];
-        for (int v = 0; v < poly->count; v++) {
-            if (poly->points[v] == from)
-                poly->points[v] = to;
-        }
-    }
-}
-
 // The passes add points freely (one per polygon corner in the survey), so a
 // location usually exists several times. Every pair is compared against one
-// tolerance, 2^-16 of the box diagonal, lowest j first: a point near several
-// lower ones goes to the lowest of them. The merge is not transitive; with
-// 0-1 and 1-2 close but 0-2 not, 1 goes to 0 and 2 goes to 1:
+// tolerance, 2^-16 of the box diagonal, lowest j first. A pair within it
+// gives k its nearest point j, unless a lower one did, and merges the two
+// points' chains, each named by its lowest point. So with 0-1 and 1-2
+// within it and 0-2 not:
 //
-//     0 --- 1 --- 2      vertices of 1 -> 0, vertices of 2 -> 1
+//     0 --- 1 --- 2      nearest: 1 -> 0, 2 -> 1;  chain: 1 and 2 -> 0
 //
-// so point 1 is referenced again and is created on its own. Records are
-// never removed; a point that lost its references is simply not used.
+// BufModelSettleWeld then moves the vertices to one or the other. Records
+// are never removed; a point that lost its references is simply not used.
 void BufModelWeld(BufModel *model)
 {
     double tolerance = VecLength(VecSub(model->boxMin, model->boxMax)) * (1.0 / 65536);
+    size_t slots = (size_t)(model->pointCount > 0 ? model->pointCount : 1);
+    int32_t *nearest = (int32_t *)malloc(sizeof(int32_t) * slots);
+    int32_t *chain = (int32_t *)malloc(sizeof(int32_t) * slots);
+    if (!nearest || !chain) {
+        free(nearest);
+        free(chain);
+        return;
+    }
+    for (int i = 0; i < model->pointCount; i++) {
+        nearest[i] = i;
+        chain[i] = i;
+    }
     for (int j = 0; j < model->pointCount; j++) {
         const Vec3 &pj = model->pointTable[j]->position;
         for (int k = j + 1; k < model->pointCount; k++) {
             const Vec3 &pk = model->pointTable[k]->position;
             double distance = VecLength(VecSub(pj, pk));
-            if (distance <= tolerance)
-                RedirectVertices(model, k, j);
+            if (!(distance <= tolerance))
+                continue;
+            if (nearest[k] == k)
+                nearest[k] = j;
+            int32_t low = chain[j] < chain[k] ? chain[j] : chain[k];
+            int32_t high = chain[j] < chain[k] ? chain[k] : chain[j];
+            for (int i = 0; i < model->pointCount; i++) {
+                if (chain[i] == high)
+                    chain[i] = low;
+            }
         }
     }
+    BufModelSettleWeld(model, nearest, chain);
+    free(nearest);
+    free(chain);
 }
 
 // A point is used when some vertex without a host id of its own refers to it.
@@ -92,6 +104,8 @@ static void CommitPolygons(EditContext *ctx)
         if (MonitorStep(ctx, 1))
             break;
         BufPoly *poly = model->polyTable[p];
+        if (poly->count == 0)
+            continue;  // nothing of it was left by the mend
         for (int v = 0; v < poly->count; v++) {
             if (!poly->hostPoints[v])
                 poly->hostPoints[v] = model->pointTable[poly->points[v]]->hostId;
@@ -107,6 +121,7 @@ int BufModelFlush(EditContext *ctx)
         return -1;
     BufModel *model = ctx->model;
     BufModelWeld(model);
+    BufModelMend(model);
     BufModelMarkUsed(model);
     CreateUsedPoints(ctx);
     CommitPolygons(ctx);
