@@ -47,32 +47,32 @@ def test_same_bytes_as_the_program(tmp_path, program, examples, name, size, extr
 
 
 def test_clamp_and_invalid_results(tmp_path, program, examples):
-    """Past the cube's safe size (1) the clamp lowers the size as the
-    program's --clamp does and says so; at that size the sliding points meet,
-    and the result's invalid polygons are counted and warned about."""
+    """Past the cube's safe size (0.9) the clamp lowers the size as the
+    program's --clamp does, says so, and gives a valid mesh; a result with
+    invalid polygons has them counted and warned about."""
     cube = corvane.read_obj(examples / "cube.obj")
     counts = corvane.stats(cube)
-    assert (counts["repeated_point_polygons"], counts["zero_area_polygons"], counts["safe_bevel_size"]) == (0, 0, 1.0)
-    with pytest.warns(RuntimeWarning) as caught:
+    assert (counts["repeated_point_polygons"], counts["zero_area_polygons"], counts["safe_bevel_size"]) == (0, 0, 0.9)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
         clamped = corvane.chamfer(cube, 1.5, clamp=True)
-    assert [(m.error, m.text) for m in clamped.messages] == [(False, "bevel size 1.5 clamped to the safe size 1")]
-    counts = corvane.stats(clamped.mesh)
-    repeated, zero = counts["repeated_point_polygons"], counts["zero_area_polygons"]
-    assert repeated > 0 and zero > 0
-    [warning] = caught
-    assert str(warning.message) == (f"in the result {repeated} polygons pass through one point twice, {zero} "
-                                    "polygons have zero area; other tools may refuse it")
-    assert warning.filename == __file__
-
+    assert [(m.error, m.text) for m in clamped.messages] == [(False, "bevel size 1.5 clamped to the safe size 0.9")]
     expected = tmp_path / "program.obj"
     subprocess.run([program, examples / "cube.obj", "-o", expected, "--size", "1.5", "--clamp", "--quiet",
                     "--plugins-dir", tmp_path / "cfg"], check=True)
     corvane.write_obj(clamped.mesh, tmp_path / "module.obj")
     assert (tmp_path / "module.obj").read_bytes() == expected.read_bytes()
 
-    # Unclamped, the warning names the way to keep to the safe size.
-    with pytest.warns(RuntimeWarning, match=r"\(clamp=True keeps the size to the safe bevel size"):
-        corvane.chamfer(cube, 1.0)
+    # Far past it, the L-shaped grid's faces fold flat: counted, and the
+    # warning names the way to keep to the safe size.
+    grid = corvane.read_obj(examples / "lgrid.obj")
+    with pytest.warns(RuntimeWarning, match=r"\(clamp=True keeps the size to the safe bevel size") as caught:
+        result = corvane.chamfer(grid, 2.0)
+    counts = corvane.stats(result.mesh)
+    assert counts["zero_area_polygons"] > 0
+    [warning] = caught
+    assert str(warning.message).startswith(f"in the result {counts['zero_area_polygons']} polygons have zero area")
+    assert warning.filename == __file__
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         assert corvane.chamfer(cube, 0.5, clamp=True).messages == []
