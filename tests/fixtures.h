@@ -4,6 +4,7 @@
 #ifndef CORVANE_TESTS_FIXTURES_H
 #define CORVANE_TESTS_FIXTURES_H
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -206,6 +207,29 @@ inline std::array<double, 3> MeshPolyNewell(const MeshData &mesh, size_t k)
         n[2] += (p[0] - q[0]) * (p[1] + q[1]);
     }
     return {n[0], n[1], n[2]};
+}
+
+// Length of the diagonal of the mesh's bounding box: the scale the sweeps
+// give their bevel sizes in.
+inline double Diagonal(const MeshData &mesh)
+{
+    std::array<double, 3> lo = mesh.points[0], hi = mesh.points[0];
+    for (const auto &p : mesh.points)
+        for (int a = 0; a < 3; ++a) {
+            lo[a] = std::min(lo[a], p[a]);
+            hi[a] = std::max(hi[a], p[a]);
+        }
+    return std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
+                     (hi[2] - lo[2]) * (hi[2] - lo[2]));
+}
+
+// A limit typed in radians that the panel turns into exactly `degrees`.
+inline double RadiansFor(double degrees)
+{
+    double r = degrees / 57.29577951308239;
+    for (int i = 0; i < 64 && r * 57.29577951308239 != degrees; ++i)
+        r = std::nextafter(r, r * 57.29577951308239 < degrees ? INFINITY : -INFINITY);
+    return r;
 }
 
 // Volume enclosed by a closed mesh, positive when its polygons face outwards

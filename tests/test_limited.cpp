@@ -49,19 +49,6 @@ MeshData FannedCube1(double lo)
     return FannedCube(lo, lo + 1);
 }
 
-double Diagonal(const MeshData &mesh)
-{
-    Point lo = mesh.points[0], hi = mesh.points[0];
-    for (const Point &q : mesh.points) {
-        for (int i = 0; i < 3; ++i) {
-            lo[i] = std::min(lo[i], q[i]);
-            hi[i] = std::max(hi[i], q[i]);
-        }
-    }
-    Point d = Sub(hi, lo);
-    return sqrt(Dot(d, d));
-}
-
 struct Generated {
     const char *name;
     MeshData mesh;
@@ -87,15 +74,6 @@ std::vector<Generated> GeneratedSet()
         {"JitteredSphere", MakeJittered(MakeTriangulated(MakeQuadSphere(4), 2), 0.1)},
         {"JitteredGeodesic", MakeJittered(MakeGeodesicSphere(), 0.15)},
     };
-}
-
-// A limit typed in radians that the panel turns into exactly `degrees`.
-double RadiansFor(double degrees)
-{
-    double r = degrees / 57.29577951308239;
-    for (int i = 0; i < 64 && r * 57.29577951308239 != degrees; ++i)
-        r = nextafter(r, r * 57.29577951308239 < degrees ? INFINITY : -INFINITY);
-    return r;
 }
 
 std::string MakeTempDir()

@@ -140,15 +140,6 @@ std::string MakeTempDir()
     return dir ? dir : "/tmp";
 }
 
-// A limit typed in radians that the panel turns into exactly `degrees`.
-double RadiansFor(double degrees)
-{
-    double r = degrees / 57.29577951308239;
-    for (int i = 0; i < 64 && r * 57.29577951308239 != degrees; ++i)
-        r = nextafter(r, r * 57.29577951308239 < degrees ? INFINITY : -INFINITY);
-    return r;
-}
-
 // ---- the passes one by one ---------------------------------------------
 
 struct PassFixture : ::testing::Test {

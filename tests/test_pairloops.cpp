@@ -21,18 +21,6 @@
 
 namespace {
 
-double Diagonal(const MeshData &m)
-{
-    std::array<double, 3> lo = m.points[0], hi = m.points[0];
-    for (const auto &p : m.points)
-        for (int a = 0; a < 3; ++a) {
-            lo[a] = std::min(lo[a], p[a]);
-            hi[a] = std::max(hi[a], p[a]);
-        }
-    return std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
-                     (hi[2] - lo[2]) * (hi[2] - lo[2]));
-}
-
 // Polygon b across polygon a's edge k (held in the other direction), or -1.
 int Across(const MeshData &m, int a, int k)
 {

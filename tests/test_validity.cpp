@@ -22,26 +22,6 @@
 
 namespace {
 
-// A limit typed in radians that the panel turns into exactly `degrees`.
-double RadiansFor(double degrees)
-{
-    double r = degrees / 57.29577951308239;
-    for (int i = 0; i < 64 && r * 57.29577951308239 != degrees; ++i)
-        r = nextafter(r, r * 57.29577951308239 < degrees ? INFINITY : -INFINITY);
-    return r;
-}
-
-double Diagonal(const MeshData &mesh)
-{
-    std::array<double, 3> lo = mesh.points[0], hi = mesh.points[0];
-    for (const auto &q : mesh.points)
-        for (int i = 0; i < 3; ++i) {
-            lo[i] = std::min(lo[i], q[i]);
-            hi[i] = std::max(hi[i], q[i]);
-        }
-    return std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
-}
-
 struct ValiditySweep : ::testing::Test {
     // The host offers no settings folder: nothing is read or written between
     // runs, and thousands of runs take a fraction of a second.
