@@ -40,6 +40,22 @@ inline int RunLinkedModule(EmuHost *host, std::string *error = nullptr)
     return rc;
 }
 
+// Object mode of the linked module: `mesh` in the background layer, the
+// options typed into the panel, and no settings folder offered, so nothing
+// is read or written between runs (thousands take a fraction of a second).
+// The rebuilt foreground layer.
+inline MeshData RunObjectMode(const MeshData &mesh, int angleMode, double limitRadians, double size)
+{
+    std::unique_ptr<EmuHost> host = EmuHostCreate();
+    host->script.noDirectoryService = true;
+    host->script.bevelSize = size;
+    host->script.angleMode = angleMode;
+    host->script.limitAngleRad = limitRadians;
+    EmuHostAddMesh(host.get(), 2, mesh);
+    EXPECT_EQ(RunLinkedModule(host.get()), HOST_ACTIVATE_OK);
+    return EmuHostLayerMesh(host.get(), 1);
+}
+
 // A host holding `foreground` in layer 1 and, when given, `background` in
 // layer 2.
 inline std::unique_ptr<EmuHost> HostWithMeshes(const MeshData &foreground,

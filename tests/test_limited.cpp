@@ -76,31 +76,10 @@ std::vector<Generated> GeneratedSet()
     };
 }
 
-std::string MakeTempDir()
-{
-    char tmpl[] = "/tmp/corvane-limited-XXXXXX";
-    const char *dir = mkdtemp(tmpl);
-    return dir ? dir : "/tmp";
-}
-
 struct LimitedRun : ::testing::Test {
-    std::string dir = MakeTempDir();
-
-    void TearDown() override
-    {
-        unlink((dir + "/Corvane.cfg").c_str());
-        rmdir(dir.c_str());
-    }
     MeshData Run(const MeshData &mesh, int mode, double degrees, double size)
     {
-        std::unique_ptr<EmuHost> host = EmuHostCreate();
-        host->script.pluginsDir = dir;
-        host->script.bevelSize = size;
-        host->script.angleMode = mode;
-        host->script.limitAngleRad = RadiansFor(degrees);
-        EmuHostAddMesh(host.get(), 2, mesh);
-        EXPECT_EQ(EmuHostRun(host.get(), Activate), HOST_ACTIVATE_OK);
-        return EmuHostLayerMesh(host.get(), 1);
+        return RunObjectMode(mesh, mode, RadiansFor(degrees), size);
     }
 };
 

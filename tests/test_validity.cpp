@@ -23,18 +23,9 @@
 namespace {
 
 struct ValiditySweep : ::testing::Test {
-    // The host offers no settings folder: nothing is read or written between
-    // runs, and thousands of runs take a fraction of a second.
     MeshData Run(const MeshData &mesh, int mode, double degrees, double size)
     {
-        std::unique_ptr<EmuHost> host = EmuHostCreate();
-        host->script.noDirectoryService = true;
-        host->script.bevelSize = size;
-        host->script.angleMode = mode;
-        host->script.limitAngleRad = RadiansFor(degrees);
-        EmuHostAddMesh(host.get(), 2, mesh);
-        EXPECT_EQ(EmuHostRun(host.get(), Activate), HOST_ACTIVATE_OK);
-        return EmuHostLayerMesh(host.get(), 1);
+        return RunObjectMode(mesh, mode, RadiansFor(degrees), size);
     }
     // Two-polygon mode on polygons a and b.
     MeshData RunPair(const MeshData &mesh, int a, int b, double size)
