@@ -96,6 +96,14 @@ void BufModelRelease(BufModel *model);
 // the flush do it; the slots are left as they are).
 void BufModelFreeBlocks(BufModel *model);
 
+// How far the weld reaches in a model whose box runs from boxMin to
+// boxMax: points nearer than this become one. Passes that must keep points
+// apart (the caps' cuts) judge with the same figure.
+inline double BufModelWeldReach(const Vec3 &boxMin, const Vec3 &boxMax)
+{
+    return VecLength(VecSub(boxMin, boxMax)) * (1.0 / 65536);
+}
+
 // Inner steps of the flush, exposed for tests only. BufModelSettleWeld ends
 // the weld: given each point's nearest lower point within the tolerance and
 // the lowest point of its chain of such points (the point itself when

@@ -307,7 +307,7 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *neares
 // targets of every point.
 void BufModelWeld(BufModel *model)
 {
-    double tolerance = VecLength(VecSub(model->boxMin, model->boxMax)) * (1.0 / 65536);
+    double tolerance = BufModelWeldReach(model->boxMin, model->boxMax);
     int n = model->pointCount;
     // Nothing is within a NaN tolerance.
     if (n < 2 || tolerance != tolerance)

@@ -452,7 +452,7 @@ bool CutPinched(BufModel *model, const LWPntID *pointHost, bool hosted)
 bool CollapseCrowdedEdges(BufModel *model)
 {
     int n = model->pointCount;
-    double reach = 2.0 * VecLength(VecSub(model->boxMin, model->boxMax)) * (1.0 / 65536);
+    double reach = 2.0 * BufModelWeldReach(model->boxMin, model->boxMax);
     size_t corners = 0;
     for (int p = 0; p < model->polyCount; p++)
         corners += (size_t)model->polyTable[p]->count;

@@ -155,13 +155,6 @@ static double EdgeParameter(const Vec3 &x, const Vec3 &pe, const Vec3 &po)
     return (u[0] * d[0] + u[1] * d[1] + u[2] * d[2]) / dd;
 }
 
-// How far the flush's weld reaches in a model of this box.
-static double WeldReach(const Vec3 &boxMin, const Vec3 &boxMax)
-{
-    double box[3] = {boxMax.x - boxMin.x, boxMax.y - boxMin.y, boxMax.z - boxMin.z};
-    return sqrt(box[0] * box[0] + box[1] * box[1] + box[2] * box[2]) / 65536.0;
-}
-
 // Whether a cut at x, on the line from the end point pe through po, falls
 // within the weld's reach of a point that is there already: an end of its
 // edge, or, behind the end point, one of the strip's own points (a
@@ -191,7 +184,7 @@ static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pe, po);
     *cut = x;
     double t = EdgeParameter(x, pe, po);
-    double weld = WeldReach(gBoxMin, gBoxMax);
+    double weld = BufModelWeldReach(gBoxMin, gBoxMax);
     if (LandsOnPoint(x, pe, po, gStripIn, gStripOut, weld))
         return 0;
     // Off its edge, the cut may fall where another fan edge's line was cut
@@ -804,7 +797,7 @@ void CapsSettle(EditContext *ctx)
     BufModel *model = ctx->model;
     if (gSettleOverflow || gMadeCutCount == 0)
         return;
-    double weld = WeldReach(model->boxMin, model->boxMax);
+    double weld = BufModelWeldReach(model->boxMin, model->boxMax);
     for (int c = 0; c < gMadeCutCount; c++) {
         const MadeCut &cut = gMadeCuts[c];
         const BufPoint *p = BufModelGetPoint(model, cut.point);
