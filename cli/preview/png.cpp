@@ -47,7 +47,8 @@ bool WritePreview(const std::string &path, const MeshData &input, const MeshData
     before.mesh = &input;
     PreviewMesh after;
     after.mesh = &output;
-    after.tinted = ChangedPolygons(input, output);
-    after.reshaped = InInputPlanes(input, output);
+    const RunInputIndex index = RunIndexInput(input);
+    after.tinted = ChangedPolygons(index, output);
+    after.reshaped = InInputPlanes(index, output);
     return WritePreviewPng(path, RenderPreview(before, after, options), error);
 }
