@@ -42,7 +42,7 @@
 #include "bufmodel/bufmodel.h"
 #include "host/host.h"
 #include "host/loader.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "objectmode/objectmode.h"
 #include "tests/testcontext.h"
 

@@ -21,6 +21,7 @@ set(CORVANE_USES_plugin pairmode objectmode bufmodel edit index records options 
 # plain mesh data; one run of the module stands on both, and the programs
 # around it (the command line, its viewer, the Python module) on that.
 set(CORVANE_USES_meshdata)
+set(CORVANE_USES_meshgen meshdata)
 set(CORVANE_USES_host meshdata hostapi)
 set(CORVANE_USES_meshio meshdata)
 set(CORVANE_USES_run host meshio meshdata hostapi)
@@ -28,7 +29,7 @@ set(CORVANE_USES_cli/preview run host meshio meshdata hostapi)
 set(CORVANE_USES_cli/view run host meshio meshdata hostapi)
 set(CORVANE_USES_cli cli/view cli/preview run host meshio meshdata hostapi)
 set(CORVANE_USES_python run host meshio meshdata hostapi)
-set(CORVANE_ALL_LAYERS ${CORVANE_LAYERS} meshdata host meshio run cli/preview cli/view cli python)
+set(CORVANE_ALL_LAYERS ${CORVANE_LAYERS} meshdata meshgen host meshio run cli/preview cli/view cli python)
 
 file(REMOVE_RECURSE ${PROJECT_BINARY_DIR}/layers)
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "meshio/meshio.h"
 
 namespace {

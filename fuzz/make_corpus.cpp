@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz/activate_input.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 
 namespace {
 

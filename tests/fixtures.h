@@ -16,7 +16,7 @@
 
 #include "host/host.h"
 #include "host/loader.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "hostapi/hostapi.h"
 
 extern "C" const HostModuleDescriptor _mod_descrip;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 
 struct NamedMesh {
     std::string name;

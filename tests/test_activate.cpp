@@ -13,7 +13,7 @@
 
 #include "host/host.h"
 #include "host/loader.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "options/options.h"
 #include "plugin/activate.h"
 #include "tests/files.h"

@@ -18,7 +18,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "meshio/meshio.h"
 #include "tests/files.h"
 #include "tests/runprogram.h"

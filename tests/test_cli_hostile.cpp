@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "meshio/meshio.h"
 #include "tests/files.h"
 #include "tests/runprogram.h"

@@ -37,7 +37,7 @@
 
 #include "host/host.h"
 #include "host/loader.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "meshio/meshio.h"
 #include "tests/meshsets.h"
 #include "tests/reference/reference.h"

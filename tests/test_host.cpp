@@ -15,7 +15,7 @@
 
 #include "host/host.h"
 #include "host/loader.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "tests/fixtures.h"
 
 namespace {

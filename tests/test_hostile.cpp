@@ -24,7 +24,7 @@
 
 #include "fuzz/activate_check.h"
 #include "fuzz/activate_input.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "plugin/activate.h"
 #include "tests/files.h"
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "host/host.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "options/options.h"
 #include "plugin/activate.h"
 #include "tests/fixtures.h"

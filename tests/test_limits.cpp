@@ -19,7 +19,7 @@
 
 #include "bufmodel/bufmodel.h"
 #include "host/host.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "objectmode/objectmode.h"
 #include "options/options.h"
 #include "pairmode/pairmode.h"

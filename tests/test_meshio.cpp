@@ -16,7 +16,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "meshio/meshio.h"
 #include "tests/files.h"
 

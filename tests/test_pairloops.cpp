@@ -15,7 +15,7 @@
 
 #include "fixtures.h"
 #include "host/host.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "plugin/activate.h"
 #include "tests/files.h"
 

@@ -20,7 +20,7 @@
 #include "bufmodel/bufmodel.h"
 #include "fixtures.h"
 #include "host/host.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "objectmode/objectmode.h"
 #include "pairmode/pairmode.h"
 #include "plugin/activate.h"

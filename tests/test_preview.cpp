@@ -16,7 +16,7 @@
 
 #include "cli/preview/preview.h"
 #include "fixtures.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC

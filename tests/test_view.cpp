@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cli/view/view.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 
 #include "host/host.h"
 #include "host/loader.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "vecmath/vecmath.h"
 
 namespace {

@@ -19,7 +19,7 @@
 
 #include "host/host.h"
 #include "host/loader.h"
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 #include "options/options.h"
 #include "tests/hostlog.h"
 

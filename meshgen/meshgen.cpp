@@ -1,6 +1,6 @@
 // Generated test meshes. Orientation is built in: every quad is laid out as
 // (a, a + u, a + u + v, a + v) with u x v pointing out of the solid.
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 
 #include <cmath>
 #include <vector>

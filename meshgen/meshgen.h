@@ -5,7 +5,7 @@
 #ifndef CORVANE_MESHGEN_H
 #define CORVANE_MESHGEN_H
 
-#include "host/host.h"
+#include "meshdata/meshdata.h"
 
 #include <array>
 #include <cstdint>
@@ -40,7 +40,7 @@ MeshData MakeCylinder(int sides, int rows);
 MeshData MakeFan(int n);
 
 // ---- closed solids and curved surfaces ----------------------------------
-// For the tests of the closed-in, closed-out promise (host/solids.cpp).
+// For the tests of the closed-in, closed-out promise (meshgen/solids.cpp).
 
 // The convex hull of points that all lie on it: one face per supporting
 // plane, wound counter-clockwise from outside.

@@ -2,7 +2,7 @@
 // closed-in, closed-out promise: polyhedra whose edges meet at two or three
 // dihedral angles, spheres and tori whose angles vary smoothly, surfaces of
 // revolution with triangle-fan poles, and meshes of triangles and quads.
-#include "host/meshgen.h"
+#include "meshgen/meshgen.h"
 
 #include <math.h>
 #include <stdint.h>
