@@ -125,11 +125,12 @@ void WindingWarning(const CliArgs &args, const MeshData &mesh)
     if (args.quiet)
         return;
     MeshStats s = MeshComputeStats(mesh);
-    if (s.sameWayEdges > 0)
+    if (s.oppositeWindingEdges > 0)
         std::fprintf(stderr,
                      "corvane: warning: %s %s polygons of opposite winding; the chamfer needs consistently "
                      "wound polygons (the result will have holes)\n",
-                     Grouped(s.sameWayEdges).c_str(), s.sameWayEdges == 1 ? "edge joins" : "edges join");
+                     Grouped(s.oppositeWindingEdges).c_str(),
+                     s.oppositeWindingEdges == 1 ? "edge joins" : "edges join");
     if (s.crowdedEdges > 0)
         std::fprintf(stderr,
                      "corvane: warning: %s %s shared by 3 or more polygons; the chamfer needs every edge "

@@ -132,7 +132,7 @@ void PutStats(const MeshData &mesh, json *out)
     (*out)["polygons"] = s.polygons;
     (*out)["borderEdges"] = s.borderEdges;
     (*out)["crowdedEdges"] = s.crowdedEdges;
-    (*out)["sameWayEdges"] = s.sameWayEdges;
+    (*out)["oppositeWindingEdges"] = s.oppositeWindingEdges;
     (*out)["repeatedPointPolys"] = s.repeatedPointPolys;
     (*out)["zeroAreaPolys"] = s.zeroAreaPolys;
     (*out)["invalid"] = MeshInvalidPolygonsText(s);
