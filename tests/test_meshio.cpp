@@ -44,22 +44,6 @@ bool SameBits(double a, double b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// A fresh folder under the build's temporary area, removed by the test.
-std::string MakeTempDir()
-{
-    char name[] = "/tmp/corvane-meshio-XXXXXX";
-    const char *dir = mkdtemp(name);
-    EXPECT_NE(dir, nullptr);
-    return dir ? dir : "";
-}
-
-void RemoveTree(const std::string &dir)
-{
-    for (const std::string &name : ListDir(dir))
-        unlink((dir + "/" + name).c_str());
-    rmdir(dir.c_str());
-}
-
 }  // namespace
 
 // ---- reading ---------------------------------------------------------------

@@ -217,18 +217,15 @@ TEST(PairLoops, CapMeetsTheLastQuadOfACurvedStripExactly)
 TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
 {
     std::string dir = MakeTempDir("pairloops");
-    const bool verbose = getenv("CORVANE_PAIRLOOPS_VERBOSE") != nullptr;
-    const char *tries = getenv("CORVANE_PAIRLOOPS_TRIES");
-    const char *share = getenv("CORVANE_PAIRLOOPS_SIZE");
     uint32_t seed = 12345;
     auto next = [&seed]() {
         seed = seed * 1664525u + 1013904223u;
         return seed >> 8;
     };
-    int runs = 0, open = 0, arms = 0;
+    int arms = 0;
     for (const Generated &g : GeneratedSet()) {
-        const double size = (share ? atof(share) : 0.002) * Diagonal(g.mesh);
-        for (int t = 0; t < (tries ? atoi(tries) : 40); ++t) {
+        const double size = 0.002 * Diagonal(g.mesh);
+        for (int t = 0; t < 40; ++t) {
             const int a = static_cast<int>(next() % g.mesh.polys.size());
             const int k =
                 static_cast<int>(next() % g.mesh.polys[static_cast<size_t>(a)].points.size());
@@ -236,15 +233,11 @@ TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
             ASSERT_GE(b, 0);
             const Outcome o = RunLoop(g.mesh, a, b, size, dir);
             const int added = ExpectedNewPolys(g.mesh, a, b);
-            ++runs;
-            open += o.closed ? 0 : 1;
             EXPECT_TRUE(o.closed) << g.name << " pair " << a << "/" << b << ": " << o.fault;
             if (added == -2) {
                 ++arms;
                 continue;
             }
-            if (verbose && !o.closed)
-                printf("%s %d/%d: %s\n", g.name, a, b, o.fault.c_str());
             EXPECT_GE(added, 0) << g.name << " pair " << a << "/" << b << ": loop not modelled";
             if (added >= 0) {
                 EXPECT_EQ(o.polys, g.mesh.polys.size() + static_cast<size_t>(added))
@@ -252,8 +245,6 @@ TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
             }
         }
     }
-    if (verbose)
-        printf("%d runs, %d invalid, %d with meeting arms\n", runs, open, arms);
     EXPECT_GT(arms, 0) << "the set must hold loops whose arms meet";
     RemoveSettingsDir(dir);
 }
