@@ -19,7 +19,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/cli.h"
+#include "cli/common/common.h"
 #include "cli/view/listen.h"
 #include "meshio/meshio.h"
 #include "run/run.h"
