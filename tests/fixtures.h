@@ -78,6 +78,19 @@ inline MeshData WithSelected(MeshData mesh, const std::vector<int> &which)
     return mesh;
 }
 
+// Two-polygon mode of the linked module on polygons `a` and `b` (from 0) of
+// `mesh`, selected in the foreground layer, likewise without a settings
+// folder. The edited foreground layer.
+inline MeshData RunPairMode(const MeshData &mesh, int a, int b, double size)
+{
+    std::unique_ptr<EmuHost> host = EmuHostCreate();
+    host->script.noDirectoryService = true;
+    host->script.bevelSize = size;
+    EmuHostAddMesh(host.get(), 1, WithSelected(mesh, {a, b}));
+    EXPECT_EQ(RunLinkedModule(host.get()), HOST_ACTIVATE_OK);
+    return EmuHostLayerMesh(host.get(), 1);
+}
+
 // Indices of the polygons of `mesh` whose surface is `surface`.
 inline std::vector<int> PolysWithSurface(const MeshData &mesh, const std::string &surface)
 {

@@ -16,8 +16,6 @@
 #include "fixtures.h"
 #include "host/host.h"
 #include "meshgen/meshgen.h"
-#include "plugin/activate.h"
-#include "tests/files.h"
 
 namespace {
 
@@ -122,19 +120,9 @@ struct Outcome {
     size_t polys = 0;
 };
 
-MeshData Chamfered(const MeshData &mesh, int a, int b, double size, const std::string &dir)
+Outcome RunLoop(const MeshData &mesh, int a, int b, double size)
 {
-    std::unique_ptr<EmuHost> host = EmuHostCreate();
-    EmuHostAddMesh(host.get(), 1, WithSelected(mesh, {a, b}));
-    host->script.pluginsDir = dir;
-    host->script.bevelSize = size;
-    EmuHostRun(host.get(), Activate);
-    return EmuHostLayerMesh(host.get(), 1);
-}
-
-Outcome RunLoop(const MeshData &mesh, int a, int b, double size, const std::string &dir)
-{
-    MeshData out = Chamfered(mesh, a, b, size, dir);
+    MeshData out = RunPairMode(mesh, a, b, size);
     Outcome o;
     o.fault = MeshValidityFault(out, true);
     o.closed = o.fault.empty();
@@ -181,11 +169,9 @@ TEST(PairLoops, GeneratedMeshesAreClosed)
 // joins. The cap's two points next to the strip are those vertices themselves.
 TEST(PairLoops, CapMeetsTheLastQuadOfACurvedStripExactly)
 {
-    std::string dir = MakeTempDir("pairloops");
     const MeshData mesh = MakeMushroom(16, 7, 0.05);
     const int pole = static_cast<int>(mesh.points.size()) - 1;
-    const MeshData out = Chamfered(mesh, 50, 51, 0.002 * Diagonal(mesh), dir);
-    RemoveSettingsDir(dir);
+    const MeshData out = RunPairMode(mesh, 50, 51, 0.002 * Diagonal(mesh));
     EXPECT_EQ(MeshValidityFault(out, true), "");
     // One quad per meridian edge, from the bottom ring (three corners: no
     // cap) to the pole (8), and the 15-point cap.
@@ -216,7 +202,6 @@ TEST(PairLoops, CapMeetsTheLastQuadOfACurvedStripExactly)
 // the other strip arm.
 TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
 {
-    std::string dir = MakeTempDir("pairloops");
     uint32_t seed = 12345;
     auto next = [&seed]() {
         seed = seed * 1664525u + 1013904223u;
@@ -231,7 +216,7 @@ TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
                 static_cast<int>(next() % g.mesh.polys[static_cast<size_t>(a)].points.size());
             const int b = Across(g.mesh, a, k);
             ASSERT_GE(b, 0);
-            const Outcome o = RunLoop(g.mesh, a, b, size, dir);
+            const Outcome o = RunLoop(g.mesh, a, b, size);
             const int added = ExpectedNewPolys(g.mesh, a, b);
             EXPECT_TRUE(o.closed) << g.name << " pair " << a << "/" << b << ": " << o.fault;
             if (added == -2) {
@@ -246,7 +231,6 @@ TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
         }
     }
     EXPECT_GT(arms, 0) << "the set must hold loops whose arms meet";
-    RemoveSettingsDir(dir);
 }
 
 }  // namespace
