@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <limits.h>
 #include <unistd.h>
 
 #include "cli/preview/preview.h"
@@ -34,16 +33,6 @@ void Note(const CliArgs &args, const std::string &what)
         std::fprintf(stderr, "corvane: note: %s\n", what.c_str());
 }
 
-std::string ProgramDir()
-{
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    buf[n] = '\0';
-    return fs::path(buf).parent_path().string();
-}
-
 // The settings folder, created on first use. Without it the module still
 // runs; its options then are not kept.
 void PrepareSettingsDir(const CliArgs &args, const std::string &dir)
@@ -55,32 +44,6 @@ void PrepareSettingsDir(const CliArgs &args, const std::string &dir)
                        "); options will not be kept");
     else if (dir.size() + sizeof kSettingsFileName > kModulePathLimit)
         Note(args, "the settings folder path " + dir + " is too long for the module; options will not be kept");
-}
-
-// OUTPUT must be a file in an existing folder, and not the input unless forced.
-bool CheckOutput(const CliArgs &args)
-{
-    std::error_code ec;
-    fs::path out(args.output);
-    if (fs::is_directory(out, ec)) {
-        Error("cannot write " + args.output + ": it is a folder");
-        return false;
-    }
-    fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
-    if (!fs::is_directory(folder, ec)) {
-        Error("cannot write " + args.output + ": the folder " + folder.string() + " does not exist");
-        return false;
-    }
-    std::string target, why;
-    if (!MeshResolveOutputPath(args.output, &target, nullptr, &why)) {
-        Error("cannot write " + why);
-        return false;
-    }
-    if (!args.force && fs::exists(out, ec) && fs::equivalent(args.input, out, ec)) {
-        Error("refusing to overwrite the input file " + args.input + " (use --force to allow it)");
-        return false;
-    }
-    return true;
 }
 
 void InputNotes(const CliArgs &args, const MeshReadInfo &info)
@@ -125,11 +88,12 @@ void WindingWarning(const CliArgs &args, const MeshData &mesh)
     if (args.quiet)
         return;
     MeshStats s = MeshComputeStats(mesh);
-    if (s.sameWayEdges > 0)
+    if (s.oppositeWindingEdges > 0)
         std::fprintf(stderr,
                      "corvane: warning: %s %s polygons of opposite winding; the chamfer needs consistently "
                      "wound polygons (the result will have holes)\n",
-                     Grouped(s.sameWayEdges).c_str(), s.sameWayEdges == 1 ? "edge joins" : "edges join");
+                     Grouped(s.oppositeWindingEdges).c_str(),
+                     s.oppositeWindingEdges == 1 ? "edge joins" : "edges join");
     if (s.crowdedEdges > 0)
         std::fprintf(stderr,
                      "corvane: warning: %s %s shared by 3 or more polygons; the chamfer needs every edge "
@@ -260,20 +224,10 @@ struct ModuleGuard {
 
 }  // namespace
 
-bool CliCheckOutput(const CliArgs &args)
-{
-    return CheckOutput(args);
-}
-
-std::string CliModulePath(const CliArgs &args)
-{
-    return args.plugin.empty() ? ProgramDir() + "/Corvane.p" : args.plugin;
-}
-
 int CliRun(const CliArgs &args)
 {
     const bool pairMode = args.select[0] > 0 || args.edge[0] > 0;
-    if (!CheckOutput(args))
+    if (!CliCheckOutput(args))
         return kExitUsage;
 
     // 1. The input.

@@ -85,8 +85,8 @@ struct MeshStats {
     int edges = 0;
     int borderEdges = 0;      // used by exactly one polygon
     int crowdedEdges = 0;     // used by more than two polygons
-    int sameWayEdges = 0;     // used twice in the same direction: the two
-                              // polygons are wound opposite ways
+    int oppositeWindingEdges = 0;  // used twice in the same direction: the
+                                   // two polygons are wound opposite ways
     int repeatedPointPolys = 0;  // polygons that hold one point twice, in a
                                  // row or apart
     int zeroAreaPolys = 0;    // polygons of three or more points whose Newell

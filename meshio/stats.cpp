@@ -113,7 +113,7 @@ MeshStats MeshComputeStats(const MeshData &mesh)
         else if (j - i > 2)
             s.crowdedEdges++;
         else if ((edges[i] & 1) == (edges[i + 1] & 1))
-            s.sameWayEdges++;
+            s.oppositeWindingEdges++;
         i = j;
     }
     return s;

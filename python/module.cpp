@@ -498,7 +498,7 @@ py::dict Stats(py::handle meshObj)
     d["edges"] = s.edges;
     d["border_edges"] = s.borderEdges;
     d["crowded_edges"] = s.crowdedEdges;
-    d["opposite_winding_edges"] = s.sameWayEdges;
+    d["opposite_winding_edges"] = s.oppositeWindingEdges;
     d["repeated_point_polygons"] = s.repeatedPointPolys;
     d["zero_area_polygons"] = s.zeroAreaPolys;
     d["safe_bevel_size"] = SafeSize(mesh);

@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -45,15 +47,29 @@ inline std::vector<std::string> ListDir(const std::string &dir)
     return names;
 }
 
-// A fresh folder /tmp/corvane-<name>-XXXXXX, or "/tmp" when none can be
-// made.
-inline std::string MakeTempDir(const char *name)
+// A fresh folder /tmp/corvane-<name>-XXXXXX. Without one a test has nowhere
+// to write, and a fallback such as /tmp would let RemoveTree reach files
+// that are not the test's: the program stops instead.
+inline std::string MakeTempDir(const char *name = "test")
 {
     std::string pattern = std::string("/tmp/corvane-") + name + "-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     const char *dir = mkdtemp(buffer.data());
-    return dir ? dir : "/tmp";
+    if (dir == nullptr) {
+        std::perror(pattern.c_str());
+        std::abort();
+    }
+    return dir;
+}
+
+// Removes a folder a test made and everything in it. false when something
+// stayed.
+inline bool RemoveTree(const std::string &dir)
+{
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    return !ec;
 }
 
 // Removes a plug-ins folder a test gave the host: the settings file the

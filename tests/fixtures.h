@@ -78,6 +78,19 @@ inline MeshData WithSelected(MeshData mesh, const std::vector<int> &which)
     return mesh;
 }
 
+// Two-polygon mode of the linked module on polygons `a` and `b` (from 0) of
+// `mesh`, selected in the foreground layer, likewise without a settings
+// folder. The edited foreground layer.
+inline MeshData RunPairMode(const MeshData &mesh, int a, int b, double size)
+{
+    std::unique_ptr<EmuHost> host = EmuHostCreate();
+    host->script.noDirectoryService = true;
+    host->script.bevelSize = size;
+    EmuHostAddMesh(host.get(), 1, WithSelected(mesh, {a, b}));
+    EXPECT_EQ(RunLinkedModule(host.get()), HOST_ACTIVATE_OK);
+    return EmuHostLayerMesh(host.get(), 1);
+}
+
 // Indices of the polygons of `mesh` whose surface is `surface`.
 inline std::vector<int> PolysWithSurface(const MeshData &mesh, const std::string &surface)
 {
@@ -145,9 +158,8 @@ inline std::string MeshDifference(const MeshData &a, const MeshData &b)
     return "";
 }
 
-// Closed and consistently oriented: every directed edge occurs once and its
-// reverse exactly once. Empty when so, else the first offending edge.
-inline std::string ClosedMeshFault(const MeshData &mesh)
+// How often each directed edge (point, next point) occurs in the polygons.
+inline std::map<std::pair<int, int>, int> DirectedEdgeCounts(const MeshData &mesh)
 {
     std::map<std::pair<int, int>, int> count;
     for (const MeshPoly &p : mesh.polys) {
@@ -155,10 +167,19 @@ inline std::string ClosedMeshFault(const MeshData &mesh)
         for (size_t k = 0; k < n; ++k)
             count[{p.points[k], p.points[(k + 1) % n]}]++;
     }
+    return count;
+}
+
+// The first directed edge that occurs more than once, or whose reverse does
+// (with `closed`: that does not occur exactly once, or whose reverse does
+// not); empty when there is none.
+inline std::string EdgeUseFault(const MeshData &mesh, bool closed)
+{
+    const std::map<std::pair<int, int>, int> count = DirectedEdgeCounts(mesh);
     for (const auto &e : count) {
         auto rev = count.find({e.first.second, e.first.first});
         const int back = rev == count.end() ? 0 : rev->second;
-        if (e.second != 1 || back != 1) {
+        if (closed ? e.second != 1 || back != 1 : e.second > 1 || back > 1) {
             std::ostringstream why;
             why << "edge " << e.first.first << " -> " << e.first.second << " occurs " << e.second
                 << " times, its reverse " << back << " times";
@@ -166,6 +187,25 @@ inline std::string ClosedMeshFault(const MeshData &mesh)
         }
     }
     return "";
+}
+
+// Closed and consistently oriented: every directed edge occurs once and its
+// reverse exactly once. Empty when so, else the first offending edge.
+inline std::string ClosedMeshFault(const MeshData &mesh)
+{
+    return EdgeUseFault(mesh, true);
+}
+
+// The directed edges whose reverse no polygon holds: the border of an open
+// mesh, each as (point, next point), in point order.
+inline std::vector<std::pair<int, int>> BorderEdges(const MeshData &mesh)
+{
+    const std::map<std::pair<int, int>, int> count = DirectedEdgeCounts(mesh);
+    std::vector<std::pair<int, int>> border;
+    for (const auto &e : count)
+        if (count.find({e.first.second, e.first.first}) == count.end())
+            border.push_back(e.first);
+    return border;
 }
 
 inline std::array<double, 3> MeshPolyNewell(const MeshData &mesh, size_t k);
@@ -193,21 +233,7 @@ inline std::string MeshValidityFault(const MeshData &mesh, bool closed)
             return why.str();
         }
     }
-    if (closed)
-        return ClosedMeshFault(mesh);
-    std::map<std::pair<int, int>, int> count;
-    for (const MeshPoly &p : mesh.polys)
-        for (size_t k = 0; k < p.points.size(); ++k)
-            count[{p.points[k], p.points[(k + 1) % p.points.size()]}]++;
-    for (const auto &e : count) {
-        auto rev = count.find({e.first.second, e.first.first});
-        if (e.second > 1 || (rev != count.end() && rev->second > 1)) {
-            why << "edge " << e.first.first << " -> " << e.first.second << " occurs " << e.second
-                << " times, its reverse " << (rev == count.end() ? 0 : rev->second) << " times";
-            return why.str();
-        }
-    }
-    return "";
+    return EdgeUseFault(mesh, closed);
 }
 
 // Newell normal of polygon `k` of a plain mesh, not normalised.
@@ -263,6 +289,34 @@ inline double SignedVolume(const MeshData &mesh)
         }
     }
     return v / 6.0;
+}
+
+// A cube [lo, lo + 1]^3 whose -z face is a fan of three triangles from its
+// corner P = (lo, lo, lo) (point 8 splits the edge from (lo + 1, lo, lo) to
+// (lo + 1, lo + 1, lo)), and a triangle hanging from P by that point alone:
+// the polygons about P do not close into one fan, so the walk goes round
+// and the patch's plane cuts the middle triangle's corner.
+inline MeshData HangingFanCube(double lo)
+{
+    MeshData mesh = MakeCube(lo, lo + 1);
+    mesh.points.push_back({lo + 1, lo + 0.5, lo});
+    for (MeshPoly &p : mesh.polys) {
+        size_t n = p.points.size();
+        for (size_t v = 0; v < n; ++v) {
+            int a = p.points[v], b = p.points[(v + 1) % n];
+            if ((a == 1 && b == 3) || (a == 3 && b == 1)) {
+                p.points.insert(p.points.begin() + (long)v + 1, 8);
+                break;
+            }
+        }
+    }
+    mesh.polys[0].points = {0, 2, 3};
+    mesh.polys.push_back(MeshFace({0, 3, 8}));
+    mesh.polys.push_back(MeshFace({0, 8, 1}));
+    mesh.points.push_back({lo - 1, lo - 1, lo - 1});
+    mesh.points.push_back({lo - 1, lo - 0.5, lo - 1});
+    mesh.polys.push_back(MeshFace({0, 9, 10}));
+    return mesh;
 }
 
 #endif

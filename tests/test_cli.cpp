@@ -63,15 +63,12 @@ class Cli : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char name[] = "/tmp/corvane-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        dir = MakeTempDir("cli");
         cfg = dir + "/cfg";
     }
     void TearDown() override
     {
-        std::string cmd = "rm -rf '" + dir + "'";
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        EXPECT_TRUE(RemoveTree(dir));
     }
     std::string Path(const char *name) const { return dir + "/" + name; }
     // Options every run takes: a private settings folder.

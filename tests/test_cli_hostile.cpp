@@ -52,17 +52,14 @@ class CliHostile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char name[] = "/tmp/corvane-clih-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
+        dir = MakeTempDir("clih");
         cfg = dir + "/cfg";
     }
     void TearDown() override
     {
         for (const std::string &m : mounts)
             umount2(m.c_str(), MNT_DETACH);
-        std::string cmd = "rm -rf '" + dir + "'";
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        EXPECT_TRUE(RemoveTree(dir));
     }
     std::string Path(const std::string &name) const { return dir + "/" + name; }
     std::vector<std::string> With(std::vector<std::string> args) const

@@ -161,46 +161,12 @@ TEST_F(LimitedRun, CopiesSlidApartAlongAnUnchamferedEdgeAreBothOnIt)
         if (v.size() != 8)
             continue;
         // Newell's normal: three of the points may be on one line.
-        Point n = {0, 0, 0};
-        for (size_t i = 0; i < v.size(); ++i) {
-            const Point &a = out.points[v[i]], &b = out.points[v[(i + 1) % v.size()]];
-            n[0] += (a[1] - b[1]) * (a[2] + b[2]);
-            n[1] += (a[2] - b[2]) * (a[0] + b[0]);
-            n[2] += (a[0] - b[0]) * (a[1] + b[1]);
-        }
+        const Point n = MeshPolyNewell(out, s);
         for (int p : v)
             EXPECT_NEAR(Dot(n, Sub(out.points[p], out.points[v[0]])) / sqrt(Dot(n, n)), 0.0,
                         4.0 / 1048576.0)
                 << "the snapping difference rounds to 2^-20 of coordinates about 4";
     }
-}
-
-// A cube [lo, lo + 1]^3 whose -z face is a fan of three triangles from its
-// corner P = (lo, lo, lo) (point 8 splits the edge from (lo + 1, lo, lo) to
-// (lo + 1, lo + 1, lo)), and a triangle hanging from P by that point alone:
-// the polygons about P do not close into one fan, so the walk goes round
-// and the patch's plane cuts the middle triangle's corner.
-MeshData HangingFanCube(double lo)
-{
-    MeshData mesh = MakeCube(lo, lo + 1);
-    mesh.points.push_back({lo + 1, lo + 0.5, lo});
-    for (MeshPoly &p : mesh.polys) {
-        size_t n = p.points.size();
-        for (size_t v = 0; v < n; ++v) {
-            int a = p.points[v], b = p.points[(v + 1) % n];
-            if ((a == 1 && b == 3) || (a == 3 && b == 1)) {
-                p.points.insert(p.points.begin() + (long)v + 1, 8);
-                break;
-            }
-        }
-    }
-    mesh.polys[0].points = {0, 2, 3};
-    mesh.polys.push_back(MeshFace({0, 3, 8}));
-    mesh.polys.push_back(MeshFace({0, 8, 1}));
-    mesh.points.push_back({lo - 1, lo - 1, lo - 1});
-    mesh.points.push_back({lo - 1, lo - 0.5, lo - 1});
-    mesh.polys.push_back(MeshFace({0, 9, 10}));
-    return mesh;
 }
 
 TEST_F(LimitedRun, CornerTestsDecideTheSameWhereverTheMeshSits)

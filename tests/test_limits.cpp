@@ -25,6 +25,7 @@
 #include "pairmode/pairmode.h"
 #include "plugin/activate.h"
 #include "tests/files.h"
+#include "tests/fixtures.h"
 #include "tests/testcontext.h"
 
 namespace {
@@ -210,26 +211,7 @@ TEST_F(Limits, StripsCannotOverflowThroughTheActivation)
 // polygons fill the point table up to it.
 MeshData CutCube(int loose)
 {
-    MeshData mesh = MakeCube(1.0, 2.0);
-    mesh.points.push_back({2, 1.5, 1});
-    // The -z face (0, 2, 3, 1) becomes the fan (0, 2, 3), (0, 3, 8), (0, 8, 1);
-    // the -x face's edge 1 - 3 (the +x face's, here) gets point 8.
-    for (MeshPoly &p : mesh.polys) {
-        size_t n = p.points.size();
-        for (size_t v = 0; v < n; ++v) {
-            int a = p.points[v], b = p.points[(v + 1) % n];
-            if ((a == 1 && b == 3) || (a == 3 && b == 1)) {
-                p.points.insert(p.points.begin() + (long)v + 1, 8);
-                break;
-            }
-        }
-    }
-    mesh.polys[0].points = {0, 2, 3};
-    mesh.polys.push_back(Poly({0, 3, 8}));
-    mesh.polys.push_back(Poly({0, 8, 1}));
-    mesh.points.push_back({0, 0, 0});
-    mesh.points.push_back({0, 0.5, 0});
-    mesh.polys.push_back(Poly({0, 9, 10}));
+    MeshData mesh = HangingFanCube(1.0);
     // Near the cube, so that the box the tolerances come from stays its own.
     for (int t = 0; t < loose; t++) {
         mesh.points.push_back({-5.0 - (t % 4), 0, 0});

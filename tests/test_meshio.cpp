@@ -44,22 +44,6 @@ bool SameBits(double a, double b)
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// A fresh folder under the build's temporary area, removed by the test.
-std::string MakeTempDir()
-{
-    char name[] = "/tmp/corvane-meshio-XXXXXX";
-    const char *dir = mkdtemp(name);
-    EXPECT_NE(dir, nullptr);
-    return dir ? dir : "";
-}
-
-void RemoveTree(const std::string &dir)
-{
-    for (const std::string &name : ListDir(dir))
-        unlink((dir + "/" + name).c_str());
-    rmdir(dir.c_str());
-}
-
 }  // namespace
 
 // ---- reading ---------------------------------------------------------------
@@ -418,13 +402,13 @@ TEST(MeshStatsTest, ClosedOpenAndCrowded)
     EXPECT_EQ(f.crowdedEdges, 1);
     EXPECT_EQ(f.edges, 8);
     EXPECT_EQ(f.borderEdges, 7);
-    EXPECT_EQ(f.sameWayEdges, 0) << "a crowded edge is counted as crowded only";
+    EXPECT_EQ(f.oppositeWindingEdges, 0) << "a crowded edge is counted as crowded only";
 
     // Two triangles that run along their shared edge the same way are wound
     // opposite ways; the cube's faces all agree.
-    EXPECT_EQ(MeshComputeStats(Read("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nf 1 2 3\nf 1 2 4\n")).sameWayEdges, 1);
-    EXPECT_EQ(MeshComputeStats(Read("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nf 1 2 3\nf 2 1 4\n")).sameWayEdges, 0);
-    EXPECT_EQ(cube.sameWayEdges, 0);
+    EXPECT_EQ(MeshComputeStats(Read("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nf 1 2 3\nf 1 2 4\n")).oppositeWindingEdges, 1);
+    EXPECT_EQ(MeshComputeStats(Read("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nf 1 2 3\nf 2 1 4\n")).oppositeWindingEdges, 0);
+    EXPECT_EQ(cube.oppositeWindingEdges, 0);
 
     // A polygon through one point twice (apart, and in a row) and one of no
     // area: counted, and said in words.

@@ -23,6 +23,7 @@
 #include "objectmode/objectmode.h"
 #include "options/options.h"
 #include "plugin/activate.h"
+#include "tests/files.h"
 #include "tests/fixtures.h"
 #include "tests/reference/reference.h"
 #include "tests/testcontext.h"
@@ -131,13 +132,6 @@ double PlaneDistance(const std::array<double, 3> &q, const std::array<double, 3>
     double w[3] = {q[0] - a[0], q[1] - a[1], q[2] - a[2]};
     return fabs(w[0] * n[0] + w[1] * n[1] + w[2] * n[2]) /
            sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-}
-
-std::string MakeTempDir()
-{
-    char tmpl[] = "/tmp/corvane-objmode-XXXXXX";
-    const char *dir = mkdtemp(tmpl);
-    return dir ? dir : "/tmp";
 }
 
 // ---- the passes one by one ---------------------------------------------
@@ -1139,7 +1133,7 @@ TEST_F(CornerPatches, AbortStopsBeforeTheNextPoint)
 
 struct ObjectModeRun : ::testing::Test {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
-    std::string dir = MakeTempDir();
+    std::string dir = MakeTempDir("objmode");
 
     void SetUp() override
     {

@@ -17,20 +17,13 @@
 
 #include "host/host.h"
 #include "options/options.h"
+#include "tests/files.h"
 
 namespace {
 
-std::string MakeTempDir()
-{
-    char tmpl[] = "/tmp/corvane-options-XXXXXX";
-    const char *dir = mkdtemp(tmpl);
-    EXPECT_NE(dir, nullptr);
-    return dir ? dir : "/tmp";
-}
-
 struct OptionsFixture : ::testing::Test {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
-    std::string dir = MakeTempDir();
+    std::string dir = MakeTempDir("options");
     std::string file = dir + "/Corvane.cfg";
 
     void SetUp() override

@@ -83,26 +83,13 @@ int FindPolyAt(const MeshData &mesh, const std::vector<P3> &want)
     return -1;
 }
 
-struct EdgeReport {
-    int repeated = 0;                     // directed edges held more than once
-    std::vector<std::pair<P3, P3>> open;  // edges whose reverse nobody holds
-};
-
-EdgeReport Edges(const MeshData &mesh)
+// The border edges by their ends' positions, to say where a mesh is open.
+std::vector<std::pair<P3, P3>> OpenEdges(const MeshData &mesh)
 {
-    std::map<std::pair<int, int>, int> count;
-    for (const MeshPoly &p : mesh.polys)
-        for (size_t k = 0; k < p.points.size(); ++k)
-            count[{p.points[k], p.points[(k + 1) % p.points.size()]}]++;
-    EdgeReport r;
-    for (const auto &e : count) {
-        if (e.second > 1)
-            r.repeated++;
-        if (count.find({e.first.second, e.first.first}) == count.end())
-            r.open.push_back({mesh.points[static_cast<size_t>(e.first.first)],
-                              mesh.points[static_cast<size_t>(e.first.second)]});
-    }
-    return r;
+    std::vector<std::pair<P3, P3>> open;
+    for (const auto &e : BorderEdges(mesh))
+        open.push_back({mesh.points[static_cast<size_t>(e.first)], mesh.points[static_cast<size_t>(e.second)]});
+    return open;
 }
 
 bool Unique(std::vector<LWPolID> ids)
@@ -420,9 +407,7 @@ TEST_F(PairMode, CubeEdgeGetsOneQuadAndTheSideFacesFivePoints)
     // Side faces: the end point replaced by `in` and `out`, no cap.
     EXPECT_GE(FindPolyAt(m, {{1, 0, 0}, {1, 1, 0}, y1, z1, {1, 0, 1}}), 0) << "+x";
     EXPECT_GE(FindPolyAt(m, {{0, 0, 0}, {0, 0, 1}, z0, y0, {0, 1, 0}}), 0) << "-x";
-    EdgeReport e = Edges(m);
-    EXPECT_EQ(MeshValidityFault(m, false), "");
-    EXPECT_TRUE(e.open.empty()) << "the chamfered cube is closed";
+    EXPECT_EQ(MeshValidityFault(m, true), "") << "the chamfered cube is closed";
 
     // Only the four moved points are created; the corners that stayed are
     // committed as the host's own points.
@@ -461,9 +446,9 @@ TEST_F(PairMode, GridStripRunsFromBorderToBorderWithoutCaps)
 
     // One piece: every edge inside the grid is shared, the open ones run
     // along the grid's border.
-    EdgeReport e = Edges(m);
+    const std::vector<std::pair<P3, P3>> open = OpenEdges(m);
     EXPECT_EQ(MeshValidityFault(m, false), "");
-    for (const auto &edge : e.open) {
+    for (const auto &edge : open) {
         const bool border = (edge.first[0] == edge.second[0] &&
                              (edge.first[0] == 0 || edge.first[0] == 4)) ||
                             (edge.first[1] == edge.second[1] &&
@@ -471,7 +456,7 @@ TEST_F(PairMode, GridStripRunsFromBorderToBorderWithoutCaps)
         EXPECT_TRUE(border) << "open edge from (" << edge.first[0] << ", " << edge.first[1]
                             << ") to (" << edge.second[0] << ", " << edge.second[1] << ")";
     }
-    EXPECT_EQ(e.open.size(), 16u);
+    EXPECT_EQ(open.size(), 16u);
 }
 
 TEST_F(PairMode, TubeLoopClosesIntoARing)
@@ -493,12 +478,12 @@ TEST_F(PairMode, TubeLoopClosesIntoARing)
     }
     EXPECT_EQ(strip, 4);
     // The last quad joined to the first: only the tube's end rings are open.
-    EdgeReport e = Edges(m);
+    const std::vector<std::pair<P3, P3>> open = OpenEdges(m);
     EXPECT_EQ(MeshValidityFault(m, false), "");
-    for (const auto &edge : e.open)
+    for (const auto &edge : open)
         EXPECT_TRUE(edge.first[2] == edge.second[2] && (edge.first[2] == 0 || edge.first[2] == 2))
             << "open edge at z = " << edge.first[2] << " .. " << edge.second[2];
-    EXPECT_EQ(e.open.size(), 8u);
+    EXPECT_EQ(open.size(), 8u);
     // Four new points per side of the strip, nothing more.
     EXPECT_EQ(host->log.addedPoints.size(), 8u);
 }
@@ -609,9 +594,8 @@ TEST_F(PairMode, FiveCornersGetACapOfFourPointsInTheLastQuadsPlane)
     EXPECT_EQ(r.fans[0]->points[3], PointId(host.get(), 1));
 
     // Around E the result is closed again; the open edges are the rim's.
-    EdgeReport e = Edges(r.mesh);
     EXPECT_EQ(MeshValidityFault(r.mesh, false), "");
-    for (const auto &edge : e.open)
+    for (const auto &edge : OpenEdges(r.mesh))
         EXPECT_EQ(edge.first[2], 0.0) << "open edge off the rim";
 }
 
@@ -763,7 +747,7 @@ TEST_F(PairMode, NeighbourThatIsTheSteppedPolygonItselfEndsTheWalk)
     EXPECT_EQ(SortedRemoved(), Removed({0, 1, 2, 3}));
     EXPECT_TRUE(Alive(4)) << "the walk went no further";
     // The input polygon that passes through 2 and 6 twice stays as it was.
-    EXPECT_EQ(Edges(Result()).repeated, 0);
+    EXPECT_EQ(EdgeUseFault(Result(), false), "");
 }
 
 // A torus of three by three whose quads 0 and 1 are merged into a hexagon:
@@ -824,7 +808,7 @@ TEST_F(PairMode, SecondWalkStopsAtPolygonsTheFirstWalksCapTookOver)
     // second walk stepped into them, their copies would be here twice.
     EXPECT_EQ(result.polys.size(), 13u + 5u + 2u);
     // The only open edges are the tube's own borders.
-    for (const auto &edge : Edges(result).open)
+    for (const auto &edge : OpenEdges(result))
         EXPECT_TRUE(edge.first[2] == edge.second[2] &&
                     (edge.first[2] == 0.0 || edge.first[2] == 2.0))
             << "open edge from z = " << edge.first[2] << " to z = " << edge.second[2];

@@ -13,20 +13,8 @@
 #include "host/host.h"
 #include "meshio/meshio.h"
 #include "meshsets.h"
-#include "plugin/activate.h"
 
 namespace {
-
-// No settings file: thousands of runs need not each write one.
-MeshData Chamfered(const MeshData &mesh, int a, int b, double size)
-{
-    std::unique_ptr<EmuHost> host = EmuHostCreate();
-    EmuHostAddMesh(host.get(), 1, WithSelected(mesh, {a, b}));
-    host->script.noDirectoryService = true;
-    host->script.bevelSize = size;
-    EmuHostRun(host.get(), Activate);
-    return EmuHostLayerMesh(host.get(), 1);
-}
 
 TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
 {
@@ -47,7 +35,7 @@ TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
                 continue;
             for (double share : shares) {
                 const MeshData out =
-                    Chamfered(m.mesh, e.second, across->second, share * safe);
+                    RunPairMode(m.mesh, e.second, across->second, share * safe);
                 ++runs;
                 EXPECT_EQ(MeshValidityFault(out, m.closed), "")
                     << m.name << ", pair " << e.second << "/" << across->second << " at "

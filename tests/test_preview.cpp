@@ -17,6 +17,7 @@
 #include "cli/preview/preview.h"
 #include "fixtures.h"
 #include "meshgen/meshgen.h"
+#include "tests/files.h"
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
@@ -452,9 +453,7 @@ TEST(PreviewPicture, DegenerateInputDrawsWhatItCan)
 
 TEST(PreviewFile, PngDecodesAtTheRequestedSize)
 {
-    char dirTemplate[] = "/tmp/corvane-preview-XXXXXX";
-    const char *dir = mkdtemp(dirTemplate);
-    ASSERT_NE(dir, nullptr);
+    const std::string dir = MakeTempDir("preview");
     const std::string path = std::string(dir) + "/cube.png";
 
     const MeshData cube = MakeCube();
@@ -502,7 +501,7 @@ TEST(PreviewFile, PngDecodesAtTheRequestedSize)
     EXPECT_EQ(error.rfind(missing, 0), 0u) << error;
 
     unlink(path.c_str());
-    EXPECT_EQ(rmdir(dir), 0) << "no temporary file left behind";
+    EXPECT_EQ(rmdir(dir.c_str()), 0) << "no temporary file left behind";
 }
 
 // ---- which polygons a run changed -----------------------------------------

@@ -27,16 +27,6 @@ struct ValiditySweep : ::testing::Test {
     {
         return RunObjectMode(mesh, mode, RadiansFor(degrees), size);
     }
-    // Two-polygon mode on polygons a and b.
-    MeshData RunPair(const MeshData &mesh, int a, int b, double size)
-    {
-        std::unique_ptr<EmuHost> host = EmuHostCreate();
-        host->script.noDirectoryService = true;
-        host->script.bevelSize = size;
-        EmuHostAddMesh(host.get(), 1, WithSelected(mesh, {a, b}));
-        EmuHostRun(host.get(), Activate);
-        return EmuHostLayerMesh(host.get(), 1);
-    }
 };
 
 TEST_F(ValiditySweep, EveryModeGivesAValidMeshUpToTheSafeSize)
@@ -110,7 +100,7 @@ TEST_F(ValiditySweep, SizesAboutTheWeldDistance)
             const std::vector<int> &v = m.mesh.polys[static_cast<size_t>(first)].points;
             auto across = holder.find({v[1], v[0]});
             if (across != holder.end() &&
-                MeshValidityFault(RunPair(m.mesh, first, across->second, 0.5 * MeshSafeBevelSize(m.mesh)),
+                MeshValidityFault(RunPairMode(m.mesh, first, across->second, 0.5 * MeshSafeBevelSize(m.mesh)),
                                   m.closed) == "")
                 pairs.push_back({first, across->second});
         }
@@ -121,7 +111,7 @@ TEST_F(ValiditySweep, SizesAboutTheWeldDistance)
                       "mode " + std::to_string(mode.mode) + " " + std::to_string(mode.limit) +
                           ", " + size);
             for (const auto &pair : pairs)
-                check(RunPair(m.mesh, pair.first, pair.second, share * weld), m,
+                check(RunPairMode(m.mesh, pair.first, pair.second, share * weld), m,
                       "polygons " + std::to_string(pair.first) + " and " +
                           std::to_string(pair.second) + ", " + size);
         }

@@ -19,7 +19,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/cli.h"
+#include "cli/common/common.h"
 #include "cli/view/listen.h"
 #include "meshio/meshio.h"
 #include "run/run.h"
@@ -132,7 +132,7 @@ void PutStats(const MeshData &mesh, json *out)
     (*out)["polygons"] = s.polygons;
     (*out)["borderEdges"] = s.borderEdges;
     (*out)["crowdedEdges"] = s.crowdedEdges;
-    (*out)["sameWayEdges"] = s.sameWayEdges;
+    (*out)["oppositeWindingEdges"] = s.oppositeWindingEdges;
     (*out)["repeatedPointPolys"] = s.repeatedPointPolys;
     (*out)["zeroAreaPolys"] = s.zeroAreaPolys;
     (*out)["invalid"] = MeshInvalidPolygonsText(s);

@@ -353,32 +353,44 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
 // and that record's reverse. Its step count when P is an inner point where
 // each polygon about it leaves P once and every edge at P is run both ways,
 // with chamfered and unchamfered edges; otherwise 0.
+//
+// Written from that contract rather than from the indexed pass, so that the
+// two can disagree: first every record leaving P is checked on its own, then
+// the walk from `start` must come back to it after exactly one step per
+// record leaving P, never sooner.
 static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start)
 {
     if (!pass->fan)
         return 0;
-    int leaving = 0;
-    for (int i = 0; i < pass->m; i++)
-        leaving += pass->edges[i].hostA == point;
-    int n = 0, chamfered = 0;
-    const LineInfo *leave = start;
-    do {
-        if (n >= leaving || !IsLinked(leave))
-            return 0;
+    // Each edge at P is run both ways, the two records alike chamfered or
+    // not, and none is left unlinked by an aborted edge pass.
+    int leaving = 0, chamfered = 0;
+    for (int i = 0; i < pass->m; i++) {
+        const LineInfo *leave = &pass->edges[i];
+        if (leave->hostA != point)
+            continue;
         const LineInfo *back = FindReverse(pass->edges, pass->m, leave);
-        if (!back || !IsLinked(back) || (back->done != 0) != (leave->done != 0))
+        if (!IsLinked(leave) || !back || !IsLinked(back) || !leave->done != !back->done)
             return 0;
+        leaving++;
+        chamfered += leave->done != 0;
+    }
+    // A corner chamfered all round is the plain walk's.
+    if (chamfered == leaving)
+        return 0;
+    // One ring through every polygon about P: a walk that closes early
+    // leaves polygons out (two fans meeting at P), one that does not close
+    // is at a border.
+    const LineInfo *leave = start;
+    for (int n = 0; n < leaving; n++) {
+        const LineInfo *back = FindReverse(pass->edges, pass->m, leave);
         pass->fan[n].leave = leave;
         pass->fan[n].back = back;
-        n++;
-        chamfered += leave->done != 0;
         leave = FirstLeavingAt(pass, point, back->pointB);
-        if (!leave)
+        if (!leave || (leave == start) != (n == leaving - 1))
             return 0;
-    } while (leave != start);
-    if (n != leaving || chamfered == n)
-        return 0;
-    return n;
+    }
+    return leaving;
 }
 
 // Limited variant: the walk steps over edges the angle test left without a

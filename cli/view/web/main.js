@@ -111,9 +111,9 @@ function updateWarnings(options) {
   const lines = [];
   // The program's warning before a run, in its words.
   const plural = (n, one, many) => `${number(n)} ${n === 1 ? one : many}`;
-  if (info.sameWayEdges > 0)
-    lines.push(`${plural(info.sameWayEdges, 'edge joins', 'edges join')} polygons of opposite winding; the chamfer ` +
-      'needs consistently wound polygons (the result will have holes).');
+  if (info.oppositeWindingEdges > 0)
+    lines.push(`${plural(info.oppositeWindingEdges, 'edge joins', 'edges join')} polygons of opposite winding; ` +
+      'the chamfer needs consistently wound polygons (the result will have holes).');
   if (info.crowdedEdges > 0)
     lines.push(`${plural(info.crowdedEdges, 'edge is', 'edges are')} shared by 3 or more polygons; the chamfer ` +
       'needs every edge shared by at most two (the result will be tangled there).');

@@ -2,7 +2,7 @@
 // monitor, which reports one abort at its next step: the module then ends
 // that phase and goes on with the next, as it does when a user presses Abort
 // in a host. The second one ends the program at once.
-#include "cli/cli.h"
+#include "cli/common/common.h"
 
 #include <atomic>
 #include <csignal>

@@ -1,0 +1,59 @@
+// What the corvane program's run and its viewer share: the exit statuses,
+// the command line's record, the checks both make before they read the
+// input, and the Ctrl-C state the signal handler keeps for both.
+#ifndef CORVANE_CLI_COMMON_H
+#define CORVANE_CLI_COMMON_H
+
+#include <optional>
+#include <string>
+
+// Exit statuses.
+enum {
+    kExitDone = 0,
+    kExitBadInput = 1,     // a malformed file, or a failure the module reported
+    kExitUsage = 2,         // bad arguments, or the module cannot be loaded or run
+    kExitAborted = 130,     // Ctrl-C, or the options panel cancelled
+};
+
+// What the command line asks for.
+struct CliArgs {
+    std::string input;
+    std::string output;
+    std::string plugin;                 // empty: Corvane.p beside the program
+    std::string pluginsDir;             // empty: the user's config folder
+    std::optional<double> size;
+    std::optional<int> angleMode;       // 0 disable, 1 lt, 2 gt
+    std::optional<double> limitAngle;   // degrees
+    int select[2] = {0, 0};             // 1-based polygon numbers; 0: not given
+    int edge[2] = {0, 0};               // 1-based point numbers; 0: not given
+    bool quiet = false;
+    bool stats = false;
+    bool force = false;
+    bool keepPartial = false;
+    bool clamp = false;                 // run with at most the safe size
+    std::string preview;                // --preview FILE.png; empty: no picture
+    double viewAzimuth = 35.0;          // --view, degrees
+    double viewElevation = 25.0;
+    int previewWidth = 1200;            // --preview-size, pixels
+    int previewHeight = 600;
+};
+
+// Whether OUTPUT may be written: a file in an existing folder, and not the
+// input unless forced. false after printing why.
+bool CliCheckOutput(const CliArgs &args);
+// The module to load: --plugin, else Corvane.p beside the program.
+std::string CliModulePath(const CliArgs &args);
+
+// ---- interruption --------------------------------------------------------
+
+// Installs the Ctrl-C handler: the first Ctrl-C is recorded (and aborts the
+// one monitored phase that polls next); the second ends the program at once with
+// status 130, removing the temporary output file if one is being written.
+void InterruptInstall();
+bool InterruptRequested();
+// How many Ctrl-C have come so far.
+int InterruptCount();
+// The temporary file the handler removes on a second Ctrl-C; null for none.
+void InterruptSetTempFile(const char *path);
+
+#endif
