@@ -453,19 +453,22 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
 // changes.
 //
 // A fan that ends at a border is closed the same way. Its first polygon
-// arrives at P along a border edge and its last leaves P along one; there
-// is no edge from the last polygon back to the first, so the patch's side
-// between their copies becomes the border there:
+// arrives at P along a border edge and its last leaves P along one; no
+// edge leads from the last back to the first, so the patch's side between
+// their copies becomes the border. At the inner corner of an L of three
+// quads:
 //
-//        border ----- c[0]            c[0], c[n-1]: the copies slid along
-//                       \   P          the two border edges
-//              polygon 0 \  . c[n-1]
-//                  c[1] --+  |
-//                   strip  \ | border
+//                   |
+//        polygon 2  | border      c0, c2: slid along the border edges
+//   --------------- c2            c1: cut back from both strips
+//        strip      | \           the patch c0 c2 c1 covers P, and its
+//   ---------- c1   P  c0 ------  side c0 - c2 is the new border
+//    polygon 1        |
+//           strip     |  polygon 0
 //
-// The border then runs straight from c[0] to c[n-1], as it runs across the
-// end of a single strip where one chamfered edge meets a border; no copy
-// moves, so every polygon keeps its inset.
+// The border then runs straight from c0 to c2, as it runs across the end
+// of a single strip where one chamfered edge meets a border; no copy moves,
+// so every polygon keeps its inset.
 namespace {
 
 struct FanCorner {

@@ -215,10 +215,11 @@ static void AddPatch(PatchPass *pass, int k, int same, const char *surface)
 // The fan about P that starts with `first`, the record leaving P of a
 // polygon that arrives at P along a border edge: the polygons in the order
 // of the walk, each with its record leaving P and that record's reverse, up
-// to the one that leaves P along a border edge (its reverse null). Its step
-// count, or 0 when the fan does not end at a border within the records
-// leaving P.
-static int CollectBorderFan(PatchPass *pass, LWPntID point, const LineInfo *first, int leaving)
+// to the one that leaves P along a border edge (its reverse null), written
+// into the fan array from entry `at`. Its step count, or 0 when the fan does
+// not end at a border within `leaving` steps.
+static int CollectBorderFan(PatchPass *pass, LWPntID point, const LineInfo *first, int leaving,
+                            int at)
 {
     int n = 0;
     const LineInfo *leave = first;
@@ -226,8 +227,8 @@ static int CollectBorderFan(PatchPass *pass, LWPntID point, const LineInfo *firs
         if (n >= leaving || !IsLinked(leave))
             return 0;
         const LineInfo *back = IndexedFindReverse(pass, leave);
-        pass->fan[n].leave = leave;
-        pass->fan[n].back = back;
+        pass->fan[at + n].leave = leave;
+        pass->fan[at + n].back = back;
         n++;
         if (!back)
             return IsBorderEdge(pass, point, leave->hostB) ? n : 0;
@@ -239,26 +240,40 @@ static int CollectBorderFan(PatchPass *pass, LWPntID point, const LineInfo *firs
     }
 }
 
-// Closes each fan about P that runs from one border edge to another, where
-// chamfered edges meet: left open, its copies would leave a notch, two new
-// borders running in from the old one.
-static void CloseBorderFans(PatchPass *pass, LWPntID point)
+// Closes the fans about P that run from one border edge to another, where
+// chamfered edges meet: left open, their copies would leave a notch, two new
+// borders running in from the old one. Only where every polygon about P
+// lies in such a fan; returns the number of fans closed.
+static int CloseBorderFans(PatchPass *pass, LWPntID point)
 {
     if (!pass->fan)
-        return;
+        return 0;
     int leaving = 0;
     EdgeCursor c = Leaving(pass, point);
     for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c))
         leaving += pass->edges[i].hostA == point;
+    int used = 0, fans = 0;
     c = Leaving(pass, point);
     for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         const LineInfo *first = &pass->edges[i];
         if (first->hostA != point || !IsLinked(first) || !IsBorderEdge(pass, first->hostPrev, point))
             continue;
-        int n = CollectBorderFan(pass, point, first, leaving);
-        if (n > 0)
-            CloseBorderFan(pass->ctx, pass->fan, n, point);
+        int n = CollectBorderFan(pass, point, first, leaving - used, used);
+        if (n == 0)
+            return 0;
+        used += n;
     }
+    if (used == 0 || used != leaving)
+        return 0;
+    // The fans lie one after another in the fan array, each ending at the
+    // step whose back is null.
+    for (int at = 0, i = 0; i < used; i++) {
+        if (pass->fan[i].back)
+            continue;
+        fans += CloseBorderFan(pass->ctx, pass->fan + at, i + 1 - at, point);
+        at = i + 1;
+    }
+    return fans;
 }
 
 // Plain variant: a patch only where every record met about P, and every
@@ -489,6 +504,10 @@ static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start)
 // strip, and trims the polygons whose corner still sits at P.
 static void PatchLimited(PatchPass *pass, LWPntID point)
 {
+    // The walk from a start in the middle of a fan that ends at a border
+    // patches only the part after the start; such fans are closed whole.
+    if (CloseBorderFans(pass, point))
+        return;
     EdgeCursor c = Leaving(pass, point);
     for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         const LineInfo *start = &pass->edges[i];
