@@ -80,4 +80,27 @@ MeshData MakeRandomDiagonals(const MeshData &mesh, uint32_t seed);
 // Polygons a and b, sharing one edge, merged into one polygon at a's place.
 MeshData MakeMerged(const MeshData &mesh, int a, int b);
 
+// ---- open meshes ---------------------------------------------------------
+// Meshes with borders where chamfered edges meet (meshgen/solids.cpp).
+
+// Three unit quads in an L in z = 0 facing +z, points (0,0) (1,0) (2,0)
+// (0,1) (1,1) (2,1) (0,2) (1,2): its inner corner (1,1) is a border point
+// with three quads about it.
+MeshData MakeLShape();
+// `mesh` without the polygons numbered in `which`; every point stays, also
+// those no polygon uses any more.
+MeshData MakeWithout(const MeshData &mesh, const std::vector<int> &which);
+// MakeQuadGrid(w, h) without the quads (i, j) at i = x0 .. x1, j = y0 .. y1.
+MeshData MakeGridWithHole(int w, int h, int x0, int y0, int x1, int y1);
+// MakeBox(sx, sy, sz, splits) without its top (the quads in z = sz), open
+// upwards.
+MeshData MakeOpenBox(double sx, double sy, double sz, int splits);
+// A bowl facing inwards: the lower half of a sphere of radius 2 with a
+// triangle-fan pole, `rows` rings of `around` points up to the open rim at
+// z = 0; `twist` turns each ring so that no quad is planar.
+MeshData MakeBowl(int around, int rows, double twist);
+// A helicoid of `turns` turns, `rows` x `around` quads between radius 0.5
+// and 1.5, rising 1 per turn.
+MeshData MakeHelicoid(int around, int rows, double turns);
+
 #endif

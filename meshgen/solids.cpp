@@ -462,3 +462,90 @@ MeshData MakeMerged(const MeshData &mesh, int a, int b)
     }
     return m;
 }
+
+// ---- open meshes -----------------------------------------------------------
+
+MeshData MakeLShape()
+{
+    MeshData m;
+    const double xy[8][2] = {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {1, 1}, {2, 1}, {0, 2}, {1, 2}};
+    for (const auto &p : xy)
+        m.points.push_back({p[0], p[1], 0.0});
+    m.polys.push_back(MeshFace({0, 1, 4, 3}));
+    m.polys.push_back(MeshFace({1, 2, 5, 4}));
+    m.polys.push_back(MeshFace({3, 4, 7, 6}));
+    return m;
+}
+
+MeshData MakeWithout(const MeshData &mesh, const std::vector<int> &which)
+{
+    MeshData m;
+    m.points = mesh.points;
+    for (size_t k = 0; k < mesh.polys.size(); ++k)
+        if (std::find(which.begin(), which.end(), static_cast<int>(k)) == which.end())
+            m.polys.push_back(mesh.polys[k]);
+    return m;
+}
+
+MeshData MakeGridWithHole(int w, int h, int x0, int y0, int x1, int y1)
+{
+    std::vector<int> hole;
+    for (int j = y0; j <= y1; ++j)
+        for (int i = x0; i <= x1; ++i)
+            hole.push_back(j * w + i);
+    return MakeWithout(MakeQuadGrid(w, h), hole);
+}
+
+MeshData MakeOpenBox(double sx, double sy, double sz, int splits)
+{
+    MeshData box = MakeBox(sx, sy, sz, splits);
+    std::vector<int> top;
+    for (size_t k = 0; k < box.polys.size(); ++k) {
+        bool up = true;
+        for (int v : box.polys[k].points)
+            up = up && box.points[static_cast<size_t>(v)][2] == sz;
+        if (up)
+            top.push_back(static_cast<int>(k));
+    }
+    return MakeWithout(box, top);
+}
+
+MeshData MakeBowl(int around, int rows, double twist)
+{
+    MeshData m;
+    m.points.push_back({0.0, 0.0, -2.0});
+    for (int r = 1; r <= rows; ++r) {
+        const double polar = (kPi / 2) * r / rows;
+        for (int k = 0; k < around; ++k) {
+            const double a = kTau * k / around + twist * r;
+            m.points.push_back({2.0 * std::sin(polar) * std::cos(a), 2.0 * std::sin(polar) * std::sin(a),
+                                -2.0 * std::cos(polar)});
+        }
+    }
+    // Seen from inside (from above), the rings run counter-clockwise.
+    auto at = [around](int r, int k) { return 1 + (r - 1) * around + (k % around); };
+    for (int k = 0; k < around; ++k)
+        m.polys.push_back(MeshFace({0, at(1, k), at(1, k + 1)}));
+    for (int r = 1; r < rows; ++r)
+        for (int k = 0; k < around; ++k)
+            m.polys.push_back(MeshFace({at(r, k), at(r + 1, k), at(r + 1, k + 1), at(r, k + 1)}));
+    return m;
+}
+
+MeshData MakeHelicoid(int around, int rows, double turns)
+{
+    MeshData m;
+    for (int k = 0; k <= around; ++k) {
+        const double t = turns * kTau * k / around;
+        for (int r = 0; r <= rows; ++r) {
+            const double radius = 0.5 + static_cast<double>(r) / rows;
+            m.points.push_back({radius * std::cos(t), radius * std::sin(t), t / kTau});
+        }
+    }
+    for (int k = 0; k < around; ++k)
+        for (int r = 0; r < rows; ++r) {
+            const int a = k * (rows + 1) + r;
+            m.polys.push_back(MeshFace({a, a + 1, a + rows + 2, a + rows + 1}));
+        }
+    return m;
+}

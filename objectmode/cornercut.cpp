@@ -451,6 +451,24 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
 // drops the corner instead: the cut along the strip's ends. Every position
 // stays as the strips left it; only which polygons share which points
 // changes.
+//
+// A fan that ends at a border is closed the same way. Its first polygon
+// arrives at P along a border edge and its last leaves P along one; no
+// edge leads from the last back to the first, so the patch's side between
+// their copies becomes the border. At the inner corner of an L of three
+// quads:
+//
+//                   |
+//        polygon 2  | border      c0, c2: slid along the border edges
+//   --------------- c2            c1: cut back from both strips
+//        strip      | \           the patch c0 c2 c1 covers P, and its
+//   ---------- c1   P  c0 ------  side c0 - c2 is the new border
+//    polygon 1        |
+//           strip     |  polygon 0
+//
+// The border then runs straight from c0 to c2, as it runs across the end
+// of a single strip where one chamfered edge meets a border; no copy moves,
+// so every polygon keeps its inset.
 namespace {
 
 struct FanCorner {
@@ -477,7 +495,7 @@ static int FanSameSurface(const FanStep *fan, int n)
 {
     const char *name = fan[0].leave->surface;
     for (int i = 0; i < n; i++) {
-        const char *a = fan[i].leave->surface, *b = fan[i].back->surface;
+        const char *a = fan[i].leave->surface, *b = fan[i].back ? fan[i].back->surface : name;
         if (!name || !a || !b || strcmp(a, name) != 0 || strcmp(b, name) != 0)
             return 0;
     }
@@ -511,7 +529,9 @@ static void ReshapeAtCorner(BufModel *model, const FanCorner *c)
     free(list);
 }
 
-int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point)
+// Closes the fan of n polygons about P; with `open`, the last step leads to
+// no polygon (the fan ends at a border) and joins nothing.
+static int CloseFan(EditContext *ctx, const FanStep *fan, int n, LWPntID point, int open)
 {
     BufModel *model = ctx->model;
     Vec3 corner;
@@ -535,11 +555,14 @@ int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point)
             c[i].at = copy->position;
         for (int j = 0; ok && j < i; j++)
             ok = c[j].poly != c[i].poly;
-        ok = ok && fan[i].back->pointB == fan[(i + 1) % n].leave->pointA;
+        if (open && i == n - 1)
+            ok = ok && !fan[i].back;
+        else
+            ok = ok && fan[i].back && fan[i].back->pointB == fan[(i + 1) % n].leave->pointA;
     }
     double tolerance = ok ? CornerTolerance(model) : 0.0;
     for (int i = 0; ok && i < n; i++) {
-        if (fan[i].leave->done)
+        if (fan[i].leave->done || (open && i == n - 1))
             continue;
         int j = (i + 1) % n;
         if (SamePosition(c[i].at, c[j].at, tolerance)) {
@@ -594,4 +617,19 @@ int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point)
     free(c);
     free(ring);
     return 1;
+}
+
+int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point)
+{
+    return CloseFan(ctx, fan, n, point, 0);
+}
+
+int CloseBorderFan(EditContext *ctx, const FanStep *fan, int n, LWPntID point)
+{
+    int chamfered = 0;
+    for (int i = 0; i < n - 1; i++)
+        chamfered += fan[i].leave->done != 0;
+    if (chamfered == 0)
+        return 0;
+    return CloseFan(ctx, fan, n, point, 1);
 }

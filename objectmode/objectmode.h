@@ -107,6 +107,11 @@ struct FanStep {
 // edges chamfered and some not, by sharing the copies the strips left (see
 // the .cpp). Returns 0, having changed nothing, for a fan it cannot close.
 int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point);
+// The same for a fan that ends at a border: its first polygon arrives at P
+// along a border edge, and its last, fan[n - 1] (whose back is null), leaves
+// P along one. Returns 0, having changed nothing, for a fan of fewer than
+// three polygons, with no chamfered edge, or that it cannot close.
+int CloseBorderFan(EditContext *ctx, const FanStep *fan, int n, LWPntID point);
 // Reads the strips' records (done flags, moved copies) and the host point
 // list; walks the ring of records about each point and adds the patch that
 // closes its corner. An abort leaves the patches of the points before it.

@@ -154,6 +154,26 @@ static const LineInfo *FirstArrivingFrom(const PatchPass *pass, LWPntID point,
     return nullptr;
 }
 
+// Whether the edge from host point `from` to `to` is a border: one record
+// runs it and none runs it back. (Two records the same way, as where two
+// polygons of opposite winding meet, are no border.)
+static int IsBorderEdge(const PatchPass *pass, LWPntID from, LWPntID to)
+{
+    int a = NumberOf(pass, from), b = NumberOf(pass, to);
+    if (a < 0 || b < 0)
+        return 0;
+    int along = 0;
+    EdgeCursor c = EdgesLeaving(&pass->adjacency, a, b);
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c))
+        along += pass->edges[i].hostA == from && pass->edges[i].hostB == to;
+    c = EdgesLeaving(&pass->adjacency, b, a);
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
+        if (pass->edges[i].hostA == to && pass->edges[i].hostB == from)
+            return 0;
+    }
+    return along == 1;
+}
+
 static void ShowRingError(PatchPass *pass)
 {
     if (pass->errorShown)
@@ -190,6 +210,70 @@ static void AddPatch(PatchPass *pass, int k, int same, const char *surface)
     }
     const char *name = (same && k < pass->p) ? surface : nullptr;
     AddPatchPolygons(pass->model, name, k, pass->ring);
+}
+
+// The fan about P that starts with `first`, the record leaving P of a
+// polygon that arrives at P along a border edge: the polygons in the order
+// of the walk, each with its record leaving P and that record's reverse, up
+// to the one that leaves P along a border edge (its reverse null), written
+// into the fan array from entry `at`. Its step count, or 0 when the fan does
+// not end at a border within `leaving` steps.
+static int CollectBorderFan(PatchPass *pass, LWPntID point, const LineInfo *first, int leaving,
+                            int at)
+{
+    int n = 0;
+    const LineInfo *leave = first;
+    for (;;) {
+        if (n >= leaving || !IsLinked(leave))
+            return 0;
+        const LineInfo *back = IndexedFindReverse(pass, leave);
+        pass->fan[at + n].leave = leave;
+        pass->fan[at + n].back = back;
+        n++;
+        if (!back)
+            return IsBorderEdge(pass, point, leave->hostB) ? n : 0;
+        if (!IsLinked(back) || (back->done != 0) != (leave->done != 0))
+            return 0;
+        leave = FirstLeavingAt(pass, point, back->pointB);
+        if (!leave)
+            return 0;
+    }
+}
+
+// Closes the fans about P that run from one border edge to another, where
+// chamfered edges meet: left open, their copies would leave a notch, two new
+// borders running in from the old one. Only where every polygon about P
+// lies in such a fan; returns the number of fans closed.
+static int CloseBorderFans(PatchPass *pass, LWPntID point)
+{
+    if (!pass->fan)
+        return 0;
+    int leaving = 0;
+    EdgeCursor c = Leaving(pass, point);
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c))
+        leaving += pass->edges[i].hostA == point;
+    int used = 0, fans = 0;
+    c = Leaving(pass, point);
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
+        const LineInfo *first = &pass->edges[i];
+        if (first->hostA != point || !IsLinked(first) || !IsBorderEdge(pass, first->hostPrev, point))
+            continue;
+        int n = CollectBorderFan(pass, point, first, leaving - used, used);
+        if (n == 0)
+            return 0;
+        used += n;
+    }
+    if (used == 0 || used != leaving)
+        return 0;
+    // The fans lie one after another in the fan array, each ending at the
+    // step whose back is null.
+    for (int at = 0, i = 0; i < used; i++) {
+        if (pass->fan[i].back)
+            continue;
+        fans += CloseBorderFan(pass->ctx, pass->fan + at, i + 1 - at, point);
+        at = i + 1;
+    }
+    return fans;
 }
 
 // Plain variant: a patch only where every record met about P, and every
@@ -251,6 +335,8 @@ static void PatchPlain(PatchPass *pass, LWPntID point)
     }
     if (k >= 2 && closed)
         AddPatch(pass, k, same, start->surface);
+    else
+        CloseBorderFans(pass, point);
 }
 
 // The plane of the patch through its first three entries, not normalised.
@@ -418,6 +504,10 @@ static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start)
 // strip, and trims the polygons whose corner still sits at P.
 static void PatchLimited(PatchPass *pass, LWPntID point)
 {
+    // The walk from a start in the middle of a fan that ends at a border
+    // patches only the part after the start; such fans are closed whole.
+    if (CloseBorderFans(pass, point))
+        return;
     EdgeCursor c = Leaving(pass, point);
     for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         const LineInfo *start = &pass->edges[i];

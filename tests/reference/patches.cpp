@@ -160,6 +160,80 @@ static void AddPatch(PatchPass *pass, int k, int same, const char *surface)
     AddPatchPolygons(pass->model, name, k, pass->ring);
 }
 
+// Whether the edge from host point `from` to `to` is a border: one record
+// runs it and none runs it back.
+static int IsBorderEdge(const PatchPass *pass, LWPntID from, LWPntID to)
+{
+    int along = 0;
+    for (int i = 0; i < pass->m; i++) {
+        const LineInfo *r = &pass->edges[i];
+        if (r->hostA == to && r->hostB == from)
+            return 0;
+        along += r->hostA == from && r->hostB == to;
+    }
+    return along == 1;
+}
+
+// The fan about P from `first` (leaving P, its polygon arriving along a
+// border edge) to the polygon that leaves P along a border edge, written
+// into the fan array from entry `at`; 0 when it does not end so within
+// `leaving` steps.
+static int CollectBorderFan(PatchPass *pass, LWPntID point, const LineInfo *first, int leaving,
+                            int at)
+{
+    int n = 0;
+    const LineInfo *leave = first;
+    for (;;) {
+        if (n >= leaving || !IsLinked(leave))
+            return 0;
+        const LineInfo *back = FindReverse(pass->edges, pass->m, leave);
+        pass->fan[at + n].leave = leave;
+        pass->fan[at + n].back = back;
+        n++;
+        if (!back)
+            return IsBorderEdge(pass, point, leave->hostB) ? n : 0;
+        if (!IsLinked(back) || (back->done != 0) != (leave->done != 0))
+            return 0;
+        leave = FirstLeavingAt(pass, point, back->pointB);
+        if (!leave)
+            return 0;
+    }
+}
+
+// Closes the fans about P that run from one border edge to another, where
+// chamfered edges meet: left open, their copies would leave a notch, two new
+// borders running in from the old one. Only where every polygon about P
+// lies in such a fan; returns the number of fans closed.
+static int CloseBorderFans(PatchPass *pass, LWPntID point)
+{
+    if (!pass->fan)
+        return 0;
+    int leaving = 0;
+    for (int i = 0; i < pass->m; i++)
+        leaving += pass->edges[i].hostA == point;
+    int used = 0, fans = 0;
+    for (int i = 0; i < pass->m; i++) {
+        const LineInfo *first = &pass->edges[i];
+        if (first->hostA != point || !IsLinked(first) || !IsBorderEdge(pass, first->hostPrev, point))
+            continue;
+        int n = CollectBorderFan(pass, point, first, leaving - used, used);
+        if (n == 0)
+            return 0;
+        used += n;
+    }
+    if (used == 0 || used != leaving)
+        return 0;
+    // The fans lie one after another in the fan array, each ending at the
+    // step whose back is null.
+    for (int at = 0, i = 0; i < used; i++) {
+        if (pass->fan[i].back)
+            continue;
+        fans += CloseBorderFan(pass->ctx, pass->fan + at, i + 1 - at, point);
+        at = i + 1;
+    }
+    return fans;
+}
+
 // Plain variant: a patch only where every record met about P, and every
 // reverse found, received a strip.
 //
@@ -219,6 +293,8 @@ static void PatchPlain(PatchPass *pass, LWPntID point)
     }
     if (k >= 2 && closed)
         AddPatch(pass, k, same, start->surface);
+    else
+        CloseBorderFans(pass, point);
 }
 
 // The plane of the patch through its first three entries, not normalised.
@@ -397,6 +473,10 @@ static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start)
 // strip, and trims the polygons whose corner still sits at P.
 static void PatchLimited(PatchPass *pass, LWPntID point)
 {
+    // The walk from a start in the middle of a fan that ends at a border
+    // patches only the part after the start; such fans are closed whole.
+    if (CloseBorderFans(pass, point))
+        return;
     for (int i = 0; i < pass->m; i++) {
         const LineInfo *start = &pass->edges[i];
         if (start->hostA != point || !start->done)
