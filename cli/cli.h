@@ -20,6 +20,8 @@ enum {
 struct CliArgs {
     std::string input;
     std::string output;
+    std::string inputFormat;            // --input-format; empty: by INPUT's extension
+    std::string outputFormat;           // --output-format; empty: by OUTPUT's extension
     std::string plugin;                 // empty: Corvane.p beside the program
     std::string pluginsDir;             // empty: the user's config folder
     std::optional<double> size;
