@@ -230,6 +230,11 @@ void PointWeldTriangle(MeshData *mesh, int a, int b, int c, const std::string &s
     mesh->polys.push_back(std::move(poly));
 }
 
+double RoundToFloat(double value)
+{
+    return (float)value;
+}
+
 // ---- triangulation ------------------------------------------------------------
 
 namespace {

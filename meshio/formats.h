@@ -35,6 +35,11 @@ int PointWeldAdd(PointWeld *weld, double x, double y, double z);
 // corners were welded into one point: then it is counted in info->collapsed.
 void PointWeldTriangle(MeshData *mesh, int a, int b, int c, const std::string &surface, MeshReadInfo *info);
 
+// `value` rounded to the nearest float32. Out of line on purpose: GCC 12.2 at
+// -O2 vectorizes a loop of `q[k] = (float)x[k]` into double storage
+// without the rounding (seen with three coordinates into a std::array).
+double RoundToFloat(double value);
+
 // Cuts `poly` into triangles of the same winding, appended to *triangles as
 // point index triples: ears cut in the polygon's own plane, so that concave
 // polygons keep their outline; a polygon whose points leave no ear (folded

@@ -504,11 +504,12 @@ bool GltfBytes(const MeshData &mesh, bool binary, const std::string &name, std::
         positions.maxValues.assign(3, -HUGE_VAL);
         for (const auto &p : mesh.points) {
             for (size_t k = 0; k < 3; k++) {
-                const float f = (float)p[k];
+                const double rounded = RoundToFloat(p[k]);
+                const float f = (float)rounded;
                 std::memcpy(at, &f, 4);
                 at += 4;
-                positions.minValues[k] = std::min(positions.minValues[k], (double)f);
-                positions.maxValues[k] = std::max(positions.maxValues[k], (double)f);
+                positions.minValues[k] = std::min(positions.minValues[k], rounded);
+                positions.maxValues[k] = std::max(positions.maxValues[k], rounded);
             }
         }
         tinygltf::BufferView positionView;

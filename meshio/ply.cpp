@@ -357,9 +357,9 @@ bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vec
             if (!ReadValue(r, p.countKind, what, &count))
                 return false;
             if ((int)i == faceList) {
-                if (count < 0 || count > 255)
+                if (count < 1 || count > 255)
                     return r->Fail("face " + std::to_string(item) + " has a list count of " +
-                                       MeshFormatDouble(count) + " (0 to 255 allowed)",
+                                       MeshFormatDouble(count) + " (1 to 255 allowed)",
                                    countAt);
                 if (count < 3)
                     return r->Fail("face " + std::to_string(item) + " has " + MeshFormatDouble(count) +
