@@ -74,14 +74,16 @@ int CliParse(int argc, char **argv, CliArgs *args)
     app.add_option("INPUT", args->input, "Mesh to read (OBJ, PLY, OFF, STL, glTF or GLB, by its extension)")
         ->required()
         ->type_name("");
-    app.add_option("-o,--output", args->output, "Mesh to write (format by its extension); the input only with --force")
+    app.add_option("-o,--output", args->output,
+                   "Mesh to write (format by its extension); the input only with --force")
         ->required()
         ->type_name("OUTPUT");
     const auto formats = CLI::IsMember({"obj", "ply", "off", "stl", "gltf", "glb"}, CLI::ignore_case);
     app.add_option("--input-format", args->inputFormat, "Read INPUT as this format, whatever its extension")
         ->transform(formats)
         ->type_name("FMT");
-    app.add_option("--output-format", args->outputFormat, "Write OUTPUT as this format, whatever its extension")
+    app.add_option("--output-format", args->outputFormat,
+                   "Write OUTPUT as this format, whatever its extension")
         ->transform(formats)
         ->type_name("FMT");
     CLI::Option *sizeOpt = app.add_option("--size", size, "Bevel size, in model units")->type_name("S");

@@ -138,7 +138,8 @@ std::string MeshReadNote(const std::string &name, const MeshReadInfo &info)
 {
     std::string note;
     if (info.welded > 0)
-        note = name + ": " + std::to_string(info.welded) + " corners at the position of an earlier one welded to it";
+        note = name + ": " + std::to_string(info.welded) +
+            " corners at the position of an earlier one welded to it";
     if (info.collapsed > 0)
         note += std::string(note.empty() ? name + ": " : "; ") + std::to_string(info.collapsed) +
                 (info.collapsed == 1 ? " triangle" : " triangles") +

@@ -74,8 +74,8 @@ bool ReadInFolder(std::vector<unsigned char> *out, std::string *err, const std::
 bool NoWrite(std::string *, const std::string &, const std::vector<unsigned char> &, void *) { return false; }
 
 // Images are never decoded: nothing of them reaches the mesh.
-bool SkipImage(tinygltf::Image *, const int, std::string *, std::string *, int, int, const unsigned char *, int,
-               void *)
+bool SkipImage(
+    tinygltf::Image *, const int, std::string *, std::string *, int, int, const unsigned char *, int, void *)
 {
     return true;
 }
@@ -252,7 +252,7 @@ bool ReadPositions(Loader *ld, int accessor, int node, const Matrix &world, cons
                              m[2] * x + m[6] * y + m[10] * z + m[14]};
         if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
             return ld->Fail(where + ": position " + std::to_string(i) + " is not finite" +
-                            (std::isfinite(x) && std::isfinite(y) && std::isfinite(z) ? " once transformed" : ""));
+                (std::isfinite(x) && std::isfinite(y) && std::isfinite(z) ? " once transformed" : ""));
         indices.push_back(PointWeldAdd(&ld->weld, p[0], p[1], p[2]));
     }
     *out = &indices;
@@ -299,8 +299,8 @@ bool ReadIndices(Loader *ld, const tinygltf::Primitive &prim, size_t vertices, c
             std::memcpy(&v, at, 4);
         }
         if (v >= vertices)
-            return ld->Fail(where + ": index " + std::to_string(i) + " is " + std::to_string(v) + ", past the " +
-                            std::to_string(vertices) + " positions");
+            return ld->Fail(where + ": index " + std::to_string(i) + " is " + std::to_string(v) +
+                ", past the " + std::to_string(vertices) + " positions");
         (*out)[i] = v;
     }
     return true;
@@ -311,7 +311,8 @@ bool ReadPrimitive(Loader *ld, int meshIndex, int primIndex, int node, const Mat
     const tinygltf::Primitive &prim = ld->model.meshes[(size_t)meshIndex].primitives[(size_t)primIndex];
     const std::string where = "mesh " + std::to_string(meshIndex) + " primitive " + std::to_string(primIndex);
     const int mode = prim.mode;
-    if (mode != TINYGLTF_MODE_TRIANGLES && mode != TINYGLTF_MODE_TRIANGLE_STRIP && mode != TINYGLTF_MODE_TRIANGLE_FAN) {
+    if (mode != TINYGLTF_MODE_TRIANGLES && mode != TINYGLTF_MODE_TRIANGLE_STRIP &&
+        mode != TINYGLTF_MODE_TRIANGLE_FAN) {
         if (mode < 0 || mode > TINYGLTF_MODE_TRIANGLE_FAN)
             return ld->Fail(where + ": unknown mode " + std::to_string(mode));
         ld->info->ignoredElements++;
@@ -327,7 +328,8 @@ bool ReadPrimitive(Loader *ld, int meshIndex, int primIndex, int node, const Mat
     if (!ReadIndices(ld, prim, points->size(), where, &order))
         return false;
     if (mode == TINYGLTF_MODE_TRIANGLES && order.size() % 3 != 0)
-        return ld->Fail(where + ": " + std::to_string(order.size()) + " vertices do not make whole triangles");
+        return ld->Fail(
+            where + ": " + std::to_string(order.size()) + " vertices do not make whole triangles");
     std::string surface = "Default";
     if (prim.material >= 0 && (size_t)prim.material < ld->model.materials.size() &&
         !ld->model.materials[(size_t)prim.material].name.empty())
@@ -386,8 +388,8 @@ bool ReadNode(Loader *ld, int index, const Matrix &parent)
 
 }  // namespace
 
-bool ReadGltf(const std::string &data, const std::string &name, bool binary, MeshData *mesh, MeshReadInfo *info,
-              std::string *error)
+bool ReadGltf(const std::string &data, const std::string &name, bool binary, MeshData *mesh,
+    MeshReadInfo *info, std::string *error)
 {
     auto fail = [&](const std::string &what) {
         if (error)
@@ -415,10 +417,11 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, Mes
     bool ok = false;
     try {
         if (binary)
-            ok = loader.LoadBinaryFromMemory(&model, &err, &warn, reinterpret_cast<const unsigned char *>(data.data()),
-                                             (unsigned)data.size(), folder.base);
+            ok = loader.LoadBinaryFromMemory(&model, &err, &warn,
+                reinterpret_cast<const unsigned char *>(data.data()), (unsigned)data.size(), folder.base);
         else
-            ok = loader.LoadASCIIFromString(&model, &err, &warn, data.data(), (unsigned)data.size(), folder.base);
+            ok = loader.LoadASCIIFromString(
+                &model, &err, &warn, data.data(), (unsigned)data.size(), folder.base);
     } catch (const std::exception &e) {
         ok = false;
         err = e.what();
@@ -460,8 +463,8 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, Mes
     return true;
 }
 
-bool GltfBytes(const MeshData &mesh, bool binary, const std::string &name, std::string *out, std::string *error,
-               long long *cut, long long *triangles)
+bool GltfBytes(const MeshData &mesh, bool binary, const std::string &name, std::string *out,
+    std::string *error, long long *cut, long long *triangles)
 {
     // The surfaces in the order they first appear, each with its triangles.
     std::vector<std::string> surfaces;
@@ -486,8 +489,6 @@ bool GltfBytes(const MeshData &mesh, bool binary, const std::string &name, std::
     tinygltf::Model model;
     model.asset.version = "2.0";
     model.asset.generator = "corvane";
-    model.scenes.emplace_back();
-    model.defaultScene = 0;
     size_t corners = 0;
     for (const auto &list : tris)
         corners += list.size();
@@ -555,7 +556,11 @@ bool GltfBytes(const MeshData &mesh, bool binary, const std::string &name, std::
         tinygltf::Node node;
         node.mesh = 0;
         model.nodes.push_back(node);
+        // A scene without nodes would be written as no object at all: a
+        // mesh without triangles is a file without a scene.
+        model.scenes.emplace_back();
         model.scenes[0].nodes.push_back(0);
+        model.defaultScene = 0;
     }
     std::ostringstream stream;
     tinygltf::TinyGLTF writer;

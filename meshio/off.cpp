@@ -113,8 +113,8 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
         counts = w;
     }
     long long nv = 0, nf = 0, ne = 0;
-    if (counts.size() < 2 || counts.size() > 3 || !ParseCount(counts[0], &nv) || !ParseCount(counts[1], &nf) ||
-        (counts.size() == 3 && !ParseCount(counts[2], &ne)))
+    if (counts.size() < 2 || counts.size() > 3 || !ParseCount(counts[0], &nv) ||
+        !ParseCount(counts[1], &nf) || (counts.size() == 3 && !ParseCount(counts[2], &ne)))
         return in.Fail("expected the counts of vertices, faces and edges");
     // Each vertex and face takes a line of at least two bytes: a count past
     // what the file can hold is refused before anything is kept for it.
@@ -126,7 +126,8 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
     mesh->polys.reserve((size_t)nf);
     for (long long i = 0; i < nv; i++) {
         if (!in.Next(&w))
-            return in.Fail("the file ends after " + std::to_string(i) + " of " + std::to_string(nv) + " vertices");
+            return in.Fail(
+                "the file ends after " + std::to_string(i) + " of " + std::to_string(nv) + " vertices");
         double xyz[3];
         if (w.size() < 3)
             return in.Fail("vertex " + std::to_string(i) + " needs 3 coordinates");
@@ -137,7 +138,8 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
     }
     for (long long f = 0; f < nf; f++) {
         if (!in.Next(&w))
-            return in.Fail("the file ends after " + std::to_string(f) + " of " + std::to_string(nf) + " faces");
+            return in.Fail(
+                "the file ends after " + std::to_string(f) + " of " + std::to_string(nf) + " faces");
         long long n = 0;
         if (!ParseCount(w[0], &n))
             return in.Fail("face " + std::to_string(f) + ": bad point count '" + std::string(w[0]) + "'");
@@ -146,8 +148,8 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
                            " points (at least 3 needed)");
         // up to four colour values may follow the indices
         if ((long long)w.size() < n + 1 || (long long)w.size() > n + 5)
-            return in.Fail("face " + std::to_string(f) + " announces " + std::to_string(n) + " points but has " +
-                           std::to_string(w.size() - 1) + " values");
+            return in.Fail("face " + std::to_string(f) + " announces " + std::to_string(n) +
+                " points but has " + std::to_string(w.size() - 1) + " values");
         MeshPoly poly;
         poly.surface = "Default";
         poly.points.reserve((size_t)n);

@@ -13,6 +13,24 @@ namespace {
 const size_t kHeader = 80;
 const size_t kTriangleBytes = 50;   // normal, three corners, attribute word
 
+// Adds the triangle of corners v[0..8] unless two corners are at the same
+// position: such a triangle is counted as collapsed before its corners make
+// points, so that no point is left without a polygon.
+void AddTriangle(PointWeld *weld, const float v[9], const std::string &surface, MeshReadInfo *info)
+{
+    auto same = [&](int a, int b) {
+        return v[3 * a] == v[3 * b] && v[3 * a + 1] == v[3 * b + 1] && v[3 * a + 2] == v[3 * b + 2];
+    };
+    if (same(0, 1) || same(1, 2) || same(2, 0)) {
+        info->collapsed++;
+        return;
+    }
+    int corner[3];
+    for (int c = 0; c < 3; c++)
+        corner[c] = PointWeldAdd(weld, v[3 * c], v[3 * c + 1], v[3 * c + 2]);
+    PointWeldTriangle(weld->mesh, corner[0], corner[1], corner[2], surface, info);
+}
+
 bool ReadBinary(const std::string &data, const std::string &name, MeshData *mesh, MeshReadInfo *info,
                 std::string *error)
 {
@@ -27,7 +45,6 @@ bool ReadBinary(const std::string &data, const std::string &name, MeshData *mesh
         const size_t at = kHeader + 4 + (size_t)t * kTriangleBytes;
         float v[9];
         std::memcpy(v, data.data() + at + 12, sizeof v);
-        int corner[3];
         for (int c = 0; c < 3; c++) {
             if (!std::isfinite(v[3 * c]) || !std::isfinite(v[3 * c + 1]) || !std::isfinite(v[3 * c + 2])) {
                 if (error)
@@ -35,9 +52,8 @@ bool ReadBinary(const std::string &data, const std::string &name, MeshData *mesh
                              std::to_string(t) + " has a corner that is not finite";
                 return false;
             }
-            corner[c] = PointWeldAdd(&weld, v[3 * c], v[3 * c + 1], v[3 * c + 2]);
         }
-        PointWeldTriangle(mesh, corner[0], corner[1], corner[2], surface, info);
+        AddTriangle(&weld, v, surface, info);
     }
     info->welded = (int)(weld.corners - (long long)mesh->points.size());
     return true;
@@ -90,8 +106,8 @@ struct Text {
             b++;
         const char *s = b + ((b < e && *b == '-') ? 1 : 0);
         auto res = std::from_chars(b, e, *out);
-        if (s >= e || !(std::isdigit((unsigned char)*s) || *s == '.') || res.ec != std::errc() || res.ptr != e ||
-            !std::isfinite(*out))
+        if (s >= e || !(std::isdigit((unsigned char)*s) || *s == '.') || res.ec != std::errc() ||
+            res.ptr != e || !std::isfinite(*out))
             return Fail("not a finite float32 number: '" + std::string(token) + "'");
         return true;
     }
@@ -133,19 +149,18 @@ bool ReadAscii(const std::string &data, const std::string &name, MeshData *mesh,
             if (in.token != "facet")
                 return in.Fail("expected 'facet' or 'endsolid', found '" + std::string(in.token) + "'");
             float normal[3];
-            if (!in.Expect("normal") || !in.Float(&normal[0]) || !in.Float(&normal[1]) || !in.Float(&normal[2]) ||
-                !in.Expect("outer") || !in.Expect("loop"))
+            if (!in.Expect("normal") || !in.Float(&normal[0]) || !in.Float(&normal[1]) ||
+                !in.Float(&normal[2]) || !in.Expect("outer") || !in.Expect("loop"))
                 return false;
-            int corner[3];
+            float v[9];
             for (int c = 0; c < 3; c++) {
-                float v[3];
-                if (!in.Expect("vertex") || !in.Float(&v[0]) || !in.Float(&v[1]) || !in.Float(&v[2]))
+                if (!in.Expect("vertex") || !in.Float(&v[3 * c]) || !in.Float(&v[3 * c + 1]) ||
+                    !in.Float(&v[3 * c + 2]))
                     return false;
-                corner[c] = PointWeldAdd(&weld, v[0], v[1], v[2]);
             }
             if (!in.Expect("endloop") || !in.Expect("endfacet"))
                 return false;
-            PointWeldTriangle(mesh, corner[0], corner[1], corner[2], surface, info);
+            AddTriangle(&weld, v, surface, info);
         }
     }
     info->welded = (int)(weld.corners - (long long)mesh->points.size());
@@ -183,9 +198,9 @@ bool ReadStl(const std::string &data, const std::string &name, MeshData *mesh, M
                      " bytes, too short for a binary one, and no 'solid' line";
         else
             *error = name + ": byte " + std::to_string(kHeader) + ": the binary STL header says " +
-                     std::to_string(count) + " triangles, " +
-                     std::to_string(kHeader + 4 + (size_t)count * kTriangleBytes) + " bytes, but the file has " +
-                     std::to_string(data.size());
+                std::to_string(count) + " triangles, " +
+                std::to_string(kHeader + 4 + (size_t)count * kTriangleBytes) + " bytes, but the file has " +
+                std::to_string(data.size());
     }
     return false;
 }
@@ -220,7 +235,8 @@ void StlBytes(const MeshData &mesh, std::string *out, long long *cut, long long 
             e1[k] = (double)f[1][k] - f[0][k];
             e2[k] = (double)f[2][k] - f[0][k];
         }
-        double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+        double n[3] = {
+            e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
         const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
         for (int k = 0; k < 3; k++)
             PutFloat(at + 4 * k, len > 0 ? n[k] / len : 0.0);

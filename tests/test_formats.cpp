@@ -20,7 +20,10 @@ namespace {
 const MeshFormat kAll[] = {MeshFormat::Obj, MeshFormat::Ply, MeshFormat::Off,
                            MeshFormat::Stl, MeshFormat::Gltf, MeshFormat::Glb};
 
-bool KeepsPolygons(MeshFormat f) { return f == MeshFormat::Obj || f == MeshFormat::Ply || f == MeshFormat::Off; }
+bool KeepsPolygons(MeshFormat f)
+{
+    return f == MeshFormat::Obj || f == MeshFormat::Ply || f == MeshFormat::Off;
+}
 
 std::string Bytes(const MeshData &mesh, MeshFormat format)
 {
@@ -33,7 +36,8 @@ MeshData Read(const std::string &bytes, MeshFormat format, MeshReadInfo *info = 
 {
     MeshData mesh;
     std::string error;
-    EXPECT_TRUE(MeshReadBytes(bytes, "in", format, &mesh, info, &error)) << MeshFormatLabel(format) << ": " << error;
+    EXPECT_TRUE(MeshReadBytes(bytes, "in", format, &mesh, info, &error))
+        << MeshFormatLabel(format) << ": " << error;
     return mesh;
 }
 
@@ -177,7 +181,8 @@ TEST(Formats, SplitCornersWeldIntoAClosedCube)
         view.buffer = 0;
         view.byteOffset = buffer.data.size();
         view.byteLength = size;
-        buffer.data.insert(buffer.data.end(), (const unsigned char *)data, (const unsigned char *)data + size);
+        buffer.data.insert(
+            buffer.data.end(), (const unsigned char *)data, (const unsigned char *)data + size);
         model.bufferViews.push_back(view);
         return (int)model.bufferViews.size() - 1;
     };
@@ -256,7 +261,8 @@ TEST(Formats, CubeChamfersAsFromObj)
             EXPECT_EQ(chamfered.polys[k].points, fromObj.polys[k].points) << "polygon " << k;
         for (size_t k = 0; k < chamfered.points.size(); k++)
             for (size_t c = 0; c < 3; c++)
-                ASSERT_NEAR(chamfered.points[k][c], fromObj.points[k][c], KeepsPolygons(format) ? 0.0 : tolerance)
+                ASSERT_NEAR(
+                    chamfered.points[k][c], fromObj.points[k][c], KeepsPolygons(format) ? 0.0 : tolerance)
                     << "point " << k;
     }
 }
@@ -269,8 +275,9 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
     const std::string ply = Bytes(cube, MeshFormat::Ply);
     const std::string stl = Bytes(cube, MeshFormat::Stl);
     const std::string glb = Bytes(cube, MeshFormat::Glb);
-    const std::string plyHead = "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
-                                "property float z\nelement face 1\n";
+    const std::string plyHead =
+        "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+        "property float z\nelement face 1\n";
     const std::string tri = "0 0 0\n1 0 0\n0 1 0\n";
     const struct {
         MeshFormat format;
@@ -278,35 +285,47 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
         const char *says;
     } cases[] = {
         {MeshFormat::Ply, ply.substr(0, ply.size() - 7), "in: byte 485: the file ends in face 5"},
-        {MeshFormat::Ply, "ply\nformat binary_little_endian 1.0\nelement vertex 100000\nproperty double x\n"
-                          "property double y\nproperty double z\nend_header\n" + std::string(240, '\0'),
-         "in:3: element 'vertex' declares 100000 items, more than the rest"},
-        {MeshFormat::Ply, plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "3 0 1 3\n",
-         "in:13: face 0 names vertex 3 (the file has 3)"},
-        {MeshFormat::Ply, plyHead + "property list uchar int vertex_indices\nend_header\n0 0 nan\n1 0 0\n0 1 0\n3 0 1 2\n",
-         "in:10: not a number for vertex 0: 'nan'"},
+        {MeshFormat::Ply,
+            "ply\nformat binary_little_endian 1.0\nelement vertex 100000\nproperty double x\n"
+            "property double y\nproperty double z\nend_header\n" +
+                std::string(240, '\0'),
+            "in:3: element 'vertex' declares 100000 items, more than the rest"},
+        {MeshFormat::Ply,
+            plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "3 0 1 3\n",
+            "in:13: face 0 names vertex 3 (the file has 3)"},
+        {MeshFormat::Ply,
+            plyHead + "property list uchar int vertex_indices\nend_header\n0 0 nan\n1 0 0\n0 1 0\n3 0 1 2\n",
+            "in:10: not a number for vertex 0: 'nan'"},
         {MeshFormat::Ply, plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "0\n",
-         "in:13: face 0 has a list count of 0"},
-        {MeshFormat::Ply, plyHead + "property list ushort int vertex_indices\nend_header\n" + tri + "300 0 1 2\n",
-         "face 0 has a list count of 300 (1 to 255 allowed)"},
+            "in:13: face 0 has a list count of 0"},
+        {MeshFormat::Ply,
+            plyHead + "property list ushort int vertex_indices\nend_header\n" + tri + "300 0 1 2\n",
+            "face 0 has a list count of 300 (1 to 255 allowed)"},
         {MeshFormat::Ply, plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "2 0 1\n",
-         "in:13: face 0 has 2 points"},
+            "in:13: face 0 has 2 points"},
         {MeshFormat::Ply, "ply\nformat binary_middle_endian 1.0\nend_header\n", "in:2: unknown PLY format"},
         {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "2 0 1\n", "in:6: face 0 has 2 points"},
         {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "3 0 1 7\n", "in:6: face 0: vertex '7' is out of range"},
         {MeshFormat::Off, "OFF\n3 1 0\n0 0 0\ninf 0 0\n0 1 0\n3 0 1 2\n", "in:4: not a finite number: 'inf'"},
         {MeshFormat::Off, "OFF\n3000 1 0\n" + tri, "in:2: the counts 3000 vertices"},
-        {MeshFormat::Stl, stl.substr(0, stl.size() - 1), "in: byte 80: the binary STL header says 12 triangles"},
-        {MeshFormat::Stl, "solid a\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 nan\n",
-         "in:6: not a finite float32 number: 'nan'"},
-        {MeshFormat::Stl, "solid a\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
-                          "endfacet\n", "in:7: expected 'endloop', found 'endfacet'"},
+        {MeshFormat::Stl, stl.substr(0, stl.size() - 1),
+            "in: byte 80: the binary STL header says 12 triangles"},
+        {MeshFormat::Stl,
+            "solid a\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 nan\n",
+            "in:6: not a finite float32 number: 'nan'"},
+        {MeshFormat::Stl,
+            "solid a\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+            "endfacet\n",
+            "in:7: expected 'endloop', found 'endfacet'"},
         {MeshFormat::Glb, glb.substr(0, glb.size() - 4), "in: "},
-        {MeshFormat::Gltf, R"({"asset":{"version":"2.0"},"buffers":[{"uri":"../outside.bin","byteLength":4}]})",
-         "outside the file's folder"},
-        {MeshFormat::Gltf, R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":4,"uri":"data:application/)"
-                           R"(octet-stream;base64,)" + std::string(90u << 20, 'A') + "\"}]}",
-         "more than the 64 MiB"},
+        {MeshFormat::Gltf,
+            R"({"asset":{"version":"2.0"},"buffers":[{"uri":"../outside.bin","byteLength":4}]})",
+            "outside the file's folder"},
+        {MeshFormat::Gltf,
+            R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":4,"uri":"data:application/)"
+            R"(octet-stream;base64,)" +
+                std::string(90u << 20, 'A') + "\"}]}",
+            "more than the 64 MiB"},
         {MeshFormat::Unknown, "v 0 0 0\n", "in: unknown mesh format"},
     };
     for (const auto &c : cases) {
@@ -326,7 +345,8 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
     gltf.replace(count, 10, "\"count\": 4");
     std::string error;
     EXPECT_FALSE(MeshReadBytes(gltf, "in", MeshFormat::Gltf, &tooFar, nullptr, &error));
-    EXPECT_NE(error.find("mesh 0 primitive 0: index 6 is 6, past the 4 positions"), std::string::npos) << error;
+    EXPECT_NE(error.find("mesh 0 primitive 0: index 6 is 6, past the 4 positions"), std::string::npos)
+        << error;
 }
 
 // The program between formats: notes for the weld and the cut into
@@ -337,14 +357,17 @@ TEST(Formats, ProgramConvertsAndWritesNothingOnFailure)
     const std::string dir = MakeTempDir("formats");
     const std::string cfg = dir + "/cfg";
     std::ofstream(dir + "/cube.obj") << MeshObjText(MakeCube());
-    Result toStl = RunProgram({dir + "/cube.obj", "-o", dir + "/c.stl", "--size", "0.1", "--plugins-dir", cfg});
+    Result toStl =
+        RunProgram({dir + "/cube.obj", "-o", dir + "/c.stl", "--size", "0.1", "--plugins-dir", cfg});
     EXPECT_EQ(toStl.status, 0) << toStl.err;
-    EXPECT_NE(toStl.err.find("c.stl: 18 polygons of 4 or more points written as 36 triangles"), std::string::npos)
+    EXPECT_NE(
+        toStl.err.find("c.stl: 18 polygons of 4 or more points written as 36 triangles"), std::string::npos)
         << toStl.err;
     Result fromStl =
         RunProgram({dir + "/c.stl", "-o", dir + "/c.ply", "--size", "0.01", "--stats", "--plugins-dir", cfg});
     EXPECT_EQ(fromStl.status, 0) << fromStl.err;
-    EXPECT_NE(fromStl.err.find("c.stl: 108 corners at the position of an earlier one welded"), std::string::npos)
+    EXPECT_NE(
+        fromStl.err.find("c.stl: 108 corners at the position of an earlier one welded"), std::string::npos)
         << fromStl.err;
     MeshData ply;
     std::string error;
@@ -352,14 +375,17 @@ TEST(Formats, ProgramConvertsAndWritesNothingOnFailure)
     EXPECT_EQ(MeshValidityFault(ply, true), "");
 
     std::ofstream(dir + "/bad.stl") << "solid x\nfacet normal 0 0 1\n";
-    Result bad = RunProgram({dir + "/bad.stl", "-o", dir + "/bad.obj", "--size", "0.1", "--plugins-dir", cfg});
+    Result bad =
+        RunProgram({dir + "/bad.stl", "-o", dir + "/bad.obj", "--size", "0.1", "--plugins-dir", cfg});
     EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(bad.err.find("bad.stl:3: the file ends where 'outer' was expected"), std::string::npos) << bad.err;
-    Result unknown = RunProgram({dir + "/cube.obj", "-o", dir + "/c.fbx", "--size", "0.1", "--plugins-dir", cfg});
+    EXPECT_NE(bad.err.find("bad.stl:3: the file ends where 'outer' was expected"), std::string::npos)
+        << bad.err;
+    Result unknown =
+        RunProgram({dir + "/cube.obj", "-o", dir + "/c.fbx", "--size", "0.1", "--plugins-dir", cfg});
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.err.find("c.fbx: unknown mesh format"), std::string::npos) << unknown.err;
-    Result named = RunProgram({dir + "/c.stl", "--input-format", "STL", "-o", dir + "/c.fbx", "--output-format",
-                               "off", "--size", "0.1", "-q", "--plugins-dir", cfg});
+    Result named = RunProgram({dir + "/c.stl", "--input-format", "STL", "-o", dir + "/c.fbx",
+        "--output-format", "off", "--size", "0.1", "-q", "--plugins-dir", cfg});
     EXPECT_EQ(named.status, 0) << named.err;
     EXPECT_EQ(Slurp(dir + "/c.fbx").rfind("OFF\n", 0), 0u);
     for (const std::string &name : ListDir(dir))

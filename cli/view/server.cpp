@@ -397,8 +397,11 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
                  "serves until Ctrl-C.",
                  "corvane view");
     app.get_formatter()->column_width(30);
-    app.add_option("INPUT", args->input, "Mesh to read (OBJ, PLY, OFF, STL, glTF or GLB), read once")->required()->type_name("");
-    app.add_option("-o,--output", args->output, "Where Save writes (format by its extension); without it Save offers an OBJ download")
+    app.add_option("INPUT", args->input, "Mesh to read (OBJ, PLY, OFF, STL, glTF or GLB), read once")
+        ->required()
+        ->type_name("");
+    app.add_option("-o,--output", args->output,
+                   "Where Save writes (format by its extension); without it Save offers an OBJ download")
         ->type_name("OUTPUT");
     app.add_option("--port", args->port, "Port on 127.0.0.1 (default 0: a free one)")
         ->check(CLI::Range(0, 65535))
