@@ -156,6 +156,15 @@ TEST(Formats, SplitCornersWeldIntoAClosedCube)
     EXPECT_EQ(info.welded, 36 - 8);
     EXPECT_EQ(MeshValidityFault(stl, true), "");
     EXPECT_EQ(MeshValidityFault(RunObjectMode(stl, 0, 0.0, 0.1), true), "");
+    // a triangle that the weld closes to a sliver of two points is dropped,
+    // and its corners make no point of their own
+    std::string sliver = Bytes(cube, MeshFormat::Stl);
+    const float corners[9] = {0, 0, 0, 5, 5, 5, 0, 0, 0};
+    sliver.append(12, '\0').append((const char *)corners, sizeof corners).append(2, '\0');
+    sliver[80] = 13;
+    stl = Read(sliver, MeshFormat::Stl, &info);
+    EXPECT_EQ(stl.points.size(), 8u);
+    EXPECT_EQ(info.collapsed, 1);
 
     // glTF: every face four vertices of its own with their own UVs, moved by
     // a node's translation and scale, the last three faces mirrored by a
