@@ -361,28 +361,37 @@ bool ReadPrimitive(Loader *ld, int meshIndex, int primIndex, int node, const Mat
     return true;
 }
 
-bool ReadNode(Loader *ld, int index, const Matrix &parent)
+// The nodes below `root`, depth first with an explicit stack (a chain of
+// nodes as deep as the file is long must not exhaust the call stack), each
+// with its world transform. A node reached twice (a cycle, or two parents)
+// is read the first time only.
+bool ReadNodes(Loader *ld, int root)
 {
-    if (index < 0 || (size_t)index >= ld->model.nodes.size())
-        return ld->Fail("node " + std::to_string(index) + " does not exist");
-    // A node reached twice (a cycle, or two parents) is read the first time only.
-    if (ld->visited[(size_t)index])
-        return true;
-    ld->visited[(size_t)index] = true;
-    const tinygltf::Node &node = ld->model.nodes[(size_t)index];
-    const Matrix world = Multiply(parent, LocalMatrix(node));
-    if (node.mesh >= 0) {
-        if ((size_t)node.mesh >= ld->model.meshes.size())
-            return ld->Fail("node " + std::to_string(index) + " names mesh " + std::to_string(node.mesh) +
-                            ", which does not exist");
-        const size_t prims = ld->model.meshes[(size_t)node.mesh].primitives.size();
-        for (size_t p = 0; p < prims; p++)
-            if (!ReadPrimitive(ld, node.mesh, (int)p, index, world))
-                return false;
+    std::vector<std::pair<int, Matrix>> stack = {{root, Matrix()}};
+    while (!stack.empty()) {
+        const int index = stack.back().first;
+        const Matrix parent = stack.back().second;
+        stack.pop_back();
+        if (index < 0 || (size_t)index >= ld->model.nodes.size())
+            return ld->Fail("node " + std::to_string(index) + " does not exist");
+        if (ld->visited[(size_t)index])
+            continue;
+        ld->visited[(size_t)index] = true;
+        const tinygltf::Node &node = ld->model.nodes[(size_t)index];
+        const Matrix world = Multiply(parent, LocalMatrix(node));
+        if (node.mesh >= 0) {
+            if ((size_t)node.mesh >= ld->model.meshes.size())
+                return ld->Fail("node " + std::to_string(index) + " names mesh " + std::to_string(node.mesh) +
+                                ", which does not exist");
+            const size_t prims = ld->model.meshes[(size_t)node.mesh].primitives.size();
+            for (size_t p = 0; p < prims; p++)
+                if (!ReadPrimitive(ld, node.mesh, (int)p, index, world))
+                    return false;
+        }
+        // pushed last to first, so that the first child is read first
+        for (size_t k = node.children.size(); k-- > 0;)
+            stack.emplace_back(node.children[k], world);
     }
-    for (int child : node.children)
-        if (!ReadNode(ld, child, world))
-            return false;
     return true;
 }
 
@@ -457,7 +466,7 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, Mes
                 roots.push_back((int)k);
     }
     for (int root : roots)
-        if (!ReadNode(&ld, root, Matrix()))
+        if (!ReadNodes(&ld, root))
             return false;
     info->welded = (int)(ld.weld.corners - (long long)mesh->points.size());
     return true;
