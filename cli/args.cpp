@@ -35,6 +35,7 @@ const char kFooter[] =
     "  corvane examples/torus.obj -o out/torus.obj --size 0.1 --edge 1,2\n"
     "  corvane examples/cube.obj -o out/cube-edge.obj --size 0.2 --select 1,3\n"
     "  corvane examples/lgrid.obj -o out/lgrid.obj   (on a terminal: asks for the options)\n"
+    "  corvane scan.ply -o out/scan.glb --size 0.05   (any format in, any out)\n"
     "\n"
     "Exit status: 0 done; 1 bad input, or a failure the module reported;\n"
     "2 usage error, or the module cannot be loaded; 130 aborted (Ctrl-C, or the\n"
@@ -70,10 +71,21 @@ int CliParse(int argc, char **argv, CliArgs *args)
     std::string select, edge, angleMode;
     double size = 0.0, limitAngle = 0.0;
 
-    app.add_option("INPUT", args->input, "Mesh to read (OBJ)")->required()->type_name("");
-    app.add_option("-o,--output", args->output, "Mesh to write (OBJ); the input only with --force")
+    app.add_option("INPUT", args->input, "Mesh to read (OBJ, PLY, OFF, STL, glTF or GLB, by its extension)")
+        ->required()
+        ->type_name("");
+    app.add_option("-o,--output", args->output,
+                   "Mesh to write (format by its extension); the input only with --force")
         ->required()
         ->type_name("OUTPUT");
+    const auto formats = CLI::IsMember({"obj", "ply", "off", "stl", "gltf", "glb"}, CLI::ignore_case);
+    app.add_option("--input-format", args->inputFormat, "Read INPUT as this format, whatever its extension")
+        ->transform(formats)
+        ->type_name("FMT");
+    app.add_option("--output-format", args->outputFormat,
+                   "Write OUTPUT as this format, whatever its extension")
+        ->transform(formats)
+        ->type_name("FMT");
     CLI::Option *sizeOpt = app.add_option("--size", size, "Bevel size, in model units")->type_name("S");
     CLI::Option *modeOpt =
         app.add_option("--angle-mode", angleMode,

@@ -46,8 +46,17 @@ void PrepareSettingsDir(const CliArgs &args, const std::string &dir)
         Note(args, "the settings folder path " + dir + " is too long for the module; options will not be kept");
 }
 
+MeshFormat FormatOf(const std::string &path, const std::string &given)
+{
+    MeshFormat format = MeshFormat::Unknown;
+    MeshChooseFormat(path, given, &format, nullptr);
+    return format;
+}
+
 void InputNotes(const CliArgs &args, const MeshReadInfo &info)
 {
+    if (!MeshReadNote(args.input, info).empty())
+        Note(args, MeshReadNote(args.input, info));
     if (info.texcoords > 0 && info.normals > 0)
         Note(args, args.input + " has texture coordinates and normals; they are not carried over");
     else if (info.texcoords > 0)
@@ -188,14 +197,20 @@ void PrintStats(const MeshData &input, const MeshData *output, double activation
 // unless partial results are wanted.
 int WriteOutput(const CliArgs &args, const MeshData &mesh)
 {
-    std::string error;
+    std::string error, bytes, note;
+    if (!MeshFileBytes(mesh, FormatOf(args.output, args.outputFormat), args.output, &bytes, &error, &note)) {
+        Error(error);
+        return kExitBadInput;
+    }
+    if (!note.empty())
+        Note(args, args.output + ": " + note);
     AtomicFile file;
     if (!AtomicFileOpen(args.output, &file, &error)) {
         Error(error);
         return kExitBadInput;
     }
     InterruptSetTempFile(file.tempPath.c_str());
-    bool ok = AtomicFileWrite(&file, MeshObjText(mesh), &error);
+    bool ok = AtomicFileWrite(&file, bytes, &error);
     if (ok && InterruptRequested() && !args.keepPartial) {
         AtomicFileDiscard(&file);
         InterruptSetTempFile(nullptr);
@@ -234,7 +249,7 @@ int CliRun(const CliArgs &args)
     MeshData mesh;
     MeshReadInfo info;
     std::string error;
-    if (!MeshReadObj(args.input, &mesh, &info, &error)) {
+    if (!MeshReadFile(args.input, FormatOf(args.input, args.inputFormat), &mesh, &info, &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return kExitBadInput;
     }

@@ -1,5 +1,6 @@
 // Writes the seed corpora of the fuzz targets: corvane_fuzz_corpus DIR fills
-// DIR/activate, DIR/objread and DIR/settings. The seeds are small meshes of
+// DIR/activate, DIR/objread, DIR/settings and one folder per mesh reader
+// (DIR/plyread, ...). The seeds are small meshes of
 // every kind the tool meets (closed, open, rings, caps, n-gons, folds),
 // each with the options and host behaviours worth starting from; the fuzzer
 // mutates from there.
@@ -12,6 +13,7 @@
 
 #include "fuzz/activate_input.h"
 #include "meshgen/meshgen.h"
+#include "meshio/meshio.h"
 
 namespace {
 
@@ -227,6 +229,68 @@ void ObjSeeds()
     PutText("objread", "short.obj", "f 1 2\nf 1\nv 0 0 0\nf\n");
 }
 
+// The other formats: small meshes as their writers make them, and the
+// variants only other programs write (ASCII and big-endian PLY, extra
+// properties and elements, OFF with colours, ASCII STL of two solids, a glTF
+// with nodes, strips and a mirrored transform).
+void MeshFileSeeds()
+{
+    MeshData cylinder = MakeCylinder(6, 1);
+    for (size_t k = 0; k < cylinder.polys.size(); k++)
+        cylinder.polys[k].surface = k % 2 ? "Side" : "Cap";
+    const MeshData meshes[] = {MakeCube(), cylinder, MakeFan(5), MakeTorus(4, 3)};
+    const struct {
+        MeshFormat format;
+        const char *target;
+    } formats[] = {{MeshFormat::Ply, "plyread"}, {MeshFormat::Off, "offread"}, {MeshFormat::Stl, "stlread"},
+                   {MeshFormat::Gltf, "gltfread"}, {MeshFormat::Glb, "glbread"}};
+    for (const auto &f : formats) {
+        int n = 0;
+        for (const MeshData &mesh : meshes) {
+            std::string bytes, error;
+            if (MeshFileBytes(mesh, f.format, "seed", &bytes, &error))
+                PutText(f.target, "mesh" + std::to_string(n++), bytes);
+        }
+    }
+    const std::string plyHead = "ply\nformat ascii 1.0\ncomment by hand\nelement vertex 4\nproperty float x\n"
+                                "property float y\nproperty float z\nproperty uchar red\nelement face 2\n"
+                                "property list uchar int vertex_indices\nproperty float quality\n"
+                                "element edge 1\nproperty int vertex1\nproperty int vertex2\nend_header\n";
+    PutText(
+        "plyread", "ascii", plyHead + "0 0 0 255\n1 0 0 0\n0 1 0 7\n1 1 0 9\n3 0 1 2 0.5\n3 2 1 3 1\n0 3\n");
+    std::string be =
+        "ply\nformat binary_big_endian 1.0\nelement vertex 3\nproperty double x\nproperty double y\n"
+        "property double z\nelement face 1\nproperty list ushort uint vertex_index\nend_header\n";
+    const double coords[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    for (double c : coords) {
+        unsigned char b[8];
+        memcpy(b, &c, 8);
+        for (int k = 7; k >= 0; k--)
+            be += (char)b[k];
+    }
+    be += std::string("\0\3\0\0\0\0\0\0\0\1\0\0\0\2", 14);
+    PutText("plyread", "bigendian", be);
+    PutText("offread", "colours",
+            "COFF\n# a comment\n4 2 5\n0 0 0 1 0 0 1\n1 0 0 0 1 0 1\n0 1 0 0 0 1 1\n1 1 0 1 1 1 1\n"
+            "3 0 1 2 255 0 0\n3 2 1 3\n");
+    PutText("offread", "sameline", "OFF 3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+    PutText("stlread", "ascii",
+            "solid one\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\nendloop\n"
+            "endfacet\nendsolid one\nsolid two\n  facet normal 0 0 -1\n    outer loop\n      vertex 0 0 0\n"
+            "      vertex 0 1 0\n      vertex -1e-3 +2.5E2 -0\n    endloop\n  endfacet\nendsolid\n");
+    PutText("gltfread", "nodes",
+        R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
+        R"("nodes":[{"children":[1,2],"translation":[1,2,3]},{"mesh":0,"rotation":[0,0,0.7071068,0.7071068]},)"
+        R"({"mesh":0,"scale":[-1,1,1],"matrix":[1,0,0,0,0,1,0,0,0,0,1,0,5,0,0,1]}],)"
+        R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"mode":5,"material":0},)"
+        R"({"attributes":{"POSITION":0},"indices":1,"mode":4}]}],"materials":[{"name":"Red"}],)"
+        R"("accessors":[{"bufferView":0,"componentType":5126,"type":"VEC3","count":4},)"
+        R"({"bufferView":1,"componentType":5121,"type":"SCALAR","count":6}],)"
+        R"("bufferViews":[{"buffer":0,"byteLength":48},{"buffer":0,"byteOffset":48,"byteLength":6}],)"
+        R"("buffers":[{"byteLength":54,"uri":"data:application/octet-stream;base64,)"
+        R"(AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAAAACAPwAAgD8AAAAAAAECAgED"}]})");
+}
+
 void SettingsSeeds()
 {
     std::string valid = SettingsBytes(210, 2.5, 45.0, 2);
@@ -252,6 +316,7 @@ int main(int argc, char **argv)
     mkdir(g_root.c_str(), 0777);
     ActivateSeeds();
     ObjSeeds();
+    MeshFileSeeds();
     SettingsSeeds();
     printf("%d seeds written under %s\n", g_written, g_root.c_str());
     return 0;

@@ -16,6 +16,9 @@ struct MeshReadInfo {
     int texcoords = 0;        // `vt` lines read (not carried into the mesh)
     int normals = 0;          // `vn` lines read (not carried into the mesh)
     int ignoredElements = 0;  // `l`, `p` and free-form statements skipped
+    int welded = 0;           // corners merged into a point at the same position
+    int collapsed = 0;        // triangles dropped because welding left them
+                              // fewer than three points
 };
 
 // Reads the OBJ file at `path` into *mesh. Polygons take the name of the last
@@ -119,5 +122,55 @@ double MeshSafeBevelSize(const MeshData &mesh);
 // The 0-based indices of the polygons that hold the edge between points `a`
 // and `b` (0-based), in either direction, in polygon order.
 std::vector<int> MeshPolysWithEdge(const MeshData &mesh, int a, int b);
+
+// ---- other mesh formats ---------------------------------------------------
+// PLY (ASCII and binary in either byte order), OFF, STL (ASCII and binary)
+// and glTF 2.0 (.gltf with its buffers, .glb) besides OBJ. PLY and OFF keep
+// polygons and double coordinates as OBJ does; STL and glTF hold float32
+// triangles with every corner its own vertex (STL) or vertices split where
+// normals or UVs differ (glTF), so their readers weld corners at bit-equal
+// positions into one point (+0 and -0 alike), in first-use order.
+enum class MeshFormat { Unknown, Obj, Ply, Off, Stl, Gltf, Glb };
+
+// The format a name gives ("obj", "ply", "off", "stl", "gltf", "glb", any
+// case); Unknown for any other.
+MeshFormat MeshFormatFromName(const std::string &name);
+// The format of `path`'s extension; OBJ for a name without one (as every
+// file was read before the other formats came); Unknown for another.
+MeshFormat MeshFormatFromPath(const std::string &path);
+// The upper-case name: "OBJ", "PLY", "OFF", "STL", "glTF", "GLB".
+const char *MeshFormatLabel(MeshFormat format);
+// The format for `path`: `given` (a name, as --input-format takes) when not
+// empty, else the extension's. false with *error ("PATH: unknown mesh
+// format ...") when neither names one.
+bool MeshChooseFormat(const std::string &path, const std::string &given, MeshFormat *format,
+                      std::string *error);
+
+// Reads a file of `format` held in `data`; `name` stands for the file in
+// messages and gives the folder a .gltf's buffer files are looked up in.
+// Errors as MeshReadObj's: "NAME:LINE: what" for text, "NAME: byte N: what"
+// for binary data, "NAME: what" where no place applies; *mesh is left empty.
+bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat format, MeshData *mesh,
+                   MeshReadInfo *info, std::string *error);
+// Reads the file at `path` (see MeshReadBytes).
+bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, MeshReadInfo *info,
+                  std::string *error);
+// What a read found that the user should know besides the mesh, e.g.
+// "in.stl: 36 corners welded into 8 points at equal positions"; empty when
+// nothing. The OBJ-only counts (texture coordinates, normals) are not in it.
+std::string MeshReadNote(const std::string &name, const MeshReadInfo &info);
+
+// The bytes of *mesh as a file of `format`, in *out. OBJ as MeshObjText;
+// PLY binary little-endian with double coordinates; OFF as text with the
+// shortest exact numbers; STL binary and glTF with float32 positions, every
+// polygon cut into triangles (glTF: one primitive per surface, the surface
+// names as material names). *note says when polygons were cut ("6 polygons
+// of 4 or more points written as 12 triangles"), else is cleared. false
+// with *error ("NAME: what") when the mesh cannot be written so.
+bool MeshFileBytes(const MeshData &mesh, MeshFormat format, const std::string &name, std::string *out,
+                   std::string *error, std::string *note = nullptr);
+// Writes MeshFileBytes(...) to `path` atomically, as MeshWriteObj does.
+bool MeshWriteFile(const std::string &path, MeshFormat format, const MeshData &mesh, std::string *error,
+                   int *errorNumber = nullptr, std::string *note = nullptr);
 
 #endif

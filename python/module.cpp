@@ -480,6 +480,69 @@ void WriteObj(py::handle meshObj, py::handle pathObj)
         RaiseWriteError(path, pathObj, error, number);
 }
 
+// ---- files of every format ---------------------------------------------------
+
+// The format for `path`: `formatObj` ("ply", any case) when not None, else
+// the path's extension. An unknown one is a ValueError.
+MeshFormat FormatArg(const std::string &path, py::handle formatObj)
+{
+    std::string given;
+    if (!formatObj.is_none()) {
+        if (!py::isinstance<py::str>(formatObj))
+            throw py::type_error("format must be a str such as 'ply', or None");
+        given = formatObj.cast<std::string>();
+        if (given.empty())
+            PyRaise(PyExc_ValueError, "an empty format names none");
+    }
+    MeshFormat format;
+    std::string error;
+    if (!MeshChooseFormat(path, given, &format, &error))
+        PyRaise(PyExc_ValueError, error);
+    return format;
+}
+
+py::object ReadAny(py::handle pathObj, py::handle formatObj)
+{
+    const std::string path = PathArg(pathObj);
+    const MeshFormat format = FormatArg(path, formatObj);
+    CheckReadable(path, pathObj);
+    PyMesh mesh;
+    std::string error;
+    bool ok;
+    {
+        py::gil_scoped_release release;
+        ok = MeshReadFile(path, format, &mesh.data, nullptr, &error);
+    }
+    if (!ok)
+        PyRaise(PyExc_ValueError, error);
+    return py::cast(std::move(mesh));
+}
+
+void WriteAny(py::handle meshObj, py::handle pathObj, py::handle formatObj)
+{
+    const PyMesh &mesh = PyMeshOf(meshObj);
+    const std::string path = PathArg(pathObj);
+    const MeshFormat format = FormatArg(path, formatObj);
+    std::string error, bytes;
+    int number = 0;
+    bool made, ok = false;
+    {
+        py::gil_scoped_release release;
+        made = MeshFileBytes(mesh.data, format, path, &bytes, &error);
+        if (made) {
+            AtomicFile file;
+            ok = AtomicFileOpen(path, &file, &error) && AtomicFileWrite(&file, bytes, &error) &&
+                 AtomicFileCommit(&file, &error);
+            number = file.errorNumber;
+        }
+    }
+    // A mesh the format cannot hold is the caller's value, not the file's.
+    if (!made)
+        PyRaise(PyExc_ValueError, error);
+    if (!ok)
+        RaiseWriteError(path, pathObj, error, number);
+}
+
 py::dict Stats(py::handle meshObj)
 {
     const PyMesh &mesh = PyMeshOf(meshObj);
@@ -579,6 +642,10 @@ PYBIND11_MODULE(_corvane, m)
     m.def("read_obj", &ReadObj, py::arg("path"), "Reads an OBJ file the way the corvane program does.");
     m.def("write_obj", &WriteObj, py::arg("mesh"), py::arg("path"),
           "Writes `mesh` as an OBJ file, atomically, exactly as the corvane program writes it.");
+    m.def("read", &ReadAny, py::arg("path"), py::arg("format") = py::none(),
+          "Reads a mesh file of any format the corvane program reads.");
+    m.def("write", &WriteAny, py::arg("mesh"), py::arg("path"), py::arg("format") = py::none(),
+          "Writes a mesh file of any format, atomically, as the corvane program does.");
     m.def("chamfer", &Chamfer, py::arg("mesh"), py::arg("size"), py::arg("angle_mode") = "disable",
           py::arg("limit_angle") = 90.0, py::arg("select") = py::none(), py::arg("plugins_dir") = py::none(),
           py::arg("clamp") = false,

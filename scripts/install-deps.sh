@@ -9,7 +9,7 @@ need_i386=0
 # The viewer: cpp-httplib for its server, npm for three.js (below), and
 # Chromium with its driver and Selenium for the browser tests.
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
-          libcli11-dev libtinyobjloader-dev libstb-dev
+          libcli11-dev libtinyobjloader-dev libstb-dev libtinygltf-dev
           libcpp-httplib-dev nlohmann-json3-dev python3-selenium python3-pil chromium chromium-driver
           # the Python module: built against Debian's interpreter and numpy
           python3-dev python3-venv pybind11-dev python3-numpy python3-pytest)

@@ -19,6 +19,8 @@ enum {
 struct CliArgs {
     std::string input;
     std::string output;
+    std::string inputFormat;            // --input-format; empty: by INPUT's extension
+    std::string outputFormat;           // --output-format; empty: by OUTPUT's extension
     std::string plugin;                 // empty: Corvane.p beside the program
     std::string pluginsDir;             // empty: the user's config folder
     std::optional<double> size;
@@ -38,8 +40,8 @@ struct CliArgs {
     int previewHeight = 600;
 };
 
-// Whether OUTPUT may be written: a file in an existing folder, and not the
-// input unless forced. false after printing why.
+// Whether OUTPUT may be written: both files in a known format, OUTPUT a file
+// in an existing folder, and not the input unless forced. false after printing why.
 bool CliCheckOutput(const CliArgs &args);
 // The module to load: --plugin, else Corvane.p beside the program.
 std::string CliModulePath(const CliArgs &args);

@@ -31,6 +31,13 @@ std::string ProgramDir()
 
 bool CliCheckOutput(const CliArgs &args)
 {
+    MeshFormat format;
+    std::string unknown;
+    if (!MeshChooseFormat(args.input, args.inputFormat, &format, &unknown) ||
+        !MeshChooseFormat(args.output, args.outputFormat, &format, &unknown)) {
+        Error(unknown);
+        return false;
+    }
     std::error_code ec;
     fs::path out(args.output);
     if (fs::is_directory(out, ec)) {

@@ -287,7 +287,7 @@ void HandleSave(Viewer *v, const httplib::Request &req, httplib::Response &res)
         return;
     }
     std::string error;
-    if (!MeshWriteObj(v->args.output, run.output, &error))
+    if (!MeshWriteFile(v->args.output, MeshFormatFromPath(v->args.output), run.output, &error))
         return Fail(res, 500, error);
     res.set_content(ViewJsonText({{"written", v->args.output}, {"note", RunClampNote(run)}}), "application/json");
 }
@@ -397,8 +397,11 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
                  "serves until Ctrl-C.",
                  "corvane view");
     app.get_formatter()->column_width(30);
-    app.add_option("INPUT", args->input, "Mesh to read (OBJ), read once")->required()->type_name("");
-    app.add_option("-o,--output", args->output, "Where Save writes (OBJ); without it Save offers a download")
+    app.add_option("INPUT", args->input, "Mesh to read (OBJ, PLY, OFF, STL, glTF or GLB), read once")
+        ->required()
+        ->type_name("");
+    app.add_option("-o,--output", args->output,
+                   "Where Save writes (format by its extension); without it Save offers an OBJ download")
         ->type_name("OUTPUT");
     app.add_option("--port", args->port, "Port on 127.0.0.1 (default 0: a free one)")
         ->check(CLI::Range(0, 65535))
@@ -430,7 +433,7 @@ int ViewMain(const ViewArgs &args)
         return kExitUsage;
     std::string error;
     MeshReadInfo info;
-    if (!MeshReadObj(args.input, &v.input, &info, &error)) {
+    if (!MeshReadFile(args.input, MeshFormatFromPath(args.input), &v.input, &info, &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return kExitBadInput;
     }

@@ -1,5 +1,6 @@
-"""Corvane's edge chamfer for Python: meshes in numpy arrays or OBJ files,
-chamfered by the same Corvane.p module the corvane program loads.
+"""Corvane's edge chamfer for Python: meshes in numpy arrays or mesh files
+(OBJ, PLY, OFF, STL, glTF, GLB), chamfered by the same Corvane.p module the
+corvane program loads.
 
     import corvane
     mesh = corvane.read_obj("cube.obj")
@@ -15,8 +16,10 @@ from ._corvane import (
     chamfer,
     load_module,
     module_path,
+    read,
     read_obj,
     stats,
+    write,
     write_obj,
 )
 
@@ -28,7 +31,9 @@ __all__ = [
     "chamfer",
     "load_module",
     "module_path",
+    "read",
     "read_obj",
     "stats",
+    "write",
     "write_obj",
 ]

@@ -152,6 +152,29 @@ def write_obj(mesh: Mesh, path: _Path) -> None:
     ValueError. Nothing is left behind on failure.
     """
 
+def read(path: _Path, format: Union[str, None] = None) -> Mesh:
+    """Reads a mesh file exactly as the corvane program does: OBJ, PLY
+    (ASCII or binary), OFF, STL (ASCII or binary), glTF or GLB, by the
+    path's extension unless `format` ("obj", "ply", "off", "stl", "gltf",
+    "glb") names one.
+
+    STL and glTF corners at the same position are welded into one point.
+    Raises OSError when the file cannot be opened and ValueError, naming the
+    line or byte offset where it can, when it is not a mesh the program
+    reads or the format is unknown.
+    """
+
+def write(mesh: Mesh, path: _Path, format: Union[str, None] = None) -> None:
+    """Writes `mesh` in the format of the path's extension (or `format`),
+    atomically, byte for byte as the corvane program does.
+
+    PLY is binary with double coordinates, OFF text with exact numbers; STL
+    and glTF hold float32 triangles, so polygons are cut into triangles
+    (glTF keeps the surfaces as one primitive and material each). Raises
+    ValueError for an unknown format or a mesh the format cannot hold (a PLY
+    face of more than 255 points), and OSError as write_obj does.
+    """
+
 def chamfer(
     mesh: Mesh,
     size: float,

@@ -1,0 +1,337 @@
+// The formats by name and extension, the dispatch to each reader and writer,
+// and what the readers and writers of the float32 formats share: the weld of
+// corners into points and the cut of polygons into triangles.
+#include "meshio/formats.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string Lower(std::string s)
+{
+    for (char &c : s)
+        c = (char)std::tolower((unsigned char)c);
+    return s;
+}
+
+}  // namespace
+
+MeshFormat MeshFormatFromName(const std::string &name)
+{
+    const std::string n = Lower(name);
+    if (n == "obj")
+        return MeshFormat::Obj;
+    if (n == "ply")
+        return MeshFormat::Ply;
+    if (n == "off")
+        return MeshFormat::Off;
+    if (n == "stl")
+        return MeshFormat::Stl;
+    if (n == "gltf")
+        return MeshFormat::Gltf;
+    if (n == "glb")
+        return MeshFormat::Glb;
+    return MeshFormat::Unknown;
+}
+
+MeshFormat MeshFormatFromPath(const std::string &path)
+{
+    const size_t slash = path.find_last_of('/');
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = base.find_last_of('.');
+    // ".hidden" names no extension either
+    if (dot == std::string::npos || dot == 0)
+        return MeshFormat::Obj;
+    return MeshFormatFromName(base.substr(dot + 1));
+}
+
+const char *MeshFormatLabel(MeshFormat format)
+{
+    switch (format) {
+    case MeshFormat::Obj: return "OBJ";
+    case MeshFormat::Ply: return "PLY";
+    case MeshFormat::Off: return "OFF";
+    case MeshFormat::Stl: return "STL";
+    case MeshFormat::Gltf: return "glTF";
+    case MeshFormat::Glb: return "GLB";
+    case MeshFormat::Unknown: break;
+    }
+    return "unknown";
+}
+
+bool MeshChooseFormat(const std::string &path, const std::string &given, MeshFormat *format,
+                      std::string *error)
+{
+    static const char kKnown[] = "obj, ply, off, stl, gltf or glb";
+    if (!given.empty()) {
+        *format = MeshFormatFromName(given);
+        if (*format == MeshFormat::Unknown && error)
+            *error = path + ": unknown mesh format '" + given + "' (known: " + kKnown + ")";
+    } else {
+        *format = MeshFormatFromPath(path);
+        if (*format == MeshFormat::Unknown && error)
+            *error = path + ": unknown mesh format: the extension is none of " + kKnown +
+                     "; name the format with --input-format or --output-format";
+    }
+    return *format != MeshFormat::Unknown;
+}
+
+bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat format, MeshData *mesh,
+                   MeshReadInfo *info, std::string *error)
+{
+    MeshReadInfo localInfo;
+    if (!info)
+        info = &localInfo;
+    *info = MeshReadInfo();
+    *mesh = MeshData();
+    std::string localError;
+    if (!error)
+        error = &localError;
+    bool ok = false;
+    switch (format) {
+    case MeshFormat::Obj: return MeshReadObjText(data, name, mesh, info, error);
+    case MeshFormat::Ply: ok = ReadPly(data, name, mesh, info, error); break;
+    case MeshFormat::Off: ok = ReadOff(data, name, mesh, info, error); break;
+    case MeshFormat::Stl: ok = ReadStl(data, name, mesh, info, error); break;
+    case MeshFormat::Gltf: ok = ReadGltf(data, name, false, mesh, info, error); break;
+    case MeshFormat::Glb: ok = ReadGltf(data, name, true, mesh, info, error); break;
+    case MeshFormat::Unknown: *error = name + ": unknown mesh format"; break;
+    }
+    if (!ok)
+        *mesh = MeshData();
+    return ok;
+}
+
+bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, MeshReadInfo *info,
+                  std::string *error)
+{
+    if (format == MeshFormat::Obj)
+        return MeshReadObj(path, mesh, info, error);
+    *mesh = MeshData();
+    auto fail = [&](const std::string &what) {
+        if (error)
+            *error = what;
+        return false;
+    };
+    if (format == MeshFormat::Unknown)
+        return fail(path + ": unknown mesh format");
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        return fail(path + ": is a folder, not a mesh file");
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return fail(path + ": cannot open: " + std::strerror(errno));
+    std::ostringstream buffer;
+    buffer << file.rdbuf();
+    if (file.bad())
+        return fail(path + ": cannot read: " + std::strerror(errno));
+    return MeshReadBytes(buffer.str(), path, format, mesh, info, error);
+}
+
+std::string MeshReadNote(const std::string &name, const MeshReadInfo &info)
+{
+    std::string note;
+    if (info.welded > 0)
+        note = name + ": " + std::to_string(info.welded) +
+            " corners at the position of an earlier one welded to it";
+    if (info.collapsed > 0)
+        note += std::string(note.empty() ? name + ": " : "; ") + std::to_string(info.collapsed) +
+                (info.collapsed == 1 ? " triangle" : " triangles") +
+                " left with fewer than three points by the weld dropped";
+    return note;
+}
+
+bool MeshFileBytes(const MeshData &mesh, MeshFormat format, const std::string &name, std::string *out,
+                   std::string *error, std::string *note)
+{
+    long long cut = 0, triangles = 0;
+    bool ok = true;
+    out->clear();
+    switch (format) {
+    case MeshFormat::Obj: *out = MeshObjText(mesh); break;
+    case MeshFormat::Ply: ok = PlyBytes(mesh, name, out, error); break;
+    case MeshFormat::Off: *out = OffText(mesh); break;
+    case MeshFormat::Stl: StlBytes(mesh, out, &cut, &triangles); break;
+    case MeshFormat::Gltf: ok = GltfBytes(mesh, false, name, out, error, &cut, &triangles); break;
+    case MeshFormat::Glb: ok = GltfBytes(mesh, true, name, out, error, &cut, &triangles); break;
+    case MeshFormat::Unknown:
+        ok = false;
+        if (error)
+            *error = name + ": unknown mesh format";
+        break;
+    }
+    if (note)
+        *note = ok ? CutNote(cut, triangles) : std::string();
+    if (!ok)
+        out->clear();
+    return ok;
+}
+
+bool MeshWriteFile(const std::string &path, MeshFormat format, const MeshData &mesh, std::string *error,
+                   int *errorNumber, std::string *note)
+{
+    if (errorNumber)
+        *errorNumber = 0;
+    std::string bytes;
+    // Made before the file is opened, so that a mesh the format cannot hold
+    // leaves nothing behind.
+    if (!MeshFileBytes(mesh, format, path, &bytes, error, note)) {
+        if (errorNumber)
+            *errorNumber = EINVAL;
+        return false;
+    }
+    AtomicFile file;
+    const bool ok = AtomicFileOpen(path, &file, error) && AtomicFileWrite(&file, bytes, error) &&
+                    AtomicFileCommit(&file, error);
+    if (errorNumber)
+        *errorNumber = ok ? 0 : file.errorNumber;
+    return ok;
+}
+
+// ---- weld -------------------------------------------------------------------
+
+size_t PointWeld::KeyHash::operator()(const Key &k) const
+{
+    uint64_t h = 0x9e3779b97f4a7c15ULL;
+    for (uint64_t b : k.bits) {
+        h ^= b + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+        h *= 0xff51afd7ed558ccdULL;
+    }
+    return (size_t)(h ^ (h >> 33));
+}
+
+int PointWeldAdd(PointWeld *weld, double x, double y, double z)
+{
+    PointWeld::Key key;
+    const double v[3] = {x + 0.0, y + 0.0, z + 0.0};   // -0 + 0 is +0
+    for (int k = 0; k < 3; k++)
+        std::memcpy(&key.bits[k], &v[k], sizeof(double));
+    weld->corners++;
+    auto it = weld->index.emplace(key, (int)weld->mesh->points.size());
+    if (it.second)
+        weld->mesh->points.push_back({v[0], v[1], v[2]});
+    return it.first->second;
+}
+
+void PointWeldTriangle(MeshData *mesh, int a, int b, int c, const std::string &surface, MeshReadInfo *info)
+{
+    if (a == b || b == c || c == a) {
+        info->collapsed++;
+        return;
+    }
+    MeshPoly poly;
+    poly.points = {a, b, c};
+    poly.surface = surface;
+    mesh->polys.push_back(std::move(poly));
+}
+
+double RoundToFloat(double value)
+{
+    return (float)value;
+}
+
+// ---- triangulation ------------------------------------------------------------
+
+namespace {
+
+// Twice the signed area of a b c in the projection plane.
+double Cross2(const double a[2], const double b[2], const double c[2])
+{
+    return (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
+}
+
+}  // namespace
+
+void MeshTriangulate(const MeshData &mesh, const MeshPoly &poly, std::vector<int> *triangles)
+{
+    const size_t n = poly.points.size();
+    if (n < 3)
+        return;
+    if (n == 3) {
+        triangles->insert(triangles->end(), poly.points.begin(), poly.points.end());
+        return;
+    }
+    // Project onto the axis plane the Newell normal is closest to, oriented
+    // so that the polygon winds counter-clockwise there.
+    double normal[3] = {0, 0, 0};
+    for (size_t i = 0; i < n; i++) {
+        const auto &p = mesh.points[(size_t)poly.points[i]];
+        const auto &q = mesh.points[(size_t)poly.points[(i + 1) % n]];
+        normal[0] += (p[1] - q[1]) * (p[2] + q[2]);
+        normal[1] += (p[2] - q[2]) * (p[0] + q[0]);
+        normal[2] += (p[0] - q[0]) * (p[1] + q[1]);
+    }
+    int drop = 0;
+    for (int k = 1; k < 3; k++)
+        if (std::fabs(normal[k]) > std::fabs(normal[drop]))
+            drop = k;
+    const int u = (drop + 1) % 3, v = (drop + 2) % 3;
+    const double flip = normal[drop] < 0 ? -1.0 : 1.0;
+    std::vector<std::array<double, 2>> flat(n);
+    for (size_t i = 0; i < n; i++) {
+        const auto &p = mesh.points[(size_t)poly.points[i]];
+        flat[i] = {p[(size_t)u], p[(size_t)v] * flip};
+    }
+
+    std::vector<size_t> left(n);
+    for (size_t i = 0; i < n; i++)
+        left[i] = i;
+    auto emit = [&](size_t a, size_t b, size_t c) {
+        triangles->push_back(poly.points[a]);
+        triangles->push_back(poly.points[b]);
+        triangles->push_back(poly.points[c]);
+    };
+    // The search for the next ear goes on from the last one cut, so that a
+    // polygon of n points takes about n^2 tests rather than n^3.
+    size_t from = 0;
+    while (left.size() > 3) {
+        const size_t m = left.size();
+        bool cut = false;
+        for (size_t step = 0; step < m && !cut; step++) {
+            const size_t i = (from + step) % m;
+            const size_t a = left[(i + m - 1) % m], b = left[i], c = left[(i + 1) % m];
+            if (Cross2(flat[a].data(), flat[b].data(), flat[c].data()) <= 0.0)
+                continue;   // reflex or flat: not an ear
+            bool empty = true;
+            for (size_t j = 0; j < m && empty; j++) {
+                const size_t p = left[j];
+                if (p == a || p == b || p == c)
+                    continue;
+                // on the boundary counts as inside: a point there would be
+                // left on the new edge
+                if (Cross2(flat[a].data(), flat[b].data(), flat[p].data()) >= 0.0 &&
+                    Cross2(flat[b].data(), flat[c].data(), flat[p].data()) >= 0.0 &&
+                    Cross2(flat[c].data(), flat[a].data(), flat[p].data()) >= 0.0)
+                    empty = false;
+            }
+            if (!empty)
+                continue;
+            emit(a, b, c);
+            left.erase(left.begin() + (long)i);
+            from = i == 0 ? 0 : i - 1;
+            cut = true;
+        }
+        if (!cut) {
+            // No ear: the rest is folded or has no area. A fan keeps every
+            // edge of the outline.
+            for (size_t i = 1; i + 1 < left.size(); i++)
+                emit(left[0], left[i], left[i + 1]);
+            return;
+        }
+    }
+    emit(left[0], left[1], left[2]);
+}
+
+std::string CutNote(long long cut, long long triangles)
+{
+    if (cut == 0)
+        return std::string();
+    return std::to_string(cut) + (cut == 1 ? " polygon" : " polygons") + " of 4 or more points written as " +
+           std::to_string(triangles) + " triangles";
+}

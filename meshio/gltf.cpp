@@ -1,0 +1,589 @@
+// glTF 2.0 reading and writing (.gltf with its buffers, and .glb), through
+// the system's glTF library for the JSON and the buffers. Read: the default
+// scene's nodes (every root node when the file has no scene), each mesh
+// primitive's triangles (lists, strips and fans; points and lines are
+// skipped), positions moved by the node's world transform and welded at
+// equal positions, the material's name as the surface name. Written: one
+// mesh of one primitive per surface, triangulated, float32 positions shared
+// by all primitives.
+#include "meshio/formats.h"
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include <tiny_gltf.h>
+
+namespace {
+
+// A data URI larger than this (decoded) is refused before it is decoded:
+// it would be held twice in memory, encoded and decoded.
+const size_t kMaxDataUriBytes = size_t(64) << 20;
+
+namespace fs = std::filesystem;
+
+// What the file callbacks know: the folder the file's buffers must lie in,
+// and the first URI found outside it.
+struct Folder {
+    std::string base;           // the folder as named ("" for the current one)
+    fs::path canonical;         // the same, links resolved
+    std::string outside;        // the first path refused, empty while none
+};
+
+// Whether `path` lies inside the folder, links followed: "../x.bin", an
+// absolute path or a link out of the folder are refused.
+bool Inside(Folder *folder, const std::string &path)
+{
+    if (!folder->base.empty() && path.compare(0, folder->base.size() + 1, folder->base + "/") != 0)
+        return false;
+    std::error_code ec;
+    fs::path real = fs::weakly_canonical(fs::path(path), ec);
+    if (ec)
+        return false;
+    auto rel = real.lexically_relative(folder->canonical);
+    return !rel.empty() && *rel.begin() != ".." && rel.is_relative();
+}
+
+bool FileExistsInFolder(const std::string &path, void *user)
+{
+    Folder *folder = static_cast<Folder *>(user);
+    if (!Inside(folder, path)) {
+        if (folder->outside.empty())
+            folder->outside = path;
+        return false;
+    }
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+std::string SamePath(const std::string &path, void *) { return path; }
+
+bool ReadInFolder(std::vector<unsigned char> *out, std::string *err, const std::string &path, void *user)
+{
+    Folder *folder = static_cast<Folder *>(user);
+    if (!Inside(folder, path)) {
+        if (folder->outside.empty())
+            folder->outside = path;
+        return false;
+    }
+    return tinygltf::ReadWholeFile(out, err, path, nullptr);
+}
+
+bool NoWrite(std::string *, const std::string &, const std::vector<unsigned char> &, void *) { return false; }
+
+// Images are never decoded: nothing of them reaches the mesh.
+bool SkipImage(
+    tinygltf::Image *, const int, std::string *, std::string *, int, int, const unsigned char *, int, void *)
+{
+    return true;
+}
+
+// The longest string in `data` that starts a data URI, in bytes of text.
+size_t LongestDataUri(const std::string &data)
+{
+    size_t longest = 0;
+    for (size_t at = data.find("\"data:"); at != std::string::npos; at = data.find("\"data:", at + 1)) {
+        size_t end = data.find('"', at + 1);
+        if (end == std::string::npos)
+            end = data.size();
+        longest = std::max(longest, end - at - 1);
+    }
+    return longest;
+}
+
+// ---- transforms -------------------------------------------------------------------
+
+// Column-major 4x4, as glTF stores it.
+struct Matrix {
+    double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+};
+
+Matrix Multiply(const Matrix &a, const Matrix &b)
+{
+    Matrix r;
+    for (int c = 0; c < 4; c++)
+        for (int row = 0; row < 4; row++) {
+            double s = 0;
+            for (int k = 0; k < 4; k++)
+                s += a.m[k * 4 + row] * b.m[c * 4 + k];
+            r.m[c * 4 + row] = s;
+        }
+    return r;
+}
+
+// The node's own transform: its matrix, or translation * rotation * scale.
+Matrix LocalMatrix(const tinygltf::Node &node)
+{
+    Matrix r;
+    if (node.matrix.size() == 16) {
+        for (int k = 0; k < 16; k++)
+            r.m[k] = node.matrix[(size_t)k];
+        return r;
+    }
+    if (node.rotation.size() == 4) {
+        const double x = node.rotation[0], y = node.rotation[1], z = node.rotation[2], w = node.rotation[3];
+        r.m[0] = 1 - 2 * (y * y + z * z);
+        r.m[1] = 2 * (x * y + z * w);
+        r.m[2] = 2 * (x * z - y * w);
+        r.m[4] = 2 * (x * y - z * w);
+        r.m[5] = 1 - 2 * (x * x + z * z);
+        r.m[6] = 2 * (y * z + x * w);
+        r.m[8] = 2 * (x * z + y * w);
+        r.m[9] = 2 * (y * z - x * w);
+        r.m[10] = 1 - 2 * (x * x + y * y);
+    }
+    if (node.scale.size() == 3)
+        for (int c = 0; c < 3; c++)
+            for (int row = 0; row < 3; row++)
+                r.m[c * 4 + row] *= node.scale[(size_t)c];
+    if (node.translation.size() == 3)
+        for (int k = 0; k < 3; k++)
+            r.m[12 + k] = node.translation[(size_t)k];
+    return r;
+}
+
+double Determinant3(const Matrix &a)
+{
+    const double *m = a.m;
+    return m[0] * (m[5] * m[10] - m[9] * m[6]) - m[4] * (m[1] * m[10] - m[9] * m[2]) +
+           m[8] * (m[1] * m[6] - m[5] * m[2]);
+}
+
+// ---- accessors -------------------------------------------------------------------
+
+// An accessor's elements in its buffer, bounds checked.
+struct Span {
+    const unsigned char *base = nullptr;
+    size_t stride = 0;
+    size_t count = 0;
+};
+
+bool AccessorSpan(const tinygltf::Model &model, int index, int type, size_t elementSize, Span *span,
+                  std::string *why)
+{
+    if (index < 0 || (size_t)index >= model.accessors.size()) {
+        *why = "accessor " + std::to_string(index) + " does not exist";
+        return false;
+    }
+    const tinygltf::Accessor &a = model.accessors[(size_t)index];
+    const std::string which = "accessor " + std::to_string(index);
+    if (a.sparse.isSparse) {
+        *why = which + " is sparse, which is not read";
+        return false;
+    }
+    if (a.type != type) {
+        *why = which + " has the wrong type";
+        return false;
+    }
+    if (a.bufferView < 0 || (size_t)a.bufferView >= model.bufferViews.size()) {
+        *why = which + " has no buffer view";
+        return false;
+    }
+    const tinygltf::BufferView &view = model.bufferViews[(size_t)a.bufferView];
+    if (view.buffer < 0 || (size_t)view.buffer >= model.buffers.size()) {
+        *why = "buffer view " + std::to_string(a.bufferView) + " names no buffer";
+        return false;
+    }
+    const std::vector<unsigned char> &data = model.buffers[(size_t)view.buffer].data;
+    if (view.byteOffset > data.size() || view.byteLength > data.size() - view.byteOffset) {
+        *why = "buffer view " + std::to_string(a.bufferView) + " reaches past the end of its buffer";
+        return false;
+    }
+    const size_t stride = view.byteStride ? view.byteStride : elementSize;
+    if (stride < elementSize) {
+        *why = "buffer view " + std::to_string(a.bufferView) + " has a stride shorter than an element";
+        return false;
+    }
+    if (a.count > 0 && (a.byteOffset > view.byteLength || elementSize > view.byteLength - a.byteOffset ||
+                        (a.count - 1) > (view.byteLength - a.byteOffset - elementSize) / stride)) {
+        *why = which + " reaches past the end of its buffer view";
+        return false;
+    }
+    span->base = data.data() + view.byteOffset + a.byteOffset;
+    span->stride = stride;
+    span->count = a.count;
+    return true;
+}
+
+struct Loader {
+    const tinygltf::Model &model;
+    const std::string &name;
+    MeshData *mesh;
+    MeshReadInfo *info;
+    std::string *error;
+    PointWeld weld;
+    // (position accessor, node) -> the points of its elements
+    std::map<std::pair<int, int>, std::vector<int>> points;
+    std::vector<bool> visited;
+
+    bool Fail(const std::string &what)
+    {
+        if (error)
+            *error = name + ": " + what;
+        return false;
+    }
+};
+
+bool ReadPositions(Loader *ld, int accessor, int node, const Matrix &world, const std::string &where,
+                   const std::vector<int> **out)
+{
+    auto key = std::make_pair(accessor, node);
+    auto found = ld->points.find(key);
+    if (found != ld->points.end()) {
+        *out = &found->second;
+        return true;
+    }
+    Span span;
+    std::string why;
+    if (!AccessorSpan(ld->model, accessor, TINYGLTF_TYPE_VEC3, 12, &span, &why))
+        return ld->Fail(where + ": POSITION " + why);
+    if (ld->model.accessors[(size_t)accessor].componentType != TINYGLTF_COMPONENT_TYPE_FLOAT)
+        return ld->Fail(where + ": POSITION accessor " + std::to_string(accessor) + " is not float");
+    std::vector<int> &indices = ld->points[key];
+    indices.reserve(span.count);
+    const double *m = world.m;
+    for (size_t i = 0; i < span.count; i++) {
+        float f[3];
+        std::memcpy(f, span.base + i * span.stride, sizeof f);
+        const double x = f[0], y = f[1], z = f[2];
+        const double p[3] = {m[0] * x + m[4] * y + m[8] * z + m[12], m[1] * x + m[5] * y + m[9] * z + m[13],
+                             m[2] * x + m[6] * y + m[10] * z + m[14]};
+        if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
+            return ld->Fail(where + ": position " + std::to_string(i) + " is not finite" +
+                (std::isfinite(x) && std::isfinite(y) && std::isfinite(z) ? " once transformed" : ""));
+        indices.push_back(PointWeldAdd(&ld->weld, p[0], p[1], p[2]));
+    }
+    *out = &indices;
+    return true;
+}
+
+// The primitive's vertex numbers, in order: its indices, or 0..n-1.
+bool ReadIndices(Loader *ld, const tinygltf::Primitive &prim, size_t vertices, const std::string &where,
+                 std::vector<uint32_t> *out)
+{
+    if (prim.indices < 0) {
+        out->resize(vertices);
+        for (size_t i = 0; i < vertices; i++)
+            (*out)[i] = (uint32_t)i;
+        return true;
+    }
+    if ((size_t)prim.indices >= ld->model.accessors.size())
+        return ld->Fail(where + ": indices accessor " + std::to_string(prim.indices) + " does not exist");
+    const int component = ld->model.accessors[(size_t)prim.indices].componentType;
+    size_t size = 0;
+    if (component == TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE)
+        size = 1;
+    else if (component == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT)
+        size = 2;
+    else if (component == TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT)
+        size = 4;
+    else
+        return ld->Fail(where + ": indices are not unsigned integers");
+    Span span;
+    std::string why;
+    if (!AccessorSpan(ld->model, prim.indices, TINYGLTF_TYPE_SCALAR, size, &span, &why))
+        return ld->Fail(where + ": indices " + why);
+    out->resize(span.count);
+    for (size_t i = 0; i < span.count; i++) {
+        const unsigned char *at = span.base + i * span.stride;
+        uint32_t v = 0;
+        if (size == 1) {
+            v = at[0];
+        } else if (size == 2) {
+            uint16_t s;
+            std::memcpy(&s, at, 2);
+            v = s;
+        } else {
+            std::memcpy(&v, at, 4);
+        }
+        if (v >= vertices)
+            return ld->Fail(where + ": index " + std::to_string(i) + " is " + std::to_string(v) +
+                ", past the " + std::to_string(vertices) + " positions");
+        (*out)[i] = v;
+    }
+    return true;
+}
+
+bool ReadPrimitive(Loader *ld, int meshIndex, int primIndex, int node, const Matrix &world)
+{
+    const tinygltf::Primitive &prim = ld->model.meshes[(size_t)meshIndex].primitives[(size_t)primIndex];
+    const std::string where = "mesh " + std::to_string(meshIndex) + " primitive " + std::to_string(primIndex);
+    const int mode = prim.mode;
+    if (mode != TINYGLTF_MODE_TRIANGLES && mode != TINYGLTF_MODE_TRIANGLE_STRIP &&
+        mode != TINYGLTF_MODE_TRIANGLE_FAN) {
+        if (mode < 0 || mode > TINYGLTF_MODE_TRIANGLE_FAN)
+            return ld->Fail(where + ": unknown mode " + std::to_string(mode));
+        ld->info->ignoredElements++;
+        return true;
+    }
+    auto position = prim.attributes.find("POSITION");
+    if (position == prim.attributes.end())
+        return ld->Fail(where + " has no POSITION attribute");
+    const std::vector<int> *points = nullptr;
+    if (!ReadPositions(ld, position->second, node, world, where, &points))
+        return false;
+    std::vector<uint32_t> order;
+    if (!ReadIndices(ld, prim, points->size(), where, &order))
+        return false;
+    if (mode == TINYGLTF_MODE_TRIANGLES && order.size() % 3 != 0)
+        return ld->Fail(
+            where + ": " + std::to_string(order.size()) + " vertices do not make whole triangles");
+    std::string surface = "Default";
+    if (prim.material >= 0 && (size_t)prim.material < ld->model.materials.size() &&
+        !ld->model.materials[(size_t)prim.material].name.empty())
+        surface = ld->model.materials[(size_t)prim.material].name;
+    // A mirroring transform turns the triangles over: wind them back.
+    const bool mirrored = Determinant3(world) < 0;
+    auto triangle = [&](uint32_t a, uint32_t b, uint32_t c) {
+        int pa = (*points)[a], pb = (*points)[b], pc = (*points)[c];
+        if (mirrored)
+            std::swap(pb, pc);
+        PointWeldTriangle(ld->mesh, pa, pb, pc, surface, ld->info);
+    };
+    const size_t n = order.size();
+    if (mode == TINYGLTF_MODE_TRIANGLES) {
+        for (size_t i = 0; i + 2 < n; i += 3)
+            triangle(order[i], order[i + 1], order[i + 2]);
+    } else if (mode == TINYGLTF_MODE_TRIANGLE_STRIP) {
+        // every other triangle of a strip is wound the other way round
+        for (size_t i = 0; i + 2 < n; i++) {
+            if (i % 2 == 0)
+                triangle(order[i], order[i + 1], order[i + 2]);
+            else
+                triangle(order[i + 1], order[i], order[i + 2]);
+        }
+    } else {
+        for (size_t i = 1; i + 1 < n; i++)
+            triangle(order[0], order[i], order[i + 1]);
+    }
+    return true;
+}
+
+// The nodes below `root`, depth first with an explicit stack (a chain of
+// nodes as deep as the file is long must not exhaust the call stack), each
+// with its world transform. A node reached twice (a cycle, or two parents)
+// is read the first time only.
+bool ReadNodes(Loader *ld, int root)
+{
+    std::vector<std::pair<int, Matrix>> stack = {{root, Matrix()}};
+    while (!stack.empty()) {
+        const int index = stack.back().first;
+        const Matrix parent = stack.back().second;
+        stack.pop_back();
+        if (index < 0 || (size_t)index >= ld->model.nodes.size())
+            return ld->Fail("node " + std::to_string(index) + " does not exist");
+        if (ld->visited[(size_t)index])
+            continue;
+        ld->visited[(size_t)index] = true;
+        const tinygltf::Node &node = ld->model.nodes[(size_t)index];
+        const Matrix world = Multiply(parent, LocalMatrix(node));
+        if (node.mesh >= 0) {
+            if ((size_t)node.mesh >= ld->model.meshes.size())
+                return ld->Fail("node " + std::to_string(index) + " names mesh " + std::to_string(node.mesh) +
+                                ", which does not exist");
+            const size_t prims = ld->model.meshes[(size_t)node.mesh].primitives.size();
+            for (size_t p = 0; p < prims; p++)
+                if (!ReadPrimitive(ld, node.mesh, (int)p, index, world))
+                    return false;
+        }
+        // pushed last to first, so that the first child is read first
+        for (size_t k = node.children.size(); k-- > 0;)
+            stack.emplace_back(node.children[k], world);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadGltf(const std::string &data, const std::string &name, bool binary, MeshData *mesh,
+    MeshReadInfo *info, std::string *error)
+{
+    auto fail = [&](const std::string &what) {
+        if (error)
+            *error = name + ": " + what;
+        return false;
+    };
+    if (data.size() > 0x7fffffffu)
+        return fail("too large for a glTF file");
+    const size_t longest = LongestDataUri(data);
+    if (longest / 4 * 3 > kMaxDataUriBytes)
+        return fail("a data URI of " + std::to_string(longest) + " bytes is more than the " +
+                    std::to_string(kMaxDataUriBytes >> 20) + " MiB (decoded) read from one");
+
+    Folder folder;
+    const size_t slash = name.find_last_of('/');
+    folder.base = slash == std::string::npos ? std::string() : name.substr(0, slash == 0 ? 1 : slash);
+    std::error_code ec;
+    folder.canonical = fs::weakly_canonical(folder.base.empty() ? fs::path(".") : fs::path(folder.base), ec);
+    tinygltf::TinyGLTF loader;
+    tinygltf::FsCallbacks callbacks{FileExistsInFolder, SamePath, ReadInFolder, NoWrite, &folder};
+    loader.SetFsCallbacks(callbacks);
+    loader.SetImageLoader(SkipImage, nullptr);
+    tinygltf::Model model;
+    std::string err, warn;
+    bool ok = false;
+    try {
+        if (binary)
+            ok = loader.LoadBinaryFromMemory(&model, &err, &warn,
+                reinterpret_cast<const unsigned char *>(data.data()), (unsigned)data.size(), folder.base);
+        else
+            ok = loader.LoadASCIIFromString(
+                &model, &err, &warn, data.data(), (unsigned)data.size(), folder.base);
+    } catch (const std::exception &e) {
+        ok = false;
+        err = e.what();
+    }
+    if (!folder.outside.empty() && !ok)
+        return fail("refusing the external URI " + folder.outside + ": it lies outside the file's folder");
+    if (!ok) {
+        while (!err.empty() && (err.back() == '\n' || err.back() == ' '))
+            err.pop_back();
+        for (char &c : err)
+            if (c == '\n')
+                c = ';';
+        return fail(err.empty() ? std::string("cannot be read as glTF") : err);
+    }
+
+    Loader ld{model, name, mesh, info, error, {}, {}, {}};
+    ld.weld.mesh = mesh;
+    ld.visited.assign(model.nodes.size(), false);
+    std::vector<int> roots;
+    int scene = model.defaultScene;
+    if (scene < 0 || (size_t)scene >= model.scenes.size())
+        scene = model.scenes.empty() ? -1 : 0;
+    if (scene >= 0) {
+        roots = model.scenes[(size_t)scene].nodes;
+    } else {
+        std::vector<bool> child(model.nodes.size(), false);
+        for (const tinygltf::Node &n : model.nodes)
+            for (int c : n.children)
+                if (c >= 0 && (size_t)c < child.size())
+                    child[(size_t)c] = true;
+        for (size_t k = 0; k < model.nodes.size(); k++)
+            if (!child[k])
+                roots.push_back((int)k);
+    }
+    for (int root : roots)
+        if (!ReadNodes(&ld, root))
+            return false;
+    info->welded = (int)(ld.weld.corners - (long long)mesh->points.size());
+    return true;
+}
+
+bool GltfBytes(const MeshData &mesh, bool binary, const std::string &name, std::string *out,
+    std::string *error, long long *cut, long long *triangles)
+{
+    // The surfaces in the order they first appear, each with its triangles.
+    std::vector<std::string> surfaces;
+    std::vector<std::vector<int>> tris;
+    std::map<std::string, size_t> surfaceIndex;
+    for (const MeshPoly &poly : mesh.polys) {
+        const std::string surface = poly.hasSurface && !poly.surface.empty() ? poly.surface : "Default";
+        auto it = surfaceIndex.emplace(surface, surfaces.size());
+        if (it.second) {
+            surfaces.push_back(surface);
+            tris.emplace_back();
+        }
+        std::vector<int> &list = tris[it.first->second];
+        const size_t before = list.size();
+        MeshTriangulate(mesh, poly, &list);
+        if (poly.points.size() > 3) {
+            (*cut)++;
+            *triangles += (long long)(list.size() - before) / 3;
+        }
+    }
+
+    tinygltf::Model model;
+    model.asset.version = "2.0";
+    model.asset.generator = "corvane";
+    size_t corners = 0;
+    for (const auto &list : tris)
+        corners += list.size();
+    if (!mesh.points.empty() && corners > 0) {
+        tinygltf::Buffer buffer;
+        buffer.data.resize(mesh.points.size() * 12 + corners * 4);
+        unsigned char *at = buffer.data.data();
+        tinygltf::Accessor positions;
+        positions.bufferView = 0;
+        positions.componentType = TINYGLTF_COMPONENT_TYPE_FLOAT;
+        positions.type = TINYGLTF_TYPE_VEC3;
+        positions.count = mesh.points.size();
+        positions.minValues.assign(3, HUGE_VAL);
+        positions.maxValues.assign(3, -HUGE_VAL);
+        for (const auto &p : mesh.points) {
+            for (size_t k = 0; k < 3; k++) {
+                const double rounded = RoundToFloat(p[k]);
+                const float f = (float)rounded;
+                std::memcpy(at, &f, 4);
+                at += 4;
+                positions.minValues[k] = std::min(positions.minValues[k], rounded);
+                positions.maxValues[k] = std::max(positions.maxValues[k], rounded);
+            }
+        }
+        tinygltf::BufferView positionView;
+        positionView.buffer = 0;
+        positionView.byteLength = mesh.points.size() * 12;
+        positionView.target = TINYGLTF_TARGET_ARRAY_BUFFER;
+        model.bufferViews.push_back(positionView);
+        model.accessors.push_back(positions);
+
+        tinygltf::Mesh out3d;
+        for (size_t s = 0; s < surfaces.size(); s++) {
+            if (tris[s].empty())
+                continue;
+            tinygltf::BufferView view;
+            view.buffer = 0;
+            view.byteOffset = (size_t)(at - buffer.data.data());
+            view.byteLength = tris[s].size() * 4;
+            view.target = TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER;
+            for (int v : tris[s]) {
+                const uint32_t u = (uint32_t)v;
+                std::memcpy(at, &u, 4);
+                at += 4;
+            }
+            tinygltf::Accessor indices;
+            indices.bufferView = (int)model.bufferViews.size();
+            indices.componentType = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+            indices.type = TINYGLTF_TYPE_SCALAR;
+            indices.count = tris[s].size();
+            model.bufferViews.push_back(view);
+            tinygltf::Material material;
+            material.name = surfaces[s];
+            tinygltf::Primitive prim;
+            prim.attributes["POSITION"] = 0;
+            prim.indices = (int)model.accessors.size();
+            prim.material = (int)model.materials.size();
+            prim.mode = TINYGLTF_MODE_TRIANGLES;
+            model.accessors.push_back(indices);
+            model.materials.push_back(material);
+            out3d.primitives.push_back(prim);
+        }
+        model.buffers.push_back(std::move(buffer));
+        model.meshes.push_back(out3d);
+        tinygltf::Node node;
+        node.mesh = 0;
+        model.nodes.push_back(node);
+        // A scene without nodes would be written as no object at all: a
+        // mesh without triangles is a file without a scene.
+        model.scenes.emplace_back();
+        model.scenes[0].nodes.push_back(0);
+        model.defaultScene = 0;
+    }
+    std::ostringstream stream;
+    tinygltf::TinyGLTF writer;
+    bool ok = false;
+    try {
+        ok = writer.WriteGltfSceneToStream(&model, stream, !binary, binary);
+    } catch (const std::exception &) {
+        ok = false;
+    }
+    if (!ok) {
+        if (error)
+            *error = name + ": the glTF data could not be made";
+        return false;
+    }
+    *out = stream.str();
+    return true;
+}
