@@ -32,6 +32,7 @@ struct CliArgs {
     bool force = false;
     bool keepPartial = false;
     bool clamp = false;                 // run with at most the safe size
+    bool progress = false;              // phase lines even when stderr is not a terminal
     std::string preview;                // --preview FILE.png; empty: no picture
     double viewAzimuth = 35.0;          // --view, degrees
     double viewElevation = 25.0;
@@ -66,9 +67,10 @@ void InterruptSetTempFile(const char *path);
 // ---- terminal ------------------------------------------------------------
 
 // Progress display of the host's monitors on stderr: a redrawn bar when
-// stderr is a terminal, plain phase lines otherwise, nothing when quiet.
+// stderr is a terminal; otherwise plain phase lines with `lines`, else only
+// the phases aborted; nothing when quiet.
 struct ProgressDisplay;
-ProgressDisplay *ProgressCreate(bool quiet);
+ProgressDisplay *ProgressCreate(bool quiet, bool lines);
 void ProgressDestroy(ProgressDisplay *display);
 // Binds the display to the host's monitor hooks, and messages to stderr.
 void ProgressAttach(ProgressDisplay *display, EmuHost *host);

@@ -16,10 +16,13 @@ struct MeshReadInfo {
     int texcoords = 0;        // `vt` lines read (not carried into the mesh)
     int normals = 0;          // `vn` lines read (not carried into the mesh)
     int ignoredElements = 0;  // `l`, `p` and free-form statements skipped
+    int groupings = 0;        // `o`, `g` and `s` statements skipped
 };
 
 // Reads the OBJ file at `path` into *mesh. Polygons take the name of the last
-// `usemtl` before them as their surface, "Default" before any. Coordinates
+// `usemtl` before them as their surface, "Default" before any; `mtllib`
+// statements are kept as they are written. A UTF-8 byte-order mark is
+// skipped, and a comment may end a `v`, `vt`, `vn` or `f` line. Coordinates
 // read back exactly what the text says (correctly rounded). On failure
 // returns false, leaves *mesh empty and sets *error to "FILE:LINE: what is
 // wrong" (or "FILE: what is wrong" when the file cannot be read at all).
@@ -30,7 +33,7 @@ bool MeshReadObjText(const std::string &text, const std::string &name, MeshData 
 
 // The shortest text that reads back to the same double ("0.1", "-2", "1e+20").
 std::string MeshFormatDouble(double value);
-// The OBJ text of *mesh: every point as `v`, then the polygons as `f` with
+// The OBJ text of *mesh: its `mtllib` statements, every point as `v`, then the polygons as `f` with
 // 1-based point numbers, a `usemtl` before the first polygon and wherever the
 // surface changes. A polygon without a surface name is written as "Default".
 std::string MeshObjText(const MeshData &mesh);
