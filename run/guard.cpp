@@ -58,7 +58,8 @@ std::string RunAngleModeName(int angleMode)
 
 std::string RunSizeWarning(double bevelSize, double safe, const std::string &remedy)
 {
-    if (!std::isfinite(safe) || !(bevelSize >= safe))
+    // A size of 0 changes nothing, however small the safe size.
+    if (!std::isfinite(safe) || !(bevelSize > 0.0 && bevelSize >= safe))
         return "";
     return "the bevel size " + MeshFormatDouble(bevelSize) + " is at or above the safe size " +
            MeshFormatDouble(safe) + ", past which the result may hold polygons other tools refuse; " + remedy;
