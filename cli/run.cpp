@@ -375,20 +375,17 @@ bool DefaultSize(const Job &job)
 }
 
 // Options the command line did not give came from the settings file an
-// earlier run saved, or from the module's defaults: said once, so that a
-// saved option never steers a run unseen.
+// earlier run saved: said once, so that a saved option never steers a run
+// unseen. (Without the file they are the module's defaults, which the
+// summary names and the size warning calls so.)
 void OptionsOriginNote(const Job &job)
 {
-    if (job.panelShown)
+    if (job.panelShown || !job.settingsFound)
         return;
     const std::string taken = OptionsText(job, true);
-    if (taken.empty())
-        return;
-    if (job.settingsFound)
+    if (!taken.empty())
         Note(job.args, taken + " from the settings file " + job.settingsFile +
                            " (an earlier run's; give them on the command line to change them)");
-    else
-        Note(job.args, taken + ": the module's defaults (no settings file at " + job.settingsFile + " yet)");
 }
 
 // The way out of a size past the safe one. A size nobody chose (the

@@ -389,6 +389,47 @@ TEST(PreviewPicture, OutlinesSeparateNeighbouringPolygons)
     EXPECT_LT(At(image, box.x0, y).r, face.r) << "the silhouette is outlined too";
 }
 
+TEST(PreviewPicture, ConcavePolygonsKeepTheirNotchAndEdgeOnOnesShow)
+{
+    // An L as one hexagon, its notch at the upper right, starting at either
+    // end of the notch: fanned from there, the triangle through the two arms'
+    // tips would cover half the notch.
+    MeshData l;
+    l.points = {{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}};
+    MeshPoly hexagon;
+    hexagon.points = {2, 3, 4, 5, 0, 1};
+    l.polys = {hexagon};
+    MeshData inner = l;
+    inner.polys[0].points = {4, 5, 0, 1, 2, 3};
+    PreviewOptions front;
+    front.azimuthDeg = 0.0;
+    front.elevationDeg = 0.0;
+    const PreviewImage image = Render(l, inner, {}, front);
+    for (const Half &half : {LeftHalf(image), RightHalf(image)}) {
+        const Box box = DrawnBox(image, half);
+        ASSERT_GT(box.Width(), 100);
+        // Quarter points of the box: the three arms drawn, the notch not
+        // (its point nearest the arms' tips, where a fan would reach).
+        const int left = half.x0 + box.x0 + box.Width() / 4, right = half.x0 + box.x0 + box.Width() * 3 / 5;
+        const int top = box.y0 + box.Height() * 2 / 5, bottom = box.y0 + box.Height() * 3 / 4;
+        EXPECT_EQ(Classify(At(image, right, top)), Kind::Background) << "the notch, half at " << half.x0;
+        EXPECT_EQ(Classify(At(image, left, top)), Kind::Front) << half.x0;
+        EXPECT_EQ(Classify(At(image, left, bottom)), Kind::Front) << half.x0;
+        EXPECT_EQ(Classify(At(image, right, bottom)), Kind::Front) << half.x0;
+    }
+
+    // The grid lies in the x-y plane; with y up, looking straight down shows
+    // it edge-on: a line across the picture, not an empty one.
+    const MeshData grid = MakeQuadGrid(3, 2);
+    PreviewOptions down;
+    down.azimuthDeg = 0.0;
+    down.elevationDeg = 90.0;
+    const PreviewImage edgeOn = Render(grid, grid, {}, down);
+    const Box line = DrawnBox(edgeOn, LeftHalf(edgeOn));
+    EXPECT_GT(line.Width(), 300);
+    EXPECT_LE(line.Height(), 2);
+}
+
 TEST(PreviewPicture, CaptionsUnderEachHalf)
 {
     const MeshData cube = MakeCube();
@@ -579,22 +620,25 @@ TEST(PreviewText, CaptionNamesCountsAndOptions)
     one.polys.push_back(MeshPoly());
     EXPECT_EQ(PreviewCaption("x", one, nullptr), "x: 1 point, 1 polygon");
 
-    PreviewRun run{"Object", 0.1, 0, 90.0};
+    PreviewRun run{"object", 0.1, 0, 90.0};
     EXPECT_EQ(PreviewCaption("output", cube, &run),
-              "output: 8 points, 6 polygons; Object, bevel 0.1, angle Disable");
-    run = PreviewRun{"Line", 0.125, 2, 30.0};
+              "output: 8 points, 6 polygons; object mode, bevel 0.1, angle Disable");
+    // The two-polygon mode takes no angle test.
+    run = PreviewRun{"two-polygon", 0.125, 2, 30.0};
+    EXPECT_EQ(PreviewCaption("output", cube, &run), "output: 8 points, 6 polygons; two-polygon mode, bevel 0.125");
+    run = PreviewRun{"object", 0.125, 2, 30.0};
     EXPECT_EQ(PreviewCaption("output", cube, &run),
-              "output: 8 points, 6 polygons; Line, bevel 0.125, angle GT 30 deg");
-    run = PreviewRun{"Object", 1e-7, 1, 12.5};
+              "output: 8 points, 6 polygons; object mode, bevel 0.125, angle GT 30 deg");
+    run = PreviewRun{"object", 1e-7, 1, 12.5};
     EXPECT_EQ(PreviewCaption("o", cube, &run),
-              "o: 8 points, 6 polygons; Object, bevel 1e-07, angle LT 12.5 deg");
-    run = PreviewRun{"Object", 0.1, 1, 120.0 * 0.017453292519943278 * 57.29577951308239};
+              "o: 8 points, 6 polygons; object mode, bevel 1e-07, angle LT 12.5 deg");
+    run = PreviewRun{"object", 0.1, 1, 120.0 * 0.017453292519943278 * 57.29577951308239};
     EXPECT_EQ(PreviewCaption("o", cube, &run),
-              "o: 8 points, 6 polygons; Object, bevel 0.1, angle LT 120 deg")
+              "o: 8 points, 6 polygons; object mode, bevel 0.1, angle LT 120 deg")
         << "the noise of a trip through radians is not shown";
-    run = PreviewRun{"Object", 2500, 7, 0.0};
+    run = PreviewRun{"object", 2500, 7, 0.0};
     EXPECT_EQ(PreviewCaption("o", cube, &run),
-              "o: 8 points, 6 polygons; Object, bevel 2500, angle Disable")
+              "o: 8 points, 6 polygons; object mode, bevel 2500, angle Disable")
         << "an unknown angle mode reads as disabled";
 }
 
