@@ -435,6 +435,83 @@ TEST_F(Cli, ModuleThatIsMissingOrForeign)
     EXPECT_EQ(ok.status, 0) << ok.err;
 }
 
+TEST_F(Cli, SavedOptionsAndRunsThatChamferNothingAreSaid)
+{
+    // The README's order: the cylinder run saves lt 120; the grid after it
+    // without options chamfers nothing, and says where the options came from
+    // and why nothing was done.
+    Result cylinder = RunCorvane(With({Example("cylinder.obj"), "-o", Path("c.obj"), "--size", "0.1", "--angle-mode",
+                                       "lt", "--limit-angle", "120"}));
+    ASSERT_EQ(cylinder.status, 0) << cylinder.err;
+    EXPECT_EQ(cylinder.err, "");
+    Result grid = RunCorvane(With({Example("lgrid.obj"), "-o", Path("g.obj")}));
+    ASSERT_EQ(grid.status, 0) << grid.err;
+    EXPECT_EQ(grid.err, "corvane: note: size 0.1, angle mode lt, limit angle 120 from the settings file " + cfg +
+                            "/Corvane.cfg (an earlier run's; give them on the command line to change them)\n"
+                            "corvane: warning: no edge passed the angle test (angle mode lt, limit angle 120), so no "
+                            "edge was chamfered\n");
+    EXPECT_NE(grid.out.find(": 49 -> 49 points, 31 -> 31 polygons (object mode, size 0.1, angle mode lt, limit "
+                            "angle 120)\n"),
+              std::string::npos)
+        << grid.out;
+    // With the options the README now gives, the order does not matter.
+    Result given = RunCorvane(With({Example("lgrid.obj"), "-o", Path("g.obj"), "--size", "0.1", "--angle-mode",
+                                    "disable"}));
+    EXPECT_EQ(given.err, "");
+    EXPECT_EQ(MeshComputeStats(ReadMesh(Path("g.obj"))).polygons, 88);
+
+    // A fresh settings folder and no --size: the module's default size 1 on
+    // the 2-unit cube, past its safe size 0.9; the warning says whose size it
+    // is and what to give instead.
+    Result fresh = RunCorvane({Example("cube.obj"), "-o", Path("d.obj"), "--plugins-dir", dir + "/fresh"});
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_EQ(fresh.err, "corvane: warning: the bevel size 1 is at or above the safe size 0.9, past which the result "
+                         "may hold polygons other tools refuse; the size 1 is the module's default, as no --size was "
+                         "given and no settings file was found: give --size, at most the safe size 0.9, or --clamp\n");
+}
+
+TEST_F(Cli, GuardsBeforeTheRun)
+{
+    WriteFile("out.obj", "old\n");
+    struct Case {
+        std::vector<std::string> args;
+        const char *says;
+    };
+    const Case refused[] = {
+        {{"--size", "-0.1"}, "corvane: the bevel size must not be negative (it would turn the mesh inside out), not -0.1\n"},
+        {{"--size", "0.1", "--limit-angle", "200"}, "corvane: the limit angle must be from 0 to 180 degrees, not 200\n"},
+        {{"--size", "0.1", "--angle-mode", "sideways"}, "corvane: --angle-mode must be disable, lt or gt, not 'sideways'\n"},
+        // The picture's path is checked before the run writes OUTPUT.
+        {{"--size", "0.1", "--preview", dir + "/"}, "corvane: cannot write the picture "},
+        {{"--size", "0.1", "--preview", dir + "/no/p.png"}, " does not exist\n"},
+    };
+    for (const Case &c : refused) {
+        std::vector<std::string> args = {Example("cube.obj"), "-o", Path("out.obj")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Result r = RunCorvane(With(args));
+        EXPECT_EQ(r.status, 2) << c.args.back();
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(Slurp(Path("out.obj")), "old\n") << c.args.back();
+    }
+    // The angle mode in any case, as the viewer shows it.
+    Result upper = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.1", "--angle-mode", "LT",
+                                    "--limit-angle", "100"}));
+    EXPECT_EQ(upper.status, 0) << upper.err;
+    EXPECT_NE(upper.out.find("angle mode lt, limit angle 100)"), std::string::npos) << upper.out;
+    // A material library read is written back.
+    WriteFile("lib.obj", "mtllib cube.mtl\n" + Slurp(Example("cube.obj")));
+    Result lib = RunCorvane(With({Path("lib.obj"), "-o", Path("lib-out.obj"), "--size", "0.1", "-q"}));
+    ASSERT_EQ(lib.status, 0) << lib.err;
+    EXPECT_EQ(Slurp(Path("lib-out.obj")).rfind("mtllib cube.mtl\nv ", 0), 0u);
+
+    // The viewer takes the --force its refusal names.
+    Result view = RunCorvane({"view", Example("cube.obj"), "-o", Example("cube.obj")});
+    EXPECT_EQ(view.status, 2);
+    EXPECT_NE(view.err.find("(use --force to allow it)"), std::string::npos) << view.err;
+    Result viewHelp = RunCorvane({"view", "--help"});
+    EXPECT_NE(viewHelp.out.find("--force"), std::string::npos) << viewHelp.out;
+}
+
 TEST_F(Cli, UsageVersionAndHelp)
 {
     Result version = RunCorvane({"--version"});
@@ -443,6 +520,7 @@ TEST_F(Cli, UsageVersionAndHelp)
     Result help = RunCorvane({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Examples:\n  corvane examples/cube.obj -o out/cube.obj"), std::string::npos);
+    EXPECT_NE(help.out.find("\ncorvane view INPUT serves a page"), std::string::npos) << help.out;
     const std::vector<std::vector<std::string>> bad = {
         {},
         {Example("cube.obj")},
