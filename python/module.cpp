@@ -217,7 +217,8 @@ void PrepareSettingsDir(const std::string &dir)
 int AngleModeArg(py::handle mode)
 {
     if (py::isinstance<py::str>(mode)) {
-        const int k = RunAngleModeNumber(mode.cast<std::string>());
+        // Surrogates would not convert; they match no name anyway.
+        const int k = RunAngleModeNumber(mode.attr("encode")("utf-8", "surrogatepass").cast<std::string>());
         if (k >= 0)
             return k;
     }
@@ -408,13 +409,13 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
     // kept on the exception for a caller who wants it anyway.
     if (run.verdict == RunVerdict::kFailed || run.verdict == RunVerdict::kInternalFault)
         RaiseModuleError(firstInfo ? firstInfo->text : run.failure, py::none());
-    if (!clamp)
-        if (const std::string past = RunSizeWarning(size, SafeSize(mesh), "clamp=True keeps to it"); !past.empty())
-            Warn(past);
+    const std::string past = clamp ? "" : RunSizeWarning(size, SafeSize(mesh), "clamp=True keeps to it");
+    if (!past.empty())
+        Warn(past);
     if (!invalid.empty()) {
         // The safe size itself would cost more than the run on a new mesh.
         std::string text = "in the result " + invalid + "; other tools may refuse it";
-        if (!clamp)
+        if (!clamp && past.empty())
             text += " (clamp=True keeps the size to the safe bevel size that stats() gives)";
         Warn(text);
     }
