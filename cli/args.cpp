@@ -34,7 +34,7 @@ const char kDescription[] =
 
 const char kFooter[] =
     "Examples:\n"
-    "  corvane examples/cube.obj -o out/cube.obj --size 0.1 --stats\n"
+    "  corvane examples/cube.obj -o out/cube.obj --size 0.1 --angle-mode disable --stats\n"
     "  corvane examples/cylinder.obj -o out/cylinder.obj --size 0.1 --angle-mode lt --limit-angle 120\n"
     "  corvane examples/torus.obj -o out/torus.obj --size 0.1 --edge 1,2\n"
     "  corvane examples/cube.obj -o out/cube-edge.obj --size 0.2 --select 1,3\n"
