@@ -82,9 +82,9 @@ int CliParse(int argc, char **argv, CliArgs *args)
     CLI::Option *sizeOpt = app.add_option("--size", size, "Bevel size, in model units")->type_name("S");
     CLI::Option *modeOpt =
         app.add_option("--angle-mode", angleMode,
-                       "Which edges: disable (all shared edges), lt or gt (angle test against the limit)")
+                       "Which edges: disable (all shared edges), lt or gt (angle test against the limit), in any case")
             ->type_name("MODE");
-    CLI::Option *limitOpt = app.add_option("--limit-angle", limitAngle, "Limit angle in degrees, 0 to 180")
+    CLI::Option *limitOpt = app.add_option("--limit-angle", limitAngle, "Limit angle in degrees between two polygons, 0 to 180 (180: flat, 90: a cube's edge)")
                                 ->type_name("DEG");
     CLI::Option *selectOpt = app.add_option("--select", select,
                                             "Two-polygon mode: the polygons I,J (1-based, in file order)")
@@ -118,7 +118,8 @@ int CliParse(int argc, char **argv, CliArgs *args)
             ->type_name("FILE.png");
     CLI::Option *viewOpt = app.add_option("--view", view,
                                           "Camera of the picture: azimuth and elevation in degrees "
-                                          "(default 35,25; --view=-30,20 for a negative azimuth)")
+                                          "(default 35,25; --view=-30,20 for a negative azimuth); Y is up, "
+                                          "0,90 looks straight down")
                                ->type_name("AZ,EL");
     CLI::Option *previewSizeOpt =
         app.add_option("--preview-size", previewSize, "Size of the picture in pixels (default 1200,600)")
