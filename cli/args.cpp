@@ -84,7 +84,9 @@ int CliParse(int argc, char **argv, CliArgs *args)
         app.add_option("--angle-mode", angleMode,
                        "Which edges: disable (all shared edges), lt or gt (angle test against the limit), in any case")
             ->type_name("MODE");
-    CLI::Option *limitOpt = app.add_option("--limit-angle", limitAngle, "Limit angle in degrees between two polygons, 0 to 180 (180: flat, 90: a cube's edge)")
+    CLI::Option *limitOpt = app.add_option("--limit-angle", limitAngle,
+                                           "Limit angle in degrees between two polygons, 0 to 180 (180: flat, "
+                                           "90: a cube's edge)")
                                 ->type_name("DEG");
     CLI::Option *selectOpt = app.add_option("--select", select,
                                             "Two-polygon mode: the polygons I,J (1-based, in file order)")

@@ -517,8 +517,10 @@ int WriteResults(const Job &job, int status)
         PrintStats(job.input, &output, job.run.activationMs);
     else if (status == kExitDone && !args.quiet)
         std::printf("wrote %s: %s -> %s points, %s -> %s polygons (%s mode, %s)\n", args.output.c_str(),
-                    Grouped((long long)job.input.points.size()).c_str(), Grouped((long long)output.points.size()).c_str(),
-                    Grouped((long long)job.input.polys.size()).c_str(), Grouped((long long)output.polys.size()).c_str(),
+                    Grouped((long long)job.input.points.size()).c_str(),
+                    Grouped((long long)output.points.size()).c_str(),
+                    Grouped((long long)job.input.polys.size()).c_str(),
+                    Grouped((long long)output.polys.size()).c_str(),
                     job.pairMode ? "two-polygon" : "object", OptionsText(job, false).c_str());
     return status;
 }

@@ -239,13 +239,14 @@ void HandleRun(Viewer *v, const httplib::Request &req, httplib::Response &res)
     }
     if (run.activation != HOST_ACTIVATE_OK)
         return Fail(res, 500, run.failure);
+    // What the program warns of after a run, for the status line.
     const std::string nothing = RunNothingChamferedText(v->input, run);
+    const std::string past = RunSizeWarning(run.bevelSize, v->safeSize, "\"Clamp to the safe size\" keeps to it");
     json info = {
         {"activationMs", Number(run.activationMs)},
         {"unchanged", run.unchanged},
         {"mode", RunModeName(run)},
-        {"warning", nothing.empty() ? RunSizeWarning(run.bevelSize, v->safeSize, "\"Clamp to the safe size\" keeps to it")
-                                    : nothing},
+        {"warning", nothing.empty() ? past : nothing},
         {"messages", MessagesJson(run)},
         {"clampNote", RunClampNote(run)},
     };
