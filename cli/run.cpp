@@ -458,7 +458,8 @@ int Report(Job *job, bool *write)
     OptionsOriginNote(*job);
     if (run.clampedFrom)
         Note(args, RunClampNote(run));
-    const std::string sizeWarning = run.clampedFrom ? "" : RunSizeWarning(run.bevelSize, job->safe, SizeRemedy(*job));
+    // With --clamp the size is the safe size at most, which is valid.
+    const std::string sizeWarning = args.clamp ? "" : RunSizeWarning(run.bevelSize, job->safe, SizeRemedy(*job));
     if (!sizeWarning.empty() && !args.quiet) {
         std::fprintf(stderr, "corvane: warning: %s\n", sizeWarning.c_str());
         job->sizeWarned = true;

@@ -241,7 +241,8 @@ void HandleRun(Viewer *v, const httplib::Request &req, httplib::Response &res)
         return Fail(res, 500, run.failure);
     // What the program warns of after a run, for the status line.
     const std::string nothing = RunNothingChamferedText(v->input, run);
-    const std::string past = RunSizeWarning(run.bevelSize, v->safeSize, "\"Clamp to the safe size\" keeps to it");
+    const std::string past =
+        options.clampSize ? "" : RunSizeWarning(run.bevelSize, v->safeSize, "\"Clamp to the safe size\" keeps to it");
     json info = {
         {"activationMs", Number(run.activationMs)},
         {"unchanged", run.unchanged},
