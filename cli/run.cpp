@@ -423,6 +423,10 @@ int Report(Job *job, bool *write)
     const CliArgs &args = job->args;
     const RunResult &run = job->run;
     *write = false;
+    // The options the run used, whatever it came to (a size of 0 or a refused
+    // one from the settings file included).
+    if (run.bevelSize != -1.0 && !(run.cancelled && !run.refused))
+        OptionsOriginNote(*job);
     switch (run.verdict) {
     case RunVerdict::kFailed:
         if (run.activation != HOST_ACTIVATE_OK) {
@@ -455,7 +459,6 @@ int Report(Job *job, bool *write)
     case RunVerdict::kFinished:
         break;
     }
-    OptionsOriginNote(*job);
     if (run.clampedFrom)
         Note(args, RunClampNote(run));
     // With --clamp the size is the safe size at most, which is valid.
