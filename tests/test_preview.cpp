@@ -404,6 +404,14 @@ TEST(PreviewPicture, ConcavePolygonsKeepTheirNotchAndEdgeOnOnesShow)
     const int x = box.x0 + box.Width() * 3 / 5, y = box.y0 + box.Height() * 2 / 5;
     EXPECT_EQ(Classify(At(image, x, y)), Kind::Background) << "the notch near its inner corner";
     EXPECT_EQ(Classify(At(image, x, box.y0 + box.Height() * 3 / 4)), Kind::Front) << "the arm under it";
+    // Inside, one colour: no pixel centre on a cut between two triangles is
+    // left out of both.
+    const Rgb face = At(image, box.x0 + 3, box.y1 - 3);
+    int holes = 0;
+    for (int v = box.y0 + 2; v < box.y1 - 1; v++)
+        for (int u = box.x0 + 2; u < box.x0 + box.Width() / 2 - 2; u++)
+            holes += At(image, u, v) == face ? 0 : 1;
+    EXPECT_EQ(holes, 0);
 
     // The grid lies in the x-y plane; with y up, looking straight down shows
     // it edge-on: a line across the picture, not an empty one.

@@ -230,6 +230,9 @@ void DrawTriangle(Raster *raster, ScreenPoint a, ScreenPoint b, ScreenPoint c, i
     // Edge functions are affine in x: step them along the row.
     const double stepA = -(c.y - b.y), stepB = -(a.y - c.y), stepC = -(b.y - a.y);
     const double inv = 1.0 / area;
+    // A pixel centre on an edge that two triangles of one polygon share may
+    // land a rounding error outside both: a hole the outline pass would ring.
+    const double slack = -1e-9 * area;
     for (int y = y0; y <= y1; y++) {
         const double py = y + 0.5, px = x0 + 0.5;
         double wa = EdgeFunction(b, c, px, py);
@@ -237,7 +240,7 @@ void DrawTriangle(Raster *raster, ScreenPoint a, ScreenPoint b, ScreenPoint c, i
         double wc = EdgeFunction(a, b, px, py);
         const size_t row = static_cast<size_t>(y) * raster->width;
         for (int x = x0; x <= x1; x++, wa += stepA, wb += stepB, wc += stepC) {
-            if (wa < 0.0 || wb < 0.0 || wc < 0.0)
+            if (wa < slack || wb < slack || wc < slack)
                 continue;
             const float z = static_cast<float>((wa * a.depth + wb * b.depth + wc * c.depth) * inv);
             const size_t i = row + x;
