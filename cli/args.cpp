@@ -1,6 +1,7 @@
 // The command line.
 #include "cli/cli.h"
 #include "cli/preview/preview.h"
+#include "run/run.h"
 
 #include <charconv>
 #include <cstdio>
@@ -26,15 +27,19 @@ const char kDescription[] =
     "\n"
     "The options go through the module's options panel. Values given here replace\n"
     "what the panel loads from the settings file; without --size, on a terminal,\n"
-    "the panel is shown there. Confirmed options are saved for the next run.";
+    "the panel is shown there. Confirmed options are saved for the next run.\n"
+    "\n"
+    "corvane view INPUT serves a page on 127.0.0.1 that shows the chamfer live and\n"
+    "saves it (corvane view --help).";
 
 const char kFooter[] =
     "Examples:\n"
-    "  corvane examples/cube.obj -o out/cube.obj --size 0.1 --stats\n"
+    "  corvane examples/cube.obj -o out/cube.obj --size 0.1 --angle-mode disable --stats\n"
     "  corvane examples/cylinder.obj -o out/cylinder.obj --size 0.1 --angle-mode lt --limit-angle 120\n"
     "  corvane examples/torus.obj -o out/torus.obj --size 0.1 --edge 1,2\n"
     "  corvane examples/cube.obj -o out/cube-edge.obj --size 0.2 --select 1,3\n"
-    "  corvane examples/lgrid.obj -o out/lgrid.obj   (on a terminal: asks for the options)\n"
+    "  corvane examples/lgrid.obj -o out/lgrid.obj --size 0.1 --angle-mode disable\n"
+    "  corvane view examples/torus.obj -o out/torus.obj   (in a browser)\n"
     "  corvane scan.ply -o out/scan.glb --size 0.05   (any format in, any out)\n"
     "\n"
     "Exit status: 0 done; 1 bad input, or a failure the module reported;\n"
@@ -89,11 +94,11 @@ int CliParse(int argc, char **argv, CliArgs *args)
     CLI::Option *sizeOpt = app.add_option("--size", size, "Bevel size, in model units")->type_name("S");
     CLI::Option *modeOpt =
         app.add_option("--angle-mode", angleMode,
-                       "Which edges: disable (all shared edges), lt or gt (angle test against the limit)")
-            ->transform(CLI::IsMember({"disable", "lt", "gt"}, CLI::ignore_case))
+                       "Which edges: disable (all shared edges), lt or gt (angle test against the limit), in any case")
             ->type_name("MODE");
-    CLI::Option *limitOpt = app.add_option("--limit-angle", limitAngle, "Limit angle in degrees, 0 to 180")
-                                ->check(CLI::Range(0.0, 180.0))
+    CLI::Option *limitOpt = app.add_option("--limit-angle", limitAngle,
+                                           "Limit angle in degrees between two polygons, 0 to 180 (180: flat, "
+                                           "90: a cube's edge)")
                                 ->type_name("DEG");
     CLI::Option *selectOpt = app.add_option("--select", select,
                                             "Two-polygon mode: the polygons I,J (1-based, in file order)")
@@ -112,7 +117,9 @@ int CliParse(int argc, char **argv, CliArgs *args)
     app.add_flag("--clamp", args->clamp,
                  "Run with the smaller of the bevel size and the safe size, where no strip crosses another");
     app.add_flag("--stats", args->stats, "Print counts of the input and the output, and the time taken");
-    app.add_flag("-q,--quiet", args->quiet, "No progress and no notes; errors only");
+    app.add_flag("-q,--quiet", args->quiet, "No progress, notes or warnings; errors only");
+    app.add_flag("--progress", args->progress,
+                 "Show the module's phases on stderr also when it is not a terminal (a pipe, a log)");
     app.add_flag("-f,--force", args->force, "Allow OUTPUT to be the input file");
     app.add_flag("--keep-partial", args->keepPartial,
                  "Write OUTPUT even when a phase was aborted or the module reported an error");
@@ -125,7 +132,8 @@ int CliParse(int argc, char **argv, CliArgs *args)
             ->type_name("FILE.png");
     CLI::Option *viewOpt = app.add_option("--view", view,
                                           "Camera of the picture: azimuth and elevation in degrees "
-                                          "(default 35,25; --view=-30,20 for a negative azimuth)")
+                                          "(default 35,25; --view=-30,20 for a negative azimuth); Y is up, "
+                                          "0,90 looks straight down")
                                ->type_name("AZ,EL");
     CLI::Option *previewSizeOpt =
         app.add_option("--preview-size", previewSize, "Size of the picture in pixels (default 1200,600)")
@@ -144,8 +152,18 @@ int CliParse(int argc, char **argv, CliArgs *args)
         args->size = size;
     if (*limitOpt)
         args->limitAngle = limitAngle;
-    if (*modeOpt)
-        args->angleMode = angleMode == "disable" ? 0 : angleMode == "lt" ? 1 : 2;
+    const std::string refused = RunCheckOptions(args->size, args->limitAngle);
+    if (!refused.empty()) {
+        std::fprintf(stderr, "corvane: %s\n", refused.c_str());
+        return kExitUsage;
+    }
+    if (*modeOpt) {
+        args->angleMode = RunAngleModeNumber(angleMode);
+        if (*args->angleMode < 0) {
+            std::fprintf(stderr, "corvane: --angle-mode must be disable, lt or gt, not '%s'\n", angleMode.c_str());
+            return kExitUsage;
+        }
+    }
     if (*selectOpt && (!ParsePair(select, args->select) || args->select[0] == args->select[1])) {
         std::fprintf(stderr, "corvane: --select needs two different polygon numbers I,J (from 1), not '%s'\n",
                      select.c_str());

@@ -16,9 +16,10 @@ int CliRun(const CliArgs &args);
 // ---- terminal ------------------------------------------------------------
 
 // Progress display of the host's monitors on stderr: a redrawn bar when
-// stderr is a terminal, plain phase lines otherwise, nothing when quiet.
+// stderr is a terminal; otherwise plain phase lines with `lines`, else only
+// the phases aborted; nothing when quiet.
 struct ProgressDisplay;
-ProgressDisplay *ProgressCreate(bool quiet);
+ProgressDisplay *ProgressCreate(bool quiet, bool lines);
 void ProgressDestroy(ProgressDisplay *display);
 // Binds the display to the host's monitor hooks, and messages to stderr.
 void ProgressAttach(ProgressDisplay *display, EmuHost *host);

@@ -11,6 +11,7 @@
 struct ProgressDisplay {
     bool quiet = false;
     bool tty = false;
+    bool lines = false;             // not a terminal: a line per phase
     bool lineShown = false;         // a bar is on the screen, not ended
     // the count restarts when the module sets a new total on the same monitor
     size_t initsSeen = 0;
@@ -101,7 +102,7 @@ void OnOpen(ProgressDisplay *d, const EmuMonitorLog &log)
         return;
     if (d->tty)
         DrawBar(d, log, "");
-    else
+    else if (d->lines)
         Put(Trim(log.title) + ": " + Trim(log.text) + "\n");
 }
 
@@ -163,10 +164,11 @@ void OnMessage(ProgressDisplay *d, const EmuMessage &msg)
 
 }  // namespace
 
-ProgressDisplay *ProgressCreate(bool quiet)
+ProgressDisplay *ProgressCreate(bool quiet, bool lines)
 {
     ProgressDisplay *d = new ProgressDisplay;
     d->quiet = quiet;
+    d->lines = lines;
     d->tty = isatty(STDERR_FILENO) != 0;
     if (const char *delay = getenv("CORVANE_STEP_DELAY_US"))
         d->stepDelayUs = (unsigned)strtoul(delay, nullptr, 10) % 1000000u;

@@ -66,6 +66,8 @@ void InputNotes(const CliArgs &args, const MeshReadInfo &info)
     if (info.ignoredElements > 0)
         Note(args, args.input + ": " + std::to_string(info.ignoredElements) +
                        " point, line or free-form element(s) skipped");
+    if (info.groupings > 0)
+        Note(args, args.input + " has object, group or smoothing statements (o, g, s); they are not carried over");
 }
 
 // Polygons of 1 or 2 points have no edge to chamfer: the object mode copies
@@ -108,22 +110,6 @@ void WindingWarning(const CliArgs &args, const MeshData &mesh)
                      "corvane: warning: %s %s shared by 3 or more polygons; the chamfer needs every edge "
                      "shared by at most two (the result will be tangled there)\n",
                      Grouped(s.crowdedEdges).c_str(), s.crowdedEdges == 1 ? "edge is" : "edges are");
-}
-
-// A result other tools may refuse is worth a word even when the run went
-// well: the user hears it once, after the run, with the way out.
-void InvalidResultWarning(const CliArgs &args, const MeshData &input, const MeshData &output)
-{
-    if (args.quiet)
-        return;
-    std::string what = MeshInvalidPolygonsText(MeshComputePolygonStats(output));
-    if (what.empty())
-        return;
-    std::fprintf(stderr, "corvane: warning: in the result %s; other tools may refuse it", what.c_str());
-    const double safe = MeshSafeBevelSize(input);
-    if (std::isfinite(safe))
-        std::fprintf(stderr, " (the safe bevel size is %s; --clamp keeps to it)", MeshFormatDouble(safe).c_str());
-    std::fprintf(stderr, "\n");
 }
 
 // Two-polygon mode: the 0-based numbers of the two polygons the arguments
@@ -237,46 +223,74 @@ struct ModuleGuard {
     }
 };
 
-}  // namespace
 
-int CliRun(const CliArgs &args)
+// What one run carries from phase to phase.
+struct Job {
+    explicit Job(const CliArgs &a) : args(a) {}
+    const CliArgs &args;
+    bool pairMode = false;
+    MeshData input;
+    int selected[2] = {0, 0};   // two-polygon mode, 0-based
+    std::string settingsFile;
+    bool settingsFound = false;  // the settings file existed before the run
+    bool panelShown = false;     // the user saw (and confirmed) the options
+    double safe = 0.0;           // the input's safe size
+    RunResult run;
+    bool sizeWarned = false;
+};
+
+// Goes on to the next phase; anything else is the exit status.
+const int kGoOn = -1;
+
+// The input, read and checked before the module is loaded.
+int ReadInput(Job *job)
 {
-    const bool pairMode = args.select[0] > 0 || args.edge[0] > 0;
-    if (!CliCheckOutput(args))
-        return kExitUsage;
-
-    // 1. The input.
-    MeshData mesh;
+    const CliArgs &args = job->args;
     MeshReadInfo info;
     std::string error;
-    if (!MeshReadFile(args.input, FormatOf(args.input, args.inputFormat), &mesh, &info, &error)) {
+    if (!MeshReadFile(args.input, FormatOf(args.input, args.inputFormat), &job->input, &info, &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return kExitBadInput;
     }
     InputNotes(args, info);
-    if (!pairMode)
-        DegenerateNote(args, mesh);
-    int selected[2] = {0, 0};
-    if (pairMode && !SelectPolygons(args, mesh, selected))
+    // The module would answer with its own words for an empty background
+    // layer, which name neither the file nor what is missing.
+    if (job->input.polys.empty()) {
+        Error(args.input + " has no polygons; there is nothing to chamfer");
+        return kExitBadInput;
+    }
+    if (!job->pairMode)
+        DegenerateNote(args, job->input);
+    if (job->pairMode && !SelectPolygons(args, job->input, job->selected))
         return kExitUsage;
-    WindingWarning(args, mesh);
+    WindingWarning(args, job->input);
     if (InterruptRequested()) {
         Error("interrupted");
         return kExitAborted;
     }
+    return kGoOn;
+}
 
-    // 2. The module, loaded as a host loads it.
+// The module, loaded as a host loads it, and one activation: the input in
+// the background layer for the object mode, in the foreground layer with two
+// polygons selected for the two-polygon mode.
+int RunModule(Job *job)
+{
+    const CliArgs &args = job->args;
     ModuleGuard guard;
+    std::string error;
     if (!RunLoadModule(CliModulePath(args), &guard.module, &error)) {
         Error(error);
         return kExitUsage;
     }
     guard.loaded = true;
 
-    // 3. The run: the input in the background layer for the object mode, in
-    // the foreground layer with two polygons selected for the two-polygon mode.
-    std::string pluginsDir = args.pluginsDir.empty() ? RunDefaultSettingsDir() : args.pluginsDir;
+    const std::string pluginsDir = args.pluginsDir.empty() ? RunDefaultSettingsDir() : args.pluginsDir;
     PrepareSettingsDir(args, pluginsDir);
+    job->settingsFile = pluginsDir + kSettingsFileName;
+    std::error_code ec;
+    job->settingsFound = fs::exists(job->settingsFile, ec);
+    job->safe = MeshSafeBevelSize(job->input);
     RunOptions options;
     options.settingsDir = pluginsDir;
     options.markPolygons = false;   // the picture marks its own
@@ -284,76 +298,169 @@ int CliRun(const CliArgs &args)
     options.bevelSize = args.size;
     options.angleMode = args.angleMode;
     options.limitAngleDeg = args.limitAngle;
-    if (args.clamp) {
-        const double safe = MeshSafeBevelSize(mesh);
-        if (std::isfinite(safe))
-            options.clampSize = safe;
+    if (args.clamp && std::isfinite(job->safe))
+        options.clampSize = job->safe;
+    if (job->pairMode) {
+        options.select[0] = job->selected[0] + 1;
+        options.select[1] = job->selected[1] + 1;
     }
-    if (pairMode) {
-        options.select[0] = selected[0] + 1;
-        options.select[1] = selected[1] + 1;
-    }
-
-    std::unique_ptr<ProgressDisplay, void (*)(ProgressDisplay *)> display(ProgressCreate(args.quiet),
-                                                                         ProgressDestroy);
+    std::unique_ptr<ProgressDisplay, void (*)(ProgressDisplay *)> display(
+        ProgressCreate(args.quiet, args.progress), ProgressDestroy);
     options.prepare = [&](EmuHost *host) { ProgressAttach(display.get(), host); };
-    if (!args.size && isatty(STDIN_FILENO) && isatty(STDERR_FILENO))
+    if (!args.size && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
         options.panel = [](EmuPanel &panel) { return TerminalPanel(panel, STDIN_FILENO, STDERR_FILENO); };
-
-    // 4. The activation.
-    RunResult run;
-    RunActivate(guard.module, mesh, options, &run);
-    const int result = run.activation;
-    const double activationMs = run.activationMs;
+        job->panelShown = true;
+    }
+    RunActivate(guard.module, job->input, options, &job->run);
     ProgressClear(display.get());
+    return kGoOn;
+}
 
-    if (result != HOST_ACTIVATE_OK) {
-        Error("the module's activation failed with result " + std::to_string(result) +
-              (result == HOST_ACTIVATE_BADVERSION   ? " (interface version refused)"
-               : result == HOST_ACTIVATE_BADSERVICE ? " (a host service is missing)"
-                                                    : ""));
-        return kExitUsage;
-    }
-    if (run.cancelled) {
-        Error("cancelled; " + args.output + " not written");
-        return kExitAborted;
-    }
+// "size 0.1, angle mode lt, limit angle 120": the options the run used (the
+// two-polygon mode takes no angle test).
+std::string OptionsText(const Job &job, bool fromFileOnly)
+{
+    const CliArgs &args = job.args;
+    const RunResult &run = job.run;
+    std::vector<std::string> parts;
+    if (!fromFileOnly || !args.size)
+        parts.push_back("size " + MeshFormatDouble(fromFileOnly && run.clampedFrom ? *run.clampedFrom : run.bevelSize));
+    if (!job.pairMode && (!fromFileOnly || !args.angleMode))
+        parts.push_back("angle mode " + RunAngleModeName(run.angleMode));
+    if (!job.pairMode && run.angleMode != 0 && (!fromFileOnly || !args.limitAngle))
+        parts.push_back("limit angle " + RunAngleText(run.limitAngleDeg));
+    std::string text;
+    for (const std::string &p : parts)
+        text += (text.empty() ? "" : ", ") + p;
+    return text;
+}
 
-    // 5. What the module said and did. An info message ends the edit without
-    // change: the module refused or failed. An error message comes from a pass
-    // that went on: the result has a fault.
-    int infos = 0, errors = 0;
-    for (const RunMessage &m : run.messages)
-        (m.error ? errors : infos)++;
-    bool aborted = InterruptRequested() || run.aborted;
-    if (infos > 0) {
-        Error("the module reported a failure; " + args.output + " not written");
+// Whether the size came from neither the command line, the panel nor a
+// settings file: the module's own default.
+bool DefaultSize(const Job &job)
+{
+    return !job.args.size && !job.panelShown && !job.settingsFound;
+}
+
+// Options the command line did not give came from the settings file an
+// earlier run saved: said once, so that a saved option never steers a run
+// unseen. (Without the file they are the module's defaults, which the
+// summary names and the size warning calls so.)
+void OptionsOriginNote(const Job &job)
+{
+    if (job.panelShown || !job.settingsFound)
+        return;
+    const std::string taken = OptionsText(job, true);
+    if (!taken.empty())
+        Note(job.args, taken + " from the settings file " + job.settingsFile +
+                           " (an earlier run's; give them on the command line to change them)");
+}
+
+// The way out of a size past the safe one. A size nobody chose (the
+// module's default, with no --size and no settings file) is named as such.
+std::string SizeRemedy(const Job &job)
+{
+    if (!DefaultSize(job))
+        return "--clamp keeps to it";
+    return "the size " + MeshFormatDouble(job.run.bevelSize) +
+           " is the module's default, as no --size was given and no settings file was found: give --size, at "
+           "most the safe size " + MeshFormatDouble(job.safe) + ", or --clamp";
+}
+
+// A result other tools may refuse is worth a word even when the run went
+// well: the user hears it once, after the run, with the way out unless the
+// size warning gave it already.
+void InvalidResultWarning(const Job &job)
+{
+    if (job.args.quiet)
+        return;
+    std::string what = MeshInvalidPolygonsText(MeshComputePolygonStats(job.run.output));
+    if (what.empty())
+        return;
+    std::string text = "corvane: warning: in the result " + what + "; other tools may refuse it";
+    if (!job.sizeWarned && std::isfinite(job.safe))
+        text += DefaultSize(job) ? " (" + SizeRemedy(job) + ")"
+                                 : " (the safe bevel size is " + MeshFormatDouble(job.safe) + "; --clamp keeps to it)";
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+// What the run came to, told the user; *write says whether OUTPUT is to be
+// written (a partial result only with --keep-partial).
+int Report(Job *job, bool *write)
+{
+    const CliArgs &args = job->args;
+    const RunResult &run = job->run;
+    *write = false;
+    // The options the run used, whatever it came to (a size of 0 or a refused
+    // one from the settings file included).
+    if (run.bevelSize != -1.0 && !(run.cancelled && !run.refused))
+        OptionsOriginNote(*job);
+    switch (run.verdict) {
+    case RunVerdict::kFailed:
+        if (run.activation != HOST_ACTIVATE_OK) {
+            Error(run.failure);
+            return kExitUsage;
+        }
+        if (run.refused) {
+            Error(run.failure + "; " + args.output + " not written");
+            return kExitBadInput;
+        }
+        if (run.cancelled) {
+            Error("cancelled; " + args.output + " not written");
+            return kExitAborted;
+        }
+        Error(run.failure + "; " + args.output + " not written");
         if (args.stats)
-            PrintStats(mesh, nullptr, activationMs);
+            PrintStats(job->input, nullptr, run.activationMs);
         return kExitBadInput;
-    }
-    if (run.bevelSize == 0.0) {
-        // The module changed nothing; writing the (empty) edit layer would
-        // only replace an earlier output with nothing.
-        Note(args, "a bevel size of 0 changes nothing; " + args.output + " not written");
+    case RunVerdict::kInternalFault:
+        Error(run.failure + "; " + args.output + " not written");
+        return kExitBadInput;
+    case RunVerdict::kUnchanged:
+        // Writing the (empty) edit layer would only replace an earlier
+        // output with nothing.
+        if (!args.quiet)
+            std::printf("wrote nothing: a bevel size of 0 changes nothing; %s not written (%s mode, %s)\n",
+                        args.output.c_str(), job->pairMode ? "two-polygon" : "object",
+                        OptionsText(*job, false).c_str());
         return kExitDone;
+    case RunVerdict::kFinished:
+        break;
     }
-
-    const MeshData &output = run.output;
     if (run.clampedFrom)
         Note(args, RunClampNote(run));
-    InvalidResultWarning(args, mesh, output);
-    int status = kExitDone;
-    if (aborted || errors > 0) {
-        status = aborted ? kExitAborted : kExitBadInput;
+    // With --clamp the size is the safe size at most, which is valid.
+    const std::string sizeWarning = args.clamp ? "" : RunSizeWarning(run.bevelSize, job->safe, SizeRemedy(*job));
+    if (!sizeWarning.empty() && !args.quiet) {
+        std::fprintf(stderr, "corvane: warning: %s\n", sizeWarning.c_str());
+        job->sizeWarned = true;
+    }
+    InvalidResultWarning(*job);
+    const std::string nothing = RunNothingChamferedText(job->input, run);
+    if (!nothing.empty() && !args.quiet)
+        std::fprintf(stderr, "corvane: warning: %s\n", nothing.c_str());
+    const bool aborted = InterruptRequested() || run.aborted;
+    if (aborted || run.partial) {
+        const int status = aborted ? kExitAborted : kExitBadInput;
         if (!args.keepPartial) {
             Error(std::string(aborted ? "aborted" : "the module reported an error") + "; " + args.output +
                   " not written (--keep-partial writes it)");
             if (args.stats)
-                PrintStats(mesh, &output, activationMs);
+                PrintStats(job->input, &run.output, run.activationMs);
             return status;
         }
+        *write = true;
+        return status;
     }
+    *write = true;
+    return kExitDone;
+}
+
+// OUTPUT, the picture, and the line that says what was done.
+int WriteResults(const Job &job, int status)
+{
+    const CliArgs &args = job.args;
+    const MeshData &output = job.run.output;
     int written = WriteOutput(args, output);
     if (written != kExitDone)
         return written;
@@ -363,27 +470,47 @@ int CliRun(const CliArgs &args)
         picture.elevationDeg = args.viewElevation;
         picture.width = args.previewWidth;
         picture.height = args.previewHeight;
-        picture.captionLeft = PreviewCaption("input", mesh, nullptr);
+        picture.captionLeft = PreviewCaption("input", job.input, nullptr);
         PreviewRun previewRun;
-        previewRun.mode = run.mode;
-        previewRun.bevelSize = run.bevelSize;
-        if (run.angleMode >= 0) {
-            previewRun.angleMode = run.angleMode;
-            previewRun.limitAngleDeg = run.limitAngleDeg;
+        previewRun.mode = RunModeName(job.run);
+        previewRun.bevelSize = job.run.bevelSize;
+        if (job.run.angleMode >= 0) {
+            previewRun.angleMode = job.run.angleMode;
+            previewRun.limitAngleDeg = job.run.limitAngleDeg;
         }
         picture.captionRight = PreviewCaption("output", output, &previewRun);
         std::string error;
-        if (!WritePreview(args.preview, mesh, output, picture, &error)) {
+        if (!WritePreview(args.preview, job.input, output, picture, &error)) {
             Error(error);
             return kExitBadInput;
         }
     }
     if (args.stats)
-        PrintStats(mesh, &output, activationMs);
+        PrintStats(job.input, &output, job.run.activationMs);
     else if (status == kExitDone && !args.quiet)
-        std::printf("wrote %s: %s -> %s points, %s -> %s polygons (%s mode, size %s)\n", args.output.c_str(),
-                    Grouped((long long)mesh.points.size()).c_str(), Grouped((long long)output.points.size()).c_str(),
-                    Grouped((long long)mesh.polys.size()).c_str(), Grouped((long long)output.polys.size()).c_str(),
-                    pairMode ? "two-polygon" : "object", MeshFormatDouble(run.bevelSize).c_str());
+        std::printf("wrote %s: %s -> %s points, %s -> %s polygons (%s mode, %s)\n", args.output.c_str(),
+                    Grouped((long long)job.input.points.size()).c_str(),
+                    Grouped((long long)output.points.size()).c_str(),
+                    Grouped((long long)job.input.polys.size()).c_str(),
+                    Grouped((long long)output.polys.size()).c_str(),
+                    job.pairMode ? "two-polygon" : "object", OptionsText(job, false).c_str());
     return status;
+}
+
+}  // namespace
+
+int CliRun(const CliArgs &args)
+{
+    if (!CliCheckOutput(args) || (!args.preview.empty() && !CliCheckWritable(args.preview, "the picture ")))
+        return kExitUsage;
+    Job job(args);
+    job.pairMode = args.select[0] > 0 || args.edge[0] > 0;
+    int status = ReadInput(&job);
+    if (status == kGoOn)
+        status = RunModule(&job);
+    if (status != kGoOn)
+        return status;
+    bool write = false;
+    status = Report(&job, &write);
+    return write ? WriteResults(job, status) : status;
 }

@@ -18,6 +18,9 @@ struct MeshPoly {
 struct MeshData {
     std::vector<std::array<double, 3>> points;
     std::vector<MeshPoly> polys;
+    // The `mtllib` statements of the file it was read from, as written: the
+    // libraries its surface names come from, written back with it.
+    std::vector<std::string> materialLibraries;
 };
 
 #endif

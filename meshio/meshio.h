@@ -19,10 +19,13 @@ struct MeshReadInfo {
     int welded = 0;           // corners merged into a point at the same position
     int collapsed = 0;        // triangles dropped because welding left them
                               // fewer than three points
+    int groupings = 0;        // `o`, `g` and `s` statements skipped
 };
 
 // Reads the OBJ file at `path` into *mesh. Polygons take the name of the last
-// `usemtl` before them as their surface, "Default" before any. Coordinates
+// `usemtl` before them as their surface, "Default" before any; `mtllib`
+// statements are kept as they are written. A UTF-8 byte-order mark is
+// skipped, and a comment may end a `v`, `vt`, `vn` or `f` line. Coordinates
 // read back exactly what the text says (correctly rounded). On failure
 // returns false, leaves *mesh empty and sets *error to "FILE:LINE: what is
 // wrong" (or "FILE: what is wrong" when the file cannot be read at all).
@@ -33,7 +36,7 @@ bool MeshReadObjText(const std::string &text, const std::string &name, MeshData 
 
 // The shortest text that reads back to the same double ("0.1", "-2", "1e+20").
 std::string MeshFormatDouble(double value);
-// The OBJ text of *mesh: every point as `v`, then the polygons as `f` with
+// The OBJ text of *mesh: its `mtllib` statements, every point as `v`, then the polygons as `f` with
 // 1-based point numbers, a `usemtl` before the first polygon and wherever the
 // surface changes. A polygon without a surface name is written as "Default".
 std::string MeshObjText(const MeshData &mesh);

@@ -263,7 +263,7 @@ void OnUseMaterial(void *user, const char *name, int)
 // Statements that are valid OBJ but hold nothing a polygon mesh keeps.
 bool IsSilentStatement(std::string_view key)
 {
-    static const char *const silent[] = {"g", "o", "s", "mtllib", "usemap", "maplib", "lod",
+    static const char *const silent[] = {"usemap", "maplib", "lod",
                                          "shadow_obj", "trace_obj", "bevel", "c_interp",
                                          "d_interp", "ctech", "stech", "mg"};
     for (const char *s : silent)
@@ -297,6 +297,19 @@ void FinishLine(ReadState *st)
     if (tokens.empty() || tokens[0][0] == '#')
         return;
     std::string_view key = tokens[0];
+    if (key == "mtllib") {
+        std::string_view line = st->text;
+        while (!line.empty() && IsBlank(line.front()))
+            line.remove_prefix(1);
+        while (!line.empty() && IsBlank(line.back()))
+            line.remove_suffix(1);
+        st->mesh->materialLibraries.emplace_back(line);
+        return;
+    }
+    if (key == "o" || key == "g" || key == "s") {
+        st->info->groupings++;
+        return;
+    }
     if (IsSilentStatement(key))
         return;
     if (IsIgnoredElement(key)) {
@@ -315,6 +328,18 @@ void FinishLine(ReadState *st)
         Fail(st, "'usemtl' needs a surface name");
     else
         Fail(st, "unknown statement " + Quote(key));
+}
+
+// Other tools end a vertex or face line with a comment ("f 1 2 3 # top"),
+// which the loader would read as one more number. The line without it, from
+// its '#' on (no number holds one); the whole line for other statements,
+// whose names may hold a '#' of their own.
+std::string_view WithoutComment(std::string_view line)
+{
+    std::vector<std::string_view> tokens = Tokens(line);
+    if (tokens.empty() || !(tokens[0] == "v" || tokens[0] == "vt" || tokens[0] == "vn" || tokens[0] == "f"))
+        return line;
+    return line.substr(0, line.find('#'));
 }
 
 // Hands the loader one line per refill, so that while it reports a statement
@@ -340,6 +365,13 @@ protected:
             line.remove_suffix(1);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
+        const std::string_view kept = WithoutComment(line);
+        if (kept.size() != line.size()) {
+            cut_.assign(kept.data(), kept.size());
+            cut_ += '\n';
+            setg(cut_.data(), cut_.data(), cut_.data() + cut_.size());
+            line = std::string_view(cut_.data(), kept.size());
+        }
         st_->line++;
         st_->text = line;
         st_->handled = false;
@@ -357,6 +389,7 @@ private:
     const std::string &text_;
     ReadState *st_;
     size_t pos_ = 0;
+    std::string cut_;   // the current line without its comment, when it had one
 };
 
 }  // namespace
@@ -384,10 +417,15 @@ bool MeshReadObjText(const std::string &text, const std::string &name, MeshData 
 
     // The loader reads a last line without an end up to the end of the
     // stream, which here would close the line before its statement is seen.
+    // A byte-order mark, which some tools write, is no part of the first line.
     std::string ended;
     const std::string *source = &text;
-    if (!text.empty() && text.back() != '\n') {
-        ended = text + "\n";
+    static const char kByteOrderMark[] = "\xEF\xBB\xBF";
+    const bool marked = text.compare(0, 3, kByteOrderMark) == 0;
+    if (marked || (!text.empty() && text.back() != '\n')) {
+        ended = text.substr(marked ? 3 : 0);
+        if (!ended.empty() && ended.back() != '\n')
+            ended += "\n";
         source = &ended;
     }
     LineFeed feed(*source, &st);

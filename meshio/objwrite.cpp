@@ -25,6 +25,10 @@ std::string MeshObjText(const MeshData &mesh)
 {
     std::string out;
     out.reserve(mesh.points.size() * 32 + mesh.polys.size() * 24);
+    for (const std::string &library : mesh.materialLibraries) {
+        out += library;
+        out += '\n';
+    }
     for (const auto &p : mesh.points) {
         out += "v ";
         out += MeshFormatDouble(p[0]);

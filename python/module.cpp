@@ -216,10 +216,12 @@ void PrepareSettingsDir(const std::string &dir)
 
 int AngleModeArg(py::handle mode)
 {
-    const char *names[] = {"disable", "lt", "gt"};
-    for (int k = 0; k < 3; k++)
-        if (py::isinstance<py::str>(mode) && py::str(names[k]).equal(mode))
+    if (py::isinstance<py::str>(mode)) {
+        // Surrogates would not convert; they match no name anyway.
+        const int k = RunAngleModeNumber(mode.attr("encode")("utf-8", "surrogatepass").cast<std::string>());
+        if (k >= 0)
             return k;
+    }
     throw py::value_error("angle_mode must be \"disable\", \"lt\" or \"gt\", not " +
                           py::repr(mode).cast<std::string>());
 }
@@ -327,6 +329,9 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
                    py::object select, py::object pluginsDir, bool clamp)
 {
     const PyMesh &mesh = PyMeshOf(meshObj);
+    const std::string refused = RunCheckOptions(size, limitAngle);
+    if (!refused.empty())
+        throw py::value_error(refused);
     RunOptions options;
     options.markPolygons = false;
     options.bevelSize = size;
@@ -364,7 +369,7 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
             RunActivate(slot.module, mesh.data, options, &run);
         else if (loadError.empty())
             loadError = "no module is loaded (the last load_module failed)";
-        if (run.activation == HOST_ACTIVATE_OK && !run.unchanged && !signals.raised)
+        if (run.verdict == RunVerdict::kFinished && !signals.raised)
             invalid = MeshInvalidPolygonsText(MeshComputePolygonStats(run.output));
     }
     // Interrupted: whatever the module left is dropped with the run.
@@ -372,15 +377,13 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
         throw *signals.raised;
     if (!loadError.empty())
         PyRaise(PyExc_ImportError, loadError);
-    if (run.activation != HOST_ACTIVATE_OK)
-        throw std::runtime_error("the module's activation failed with result " + std::to_string(run.activation));
-    if (run.cancelled)
-        throw std::runtime_error("the module's options panel was cancelled");
+    if (run.activation != HOST_ACTIVATE_OK || run.cancelled)
+        throw std::runtime_error(run.failure);
 
     PyResult result;
     result.input = meshObj;
     result.activationSeconds = run.activationMs / 1000.0;
-    if (run.unchanged) {
+    if (run.verdict != RunVerdict::kFinished) {
         // An edit ended without change gives the input back: the rebuilt
         // object of the object mode would otherwise be an empty layer.
         result.mesh = meshObj;
@@ -404,18 +407,21 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
     // An info message ends the edit without change: the module refused. An
     // error message comes from a pass that went on: the result has a fault,
     // kept on the exception for a caller who wants it anyway.
-    if (firstInfo)
-        RaiseModuleError(firstInfo->text, py::none());
+    if (run.verdict == RunVerdict::kFailed || run.verdict == RunVerdict::kInternalFault)
+        RaiseModuleError(firstInfo ? firstInfo->text : run.failure, py::none());
+    const std::string past = clamp ? "" : RunSizeWarning(size, SafeSize(mesh), "clamp=True keeps to it");
+    if (!past.empty())
+        Warn(past);
     if (!invalid.empty()) {
         // The safe size itself would cost more than the run on a new mesh.
         std::string text = "in the result " + invalid + "; other tools may refuse it";
-        if (!clamp)
+        if (!clamp && past.empty())
             text += " (clamp=True keeps the size to the safe bevel size that stats() gives)";
         Warn(text);
     }
     py::object resultObj = py::cast(std::move(result));
-    if (firstError)
-        RaiseModuleError(firstError->text, resultObj);
+    if (run.partial)
+        RaiseModuleError(firstError ? firstError->text : "aborted", resultObj);
     return resultObj;
 }
 

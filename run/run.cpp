@@ -53,12 +53,72 @@ void ClampPanelSize(EmuPanel *panel, double limit, RunResult *result)
         }
 }
 
-// A size in a message: three significant digits are enough to read.
-std::string ShortNumber(double value)
+// The module's words for a state it cannot work from; the host sees only
+// its messages, so this is how a run tells an internal fault from a refusal.
+const char kInternalFaultWords[] = "(an internal fault)";
+
+std::string ActivationFailure(int activation)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3g", value);
-    return text;
+    return "the module's activation failed with result " + std::to_string(activation) +
+           (activation == HOST_ACTIVATE_BADVERSION   ? " (interface version refused)"
+            : activation == HOST_ACTIVATE_BADSERVICE ? " (a host service is missing)"
+                                                     : "");
+}
+
+// In object mode a result of only input polygons, as many as the module
+// copies (those of 3 or more points), has no strip: nothing was chamfered.
+// The comparison runs only when the counts already say so.
+bool ChamferedNothing(const MeshData &input, const RunOptions &options, const RunResult &result)
+{
+    size_t copied = 0;
+    for (const MeshPoly &p : input.polys)
+        copied += p.points.size() >= 3 ? 1 : 0;
+    if (options.select[0] > 0 || result.output.polys.size() != copied)
+        return false;
+    std::vector<bool> changed = !result.created.empty() ? result.created
+                                : options.inputIndex   ? ChangedPolygons(*options.inputIndex, result.output)
+                                                       : ChangedPolygons(input, result.output);
+    for (size_t i = 0; i < changed.size(); i++)
+        if (changed[i] || (i < result.reshaped.size() && result.reshaped[i]))
+            return false;
+    return true;
+}
+
+// What the run came to, worked out once for every caller.
+void Judge(const MeshData &input, const RunOptions &options, RunResult *result)
+{
+    if (result->activation != HOST_ACTIVATE_OK) {
+        result->failure = ActivationFailure(result->activation);
+        return;
+    }
+    if (result->cancelled) {
+        if (!result->refused)
+            result->failure = "the options panel was cancelled";
+        return;
+    }
+    for (const RunMessage &m : result->messages) {
+        if (m.error)
+            continue;
+        // An info message ends the edit without change: the module refused.
+        const bool fault = m.text.find(kInternalFaultWords) != std::string::npos;
+        result->verdict = fault ? RunVerdict::kInternalFault : RunVerdict::kFailed;
+        result->failure = fault ? "the module met an internal fault" : "the module reported a failure";
+        return;
+    }
+    if (result->unchanged) {
+        // A size of 0 ends the edit without a word; anything else that does
+        // (the module out of memory) is a failure all the same.
+        if (result->bevelSize == 0.0)
+            result->verdict = RunVerdict::kUnchanged;
+        else
+            result->failure = "the module ended the edit without change";
+        return;
+    }
+    result->verdict = RunVerdict::kFinished;
+    for (const RunMessage &m : result->messages)
+        result->partial = result->partial || m.error;
+    result->partial = result->partial || result->aborted;
+    result->chamferedNothing = ChamferedNothing(input, options, *result);
 }
 
 }  // namespace
@@ -67,8 +127,8 @@ std::string RunClampNote(const RunResult &result)
 {
     if (!result.clampedFrom)
         return "";
-    return "bevel size " + ShortNumber(*result.clampedFrom) + " clamped to the safe size " +
-           ShortNumber(result.bevelSize);
+    return "bevel size " + RunShortNumber(*result.clampedFrom) + " clamped to the safe size " +
+           RunShortNumber(result.bevelSize);
 }
 
 bool RunLoadModule(const std::string &path, LoadedModule *module, std::string *error)
@@ -97,7 +157,7 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
     // with none it opens one at the filesystem root: every run names one.
     if (options.settingsDir.empty()) {
         result->activation = HOST_ACTIVATE_BADSERVICE;
-        return;
+        return Judge(input, options, result);
     }
     const bool pairMode = options.select[0] > 0;
 
@@ -122,10 +182,23 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
             confirmed = options.panel(panel);
             panelTime += std::chrono::steady_clock::now() - start;
         }
-        result->cancelled = confirmed == 0;
         if (confirmed != 0 && options.clampSize)
             ClampPanelSize(&panel, *options.clampSize, result);
         ReadPanel(panel, result);
+        // What the settings file or the panel's user gave is checked as the
+        // caller's own options are; a refusal cancels, which keeps the file.
+        if (confirmed != 0) {
+            // The panel holds the angle in radians: 180 degrees comes back a
+            // few units in the last place above 180.
+            std::optional<double> limit;
+            if (result->limitAngleDeg > 180.0 + 1e-9)
+                limit = result->limitAngleDeg;
+            result->failure = RunCheckOptions(result->bevelSize, limit);
+            result->refused = !result->failure.empty();
+            if (result->refused)
+                confirmed = 0;
+        }
+        result->cancelled = confirmed == 0;
         return confirmed;
     };
 
@@ -134,7 +207,7 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
     auto elapsed = std::chrono::steady_clock::now() - start - panelTime;
     result->activationMs = std::chrono::duration<double, std::milli>(elapsed).count();
     if (result->activation != HOST_ACTIVATE_OK)
-        return;
+        return Judge(input, options, result);
 
     for (const EmuMessage &m : host->log.messages) {
         RunMessage message;
@@ -149,8 +222,12 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
     for (int code : host->log.doneCodes)
         result->unchanged = result->unchanged && code != HOST_EDIT_KEEP;
     result->output = EmuHostLayerMesh(host.get(), HOST_LAYER_FOREGROUND);
+    // The host knows nothing of material libraries: the result names the
+    // input's, whose surfaces it keeps.
+    result->output.materialLibraries = input.materialLibraries;
     if (options.markPolygons)
         result->created = options.inputIndex
                               ? RunCreatedPolygons(*options.inputIndex, result->output, &result->reshaped)
                               : RunCreatedPolygons(input, result->output, &result->reshaped);
+    Judge(input, options, result);
 }

@@ -72,7 +72,29 @@ struct RunMessage {
     std::string text;
 };
 
+// What a run came to, so that the program, the viewer and the Python module
+// all read a run the same way.
+enum class RunVerdict {
+    kFailed,         // nothing to use: not activated, the panel cancelled, the
+                     // options refused, or the module refused (its message says why)
+    kInternalFault,  // the module met a state it cannot work from: nothing to use
+    kUnchanged,      // the edit ended without change and without a word (a
+                     // bevel size of 0): nothing to write
+    kFinished,       // `output` holds the result; with `partial` it is incomplete
+};
+
 struct RunResult {
+    RunVerdict verdict = RunVerdict::kFailed;
+    // With kFailed or kInternalFault: what went wrong, in words for the user
+    // ("the module reported a failure", "the bevel size must not be negative, ...").
+    std::string failure;
+    bool refused = false;               // kFailed: the options were refused, the module not run
+    // kFinished, but a phase was aborted or the module reported an error from
+    // a pass that went on: the result may have holes.
+    bool partial = false;
+    // kFinished in object mode with every output polygon one of the input's:
+    // no edge was chamfered (why: RunNothingChamferedText).
+    bool chamferedNothing = false;
     int activation = HOST_ACTIVATE_OK;  // the activation's result; the rest is empty unless OK
     bool cancelled = false;             // the panel was cancelled
     bool aborted = false;               // a monitor reported an abort
@@ -107,9 +129,41 @@ std::string RunClampNote(const RunResult &result);
 
 // Runs `module` once on `input` (object mode: in the background layer;
 // two-polygon mode: in the foreground layer with the two polygons selected,
-// any other selection of the input cleared). Fills *result.
+// any other selection of the input cleared). Fills *result. Options the
+// panel confirms that RunCheckOptions refuses (from the settings file, or
+// typed into the panel) cancel the panel: kFailed with `refused` set.
 void RunActivate(const LoadedModule &module, const MeshData &input, const RunOptions &options,
                  RunResult *result);
+
+// ---- the guards the program, the viewer and the Python module share ------
+// The module in a host takes any size and limit angle; the programs around
+// it refuse what can only give a broken result.
+
+// Empty when a size and limit angle (degrees) may be run; otherwise the
+// error to show: a negative size (it turns the mesh inside out), a limit
+// angle outside 0 to 180 degrees. Either may be absent.
+std::string RunCheckOptions(std::optional<double> bevelSize, std::optional<double> limitAngleDeg);
+// The angle mode named `name` in any case ("disable", "lt", "gt", "LT"):
+// 0, 1 or 2; -1 for any other name.
+int RunAngleModeNumber(const std::string &name);
+// "disable", "lt" or "gt", as the command line spells them.
+std::string RunAngleModeName(int angleMode);
+// The warning for a size at or above the input's safe size, naming it and
+// `remedy` (e.g. "--clamp keeps to it"); empty below it or when `safe` is
+// infinite.
+std::string RunSizeWarning(double bevelSize, double safe, const std::string &remedy);
+// Why a run chamfered nothing (RunResult::chamferedNothing): "no two polygons
+// of the input share an edge" or "no edge passed the angle test (lt 120
+// degrees)"; empty when it did chamfer.
+std::string RunNothingChamferedText(const MeshData &input, const RunResult &result);
+// A number as the messages show it: three significant digits ("0.0656").
+std::string RunShortNumber(double value);
+// The mode as users read it: "object" or "two-polygon" (the module's panel
+// calls the second "Line"); empty when no panel was opened.
+std::string RunModeName(const RunResult &result);
+// An angle in degrees as the messages show it: "120", not the
+// 120.00000000000001 a trip through radians leaves.
+std::string RunAngleText(double degrees);
 
 // ---- what a run changed --------------------------------------------------
 

@@ -128,11 +128,12 @@ TEST_F(Cli, ObjectModeOnEveryExample)
 TEST_F(Cli, ZeroBevelSizeLeavesAnEarlierOutputAlone)
 {
     // The module changes nothing; an earlier result must not be replaced by
-    // the empty edit layer.
+    // the empty edit layer, and the summary says that nothing was written.
     WriteFile("out.obj", "old result\n");
     Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0"}));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("changes nothing"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "wrote nothing: a bevel size of 0 changes nothing; " + Path("out.obj") +
+                         " not written (object mode, size 0, angle mode disable)\n");
     EXPECT_EQ(Slurp(Path("out.obj")), "old result\n");
 }
 
@@ -180,7 +181,9 @@ TEST_F(Cli, SummaryLineAfterASuccessfulRun)
     // with --stats.
     Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.25"}));
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "wrote " + Path("a.obj") + ": 8 -> 24 points, 6 -> 26 polygons (object mode, size 0.25)\n");
+    EXPECT_EQ(r.out, "wrote " + Path("a.obj") + ": 8 -> 24 points, 6 -> 26 polygons (object mode, size 0.25, angle "
+                     "mode disable)\n");
+    // The two-polygon mode takes no angle test.
     Result pair = RunCorvane(With({Example("torus.obj"), "-o", Path("b.obj"), "--size", "0.1", "--edge", "1,2"}));
     ASSERT_EQ(pair.status, 0) << pair.err;
     EXPECT_NE(pair.out.find("(two-polygon mode, size 0.1)\n"), std::string::npos) << pair.out;
@@ -206,11 +209,8 @@ TEST_F(Cli, InconsistentWindingIsWarnedOnceBeforeTheRun)
     WriteFile("fin.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nv 0 0 1\nf 1 2 3\nf 2 1 4\nf 1 2 5\n");
     Result flip = RunCorvane(With({Path("flip.obj"), "-o", Path("a.obj"), "--size", "0.25"}));
     ASSERT_EQ(flip.status, 0) << flip.err;
-    EXPECT_EQ(flip.err.rfind("corvane: warning: 4 edges join polygons of opposite winding; the chamfer needs "
-                             "consistently wound polygons (the result will have holes)\nCorvane mode:",
-                             0),
-              0u)
-        << flip.err;
+    EXPECT_EQ(flip.err, "corvane: warning: 4 edges join polygons of opposite winding; the chamfer needs "
+                        "consistently wound polygons (the result will have holes)\n");
     Result fin = RunCorvane(With({Path("fin.obj"), "-o", Path("b.obj"), "--size", "0.1"}));
     EXPECT_EQ(fin.err.rfind("corvane: warning: 1 edge is shared by 3 or more polygons;", 0), 0u) << fin.err;
     // The run and its result are as without the warning; --quiet drops it.
@@ -226,8 +226,9 @@ TEST_F(Cli, ClampKeepsToTheSafeSizeAndInvalidResultsAreWarned)
     // after it.
     Result past = RunCorvane(With({Example("lgrid.obj"), "-o", Path("past.obj"), "--size", "2"}));
     ASSERT_EQ(past.status, 0) << past.err;
-    EXPECT_NE(past.err.find("\ncorvane: warning: in the result "), std::string::npos) << past.err;
-    EXPECT_NE(past.err.find("; --clamp keeps to it)\n"), std::string::npos) << past.err;
+    EXPECT_EQ(past.err, "corvane: warning: the bevel size 2 is at or above the safe size 0.45, past which the result "
+                        "may hold polygons other tools refuse; --clamp keeps to it\n"
+                        "corvane: warning: in the result 4 polygons have zero area; other tools may refuse it\n");
 
     // --clamp runs with the safe size itself, byte for byte, and says so.
     const double safe = MeshSafeBevelSize(ReadMesh(Example("cube.obj")));
@@ -237,7 +238,7 @@ TEST_F(Cli, ClampKeepsToTheSafeSizeAndInvalidResultsAreWarned)
     std::snprintf(note, sizeof note, "corvane: note: bevel size 5 clamped to the safe size %.3g\n", safe);
     EXPECT_NE(clamped.err.find(note), std::string::npos) << clamped.err;
     EXPECT_EQ(clamped.err.find("warning"), std::string::npos) << clamped.err;
-    EXPECT_NE(clamped.out.find("(object mode, size " + MeshFormatDouble(safe) + ")"), std::string::npos)
+    EXPECT_NE(clamped.out.find("(object mode, size " + MeshFormatDouble(safe) + ", "), std::string::npos)
         << clamped.out;
     Result exact = RunCorvane(
         With({Example("cube.obj"), "-o", Path("exact.obj"), "--size", MeshFormatDouble(safe), "-q"}));
@@ -248,18 +249,19 @@ TEST_F(Cli, ClampKeepsToTheSafeSizeAndInvalidResultsAreWarned)
     // Below the safe size the clamp changes nothing and says nothing.
     Result below = RunCorvane(With({Example("cube.obj"), "-o", Path("below.obj"), "--size", "0.25", "--clamp"}));
     EXPECT_EQ(below.err.find("clamped"), std::string::npos) << below.err;
-    EXPECT_NE(below.out.find("(object mode, size 0.25)"), std::string::npos) << below.out;
+    EXPECT_NE(below.out.find("(object mode, size 0.25, "), std::string::npos) << below.out;
 }
 
 TEST_F(Cli, ProgressLinesAndNotes)
 {
-    // Not a terminal: one plain line per phase; a note for the dropped
-    // texture coordinates and normals, once.
+    // Not a terminal: with --progress one plain line per phase; a note for
+    // the dropped texture coordinates and normals, once.
     WriteFile("uv.obj", "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv 1 1 1\n"
                         "vt 0 0\nvn 0 0 1\n"
                         "f 1/1/1 3/1/1 4/1/1 2/1/1\nf 5/1 6/1 8/1 7/1\nf 1//1 2//1 6//1 5//1\n"
                         "f 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n");
-    Result r = RunCorvane(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    Result r = RunCorvane(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--angle-mode", "disable",
+                                "--progress"}));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "corvane: note: " + Path("uv.obj") +
                          " has texture coordinates and normals; they are not carried over\n"
@@ -270,9 +272,13 @@ TEST_F(Cli, ProgressLinesAndNotes)
                          "Corvane mode:Object: Phase: PointCorvane\n"
                          "Corvane: BufModel Flush\n");
     EXPECT_EQ(Slurp(Path("out.obj")).find("vt"), std::string::npos);
-    Result q = RunCorvane(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--quiet"}));
+    Result q = RunCorvane(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--quiet", "--progress"}));
     EXPECT_EQ(q.status, 0);
     EXPECT_EQ(q.err, "");
+    // Without --progress a pipe gets no phase lines.
+    Result plain = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--angle-mode",
+                                    "disable"}));
+    EXPECT_EQ(plain.err, "");
 }
 
 // ---- two-polygon mode --------------------------------------------------------
@@ -342,12 +348,11 @@ TEST_F(Cli, MalformedInputNamesTheLine)
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err.rfind(Path("none.obj") + ": cannot open:", 0), 0u) << missing.err;
 
-    // No background polygons: the module's own message, as it words it.
+    // No polygons: said in the file's terms, not the module's, before it runs.
     WriteFile("points.obj", "v 0 0 0\nv 1 0 0\n");
     Result empty = RunCorvane(With({Path("points.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q"}));
     EXPECT_EQ(empty.status, 1);
-    EXPECT_EQ(empty.err.rfind("ERROR:\nPlease select 2 polygons\nor\nset polygons to BG layer.\n", 0), 0u)
-        << empty.err;
+    EXPECT_EQ(empty.err, "corvane: " + Path("points.obj") + " has no polygons; there is nothing to chamfer\n");
     EXPECT_FALSE(Exists(Path("out.obj")));
 }
 
@@ -422,6 +427,74 @@ TEST_F(Cli, ModuleThatIsMissingOrForeign)
     EXPECT_EQ(ok.status, 0) << ok.err;
 }
 
+TEST_F(Cli, SavedOptionsAndRunsThatChamferNothingAreSaid)
+{
+    // The README's order: the cylinder run saves lt 120; the grid after it
+    // without options chamfers nothing, and says where the options came from
+    // and why nothing was done.
+    Result cylinder = RunCorvane(With({Example("cylinder.obj"), "-o", Path("c.obj"), "--size", "0.1", "--angle-mode",
+                                       "lt", "--limit-angle", "120"}));
+    ASSERT_EQ(cylinder.status, 0) << cylinder.err;
+    EXPECT_EQ(cylinder.err, "");
+    Result grid = RunCorvane(With({Example("lgrid.obj"), "-o", Path("g.obj")}));
+    ASSERT_EQ(grid.status, 0) << grid.err;
+    EXPECT_EQ(grid.err, "corvane: note: size 0.1, angle mode lt, limit angle 120 from the settings file " + cfg +
+                            "/Corvane.cfg (an earlier run's; give them on the command line to change them)\n"
+                            "corvane: warning: no edge passed the angle test (angle mode lt, limit angle 120), so no "
+                            "edge was chamfered\n");
+    EXPECT_NE(grid.out.find(": 49 -> 49 points, 31 -> 31 polygons (object mode, size 0.1, angle mode lt, limit "
+                            "angle 120)\n"),
+              std::string::npos)
+        << grid.out;
+
+    // A fresh settings folder and no --size: the module's default size 1 on
+    // the 2-unit cube, past its safe size 0.9; the warning says whose size it
+    // is and what to give instead.
+    Result fresh = RunCorvane({Example("cube.obj"), "-o", Path("d.obj"), "--plugins-dir", dir + "/fresh"});
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    EXPECT_EQ(fresh.err, "corvane: warning: the bevel size 1 is at or above the safe size 0.9, past which the result "
+                         "may hold polygons other tools refuse; the size 1 is the module's default, as no --size was "
+                         "given and no settings file was found: give --size, at most the safe size 0.9, or --clamp\n");
+}
+
+TEST_F(Cli, GuardsBeforeTheRun)
+{
+    WriteFile("out.obj", "old\n");
+    struct Case {
+        std::vector<std::string> args;
+        const char *says;
+    };
+    const Case refused[] = {
+        {{"--size", "-0.1"}, "corvane: the bevel size must not be negative (it would turn the mesh inside out), not -0.1\n"},
+        {{"--size", "0.1", "--limit-angle", "200"}, "corvane: the limit angle must be from 0 to 180 degrees, not 200\n"},
+        // The picture's path is checked before the run writes OUTPUT.
+        {{"--size", "0.1", "--preview", dir + "/"}, "corvane: cannot write the picture "},
+        {{"--size", "0.1", "--preview", dir + "/no/p.png"}, " does not exist\n"},
+    };
+    for (const Case &c : refused) {
+        std::vector<std::string> args = {Example("cube.obj"), "-o", Path("out.obj")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Result r = RunCorvane(With(args));
+        EXPECT_EQ(r.status, 2) << c.args.back();
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(Slurp(Path("out.obj")), "old\n") << c.args.back();
+    }
+    // The angle mode in any case, as the viewer shows it; a material library
+    // read is written back.
+    WriteFile("lib.obj", "mtllib cube.mtl\n" + Slurp(Example("cube.obj")));
+    Result lib = RunCorvane(With({Path("lib.obj"), "-o", Path("lib-out.obj"), "--size", "0.1", "--angle-mode", "LT",
+                                  "--limit-angle", "100"}));
+    EXPECT_NE(lib.out.find("angle mode lt, limit angle 100)"), std::string::npos) << lib.err;
+    EXPECT_EQ(Slurp(Path("lib-out.obj")).rfind("mtllib cube.mtl\nv ", 0), 0u);
+
+    // The viewer takes the --force its refusal names.
+    Result view = RunCorvane({"view", Example("cube.obj"), "-o", Example("cube.obj")});
+    EXPECT_EQ(view.status, 2);
+    EXPECT_NE(view.err.find("(use --force to allow it)"), std::string::npos) << view.err;
+    Result viewHelp = RunCorvane({"view", "--help"});
+    EXPECT_NE(viewHelp.out.find("--force"), std::string::npos) << viewHelp.out;
+}
+
 TEST_F(Cli, UsageVersionAndHelp)
 {
     Result version = RunCorvane({"--version"});
@@ -430,6 +503,7 @@ TEST_F(Cli, UsageVersionAndHelp)
     Result help = RunCorvane({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Examples:\n  corvane examples/cube.obj -o out/cube.obj"), std::string::npos);
+    EXPECT_NE(help.out.find("\ncorvane view INPUT serves a page"), std::string::npos) << help.out;
     const std::vector<std::vector<std::string>> bad = {
         {},
         {Example("cube.obj")},
@@ -674,7 +748,9 @@ Result InterruptDuring(const std::vector<std::string> &args, const std::vector<s
         dup2(null, 1);
         dup2(errPipe[1], 2);
         close(errPipe[0]);
-        ExecProgram(args, {"CORVANE_STEP_DELAY_US=4000"});
+        std::vector<std::string> withLines = args;
+        withLines.push_back("--progress");   // stderr is a pipe here
+        ExecProgram(withLines, {"CORVANE_STEP_DELAY_US=4000"});
     }
     close(errPipe[1]);
     Result r;

@@ -181,10 +181,10 @@ TEST_F(CliHostile, HugeAndEmptyFiles)
     for (const char *name : {"empty.obj", "comments.obj"}) {
         WriteFile(name, std::string(name) == "empty.obj" ? "" : "# nothing\n\n   \n");
         Result r = RunCorvane(With({Path(name), "-o", Path("out.obj"), "--size", "0.25"}));
-        ExpectRefused(r, 1, "Please select 2 polygons", name);
+        ExpectRefused(r, 1, Path(name) + " has no polygons; there is nothing to chamfer", name);
     }
     Result devnull = RunCorvane(With({"/dev/null", "-o", Path("out.obj"), "--size", "0.25"}));
-    ExpectRefused(devnull, 1, "Please select 2 polygons", "/dev/null");
+    ExpectRefused(devnull, 1, "/dev/null has no polygons", "/dev/null");
     Result folder = RunCorvane(With({dir, "-o", Path("out.obj"), "--size", "0.25"}));
     ExpectRefused(folder, 1, "is a folder, not a mesh file", "a folder");
 }
@@ -255,10 +255,13 @@ TEST_F(CliHostile, SelectionsThatNameNothingOrSomethingOdd)
 
 TEST_F(CliHostile, BevelSizesThatAreNoNumbers)
 {
-    for (const char *size : {"nan", "inf", "-inf", "1e999"}) {
+    for (const char *size : {"nan", "inf", "1e999"}) {
         Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", size}));
         ExpectRefused(r, 1, "The bevel size must be a finite number.", size);
     }
+    // Negative, however far: refused before the module runs.
+    Result minusInf = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "-inf"}));
+    ExpectRefused(minusInf, 2, "the bevel size must not be negative", "-inf");
     // One that makes the points overflow.
     Result over = RunCorvane(With({Example("cylinder.obj"), "-o", Path("out.obj"), "--size", "1.7e308"}));
     ExpectRefused(over, 1, "too large or not finite", "1.7e308");

@@ -166,7 +166,9 @@ TEST(MeshRead, MalformedFilesNameTheLine)
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 0 1 2\n", "t.obj:4: vertex number 0 is out of range"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf -4 1 2\n",
          "t.obj:4: vertex number -4 reaches before the first vertex (3 read so far)"},
-        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3 # closing\n", "t.obj:4: bad vertex number '#'"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 x # closing\n", "t.obj:4: bad vertex number 'x'"},
+        // a byte-order mark only at the very start
+        {"v 0 0 0\n\xEF\xBB\xBFv 1 0 0\n", "t.obj:2: unknown statement '\xEF\xBB\xBFv'"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1/1/1/1 2 3\n",
          "t.obj:4: bad face vertex '1/1/1/1': more than three numbers"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1/a 2 3\n", "t.obj:4: bad texture coordinate number 'a'"},
@@ -184,6 +186,22 @@ TEST(MeshRead, MalformedFilesNameTheLine)
     };
     for (const Case &c : cases)
         EXPECT_EQ(ReadError(c.text), c.want) << c.text;
+}
+
+TEST(MeshRead, WhatOtherToolsWrite)
+{
+    // A byte-order mark, comments after vertices and faces (with or without a
+    // blank before them), a material library, objects, groups and smoothing.
+    const std::string text = "\xEF\xBB\xBFmtllib  parts.mtl more.mtl \no box\ng top\ns 1\n"
+                             "v 0 0 0 # origin\nv 1 0 0\nv 0 1 0#x\nusemtl Steel # two words\n"
+                             "f 1 2 3 # top\nf 3 2 1#under\n";
+    MeshReadInfo info;
+    MeshData mesh = Read(text, &info);
+    EXPECT_EQ(info.groupings, 3);
+    // A surface name keeps what follows it, as every earlier read did; the
+    // library comes back as it was written, ahead of the points.
+    EXPECT_EQ(MeshObjText(mesh), "mtllib  parts.mtl more.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"
+                                 "usemtl Steel # two words\nf 1 2 3\nf 3 2 1\n");
 }
 
 TEST(MeshRead, FilesOnDisk)

@@ -390,6 +390,38 @@ TEST(PreviewPicture, OutlinesSeparateNeighbouringPolygons)
     EXPECT_LT(At(image, box.x0, y).r, face.r) << "the silhouette is outlined too";
 }
 
+TEST(PreviewPicture, ConcavePolygonsKeepTheirNotchAndEdgeOnOnesShow)
+{
+    // An L as one hexagon, notch at the upper right, starting at the notch's
+    // lower end: a fan from there would cover the notch's inner corner.
+    MeshData l;
+    l.points = {{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}};
+    l.polys.resize(1);
+    l.polys[0].points = {2, 3, 4, 5, 0, 1};
+    PreviewOptions front;
+    front.azimuthDeg = front.elevationDeg = 0.0;
+    const PreviewImage image = Render(l, l, {}, front);
+    const Box box = DrawnBox(image, LeftHalf(image));
+    const int x = box.x0 + box.Width() * 3 / 5, y = box.y0 + box.Height() * 2 / 5;
+    EXPECT_EQ(Classify(At(image, x, y)), Kind::Background) << "the notch near its inner corner";
+    // Inside, one colour: no pixel centre on a cut between two triangles is
+    // left out of both.
+    const Rgb face = At(image, box.x0 + 3, box.y1 - 3);
+    int holes = 0;
+    for (int v = box.y0 + 2; v < box.y1 - 1; v++)
+        for (int u = box.x0 + 2; u < box.x0 + box.Width() / 2 - 2; u++)
+            holes += At(image, u, v) == face ? 0 : 1;
+    EXPECT_EQ(holes, 0);
+
+    // The grid lies in the x-y plane; with y up, looking straight down shows
+    // it edge-on: a line across the picture, not an empty one.
+    const MeshData grid = MakeQuadGrid(3, 2);
+    front.elevationDeg = 90.0;
+    const Box line = DrawnBox(Render(grid, grid, {}, front), LeftHalf(image));
+    EXPECT_GT(line.Width(), 300);
+    EXPECT_LE(line.Height(), 2);
+}
+
 TEST(PreviewPicture, CaptionsUnderEachHalf)
 {
     const MeshData cube = MakeCube();
@@ -578,22 +610,25 @@ TEST(PreviewText, CaptionNamesCountsAndOptions)
     one.polys.push_back(MeshPoly());
     EXPECT_EQ(PreviewCaption("x", one, nullptr), "x: 1 point, 1 polygon");
 
-    PreviewRun run{"Object", 0.1, 0, 90.0};
+    PreviewRun run{"object", 0.1, 0, 90.0};
     EXPECT_EQ(PreviewCaption("output", cube, &run),
-              "output: 8 points, 6 polygons; Object, bevel 0.1, angle Disable");
-    run = PreviewRun{"Line", 0.125, 2, 30.0};
+              "output: 8 points, 6 polygons; object mode, bevel 0.1, angle Disable");
+    // The two-polygon mode takes no angle test.
+    run = PreviewRun{"two-polygon", 0.125, 2, 30.0};
+    EXPECT_EQ(PreviewCaption("output", cube, &run), "output: 8 points, 6 polygons; two-polygon mode, bevel 0.125");
+    run = PreviewRun{"object", 0.125, 2, 30.0};
     EXPECT_EQ(PreviewCaption("output", cube, &run),
-              "output: 8 points, 6 polygons; Line, bevel 0.125, angle GT 30 deg");
-    run = PreviewRun{"Object", 1e-7, 1, 12.5};
+              "output: 8 points, 6 polygons; object mode, bevel 0.125, angle GT 30 deg");
+    run = PreviewRun{"object", 1e-7, 1, 12.5};
     EXPECT_EQ(PreviewCaption("o", cube, &run),
-              "o: 8 points, 6 polygons; Object, bevel 1e-07, angle LT 12.5 deg");
-    run = PreviewRun{"Object", 0.1, 1, 120.0 * 0.017453292519943278 * 57.29577951308239};
+              "o: 8 points, 6 polygons; object mode, bevel 1e-07, angle LT 12.5 deg");
+    run = PreviewRun{"object", 0.1, 1, 120.0 * 0.017453292519943278 * 57.29577951308239};
     EXPECT_EQ(PreviewCaption("o", cube, &run),
-              "o: 8 points, 6 polygons; Object, bevel 0.1, angle LT 120 deg")
+              "o: 8 points, 6 polygons; object mode, bevel 0.1, angle LT 120 deg")
         << "the noise of a trip through radians is not shown";
-    run = PreviewRun{"Object", 2500, 7, 0.0};
+    run = PreviewRun{"object", 2500, 7, 0.0};
     EXPECT_EQ(PreviewCaption("o", cube, &run),
-              "o: 8 points, 6 polygons; Object, bevel 2500, angle Disable")
+              "o: 8 points, 6 polygons; object mode, bevel 2500, angle Disable")
         << "an unknown angle mode reads as disabled";
 }
 

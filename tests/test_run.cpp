@@ -125,3 +125,45 @@ TEST(SafeBevelSize, ATenthOfTheShortestInsetEdgeIsKept)
     const MeshData tetra = MakeConvexHull({{1, 1, 1}, {1, -1, -1}, {-1, 1, -1}, {-1, -1, 1}});
     EXPECT_NEAR(MeshSafeBevelSize(tetra), 0.9 * std::sqrt(8.0) / (2.0 * std::sqrt(3.0)), 1e-14);
 }
+
+TEST_F(Run, OneVerdictForEveryCaller)
+{
+    const MeshData cube = MakeCube(0.0, 1.0);
+    const RunResult done = Activate(cube, 0.125);
+    EXPECT_TRUE(done.verdict == RunVerdict::kFinished && !done.partial && !done.chamferedNothing);
+    // A size of 0 ends the edit without a word: nothing to write.
+    EXPECT_EQ(Activate(cube, 0.0).verdict, RunVerdict::kUnchanged);
+    // The module's refusal: faces that share no edge.
+    const RunResult apart = Activate(cube, 0.125, 1, 2);
+    EXPECT_EQ(apart.verdict, RunVerdict::kFailed);
+    EXPECT_EQ(apart.failure, "the module reported a failure");
+    // A negative size never reaches the module, nor the settings file.
+    const RunResult negative = Activate(cube, -0.125);
+    EXPECT_TRUE(negative.verdict == RunVerdict::kFailed && negative.refused);
+    EXPECT_EQ(negative.failure, "the bevel size must not be negative (it would turn the mesh inside out), not -0.125");
+    RunOptions again;
+    again.settingsDir = dir;
+    RunResult saved;
+    RunActivate(module, cube, again, &saved);
+    EXPECT_EQ(saved.bevelSize, 0.125) << "the refused size is not saved";
+
+    // A lone quad: the object mode copies it and chamfers nothing.
+    const MeshData quad = MakeQuadGrid(1, 1);
+    const RunResult copied = Activate(quad, 0.125);
+    EXPECT_EQ(copied.verdict, RunVerdict::kFinished);
+    EXPECT_EQ(RunNothingChamferedText(quad, copied),
+              "no two polygons of the input share an edge, so no edge was chamfered");
+}
+
+TEST(RunGuards, EdgesOfTheRanges)
+{
+    EXPECT_EQ(RunCheckOptions(-0.0, 180.0), "") << "-0 is a size of 0";
+    EXPECT_NE(RunCheckOptions(1.0, std::nan("")), "");
+    EXPECT_EQ(RunAngleModeNumber("lte"), -1);
+    // At the safe size itself the warning is given; below it, at 0, or with
+    // no safe size at all, not.
+    EXPECT_NE(RunSizeWarning(0.9, 0.9, "x"), "");
+    EXPECT_EQ(RunSizeWarning(0.8999, 0.9, "x"), "");
+    EXPECT_EQ(RunSizeWarning(0.0, 0.0, "x"), "");
+    EXPECT_EQ(RunSizeWarning(1e300, INFINITY, "x"), "");
+}

@@ -33,6 +33,7 @@ struct CliArgs {
     bool force = false;
     bool keepPartial = false;
     bool clamp = false;                 // run with at most the safe size
+    bool progress = false;              // phase lines even when stderr is not a terminal
     std::string preview;                // --preview FILE.png; empty: no picture
     double viewAzimuth = 35.0;          // --view, degrees
     double viewElevation = 25.0;
@@ -43,6 +44,9 @@ struct CliArgs {
 // Whether OUTPUT may be written: both files in a known format, OUTPUT a file
 // in an existing folder, and not the input unless forced. false after printing why.
 bool CliCheckOutput(const CliArgs &args);
+// Whether a file may be written at `path`: not a folder, in an existing
+// folder. false after printing why, naming the file as `what` ("the picture ").
+bool CliCheckWritable(const std::string &path, const char *what);
 // The module to load: --plugin, else Corvane.p beside the program.
 std::string CliModulePath(const CliArgs &args);
 

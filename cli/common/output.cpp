@@ -29,6 +29,27 @@ std::string ProgramDir()
 
 }  // namespace
 
+bool CliCheckWritable(const std::string &path, const char *what)
+{
+    std::error_code ec;
+    fs::path out(path);
+    if (fs::is_directory(out, ec)) {
+        Error(std::string("cannot write ") + what + path + ": it is a folder");
+        return false;
+    }
+    fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
+    if (!fs::is_directory(folder, ec)) {
+        Error(std::string("cannot write ") + what + path + ": the folder " + folder.string() + " does not exist");
+        return false;
+    }
+    std::string target, why;
+    if (!MeshResolveOutputPath(path, &target, nullptr, &why)) {
+        Error(std::string("cannot write ") + what + why);
+        return false;
+    }
+    return true;
+}
+
 bool CliCheckOutput(const CliArgs &args)
 {
     MeshFormat format;
@@ -38,23 +59,10 @@ bool CliCheckOutput(const CliArgs &args)
         Error(unknown);
         return false;
     }
+    if (!CliCheckWritable(args.output, ""))
+        return false;
     std::error_code ec;
-    fs::path out(args.output);
-    if (fs::is_directory(out, ec)) {
-        Error("cannot write " + args.output + ": it is a folder");
-        return false;
-    }
-    fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
-    if (!fs::is_directory(folder, ec)) {
-        Error("cannot write " + args.output + ": the folder " + folder.string() + " does not exist");
-        return false;
-    }
-    std::string target, why;
-    if (!MeshResolveOutputPath(args.output, &target, nullptr, &why)) {
-        Error("cannot write " + why);
-        return false;
-    }
-    if (!args.force && fs::exists(out, ec) && fs::equivalent(args.input, out, ec)) {
+    if (!args.force && fs::exists(args.output, ec) && fs::equivalent(args.input, args.output, ec)) {
         Error("refusing to overwrite the input file " + args.input + " (use --force to allow it)");
         return false;
     }

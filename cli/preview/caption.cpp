@@ -80,7 +80,11 @@ std::string PreviewCaption(const std::string &label, const MeshData &mesh, const
     if (!run)
         return text;
     static const char *const kAngleModes[3] = {"Disable", "LT", "GT"};
-    text += "; " + run->mode + ", bevel " + ShortNumber(run->bevelSize) + ", angle ";
+    text += "; " + run->mode + " mode, bevel " + ShortNumber(run->bevelSize);
+    // The two-polygon mode takes no angle test.
+    if (run->mode == "two-polygon")
+        return text;
+    text += ", angle ";
     if (run->angleMode == 1 || run->angleMode == 2)
         text += std::string(kAngleModes[run->angleMode]) + " " + ShortNumber(run->limitAngleDeg) +
                 " deg";

@@ -64,15 +64,16 @@ struct PreviewImage {
 
 // What the caption reports about the run's options.
 struct PreviewRun {
-    std::string mode;       // "Line" or "Object"
+    std::string mode;       // "object" or "two-polygon"
     double bevelSize = 0.0;
     int angleMode = 0;      // 0 Disable, 1 LT, 2 GT
     double limitAngleDeg = 0.0;
 };
 
 // Draws `before` in the left half and `after` in the right half. Polygons
-// with fewer than 3 points are skipped; polygons are fan-triangulated for
-// drawing only. Sizes below 16 are raised to 16.
+// with fewer than 3 points are skipped; polygons are triangulated in their
+// own plane for drawing only (a concave one keeps its notch); one seen
+// edge-on is drawn as its outline. Sizes below 16 are raised to 16.
 PreviewImage RenderPreview(const PreviewMesh &before, const PreviewMesh &after,
                            const PreviewOptions &options);
 // Writes `image` as a PNG file. false with *error ("FILE: what is wrong") on
@@ -84,7 +85,7 @@ bool WritePreview(const std::string &path, const MeshData &input, const MeshData
                   const PreviewOptions &options, std::string *error);
 
 // "LABEL: P points, N polygons", and with a run also
-// "; MODE, bevel B, angle Disable" or "; MODE, bevel B, angle LT 30 deg".
+// "; MODE mode, bevel B, angle Disable" or "; MODE mode, bevel B, angle LT 30 deg".
 std::string PreviewCaption(const std::string &label, const MeshData &mesh, const PreviewRun *run);
 
 // Parses "AZIMUTH,ELEVATION" in degrees (elevation from -90 to 90). false

@@ -147,6 +147,25 @@ bool ValidPolygon(const MeshPoly &poly, size_t pointCount)
     return true;
 }
 
+// Newell normal about the first point, which keeps it accurate far from the
+// origin.
+Vec NewellNormal(const MeshData &mesh, const MeshPoly &poly)
+{
+    Vec n{0, 0, 0};
+    const Vec o = Make(mesh.points[poly.points[0]]);
+    const size_t count = poly.points.size();
+    for (size_t k = 0; k < count; k++) {
+        Vec a = Make(mesh.points[poly.points[k]]);
+        Vec b = Make(mesh.points[poly.points[(k + 1) % count]]);
+        a = Vec{a.x - o.x, a.y - o.y, a.z - o.z};
+        b = Vec{b.x - o.x, b.y - o.y, b.z - o.z};
+        n.x += (a.y - b.y) * (a.z + b.z);
+        n.y += (a.z - b.z) * (a.x + b.x);
+        n.z += (a.x - b.x) * (a.y + b.y);
+    }
+    return n;
+}
+
 // Flat colour per polygon: the base colour says which side faces the viewer
 // and whether the run made the polygon; the shade is Lambert's law for the
 // visible side's normal with the light at the viewer's upper left.
@@ -161,20 +180,7 @@ std::vector<PreviewColour> PolygonColours(const Camera &cam, const PreviewMesh &
         const MeshPoly &poly = mesh.polys[i];
         if (!ValidPolygon(poly, mesh.points.size()))
             continue;
-        // Newell normal about the first point, which keeps it accurate far
-        // from the origin.
-        Vec n{0, 0, 0};
-        const Vec o = Make(mesh.points[poly.points[0]]);
-        const size_t count = poly.points.size();
-        for (size_t k = 0; k < count; k++) {
-            Vec a = Make(mesh.points[poly.points[k]]);
-            Vec b = Make(mesh.points[poly.points[(k + 1) % count]]);
-            a = Vec{a.x - o.x, a.y - o.y, a.z - o.z};
-            b = Vec{b.x - o.x, b.y - o.y, b.z - o.z};
-            n.x += (a.y - b.y) * (a.z + b.z);
-            n.y += (a.z - b.z) * (a.x + b.x);
-            n.z += (a.x - b.x) * (a.y + b.y);
-        }
+        const Vec n = NewellNormal(mesh, poly);
         const double nlen = std::sqrt(Dot(n, n));
         const bool front = Dot(n, cam.toward) > 0.0;
         double shade = kAmbient;
@@ -224,6 +230,9 @@ void DrawTriangle(Raster *raster, ScreenPoint a, ScreenPoint b, ScreenPoint c, i
     // Edge functions are affine in x: step them along the row.
     const double stepA = -(c.y - b.y), stepB = -(a.y - c.y), stepC = -(b.y - a.y);
     const double inv = 1.0 / area;
+    // A pixel centre on an edge that two triangles of one polygon share may
+    // land a rounding error outside both: a hole the outline pass would ring.
+    const double slack = -1e-9 * area;
     for (int y = y0; y <= y1; y++) {
         const double py = y + 0.5, px = x0 + 0.5;
         double wa = EdgeFunction(b, c, px, py);
@@ -231,7 +240,7 @@ void DrawTriangle(Raster *raster, ScreenPoint a, ScreenPoint b, ScreenPoint c, i
         double wc = EdgeFunction(a, b, px, py);
         const size_t row = static_cast<size_t>(y) * raster->width;
         for (int x = x0; x <= x1; x++, wa += stepA, wb += stepB, wc += stepC) {
-            if (wa < 0.0 || wb < 0.0 || wc < 0.0)
+            if (wa < slack || wb < slack || wc < slack)
                 continue;
             const float z = static_cast<float>((wa * a.depth + wb * b.depth + wc * c.depth) * inv);
             const size_t i = row + x;
@@ -243,6 +252,102 @@ void DrawTriangle(Raster *raster, ScreenPoint a, ScreenPoint b, ScreenPoint c, i
     }
 }
 
+// Sets the pixels along the segment where it is nearer than what is there:
+// a polygon seen edge-on covers no pixel centre, but still shows as a line.
+void DrawLine(Raster *raster, ScreenPoint a, ScreenPoint b, int poly)
+{
+    const double steps = std::ceil(std::max(std::fabs(b.x - a.x), std::fabs(b.y - a.y)));
+    if (!std::isfinite(steps) || steps > 4.0 * (raster->width + raster->height))
+        return;
+    for (int k = 0; k <= static_cast<int>(steps); k++) {
+        const double t = steps > 0.0 ? k / steps : 0.0;
+        const double x = std::floor(a.x + (b.x - a.x) * t), y = std::floor(a.y + (b.y - a.y) * t);
+        if (x < 0.0 || y < 0.0 || x >= raster->width || y >= raster->height)
+            continue;
+        const float z = static_cast<float>(a.depth + (b.depth - a.depth) * t);
+        const size_t i = static_cast<size_t>(y) * raster->width + static_cast<size_t>(x);
+        if (z > raster->depth[i]) {
+            raster->depth[i] = z;
+            raster->poly[i] = poly;
+        }
+    }
+}
+
+// Corner k of a polygon laid into its own plane: the coordinate axis its
+// normal leans on most is dropped, the other two taken in the order that
+// keeps the polygon counter-clockwise.
+struct PlanePoint {
+    double u, v;
+};
+std::vector<PlanePoint> InPlane(const MeshData &mesh, const MeshPoly &poly, const Vec &n)
+{
+    const double ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
+    std::vector<PlanePoint> out;
+    out.reserve(poly.points.size());
+    for (int index : poly.points) {
+        const Vec p = Make(mesh.points[index]);
+        if (az >= ax && az >= ay)
+            out.push_back(n.z > 0.0 ? PlanePoint{p.x, p.y} : PlanePoint{p.y, p.x});
+        else if (ax >= ay)
+            out.push_back(n.x > 0.0 ? PlanePoint{p.y, p.z} : PlanePoint{p.z, p.y});
+        else
+            out.push_back(n.y > 0.0 ? PlanePoint{p.z, p.x} : PlanePoint{p.x, p.z});
+    }
+    return out;
+}
+
+double Turn(const PlanePoint &a, const PlanePoint &b, const PlanePoint &c)
+{
+    return (b.u - a.u) * (c.v - a.v) - (b.v - a.v) * (c.u - a.u);
+}
+
+// The polygon's triangles, as corner numbers. A convex polygon is a fan from
+// its first corner; a concave one is cut ear by ear in its own plane, so that
+// no triangle covers its notch. What the cutting cannot finish (a polygon
+// that crosses itself), or a polygon too large for it, is fanned.
+std::vector<std::array<int, 3>> Triangles(const MeshData &mesh, const MeshPoly &poly, const Vec &n)
+{
+    const int count = static_cast<int>(poly.points.size());
+    std::vector<std::array<int, 3>> out;
+    std::vector<int> left(static_cast<size_t>(count));
+    for (int k = 0; k < count; k++)
+        left[static_cast<size_t>(k)] = k;
+    const std::vector<PlanePoint> p = InPlane(mesh, poly, n);
+    bool convex = true;
+    for (int k = 0; k < count && convex; k++)
+        convex = Turn(p[k], p[(k + 1) % count], p[(k + 2) % count]) >= 0.0;
+    const int kMaxCut = 1024;   // corners; the cutting takes time in their square
+    if (!convex && count <= kMaxCut) {
+        while (left.size() > 3) {
+            const size_t m = left.size();
+            bool cut = false;
+            for (size_t k = 0; k < m && !cut; k++) {
+                const int a = left[(k + m - 1) % m], b = left[k], c = left[(k + 1) % m];
+                if (Turn(p[a], p[b], p[c]) <= 0.0)
+                    continue;
+                bool empty = true;
+                for (size_t j = 0; j < m && empty; j++) {
+                    const int q = left[j];
+                    if (q == a || q == b || q == c)
+                        continue;
+                    empty = !(Turn(p[a], p[b], p[q]) >= 0.0 && Turn(p[b], p[c], p[q]) >= 0.0 &&
+                              Turn(p[c], p[a], p[q]) >= 0.0);
+                }
+                if (!empty)
+                    continue;
+                out.push_back({a, b, c});
+                left.erase(left.begin() + static_cast<long>(k));
+                cut = true;
+            }
+            if (!cut)
+                break;
+        }
+    }
+    for (size_t k = 1; k + 1 < left.size(); k++)
+        out.push_back({left[0], left[k], left[k + 1]});
+    return out;
+}
+
 void DrawMesh(Raster *raster, const Camera &cam, const MeshData &mesh)
 {
     const std::vector<ScreenPoint> screen = ProjectPoints(cam, mesh);
@@ -250,10 +355,19 @@ void DrawMesh(Raster *raster, const Camera &cam, const MeshData &mesh)
         const MeshPoly &poly = mesh.polys[i];
         if (!ValidPolygon(poly, mesh.points.size()))
             continue;
-        const ScreenPoint &first = screen[poly.points[0]];
-        for (size_t k = 1; k + 1 < poly.points.size(); k++)
-            DrawTriangle(raster, first, screen[poly.points[k]], screen[poly.points[k + 1]],
+        const Vec n = NewellNormal(mesh, poly);
+        const double nlen = std::sqrt(Dot(n, n));
+        if (nlen > 0.0 && std::fabs(Dot(n, cam.toward)) <= 1e-9 * nlen) {
+            // Seen edge-on, as a flat mesh seen from its side.
+            const size_t count = poly.points.size();
+            for (size_t k = 0; k < count; k++)
+                DrawLine(raster, screen[poly.points[k]], screen[poly.points[(k + 1) % count]],
                          static_cast<int>(i));
+            continue;
+        }
+        for (const auto &t : Triangles(mesh, poly, n))
+            DrawTriangle(raster, screen[poly.points[t[0]]], screen[poly.points[t[1]]],
+                         screen[poly.points[t[2]]], static_cast<int>(i));
     }
 }
 

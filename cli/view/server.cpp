@@ -192,7 +192,8 @@ bool ParseOptions(Viewer *v, const httplib::Request &req, httplib::Response &res
 {
     ViewRequest request;
     std::string error;
-    if (!ViewParseRequest(req.params, (int)v->input.polys.size(), &request, &error)) {
+    if (!ViewParseRequest(req.params, (int)v->input.polys.size(), &request, &error) ||
+        !(error = RunCheckOptions(request.size, request.limitDeg)).empty()) {
         Fail(res, 400, error);
         return false;
     }
@@ -237,11 +238,16 @@ void HandleRun(Viewer *v, const httplib::Request &req, httplib::Response &res)
         RunActivate(v->module, v->input, options, &run);
     }
     if (run.activation != HOST_ACTIVATE_OK)
-        return Fail(res, 500, "the module's activation failed with result " + std::to_string(run.activation));
+        return Fail(res, 500, run.failure);
+    // What the program warns of after a run, for the status line.
+    const std::string nothing = RunNothingChamferedText(v->input, run);
+    const std::string past =
+        options.clampSize ? "" : RunSizeWarning(run.bevelSize, v->safeSize, "\"Clamp to the safe size\" keeps to it");
     json info = {
         {"activationMs", Number(run.activationMs)},
         {"unchanged", run.unchanged},
-        {"mode", run.mode},
+        {"mode", RunModeName(run)},
+        {"warning", nothing.empty() ? past : nothing},
         {"messages", MessagesJson(run)},
         {"clampNote", RunClampNote(run)},
     };
@@ -268,17 +274,14 @@ void HandleSave(Viewer *v, const httplib::Request &req, httplib::Response &res)
         std::lock_guard<std::mutex> lock(v->runLock);
         RunActivate(v->module, v->input, options, &run);
     }
-    int infos = 0, errors = 0;
-    for (const RunMessage &m : run.messages)
-        (m.error ? errors : infos)++;
     const std::string target = v->args.output.empty() ? std::string("the result") : v->args.output;
     if (run.activation != HOST_ACTIVATE_OK)
-        return Fail(res, 500, "the module's activation failed with result " + std::to_string(run.activation));
-    if (infos > 0)
-        return Fail(res, 409, "the module reported a failure; " + target + " not written");
-    if (run.bevelSize == 0.0)
+        return Fail(res, 500, run.failure);
+    if (run.verdict == RunVerdict::kFailed || run.verdict == RunVerdict::kInternalFault)
+        return Fail(res, 409, run.failure + "; " + target + " not written");
+    if (run.verdict == RunVerdict::kUnchanged)
         return Fail(res, 409, "a bevel size of 0 changes nothing; " + target + " not written");
-    if (errors > 0 || run.aborted)
+    if (run.partial)
         return Fail(res, 409, "the module reported an error; " + target + " not written");
     if (v->args.output.empty()) {
         const std::string text = MeshObjText(run.output);
@@ -407,6 +410,7 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
         ->check(CLI::Range(0, 65535))
         ->type_name("N");
     app.add_flag("--open", args->open, "Open the page in the user's browser (xdg-open)");
+    app.add_flag("-f,--force", args->force, "Allow OUTPUT to be the input file");
     app.add_option("--plugin", args->plugin, "The module to load (default: Corvane.p beside corvane)")
         ->type_name("PATH");
     app.add_option("--plugins-dir", args->pluginsDir,
@@ -429,6 +433,7 @@ int ViewMain(const ViewArgs &args)
     cli.input = args.input;
     cli.output = args.output;
     cli.plugin = args.plugin;
+    cli.force = args.force;
     if (!args.output.empty() && !CliCheckOutput(cli))
         return kExitUsage;
     std::string error;

@@ -22,6 +22,7 @@ struct ViewArgs {
     std::string pluginsDir;   // empty: the user's config folder
     int port = 0;             // 0: a free port
     bool open = false;        // start the user's browser
+    bool force = false;       // OUTPUT may be the input
 };
 
 // Parses `corvane view ...` (argv[0] is "view"). Returns -1 to go on, or the

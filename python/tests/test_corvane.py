@@ -63,19 +63,35 @@ def test_clamp_and_invalid_results(tmp_path, program, examples):
     corvane.write_obj(clamped.mesh, tmp_path / "module.obj")
     assert (tmp_path / "module.obj").read_bytes() == expected.read_bytes()
 
-    # Far past it, the L-shaped grid's faces fold flat: counted, and the
-    # warning names the way to keep to the safe size.
+    # Far past it, the L-shaped grid's faces fold flat: warned before as
+    # past the safe size, with the way to keep to it, then counted.
     grid = corvane.read_obj(examples / "lgrid.obj")
-    with pytest.warns(RuntimeWarning, match=r"\(clamp=True keeps the size to the safe bevel size") as caught:
+    with pytest.warns(RuntimeWarning) as caught:
         result = corvane.chamfer(grid, 2.0)
     counts = corvane.stats(result.mesh)
     assert counts["zero_area_polygons"] > 0
-    [warning] = caught
-    assert str(warning.message).startswith(f"in the result {counts['zero_area_polygons']} polygons have zero area")
-    assert warning.filename == __file__
+    [past, invalid] = caught
+    assert str(past.message) == ("the bevel size 2 is at or above the safe size 0.45, past which the result may "
+                                 "hold polygons other tools refuse; clamp=True keeps to it")
+    assert str(invalid.message) == (f"in the result {counts['zero_area_polygons']} polygons have zero area; "
+                                    "other tools may refuse it")
+    assert past.filename == invalid.filename == __file__
+
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         assert corvane.chamfer(cube, 0.5, clamp=True).messages == []
+
+
+def test_guards_shared_with_the_program(examples):
+    """What the program refuses, Python refuses in the same words; the angle
+    mode is taken in any case, as the viewer shows it."""
+    cube = corvane.read_obj(examples / "cube.obj")
+    with pytest.raises(ValueError, match="the bevel size must not be negative"):
+        corvane.chamfer(cube, -0.1)
+    with pytest.raises(ValueError, match="the limit angle must be from 0 to 180 degrees, not 200"):
+        corvane.chamfer(cube, 0.1, limit_angle=200)
+    upper = corvane.chamfer(cube, 0.1, angle_mode="LT", limit_angle=100)
+    assert upper.mesh.polygons == corvane.chamfer(cube, 0.1, angle_mode="lt", limit_angle=100).mesh.polygons
 
 
 def test_arrays_and_file_give_the_same_mesh(tmp_path, examples):

@@ -172,7 +172,7 @@ class Page(unittest.TestCase):
             self.assertEqual(status, 0, err)
             stats = text(self.driver, 'stats')
             if size == '0':
-                self.assertIn('changes nothing', err)
+                self.assertIn('changes nothing', out)
                 self.assertIn('Result: unchanged', stats)
             else:
                 points, polygons = program_counts(out)
