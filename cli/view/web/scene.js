@@ -12,6 +12,10 @@ const BACK = new THREE.Color(200 / 255, 40 / 255, 170 / 255);
 const SELECTED = new THREE.Color(40 / 255, 120 / 255, 230 / 255);
 const EDGE = new THREE.Color(60 / 255, 62 / 255, 70 / 255);
 const TINTS = [FRONT, RESHAPED, CREATED];
+// Past this many input corners the edges are smoothed no more: a software
+// renderer spends about half its time on the smoothing of a 16,000-quad
+// sphere, whose polygons are a few pixels wide anyway.
+const SMOOTH_CORNERS = 20000;
 
 // The corners (numbers from 0 within the polygon) of its triangles, wound as
 // the polygon is. A triangle is itself; a convex polygon is a fan from its
@@ -102,43 +106,75 @@ export function triangulate(mesh, colourOf) {
   return { geometry, tri2poly: tri2poly.subarray(0, t) };
 }
 
-// Every polygon's edges as line segments over the corners `triangulate`
-// laid out. An edge two polygons share is drawn twice, on the same pixels:
-// cheaper than finding the pairs, with a new result at every change.
-function edgeGeometry(mesh, faces) {
-  const { counts, starts, indices } = mesh;
-  const index = new Uint32Array(indices.length * 2);
-  let e = 0;
+// Each edge once, however many polygons hold it, as a pair of point numbers
+// over the mesh's own positions: half the segments of drawing every
+// polygon's outline. Edges are filed under their lower point, whose few
+// edges are compared with each other: linear, with no map or sort.
+export function edgeGeometry(mesh) {
+  const { positions, counts, starts, indices } = mesh;
+  const points = positions.length / 3;
+  const other = (p, k) => indices[starts[p] + (k + 1) % counts[p]];
+  const first = new Uint32Array(points + 1);
   for (let p = 0; p < counts.length; p++) {
-    const s = starts[p], n = counts[p];
-    if (n < 2) continue;
-    for (let k = 0; k < n; k++) {
-      index[e++] = s + k;
-      index[e++] = s + (k + 1) % n;
+    if (counts[p] < 2) continue;
+    for (let k = 0; k < counts[p]; k++) first[Math.min(indices[starts[p] + k], other(p, k)) + 1]++;
+  }
+  for (let i = 0; i < points; i++) first[i + 1] += first[i];
+  const next = first.slice(0, points);
+  const higher = new Uint32Array(first[points]);
+  for (let p = 0; p < counts.length; p++) {
+    if (counts[p] < 2) continue;
+    for (let k = 0; k < counts[p]; k++) {
+      const a = indices[starts[p] + k], b = other(p, k);
+      higher[next[Math.min(a, b)]++] = Math.max(a, b);
+    }
+  }
+  const pairs = new Uint32Array(higher.length * 2);
+  let m = 0;
+  for (let a = 0; a < points; a++) {
+    for (let k = first[a]; k < first[a + 1]; k++) {
+      let seen = false;
+      for (let j = first[a]; j < k && !seen; j++) seen = higher[j] === higher[k];
+      if (!seen) {
+        pairs[m++] = a;
+        pairs[m++] = higher[k];
+      }
     }
   }
   const geometry = new THREE.BufferGeometry();
-  geometry.setAttribute('position', faces.getAttribute('position'));
-  geometry.setIndex(new THREE.BufferAttribute(index.subarray(0, e), 1));
+  geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
+  geometry.setIndex(new THREE.BufferAttribute(pairs.subarray(0, m), 1));
   return geometry;
 }
 
-function faceMaterial(side, options) {
-  return new THREE.MeshLambertMaterial({
-    side,
+// Both sides in one pass: the polygon's tint in front, magenta behind.
+// Flat shading takes the normal from the screen, so the light falls on a
+// back face as on a front one.
+function faceMaterial() {
+  const material = new THREE.MeshLambertMaterial({
+    side: THREE.DoubleSide,
+    vertexColors: true,
     flatShading: true,
     // Faces sit a little behind the edges and the selection drawn on them.
     polygonOffset: true,
     polygonOffsetFactor: 1,
     polygonOffsetUnits: 1,
-    ...options,
   });
+  material.onBeforeCompile = (shader) => {
+    shader.uniforms.backColour = { value: BACK };
+    shader.fragmentShader = 'uniform vec3 backColour;\n' + shader.fragmentShader.replace(
+      '#include <color_fragment>', '#include <color_fragment>\n\tif (!gl_FrontFacing) diffuseColor.rgb = backColour;');
+  };
+  return material;
 }
 
 export class Viewport {
-  constructor(canvas) {
+  // `corners`: the input's polygon corners, which decide the smoothing.
+  constructor(canvas, corners) {
     this.canvas = canvas;
-    this.renderer = new THREE.WebGLRenderer({ canvas, antialias: true, preserveDrawingBuffer: true });
+    this.renderer = new THREE.WebGLRenderer({
+      canvas, antialias: corners <= SMOOTH_CORNERS, preserveDrawingBuffer: true,
+    });
     this.renderer.setPixelRatio(window.devicePixelRatio || 1);
     this.renderer.setClearColor(new THREE.Color(244 / 255, 245 / 255, 247 / 255));
     this.scene = new THREE.Scene();
@@ -151,6 +187,7 @@ export class Viewport {
     this.camera.add(light);
     this.controls = new OrbitControls(this.camera, canvas);
     this.controls.addEventListener('change', () => this.render());
+    this.frame = 0;
     this.groups = { input: new THREE.Group(), result: new THREE.Group() };
     this.scene.add(this.groups.input, this.groups.result);
     this.selection = new THREE.Group();
@@ -158,9 +195,12 @@ export class Viewport {
     this.showing = 'result';
     this.edges = true;
     this.materials = {
-      front: faceMaterial(THREE.FrontSide, { vertexColors: true }),
-      back: faceMaterial(THREE.BackSide, { color: BACK }),
+      faces: faceMaterial(),
       edges: new THREE.LineBasicMaterial({ color: EDGE }),
+      selection: new THREE.MeshBasicMaterial({
+        color: SELECTED, transparent: true, opacity: 0.6, side: THREE.DoubleSide,
+        polygonOffset: true, polygonOffsetFactor: -2, polygonOffsetUnits: -2, depthWrite: false,
+      }),
     };
     this.bounds = null;
     new ResizeObserver(() => this.resize()).observe(canvas);
@@ -175,8 +215,14 @@ export class Viewport {
     this.render();
   }
 
+  // Draws at the next frame, once however many changes ask for it before:
+  // a new result, its selection and the status line cost one drawing.
   render() {
-    this.renderer.render(this.scene, this.camera);
+    if (this.frame) return;
+    this.frame = requestAnimationFrame(() => {
+      this.frame = 0;
+      this.renderer.render(this.scene, this.camera);
+    });
   }
 
   // Replaces what `which` ('input' or 'result') shows; `tint` colours the
@@ -188,11 +234,10 @@ export class Viewport {
       group.remove(child);
     }
     const { geometry, tri2poly } = triangulate(mesh, (p) => TINTS[mesh.tint[p]] || FRONT);
-    const front = new THREE.Mesh(geometry, this.materials.front);
-    const back = new THREE.Mesh(geometry, this.materials.back);
-    const lines = new THREE.LineSegments(edgeGeometry(mesh, geometry), this.materials.edges);
+    const front = new THREE.Mesh(geometry, this.materials.faces);
+    const lines = new THREE.LineSegments(edgeGeometry(mesh), this.materials.edges);
     lines.name = 'edges';
-    group.add(front, back, lines);
+    group.add(front, lines);
     if (which === 'input' && !this.bounds) {
       this.bounds = geometry.boundingBox.clone();
       this.fit();
@@ -216,11 +261,7 @@ export class Viewport {
         one.starts.push(one.indices.length);
       }
       const { geometry } = triangulate(one, null);
-      const material = new THREE.MeshBasicMaterial({
-        color: SELECTED, transparent: true, opacity: 0.6, side: THREE.DoubleSide,
-        polygonOffset: true, polygonOffsetFactor: -2, polygonOffsetUnits: -2, depthWrite: false,
-      });
-      this.selection.add(new THREE.Mesh(geometry, material));
+      this.selection.add(new THREE.Mesh(geometry, this.materials.selection));
     }
     this.render();
   }
