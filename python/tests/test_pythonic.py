@@ -32,16 +32,13 @@ def stub_entries():
         if isinstance(node, ast.ClassDef):
             members += [(f"{node.name}.{m.name}", m) for m in node.body if isinstance(m, ast.FunctionDef)]
         for name, item in members:
-            if not ast.get_docstring(item):
-                continue
             params = None
-            if isinstance(item, ast.FunctionDef) and not any(
-                    isinstance(d, ast.Name) and d.id == "property" for d in item.decorator_list):
-                args = item.args.args
-                defaults = [None] * (len(args) - len(item.args.defaults)) + [ast.literal_eval(d)
-                                                                            for d in item.args.defaults]
+            if isinstance(item, ast.FunctionDef) and not item.decorator_list:  # not a property
+                args, defaults = item.args.args, [ast.literal_eval(d) for d in item.args.defaults]
+                defaults = [None] * (len(args) - len(defaults)) + defaults
                 params = [(a.arg, d) for a, d in zip(args, defaults) if a.arg != "self"]
-            yield name, ast.get_docstring(item), params
+            if ast.get_docstring(item):
+                yield name, ast.get_docstring(item), params
 
 
 def runtime_signature(doc, name):
@@ -49,13 +46,9 @@ def runtime_signature(doc, name):
     line = doc.splitlines()[0]
     match = re.fullmatch(rf"{re.escape(name)}\((.*)\) -> (.+)", line)
     assert match, f"{name}: no signature line in {line!r}"
-    params = []
-    for part in re.split(r", (?=\w+:)", match.group(1)) if match.group(1) else []:
-        arg, _, default = part.partition(" = ")
-        arg = arg.split(":")[0]
-        if arg != "self":
-            params.append((arg, ast.literal_eval(default) if default else None))
-    return params, match.group(2)
+    parts = [part.partition(" = ") for part in re.split(r", (?=\w+:)", match.group(1)) if part]
+    return [(arg.split(":")[0], ast.literal_eval(default) if default else None)
+            for arg, _, default in parts if not arg.startswith("self:")], match.group(2)
 
 
 def test_help_names_the_types_and_gives_the_stubs_words():
@@ -72,10 +65,8 @@ def test_help_names_the_types_and_gives_the_stubs_words():
             assert not re.search(r"handle|-> object", doc.splitlines()[0]), f"{name}: untyped"
             doc = doc.split("\n", 1)[1]
         assert inspect.cleandoc(doc) == text, f"{name}: the docstring differs from the stub's"
-    assert corvane.chamfer.__doc__.startswith(
-        "chamfer(mesh: Mesh, size: float, angle_mode: str = 'disable', limit_angle: float = 90.0, "
-        "select: Optional[Tuple[int, int]] = None, ")
-    assert corvane.chamfer.__doc__.splitlines()[0].endswith(") -> Result")
+    signature = corvane.chamfer.__doc__.splitlines()[0]
+    assert signature.startswith("chamfer(mesh: Mesh, size: float, ") and signature.endswith(") -> Result")
 
 
 def chamfer_in_worker(mesh):
@@ -140,11 +131,9 @@ def test_pip_install_from_the_checkout_offline(tmp_path):
     assert "Requires: numpy" in show.stdout
     for name in ("Corvane.p", "_corvane.pyi", "py.typed", "__init__.py"):
         assert f"corvane/{name}\n" in show.stdout
-    run = subprocess.run([python, "-c", "import corvane, numpy; "
+    run = subprocess.run([python, "-c", "import corvane, numpy, sysconfig; "
                           "r = corvane.chamfer(corvane.Mesh(numpy.eye(3), [[0, 1, 2]]), 0.1); "
-                          "print(corvane.module_path(), len(r.mesh))"],
+                          "print(corvane.module_path(), len(r.mesh), sysconfig.get_paths()['platlib'])"],
                          cwd=tmp_path, capture_output=True, text=True, check=True)
-    path, polygons = run.stdout.split()
-    site = subprocess.run([python, "-c", "import sysconfig; print(sysconfig.get_paths()['platlib'])"],
-                          capture_output=True, text=True, check=True).stdout.strip()
+    path, polygons, site = run.stdout.split()
     assert path == os.path.join(site, "corvane", "Corvane.p") and polygons == "1"
