@@ -147,25 +147,19 @@ export function edgeGeometry(mesh) {
   return geometry;
 }
 
-// Both sides in one pass: the polygon's tint in front, magenta behind.
-// Flat shading takes the normal from the screen, so the light falls on a
-// back face as on a front one.
-function faceMaterial() {
-  const material = new THREE.MeshLambertMaterial({
-    side: THREE.DoubleSide,
-    vertexColors: true,
+// Front and back faces in passes of their own, the front first: its depth
+// hides most back faces from the second pass before they are shaded, where
+// one pass of both sides would shade the hidden ones too.
+function faceMaterial(side, options) {
+  return new THREE.MeshLambertMaterial({
+    side,
     flatShading: true,
     // Faces sit a little behind the edges and the selection drawn on them.
     polygonOffset: true,
     polygonOffsetFactor: 1,
     polygonOffsetUnits: 1,
+    ...options,
   });
-  material.onBeforeCompile = (shader) => {
-    shader.uniforms.backColour = { value: BACK };
-    shader.fragmentShader = 'uniform vec3 backColour;\n' + shader.fragmentShader.replace(
-      '#include <color_fragment>', '#include <color_fragment>\n\tif (!gl_FrontFacing) diffuseColor.rgb = backColour;');
-  };
-  return material;
 }
 
 export class Viewport {
@@ -190,18 +184,24 @@ export class Viewport {
     this.frame = 0;
     this.groups = { input: new THREE.Group(), result: new THREE.Group() };
     this.scene.add(this.groups.input, this.groups.result);
-    this.selection = new THREE.Group();
-    this.scene.add(this.selection);
     this.showing = 'result';
     this.edges = true;
     this.materials = {
-      faces: faceMaterial(),
+      front: faceMaterial(THREE.FrontSide, { vertexColors: true }),
+      back: faceMaterial(THREE.BackSide, { color: BACK }),
       edges: new THREE.LineBasicMaterial({ color: EDGE }),
       selection: new THREE.MeshBasicMaterial({
         color: SELECTED, transparent: true, opacity: 0.6, side: THREE.DoubleSide,
         polygonOffset: true, polygonOffsetFactor: -2, polygonOffsetUnits: -2, depthWrite: false,
       }),
     };
+    // The selection's mesh stays in the scene, empty when nothing is
+    // selected, so that its shader is built with the first picture rather
+    // than at the first click.
+    this.selection = new THREE.Mesh(triangulate({ positions: [], counts: [], indices: [], starts: [0] }, null)
+      .geometry, this.materials.selection);
+    this.selection.frustumCulled = false;
+    this.scene.add(this.selection);
     this.bounds = null;
     new ResizeObserver(() => this.resize()).observe(canvas);
     this.resize();
@@ -234,10 +234,11 @@ export class Viewport {
       group.remove(child);
     }
     const { geometry, tri2poly } = triangulate(mesh, (p) => TINTS[mesh.tint[p]] || FRONT);
-    const front = new THREE.Mesh(geometry, this.materials.faces);
+    const front = new THREE.Mesh(geometry, this.materials.front);
+    const back = new THREE.Mesh(geometry, this.materials.back);
     const lines = new THREE.LineSegments(edgeGeometry(mesh), this.materials.edges);
     lines.name = 'edges';
-    group.add(front, lines);
+    group.add(front, back, lines);
     if (which === 'input' && !this.bounds) {
       this.bounds = geometry.boundingBox.clone();
       this.fit();
@@ -248,21 +249,15 @@ export class Viewport {
 
   // Draws the selected polygons of `mesh` (numbers from 0) over it.
   setSelection(mesh, polys) {
-    for (const child of [...this.selection.children]) {
-      child.geometry.dispose();
-      this.selection.remove(child);
+    const { counts, indices, starts, positions } = mesh;
+    const one = { positions, counts: [], indices: [], starts: [0] };
+    for (const p of polys) {
+      for (let k = 0; k < counts[p]; k++) one.indices.push(indices[starts[p] + k]);
+      one.counts.push(counts[p]);
+      one.starts.push(one.indices.length);
     }
-    if (polys.length > 0) {
-      const { counts, indices, starts, positions } = mesh;
-      const one = { positions, counts: [], indices: [], starts: [0] };
-      for (const p of polys) {
-        for (let k = 0; k < counts[p]; k++) one.indices.push(indices[starts[p] + k]);
-        one.counts.push(counts[p]);
-        one.starts.push(one.indices.length);
-      }
-      const { geometry } = triangulate(one, null);
-      this.selection.add(new THREE.Mesh(geometry, this.materials.selection));
-    }
+    this.selection.geometry.dispose();
+    this.selection.geometry = triangulate(one, null).geometry;
     this.render();
   }
 
