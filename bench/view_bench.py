@@ -85,7 +85,7 @@ def server_times(server):
 
 
 # Resolves with [ms from the action until #status reads "ready" and the
-# frame after it is painted, ms of that spent waiting for runs (request to
+# frame after it is drawn, ms of that spent waiting for runs (request to
 # the answer's last byte)]. #status must not read "ready" while the
 # action's work is pending, as the page promises.
 UNTIL_DRAWN = """
@@ -97,11 +97,12 @@ const observer = new MutationObserver(() => {
   if (status.textContent === 'failed') { observer.disconnect(); done([-1, 0]); }
   if (status.textContent !== 'ready') return;
   observer.disconnect();
-  requestAnimationFrame(() => {
+  // The second frame begins once the first, the new picture, is drawn.
+  requestAnimationFrame(() => requestAnimationFrame(() => {
     const total = performance.now() - start;
     const runs = performance.getEntriesByType('resource').filter((e) => e.name.includes('/api/run'));
     done([total, runs.reduce((sum, e) => sum + e.responseEnd - e.startTime, 0)]);
-  });
+  }));
 });
 observer.observe(status, { childList: true, characterData: true, subtree: true });
 if (action === 'size') {

@@ -110,7 +110,28 @@ export function triangulate(mesh, colourOf) {
 // over the mesh's own positions: half the segments of drawing every
 // polygon's outline. Edges are filed under their lower point, whose few
 // edges are compared with each other: linear, with no map or sort.
-export function edgeGeometry(mesh) {
+// `previous` (the `edges` of an earlier result) is taken as it is when its
+// polygons are this mesh's, as after most size changes; returns the
+// geometry and `edges`, for the next.
+export function edgeGeometry(mesh, previous = null) {
+  const { positions, counts, starts, indices } = mesh;
+  const points = positions.length / 3;
+  const pairs = previous && samePolygons(previous, mesh) ? previous.pairs : edgePairs(mesh);
+  const geometry = new THREE.BufferGeometry();
+  geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
+  geometry.setIndex(new THREE.BufferAttribute(pairs, 1));
+  return { geometry, edges: { points, counts, indices, pairs } };
+}
+
+function samePolygons(a, b) {
+  if (a.points !== b.positions.length / 3 || a.counts.length !== b.counts.length ||
+      a.indices.length !== b.indices.length) return false;
+  for (let i = 0; i < a.counts.length; i++) if (a.counts[i] !== b.counts[i]) return false;
+  for (let i = 0; i < a.indices.length; i++) if (a.indices[i] !== b.indices[i]) return false;
+  return true;
+}
+
+function edgePairs(mesh) {
   const { positions, counts, starts, indices } = mesh;
   const points = positions.length / 3;
   const other = (p, k) => indices[starts[p] + (k + 1) % counts[p]];
@@ -141,10 +162,7 @@ export function edgeGeometry(mesh) {
       }
     }
   }
-  const geometry = new THREE.BufferGeometry();
-  geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
-  geometry.setIndex(new THREE.BufferAttribute(pairs.subarray(0, m), 1));
-  return geometry;
+  return pairs.subarray(0, m);
 }
 
 // Front and back faces in passes of their own, the front first: its depth
@@ -185,6 +203,7 @@ export class Viewport {
     this.groups = { input: new THREE.Group(), result: new THREE.Group() };
     this.scene.add(this.groups.input, this.groups.result);
     this.showing = 'result';
+    this.lastEdges = { input: null, result: null };  // the polygons and edges each last showed
     this.edges = true;
     this.materials = {
       front: faceMaterial(THREE.FrontSide, { vertexColors: true }),
@@ -236,7 +255,9 @@ export class Viewport {
     const { geometry, tri2poly } = triangulate(mesh, (p) => TINTS[mesh.tint[p]] || FRONT);
     const front = new THREE.Mesh(geometry, this.materials.front);
     const back = new THREE.Mesh(geometry, this.materials.back);
-    const lines = new THREE.LineSegments(edgeGeometry(mesh), this.materials.edges);
+    const { geometry: edgeLines, edges } = edgeGeometry(mesh, this.lastEdges[which]);
+    this.lastEdges[which] = edges;
+    const lines = new THREE.LineSegments(edgeLines, this.materials.edges);
     lines.name = 'edges';
     group.add(front, back, lines);
     if (which === 'input' && !this.bounds) {
