@@ -4,8 +4,13 @@
   encoded result read, a connection each, as the server closes every one
   after its answer) against the bare
   activation time the server measured for that same run;
-- in headless Chromium, the time from a change of #size until #status reads
-  "ready" and the next frame is painted with the new result.
+- in headless Chromium, the page's time from a user's action until #status
+  reads "ready" and the next frame is painted: a change of #size with the
+  edges shown and without them, and a click and a shift-click on two
+  neighbouring polygons. With CORVANE_BASELINE_PROGRAM naming an older
+  corvane (its Corvane.p beside it), the page of each program is timed in
+  the same run, in alternating rounds, and the table gives both and their
+  ratio.
 
 Meshes: quad spheres (a cube split n x n per face, pushed onto the unit
 sphere) of 1,536 and 16,224 quads, as in the module's benchmarks. Medians of
@@ -24,6 +29,8 @@ from viewlib import Server, chromium, quit_chromium, wait_ready  # noqa: E402
 
 REPEAT = 30
 SIZES = ('0.01', '0.011')
+ROUNDS = 10         # page timings: rounds alternating the programs
+PER_ROUND = 2       # timings of each kind in a round
 
 
 def quad_sphere(n, path):
@@ -77,57 +84,131 @@ def server_times(server):
     return statistics.median(answers), statistics.median(activations)
 
 
-CHANGE_UNTIL_DRAWN = """
-const [size, done] = arguments;
+# Resolves with [ms from the action until #status reads "ready" and the
+# frame after it is drawn, ms of that spent waiting for runs (request to
+# the answer's last byte)]. #status must not read "ready" while the
+# action's work is pending, as the page promises.
+UNTIL_DRAWN = """
+const [action, arg, done] = arguments;
 const status = document.getElementById('status');
-const field = document.getElementById('size');
+performance.clearResourceTimings();
 const start = performance.now();
 const observer = new MutationObserver(() => {
+  if (status.textContent === 'failed') { observer.disconnect(); done([-1, 0]); }
   if (status.textContent !== 'ready') return;
   observer.disconnect();
-  requestAnimationFrame(() => done(performance.now() - start));
+  // The second frame begins once the first, the new picture, is drawn.
+  requestAnimationFrame(() => requestAnimationFrame(() => {
+    const total = performance.now() - start;
+    const runs = performance.getEntriesByType('resource').filter((e) => e.name.includes('/api/run'));
+    done([total, runs.reduce((sum, e) => sum + e.responseEnd - e.startTime, 0)]);
+  }));
 });
 observer.observe(status, { childList: true, characterData: true, subtree: true });
-field.value = size;
-field.dispatchEvent(new Event('input'));
+if (action === 'size') {
+  const field = document.getElementById('size');
+  field.value = arg;
+  field.dispatchEvent(new Event('input'));
+} else {
+  // A click on the canvas' centre, then a shift-click arg pixels to its
+  // right, as the user's pointer gives them.
+  const canvas = document.getElementById('view');
+  const r = canvas.getBoundingClientRect();
+  const x = r.left + r.width / 2, y = r.top + r.height / 2;
+  const click = (dx, shiftKey) => {
+    const at = { clientX: x + dx, clientY: y, button: 0, shiftKey, bubbles: true, pointerId: 1 };
+    canvas.dispatchEvent(new PointerEvent('pointerdown', at));
+    canvas.dispatchEvent(new PointerEvent('pointerup', at));
+  };
+  click(0, false);
+  setTimeout(() => click(arg, true), 0);
+}
 """
 
 
-def page_time(driver, server):
+def until_drawn(driver, action, arg):
+    """(total ms, ms of it the page worked: the total less the runs)."""
+    ms, runs = driver.execute_async_script(UNTIL_DRAWN, action, arg)
+    if ms < 0:
+        raise RuntimeError(f'the run after {action} {arg} failed: {driver.find_element("id", "messages").text}')
+    return ms, ms - runs
+
+
+def set_edges(driver, on):
+    driver.execute_script("const e = document.getElementById('show-edges');"
+                          "if (e.checked !== arguments[0]) e.click();", on)
+
+
+def page_round(driver, server, times):
+    """One round of page timings on `server`, appended to `times` by kind."""
     driver.get(server.url)
-    wait_ready(driver, 60)
-    driver.set_script_timeout(60)
-    times = []
-    for k in range(REPEAT + 2):
-        ms = driver.execute_async_script(CHANGE_UNTIL_DRAWN, SIZES[k % 2])
-        if k >= 2:
-            times.append(ms)
-    return statistics.median(times)
+    wait_ready(driver, 120)
+    driver.set_script_timeout(120)
+    until_drawn(driver, 'size', SIZES[1])  # warms the page up
+    for edges in (True, False):
+        set_edges(driver, edges)
+        for k in range(PER_ROUND):
+            times['size, edges' if edges else 'size, no edges'].append(until_drawn(driver, 'size', SIZES[k % 2]))
+    set_edges(driver, True)
+    for k in range(PER_ROUND):
+        times['select two'].append(until_drawn(driver, 'select', 14))
+        if 'two-polygon' not in driver.find_element('id', 'selection').text:
+            raise RuntimeError('the clicks did not select two polygons: ' +
+                               driver.find_element('id', 'selection').text)
+        driver.execute_script("document.getElementById('clear-selection').click()")
+        wait_ready(driver, 120)
+
+
+KINDS = ('size, edges', 'size, no edges', 'select two')
 
 
 def main():
     work = tempfile.mkdtemp(prefix='corvane-view-bench-')
+    baseline = os.environ.get('CORVANE_BASELINE_PROGRAM')
+    programs = [('before', baseline), ('after', None)] if baseline else [('page', None)]
     driver = chromium()
-    rows = []
+    rows, page_rows = [], []
     try:
-        for n, page_target in ((16, 50), (52, 150)):
+        for n in (16, 52):
             mesh = os.path.join(work, f'sphere{n}.obj')
             quads = quad_sphere(n, mesh)
             server = Server(mesh)
             try:
                 answer, activation = server_times(server)
-                page = page_time(driver, server)
             finally:
                 server.stop()
-            rows.append((quads, activation, answer, answer / activation, page, page_target))
+            rows.append((quads, activation, answer, answer / activation))
+            times = {name: {kind: [] for kind in KINDS} for name, _ in programs}
+            for r in range(ROUNDS):
+                for name, path in (programs if r % 2 == 0 else programs[::-1]):
+                    server = Server(mesh, program_path=path)
+                    try:
+                        page_round(driver, server, times[name])
+                    finally:
+                        server.stop()
+            page_rows.append((quads, {name: {kind: [statistics.median(x) for x in zip(*t)]
+                                             for kind, t in kinds.items()}
+                                      for name, kinds in times.items()}))
     finally:
         quit_chromium(driver)
-    print(f'corvane view, medians of {REPEAT} re-runs alternating size {SIZES[0]} and {SIZES[1]}')
-    print(f'{"quads":>8} {"activation ms":>14} {"answer ms":>10} {"answer/act":>11} {"target":>7} '
-          f'{"page ms":>8} {"target":>7}')
-    for quads, activation, answer, ratio, page, target in rows:
-        print(f'{quads:>8,} {activation:>14.2f} {answer:>10.2f} {ratio:>11.2f} {"1.5":>7} {page:>8.1f} '
-              f'{target:>7}')
+    print(f'corvane view server, medians of {REPEAT} re-runs alternating size {SIZES[0]} and {SIZES[1]}')
+    print(f'{"quads":>8} {"activation ms":>14} {"answer ms":>10} {"answer/act":>11} {"target":>7}')
+    for quads, activation, answer, ratio in rows:
+        print(f'{quads:>8,} {activation:>14.2f} {answer:>10.2f} {ratio:>11.2f} {"1.5":>7}')
+    print()
+    print(f'page, action to "ready" and painted, ms: medians of {ROUNDS * PER_ROUND} in {ROUNDS} alternating '
+          'rounds; "page" leaves out the time spent waiting for runs')
+    names = [name for name, _ in programs]
+    header = f'{"quads":>8} {"action":<16}' + ''.join(f'{name + " total":>14}{name + " page":>14}' for name in names)
+    print(header + (f'{"after/before total":>20}{"page":>8}' if baseline else ''))
+    for quads, medians in page_rows:
+        for kind in KINDS:
+            line = f'{quads:>8,} {kind:<16}' + ''.join(f'{medians[name][kind][0]:>14.1f}{medians[name][kind][1]:>14.1f}'
+                                                       for name in names)
+            if baseline:
+                line += ''.join(f'{medians["after"][kind][i] / medians["before"][kind][i]:>{w}.2f}'
+                                for i, w in ((0, 20), (1, 8)))
+            print(line)
 
 
 if __name__ == '__main__':

@@ -24,6 +24,7 @@
 
 #include "meshio/meshio.h"
 #include "python/pymesh.h"
+#include "stubdocs.h"
 #include "run/run.h"
 
 namespace fs = std::filesystem;
@@ -574,6 +575,25 @@ py::dict Stats(py::handle meshObj)
     return d;
 }
 
+// The types the signatures in help() show, as the stub spells them.
+CORVANE_PY_NAMED(ResultArg, "Result");
+CORVANE_PY_NAMED(PathLike, "Union[str, bytes, os.PathLike]");
+CORVANE_PY_NAMED(OptionalPathLike, "Optional[Union[str, bytes, os.PathLike]]");
+CORVANE_PY_NAMED(AngleModeText, "str");
+CORVANE_PY_NAMED(PairArg, "Optional[Tuple[int, int]]");
+CORVANE_PY_NAMED(PointsArg, "numpy.typing.ArrayLike");
+CORVANE_PY_NAMED(PolygonsArg,
+                 "Union[Sequence[Sequence[int]], numpy.ndarray, Tuple[numpy.ndarray, numpy.ndarray]]");
+CORVANE_PY_NAMED(SurfacesArg, "Optional[Sequence[str]]");
+CORVANE_PY_NAMED(OptionalText, "Optional[str]");
+CORVANE_PY_NAMED(MessageList, "list[Message]");
+CORVANE_PY_NAMED(PolygonList, "list[list[int]]");
+CORVANE_PY_NAMED(TextList, "list[str]");
+CORVANE_PY_NAMED(IndexArrays, "Tuple[numpy.ndarray, numpy.ndarray]");
+CORVANE_PY_NAMED(MaskArray, "numpy.ndarray");
+CORVANE_PY_NAMED(StatsDict, "Stats");
+CORVANE_PY_NAMED(EqualOrNot, "bool");
+
 }  // namespace
 
 PYBIND11_MODULE(_corvane, m)
@@ -581,56 +601,99 @@ PYBIND11_MODULE(_corvane, m)
     m.doc() = "Corvane's edge chamfer on meshes held in numpy arrays, run by the real Corvane.p.";
     gMainThread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
 
-    gModuleError = PyErr_NewExceptionWithDoc("corvane.ModuleError",
-                                             "A failure the module reported; str() is its message, and "
-                                             "`result` the faulty Result when the module went on, else None.",
-                                             PyExc_RuntimeError, nullptr);
+    gModuleError = PyErr_NewExceptionWithDoc("corvane.ModuleError", PyDoc("ModuleError"), PyExc_RuntimeError,
+                                             nullptr);
     m.attr("ModuleError") = py::handle(gModuleError);
 
-    py::class_<PyMesh>(m, "Mesh", "An immutable polygon mesh: points, polygons and one surface name per polygon.")
-        .def(py::init([](py::handle points, py::handle polygons, py::handle surfaces) {
+    // Immutable: a copy is the mesh itself, and pickling (multiprocessing,
+    // a distributed scheduler) carries its arrays and surfaces.
+    py::class_<PyMesh>(m, "Mesh", PyDoc("Mesh"))
+        .def(py::init([](PointsArg points, PolygonsArg polygons, SurfacesArg surfaces) {
                  return PyMeshMake(points, polygons, surfaces);
              }),
-             py::arg("points"), py::arg("polygons"), py::arg("surfaces") = py::none())
+             py::arg("points"), py::arg("polygons"), py::arg("surfaces") = py::none(), PyDoc("Mesh.__init__"))
         .def_property_readonly(
             "points", [](py::handle self) { return PyMeshPoints(PyMeshOf(self, "self"), self); },
-            "The points as a read-only (n, 3) float64 array.")
+            PyDoc("Mesh.points"))
         .def_property_readonly(
-            "polygons", [](py::handle self) { return PyMeshPolygonList(PyMeshOf(self, "self")); },
-            "The polygons as lists of 0-based point indices.")
+            "polygons", [](py::handle self) { return PolygonList(PyMeshPolygonList(PyMeshOf(self, "self"))); },
+            PyDoc("Mesh.polygons"))
         .def_property_readonly(
-            "compact", [](py::handle self) { return PyMeshCompact(PyMeshOf(self, "self")); },
-            "The polygons as (indices, offsets), int64 arrays: polygon i is indices[offsets[i]:offsets[i + 1]].")
+            "compact", [](py::handle self) { return IndexArrays(PyMeshCompact(PyMeshOf(self, "self"))); },
+            PyDoc("Mesh.compact"))
         .def_property_readonly(
-            "surfaces", [](py::handle self) { return PyMeshSurfaces(PyMeshOf(self, "self")); },
-            "One surface name per polygon (bytes that are not UTF-8 decoded with surrogateescape).")
+            "surfaces", [](py::handle self) { return TextList(PyMeshSurfaces(PyMeshOf(self, "self"))); },
+            PyDoc("Mesh.surfaces"))
+        .def(
+            "__len__", [](PyMeshArg self) { return PyMeshOf(self, "self").data.polys.size(); },
+            PyDoc("Mesh.__len__"))
+        .def(
+            "__eq__",
+            [](PyMeshArg self, py::object other) {
+                if (!py::isinstance<PyMesh>(other))
+                    return EqualOrNot(py::reinterpret_borrow<py::object>(Py_NotImplemented));
+                return EqualOrNot(py::bool_(PyMeshEqual(PyMeshOf(self, "self"), PyMeshOf(other, "other"))));
+            },
+            py::arg("other"), PyDoc("Mesh.__eq__"))
+        .def(
+            "__hash__", [](PyMeshArg self) { return PyMeshHash(PyMeshOf(self, "self")); }, PyDoc("Mesh.__hash__"))
+        .def(
+            "__copy__", [](PyMeshArg self) { return PyMeshArg(self); }, PyDoc("Mesh.__copy__"))
+        .def(
+            "__deepcopy__", [](PyMeshArg self, py::object) { return PyMeshArg(self); }, py::arg("memo"),
+            PyDoc("Mesh.__deepcopy__"))
+        .def(py::pickle([](py::handle self) { return PyMeshState(PyMeshOf(self, "self")); },
+                        [](const py::tuple &state) { return PyMeshFromState(state); }))
         .def("__repr__", [](py::handle self) { return MeshRepr(PyMeshOf(self, "self")); });
 
-    py::class_<PyMessage>(m, "Message", "A message the module gave.")
+    py::class_<PyMessage>(m, "Message", PyDoc("Message"))
         .def_property_readonly(
-            "error", [](py::handle self) { return MessageOf(self).error; },
-            "True for an error message (a pass went on with a fault), False for an info message.")
+            "error", [](py::handle self) { return MessageOf(self).error; }, PyDoc("Message.error"))
         .def_property_readonly(
-            "text", [](py::handle self) { return PyText(MessageOf(self).text); },
-            "Its lines, joined by line breaks.")
+            "text", [](py::handle self) { return PyText(MessageOf(self).text); }, PyDoc("Message.text"))
+        .def(py::pickle(
+            [](py::handle self) {
+                const PyMessage &msg = MessageOf(self);
+                return py::make_tuple(msg.error, py::bytes(msg.text));
+            },
+            [](const py::tuple &state) {
+                if (state.size() != 2)
+                    throw py::value_error("Message.__setstate__: not a state Message.__getstate__ gave");
+                return PyMessage{state[0].cast<bool>(), state[1].cast<std::string>()};
+            }))
         .def("__repr__", [](py::handle self) {
             const PyMessage &msg = MessageOf(self);
             return std::string("<corvane.Message ") + (msg.error ? "error " : "info ") +
                    py::repr(PyText(msg.text)).cast<std::string>() + ">";
         });
 
-    py::class_<PyResult>(m, "Result", "What one chamfer made.")
+    py::class_<PyResult>(m, "Result", PyDoc("Result"))
         .def_property_readonly(
-            "mesh", [](py::handle self) { return ResultOf(self).mesh; },
-            "The result: the rebuilt object, or the edited input in two-polygon mode.")
+            "mesh", [](py::handle self) { return PyMeshArg(ResultOf(self).mesh); }, PyDoc("Result.mesh"))
         .def_property_readonly(
-            "new", [](py::handle self) { return CreatedMask(ResultOf(self)); },
-            "Per result polygon, True for a strip, patch or cap the run made (read-only).")
+            "new", [](py::handle self) { return MaskArray(CreatedMask(ResultOf(self))); }, PyDoc("Result.new"))
         .def_property_readonly(
-            "messages", [](py::handle self) { return ResultOf(self).messages; }, "What the module said, in order.")
+            "messages", [](py::handle self) { return MessageList(ResultOf(self).messages); },
+            PyDoc("Result.messages"))
         .def_property_readonly(
             "activation_seconds", [](py::handle self) { return ResultOf(self).activationSeconds; },
-            "Wall time of the module's activation.")
+            PyDoc("Result.activation_seconds"))
+        // The mask travels worked out: the input it is found from stays behind.
+        .def(py::pickle(
+            [](py::handle self) {
+                PyResult &result = ResultOf(self);
+                return py::make_tuple(result.mesh, CreatedMask(result), result.messages, result.activationSeconds);
+            },
+            [](const py::tuple &state) {
+                if (state.size() != 4 || !py::isinstance<PyMesh>(state[0]) || !py::isinstance<py::list>(state[2]))
+                    throw py::value_error("Result.__setstate__: not a state Result.__getstate__ gave");
+                PyResult result;
+                result.mesh = state[0];
+                result.created = state[1];
+                result.messages = state[2];
+                result.activationSeconds = state[3].cast<double>();
+                return result;
+            }))
         .def("__repr__", [](py::handle self) {
             const PyResult &result = ResultOf(self);
             const size_t messages = py::len(result.messages);
@@ -642,20 +705,30 @@ PYBIND11_MODULE(_corvane, m)
                    ", activation " + activation + ">";
         });
 
-    m.def("load_module", &LoadModulePy, py::arg("path"),
-          "Loads the Corvane.p at `path` in place of the one loaded before (ImportError if it cannot be loaded).");
-    m.def("module_path", &ModulePath, "The path of the loaded module, or None before the first chamfer.");
-    m.def("read_obj", &ReadObj, py::arg("path"), "Reads an OBJ file the way the corvane program does.");
-    m.def("write_obj", &WriteObj, py::arg("mesh"), py::arg("path"),
-          "Writes `mesh` as an OBJ file, atomically, exactly as the corvane program writes it.");
-    m.def("read", &ReadAny, py::arg("path"), py::arg("format") = py::none(),
-          "Reads a mesh file of any format the corvane program reads.");
-    m.def("write", &WriteAny, py::arg("mesh"), py::arg("path"), py::arg("format") = py::none(),
-          "Writes a mesh file of any format, atomically, as the corvane program does.");
-    m.def("chamfer", &Chamfer, py::arg("mesh"), py::arg("size"), py::arg("angle_mode") = "disable",
-          py::arg("limit_angle") = 90.0, py::arg("select") = py::none(), py::arg("plugins_dir") = py::none(),
-          py::arg("clamp") = false,
-          "Chamfers `mesh` by `size` with the module (object mode, or with `select` two-polygon mode); with "
-          "clamp=True by at most the mesh's safe bevel size, saying so in Result.messages.");
-    m.def("stats", &Stats, py::arg("mesh"), "The counts `corvane --stats` prints, and the safe bevel size.");
+    m.def(
+        "load_module", [](PathLike path) { LoadModulePy(path); }, py::arg("path"), PyDoc("load_module"));
+    m.def(
+        "module_path", []() { return OptionalText(ModulePath()); }, PyDoc("module_path"));
+    m.def(
+        "read_obj", [](PathLike path) { return PyMeshArg(ReadObj(path)); }, py::arg("path"), PyDoc("read_obj"));
+    m.def(
+        "write_obj", [](PyMeshArg mesh, PathLike path) { WriteObj(mesh, path); }, py::arg("mesh"),
+        py::arg("path"), PyDoc("write_obj"));
+    m.def(
+        "read", [](PathLike path, OptionalText format) { return PyMeshArg(ReadAny(path, format)); },
+        py::arg("path"), py::arg("format") = py::none(), PyDoc("read"));
+    m.def(
+        "write", [](PyMeshArg mesh, PathLike path, OptionalText format) { WriteAny(mesh, path, format); },
+        py::arg("mesh"), py::arg("path"), py::arg("format") = py::none(), PyDoc("write"));
+    m.def(
+        "chamfer",
+        [](PyMeshArg mesh, double size, AngleModeText angleMode, double limitAngle, PairArg select,
+           OptionalPathLike pluginsDir, bool clamp) {
+            return ResultArg(Chamfer(mesh, size, angleMode, limitAngle, select, pluginsDir, clamp));
+        },
+        py::arg("mesh"), py::arg("size"), py::arg("angle_mode") = "disable", py::arg("limit_angle") = 90.0,
+        py::arg("select") = py::none(), py::arg("plugins_dir") = py::none(), py::arg("clamp") = false,
+        PyDoc("chamfer"));
+    m.def(
+        "stats", [](PyMeshArg mesh) { return StatsDict(Stats(mesh)); }, py::arg("mesh"), PyDoc("stats"));
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,12 @@ namespace {
 
 const char kDefaultSurface[] = "Default";
 const std::string kDefaultSurfaceName = kDefaultSurface;
+
+// The name the writer puts for a polygon.
+const std::string &SurfaceOf(const MeshPoly &p)
+{
+    return p.hasSurface && !p.surface.empty() ? p.surface : kDefaultSurfaceName;
+}
 
 std::string PolyName(size_t i)
 {
@@ -290,7 +297,7 @@ py::list PyMeshSurfaces(const PyMesh &mesh)
     py::object name;
     for (size_t i = 0; i < mesh.data.polys.size(); i++) {
         const MeshPoly &p = mesh.data.polys[i];
-        const std::string &text = p.hasSurface && !p.surface.empty() ? p.surface : kDefaultSurfaceName;
+        const std::string &text = SurfaceOf(p);
         if (!last || *last != text) {
             name = py::reinterpret_steal<py::object>(
                 PyUnicode_DecodeUTF8(text.data(), (Py_ssize_t)text.size(), "surrogateescape"));
@@ -301,6 +308,65 @@ py::list PyMeshSurfaces(const PyMesh &mesh)
         list[i] = name;
     }
     return list;
+}
+
+py::tuple PyMeshState(const PyMesh &mesh)
+{
+    const size_t n = mesh.data.points.size();
+    py::array_t<double> points({(ssize_t)n, (ssize_t)3});
+    if (n > 0)
+        std::memcpy(points.mutable_data(), mesh.data.points[0].data(), n * 3 * sizeof(double));
+    py::tuple compact = PyMeshCompact(mesh);
+    py::list surfaces = PyMeshSurfaces(mesh);
+    for (size_t i = 0; i < mesh.data.polys.size(); i++)
+        if (!mesh.data.polys[i].hasSurface)
+            surfaces[i] = py::none();
+    return py::make_tuple(1, points, compact[0], compact[1], surfaces);
+}
+
+PyMesh PyMeshFromState(const py::tuple &state)
+{
+    if (state.size() != 5 || !py::int_(1).equal(state[0]))
+        throw py::value_error("Mesh.__setstate__: not a state Mesh.__getstate__ gave");
+    const size_t polygons = py::len(state[3]) == 0 ? 0 : py::len(state[3]) - 1;
+    if (!py::isinstance<py::list>(state[4]) || py::len(state[4]) != polygons)
+        throw py::value_error("Mesh.__setstate__: not a state Mesh.__getstate__ gave");
+    py::list names = py::reinterpret_borrow<py::list>(state[4]);
+    py::list given(polygons);
+    for (size_t i = 0; i < polygons; i++)
+        given[i] = names[i].is_none() ? py::str(kDefaultSurface) : py::object(names[i]);
+    PyMesh mesh = PyMeshMake(state[1], py::make_tuple(state[2], state[3]), given);
+    for (size_t i = 0; i < polygons; i++)
+        mesh.data.polys[i].hasSurface = !names[i].is_none();
+    return mesh;
+}
+
+bool PyMeshEqual(const PyMesh &a, const PyMesh &b)
+{
+    if (a.data.points != b.data.points || a.data.polys.size() != b.data.polys.size())
+        return false;
+    for (size_t i = 0; i < a.data.polys.size(); i++) {
+        const MeshPoly &p = a.data.polys[i], &q = b.data.polys[i];
+        if (p.points != q.points || SurfaceOf(p) != SurfaceOf(q))
+            return false;
+    }
+    return true;
+}
+
+size_t PyMeshHash(const PyMesh &mesh)
+{
+    size_t h = mesh.data.points.size();
+    auto mix = [&h](size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
+    for (const std::array<double, 3> &p : mesh.data.points)
+        for (double c : p)
+            mix(std::hash<double>()(c == 0.0 ? 0.0 : c));  // -0.0 == 0.0: one hash for both
+    for (const MeshPoly &p : mesh.data.polys) {
+        mix(p.points.size());
+        for (int v : p.points)
+            mix((size_t)v);
+        mix(std::hash<std::string>()(SurfaceOf(p)));
+    }
+    return h;
 }
 
 py::str PyText(const std::string &text)

@@ -25,9 +25,9 @@ struct PyMesh {
     mutable std::shared_ptr<const RunInputIndex> index;
 };
 
-// The object behind `obj`, a `T` made by its __init__. Mesh.__new__(Mesh)
-// and copy.copy give instances whose storage was never constructed; reading
-// one would read garbage, so they are a TypeError naming `what`.
+// The object behind `obj`, a `T` made by its __init__ (or __setstate__).
+// Mesh.__new__(Mesh) gives an instance whose storage was never constructed;
+// reading one would read garbage, so it is a TypeError naming `what`.
 template <class T>
 T &PyHeld(py::handle obj, const char *what, const char *typeName)
 {
@@ -45,6 +45,30 @@ inline const PyMesh &PyMeshOf(py::handle obj, const char *what = "mesh")
 {
     return PyHeld<PyMesh>(obj, what, "Mesh");
 }
+
+// An argument or result that signatures show by its Python type ("Mesh",
+// "Result", "os.PathLike") rather than as "object". Any object converts:
+// the functions that take one check it themselves and say what is wrong,
+// where a refused conversion would only list the overloads.
+inline int PyAnyObject(PyObject *) { return 1; }
+template <class Name>
+class PyNamed : public py::object {
+    PYBIND11_OBJECT_DEFAULT(PyNamed, py::object, PyAnyObject)
+};
+namespace pybind11 {
+namespace detail {
+template <class Name>
+struct handle_type_name<PyNamed<Name>> {
+    static constexpr auto name = Name::name;
+};
+}  // namespace detail
+}  // namespace pybind11
+#define CORVANE_PY_NAMED(Type, text)                                 \
+    struct Type##Name {                                              \
+        static constexpr auto name = py::detail::const_name(text);   \
+    };                                                               \
+    using Type = PyNamed<Type##Name>
+CORVANE_PY_NAMED(PyMeshArg, "Mesh");
 
 // Text from the reader, the writer or the module as a str: their bytes are
 // UTF-8 where they come from this program, but file names and surface names
@@ -73,5 +97,15 @@ py::list PyMeshPolygonList(const PyMesh &mesh);
 // are decoded with surrogateescape, as os.fsdecode does, so that the name
 // given back to Mesh() writes the same bytes again.
 py::list PyMeshSurfaces(const PyMesh &mesh);
+
+// Pickling: the state is (1, points, indices, offsets, surfaces), a
+// surface None where the host reported none; PyMeshFromState checks it as
+// Mesh() checks its arguments.
+py::tuple PyMeshState(const PyMesh &mesh);
+PyMesh PyMeshFromState(const py::tuple &state);
+// The same points (by value), polygons and surfaces.
+bool PyMeshEqual(const PyMesh &a, const PyMesh &b);
+// A hash that equal meshes share.
+size_t PyMeshHash(const PyMesh &mesh);
 
 #endif

@@ -11,8 +11,10 @@ need_i386=0
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
           libcli11-dev libtinyobjloader-dev libstb-dev libtinygltf-dev
           libcpp-httplib-dev nlohmann-json3-dev python3-selenium python3-pil chromium chromium-driver
-          # the Python module: built against Debian's interpreter and numpy
-          python3-dev python3-venv pybind11-dev python3-numpy python3-pytest)
+          # the Python module: built against Debian's interpreter and numpy,
+          # and installed by pip without build isolation with Debian's
+          # setuptools and wheel
+          python3-dev python3-venv pybind11-dev python3-numpy python3-pytest python3-setuptools python3-wheel)
 # A Node.js installed from elsewhere brings its own npm; Debian's would
 # conflict with it.
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -3,6 +3,8 @@
 # from one run: the server's answer to a re-run against the bare activation,
 # and the page's time from a change of the bevel size until the new result is
 # drawn in headless Chromium, at 1,536 and 16,224 quads. Not part of the tests.
+# CORVANE_BASELINE_PROGRAM=/path/to/an/older/corvane times that program's
+# page too, in the same run, and prints the ratio.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -24,7 +24,14 @@ class ModuleError(RuntimeError):
     result: Union["Result", None]
 
 class Mesh:
-    """An immutable polygon mesh: points, polygons and one surface name per polygon."""
+    """An immutable polygon mesh: points, polygons and one surface name per polygon.
+
+    len(mesh) is its polygon count; two meshes are == when their points
+    (by value), polygons and surfaces are the same, and equal meshes hash
+    alike. It pickles (so it goes through multiprocessing and distributed
+    schedulers) and copy.copy or copy.deepcopy give the mesh itself, which
+    never changes.
+    """
 
     def __init__(
         self,
@@ -68,9 +75,19 @@ class Mesh:
         byte becomes a surrogate from U+DC80 to U+DCFF, and Mesh() and
         write_obj turn it back into the same byte.
         """
+    def __len__(self) -> int:
+        """The number of polygons."""
+    def __eq__(self, other: object) -> bool:
+        """True for a Mesh with the same points (compared as numbers), polygons and surfaces."""
+    def __hash__(self) -> int:
+        """A hash of the points, polygons and surfaces: equal meshes hash alike."""
+    def __copy__(self) -> "Mesh":
+        """The mesh itself: it never changes."""
+    def __deepcopy__(self, memo: object) -> "Mesh":
+        """The mesh itself: it never changes."""
 
 class Message:
-    """A message the module gave."""
+    """A message the module gave; it pickles."""
 
     @property
     def error(self) -> bool:
@@ -85,7 +102,11 @@ class Message:
         """Its lines, joined by line breaks."""
 
 class Result:
-    """What one chamfer made; its repr gives the mesh's size, the message count and the activation time."""
+    """What one chamfer made; its repr gives the mesh's size, the message count and the activation time.
+
+    It pickles, so a worker process can hand it back; the pickle carries
+    `new` worked out, not the input it is found from.
+    """
 
     @property
     def mesh(self) -> Mesh:

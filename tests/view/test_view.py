@@ -234,6 +234,65 @@ class Page(unittest.TestCase):
         wait_ready(self.driver)
         self.assertEqual(text(self.driver, 'selection'), 'polygon 2 and polygon 6 (two-polygon mode)')
 
+    def pixels(self, kind):
+        """How many pixels of the view are of `kind`: 'back' (magenta), 'selected' (blue) or 'front' (grey)."""
+        shot = Image.open(io.BytesIO(self.driver.find_element(By.ID, 'view').screenshot_as_png)).convert('RGB')
+        test = {'back': lambda r, g, b: r > g + 60 and b > g + 60,
+                'selected': lambda r, g, b: b > r + 60 and b > g + 30,
+                'front': lambda r, g, b: max(r, g, b) - min(r, g, b) < 30 and 80 < g < 240}[kind]
+        return sum(n for n, rgb in shot.getcolors(1 << 20) if test(*rgb))
+
+    def runs(self):
+        return self.driver.execute_script(
+            "return performance.getEntriesByType('resource').filter((e) => e.name.includes('/api/run')).length")
+
+    def test_faces_show_their_side_and_edges_are_drawn_once(self):
+        # Two unit quads apart, one facing the camera and one turned away.
+        points = [(0, 0, 0), (1, 0, 0), (1, 1, 0), (0, 1, 0), (1.5, 0, 0), (2.5, 0, 0), (2.5, 1, 0), (1.5, 1, 0)]
+        server = self.serve(write_obj(os.path.join(self.work, 'sides.obj'), points, [[0, 1, 2, 3], [7, 6, 5, 4]]))
+        self.driver.get(server.url)
+        wait_ready(self.driver)
+        self.assertGreater(self.pixels('front'), 2000)
+        self.assertGreater(self.pixels('back'), 2000)
+        # Two quads sharing an edge, and a point twice in a row: each edge
+        # once, the border's too.
+        pairs = self.driver.execute_async_script('''
+            const done = arguments[0];
+            import('/app/scene.js').then(({ edgeGeometry }) => {
+              const mesh = { positions: new Float32Array(18), counts: [4, 4, 3],
+                             indices: [0, 1, 4, 3, 1, 2, 5, 4, 0, 0, 5], starts: [0, 4, 8, 11] };
+              // Again after a result of the same polygons, and of others.
+              const pairs = [[...mesh.indices], [0, 1, 4, 3, 1, 2, 5, 4, 0, 0, 4]].map((indices) => {
+                const i = [...edgeGeometry(mesh, edgeGeometry({ ...mesh, indices }).edges).geometry.getIndex().array];
+                return i.flatMap((a, k) => k % 2 ? [] : [[a, i[k + 1]]]).sort();
+              });
+              done(pairs[0].join() === pairs[1].join() ? pairs[0] : pairs);
+            }, (e) => done(String(e)));''')
+        self.assertEqual(pairs, [[0, 0], [0, 1], [0, 3], [0, 5], [1, 2], [1, 4], [2, 5], [3, 4], [4, 5]])
+
+    def test_one_click_redraws_the_selection_without_a_run(self):
+        server = self.serve('cube.obj')
+        self.driver.get(server.url)
+        wait_ready(self.driver)
+        view = self.driver.find_element(By.ID, 'view')
+        before = self.runs()
+        self.assertEqual(self.pixels('selected'), 0)
+        ActionChains(self.driver).move_to_element_with_offset(view, -40, 0).click().perform()
+        wait_ready(self.driver)
+        self.assertEqual(text(self.driver, 'selection'), 'polygon 2')
+        self.assertGreater(self.pixels('selected'), 2000, 'the selection is drawn')
+        self.assertEqual(self.runs(), before, 'one polygon leaves the object-mode run as it was')
+        ActionChains(self.driver).move_to_element_with_offset(view, 200, 0).key_down(Keys.SHIFT).click() \
+            .key_up(Keys.SHIFT).perform()
+        wait_ready(self.driver)
+        self.assertEqual(self.runs(), before + 1)
+        self.assertIn('. Two-polygon mode, activation', text(self.driver, 'stats'))
+        self.driver.find_element(By.ID, 'clear-selection').click()
+        wait_ready(self.driver)
+        self.assertEqual(self.runs(), before + 2)
+        self.assertIn('. Object mode, activation', text(self.driver, 'stats'))
+        self.assertEqual(self.pixels('selected'), 0)
+
     def test_view_is_drawn_and_follows_a_change(self):
         server = self.serve('torus.obj')
         self.driver.get(server.url)

@@ -26,9 +26,9 @@ def example(name):
 class Server:
     """`corvane view INPUT [-o OUTPUT]` on a free port, with its own settings folder."""
 
-    def __init__(self, mesh, output=None, settings=None, env=None, extra=()):
+    def __init__(self, mesh, output=None, settings=None, env=None, extra=(), program_path=None):
         self.settings = settings or tempfile.mkdtemp(prefix='corvane-view-')
-        args = [PROGRAM, 'view', mesh, '--port', '0', '--plugins-dir', self.settings, *extra]
+        args = [program_path or PROGRAM, 'view', mesh, '--port', '0', '--plugins-dir', self.settings, *extra]
         if output:
             args += ['-o', output]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,

@@ -32,6 +32,9 @@ function currentOptions() {
 
 const keyOf = (o) => JSON.stringify(o);
 
+// The server names the run's mode in the README's words.
+const MODE_NAMES = { object: 'Object', 'two-polygon': 'Two-polygon' };
+
 function setStatus(text) {
   $('status').textContent = text;
 }
@@ -49,6 +52,14 @@ function schedule() {
   const options = currentOptions();
   updateWarnings(options);
   if (options.size === null || options.limitDeg === null) {
+    refreshStatus();
+    return;
+  }
+  // A change that leaves the run as it was (the first of two clicks picks
+  // one polygon, which is still the object mode) redraws only the
+  // selection: the result shown is already this run's.
+  if (!state.inFlight && state.shownKey === keyOf(options)) {
+    state.pending = null;
     refreshStatus();
     return;
   }
@@ -93,7 +104,7 @@ function showResult(result) {
     : `Result: ${number(r.points)} points, ${number(r.polygons)} polygons; ${edgeCounts(r)}`;
   $('stats').textContent =
     `Input: ${number(input.points)} points, ${number(input.polygons)} polygons; ${edgeCounts(input)}. ` +
-    `${shown}. ${r.mode || 'Run'} mode, activation ${r.activationMs.toFixed(2)} ms` +
+    `${shown}. ${MODE_NAMES[r.mode] || 'Run'} mode, activation ${r.activationMs.toFixed(2)} ms` +
     (r.clampNote ? `; ${r.clampNote}.` : '.');
   // The program's warning after a run, in its words.
   const safe = state.input.info.safeSize;
@@ -103,6 +114,8 @@ function showResult(result) {
         ? ` (the safe bevel size is ${Number(safe.toPrecision(4))}; "Clamp to the safe size" keeps to it).`
         : '.')
     : '';
+  // The run layer's warning: past the safe size, or nothing chamfered.
+  if (r.warning) $('result-warnings').textContent += ($('result-warnings').textContent ? ' ' : '') + r.warning;
   $('messages').textContent = r.messages.map((m) => (m.error ? 'Error: ' : '') + m.text.replace(/^ERROR:\n/, '')).join('\n\n');
 }
 
@@ -153,7 +166,6 @@ async function onSave() {
 
 async function start() {
   takeToken();
-  viewport = new Viewport($('view'));
   controls = new Controls(schedule);
   try {
     state.input = await fetchInput();
@@ -162,6 +174,7 @@ async function start() {
     $('messages').textContent = `Cannot read the input: ${e.message}`;
     return;
   }
+  viewport = new Viewport($('view'), state.input.indices.length);
   const info = state.input.info;
   $('file-name').textContent = info.name;
   document.title = `${info.name} – corvane view`;

@@ -12,6 +12,10 @@ const BACK = new THREE.Color(200 / 255, 40 / 255, 170 / 255);
 const SELECTED = new THREE.Color(40 / 255, 120 / 255, 230 / 255);
 const EDGE = new THREE.Color(60 / 255, 62 / 255, 70 / 255);
 const TINTS = [FRONT, RESHAPED, CREATED];
+// Past this many input corners the edges are smoothed no more: a software
+// renderer spends about half its time on the smoothing of a 16,000-quad
+// sphere, whose polygons are a few pixels wide anyway.
+const SMOOTH_CORNERS = 20000;
 
 // The corners (numbers from 0 within the polygon) of its triangles, wound as
 // the polygon is. A triangle is itself; a convex polygon is a fan from its
@@ -102,27 +106,68 @@ export function triangulate(mesh, colourOf) {
   return { geometry, tri2poly: tri2poly.subarray(0, t) };
 }
 
-// Every polygon's edges as line segments over the corners `triangulate`
-// laid out. An edge two polygons share is drawn twice, on the same pixels:
-// cheaper than finding the pairs, with a new result at every change.
-function edgeGeometry(mesh, faces) {
-  const { counts, starts, indices } = mesh;
-  const index = new Uint32Array(indices.length * 2);
-  let e = 0;
-  for (let p = 0; p < counts.length; p++) {
-    const s = starts[p], n = counts[p];
-    if (n < 2) continue;
-    for (let k = 0; k < n; k++) {
-      index[e++] = s + k;
-      index[e++] = s + (k + 1) % n;
-    }
-  }
+// Each edge once, however many polygons hold it, as a pair of point numbers
+// over the mesh's own positions: half the segments of drawing every
+// polygon's outline. Edges are filed under their lower point, whose few
+// edges are compared with each other: linear, with no map or sort.
+// `previous` (the `edges` of an earlier result) is taken as it is when its
+// polygons are this mesh's, as after most size changes; returns the
+// geometry and `edges`, for the next.
+export function edgeGeometry(mesh, previous = null) {
+  const { positions, counts, starts, indices } = mesh;
+  const points = positions.length / 3;
+  const pairs = previous && samePolygons(previous, mesh) ? previous.pairs : edgePairs(mesh);
   const geometry = new THREE.BufferGeometry();
-  geometry.setAttribute('position', faces.getAttribute('position'));
-  geometry.setIndex(new THREE.BufferAttribute(index.subarray(0, e), 1));
-  return geometry;
+  geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
+  geometry.setIndex(new THREE.BufferAttribute(pairs, 1));
+  return { geometry, edges: { points, counts, indices, pairs } };
 }
 
+function samePolygons(a, b) {
+  if (a.points !== b.positions.length / 3 || a.counts.length !== b.counts.length ||
+      a.indices.length !== b.indices.length) return false;
+  for (let i = 0; i < a.counts.length; i++) if (a.counts[i] !== b.counts[i]) return false;
+  for (let i = 0; i < a.indices.length; i++) if (a.indices[i] !== b.indices[i]) return false;
+  return true;
+}
+
+function edgePairs(mesh) {
+  const { positions, counts, starts, indices } = mesh;
+  const points = positions.length / 3;
+  const other = (p, k) => indices[starts[p] + (k + 1) % counts[p]];
+  const first = new Uint32Array(points + 1);
+  for (let p = 0; p < counts.length; p++) {
+    if (counts[p] < 2) continue;
+    for (let k = 0; k < counts[p]; k++) first[Math.min(indices[starts[p] + k], other(p, k)) + 1]++;
+  }
+  for (let i = 0; i < points; i++) first[i + 1] += first[i];
+  const next = first.slice(0, points);
+  const higher = new Uint32Array(first[points]);
+  for (let p = 0; p < counts.length; p++) {
+    if (counts[p] < 2) continue;
+    for (let k = 0; k < counts[p]; k++) {
+      const a = indices[starts[p] + k], b = other(p, k);
+      higher[next[Math.min(a, b)]++] = Math.max(a, b);
+    }
+  }
+  const pairs = new Uint32Array(higher.length * 2);
+  let m = 0;
+  for (let a = 0; a < points; a++) {
+    for (let k = first[a]; k < first[a + 1]; k++) {
+      let seen = false;
+      for (let j = first[a]; j < k && !seen; j++) seen = higher[j] === higher[k];
+      if (!seen) {
+        pairs[m++] = a;
+        pairs[m++] = higher[k];
+      }
+    }
+  }
+  return pairs.subarray(0, m);
+}
+
+// Front and back faces in passes of their own, the front first: its depth
+// hides most back faces from the second pass before they are shaded, where
+// one pass of both sides would shade the hidden ones too.
 function faceMaterial(side, options) {
   return new THREE.MeshLambertMaterial({
     side,
@@ -136,9 +181,12 @@ function faceMaterial(side, options) {
 }
 
 export class Viewport {
-  constructor(canvas) {
+  // `corners`: the input's polygon corners, which decide the smoothing.
+  constructor(canvas, corners) {
     this.canvas = canvas;
-    this.renderer = new THREE.WebGLRenderer({ canvas, antialias: true, preserveDrawingBuffer: true });
+    this.renderer = new THREE.WebGLRenderer({
+      canvas, antialias: corners <= SMOOTH_CORNERS, preserveDrawingBuffer: true,
+    });
     this.renderer.setPixelRatio(window.devicePixelRatio || 1);
     this.renderer.setClearColor(new THREE.Color(244 / 255, 245 / 255, 247 / 255));
     this.scene = new THREE.Scene();
@@ -151,17 +199,28 @@ export class Viewport {
     this.camera.add(light);
     this.controls = new OrbitControls(this.camera, canvas);
     this.controls.addEventListener('change', () => this.render());
+    this.frame = 0;
     this.groups = { input: new THREE.Group(), result: new THREE.Group() };
     this.scene.add(this.groups.input, this.groups.result);
-    this.selection = new THREE.Group();
-    this.scene.add(this.selection);
     this.showing = 'result';
+    this.lastEdges = { input: null, result: null };  // the polygons and edges each last showed
     this.edges = true;
     this.materials = {
       front: faceMaterial(THREE.FrontSide, { vertexColors: true }),
       back: faceMaterial(THREE.BackSide, { color: BACK }),
       edges: new THREE.LineBasicMaterial({ color: EDGE }),
+      selection: new THREE.MeshBasicMaterial({
+        color: SELECTED, transparent: true, opacity: 0.6, side: THREE.DoubleSide,
+        polygonOffset: true, polygonOffsetFactor: -2, polygonOffsetUnits: -2, depthWrite: false,
+      }),
     };
+    // The selection's mesh stays in the scene, empty when nothing is
+    // selected, so that its shader is built with the first picture rather
+    // than at the first click.
+    this.selection = new THREE.Mesh(triangulate({ positions: [], counts: [], indices: [], starts: [0] }, null)
+      .geometry, this.materials.selection);
+    this.selection.frustumCulled = false;
+    this.scene.add(this.selection);
     this.bounds = null;
     new ResizeObserver(() => this.resize()).observe(canvas);
     this.resize();
@@ -175,8 +234,14 @@ export class Viewport {
     this.render();
   }
 
+  // Draws at the next frame, once however many changes ask for it before:
+  // a new result, its selection and the status line cost one drawing.
   render() {
-    this.renderer.render(this.scene, this.camera);
+    if (this.frame) return;
+    this.frame = requestAnimationFrame(() => {
+      this.frame = 0;
+      this.renderer.render(this.scene, this.camera);
+    });
   }
 
   // Replaces what `which` ('input' or 'result') shows; `tint` colours the
@@ -190,7 +255,9 @@ export class Viewport {
     const { geometry, tri2poly } = triangulate(mesh, (p) => TINTS[mesh.tint[p]] || FRONT);
     const front = new THREE.Mesh(geometry, this.materials.front);
     const back = new THREE.Mesh(geometry, this.materials.back);
-    const lines = new THREE.LineSegments(edgeGeometry(mesh, geometry), this.materials.edges);
+    const { geometry: edgeLines, edges } = edgeGeometry(mesh, this.lastEdges[which]);
+    this.lastEdges[which] = edges;
+    const lines = new THREE.LineSegments(edgeLines, this.materials.edges);
     lines.name = 'edges';
     group.add(front, back, lines);
     if (which === 'input' && !this.bounds) {
@@ -203,25 +270,15 @@ export class Viewport {
 
   // Draws the selected polygons of `mesh` (numbers from 0) over it.
   setSelection(mesh, polys) {
-    for (const child of [...this.selection.children]) {
-      child.geometry.dispose();
-      this.selection.remove(child);
+    const { counts, indices, starts, positions } = mesh;
+    const one = { positions, counts: [], indices: [], starts: [0] };
+    for (const p of polys) {
+      for (let k = 0; k < counts[p]; k++) one.indices.push(indices[starts[p] + k]);
+      one.counts.push(counts[p]);
+      one.starts.push(one.indices.length);
     }
-    if (polys.length > 0) {
-      const { counts, indices, starts, positions } = mesh;
-      const one = { positions, counts: [], indices: [], starts: [0] };
-      for (const p of polys) {
-        for (let k = 0; k < counts[p]; k++) one.indices.push(indices[starts[p] + k]);
-        one.counts.push(counts[p]);
-        one.starts.push(one.indices.length);
-      }
-      const { geometry } = triangulate(one, null);
-      const material = new THREE.MeshBasicMaterial({
-        color: SELECTED, transparent: true, opacity: 0.6, side: THREE.DoubleSide,
-        polygonOffset: true, polygonOffsetFactor: -2, polygonOffsetUnits: -2, depthWrite: false,
-      });
-      this.selection.add(new THREE.Mesh(geometry, material));
-    }
+    this.selection.geometry.dispose();
+    this.selection.geometry = triangulate(one, null).geometry;
     this.render();
   }
 
