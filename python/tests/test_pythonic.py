@@ -70,7 +70,7 @@ def test_help_names_the_types_and_gives_the_stubs_words():
 
 
 def chamfer_in_worker(mesh):
-    return corvane.chamfer(mesh, 0.1)
+    return corvane.chamfer(mesh, 0.02)
 
 
 def test_meshes_pickle_copy_and_compare(tmp_path, examples):
@@ -109,7 +109,7 @@ def test_meshes_pickle_copy_and_compare(tmp_path, examples):
     # mesh goes out, the Result comes back with its mask and messages.
     with multiprocessing.get_context("spawn").Pool(2) as pool:
         back = pool.map(chamfer_in_worker, [cylinder, result.mesh])
-    here = [corvane.chamfer(cylinder, 0.1), corvane.chamfer(result.mesh, 0.1)]
+    here = [corvane.chamfer(cylinder, 0.02), corvane.chamfer(result.mesh, 0.02)]
     for got, want in zip(back, here):
         assert got.mesh == want.mesh and got.messages == [] == want.messages
         assert np.array_equal(got.new, want.new) and got.new.sum() > 0
