@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <map>
+#include <vector>
 #include <string>
 #include <utility>
 
@@ -191,16 +191,27 @@ double MeshSafeBevelSize(const MeshData &mesh)
                 return false;
         return true;
     };
-    // How many polygons use each edge: the chamfered ones are shared.
-    std::map<Edge, int> uses;
+    // Whether each polygon edge is shared (the chamfered ones are): every
+    // edge's key in polygon order, and a sorted copy to count them in.
+    std::vector<uint64_t> keys;
     for (const MeshPoly &poly : mesh.polys) {
         if (!valid(poly))
             continue;
         const size_t n = poly.points.size();
-        for (size_t k = 0; k < n; k++)
-            uses[EdgeOf(poly.points[k], poly.points[(k + 1) % n])]++;
+        for (size_t k = 0; k < n; k++) {
+            const Edge e = EdgeOf(poly.points[k], poly.points[(k + 1) % n]);
+            keys.push_back((uint64_t)(uint32_t)e.first << 32 | (uint32_t)e.second);
+        }
+    }
+    std::vector<uint64_t> sorted = keys;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<char> shared(keys.size());
+    for (size_t i = 0; i < keys.size(); i++) {
+        const auto first = std::lower_bound(sorted.begin(), sorted.end(), keys[i]);
+        shared[i] = first + 1 != sorted.end() && first[1] == keys[i];
     }
     double meet = std::numeric_limits<double>::infinity();
+    size_t edge = 0;   // index of the polygon's first edge in `keys`
     for (const MeshPoly &poly : mesh.polys) {
         if (!valid(poly))
             continue;
@@ -211,10 +222,10 @@ double MeshSafeBevelSize(const MeshData &mesh)
             const int prev = pts[(k + n - 1) % n], a = pts[k], b = pts[(k + 1) % n], next = pts[(k + 2) % n];
             if (a == b)
                 continue;
-            const bool shared = uses[EdgeOf(a, b)] >= 2;
+            const bool thisShared = shared[edge + k];
             const double shortening =
-                EndShortening(mesh, a, prev, b, prev != a && uses[EdgeOf(prev, a)] >= 2, shared) +
-                EndShortening(mesh, b, next, a, next != b && uses[EdgeOf(b, next)] >= 2, shared);
+                EndShortening(mesh, a, prev, b, prev != a && shared[edge + (k + n - 1) % n], thisShared) +
+                EndShortening(mesh, b, next, a, next != b && shared[edge + (k + 1) % n], thisShared);
             if (!(shortening > 0.0))
                 continue;
             const auto &pa = mesh.points[a], &pb = mesh.points[b];
@@ -223,6 +234,7 @@ double MeshSafeBevelSize(const MeshData &mesh)
             if (std::isfinite(bound))
                 meet = std::min(meet, bound);
         }
+        edge += n;
     }
     // At `meet` itself two points of one polygon meet and the weld makes them
     // one; a tenth of the shortest inset edge is kept as a margin.
