@@ -413,6 +413,9 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
     const std::string past = clamp ? "" : RunSizeWarning(size, SafeSize(mesh), "clamp=True keeps to it");
     if (!past.empty())
         Warn(past);
+    const std::string nothing = RunNothingChamferedText(mesh.data, run);
+    if (!nothing.empty())
+        Warn(nothing);
     if (!invalid.empty()) {
         // The safe size itself would cost more than the run on a new mesh.
         std::string text = "in the result " + invalid + "; other tools may refuse it";

@@ -92,6 +92,8 @@ def test_guards_shared_with_the_program(examples):
         corvane.chamfer(cube, 0.1, limit_angle=200)
     upper = corvane.chamfer(cube, 0.1, angle_mode="LT", limit_angle=100)
     assert upper.mesh.polygons == corvane.chamfer(cube, 0.1, angle_mode="lt", limit_angle=100).mesh.polygons
+    with pytest.warns(RuntimeWarning, match=r"no edge passed the angle test \(angle mode gt, limit angle 100\)"):
+        corvane.chamfer(cube, 0.1, angle_mode="gt", limit_angle=100)
 
 
 def test_arrays_and_file_give_the_same_mesh(tmp_path, examples):
