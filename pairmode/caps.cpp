@@ -523,18 +523,72 @@ static void JudgeFanEdges(CapWork *cw, EditContext *ctx, int count, LWPolID *lis
     }
 }
 
-void CapLoopEnd(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
+// Closes the cap once its fan is re-shaped: the list of its points made
+// simple, then added against the fan's sense (or, for a cap that would have
+// no area, the end point put into the last quad).
+static void CloseCap(CapWork *cw, BufModel *model, const LoopEnd *loopEnd, int capCount)
+{
+    // Cut edges between two that were not would send the cap out and back
+    // to the end point: those are not cut either.
+    UncutBetweenEnds(cw, model, &capCount);
+    // Where edges were not cut the cap passes through the end point's one
+    // copy, once.
+    int kept = 0;
+    for (int k = 0; k < capCount; k++) {
+        if (kept == 0 || cw->capPoints[k] != cw->capPoints[kept - 1])
+            cw->capPoints[kept++] = cw->capPoints[k];
+    }
+    while (kept > 1 && cw->capPoints[kept - 1] == cw->capPoints[0])
+        kept--;
+    capCount = kept;
+    // A cap of the end point and the strip's two points on a straight line
+    // (the end point on a straight border of a flat face) would have no area:
+    // the last quad takes the end point between those two instead.
+    if (capCount == 3 && cw->capPoints[1] == cw->endCopy && cw->endCopy >= 0 &&
+        OnOneLine(model, cw->capPoints[0], cw->capPoints[1], cw->capPoints[2])) {
+        const BufPoly *quad = BufModelGetPoly(model, loopEnd->lastQuad);
+        if (!quad || quad->count != 4)
+            return;
+        // The quad holds the edge from the last out point to the first in
+        // point; the end point goes between them.
+        for (int k = 0; k < 4; k++) {
+            if (quad->points[k] == cw->capPoints[2] && quad->points[(k + 1) % 4] == cw->capPoints[0]) {
+                int32_t five[5];
+                for (int v = 0, w = 0; v < 4; v++) {
+                    five[w++] = quad->points[v];
+                    if (v == k)
+                        five[w++] = cw->endCopy;
+                }
+                BufModelSetPoly(model, nullptr, 5, five, loopEnd->lastQuad);
+                break;
+            }
+        }
+        return;
+    }
+    // The cap runs against the fan's sense.
+    if (capCount > 2) {
+        BufModelReverseRing(cw->capPoints, capCount);
+        KeepCapPoly(cw, BufModelAddPoly(model, cw->capName, capCount, cw->capPoints));
+    }
+}
+
+// Sets up the cap at the walk's end: its plane (the last quad's, through
+// its vertex 0), name, end point, box and the strip's points there; finds
+// the fan's first polygon m (across B's edge from the end point to W) and
+// the last pair's polygons, and judges the fan's edges. 0 when the end
+// cannot be capped.
+static int BeginCap(CapWork *cw, EditContext *ctx, int count, LWPolID *list,
+                    const LoopEnd *loopEnd, CapPlane *plane, LWPolID *m, LWPolID *polyA,
+                    LWPolID *polyB)
 {
     BufModel *model = ctx->model;
     LWPntID prev = loopEnd->prev;
     LWPntID end = loopEnd->end;
-    // The plane of the last quad, through its vertex 0.
     const BufPoly *last = BufModelGetPoly(model, loopEnd->lastQuad);
     if (!last)
-        return;
-    CapPlane plane;
-    plane.point = BufModelGetPoint(model, last->points[0])->position;
-    plane.normal = last->normal;
+        return 0;
+    plane->point = BufModelGetPoint(model, last->points[0])->position;
+    plane->normal = last->normal;
     StartCapName(cw, last->surface);
     cw->end = end;
     cw->endCopy = -1;
@@ -545,28 +599,39 @@ void CapLoopEnd(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const L
     const BufPoint *stripIn = BufModelGetPoint(model, loopEnd->stripIn);
     const BufPoint *stripOut = BufModelGetPoint(model, loopEnd->stripOut);
     if (!stripIn || !stripOut)
-        return;
+        return 0;
     cw->stripIn = stripIn->position;
     cw->stripOut = stripOut->position;
 
     // H is the B polygon of the last pair.
     LWPolID h = FindPolyByEdge(ctx, list, count, prev, end);
     if (!h)
-        return;
+        return 0;
     const HostPolygonInfo *info = HostPolyInfo(ctx, h);
     if (!info)
-        return;
+        return 0;
     LWPntID w = PointAfterEdge(info, prev, end);
     if (!w)
-        return;
+        return 0;
 
     // The first fan polygon, across B's edge from end to W.
-    LWPolID m = FindPolyByEdge(ctx, list, count, w, end);
-    if (!m)
+    *m = FindPolyByEdge(ctx, list, count, w, end);
+    if (!*m)
+        return 0;
+    *polyA = FindPolyByEdge(ctx, list, count, end, prev);
+    *polyB = h;
+    JudgeFanEdges(cw, ctx, count, list, plane, w, *m, *polyA, *polyB);
+    return 1;
+}
+
+void CapLoopEnd(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
+{
+    BufModel *model = ctx->model;
+    LWPntID end = loopEnd->end;
+    CapPlane plane;
+    LWPolID m = nullptr, polyA = nullptr, polyB = nullptr;
+    if (!BeginCap(cw, ctx, count, list, loopEnd, &plane, &m, &polyA, &polyB))
         return;
-    LWPolID polyA = FindPolyByEdge(ctx, list, count, end, prev);
-    LWPolID polyB = h;
-    JudgeFanEdges(cw, ctx, count, list, &plane, w, m, polyA, polyB);
 
     // Each fan polygon is re-shaped, replaced in the host, and gives the
     // cap its out point (the first one its in point too).
@@ -709,48 +774,7 @@ void CapLoopEnd(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const L
             break;
     }
 
-    // Cut edges between two that were not would send the cap out and back
-    // to the end point: those are not cut either.
-    UncutBetweenEnds(cw, model, &capCount);
-    // Where edges were not cut the cap passes through the end point's one
-    // copy, once.
-    int kept = 0;
-    for (int k = 0; k < capCount; k++) {
-        if (kept == 0 || cw->capPoints[k] != cw->capPoints[kept - 1])
-            cw->capPoints[kept++] = cw->capPoints[k];
-    }
-    while (kept > 1 && cw->capPoints[kept - 1] == cw->capPoints[0])
-        kept--;
-    capCount = kept;
-    // A cap of the end point and the strip's two points on a straight line
-    // (the end point on a straight border of a flat face) would have no area:
-    // the last quad takes the end point between those two instead.
-    if (capCount == 3 && cw->capPoints[1] == cw->endCopy && cw->endCopy >= 0 &&
-        OnOneLine(model, cw->capPoints[0], cw->capPoints[1], cw->capPoints[2])) {
-        const BufPoly *quad = BufModelGetPoly(model, loopEnd->lastQuad);
-        if (!quad || quad->count != 4)
-            return;
-        // The quad holds the edge from the last out point to the first in
-        // point; the end point goes between them.
-        for (int k = 0; k < 4; k++) {
-            if (quad->points[k] == cw->capPoints[2] && quad->points[(k + 1) % 4] == cw->capPoints[0]) {
-                int32_t five[5];
-                for (int v = 0, w = 0; v < 4; v++) {
-                    five[w++] = quad->points[v];
-                    if (v == k)
-                        five[w++] = cw->endCopy;
-                }
-                BufModelSetPoly(model, nullptr, 5, five, loopEnd->lastQuad);
-                break;
-            }
-        }
-        return;
-    }
-    // The cap runs against the fan's sense.
-    if (capCount > 2) {
-        BufModelReverseRing(cw->capPoints, capCount);
-        KeepCapPoly(cw, BufModelAddPoly(model, cw->capName, capCount, cw->capPoints));
-    }
+    CloseCap(cw, model, loopEnd, capCount);
 }
 
 int CapMeetsSelectedCopy(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
