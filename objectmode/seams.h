@@ -12,8 +12,12 @@
 // points, with a count per index entry of the records that already hold
 // each value a rewrite may write: a join that would change nothing is known
 // to in a few lookups, and only a join that changes something visits the
-// records it may change. The result is the same, bit for bit, as visiting
-// every record of the polygon in each join.
+// records it may change. Where the joins keep changing most of a polygon's
+// records anyway (a polygon that stays on one point, or walks one edge back
+// and forth), keeping the table costs more than it saves: it is given up and
+// each join visits every record of the polygon. Either way the result is
+// the same, bit for bit, as visiting every record of the polygon in each
+// join.
 #ifndef CORVANE_OBJECTMODE_SEAMS_H
 #define CORVANE_OBJECTMODE_SEAMS_H
 
@@ -34,7 +38,8 @@ struct SeamJoin {
     int byPolyOpen;
     // The table of the records by their host points (see seams.cpp), its
     // polygons entered at their first join; null until then. Without memory
-    // for it the joins visit the polygon's records through byPoly.
+    // for it, or once given up (failed), the joins visit the polygon's
+    // records through byPoly.
     SeamSlot *slots;
     int32_t slotMask;
     int32_t slotsUsed;
