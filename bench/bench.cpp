@@ -65,10 +65,12 @@ const double kMinSeconds = 0.2;
 const int kSphereSplits[] = {16, 32, 52};
 // Rings of pairs around tubes of two rows.
 const int kRingPairs[] = {500, 2000, 8000};
+// Slit polygons walking a square back and forth (see SlitWalkSetup).
+const int kSlitCorners[] = {800, 1600, 3200};
 
-LoadedModule g_fast, g_literal;
+LoadedModule g_fast, g_literal, g_baseline;
 
-enum class Form { Fast, Literal, Floor };
+enum class Form { Fast, Literal, Floor, Baseline };
 
 struct Setup {
     MeshData mesh;
@@ -110,6 +112,26 @@ Setup RingSetup(int pairs)
     // 65,536 points, and the activation discards the edit with a message
     // once the model is full, as the literal module does.
     s.overflows = 12 * (pairs + 1) > 65536;
+    return s;
+}
+
+// The seam joining's worst case: four points of a square under a pyramid's
+// four triangles, and one polygon that walks the square back and forth
+// (1 2 3 4 1 4 3 2 ...) `corners` corners long, so that every record is
+// joined with a quarter of the others. The literal joining is cubic in the
+// corners: about 9 s at 3,200.
+Setup SlitWalkSetup(int corners)
+{
+    Setup s;
+    s.mesh.points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 1}};
+    for (int k = 0; k < 4; ++k)
+        s.mesh.polys.push_back({{k, (k + 1) % 4, 4}, "Default", true, false});
+    const int walk[] = {0, 1, 2, 3, 0, 3, 2, 1};
+    MeshPoly slit;
+    slit.surface = "Default";
+    for (int k = 0; k < corners; ++k)
+        slit.points.push_back(walk[k % 8]);
+    s.mesh.polys.push_back(slit);
     return s;
 }
 
@@ -181,7 +203,9 @@ bool TimedRun(Form form, const Setup &setup, double *seconds)
     if (form == Form::Floor) {
         PlainCopy(host.get(), setup.pairMode ? HOST_LAYER_FOREGROUND : HOST_LAYER_BACKGROUND);
     } else {
-        const LoadedModule &module = form == Form::Fast ? g_fast : g_literal;
+        const LoadedModule &module = form == Form::Fast       ? g_fast
+                                     : form == Form::Baseline ? g_baseline
+                                                              : g_literal;
         EmuHostRun(host.get(), module.activate, module.serverData);
     }
     *seconds = ThreadSeconds() - cpuStart;
@@ -236,6 +260,27 @@ void BM_Paired(benchmark::State &state, std::string group, int size, Setup setup
         g_paired[floorName].push_back(floor);
         g_ratios[group + "/" + std::to_string(size)].push_back(fast / floor);
         state.SetIterationTime(fast + floor);
+    }
+}
+
+// With CORVANE_BENCH_BASELINE naming another build's Corvane.p: that module
+// and this one timed in pairs on the largest sphere, as the fast module and
+// the floor are, for an A/B of two builds in one run (the ratio this/that).
+void BM_AgainstBaseline(benchmark::State &state, std::string group, Setup setup)
+{
+    bool baselineFirst = false;
+    for (auto _ : state) {
+        double fast = 0.0, baseline = 0.0;
+        if (baselineFirst) {
+            TimedRun(Form::Baseline, setup, &baseline);
+            TimedRun(Form::Fast, setup, &fast);
+        } else {
+            TimedRun(Form::Fast, setup, &fast);
+            TimedRun(Form::Baseline, setup, &baseline);
+        }
+        baselineFirst = !baselineFirst;
+        g_ratios["baseline/" + group].push_back(fast / baseline);
+        state.SetIterationTime(fast + baseline);
     }
 }
 
@@ -369,6 +414,8 @@ void PrintTable(const TableReporter &r, long peakKb, long baseKb)
         rows.push_back({"object_limited", "object limited, sphere", n, 6 * n * n});
     for (int p : kRingPairs)
         rows.push_back({"pair_ring", "two-polygon, tube ring", p, p});
+    for (int corners : kSlitCorners)
+        rows.push_back({"slit_walk", "object plain, slit walk", corners, corners});
 
     std::printf("\nCPU time of one activation (floor: a plain copy of the mesh, survey and flush)\n");
     std::printf("%-34s %9s %9s %9s %11s %11s %12s\n", "case", "floor ms", "fast ms",
@@ -379,7 +426,9 @@ void PrintTable(const TableReporter &r, long peakKb, long baseKb)
         const double literal = Get(r, Name(row.group, Form::Literal, row.size));
         char label[64];
         std::snprintf(label, sizeof label, "%s %d %s", row.label.c_str(), row.items,
-                      row.group == "pair_ring" ? "pairs" : "quads");
+                      row.group == "pair_ring"   ? "pairs"
+                      : row.group == "slit_walk" ? "corners"
+                                                 : "quads");
         char perItem[32];
         if (fast > 0)
             std::snprintf(perItem, sizeof perItem, "%12.3f", fast * 1e6 / row.items);
@@ -411,6 +460,14 @@ void PrintTable(const TableReporter &r, long peakKb, long baseKb)
     target("literal / fast at 6,144 quads", midLiteral > 0 && midFast > 0 ? midLiteral / midFast : -1,
            ">=", 200.0);
     target("per-quad time, 16,224 quads over 1,536 quads", smallFast > 0 ? perQuad : -1, "<=", 1.5);
+    const double slitFast = Get(r, Name("slit_walk", Form::Fast, 3200));
+    target("slit walk of 3,200 corners, ms", slitFast > 0 ? slitFast * 1e3 : -1, "<=", 500.0);
+    for (const char *group : {"object_plain", "object_limited"}) {
+        auto ratios = g_ratios.find(std::string("baseline/") + group);
+        if (ratios != g_ratios.end())
+            std::printf("  %s at 16,224 quads, this build / baseline (median of the pairs): %.3f\n",
+                        group, Median(ratios->second));
+    }
     std::printf("targets (two-polygon mode):\n");
     target("literal / fast, ring of 2,000 pairs",
            ringLiteral > 0 && ringFast > 0 ? ringLiteral / ringFast : -1, ">=", 100.0);
@@ -507,6 +564,19 @@ void Register()
         paired("pair_ring", p, RingSetup(p));
         literal("pair_ring", p, RingSetup(p));
     }
+    for (int corners : kSlitCorners) {
+        paired("slit_walk", corners, SlitWalkSetup(corners));
+        literal("slit_walk", corners, SlitWalkSetup(corners));
+    }
+    if (g_baseline.activate) {
+        for (bool limited : {false, true}) {
+            const std::string group = limited ? "object_limited" : "object_plain";
+            auto *b = benchmark::RegisterBenchmark(("baseline/" + group).c_str(), BM_AgainstBaseline,
+                                                   group, SphereSetup(kSphereSplits[2], limited));
+            b->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->MinTime(
+                kMinSeconds);
+        }
+    }
 }
 
 }  // namespace
@@ -516,6 +586,12 @@ int main(int argc, char **argv)
     std::string error;
     if (!LoadModule(CORVANE_FAST_MODULE, "MeshDataEdit", "QX_Corvane", &g_fast, &error) ||
         !LoadModule(CORVANE_LITERAL_MODULE, "MeshDataEdit", "QX_Corvane", &g_literal, &error)) {
+        std::fprintf(stderr, "bench: %s\n", error.c_str());
+        return 1;
+    }
+    const char *baseline = std::getenv("CORVANE_BENCH_BASELINE");
+    if (baseline && *baseline &&
+        !LoadModule(baseline, "MeshDataEdit", "QX_Corvane", &g_baseline, &error)) {
         std::fprintf(stderr, "bench: %s\n", error.c_str());
         return 1;
     }

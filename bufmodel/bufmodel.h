@@ -118,4 +118,8 @@ void BufModelSettleWeld(BufModel *model, const int32_t *nearest, const int32_t *
 void BufModelMend(BufModel *model);
 void BufModelMarkUsed(BufModel *model);
 
+// Reverses points[0 .. count - 1] in place: the same ring wound the other
+// way, as the patches and caps are wound against the walk that found them.
+void BufModelReverseRing(int32_t *points, int count);
+
 #endif

@@ -251,8 +251,9 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *neares
 
     // Every point's cell first, so that the loop below can fetch the cell
     // of a point some way ahead while it works on the current one.
-    // Measured: without it the activation took about 9% longer at 16,224
-    // quads (2% at 6,144).
+    // Measured (A/B of the module with and without it in one benchmark run,
+    // five runs): without it the activation takes about 15% longer at
+    // 16,224 quads in object mode, 3-5% with the angle test.
     uint64_t *keys = (uint64_t *)malloc((size_t)n * 2 * sizeof(uint64_t));
     KeyIndexOpenLocal(&grid.cells, n, kBlockBits);
     if (!keys || grid.cells.slotMask < 0) {

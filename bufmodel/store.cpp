@@ -318,3 +318,12 @@ BufPoly *BufModelGetPoly(BufModel *model, int index)
         return nullptr;
     return model->polyTable[index];
 }
+
+void BufModelReverseRing(int32_t *points, int count)
+{
+    for (int a = 0, b = count - 1; a < b; a++, b--) {
+        int32_t t = points[a];
+        points[a] = points[b];
+        points[b] = t;
+    }
+}

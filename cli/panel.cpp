@@ -4,6 +4,7 @@
 // it and the value it holds. Enter keeps the value; end of input (Ctrl-D) or
 // Ctrl-C cancels, as the Cancel button of a host's panel.
 #include "cli/cli.h"
+#include "hostapi/angles.h"
 #include "meshio/meshio.h"
 
 #include <cerrno>
@@ -14,10 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Exact factors the module uses between its degrees and the control's radians.
-const double kRadPerDeg = 0.017453292519943278;
-const double kDegPerRad = 57.29577951308239;
 
 void Out(int fd, const std::string &s)
 {
@@ -161,14 +158,14 @@ int TerminalPanel(EmuPanel &panel, int inFd, int outFd)
         } else if (c.typeName == "AngleControl") {
             // Held in radians, shown and typed in degrees as a host's angle
             // field does; an untouched value keeps its radians exactly.
-            ok = Ask(inFd, outFd, c.label + "(degrees) [" + ShortDouble(c.floatValue * kDegPerRad, 10) + "]: ",
+            ok = Ask(inFd, outFd, c.label + "(degrees) [" + ShortDouble(c.floatValue * kDegreesPerRadian, 10) + "]: ",
                      [&](const std::string &s) -> std::string {
                          double v;
                          if (!ParseDouble(s, &v))
                              return "an angle in degrees, please";
                          if (v < 0.0 || v > 180.0)
                              return "from 0 to 180 degrees, please";
-                         c.floatValue = v * kRadPerDeg;
+                         c.floatValue = v * kRadiansPerDegree;
                          return "";
                      });
         } else {

@@ -14,7 +14,7 @@ int EditContextInit(EditContext *ctx, HostMeshEditOp *edit, HostMonitorService *
     ctx->edgeIndex = nullptr;
     ctx->pairIndex = nullptr;
     ctx->claims = nullptr;
-    ctx->internalFault = 0;
+    ctx->fault = EDIT_FAULT_NONE;
     return 0;
 }
 
@@ -73,4 +73,9 @@ Vec3 HostPointOrZero(EditContext *ctx, LWPntID id)
     Vec3 p = VecCopyOrZero(nullptr);
     HostPointPosition(ctx, id, &p);
     return p;
+}
+
+const HostPolygonInfo *HostPolyInfo(EditContext *ctx, LWPolID id)
+{
+    return ctx->edit->polyInfo(ctx->edit->state, id);
 }

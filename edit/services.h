@@ -29,9 +29,15 @@ struct EditContext {
     SharedAdjacency *edgeIndex;         // object mode: edge records by host point
     PairIndex *pairIndex;               // two-polygon mode: listed polygons by edge
     PairClaims *claims;                 // two-polygon mode: polygons taken over
-    // Set by a pass that met a state it cannot go on from; the activation
-    // then ends the edit without change and tells the user.
-    int internalFault;
+    // Set by a pass that cannot go on (EDIT_FAULT_...); the activation then
+    // ends the edit without change and tells the user why.
+    int fault;
+};
+
+enum {
+    EDIT_FAULT_NONE = 0,
+    EDIT_FAULT_INTERNAL = 1,   // a state the pass cannot work from
+    EDIT_FAULT_NO_MEMORY = 2   // an allocation the pass cannot do without failed
 };
 
 // Binds the handles and the model and clears the rest. -1 (nothing changed)
@@ -52,6 +58,9 @@ void MonitorClose(EditContext *ctx);
 void MessageError(EditContext *ctx, const char *line1, const char *line2);
 // Shows an info message through the message service's info function.
 void MessageInfo(EditContext *ctx, const char *line1, const char *line2);
+
+// The host's description of a polygon (as the edit began), or null.
+const HostPolygonInfo *HostPolyInfo(EditContext *ctx, LWPolID id);
 
 // The host's position of a point (as the edit began: no pass moves a host
 // point); 0, with nothing written, for a point the host does not know.

@@ -17,6 +17,15 @@
 
 static const Vec3 kZero = {0.0, 0.0, 0.0};
 
+// Within about half a degree of a straight line the slide would be
+// unbounded: below this sine the end stays put.
+static const double kStraightSine = 0.01;
+
+static int Slides(double sine)
+{
+    return sine > kStraightSine || sine < -kStraightSine;
+}
+
 Vec3 CornerOffset(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size)
 {
     // A zero-length edge gives no direction to slide along or away from;
@@ -41,9 +50,7 @@ Vec3 CornerOffset(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size)
     if (VecLength(VecSub(negC, n)) < VecLength(VecSub(c, n)))
         s = s * -1.0;
 
-    // Within about half a degree of a straight line the slide would be
-    // unbounded: the end stays put.
-    if (s > 0.01 || s < -0.01)
+    if (Slides(s))
         return VecScale(u, size / s);
     return VecScale(u, 0.0);
 }
@@ -89,8 +96,8 @@ void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, 
     double sx = flipX ? s * -1.0 : s;
     Vec3 u = VecDiv(y, ly);
     Vec3 v = VecDiv(x, lx);
-    *alongY = (sy > 0.01 || sy < -0.01) ? VecScale(u, size / sy) : VecScale(u, 0.0);
-    *alongX = (sx > 0.01 || sx < -0.01) ? VecScale(v, size / sx) : VecScale(v, 0.0);
+    *alongY = Slides(sy) ? VecScale(u, size / sy) : VecScale(u, 0.0);
+    *alongX = Slides(sx) ? VecScale(v, size / sx) : VecScale(v, 0.0);
 }
 
 Vec3 EdgePolyNormal(EditContext *ctx, LWPolID poly)

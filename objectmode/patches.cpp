@@ -203,11 +203,7 @@ static int RingAppend(PatchPass *pass, int *k, int32_t copy)
 // name. A ring that comes back to a point gives one polygon per lobe.
 static void AddPatch(PatchPass *pass, int k, int same, const char *surface)
 {
-    for (int a = 0, b = k - 1; a < b; a++, b--) {
-        int32_t t = pass->ring[a];
-        pass->ring[a] = pass->ring[b];
-        pass->ring[b] = t;
-    }
+    BufModelReverseRing(pass->ring, k);
     const char *name = (same && k < pass->p) ? surface : nullptr;
     AddPatchPolygons(pass->model, name, k, pass->ring);
 }

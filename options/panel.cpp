@@ -2,25 +2,19 @@
 // angle mode and the limit angle, and keeps them in the settings file.
 #include <stddef.h>
 
+#include "hostapi/angles.h"
 #include "options/options.h"
 
-// Degrees to radians and back, with the factors the tool has always used:
-// Degrees goes to the panel as 1.570796326794895 and comes back as
-// 90.00000000000001.
-static const double kDegToRad = 0.017453292519943278;
-static const double kRadToDeg = 57.29577951308239;
 
 static const char kTitle[] = "Corvane...      Ver. 2.14";
-
-// The panel hook's value record: activating a control takes an integer 0.
-static HostIntValue s_hookValue = {HOST_VALUE_INT, 0};
 
 void PanelHook(HostPanelID, void *userData)
 {
     HostControl *control = (HostControl *)userData;
-    s_hookValue.value = 0;
+    // Activating a control takes an integer 0.
+    HostIntValue value = {HOST_VALUE_INT, 0};
     if (control)
-        control->set(control, HOST_CTL_TAG_ACTIVATE, &s_hookValue);
+        control->set(control, HOST_CTL_TAG_ACTIVATE, &value);
 }
 
 double OptionsPanel(HostMeshEditOp *edit, HostGlobalFunc *global, int mode)
@@ -38,11 +32,10 @@ double OptionsPanel(HostMeshEditOp *edit, HostGlobalFunc *global, int mode)
     panels->globalFun = global;
 
     // The controls. One descriptor serves all four; a word a control does
-    // not name keeps what the previous control left in it.
-    static const char *modeText[2];
-    modeText[0] = mode ? "Line" : "Object";
-    modeText[1] = nullptr;
-    static const char *angleItems[] = {" Disable ", " LT ", " GT ", nullptr};
+    // not name keeps what the previous control left in it. The lists live
+    // as long as the panel, which goes before this returns.
+    const char *modeText[2] = {mode ? "Line" : "Object", nullptr};
+    const char *angleItems[] = {" Disable ", " LT ", " GT ", nullptr};
     HostControlDesc desc = {0, nullptr, 0, 0};
 
     desc.type = HOST_CTL_TEXT;
@@ -72,7 +65,7 @@ double OptionsPanel(HostMeshEditOp *edit, HostGlobalFunc *global, int mode)
     HostIntValue ival = {HOST_VALUE_INT, 0};
     fval.value = g_settings.bevelSize;
     bevel->set(bevel, HOST_CTL_TAG_VALUE, &fval);
-    fval.value = g_settings.limitAngle * kDegToRad;
+    fval.value = g_settings.limitAngle * kRadiansPerDegree;
     angle->set(angle, HOST_CTL_TAG_VALUE, &fval);
     ival.value = g_settings.angleMode;
     choice->set(choice, HOST_CTL_TAG_VALUE, &ival);
@@ -95,7 +88,7 @@ double OptionsPanel(HostMeshEditOp *edit, HostGlobalFunc *global, int mode)
 
     // Close the panel, keep the values in degrees and save them.
     panels->destroy(panel);
-    g_settings.limitAngle = g_settings.limitAngle * kRadToDeg;
+    g_settings.limitAngle = g_settings.limitAngle * kDegreesPerRadian;
     SettingsFile(global, 1, &g_settings);
     return g_settings.bevelSize;
 }

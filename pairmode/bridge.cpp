@@ -95,29 +95,37 @@ static void ReleaseEdgeHostPoints(BufModel *model, const PolyInfo *x, int k)
     copy->hostPoints[Wrap(x, k + 1)] = nullptr;
 }
 
-static int ModelFull(const BufModel *model)
+// A full model or a fault stops the bridge; the activation discards the edit.
+static int Stopped(const EditContext *ctx)
 {
-    return model->refusedAdds > 0;
+    return ctx->model->refusedAdds > 0 || ctx->fault != EDIT_FAULT_NONE;
 }
 
-static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo *records,
-                              double size);
+static int BuildBridgeBody(EditContext *ctx, CapWork *caps, int count, LWPolID *list,
+                           PolyInfo *records, double size);
 
 // The walks and caps ask for the polygons about points over and over; they
 // get their answers from an index of the list built once (pairmode/pairindex.h).
 int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size)
 {
     PairIndexOpen(ctx, count, list);
-    CapsBegin();
-    int result = BuildBridgeBody(ctx, count, list, records, size);
-    if (result == 0 && ctx->model->refusedAdds == 0)
-        CapsSettle(ctx);
+    CapWork *caps = CapsBegin();
+    int result = caps ? BuildBridgeBody(ctx, caps, count, list, records, size) : 0;
+    if (!caps)
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
+    if (result == BRIDGE_FAULT) {
+        ctx->fault = EDIT_FAULT_INTERNAL;
+        result = 0;
+    }
+    if (result == 0 && ctx->model->refusedAdds == 0 && ctx->fault == EDIT_FAULT_NONE)
+        CapsSettle(caps, ctx);
+    CapsEnd(caps);
     PairIndexClose(ctx);
     return result;
 }
 
-static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo *records,
-                              double size)
+static int BuildBridgeBody(EditContext *ctx, CapWork *caps, int count, LWPolID *list,
+                           PolyInfo *records, double size)
 {
     BufModel *model = ctx->model;
     // A pair that shares no edge held in opposite directions is refused
@@ -125,7 +133,7 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
     if (count < 2 || list[0] == list[1] || !HostPairShares(ctx, list[0], list[1]))
         return BRIDGE_NO_SHARED_EDGE;
     if (!PairClaimsBegin(ctx, count)) {
-        model->refusedAdds++;  // no memory: discard the edit like a full model
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
         PairClaimsEnd(ctx);
         return 0;
     }
@@ -159,7 +167,7 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
     // Cut both polygons back from the shared edge and bridge the gap.
     DetachEdge(ctx, r0, i, size);
     DetachEdge(ctx, r1, j, size);
-    int firstQuad = ModelFull(model) ? -1 : AddBridgeQuad(model, r0, r1, i, j);
+    int firstQuad = Stopped(ctx) ? -1 : AddBridgeQuad(model, r0, r1, i, j);
     if (firstQuad < 0) {
         PairClaimsEnd(ctx);
         return 0;
@@ -167,12 +175,12 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
     // The shared edge's vertices now take the points DetachEdge made.
     ReleaseEdgeHostPoints(model, r0, i);
     ReleaseEdgeHostPoints(model, r1, j);
-    WalkPair pair = {r0, r1, i, j, 0, 1, 0, nullptr, 0, {}};
+    WalkPair pair = {r0, r1, i, j, 0, 1, 0, nullptr, 0, {}, caps};
 
     // The walk from the loop point A[i].
     FindSharedEdge(model, r0, r1, &pair.i, &pair.j);
     int walked = WalkEdgeLoop(ctx, count, list, records, size, &pair, firstQuad);
-    if (walked != 0 || ModelFull(model)) {
+    if (walked != 0 || Stopped(ctx)) {
         PairClaimsEnd(ctx);
         return walked == BRIDGE_FAULT ? BRIDGE_FAULT : 0;
     }
@@ -189,9 +197,9 @@ static int BuildBridgeBody(EditContext *ctx, int count, LWPolID *list, PolyInfo 
     }
     // Nothing reads the selected pair's copies by vertex any more: the
     // first walk's end that comes back to them is capped now.
-    if (pair.deferred && !ModelFull(model)) {
+    if (pair.deferred && !Stopped(ctx)) {
         pair.deferredEnd.mayCutStrips = 1;
-        CapLoopEnd(ctx, count, list, &pair.deferredEnd);
+        CapLoopEnd(caps, ctx, count, list, &pair.deferredEnd);
     }
     // The selected pair is replaced by its copies.
     RemoveHostPoly(ctx, list[0]);
@@ -215,13 +223,13 @@ static int MayStepInto(EditContext *ctx, int count, LWPolID e, LWPolID d, int bS
 }
 
 // Joins the last quad to the first where the walk came back to the selected
-// pair (records 0 and 1).
-static void CloseRing(BufModel *model, PolyInfo *records, int aSlot, int bSlot, int firstQuad)
+// pair (records 0 and 1); `pair` stands on the walk's last pair.
+static void CloseRing(BufModel *model, PolyInfo *records, const WalkPair *pair, int firstQuad)
 {
     PolyInfo *r0 = &records[0];
     PolyInfo *r1 = &records[1];
-    PolyInfo *lastA = &records[aSlot];
-    PolyInfo *lastB = &records[bSlot];
+    PolyInfo *lastA = &records[pair->aSlot];
+    PolyInfo *lastB = &records[pair->bSlot];
     // A pair that shares no edge with the selected one is left open.
     int i = -1, j = -1;
     FindSharedEdge(model, r0, lastA, &i, &j);
@@ -239,17 +247,118 @@ static void CloseRing(BufModel *model, PolyInfo *records, int aSlot, int bSlot, 
     last->points[3] = first->points[2];
 }
 
-int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size,
-                 WalkPair *pair, int firstQuad)
+// How a walk's step went.
+enum { STEP_DONE = 0, STEP_STOP = 1 };
+
+// Steps the walk from its pair into (e, d), the pair beyond the loop point
+// v: copies and claims them, removes them from the host, cuts both back from
+// their shared edge and bridges it with a quad (*lastQuad). STEP_DONE, or
+// STEP_STOP where the model is full (the activation discards the edit), or
+// BRIDGE_FAULT.
+static int StepInto(EditContext *ctx, PolyInfo *records, double size, WalkPair *pair, LWPolID e,
+                    LWPolID d, LWPntID v, int *lastQuad)
+{
+    BufModel *model = ctx->model;
+    pair->aSlot += 2;
+    pair->bSlot += 2;
+    PolyInfo *nextA = &records[pair->aSlot];
+    PolyInfo *nextB = &records[pair->bSlot];
+    int madeA = MakePairPolyInfo(ctx, e, nextA);
+    int madeB = madeA > 0 ? MakePairPolyInfo(ctx, d, nextB) : 0;
+    if (madeA < 0 || madeB < 0)
+        return BRIDGE_FAULT;
+    if (madeA == 0 || madeB == 0)
+        return STEP_STOP;
+    PairClaimSetCopy(ctx, e, nextA->polyIndex, PAIR_COPY_STRIP);
+    PairClaimSetCopy(ctx, d, nextB->polyIndex, PAIR_COPY_STRIP);
+    PolyInfo *oldA = pair->a;
+    PolyInfo *oldB = pair->b;
+    int oldI = pair->i;
+    int oldJ = pair->j;
+    // The new edge runs from A's vertex i (the next loop point) to
+    // A's vertex i + 1, which is V: a pair may share another edge too.
+    // MayStepInto saw it in the host's lists; copies that disagree are
+    // a fault.
+    PolyInfo *a = pair->a = nextA;
+    PolyInfo *b = pair->b = nextB;
+    pair->i = -1;
+    pair->j = -1;
+    FindSharedEdgeTo(model, a, b, v, &pair->i, &pair->j);
+    if (pair->i < 0 || pair->j < 0)
+        return BRIDGE_FAULT;
+    // The next pair is replaced by its copies.
+    RemoveHostPoly(ctx, e);
+    RemoveHostPoly(ctx, d);
+    // Cut both back from their shared edge.
+    DetachEdge(ctx, a, pair->i, size);
+    DetachEdge(ctx, b, pair->j, size);
+    if (Stopped(ctx))
+        return STEP_STOP;
+    // Each side of the strip keeps one point at V, the previous
+    // pair's; the points just made at V are left unused.
+    CopyPoints(model, a)[Wrap(a, pair->i + 1)] = CopyPoints(model, oldA)[Wrap(oldA, oldI)];
+    CopyPoints(model, b)[Wrap(b, pair->j)] = CopyPoints(model, oldB)[Wrap(oldB, oldJ + 1)];
+    // Bridge them.
+    *lastQuad = AddBridgeQuad(model, a, b, pair->i, pair->j);
+    if (*lastQuad < 0)
+        return STEP_STOP;
+    // Their shared edge's vertices take the new points.
+    ReleaseEdgeHostPoints(model, a, pair->i);
+    ReleaseEdgeHostPoints(model, b, pair->j);
+    return STEP_DONE;
+}
+
+// Open end: three corners, or five and more, are cut by the last quad's
+// plane; at two or four nothing more is done. But a walk stopped at four
+// corners by polygons already taken over (the loop's other end reached
+// its end point first, and its cap took them), or by the selected pair
+// where the loop comes back to it without closing a ring, would leave
+// the strip's end open: that end is cut and capped like any other, the
+// taken polygons cut again in their copies.
+// An end the first walk capped already (the loop came back to it, and
+// that cap joined both arms) is not capped twice.
+static void CapWalkEnd(EditContext *ctx, int count, LWPolID *list, WalkPair *pair, int lastQuad,
+                       int taken)
 {
     BufModel *model = ctx->model;
     PolyInfo *a = pair->a;
     PolyInfo *b = pair->b;
+    int c = PointValence(ctx, count, list, HostAt(a, pair->i));
+    if (HostAt(a, pair->i) == pair->cappedEnd)
+        return;
+    if (!(c == 3 || c >= 5 || (c == 4 && taken)))
+        return;
+    LoopEnd end;
+    end.lastQuad = lastQuad;
+    end.prev = HostAt(a, pair->i + 1);
+    end.end = HostAt(a, pair->i);
+    end.stripIn = CopyPoints(model, b)[Wrap(b, pair->j + 1)];
+    end.stripOut = CopyPoints(model, a)[Wrap(a, pair->i)];
+    // The first walk's cap must leave the selected pair's copies as they
+    // are: the second walk joins its first pair to them by vertex.
+    end.mayCutStrips = pair->secondWalk;
+    pair->cappedEnd = end.end;
+    // A cap that must cut a selected polygon's copy waits until the
+    // second walk has joined its first pair to that copy.
+    if (!pair->secondWalk && CapMeetsSelectedCopy(ctx, count, list, &end)) {
+        pair->deferred = 1;
+        pair->deferredEnd = end;
+        return;
+    }
+    CapLoopEnd(pair->caps, ctx, count, list, &end);
+}
+
+int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size,
+                 WalkPair *pair, int firstQuad)
+{
+    BufModel *model = ctx->model;
     int lastQuad = firstQuad;
     int steps = 0;
     int taken = 0;  // the walk stopped at polygons a cap or a walk took over
     LWPolID e = nullptr, d = nullptr;
     for (;;) {
+        PolyInfo *a = pair->a;
+        PolyInfo *b = pair->b;
         // The polygons beyond the loop point V: across A's edge that ends
         // at V, and across B's edge that starts at V.
         LWPntID v = HostAt(a, pair->i);
@@ -278,59 +387,15 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
         }
         if (!MayStepInto(ctx, count, e, d, pair->bSlot))
             break;
-
-        // The next pair's records.
-        pair->aSlot += 2;
-        pair->bSlot += 2;
-        PolyInfo *nextA = &records[pair->aSlot];
-        PolyInfo *nextB = &records[pair->bSlot];
-        int madeA = MakePairPolyInfo(ctx, e, nextA);
-        int madeB = madeA > 0 ? MakePairPolyInfo(ctx, d, nextB) : 0;
-        if (madeA < 0 || madeB < 0)
+        int stepped = StepInto(ctx, records, size, pair, e, d, v, &lastQuad);
+        if (stepped == BRIDGE_FAULT)
             return BRIDGE_FAULT;
-        if (madeA == 0 || madeB == 0)
+        if (stepped == STEP_STOP)
             return 0;  // full model: the activation discards the edit
-        PairClaimSetCopy(ctx, e, nextA->polyIndex, PAIR_COPY_STRIP);
-        PairClaimSetCopy(ctx, d, nextB->polyIndex, PAIR_COPY_STRIP);
-        // Step into the next pair: it shares the edge from V to its far end.
-        PolyInfo *oldA = a;
-        PolyInfo *oldB = b;
-        int oldI = pair->i;
-        int oldJ = pair->j;
-        // The new edge runs from A's vertex i (the next loop point) to
-        // A's vertex i + 1, which is V: a pair may share another edge too.
-        // MayStepInto saw it in the host's lists; copies that disagree are
-        // a fault.
-        a = pair->a = nextA;
-        b = pair->b = nextB;
-        pair->i = -1;
-        pair->j = -1;
-        FindSharedEdgeTo(model, a, b, v, &pair->i, &pair->j);
-        if (pair->i < 0 || pair->j < 0)
-            return BRIDGE_FAULT;
-        // The next pair is replaced by its copies.
-        RemoveHostPoly(ctx, e);
-        RemoveHostPoly(ctx, d);
-        // Cut both back from their shared edge.
-        DetachEdge(ctx, a, pair->i, size);
-        DetachEdge(ctx, b, pair->j, size);
-        if (ModelFull(model))
-            return 0;
-        // Each side of the strip keeps one point at V, the previous
-        // pair's; the points just made at V are left unused.
-        CopyPoints(model, a)[Wrap(a, pair->i + 1)] = CopyPoints(model, oldA)[Wrap(oldA, oldI)];
-        CopyPoints(model, b)[Wrap(b, pair->j)] = CopyPoints(model, oldB)[Wrap(oldB, oldJ + 1)];
-        // Bridge them.
-        lastQuad = AddBridgeQuad(model, a, b, pair->i, pair->j);
-        if (lastQuad < 0)
-            return 0;
-        // Their shared edge's vertices take the new points.
-        ReleaseEdgeHostPoints(model, a, pair->i);
-        ReleaseEdgeHostPoints(model, b, pair->j);
         steps++;
         // Ending here, the closing test below sees the pair just
         // stepped into (e, d).
-        if (PointValence(ctx, count, list, HostAt(a, pair->i)) != 4)
+        if (PointValence(ctx, count, list, HostAt(pair->a, pair->i)) != 4)
             break;
     }
 
@@ -340,42 +405,11 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
     if (steps > 0 && e == list[0] && d == list[1]) {
         if (lastQuad != model->polyCount - 1)
             return BRIDGE_FAULT;
-        CloseRing(model, records, pair->aSlot, pair->bSlot, firstQuad);
+        CloseRing(model, records, pair, firstQuad);
         RemoveHostPoly(ctx, list[0]);
         RemoveHostPoly(ctx, list[1]);
         return 1;
     }
-    // Open end: three corners, or five and more, are cut by the last quad's
-    // plane; at two or four nothing more is done. But a walk stopped at four
-    // corners by polygons already taken over (the loop's other end reached
-    // its end point first, and its cap took them), or by the selected pair
-    // where the loop comes back to it without closing a ring, would leave
-    // the strip's end open: that end is cut and capped like any other, the
-    // taken polygons cut again in their copies.
-    // An end the first walk capped already (the loop came back to it, and
-    // that cap joined both arms) is not capped twice.
-    int c = PointValence(ctx, count, list, HostAt(a, pair->i));
-    if (HostAt(a, pair->i) == pair->cappedEnd)
-        return 0;
-    if (c == 3 || c >= 5 || (c == 4 && taken)) {
-        LoopEnd end;
-        end.lastQuad = lastQuad;
-        end.prev = HostAt(a, pair->i + 1);
-        end.end = HostAt(a, pair->i);
-        end.stripIn = CopyPoints(model, b)[Wrap(b, pair->j + 1)];
-        end.stripOut = CopyPoints(model, a)[Wrap(a, pair->i)];
-        // The first walk's cap must leave the selected pair's copies as they
-        // are: the second walk joins its first pair to them by vertex.
-        end.mayCutStrips = pair->secondWalk;
-        pair->cappedEnd = end.end;
-        // A cap that must cut a selected polygon's copy waits until the
-        // second walk has joined its first pair to that copy.
-        if (!pair->secondWalk && CapMeetsSelectedCopy(ctx, count, list, &end)) {
-            pair->deferred = 1;
-            pair->deferredEnd = end;
-            return 0;
-        }
-        CapLoopEnd(ctx, count, list, &end);
-    }
+    CapWalkEnd(ctx, count, list, pair, lastQuad, taken);
     return 0;
 }

@@ -20,42 +20,14 @@
 // weld joins when only the touched region is buffered), so those two are the
 // strip's points themselves, not cuts.
 #include <math.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "pairmode/claims.h"
 #include "pairmode/pairmode.h"
 #include "edit/services.h"
 
-// Working storage of the cap: fixed, not allocated per call. A fan polygon
-// or a fan that does not fit ends the cap before anything is built for it.
 enum { CAP_LIST_SIZE = 255, CAP_NAME_SIZE = 256 };
-static int32_t gFanPoints[CAP_LIST_SIZE];
-static int32_t gCapPoints[CAP_LIST_SIZE];
-static char gCapName[CAP_NAME_SIZE];
-static int32_t gIn;
-static int32_t gOut;
-static int gInSlot;   // where FanList put gIn and gOut in gFanPoints
-static int gOutSlot;
-// The one copy of the end point a cap uses where a fan edge is not cut, or -1
-// until one is needed.
-static int32_t gEndCopy;
-static LWPntID gEnd;
-// The output model's box as the cap began: the cuts of one cap are all
-// judged against it, so that the points the cap adds change no decision.
-static Vec3 gBoxMin;
-static Vec3 gBoxMax;
-// Where the strip's two points at the end point lie.
-static Vec3 gStripIn;
-static Vec3 gStripOut;
-// The fan edges judged so far in this cap, by their point other than the
-// end point, with the answer and the cut: each edge is judged once.
-static LWPntID gJudged[CAP_LIST_SIZE];
-static uint8_t gJudgedUsable[CAP_LIST_SIZE];
-static Vec3 gJudgedCut[CAP_LIST_SIZE];
-static int gJudgedCount;
-// The fan polygons this cap re-shaped, by their index in the output model.
-static int32_t gFanPolys[CAP_LIST_SIZE];
-static int gFanCount;
 // Over one bridge: every cut the caps made, with its edge, and every polygon
 // they made or re-shaped, so that the cuts can be judged again against the
 // weld the flush will use (see CapsSettle).
@@ -67,24 +39,58 @@ struct MadeCut {
     Vec3 stripIn;  // the strip's points at the end of the cap that made it
     Vec3 stripOut;
 };
-static MadeCut gMadeCuts[SETTLE_CUTS];
-static int gMadeCutCount;
-static int32_t gCapPolys[SETTLE_POLYS];
-static int gCapPolyCount;
-static int gSettleOverflow;
+
+// The caps' working storage, made by CapsBegin for one bridge: fixed lists,
+// not allocated per cap. A fan polygon or a fan that does not fit ends the
+// cap before anything is built for it.
+struct CapWork {
+    int32_t fanPoints[CAP_LIST_SIZE];
+    int32_t capPoints[CAP_LIST_SIZE];
+    char capName[CAP_NAME_SIZE];
+    int32_t in;
+    int32_t out;
+    int inSlot;   // where FanList put in and out in fanPoints
+    int outSlot;
+    // The one copy of the end point a cap uses where a fan edge is not cut,
+    // or -1 until one is needed.
+    int32_t endCopy;
+    LWPntID end;
+    // The output model's box as the cap began: the cuts of one cap are all
+    // judged against it, so that the points the cap adds change no decision.
+    Vec3 boxMin;
+    Vec3 boxMax;
+    // Where the strip's two points at the end point lie.
+    Vec3 stripIn;
+    Vec3 stripOut;
+    // The fan edges judged so far in this cap, by their point other than the
+    // end point, with the answer and the cut: each edge is judged once.
+    LWPntID judged[CAP_LIST_SIZE];
+    uint8_t judgedUsable[CAP_LIST_SIZE];
+    Vec3 judgedCut[CAP_LIST_SIZE];
+    int judgedCount;
+    // The fan polygons this cap re-shaped, by their index in the output model.
+    int32_t fanPolys[CAP_LIST_SIZE];
+    int fanCount;
+    // Over the bridge: what the caps made.
+    MadeCut madeCuts[SETTLE_CUTS];
+    int madeCutCount;
+    int32_t capPolys[SETTLE_POLYS];
+    int capPolyCount;
+    int settleOverflow;
+};
 
 static const char kDefaultSurface[] = "Default";
 
-static void KeepCapPoly(int poly)
+static void KeepCapPoly(CapWork *cw, int poly)
 {
-    for (int k = 0; k < gCapPolyCount; k++) {
-        if (gCapPolys[k] == poly)
+    for (int k = 0; k < cw->capPolyCount; k++) {
+        if (cw->capPolys[k] == poly)
             return;
     }
-    if (poly >= 0 && gCapPolyCount < SETTLE_POLYS)
-        gCapPolys[gCapPolyCount++] = poly;
+    if (poly >= 0 && cw->capPolyCount < SETTLE_POLYS)
+        cw->capPolys[cw->capPolyCount++] = poly;
     else if (poly >= 0)
-        gSettleOverflow = 1;
+        cw->settleOverflow = 1;
 }
 
 struct CapPlane {
@@ -92,19 +98,15 @@ struct CapPlane {
     Vec3 normal;
 };
 
-static const HostPolygonInfo *HostPoly(EditContext *ctx, LWPolID id)
-{
-    return ctx->edit->polyInfo(ctx->edit->state, id);
-}
 
 // The cap's name starts as L's. A name the buffer cannot hold is treated like
 // a differing one: the cap is then named "Default".
-static void StartCapName(const char *name)
+static void StartCapName(CapWork *cw, const char *name)
 {
     if (name && memchr(name, '\0', CAP_NAME_SIZE))
-        strcpy(gCapName, name);
+        strcpy(cw->capName, name);
     else
-        strcpy(gCapName, kDefaultSurface);
+        strcpy(cw->capName, kDefaultSurface);
 }
 
 // A copy of host point p that stands for it: never created at the flush.
@@ -124,24 +126,24 @@ static double Distance(const Vec3 &a, const Vec3 &b)
     return sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
 }
 
-static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3 *cut);
+static int JudgeCut(CapWork *cw, EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3 *cut);
 
 // Whether the fan edge from the end point to `other` is cut by the plane, or
 // keeps the end point. Each edge is judged once per cap, so the two fan
 // polygons about it agree.
-static int CutUsable(EditContext *ctx, const CapPlane *plane, LWPntID other)
+static int CutUsable(CapWork *cw, EditContext *ctx, const CapPlane *plane, LWPntID other)
 {
-    for (int k = 0; k < gJudgedCount; k++) {
-        if (gJudged[k] == other)
-            return gJudgedUsable[k];
+    for (int k = 0; k < cw->judgedCount; k++) {
+        if (cw->judged[k] == other)
+            return cw->judgedUsable[k];
     }
     Vec3 cut;
-    int usable = JudgeCut(ctx, plane, other, &cut);
-    if (gJudgedCount < CAP_LIST_SIZE) {
-        gJudged[gJudgedCount] = other;
-        gJudgedUsable[gJudgedCount] = (uint8_t)usable;
-        gJudgedCut[gJudgedCount] = cut;
-        gJudgedCount++;
+    int usable = JudgeCut(cw, ctx, plane, other, &cut);
+    if (cw->judgedCount < CAP_LIST_SIZE) {
+        cw->judged[cw->judgedCount] = other;
+        cw->judgedUsable[cw->judgedCount] = (uint8_t)usable;
+        cw->judgedCut[cw->judgedCount] = cut;
+        cw->judgedCount++;
     }
     return usable;
 }
@@ -177,21 +179,21 @@ static int LandsOnPoint(const Vec3 &x, const Vec3 &pe, const Vec3 &po, const Vec
 // also fall on the strip's own points or on another edge's cut, where two
 // fan edges lie on one line through the end point. A cut a little off its
 // edge (a curved surface) is made as it always was.
-static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3 *cut)
+static int JudgeCut(CapWork *cw, EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3 *cut)
 {
-    Vec3 pe = HostPointOrZero(ctx, gEnd);
+    Vec3 pe = HostPointOrZero(ctx, cw->end);
     Vec3 po = HostPointOrZero(ctx, other);
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pe, po);
     *cut = x;
     double t = EdgeParameter(x, pe, po);
-    double weld = BufModelWeldReach(gBoxMin, gBoxMax);
-    if (LandsOnPoint(x, pe, po, gStripIn, gStripOut, weld))
+    double weld = BufModelWeldReach(cw->boxMin, cw->boxMax);
+    if (LandsOnPoint(x, pe, po, cw->stripIn, cw->stripOut, weld))
         return 0;
     // Off its edge, the cut may fall where another fan edge's line was cut
     // already (two edges on one line through the end point).
     if (!(t > 0.0 && t < 1.0)) {
-        for (int k = 0; k < gJudgedCount; k++) {
-            if (gJudgedUsable[k] && Distance(x, gJudgedCut[k]) <= weld)
+        for (int k = 0; k < cw->judgedCount; k++) {
+            if (cw->judgedUsable[k] && Distance(x, cw->judgedCut[k]) <= weld)
                 return 0;
         }
     }
@@ -200,30 +202,30 @@ static int JudgeCut(EditContext *ctx, const CapPlane *plane, LWPntID other, Vec3
 }
 
 // The copy of the end point that stands where a fan edge is not cut.
-static int EndCopy(EditContext *ctx)
+static int EndCopy(CapWork *cw, EditContext *ctx)
 {
-    if (gEndCopy < 0)
-        gEndCopy = AddHostPoint(ctx, gEnd);
-    return gEndCopy;
+    if (cw->endCopy < 0)
+        cw->endCopy = AddHostPoint(ctx, cw->end);
+    return cw->endCopy;
 }
 
 // A new point where the line through the host points c and e, one of them
 // the end point, meets the plane; the end point's copy where that edge is not
 // cut.
-static int AddCutPoint(EditContext *ctx, const CapPlane *plane, LWPntID c, LWPntID e)
+static int AddCutPoint(CapWork *cw, EditContext *ctx, const CapPlane *plane, LWPntID c, LWPntID e)
 {
     BufModel *model = ctx->model;
-    LWPntID other = c == gEnd ? e : c;
-    if (!CutUsable(ctx, plane, other))
-        return EndCopy(ctx);
-    Vec3 pc = HostPointOrZero(ctx, gEnd);
+    LWPntID other = c == cw->end ? e : c;
+    if (!CutUsable(cw, ctx, plane, other))
+        return EndCopy(cw, ctx);
+    Vec3 pc = HostPointOrZero(ctx, cw->end);
     Vec3 pe = HostPointOrZero(ctx, other);
     Vec3 x = LinePlaneIntersect(plane->point, plane->normal, pc, pe);
     int b = BufModelAddPoint(model, &x);
-    if (b >= 0 && gMadeCutCount < SETTLE_CUTS)
-        gMadeCuts[gMadeCutCount++] = {b, gEnd, other, gStripIn, gStripOut};
+    if (b >= 0 && cw->madeCutCount < SETTLE_CUTS)
+        cw->madeCuts[cw->madeCutCount++] = {b, cw->end, other, cw->stripIn, cw->stripOut};
     else if (b >= 0)
-        gSettleOverflow = 1;
+        cw->settleOverflow = 1;
     return b;
 }
 
@@ -258,41 +260,41 @@ static int SamePlace(const BufPoint *a, const BufPoint *b)
            a->position.z == b->position.z;
 }
 
-static void UncutBetweenEnds(BufModel *model, int *capCount)
+static void UncutBetweenEnds(CapWork *cw, BufModel *model, int *capCount)
 {
     int first = -1, last = -1;
     for (int k = 0; k < *capCount; k++) {
-        if (gCapPoints[k] == gEndCopy) {
+        if (cw->capPoints[k] == cw->endCopy) {
             if (first < 0)
                 first = k;
             last = k;
         }
     }
-    if (gEndCopy < 0 || first < 0 || last - first < 2)
+    if (cw->endCopy < 0 || first < 0 || last - first < 2)
         return;
-    for (int f = 0; f < gFanCount; f++) {
-        BufPoly *poly = BufModelGetPoly(model, gFanPolys[f]);
+    for (int f = 0; f < cw->fanCount; f++) {
+        BufPoly *poly = BufModelGetPoly(model, cw->fanPolys[f]);
         if (!poly)
             return;
     }
     for (int k = first + 1; k < last; k++) {
-        const BufPoint *p = BufModelGetPoint(model, gCapPoints[k]);
-        if (!p || (p->hostId && gCapPoints[k] != gEndCopy))
+        const BufPoint *p = BufModelGetPoint(model, cw->capPoints[k]);
+        if (!p || (p->hostId && cw->capPoints[k] != cw->endCopy))
             return;
     }
-    for (int f = 0; f < gFanCount; f++) {
-        const BufPoly *poly = BufModelGetPoly(model, gFanPolys[f]);
+    for (int f = 0; f < cw->fanCount; f++) {
+        const BufPoly *poly = BufModelGetPoly(model, cw->fanPolys[f]);
         int32_t pts[CAP_LIST_SIZE];
         int n = 0, changed = 0;
         for (int v = 0; v < poly->count && v < CAP_LIST_SIZE; v++) {
             int32_t q = poly->points[v];
             const BufPoint *at = BufModelGetPoint(model, q);
-            for (int k = first + 1; k < last && q != gEndCopy; k++) {
+            for (int k = first + 1; k < last && q != cw->endCopy; k++) {
                 // The neighbour's cut on the same edge is a point of its own
                 // at the same place, which the weld joins.
-                const BufPoint *cut = BufModelGetPoint(model, gCapPoints[k]);
-                if (q == gCapPoints[k] || (at && cut && !at->hostId && SamePlace(at, cut))) {
-                    q = gEndCopy;
+                const BufPoint *cut = BufModelGetPoint(model, cw->capPoints[k]);
+                if (q == cw->capPoints[k] || (at && cut && !at->hostId && SamePlace(at, cut))) {
+                    q = cw->endCopy;
                     changed = 1;
                 }
             }
@@ -302,11 +304,11 @@ static void UncutBetweenEnds(BufModel *model, int *capCount)
         while (n > 1 && pts[n - 1] == pts[0])
             n--;
         if (changed && n >= 3)
-            BufModelSetPoly(model, nullptr, n, pts, gFanPolys[f]);
+            BufModelSetPoly(model, nullptr, n, pts, cw->fanPolys[f]);
     }
     int w = first + 1;
     for (int k = last + 1; k < *capCount; k++)
-        gCapPoints[w++] = gCapPoints[k];
+        cw->capPoints[w++] = cw->capPoints[k];
     *capCount = w;
 }
 
@@ -326,9 +328,9 @@ static int EndNeighbours(const LWPntID *pts, int n, LWPntID end, LWPntID *before
 
 // The fan point list of a polygon with points pts[0..n-1]: its points with
 // `end` replaced by in and out. With emit 0 it only measures the list; with
-// emit 1 it adds the points, fills gFanPoints, gIn and gOut. Returns the
+// emit 1 it adds the points, fills cw->fanPoints, cw->in and cw->out. Returns the
 // length, or -1 when an add was refused. *next: the polygon's point after end.
-static int FanList(EditContext *ctx, const CapPlane *plane, const LWPntID *pts, int n,
+static int FanList(CapWork *cw, EditContext *ctx, const CapPlane *plane, const LWPntID *pts, int n,
                    LWPntID end, int emit, LWPntID *next)
 {
     int length = 0;
@@ -339,11 +341,11 @@ static int FanList(EditContext *ctx, const CapPlane *plane, const LWPntID *pts, 
         if (p == end) {
             // Only when end is point 0: its `in` comes with the last point.
             if (emit) {
-                gOut = AddCutPoint(ctx, plane, end, p1);
-                if (gOut < 0)
+                cw->out = AddCutPoint(cw, ctx, plane, end, p1);
+                if (cw->out < 0)
                     return -1;
-                gFanPoints[length] = gOut;
-                gOutSlot = length;
+                cw->fanPoints[length] = cw->out;
+                cw->outSlot = length;
             }
             length++;
             *next = p1;
@@ -352,21 +354,21 @@ static int FanList(EditContext *ctx, const CapPlane *plane, const LWPntID *pts, 
             LWPntID p2 = pts[(k + 2) % n];
             if (emit) {
                 int copy = AddHostPoint(ctx, p);
-                gIn = copy < 0 ? -1 : AddCutPoint(ctx, plane, p, end);
-                if (gIn < 0)
+                cw->in = copy < 0 ? -1 : AddCutPoint(cw, ctx, plane, p, end);
+                if (cw->in < 0)
                     return -1;
-                gFanPoints[length] = copy;
-                gFanPoints[length + 1] = gIn;
-                gInSlot = length + 1;
+                cw->fanPoints[length] = copy;
+                cw->fanPoints[length + 1] = cw->in;
+                cw->inSlot = length + 1;
             }
             length += 2;
             if (end != pts[0]) {
                 if (emit) {
-                    gOut = AddCutPoint(ctx, plane, end, p2);
-                    if (gOut < 0)
+                    cw->out = AddCutPoint(cw, ctx, plane, end, p2);
+                    if (cw->out < 0)
                         return -1;
-                    gFanPoints[length] = gOut;
-                    gOutSlot = length;
+                    cw->fanPoints[length] = cw->out;
+                    cw->outSlot = length;
                 }
                 length++;
             }
@@ -377,7 +379,7 @@ static int FanList(EditContext *ctx, const CapPlane *plane, const LWPntID *pts, 
                 int copy = AddHostPoint(ctx, p);
                 if (copy < 0)
                     return -1;
-                gFanPoints[length] = copy;
+                cw->fanPoints[length] = copy;
             }
             length++;
             k += 1;
@@ -392,7 +394,7 @@ static int FanList(EditContext *ctx, const CapPlane *plane, const LWPntID *pts, 
 // standing for `end` replaced by in and out, cut on the host's edges at end.
 // Emits like FanList; -1 when the copy holds no point for end or an add was
 // refused.
-static int RecutList(EditContext *ctx, const CapPlane *plane, const BufPoly *copy,
+static int RecutList(CapWork *cw, EditContext *ctx, const CapPlane *plane, const BufPoly *copy,
                      const LWPntID *pts, int n, LWPntID end, int emit, LWPntID *next)
 {
     BufModel *model = ctx->model;
@@ -412,19 +414,19 @@ static int RecutList(EditContext *ctx, const CapPlane *plane, const BufPoly *cop
         if (!found && point && point->hostId == end) {
             found = 1;
             if (emit) {
-                gIn = AddCutPoint(ctx, plane, before, end);
-                gOut = gIn < 0 ? -1 : AddCutPoint(ctx, plane, end, after);
-                if (gOut < 0)
+                cw->in = AddCutPoint(cw, ctx, plane, before, end);
+                cw->out = cw->in < 0 ? -1 : AddCutPoint(cw, ctx, plane, end, after);
+                if (cw->out < 0)
                     return -1;
-                gFanPoints[length] = gIn;
-                gFanPoints[length + 1] = gOut;
-                gInSlot = length;
-                gOutSlot = length + 1;
+                cw->fanPoints[length] = cw->in;
+                cw->fanPoints[length + 1] = cw->out;
+                cw->inSlot = length;
+                cw->outSlot = length + 1;
             }
             length += 2;
         } else {
             if (emit)
-                gFanPoints[length] = q;
+                cw->fanPoints[length] = q;
             length++;
         }
     }
@@ -437,7 +439,7 @@ static int RecutList(EditContext *ctx, const CapPlane *plane, const BufPoly *cop
 static int StripPointAt(EditContext *ctx, LWPolID id, int poly, LWPntID end)
 {
     BufModel *model = ctx->model;
-    const HostPolygonInfo *info = HostPoly(ctx, id);
+    const HostPolygonInfo *info = HostPolyInfo(ctx, id);
     const BufPoly *copy = BufModelGetPoly(model, poly);
     if (!info || !copy || copy->count != (int)info->numPnts)
         return -1;
@@ -455,7 +457,7 @@ static int StripPointAt(EditContext *ctx, LWPolID id, int poly, LWPntID end)
 // The point that follows `end` in host polygon `id`, or none.
 static LWPntID PointAfter(EditContext *ctx, LWPolID id, LWPntID end)
 {
-    const HostPolygonInfo *info = HostPoly(ctx, id);
+    const HostPolygonInfo *info = HostPolyInfo(ctx, id);
     if (!info)
         return nullptr;
     int n = (int)info->numPnts;
@@ -492,22 +494,22 @@ static LWPntID PointAfterEdge(const HostPolygonInfo *h, LWPntID prev, LWPntID en
 // its edge is tested against every cut on an edge of the same line. The
 // walk goes about the end point as the cap does, from B's edge (W to the
 // end point) on, and stops where the cap would or at a polygon taken over.
-static void JudgeFanEdges(EditContext *ctx, int count, LWPolID *list, const CapPlane *plane,
+static void JudgeFanEdges(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const CapPlane *plane,
                           LWPntID w, LWPolID m, LWPolID polyA, LWPolID polyB)
 {
     LWPntID others[CAP_LIST_SIZE];
     int n = 0;
     others[n++] = w;
     while (m && m != polyA && m != polyB && !PairClaimed(ctx, m) && n < CAP_LIST_SIZE) {
-        LWPntID after = PointAfter(ctx, m, gEnd);
+        LWPntID after = PointAfter(ctx, m, cw->end);
         if (!after)
             break;
         others[n++] = after;
-        m = FindPolyByEdge(ctx, list, count, after, gEnd);
+        m = FindPolyByEdge(ctx, list, count, after, cw->end);
     }
     if (n < 3)
         return;  // no edge off the strip's two
-    Vec3 pe = HostPointOrZero(ctx, gEnd);
+    Vec3 pe = HostPointOrZero(ctx, cw->end);
     for (int pass = 0; pass < 2; pass++) {
         for (int k = 0; k < n; k++) {
             Vec3 po = HostPointOrZero(ctx, others[k]);
@@ -516,55 +518,120 @@ static void JudgeFanEdges(EditContext *ctx, int count, LWPolID *list, const CapP
             double t = ((x.x - pe.x) * d[0] + (x.y - pe.y) * d[1] + (x.z - pe.z) * d[2]) /
                        (d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
             if ((t > 0.0 && t < 1.0) == (pass == 0))
-                CutUsable(ctx, plane, others[k]);
+                CutUsable(cw, ctx, plane, others[k]);
         }
     }
 }
 
-void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
+// Closes the cap once its fan is re-shaped: the list of its points made
+// simple, then added against the fan's sense (or, for a cap that would have
+// no area, the end point put into the last quad).
+static void CloseCap(CapWork *cw, BufModel *model, const LoopEnd *loopEnd, int capCount)
+{
+    // Cut edges between two that were not would send the cap out and back
+    // to the end point: those are not cut either.
+    UncutBetweenEnds(cw, model, &capCount);
+    // Where edges were not cut the cap passes through the end point's one
+    // copy, once.
+    int kept = 0;
+    for (int k = 0; k < capCount; k++) {
+        if (kept == 0 || cw->capPoints[k] != cw->capPoints[kept - 1])
+            cw->capPoints[kept++] = cw->capPoints[k];
+    }
+    while (kept > 1 && cw->capPoints[kept - 1] == cw->capPoints[0])
+        kept--;
+    capCount = kept;
+    // A cap of the end point and the strip's two points on a straight line
+    // (the end point on a straight border of a flat face) would have no area:
+    // the last quad takes the end point between those two instead.
+    if (capCount == 3 && cw->capPoints[1] == cw->endCopy && cw->endCopy >= 0 &&
+        OnOneLine(model, cw->capPoints[0], cw->capPoints[1], cw->capPoints[2])) {
+        const BufPoly *quad = BufModelGetPoly(model, loopEnd->lastQuad);
+        if (!quad || quad->count != 4)
+            return;
+        // The quad holds the edge from the last out point to the first in
+        // point; the end point goes between them.
+        for (int k = 0; k < 4; k++) {
+            if (quad->points[k] == cw->capPoints[2] && quad->points[(k + 1) % 4] == cw->capPoints[0]) {
+                int32_t five[5];
+                for (int v = 0, w = 0; v < 4; v++) {
+                    five[w++] = quad->points[v];
+                    if (v == k)
+                        five[w++] = cw->endCopy;
+                }
+                BufModelSetPoly(model, nullptr, 5, five, loopEnd->lastQuad);
+                break;
+            }
+        }
+        return;
+    }
+    // The cap runs against the fan's sense.
+    if (capCount > 2) {
+        BufModelReverseRing(cw->capPoints, capCount);
+        KeepCapPoly(cw, BufModelAddPoly(model, cw->capName, capCount, cw->capPoints));
+    }
+}
+
+// Sets up the cap at the walk's end: its plane (the last quad's, through
+// its vertex 0), name, end point, box and the strip's points there; finds
+// the fan's first polygon m (across B's edge from the end point to W) and
+// the last pair's polygons, and judges the fan's edges. 0 when the end
+// cannot be capped.
+static int BeginCap(CapWork *cw, EditContext *ctx, int count, LWPolID *list,
+                    const LoopEnd *loopEnd, CapPlane *plane, LWPolID *m, LWPolID *polyA,
+                    LWPolID *polyB)
 {
     BufModel *model = ctx->model;
     LWPntID prev = loopEnd->prev;
     LWPntID end = loopEnd->end;
-    // The plane of the last quad, through its vertex 0.
     const BufPoly *last = BufModelGetPoly(model, loopEnd->lastQuad);
     if (!last)
-        return;
-    CapPlane plane;
-    plane.point = BufModelGetPoint(model, last->points[0])->position;
-    plane.normal = last->normal;
-    StartCapName(last->surface);
-    gEnd = end;
-    gEndCopy = -1;
-    gJudgedCount = 0;
-    gFanCount = 0;
-    gBoxMin = model->boxMin;
-    gBoxMax = model->boxMax;
+        return 0;
+    plane->point = BufModelGetPoint(model, last->points[0])->position;
+    plane->normal = last->normal;
+    StartCapName(cw, last->surface);
+    cw->end = end;
+    cw->endCopy = -1;
+    cw->judgedCount = 0;
+    cw->fanCount = 0;
+    cw->boxMin = model->boxMin;
+    cw->boxMax = model->boxMax;
     const BufPoint *stripIn = BufModelGetPoint(model, loopEnd->stripIn);
     const BufPoint *stripOut = BufModelGetPoint(model, loopEnd->stripOut);
     if (!stripIn || !stripOut)
-        return;
-    gStripIn = stripIn->position;
-    gStripOut = stripOut->position;
+        return 0;
+    cw->stripIn = stripIn->position;
+    cw->stripOut = stripOut->position;
 
     // H is the B polygon of the last pair.
     LWPolID h = FindPolyByEdge(ctx, list, count, prev, end);
     if (!h)
-        return;
-    const HostPolygonInfo *info = HostPoly(ctx, h);
+        return 0;
+    const HostPolygonInfo *info = HostPolyInfo(ctx, h);
     if (!info)
-        return;
+        return 0;
     LWPntID w = PointAfterEdge(info, prev, end);
     if (!w)
-        return;
+        return 0;
 
     // The first fan polygon, across B's edge from end to W.
-    LWPolID m = FindPolyByEdge(ctx, list, count, w, end);
-    if (!m)
+    *m = FindPolyByEdge(ctx, list, count, w, end);
+    if (!*m)
+        return 0;
+    *polyA = FindPolyByEdge(ctx, list, count, end, prev);
+    *polyB = h;
+    JudgeFanEdges(cw, ctx, count, list, plane, w, *m, *polyA, *polyB);
+    return 1;
+}
+
+void CapLoopEnd(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
+{
+    BufModel *model = ctx->model;
+    LWPntID end = loopEnd->end;
+    CapPlane plane;
+    LWPolID m = nullptr, polyA = nullptr, polyB = nullptr;
+    if (!BeginCap(cw, ctx, count, list, loopEnd, &plane, &m, &polyA, &polyB))
         return;
-    LWPolID polyA = FindPolyByEdge(ctx, list, count, end, prev);
-    LWPolID polyB = h;
-    JudgeFanEdges(ctx, count, list, &plane, w, m, polyA, polyB);
 
     // Each fan polygon is re-shaped, replaced in the host, and gives the
     // cap its out point (the first one its in point too).
@@ -597,7 +664,7 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
                     return;
                 if (capCount == 0) {
                     JoinPoints(model, loopEnd->stripIn, p1);
-                    gCapPoints[capCount++] = loopEnd->stripIn;
+                    cw->capPoints[capCount++] = loopEnd->stripIn;
                 } else if (pendingIn >= 0) {
                     // Two arms side by side: their points on the edge line
                     // between them become one.
@@ -605,16 +672,16 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
                 } else {
                     if (lastFan < 0)
                         return;
-                    gCapPoints[capCount - 1] = p1;
-                    BufModelGetPoly(model, lastFan)->points[gOutSlot] = p1;
+                    cw->capPoints[capCount - 1] = p1;
+                    BufModelGetPoly(model, lastFan)->points[cw->outSlot] = p1;
                 }
-                gCapPoints[capCount++] = p2;
+                cw->capPoints[capCount++] = p2;
                 pendingIn = p2;
                 LWPntID after = PointAfter(ctx, s2, end);
                 m = after ? FindPolyByEdge(ctx, list, count, after, end) : nullptr;
                 if (m == polyA) {
                     JoinPoints(model, loopEnd->stripOut, p2);
-                    gCapPoints[capCount - 1] = loopEnd->stripOut;
+                    cw->capPoints[capCount - 1] = loopEnd->stripOut;
                     break;
                 }
                 if (m == polyB || !m)
@@ -622,7 +689,7 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
                 continue;
             }
         }
-        const HostPolygonInfo *info = HostPoly(ctx, m);
+        const HostPolygonInfo *info = HostPolyInfo(ctx, m);
         if (!info)
             return;
         const LWPntID *pts = info->points;
@@ -638,15 +705,15 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
         // border the strip and are always re-shaped.
         LWPntID before = nullptr, after = nullptr;
         if (capCount > 0 && pendingIn < 0 && EndNeighbours(pts, n, end, &before, &after) &&
-            !CutUsable(ctx, &plane, before) && !CutUsable(ctx, &plane, after)) {
+            !CutUsable(cw, ctx, &plane, before) && !CutUsable(cw, ctx, &plane, after)) {
             LWPolID beyond = FindPolyByEdge(ctx, list, count, after, end);
             if (beyond && beyond != polyA && beyond != polyB && !PairClaimed(ctx, beyond)) {
-                int e = EndCopy(ctx);
+                int e = EndCopy(cw, ctx);
                 if (e < 0 || capCount + 1 > CAP_LIST_SIZE)
                     return;
-                if (!surface || strcmp(gCapName, surface) != 0)
-                    strcpy(gCapName, kDefaultSurface);
-                gCapPoints[capCount++] = e;
+                if (!surface || strcmp(cw->capName, surface) != 0)
+                    strcpy(cw->capName, kDefaultSurface);
+                cw->capPoints[capCount++] = e;
                 lastFan = -1;
                 m = beyond;
                 continue;
@@ -654,44 +721,44 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
         }
         // Measured before anything is built, so that what does not fit the
         // fixed lists leaves no half-built polygon behind.
-        int length = copy ? RecutList(ctx, &plane, copy, pts, n, end, 0, &next)
-                          : FanList(ctx, &plane, pts, n, end, 0, &next);
+        int length = copy ? RecutList(cw, ctx, &plane, copy, pts, n, end, 0, &next)
+                          : FanList(cw, ctx, &plane, pts, n, end, 0, &next);
         int capLength = capCount + (capCount == 0 ? 2 : 1);
         if (n < 3 || length < 3 || length > CAP_LIST_SIZE || capLength > CAP_LIST_SIZE)
             return;
         if (!copy && !PairClaim(ctx, m))
             return;
         // The fan polygon's list with E replaced by its in and out points.
-        gIn = -1;
-        gOut = -1;
-        int emitted = copy ? RecutList(ctx, &plane, copy, pts, n, end, 1, &next)
-                           : FanList(ctx, &plane, pts, n, end, 1, &next);
-        if (emitted < 0 || gIn < 0 || gOut < 0)
+        cw->in = -1;
+        cw->out = -1;
+        int emitted = copy ? RecutList(cw, ctx, &plane, copy, pts, n, end, 1, &next)
+                           : FanList(cw, ctx, &plane, pts, n, end, 1, &next);
+        if (emitted < 0 || cw->in < 0 || cw->out < 0)
             return;
         // The fan begins at the strip's point on B's side; the cut made for
         // it stays unused.
         if (capCount == 0) {
-            gIn = loopEnd->stripIn;
-            gFanPoints[gInSlot] = gIn;
+            cw->in = loopEnd->stripIn;
+            cw->fanPoints[cw->inSlot] = cw->in;
         } else if (pendingIn >= 0) {
-            gFanPoints[gInSlot] = pendingIn;
+            cw->fanPoints[cw->inSlot] = pendingIn;
             pendingIn = -1;
         }
-        lastFan = copy ? BufModelSetPoly(model, nullptr, length, gFanPoints, recut)
-                       : BufModelAddPoly(model, surface, length, gFanPoints);
+        lastFan = copy ? BufModelSetPoly(model, nullptr, length, cw->fanPoints, recut)
+                       : BufModelAddPoly(model, surface, length, cw->fanPoints);
         if (lastFan < 0)
             return;
         if (!copy)
             PairClaimSetCopy(ctx, m, lastFan, PAIR_COPY_CAP);
-        gFanPolys[gFanCount++] = lastFan;
-        KeepCapPoly(lastFan);
+        cw->fanPolys[cw->fanCount++] = lastFan;
+        KeepCapPoly(cw, lastFan);
         // The cap keeps L's name only while every fan polygon has the same.
-        if (!surface || strcmp(gCapName, surface) != 0)
-            strcpy(gCapName, kDefaultSurface);
+        if (!surface || strcmp(cw->capName, surface) != 0)
+            strcpy(cw->capName, kDefaultSurface);
         // The cap runs through the first in point and every out point.
         if (capCount == 0)
-            gCapPoints[capCount++] = gIn;
-        gCapPoints[capCount++] = gOut;
+            cw->capPoints[capCount++] = cw->in;
+        cw->capPoints[capCount++] = cw->out;
         // A copy cut again was removed from the host with its first cut.
         if (!copy)
             ctx->edit->remPoly(ctx->edit->state, m);
@@ -699,66 +766,21 @@ void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopE
         m = FindPolyByEdge(ctx, list, count, next, end);
         if (m == polyA) {
             // Back at A: the fan ends at the strip's point on A's side.
-            gCapPoints[capCount - 1] = loopEnd->stripOut;
-            BufModelGetPoly(model, lastFan)->points[gOutSlot] = loopEnd->stripOut;
+            cw->capPoints[capCount - 1] = loopEnd->stripOut;
+            BufModelGetPoly(model, lastFan)->points[cw->outSlot] = loopEnd->stripOut;
             break;
         }
         if (m == polyB || !m)
             break;
     }
 
-    // Cut edges between two that were not would send the cap out and back
-    // to the end point: those are not cut either.
-    UncutBetweenEnds(model, &capCount);
-    // Where edges were not cut the cap passes through the end point's one
-    // copy, once.
-    int kept = 0;
-    for (int k = 0; k < capCount; k++) {
-        if (kept == 0 || gCapPoints[k] != gCapPoints[kept - 1])
-            gCapPoints[kept++] = gCapPoints[k];
-    }
-    while (kept > 1 && gCapPoints[kept - 1] == gCapPoints[0])
-        kept--;
-    capCount = kept;
-    // A cap of the end point and the strip's two points on a straight line
-    // (the end point on a straight border of a flat face) would have no area:
-    // the last quad takes the end point between those two instead.
-    if (capCount == 3 && gCapPoints[1] == gEndCopy && gEndCopy >= 0 &&
-        OnOneLine(model, gCapPoints[0], gCapPoints[1], gCapPoints[2])) {
-        const BufPoly *quad = BufModelGetPoly(model, loopEnd->lastQuad);
-        if (!quad || quad->count != 4)
-            return;
-        // The quad holds the edge from the last out point to the first in
-        // point; the end point goes between them.
-        for (int k = 0; k < 4; k++) {
-            if (quad->points[k] == gCapPoints[2] && quad->points[(k + 1) % 4] == gCapPoints[0]) {
-                int32_t five[5];
-                for (int v = 0, w = 0; v < 4; v++) {
-                    five[w++] = quad->points[v];
-                    if (v == k)
-                        five[w++] = gEndCopy;
-                }
-                BufModelSetPoly(model, nullptr, 5, five, loopEnd->lastQuad);
-                break;
-            }
-        }
-        return;
-    }
-    // The cap runs against the fan's sense.
-    if (capCount > 2) {
-        for (int lo = 0, hi = capCount - 1; lo < hi; lo++, hi--) {
-            int32_t t = gCapPoints[lo];
-            gCapPoints[lo] = gCapPoints[hi];
-            gCapPoints[hi] = t;
-        }
-        KeepCapPoly(BufModelAddPoly(model, gCapName, capCount, gCapPoints));
-    }
+    CloseCap(cw, model, loopEnd, capCount);
 }
 
 int CapMeetsSelectedCopy(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
 {
     LWPolID h = FindPolyByEdge(ctx, list, count, loopEnd->prev, loopEnd->end);
-    const HostPolygonInfo *info = h ? HostPoly(ctx, h) : nullptr;
+    const HostPolygonInfo *info = h ? HostPolyInfo(ctx, h) : nullptr;
     LWPntID w = info ? PointAfterEdge(info, loopEnd->prev, loopEnd->end) : nullptr;
     if (!w)
         return 0;
@@ -777,11 +799,14 @@ int CapMeetsSelectedCopy(EditContext *ctx, int count, LWPolID *list, const LoopE
     return 0;
 }
 
-void CapsBegin(void)
+CapWork *CapsBegin(void)
 {
-    gMadeCutCount = 0;
-    gCapPolyCount = 0;
-    gSettleOverflow = 0;
+    return (CapWork *)calloc(1, sizeof(CapWork));
+}
+
+void CapsEnd(CapWork *cw)
+{
+    free(cw);
 }
 
 // The caps judged their cuts against the weld the box gave as each began;
@@ -792,23 +817,23 @@ void CapsBegin(void)
 // as it would have been had the cap seen the final box, and the polygons
 // holding it take the end point there (once) instead. Where no cut is
 // reached, nothing changes.
-void CapsSettle(EditContext *ctx)
+void CapsSettle(CapWork *cw, EditContext *ctx)
 {
     BufModel *model = ctx->model;
-    if (gSettleOverflow || gMadeCutCount == 0)
+    if (cw->settleOverflow || cw->madeCutCount == 0)
         return;
     double weld = BufModelWeldReach(model->boxMin, model->boxMax);
-    for (int c = 0; c < gMadeCutCount; c++) {
-        const MadeCut &cut = gMadeCuts[c];
+    for (int c = 0; c < cw->madeCutCount; c++) {
+        const MadeCut &cut = cw->madeCuts[c];
         const BufPoint *p = BufModelGetPoint(model, cut.point);
         if (!p || !LandsOnPoint(p->position, HostPointOrZero(ctx, cut.end),
                                 HostPointOrZero(ctx, cut.other), cut.stripIn, cut.stripOut,
                                 weld))
             continue;
-        gEnd = cut.end;
-        gEndCopy = -1;
-        for (int k = 0; k < gCapPolyCount; k++) {
-            const BufPoly *poly = BufModelGetPoly(model, gCapPolys[k]);
+        cw->end = cut.end;
+        cw->endCopy = -1;
+        for (int k = 0; k < cw->capPolyCount; k++) {
+            const BufPoly *poly = BufModelGetPoly(model, cw->capPolys[k]);
             if (!poly || poly->count > CAP_LIST_SIZE)
                 continue;
             int held = 0;
@@ -816,7 +841,7 @@ void CapsSettle(EditContext *ctx)
                 held |= poly->points[v] == cut.point;
             if (!held)
                 continue;
-            int e = EndCopy(ctx);
+            int e = EndCopy(cw, ctx);
             if (e < 0)
                 return;
             // The end point where the cut was, once where it comes twice in
@@ -834,7 +859,7 @@ void CapsSettle(EditContext *ctx)
             while (n > 1 && pts[n - 1] == pts[0])
                 n--;
             if (n >= 3)
-                BufModelSetPoly(model, nullptr, n, pts, gCapPolys[k]);
+                BufModelSetPoly(model, nullptr, n, pts, cw->capPolys[k]);
         }
     }
 }

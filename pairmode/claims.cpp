@@ -13,9 +13,10 @@ struct PairClaims {
     int count;
     int capacity;
     LWPolID *ids;    // in claim order
-    // Per claim: the copy's index + 1 for a cap's copy, -(index + 1) for a
-    // strip's, 0 for none.
+    // Per claim: the output model's copy, -1 for none, and its kind
+    // (PAIR_COPY_..., 0 for none).
     int32_t *copies;
+    unsigned char *kinds;
     KeyIndex byId;   // (id, 0) -> claim
 };
 
@@ -29,8 +30,9 @@ int PairClaimsBegin(EditContext *ctx, int capacity)
     if (capacity <= 0)
         return 1;
     claims->ids = (LWPolID *)malloc((size_t)capacity * sizeof(LWPolID));
-    claims->copies = (int32_t *)calloc((size_t)capacity, sizeof(int32_t));
-    if (!claims->ids || !claims->copies)
+    claims->copies = (int32_t *)malloc((size_t)capacity * sizeof(int32_t));
+    claims->kinds = (unsigned char *)calloc((size_t)capacity, 1);
+    if (!claims->ids || !claims->copies || !claims->kinds)
         return 0;
     claims->capacity = capacity;
     KeyIndexOpen(&claims->byId, capacity);
@@ -46,6 +48,7 @@ void PairClaimsEnd(EditContext *ctx)
         KeyIndexClose(&claims->byId);
     free(claims->ids);
     free(claims->copies);
+    free(claims->kinds);
     free(claims);
     ctx->claims = nullptr;
 }
@@ -84,17 +87,20 @@ int PairClaim(EditContext *ctx, LWPolID id)
 void PairClaimSetCopy(EditContext *ctx, LWPolID id, int poly, int kind)
 {
     int c = ClaimOf(ctx->claims, id);
-    if (c >= 0)
-        ctx->claims->copies[c] = kind == PAIR_COPY_CAP ? poly + 1 : -(poly + 1);
+    if (c >= 0) {
+        ctx->claims->copies[c] = poly;
+        // A copy the model refused is no copy.
+        ctx->claims->kinds[c] =
+            (unsigned char)(poly < 0 ? 0 : kind == PAIR_COPY_CAP ? PAIR_COPY_CAP : PAIR_COPY_STRIP);
+    }
 }
 
 int PairClaimCopy(const EditContext *ctx, LWPolID id, int *kind)
 {
     *kind = 0;
     int c = ClaimOf(ctx->claims, id);
-    int32_t copy = c >= 0 ? ctx->claims->copies[c] : 0;
-    if (copy == 0)
+    if (c < 0 || ctx->claims->kinds[c] == 0)
         return -1;
-    *kind = copy > 0 ? PAIR_COPY_CAP : PAIR_COPY_STRIP;
-    return (copy > 0 ? copy : -copy) - 1;
+    *kind = ctx->claims->kinds[c];
+    return ctx->claims->copies[c];
 }

@@ -11,11 +11,6 @@
 
 #include <stdlib.h>
 
-static HostPolygonInfo *HostPoly(EditContext *ctx, LWPolID id)
-{
-    return ctx->edit->polyInfo(ctx->edit->state, id);
-}
-
 int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record)
 {
     BufModel *model = ctx->model;
@@ -25,7 +20,7 @@ int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record)
         return -1;
     // A polygon the host cannot describe, or one that is no polygon at
     // all (fewer than three corners), is not used: the record stays empty.
-    const HostPolygonInfo *info = HostPoly(ctx, id);
+    const HostPolygonInfo *info = HostPolyInfo(ctx, id);
     if (!info || info->numPnts < 3)
         return 0;
     int n = (int)info->numPnts;
@@ -39,8 +34,7 @@ int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record)
         free(points);
         free(hostPoints);
         free(positions);
-        // Counted like a refused add: the activation then discards the edit.
-        model->refusedAdds++;
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
         return 0;
     }
 

@@ -45,13 +45,17 @@ void DetachEdge(EditContext *ctx, PolyInfo *x, int a, double size);
 // edit began; adds the strip, the re-shaped polygons and the caps, and
 // removes from the host every polygon it re-shaped. Returns 0;
 // BRIDGE_NO_SHARED_EDGE (nothing built or removed) when the two polygons
-// share no edge held in opposite directions; BRIDGE_FAULT when the walk
-// met a state it cannot go on from (the caller discards the edit).
+// share no edge held in opposite directions. A walk that met a state it
+// cannot go on from, or ran out of memory, sets the context's fault (the
+// caller discards the edit). BRIDGE_FAULT is the walks' own code for the
+// first.
 enum { BRIDGE_NO_SHARED_EDGE = 1, BRIDGE_FAULT = 2 };
 int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size);
 
 // Where a walk ended: the last quad, the last shared edge from `prev` to
 // `end`, and the strip's own points at `end` on B's side and on A's side.
+struct CapWork;
+
 struct LoopEnd {
     int lastQuad;
     LWPntID prev;
@@ -75,6 +79,7 @@ struct WalkPair {
     // The first walk's end, when its cap must wait for the second walk.
     int deferred;
     LoopEnd deferredEnd;
+    CapWork *caps;
 };
 
 // Carries the strip from the loop point A[i] of `pair` as far as four
@@ -91,16 +96,18 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
 // cap takes that arm's points. Reads the host mesh; adds the re-shaped fan
 // polygons and the cap, claims and removes the fan polygons. A fan it cannot
 // finish leaves the polygons done so far re-shaped and adds no cap.
-void CapLoopEnd(EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
+void CapLoopEnd(CapWork *caps, EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
 // 1 when the cap at `end` would come, going about the end point, to a
 // selected polygon whose copy still stands on the host's end point: the
 // first walk may not cut that copy, since the second walk joins to it by
 // vertex.
 int CapMeetsSelectedCopy(EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
-// What the caps of one bridge made is recorded from CapsBegin on;
-// CapsSettle, once nothing more is added, judges their cuts again against
-// the weld the final box gives (see caps.cpp).
-void CapsBegin(void);
-void CapsSettle(EditContext *ctx);
+// The caps' working storage for one bridge (caps.cpp), made by CapsBegin
+// (null without memory) and released by CapsEnd. What the caps of the
+// bridge made is recorded in it; CapsSettle, once nothing more is added,
+// judges their cuts again against the weld the final box gives.
+CapWork *CapsBegin(void);
+void CapsSettle(CapWork *caps, EditContext *ctx);
+void CapsEnd(CapWork *caps);
 
 #endif

@@ -6,11 +6,7 @@
 // polygon.
 #include "pairmode/pairindex.h"
 #include "pairmode/pairmode.h"
-
-static const HostPolygonInfo *HostPoly(EditContext *ctx, LWPolID id)
-{
-    return ctx->edit->polyInfo(ctx->edit->state, id);
-}
+#include "edit/services.h"
 
 LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2)
 {
@@ -18,7 +14,7 @@ LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, 
     if (PairIndexFindEdge(ctx, list, count, key, key2, &found))
         return found;
     for (int t = 0; t < count; t++) {
-        const HostPolygonInfo *info = HostPoly(ctx, list[t]);
+        const HostPolygonInfo *info = HostPolyInfo(ctx, list[t]);
         // A polygon the host cannot describe ends the search: the ones after
         // it are not looked at.
         if (!info)
@@ -39,7 +35,7 @@ int PointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key)
         return corners;
     int c = 0;
     for (int t = 0; t < count; t++) {
-        const HostPolygonInfo *info = HostPoly(ctx, list[t]);
+        const HostPolygonInfo *info = HostPolyInfo(ctx, list[t]);
         if (!info)
             break;
         int n = (int)info->numPnts;

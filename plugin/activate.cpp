@@ -31,6 +31,8 @@ const char *const kMsgBevelNotFinite =
     "ERROR:\nThe bevel size must be a finite number.\nNothing was changed.";
 const char *const kMsgInternalFault =
     "ERROR:\nThe tool met a state it cannot work from\n(an internal fault). Nothing was changed.";
+const char *const kMsgOutOfMemory =
+    "ERROR:\nThe tool ran out of memory.\nNothing was changed.";
 const char *const kMsgNotFinite =
     "ERROR:\nThe coordinates are too large or not finite\nnumbers: the tool cannot work with them.\n"
     "Nothing was changed.";
@@ -206,8 +208,9 @@ bool ModelIsFinite(const BufModel *model)
 // coordinates that are not finite numbers. True when the edit was ended.
 bool RefusedResult(Activation *a)
 {
-    if (a->ctx.internalFault != 0) {
-        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgInternalFault);
+    if (a->ctx.fault != EDIT_FAULT_NONE) {
+        EndWithoutChange(a, HOST_EDIT_DISCARD,
+                         a->ctx.fault == EDIT_FAULT_NO_MEMORY ? kMsgOutOfMemory : kMsgInternalFault);
         return true;
     }
     if (a->model->refusedAdds != 0) {
@@ -279,10 +282,6 @@ void RunPairMode(Activation *a)
     }
     if (result == BRIDGE_NO_SHARED_EDGE) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgNoSharedEdge);
-        return;
-    }
-    if (result == BRIDGE_FAULT) {
-        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgInternalFault);
         return;
     }
     if (RefusedResult(a))

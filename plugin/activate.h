@@ -26,11 +26,11 @@ extern const char *const kMsgPointScan;
 extern const char *const kMsgTooManyCorners;
 extern const char *const kMsgModelFull;
 extern const char *const kMsgNoSharedEdge;
-extern const char *const kMsgInternalFault;
 extern const char *const kMsgBevelNotFinite;
 extern const char *const kMsgNotFinite;
-// A pass met a state it cannot go on from (it sets the context's
-// internalFault): the edit ends without change and the user is told.
+// A pass set the context's fault (a state it cannot go on from, or no
+// memory): the edit ends without change and the user is told.
 extern const char *const kMsgInternalFault;
+extern const char *const kMsgOutOfMemory;
 
 #endif

@@ -8,10 +8,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
-namespace {
+#include "hostapi/angles.h"
 
-const double kRadiansPerDegree = 0.017453292519943278;
-const double kDegreesPerRadian = 57.29577951308239;
+namespace {
 
 // The polygons' selection flags as the mode wants them: none in object mode
 // (the input sits in the background layer), the two named ones otherwise.

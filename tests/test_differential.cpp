@@ -694,6 +694,37 @@ TEST(Differential, ValiditySetNearTheSafeSize)
     }
 }
 
+// One polygon that walks a few points of a square back and forth under a
+// pyramid's four triangles: every edge is a seam many times over, so each
+// record is joined with hundreds of others and most joins rewrite records
+// to what they already hold. Also turns on the spot (1 2 1 2), a point
+// repeated in place (1 1 2) and a walk out and back (1 2 3 4 3 2).
+TEST(Differential, SlitPolygonsWalkingBackAndForth)
+{
+    ASSERT_MODULES_LOADED();
+    const std::vector<std::vector<int>> walks = {
+        {0, 1, 2, 3, 0, 3, 2, 1}, {0, 1}, {0, 1, 2, 3, 2, 1}, {0, 0, 1, 2, 3, 0, 3, 2, 1, 1}};
+    for (size_t w = 0; w < walks.size(); ++w) {
+        MeshData mesh;
+        mesh.points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 1}};
+        for (int k = 0; k < 4; ++k)
+            mesh.polys.push_back({{k, (k + 1) % 4, 4}, "Default", true, false});
+        MeshPoly walk;
+        walk.surface = "Default";
+        while (walk.points.size() < 320)
+            walk.points.insert(walk.points.end(), walks[w].begin(), walks[w].end());
+        mesh.polys.push_back(walk);
+        for (int mode = 0; mode < 3; ++mode) {
+            Case c;
+            c.name = "walk " + std::to_string(w) + " angle mode " + std::to_string(mode);
+            c.mesh = mesh;
+            c.bevel = 0.01;
+            c.angleMode = mode;
+            EXPECT_EQ(Compare(c), "");
+        }
+    }
+}
+
 // A ring of pairs around a tube, and a strip across a grid ending at the
 // border: the walks' long paths.
 TEST(Differential, LongEdgeLoops)

@@ -268,6 +268,18 @@ TEST(PairAnalysis, PolygonTheHostCannotDescribeIsNotUsed)
     EXPECT_EQ(s.model->polyCount, 0);
 }
 
+// A bridge handed a record slot filled before cannot tell its copy from
+// another's: it builds nothing and sets the context's fault, which the
+// activation turns into the internal fault message.
+TEST(PairAnalysis, RecordSlotFilledBeforeSetsTheFault)
+{
+    Session s(MakeCube());
+    s.records[0].points = static_cast<int32_t *>(malloc(sizeof(int32_t)));
+    EXPECT_EQ(s.Bridge(1, 3), 0);
+    EXPECT_EQ(s.ctx.fault, EDIT_FAULT_INTERNAL);
+    EXPECT_EQ(s.model->polyCount, 0);
+}
+
 TEST(PairAnalysis, SharedEdgeOnlyInOppositeDirectionsFirstMatchWins)
 {
     std::vector<LWPntID> sa, sb;
