@@ -4,6 +4,7 @@
 // list each time.
 #include "pairmode/claims.h"
 
+#include <limits.h>
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -82,6 +83,12 @@ int PairClaim(EditContext *ctx, LWPolID id)
     KeyIndexAdd(&claims->byId, claims->count, KeyOf(id), 0);
     claims->count++;
     return 1;
+}
+
+int PairClaimsRoom(const EditContext *ctx)
+{
+    const PairClaims *claims = ctx->claims;
+    return claims ? claims->capacity - claims->count : INT_MAX;
 }
 
 void PairClaimSetCopy(EditContext *ctx, LWPolID id, int poly, int kind)

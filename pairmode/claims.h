@@ -23,6 +23,9 @@ int PairClaimed(const EditContext *ctx, LWPolID id);
 // Puts `id` on the list: 0 (nothing recorded) when it is already there or the
 // list is full, else 1.
 int PairClaim(EditContext *ctx, LWPolID id);
+// How many more polygons the list takes (INT_MAX with no list open), so
+// that a cap can learn before claiming any whether its fan fits.
+int PairClaimsRoom(const EditContext *ctx);
 // The output model's copy of a claimed polygon: the strip's copy of a pair a
 // walk stepped into, or a cap's re-shaped copy, so that a cap at another of
 // its points can find it. -1 when none was recorded.

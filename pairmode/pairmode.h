@@ -94,8 +94,10 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
 // Cuts the polygons about `end` that are not on the strip by the last
 // quad's plane and caps the gap; where another strip arm ends at `end` the
 // cap takes that arm's points. Reads the host mesh; adds the re-shaped fan
-// polygons and the cap, claims and removes the fan polygons. A fan it cannot
-// finish leaves the polygons done so far re-shaped and adds no cap.
+// polygons and the cap, claims and removes the fan polygons. The whole fan
+// is planned before any of it is built: a fan it cannot finish (a polygon or
+// a fan its lists cannot hold, a fan that comes round to its own polygons)
+// changes nothing and sets the context's internal fault.
 void CapLoopEnd(CapWork *caps, EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
 // 1 when the cap at `end` would come, going about the end point, to a
 // selected polygon whose copy still stands on the host's end point: the
