@@ -19,7 +19,6 @@ struct PairClaims;
 
 struct EditContext {
     HostMeshEditOp *edit;
-    HostGlobalFunc *global;             // may be null
     HostMonitorService *monitorService;
     HostMessageService *messageService;
     HostMonitor *monitor;               // current monitor, owned by the wrappers
@@ -42,9 +41,9 @@ enum {
 
 // Binds the handles and the model and clears the rest. -1 (nothing changed)
 // when the context, the edit operation, the monitor or the message service
-// is null; the global function and the model may be null.
+// is null; the model may be null.
 int EditContextInit(EditContext *ctx, HostMeshEditOp *edit, HostMonitorService *monitors,
-                    HostGlobalFunc *global, HostMessageService *messages, BufModel *model);
+                    HostMessageService *messages, BufModel *model);
 
 // The current monitor becomes create(title, text), which may be none.
 void MonitorOpen(EditContext *ctx, const char *title, const char *text);

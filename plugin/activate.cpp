@@ -387,7 +387,7 @@ int ActivateUnguarded(Activation &a, int version, HostGlobalFunc *global, void *
     // The output model: far too large for a thread's stack.
     a.model = (BufModel *)calloc(1, sizeof(BufModel));
     if (!a.model || BufModelInit(a.model) != 0 ||
-        EditContextInit(&a.ctx, a.edit, monitors, global, a.messages, a.model) != 0) {
+        EditContextInit(&a.ctx, a.edit, monitors, a.messages, a.model) != 0) {
         Release(&a);
         EndEdit(&a, HOST_EDIT_DISCARD);
         return HOST_ACTIVATE_OK;

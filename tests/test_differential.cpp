@@ -932,8 +932,8 @@ struct TwinModels {
 
     TwinModels()
     {
-        InitTestContext(&fastCtx, fast, &edit, &monitors, nullptr, &messages);
-        InitTestContext(&literalCtx, literal, &edit, &monitors, nullptr, &messages);
+        InitTestContext(&fastCtx, fast, &edit, &monitors, &messages);
+        InitTestContext(&literalCtx, literal, &edit, &monitors, &messages);
     }
     ~TwinModels()
     {
@@ -1128,7 +1128,7 @@ struct PassRun {
         EmuHostMakeCurrent(host.get());
         edit = EmuEditBegin(0, 0, 1);
         InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                     EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0));
+                        (HostMessageService *)EmuGlobal("Info Messages", 0));
     }
     // Releases the model, ends the edit and gives what the host recorded.
     std::string Finish()

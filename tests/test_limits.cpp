@@ -295,7 +295,7 @@ struct Filled {
         edit = EmuEditBegin(0, 0, 1);
         model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
         InitTestContext(&ctx, model, edit, static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0)),
-                     EmuGlobal, static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0)));
+                        static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0)));
         // The filler stays near the mesh, so that the model's box, and the
         // tolerance within which positions are one point, is about the
         // mesh's own.

@@ -157,7 +157,7 @@ struct PassFixture : ::testing::Test {
         edit = EmuEditBegin(0, 0, 1);
         ASSERT_NE(edit, nullptr);
         ASSERT_EQ(InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                               EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0)),
+                                  (HostMessageService *)EmuGlobal("Info Messages", 0)),
                   0);
         records.assign(ids.size() + 1, PolyInfo{});
         ClearPolyInfo((int)records.size(), records.data());
@@ -343,7 +343,7 @@ std::vector<LineInfo> LinkedEdges(const MeshData &mesh, bool told, unsigned abor
     HostMeshEditOp *edit = EmuEditBegin(0, 0, 1);
     BufModel *model = (BufModel *)calloc(1, sizeof(BufModel));
     EditContext ctx{};
-    InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0), EmuGlobal,
+    InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
                  (HostMessageService *)EmuGlobal("Info Messages", 0));
     std::vector<PolyInfo> records(ids.size() + 1);
     ClearPolyInfo((int)records.size(), records.data());

@@ -177,7 +177,6 @@ struct Session {
         model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
         InitTestContext(&ctx, model, edit,
                      static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0)),
-                     EmuGlobal,
                      static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0)));
         records.assign(ids.size() + 1, PolyInfo{});
         ClearPolyInfo(static_cast<int>(records.size()), records.data());
