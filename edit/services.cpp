@@ -11,8 +11,6 @@ int EditContextInit(EditContext *ctx, HostMeshEditOp *edit, HostMonitorService *
     ctx->monitor = nullptr;
     ctx->model = model;
     ctx->edgeIndex = nullptr;
-    ctx->pairIndex = nullptr;
-    ctx->claims = nullptr;
     ctx->fault = EDIT_FAULT_NONE;
     return 0;
 }

@@ -1,7 +1,8 @@
 // The activation's context: the host's edit operation and services, the
-// output model, and the indices the passes build over one activation's
-// records. One record, made by the activation and passed down to every pass;
-// nothing of it outlives the activation.
+// output model, the object mode's shared edge index and the fault flag. One
+// record, made by the activation and passed down to every pass; nothing of
+// it outlives the activation. Each mode keeps its other working state in a
+// record of its own.
 //
 // The wrappers below are thin: they run the host's progress monitor and
 // message services and read its point positions through the context, which
@@ -14,8 +15,6 @@
 
 struct BufModel;
 struct SharedAdjacency;
-struct PairIndex;
-struct PairClaims;
 
 struct EditContext {
     HostMeshEditOp *edit;
@@ -23,11 +22,9 @@ struct EditContext {
     HostMessageService *messageService;
     HostMonitor *monitor;               // current monitor, owned by the wrappers
     BufModel *model;                    // the output model the passes fill
-    // Indices over the activation's records, each made and released by its
-    // own Open and Close (or Share and Unshare); null when none is open.
-    SharedAdjacency *edgeIndex;         // object mode: edge records by host point
-    PairIndex *pairIndex;               // two-polygon mode: listed polygons by edge
-    PairClaims *claims;                 // two-polygon mode: polygons taken over
+    // The object mode's edge records by host point, made and released by
+    // EdgeAdjacencyShare and Unshare; null when none is shared.
+    SharedAdjacency *edgeIndex;
     // Set by a pass that cannot go on (EDIT_FAULT_...); the activation then
     // ends the edit without change and tells the user why.
     int fault;

@@ -71,6 +71,7 @@ struct FanStep {
 // not allocated per cap. A fan polygon or a fan that does not fit ends the
 // cap before anything is built for it.
 struct CapWork {
+    const PairWork *work;  // the bridge's index and claims
     int32_t fanPoints[CAP_LIST_SIZE];
     int32_t capPoints[CAP_LIST_SIZE];
     char capName[CAP_NAME_SIZE];
@@ -498,12 +499,12 @@ static void JudgeFanEdges(CapWork *cw, EditContext *ctx, int count, LWPolID *lis
     LWPntID others[CAP_LIST_SIZE];
     int n = 0;
     others[n++] = w;
-    while (m && m != polyA && m != polyB && !PairClaimed(ctx, m) && n < CAP_LIST_SIZE) {
+    while (m && m != polyA && m != polyB && !PairClaimed(cw->work->claims, m) && n < CAP_LIST_SIZE) {
         LWPntID after = PointAfter(ctx, m, cw->end);
         if (!after)
             break;
         others[n++] = after;
-        m = FindPolyByEdge(ctx, list, count, after, cw->end);
+        m = FindPolyByEdge(ctx, cw->work->index, list, count, after, cw->end);
     }
     if (n < 3)
         return;  // no edge off the strip's two
@@ -602,7 +603,7 @@ static int BeginCap(CapWork *cw, EditContext *ctx, int count, LWPolID *list,
     cw->stripOut = stripOut->position;
 
     // H is the B polygon of the last pair.
-    LWPolID h = FindPolyByEdge(ctx, list, count, prev, end);
+    LWPolID h = FindPolyByEdge(ctx, cw->work->index, list, count, prev, end);
     if (!h)
         return 0;
     const HostPolygonInfo *info = HostPolyInfo(ctx, h);
@@ -613,10 +614,10 @@ static int BeginCap(CapWork *cw, EditContext *ctx, int count, LWPolID *list,
         return 0;
 
     // The first fan polygon, across B's edge from end to W.
-    *m = FindPolyByEdge(ctx, list, count, w, end);
+    *m = FindPolyByEdge(ctx, cw->work->index, list, count, w, end);
     if (!*m)
         return 0;
-    *polyA = FindPolyByEdge(ctx, list, count, end, prev);
+    *polyA = FindPolyByEdge(ctx, cw->work->index, list, count, end, prev);
     *polyB = h;
     JudgeFanEdges(cw, ctx, count, list, plane, w, *m, *polyA, *polyB);
     return 1;
@@ -652,9 +653,9 @@ static int PlanArm(CapWork *cw, EditContext *ctx, int count, LWPolID *list, FanC
 {
     LWPntID end = cw->end;
     LWPntID z = PointAfter(ctx, *m, end);
-    LWPolID s2 = z ? FindPolyByEdge(ctx, list, count, z, end) : nullptr;
+    LWPolID s2 = z ? FindPolyByEdge(ctx, cw->work->index, list, count, z, end) : nullptr;
     int kind2 = 0;
-    int copy2 = s2 && PairClaimed(ctx, s2) ? PairClaimCopy(ctx, s2, &kind2) : -1;
+    int copy2 = s2 && PairClaimed(cw->work->claims, s2) ? PairClaimCopy(cw->work->claims, s2, &kind2) : -1;
     int p2 = kind2 == PAIR_COPY_STRIP ? StripPointAt(ctx, s2, copy2, end) : -1;
     if (p2 < 0 || at->capCount + 3 > CAP_LIST_SIZE)
         return 0;
@@ -668,7 +669,7 @@ static int PlanArm(CapWork *cw, EditContext *ctx, int count, LWPolID *list, FanC
     at->capCount += at->capCount == 0 ? 2 : 1;
     at->pendingIn = 1;
     LWPntID after = PointAfter(ctx, s2, end);
-    *m = after ? FindPolyByEdge(ctx, list, count, after, end) : nullptr;
+    *m = after ? FindPolyByEdge(ctx, cw->work->index, list, count, after, end) : nullptr;
     return 1;
 }
 
@@ -691,7 +692,7 @@ static int PlanCut(CapWork *cw, EditContext *ctx, const CapPlane *plane, FanCurs
     int capLength = at->capCount + (at->capCount == 0 ? 2 : 1);
     if (n < 3 || length < 3 || length > CAP_LIST_SIZE || capLength > CAP_LIST_SIZE)
         return 0;
-    if (!copy && at->claims >= PairClaimsRoom(ctx))
+    if (!copy && at->claims >= PairClaimsRoom(cw->work->claims))
         return 0;
     if (step->inSlot < 0 || step->outSlot < 0)
         return 0;
@@ -730,8 +731,8 @@ static int PlanFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list, cons
         // it, or a strip whose copy no walk reads again; stepped over, with
         // its partner, where another strip arm ends at `end` too.
         int kind = 0;
-        int recut = PairClaimed(ctx, m) ? PairClaimCopy(ctx, m, &kind) : -1;
-        if (PairClaimed(ctx, m) && recut < 0)
+        int recut = PairClaimed(cw->work->claims, m) ? PairClaimCopy(cw->work->claims, m, &kind) : -1;
+        if (PairClaimed(cw->work->claims, m) && recut < 0)
             return -1;
         if (kind == PAIR_COPY_STRIP) {
             int p1 = StripPointAt(ctx, m, recut, end);
@@ -760,8 +761,8 @@ static int PlanFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list, cons
         if (at.capCount > 0 && !at.pendingIn &&
             EndNeighbours(info->points, (int)info->numPnts, end, &before, &after) &&
             !CutUsable(cw, ctx, plane, before) && !CutUsable(cw, ctx, plane, after)) {
-            LWPolID beyond = FindPolyByEdge(ctx, list, count, after, end);
-            if (beyond && beyond != polyA && beyond != polyB && !PairClaimed(ctx, beyond)) {
+            LWPolID beyond = FindPolyByEdge(ctx, cw->work->index, list, count, after, end);
+            if (beyond && beyond != polyA && beyond != polyB && !PairClaimed(cw->work->claims, beyond)) {
                 if (at.capCount + 1 > CAP_LIST_SIZE)
                     return -1;
                 FanStep *step = &cw->steps[at.steps++];
@@ -778,7 +779,7 @@ static int PlanFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list, cons
         LWPntID next = nullptr;
         if (!PlanCut(cw, ctx, plane, &at, m, recut, copy, info, &next))
             return -1;
-        m = FindPolyByEdge(ctx, list, count, next, end);
+        m = FindPolyByEdge(ctx, cw->work->index, list, count, next, end);
         cw->steps[at.steps - 1].reachesA = m == polyA;
         if (m == polyA || m == polyB || !m)
             return at.steps;
@@ -835,7 +836,7 @@ static int CommitCut(CapWork *cw, EditContext *ctx, const LoopEnd *loopEnd, cons
     BufModel *model = ctx->model;
     const bool reshape = step->kind == STEP_RESHAPE;
     if (reshape)
-        PairClaim(ctx, step->poly);
+        PairClaim(cw->work->claims, step->poly);
     const FanPoint *points = &cw->planPoints[step->first];
     for (int k = 0; k < step->length; k++) {
         int32_t q = points[k].model;
@@ -865,7 +866,7 @@ static int CommitCut(CapWork *cw, EditContext *ctx, const LoopEnd *loopEnd, cons
         return 0;
     built->lastOutSlot = step->outSlot;
     if (reshape)
-        PairClaimSetCopy(ctx, step->poly, poly, PAIR_COPY_CAP);
+        PairClaimSetCopy(cw->work->claims, step->poly, poly, PAIR_COPY_CAP);
     cw->fanPolys[cw->fanCount++] = poly;
     KeepCapPoly(cw, poly);
     KeepCapName(cw, step->surface);
@@ -908,8 +909,9 @@ static void CommitFan(CapWork *cw, EditContext *ctx, const LoopEnd *loopEnd, con
     CloseCap(cw, ctx->model, loopEnd, built.capCount);
 }
 
-void CapLoopEnd(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
+void CapLoopEnd(PairWork *work, EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
 {
+    CapWork *cw = work->caps;
     CapPlane plane;
     LWPolID m = nullptr, polyA = nullptr, polyB = nullptr;
     if (!BeginCap(cw, ctx, count, list, loopEnd, &plane, &m, &polyA, &polyB))
@@ -925,31 +927,35 @@ void CapLoopEnd(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const L
     CommitFan(cw, ctx, loopEnd, &plane, steps);
 }
 
-int CapMeetsSelectedCopy(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
+int CapMeetsSelectedCopy(const PairWork *work, EditContext *ctx, int count, LWPolID *list,
+                         const LoopEnd *loopEnd)
 {
-    LWPolID h = FindPolyByEdge(ctx, list, count, loopEnd->prev, loopEnd->end);
+    LWPolID h = FindPolyByEdge(ctx, work->index, list, count, loopEnd->prev, loopEnd->end);
     const HostPolygonInfo *info = h ? HostPolyInfo(ctx, h) : nullptr;
     LWPntID w = info ? PointAfterEdge(info, loopEnd->prev, loopEnd->end) : nullptr;
     if (!w)
         return 0;
-    LWPolID polyA = FindPolyByEdge(ctx, list, count, loopEnd->end, loopEnd->prev);
-    LWPolID m = FindPolyByEdge(ctx, list, count, w, loopEnd->end);
+    LWPolID polyA = FindPolyByEdge(ctx, work->index, list, count, loopEnd->end, loopEnd->prev);
+    LWPolID m = FindPolyByEdge(ctx, work->index, list, count, w, loopEnd->end);
     // Bounded like the cap's own lists: a fan it could not hold is never cut.
     for (int k = 0; k < CAP_LIST_SIZE && m && m != polyA && m != h; k++) {
         if (m == list[0] || m == list[1]) {
             int kind = 0;
-            int copy = PairClaimCopy(ctx, m, &kind);
+            int copy = PairClaimCopy(work->claims, m, &kind);
             return kind == PAIR_COPY_STRIP && StripPointAt(ctx, m, copy, loopEnd->end) == -2;
         }
         LWPntID after = PointAfter(ctx, m, loopEnd->end);
-        m = after ? FindPolyByEdge(ctx, list, count, after, loopEnd->end) : nullptr;
+        m = after ? FindPolyByEdge(ctx, work->index, list, count, after, loopEnd->end) : nullptr;
     }
     return 0;
 }
 
-CapWork *CapsBegin(void)
+CapWork *CapsBegin(const PairWork *work)
 {
-    return (CapWork *)calloc(1, sizeof(CapWork));
+    CapWork *cw = (CapWork *)calloc(1, sizeof(CapWork));
+    if (cw)
+        cw->work = work;
+    return cw;
 }
 
 void CapsEnd(CapWork *cw)

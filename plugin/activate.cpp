@@ -10,8 +10,6 @@
 #include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
 #include "options/options.h"
-#include "pairmode/claims.h"
-#include "pairmode/pairindex.h"
 #include "pairmode/pairmode.h"
 #include "edit/services.h"
 
@@ -118,7 +116,8 @@ struct Activation {
     HostGlobalFunc *global = nullptr;
     BufModel *model = nullptr;
     HostMessageService *messages = nullptr;
-    EditContext ctx{};  // what the passes are handed; owns the indices they share
+    EditContext ctx{};  // what the passes are handed
+    PairWork pair{};    // the two-polygon mode's index, claims and caps
     IdList polys{0, 0, nullptr};
     IdList points{0, 0, nullptr};
     PolyInfo *records = nullptr;
@@ -154,8 +153,7 @@ void Release(Activation *a)
     // The passes close their indices themselves; an exception from the host
     // in the middle of one leaves them open, and they go here.
     EdgeAdjacencyUnshare(&a->ctx);
-    PairIndexClose(&a->ctx);
-    PairClaimsEnd(&a->ctx);
+    PairWorkEnd(&a->pair);
     free(a->edges);
     a->edges = nullptr;
     IdListFree(&a->points);
@@ -278,7 +276,7 @@ void RunPairMode(Activation *a)
     int result = BRIDGE_NO_SHARED_EDGE;
     if (list[0] && list[1]) {
         a->modelLive = true;
-        result = BuildBridge(&a->ctx, c, list, a->records, size);
+        result = BuildBridge(&a->ctx, &a->pair, c, list, a->records, size);
     }
     if (result == BRIDGE_NO_SHARED_EDGE) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgNoSharedEdge);

@@ -286,6 +286,7 @@ struct Filled {
     HostMeshEditOp *edit = nullptr;
     BufModel *model = nullptr;
     EditContext ctx{};
+    PairWork pair{};
     std::vector<PolyInfo> records;
 
     Filled(const MeshData &mesh, int layer, int points, int polys)
@@ -439,7 +440,7 @@ TEST(LimitsByPass, BridgeQuadsFillThePolygonTableToTheLastOne)
     {
         Filled f(tube, HOST_LAYER_FOREGROUND, 0, 0);
         std::vector<LWPolID> l = list(f);
-        BuildBridge(&f.ctx, (int)l.size(), l.data(), f.records.data(), 0.125);
+        BuildBridge(&f.ctx, &f.pair, (int)l.size(), l.data(), f.records.data(), 0.125);
         ASSERT_EQ(f.model->refusedAdds, 0);
         polys = f.model->polyCount;
         points = f.model->pointCount;
@@ -449,7 +450,7 @@ TEST(LimitsByPass, BridgeQuadsFillThePolygonTableToTheLastOne)
     for (int extra : {0, 1}) {
         Filled f(tube, HOST_LAYER_FOREGROUND, 3, kLimit - polys + extra);
         std::vector<LWPolID> l = list(f);
-        BuildBridge(&f.ctx, (int)l.size(), l.data(), f.records.data(), 0.125);
+        BuildBridge(&f.ctx, &f.pair, (int)l.size(), l.data(), f.records.data(), 0.125);
         EXPECT_EQ(f.model->refusedAdds > 0, extra == 1) << extra;
         EXPECT_TRUE(f.IndicesValid());
     }
@@ -457,7 +458,7 @@ TEST(LimitsByPass, BridgeQuadsFillThePolygonTableToTheLastOne)
     for (int extra : {0, 1}) {
         Filled f(tube, HOST_LAYER_FOREGROUND, kLimit - points + extra, 1);
         std::vector<LWPolID> l = list(f);
-        BuildBridge(&f.ctx, (int)l.size(), l.data(), f.records.data(), 0.125);
+        BuildBridge(&f.ctx, &f.pair, (int)l.size(), l.data(), f.records.data(), 0.125);
         EXPECT_EQ(f.model->refusedAdds > 0, extra == 1) << extra;
         EXPECT_TRUE(f.IndicesValid());
     }

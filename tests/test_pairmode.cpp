@@ -167,6 +167,7 @@ struct Session {
     HostMeshEditOp *edit = nullptr;
     BufModel *model = nullptr;
     EditContext ctx{};
+    PairWork pair{};
     std::vector<PolyInfo> records;
 
     explicit Session(const MeshData &mesh)
@@ -200,7 +201,8 @@ struct Session {
     int Bridge(int a, int b, double size = 0.25)
     {
         std::vector<LWPolID> list = List(a, b);
-        return BuildBridge(&ctx, static_cast<int>(list.size()), list.data(), records.data(), size);
+        return BuildBridge(&ctx, &pair, static_cast<int>(list.size()), list.data(), records.data(),
+                           size);
     }
     // Every vertex of every buffered polygon names an existing point.
     bool IndicesValid() const
@@ -338,19 +340,19 @@ TEST(PairAnalysis, FindPolyByEdgeWrapsAndStopsAtAPolygonWithoutInfo)
     Session s(mesh);
     std::vector<LWPolID> list = s.List(0, 1);
     const int n = static_cast<int>(list.size());
-    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(4), Pnt(1)), s.ids[1]);
-    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(1), Pnt(2)), s.ids[0]);
-    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(2), Pnt(1)), nullptr);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, nullptr, list.data(), n, Pnt(4), Pnt(1)), s.ids[1]);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, nullptr, list.data(), n, Pnt(1), Pnt(2)), s.ids[0]);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, nullptr, list.data(), n, Pnt(2), Pnt(1)), nullptr);
 
     // Slot 1 without info: the polygon in slot 2 that holds 1 -> 6 is not
     // looked at, and the corner count covers slot 0 only.
     s.host->script.hidePolys = {s.ids[1]};
-    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(1), Pnt(6)), nullptr);
-    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(1), Pnt(2)), s.ids[0]);
-    EXPECT_EQ(PointValence(&s.ctx, n, list.data(), Pnt(1)), 1);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, nullptr, list.data(), n, Pnt(1), Pnt(6)), nullptr);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, nullptr, list.data(), n, Pnt(1), Pnt(2)), s.ids[0]);
+    EXPECT_EQ(PointValence(&s.ctx, nullptr, n, list.data(), Pnt(1)), 1);
     s.host->script.hidePolys.clear();
-    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), n, Pnt(1), Pnt(6)), s.ids[2]);
-    EXPECT_EQ(PointValence(&s.ctx, n, list.data(), Pnt(1)), 3);
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, nullptr, list.data(), n, Pnt(1), Pnt(6)), s.ids[2]);
+    EXPECT_EQ(PointValence(&s.ctx, nullptr, n, list.data(), Pnt(1)), 3);
 }
 
 TEST(PairAnalysis, PointValenceCountsEveryCorner)
@@ -358,20 +360,20 @@ TEST(PairAnalysis, PointValenceCountsEveryCorner)
     Session grid(MakeQuadGrid(3, 3));
     std::vector<LWPolID> list = grid.List(0, 1);
     const int n = static_cast<int>(list.size());
-    EXPECT_EQ(PointValence(&grid.ctx, n, list.data(), PointId(grid.host.get(), 5)), 4);  // (1, 1)
-    EXPECT_EQ(PointValence(&grid.ctx, n, list.data(), PointId(grid.host.get(), 1)), 2);  // (1, 0)
-    EXPECT_EQ(PointValence(&grid.ctx, n, list.data(), PointId(grid.host.get(), 0)), 1);
+    EXPECT_EQ(PointValence(&grid.ctx, nullptr, n, list.data(), PointId(grid.host.get(), 5)), 4);  // (1, 1)
+    EXPECT_EQ(PointValence(&grid.ctx, nullptr, n, list.data(), PointId(grid.host.get(), 1)), 2);  // (1, 0)
+    EXPECT_EQ(PointValence(&grid.ctx, nullptr, n, list.data(), PointId(grid.host.get(), 0)), 1);
 
     Session cube(MakeCube());
     std::vector<LWPolID> cl = cube.List(0, 1);
-    EXPECT_EQ(PointValence(&cube.ctx, 6, cl.data(), PointId(cube.host.get(), 7)), 3);
+    EXPECT_EQ(PointValence(&cube.ctx, nullptr, 6, cl.data(), PointId(cube.host.get(), 7)), 3);
 
     // A polygon holding the point twice counts twice.
     MeshData twice = MakeQuadGrid(1, 1);
     twice.polys.push_back(MeshPoly{{0, 1, 0, 2}, "S", true, false});
     Session t(twice);
     std::vector<LWPolID> tl = t.List(0, 1);
-    EXPECT_EQ(PointValence(&t.ctx, 2, tl.data(), PointId(t.host.get(), 0)), 3);
+    EXPECT_EQ(PointValence(&t.ctx, nullptr, 2, tl.data(), PointId(t.host.get(), 0)), 3);
 }
 
 TEST(PairAnalysis, DetachEdgeOfTheClosingEdgeUsesVertexZero)
@@ -965,7 +967,7 @@ TEST(PairModeHostContract, RemovedPolygonStillAnswersAsItWasAtTheBegin)
     EXPECT_EQ(after[2], before[2]);
     // So the neighbour searches still see it.
     std::vector<LWPolID> list = s.List(1, 3);
-    EXPECT_EQ(FindPolyByEdge(&s.ctx, list.data(), 6, PointId(s.host.get(), 7),
+    EXPECT_EQ(FindPolyByEdge(&s.ctx, nullptr, list.data(), 6, PointId(s.host.get(), 7),
                              PointId(s.host.get(), 6)),
               s.ids[1]);
 }

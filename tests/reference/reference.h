@@ -27,7 +27,8 @@ const LineInfo *RefFindReverse(const LineInfo *edges, int m, const LineInfo *r);
 void RefPointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
 void RefPointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
 
-LWPolID RefFindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2);
-int RefPointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key);
+LWPolID RefFindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *list, int count,
+                          LWPntID key, LWPntID key2);
+int RefPointValence(EditContext *ctx, const PairIndex *index, int count, LWPolID *list, LWPntID key);
 
 #endif
