@@ -10,7 +10,6 @@ int EditContextInit(EditContext *ctx, HostMeshEditOp *edit, HostMonitorService *
     ctx->messageService = messages;
     ctx->monitor = nullptr;
     ctx->model = model;
-    ctx->edgeIndex = nullptr;
     ctx->fault = EDIT_FAULT_NONE;
     return 0;
 }

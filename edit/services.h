@@ -1,8 +1,7 @@
 // The activation's context: the host's edit operation and services, the
-// output model, the object mode's shared edge index and the fault flag. One
-// record, made by the activation and passed down to every pass; nothing of
-// it outlives the activation. Each mode keeps its other working state in a
-// record of its own.
+// output model and the fault flag. One record, made by the activation and
+// passed down to every pass; nothing of it outlives the activation. Each
+// mode keeps its indices and scratch in records of its own.
 //
 // The wrappers below are thin: they run the host's progress monitor and
 // message services and read its point positions through the context, which
@@ -14,7 +13,6 @@
 #include "vecmath/vecmath.h"
 
 struct BufModel;
-struct SharedAdjacency;
 
 struct EditContext {
     HostMeshEditOp *edit;
@@ -22,9 +20,6 @@ struct EditContext {
     HostMessageService *messageService;
     HostMonitor *monitor;               // current monitor, owned by the wrappers
     BufModel *model;                    // the output model the passes fill
-    // The object mode's edge records by host point, made and released by
-    // EdgeAdjacencyShare and Unshare; null when none is shared.
-    SharedAdjacency *edgeIndex;
     // Set by a pass that cannot go on (EDIT_FAULT_...); the activation then
     // ends the edit without change and tells the user why.
     int fault;

@@ -569,8 +569,8 @@ __attribute__((always_inline)) static inline void PrefetchWalk(const PatchPass *
     }
 }
 
-static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *edges,
-                       void (*patch)(PatchPass *, LWPntID))
+static void RunPatches(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
+                       LineInfo *edges, void (*patch)(PatchPass *, LWPntID))
 {
     BufModel *model = ctx->model;
     PatchPass pass;
@@ -589,7 +589,7 @@ static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *
     pass.walk = 0;
     pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
     pass.fan = (FanStep *)malloc((m > 0 ? (size_t)m : 1) * sizeof(FanStep));
-    EdgeAdjacencyOpen(ctx, &pass.adjacency, edges, m);
+    EdgeAdjacencyOpen(shared, &pass.adjacency, edges, m);
     pass.numbers = (int32_t *)malloc(pass.p > 0 ? (size_t)pass.p * sizeof(int32_t) : 1);
     pass.current = nullptr;
     pass.currentNumber = -1;
@@ -618,12 +618,14 @@ static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *
     MonitorClose(ctx);
 }
 
-void PointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges)
+void PointCorvane(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
+                  LineInfo *edges)
 {
-    RunPatches(ctx, points, m, edges, PatchPlain);
+    RunPatches(ctx, shared, points, m, edges, PatchPlain);
 }
 
-void PointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges)
+void PointCorvaneLimited(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
+                         LineInfo *edges)
 {
-    RunPatches(ctx, points, m, edges, PatchLimited);
+    RunPatches(ctx, shared, points, m, edges, PatchLimited);
 }

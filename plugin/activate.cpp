@@ -118,6 +118,7 @@ struct Activation {
     HostMessageService *messages = nullptr;
     EditContext ctx{};  // what the passes are handed
     PairWork pair{};    // the two-polygon mode's index, claims and caps
+    SharedAdjacency *edgeIndex = nullptr;  // the object mode's, over `edges`
     IdList polys{0, 0, nullptr};
     IdList points{0, 0, nullptr};
     PolyInfo *records = nullptr;
@@ -152,7 +153,8 @@ void Release(Activation *a)
     }
     // The passes close their indices themselves; an exception from the host
     // in the middle of one leaves them open, and they go here.
-    EdgeAdjacencyUnshare(&a->ctx);
+    EdgeAdjacencyUnshare(a->edgeIndex);
+    a->edgeIndex = nullptr;
     PairWorkEnd(&a->pair);
     free(a->edges);
     a->edges = nullptr;
@@ -333,13 +335,13 @@ void RunObjectMode(Activation *a)
     LineInfoPassRuns(&a->ctx, m, a->edges, runs);
     // The strips and the patches look records up by their host points, which
     // neither changes: they may share one index of them.
-    EdgeAdjacencyShare(&a->ctx, a->edges, m);
+    a->edgeIndex = EdgeAdjacencyShare(a->edges, m);
     // Chamfer strips.
     bool limited = g_settings.angleMode != ANGLE_MODE_DISABLE;
     if (limited)
-        MakeLineCorvanePolyLimited(&a->ctx, m, a->edges, &g_settings);
+        MakeLineCorvanePolyLimited(&a->ctx, a->edgeIndex, m, a->edges, &g_settings);
     else
-        MakeLineCorvanePoly(&a->ctx, m, a->edges, size);
+        MakeLineCorvanePoly(&a->ctx, a->edgeIndex, m, a->edges, size);
     // The background points, one corner patch at most each.
     int p = a->edit->pointCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->points, p, 0)) {
@@ -353,9 +355,9 @@ void RunObjectMode(Activation *a)
     }
     // Corner patches.
     if (limited)
-        PointCorvaneLimited(&a->ctx, &a->points, m, a->edges);
+        PointCorvaneLimited(&a->ctx, a->edgeIndex, &a->points, m, a->edges);
     else
-        PointCorvane(&a->ctx, &a->points, m, a->edges);
+        PointCorvane(&a->ctx, a->edgeIndex, &a->points, m, a->edges);
     if (RefusedResult(a))
         return;
     // Commit, release, end.

@@ -1253,9 +1253,9 @@ TEST(DifferentialPasses, StripsOnArbitraryRecords)
                 results[form][static_cast<size_t>(e)].hostPoly =
                     run.polys[static_cast<size_t>(polyOf[static_cast<size_t>(e)])];
             if (form == 0)
-                MakeLineCorvanePoly(&run.ctx, m, results[form].data(), size);
+                MakeLineCorvanePoly(&run.ctx, nullptr, m, results[form].data(), size);
             else
-                RefMakeLineCorvanePoly(&run.ctx, m, results[form].data(), size);
+                RefMakeLineCorvanePoly(&run.ctx, nullptr, m, results[form].data(), size);
             for (int q = 0; q < model->pointCount; ++q) {
                 const BufPoint *p = model->pointTable[q];
                 char line[128];

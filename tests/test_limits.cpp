@@ -335,7 +335,7 @@ struct Filled {
         GetPolyInfo(&ctx, (int)ids.size(), ids.data(), records.data());
         int m = LineListPass(&ctx, (int)ids.size(), records.data(), edges);
         LineInfoPass(&ctx, m, *edges);
-        MakeLineCorvanePoly(&ctx, m, *edges, size);
+        MakeLineCorvanePoly(&ctx, nullptr, m, *edges, size);
         return m;
     }
     static int Collect(void *data, const HostPointInfo *info)
@@ -349,9 +349,9 @@ struct Filled {
         edit->pointScan(edit->state, Collect, &pointIds, HOST_LAYER_BACKGROUND);
         IdList list{(int32_t)pointIds.size(), (int32_t)pointIds.size(), pointIds.data()};
         if (limited)
-            PointCorvaneLimited(&ctx, &list, m, edges);
+            PointCorvaneLimited(&ctx, nullptr, &list, m, edges);
         else
-            PointCorvane(&ctx, &list, m, edges);
+            PointCorvane(&ctx, nullptr, &list, m, edges);
     }
 };
 
@@ -404,7 +404,7 @@ TEST(LimitsByPass, CutThatDoesNotFitLeavesItsPolygonAlone)
         int m = LineListPass(&f.ctx, (int)f.ids.size(), f.records.data(), &edges);
         LineInfoPass(&f.ctx, m, edges);
         Settings settings{SETTINGS_FORMAT_TAG, 0, 0.125, 135.0, ANGLE_MODE_LT, 0};
-        MakeLineCorvanePolyLimited(&f.ctx, m, edges, &settings);
+        MakeLineCorvanePolyLimited(&f.ctx, nullptr, m, edges, &settings);
         const int c2 = 6;  // the middle triangle of the fan: its corner is cut
         const int c2Poly = f.records[c2].polyIndex;
         const int before = f.model->polyTable[c2Poly]->count;

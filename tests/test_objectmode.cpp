@@ -174,7 +174,7 @@ struct PassFixture : ::testing::Test {
     }
     void Strips(double size)
     {
-        MakeLineCorvanePoly(&ctx, m, edges, size);
+        MakeLineCorvanePoly(&ctx, nullptr, m, edges, size);
         strips = model->polyCount - faces;
     }
     void StripsLimited(int mode, double limit, double size)
@@ -183,7 +183,7 @@ struct PassFixture : ::testing::Test {
         settings.bevelSize = size;
         settings.limitAngle = limit;
         settings.angleMode = mode;
-        MakeLineCorvanePolyLimited(&ctx, m, edges, &settings);
+        MakeLineCorvanePolyLimited(&ctx, nullptr, m, edges, &settings);
         strips = model->polyCount - faces;
     }
     static int Collect(void *data, const HostPointInfo *info)
@@ -200,9 +200,9 @@ struct PassFixture : ::testing::Test {
     void Patches(bool limited)
     {
         if (limited)
-            PointCorvaneLimited(&ctx, &points, m, edges);
+            PointCorvaneLimited(&ctx, nullptr, &points, m, edges);
         else
-            PointCorvane(&ctx, &points, m, edges);
+            PointCorvane(&ctx, nullptr, &points, m, edges);
     }
     void Plain(const MeshData &mesh, double size)
     {
