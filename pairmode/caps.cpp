@@ -499,7 +499,8 @@ static void JudgeFanEdges(CapWork *cw, EditContext *ctx, int count, LWPolID *lis
     LWPntID others[CAP_LIST_SIZE];
     int n = 0;
     others[n++] = w;
-    while (m && m != polyA && m != polyB && !PairClaimed(cw->work->claims, m) && n < CAP_LIST_SIZE) {
+    const PairClaims *claims = cw->work->claims;
+    while (m && m != polyA && m != polyB && !PairClaimed(claims, m) && n < CAP_LIST_SIZE) {
         LWPntID after = PointAfter(ctx, m, cw->end);
         if (!after)
             break;
@@ -654,8 +655,9 @@ static int PlanArm(CapWork *cw, EditContext *ctx, int count, LWPolID *list, FanC
     LWPntID end = cw->end;
     LWPntID z = PointAfter(ctx, *m, end);
     LWPolID s2 = z ? FindPolyByEdge(ctx, cw->work->index, list, count, z, end) : nullptr;
+    const PairClaims *claims = cw->work->claims;
     int kind2 = 0;
-    int copy2 = s2 && PairClaimed(cw->work->claims, s2) ? PairClaimCopy(cw->work->claims, s2, &kind2) : -1;
+    int copy2 = s2 && PairClaimed(claims, s2) ? PairClaimCopy(claims, s2, &kind2) : -1;
     int p2 = kind2 == PAIR_COPY_STRIP ? StripPointAt(ctx, s2, copy2, end) : -1;
     if (p2 < 0 || at->capCount + 3 > CAP_LIST_SIZE)
         return 0;
@@ -723,6 +725,7 @@ static int PlanFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list, cons
                    const CapPlane *plane, LWPolID m, LWPolID polyA, LWPolID polyB)
 {
     LWPntID end = loopEnd->end;
+    const PairClaims *claims = cw->work->claims;
     FanCursor at = {0, 0, 0, 0, 0, 0};
     for (;;) {
         if (at.steps == CAP_LIST_SIZE || Planned(cw, at.steps, m))
@@ -731,8 +734,8 @@ static int PlanFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list, cons
         // it, or a strip whose copy no walk reads again; stepped over, with
         // its partner, where another strip arm ends at `end` too.
         int kind = 0;
-        int recut = PairClaimed(cw->work->claims, m) ? PairClaimCopy(cw->work->claims, m, &kind) : -1;
-        if (PairClaimed(cw->work->claims, m) && recut < 0)
+        int recut = PairClaimed(claims, m) ? PairClaimCopy(claims, m, &kind) : -1;
+        if (PairClaimed(claims, m) && recut < 0)
             return -1;
         if (kind == PAIR_COPY_STRIP) {
             int p1 = StripPointAt(ctx, m, recut, end);
@@ -762,7 +765,7 @@ static int PlanFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list, cons
             EndNeighbours(info->points, (int)info->numPnts, end, &before, &after) &&
             !CutUsable(cw, ctx, plane, before) && !CutUsable(cw, ctx, plane, after)) {
             LWPolID beyond = FindPolyByEdge(ctx, cw->work->index, list, count, after, end);
-            if (beyond && beyond != polyA && beyond != polyB && !PairClaimed(cw->work->claims, beyond)) {
+            if (beyond && beyond != polyA && beyond != polyB && !PairClaimed(claims, beyond)) {
                 if (at.capCount + 1 > CAP_LIST_SIZE)
                     return -1;
                 FanStep *step = &cw->steps[at.steps++];
