@@ -162,7 +162,7 @@ void PlainCopy(EmuHost *host, int layer)
     BufModel *model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
     EditContext ctx{};
     InitTestContext(&ctx, model, edit, static_cast<HostMonitorService *>(EmuGlobal("LWM: Dynamic Monitor", 0)),
-                 EmuGlobal, static_cast<HostMessageService *>(EmuGlobal("Info Messages", 0)));
+                    static_cast<HostMessageService *>(EmuGlobal("Info Messages", 0)));
     std::vector<LWPolID> ids;
     ids.reserve(static_cast<size_t>(edit->polyCount(edit->state, layer, HOST_MODE_ALL)));
     edit->polyScan(edit->state, CollectPoly, &ids, layer);

@@ -84,6 +84,9 @@ int BufModelInsertVertex(BufModel *model, int poly, int at, int32_t point, LWPnt
 // Record references, or null when the model is null or the index out of range.
 BufPoint *BufModelGetPoint(BufModel *model, int index);
 BufPoly *BufModelGetPoly(BufModel *model, int index);
+// The position of point `index`; (0, 0, 0) where BufModelGetPoint gives
+// null, so that a bad index cannot reach memory.
+Vec3 BufModelPointPosition(BufModel *model, int index);
 // Welds the context's model, creates the used points with addPoint, commits
 // every polygon with addFace under the "BufModel Flush" monitor and releases
 // every record. 0, also after an abort; -1 for a null context or model.

@@ -312,6 +312,14 @@ BufPoint *BufModelGetPoint(BufModel *model, int index)
     return model->pointTable[index];
 }
 
+Vec3 BufModelPointPosition(BufModel *model, int index)
+{
+    const BufPoint *point = BufModelGetPoint(model, index);
+    if (!point)
+        return Vec3{0.0, 0.0, 0.0};
+    return point->position;
+}
+
 BufPoly *BufModelGetPoly(BufModel *model, int index)
 {
     if (!model || index >= model->polyCount)

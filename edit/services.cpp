@@ -1,19 +1,15 @@
 #include "edit/services.h"
 
 int EditContextInit(EditContext *ctx, HostMeshEditOp *edit, HostMonitorService *monitors,
-                    HostGlobalFunc *global, HostMessageService *messages, BufModel *model)
+                    HostMessageService *messages, BufModel *model)
 {
     if (!ctx || !edit || !monitors || !messages)
         return -1;
     ctx->edit = edit;
-    ctx->global = global;
     ctx->monitorService = monitors;
     ctx->messageService = messages;
     ctx->monitor = nullptr;
     ctx->model = model;
-    ctx->edgeIndex = nullptr;
-    ctx->pairIndex = nullptr;
-    ctx->claims = nullptr;
     ctx->fault = EDIT_FAULT_NONE;
     return 0;
 }

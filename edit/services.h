@@ -1,7 +1,7 @@
 // The activation's context: the host's edit operation and services, the
-// output model, and the indices the passes build over one activation's
-// records. One record, made by the activation and passed down to every pass;
-// nothing of it outlives the activation.
+// output model and the fault flag. One record, made by the activation and
+// passed down to every pass; nothing of it outlives the activation. Each
+// mode keeps its indices and scratch in records of its own.
 //
 // The wrappers below are thin: they run the host's progress monitor and
 // message services and read its point positions through the context, which
@@ -13,22 +13,13 @@
 #include "vecmath/vecmath.h"
 
 struct BufModel;
-struct SharedAdjacency;
-struct PairIndex;
-struct PairClaims;
 
 struct EditContext {
     HostMeshEditOp *edit;
-    HostGlobalFunc *global;             // may be null
     HostMonitorService *monitorService;
     HostMessageService *messageService;
     HostMonitor *monitor;               // current monitor, owned by the wrappers
     BufModel *model;                    // the output model the passes fill
-    // Indices over the activation's records, each made and released by its
-    // own Open and Close (or Share and Unshare); null when none is open.
-    SharedAdjacency *edgeIndex;         // object mode: edge records by host point
-    PairIndex *pairIndex;               // two-polygon mode: listed polygons by edge
-    PairClaims *claims;                 // two-polygon mode: polygons taken over
     // Set by a pass that cannot go on (EDIT_FAULT_...); the activation then
     // ends the edit without change and tells the user why.
     int fault;
@@ -42,9 +33,9 @@ enum {
 
 // Binds the handles and the model and clears the rest. -1 (nothing changed)
 // when the context, the edit operation, the monitor or the message service
-// is null; the global function and the model may be null.
+// is null; the model may be null.
 int EditContextInit(EditContext *ctx, HostMeshEditOp *edit, HostMonitorService *monitors,
-                    HostGlobalFunc *global, HostMessageService *messages, BufModel *model);
+                    HostMessageService *messages, BufModel *model);
 
 // The current monitor becomes create(title, text), which may be none.
 void MonitorOpen(EditContext *ctx, const char *title, const char *text);

@@ -101,8 +101,8 @@ static int NumberPoints(EdgeAdjacency *adj, const LineInfo *edges)
 
 static void Build(EdgeAdjacency *adj, const LineInfo *edges, int m);
 
-// The index the activation's passes share lives in its context, built by
-// the first Open over the shared array.
+// The index the object mode's passes share, built by the first Open over
+// the shared array.
 struct SharedAdjacency {
     const LineInfo *edges;
     int m;
@@ -110,31 +110,27 @@ struct SharedAdjacency {
     EdgeAdjacency index;
 };
 
-void EdgeAdjacencyShare(EditContext *ctx, const LineInfo *edges, int m)
+SharedAdjacency *EdgeAdjacencyShare(const LineInfo *edges, int m)
 {
-    EdgeAdjacencyUnshare(ctx);
     SharedAdjacency *shared = (SharedAdjacency *)calloc(1, sizeof(SharedAdjacency));
     if (!shared)
-        return;  // each pass then builds its own
+        return nullptr;
     shared->edges = edges;
     shared->m = m;
-    ctx->edgeIndex = shared;
+    return shared;
 }
 
-void EdgeAdjacencyUnshare(EditContext *ctx)
+void EdgeAdjacencyUnshare(SharedAdjacency *shared)
 {
-    SharedAdjacency *shared = ctx->edgeIndex;
     if (!shared)
         return;
     if (shared->built)
         Release(&shared->index);
     free(shared);
-    ctx->edgeIndex = nullptr;
 }
 
-void EdgeAdjacencyOpen(EditContext *ctx, EdgeAdjacency *adj, const LineInfo *edges, int m)
+void EdgeAdjacencyOpen(SharedAdjacency *shared, EdgeAdjacency *adj, const LineInfo *edges, int m)
 {
-    SharedAdjacency *shared = ctx->edgeIndex;
     if (shared && edges && edges == shared->edges && m == shared->m) {
         if (!shared->built) {
             Build(&shared->index, edges, m);

@@ -48,18 +48,20 @@ struct EdgeCursor {
     int32_t arrival;    // point number the records must arrive at, -1 for any
 };
 
-// Builds the index over records 0 .. m - 1 (or takes the context's shared
-// one, see below). Close releases what Open built.
-void EdgeAdjacencyOpen(EditContext *ctx, EdgeAdjacency *adj, const LineInfo *edges, int m);
+// Builds the index over records 0 .. m - 1 (or takes `shared`, see below,
+// when it is one of this array; it may be null). Close releases what Open
+// built.
+void EdgeAdjacencyOpen(SharedAdjacency *shared, EdgeAdjacency *adj, const LineInfo *edges, int m);
 void EdgeAdjacencyClose(EdgeAdjacency *adj);
 
-// Lets the passes of one activation that open an index over exactly this
-// array of m records share one, kept in the context: the first Open builds
-// it, later ones get it as it is, Close leaves it, and Unshare releases it.
-// The caller guarantees that no record's host points a and b change until
-// Unshare. Unshare with nothing shared does nothing.
-void EdgeAdjacencyShare(EditContext *ctx, const LineInfo *edges, int m);
-void EdgeAdjacencyUnshare(EditContext *ctx);
+// Lets the object mode's passes that open an index over exactly this array
+// of m records share one: the first Open given it builds it, later ones get
+// it as it is, Close leaves it, and Unshare releases it. Null without
+// memory (each pass then builds its own). The caller guarantees that no
+// record's host points a and b change until Unshare. Unshare of null does
+// nothing.
+SharedAdjacency *EdgeAdjacencyShare(const LineInfo *edges, int m);
+void EdgeAdjacencyUnshare(SharedAdjacency *shared);
 
 // The number of a host point, or -1 when no record carries it (always 0 when
 // degraded).

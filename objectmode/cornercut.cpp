@@ -18,14 +18,6 @@
 #include "objectmode/objectmode.h"
 #include "edit/services.h"
 
-static Vec3 PositionOf(BufModel *model, int index)
-{
-    const BufPoint *point = BufModelGetPoint(model, index);
-    if (!point)
-        return Vec3{0.0, 0.0, 0.0};
-    return point->position;
-}
-
 // The plane crosses the edge X1-X2 strictly between its ends: H off the
 // segment, or on an end point (F/|F| is then NaN), fails.
 static int EdgeCrossing(const Vec3 &anchor, const Vec3 &normal, const Vec3 &x1, const Vec3 &x2,
@@ -64,10 +56,11 @@ static void FindCrossings(BufModel *model, const BufPoly *y, const Vec3 &anchor,
                           Crossings *c)
 {
     int n = y->count;
-    for (int e = 0; e < n; e++)
-        c->crosses[e] = (unsigned char)EdgeCrossing(anchor, normal, PositionOf(model, y->points[e]),
-                                                    PositionOf(model, y->points[(e + 1) % n]),
-                                                    &c->point[e]);
+    for (int e = 0; e < n; e++) {
+        Vec3 x1 = BufModelPointPosition(model, y->points[e]);
+        Vec3 x2 = BufModelPointPosition(model, y->points[(e + 1) % n]);
+        c->crosses[e] = (unsigned char)EdgeCrossing(anchor, normal, x1, x2, &c->point[e]);
+    }
     // Twice round, so that the first round's last crossing reaches the
     // second round's first edges.
     int last = -1;
@@ -315,7 +308,7 @@ void AddPatchPolygons(BufModel *model, const char *surface, int count, const int
     if (!pos)
         return;
     for (int k = 0; k < count; k++)
-        pos[k] = PositionOf(model, ring[k]);
+        pos[k] = BufModelPointPosition(model, ring[k]);
     double tolerance = CornerTolerance(model);
     int i, j;
     if (!FirstRepeat(ring, pos, count, tolerance, &i, &j)) {
@@ -341,7 +334,7 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
     BufPoly *y = BufModelGetPoly(model, poly);
     if (!y || y->count < 1)
         return;
-    Vec3 anchor = PositionOf(model, plane->anchor);
+    Vec3 anchor = BufModelPointPosition(model, plane->anchor);
     Vec3 normal = plane->normal;
     int n = y->count;
 
@@ -363,7 +356,7 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
     double tolerance = CornerTolerance(model);
 
     for (int v = 0; v < n && fits && ready; v++) {
-        if (!SamePosition(corner, PositionOf(model, y->points[v]), tolerance))
+        if (!SamePosition(corner, BufModelPointPosition(model, y->points[v]), tolerance))
             continue;
         if (!found) {
             FindCrossings(model, y, anchor, normal, &cross);
@@ -607,11 +600,7 @@ static int CloseFan(EditContext *ctx, const FanStep *fan, int n, LWPntID point, 
         ReshapeAtCorner(model, &c[i]);
     if (k >= 3) {
         // Wound against the walk, like every patch.
-        for (int a = 0, b = k - 1; a < b; a++, b--) {
-            int32_t t = ring[a];
-            ring[a] = ring[b];
-            ring[b] = t;
-        }
+        BufModelReverseRing(ring, k);
         AddPatchPolygons(model, FanSameSurface(fan, n) ? fan[0].leave->surface : nullptr, k, ring);
     }
     free(c);

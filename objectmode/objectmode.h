@@ -74,10 +74,15 @@ void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
 // Reads the m linked edge records and the host's positions; pairs each edge
 // with the first later record that runs the other way, cuts both polygons'
 // copies back by `size` and adds the strip between them, marking both done.
-// An abort leaves the pairs made so far; the rest stay unchamfered.
-void MakeLineCorvanePoly(EditContext *ctx, int m, LineInfo *edges, double size);
+// An abort leaves the pairs made so far; the rest stay unchamfered. The
+// records are found through `shared` (adjacency.h) when it is one of them;
+// it may be null.
+struct SharedAdjacency;
+void MakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
+                         double size);
 // The same for the pairs whose angle passes the settings' test only.
-void MakeLineCorvanePolyLimited(EditContext *ctx, int m, LineInfo *edges, const Settings *settings);
+void MakeLineCorvanePolyLimited(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
+                                const Settings *settings);
 
 // ---- corner cut and patches ---------------------------------------------
 
@@ -115,9 +120,12 @@ int CloseBorderFan(EditContext *ctx, const FanStep *fan, int n, LWPntID point);
 // Reads the strips' records (done flags, moved copies) and the host point
 // list; walks the ring of records about each point and adds the patch that
 // closes its corner. An abort leaves the patches of the points before it.
-void PointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
+// `shared` as for the strips.
+void PointCorvane(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
+                  LineInfo *edges);
 // The same, trimming with the corner cut where the ring crosses an edge
 // left unchamfered by the angle test.
-void PointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
+void PointCorvaneLimited(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
+                         LineInfo *edges);
 
 #endif

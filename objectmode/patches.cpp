@@ -66,14 +66,6 @@ static int SameSurface(const char *a, const char *b)
     return a && b && (a == b || strcmp(a, b) == 0);
 }
 
-static Vec3 PositionOf(BufModel *model, int index)
-{
-    const BufPoint *point = BufModelGetPoint(model, index);
-    if (!point)
-        return Vec3{0.0, 0.0, 0.0};
-    return point->position;
-}
-
 static int IsReverse(const LineInfo *s, const LineInfo *r)
 {
     return s->hostA == r->hostB && s->hostB == r->hostA;
@@ -338,9 +330,9 @@ static void PatchPlain(PatchPass *pass, LWPntID point)
 // The plane of the patch through its first three entries, not normalised.
 static RingPlane MakeRingPlane(BufModel *model, const int32_t *ring)
 {
-    Vec3 q0 = PositionOf(model, ring[0]);
-    Vec3 q1 = PositionOf(model, ring[1]);
-    Vec3 q2 = PositionOf(model, ring[2]);
+    Vec3 q0 = BufModelPointPosition(model, ring[0]);
+    Vec3 q1 = BufModelPointPosition(model, ring[1]);
+    Vec3 q2 = BufModelPointPosition(model, ring[2]);
     Vec3 a = VecSub(q1, q0);
     Vec3 b = VecSub(q2, q1);
     RingPlane plane;
@@ -376,7 +368,7 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
     int k = 2;
     *same = SameSurface(start->surface, back->surface);
     int32_t copy = back->pointB;
-    Vec3 last = PositionOf(model, copy);
+    Vec3 last = BufModelPointPosition(model, copy);
     RingPlane plane = {0, {0.0, 0.0, 0.0}};
     pass->walk++;
 
@@ -398,7 +390,7 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
             if (!IsLinked(s))
                 return 0;
             copy = s->pointB;
-            last = PositionOf(model, copy);
+            last = BufModelPointPosition(model, copy);
             if (copy == ring[0])
                 break;
             int room = RingAppend(pass, &k, copy);
@@ -419,7 +411,7 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
                 break;
             if (!IsLinked(s))
                 return 0;
-            if (!(VecLength(VecSub(last, PositionOf(model, s->pointB))) <=
+            if (!(VecLength(VecSub(last, BufModelPointPosition(model, s->pointB))) <=
                   CornerTolerance(model)))
                 break;
             copy = s->pointB;
@@ -577,8 +569,8 @@ __attribute__((always_inline)) static inline void PrefetchWalk(const PatchPass *
     }
 }
 
-static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *edges,
-                       void (*patch)(PatchPass *, LWPntID))
+static void RunPatches(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
+                       LineInfo *edges, void (*patch)(PatchPass *, LWPntID))
 {
     BufModel *model = ctx->model;
     PatchPass pass;
@@ -597,7 +589,7 @@ static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *
     pass.walk = 0;
     pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
     pass.fan = (FanStep *)malloc((m > 0 ? (size_t)m : 1) * sizeof(FanStep));
-    EdgeAdjacencyOpen(ctx, &pass.adjacency, edges, m);
+    EdgeAdjacencyOpen(shared, &pass.adjacency, edges, m);
     pass.numbers = (int32_t *)malloc(pass.p > 0 ? (size_t)pass.p * sizeof(int32_t) : 1);
     pass.current = nullptr;
     pass.currentNumber = -1;
@@ -626,12 +618,14 @@ static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *
     MonitorClose(ctx);
 }
 
-void PointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges)
+void PointCorvane(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
+                  LineInfo *edges)
 {
-    RunPatches(ctx, points, m, edges, PatchPlain);
+    RunPatches(ctx, shared, points, m, edges, PatchPlain);
 }
 
-void PointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges)
+void PointCorvaneLimited(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
+                         LineInfo *edges)
 {
-    RunPatches(ctx, points, m, edges, PatchLimited);
+    RunPatches(ctx, shared, points, m, edges, PatchLimited);
 }

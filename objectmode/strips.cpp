@@ -495,8 +495,8 @@ static void PairEdges(StripPass *pass, unsigned char *available, double size,
     }
 }
 
-static void ChamferEdges(EditContext *ctx, int m, LineInfo *edges, double size,
-                         const Settings *settings)
+static void ChamferEdges(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
+                         double size, const Settings *settings)
 {
     BufModel *model = ctx->model;
     MonitorOpen(ctx, "Corvane mode:Object", " Phase: MakeLineCorvanePoly");
@@ -511,7 +511,7 @@ static void ChamferEdges(EditContext *ctx, int m, LineInfo *edges, double size,
     pass.model = model;
     pass.m = m;
     pass.edges = edges;
-    EdgeAdjacencyOpen(ctx, &pass.adjacency, edges, m);
+    EdgeAdjacencyOpen(shared, &pass.adjacency, edges, m);
     pass.moves = nullptr;
     pass.moverA = pass.moverB = pass.movedAt = nullptr;
     pass.placed = nullptr;
@@ -569,12 +569,14 @@ static void ChamferEdges(EditContext *ctx, int m, LineInfo *edges, double size,
     free(available);
 }
 
-void MakeLineCorvanePoly(EditContext *ctx, int m, LineInfo *edges, double size)
+void MakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
+                         double size)
 {
-    ChamferEdges(ctx, m, edges, size, nullptr);
+    ChamferEdges(ctx, shared, m, edges, size, nullptr);
 }
 
-void MakeLineCorvanePolyLimited(EditContext *ctx, int m, LineInfo *edges, const Settings *settings)
+void MakeLineCorvanePolyLimited(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
+                                const Settings *settings)
 {
-    ChamferEdges(ctx, m, edges, settings->bevelSize, settings);
+    ChamferEdges(ctx, shared, m, edges, settings->bevelSize, settings);
 }

@@ -101,16 +101,19 @@ static int Stopped(const EditContext *ctx)
     return ctx->model->refusedAdds > 0 || ctx->fault != EDIT_FAULT_NONE;
 }
 
-static int BuildBridgeBody(EditContext *ctx, CapWork *caps, int count, LWPolID *list,
+static int BuildBridgeBody(EditContext *ctx, PairWork *work, int count, LWPolID *list,
                            PolyInfo *records, double size);
 
 // The walks and caps ask for the polygons about points over and over; they
 // get their answers from an index of the list built once (pairmode/pairindex.h).
-int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size)
+int BuildBridge(EditContext *ctx, PairWork *work, int count, LWPolID *list, PolyInfo *records,
+                double size)
 {
-    PairIndexOpen(ctx, count, list);
-    CapWork *caps = CapsBegin();
-    int result = caps ? BuildBridgeBody(ctx, caps, count, list, records, size) : 0;
+    PairWorkEnd(work);
+    work->index = PairIndexOpen(ctx, count, list);
+    work->caps = CapsBegin(work);
+    CapWork *caps = work->caps;
+    int result = caps ? BuildBridgeBody(ctx, work, count, list, records, size) : 0;
     if (!caps)
         ctx->fault = EDIT_FAULT_NO_MEMORY;
     if (result == BRIDGE_FAULT) {
@@ -119,12 +122,21 @@ int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, d
     }
     if (result == 0 && ctx->model->refusedAdds == 0 && ctx->fault == EDIT_FAULT_NONE)
         CapsSettle(caps, ctx);
-    CapsEnd(caps);
-    PairIndexClose(ctx);
+    PairWorkEnd(work);
     return result;
 }
 
-static int BuildBridgeBody(EditContext *ctx, CapWork *caps, int count, LWPolID *list,
+void PairWorkEnd(PairWork *work)
+{
+    PairClaimsEnd(work->claims);
+    CapsEnd(work->caps);
+    PairIndexClose(work->index);
+    work->claims = nullptr;
+    work->caps = nullptr;
+    work->index = nullptr;
+}
+
+static int BuildBridgeBody(EditContext *ctx, PairWork *work, int count, LWPolID *list,
                            PolyInfo *records, double size)
 {
     BufModel *model = ctx->model;
@@ -132,58 +144,48 @@ static int BuildBridgeBody(EditContext *ctx, CapWork *caps, int count, LWPolID *
     // before anything is built or removed.
     if (count < 2 || list[0] == list[1] || !HostPairShares(ctx, list[0], list[1]))
         return BRIDGE_NO_SHARED_EDGE;
-    if (!PairClaimsBegin(ctx, count)) {
+    work->claims = PairClaimsBegin(count);
+    if (!work->claims) {
         ctx->fault = EDIT_FAULT_NO_MEMORY;
-        PairClaimsEnd(ctx);
         return 0;
     }
-    PairClaim(ctx, list[0]);
-    PairClaim(ctx, list[1]);
+    PairClaim(work->claims, list[0]);
+    PairClaim(work->claims, list[1]);
 
     // A full model stops everything; the activation discards the edit.
     PolyInfo *r0 = &records[0];
     PolyInfo *r1 = &records[1];
     int made0 = MakePairPolyInfo(ctx, list[0], r0);
     int made1 = made0 > 0 ? MakePairPolyInfo(ctx, list[1], r1) : 0;
-    if (made0 < 0 || made1 < 0) {
-        PairClaimsEnd(ctx);
+    if (made0 < 0 || made1 < 0)
         return BRIDGE_FAULT;
-    }
-    if (made0 == 0 || made1 == 0) {
-        PairClaimsEnd(ctx);
+    if (made0 == 0 || made1 == 0)
         return 0;
-    }
-    PairClaimSetCopy(ctx, list[0], r0->polyIndex, PAIR_COPY_STRIP);
-    PairClaimSetCopy(ctx, list[1], r1->polyIndex, PAIR_COPY_STRIP);
+    PairClaimSetCopy(work->claims, list[0], r0->polyIndex, PAIR_COPY_STRIP);
+    PairClaimSetCopy(work->claims, list[1], r1->polyIndex, PAIR_COPY_STRIP);
     // The host's lists were checked above, but the copies are what the
     // walk reads: a host that answered differently the second time is a
     // fault, not a pair to build on.
     int i = -1, j = -1;
     FindSharedEdge(model, r0, r1, &i, &j);
-    if (i < 0 || j < 0) {
-        PairClaimsEnd(ctx);
+    if (i < 0 || j < 0)
         return BRIDGE_FAULT;
-    }
     // Cut both polygons back from the shared edge and bridge the gap.
     DetachEdge(ctx, r0, i, size);
     DetachEdge(ctx, r1, j, size);
     int firstQuad = Stopped(ctx) ? -1 : AddBridgeQuad(model, r0, r1, i, j);
-    if (firstQuad < 0) {
-        PairClaimsEnd(ctx);
+    if (firstQuad < 0)
         return 0;
-    }
     // The shared edge's vertices now take the points DetachEdge made.
     ReleaseEdgeHostPoints(model, r0, i);
     ReleaseEdgeHostPoints(model, r1, j);
-    WalkPair pair = {r0, r1, i, j, 0, 1, 0, nullptr, 0, {}, caps};
+    WalkPair pair = {r0, r1, i, j, 0, 1, 0, nullptr, 0, {}, work};
 
     // The walk from the loop point A[i].
     FindSharedEdge(model, r0, r1, &pair.i, &pair.j);
     int walked = WalkEdgeLoop(ctx, count, list, records, size, &pair, firstQuad);
-    if (walked != 0 || Stopped(ctx)) {
-        PairClaimsEnd(ctx);
+    if (walked != 0 || Stopped(ctx))
         return walked == BRIDGE_FAULT ? BRIDGE_FAULT : 0;
-    }
     // With the roles swapped the loop point is the other end of the
     // selected edge; the slot counters go on after the first walk's.
     pair.a = r1;
@@ -191,35 +193,33 @@ static int BuildBridgeBody(EditContext *ctx, CapWork *caps, int count, LWPolID *
     pair.secondWalk = 1;
     FindSharedEdge(model, r1, r0, &pair.i, &pair.j);
     walked = WalkEdgeLoop(ctx, count, list, records, size, &pair, firstQuad);
-    if (walked != 0) {
-        PairClaimsEnd(ctx);
+    if (walked != 0)
         return walked == BRIDGE_FAULT ? BRIDGE_FAULT : 0;
-    }
     // Nothing reads the selected pair's copies by vertex any more: the
     // first walk's end that comes back to them is capped now.
     if (pair.deferred && !Stopped(ctx)) {
         pair.deferredEnd.mayCutStrips = 1;
-        CapLoopEnd(caps, ctx, count, list, &pair.deferredEnd);
+        CapLoopEnd(work, ctx, count, list, &pair.deferredEnd);
     }
     // The selected pair is replaced by its copies.
     RemoveHostPoly(ctx, list[0]);
     RemoveHostPoly(ctx, list[1]);
-    PairClaimsEnd(ctx);
     return 0;
 }
 
 // Whether the walk may step into (e, d): room for two more records, neither
 // polygon taken over already (by this walk, the other one or a cap), and a
 // common edge for the new pair. Claims both when it may.
-static int MayStepInto(EditContext *ctx, int count, LWPolID e, LWPolID d, int bSlot)
+static int MayStepInto(EditContext *ctx, PairClaims *claims, int count, LWPolID e, LWPolID d,
+                       int bSlot)
 {
     if (bSlot + 2 > count)  // the array holds count + 1 records
         return 0;
-    if (PairClaimed(ctx, e) || PairClaimed(ctx, d))
+    if (PairClaimed(claims, e) || PairClaimed(claims, d))
         return 0;
     if (!HostPairShares(ctx, e, d))
         return 0;
-    return PairClaim(ctx, e) && PairClaim(ctx, d);
+    return PairClaim(claims, e) && PairClaim(claims, d);
 }
 
 // Joins the last quad to the first where the walk came back to the selected
@@ -269,8 +269,8 @@ static int StepInto(EditContext *ctx, PolyInfo *records, double size, WalkPair *
         return BRIDGE_FAULT;
     if (madeA == 0 || madeB == 0)
         return STEP_STOP;
-    PairClaimSetCopy(ctx, e, nextA->polyIndex, PAIR_COPY_STRIP);
-    PairClaimSetCopy(ctx, d, nextB->polyIndex, PAIR_COPY_STRIP);
+    PairClaimSetCopy(pair->work->claims, e, nextA->polyIndex, PAIR_COPY_STRIP);
+    PairClaimSetCopy(pair->work->claims, d, nextB->polyIndex, PAIR_COPY_STRIP);
     PolyInfo *oldA = pair->a;
     PolyInfo *oldB = pair->b;
     int oldI = pair->i;
@@ -323,7 +323,7 @@ static void CapWalkEnd(EditContext *ctx, int count, LWPolID *list, WalkPair *pai
     BufModel *model = ctx->model;
     PolyInfo *a = pair->a;
     PolyInfo *b = pair->b;
-    int c = PointValence(ctx, count, list, HostAt(a, pair->i));
+    int c = PointValence(ctx, pair->work->index, count, list, HostAt(a, pair->i));
     if (HostAt(a, pair->i) == pair->cappedEnd)
         return;
     if (!(c == 3 || c >= 5 || (c == 4 && taken)))
@@ -340,12 +340,12 @@ static void CapWalkEnd(EditContext *ctx, int count, LWPolID *list, WalkPair *pai
     pair->cappedEnd = end.end;
     // A cap that must cut a selected polygon's copy waits until the
     // second walk has joined its first pair to that copy.
-    if (!pair->secondWalk && CapMeetsSelectedCopy(ctx, count, list, &end)) {
+    if (!pair->secondWalk && CapMeetsSelectedCopy(pair->work, ctx, count, list, &end)) {
         pair->deferred = 1;
         pair->deferredEnd = end;
         return;
     }
-    CapLoopEnd(pair->caps, ctx, count, list, &end);
+    CapLoopEnd(pair->work, ctx, count, list, &end);
 }
 
 int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size,
@@ -362,8 +362,9 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
         // The polygons beyond the loop point V: across A's edge that ends
         // at V, and across B's edge that starts at V.
         LWPntID v = HostAt(a, pair->i);
-        e = FindPolyByEdge(ctx, list, count, v, HostAt(a, pair->i - 1));
-        d = FindPolyByEdge(ctx, list, count, HostAt(b, pair->j + 2), HostAt(b, pair->j + 1));
+        e = FindPolyByEdge(ctx, pair->work->index, list, count, v, HostAt(a, pair->i - 1));
+        d = FindPolyByEdge(ctx, pair->work->index, list, count, HostAt(b, pair->j + 2),
+                           HostAt(b, pair->j + 1));
 
         // Tests, in order. A neighbour that is A or B itself (a polygon
         // holding both directions of an edge) ends the walk.
@@ -379,13 +380,13 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
             taken = 1;
             break;
         }
-        if (PointValence(ctx, count, list, v) != 4)
+        if (PointValence(ctx, pair->work->index, count, list, v) != 4)
             break;
-        if (PairClaimed(ctx, e) || PairClaimed(ctx, d)) {
+        if (PairClaimed(pair->work->claims, e) || PairClaimed(pair->work->claims, d)) {
             taken = 1;
             break;
         }
-        if (!MayStepInto(ctx, count, e, d, pair->bSlot))
+        if (!MayStepInto(ctx, pair->work->claims, count, e, d, pair->bSlot))
             break;
         int stepped = StepInto(ctx, records, size, pair, e, d, v, &lastQuad);
         if (stepped == BRIDGE_FAULT)
@@ -395,7 +396,7 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
         steps++;
         // Ending here, the closing test below sees the pair just
         // stepped into (e, d).
-        if (PointValence(ctx, count, list, HostAt(pair->a, pair->i)) != 4)
+        if (PointValence(ctx, pair->work->index, count, list, HostAt(pair->a, pair->i)) != 4)
             break;
     }
 

@@ -40,17 +40,44 @@ struct MadeCut {
     Vec3 stripOut;
 };
 
+// A point of a fan polygon's planned list: a point the output model holds
+// already, or one still to add there, the copy of a host point or the cut
+// on the fan edge from the end point to a host point.
+enum { FAN_POINT_HOST = -1, FAN_POINT_CUT = -2 };
+struct FanPoint {
+    LWPntID host;
+    int32_t model;  // the model's point, or FAN_POINT_HOST / FAN_POINT_CUT
+};
+
+// One step of a cap's fan about the end point, planned before anything is
+// built: a host polygon re-shaped into a copy of its own (claimed, removed
+// from the host), a copy cut again, a polygon that keeps the end point, or
+// another strip arm that ends there (its two polygons stepped over).
+enum { STEP_RESHAPE, STEP_RECUT, STEP_KEEP, STEP_ARM };
+struct FanStep {
+    int kind;
+    LWPolID poly;
+    const char *surface;
+    int recut;         // STEP_RECUT: the copy cut again
+    int32_t arm[2];    // STEP_ARM: the arm's points at the end point, B's side first
+    int first;         // STEP_RESHAPE, STEP_RECUT: the list in planPoints
+    int length;
+    int inSlot;
+    int outSlot;
+    int reachesA;      // the fan is back at A after this step
+};
+
 // The caps' working storage, made by CapsBegin for one bridge: fixed lists,
 // not allocated per cap. A fan polygon or a fan that does not fit ends the
 // cap before anything is built for it.
 struct CapWork {
+    const PairWork *work;  // the bridge's index and claims
     int32_t fanPoints[CAP_LIST_SIZE];
     int32_t capPoints[CAP_LIST_SIZE];
     char capName[CAP_NAME_SIZE];
-    int32_t in;
-    int32_t out;
-    int inSlot;   // where FanList put in and out in fanPoints
-    int outSlot;
+    // The fan's plan: its steps, and their point lists one after another.
+    FanStep steps[CAP_LIST_SIZE];
+    FanPoint planPoints[CAP_LIST_SIZE * CAP_LIST_SIZE];
     // The one copy of the end point a cap uses where a fan edge is not cut,
     // or -1 until one is needed.
     int32_t endCopy;
@@ -326,12 +353,20 @@ static int EndNeighbours(const LWPntID *pts, int n, LWPntID end, LWPntID *before
     return 0;
 }
 
+
+// Writes within the list's room; a list past it is only measured.
+static void PutFanPoint(FanPoint *list, int at, LWPntID host, int32_t model)
+{
+    if (at < CAP_LIST_SIZE)
+        list[at] = {host, model};
+}
+
 // The fan point list of a polygon with points pts[0..n-1]: its points with
-// `end` replaced by in and out. With emit 0 it only measures the list; with
-// emit 1 it adds the points, fills cw->fanPoints, cw->in and cw->out. Returns the
-// length, or -1 when an add was refused. *next: the polygon's point after end.
-static int FanList(CapWork *cw, EditContext *ctx, const CapPlane *plane, const LWPntID *pts, int n,
-                   LWPntID end, int emit, LWPntID *next)
+// `end` replaced by in and out, at *inSlot and *outSlot (left as they were
+// where end is not there). Returns the length. *next: the polygon's point
+// after end.
+static int FanList(const LWPntID *pts, int n, LWPntID end, FanPoint *list, int *inSlot,
+                   int *outSlot, LWPntID *next)
 {
     int length = 0;
     int k = 0;
@@ -340,48 +375,23 @@ static int FanList(CapWork *cw, EditContext *ctx, const CapPlane *plane, const L
         LWPntID p1 = pts[(k + 1) % n];
         if (p == end) {
             // Only when end is point 0: its `in` comes with the last point.
-            if (emit) {
-                cw->out = AddCutPoint(cw, ctx, plane, end, p1);
-                if (cw->out < 0)
-                    return -1;
-                cw->fanPoints[length] = cw->out;
-                cw->outSlot = length;
-            }
-            length++;
+            *outSlot = length;
+            PutFanPoint(list, length++, p1, FAN_POINT_CUT);
             *next = p1;
             k += 1;
         } else if (p1 == end) {
             LWPntID p2 = pts[(k + 2) % n];
-            if (emit) {
-                int copy = AddHostPoint(ctx, p);
-                cw->in = copy < 0 ? -1 : AddCutPoint(cw, ctx, plane, p, end);
-                if (cw->in < 0)
-                    return -1;
-                cw->fanPoints[length] = copy;
-                cw->fanPoints[length + 1] = cw->in;
-                cw->inSlot = length + 1;
-            }
-            length += 2;
+            PutFanPoint(list, length++, p, FAN_POINT_HOST);
+            *inSlot = length;
+            PutFanPoint(list, length++, p, FAN_POINT_CUT);
             if (end != pts[0]) {
-                if (emit) {
-                    cw->out = AddCutPoint(cw, ctx, plane, end, p2);
-                    if (cw->out < 0)
-                        return -1;
-                    cw->fanPoints[length] = cw->out;
-                    cw->outSlot = length;
-                }
-                length++;
+                *outSlot = length;
+                PutFanPoint(list, length++, p2, FAN_POINT_CUT);
             }
             *next = p2;
             k += 2;
         } else {
-            if (emit) {
-                int copy = AddHostPoint(ctx, p);
-                if (copy < 0)
-                    return -1;
-                cw->fanPoints[length] = copy;
-            }
-            length++;
+            PutFanPoint(list, length++, p, FAN_POINT_HOST);
             k += 1;
         }
     }
@@ -392,12 +402,10 @@ static int FanList(CapWork *cw, EditContext *ctx, const CapPlane *plane, const L
 // re-shaped one, or a strip's that still stands on the host's point at
 // `end`; over host points pts[0..n-1]): the copy's list with the point
 // standing for `end` replaced by in and out, cut on the host's edges at end.
-// Emits like FanList; -1 when the copy holds no point for end or an add was
-// refused.
-static int RecutList(CapWork *cw, EditContext *ctx, const CapPlane *plane, const BufPoly *copy,
-                     const LWPntID *pts, int n, LWPntID end, int emit, LWPntID *next)
+// -1 when the copy holds no point for end.
+static int RecutList(BufModel *model, const BufPoly *copy, const LWPntID *pts, int n, LWPntID end,
+                     FanPoint *list, int *inSlot, int *outSlot, LWPntID *next)
 {
-    BufModel *model = ctx->model;
     int k = 0;
     while (k < n && pts[k] != end)
         k++;
@@ -413,21 +421,12 @@ static int RecutList(CapWork *cw, EditContext *ctx, const CapPlane *plane, const
         const BufPoint *point = BufModelGetPoint(model, q);
         if (!found && point && point->hostId == end) {
             found = 1;
-            if (emit) {
-                cw->in = AddCutPoint(cw, ctx, plane, before, end);
-                cw->out = cw->in < 0 ? -1 : AddCutPoint(cw, ctx, plane, end, after);
-                if (cw->out < 0)
-                    return -1;
-                cw->fanPoints[length] = cw->in;
-                cw->fanPoints[length + 1] = cw->out;
-                cw->inSlot = length;
-                cw->outSlot = length + 1;
-            }
-            length += 2;
+            *inSlot = length;
+            PutFanPoint(list, length++, before, FAN_POINT_CUT);
+            *outSlot = length;
+            PutFanPoint(list, length++, after, FAN_POINT_CUT);
         } else {
-            if (emit)
-                cw->fanPoints[length] = q;
-            length++;
+            PutFanPoint(list, length++, nullptr, q);
         }
     }
     return found ? length : -1;
@@ -500,12 +499,13 @@ static void JudgeFanEdges(CapWork *cw, EditContext *ctx, int count, LWPolID *lis
     LWPntID others[CAP_LIST_SIZE];
     int n = 0;
     others[n++] = w;
-    while (m && m != polyA && m != polyB && !PairClaimed(ctx, m) && n < CAP_LIST_SIZE) {
+    const PairClaims *claims = cw->work->claims;
+    while (m && m != polyA && m != polyB && !PairClaimed(claims, m) && n < CAP_LIST_SIZE) {
         LWPntID after = PointAfter(ctx, m, cw->end);
         if (!after)
             break;
         others[n++] = after;
-        m = FindPolyByEdge(ctx, list, count, after, cw->end);
+        m = FindPolyByEdge(ctx, cw->work->index, list, count, after, cw->end);
     }
     if (n < 3)
         return;  // no edge off the strip's two
@@ -604,7 +604,7 @@ static int BeginCap(CapWork *cw, EditContext *ctx, int count, LWPolID *list,
     cw->stripOut = stripOut->position;
 
     // H is the B polygon of the last pair.
-    LWPolID h = FindPolyByEdge(ctx, list, count, prev, end);
+    LWPolID h = FindPolyByEdge(ctx, cw->work->index, list, count, prev, end);
     if (!h)
         return 0;
     const HostPolygonInfo *info = HostPolyInfo(ctx, h);
@@ -615,193 +615,350 @@ static int BeginCap(CapWork *cw, EditContext *ctx, int count, LWPolID *list,
         return 0;
 
     // The first fan polygon, across B's edge from end to W.
-    *m = FindPolyByEdge(ctx, list, count, w, end);
+    *m = FindPolyByEdge(ctx, cw->work->index, list, count, w, end);
     if (!*m)
         return 0;
-    *polyA = FindPolyByEdge(ctx, list, count, end, prev);
+    *polyA = FindPolyByEdge(ctx, cw->work->index, list, count, end, prev);
     *polyB = h;
     JudgeFanEdges(cw, ctx, count, list, plane, w, *m, *polyA, *polyB);
     return 1;
 }
 
-void CapLoopEnd(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
+// Whether the plan's first `steps` steps visit `m`: a fan that comes round
+// to one of its own polygons again would cut it twice and never close.
+static int Planned(const CapWork *cw, int steps, LWPolID m)
 {
-    BufModel *model = ctx->model;
-    LWPntID end = loopEnd->end;
-    CapPlane plane;
-    LWPolID m = nullptr, polyA = nullptr, polyB = nullptr;
-    if (!BeginCap(cw, ctx, count, list, loopEnd, &plane, &m, &polyA, &polyB))
-        return;
+    for (int k = 0; k < steps; k++) {
+        if (cw->steps[k].poly == m)
+            return 1;
+    }
+    return 0;
+}
 
-    // Each fan polygon is re-shaped, replaced in the host, and gives the
-    // cap its out point (the first one its in point too).
-    int capCount = 0;
-    int lastFan = -1;
-    int32_t pendingIn = -1;  // the in point of the next fan polygon, when known
+// Where the plan stands as it goes about the end point: what the commit
+// will have built by then, as far as the plan's choices depend on it.
+struct FanCursor {
+    int capCount;     // points of the cap list
+    int pendingIn;    // an arm's point on the edge line ahead takes the next in
+    int lastFan;      // the last step re-shaped or cut a polygon (not kept one)
+    int claims;       // polygons the plan will claim
+    int pointsUsed;   // of planPoints
+    int steps;
+};
+
+// Plans another strip arm that ends at `end` (m, holding its point p1
+// there, and the next polygon): its two polygons are stepped over and their
+// points take the place of the fan's cuts. 0 when it cannot be planned.
+static int PlanArm(CapWork *cw, EditContext *ctx, int count, LWPolID *list, FanCursor *at,
+                   LWPolID *m, int p1)
+{
+    LWPntID end = cw->end;
+    LWPntID z = PointAfter(ctx, *m, end);
+    LWPolID s2 = z ? FindPolyByEdge(ctx, cw->work->index, list, count, z, end) : nullptr;
+    const PairClaims *claims = cw->work->claims;
+    int kind2 = 0;
+    int copy2 = s2 && PairClaimed(claims, s2) ? PairClaimCopy(claims, s2, &kind2) : -1;
+    int p2 = kind2 == PAIR_COPY_STRIP ? StripPointAt(ctx, s2, copy2, end) : -1;
+    if (p2 < 0 || at->capCount + 3 > CAP_LIST_SIZE)
+        return 0;
+    if (at->capCount > 0 && !at->pendingIn && !at->lastFan)
+        return 0;
+    FanStep *step = &cw->steps[at->steps++];
+    step->kind = STEP_ARM;
+    step->poly = *m;
+    step->arm[0] = p1;
+    step->arm[1] = p2;
+    at->capCount += at->capCount == 0 ? 2 : 1;
+    at->pendingIn = 1;
+    LWPntID after = PointAfter(ctx, s2, end);
+    *m = after ? FindPolyByEdge(ctx, cw->work->index, list, count, after, end) : nullptr;
+    return 1;
+}
+
+// Plans the re-shape (or, with `copy`, the cut again) of fan polygon m over
+// host points pts[0..n-1]: its point list with the end point replaced, and
+// the judgement of each of its cuts, in the order the commit adds them.
+// 0 when it cannot be planned.
+static int PlanCut(CapWork *cw, EditContext *ctx, const CapPlane *plane, FanCursor *at, LWPolID m,
+                   int recut, const BufPoly *copy, const HostPolygonInfo *info, LWPntID *next)
+{
+    FanStep *step = &cw->steps[at->steps];
+    FanPoint *points = &cw->planPoints[at->pointsUsed];
+    int n = (int)info->numPnts;
+    step->inSlot = -1;
+    step->outSlot = -1;
+    int length = copy ? RecutList(ctx->model, copy, info->points, n, cw->end, points, &step->inSlot,
+                                  &step->outSlot, next)
+                      : FanList(info->points, n, cw->end, points, &step->inSlot, &step->outSlot,
+                                next);
+    int capLength = at->capCount + (at->capCount == 0 ? 2 : 1);
+    if (n < 3 || length < 3 || length > CAP_LIST_SIZE || capLength > CAP_LIST_SIZE)
+        return 0;
+    if (!copy && at->claims >= PairClaimsRoom(cw->work->claims))
+        return 0;
+    if (step->inSlot < 0 || step->outSlot < 0)
+        return 0;
+    for (int k = 0; k < length; k++) {
+        if (points[k].model == FAN_POINT_CUT)
+            CutUsable(cw, ctx, plane, points[k].host);
+    }
+    step->kind = copy ? STEP_RECUT : STEP_RESHAPE;
+    step->poly = m;
+    step->surface = info->surface;
+    step->recut = recut;
+    step->first = at->pointsUsed;
+    step->length = length;
+    at->pointsUsed += length;
+    at->steps++;
+    at->claims += copy ? 0 : 1;
+    at->capCount = capLength;
+    at->pendingIn = 0;
+    at->lastFan = 1;
+    return 1;
+}
+
+// Plans the fan from its first polygon m on, until it is back at the last
+// pair (A or B) or at a border. Reads the host mesh and the copies; adds,
+// claims and removes nothing. The number of steps, or -1 when the fan
+// cannot be finished.
+static int PlanFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd,
+                   const CapPlane *plane, LWPolID m, LWPolID polyA, LWPolID polyB)
+{
+    LWPntID end = loopEnd->end;
+    const PairClaims *claims = cw->work->claims;
+    FanCursor at = {0, 0, 0, 0, 0, 0};
     for (;;) {
+        if (at.steps == CAP_LIST_SIZE || Planned(cw, at.steps, m))
+            return -1;
         // A polygon taken over before: cut again in its copy when a cap made
         // it, or a strip whose copy no walk reads again; stepped over, with
         // its partner, where another strip arm ends at `end` too.
         int kind = 0;
-        int recut = PairClaimed(ctx, m) ? PairClaimCopy(ctx, m, &kind) : -1;
-        if (PairClaimed(ctx, m) && recut < 0)
-            return;
+        int recut = PairClaimed(claims, m) ? PairClaimCopy(claims, m, &kind) : -1;
+        if (PairClaimed(claims, m) && recut < 0)
+            return -1;
         if (kind == PAIR_COPY_STRIP) {
             int p1 = StripPointAt(ctx, m, recut, end);
-            if (p1 == -2 && !loopEnd->mayCutStrips)
-                return;
-            if (p1 == -1)
-                return;
+            if ((p1 == -2 && !loopEnd->mayCutStrips) || p1 == -1)
+                return -1;
             if (p1 >= 0) {
-                // The arm's two polygons about its edge from end to z; its
-                // points at end take the place of the fan's cuts there.
-                LWPntID z = PointAfter(ctx, m, end);
-                LWPolID s2 = z ? FindPolyByEdge(ctx, list, count, z, end) : nullptr;
-                int kind2 = 0;
-                int copy2 = s2 && PairClaimed(ctx, s2) ? PairClaimCopy(ctx, s2, &kind2) : -1;
-                int p2 = kind2 == PAIR_COPY_STRIP ? StripPointAt(ctx, s2, copy2, end) : -1;
-                if (p2 < 0 || capCount + 3 > CAP_LIST_SIZE)
-                    return;
-                if (capCount == 0) {
-                    JoinPoints(model, loopEnd->stripIn, p1);
-                    cw->capPoints[capCount++] = loopEnd->stripIn;
-                } else if (pendingIn >= 0) {
-                    // Two arms side by side: their points on the edge line
-                    // between them become one.
-                    JoinPoints(model, pendingIn, p1);
-                } else {
-                    if (lastFan < 0)
-                        return;
-                    cw->capPoints[capCount - 1] = p1;
-                    BufModelGetPoly(model, lastFan)->points[cw->outSlot] = p1;
-                }
-                cw->capPoints[capCount++] = p2;
-                pendingIn = p2;
-                LWPntID after = PointAfter(ctx, s2, end);
-                m = after ? FindPolyByEdge(ctx, list, count, after, end) : nullptr;
-                if (m == polyA) {
-                    JoinPoints(model, loopEnd->stripOut, p2);
-                    cw->capPoints[capCount - 1] = loopEnd->stripOut;
-                    break;
-                }
-                if (m == polyB || !m)
-                    break;
+                if (!PlanArm(cw, ctx, count, list, &at, &m, p1))
+                    return -1;
+                cw->steps[at.steps - 1].reachesA = m == polyA;
+                if (m == polyA || m == polyB || !m)
+                    return at.steps;
                 continue;
             }
         }
         const HostPolygonInfo *info = HostPolyInfo(ctx, m);
         if (!info)
-            return;
-        const LWPntID *pts = info->points;
-        int n = (int)info->numPnts;
-        const char *surface = info->surface;
-        LWPntID next = nullptr;
-        const BufPoly *copy = recut >= 0 ? BufModelGetPoly(model, recut) : nullptr;
+            return -1;
+        const BufPoly *copy = recut >= 0 ? BufModelGetPoly(ctx->model, recut) : nullptr;
         if (recut >= 0 && !copy)
-            return;
+            return -1;
         // A polygon inside the fan that the plane cuts on neither edge at the
         // end point keeps its point: it stays as it is, and the cap passes
         // through the end point there. The fan's first and last polygons
         // border the strip and are always re-shaped.
         LWPntID before = nullptr, after = nullptr;
-        if (capCount > 0 && pendingIn < 0 && EndNeighbours(pts, n, end, &before, &after) &&
-            !CutUsable(cw, ctx, &plane, before) && !CutUsable(cw, ctx, &plane, after)) {
-            LWPolID beyond = FindPolyByEdge(ctx, list, count, after, end);
-            if (beyond && beyond != polyA && beyond != polyB && !PairClaimed(ctx, beyond)) {
-                int e = EndCopy(cw, ctx);
-                if (e < 0 || capCount + 1 > CAP_LIST_SIZE)
-                    return;
-                if (!surface || strcmp(cw->capName, surface) != 0)
-                    strcpy(cw->capName, kDefaultSurface);
-                cw->capPoints[capCount++] = e;
-                lastFan = -1;
+        if (at.capCount > 0 && !at.pendingIn &&
+            EndNeighbours(info->points, (int)info->numPnts, end, &before, &after) &&
+            !CutUsable(cw, ctx, plane, before) && !CutUsable(cw, ctx, plane, after)) {
+            LWPolID beyond = FindPolyByEdge(ctx, cw->work->index, list, count, after, end);
+            if (beyond && beyond != polyA && beyond != polyB && !PairClaimed(claims, beyond)) {
+                if (at.capCount + 1 > CAP_LIST_SIZE)
+                    return -1;
+                FanStep *step = &cw->steps[at.steps++];
+                step->kind = STEP_KEEP;
+                step->poly = m;
+                step->surface = info->surface;
+                step->reachesA = 0;
+                at.capCount++;
+                at.lastFan = 0;
                 m = beyond;
                 continue;
             }
         }
-        // Measured before anything is built, so that what does not fit the
-        // fixed lists leaves no half-built polygon behind.
-        int length = copy ? RecutList(cw, ctx, &plane, copy, pts, n, end, 0, &next)
-                          : FanList(cw, ctx, &plane, pts, n, end, 0, &next);
-        int capLength = capCount + (capCount == 0 ? 2 : 1);
-        if (n < 3 || length < 3 || length > CAP_LIST_SIZE || capLength > CAP_LIST_SIZE)
-            return;
-        if (!copy && !PairClaim(ctx, m))
-            return;
-        // The fan polygon's list with E replaced by its in and out points.
-        cw->in = -1;
-        cw->out = -1;
-        int emitted = copy ? RecutList(cw, ctx, &plane, copy, pts, n, end, 1, &next)
-                           : FanList(cw, ctx, &plane, pts, n, end, 1, &next);
-        if (emitted < 0 || cw->in < 0 || cw->out < 0)
-            return;
-        // The fan begins at the strip's point on B's side; the cut made for
-        // it stays unused.
-        if (capCount == 0) {
-            cw->in = loopEnd->stripIn;
-            cw->fanPoints[cw->inSlot] = cw->in;
-        } else if (pendingIn >= 0) {
-            cw->fanPoints[cw->inSlot] = pendingIn;
-            pendingIn = -1;
-        }
-        lastFan = copy ? BufModelSetPoly(model, nullptr, length, cw->fanPoints, recut)
-                       : BufModelAddPoly(model, surface, length, cw->fanPoints);
-        if (lastFan < 0)
-            return;
-        if (!copy)
-            PairClaimSetCopy(ctx, m, lastFan, PAIR_COPY_CAP);
-        cw->fanPolys[cw->fanCount++] = lastFan;
-        KeepCapPoly(cw, lastFan);
-        // The cap keeps L's name only while every fan polygon has the same.
-        if (!surface || strcmp(cw->capName, surface) != 0)
-            strcpy(cw->capName, kDefaultSurface);
-        // The cap runs through the first in point and every out point.
-        if (capCount == 0)
-            cw->capPoints[capCount++] = cw->in;
-        cw->capPoints[capCount++] = cw->out;
-        // A copy cut again was removed from the host with its first cut.
-        if (!copy)
-            ctx->edit->remPoly(ctx->edit->state, m);
-        // The fan ends at the last pair (A or B) or at a border.
-        m = FindPolyByEdge(ctx, list, count, next, end);
-        if (m == polyA) {
-            // Back at A: the fan ends at the strip's point on A's side.
-            cw->capPoints[capCount - 1] = loopEnd->stripOut;
-            BufModelGetPoly(model, lastFan)->points[cw->outSlot] = loopEnd->stripOut;
-            break;
-        }
-        if (m == polyB || !m)
-            break;
+        LWPntID next = nullptr;
+        if (!PlanCut(cw, ctx, plane, &at, m, recut, copy, info, &next))
+            return -1;
+        m = FindPolyByEdge(ctx, cw->work->index, list, count, next, end);
+        cw->steps[at.steps - 1].reachesA = m == polyA;
+        if (m == polyA || m == polyB || !m)
+            return at.steps;
     }
-
-    CloseCap(cw, model, loopEnd, capCount);
 }
 
-int CapMeetsSelectedCopy(EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
+// The cap keeps L's name only while every fan polygon has the same.
+static void KeepCapName(CapWork *cw, const char *surface)
 {
-    LWPolID h = FindPolyByEdge(ctx, list, count, loopEnd->prev, loopEnd->end);
+    if (!surface || strcmp(cw->capName, surface) != 0)
+        strcpy(cw->capName, kDefaultSurface);
+}
+
+// What the commit has built so far of the cap list and the fan.
+struct FanBuilt {
+    int capCount;
+    int lastFan;      // the last re-shaped polygon, -1 after a kept one
+    int lastOutSlot;  // where its out point is
+    int32_t pendingIn;  // the in point of the next fan polygon, when known
+};
+
+// Another strip arm's points at the end point take the place of the fan's
+// cuts there.
+static void CommitArm(CapWork *cw, BufModel *model, const LoopEnd *loopEnd, const FanStep *step,
+                      FanBuilt *built)
+{
+    int32_t p1 = step->arm[0];
+    int32_t p2 = step->arm[1];
+    if (built->capCount == 0) {
+        JoinPoints(model, loopEnd->stripIn, p1);
+        cw->capPoints[built->capCount++] = loopEnd->stripIn;
+    } else if (built->pendingIn >= 0) {
+        // Two arms side by side: their points on the edge line between
+        // them become one.
+        JoinPoints(model, built->pendingIn, p1);
+    } else {
+        cw->capPoints[built->capCount - 1] = p1;
+        BufModelGetPoly(model, built->lastFan)->points[built->lastOutSlot] = p1;
+    }
+    cw->capPoints[built->capCount++] = p2;
+    built->pendingIn = p2;
+    if (step->reachesA) {
+        JoinPoints(model, loopEnd->stripOut, p2);
+        cw->capPoints[built->capCount - 1] = loopEnd->stripOut;
+    }
+}
+
+// Re-shapes (or cuts again) one fan polygon: its points added in its
+// list's order, the polygon, and its out point (the first one its in point
+// too) on the cap list. 0 when the model refused an add.
+static int CommitCut(CapWork *cw, EditContext *ctx, const LoopEnd *loopEnd, const CapPlane *plane,
+                     const FanStep *step, FanBuilt *built)
+{
+    BufModel *model = ctx->model;
+    const bool reshape = step->kind == STEP_RESHAPE;
+    if (reshape)
+        PairClaim(cw->work->claims, step->poly);
+    const FanPoint *points = &cw->planPoints[step->first];
+    for (int k = 0; k < step->length; k++) {
+        int32_t q = points[k].model;
+        if (q == FAN_POINT_HOST)
+            q = AddHostPoint(ctx, points[k].host);
+        else if (q == FAN_POINT_CUT)
+            q = AddCutPoint(cw, ctx, plane, cw->end, points[k].host);
+        if (q < 0)
+            return 0;
+        cw->fanPoints[k] = q;
+    }
+    int32_t in = cw->fanPoints[step->inSlot];
+    int32_t out = cw->fanPoints[step->outSlot];
+    // The fan begins at the strip's point on B's side; the cut made for it
+    // stays unused.
+    if (built->capCount == 0) {
+        in = loopEnd->stripIn;
+        cw->fanPoints[step->inSlot] = in;
+    } else if (built->pendingIn >= 0) {
+        cw->fanPoints[step->inSlot] = built->pendingIn;
+        built->pendingIn = -1;
+    }
+    int poly = reshape ? BufModelAddPoly(model, step->surface, step->length, cw->fanPoints)
+                       : BufModelSetPoly(model, nullptr, step->length, cw->fanPoints, step->recut);
+    built->lastFan = poly;
+    if (poly < 0)
+        return 0;
+    built->lastOutSlot = step->outSlot;
+    if (reshape)
+        PairClaimSetCopy(cw->work->claims, step->poly, poly, PAIR_COPY_CAP);
+    cw->fanPolys[cw->fanCount++] = poly;
+    KeepCapPoly(cw, poly);
+    KeepCapName(cw, step->surface);
+    if (built->capCount == 0)
+        cw->capPoints[built->capCount++] = in;
+    cw->capPoints[built->capCount++] = out;
+    // A copy cut again was removed from the host with its first cut.
+    if (reshape)
+        ctx->edit->remPoly(ctx->edit->state, step->poly);
+    if (step->reachesA) {
+        // Back at A: the fan ends at the strip's point on A's side.
+        cw->capPoints[built->capCount - 1] = loopEnd->stripOut;
+        BufModelGetPoly(model, poly)->points[step->outSlot] = loopEnd->stripOut;
+    }
+    return 1;
+}
+
+// Builds the planned fan and closes its cap. The points and polygons come
+// in the order the plan met them, so that their numbering is the plan's. A
+// refused add stops it (the activation discards a full model).
+static void CommitFan(CapWork *cw, EditContext *ctx, const LoopEnd *loopEnd, const CapPlane *plane,
+                      int steps)
+{
+    FanBuilt built = {0, -1, -1, -1};
+    for (int s = 0; s < steps; s++) {
+        const FanStep *step = &cw->steps[s];
+        if (step->kind == STEP_ARM) {
+            CommitArm(cw, ctx->model, loopEnd, step, &built);
+        } else if (step->kind == STEP_KEEP) {
+            int e = EndCopy(cw, ctx);
+            if (e < 0)
+                return;
+            KeepCapName(cw, step->surface);
+            cw->capPoints[built.capCount++] = e;
+            built.lastFan = -1;
+        } else if (!CommitCut(cw, ctx, loopEnd, plane, step, &built)) {
+            return;
+        }
+    }
+    CloseCap(cw, ctx->model, loopEnd, built.capCount);
+}
+
+void CapLoopEnd(PairWork *work, EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd)
+{
+    CapWork *cw = work->caps;
+    CapPlane plane;
+    LWPolID m = nullptr, polyA = nullptr, polyB = nullptr;
+    if (!BeginCap(cw, ctx, count, list, loopEnd, &plane, &m, &polyA, &polyB))
+        return;
+    // The whole fan is planned before anything is built: a fan that cannot
+    // be finished leaves the mesh as it was, where cutting part of it would
+    // leave a hole no cap closes.
+    int steps = PlanFan(cw, ctx, count, list, loopEnd, &plane, m, polyA, polyB);
+    if (steps < 0) {
+        ctx->fault = EDIT_FAULT_INTERNAL;
+        return;
+    }
+    CommitFan(cw, ctx, loopEnd, &plane, steps);
+}
+
+int CapMeetsSelectedCopy(const PairWork *work, EditContext *ctx, int count, LWPolID *list,
+                         const LoopEnd *loopEnd)
+{
+    LWPolID h = FindPolyByEdge(ctx, work->index, list, count, loopEnd->prev, loopEnd->end);
     const HostPolygonInfo *info = h ? HostPolyInfo(ctx, h) : nullptr;
     LWPntID w = info ? PointAfterEdge(info, loopEnd->prev, loopEnd->end) : nullptr;
     if (!w)
         return 0;
-    LWPolID polyA = FindPolyByEdge(ctx, list, count, loopEnd->end, loopEnd->prev);
-    LWPolID m = FindPolyByEdge(ctx, list, count, w, loopEnd->end);
+    LWPolID polyA = FindPolyByEdge(ctx, work->index, list, count, loopEnd->end, loopEnd->prev);
+    LWPolID m = FindPolyByEdge(ctx, work->index, list, count, w, loopEnd->end);
     // Bounded like the cap's own lists: a fan it could not hold is never cut.
     for (int k = 0; k < CAP_LIST_SIZE && m && m != polyA && m != h; k++) {
         if (m == list[0] || m == list[1]) {
             int kind = 0;
-            int copy = PairClaimCopy(ctx, m, &kind);
+            int copy = PairClaimCopy(work->claims, m, &kind);
             return kind == PAIR_COPY_STRIP && StripPointAt(ctx, m, copy, loopEnd->end) == -2;
         }
         LWPntID after = PointAfter(ctx, m, loopEnd->end);
-        m = after ? FindPolyByEdge(ctx, list, count, after, loopEnd->end) : nullptr;
+        m = after ? FindPolyByEdge(ctx, work->index, list, count, after, loopEnd->end) : nullptr;
     }
     return 0;
 }
 
-CapWork *CapsBegin(void)
+CapWork *CapsBegin(const PairWork *work)
 {
-    return (CapWork *)calloc(1, sizeof(CapWork));
+    CapWork *cw = (CapWork *)calloc(1, sizeof(CapWork));
+    if (cw)
+        cw->work = work;
+    return cw;
 }
 
 void CapsEnd(CapWork *cw)

@@ -4,6 +4,7 @@
 // list each time.
 #include "pairmode/claims.h"
 
+#include <limits.h>
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -20,28 +21,25 @@ struct PairClaims {
     KeyIndex byId;   // (id, 0) -> claim
 };
 
-int PairClaimsBegin(EditContext *ctx, int capacity)
+PairClaims *PairClaimsBegin(int capacity)
 {
-    PairClaimsEnd(ctx);
     PairClaims *claims = (PairClaims *)calloc(1, sizeof(PairClaims));
-    if (!claims)
-        return 0;
-    ctx->claims = claims;
-    if (capacity <= 0)
-        return 1;
+    if (!claims || capacity <= 0)
+        return claims;
     claims->ids = (LWPolID *)malloc((size_t)capacity * sizeof(LWPolID));
     claims->copies = (int32_t *)malloc((size_t)capacity * sizeof(int32_t));
     claims->kinds = (unsigned char *)calloc((size_t)capacity, 1);
-    if (!claims->ids || !claims->copies || !claims->kinds)
-        return 0;
+    if (!claims->ids || !claims->copies || !claims->kinds) {
+        PairClaimsEnd(claims);
+        return nullptr;
+    }
     claims->capacity = capacity;
     KeyIndexOpen(&claims->byId, capacity);
-    return 1;
+    return claims;
 }
 
-void PairClaimsEnd(EditContext *ctx)
+void PairClaimsEnd(PairClaims *claims)
 {
-    PairClaims *claims = ctx->claims;
     if (!claims)
         return;
     if (claims->capacity > 0)
@@ -50,7 +48,6 @@ void PairClaimsEnd(EditContext *ctx)
     free(claims->copies);
     free(claims->kinds);
     free(claims);
-    ctx->claims = nullptr;
 }
 
 // The claim number of `id`, or -1.
@@ -66,17 +63,16 @@ static int ClaimOf(const PairClaims *claims, LWPolID id)
     return -1;
 }
 
-int PairClaimed(const EditContext *ctx, LWPolID id)
+int PairClaimed(const PairClaims *claims, LWPolID id)
 {
-    return ClaimOf(ctx->claims, id) >= 0;
+    return ClaimOf(claims, id) >= 0;
 }
 
-int PairClaim(EditContext *ctx, LWPolID id)
+int PairClaim(PairClaims *claims, LWPolID id)
 {
-    PairClaims *claims = ctx->claims;
     if (!claims)
         return 1;
-    if (PairClaimed(ctx, id) || claims->count >= claims->capacity)
+    if (PairClaimed(claims, id) || claims->count >= claims->capacity)
         return 0;
     claims->ids[claims->count] = id;
     KeyIndexAdd(&claims->byId, claims->count, KeyOf(id), 0);
@@ -84,23 +80,28 @@ int PairClaim(EditContext *ctx, LWPolID id)
     return 1;
 }
 
-void PairClaimSetCopy(EditContext *ctx, LWPolID id, int poly, int kind)
+int PairClaimsRoom(const PairClaims *claims)
 {
-    int c = ClaimOf(ctx->claims, id);
+    return claims ? claims->capacity - claims->count : INT_MAX;
+}
+
+void PairClaimSetCopy(PairClaims *claims, LWPolID id, int poly, int kind)
+{
+    int c = ClaimOf(claims, id);
     if (c >= 0) {
-        ctx->claims->copies[c] = poly;
+        claims->copies[c] = poly;
         // A copy the model refused is no copy.
-        ctx->claims->kinds[c] =
+        claims->kinds[c] =
             (unsigned char)(poly < 0 ? 0 : kind == PAIR_COPY_CAP ? PAIR_COPY_CAP : PAIR_COPY_STRIP);
     }
 }
 
-int PairClaimCopy(const EditContext *ctx, LWPolID id, int *kind)
+int PairClaimCopy(const PairClaims *claims, LWPolID id, int *kind)
 {
     *kind = 0;
-    int c = ClaimOf(ctx->claims, id);
-    if (c < 0 || ctx->claims->kinds[c] == 0)
+    int c = ClaimOf(claims, id);
+    if (c < 0 || claims->kinds[c] == 0)
         return -1;
-    *kind = ctx->claims->kinds[c];
-    return ctx->claims->copies[c];
+    *kind = claims->kinds[c];
+    return claims->copies[c];
 }

@@ -16,9 +16,8 @@ struct PairIndex {
     int32_t *corners;    // per corner that starts a point's list: the point's count
 };
 
-void PairIndexClose(EditContext *ctx)
+void PairIndexClose(PairIndex *index)
 {
-    PairIndex *index = ctx->pairIndex;
     if (!index)
         return;
     KeyIndexClose(&index->edges);
@@ -26,7 +25,6 @@ void PairIndexClose(EditContext *ctx)
     free(index->slotOf);
     free(index->corners);
     free(index);
-    ctx->pairIndex = nullptr;
 }
 
 // The corners of the polygons the scans would look at, with the slot of
@@ -45,27 +43,25 @@ static int CountCorners(EditContext *ctx, int count, LWPolID *list)
     return total > 0x7fffffff ? -1 : (int)total;
 }
 
-void PairIndexOpen(EditContext *ctx, int count, LWPolID *list)
+PairIndex *PairIndexOpen(EditContext *ctx, int count, LWPolID *list)
 {
-    PairIndexClose(ctx);
     if (!list || count < 0)
-        return;
+        return nullptr;
     int corners = CountCorners(ctx, count, list);
     if (corners < 0)
-        return;
+        return nullptr;
     PairIndex *index = (PairIndex *)calloc(1, sizeof(PairIndex));
     if (!index)
-        return;
+        return nullptr;
     size_t room = corners > 0 ? (size_t)corners : 1;
     index->slotOf = (int32_t *)malloc(room * sizeof(int32_t));
     index->corners = (int32_t *)malloc(room * sizeof(int32_t));
     KeyIndexOpen(&index->edges, corners);
     KeyIndexOpen(&index->points, corners);
-    ctx->pairIndex = index;
     if (!index->slotOf || !index->corners || index->edges.slotMask < 0 ||
         index->points.slotMask < 0) {
-        PairIndexClose(ctx);
-        return;
+        PairIndexClose(index);
+        return nullptr;
     }
 
     HostMeshEditOp *edit = ctx->edit;
@@ -78,8 +74,8 @@ void PairIndexOpen(EditContext *ctx, int count, LWPolID *list)
         int n = (int)info->numPnts;
         if (n > corners - c) {
             // An answer other than the count's: leave it to the scans.
-            PairIndexClose(ctx);
-            return;
+            PairIndexClose(index);
+            return nullptr;
         }
         for (int k = 0; k < n; k++, c++) {
             index->slotOf[c] = t;
@@ -94,18 +90,18 @@ void PairIndexOpen(EditContext *ctx, int count, LWPolID *list)
     }
     index->list = list;
     index->count = count;
+    return index;
 }
 
-static const PairIndex *Matches(const EditContext *ctx, LWPolID *list, int count)
+static const PairIndex *Matches(const PairIndex *index, LWPolID *list, int count)
 {
-    const PairIndex *index = ctx->pairIndex;
     return index && index->list == list && index->count == count ? index : nullptr;
 }
 
-int PairIndexFindEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2,
+int PairIndexFindEdge(const PairIndex *open, LWPolID *list, int count, LWPntID key, LWPntID key2,
                       LWPolID *found)
 {
-    const PairIndex *index = Matches(ctx, list, count);
+    const PairIndex *index = Matches(open, list, count);
     if (!index)
         return 0;
     int c = KeyIndexFirst(&index->edges, KeyOf(key), KeyOf(key2));
@@ -113,9 +109,9 @@ int PairIndexFindEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, L
     return 1;
 }
 
-int PairIndexValence(EditContext *ctx, LWPolID *list, int count, LWPntID key, int *corners)
+int PairIndexValence(const PairIndex *open, LWPolID *list, int count, LWPntID key, int *corners)
 {
-    const PairIndex *index = Matches(ctx, list, count);
+    const PairIndex *index = Matches(open, list, count);
     if (!index)
         return 0;
     int c = KeyIndexFirst(&index->points, KeyOf(key), 0);

@@ -8,26 +8,27 @@
 // Like the scans it replaces, it stops at the first listed polygon the host
 // gives no information for: the polygons after it are never looked at.
 //
-// The index lives in the activation's context. Outside an open index, or for
-// another list, the two operations scan as before.
+// The index belongs to the bridge (PairWork, pairmode.h). Without one, or
+// for another list, the two operations scan as before.
 #ifndef CORVANE_PAIRMODE_PAIRINDEX_H
 #define CORVANE_PAIRMODE_PAIRINDEX_H
 
 #include "edit/services.h"
 #include "hostapi/hostapi.h"
 
-// Builds the index of list[0 .. count - 1] into the context. Without memory
-// no index is open, and the scans answer.
-void PairIndexOpen(EditContext *ctx, int count, LWPolID *list);
-// Releases it.
-void PairIndexClose(EditContext *ctx);
+// Builds the index of list[0 .. count - 1], read through the context's
+// edit operation. Null without memory, and the scans answer.
+struct PairIndex;
+PairIndex *PairIndexOpen(EditContext *ctx, int count, LWPolID *list);
+// Releases it; nothing for null.
+void PairIndexClose(PairIndex *index);
 
-// 1 when an index of exactly this list is open; then *found is
-// the first listed polygon holding the directed edge key -> key2, or none.
-int PairIndexFindEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2,
+// 1 when `index` is one of exactly this list; then *found is the first
+// listed polygon holding the directed edge key -> key2, or none.
+int PairIndexFindEdge(const PairIndex *index, LWPolID *list, int count, LWPntID key, LWPntID key2,
                       LWPolID *found);
-// 1 when an index of exactly this list is open; then *corners is
-// the number of polygon corners at `key`.
-int PairIndexValence(EditContext *ctx, LWPolID *list, int count, LWPntID key, int *corners);
+// 1 when `index` is one of exactly this list; then *corners is the number
+// of polygon corners at `key`.
+int PairIndexValence(const PairIndex *index, LWPolID *list, int count, LWPntID key, int *corners);
 
 #endif

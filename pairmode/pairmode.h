@@ -27,12 +27,15 @@ void FindSharedEdge(BufModel *model, const PolyInfo *a, const PolyInfo *b, int *
 // along.
 void FindSharedEdgeTo(BufModel *model, const PolyInfo *a, const PolyInfo *b, LWPntID to, int *i,
                       int *j);
-// Reads the host mesh as the edit began (through the open index, if any):
-// the first polygon of `list` holding the directed edge key -> key2, or none.
-LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2);
+// Reads the host mesh as the edit began (through `index`, when it is one of
+// this list; it may be null): the first polygon of `list` holding the
+// directed edge key -> key2, or none.
+struct PairIndex;
+LWPolID FindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *list, int count,
+                       LWPntID key, LWPntID key2);
 // Reads like FindPolyByEdge: the number of polygon corners at `key` over the
 // polygons of `list`, up to the first the host cannot describe.
-int PointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key);
+int PointValence(EditContext *ctx, const PairIndex *index, int count, LWPolID *list, LWPntID key);
 // Reads X's host points and normal; adds two points for X's edge `a`, moved
 // in by `size`, and points X's copy at them. A full model leaves the copy as
 // it was.
@@ -50,11 +53,26 @@ void DetachEdge(EditContext *ctx, PolyInfo *x, int a, double size);
 // caller discards the edit). BRIDGE_FAULT is the walks' own code for the
 // first.
 enum { BRIDGE_NO_SHARED_EDGE = 1, BRIDGE_FAULT = 2 };
-int BuildBridge(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size);
+struct PairWork;
+int BuildBridge(EditContext *ctx, PairWork *work, int count, LWPolID *list, PolyInfo *records,
+                double size);
+
+// The mode's working state over one bridge: the index of the listed
+// polygons by edge (pairindex.h), the polygons taken over (claims.h) and
+// the caps' storage. BuildBridge makes each and releases it; PairWorkEnd
+// releases what is left, as after a host's exception in the middle of a
+// bridge, and leaves the record empty.
+struct PairClaims;
+struct CapWork;
+struct PairWork {
+    PairIndex *index;
+    PairClaims *claims;
+    CapWork *caps;
+};
+void PairWorkEnd(PairWork *work);
 
 // Where a walk ended: the last quad, the last shared edge from `prev` to
 // `end`, and the strip's own points at `end` on B's side and on A's side.
-struct CapWork;
 
 struct LoopEnd {
     int lastQuad;
@@ -79,7 +97,7 @@ struct WalkPair {
     // The first walk's end, when its cap must wait for the second walk.
     int deferred;
     LoopEnd deferredEnd;
-    CapWork *caps;
+    PairWork *work;
 };
 
 // Carries the strip from the loop point A[i] of `pair` as far as four
@@ -94,19 +112,23 @@ int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, 
 // Cuts the polygons about `end` that are not on the strip by the last
 // quad's plane and caps the gap; where another strip arm ends at `end` the
 // cap takes that arm's points. Reads the host mesh; adds the re-shaped fan
-// polygons and the cap, claims and removes the fan polygons. A fan it cannot
-// finish leaves the polygons done so far re-shaped and adds no cap.
-void CapLoopEnd(CapWork *caps, EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
+// polygons and the cap, claims and removes the fan polygons. The whole fan
+// is planned before any of it is built: a fan it cannot finish (a polygon or
+// a fan its lists cannot hold, a fan that comes round to its own polygons)
+// changes nothing and sets the context's internal fault.
+void CapLoopEnd(PairWork *work, EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
 // 1 when the cap at `end` would come, going about the end point, to a
 // selected polygon whose copy still stands on the host's end point: the
 // first walk may not cut that copy, since the second walk joins to it by
 // vertex.
-int CapMeetsSelectedCopy(EditContext *ctx, int count, LWPolID *list, const LoopEnd *end);
+int CapMeetsSelectedCopy(const PairWork *work, EditContext *ctx, int count, LWPolID *list,
+                         const LoopEnd *end);
 // The caps' working storage for one bridge (caps.cpp), made by CapsBegin
-// (null without memory) and released by CapsEnd. What the caps of the
+// (null without memory) and released by CapsEnd; the caps read the bridge's
+// index and claims through `work`. What the caps of the
 // bridge made is recorded in it; CapsSettle, once nothing more is added,
 // judges their cuts again against the weld the final box gives.
-CapWork *CapsBegin(void);
+CapWork *CapsBegin(const PairWork *work);
 void CapsSettle(CapWork *caps, EditContext *ctx);
 void CapsEnd(CapWork *caps);
 

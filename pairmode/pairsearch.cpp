@@ -8,10 +8,11 @@
 #include "pairmode/pairmode.h"
 #include "edit/services.h"
 
-LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2)
+LWPolID FindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *list, int count,
+                       LWPntID key, LWPntID key2)
 {
     LWPolID found;
-    if (PairIndexFindEdge(ctx, list, count, key, key2, &found))
+    if (PairIndexFindEdge(index, list, count, key, key2, &found))
         return found;
     for (int t = 0; t < count; t++) {
         const HostPolygonInfo *info = HostPolyInfo(ctx, list[t]);
@@ -28,10 +29,10 @@ LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, 
     return nullptr;
 }
 
-int PointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key)
+int PointValence(EditContext *ctx, const PairIndex *index, int count, LWPolID *list, LWPntID key)
 {
     int corners;
-    if (PairIndexValence(ctx, list, count, key, &corners))
+    if (PairIndexValence(index, list, count, key, &corners))
         return corners;
     int c = 0;
     for (int t = 0; t < count; t++) {

@@ -10,8 +10,6 @@
 #include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
 #include "options/options.h"
-#include "pairmode/claims.h"
-#include "pairmode/pairindex.h"
 #include "pairmode/pairmode.h"
 #include "edit/services.h"
 
@@ -118,7 +116,9 @@ struct Activation {
     HostGlobalFunc *global = nullptr;
     BufModel *model = nullptr;
     HostMessageService *messages = nullptr;
-    EditContext ctx{};  // what the passes are handed; owns the indices they share
+    EditContext ctx{};  // what the passes are handed
+    PairWork pair{};    // the two-polygon mode's index, claims and caps
+    SharedAdjacency *edgeIndex = nullptr;  // the object mode's, over `edges`
     IdList polys{0, 0, nullptr};
     IdList points{0, 0, nullptr};
     PolyInfo *records = nullptr;
@@ -153,9 +153,9 @@ void Release(Activation *a)
     }
     // The passes close their indices themselves; an exception from the host
     // in the middle of one leaves them open, and they go here.
-    EdgeAdjacencyUnshare(&a->ctx);
-    PairIndexClose(&a->ctx);
-    PairClaimsEnd(&a->ctx);
+    EdgeAdjacencyUnshare(a->edgeIndex);
+    a->edgeIndex = nullptr;
+    PairWorkEnd(&a->pair);
     free(a->edges);
     a->edges = nullptr;
     IdListFree(&a->points);
@@ -278,7 +278,7 @@ void RunPairMode(Activation *a)
     int result = BRIDGE_NO_SHARED_EDGE;
     if (list[0] && list[1]) {
         a->modelLive = true;
-        result = BuildBridge(&a->ctx, c, list, a->records, size);
+        result = BuildBridge(&a->ctx, &a->pair, c, list, a->records, size);
     }
     if (result == BRIDGE_NO_SHARED_EDGE) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgNoSharedEdge);
@@ -335,13 +335,13 @@ void RunObjectMode(Activation *a)
     LineInfoPassRuns(&a->ctx, m, a->edges, runs);
     // The strips and the patches look records up by their host points, which
     // neither changes: they may share one index of them.
-    EdgeAdjacencyShare(&a->ctx, a->edges, m);
+    a->edgeIndex = EdgeAdjacencyShare(a->edges, m);
     // Chamfer strips.
     bool limited = g_settings.angleMode != ANGLE_MODE_DISABLE;
     if (limited)
-        MakeLineCorvanePolyLimited(&a->ctx, m, a->edges, &g_settings);
+        MakeLineCorvanePolyLimited(&a->ctx, a->edgeIndex, m, a->edges, &g_settings);
     else
-        MakeLineCorvanePoly(&a->ctx, m, a->edges, size);
+        MakeLineCorvanePoly(&a->ctx, a->edgeIndex, m, a->edges, size);
     // The background points, one corner patch at most each.
     int p = a->edit->pointCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->points, p, 0)) {
@@ -355,9 +355,9 @@ void RunObjectMode(Activation *a)
     }
     // Corner patches.
     if (limited)
-        PointCorvaneLimited(&a->ctx, &a->points, m, a->edges);
+        PointCorvaneLimited(&a->ctx, a->edgeIndex, &a->points, m, a->edges);
     else
-        PointCorvane(&a->ctx, &a->points, m, a->edges);
+        PointCorvane(&a->ctx, a->edgeIndex, &a->points, m, a->edges);
     if (RefusedResult(a))
         return;
     // Commit, release, end.
@@ -387,7 +387,7 @@ int ActivateUnguarded(Activation &a, int version, HostGlobalFunc *global, void *
     // The output model: far too large for a thread's stack.
     a.model = (BufModel *)calloc(1, sizeof(BufModel));
     if (!a.model || BufModelInit(a.model) != 0 ||
-        EditContextInit(&a.ctx, a.edit, monitors, global, a.messages, a.model) != 0) {
+        EditContextInit(&a.ctx, a.edit, monitors, a.messages, a.model) != 0) {
         Release(&a);
         EndEdit(&a, HOST_EDIT_DISCARD);
         return HOST_ACTIVATE_OK;

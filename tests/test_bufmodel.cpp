@@ -36,7 +36,7 @@ ModelPtr NewModel()
 struct Store {
     ModelPtr model = NewModel();
     EditContext ctx{};
-    Store() { EXPECT_EQ(InitTestContext(&ctx, model.get(), &dummyEdit, &dummyMonitors, nullptr, &dummyMessages), 0); }
+    Store() { EXPECT_EQ(InitTestContext(&ctx, model.get(), &dummyEdit, &dummyMonitors, &dummyMessages), 0); }
     ~Store() { BufModelRelease(model.get()); }
     BufModel *operator->() { return model.get(); }
     BufModel *get() { return model.get(); }
@@ -76,7 +76,7 @@ struct Flush {
         ASSERT_NE(edit, nullptr);
         auto *monitors = static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0));
         auto *messages = static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0));
-        ASSERT_EQ(InitTestContext(&ctx, model.get(), edit, monitors, EmuGlobal, messages), 0);
+        ASSERT_EQ(InitTestContext(&ctx, model.get(), edit, monitors, messages), 0);
     }
     int Run()
     {
@@ -123,15 +123,15 @@ TEST(BufModelStore, InitRefusesMissingHandlesAndEmptiesTables)
     m->refusedAdds = 3;
     EditContext ctx{};
     EXPECT_EQ(BufModelInit(nullptr), -1);
-    EXPECT_EQ(EditContextInit(nullptr, &dummyEdit, &dummyMonitors, nullptr, &dummyMessages, m.get()), -1);
-    EXPECT_EQ(EditContextInit(&ctx, nullptr, &dummyMonitors, nullptr, &dummyMessages, m.get()), -1);
-    EXPECT_EQ(EditContextInit(&ctx, &dummyEdit, nullptr, nullptr, &dummyMessages, m.get()), -1);
-    EXPECT_EQ(EditContextInit(&ctx, &dummyEdit, &dummyMonitors, nullptr, nullptr, m.get()), -1);
+    EXPECT_EQ(EditContextInit(nullptr, &dummyEdit, &dummyMonitors, &dummyMessages, m.get()), -1);
+    EXPECT_EQ(EditContextInit(&ctx, nullptr, &dummyMonitors, &dummyMessages, m.get()), -1);
+    EXPECT_EQ(EditContextInit(&ctx, &dummyEdit, nullptr, &dummyMessages, m.get()), -1);
+    EXPECT_EQ(EditContextInit(&ctx, &dummyEdit, &dummyMonitors, nullptr, m.get()), -1);
     EXPECT_EQ(m->pointCount, 7) << "a refused init changes nothing";
     EXPECT_EQ(ctx.edit, nullptr);
 
     m->pointTable[5] = reinterpret_cast<BufPoint *>(&dummyEdit);
-    EXPECT_EQ(InitTestContext(&ctx, m.get(), &dummyEdit, &dummyMonitors, nullptr, &dummyMessages), 0);
+    EXPECT_EQ(InitTestContext(&ctx, m.get(), &dummyEdit, &dummyMonitors, &dummyMessages), 0);
     EXPECT_EQ(m->pointCount, 0);
     EXPECT_EQ(m->polyCount, 0);
     EXPECT_EQ(m->refusedAdds, 0);

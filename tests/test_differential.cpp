@@ -932,8 +932,8 @@ struct TwinModels {
 
     TwinModels()
     {
-        InitTestContext(&fastCtx, fast, &edit, &monitors, nullptr, &messages);
-        InitTestContext(&literalCtx, literal, &edit, &monitors, nullptr, &messages);
+        InitTestContext(&fastCtx, fast, &edit, &monitors, &messages);
+        InitTestContext(&literalCtx, literal, &edit, &monitors, &messages);
     }
     ~TwinModels()
     {
@@ -1128,7 +1128,7 @@ struct PassRun {
         EmuHostMakeCurrent(host.get());
         edit = EmuEditBegin(0, 0, 1);
         InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                     EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0));
+                        (HostMessageService *)EmuGlobal("Info Messages", 0));
     }
     // Releases the model, ends the edit and gives what the host recorded.
     std::string Finish()
@@ -1253,9 +1253,9 @@ TEST(DifferentialPasses, StripsOnArbitraryRecords)
                 results[form][static_cast<size_t>(e)].hostPoly =
                     run.polys[static_cast<size_t>(polyOf[static_cast<size_t>(e)])];
             if (form == 0)
-                MakeLineCorvanePoly(&run.ctx, m, results[form].data(), size);
+                MakeLineCorvanePoly(&run.ctx, nullptr, m, results[form].data(), size);
             else
-                RefMakeLineCorvanePoly(&run.ctx, m, results[form].data(), size);
+                RefMakeLineCorvanePoly(&run.ctx, nullptr, m, results[form].data(), size);
             for (int q = 0; q < model->pointCount; ++q) {
                 const BufPoint *p = model->pointTable[q];
                 char line[128];

@@ -286,6 +286,7 @@ struct Filled {
     HostMeshEditOp *edit = nullptr;
     BufModel *model = nullptr;
     EditContext ctx{};
+    PairWork pair{};
     std::vector<PolyInfo> records;
 
     Filled(const MeshData &mesh, int layer, int points, int polys)
@@ -295,7 +296,7 @@ struct Filled {
         edit = EmuEditBegin(0, 0, 1);
         model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
         InitTestContext(&ctx, model, edit, static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0)),
-                     EmuGlobal, static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0)));
+                        static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0)));
         // The filler stays near the mesh, so that the model's box, and the
         // tolerance within which positions are one point, is about the
         // mesh's own.
@@ -334,7 +335,7 @@ struct Filled {
         GetPolyInfo(&ctx, (int)ids.size(), ids.data(), records.data());
         int m = LineListPass(&ctx, (int)ids.size(), records.data(), edges);
         LineInfoPass(&ctx, m, *edges);
-        MakeLineCorvanePoly(&ctx, m, *edges, size);
+        MakeLineCorvanePoly(&ctx, nullptr, m, *edges, size);
         return m;
     }
     static int Collect(void *data, const HostPointInfo *info)
@@ -348,9 +349,9 @@ struct Filled {
         edit->pointScan(edit->state, Collect, &pointIds, HOST_LAYER_BACKGROUND);
         IdList list{(int32_t)pointIds.size(), (int32_t)pointIds.size(), pointIds.data()};
         if (limited)
-            PointCorvaneLimited(&ctx, &list, m, edges);
+            PointCorvaneLimited(&ctx, nullptr, &list, m, edges);
         else
-            PointCorvane(&ctx, &list, m, edges);
+            PointCorvane(&ctx, nullptr, &list, m, edges);
     }
 };
 
@@ -403,7 +404,7 @@ TEST(LimitsByPass, CutThatDoesNotFitLeavesItsPolygonAlone)
         int m = LineListPass(&f.ctx, (int)f.ids.size(), f.records.data(), &edges);
         LineInfoPass(&f.ctx, m, edges);
         Settings settings{SETTINGS_FORMAT_TAG, 0, 0.125, 135.0, ANGLE_MODE_LT, 0};
-        MakeLineCorvanePolyLimited(&f.ctx, m, edges, &settings);
+        MakeLineCorvanePolyLimited(&f.ctx, nullptr, m, edges, &settings);
         const int c2 = 6;  // the middle triangle of the fan: its corner is cut
         const int c2Poly = f.records[c2].polyIndex;
         const int before = f.model->polyTable[c2Poly]->count;
@@ -439,7 +440,7 @@ TEST(LimitsByPass, BridgeQuadsFillThePolygonTableToTheLastOne)
     {
         Filled f(tube, HOST_LAYER_FOREGROUND, 0, 0);
         std::vector<LWPolID> l = list(f);
-        BuildBridge(&f.ctx, (int)l.size(), l.data(), f.records.data(), 0.125);
+        BuildBridge(&f.ctx, &f.pair, (int)l.size(), l.data(), f.records.data(), 0.125);
         ASSERT_EQ(f.model->refusedAdds, 0);
         polys = f.model->polyCount;
         points = f.model->pointCount;
@@ -449,7 +450,7 @@ TEST(LimitsByPass, BridgeQuadsFillThePolygonTableToTheLastOne)
     for (int extra : {0, 1}) {
         Filled f(tube, HOST_LAYER_FOREGROUND, 3, kLimit - polys + extra);
         std::vector<LWPolID> l = list(f);
-        BuildBridge(&f.ctx, (int)l.size(), l.data(), f.records.data(), 0.125);
+        BuildBridge(&f.ctx, &f.pair, (int)l.size(), l.data(), f.records.data(), 0.125);
         EXPECT_EQ(f.model->refusedAdds > 0, extra == 1) << extra;
         EXPECT_TRUE(f.IndicesValid());
     }
@@ -457,7 +458,7 @@ TEST(LimitsByPass, BridgeQuadsFillThePolygonTableToTheLastOne)
     for (int extra : {0, 1}) {
         Filled f(tube, HOST_LAYER_FOREGROUND, kLimit - points + extra, 1);
         std::vector<LWPolID> l = list(f);
-        BuildBridge(&f.ctx, (int)l.size(), l.data(), f.records.data(), 0.125);
+        BuildBridge(&f.ctx, &f.pair, (int)l.size(), l.data(), f.records.data(), 0.125);
         EXPECT_EQ(f.model->refusedAdds > 0, extra == 1) << extra;
         EXPECT_TRUE(f.IndicesValid());
     }

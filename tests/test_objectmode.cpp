@@ -157,7 +157,7 @@ struct PassFixture : ::testing::Test {
         edit = EmuEditBegin(0, 0, 1);
         ASSERT_NE(edit, nullptr);
         ASSERT_EQ(InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                               EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0)),
+                                  (HostMessageService *)EmuGlobal("Info Messages", 0)),
                   0);
         records.assign(ids.size() + 1, PolyInfo{});
         ClearPolyInfo((int)records.size(), records.data());
@@ -174,7 +174,7 @@ struct PassFixture : ::testing::Test {
     }
     void Strips(double size)
     {
-        MakeLineCorvanePoly(&ctx, m, edges, size);
+        MakeLineCorvanePoly(&ctx, nullptr, m, edges, size);
         strips = model->polyCount - faces;
     }
     void StripsLimited(int mode, double limit, double size)
@@ -183,7 +183,7 @@ struct PassFixture : ::testing::Test {
         settings.bevelSize = size;
         settings.limitAngle = limit;
         settings.angleMode = mode;
-        MakeLineCorvanePolyLimited(&ctx, m, edges, &settings);
+        MakeLineCorvanePolyLimited(&ctx, nullptr, m, edges, &settings);
         strips = model->polyCount - faces;
     }
     static int Collect(void *data, const HostPointInfo *info)
@@ -200,9 +200,9 @@ struct PassFixture : ::testing::Test {
     void Patches(bool limited)
     {
         if (limited)
-            PointCorvaneLimited(&ctx, &points, m, edges);
+            PointCorvaneLimited(&ctx, nullptr, &points, m, edges);
         else
-            PointCorvane(&ctx, &points, m, edges);
+            PointCorvane(&ctx, nullptr, &points, m, edges);
     }
     void Plain(const MeshData &mesh, double size)
     {
@@ -343,7 +343,7 @@ std::vector<LineInfo> LinkedEdges(const MeshData &mesh, bool told, unsigned abor
     HostMeshEditOp *edit = EmuEditBegin(0, 0, 1);
     BufModel *model = (BufModel *)calloc(1, sizeof(BufModel));
     EditContext ctx{};
-    InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0), EmuGlobal,
+    InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
                  (HostMessageService *)EmuGlobal("Info Messages", 0));
     std::vector<PolyInfo> records(ids.size() + 1);
     ClearPolyInfo((int)records.size(), records.data());

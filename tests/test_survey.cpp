@@ -28,7 +28,7 @@ struct SurveyFixture : ::testing::Test {
         edit = EmuEditBegin(0, 0, 1);
         ASSERT_NE(edit, nullptr);
         ASSERT_EQ(InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                               EmuGlobal, (HostMessageService *)EmuGlobal("Info Messages", 0)),
+                                  (HostMessageService *)EmuGlobal("Info Messages", 0)),
                   0);
         records.assign(ids.size() + 1, PolyInfo{});
         ClearPolyInfo((int)records.size(), records.data());

@@ -9,12 +9,12 @@
 
 // Empties the model and binds the context to it; 0, or -1 as the two inits.
 inline int InitTestContext(EditContext *ctx, BufModel *model, HostMeshEditOp *edit,
-                           HostMonitorService *monitors, HostGlobalFunc *global,
+                           HostMonitorService *monitors,
                            HostMessageService *messages)
 {
     if (BufModelInit(model) != 0)
         return -1;
-    return EditContextInit(ctx, edit, monitors, global, messages, model);
+    return EditContextInit(ctx, edit, monitors, messages, model);
 }
 
 // The edge passes one at a time, as a test runs them on records of its own:

@@ -7,7 +7,8 @@ static const HostPolygonInfo *HostPoly(EditContext *ctx, LWPolID id)
     return ctx->edit->polyInfo(ctx->edit->state, id);
 }
 
-LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2)
+LWPolID FindPolyByEdge(EditContext *ctx, const PairIndex *, LWPolID *list, int count, LWPntID key,
+                       LWPntID key2)
 {
     for (int t = 0; t < count; t++) {
         const HostPolygonInfo *info = HostPoly(ctx, list[t]);
@@ -24,7 +25,7 @@ LWPolID FindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, 
     return nullptr;
 }
 
-int PointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key)
+int PointValence(EditContext *ctx, const PairIndex *, int count, LWPolID *list, LWPntID key)
 {
     int c = 0;
     for (int t = 0; t < count; t++) {

@@ -540,12 +540,13 @@ static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *
     MonitorClose(ctx);
 }
 
-void PointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges)
+void PointCorvane(EditContext *ctx, SharedAdjacency *, const IdList *points, int m, LineInfo *edges)
 {
     RunPatches(ctx, points, m, edges, PatchPlain);
 }
 
-void PointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges)
+void PointCorvaneLimited(EditContext *ctx, SharedAdjacency *, const IdList *points, int m,
+                         LineInfo *edges)
 {
     RunPatches(ctx, points, m, edges, PatchLimited);
 }

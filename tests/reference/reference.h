@@ -18,16 +18,21 @@ int RefLineListPass(EditContext *ctx, int count, PolyInfo *records, LineInfo **e
 void RefLineInfoPass(EditContext *ctx, int m, LineInfo *edges);
 
 void RefJoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j);
-void RefMakeLineCorvanePoly(EditContext *ctx, int m, LineInfo *edges, double size);
-void RefMakeLineCorvanePolyLimited(EditContext *ctx, int m, LineInfo *edges,
-                                   const Settings *settings);
+void RefMakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
+                            double size);
+void RefMakeLineCorvanePolyLimited(EditContext *ctx, SharedAdjacency *shared, int m,
+                                   LineInfo *edges, const Settings *settings);
 
 const LineInfo *RefFindDoneReverse(const LineInfo *edges, int m, const LineInfo *r);
 const LineInfo *RefFindReverse(const LineInfo *edges, int m, const LineInfo *r);
-void RefPointCorvane(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
-void RefPointCorvaneLimited(EditContext *ctx, const IdList *points, int m, LineInfo *edges);
+void RefPointCorvane(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
+                     LineInfo *edges);
+void RefPointCorvaneLimited(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
+                            LineInfo *edges);
 
-LWPolID RefFindPolyByEdge(EditContext *ctx, LWPolID *list, int count, LWPntID key, LWPntID key2);
-int RefPointValence(EditContext *ctx, int count, LWPolID *list, LWPntID key);
+LWPolID RefFindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *list, int count,
+                          LWPntID key, LWPntID key2);
+int RefPointValence(EditContext *ctx, const PairIndex *index, int count, LWPolID *list,
+                    LWPntID key);
 
 #endif

@@ -201,12 +201,13 @@ static void ChamferEdges(EditContext *ctx, int m, LineInfo *edges, double size,
     free(available);
 }
 
-void MakeLineCorvanePoly(EditContext *ctx, int m, LineInfo *edges, double size)
+void MakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *, int m, LineInfo *edges, double size)
 {
     ChamferEdges(ctx, m, edges, size, nullptr);
 }
 
-void MakeLineCorvanePolyLimited(EditContext *ctx, int m, LineInfo *edges, const Settings *settings)
+void MakeLineCorvanePolyLimited(EditContext *ctx, SharedAdjacency *, int m, LineInfo *edges,
+                                const Settings *settings)
 {
     ChamferEdges(ctx, m, edges, settings->bevelSize, settings);
 }
