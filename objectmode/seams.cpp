@@ -1001,7 +1001,16 @@ static void Arrive(SeamJoin *join, SeamClasses *c, int32_t n, int32_t to)
 static int JoinThroughClasses(SeamJoin *join, int i, int j)
 {
     SeamClasses *c = &join->classes[join->classOf[i]];
-    Values vi = Current(join, i);
+    // A join leaves i as it was, so i's values serve all its joins.
+    Values vi;
+    static_assert(sizeof vi == sizeof join->iValues, "i's values are kept as they are");
+    if (join->iRecord == i) {
+        memcpy(&vi, join->iValues, sizeof vi);
+    } else {
+        vi = Current(join, i);
+        memcpy(join->iValues, &vi, sizeof vi);
+        join->iRecord = i;
+    }
     Values vj = Current(join, j);
     Hosts hi = HostsOf(c, vi.tuple);
     Hosts hj = HostsOf(c, vj.tuple);
@@ -1018,6 +1027,7 @@ static int JoinThroughClasses(SeamJoin *join, int i, int j)
                 for (int n = 0; n < count; n++)
                     c->tuples[join->scratch[n].tuple].mark = 0;
                 LeaveClasses(join, i);
+                join->iRecord = -1;
                 return 0;
             }
             join->scratch = (SeamOutcome *)scratch;
@@ -1032,9 +1042,11 @@ static int JoinThroughClasses(SeamJoin *join, int i, int j)
     const int32_t tuples[2] = {vi.tuple, vj.tuple};
     int32_t fresh[2] = {-1, -1};
     int ok = 1;
+    int reachesI = 0;
     for (int n = 0; n < count; n++) {
         SeamOutcome *o = &join->scratch[n];
         int32_t t = o->tuple;
+        reachesI = reachesI || t == vi.tuple;
         c->tuples[t].mark = 0;
         Hosts was = HostsOf(c, t);
         Simulate(o, was, hi, vi, hj, vj);
@@ -1052,6 +1064,7 @@ static int JoinThroughClasses(SeamJoin *join, int i, int j)
     }
     if (!ok) {
         LeaveClasses(join, i);
+        join->iRecord = -1;
         return 0;
     }
     int64_t now = ++join->clock;
@@ -1110,8 +1123,10 @@ static int JoinThroughClasses(SeamJoin *join, int i, int j)
     vj.v[GROUP_END_A][1] = ej.vertexA;
     vj.v[GROUP_END_B][0] = ej.pointB;
     vj.v[GROUP_END_B][1] = ej.vertexB;
+    // Only writes to i's class reach i.
     now = ++join->clock;
-    SetOwn(join, i, vi, now);
+    if (reachesI)
+        SetOwn(join, i, vi, now);
     SetOwn(join, j, vj, now);
     return 1;
 }
@@ -1122,6 +1137,7 @@ void SeamJoinOpen(SeamJoin *join, BufModel *model, LineInfo *edges, int m)
     join->model = model;
     join->edges = edges;
     join->m = m;
+    join->iRecord = -1;
 }
 
 void SeamJoinEdges(SeamJoin *join, int i, int j)

@@ -82,6 +82,10 @@ struct SeamJoin {
     SeamOutcome *scratch;     // the classes one join reaches, and what it does to them
     int32_t scratchCap;
     int64_t clock;
+    // The values of the last join's record i through classes: its later
+    // joins, which come next, leave them as they are.
+    int32_t iRecord;
+    int32_t iValues[9];
 };
 
 // Prepares the joins over the m records; nothing is allocated until the
