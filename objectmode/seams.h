@@ -18,6 +18,13 @@
 // each join visits every record of the polygon. Either way the result is
 // the same, bit for bit, as visiting every record of the polygon in each
 // join.
+//
+// A polygon of many records is joined by classes instead: its records with
+// the same four host points take the same rewrites, so a join rewrites each
+// class once, lazily, whatever its number of records (see seams.cpp). Where
+// a polygon stays on one point or walks a few edges back and forth, nearly
+// all its records fall in a few classes. Without memory for the classes, a
+// polygon is joined as above.
 #ifndef CORVANE_OBJECTMODE_SEAMS_H
 #define CORVANE_OBJECTMODE_SEAMS_H
 
@@ -28,6 +35,9 @@
 #include "records/records.h"
 
 struct SeamSlot;
+struct SeamNode;
+struct SeamClasses;
+struct SeamOutcome;
 
 struct SeamJoin {
     BufModel *model;
@@ -54,6 +64,28 @@ struct SeamJoin {
     int64_t visited;
     int64_t scanned;
     int failed;
+    // The polygons joined by classes: per record, its polygon's entry in
+    // `classes` (-1 not yet decided, -2 joined by records), the class it
+    // was entered in and the values it was last given alone (four groups:
+    // previous link, end a, next link, end b) with when.
+    int32_t *classOf;
+    int32_t *nodeOf;
+    int32_t *ownValue;        // per record: 4 groups of 2
+    int64_t *ownStamp;        // per record: 4
+    int64_t *ownSince;        // per record: when it was put under its node
+    int32_t *pairs;           // per record: the lists of its host points a, b
+    unsigned char *linkedOnce;  // per record: found linked (it stays so)
+    SeamNode *nodes;
+    int32_t nodeCount, nodeCap;
+    SeamClasses *classes;
+    int32_t classCount;
+    SeamOutcome *scratch;     // the classes one join reaches, and what it does to them
+    int32_t scratchCap;
+    int64_t clock;
+    // The values of the last join's record i through classes: its later
+    // joins, which come next, leave them as they are.
+    int32_t iRecord;
+    int32_t iValues[9];
 };
 
 // Prepares the joins over the m records; nothing is allocated until the
@@ -63,7 +95,10 @@ void SeamJoinOpen(SeamJoin *join, BufModel *model, LineInfo *edges, int m);
 // the polygon's other records, j and the polygon's copy in the model are
 // rewritten.
 void SeamJoinEdges(SeamJoin *join, int i, int j);
-// Releases what the joins allocated.
+// Whether record r is linked (both neighbours known), as the joins so far
+// left it.
+int SeamJoinLinked(SeamJoin *join, int r);
+// Writes every record's values back and releases what the joins allocated.
 void SeamJoinClose(SeamJoin *join);
 
 #endif

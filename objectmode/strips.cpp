@@ -151,6 +151,14 @@ __attribute__((always_inline)) static inline void PrefetchPartner(const StripPas
     }
 }
 
+// The first word of a record's key among the seam partners: its polygon
+// with one of its host points. Keys of different polygons may meet; the
+// callers test each candidate's full condition.
+static uint64_t PartnerKey(const LineInfo *edge, LWPntID point)
+{
+    return KeyScramble(KeyOf(edge->hostPoly)) ^ KeyOf(point);
+}
+
 // Joins every seam: two linked records of one host polygon that run along
 // the same two host points in opposite directions. Returns non-zero on abort.
 //
@@ -168,24 +176,33 @@ __attribute__((noinline)) static int JoinSeams(StripPass *pass)
     int aborted = 0;
     SeamJoin seams;
     SeamJoinOpen(&seams, pass->model, edges, pass->m);
+    // The records of each polygon by their host points a and b: a record's
+    // partners are those of its polygon under (b, a). Where a polygon walks
+    // a few points back and forth, the records leaving one point are mostly
+    // not its partners.
+    KeyIndex partners;
+    KeyIndexOpen(&partners, pass->seamCandidates ? pass->m : 0);
+    for (int r = 0; pass->seamCandidates && r < pass->m; r++)
+        KeyIndexAdd(&partners, r, PartnerKey(&edges[r], edges[r].hostA), KeyOf(edges[r].hostB));
     for (int i = 0; i < pass->m; i++) {
         if (MonitorStep(pass->ctx, 1)) {
             aborted = 1;
             break;
         }
-        if (!pass->seamCandidates || !IsLinked(&edges[i]))
+        if (!pass->seamCandidates || !SeamJoinLinked(&seams, i))
             continue;
-        EdgeCursor c = Opposite(pass, i);
-        for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
-            if (j <= i || RuledOutByPolygon(pass, i, j, 1))
+        for (int j = KeyIndexFirst(&partners, PartnerKey(&edges[i], edges[i].hostB), KeyOf(edges[i].hostA));
+             j >= 0; j = KeyIndexNext(&partners, j)) {
+            if (j <= i)
                 continue;
             if (edges[i].hostA == edges[j].hostB && edges[i].hostB == edges[j].hostA &&
-                edges[i].hostPoly == edges[j].hostPoly && IsLinked(&edges[j])) {
+                edges[i].hostPoly == edges[j].hostPoly && SeamJoinLinked(&seams, j)) {
                 SeamJoinEdges(&seams, i, j);
                 joined = 1;
             }
         }
     }
+    KeyIndexClose(&partners);
     SeamJoinClose(&seams);
     for (int r = 0; joined && pass->linked && r < pass->m; r++)
         pass->linked[r] = (unsigned char)IsLinked(&edges[r]);
@@ -541,6 +558,9 @@ static void ChamferEdges(EditContext *ctx, SharedAdjacency *shared, int m, LineI
                     pass.firstCandidate[r] = j;
                 if (pass.polyOf[j] == pass.polyOf[r])
                     pass.seamCandidates = 1;
+                // The rest of the candidates can tell nothing more.
+                if (pass.seamCandidates)
+                    break;
             }
         }
     }

@@ -1195,7 +1195,10 @@ TEST(DifferentialPasses, StripsOnArbitraryRecords)
     auto pointId = [](int k) { return reinterpret_cast<LWPntID>(static_cast<uintptr_t>(k + 1)); };
     for (int k = 0; k < runs; ++k) {
         Random r(seed * 7919 + static_cast<uint64_t>(k));
-        const int m = r.Int(0, 40);
+        // Every fourth run: one or two long polygons on a few host points, whose
+        // seams are joined by classes of records rather than record by record.
+        const bool few = k % 4 == 3;
+        const int m = few ? r.Int(32, 120) : r.Int(0, 40);
         const int points = r.Int(3, 2 * m + 3);
         const bool ownEnds = r.Chance(0.6);
         std::vector<int> order(static_cast<size_t>(points));
@@ -1208,13 +1211,14 @@ TEST(DifferentialPasses, StripsOnArbitraryRecords)
         std::vector<LineInfo> records(static_cast<size_t>(m));
         if (!records.empty())
             std::memset(records.data(), 0, records.size() * sizeof(LineInfo));
-        const int hostPoints = r.Int(2, 8);
+        const int hostPoints = few ? r.Int(1, 4) : r.Int(2, 8);
+        const int linkPoints = few ? hostPoints : 8;
         for (int e = 0; e < m; ++e) {
             LineInfo &rec = records[static_cast<size_t>(e)];
             rec.hostA = pointId(r.Int(0, hostPoints - 1));
             rec.hostB = pointId(r.Int(0, hostPoints - 1));
-            rec.hostPrev = pointId(r.Int(0, 7));
-            rec.hostNext = pointId(r.Int(0, 7));
+            rec.hostPrev = pointId(r.Int(0, linkPoints - 1));
+            rec.hostNext = pointId(r.Int(0, linkPoints - 1));
             rec.hostPoly = nullptr;  // filled from the host below
             rec.surface = r.Chance(0.8) ? "S" : nullptr;
             if (ownEnds) {
@@ -1233,7 +1237,7 @@ TEST(DifferentialPasses, StripsOnArbitraryRecords)
         }
         std::vector<int> polyOf;
         for (int e = 0; e < m; ++e)
-            polyOf.push_back(r.Int(0, 5));
+            polyOf.push_back(r.Int(0, few ? 1 : 5));
         const double size = r.Chance(0.5) ? 0.1 : r.Real(0.0, 0.5);
         const unsigned abortStep = r.Chance(0.3) ? static_cast<unsigned>(r.Int(1, 2 * m + 1)) : 0;
 
