@@ -153,6 +153,19 @@ bool MeshFileBytes(const MeshData &mesh, MeshFormat format, const std::string &n
     long long cut = 0, triangles = 0;
     bool ok = true;
     out->clear();
+    // STL and glTF hold float32: a coordinate past its range would be written
+    // as an infinity no reader takes back.
+    if (format == MeshFormat::Stl || format == MeshFormat::Gltf || format == MeshFormat::Glb) {
+        for (size_t i = 0; i < mesh.points.size(); i++) {
+            const auto &p = mesh.points[i];
+            if (!FitsFloat32(p[0]) || !FitsFloat32(p[1]) || !FitsFloat32(p[2])) {
+                if (error)
+                    *error = name + ": point " + std::to_string(i + 1) + " has a coordinate that " + MeshFormatLabel(format) +
+                             "'s float32 numbers cannot hold";
+                return false;
+            }
+        }
+    }
     switch (format) {
     case MeshFormat::Obj: *out = MeshObjText(mesh); break;
     case MeshFormat::Ply: ok = PlyBytes(mesh, name, out, error); break;

@@ -5,6 +5,8 @@
 #ifndef CORVANE_MESHIO_FORMATS_H
 #define CORVANE_MESHIO_FORMATS_H
 
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -39,6 +41,12 @@ void PointWeldTriangle(MeshData *mesh, int a, int b, int c, const std::string &s
 // -O2 vectorizes a loop of `q[k] = (float)x[k]` into double storage
 // without the rounding (seen with three coordinates into a std::array).
 double RoundToFloat(double value);
+// Whether `value` rounds to a finite float32 (a little past FLT_MAX is
+// refused too, which no mesh misses).
+inline bool FitsFloat32(double value)
+{
+    return std::fabs(value) <= FLT_MAX;
+}
 
 // Cuts `poly` into triangles of the same winding, appended to *triangles as
 // point index triples: ears cut in the polygon's own plane, so that concave

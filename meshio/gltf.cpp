@@ -253,6 +253,8 @@ bool ReadPositions(Loader *ld, int accessor, int node, const Matrix &world, cons
         if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
             return ld->Fail(where + ": position " + std::to_string(i) + " is not finite" +
                 (std::isfinite(x) && std::isfinite(y) && std::isfinite(z) ? " once transformed" : ""));
+        if (!FitsFloat32(p[0]) || !FitsFloat32(p[1]) || !FitsFloat32(p[2]))
+            return ld->Fail(where + ": position " + std::to_string(i) + " is too large for float32 once transformed");
         indices.push_back(PointWeldAdd(&ld->weld, p[0], p[1], p[2]));
     }
     *out = &indices;

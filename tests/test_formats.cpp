@@ -356,6 +356,23 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
     EXPECT_FALSE(MeshReadBytes(gltf, "in", MeshFormat::Gltf, &tooFar, nullptr, &error));
     EXPECT_NE(error.find("mesh 0 primitive 0: index 6 is 6, past the 4 positions"), std::string::npos)
         << error;
+
+    // a node scaled past float32's range, and a mesh of such coordinates to
+    // write: either would hold an infinity that reads back as an error
+    std::string scaled = Bytes(cube, MeshFormat::Gltf);
+    const size_t node = scaled.find("\"nodes\"");
+    ASSERT_NE(node, std::string::npos);
+    const size_t open = scaled.find('{', node);
+    scaled.insert(open + 1, "\"scale\": [1e39, 1e39, 1e39], ");
+    EXPECT_FALSE(MeshReadBytes(scaled, "in", MeshFormat::Gltf, &tooFar, nullptr, &error));
+    EXPECT_NE(error.find("is too large for float32 once transformed"), std::string::npos) << error;
+    MeshData huge = cube;
+    huge.points[3][1] = 1e39;
+    for (MeshFormat format : {MeshFormat::Stl, MeshFormat::Gltf, MeshFormat::Glb}) {
+        std::string bytes;
+        EXPECT_FALSE(MeshFileBytes(huge, format, "out", &bytes, &error));
+        EXPECT_NE(error.find("out: point 4 has a coordinate that"), std::string::npos) << error;
+    }
 }
 
 // The program between formats: notes for the weld and the cut into
