@@ -13,21 +13,11 @@
 #include <cmath>
 #include <string>
 
+#define FUZZ_TARGET_NAME "fuzz_meshread"
+#include "fuzz/check.h"
 #include "meshio/meshio.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char *what)
-{
-    fprintf(stderr, "fuzz_meshread: %s\n", what);
-    abort();
-}
-
-#define CHECK(cond)                       \
-    do {                                  \
-        if (!(cond))                      \
-            Fail("check failed: " #cond); \
-    } while (0)
 
 // A folder that does not exist: a glTF's external buffers are never found.
 const char kName[] = "/nonexistent-corvane-fuzz/in";

@@ -10,21 +10,11 @@
 #include <cmath>
 #include <string>
 
+#define FUZZ_TARGET_NAME "fuzz_objread"
+#include "fuzz/check.h"
 #include "meshio/meshio.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char *what)
-{
-    fprintf(stderr, "fuzz_objread: %s\n", what);
-    abort();
-}
-
-#define CHECK(cond)                       \
-    do {                                  \
-        if (!(cond))                      \
-            Fail("check failed: " #cond); \
-    } while (0)
 
 bool SameMesh(const MeshData &a, const MeshData &b)
 {

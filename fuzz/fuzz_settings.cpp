@@ -11,24 +11,14 @@
 
 #include <string>
 
+#define FUZZ_TARGET_NAME "fuzz_settings"
+#include "fuzz/check.h"
 #include "fuzz/settings_dir.h"
 #include "options/options.h"
 
 namespace {
 
 std::string g_dir;
-
-[[noreturn]] void Fail(const char *what)
-{
-    fprintf(stderr, "fuzz_settings: %s\n", what);
-    abort();
-}
-
-#define CHECK(cond)                       \
-    do {                                  \
-        if (!(cond))                      \
-            Fail("check failed: " #cond); \
-    } while (0)
 
 const char *Directory(const char *type)
 {
