@@ -9,6 +9,7 @@
 #include "meshio/formats.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -413,6 +414,21 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, Mes
     if (longest / 4 * 3 > kMaxDataUriBytes)
         return fail("a data URI of " + std::to_string(longest) + " bytes is more than the " +
                     std::to_string(kMaxDataUriBytes >> 20) + " MiB (decoded) read from one");
+
+    // The loader lets a binary chunk's data run up to its 8-byte header past
+    // the container's end; what lies there is not the file's.
+    if (binary && data.size() >= 28) {
+        uint32_t length, jsonLength, binLength;
+        std::memcpy(&length, data.data() + 8, 4);
+        std::memcpy(&jsonLength, data.data() + 12, 4);
+        const uint64_t bin = 20ull + jsonLength;
+        if (length <= data.size() && bin + 8 <= length) {
+            std::memcpy(&binLength, data.data() + bin, 4);
+            if (bin + 8 + binLength > length)
+                return fail("byte " + std::to_string(bin) + ": the binary chunk of " + std::to_string(binLength) +
+                            " bytes runs past the container's " + std::to_string(length));
+        }
+    }
 
     Folder folder;
     const size_t slash = name.find_last_of('/');

@@ -366,6 +366,16 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
     scaled.insert(open + 1, "\"scale\": [1e39, 1e39, 1e39], ");
     EXPECT_FALSE(MeshReadBytes(scaled, "in", MeshFormat::Gltf, &tooFar, nullptr, &error));
     EXPECT_NE(error.find("is too large for float32 once transformed"), std::string::npos) << error;
+    // a binary chunk whose data runs past the container's end by less than
+    // its own header
+    std::string longBin = glb;
+    uint32_t jsonLength, binLength;
+    std::memcpy(&jsonLength, &longBin[12], 4);
+    std::memcpy(&binLength, &longBin[20 + jsonLength], 4);
+    binLength += 4;
+    std::memcpy(&longBin[20 + jsonLength], &binLength, 4);
+    EXPECT_FALSE(MeshReadBytes(longBin, "in", MeshFormat::Glb, &tooFar, nullptr, &error));
+    EXPECT_NE(error.find("the binary chunk of"), std::string::npos) << error;
     MeshData huge = cube;
     huge.points[3][1] = 1e39;
     for (MeshFormat format : {MeshFormat::Stl, MeshFormat::Gltf, MeshFormat::Glb}) {
