@@ -64,17 +64,21 @@ bool ParsePair(const std::string &text, int out[2])
     return true;
 }
 
-}  // namespace
+// What the command line gave as text or as a value not yet checked, and
+// which of those options were given at all.
+struct RawOptions {
+    std::string select, edge, angleMode, view, previewSize;
+    double size = 0.0, limitAngle = 0.0;
+    CLI::Option *sizeOpt, *modeOpt, *limitOpt, *selectOpt, *edgeOpt, *viewOpt, *previewSizeOpt;
+};
 
-int CliParse(int argc, char **argv, CliArgs *args)
+// Declares every option: those CLI11 checks itself go straight into args,
+// the others into raw for CheckOptions.
+void AddOptions(CLI::App &app, CliArgs *args, RawOptions *raw)
 {
-    CLI::App app(kDescription, "corvane");
     app.footer(kFooter);
     app.set_version_flag("--version", std::string("corvane ") + CORVANE_VERSION);
     app.get_formatter()->column_width(30);
-
-    std::string select, edge, angleMode;
-    double size = 0.0, limitAngle = 0.0;
 
     app.add_option("INPUT", args->input, "Mesh to read (OBJ, PLY, OFF, STL, glTF or GLB, by its extension)")
         ->required()
@@ -91,24 +95,24 @@ int CliParse(int argc, char **argv, CliArgs *args)
                    "Write OUTPUT as this format, whatever its extension")
         ->transform(formats)
         ->type_name("FMT");
-    CLI::Option *sizeOpt = app.add_option("--size", size, "Bevel size, in model units")->type_name("S");
-    CLI::Option *modeOpt =
-        app.add_option("--angle-mode", angleMode,
+    raw->sizeOpt = app.add_option("--size", raw->size, "Bevel size, in model units")->type_name("S");
+    raw->modeOpt =
+        app.add_option("--angle-mode", raw->angleMode,
                        "Which edges: disable (all shared edges), lt or gt (angle test against the limit), in any case")
             ->type_name("MODE");
-    CLI::Option *limitOpt = app.add_option("--limit-angle", limitAngle,
+    raw->limitOpt = app.add_option("--limit-angle", raw->limitAngle,
                                            "Limit angle in degrees between two polygons, 0 to 180 (180: flat, "
                                            "90: a cube's edge)")
                                 ->type_name("DEG");
-    CLI::Option *selectOpt = app.add_option("--select", select,
+    raw->selectOpt = app.add_option("--select", raw->select,
                                             "Two-polygon mode: the polygons I,J (1-based, in file order)")
                                 ->type_name("I,J");
-    CLI::Option *edgeOpt =
-        app.add_option("--edge", edge,
+    raw->edgeOpt =
+        app.add_option("--edge", raw->edge,
                        "Two-polygon mode: the two polygons that share the edge between points A,B "
                        "(1-based, as in the file)")
             ->type_name("A,B");
-    selectOpt->excludes(edgeOpt);
+    raw->selectOpt->excludes(raw->edgeOpt);
     app.add_option("--plugin", args->plugin, "The module to load (default: Corvane.p beside corvane)")
         ->type_name("PATH");
     app.add_option("--plugins-dir", args->pluginsDir,
@@ -124,64 +128,79 @@ int CliParse(int argc, char **argv, CliArgs *args)
     app.add_flag("--keep-partial", args->keepPartial,
                  "Write OUTPUT even when a phase was aborted or the module reported an error");
 
-    std::string view, previewSize;
     CLI::Option *previewOpt =
         app.add_option("--preview", args->preview,
                        "Also write a PNG picture: the input and the output side by side, new and "
                        "re-shaped polygons tinted, back faces in magenta")
             ->type_name("FILE.png");
-    CLI::Option *viewOpt = app.add_option("--view", view,
+    raw->viewOpt = app.add_option("--view", raw->view,
                                           "Camera of the picture: azimuth and elevation in degrees "
                                           "(default 35,25; --view=-30,20 for a negative azimuth); Y is up, "
                                           "0,90 looks straight down")
                                ->type_name("AZ,EL");
-    CLI::Option *previewSizeOpt =
-        app.add_option("--preview-size", previewSize, "Size of the picture in pixels (default 1200,600)")
+    raw->previewSizeOpt =
+        app.add_option("--preview-size", raw->previewSize, "Size of the picture in pixels (default 1200,600)")
             ->type_name("W,H");
-    viewOpt->needs(previewOpt);
-    previewSizeOpt->needs(previewOpt);
+    raw->viewOpt->needs(previewOpt);
+    raw->previewSizeOpt->needs(previewOpt);
+}
 
+// Takes the values CLI11 cannot check into args; kExitUsage, with the
+// reason on stderr, for the first one refused.
+int CheckOptions(const RawOptions &raw, CliArgs *args)
+{
+    if (*raw.sizeOpt)
+        args->size = raw.size;
+    if (*raw.limitOpt)
+        args->limitAngle = raw.limitAngle;
+    const std::string refused = RunCheckOptions(args->size, args->limitAngle);
+    if (!refused.empty()) {
+        std::fprintf(stderr, "corvane: %s\n", refused.c_str());
+        return kExitUsage;
+    }
+    if (*raw.modeOpt) {
+        args->angleMode = RunAngleModeNumber(raw.angleMode);
+        if (*args->angleMode < 0) {
+            std::fprintf(stderr, "corvane: --angle-mode must be disable, lt or gt, not '%s'\n",
+                         raw.angleMode.c_str());
+            return kExitUsage;
+        }
+    }
+    if (*raw.selectOpt && (!ParsePair(raw.select, args->select) || args->select[0] == args->select[1])) {
+        std::fprintf(stderr, "corvane: --select needs two different polygon numbers I,J (from 1), not '%s'\n",
+                     raw.select.c_str());
+        return kExitUsage;
+    }
+    if (*raw.edgeOpt && (!ParsePair(raw.edge, args->edge) || args->edge[0] == args->edge[1])) {
+        std::fprintf(stderr, "corvane: --edge needs two different point numbers A,B (from 1), not '%s'\n",
+                     raw.edge.c_str());
+        return kExitUsage;
+    }
+    std::string why;
+    if (*raw.viewOpt && !ParseView(raw.view, &args->viewAzimuth, &args->viewElevation, &why)) {
+        std::fprintf(stderr, "corvane: --view: %s\n", why.c_str());
+        return kExitUsage;
+    }
+    if (*raw.previewSizeOpt &&
+        !ParseSize(raw.previewSize, &args->previewWidth, &args->previewHeight, &why)) {
+        std::fprintf(stderr, "corvane: --preview-size: %s\n", why.c_str());
+        return kExitUsage;
+    }
+    return -1;
+}
+
+}  // namespace
+
+int CliParse(int argc, char **argv, CliArgs *args)
+{
+    CLI::App app(kDescription, "corvane");
+    RawOptions raw;
+    AddOptions(app, args, &raw);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
         int code = app.exit(e);
         return code == 0 ? kExitDone : kExitUsage;
     }
-
-    if (*sizeOpt)
-        args->size = size;
-    if (*limitOpt)
-        args->limitAngle = limitAngle;
-    const std::string refused = RunCheckOptions(args->size, args->limitAngle);
-    if (!refused.empty()) {
-        std::fprintf(stderr, "corvane: %s\n", refused.c_str());
-        return kExitUsage;
-    }
-    if (*modeOpt) {
-        args->angleMode = RunAngleModeNumber(angleMode);
-        if (*args->angleMode < 0) {
-            std::fprintf(stderr, "corvane: --angle-mode must be disable, lt or gt, not '%s'\n", angleMode.c_str());
-            return kExitUsage;
-        }
-    }
-    if (*selectOpt && (!ParsePair(select, args->select) || args->select[0] == args->select[1])) {
-        std::fprintf(stderr, "corvane: --select needs two different polygon numbers I,J (from 1), not '%s'\n",
-                     select.c_str());
-        return kExitUsage;
-    }
-    if (*edgeOpt && (!ParsePair(edge, args->edge) || args->edge[0] == args->edge[1])) {
-        std::fprintf(stderr, "corvane: --edge needs two different point numbers A,B (from 1), not '%s'\n",
-                     edge.c_str());
-        return kExitUsage;
-    }
-    std::string why;
-    if (*viewOpt && !ParseView(view, &args->viewAzimuth, &args->viewElevation, &why)) {
-        std::fprintf(stderr, "corvane: --view: %s\n", why.c_str());
-        return kExitUsage;
-    }
-    if (*previewSizeOpt && !ParseSize(previewSize, &args->previewWidth, &args->previewHeight, &why)) {
-        std::fprintf(stderr, "corvane: --preview-size: %s\n", why.c_str());
-        return kExitUsage;
-    }
-    return -1;
+    return CheckOptions(raw, args);
 }
