@@ -148,18 +148,13 @@ std::string RunDefaultSettingsDir()
     return std::string(home) + "/.config/corvane";
 }
 
-void RunActivate(const LoadedModule &module, const MeshData &input, const RunOptions &options,
-                 RunResult *result)
-{
-    *result = RunResult();
-    // The module opens its settings file in the folder the host names, and
-    // with none it opens one at the filesystem root: every run names one.
-    if (options.settingsDir.empty()) {
-        result->activation = HOST_ACTIVATE_BADSERVICE;
-        return Judge(input, options, result);
-    }
-    const bool pairMode = options.select[0] > 0;
+namespace {
 
+// A host of its own holding the input, with the selection and the values
+// the caller types into the panel.
+std::unique_ptr<EmuHost> MakeHost(const MeshData &input, const RunOptions &options)
+{
+    const bool pairMode = options.select[0] > 0;
     std::unique_ptr<EmuHost> host = EmuHostCreate();
     std::vector<LWPolID> ids =
         EmuHostAddMesh(host.get(), pairMode ? HOST_LAYER_FOREGROUND : HOST_LAYER_BACKGROUND, input);
@@ -172,43 +167,45 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
         host->script.limitAngleRad = *options.limitAngleDeg * kRadiansPerDegree;
     if (options.prepare)
         options.prepare(host.get());
+    return host;
+}
 
-    std::chrono::steady_clock::duration panelTime{};
-    host->hooks.panelOpen = [&](EmuPanel &panel) {
-        int confirmed = 1;
-        if (options.panel) {
-            auto start = std::chrono::steady_clock::now();
-            confirmed = options.panel(panel);
-            panelTime += std::chrono::steady_clock::now() - start;
-        }
-        if (confirmed != 0 && options.clampSize)
-            ClampPanelSize(&panel, *options.clampSize, result);
-        ReadPanel(panel, result);
-        // What the settings file or the panel's user gave is checked as the
-        // caller's own options are; a refusal cancels, which keeps the file.
-        if (confirmed != 0) {
-            // The panel holds the angle in radians: 180 degrees comes back a
-            // few units in the last place above 180.
-            std::optional<double> limit;
-            if (result->limitAngleDeg > 180.0 + 1e-9)
-                limit = result->limitAngleDeg;
-            result->failure = RunCheckOptions(result->bevelSize, limit);
-            result->refused = !result->failure.empty();
-            if (result->refused)
-                confirmed = 0;
-        }
-        result->cancelled = confirmed == 0;
-        return confirmed;
-    };
+// The panel as the module opens it: the caller's panel (timed apart from
+// the activation), the clamp, and the check of what it holds. Returns
+// whether it was confirmed.
+int AnswerPanel(EmuPanel &panel, const RunOptions &options, RunResult *result,
+                std::chrono::steady_clock::duration *panelTime)
+{
+    int confirmed = 1;
+    if (options.panel) {
+        auto start = std::chrono::steady_clock::now();
+        confirmed = options.panel(panel);
+        *panelTime += std::chrono::steady_clock::now() - start;
+    }
+    if (confirmed != 0 && options.clampSize)
+        ClampPanelSize(&panel, *options.clampSize, result);
+    ReadPanel(panel, result);
+    // What the settings file or the panel's user gave is checked as the
+    // caller's own options are; a refusal cancels, which keeps the file.
+    if (confirmed != 0) {
+        // The panel holds the angle in radians: 180 degrees comes back a
+        // few units in the last place above 180.
+        std::optional<double> limit;
+        if (result->limitAngleDeg > 180.0 + 1e-9)
+            limit = result->limitAngleDeg;
+        result->failure = RunCheckOptions(result->bevelSize, limit);
+        result->refused = !result->failure.empty();
+        if (result->refused)
+            confirmed = 0;
+    }
+    result->cancelled = confirmed == 0;
+    return confirmed;
+}
 
-    auto start = std::chrono::steady_clock::now();
-    result->activation = EmuHostRun(host.get(), module.activate, module.serverData);
-    auto elapsed = std::chrono::steady_clock::now() - start - panelTime;
-    result->activationMs = std::chrono::duration<double, std::milli>(elapsed).count();
-    if (result->activation != HOST_ACTIVATE_OK)
-        return Judge(input, options, result);
-
-    for (const EmuMessage &m : host->log.messages) {
+// What the host's log and foreground layer say of the activation.
+void ReadHost(const EmuHost &host, const MeshData &input, const RunOptions &options, RunResult *result)
+{
+    for (const EmuMessage &m : host.log.messages) {
         RunMessage message;
         message.error = m.error;
         message.text = m.line1;
@@ -216,11 +213,11 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
             message.text += "\n" + m.line2;
         result->messages.push_back(message);
     }
-    for (const EmuMonitorLog &m : host->log.monitors)
+    for (const EmuMonitorLog &m : host.log.monitors)
         result->aborted = result->aborted || m.aborted;
-    for (int code : host->log.doneCodes)
+    for (int code : host.log.doneCodes)
         result->unchanged = result->unchanged && code != HOST_EDIT_KEEP;
-    result->output = EmuHostLayerMesh(host.get(), HOST_LAYER_FOREGROUND);
+    result->output = EmuHostLayerMesh(&host, HOST_LAYER_FOREGROUND);
     // The host knows nothing of material libraries: the result names the
     // input's, whose surfaces it keeps.
     result->output.materialLibraries = input.materialLibraries;
@@ -228,5 +225,29 @@ void RunActivate(const LoadedModule &module, const MeshData &input, const RunOpt
         result->created = options.inputIndex
                               ? RunCreatedPolygons(*options.inputIndex, result->output, &result->reshaped)
                               : RunCreatedPolygons(input, result->output, &result->reshaped);
+}
+
+}  // namespace
+
+void RunActivate(const LoadedModule &module, const MeshData &input, const RunOptions &options,
+                 RunResult *result)
+{
+    *result = RunResult();
+    // The module opens its settings file in the folder the host names, and
+    // with none it opens one at the filesystem root: every run names one.
+    if (options.settingsDir.empty()) {
+        result->activation = HOST_ACTIVATE_BADSERVICE;
+        return Judge(input, options, result);
+    }
+    std::unique_ptr<EmuHost> host = MakeHost(input, options);
+    std::chrono::steady_clock::duration panelTime{};
+    host->hooks.panelOpen = [&](EmuPanel &panel) { return AnswerPanel(panel, options, result, &panelTime); };
+
+    auto start = std::chrono::steady_clock::now();
+    result->activation = EmuHostRun(host.get(), module.activate, module.serverData);
+    auto elapsed = std::chrono::steady_clock::now() - start - panelTime;
+    result->activationMs = std::chrono::duration<double, std::milli>(elapsed).count();
+    if (result->activation == HOST_ACTIVATE_OK)
+        ReadHost(*host, input, options, result);
     Judge(input, options, result);
 }
