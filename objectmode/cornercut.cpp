@@ -130,6 +130,83 @@ static int PolyWithEdge(BufModel *model, int32_t a, int32_t b)
     return -1;
 }
 
+// The line a ring lies on, when it does: its first point, the largest
+// coordinate of the offsets from it (the scale) and the unit direction
+// along it in units of the scale. Every patch is looked at, so a ring with
+// area is told apart first, without a square root or an allocation. The
+// offsets from the first point are divided by the scale, so that the test
+// neither underflows nor overflows at any scale; against the farthest of
+// them (by that coordinate), the cross product of each is its distance from
+// the line times the farthest's length.
+static int FlatRingLine(int count, const Vec3 *pos, Vec3 *origin, double *scale, Vec3 *unit)
+{
+    *origin = pos[0];
+    *scale = 0.0;
+    int far = 0;
+    for (int i = 1; i < count; i++) {
+        Vec3 d = VecSub(pos[i], *origin);
+        double m = fmax(fabs(d.x), fmax(fabs(d.y), fabs(d.z)));
+        if (m > *scale) {
+            *scale = m;
+            far = i;
+        }
+    }
+    if (!(*scale > 0.0) || !isfinite(*scale))
+        return 0;
+    Vec3 along = VecDiv(VecSub(pos[far], *origin), *scale);
+    double along2 = VecDot(along, along);  // 1 to 3
+    const double rounding = 1.0 / 1099511627776.0;  // 2^-40
+    for (int i = 1; i < count; i++) {
+        Vec3 c = VecCross(VecDiv(VecSub(pos[i], *origin), *scale), along);
+        if (!(VecDot(c, c) <= along2 * along2 * (rounding * rounding)))
+            return 0;
+    }
+    *unit = VecDiv(along, sqrt(along2));
+    return 1;
+}
+
+// Gives the owner of the ring's edge i (which runs ring[j] -> ring[i], j
+// after i) the ring's points that lie strictly between its ends along the
+// line (t), in that order. -1 without memory, else whether it took any.
+static int ZipRingEdge(BufModel *model, int count, const int32_t *ring, const double *t, int i,
+                       int owner, int *between)
+{
+    int j = (i + 1) % count;
+    double from = t[j], to = t[i];
+    double sense = to > from ? 1.0 : -1.0;
+    int found = 0;
+    for (int q = 0; q < count; q++) {
+        double u = (t[q] - from) * sense;
+        if (u > 0.0 && u < (to - from) * sense)
+            between[found++] = q;
+    }
+    if (found == 0)
+        return 0;
+    for (int a = 1; a < found; a++)
+        for (int b = a; b > 0 && (t[between[b]] - t[between[b - 1]]) * sense < 0.0; b--) {
+            int x = between[b];
+            between[b] = between[b - 1];
+            between[b - 1] = x;
+        }
+    const BufPoly *poly = BufModelGetPoly(model, owner);
+    int32_t *list = (int32_t *)malloc(((size_t)poly->count + (size_t)found) * sizeof(int32_t));
+    if (!list)
+        return -1;
+    int length = 0;
+    int placed = 0;
+    for (int v = 0; v < poly->count; v++) {
+        list[length++] = poly->points[v];
+        if (!placed && poly->points[v] == ring[j] && poly->points[(v + 1) % poly->count] == ring[i]) {
+            for (int b = 0; b < found; b++)
+                list[length++] = ring[between[b]];
+            placed = 1;
+        }
+    }
+    BufModelSetPoly(model, nullptr, length, list, owner);
+    free(list);
+    return 1;
+}
+
 // A ring whose points all lie on one line (but for rounding) would be a
 // patch of no area: where the hole about P is itself flat, as where the
 // strips of two flat pairs both end on an unchamfered crease between them.
@@ -141,37 +218,12 @@ static int PolyWithEdge(BufModel *model, int32_t a, int32_t b)
 // polygons about it.
 static int ZipFlatRing(BufModel *model, int count, const int32_t *ring, const Vec3 *pos)
 {
-    // Every patch is looked at, so a ring with area is told apart first,
-    // without a square root or an allocation. The offsets from the first
-    // point are divided by the largest coordinate among them, so that the
-    // test below neither underflows nor overflows at any scale; against the
-    // farthest of them (by that coordinate), the cross product of each is
-    // its distance from the line times the farthest's length.
-    Vec3 origin = pos[0];
-    double scale = 0.0;
-    int far = 0;
-    for (int i = 1; i < count; i++) {
-        Vec3 d = VecSub(pos[i], origin);
-        double m = fmax(fabs(d.x), fmax(fabs(d.y), fabs(d.z)));
-        if (m > scale) {
-            scale = m;
-            far = i;
-        }
-    }
-    if (!(scale > 0.0) || !isfinite(scale))
+    Vec3 origin, unit;
+    double scale;
+    if (!FlatRingLine(count, pos, &origin, &scale, &unit))
         return 0;
-    Vec3 along = VecDiv(VecSub(pos[far], origin), scale);
-    double along2 = VecDot(along, along);  // 1 to 3
-    const double rounding = 1.0 / 1099511627776.0;  // 2^-40
-    for (int i = 1; i < count; i++) {
-        Vec3 c = VecCross(VecDiv(VecSub(pos[i], origin), scale), along);
-        if (!(VecDot(c, c) <= along2 * along2 * (rounding * rounding)))
-            return 0;
-    }
     // Along the line, in units of the scale.
     double tolerance = CornerTolerance(model) / scale;
-    double reach = sqrt(along2);
-    Vec3 unit = VecDiv(along, reach);
     double *t = (double *)malloc((size_t)count * sizeof(double));
     int *owner = (int *)malloc((size_t)count * sizeof(int));
     int *between = (int *)malloc((size_t)count * sizeof(int));
@@ -190,44 +242,9 @@ static int ZipFlatRing(BufModel *model, int count, const int32_t *ring, const Ve
     }
     int changed = 0;
     for (int i = 0; ok && i < count; i++) {
-        int j = (i + 1) % count;
-        // The owner runs ring[j] -> ring[i]: the points strictly between,
-        // in that order.
-        double from = t[j], to = t[i];
-        double sense = to > from ? 1.0 : -1.0;
-        int found = 0;
-        for (int q = 0; q < count; q++) {
-            double u = (t[q] - from) * sense;
-            if (u > 0.0 && u < (to - from) * sense)
-                between[found++] = q;
-        }
-        if (found == 0)
-            continue;
-        for (int a = 1; a < found; a++)
-            for (int b = a; b > 0 && (t[between[b]] - t[between[b - 1]]) * sense < 0.0; b--) {
-                int x = between[b];
-                between[b] = between[b - 1];
-                between[b - 1] = x;
-            }
-        const BufPoly *poly = BufModelGetPoly(model, owner[i]);
-        int32_t *list = (int32_t *)malloc(((size_t)poly->count + (size_t)found) * sizeof(int32_t));
-        if (!list) {
-            ok = 0;
-            break;
-        }
-        int length = 0;
-        int placed = 0;
-        for (int v = 0; v < poly->count; v++) {
-            list[length++] = poly->points[v];
-            if (!placed && poly->points[v] == ring[j] && poly->points[(v + 1) % poly->count] == ring[i]) {
-                for (int b = 0; b < found; b++)
-                    list[length++] = ring[between[b]];
-                placed = 1;
-            }
-        }
-        BufModelSetPoly(model, nullptr, length, list, owner[i]);
-        changed = 1;
-        free(list);
+        int took = ZipRingEdge(model, count, ring, t, i, owner[i], between);
+        ok = took >= 0;
+        changed = changed || took > 0;
     }
     free(t);
     free(owner);
