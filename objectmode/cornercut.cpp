@@ -539,6 +539,64 @@ static void ReshapeAtCorner(BufModel *model, const FanCorner *c)
     free(list);
 }
 
+// Each polygon of the fan's corner: it must be a polygon of its own about
+// P, holding its copy once, and each step must arrive at the next polygon's
+// copy. 0 when one is not.
+static int ReadFanCorners(BufModel *model, const FanStep *fan, int n, int open, FanCorner *c)
+{
+    for (int i = 0; i < n; i++) {
+        c[i].copy = fan[i].leave->pointA;
+        c[i].poly = fan[i].leave->polyIndex;
+        c[i].joinsNext = 0;
+        c[i].before = c[i].after = -1;
+        c[i].drop = 0;
+        const BufPoly *poly = BufModelGetPoly(model, c[i].poly);
+        const BufPoint *copy = BufModelGetPoint(model, c[i].copy);
+        if (!poly || !copy || CountIn(poly, c[i].copy) != 1)
+            return 0;
+        c[i].at = copy->position;
+        for (int j = 0; j < i; j++)
+            if (c[j].poly == c[i].poly)
+                return 0;
+        if (open && i == n - 1) {
+            if (fan[i].back)
+                return 0;
+        } else if (!fan[i].back || fan[i].back->pointB != fan[(i + 1) % n].leave->pointA) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// Along each unchamfered edge of the fan, which of its two copies lies
+// nearer P, measured towards the edge's far end X (a reflex corner slides
+// its copy beyond P), or that they are one point for the weld. 0 when the
+// host does not know an X.
+static int OrderFanCopies(EditContext *ctx, const FanStep *fan, int n, int open, const Vec3 &corner,
+                          double tolerance, FanCorner *c)
+{
+    for (int i = 0; i < n; i++) {
+        if (fan[i].leave->done || (open && i == n - 1))
+            continue;
+        int j = (i + 1) % n;
+        if (SamePosition(c[i].at, c[j].at, tolerance)) {
+            c[i].joinsNext = 1;
+            continue;
+        }
+        Vec3 far;
+        if (!HostPointPosition(ctx, fan[i].leave->hostB, &far))
+            return 0;
+        Vec3 along = VecSub(far, corner);
+        double ti = VecDot(VecSub(c[i].at, corner), along);
+        double tj = VecDot(VecSub(c[j].at, corner), along);
+        if (ti < tj)
+            c[i].after = c[j].copy;
+        else
+            c[j].before = c[i].copy;
+    }
+    return 1;
+}
+
 // Closes the fan of n polygons about P; with `open`, the last step leads to
 // no polygon (the fan ends at a border) and joins nothing.
 static int CloseFan(EditContext *ctx, const FanStep *fan, int n, LWPntID point, int open)
@@ -549,50 +607,9 @@ static int CloseFan(EditContext *ctx, const FanStep *fan, int n, LWPntID point, 
         return 0;
     FanCorner *c = (FanCorner *)malloc((size_t)n * sizeof(FanCorner));
     int32_t *ring = (int32_t *)malloc((size_t)n * sizeof(int32_t));
-    int ok = c && ring;
-    // Each polygon must be a polygon of its own about P, holding its copy
-    // once, and each step must arrive at the next polygon's copy.
-    for (int i = 0; ok && i < n; i++) {
-        c[i].copy = fan[i].leave->pointA;
-        c[i].poly = fan[i].leave->polyIndex;
-        c[i].joinsNext = 0;
-        c[i].before = c[i].after = -1;
-        c[i].drop = 0;
-        const BufPoly *poly = BufModelGetPoly(model, c[i].poly);
-        const BufPoint *copy = BufModelGetPoint(model, c[i].copy);
-        ok = poly && copy && CountIn(poly, c[i].copy) == 1;
-        if (ok)
-            c[i].at = copy->position;
-        for (int j = 0; ok && j < i; j++)
-            ok = c[j].poly != c[i].poly;
-        if (open && i == n - 1)
-            ok = ok && !fan[i].back;
-        else
-            ok = ok && fan[i].back && fan[i].back->pointB == fan[(i + 1) % n].leave->pointA;
-    }
+    int ok = c && ring && ReadFanCorners(model, fan, n, open, c);
     double tolerance = ok ? CornerTolerance(model) : 0.0;
-    for (int i = 0; ok && i < n; i++) {
-        if (fan[i].leave->done || (open && i == n - 1))
-            continue;
-        int j = (i + 1) % n;
-        if (SamePosition(c[i].at, c[j].at, tolerance)) {
-            c[i].joinsNext = 1;
-            continue;
-        }
-        // Which copy lies nearer P, measured along the edge towards its far
-        // end X (a reflex corner slides its copy beyond P).
-        Vec3 far;
-        ok = HostPointPosition(ctx, fan[i].leave->hostB, &far);
-        if (!ok)
-            break;
-        Vec3 along = VecSub(far, corner);
-        double ti = VecDot(VecSub(c[i].at, corner), along);
-        double tj = VecDot(VecSub(c[j].at, corner), along);
-        if (ti < tj)
-            c[i].after = c[j].copy;
-        else
-            c[j].before = c[i].copy;
-    }
+    ok = ok && OrderFanCopies(ctx, fan, n, open, corner, tolerance, c);
     if (!ok) {
         free(c);
         free(ring);
