@@ -344,6 +344,65 @@ void AddPatchPolygons(BufModel *model, const char *surface, int count, const int
         free(pos);
 }
 
+// The new vertex list of a polygon being cut, as the cuts at its corner's
+// vertices build it.
+struct CutList {
+    int32_t *list;
+    int room;
+    int length;
+    int from;             // the first vertex not yet passed
+    int made;             // a cut was made
+    int fits;             // every vertex fitted, none twice
+    unsigned char *taken;  // per vertex: in the list
+};
+
+// The cut at vertex v, on the plane's crossings: the vertices up to the
+// crossing behind v, then the one or two points where the plane crosses.
+// 0 when the model refused the points.
+static int CutAtVertex(BufModel *model, const BufPoly *y, int v, const Crossings &cross,
+                       double tolerance, CutList *c)
+{
+    int n = y->count;
+    // Backward from the edge that ends at v (over every edge but v's own),
+    // forward from the one that starts there (over every edge but the one
+    // that ends at v); the first crossing on each side wins.
+    int before = (v + n - 1) % n;
+    int eb = cross.behind[before];
+    if (eb == v)
+        eb = -1;
+    int ef = cross.ahead[v];
+    if (ef == before)
+        ef = -1;
+    // No crossing on one side: the cut has no point there, so the vertex
+    // stays as it is.
+    if (eb < 0 || ef < 0)
+        return 1;
+    Vec3 h1 = cross.point[eb];
+    Vec3 h2 = cross.point[ef];
+
+    // Crossings within the weld's distance of each other (a size about that
+    // distance) would become one point twice in a row: one is made.
+    int p1 = BufModelAddPoint(model, &h1);
+    int p2 = SamePosition(h1, h2, tolerance) ? p1 : BufModelAddPoint(model, &h2);
+    if (p1 < 0 || p2 < 0)
+        return 0;
+
+    if (!c->made && eb > ef) {
+        // The cut spans the end of the vertex list: its points open it.
+        c->length = 0;
+        c->fits = Append(c->list, c->room, &c->length, p1) &&
+                  (p2 == p1 || Append(c->list, c->room, &c->length, p2));
+    } else {
+        for (int w = c->from; w <= eb && c->fits; w++)
+            c->fits = AppendVertex(c->list, c->room, &c->length, y, c->taken, w);
+        c->fits = c->fits && Append(c->list, c->room, &c->length, p1) &&
+                  (p2 == p1 || Append(c->list, c->room, &c->length, p2));
+    }
+    c->from = ef + 1;
+    c->made = 1;
+    return 1;
+}
+
 void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3 &corner)
 {
     if (poly < 0)
@@ -355,88 +414,52 @@ void CutPolyCorner(BufModel *model, const RingPlane *plane, int poly, const Vec3
     Vec3 normal = plane->normal;
     int n = y->count;
 
+    CutList c;
     // The polygon's vertices plus two per cut vertex, at most every vertex.
-    int room = 3 * n;
-    int32_t *cut = (int32_t *)malloc((size_t)room * sizeof(int32_t));
+    c.room = 3 * n;
+    c.list = (int32_t *)malloc((size_t)c.room * sizeof(int32_t));
+    c.taken = (unsigned char *)calloc((size_t)n, 1);
+    c.length = c.from = c.made = 0;
+    c.fits = 1;
     Crossings cross;
     cross.crosses = (unsigned char *)malloc((size_t)n);
     cross.point = (Vec3 *)malloc((size_t)n * sizeof(Vec3));
     cross.ahead = (int32_t *)malloc((size_t)n * sizeof(int32_t));
     cross.behind = (int32_t *)malloc((size_t)n * sizeof(int32_t));
-    unsigned char *taken = (unsigned char *)calloc((size_t)n, 1);
     int found = 0;
-    int ready = cut && cross.crosses && cross.point && cross.ahead && cross.behind && taken;
-    int length = 0;
-    int from = 0;
-    int made = 0;
-    int fits = 1;
+    int ready = c.list && cross.crosses && cross.point && cross.ahead && cross.behind && c.taken;
     double tolerance = CornerTolerance(model);
 
-    for (int v = 0; v < n && fits && ready; v++) {
+    for (int v = 0; v < n && c.fits && ready; v++) {
         if (!SamePosition(corner, BufModelPointPosition(model, y->points[v]), tolerance))
             continue;
         if (!found) {
             FindCrossings(model, y, anchor, normal, &cross);
             found = 1;
         }
-
-        // Backward from the edge that ends at v (over every edge but v's
-        // own), forward from the one that starts there (over every edge but
-        // the one that ends at v); the first crossing on each side wins.
-        int before = (v + n - 1) % n;
-        int eb = cross.behind[before];
-        if (eb == v)
-            eb = -1;
-        int ef = cross.ahead[v];
-        if (ef == before)
-            ef = -1;
-        // No crossing on one side: the cut has no point there, so the vertex
-        // stays as it is.
-        if (eb < 0 || ef < 0)
-            continue;
-        Vec3 h1 = cross.point[eb];
-        Vec3 h2 = cross.point[ef];
-
-        // Crossings within the weld's distance of each other (a size about
-        // that distance) would become one point twice in a row: one is made.
-        int p1 = BufModelAddPoint(model, &h1);
-        int p2 = SamePosition(h1, h2, tolerance) ? p1 : BufModelAddPoint(model, &h2);
         // A full model refuses the points; the activation then discards the
         // edit, and the polygon is left alone.
-        if (p1 < 0 || p2 < 0) {
-            made = 0;
+        if (!CutAtVertex(model, y, v, cross, tolerance, &c)) {
+            c.made = 0;
             break;
         }
-
-        if (!made && eb > ef) {
-            // The cut spans the end of the vertex list: its points open it.
-            length = 0;
-            fits = Append(cut, room, &length, p1) && (p2 == p1 || Append(cut, room, &length, p2));
-        } else {
-            for (int w = from; w <= eb && fits; w++)
-                fits = AppendVertex(cut, room, &length, y, taken, w);
-            fits = fits && Append(cut, room, &length, p1) &&
-                   (p2 == p1 || Append(cut, room, &length, p2));
-        }
-        from = ef + 1;
-        made = 1;
     }
 
-    if (made && fits) {
-        for (int w = from; w < n && fits; w++)
-            fits = AppendVertex(cut, room, &length, y, taken, w);
+    if (c.made && c.fits) {
+        for (int w = c.from; w < n && c.fits; w++)
+            c.fits = AppendVertex(c.list, c.room, &c.length, y, c.taken, w);
         // A list that would not fit or repeats a vertex, or one too short for
         // a polygon (only a polygon folded over itself asks for any of
         // these), leaves it as it was.
-        if (fits && length >= 3)
-            BufModelSetPoly(model, nullptr, length, cut, poly);
+        if (c.fits && c.length >= 3)
+            BufModelSetPoly(model, nullptr, c.length, c.list, poly);
     }
-    free(cut);
+    free(c.list);
     free(cross.crosses);
     free(cross.point);
     free(cross.ahead);
     free(cross.behind);
-    free(taken);
+    free(c.taken);
 }
 
 // ---- a corner where chamfered and unchamfered edges meet -----------------
