@@ -1,7 +1,8 @@
 // The output model: every point and polygon an activation makes is gathered
 // here by index and committed to the host once, by BufModelFlush, which also
-// welds coincident points. The host's side (the edit operation the flush
-// commits through, its monitor) is the host's services, edit/services.h.
+// welds coincident points. The host's side, the edit operation the flush
+// commits through and its monitor, comes with the services of
+// edit/services.h.
 //
 // A BufModel is large (two fixed tables of 65536 record pointers, about 1 MB
 // on a 64-bit build): allocate it on the heap, never on the stack.

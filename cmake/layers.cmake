@@ -124,7 +124,6 @@ function(corvane_layer_types out folder)
   file(GLOB headers ${PROJECT_SOURCE_DIR}/${folder}/*.h)
   file(GLOB sources ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
   set(types)
-  set(declared)
   set(defined)
   foreach(file ${headers} ${sources})
     file(STRINGS ${file} lines REGEX "${opens}")
@@ -157,9 +156,9 @@ endfunction()
 # alone, would otherwise include upward unseen.
 #
 # A declaration of a type compiles without its header, so a layer could
-# still name a type of a layer that uses it (`struct BufModel;` in edit/).
-# Each unit then gives every type the layers above define another meaning,
-# which such a declaration conflicts with.
+# still name a type of a layer that uses it (`struct BufModel;` in edit/
+# would). Each unit then gives every type of the layers that use this one
+# another meaning, which such a declaration conflicts with.
 function(corvane_layer_headers folder)
   string(REPLACE "/" "_" name ${folder})
   file(GLOB headers RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/${folder}/*.h)

@@ -5,6 +5,8 @@
 //
 // The context is the services record with the rest added, so a pass hands
 // it to the service wrappers (edit/services.h) and to the flush as it is.
+// One plain base and no virtual functions: it stays an aggregate, which
+// `EditContext ctx{}` zeroes.
 #ifndef CORVANE_CONTEXT_H
 #define CORVANE_CONTEXT_H
 
