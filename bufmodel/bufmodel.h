@@ -1,7 +1,8 @@
 // The output model: every point and polygon an activation makes is gathered
 // here by index and committed to the host once, by BufModelFlush, which also
-// welds coincident points. The host's side (the edit operation the flush
-// commits through, its monitor) is the activation's context, edit/services.h.
+// welds coincident points. The host's side, the edit operation the flush
+// commits through and its monitor, comes with the services of
+// edit/services.h.
 //
 // A BufModel is large (two fixed tables of 65536 record pointers, about 1 MB
 // on a 64-bit build): allocate it on the heap, never on the stack.
@@ -87,10 +88,11 @@ BufPoly *BufModelGetPoly(BufModel *model, int index);
 // The position of point `index`; (0, 0, 0) where BufModelGetPoint gives
 // null, so that a bad index cannot reach memory.
 Vec3 BufModelPointPosition(BufModel *model, int index);
-// Welds the context's model, creates the used points with addPoint, commits
-// every polygon with addFace under the "BufModel Flush" monitor and releases
-// every record. 0, also after an abort; -1 for a null context or model.
-int BufModelFlush(EditContext *ctx);
+// Welds the model, creates the used points with the services' addPoint,
+// commits every polygon with addFace under the "BufModel Flush" monitor and
+// releases every record. 0, also after an abort; -1 for a null model or
+// services record.
+int BufModelFlush(BufModel *model, EditServices *services);
 
 // Releases every record without committing anything (the model is then
 // spent, as after a flush). Used when a result must not reach the host.

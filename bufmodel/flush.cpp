@@ -369,10 +369,8 @@ void BufModelMarkUsed(BufModel *model)
 // Creates the used points that stand for no host point yet, in index order.
 // Runs before the monitor opens and cannot be aborted. Fills `hostOf` (when
 // given) with every point's host id afterwards.
-static void CreateUsedPoints(EditContext *ctx, LWPntID *hostOf)
+static void CreateUsedPoints(BufModel *model, HostMeshEditOp *edit, LWPntID *hostOf)
 {
-    BufModel *model = ctx->model;
-    HostMeshEditOp *edit = ctx->edit;
     for (int i = 0; i < model->pointCount; i++) {
         BufPoint *point = model->pointTable[i];
         if (!point->hostId && point->used) {
@@ -389,14 +387,13 @@ static void CreateUsedPoints(EditContext *ctx, LWPntID *hostOf)
 // points come from `hostOf` when there is one: side by side they take a
 // fraction of the cache lines of the point records, which the polygons
 // reach in no order.
-static void CommitPolygons(EditContext *ctx, const LWPntID *hostOf)
+static void CommitPolygons(BufModel *model, EditServices *services, const LWPntID *hostOf)
 {
-    BufModel *model = ctx->model;
-    HostMeshEditOp *edit = ctx->edit;
-    MonitorOpen(ctx, "Corvane", "BufModel Flush");
-    MonitorInit(ctx, model->polyCount);
+    HostMeshEditOp *edit = services->edit;
+    MonitorOpen(services, "Corvane", "BufModel Flush");
+    MonitorInit(services, model->polyCount);
     for (int p = 0; p < model->polyCount; p++) {
-        if (MonitorStep(ctx, 1))
+        if (MonitorStep(services, 1))
             break;
         BufPoly *poly = model->polyTable[p];
         if (poly->count == 0)
@@ -408,21 +405,20 @@ static void CommitPolygons(EditContext *ctx, const LWPntID *hostOf)
         }
         poly->hostId = edit->addFace(edit->state, poly->surface, poly->count, poly->hostPoints);
     }
-    MonitorClose(ctx);
+    MonitorClose(services);
 }
 
-int BufModelFlush(EditContext *ctx)
+int BufModelFlush(BufModel *model, EditServices *services)
 {
-    if (!ctx || !ctx->model)
+    if (!model || !services)
         return -1;
-    BufModel *model = ctx->model;
     BufModelWeld(model);
     BufModelMend(model);
     BufModelMarkUsed(model);
     LWPntID *hostOf = (LWPntID *)malloc((model->pointCount > 0 ? (size_t)model->pointCount : 1) *
                                         sizeof(LWPntID));
-    CreateUsedPoints(ctx, hostOf);
-    CommitPolygons(ctx, hostOf);
+    CreateUsedPoints(model, services->edit, hostOf);
+    CommitPolygons(model, services, hostOf);
     free(hostOf);
     // Every record goes, also after an abort; the counts stay as they are, so
     // the model must be initialised again before further use.

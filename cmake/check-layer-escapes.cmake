@@ -2,6 +2,8 @@
 #   - an include by a relative path, which check-includes.cmake rejects;
 #   - a layer of headers alone including upward, which the header units of
 #     layers.cmake fail to compile though every source compiles;
+#   - a layer declaring a type of a layer above it, which compiles without
+#     that layer's header;
 #   - two layers that see each other: a table where a layer uses one above
 #     it, or a target given the layer of a folder that is not its own.
 # The same tree without the escape must build, so that each failure is the
@@ -62,7 +64,7 @@ set(low_h "#ifndef LOW_H\n#define LOW_H\nstruct Low { int n; };\n#endif\n")
 file(WRITE ${tree}/low/low.h "${low_h}")
 file(WRITE ${tree}/mid/mid.h "#ifndef MID_H\n#define MID_H\nint Mid(int n);\n#endif\n")
 file(WRITE ${tree}/mid/mid.cpp "#include \"mid/mid.h\"\nint Mid(int n) { return n + 1; }\n")
-file(WRITE ${tree}/high/high.h "#ifndef HIGH_H\n#define HIGH_H\nint High();\n#endif\n")
+file(WRITE ${tree}/high/high.h "#ifndef HIGH_H\n#define HIGH_H\nstruct Tally { int n; };\nint High();\n#endif\n")
 file(WRITE ${tree}/high/high.cpp
      "#include \"high/high.h\"\n#include \"low/low.h\"\n#include \"mid/mid.h\"\nint High() { return Mid(Low{1}.n); }\n")
 
@@ -79,6 +81,12 @@ endif()
 file(WRITE ${tree}/low/low.h "#include \"mid/mid.h\"\n${low_h}")
 run(${CMAKE_COMMAND} --build ${build})
 expect_failure("a header-only layer including upward" "low_low\\.h\\.cpp.*mid/mid\\.h")
+file(WRITE ${tree}/low/low.h "${low_h}")
+
+# ---- a header-only layer declaring a type of the layer above it
+file(WRITE ${tree}/low/low.h "struct Tally;\n${low_h}")
+run(${CMAKE_COMMAND} --build ${build})
+expect_failure("a layer declaring a type of one above it" "low_low\\.h\\.cpp.*Tally.*a type of high")
 file(WRITE ${tree}/low/low.h "${low_h}")
 
 # ---- a layer that uses one above it in the table

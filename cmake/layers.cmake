@@ -5,17 +5,18 @@
 #
 # The module's layers, bottom up, each with what it may include besides
 # itself (the README's layout table draws them).
-set(CORVANE_LAYERS hostapi vecmath index records edit bufmodel options objectmode pairmode plugin)
+set(CORVANE_LAYERS hostapi vecmath index records edit bufmodel context options objectmode pairmode plugin)
 set(CORVANE_USES_hostapi)
 set(CORVANE_USES_vecmath)
 set(CORVANE_USES_index)
 set(CORVANE_USES_records hostapi vecmath)
 set(CORVANE_USES_edit hostapi vecmath)
 set(CORVANE_USES_bufmodel edit index hostapi vecmath)
+set(CORVANE_USES_context bufmodel edit index hostapi vecmath)
 set(CORVANE_USES_options hostapi)
-set(CORVANE_USES_objectmode bufmodel edit index records options hostapi vecmath)
-set(CORVANE_USES_pairmode objectmode bufmodel edit index records options hostapi vecmath)
-set(CORVANE_USES_plugin pairmode objectmode bufmodel edit index records options hostapi vecmath)
+set(CORVANE_USES_objectmode context bufmodel edit index records options hostapi vecmath)
+set(CORVANE_USES_pairmode objectmode context bufmodel edit index records options hostapi vecmath)
+set(CORVANE_USES_plugin pairmode objectmode context bufmodel edit index records options hostapi vecmath)
 
 # Around the module: the emulated host and the mesh files share only the
 # plain mesh data; one run of the module stands on both, and the programs
@@ -112,22 +113,72 @@ function(corvane_layers_check_table)
   endforeach()
 endfunction()
 
+# Sets `out` to the names of the types layer `folder` owns: those its
+# headers define at file scope (a line that opens one: the name, a base
+# list and the brace, not a declaration, a template's specialisation or an
+# object of the type), and those they declare that its sources define,
+# which the layer hands out only by pointer.
+function(corvane_layer_types out folder)
+  set(name "([A-Za-z_][A-Za-z0-9_]*)")
+  set(opens "^(struct|class|union|enum)([ \t]+(class|struct))?[ \t]+${name}[ \t]*(:[^;(<={]*)?({.*)?$")
+  file(GLOB headers ${PROJECT_SOURCE_DIR}/${folder}/*.h)
+  file(GLOB sources ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+  set(types)
+  set(defined)
+  foreach(file ${headers} ${sources})
+    file(STRINGS ${file} lines REGEX "${opens}")
+    foreach(line ${lines})
+      string(REGEX MATCH "${opens}" line "${line}")
+      if(file IN_LIST headers)
+        list(APPEND types ${CMAKE_MATCH_4})
+      else()
+        list(APPEND defined ${CMAKE_MATCH_4})
+      endif()
+    endforeach()
+  endforeach()
+  foreach(header ${headers})
+    file(STRINGS ${header} lines REGEX "^(struct|class|union)[ \t]+${name}[ \t]*;")
+    foreach(line ${lines})
+      string(REGEX MATCH "^(struct|class|union)[ \t]+${name}" line "${line}")
+      if(CMAKE_MATCH_2 IN_LIST defined)
+        list(APPEND types ${CMAKE_MATCH_2})
+      endif()
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES types)
+  set(${out} ${types} PARENT_SCOPE)
+endfunction()
+
 # Compiles each header of layer `folder` on its own, twice over in one unit
 # (its include guard), with just the layer's include directory and what the
 # layer's targets link. A folder's sources only show the includes they
 # reach: a header no source of its layer includes, or a layer of headers
 # alone, would otherwise include upward unseen.
+#
+# A declaration of a type compiles without its header, so a layer could
+# still name a type of a layer that uses it (`struct BufModel;` in edit/
+# would). Each unit then gives every type of the layers that use this one
+# another meaning, which such a declaration conflicts with.
 function(corvane_layer_headers folder)
   string(REPLACE "/" "_" name ${folder})
   file(GLOB headers RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/${folder}/*.h)
   if(TARGET corvane_headers_${name} OR NOT headers)
     return()
   endif()
+  set(above "")
+  foreach(layer ${CORVANE_ALL_LAYERS})
+    if(folder IN_LIST CORVANE_USES_${layer})
+      corvane_layer_types(types ${layer})
+      foreach(type ${types})
+        string(APPEND above "typedef int ${type};  // a type of ${layer}, which ${folder} may not name\n")
+      endforeach()
+    endif()
+  endforeach()
   set(units)
   foreach(header ${headers})
     string(REPLACE "/" "_" unit ${header})
     set(unit ${PROJECT_BINARY_DIR}/layer-headers/${unit}.cpp)
-    file(CONFIGURE OUTPUT ${unit} CONTENT "#include \"${header}\"\n#include \"${header}\"\n")
+    file(CONFIGURE OUTPUT ${unit} CONTENT "#include \"${header}\"\n#include \"${header}\"\n${above}")
     list(APPEND units ${unit})
   endforeach()
   add_library(corvane_headers_${name} OBJECT ${units})

@@ -1,61 +1,47 @@
 #include "edit/services.h"
 
-int EditContextInit(EditContext *ctx, HostMeshEditOp *edit, HostMonitorService *monitors,
-                    HostMessageService *messages, BufModel *model)
+void MonitorOpen(EditServices *services, const char *title, const char *text)
 {
-    if (!ctx || !edit || !monitors || !messages)
-        return -1;
-    ctx->edit = edit;
-    ctx->monitorService = monitors;
-    ctx->messageService = messages;
-    ctx->monitor = nullptr;
-    ctx->model = model;
-    ctx->fault = EDIT_FAULT_NONE;
-    return 0;
+    services->monitor = services->monitorService->create(title, text);
 }
 
-void MonitorOpen(EditContext *ctx, const char *title, const char *text)
+void MonitorInit(EditServices *services, int total)
 {
-    ctx->monitor = ctx->monitorService->create(title, text);
+    if (services->monitor)
+        services->monitor->init(services->monitor->data, (unsigned)total);
 }
 
-void MonitorInit(EditContext *ctx, int total)
-{
-    if (ctx->monitor)
-        ctx->monitor->init(ctx->monitor->data, (unsigned)total);
-}
-
-int MonitorStep(EditContext *ctx, int amount)
+int MonitorStep(EditServices *services, int amount)
 {
     // Without a monitor every step reports an abort, so a pass whose monitor
     // could not be made stops at once instead of running unseen.
-    if (!ctx->monitor)
+    if (!services->monitor)
         return 1;
-    return ctx->monitor->step(ctx->monitor->data, (unsigned)amount);
+    return services->monitor->step(services->monitor->data, (unsigned)amount);
 }
 
-void MonitorClose(EditContext *ctx)
+void MonitorClose(EditServices *services)
 {
-    if (!ctx->monitor)
+    if (!services->monitor)
         return;
-    ctx->monitor->done(ctx->monitor->data);
-    ctx->monitorService->destroy(ctx->monitor);
-    ctx->monitor = nullptr;
+    services->monitor->done(services->monitor->data);
+    services->monitorService->destroy(services->monitor);
+    services->monitor = nullptr;
 }
 
-void MessageError(EditContext *ctx, const char *line1, const char *line2)
+void MessageError(EditServices *services, const char *line1, const char *line2)
 {
-    ctx->messageService->error(line1, line2);
+    services->messageService->error(line1, line2);
 }
 
-void MessageInfo(EditContext *ctx, const char *line1, const char *line2)
+void MessageInfo(EditServices *services, const char *line1, const char *line2)
 {
-    ctx->messageService->info(line1, line2);
+    services->messageService->info(line1, line2);
 }
 
-int HostPointPosition(EditContext *ctx, LWPntID id, Vec3 *out)
+int HostPointPosition(EditServices *services, LWPntID id, Vec3 *out)
 {
-    const HostPointInfo *info = ctx->edit->pointInfo(ctx->edit->state, id);
+    const HostPointInfo *info = services->edit->pointInfo(services->edit->state, id);
     if (!info)
         return 0;
     out->x = info->position[0];
@@ -64,14 +50,14 @@ int HostPointPosition(EditContext *ctx, LWPntID id, Vec3 *out)
     return 1;
 }
 
-Vec3 HostPointOrZero(EditContext *ctx, LWPntID id)
+Vec3 HostPointOrZero(EditServices *services, LWPntID id)
 {
     Vec3 p = VecCopyOrZero(nullptr);
-    HostPointPosition(ctx, id, &p);
+    HostPointPosition(services, id, &p);
     return p;
 }
 
-const HostPolygonInfo *HostPolyInfo(EditContext *ctx, LWPolID id)
+const HostPolygonInfo *HostPolyInfo(EditServices *services, LWPolID id)
 {
-    return ctx->edit->polyInfo(ctx->edit->state, id);
+    return services->edit->polyInfo(services->edit->state, id);
 }

@@ -18,7 +18,7 @@
 
 #include <stdint.h>
 
-#include "edit/services.h"
+#include "context/context.h"
 #include "objectmode/objectmode.h"
 
 struct PointSlot {

@@ -16,7 +16,7 @@
 #include <algorithm>
 
 #include "objectmode/objectmode.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 // The plane crosses the edge X1-X2 strictly between its ends: H off the
 // segment, or on an end point (F/|F| is then NaN), fails.

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "bufmodel/bufmodel.h"
+#include "context/context.h"
 #include "options/options.h"
 #include "hostapi/hostapi.h"
 #include "records/records.h"

@@ -13,7 +13,7 @@
 // buffered points are now, so the moves of two chamfered edges that meet at a
 // corner add up to the crossing of the two moved edge lines.
 #include "objectmode/objectmode.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 static const Vec3 kZero = {0.0, 0.0, 0.0};
 

@@ -24,7 +24,7 @@
 
 #include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
 #include "objectmode/seams.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 // Records that an aborted LineInfo pass left without both neighbours have no
 // host previous/next point to slide along, so they are never chamfered.

@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "objectmode/objectmode.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 void ClearPolyInfo(int count, PolyInfo *records)
 {

@@ -25,7 +25,7 @@
 
 #include "pairmode/claims.h"
 #include "pairmode/pairmode.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 enum { CAP_LIST_SIZE = 255, CAP_NAME_SIZE = 256 };
 // Over one bridge: every cut the caps made, with its edge, and every polygon

@@ -13,7 +13,7 @@
 #ifndef CORVANE_PAIRMODE_PAIRINDEX_H
 #define CORVANE_PAIRMODE_PAIRINDEX_H
 
-#include "edit/services.h"
+#include "context/context.h"
 #include "hostapi/hostapi.h"
 
 // Builds the index of list[0 .. count - 1], read through the context's

@@ -7,7 +7,7 @@
 // searches of the polygon list are in pairsearch.cpp.
 #include "pairmode/pairmode.h"
 #include "objectmode/objectmode.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 #include <stdlib.h>
 

@@ -7,7 +7,7 @@
 #include <stdint.h>
 
 #include "bufmodel/bufmodel.h"
-#include "edit/services.h"
+#include "context/context.h"
 #include "records/records.h"
 #include "hostapi/hostapi.h"
 

@@ -6,7 +6,7 @@
 // polygon.
 #include "pairmode/pairindex.h"
 #include "pairmode/pairmode.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 LWPolID FindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *list, int count,
                        LWPntID key, LWPntID key2)

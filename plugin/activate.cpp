@@ -11,7 +11,7 @@
 #include "objectmode/objectmode.h"
 #include "options/options.h"
 #include "pairmode/pairmode.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 const char *const kMsgSelectOrBackground =
     "ERROR:\nPlease select 2 polygons\nor\nset polygons to BG layer.";
@@ -242,7 +242,7 @@ bool SizeRefused(Activation *a, double size)
 
 void FlushAndEnd(Activation *a)
 {
-    BufModelFlush(&a->ctx);
+    BufModelFlush(a->ctx.model, &a->ctx);
     a->modelLive = false;
     Release(a);
     EndEdit(a, HOST_EDIT_KEEP);

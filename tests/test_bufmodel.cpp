@@ -81,7 +81,7 @@ struct Flush {
     int Run()
     {
         flushed = true;
-        return BufModelFlush(&ctx);
+        return BufModelFlush(ctx.model, &ctx);
     }
     ~Flush()
     {
@@ -376,9 +376,10 @@ TEST(BufModelStore, LargeAndReshapedPolygonsKeepTheirNeighboursIntact)
 
 TEST(BufModelFlush, EmptyModelAndNullModel)
 {
-    EXPECT_EQ(BufModelFlush(nullptr), -1);
     Flush f;
     f.Bind();
+    EXPECT_EQ(BufModelFlush(nullptr, &f.ctx), -1);
+    EXPECT_EQ(BufModelFlush(f.get(), nullptr), -1);
     EXPECT_EQ(f.Run(), 0);
     EXPECT_TRUE(f.host->log.addedPoints.empty());
     EXPECT_TRUE(f.host->log.addedPolys.empty());

@@ -4,7 +4,7 @@
 #define CORVANE_TESTS_TESTCONTEXT_H
 
 #include "bufmodel/bufmodel.h"
-#include "edit/services.h"
+#include "context/context.h"
 #include "objectmode/objectmode.h"
 
 // Empties the model and binds the context to it; 0, or -1 as the two inits.

@@ -11,7 +11,7 @@
 #include <stdlib.h>
 
 #include "objectmode/objectmode.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 // Fills one record for the edge from vertex a to vertex b of `info`.
 static void FillEdge(const PolyInfo *info, int a, int b, LineInfo *edge)

@@ -79,10 +79,8 @@ void BufModelMarkUsed(BufModel *model)
 
 // Creates the used points that stand for no host point yet, in index order.
 // Runs before the monitor opens and cannot be aborted.
-static void CreateUsedPoints(EditContext *ctx)
+static void CreateUsedPoints(BufModel *model, HostMeshEditOp *edit)
 {
-    BufModel *model = ctx->model;
-    HostMeshEditOp *edit = ctx->edit;
     for (int i = 0; i < model->pointCount; i++) {
         BufPoint *point = model->pointTable[i];
         if (point->hostId || !point->used)
@@ -94,14 +92,13 @@ static void CreateUsedPoints(EditContext *ctx)
 
 // Commits the polygons in index order, one monitor step each; an abort
 // leaves this polygon and all later ones uncommitted.
-static void CommitPolygons(EditContext *ctx)
+static void CommitPolygons(BufModel *model, EditServices *services)
 {
-    BufModel *model = ctx->model;
-    HostMeshEditOp *edit = ctx->edit;
-    MonitorOpen(ctx, "Corvane", "BufModel Flush");
-    MonitorInit(ctx, model->polyCount);
+    HostMeshEditOp *edit = services->edit;
+    MonitorOpen(services, "Corvane", "BufModel Flush");
+    MonitorInit(services, model->polyCount);
     for (int p = 0; p < model->polyCount; p++) {
-        if (MonitorStep(ctx, 1))
+        if (MonitorStep(services, 1))
             break;
         BufPoly *poly = model->polyTable[p];
         if (poly->count == 0)
@@ -112,19 +109,18 @@ static void CommitPolygons(EditContext *ctx)
         }
         poly->hostId = edit->addFace(edit->state, poly->surface, poly->count, poly->hostPoints);
     }
-    MonitorClose(ctx);
+    MonitorClose(services);
 }
 
-int BufModelFlush(EditContext *ctx)
+int BufModelFlush(BufModel *model, EditServices *services)
 {
-    if (!ctx || !ctx->model)
+    if (!model || !services)
         return -1;
-    BufModel *model = ctx->model;
     BufModelWeld(model);
     BufModelMend(model);
     BufModelMarkUsed(model);
-    CreateUsedPoints(ctx);
-    CommitPolygons(ctx);
+    CreateUsedPoints(model, services->edit);
+    CommitPolygons(model, services);
     // Every record goes, also after an abort; the counts stay as they are, so
     // the model must be initialised again before further use.
     BufModelRelease(model);

@@ -26,7 +26,7 @@
 #include <string.h>
 
 #include "objectmode/objectmode.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #define CORVANE_TESTS_REFERENCE_H
 
 #include "bufmodel/bufmodel.h"
-#include "edit/services.h"
+#include "context/context.h"
 #include "objectmode/objectmode.h"
 #include "pairmode/pairmode.h"
 
-int RefBufModelFlush(EditContext *ctx);
+int RefBufModelFlush(BufModel *model, EditServices *services);
 void RefBufModelWeld(BufModel *model);
 void RefBufModelMarkUsed(BufModel *model);
 

@@ -15,7 +15,7 @@
 #include <string.h>
 
 #include "objectmode/objectmode.h"
-#include "edit/services.h"
+#include "context/context.h"
 
 // Records that an aborted LineInfo pass left without both neighbours have no
 // host previous/next point to slide along, so they are never chamfered.
