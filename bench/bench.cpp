@@ -170,7 +170,7 @@ void PlainCopy(EmuHost *host, int layer)
     PolyInfo *records = static_cast<PolyInfo *>(calloc(static_cast<size_t>(n) + 1, sizeof(PolyInfo)));
     ClearPolyInfo(n + 1, records);
     GetPolyInfo(&ctx, n, ids.data(), records);
-    BufModelFlush(ctx.model, &ctx);
+    BufModelFlush(ctx.model, &ctx.services);
     FreePolyInfo(n + 1, records);
     free(records);
     free(model);

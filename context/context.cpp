@@ -5,10 +5,10 @@ int EditContextInit(EditContext *ctx, HostMeshEditOp *edit, HostMonitorService *
 {
     if (!ctx || !edit || !monitors || !messages)
         return -1;
-    ctx->edit = edit;
-    ctx->monitorService = monitors;
-    ctx->messageService = messages;
-    ctx->monitor = nullptr;
+    ctx->services.edit = edit;
+    ctx->services.monitorService = monitors;
+    ctx->services.messageService = messages;
+    ctx->services.monitor = nullptr;
     ctx->model = model;
     ctx->fault = EDIT_FAULT_NONE;
     return 0;

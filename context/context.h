@@ -3,10 +3,8 @@
 // pass; nothing of it outlives the activation. Each mode keeps its indices
 // and scratch in records of its own.
 //
-// The context is the services record with the rest added, so a pass hands
-// it to the service wrappers (edit/services.h) and to the flush as it is.
-// One plain base and no virtual functions: it stays an aggregate, which
-// `EditContext ctx{}` zeroes.
+// Every pass holds the context, so the service wrappers (edit/services.h)
+// are offered on it too, each handing on the context's services.
 #ifndef CORVANE_CONTEXT_H
 #define CORVANE_CONTEXT_H
 
@@ -14,7 +12,8 @@
 #include "edit/services.h"
 #include "hostapi/hostapi.h"
 
-struct EditContext : EditServices {
+struct EditContext {
+    EditServices services;              // the host's edit operation and services
     BufModel *model;                    // the output model the passes fill
     // Set by a pass that cannot go on (EDIT_FAULT_...); the activation then
     // ends the edit without change and tells the user why.
@@ -32,5 +31,30 @@ enum {
 // is null; the model may be null.
 int EditContextInit(EditContext *ctx, HostMeshEditOp *edit, HostMonitorService *monitors,
                     HostMessageService *messages, BufModel *model);
+
+inline void MonitorOpen(EditContext *ctx, const char *title, const char *text)
+{
+    MonitorOpen(&ctx->services, title, text);
+}
+inline void MonitorInit(EditContext *ctx, int total) { MonitorInit(&ctx->services, total); }
+inline int MonitorStep(EditContext *ctx, int amount) { return MonitorStep(&ctx->services, amount); }
+inline void MonitorClose(EditContext *ctx) { MonitorClose(&ctx->services); }
+inline void MessageError(EditContext *ctx, const char *line1, const char *line2)
+{
+    MessageError(&ctx->services, line1, line2);
+}
+inline void MessageInfo(EditContext *ctx, const char *line1, const char *line2)
+{
+    MessageInfo(&ctx->services, line1, line2);
+}
+inline const HostPolygonInfo *HostPolyInfo(EditContext *ctx, LWPolID id)
+{
+    return HostPolyInfo(&ctx->services, id);
+}
+inline int HostPointPosition(EditContext *ctx, LWPntID id, Vec3 *out)
+{
+    return HostPointPosition(&ctx->services, id, out);
+}
+inline Vec3 HostPointOrZero(EditContext *ctx, LWPntID id) { return HostPointOrZero(&ctx->services, id); }
 
 #endif

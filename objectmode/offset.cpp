@@ -102,7 +102,7 @@ void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, 
 
 Vec3 EdgePolyNormal(EditContext *ctx, LWPolID poly)
 {
-    HostMeshEditOp *edit = ctx->edit;
+    HostMeshEditOp *edit = ctx->services.edit;
     double raw[3];
     if (edit->polyNormal(edit->state, poly, raw))
         return Vec3{raw[0], raw[1], raw[2]};

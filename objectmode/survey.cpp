@@ -37,7 +37,7 @@ void FreePolyInfo(int count, PolyInfo *records)
 // Step 2: ids, counts, names and arrays sized for each record.
 static void AllocateRecords(EditContext *ctx, int count, LWPolID *ids, PolyInfo *records)
 {
-    HostMeshEditOp *edit = ctx->edit;
+    HostMeshEditOp *edit = ctx->services.edit;
     for (int k = 0; k < count; ++k) {
         PolyInfo *r = &records[k];
         const HostPolygonInfo *info = edit->polyInfo(edit->state, ids[k]);
@@ -60,7 +60,7 @@ static void AllocateRecords(EditContext *ctx, int count, LWPolID *ids, PolyInfo 
 static void SurveyPolygon(EditContext *ctx, LWPolID id, PolyInfo *r, const char **name)
 {
     BufModel *model = ctx->model;
-    HostMeshEditOp *edit = ctx->edit;
+    HostMeshEditOp *edit = ctx->services.edit;
     const HostPolygonInfo *info = edit->polyInfo(edit->state, id);
     // The second answer decides, as the first only sized the arrays; it may
     // not hold more vertices than they have room for.

@@ -41,7 +41,7 @@ static int Wrap(const PolyInfo *x, int k)
 
 static void RemoveHostPoly(EditContext *ctx, LWPolID id)
 {
-    ctx->edit->remPoly(ctx->edit->state, id);
+    ctx->services.edit->remPoly(ctx->services.edit->state, id);
 }
 
 // Whether the host describes both polygons (three corners or more) and they
@@ -49,7 +49,7 @@ static void RemoveHostPoly(EditContext *ctx, LWPolID id)
 // for a pair, so that a pair without one leaves no trace.
 static int HostPairShares(EditContext *ctx, LWPolID ida, LWPolID idb)
 {
-    const HostPolygonInfo *info = ctx->edit->polyInfo(ctx->edit->state, ida);
+    const HostPolygonInfo *info = ctx->services.edit->polyInfo(ctx->services.edit->state, ida);
     if (!info || info->numPnts < 3)
         return 0;
     int n = (int)info->numPnts;
@@ -59,7 +59,7 @@ static int HostPairShares(EditContext *ctx, LWPolID ida, LWPolID idb)
         return 0;
     memcpy(a, info->points, sizeof(LWPntID) * n);
     int found = 0;
-    info = ctx->edit->polyInfo(ctx->edit->state, idb);
+    info = ctx->services.edit->polyInfo(ctx->services.edit->state, idb);
     if (info && info->numPnts >= 3) {
         int m = (int)info->numPnts;
         const LWPntID *b = info->points;

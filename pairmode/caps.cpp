@@ -878,7 +878,7 @@ static int CommitCut(CapWork *cw, EditContext *ctx, const LoopEnd *loopEnd, cons
     cw->capPoints[built->capCount++] = out;
     // A copy cut again was removed from the host with its first cut.
     if (reshape)
-        ctx->edit->remPoly(ctx->edit->state, step->poly);
+        ctx->services.edit->remPoly(ctx->services.edit->state, step->poly);
     if (step->reachesA) {
         // Back at A: the fan ends at the strip's point on A's side.
         cw->capPoints[built->capCount - 1] = loopEnd->stripOut;

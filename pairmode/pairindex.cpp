@@ -31,7 +31,7 @@ void PairIndexClose(PairIndex *index)
 // each; -1 without memory.
 static int CountCorners(EditContext *ctx, int count, LWPolID *list)
 {
-    HostMeshEditOp *edit = ctx->edit;
+    HostMeshEditOp *edit = ctx->services.edit;
     long long total = 0;
     for (int t = 0; t < count; t++) {
         const HostPolygonInfo *info = edit->polyInfo(edit->state, list[t]);
@@ -64,7 +64,7 @@ PairIndex *PairIndexOpen(EditContext *ctx, int count, LWPolID *list)
         return nullptr;
     }
 
-    HostMeshEditOp *edit = ctx->edit;
+    HostMeshEditOp *edit = ctx->services.edit;
     int c = 0;
     for (int t = 0; t < count; t++) {
         // The scans stop at a polygon the host cannot describe.

@@ -242,7 +242,7 @@ bool SizeRefused(Activation *a, double size)
 
 void FlushAndEnd(Activation *a)
 {
-    BufModelFlush(a->ctx.model, &a->ctx);
+    BufModelFlush(a->ctx.model, &a->ctx.services);
     a->modelLive = false;
     Release(a);
     EndEdit(a, HOST_EDIT_KEEP);

@@ -81,7 +81,7 @@ struct Flush {
     int Run()
     {
         flushed = true;
-        return BufModelFlush(ctx.model, &ctx);
+        return BufModelFlush(ctx.model, &ctx.services);
     }
     ~Flush()
     {
@@ -128,7 +128,7 @@ TEST(BufModelStore, InitRefusesMissingHandlesAndEmptiesTables)
     EXPECT_EQ(EditContextInit(&ctx, &dummyEdit, nullptr, &dummyMessages, m.get()), -1);
     EXPECT_EQ(EditContextInit(&ctx, &dummyEdit, &dummyMonitors, nullptr, m.get()), -1);
     EXPECT_EQ(m->pointCount, 7) << "a refused init changes nothing";
-    EXPECT_EQ(ctx.edit, nullptr);
+    EXPECT_EQ(ctx.services.edit, nullptr);
 
     m->pointTable[5] = reinterpret_cast<BufPoint *>(&dummyEdit);
     EXPECT_EQ(InitTestContext(&ctx, m.get(), &dummyEdit, &dummyMonitors, &dummyMessages), 0);
@@ -136,7 +136,7 @@ TEST(BufModelStore, InitRefusesMissingHandlesAndEmptiesTables)
     EXPECT_EQ(m->polyCount, 0);
     EXPECT_EQ(m->refusedAdds, 0);
     EXPECT_EQ(m->pointTable[5], nullptr);
-    EXPECT_EQ(ctx.edit, &dummyEdit);
+    EXPECT_EQ(ctx.services.edit, &dummyEdit);
     EXPECT_EQ(ctx.model, m.get());
     EXPECT_EQ(BufModelGetPoint(m.get(), 0), nullptr);
     EXPECT_EQ(BufModelGetPoint(nullptr, 0), nullptr);
@@ -378,7 +378,7 @@ TEST(BufModelFlush, EmptyModelAndNullModel)
 {
     Flush f;
     f.Bind();
-    EXPECT_EQ(BufModelFlush(nullptr, &f.ctx), -1);
+    EXPECT_EQ(BufModelFlush(nullptr, &f.ctx.services), -1);
     EXPECT_EQ(BufModelFlush(f.get(), nullptr), -1);
     EXPECT_EQ(f.Run(), 0);
     EXPECT_TRUE(f.host->log.addedPoints.empty());
@@ -390,7 +390,7 @@ TEST(BufModelFlush, EmptyModelAndNullModel)
     EXPECT_EQ(mon.inits, std::vector<unsigned>{0});
     EXPECT_EQ(mon.steps, 0u);
     EXPECT_TRUE(mon.done && mon.destroyed);
-    EXPECT_EQ(f.ctx.monitor, nullptr);
+    EXPECT_EQ(f.ctx.services.monitor, nullptr);
 }
 
 TEST(BufModelFlush, WeldsEqualPointsAndCommitsNames)

@@ -4,7 +4,7 @@
 
 static const HostPolygonInfo *HostPoly(EditContext *ctx, LWPolID id)
 {
-    return ctx->edit->polyInfo(ctx->edit->state, id);
+    return ctx->services.edit->polyInfo(ctx->services.edit->state, id);
 }
 
 LWPolID FindPolyByEdge(EditContext *ctx, const PairIndex *, LWPolID *list, int count, LWPntID key,
