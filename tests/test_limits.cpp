@@ -280,23 +280,12 @@ TEST_F(Limits, PairOverAtTheCopyIsRefusedWhole)
 
 // An edit on a host holding `mesh` in `layer`, an output model bound to it,
 // filled with `points` ballast points and `polys` ballast triangles first.
-struct Filled {
-    std::unique_ptr<EmuHost> host = EmuHostCreate();
-    std::vector<LWPolID> ids;
-    HostMeshEditOp *edit = nullptr;
-    BufModel *model = nullptr;
-    EditContext ctx{};
+struct Filled : EditSession {
     PairWork pair{};
-    std::vector<PolyInfo> records;
 
     Filled(const MeshData &mesh, int layer, int points, int polys)
     {
-        ids = EmuHostAddMesh(host.get(), layer, mesh);
-        EmuHostMakeCurrent(host.get());
-        edit = EmuEditBegin(0, 0, 1);
-        model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
-        InitTestContext(&ctx, model, edit, static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0)),
-                        static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0)));
+        EXPECT_TRUE(Begin(mesh, layer));
         // The filler stays near the mesh, so that the model's box, and the
         // tolerance within which positions are one point, is about the
         // mesh's own.
@@ -307,15 +296,6 @@ struct Filled {
         const int32_t tri[3] = {0, 1, 2};
         for (int k = 0; k < polys; k++)
             BufModelAddPoly(model, nullptr, 3, tri);
-        records.assign(ids.size() + 1, PolyInfo{});
-        ClearPolyInfo(static_cast<int>(records.size()), records.data());
-    }
-    ~Filled()
-    {
-        FreePolyInfo(static_cast<int>(records.size()), records.data());
-        BufModelRelease(model);
-        free(model);
-        edit->done(edit->state, HOST_EDIT_DISCARD, 0);
     }
     // Every vertex of every buffered polygon names an existing point: a
     // refused add never reaches a polygon as an index.

@@ -136,13 +136,7 @@ double PlaneDistance(const std::array<double, 3> &q, const std::array<double, 3>
 
 // ---- the passes one by one ---------------------------------------------
 
-struct PassFixture : ::testing::Test {
-    std::unique_ptr<EmuHost> host = EmuHostCreate();
-    BufModel *model = (BufModel *)calloc(1, sizeof(BufModel));
-    EditContext ctx{};
-    HostMeshEditOp *edit = nullptr;
-    std::vector<LWPolID> ids;
-    std::vector<PolyInfo> records;
+struct PassFixture : ::testing::Test, EditSession {
     LineInfo *edges = nullptr;
     int m = 0;
     int faces = 0;  // polygons the survey copied
@@ -150,21 +144,10 @@ struct PassFixture : ::testing::Test {
     std::vector<void *> pointIds;
     IdList points{0, 0, nullptr};
 
-    void Begin(const MeshData &mesh)
-    {
-        ids = EmuHostAddMesh(host.get(), 2, mesh);
-        EmuHostMakeCurrent(host.get());
-        edit = EmuEditBegin(0, 0, 1);
-        ASSERT_NE(edit, nullptr);
-        ASSERT_EQ(InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                                  (HostMessageService *)EmuGlobal("Info Messages", 0)),
-                  0);
-        records.assign(ids.size() + 1, PolyInfo{});
-        ClearPolyInfo((int)records.size(), records.data());
-    }
+    void Begin(const MeshData &mesh) { ASSERT_TRUE(EditSession::Begin(mesh, 2)); }
     void Survey()
     {
-        GetPolyInfo(&ctx, (int)ids.size(), ids.data(), records.data());
+        EditSession::Survey();
         faces = model->polyCount;
     }
     void Edges()
@@ -252,15 +235,7 @@ struct PassFixture : ::testing::Test {
         return n;
     }
 
-    void TearDown() override
-    {
-        FreePolyInfo((int)records.size(), records.data());
-        free(edges);
-        BufModelRelease(model);
-        free(model);
-        if (edit)
-            edit->done(edit->state, HOST_EDIT_DISCARD, 0);
-    }
+    void TearDown() override { free(edges); }
 };
 
 // ---- edge records and links --------------------------------------------

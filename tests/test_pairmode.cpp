@@ -161,34 +161,10 @@ struct PairMode : ::testing::Test {
 
 // An edit begun on a host holding `mesh` in layer 1, with an output model bound
 // to it, for calling the passes directly. The edit is dropped at the end.
-struct Session {
-    std::unique_ptr<EmuHost> host = EmuHostCreate();
-    std::vector<LWPolID> ids;
-    HostMeshEditOp *edit = nullptr;
-    BufModel *model = nullptr;
-    EditContext ctx{};
+struct Session : EditSession {
     PairWork pair{};
-    std::vector<PolyInfo> records;
 
-    explicit Session(const MeshData &mesh)
-    {
-        ids = EmuHostAddMesh(host.get(), 1, mesh);
-        EmuHostMakeCurrent(host.get());
-        edit = EmuEditBegin(0, 0, 1);
-        model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
-        InitTestContext(&ctx, model, edit,
-                     static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0)),
-                     static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0)));
-        records.assign(ids.size() + 1, PolyInfo{});
-        ClearPolyInfo(static_cast<int>(records.size()), records.data());
-    }
-    ~Session()
-    {
-        FreePolyInfo(static_cast<int>(records.size()), records.data());
-        BufModelRelease(model);
-        free(model);
-        edit->done(edit->state, HOST_EDIT_DISCARD, 0);
-    }
+    explicit Session(const MeshData &mesh) { EXPECT_TRUE(Begin(mesh, 1)); }
     // The polygon list as the activation makes it: a and b first.
     std::vector<LWPolID> List(int a, int b)
     {

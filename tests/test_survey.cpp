@@ -13,35 +13,8 @@
 
 namespace {
 
-struct SurveyFixture : ::testing::Test {
-    std::unique_ptr<EmuHost> host = EmuHostCreate();
-    BufModel *model = (BufModel *)calloc(1, sizeof(BufModel));
-    EditContext ctx{};
-    HostMeshEditOp *edit = nullptr;
-    std::vector<LWPolID> ids;
-    std::vector<PolyInfo> records;
-
-    void Begin(const MeshData &mesh)
-    {
-        ids = EmuHostAddMesh(host.get(), 2, mesh);
-        EmuHostMakeCurrent(host.get());
-        edit = EmuEditBegin(0, 0, 1);
-        ASSERT_NE(edit, nullptr);
-        ASSERT_EQ(InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                                  (HostMessageService *)EmuGlobal("Info Messages", 0)),
-                  0);
-        records.assign(ids.size() + 1, PolyInfo{});
-        ClearPolyInfo((int)records.size(), records.data());
-    }
-    void Survey() { GetPolyInfo(&ctx, (int)ids.size(), ids.data(), records.data()); }
-    void TearDown() override
-    {
-        FreePolyInfo((int)records.size(), records.data());
-        BufModelRelease(model);
-        free(model);
-        if (edit)
-            edit->done(edit->state, HOST_EDIT_DISCARD, 0);
-    }
+struct SurveyFixture : ::testing::Test, EditSession {
+    void Begin(const MeshData &mesh) { ASSERT_TRUE(EditSession::Begin(mesh, 2)); }
 };
 
 MeshData Quads(std::vector<std::array<double, 3>> points, std::vector<std::vector<int>> polys)

@@ -3,8 +3,14 @@
 #ifndef CORVANE_TESTS_TESTCONTEXT_H
 #define CORVANE_TESTS_TESTCONTEXT_H
 
+#include <stdlib.h>
+
+#include <memory>
+#include <vector>
+
 #include "bufmodel/bufmodel.h"
 #include "context/context.h"
+#include "host/host.h"
 #include "objectmode/objectmode.h"
 
 // Empties the model and binds the context to it; 0, or -1 as the two inits.
@@ -16,6 +22,47 @@ inline int InitTestContext(EditContext *ctx, BufModel *model, HostMeshEditOp *ed
         return -1;
     return EditContextInit(ctx, edit, monitors, messages, model);
 }
+
+// An edit begun on a host of its own holding a mesh, with an output model
+// and a context bound to it and the survey's records cleared, for calling
+// the passes directly. The edit is dropped at the end.
+struct EditSession {
+    std::unique_ptr<EmuHost> host = EmuHostCreate();
+    std::vector<LWPolID> ids;
+    HostMeshEditOp *edit = nullptr;
+    BufModel *model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
+    EditContext ctx{};
+    std::vector<PolyInfo> records;
+
+    EditSession() = default;
+    EditSession(const EditSession &) = delete;
+    EditSession &operator=(const EditSession &) = delete;
+    // false when the edit or the context could not be made.
+    bool Begin(const MeshData &mesh, int layer)
+    {
+        ids = EmuHostAddMesh(host.get(), layer, mesh);
+        EmuHostMakeCurrent(host.get());
+        edit = EmuEditBegin(0, 0, 1);
+        if (!edit || !model ||
+            InitTestContext(&ctx, model, edit,
+                            static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0)),
+                            static_cast<HostMessageService *>(EmuGlobal(HOST_MESSAGE_SERVICE, 0))) != 0)
+            return false;
+        records.assign(ids.size() + 1, PolyInfo{});
+        ClearPolyInfo(static_cast<int>(records.size()), records.data());
+        return true;
+    }
+    void Survey() { GetPolyInfo(&ctx, static_cast<int>(ids.size()), ids.data(), records.data()); }
+    ~EditSession()
+    {
+        FreePolyInfo(static_cast<int>(records.size()), records.data());
+        if (model)
+            BufModelRelease(model);
+        free(model);
+        if (edit)
+            edit->done(edit->state, HOST_EDIT_DISCARD, 0);
+    }
+};
 
 // The edge passes one at a time, as a test runs them on records of its own:
 // the list pass without telling of its runs, the link pass for any records.
