@@ -86,6 +86,14 @@ struct SeamJoin {
     // joins, which come next, leave them as they are.
     int32_t iRecord;
     int32_t iValues[9];
+    // Record i whose last join left every class of its polygon as that join
+    // would leave it again (-1 none; see NoteQuiet): that join's j with its
+    // values after the join, and whether the join, done again, would write
+    // j's next link and j's previous link anywhere.
+    int32_t quietRecord;
+    int32_t quietJ;
+    int32_t quietValues[9];
+    unsigned char quietWrites[2];
 };
 
 // Prepares the joins over the m records; nothing is allocated until the
