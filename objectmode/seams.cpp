@@ -852,12 +852,12 @@ static void LeaveClasses(SeamJoin *join, int i)
     }
 }
 
-static void MarkByRecords(SeamJoin *join, LWPolID poly)
+static void MarkByRecords(SeamJoin *join, LWPolID poly, int32_t mark)
 {
     for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0;
          k = KeyIndexNext(&join->byPoly, k)) {
         if (join->edges[k].hostPoly == poly)
-            join->classOf[k] = -2;
+            join->classOf[k] = mark;
     }
 }
 
@@ -892,12 +892,16 @@ static int EnterClasses(SeamJoin *join, int i)
     for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0;
          k = KeyIndexNext(&join->byPoly, k))
         n += join->edges[k].hostPoly == poly;
+    if (n < kClassRecords) {
+        MarkByRecords(join, poly, -3);
+        return 0;
+    }
     SeamClasses *c = &join->classes[join->classCount];
     memset(c, 0, sizeof *c);
     int32_t slots = 64;
     while (slots < 8 * n)
         slots *= 2;
-    int ok = n >= kClassRecords && IdMapOpen(&c->pointIds, slots) &&
+    int ok = IdMapOpen(&c->pointIds, slots) &&
              IdMapOpen(&c->tupleIds, slots) && IdMapOpen(&c->pairIds, slots);
     for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); ok && k >= 0;
          k = KeyIndexNext(&join->byPoly, k)) {
@@ -939,7 +943,7 @@ static int EnterClasses(SeamJoin *join, int i)
     // The records are untouched so far: those entered are simply dropped.
     if (!ok) {
         ClassesClose(c);
-        MarkByRecords(join, poly);
+        MarkByRecords(join, poly, -2);
         return 0;
     }
     int32_t index = join->classCount++;
@@ -1267,6 +1271,7 @@ void SeamJoinEdges(SeamJoin *join, int i, int j)
             return;
     }
     join->quietRecord = -1;
+    int small = join->classOf && join->classOf[i] == -3;
     // A record visited through the table costs some forty times what a
     // record of the plain visit costs. Where the joins keep changing most
     // of a polygon's records (a polygon that stays on one point, or walks
@@ -1275,7 +1280,7 @@ void SeamJoinEdges(SeamJoin *join, int i, int j)
     // same result either way.
     if (join->visited * 32 > join->scanned + 32 * 4096)
         join->failed = 1;
-    if (!join->failed && EnterPolygon(join, i)) {
+    if (!small && !join->failed && EnterPolygon(join, i)) {
         JoinThroughTable(join, i, j);
         return;
     }
