@@ -1050,13 +1050,14 @@ static Values JoinPointsOfClasses(SeamJoin *join, int i, int j, const Values &vi
 // its new host points, takes the same branches and is written what it
 // already holds. Then after the join only i and j may hold what it would
 // rewrite (their own values, which it does not reach), and i's next join,
-// with a j' that the rewrites tell from j by nothing they write, rewrites
-// j alone (JoinQuietly).
+// with a j' whose host points the rewrites tell from j's by nothing they
+// write, rewrites j alone and, where j' holds other links than j, the
+// classes that take them (JoinQuietly).
 static void NoteQuiet(SeamJoin *join, int count, const Hosts &hi, const Values &vi, const Hosts &hj,
                       const Values &vj, int i)
 {
     join->quietRecord = -1;
-    int intoI = 0, leavesI = 0;
+    join->quietCount[0] = join->quietCount[1] = 0;
     for (int n = 0; n < count; n++) {
         const SeamOutcome *o = &join->scratch[n];
         SeamOutcome again;
@@ -1068,12 +1069,17 @@ static void NoteQuiet(SeamJoin *join, int count, const Hosts &hi, const Values &
                                      again.value[g][1] != o->value[g][1]))
                 return;
         }
-        intoI |= again.intoI;
-        leavesI |= again.leavesI;
+        for (int x = 0; x < 2; x++) {
+            int32_t *noted = &join->quietCount[x];
+            if (!(x == 0 ? again.intoI : again.leavesI))
+                continue;
+            if (*noted < SEAM_QUIET_CLASSES)
+                join->quietClasses[x][*noted] = o->to;
+            if (*noted <= SEAM_QUIET_CLASSES)
+                ++*noted;
+        }
     }
     join->quietRecord = i;
-    join->quietWrites[0] = (unsigned char)intoI;
-    join->quietWrites[1] = (unsigned char)leavesI;
 }
 
 // The join of i and j after a quiet one of i and q (NoteQuiet): q is
@@ -1087,17 +1093,38 @@ static int JoinQuietly(SeamJoin *join, SeamClasses *c, int i, int j, const Value
     memcpy(&vq, join->quietValues, sizeof vq);
     Hosts hj = HostsOf(c, vj.tuple);
     Hosts hq = HostsOf(c, vq.tuple);
-    if (join->quietWrites[0] &&
-        (hj.next != hq.next || vj.v[GROUP_NEXT_LINK][0] != vq.v[GROUP_NEXT_LINK][0]))
-        return 0;
-    if (join->quietWrites[1] &&
-        (hj.prev != hq.prev || vj.v[GROUP_PREV_LINK][0] != vq.v[GROUP_PREV_LINK][0]))
-        return 0;
+    // The classes that take q's links must take the same host points from
+    // j; where j's vertices there differ, those classes take j's.
+    const int groups[2] = {GROUP_NEXT_LINK, GROUP_PREV_LINK};
+    int rewrite[2];
+    for (int x = 0; x < 2; x++) {
+        int count = join->quietCount[x];
+        if (count > 0 && (x == 0 ? hj.next != hq.next : hj.prev != hq.prev))
+            return 0;
+        rewrite[x] = count > 0 && vj.v[groups[x]][0] != vq.v[groups[x]][0];
+        if (rewrite[x] && count > SEAM_QUIET_CLASSES)
+            return 0;
+    }
     SeamOutcome o;
     Simulate(&o, hq, HostsOf(c, vi.tuple), vi, hj, vj);
     if (o.hosts.prev != hq.prev || o.hosts.next != hq.next)
         return 0;
     int64_t now = ++join->clock;
+    int reachesI = 0;
+    for (int x = 0; x < 2; x++) {
+        for (int n = 0; rewrite[x] && n < join->quietCount[x]; n++) {
+            int32_t t = join->quietClasses[x][n];
+            SeamNode *node = &join->nodes[c->tuples[t].top];
+            node->value[groups[x]][0] = vj.v[groups[x]][0];
+            node->value[groups[x]][1] = 0;
+            node->stamp[groups[x]] = now;
+            reachesI = reachesI || t == vi.tuple;
+        }
+    }
+    // i keeps its values, as in every join.
+    now = ++join->clock;
+    if (reachesI)
+        SetOwn(join, i, vi, now);
     int changed = 0;
     for (int g = 0; g < 4; g++) {
         if (o.written[g] && (vq.v[g][0] != o.value[g][0] || vq.v[g][1] != o.value[g][1])) {
