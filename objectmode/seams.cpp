@@ -1135,8 +1135,20 @@ static int JoinQuietly(SeamJoin *join, SeamClasses *c, int i, int j, const Value
     }
     if (changed)
         SetOwn(join, join->quietJ, vq, now);
-    Values after = JoinPointsOfClasses(join, i, j, vi, vj, now);
     join->quietJ = j;
+    // Where j already runs over i's points the other way round, the
+    // polygon's copy already holds them there too, and with nothing else
+    // rewritten the join changes nothing (as most joins of a polygon that
+    // stays on one point or walks a few edges).
+    if (!changed && !rewrite[0] && !rewrite[1] &&
+        vj.v[GROUP_END_A][0] == vi.v[GROUP_END_B][0] &&
+        vj.v[GROUP_END_A][1] == vi.v[GROUP_END_B][1] &&
+        vj.v[GROUP_END_B][0] == vi.v[GROUP_END_A][0] &&
+        vj.v[GROUP_END_B][1] == vi.v[GROUP_END_A][1]) {
+        memcpy(join->quietValues, &vj, sizeof vj);
+        return 1;
+    }
+    Values after = JoinPointsOfClasses(join, i, j, vi, vj, now);
     memcpy(join->quietValues, &after, sizeof after);
     return 1;
 }
