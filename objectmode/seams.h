@@ -30,7 +30,8 @@
 // A record i is joined with each of its partners j in turn, and after the
 // first of them the classes mostly stand as the same join would leave them
 // again. Then a join differs from the last one only at its j: the last j
-// is rewritten alone and the new j takes i's points, without a visit of the
+// is rewritten alone, the few classes that take j's links take the new j's
+// where they differ, and the new j takes i's points, without a visit of the
 // classes.
 #ifndef CORVANE_OBJECTMODE_SEAMS_H
 #define CORVANE_OBJECTMODE_SEAMS_H
