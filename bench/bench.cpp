@@ -264,8 +264,9 @@ void BM_Paired(benchmark::State &state, std::string group, int size, Setup setup
 }
 
 // With CORVANE_BENCH_BASELINE naming another build's Corvane.p: that module
-// and this one timed in pairs on the largest sphere, as the fast module and
-// the floor are, for an A/B of two builds in one run (the ratio this/that).
+// and this one timed in pairs on the largest sphere and the largest slit
+// walk, as the fast module and the floor are, for an A/B of two builds in
+// one run (the ratio this/that).
 void BM_AgainstBaseline(benchmark::State &state, std::string group, Setup setup)
 {
     bool baselineFirst = false;
@@ -462,11 +463,12 @@ void PrintTable(const TableReporter &r, long peakKb, long baseKb)
     target("per-quad time, 16,224 quads over 1,536 quads", smallFast > 0 ? perQuad : -1, "<=", 1.5);
     const double slitFast = Get(r, Name("slit_walk", Form::Fast, 3200));
     target("slit walk of 3,200 corners, ms", slitFast > 0 ? slitFast * 1e3 : -1, "<=", 500.0);
-    for (const char *group : {"object_plain", "object_limited"}) {
+    for (const char *group : {"object_plain", "object_limited", "slit_walk"}) {
         auto ratios = g_ratios.find(std::string("baseline/") + group);
         if (ratios != g_ratios.end())
-            std::printf("  %s at 16,224 quads, this build / baseline (median of the pairs): %.3f\n",
-                        group, Median(ratios->second));
+            std::printf("  %s at %s, this build / baseline (median of the pairs): %.3f\n", group,
+                        std::strcmp(group, "slit_walk") == 0 ? "3,200 corners" : "16,224 quads",
+                        Median(ratios->second));
     }
     std::printf("targets (two-polygon mode):\n");
     target("literal / fast, ring of 2,000 pairs",
@@ -576,6 +578,11 @@ void Register()
             b->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->MinTime(
                 kMinSeconds);
         }
+        const int corners = kSlitCorners[sizeof kSlitCorners / sizeof kSlitCorners[0] - 1];
+        auto *b = benchmark::RegisterBenchmark("baseline/slit_walk", BM_AgainstBaseline, "slit_walk",
+                                               SlitWalkSetup(corners));
+        b->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->MinTime(
+            kMinSeconds);
     }
 }
 

@@ -210,6 +210,27 @@ void EdgeAdjacencyClose(EdgeAdjacency *adj)
     adj->points = 0;
 }
 
+EdgeCursor EdgesLeavingAfter(const EdgeAdjacency *adj, int from, int arrival, int after)
+{
+    EdgeCursor c = EdgesLeaving(adj, from, arrival);
+    if (adj->degraded) {
+        if (after + 1 > c.at)
+            c.at = after + 1 < c.end ? after + 1 : c.end;
+        return c;
+    }
+    // A list holds its records in array order.
+    int32_t low = c.at, high = c.end;
+    while (low < high) {
+        int32_t mid = low + (high - low) / 2;
+        if (adj->list[mid] <= after)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    c.at = low;
+    return c;
+}
+
 int EdgePointNumber(const EdgeAdjacency *adj, LWPntID id)
 {
     if (adj->degraded)

@@ -98,6 +98,11 @@ inline EdgeCursor EdgesLeaving(const EdgeAdjacency *adj, int from, int arrival)
     return c;
 }
 
+// EdgesLeaving without the records up to `after`, which are passed over
+// without being read: where many records leave one point, a caller that
+// wants only the later ones would otherwise step over all the earlier.
+EdgeCursor EdgesLeavingAfter(const EdgeAdjacency *adj, int from, int arrival, int after);
+
 // The next record of the cursor, or -1.
 inline int EdgeCursorNext(EdgeCursor *c)
 {

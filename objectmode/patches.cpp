@@ -154,15 +154,18 @@ static int IsBorderEdge(const PatchPass *pass, LWPntID from, LWPntID to)
     int a = NumberOf(pass, from), b = NumberOf(pass, to);
     if (a < 0 || b < 0)
         return 0;
-    int along = 0;
-    EdgeCursor c = EdgesLeaving(&pass->adjacency, a, b);
-    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c))
-        along += pass->edges[i].hostA == from && pass->edges[i].hostB == to;
-    c = EdgesLeaving(&pass->adjacency, b, a);
+    // The way back first, and the records along counted only up to two:
+    // where many records run between the same two points either ends the
+    // search soon.
+    EdgeCursor c = EdgesLeaving(&pass->adjacency, b, a);
     for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         if (pass->edges[i].hostA == to && pass->edges[i].hostB == from)
             return 0;
     }
+    int along = 0;
+    c = EdgesLeaving(&pass->adjacency, a, b);
+    for (int i = EdgeCursorNext(&c); i >= 0 && along < 2; i = EdgeCursorNext(&c))
+        along += pass->edges[i].hostA == from && pass->edges[i].hostB == to;
     return along == 1;
 }
 

@@ -42,25 +42,47 @@ static void JoinSeamNeighbour(LineInfo *ek, const LineInfo *ei, const LineInfo *
     }
 }
 
-// The seam's two traversals take i's points, in the polygon's copy and in j.
-static void JoinSeamPoints(BufModel *model, const LineInfo *ei, LineInfo *ej)
+namespace {
+
+// A record's two ends: its buffered points and their vertices in the
+// polygon's copy.
+struct Ends {
+    int32_t pointA, vertexA, pointB, vertexB;
+};
+
+}  // namespace
+
+// The seam's two traversals take i's points, in the polygon's copy (i's
+// polygon index) and in j.
+static void JoinSeamEnds(BufModel *model, int32_t polyIndex, const Ends &i, Ends *j)
 {
     // The polygon's copy takes i's points at j's two vertices.
-    BufPoly *poly = ei->polyIndex >= 0 ? BufModelGetPoly(model, ei->polyIndex) : nullptr;
+    BufPoly *poly = polyIndex >= 0 ? BufModelGetPoly(model, polyIndex) : nullptr;
     // Every vertex index is checked: a record whose polygon index names
     // another polygon than its vertices belong to must not reach past it.
-    if (poly && ej->vertexA >= 0 && ej->vertexA < poly->count && ej->vertexB >= 0 &&
-        ej->vertexB < poly->count && ei->vertexA >= 0 && ei->vertexA < poly->count &&
-        ei->vertexB >= 0 && ei->vertexB < poly->count) {
-        poly->points[ej->vertexA] = poly->points[ei->vertexB];
-        poly->points[ej->vertexB] = poly->points[ei->vertexA];
+    if (poly && j->vertexA >= 0 && j->vertexA < poly->count && j->vertexB >= 0 &&
+        j->vertexB < poly->count && i.vertexA >= 0 && i.vertexA < poly->count &&
+        i.vertexB >= 0 && i.vertexB < poly->count) {
+        poly->points[j->vertexA] = poly->points[i.vertexB];
+        poly->points[j->vertexB] = poly->points[i.vertexA];
     }
 
     // j now runs B to A over i's points; its host points and links stay.
-    ej->pointA = ei->pointB;
-    ej->pointB = ei->pointA;
-    ej->vertexA = ei->vertexB;
-    ej->vertexB = ei->vertexA;
+    j->pointA = i.pointB;
+    j->pointB = i.pointA;
+    j->vertexA = i.vertexB;
+    j->vertexB = i.vertexA;
+}
+
+static void JoinSeamPoints(BufModel *model, const LineInfo *ei, LineInfo *ej)
+{
+    const Ends i = {ei->pointA, ei->vertexA, ei->pointB, ei->vertexB};
+    Ends j = {ej->pointA, ej->vertexA, ej->pointB, ej->vertexB};
+    JoinSeamEnds(model, ei->polyIndex, i, &j);
+    ej->pointA = j.pointA;
+    ej->vertexA = j.vertexA;
+    ej->pointB = j.pointB;
+    ej->vertexB = j.vertexB;
 }
 
 // ---- the table ----------------------------------------------------------
@@ -830,12 +852,12 @@ static void LeaveClasses(SeamJoin *join, int i)
     }
 }
 
-static void MarkByRecords(SeamJoin *join, LWPolID poly)
+static void MarkByRecords(SeamJoin *join, LWPolID poly, int32_t mark)
 {
     for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0;
          k = KeyIndexNext(&join->byPoly, k)) {
         if (join->edges[k].hostPoly == poly)
-            join->classOf[k] = -2;
+            join->classOf[k] = mark;
     }
 }
 
@@ -870,12 +892,16 @@ static int EnterClasses(SeamJoin *join, int i)
     for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0;
          k = KeyIndexNext(&join->byPoly, k))
         n += join->edges[k].hostPoly == poly;
+    if (n < kClassRecords) {
+        MarkByRecords(join, poly, -3);
+        return 0;
+    }
     SeamClasses *c = &join->classes[join->classCount];
     memset(c, 0, sizeof *c);
     int32_t slots = 64;
     while (slots < 8 * n)
         slots *= 2;
-    int ok = n >= kClassRecords && IdMapOpen(&c->pointIds, slots) &&
+    int ok = IdMapOpen(&c->pointIds, slots) &&
              IdMapOpen(&c->tupleIds, slots) && IdMapOpen(&c->pairIds, slots);
     for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); ok && k >= 0;
          k = KeyIndexNext(&join->byPoly, k)) {
@@ -917,7 +943,7 @@ static int EnterClasses(SeamJoin *join, int i)
     // The records are untouched so far: those entered are simply dropped.
     if (!ok) {
         ClassesClose(c);
-        MarkByRecords(join, poly);
+        MarkByRecords(join, poly, -2);
         return 0;
     }
     int32_t index = join->classCount++;
@@ -936,6 +962,7 @@ struct SeamOutcome {
     Hosts hosts;
     int written[4];
     int32_t value[4][2];
+    int intoI, leavesI;   // the class takes j's next link, or j's previous one
 };
 
 // JoinSeamNeighbour on a class's host points, with i's and j's values.
@@ -945,6 +972,7 @@ static void Simulate(SeamOutcome *out, Hosts k, const Hosts &i, const Values &vi
     SeamOutcome &o = *out;
     for (int g = 0; g < 4; g++)
         o.written[g] = 0;
+    o.intoI = o.leavesI = 0;
     auto write = [&](int g, int32_t v0, int32_t v1) {
         o.written[g] = 1;
         o.value[g][0] = v0;
@@ -962,9 +990,11 @@ static void Simulate(SeamOutcome *out, Hosts k, const Hosts &i, const Values &vi
     if (k.b == i.a && k.next == i.b) {
         k.next = j.next;
         write(GROUP_NEXT_LINK, vj.v[GROUP_NEXT_LINK][0], 0);
+        o.intoI = 1;
     } else if (k.prev == i.a && k.a == i.b) {
         k.prev = j.prev;
         write(GROUP_PREV_LINK, vj.v[GROUP_PREV_LINK][0], 0);
+        o.leavesI = 1;
     }
     o.hosts = k;
 }
@@ -996,6 +1026,133 @@ static void Arrive(SeamJoin *join, SeamClasses *c, int32_t n, int32_t to)
     }
 }
 
+// j takes i's points (as JoinSeamPoints, on the two records' current
+// values), and keeps its values from now on as its own; they are
+// returned.
+static Values JoinPointsOfClasses(SeamJoin *join, int i, int j, const Values &vi, Values vj,
+                                  int64_t now)
+{
+    const Ends ei = {vi.v[GROUP_END_A][0], vi.v[GROUP_END_A][1], vi.v[GROUP_END_B][0],
+                     vi.v[GROUP_END_B][1]};
+    Ends ej = {vj.v[GROUP_END_A][0], vj.v[GROUP_END_A][1], vj.v[GROUP_END_B][0],
+               vj.v[GROUP_END_B][1]};
+    JoinSeamEnds(join->model, join->edges[i].polyIndex, ei, &ej);
+    vj.v[GROUP_END_A][0] = ej.pointA;
+    vj.v[GROUP_END_A][1] = ej.vertexA;
+    vj.v[GROUP_END_B][0] = ej.pointB;
+    vj.v[GROUP_END_B][1] = ej.vertexB;
+    SetOwn(join, j, vj, now);
+    return vj;
+}
+
+// Notes whether the join just decided, done once more with the same i and
+// j, would leave every class as it leaves them: each class it reached, at
+// its new host points, takes the same branches and is written what it
+// already holds. Then after the join only i and j may hold what it would
+// rewrite (their own values, which it does not reach), and i's next join,
+// with a j' whose host points the rewrites tell from j's by nothing they
+// write, rewrites j alone and, where j' holds other links than j, the
+// classes that take them (JoinQuietly).
+static void NoteQuiet(SeamJoin *join, int count, const Hosts &hi, const Values &vi, const Hosts &hj,
+                      const Values &vj, int i)
+{
+    join->quietRecord = -1;
+    join->quietCount[0] = join->quietCount[1] = 0;
+    for (int n = 0; n < count; n++) {
+        const SeamOutcome *o = &join->scratch[n];
+        SeamOutcome again;
+        Simulate(&again, o->hosts, hi, vi, hj, vj);
+        if (again.hosts.prev != o->hosts.prev || again.hosts.next != o->hosts.next)
+            return;
+        for (int g = 0; g < 4; g++) {
+            if (again.written[g] && (!o->written[g] || again.value[g][0] != o->value[g][0] ||
+                                     again.value[g][1] != o->value[g][1]))
+                return;
+        }
+        for (int x = 0; x < 2; x++) {
+            int32_t *noted = &join->quietCount[x];
+            if (!(x == 0 ? again.intoI : again.leavesI))
+                continue;
+            if (*noted < SEAM_QUIET_CLASSES)
+                join->quietClasses[x][*noted] = o->to;
+            if (*noted <= SEAM_QUIET_CLASSES)
+                ++*noted;
+        }
+    }
+    join->quietRecord = i;
+}
+
+// The join of i and j after a quiet one of i and q (NoteQuiet): q is
+// rewritten as a record of its class would be, and j takes i's points.
+// 0 when j differs from q in what the rewrites write.
+static int JoinQuietly(SeamJoin *join, SeamClasses *c, int i, int j, const Values &vi,
+                       const Values &vj)
+{
+    Values vq;
+    static_assert(sizeof vq == sizeof join->quietValues, "q's values are kept as they are");
+    memcpy(&vq, join->quietValues, sizeof vq);
+    Hosts hj = HostsOf(c, vj.tuple);
+    Hosts hq = HostsOf(c, vq.tuple);
+    // The classes that take q's links must take the same host points from
+    // j; where j's vertices there differ, those classes take j's.
+    const int groups[2] = {GROUP_NEXT_LINK, GROUP_PREV_LINK};
+    int rewrite[2];
+    for (int x = 0; x < 2; x++) {
+        int count = join->quietCount[x];
+        if (count > 0 && (x == 0 ? hj.next != hq.next : hj.prev != hq.prev))
+            return 0;
+        rewrite[x] = count > 0 && vj.v[groups[x]][0] != vq.v[groups[x]][0];
+        if (rewrite[x] && count > SEAM_QUIET_CLASSES)
+            return 0;
+    }
+    SeamOutcome o;
+    Simulate(&o, hq, HostsOf(c, vi.tuple), vi, hj, vj);
+    if (o.hosts.prev != hq.prev || o.hosts.next != hq.next)
+        return 0;
+    int64_t now = ++join->clock;
+    int reachesI = 0;
+    for (int x = 0; x < 2; x++) {
+        for (int n = 0; rewrite[x] && n < join->quietCount[x]; n++) {
+            int32_t t = join->quietClasses[x][n];
+            SeamNode *node = &join->nodes[c->tuples[t].top];
+            node->value[groups[x]][0] = vj.v[groups[x]][0];
+            node->value[groups[x]][1] = 0;
+            node->stamp[groups[x]] = now;
+            reachesI = reachesI || t == vi.tuple;
+        }
+    }
+    // i keeps its values, as in every join.
+    now = ++join->clock;
+    if (reachesI)
+        SetOwn(join, i, vi, now);
+    int changed = 0;
+    for (int g = 0; g < 4; g++) {
+        if (o.written[g] && (vq.v[g][0] != o.value[g][0] || vq.v[g][1] != o.value[g][1])) {
+            vq.v[g][0] = o.value[g][0];
+            vq.v[g][1] = o.value[g][1];
+            changed = 1;
+        }
+    }
+    if (changed)
+        SetOwn(join, join->quietJ, vq, now);
+    join->quietJ = j;
+    // Where j already runs over i's points the other way round, the
+    // polygon's copy already holds them there too, and with nothing else
+    // rewritten the join changes nothing (as most joins of a polygon that
+    // stays on one point or walks a few edges).
+    if (!changed && !rewrite[0] && !rewrite[1] &&
+        vj.v[GROUP_END_A][0] == vi.v[GROUP_END_B][0] &&
+        vj.v[GROUP_END_A][1] == vi.v[GROUP_END_B][1] &&
+        vj.v[GROUP_END_B][0] == vi.v[GROUP_END_A][0] &&
+        vj.v[GROUP_END_B][1] == vi.v[GROUP_END_A][1]) {
+        memcpy(join->quietValues, &vj, sizeof vj);
+        return 1;
+    }
+    Values after = JoinPointsOfClasses(join, i, j, vi, vj, now);
+    memcpy(join->quietValues, &after, sizeof after);
+    return 1;
+}
+
 // The join of i and j through their polygon's classes; 0 when there was no
 // memory for it: then the polygon is joined by records from now on.
 static int JoinThroughClasses(SeamJoin *join, int i, int j)
@@ -1012,6 +1169,12 @@ static int JoinThroughClasses(SeamJoin *join, int i, int j)
         join->iRecord = i;
     }
     Values vj = Current(join, j);
+    // Where a polygon walks a few points back and forth, most joins of a
+    // record i come after a quiet one (NoteQuiet) and need not visit the
+    // classes at all.
+    if (join->quietRecord == i && JoinQuietly(join, c, i, j, vi, vj))
+        return 1;
+    join->quietRecord = -1;
     Hosts hi = HostsOf(c, vi.tuple);
     Hosts hj = HostsOf(c, vj.tuple);
     // j runs b to a: its pairs are those of (B, A), i's those of (A, B).
@@ -1067,6 +1230,8 @@ static int JoinThroughClasses(SeamJoin *join, int i, int j)
         join->iRecord = -1;
         return 0;
     }
+    if (fresh[0] < 0 && fresh[1] < 0)
+        NoteQuiet(join, count, hi, vi, hj, vj, i);
     int64_t now = ++join->clock;
     for (int n = 0; n < count; n++) {
         const SeamOutcome *o = &join->scratch[n];
@@ -1106,28 +1271,15 @@ static int JoinThroughClasses(SeamJoin *join, int i, int j)
         join->ownSince[records[x]] = ++join->clock;
     }
 
-    // i keeps its values, and j takes i's points (JoinSeamPoints on copies
-    // that hold the two records' current values).
-    LineInfo ei = join->edges[i];
-    LineInfo ej = join->edges[j];
-    ei.pointA = vi.v[GROUP_END_A][0];
-    ei.vertexA = vi.v[GROUP_END_A][1];
-    ei.pointB = vi.v[GROUP_END_B][0];
-    ei.vertexB = vi.v[GROUP_END_B][1];
-    ej.pointA = vj.v[GROUP_END_A][0];
-    ej.vertexA = vj.v[GROUP_END_A][1];
-    ej.pointB = vj.v[GROUP_END_B][0];
-    ej.vertexB = vj.v[GROUP_END_B][1];
-    JoinSeamPoints(join->model, &ei, &ej);
-    vj.v[GROUP_END_A][0] = ej.pointA;
-    vj.v[GROUP_END_A][1] = ej.vertexA;
-    vj.v[GROUP_END_B][0] = ej.pointB;
-    vj.v[GROUP_END_B][1] = ej.vertexB;
-    // Only writes to i's class reach i.
+    // i keeps its values; only writes to i's class reach it.
     now = ++join->clock;
     if (reachesI)
         SetOwn(join, i, vi, now);
-    SetOwn(join, j, vj, now);
+    Values after = JoinPointsOfClasses(join, i, j, vi, vj, now);
+    if (join->quietRecord == i) {
+        join->quietJ = j;
+        memcpy(join->quietValues, &after, sizeof after);
+    }
     return 1;
 }
 
@@ -1138,6 +1290,7 @@ void SeamJoinOpen(SeamJoin *join, BufModel *model, LineInfo *edges, int m)
     join->edges = edges;
     join->m = m;
     join->iRecord = -1;
+    join->quietRecord = -1;
 }
 
 void SeamJoinEdges(SeamJoin *join, int i, int j)
@@ -1156,6 +1309,8 @@ void SeamJoinEdges(SeamJoin *join, int i, int j)
         if (join->classOf[i] >= 0 && JoinThroughClasses(join, i, j))
             return;
     }
+    join->quietRecord = -1;
+    int small = join->classOf && join->classOf[i] == -3;
     // A record visited through the table costs some forty times what a
     // record of the plain visit costs. Where the joins keep changing most
     // of a polygon's records (a polygon that stays on one point, or walks
@@ -1164,7 +1319,7 @@ void SeamJoinEdges(SeamJoin *join, int i, int j)
     // same result either way.
     if (join->visited * 32 > join->scanned + 32 * 4096)
         join->failed = 1;
-    if (!join->failed && EnterPolygon(join, i)) {
+    if (!small && !join->failed && EnterPolygon(join, i)) {
         JoinThroughTable(join, i, j);
         return;
     }

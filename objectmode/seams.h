@@ -24,7 +24,15 @@
 // class once, lazily, whatever its number of records (see seams.cpp). Where
 // a polygon stays on one point or walks a few edges back and forth, nearly
 // all its records fall in a few classes. Without memory for the classes, a
-// polygon is joined as above.
+// polygon is joined as above; one of fewer records than the classes pay
+// for is joined by visiting its records.
+//
+// A record i is joined with each of its partners j in turn, and after the
+// first of them the classes mostly stand as the same join would leave them
+// again. Then a join differs from the last one only at its j: the last j
+// is rewritten alone, the few classes that take j's links take the new j's
+// where they differ, and the new j takes i's points, without a visit of the
+// classes.
 #ifndef CORVANE_OBJECTMODE_SEAMS_H
 #define CORVANE_OBJECTMODE_SEAMS_H
 
@@ -38,6 +46,8 @@ struct SeamSlot;
 struct SeamNode;
 struct SeamClasses;
 struct SeamOutcome;
+
+enum { SEAM_QUIET_CLASSES = 8 };
 
 struct SeamJoin {
     BufModel *model;
@@ -65,7 +75,8 @@ struct SeamJoin {
     int64_t scanned;
     int failed;
     // The polygons joined by classes: per record, its polygon's entry in
-    // `classes` (-1 not yet decided, -2 joined by records), the class it
+    // `classes` (-1 not yet decided, -2 joined by records, -3 too small for
+    // classes: joined by visiting its records), the class it
     // was entered in and the values it was last given alone (four groups:
     // previous link, end a, next link, end b) with when.
     int32_t *classOf;
@@ -86,6 +97,16 @@ struct SeamJoin {
     // joins, which come next, leave them as they are.
     int32_t iRecord;
     int32_t iValues[9];
+    // Record i whose last join left every class of its polygon as that join
+    // would leave it again (-1 none; see NoteQuiet): that join's j with its
+    // values after the join, and the classes (tuples) to which the join,
+    // done again, would write j's next link and j's previous link: counts
+    // past SEAM_QUIET_CLASSES mean too many to note.
+    int32_t quietRecord;
+    int32_t quietJ;
+    int32_t quietValues[9];
+    int32_t quietCount[2];
+    int32_t quietClasses[2][SEAM_QUIET_CLASSES];
 };
 
 // Prepares the joins over the m records; nothing is allocated until the

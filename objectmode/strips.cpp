@@ -91,12 +91,12 @@ struct StripPass {
 }  // namespace
 
 // The candidates that may run along record i's edge the other way: the
-// records leaving i's host point b for its host point a, in array order.
-// Those up to i itself are passed over by the callers.
+// records after i leaving i's host point b for its host point a, in array
+// order.
 static EdgeCursor Opposite(const StripPass *pass, int i)
 {
-    return EdgesLeaving(&pass->adjacency, EdgeTo(&pass->adjacency, i),
-                        EdgeFrom(&pass->adjacency, i));
+    return EdgesLeavingAfter(&pass->adjacency, EdgeTo(&pass->adjacency, i),
+                             EdgeFrom(&pass->adjacency, i), i);
 }
 
 // Whether record r is linked, from the side-by-side copy when there is one.
@@ -492,7 +492,7 @@ static void PairEdges(StripPass *pass, unsigned char *available, double size,
         LineInfo *ei = &edges[i];
         EdgeCursor c = Opposite(pass, i);
         for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
-            if (j <= i || !available[j] || RuledOutByPolygon(pass, i, j, 0))
+            if (!available[j] || RuledOutByPolygon(pass, i, j, 0))
                 continue;
             LineInfo *ej = &edges[j];
             if (ei->hostA != ej->hostB || ei->hostB != ej->hostA || ei->hostPoly == ej->hostPoly)
@@ -552,8 +552,6 @@ static void ChamferEdges(EditContext *ctx, SharedAdjacency *shared, int m, LineI
             pass.firstCandidate[r] = -1;
             EdgeCursor c = Opposite(&pass, r);
             for (int j = EdgeCursorNext(&c); j >= 0; j = EdgeCursorNext(&c)) {
-                if (j <= r)
-                    continue;
                 if (pass.firstCandidate[r] < 0)
                     pass.firstCandidate[r] = j;
                 if (pass.polyOf[j] == pass.polyOf[r])
