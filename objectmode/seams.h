@@ -7,25 +7,14 @@
 // traversal, found by their host points: the point they end at and the one
 // after it, or the one before them and the point they start at. A polygon
 // that walks a few points back and forth has hundreds of such records per
-// join and as many joins per record, and nearly every rewrite writes what
-// the record already holds. So the records are indexed by those two host
-// points, with a count per index entry of the records that already hold
-// each value a rewrite may write: a join that would change nothing is known
-// to in a few lookups, and only a join that changes something visits the
-// records it may change. Where the joins keep changing most of a polygon's
-// records anyway (a polygon that stays on one point, or walks one edge back
-// and forth), keeping the table costs more than it saves: it is given up and
-// each join visits every record of the polygon. Either way the result is
-// the same, bit for bit, as visiting every record of the polygon in each
-// join.
-//
-// A polygon of many records is joined by classes instead: its records with
-// the same four host points take the same rewrites, so a join rewrites each
-// class once, lazily, whatever its number of records (see seams.cpp). Where
-// a polygon stays on one point or walks a few edges back and forth, nearly
-// all its records fall in a few classes. Without memory for the classes, a
-// polygon is joined as above; one of fewer records than the classes pay
-// for is joined by visiting its records.
+// join and as many joins per record. So a polygon of many records is joined
+// by classes: its records with the same four host points take the same
+// rewrites, so a join rewrites each class once, lazily, whatever its number
+// of records (see seams.cpp). Where a polygon stays on one point or walks a
+// few edges back and forth, nearly all its records fall in a few classes.
+// A polygon of fewer records than the classes pay for, or one without
+// memory for them, is joined by visiting every record of the polygon in
+// each join, which is the result the classes give, bit for bit.
 //
 // A record i is joined with each of its partners j in turn, and after the
 // first of them the classes mostly stand as the same join would leave them
@@ -42,7 +31,6 @@
 #include "index/keyindex.h"
 #include "records/records.h"
 
-struct SeamSlot;
 struct SeamNode;
 struct SeamClasses;
 struct SeamOutcome;
@@ -56,29 +44,10 @@ struct SeamJoin {
     // The records of each host polygon, built at the first join.
     KeyIndex byPoly;
     int byPolyOpen;
-    // The table of the records by their host points (see seams.cpp), its
-    // polygons entered at their first join; null until then. Without memory
-    // for it, or once given up (failed), the joins visit the polygon's
-    // records through byPoly.
-    SeamSlot *slots;
-    int32_t slotMask;
-    int32_t slotsUsed;
-    int32_t *link;            // per record: next and previous in its two lists
-    unsigned char *entered;   // per record: listed in the table
-    unsigned char *taken;     // per record: among the records of this join
-    int32_t *visit;           // the records this join may change
-    int32_t turns;            // records listed that turn back (see seams.cpp)
-    int32_t *polyRecords;     // per entered record: its polygon's record count
-    // What the joins cost through the table and would have cost by visiting
-    // every record of the polygon (see SeamJoinEdges).
-    int64_t visited;
-    int64_t scanned;
-    int failed;
     // The polygons joined by classes: per record, its polygon's entry in
-    // `classes` (-1 not yet decided, -2 joined by records, -3 too small for
-    // classes: joined by visiting its records), the class it
-    // was entered in and the values it was last given alone (four groups:
-    // previous link, end a, next link, end b) with when.
+    // `classes` (-1 not yet decided, -2 joined by visiting its records), the
+    // class it was entered in and the values it was last given alone (four
+    // groups: previous link, end a, next link, end b) with when.
     int32_t *classOf;
     int32_t *nodeOf;
     int32_t *ownValue;        // per record: 4 groups of 2
