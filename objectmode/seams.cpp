@@ -734,63 +734,53 @@ static int JoinQuietly(SeamJoin *join, SeamClasses *c, int i, int j, const Value
     return 1;
 }
 
-// The join of i and j through their polygon's classes; 0 when there was no
-// memory for it: then the polygon is joined by records from now on.
-static int JoinThroughClasses(SeamJoin *join, int i, int j)
+// Back to joining i's polygon by records, for want of memory; 0.
+static int GiveUpClasses(SeamJoin *join, int i)
 {
-    SeamClasses *c = &join->classes[join->classOf[i]];
-    // A join leaves i as it was, so i's values serve all its joins.
-    Values vi;
-    static_assert(sizeof vi == sizeof join->iValues, "i's values are kept as they are");
-    if (join->iRecord == i) {
-        memcpy(&vi, join->iValues, sizeof vi);
-    } else {
-        vi = Current(join, i);
-        memcpy(join->iValues, &vi, sizeof vi);
-        join->iRecord = i;
-    }
-    Values vj = Current(join, j);
-    // Where a polygon walks a few points back and forth, most joins of a
-    // record i come after a quiet one (NoteQuiet) and need not visit the
-    // classes at all.
-    if (join->quietRecord == i && JoinQuietly(join, c, i, j, vi, vj))
-        return 1;
-    join->quietRecord = -1;
-    Hosts hi = HostsOf(c, vi.tuple);
-    Hosts hj = HostsOf(c, vj.tuple);
-    // j runs b to a: its pairs are those of (B, A), i's those of (A, B).
+    LeaveClasses(join, i);
+    join->iRecord = -1;
+    return 0;
+}
+
+// Lists in the scratch, once each, the classes a join of i and j reaches:
+// those of j's pairs (B, A) and of i's (A, B). 0 without memory.
+static int GatherClasses(SeamJoin *join, SeamClasses *c, int i, int j, int *count)
+{
     const int32_t lists[4] = {join->pairs[2 * (size_t)j], join->pairs[2 * (size_t)j + 1],
                               join->pairs[2 * (size_t)i], join->pairs[2 * (size_t)i + 1]};
-    int count = 0;
+    *count = 0;
     for (int list = 0; list < 4; list++) {
         for (int32_t t = c->head[lists[list]]; t >= 0; t = c->tuples[t].link[2 * (list & 1)]) {
             if (c->tuples[t].mark)
                 continue;
-            void *scratch = Enlarged(join->scratch, count, &join->scratchCap, sizeof(SeamOutcome));
+            void *scratch = Enlarged(join->scratch, *count, &join->scratchCap, sizeof(SeamOutcome));
             if (!scratch) {
-                for (int n = 0; n < count; n++)
+                for (int n = 0; n < *count; n++)
                     c->tuples[join->scratch[n].tuple].mark = 0;
-                LeaveClasses(join, i);
-                join->iRecord = -1;
                 return 0;
             }
             join->scratch = (SeamOutcome *)scratch;
             c->tuples[t].mark = 1;
-            join->scratch[count++].tuple = t;
+            join->scratch[(*count)++].tuple = t;
         }
     }
-    // Everything is decided on the classes as they were before the join.
-    // The tuples the classes move to, and nodes for i and j where their
-    // class moves without them, are made before anything is written.
-    const int records[2] = {i, j};
-    const int32_t tuples[2] = {vi.tuple, vj.tuple};
-    int32_t fresh[2] = {-1, -1};
+    return 1;
+}
+
+// Decides what the join does to each class gathered, on the classes as
+// they were before it. The tuples the classes move to, and nodes for i and
+// j (`fresh`) where their class moves without them, are made before
+// anything is written. 0 without memory.
+static int DecideClasses(SeamJoin *join, SeamClasses *c, int count, const Hosts &hi, const Values &vi,
+                         const Hosts &hj, const Values &vj, const int32_t tuples[2], int32_t fresh[2],
+                         int *reachesI)
+{
     int ok = 1;
-    int reachesI = 0;
+    *reachesI = 0;
     for (int n = 0; n < count; n++) {
         SeamOutcome *o = &join->scratch[n];
         int32_t t = o->tuple;
-        reachesI = reachesI || t == vi.tuple;
+        *reachesI = *reachesI || t == vi.tuple;
         c->tuples[t].mark = 0;
         Hosts was = HostsOf(c, t);
         Simulate(o, was, hi, vi, hj, vj);
@@ -806,13 +796,13 @@ static int JoinThroughClasses(SeamJoin *join, int i, int j)
         }
         ok = ok && to >= 0;
     }
-    if (!ok) {
-        LeaveClasses(join, i);
-        join->iRecord = -1;
-        return 0;
-    }
-    if (fresh[0] < 0 && fresh[1] < 0)
-        NoteQuiet(join, count, hi, vi, hj, vj, i);
+    return ok;
+}
+
+// Writes the decided values to the classes and moves those whose host
+// points the join changed.
+static void WriteClasses(SeamJoin *join, SeamClasses *c, int count)
+{
     int64_t now = ++join->clock;
     for (int n = 0; n < count; n++) {
         const SeamOutcome *o = &join->scratch[n];
@@ -841,6 +831,44 @@ static int JoinThroughClasses(SeamJoin *join, int i, int j)
     }
     for (int n = 0; n < moving; n++)
         Arrive(join, c, join->scratch[n].tuple, join->scratch[n].to);
+}
+
+// The join of i and j through their polygon's classes; 0 when there was no
+// memory for it: then the polygon is joined by records from now on.
+static int JoinThroughClasses(SeamJoin *join, int i, int j)
+{
+    SeamClasses *c = &join->classes[join->classOf[i]];
+    // A join leaves i as it was, so i's values serve all its joins.
+    Values vi;
+    static_assert(sizeof vi == sizeof join->iValues, "i's values are kept as they are");
+    if (join->iRecord == i) {
+        memcpy(&vi, join->iValues, sizeof vi);
+    } else {
+        vi = Current(join, i);
+        memcpy(join->iValues, &vi, sizeof vi);
+        join->iRecord = i;
+    }
+    Values vj = Current(join, j);
+    // Where a polygon walks a few points back and forth, most joins of a
+    // record i come after a quiet one (NoteQuiet) and need not visit the
+    // classes at all.
+    if (join->quietRecord == i && JoinQuietly(join, c, i, j, vi, vj))
+        return 1;
+    join->quietRecord = -1;
+    Hosts hi = HostsOf(c, vi.tuple);
+    Hosts hj = HostsOf(c, vj.tuple);
+    int count;
+    if (!GatherClasses(join, c, i, j, &count))
+        return GiveUpClasses(join, i);
+    const int records[2] = {i, j};
+    const int32_t tuples[2] = {vi.tuple, vj.tuple};
+    int32_t fresh[2] = {-1, -1};
+    int reachesI;
+    if (!DecideClasses(join, c, count, hi, vi, hj, vj, tuples, fresh, &reachesI))
+        return GiveUpClasses(join, i);
+    if (fresh[0] < 0 && fresh[1] < 0)
+        NoteQuiet(join, count, hi, vi, hj, vj, i);
+    WriteClasses(join, c, count);
     // A join never moves i or j: where their class moved, they stay behind
     // on nodes of their own.
     for (int x = 0; x < 2; x++) {
@@ -853,7 +881,7 @@ static int JoinThroughClasses(SeamJoin *join, int i, int j)
     }
 
     // i keeps its values; only writes to i's class reach it.
-    now = ++join->clock;
+    int64_t now = ++join->clock;
     if (reachesI)
         SetOwn(join, i, vi, now);
     Values after = JoinPointsOfClasses(join, i, j, vi, vj, now);
