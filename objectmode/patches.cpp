@@ -358,103 +358,136 @@ static int FirstCutInWalk(PatchPass *pass, int poly)
     return 1;
 }
 
+// Where a limited walk about P stands: the ring's entry count, the copy it
+// stands at and that copy's position, the patch's plane once the ring has
+// three points, whether the ring's polygons share one surface, and the idle
+// steps since the ring last grew, with a copy it stood at while idle
+// (checkpoints at idle steps 1, 2, 4, 8 ...; see StepAcrossCut).
+struct LimitedWalk {
+    int k;
+    int32_t copy;
+    Vec3 last;
+    RingPlane plane;
+    int *same;
+    int idle;
+    int32_t mark;
+    int markAt;
+};
+
+// What one step of the walk leaves it to do.
+enum { WALK_ON = 0, WALK_STOP = 1, WALK_FAIL = 2 };
+
+// Across a chamfered edge: the ring takes the copy on the far side.
+static int StepChamfered(PatchPass *pass, LimitedWalk *w, const LineInfo *leave, const LineInfo *start)
+{
+    const LineInfo *s = IndexedFindReverse(pass, leave);
+    if (!s)
+        return WALK_STOP;
+    if (!IsLinked(s))
+        return WALK_FAIL;
+    w->copy = s->pointB;
+    w->last = BufModelPointPosition(pass->model, w->copy);
+    if (w->copy == pass->ring[0])
+        return WALK_STOP;
+    int room = RingAppend(pass, &w->k, w->copy);
+    w->idle = 0;
+    w->mark = -1;
+    w->markAt = 1;
+    if (!SameSurface(leave->surface, start->surface))
+        *w->same = 0;
+    if (!room)
+        return WALK_STOP;
+    if (w->k == 3)
+        w->plane = MakeRingPlane(pass->model, pass->ring);
+    return WALK_ON;
+}
+
+// Across an unchamfered edge before the plane exists: go on only where the
+// next polygon's copy lies where the last one does.
+static int StepBeforePlane(PatchPass *pass, LimitedWalk *w, const LineInfo *leave)
+{
+    const LineInfo *s = IndexedFindReverse(pass, leave);
+    if (!s)
+        return WALK_STOP;
+    if (!IsLinked(s))
+        return WALK_FAIL;
+    BufModel *model = pass->model;
+    if (!(VecLength(VecSub(w->last, BufModelPointPosition(model, s->pointB))) <= CornerTolerance(model)))
+        return WALK_STOP;
+    w->copy = s->pointB;
+    if (++w->idle > pass->m)
+        return WALK_FAIL;
+    return WALK_ON;
+}
+
+// Across an unchamfered edge: the polygon still has its corner at P, so it
+// is trimmed by the patch's plane.
+static int StepAcrossCut(PatchPass *pass, LimitedWalk *w, LWPntID point, const LineInfo *leave,
+                         const LineInfo *start)
+{
+    Vec3 corner;
+    if (FirstCutInWalk(pass, leave->polyIndex) && HostPointPosition(pass->ctx, point, &corner))
+        CutPolyCorner(pass->model, &w->plane, leave->polyIndex, corner);
+    const LineInfo *s = IndexedFindReverse(pass, leave);
+    if (!s)
+        return WALK_STOP;
+    if (!IsLinked(s))
+        return WALK_FAIL;
+    w->copy = s->pointB;
+    if (w->copy == pass->ring[0])
+        return WALK_STOP;
+    if (!SameSurface(leave->surface, start->surface))
+        *w->same = 0;
+    if (++w->idle > pass->m)
+        return WALK_FAIL;
+    // Each step here depends on the copy alone, so an idle walk that stands
+    // at a copy again goes round the same cycle for ever, cutting the same
+    // polygons again each round (and a cut point that lies about where P
+    // does is cut again, two more points each time). The walk is abandoned
+    // as soon as it is seen to have come round, within about two rounds.
+    if (w->copy == w->mark)
+        return WALK_FAIL;
+    if (w->idle == w->markAt) {
+        w->mark = w->copy;
+        w->markAt *= 2;
+    }
+    return WALK_ON;
+}
+
 // One walk of the limited variant from the start record `start` and its done
 // reverse `back`; fills the ring and returns its entry count, or 0 when the
 // walk was abandoned (an unlinked record met, or circling without end).
 static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
                        const LineInfo *back, int *same)
 {
-    BufModel *model = pass->model;
-    int32_t *ring = pass->ring;
-    ring[0] = start->pointA;
-    ring[1] = back->pointB;
-    int k = 2;
+    LimitedWalk w;
+    pass->ring[0] = start->pointA;
+    pass->ring[1] = back->pointB;
+    w.k = 2;
     *same = SameSurface(start->surface, back->surface);
-    int32_t copy = back->pointB;
-    Vec3 last = BufModelPointPosition(model, copy);
-    RingPlane plane = {0, {0.0, 0.0, 0.0}};
+    w.same = same;
+    w.copy = back->pointB;
+    w.last = BufModelPointPosition(pass->model, w.copy);
+    w.plane = RingPlane{0, {0.0, 0.0, 0.0}};
+    w.idle = 0;
+    w.mark = -1;
+    w.markAt = 1;
     pass->walk++;
-
-    int idle = 0;
-    // A copy the walk stood at while idle (see the cutting branch below);
-    // checkpoints at idle steps 1, 2, 4, 8 ...
-    int32_t mark = -1;
-    int markAt = 1;
     for (;;) {
-        const LineInfo *leave = FirstLeavingAt(pass, point, copy);
+        const LineInfo *leave = FirstLeavingAt(pass, point, w.copy);
         if (!leave)
             break;
         if (!IsLinked(leave))
             return 0;
-        if (leave->done) {
-            const LineInfo *s = IndexedFindReverse(pass, leave);
-            if (!s)
-                break;
-            if (!IsLinked(s))
-                return 0;
-            copy = s->pointB;
-            last = BufModelPointPosition(model, copy);
-            if (copy == ring[0])
-                break;
-            int room = RingAppend(pass, &k, copy);
-            idle = 0;
-            mark = -1;
-            markAt = 1;
-            if (!SameSurface(leave->surface, start->surface))
-                *same = 0;
-            if (!room)
-                break;
-            if (k == 3)
-                plane = MakeRingPlane(model, ring);
-        } else if (k <= 2) {
-            // Across an unchamfered edge before the plane exists: go on only
-            // where the next polygon's copy lies where the last one does.
-            const LineInfo *s = IndexedFindReverse(pass, leave);
-            if (!s)
-                break;
-            if (!IsLinked(s))
-                return 0;
-            if (!(VecLength(VecSub(last, BufModelPointPosition(model, s->pointB))) <=
-                  CornerTolerance(model)))
-                break;
-            copy = s->pointB;
-            if (++idle > pass->m)
-                return 0;
-        } else {
-            // Across an unchamfered edge: the polygon still has its corner at
-            // P, so it is trimmed by the patch's plane.
-            Vec3 corner;
-            if (FirstCutInWalk(pass, leave->polyIndex) && HostPointPosition(pass->ctx, point, &corner))
-                CutPolyCorner(model, &plane, leave->polyIndex, corner);
-            const LineInfo *s = IndexedFindReverse(pass, leave);
-            if (!s)
-                break;
-            if (!IsLinked(s))
-                return 0;
-            copy = s->pointB;
-            if (copy == ring[0])
-                break;
-            if (!SameSurface(leave->surface, start->surface))
-                *same = 0;
-            if (++idle > pass->m)
-                return 0;
-            // Each step here depends on the copy alone, so an idle walk that
-            // stands at a copy again goes round the same cycle for ever,
-            // cutting the same polygons again each round (and a cut point
-            // that lies about where P does is cut again, two more points
-            // each time). The walk is abandoned as soon as it is seen to
-            // have come round, within about two rounds.
-            if (copy == mark)
-                return 0;
-            if (idle == markAt) {
-                mark = copy;
-                markAt *= 2;
-            }
-        }
-        if (copy == ring[0] || copy == ring[1])
+        int step = leave->done ? StepChamfered(pass, &w, leave, start)
+                   : w.k <= 2  ? StepBeforePlane(pass, &w, leave)
+                               : StepAcrossCut(pass, &w, point, leave, start);
+        if (step == WALK_FAIL)
+            return 0;
+        if (step == WALK_STOP || w.copy == pass->ring[0] || w.copy == pass->ring[1])
             break;
     }
-    return k;
+    return w.k;
 }
 
 // The whole fan about P from `start`, a chamfered record leaving P: the
