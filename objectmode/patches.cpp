@@ -231,6 +231,17 @@ static int CollectBorderFan(PatchPass *pass, LWPntID point, const LineInfo *firs
     }
 }
 
+// The records leaving P: the most steps the fans about P can take between
+// them, each polygon about P leaving it once.
+static int CountLeaving(const PatchPass *pass, LWPntID point)
+{
+    int leaving = 0;
+    EdgeCursor c = Leaving(pass, point);
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c))
+        leaving += pass->edges[i].hostA == point;
+    return leaving;
+}
+
 // Closes the fans about P that run from one border edge to another, where
 // chamfered edges meet: left open, their copies would leave a notch, two new
 // borders running in from the old one. Only where every polygon about P
@@ -239,12 +250,9 @@ static int CloseBorderFans(PatchPass *pass, LWPntID point)
 {
     if (!pass->fan)
         return 0;
-    int leaving = 0;
-    EdgeCursor c = Leaving(pass, point);
-    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c))
-        leaving += pass->edges[i].hostA == point;
+    int leaving = CountLeaving(pass, point);
     int used = 0, fans = 0;
-    c = Leaving(pass, point);
+    EdgeCursor c = Leaving(pass, point);
     for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         const LineInfo *first = &pass->edges[i];
         if (first->hostA != point || !IsLinked(first) || !IsBorderEdge(pass, first->hostPrev, point))
@@ -499,10 +507,7 @@ static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start)
 {
     if (!pass->fan)
         return 0;
-    int leaving = 0;
-    EdgeCursor c = Leaving(pass, point);
-    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c))
-        leaving += pass->edges[i].hostA == point;
+    int leaving = CountLeaving(pass, point);
     int n = 0, chamfered = 0;
     const LineInfo *leave = start;
     do {
