@@ -297,18 +297,6 @@ struct Filled : EditSession {
         for (int k = 0; k < polys; k++)
             BufModelAddPoly(model, nullptr, 3, tri);
     }
-    // Every vertex of every buffered polygon names an existing point: a
-    // refused add never reaches a polygon as an index.
-    bool IndicesValid() const
-    {
-        for (int p = 0; p < model->polyCount; ++p) {
-            const BufPoly *poly = model->polyTable[p];
-            for (int v = 0; v < poly->count; ++v)
-                if (poly->points[v] < 0 || poly->points[v] >= model->pointCount)
-                    return false;
-        }
-        return true;
-    }
     // The object-mode passes up to the strips; returns the edge count.
     int Strips(LineInfo **edges, double size)
     {

@@ -180,17 +180,6 @@ struct Session : EditSession {
         return BuildBridge(&ctx, &pair, static_cast<int>(list.size()), list.data(), records.data(),
                            size);
     }
-    // Every vertex of every buffered polygon names an existing point.
-    bool IndicesValid() const
-    {
-        for (int p = 0; p < model->polyCount; ++p) {
-            const BufPoly *poly = model->polyTable[p];
-            for (int v = 0; v < poly->count; ++v)
-                if (poly->points[v] < 0 || poly->points[v] >= model->pointCount)
-                    return false;
-        }
-        return true;
-    }
 };
 
 // A record with just the host point list that FindSharedEdge reads.

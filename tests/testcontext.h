@@ -53,6 +53,18 @@ struct EditSession {
         return true;
     }
     void Survey() { GetPolyInfo(&ctx, static_cast<int>(ids.size()), ids.data(), records.data()); }
+    // Every vertex of every buffered polygon names an existing point: a
+    // refused add never reaches a polygon as an index.
+    bool IndicesValid() const
+    {
+        for (int p = 0; p < model->polyCount; ++p) {
+            const BufPoly *poly = model->polyTable[p];
+            for (int v = 0; v < poly->count; ++v)
+                if (poly->points[v] < 0 || poly->points[v] >= model->pointCount)
+                    return false;
+        }
+        return true;
+    }
     ~EditSession()
     {
         FreePolyInfo(static_cast<int>(records.size()), records.data());
