@@ -1110,25 +1110,14 @@ TEST(DifferentialPasses, WeldOfDegenerateTolerances)
 // One pass run on a host of its own, with `mesh` (if any) in the background
 // layer, an edit and an output model; the pass's monitor aborts at
 // `abortStep` (0: never).
-struct PassRun {
-    std::unique_ptr<EmuHost> host = EmuHostCreate();
-    std::vector<LWPolID> polys;
-    HostMeshEditOp *edit = nullptr;
-    BufModel *model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
-    EditContext ctx{};
-
+struct PassRun : EditSession {
     PassRun(const MeshData *mesh, unsigned abortStep)
     {
-        if (mesh)
-            polys = EmuHostAddMesh(host.get(), 2, *mesh);
         if (abortStep) {
             host->script.abortMonitor = 0;
             host->script.abortStep = abortStep;
         }
-        EmuHostMakeCurrent(host.get());
-        edit = EmuEditBegin(0, 0, 1);
-        InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                        (HostMessageService *)EmuGlobal("Info Messages", 0));
+        EXPECT_TRUE(Begin(mesh ? *mesh : MeshData{}, 2));
     }
     // Releases the model, ends the edit and gives what the host recorded.
     std::string Finish()
@@ -1137,6 +1126,7 @@ struct PassRun {
         free(model);
         model = nullptr;
         edit->done(edit->state, 0, 0);
+        edit = nullptr;
         return Record(host.get(), 0);
     }
 };
@@ -1255,7 +1245,7 @@ TEST(DifferentialPasses, StripsOnArbitraryRecords)
             results[form] = records;
             for (int e = 0; e < m; ++e)
                 results[form][static_cast<size_t>(e)].hostPoly =
-                    run.polys[static_cast<size_t>(polyOf[static_cast<size_t>(e)])];
+                    run.ids[static_cast<size_t>(polyOf[static_cast<size_t>(e)])];
             if (form == 0)
                 MakeLineCorvanePoly(&run.ctx, nullptr, m, results[form].data(), size);
             else
