@@ -34,7 +34,8 @@ class CMakeBuild(build_ext):
         target = pathlib.Path(self.get_ext_fullpath(ext.name))
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(next(built.glob("_corvane.*.so")), target)
-        shutil.copyfile(built / "Corvane.p", target.parent / "Corvane.p")
+        for module in ("Corvane.p", "CorvaneLarge.p"):
+            shutil.copyfile(built / module, target.parent / module)
 
     def configure(self, tree):
         configure = ["cmake", "-S", str(ROOT), "-B", str(tree), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",

@@ -17,12 +17,6 @@ const char *const kMsgSelectOrBackground =
     "ERROR:\nPlease select 2 polygons\nor\nset polygons to BG layer.";
 const char *const kMsgPolyScan = "Error:\nCan't 'polyScan'";
 const char *const kMsgPointScan = "Error:\nCan't 'pointScan'";
-const char *const kMsgTooManyCorners =
-    "ERROR:\nThe background object has more than 65536\npolygon corners, more than the tool can hold.\n"
-    "Nothing was changed.";
-const char *const kMsgModelFull =
-    "ERROR:\nThe result would need more than 65536 points\nor 65536 polygons, more than the tool can hold.\n"
-    "Nothing was changed.";
 const char *const kMsgNoSharedEdge =
     "ERROR:\nThe two selected polygons must share an edge.\nNothing was changed.";
 const char *const kMsgBevelNotFinite =
@@ -317,7 +311,7 @@ void RunObjectMode(Activation *a)
     // Every corner becomes a point of its own in the output model; an object
     // with more corners than it holds is refused before anything is added.
     // The settings the user confirmed are kept all the same.
-    if (scan.corners > BUFMODEL_MAX_POINTS) {
+    if (scan.corners > kRecordLimit) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgTooManyCorners);
         return;
     }
@@ -384,8 +378,10 @@ int ActivateUnguarded(Activation &a, int version, HostGlobalFunc *global, void *
         EndEdit(&a, HOST_EDIT_DISCARD);
         return HOST_ACTIVATE_BADSERVICE;
     }
-    // The output model: far too large for a thread's stack.
+    // The output model, with this module's limit.
     a.model = (BufModel *)calloc(1, sizeof(BufModel));
+    if (a.model)
+        a.model->recordLimit = kRecordLimit;
     if (!a.model || BufModelInit(a.model) != 0 ||
         EditContextInit(&a.ctx, a.edit, monitors, a.messages, a.model) != 0) {
         Release(&a);

@@ -100,13 +100,14 @@ py::object CreatedMask(PyResult &result)
     return result.created;
 }
 
-// The Corvane.p installed beside this extension.
+// The module installed beside this extension: the build of Corvane.p with
+// the large record limit.
 std::string BundledModulePath()
 {
     Dl_info info;
     if (dladdr((void *)&Slot, &info) && info.dli_fname)
-        return (fs::path(info.dli_fname).parent_path() / "Corvane.p").string();
-    return "Corvane.p";
+        return (fs::path(info.dli_fname).parent_path() / "CorvaneLarge.p").string();
+    return "CorvaneLarge.p";
 }
 
 // A path as the bytes the system calls take: a str (with the surrogates

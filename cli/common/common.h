@@ -21,7 +21,7 @@ struct CliArgs {
     std::string output;
     std::string inputFormat;            // --input-format; empty: by INPUT's extension
     std::string outputFormat;           // --output-format; empty: by OUTPUT's extension
-    std::string plugin;                 // empty: Corvane.p beside the program
+    std::string plugin;                 // empty: CorvaneLarge.p beside the program
     std::string pluginsDir;             // empty: the user's config folder
     std::optional<double> size;
     std::optional<int> angleMode;       // 0 disable, 1 lt, 2 gt
@@ -47,7 +47,7 @@ bool CliCheckOutput(const CliArgs &args);
 // Whether a file may be written at `path`: not a folder, in an existing
 // folder. false after printing why, naming the file as `what` ("the picture ").
 bool CliCheckWritable(const std::string &path, const char *what);
-// The module to load: --plugin, else Corvane.p beside the program.
+// The module to load: --plugin, else CorvaneLarge.p beside the program.
 std::string CliModulePath(const CliArgs &args);
 
 // ---- interruption --------------------------------------------------------

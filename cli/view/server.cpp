@@ -411,7 +411,7 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
         ->type_name("N");
     app.add_flag("--open", args->open, "Open the page in the user's browser (xdg-open)");
     app.add_flag("-f,--force", args->force, "Allow OUTPUT to be the input file");
-    app.add_option("--plugin", args->plugin, "The module to load (default: Corvane.p beside corvane)")
+    app.add_option("--plugin", args->plugin, "The module to load (default: CorvaneLarge.p beside corvane; the host module Corvane.p refuses meshes over 65,536 corners)")
         ->type_name("PATH");
     app.add_option("--plugins-dir", args->pluginsDir,
                    "Folder of the settings file (default: $XDG_CONFIG_HOME/corvane or ~/.config/corvane)")

@@ -18,7 +18,7 @@
 struct ViewArgs {
     std::string input;
     std::string output;       // empty: Save offers a download
-    std::string plugin;       // empty: Corvane.p beside the program
+    std::string plugin;       // empty: CorvaneLarge.p beside the program
     std::string pluginsDir;   // empty: the user's config folder
     int port = 0;             // 0: a free port
     bool open = false;        // start the user's browser

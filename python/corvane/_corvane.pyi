@@ -141,10 +141,12 @@ class Stats(TypedDict):
     safe_bevel_size: float
 
 def load_module(path: _Path) -> None:
-    """Loads the Corvane.p at `path` in place of the one loaded before.
+    """Loads the module at `path` in place of the one loaded before.
 
-    Without it the first chamfer loads the Corvane.p installed beside this
-    package. Raises ImportError when the file is not a module this host can
+    Without it the first chamfer loads the CorvaneLarge.p installed beside
+    this package: the module's passes without the host's limit of 65,536
+    corners. Corvane.p beside it is the host module itself, limit and all.
+    Raises ImportError when the file is not a module this host can
     load; chamfer then raises too until a module is loaded.
     """
 

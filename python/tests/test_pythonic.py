@@ -129,11 +129,11 @@ def test_pip_install_from_the_checkout_offline(tmp_path):
     assert build.returncode == 0, build.stdout[-3000:] + build.stderr[-3000:]
     show = subprocess.run([python, "-m", "pip", "show", "-f", "corvane"], capture_output=True, text=True, check=True)
     assert "Requires: numpy" in show.stdout
-    for name in ("Corvane.p", "_corvane.pyi", "py.typed", "__init__.py"):
+    for name in ("Corvane.p", "CorvaneLarge.p", "_corvane.pyi", "py.typed", "__init__.py"):
         assert f"corvane/{name}\n" in show.stdout
     run = subprocess.run([python, "-c", "import corvane, numpy, sysconfig; "
                           "r = corvane.chamfer(corvane.Mesh(numpy.eye(3), [[0, 1, 2]]), 0.1); "
                           "print(corvane.module_path(), len(r.mesh), sysconfig.get_paths()['platlib'])"],
                          cwd=tmp_path, capture_output=True, text=True, check=True)
     path, polygons, site = run.stdout.split()
-    assert path == os.path.join(site, "corvane", "Corvane.p") and polygons == "1"
+    assert path == os.path.join(site, "corvane", "CorvaneLarge.p") and polygons == "1"

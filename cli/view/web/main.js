@@ -132,8 +132,6 @@ function updateWarnings(options) {
       'needs every edge shared by at most two (the result will be tangled there).');
   if (info.safeSize !== null && options.size !== null && options.size > info.safeSize && !options.clamp)
     lines.push(`Beyond the safe size ${Number(info.safeSize.toPrecision(4))}: strips will cross.`);
-  if (info.corners > 65536)
-    lines.push(`The input has ${number(info.corners)} polygon corners; the module refuses more than 65,536.`);
   $('warnings').textContent = lines.join(' ');
 }
 
