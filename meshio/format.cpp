@@ -124,14 +124,10 @@ bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, Me
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
         return fail(path + ": is a folder, not a mesh file");
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return fail(path + ": cannot open: " + std::strerror(errno));
-    std::ostringstream buffer;
-    buffer << file.rdbuf();
-    if (file.bad())
-        return fail(path + ": cannot read: " + std::strerror(errno));
-    return MeshReadBytes(buffer.str(), path, format, mesh, info, error);
+    std::string bytes;
+    if (!MeshReadWholeFile(path, &bytes, error))
+        return false;
+    return MeshReadBytes(bytes, path, format, mesh, info, error);
 }
 
 std::string MeshReadNote(const std::string &name, const MeshReadInfo &info)

@@ -30,6 +30,10 @@ struct MeshReadInfo {
 // returns false, leaves *mesh empty and sets *error to "FILE:LINE: what is
 // wrong" (or "FILE: what is wrong" when the file cannot be read at all).
 bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, std::string *error);
+// The whole file at `path` into `bytes`, in one piece the size of the file
+// when the file tells its size (no growing copies of a large mesh file);
+// false with an error naming the path otherwise.
+bool MeshReadWholeFile(const std::string &path, std::string *bytes, std::string *error);
 // The same on text held in memory; `name` stands for the file in messages.
 bool MeshReadObjText(const std::string &text, const std::string &name, MeshData *mesh,
                      MeshReadInfo *info, std::string *error);
