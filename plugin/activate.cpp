@@ -133,13 +133,10 @@ void Info(Activation *a, const char *text)
     a->messages->info(text, nullptr);
 }
 
-// Releases what the activation owns. A model that was not flushed is
-// released without committing anything.
-void Release(Activation *a)
+// Releases what the passes worked from: everything the activation owns but
+// the output model.
+void ReleaseWork(Activation *a)
 {
-    if (a->model && a->modelLive)
-        BufModelRelease(a->model);
-    a->modelLive = false;
     if (a->records) {
         FreePolyInfo(a->recordCount, a->records);
         free(a->records);
@@ -154,6 +151,16 @@ void Release(Activation *a)
     a->edges = nullptr;
     IdListFree(&a->points);
     IdListFree(&a->polys);
+}
+
+// Releases what the activation owns. A model that was not flushed is
+// released without committing anything.
+void Release(Activation *a)
+{
+    if (a->model && a->modelLive)
+        BufModelRelease(a->model);
+    a->modelLive = false;
+    ReleaseWork(a);
     free(a->model);
     a->model = nullptr;
 }
@@ -236,6 +243,10 @@ bool SizeRefused(Activation *a, double size)
 
 void FlushAndEnd(Activation *a)
 {
+    // The flush reads the model alone: the records and indices the passes
+    // built from the host's mesh, as large as the model on a large mesh, go
+    // before the host is asked to hold the result beside it.
+    ReleaseWork(a);
     BufModelFlush(a->ctx.model, &a->ctx.services);
     a->modelLive = false;
     Release(a);
