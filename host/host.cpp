@@ -94,7 +94,13 @@ void EmuPolySetSurface(EmuHost *host, EmuPoly *poly, const char *surface, size_t
         poly->info.surface = nullptr;
         return;
     }
-    const std::string &name = *host->names.emplace(surface, length).first;
+    // Looked up before it is inserted: an insertion makes its node first, an
+    // allocation per polygon for a name the table almost always has.
+    std::string key(surface, length);
+    auto found = host->names.find(key);
+    if (found == host->names.end())
+        found = host->names.insert(std::move(key)).first;
+    const std::string &name = *found;
     poly->surface = name;
     poly->info.surface = name.c_str();
 }
