@@ -88,6 +88,48 @@ protected:
 
 // ---- object mode -----------------------------------------------------------
 
+// The program's own module and the host module are one set of passes: under
+// the host's limit they write the same bytes, in every mode; past it only
+// the program's takes the mesh, and its result is a closed, valid mesh.
+TEST_F(Cli, ProgramModuleMatchesTheHostModule)
+{
+    const std::vector<std::vector<std::string>> runs = {
+        {Example("cube.obj"), "--size", "0.25", "--angle-mode", "disable"},
+        {Example("cylinder.obj"), "--size", "0.1", "--angle-mode", "lt", "--limit-angle", "120"},
+        {Example("lgrid.obj"), "--size", "0.1", "--angle-mode", "gt", "--limit-angle", "170"},
+        {Example("torus.obj"), "--size", "0.1", "--edge", "1,2"},
+    };
+    for (const auto &run : runs) {
+        std::vector<std::string> own = run, host = run;
+        own.insert(own.end(), {"-o", Path("own.ply"), "-q"});
+        host.insert(host.end(), {"-o", Path("host.ply"), "-q", "--plugin", BuildDir() + "/Corvane.p"});
+        Result a = RunCorvane(With(own)), b = RunCorvane(With(host));
+        ASSERT_EQ(a.status, 0) << a.err;
+        ASSERT_EQ(b.status, 0) << b.err;
+        EXPECT_EQ(Slurp(Path("own.ply")), Slurp(Path("host.ply"))) << run[0] << " " << run[2];
+    }
+
+    std::string error;
+    ASSERT_TRUE(MeshWriteFile(Path("big.ply"), MeshFormat::Ply, MakeTriangulated(MakeTorus(160, 80), 1), &error))
+        << error;
+    for (const char *mode : {"disable", "lt", "gt"}) {
+        Result r = RunCorvane(With({Path("big.ply"), "-o", Path("big-out.ply"), "--size", "0.01",
+                                    "--angle-mode", mode, "--limit-angle", "179", "--stats"}));
+        ASSERT_EQ(r.status, 0) << mode << "\n" << r.err;
+        MeshData out;
+        ASSERT_TRUE(MeshReadFile(Path("big-out.ply"), MeshFormat::Ply, &out, nullptr, &error)) << error;
+        MeshStats s = MeshComputeStats(out);
+        EXPECT_GT(s.points, std::string(mode) == "disable" ? 65536 : 0) << mode;
+        EXPECT_EQ(s.borderEdges + s.crowdedEdges + s.oppositeWindingEdges, 0) << mode;
+        EXPECT_EQ(s.repeatedPointPolys + s.zeroAreaPolys, 0) << mode;
+    }
+    Result refused = RunCorvane(With({Path("big.ply"), "-o", Path("refused.ply"), "--size", "0.01",
+                                      "--plugin", BuildDir() + "/Corvane.p"}));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("65536"), std::string::npos) << refused.err;
+    EXPECT_FALSE(std::ifstream(Path("refused.ply")).good());
+}
+
 TEST_F(Cli, ObjectModeOnEveryExample)
 {
     struct Case {

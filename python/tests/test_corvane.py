@@ -182,6 +182,14 @@ def test_module_failures_raise_with_its_message(examples, case, text):
     assert caught.value.result is None
 
 
+def test_past_the_host_limit_the_package_module_chamfers():
+    mesh = grid(129, 128)  # 66,048 corners, past what the host module takes
+    result = corvane.chamfer(mesh, 0.1)
+    stats = corvane.stats(result.mesh)
+    assert len(result.mesh) > len(mesh) and result.mesh.points.shape[0] > 65536
+    assert stats["repeated_point_polygons"] == 0 and stats["zero_area_polygons"] == 0
+
+
 def test_settings_file_untouched_without_plugins_dir(tmp_path, monkeypatch, examples):
     config = tmp_path / "config"
     saved = config / "corvane" / "Corvane.cfg"
