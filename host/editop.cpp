@@ -198,16 +198,21 @@ int PolyNormal(HostEditState state, LWPolID id, double out[3])
     if (p == nullptr)
         return 0;
     // A module asks for the same normal once per edge of the polygon.
-    const int thisEdit = edit->host->editSerial;
-    if (p->normalEdit != thisEdit) {
-        p->normalOk = EmuNewellNormal(edit->host, p->points.data(), p->points.size(), p->normal);
-        p->normalEdit = thisEdit;
+    EmuHost *host = edit->host;
+    const size_t index = reinterpret_cast<uintptr_t>(id) - 1;
+    if (host->normals.size() <= index)
+        host->normals.resize(host->polys.size());
+    EmuNormalAnswer &answer = host->normals[index];
+    const int thisEdit = host->editSerial;
+    if (answer.edit != thisEdit) {
+        answer.ok = EmuNewellNormal(host, p->points.data(), p->points.size(), answer.normal);
+        answer.edit = thisEdit;
     }
-    if (!p->normalOk)
+    if (!answer.ok)
         return 0;
-    out[0] = p->normal[0];
-    out[1] = p->normal[1];
-    out[2] = p->normal[2];
+    out[0] = answer.normal[0];
+    out[1] = answer.normal[1];
+    out[2] = answer.normal[2];
     return 1;
 }
 

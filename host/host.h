@@ -57,12 +57,7 @@ struct EmuPoly {
     bool hasSurface = true;
     int layer = 0;
     bool alive = true;
-    // polyNormal's answer, kept for the rest of the edit that asked first
-    // (nothing moves a point during an edit; tests may between edits).
-    int normalEdit = 0;            // EmuHost::editSerial of that edit; 0: none kept
     int removalEdit = 0;           // EmuHost::editSerial of the edit that removes it
-    bool normalOk = false;
-    double normal[3] = {0.0, 0.0, 0.0};
 
     static void *operator new(size_t size) { return EmuPoolTake(EmuPolyPool(), size); }
     static void operator delete(void *p, size_t size) { EmuPoolGive(EmuPolyPool(), p, size); }
@@ -166,6 +161,16 @@ struct EmuHooks {
     std::function<void(const EmuMessage &)> message;
 };
 
+// polyNormal's answer for one polygon, kept for the rest of the edit that
+// asked first (nothing moves a point during an edit; tests may between
+// edits). Beside the polygons, not in them: a module asks for the normals of
+// the mesh it reads, never of the polygons it adds.
+struct EmuNormalAnswer {
+    int edit = 0;                  // EmuHost::editSerial of that edit; 0: none kept
+    bool ok = false;
+    double normal[3] = {0.0, 0.0, 0.0};
+};
+
 // Where the polygons' point ids live: blocks that never move, carved in
 // order, so that a mesh of millions of polygons costs a few allocations.
 struct EmuCornerStore {
@@ -178,6 +183,7 @@ struct EmuHost {
     std::vector<std::unique_ptr<EmuPoint>> points;   // id k is points[k - 1]
     std::vector<std::unique_ptr<EmuPoly>> polys;
     EmuCornerStore corners;
+    std::vector<EmuNormalAnswer> normals;            // by polygon id - 1, as asked
     // Every surface name once: polygons point into it (a node set, so a
     // name stays where it is as the set grows).
     std::unordered_set<std::string> names;
