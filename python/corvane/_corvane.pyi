@@ -204,13 +204,15 @@ def chamfer(
     select: Union[Tuple[int, int], None] = None,
     plugins_dir: Union[_Path, None] = None,
     clamp: bool = False,
+    edge: Union[Tuple[int, int], None] = None,
 ) -> Result:
     """Chamfers `mesh` with the module, releasing the GIL while it runs.
 
     Object mode: every shared edge (or those passing the angle test, the
     limit angle in degrees) chamfered by `size`. With select=(i, j), two
     0-based polygon indices, the two-polygon mode: the edge loop through
-    their shared edge.
+    their shared edge. edge=(a, b), two 0-based point indices, selects the
+    two polygons that share the edge between them instead.
 
     Without plugins_dir the module keeps its settings file in a private
     temporary folder, so the user's saved options are never changed; with
@@ -226,9 +228,10 @@ def chamfer(
 
     Raises corvane.ModuleError with the module's message when it reports a
     failure (too many corners, two polygons that share no edge, a bevel size
-    that is not a finite number, ...), ValueError for a bad angle_mode or
-    select. Ctrl-C in the main thread aborts the run within milliseconds and
-    raises KeyboardInterrupt; nothing of the run is kept.
+    that is not a finite number, ...), ValueError for a bad angle_mode,
+    select or edge (an edge that is not on exactly two polygons) and for a
+    mesh without polygons. Ctrl-C in the main thread aborts the run within
+    milliseconds and raises KeyboardInterrupt; nothing of the run is kept.
     """
 
 def stats(mesh: Mesh) -> Stats:
