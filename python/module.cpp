@@ -596,7 +596,7 @@ void WriteAny(py::handle meshObj, py::handle pathObj, py::handle formatObj)
         RaiseWriteError(path, pathObj, error, number);
 }
 
-py::dict Stats(py::handle meshObj)
+py::dict Stats(py::handle meshObj, bool safeSize)
 {
     const PyMesh &mesh = PyMeshOf(meshObj);
     MeshStats s;
@@ -617,7 +617,9 @@ py::dict Stats(py::handle meshObj)
     d["opposite_winding_edges"] = s.oppositeWindingEdges;
     d["repeated_point_polygons"] = s.repeatedPointPolys;
     d["zero_area_polygons"] = s.zeroAreaPolys;
-    d["safe_bevel_size"] = SafeSize(mesh);
+    // Costs more than every count before it together, so a caller that only
+    // checks a result may go without.
+    d["safe_bevel_size"] = safeSize ? py::object(py::float_(SafeSize(mesh))) : py::object(py::none());
     return d;
 }
 
@@ -776,5 +778,6 @@ PYBIND11_MODULE(_corvane, m)
         py::arg("select") = py::none(), py::arg("plugins_dir") = py::none(), py::arg("clamp") = false,
         py::arg("edge") = py::none(), PyDoc("chamfer"));
     m.def(
-        "stats", [](PyMeshArg mesh) { return StatsDict(Stats(mesh)); }, py::arg("mesh"), PyDoc("stats"));
+        "stats", [](PyMeshArg mesh, bool safeSize) { return StatsDict(Stats(mesh, safeSize)); }, py::arg("mesh"),
+        py::arg("safe_size") = true, PyDoc("stats"));
 }

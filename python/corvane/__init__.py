@@ -74,8 +74,8 @@ def chamfer(mesh: Mesh, size: float, angle_mode: str = "disable", limit_angle: f
 
 
 @_documented
-def stats(mesh: Mesh) -> dict:
-    return _corvane.stats(mesh)
+def stats(mesh: Mesh, safe_size: bool = True) -> dict:
+    return _corvane.stats(mesh, safe_size)
 
 
 from .batch import batch  # noqa: E402  (it uses the functions above)

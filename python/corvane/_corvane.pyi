@@ -138,7 +138,7 @@ class Stats(TypedDict):
     opposite_winding_edges: int
     repeated_point_polygons: int
     zero_area_polygons: int
-    safe_bevel_size: float
+    safe_bevel_size: Union[float, None]
 
 def load_module(path: _Path) -> None:
     """Loads the Corvane.p at `path` in place of the one loaded before.
@@ -234,10 +234,13 @@ def chamfer(
     milliseconds and raises KeyboardInterrupt; nothing of the run is kept.
     """
 
-def stats(mesh: Mesh) -> Stats:
+def stats(mesh: Mesh, safe_size: bool = True) -> Stats:
     """The counts `corvane --stats` prints, and the safe bevel size (inf when no edge is chamfered).
 
     repeated_point_polygons counts the polygons that hold one point twice
     (in a row or apart), zero_area_polygons those of three or more points
     whose Newell normal is zero: the polygons other tools refuse.
+
+    With safe_size=False, safe_bevel_size is None: it costs many times the
+    counts, which is all a check of a result needs.
     """

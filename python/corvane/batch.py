@@ -1,12 +1,12 @@
 """Whole libraries of mesh files, chamfered on a Dask cluster: corvane.batch,
 and `python3 -m corvane batch` over it.
 
-The client (this process) finds the files, hands one task per file to the
-cluster and writes the report as the results come in. A worker reads the
-file, chamfers it and writes the output beside nothing else (atomically),
-so a worker that dies costs only the file it was on; the scheduler runs that
-file again elsewhere. Dask is imported only when a batch runs: `import
-corvane` does not need it.
+The client (this process) finds the files, hands them to the cluster as
+tasks (each large file alone, small ones in groups) and writes the report as
+the results come in. A worker reads a file, chamfers it and writes its
+output atomically, so a worker that dies costs only the task it was on; the
+scheduler runs that task again elsewhere. Dask is imported only when a batch
+runs: `import corvane` does not need it.
 """
 
 import dataclasses
@@ -32,6 +32,10 @@ FORMATS = {".obj": "obj", ".ply": "ply", ".off": "off", ".stl": "stl", ".gltf": 
 VALIDITY = ("border_edges", "crowded_edges", "repeated_point_polygons", "zero_area_polygons")
 # A file that crashes or hangs its worker is tried this often in all.
 TRIES = 2
+# Files below this size go to the workers in groups of up to this many bytes
+# and files; a group of small files takes about 0.2 s to chamfer.
+GROUP_BYTES = 512 * 1024
+GROUP_FILES = 64
 DEFAULT_TIME_LIMIT = 600.0
 
 
@@ -93,10 +97,40 @@ class _Setup:
             corvane.chamfer(corvane.Mesh(np.eye(3), [[0, 1, 2]]), 0.1)
 
 
-def _over_time():
-    # A chamfer cannot be stopped from another thread, and a hung one holds
-    # the module's lock: the process goes, and its nanny starts a fresh one.
-    os.kill(os.getpid(), signal.SIGKILL)
+class _Watchdog:
+    """The deadlines of the files running in this worker process, watched by
+    one thread (a thread per file would cost more than a small file's
+    chamfer). A chamfer cannot be stopped from another thread, and a hung
+    one holds the module's lock: past a deadline the process goes, and its
+    nanny starts a fresh one."""
+
+    lock = threading.Lock()
+    deadlines: Dict[int, float] = {}
+    thread = None
+
+    @classmethod
+    def watch(cls, seconds: float) -> int:
+        with cls.lock:
+            if cls.thread is None:
+                cls.thread = threading.Thread(target=cls.run, name="corvane-batch-watchdog", daemon=True)
+                cls.thread.start()
+            token = id(object()) ^ threading.get_ident()
+            cls.deadlines[token] = time.monotonic() + seconds
+            return token
+
+    @classmethod
+    def done(cls, token: int):
+        with cls.lock:
+            cls.deadlines.pop(token, None)
+
+    @classmethod
+    def run(cls):
+        while True:
+            time.sleep(0.1)
+            with cls.lock:
+                late = any(deadline < time.monotonic() for deadline in cls.deadlines.values())
+            if late:
+                os.kill(os.getpid(), signal.SIGKILL)
 
 
 def _caught_warnings(caught) -> List[str]:
@@ -124,11 +158,10 @@ def _chamfer_file(job: dict) -> dict:
     import corvane
 
     start = time.perf_counter()
+    # Never in the client's own process (a cluster of threads).
     watchdog = None
     if job["time_limit"] and (socket.gethostname(), os.getpid()) != tuple(job["client"]):
-        watchdog = threading.Timer(job["time_limit"], _over_time)
-        watchdog.daemon = True
-        watchdog.start()
+        watchdog = _Watchdog.watch(job["time_limit"])
     options = job["options"]
     record = {"input": job["input"], "output": None, "status": "failed", "before": None, "after": None,
               "options": dict(options, clamped=False, size_used=options["size"]), "validity": None,
@@ -157,13 +190,18 @@ def _chamfer_file(job: dict) -> dict:
             warnings.simplefilter("always")
             result = corvane.chamfer(mesh, size, options["angle_mode"], options["limit_angle"], clamp=clamp)
         record["warnings"] = _caught_warnings(caught)
-        before, after = corvane.stats(mesh), corvane.stats(result.mesh)
+        after = corvane.stats(result.mesh, safe_size=False)
         record["after"] = {"points": after["points"], "polygons": after["polygons"]}
         record["validity"] = {k: after[k] for k in VALIDITY}
-        faults = _faults(before, after)
-        record["warnings"] += faults
-        invalid = faults or after["repeated_point_polygons"] > before["repeated_point_polygons"] or \
-            after["zero_area_polygons"] > before["zero_area_polygons"]
+        invalid = False
+        # A result without a border or a fault is valid whatever the input;
+        # only the others are held against the input's counts.
+        if any(record["validity"].values()):
+            before = corvane.stats(mesh, safe_size=False)
+            faults = _faults(before, after)
+            record["warnings"] += faults
+            invalid = bool(faults) or after["repeated_point_polygons"] > before["repeated_point_polygons"] or \
+                after["zero_area_polygons"] > before["zero_area_polygons"]
         if job["data"] is None:
             os.makedirs(os.path.dirname(job["output"]) or ".", exist_ok=True)
             corvane.write(result.mesh, job["output"], job["format"])
@@ -180,12 +218,16 @@ def _chamfer_file(job: dict) -> dict:
             record["error"] = record["error"].replace(path, job["input"])
         record["after"] = record["validity"] = None
     finally:
-        if watchdog:
-            watchdog.cancel()
+        if watchdog is not None:
+            _Watchdog.done(watchdog)
         if scratch:
             shutil.rmtree(scratch, ignore_errors=True)
     record["seconds"] = round(time.perf_counter() - start, 6)
     return record
+
+
+def _chamfer_files(jobs: List[dict]) -> List[dict]:
+    return [_chamfer_file(job) for job in jobs]
 
 
 def _sees(path: str, token: str, probe: str, probe_size: int) -> bool:
@@ -323,10 +365,25 @@ def _duration(seconds: float) -> str:
         f"{seconds // 60}:{seconds % 60:02d}"
 
 
-def _killed(job: dict, error: BaseException, time_limit: float) -> dict:
+def _groups(todo: List[tuple]) -> List[List[tuple]]:
+    """The files in tasks: each large file alone, the small ones together up
+    to GROUP_BYTES, since a task costs the scheduler a few milliseconds, as
+    much as chamfering a file of a thousand corners."""
+    groups, size = [], GROUP_BYTES
+    for pair in todo:
+        bytes = os.path.getsize(pair[0])
+        if bytes >= GROUP_BYTES or size + bytes > GROUP_BYTES or len(groups[-1]) >= GROUP_FILES:
+            groups.append([])
+            size = 0
+        groups[-1].append(pair)
+        size += bytes
+    return groups
+
+
+def _killed(path: str, options: dict, error: BaseException, time_limit: float) -> dict:
     limit = f" or ran past the time limit of {time_limit:g} s" if time_limit else ""
-    return {"input": job["input"], "output": None, "status": "failed", "before": None, "after": None,
-            "options": dict(job["options"], clamped=False, size_used=job["options"]["size"]), "validity": None,
+    return {"input": path, "output": None, "status": "failed", "before": None, "after": None,
+            "options": dict(options, clamped=False, size_used=options["size"]), "validity": None,
             "warnings": [], "seconds": None,
             "error": f"the worker crashed{limit} on it, {TRIES} times" if type(error).__name__ == "KilledWorker"
             else f"{type(error).__name__}: {error}"}
@@ -449,43 +506,56 @@ def run(paths: Sequence, out_dir, *, format: Optional[str] = None, size: Optiona
 
         here = (socket.gethostname(), os.getpid())
 
-        def submit(path, output):
-            job = {"input": path, "output": output, "format": format, "options": options,
-                   "time_limit": time_limit or 0, "client": here,
-                   "data": _input_bytes(path) if mode == "bytes" else None}
-            future = client.submit(_chamfer_file, job, key=f"corvane-{uuid.uuid4().hex}", pure=False)
-            in_flight[future.key] = (future, dict(job, data=None))
+        def submit(group):
+            jobs = [{"input": path, "output": output, "format": format, "options": options,
+                     "time_limit": time_limit or 0, "client": here,
+                     "data": _input_bytes(path) if mode == "bytes" else None} for path, output in group]
+            future = client.submit(_chamfer_files, jobs, key=f"corvane-{uuid.uuid4().hex}", pure=False)
+            in_flight[future.key] = (future, group)
             return future
 
         # Paths cost nothing to hold; bytes are held only for the files in
         # flight, a few per worker.
-        window = len(todo) if mode == "path" else max(4, 4 * max(workers, 1))
-        pending = iter(todo)
-        running = distributed.as_completed([submit(*pair) for pair, _ in zip(pending, range(window))])
+        groups = _groups(todo)
+        window = len(groups) if mode == "path" else max(4, 4 * max(workers, 1))
+        # The results are fetched in the background as they finish: one
+        # round trip each from this thread would cost more than a small file.
+        running = distributed.as_completed([submit(group) for group in groups[:window]], with_results=True,
+                                           raise_errors=False)
+        groups = groups[window:]
         failed = 0
         bar.update(0, 0)
-        for future in running:
-            job = in_flight.pop(future.key)[1]
-            if future.status == "finished":
-                record = future.result()
-            else:
-                record = _killed(job, future.exception(), time_limit)
+        for future, result in running:
+            group = in_flight.pop(future.key)[1]
+            finished = future.status == "finished"
             future.release()
-            data = record.pop("_bytes", None)
-            if data is not None:
-                try:
-                    _write_atomically(record["output"], data)
-                except OSError as e:
-                    record.update(status="failed", output=None, error=str(e))
-            records.append(record)
-            failed += record["status"] == "failed"
+            if finished:
+                done = result
+            elif len(group) > 1:
+                # Twice the worker died on this group: each of its files gets
+                # tries of its own, so that only the culprit fails.
+                groups = [[pair] for pair in group] + groups
+                done = []
+            else:
+                # An errored future's result comes as (type, exception, traceback).
+                error = result[1] if isinstance(result, tuple) and len(result) == 3 else result
+                done = [_killed(group[0][0], options, error, time_limit)]
+            for record in done:
+                data = record.pop("_bytes", None)
+                if data is not None:
+                    try:
+                        _write_atomically(record["output"], data)
+                    except OSError as e:
+                        record.update(status="failed", output=None, error=str(e))
+                records.append(record)
+                failed += record["status"] == "failed"
+                if sink:
+                    sink.write(json.dumps(record) + "\n")
             if sink:
-                sink.write(json.dumps(record) + "\n")
                 sink.flush()
             bar.update(len(records), failed)
-            for pair in pending:
-                running.add(submit(*pair))
-                break
+            while groups and len(in_flight) < window:
+                running.add(submit(groups.pop(0)))
     except KeyboardInterrupt:
         interrupted = True
     finally:

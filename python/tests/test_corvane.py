@@ -72,6 +72,7 @@ def test_clamp_and_invalid_results(tmp_path, program, examples):
         result = corvane.chamfer(grid, 2.0)
     counts = corvane.stats(result.mesh)
     assert counts["zero_area_polygons"] > 0
+    assert corvane.stats(result.mesh, safe_size=False) == dict(counts, safe_bevel_size=None)
     [past, invalid] = caught
     assert str(past.message) == ("the bevel size 2 is at or above the safe size 0.45, past which the result may "
                                  "hold polygons other tools refuse; clamp=True keeps to it")
