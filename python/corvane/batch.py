@@ -168,7 +168,9 @@ def _chamfer_file(job: dict) -> dict:
               "warnings": [], "seconds": None, "error": None}
     scratch = None
     try:
-        path = job["input"]
+        # Workers may start elsewhere than the client: they take the paths
+        # absolute, and the report names them as they were given.
+        path = job["source"]
         if job["data"] is not None:
             scratch = tempfile.mkdtemp(prefix="corvane-batch-")
             for name, data in job["data"].items():
@@ -203,8 +205,8 @@ def _chamfer_file(job: dict) -> dict:
             invalid = bool(faults) or after["repeated_point_polygons"] > before["repeated_point_polygons"] or \
                 after["zero_area_polygons"] > before["zero_area_polygons"]
         if job["data"] is None:
-            os.makedirs(os.path.dirname(job["output"]) or ".", exist_ok=True)
-            corvane.write(result.mesh, job["output"], job["format"])
+            os.makedirs(os.path.dirname(job["target"]), exist_ok=True)
+            corvane.write(result.mesh, job["target"], job["format"])
         else:
             written = os.path.join(scratch, "out" + os.path.splitext(job["output"])[1])
             corvane.write(result.mesh, written, job["format"])
@@ -214,8 +216,8 @@ def _chamfer_file(job: dict) -> dict:
         record["status"] = "invalid" if invalid else "ok"
     except Exception as e:  # the file fails, the batch goes on
         record["error"] = str(e) or type(e).__name__
-        if scratch:  # the reader names the copy; the user knows the file
-            record["error"] = record["error"].replace(path, job["input"])
+        # The reader names the copy or the absolute path; the user knows the file
+        record["error"] = record["error"].replace(path, job["input"])
         record["after"] = record["validity"] = None
     finally:
         if watchdog is not None:
@@ -395,11 +397,24 @@ def _killed(path: str, options: dict, error: BaseException, time_limit: float) -
 SCHEDULER_SETTINGS = {"allowed_failures": TRIES - 1, "WORKER_SATURATION": 1.0}
 
 
-def _apply_settings(dask_scheduler, settings):
-    old = {name: getattr(dask_scheduler, name) for name in settings}
-    for name, value in settings.items():
-        setattr(dask_scheduler, name, value)
-    return old
+def _apply_settings(client, settings: dict) -> Optional[dict]:
+    """Sets the scheduler's attributes; returns their old values, or None
+    when the scheduler would not run the function."""
+    # Made here, so that it travels by value: the scheduler need not have
+    # this package installed.
+    def apply(dask_scheduler, settings):
+        old = {name: getattr(dask_scheduler, name) for name in settings}
+        for name, value in settings.items():
+            setattr(dask_scheduler, name, value)
+        return old
+
+    try:
+        return client.run_on_scheduler(apply, settings=settings)
+    except Exception as e:
+        warnings.warn(f"the scheduler's settings for the batch could not be made ({e}); a file whose worker dies "
+                      "is tried as often as the scheduler's distributed.scheduler.allowed-failures says",
+                      RuntimeWarning, 2)
+        return None
 
 
 def _transfer(client, transfer: str, local: bool, out_dir: str, first: Optional[str]) -> str:
@@ -499,7 +514,7 @@ def run(paths: Sequence, out_dir, *, format: Optional[str] = None, size: Optiona
         elif scheduler is not None:
             client = own_client = distributed.Client(scheduler)
         # Set for this batch and put back after it: a cluster may be shared.
-        old_settings = client.run_on_scheduler(_apply_settings, settings=SCHEDULER_SETTINGS)
+        old_settings = _apply_settings(client, SCHEDULER_SETTINGS)
         client.register_worker_plugin(_Setup(local), name=_Setup.name)
         mode = _transfer(client, transfer, local, out_dir, todo[0][0] if todo else None)
         workers = len(client.scheduler_info()["workers"])
@@ -507,7 +522,8 @@ def run(paths: Sequence, out_dir, *, format: Optional[str] = None, size: Optiona
         here = (socket.gethostname(), os.getpid())
 
         def submit(group):
-            jobs = [{"input": path, "output": output, "format": format, "options": options,
+            jobs = [{"input": path, "output": output, "source": os.path.abspath(path),
+                     "target": os.path.abspath(output), "format": format, "options": options,
                      "time_limit": time_limit or 0, "client": here,
                      "data": _input_bytes(path) if mode == "bytes" else None} for path, output in group]
             future = client.submit(_chamfer_files, jobs, key=f"corvane-{uuid.uuid4().hex}", pure=False)
@@ -569,10 +585,7 @@ def run(paths: Sequence, out_dir, *, format: Optional[str] = None, size: Optiona
             except Exception:
                 pass
             if old_settings is not None and own_client is None:
-                try:
-                    client.run_on_scheduler(_apply_settings, settings=old_settings)
-                except Exception:
-                    pass
+                _apply_settings(client, old_settings)
         if own_client is not None:
             own_client.close()
         if cluster is not None:
