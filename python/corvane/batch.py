@@ -167,10 +167,10 @@ def _chamfer_file(job: dict) -> dict:
               "options": dict(options, clamped=False, size_used=options["size"]), "validity": None,
               "warnings": [], "seconds": None, "error": None}
     scratch = None
+    # Workers may start elsewhere than the client: they take the paths
+    # absolute, and the report names them as they were given.
+    path = job["source"]
     try:
-        # Workers may start elsewhere than the client: they take the paths
-        # absolute, and the report names them as they were given.
-        path = job["source"]
         if job["data"] is not None:
             scratch = tempfile.mkdtemp(prefix="corvane-batch-")
             for name, data in job["data"].items():
@@ -215,9 +215,9 @@ def _chamfer_file(job: dict) -> dict:
         record["output"] = job["output"]
         record["status"] = "invalid" if invalid else "ok"
     except Exception as e:  # the file fails, the batch goes on
-        record["error"] = str(e) or type(e).__name__
-        # The reader names the copy or the absolute path; the user knows the file
-        record["error"] = record["error"].replace(path, job["input"])
+        # The reader names the copy or the absolute path; the user knows the
+        # file by the name they gave.
+        record["error"] = (str(e) or type(e).__name__).replace(path, job["input"])
         record["after"] = record["validity"] = None
     finally:
         if watchdog is not None:
@@ -268,9 +268,9 @@ def _collect(paths: Sequence, out_dir: str, format: Optional[str]) -> List[tuple
             base, files = given, _walk(given, skip)
         elif os.path.exists(given):
             base, files = os.path.dirname(given), [given]
-        elif glob.has_magic(given):
+        elif any(c in given for c in "*?["):
             parts = given.split(os.sep)
-            fixed = [p for p in parts[:next(i for i, p in enumerate(parts) if glob.has_magic(p))]]
+            fixed = parts[:next(i for i, p in enumerate(parts) if any(c in p for c in "*?["))]
             base = os.sep.join(fixed) if fixed != [""] else os.sep
             files = []
             for match in sorted(glob.glob(given, recursive=True)):
@@ -477,7 +477,8 @@ def run(paths: Sequence, out_dir, *, format: Optional[str] = None, size: Optiona
                     kept.append(line)
     if report:
         _write_atomically(report, b"".join(json.dumps(line).encode() + b"\n" for line in kept))
-    todo = [(path, output) for path, output in pairs if path not in set(skipped)]
+    skip = set(skipped)
+    todo = [(path, output) for path, output in pairs if path not in skip]
     # The largest first, so that no worker is left with a big file at the end.
     todo.sort(key=lambda pair: -os.path.getsize(pair[0]))
 
@@ -522,11 +523,11 @@ def run(paths: Sequence, out_dir, *, format: Optional[str] = None, size: Optiona
         here = (socket.gethostname(), os.getpid())
 
         def submit(group):
-            jobs = [{"input": path, "output": output, "source": os.path.abspath(path),
-                     "target": os.path.abspath(output), "format": format, "options": options,
-                     "time_limit": time_limit or 0, "client": here,
-                     "data": _input_bytes(path) if mode == "bytes" else None} for path, output in group]
-            future = client.submit(_chamfer_files, jobs, key=f"corvane-{uuid.uuid4().hex}", pure=False)
+            files = [{"input": path, "output": output, "source": os.path.abspath(path),
+                      "target": os.path.abspath(output), "format": format, "options": options,
+                      "time_limit": time_limit or 0, "client": here,
+                      "data": _input_bytes(path) if mode == "bytes" else None} for path, output in group]
+            future = client.submit(_chamfer_files, files, key=f"corvane-{uuid.uuid4().hex}", pure=False)
             in_flight[future.key] = (future, group)
             return future
 
@@ -584,7 +585,7 @@ def run(paths: Sequence, out_dir, *, format: Optional[str] = None, size: Optiona
                     client.cancel([future for future, _ in in_flight.values()])
             except Exception:
                 pass
-            if old_settings is not None and own_client is None:
+            if old_settings is not None and cluster is None:  # a scheduler that outlives the batch
                 _apply_settings(client, old_settings)
         if own_client is not None:
             own_client.close()
