@@ -62,16 +62,16 @@ def summary(result) -> str:
 
 
 def main(argv=None) -> int:
-    parser, args = parse(sys.argv[1:] if argv is None else argv)
+    _, args = parse(sys.argv[1:] if argv is None else argv)
     try:
         result = run(args.inputs, args.output, format=args.format, size=args.size, clamp=args.clamp,
                      angle_mode=args.angle_mode, limit_angle=args.limit_angle, jobs=args.jobs,
                      scheduler=args.scheduler, skip_existing=args.skip_existing, report=args.report,
                      transfer=args.transfer, time_limit=args.time_limit or None,
                      progress=False if args.no_progress else None)
-    except BatchError as e:
-        parser.error(str(e))
-    except OSError as e:  # the cluster cannot be reached, the report cannot be written
+    # Arguments it cannot start from, workers without the module, a cluster
+    # it cannot reach, a report it cannot write.
+    except (BatchError, OSError) as e:
         print(f"corvane batch: {e}", file=sys.stderr)
         return 2
     print(summary(result))

@@ -516,7 +516,10 @@ def run(paths: Sequence, out_dir, *, format: Optional[str] = None, size: Optiona
             client = own_client = distributed.Client(scheduler)
         # Set for this batch and put back after it: a cluster may be shared.
         old_settings = _apply_settings(client, SCHEDULER_SETTINGS)
-        client.register_worker_plugin(_Setup(local), name=_Setup.name)
+        try:
+            client.register_worker_plugin(_Setup(local), name=_Setup.name)
+        except Exception as e:  # every file would fail the same way
+            raise BatchError(f"the workers cannot run corvane: {type(e).__name__}: {e}") from e
         mode = _transfer(client, transfer, local, out_dir, todo[0][0] if todo else None)
         workers = len(client.scheduler_info()["workers"])
 
