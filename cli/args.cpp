@@ -30,7 +30,9 @@ const char kDescription[] =
     "the panel is shown there. Confirmed options are saved for the next run.\n"
     "\n"
     "corvane view INPUT serves a page on 127.0.0.1 that shows the chamfer live and\n"
-    "saves it (corvane view --help).";
+    "saves it (corvane view --help).\n"
+    "Whole libraries of files, on one machine or a Dask cluster: python3 -m corvane\n"
+    "batch INPUT... -o OUTDIR --size S (python3 -m corvane batch --help).";
 
 const char kFooter[] =
     "Examples:\n"

@@ -546,6 +546,7 @@ TEST_F(Cli, UsageVersionAndHelp)
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Examples:\n  corvane examples/cube.obj -o out/cube.obj"), std::string::npos);
     EXPECT_NE(help.out.find("\ncorvane view INPUT serves a page"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("python3 -m corvane\nbatch INPUT... -o OUTDIR"), std::string::npos) << help.out;
     const std::vector<std::vector<std::string>> bad = {
         {},
         {Example("cube.obj")},

@@ -138,7 +138,7 @@ class Stats(TypedDict):
     opposite_winding_edges: int
     repeated_point_polygons: int
     zero_area_polygons: int
-    safe_bevel_size: float
+    safe_bevel_size: Union[float, None]
 
 def load_module(path: _Path) -> None:
     """Loads the module at `path` in place of the one loaded before.
@@ -206,13 +206,15 @@ def chamfer(
     select: Union[Tuple[int, int], None] = None,
     plugins_dir: Union[_Path, None] = None,
     clamp: bool = False,
+    edge: Union[Tuple[int, int], None] = None,
 ) -> Result:
     """Chamfers `mesh` with the module, releasing the GIL while it runs.
 
     Object mode: every shared edge (or those passing the angle test, the
     limit angle in degrees) chamfered by `size`. With select=(i, j), two
     0-based polygon indices, the two-polygon mode: the edge loop through
-    their shared edge.
+    their shared edge. edge=(a, b), two 0-based point indices, selects the
+    two polygons that share the edge between them instead.
 
     Without plugins_dir the module keeps its settings file in a private
     temporary folder, so the user's saved options are never changed; with
@@ -228,15 +230,19 @@ def chamfer(
 
     Raises corvane.ModuleError with the module's message when it reports a
     failure (too many corners, two polygons that share no edge, a bevel size
-    that is not a finite number, ...), ValueError for a bad angle_mode or
-    select. Ctrl-C in the main thread aborts the run within milliseconds and
-    raises KeyboardInterrupt; nothing of the run is kept.
+    that is not a finite number, ...), ValueError for a bad angle_mode,
+    select or edge (an edge that is not on exactly two polygons) and for a
+    mesh without polygons. Ctrl-C in the main thread aborts the run within
+    milliseconds and raises KeyboardInterrupt; nothing of the run is kept.
     """
 
-def stats(mesh: Mesh) -> Stats:
+def stats(mesh: Mesh, safe_size: bool = True) -> Stats:
     """The counts `corvane --stats` prints, and the safe bevel size (inf when no edge is chamfered).
 
     repeated_point_polygons counts the polygons that hold one point twice
     (in a row or apart), zero_area_polygons those of three or more points
     whose Newell normal is zero: the polygons other tools refuse.
+
+    With safe_size=False, safe_bevel_size is None: it costs many times the
+    counts, which is all a check of a result needs.
     """
