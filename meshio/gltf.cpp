@@ -252,10 +252,10 @@ bool ReadPositions(Loader *ld, int accessor, int node, const Matrix &world, cons
         const double p[3] = {m[0] * x + m[4] * y + m[8] * z + m[12], m[1] * x + m[5] * y + m[9] * z + m[13],
                              m[2] * x + m[6] * y + m[10] * z + m[14]};
         if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
-            return ld->Fail(where + ": position " + std::to_string(i) + " is not finite" +
+            return ld->Fail(where + ": position " + std::to_string(i + 1) + " is not finite" +
                 (std::isfinite(x) && std::isfinite(y) && std::isfinite(z) ? " once transformed" : ""));
         if (!FitsFloat32(p[0]) || !FitsFloat32(p[1]) || !FitsFloat32(p[2]))
-            return ld->Fail(where + ": position " + std::to_string(i) + " is too large for float32 once transformed");
+            return ld->Fail(where + ": position " + std::to_string(i + 1) + " is too large for float32 once transformed");
         indices.push_back(PointWeldAdd(&ld->weld, p[0], p[1], p[2]));
     }
     *out = &indices;
@@ -302,7 +302,7 @@ bool ReadIndices(Loader *ld, const tinygltf::Primitive &prim, size_t vertices, c
             std::memcpy(&v, at, 4);
         }
         if (v >= vertices)
-            return ld->Fail(where + ": index " + std::to_string(i) + " is " + std::to_string(v) +
+            return ld->Fail(where + ": index " + std::to_string(i + 1) + " is " + std::to_string(v) +
                 ", past the " + std::to_string(vertices) + " positions");
         (*out)[i] = v;
     }
@@ -400,7 +400,7 @@ bool ReadNodes(Loader *ld, int root)
 
 }  // namespace
 
-bool ReadGltf(const std::string &data, const std::string &name, bool binary, MeshData *mesh,
+bool ReadGltf(const std::string &data, const std::string &name, bool binary, bool weld, MeshData *mesh,
     MeshReadInfo *info, std::string *error)
 {
     auto fail = [&](const std::string &what) {
@@ -466,6 +466,7 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, Mes
 
     Loader ld{model, name, mesh, info, error, {}, {}, {}};
     ld.weld.mesh = mesh;
+    ld.weld.weld = weld;
     ld.visited.assign(model.nodes.size(), false);
     std::vector<int> roots;
     int scene = model.defaultScene;
