@@ -120,6 +120,9 @@ void AddOptions(CLI::App &app, CliArgs *args, RawOptions *raw)
         ->type_name("DIR");
     app.add_flag("--clamp", args->clamp,
                  "Run with the smaller of the bevel size and the safe size, where no strip crosses another");
+    app.add_flag("--no-weld", args->noWeld,
+                 "Keep every point the input gives, also where STL, glTF or a PLY with texture "
+                 "coordinates, normals or colours split one point into several at one position");
     app.add_flag("--stats", args->stats, "Print counts of the input and the output, and the time taken");
     app.add_flag("-q,--quiet", args->quiet, "No progress, notes or warnings; errors only");
     app.add_flag("--progress", args->progress,

@@ -212,7 +212,7 @@ json MessagesJson(const RunResult &run)
 {
     json list = json::array();
     for (const RunMessage &m : run.messages)
-        list.push_back({{"error", m.error}, {"text", m.text}});
+        list.push_back({{"error", m.error}, {"text", RunMessageLine(m.text)}});
     return list;
 }
 
@@ -284,15 +284,21 @@ void HandleSave(Viewer *v, const httplib::Request &req, httplib::Response &res)
     if (run.partial)
         return Fail(res, 409, "the module reported an error; " + target + " not written");
     if (v->args.output.empty()) {
+        // A download lands in a folder the server does not know: the
+        // libraries are named as the input names them.
         const std::string text = MeshObjText(run.output);
         res.set_header("Content-Disposition", "attachment; filename=\"" + DownloadName(v->args.input) + "\"");
         res.set_content(text.data(), text.size(), "model/obj");
         return;
     }
     std::string error;
+    const std::string moved = MeshMoveMaterialLibraries(&run.output, v->args.input, v->args.output);
     if (!MeshWriteFile(v->args.output, MeshFormatFromPath(v->args.output), run.output, &error))
         return Fail(res, 500, error);
-    res.set_content(ViewJsonText({{"written", v->args.output}, {"note", RunClampNote(run)}}), "application/json");
+    std::string note = RunClampNote(run);
+    if (!moved.empty())
+        note += (note.empty() ? "" : "; ") + moved;
+    res.set_content(ViewJsonText({{"written", v->args.output}, {"note", note}}), "application/json");
 }
 
 // Every request: addressed to this server by its own name, a GET or a POST
@@ -411,6 +417,8 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
         ->type_name("N");
     app.add_flag("--open", args->open, "Open the page in the user's browser (xdg-open)");
     app.add_flag("-f,--force", args->force, "Allow OUTPUT to be the input file");
+    app.add_flag("--no-weld", args->noWeld,
+                 "Keep every point the input gives, as corvane --no-weld does");
     app.add_option("--plugin", args->plugin, "The module to load (default: Corvane.p beside corvane)")
         ->type_name("PATH");
     app.add_option("--plugins-dir", args->pluginsDir,
@@ -438,8 +446,8 @@ int ViewMain(const ViewArgs &args)
         return kExitUsage;
     std::string error;
     MeshReadInfo info;
-    if (!MeshReadFile(args.input, MeshFormatFromPath(args.input), &v.input, &info, &error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    if (!MeshReadFile(args.input, MeshFormatFromPath(args.input), &v.input, &info, &error, !args.noWeld)) {
+        std::fprintf(stderr, "corvane: %s\n", error.c_str());
         return kExitBadInput;
     }
     PrivateFolder live;
