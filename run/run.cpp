@@ -222,6 +222,7 @@ void ReadHost(const EmuHost &host, const MeshData &input, const RunOptions &opti
     // The host knows nothing of material libraries: the result names the
     // input's, whose surfaces it keeps.
     result->output.materialLibraries = input.materialLibraries;
+    result->output.materials = input.materials;
     if (options.markPolygons)
         result->created = options.inputIndex
                               ? RunCreatedPolygons(*options.inputIndex, result->output, &result->reshaped)
