@@ -517,6 +517,8 @@ bool PutMaterials(const MeshData &mesh, bool binary, std::string *out)
         if (!whole.is_object())
             continue;
         whole["name"] = found->first;
+        if (whole == m)
+            continue;
         if (whole.contains("extensions") && whole["extensions"].is_object())
             for (auto &e : whole["extensions"].items())
                 extensions.push_back(e.key());

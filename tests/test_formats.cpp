@@ -293,7 +293,7 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
         std::string bytes;
         const char *says;
     } cases[] = {
-        {MeshFormat::Ply, ply.substr(0, ply.size() - 7), "in: byte 485: the file ends in face 5"},
+        {MeshFormat::Ply, ply.substr(0, ply.size() - 7), "in: byte 485: the file ends in face 6"},
         {MeshFormat::Ply,
             "ply\nformat binary_little_endian 1.0\nelement vertex 100000\nproperty double x\n"
             "property double y\nproperty double z\nend_header\n" +
@@ -301,20 +301,20 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
             "in:3: element 'vertex' declares 100000 items, more than the rest"},
         {MeshFormat::Ply,
             plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "3 0 1 3\n",
-            "in:13: face 0 names vertex 3 (the file has 3)"},
+            "in:13: face 1 names vertex index 3 (the file has 3 vertices, indexed from 0)"},
         {MeshFormat::Ply,
             plyHead + "property list uchar int vertex_indices\nend_header\n0 0 nan\n1 0 0\n0 1 0\n3 0 1 2\n",
-            "in:10: not a number for vertex 0: 'nan'"},
+            "in:10: not a number for vertex 1: 'nan'"},
         {MeshFormat::Ply, plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "0\n",
-            "in:13: face 0 has a list count of 0"},
+            "in:13: face 1 has a list count of 0"},
         {MeshFormat::Ply,
             plyHead + "property list ushort int vertex_indices\nend_header\n" + tri + "300 0 1 2\n",
-            "face 0 has a list count of 300 (1 to 255 allowed)"},
+            "face 1 has a list count of 300 (1 to 255 allowed)"},
         {MeshFormat::Ply, plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "2 0 1\n",
-            "in:13: face 0 has 2 points"},
+            "in:13: face 1 has 2 points"},
         {MeshFormat::Ply, "ply\nformat binary_middle_endian 1.0\nend_header\n", "in:2: unknown PLY format"},
-        {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "2 0 1\n", "in:6: face 0 has 2 points"},
-        {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "3 0 1 7\n", "in:6: face 0: vertex '7' is out of range"},
+        {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "2 0 1\n", "in:6: face 1 has 2 points"},
+        {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "3 0 1 7\n", "in:6: face 1: vertex index '7' is out of range (the file has 3 vertices, indexed from 0)"},
         {MeshFormat::Off, "OFF\n3 1 0\n0 0 0\ninf 0 0\n0 1 0\n3 0 1 2\n", "in:4: not a finite number: 'inf'"},
         {MeshFormat::Off, "OFF\n3000 1 0\n" + tri, "in:2: the counts 3000 vertices"},
         {MeshFormat::Stl, stl.substr(0, stl.size() - 1),
@@ -354,7 +354,7 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
     gltf.replace(count, 10, "\"count\": 4");
     std::string error;
     EXPECT_FALSE(MeshReadBytes(gltf, "in", MeshFormat::Gltf, &tooFar, nullptr, &error));
-    EXPECT_NE(error.find("mesh 0 primitive 0: index 6 is 6, past the 4 positions"), std::string::npos)
+    EXPECT_NE(error.find("mesh 0 primitive 0: index 7 is 6, past the 4 positions"), std::string::npos)
         << error;
 
     // a node scaled past float32's range, and a mesh of such coordinates to
@@ -428,5 +428,147 @@ TEST(Formats, ProgramConvertsAndWritesNothingOnFailure)
         EXPECT_TRUE(name == "cube.obj" || name == "c.stl" || name == "c.ply" || name == "bad.stl" ||
                     name == "c.fbx" || name == "cfg")
             << name;
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+namespace {
+
+// `mesh` as an ASCII PLY whose every corner is a vertex of its own with
+// texture coordinates, as exporters write a mesh whose UVs are split at its
+// seams; `uv` false gives plain x y z vertices, split all the same.
+std::string PerCornerPly(const MeshData &mesh, bool uv)
+{
+    size_t corners = 0;
+    for (const MeshPoly &p : mesh.polys)
+        corners += p.points.size();
+    std::string text = "ply\nformat ascii 1.0\nelement vertex " + std::to_string(corners) +
+                       "\nproperty float x\nproperty float y\nproperty float z\n" +
+                       (uv ? "property float s\nproperty float t\n" : "") + "element face " +
+                       std::to_string(mesh.polys.size()) + "\nproperty list uchar int vertex_indices\nend_header\n";
+    size_t corner = 0;
+    for (const MeshPoly &p : mesh.polys)
+        for (size_t k = 0; k < p.points.size(); k++) {
+            const auto &q = mesh.points[(size_t)p.points[k]];
+            text += MeshFormatDouble(q[0]) + " " + MeshFormatDouble(q[1]) + " " + MeshFormatDouble(q[2]) +
+                    (uv ? " " + std::to_string(corner % 7) + " 0.5\n" : "\n");
+            corner++;
+        }
+    corner = 0;
+    for (const MeshPoly &p : mesh.polys) {
+        text += std::to_string(p.points.size());
+        for (size_t k = 0; k < p.points.size(); k++)
+            text += " " + std::to_string(corner++);
+        text += "\n";
+    }
+    return text;
+}
+
+// The figure of a --stats row: input and output.
+std::pair<int, int> StatsRow(const std::string &out, const std::string &label)
+{
+    const size_t at = out.find("\n" + label + " ");
+    if (at == std::string::npos)
+        return {-1, -1};
+    std::istringstream row(out.substr(at + 1 + label.size()));
+    int input = -1, output = -1;
+    row >> input >> output;
+    return {input, output};
+}
+
+}  // namespace
+
+// A PLY split at its seams reads closed, so that every edge is chamfered;
+// --no-weld keeps the points the file gives, in every format, and a PLY
+// without per-corner properties is taken as it is.
+TEST(Formats, PlySplitAtItsSeamsIsWeldedUnlessAsked)
+{
+    const std::string dir = MakeTempDir("formats");
+    const std::string cfg = dir + "/cfg";
+    const MeshData torus = MakeTorus(8, 5);
+    std::ofstream(dir + "/seams.ply") << PerCornerPly(torus, true);
+    std::ofstream(dir + "/plain.ply") << PerCornerPly(torus, false);
+
+    Result welded = RunProgram({dir + "/seams.ply", "-o", dir + "/w.obj", "--size", "0.05", "--stats",
+                                "--plugins-dir", cfg});
+    EXPECT_EQ(welded.status, 0) << welded.err;
+    EXPECT_NE(welded.err.find("seams.ply: 120 corners at the position of an earlier one welded to it "
+                              "(--no-weld keeps them apart)"),
+              std::string::npos)
+        << welded.err;
+    EXPECT_EQ(StatsRow(welded.out, "points"), std::make_pair(40, 160)) << welded.out;
+    EXPECT_EQ(StatsRow(welded.out, "border edges"), std::make_pair(0, 0)) << welded.out;
+    // An edge the export split is one edge of two polygons again.
+    Result edge = RunProgram({dir + "/seams.ply", "-o", dir + "/e.obj", "--size", "0.05", "--edge", "1,2", "-q",
+                              "--plugins-dir", cfg});
+    EXPECT_EQ(edge.status, 0) << edge.err;
+
+    Result apart = RunProgram({dir + "/seams.ply", "-o", dir + "/a.obj", "--size", "0.05", "--stats",
+                               "--no-weld", "--plugins-dir", cfg});
+    EXPECT_EQ(apart.status, 0) << apart.err;
+    EXPECT_EQ(apart.err.find("welded"), std::string::npos) << apart.err;
+    EXPECT_EQ(StatsRow(apart.out, "points").first, 160) << apart.out;
+    EXPECT_EQ(StatsRow(apart.out, "border edges").first, 160) << apart.out;
+
+    Result plain = RunProgram({dir + "/plain.ply", "-o", dir + "/p.obj", "--size", "0.05", "--stats",
+                               "--plugins-dir", cfg});
+    EXPECT_EQ(StatsRow(plain.out, "points").first, 160) << "no property says the points were split\n" << plain.out;
+
+    std::ofstream(dir + "/cube.stl", std::ios::binary) << Bytes(MakeCube(), MeshFormat::Stl);
+    Result stl = RunProgram({dir + "/cube.stl", "-o", dir + "/s.obj", "--size", "0.1", "--stats", "--no-weld",
+                             "--plugins-dir", cfg});
+    EXPECT_EQ(StatsRow(stl.out, "points").first, 36) << "every corner its own point\n" << stl.out;
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// Materials reach the output: the OBJ's libraries named from the output's
+// folder (or a note why they cannot be), a glTF's materials whole.
+TEST(Formats, MaterialsGoWithTheOutput)
+{
+    const std::string dir = MakeTempDir("formats");
+    const std::string cfg = dir + "/cfg";
+    mkdir((dir + "/a").c_str(), 0755);
+    mkdir((dir + "/b").c_str(), 0755);
+    std::ofstream(dir + "/a/m.mtl") << "newmtl Default\nKd 1 0 0\n";
+    std::ofstream(dir + "/a/in.obj") << "mtllib m.mtl gone.mtl\n" + MeshObjText(MakeCube());
+    Result moved = RunProgram({dir + "/a/in.obj", "-o", dir + "/b/out.obj", "--size", "0.1", "--plugins-dir", cfg});
+    EXPECT_EQ(moved.status, 0) << moved.err;
+    EXPECT_EQ(Slurp(dir + "/b/out.obj").rfind("mtllib ../a/m.mtl gone.mtl\n", 0), 0u) << Slurp(dir + "/b/out.obj");
+    EXPECT_NE(moved.err.find("names the material library gone.mtl as " + dir + "/a/in.obj" +
+                             " does, but it is not found beside"),
+              std::string::npos)
+        << moved.err;
+    Result beside = RunProgram({dir + "/a/in.obj", "-o", dir + "/a/out.obj", "--size", "0.1", "-q",
+                                "--plugins-dir", cfg});
+    EXPECT_EQ(Slurp(dir + "/a/out.obj").rfind("mtllib m.mtl gone.mtl\n", 0), 0u);
+
+    // A glTF material with a colour, two sides, a texture and an extension.
+    std::string gltf = Bytes(WithSurfaces(MakeCylinder(12, 2), "Side", "Cap"), MeshFormat::Gltf);
+    const size_t side = gltf.find("\"name\": \"Side\"");
+    ASSERT_NE(side, std::string::npos);
+    gltf.insert(side, "\"doubleSided\": true, \"alphaMode\": \"BLEND\", \"pbrMetallicRoughness\": "
+                      "{\"baseColorFactor\": [0.5, 0.25, 1.0, 1.0], \"baseColorTexture\": {\"index\": 0}}, "
+                      "\"extensions\": {\"KHR_materials_emissive_strength\": {\"emissiveStrength\": 2.0}}, ");
+    std::ofstream(dir + "/in.gltf") << gltf;
+    for (const char *name : {"/out.glb", "/out.gltf"}) {
+        Result r = RunProgram({dir + "/in.gltf", "-o", dir + name, "--size", "0.05", "-q", "--plugins-dir", cfg});
+        ASSERT_EQ(r.status, 0) << r.err;
+        tinygltf::TinyGLTF loader;
+        tinygltf::Model model;
+        std::string err, warn;
+        ASSERT_TRUE(std::string(name) == "/out.glb"
+                        ? loader.LoadBinaryFromFile(&model, &err, &warn, dir + name)
+                        : loader.LoadASCIIFromFile(&model, &err, &warn, dir + name))
+            << err;
+        auto side = std::find_if(model.materials.begin(), model.materials.end(),
+                                 [](const tinygltf::Material &m) { return m.name == "Side"; });
+        ASSERT_NE(side, model.materials.end()) << name;
+        const tinygltf::Material &m = *side;
+        EXPECT_TRUE(m.doubleSided) << name;
+        EXPECT_EQ(m.alphaMode, "BLEND") << name;
+        EXPECT_EQ(m.pbrMetallicRoughness.baseColorFactor, (std::vector<double>{0.5, 0.25, 1.0, 1.0})) << name;
+        EXPECT_EQ(m.pbrMetallicRoughness.baseColorTexture.index, -1) << name << ": no texture coordinates to use";
+        EXPECT_EQ(m.extensions.count("KHR_materials_emissive_strength"), 1u) << name;
+        EXPECT_EQ(model.extensionsUsed, std::vector<std::string>{"KHR_materials_emissive_strength"}) << name;
+    }
     std::system(("rm -rf '" + dir + "'").c_str());
 }
