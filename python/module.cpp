@@ -741,7 +741,7 @@ PYBIND11_MODULE(_corvane, m)
     m.def(
         "read",
         [](PathLike path, OptionalText format, bool weld) { return PyMeshArg(ReadAny(path, format, weld)); },
-        py::arg("path"), py::arg("format") = py::none(), py::kw_only(), py::arg("weld") = true, PyDoc("read"));
+        py::arg("path"), py::arg("format") = py::none(), py::arg("weld") = true, PyDoc("read"));
     m.def(
         "write", [](PyMeshArg mesh, PathLike path, OptionalText format) { WriteAny(mesh, path, format); },
         py::arg("mesh"), py::arg("path"), py::arg("format") = py::none(), PyDoc("write"));

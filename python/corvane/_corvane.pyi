@@ -186,7 +186,7 @@ def write_obj(mesh: Mesh, path: _Path) -> None:
     ValueError. Nothing is left behind on failure.
     """
 
-def read(path: _Path, format: Union[str, None] = None, *, weld: bool = True) -> Mesh:
+def read(path: _Path, format: Union[str, None] = None, weld: bool = True) -> Mesh:
     """Reads a mesh file exactly as the corvane program does: OBJ, PLY
     (ASCII or binary), OFF, STL (ASCII or binary), glTF or GLB, by the
     path's extension unless `format` ("obj", "ply", "off", "stl", "gltf",
