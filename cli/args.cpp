@@ -192,6 +192,16 @@ int CheckOptions(const RawOptions &raw, CliArgs *args)
     return -1;
 }
 
+// A command line CLI11 refused, said in the program's voice; --help and
+// --version end the parse too, with status 0, and print themselves.
+int ParseFailed(CLI::App &app, const CLI::ParseError &e)
+{
+    if (e.get_exit_code() == 0)
+        return app.exit(e) == 0 ? kExitDone : kExitUsage;
+    std::fprintf(stderr, "corvane: %s (corvane --help lists the options)\n", e.what());
+    return kExitUsage;
+}
+
 }  // namespace
 
 int CliParse(int argc, char **argv, CliArgs *args)
@@ -202,8 +212,7 @@ int CliParse(int argc, char **argv, CliArgs *args)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        int code = app.exit(e);
-        return code == 0 ? kExitDone : kExitUsage;
+        return ParseFailed(app, e);
     }
     return CheckOptions(raw, args);
 }

@@ -579,7 +579,8 @@ TEST_F(Cli, UsageVersionAndHelp)
     for (const auto &args : bad) {
         Result r = RunCorvane(args);
         EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args.back());
-        EXPECT_FALSE(r.err.empty());
+        EXPECT_EQ(r.err.rfind("corvane: ", 0), 0u) << "in the program's voice\n" << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
     EXPECT_FALSE(Exists(Path("o.obj")));
 }

@@ -427,8 +427,11 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        int code = app.exit(e);
-        return code == 0 ? kExitDone : kExitUsage;
+        // --help ends the parse too, with status 0, and prints itself.
+        if (e.get_exit_code() == 0)
+            return app.exit(e) == 0 ? kExitDone : kExitUsage;
+        std::fprintf(stderr, "corvane: view: %s (corvane view --help lists the options)\n", e.what());
+        return kExitUsage;
     }
     return -1;
 }
