@@ -142,7 +142,7 @@ std::string MeshReadNote(const std::string &name, const MeshReadInfo &info)
             " corners at the position of an earlier one welded to it";
     if (info.collapsed > 0)
         note += std::string(note.empty() ? name + ": " : "; ") + std::to_string(info.collapsed) +
-                (info.collapsed == 1 ? " triangle" : " triangles") +
+                (info.collapsed == 1 ? " polygon" : " polygons") +
                 " left with fewer than three points by the weld dropped";
     return note;
 }

@@ -17,8 +17,8 @@ struct MeshReadInfo {
     int normals = 0;          // `vn` lines read (not carried into the mesh)
     int ignoredElements = 0;  // `l`, `p` and free-form statements skipped
     int welded = 0;           // corners merged into a point at the same position
-    int collapsed = 0;        // triangles dropped because welding left them
-                              // fewer than three points
+    int collapsed = 0;        // polygons (STL and glTF: triangles) dropped
+                              // because welding left them fewer than three points
     int groupings = 0;        // `o`, `g` and `s` statements skipped
 };
 

@@ -178,6 +178,8 @@ std::string InputJson(Viewer *v)
         {"name", std::filesystem::path(v->args.input).filename().string()},
         {"corners", corners},
         {"safeSize", Number(v->safeSize)},
+        // As every message gives it: four digits, rounded down.
+        {"safeSizeText", RunSafeSizeText(v->safeSize)},
         {"settings", {{"size", Number(probe.bevelSize)},
                       {"angleMode", probe.angleMode},
                       {"limitDeg", Number(probe.limitAngleDeg)}}},

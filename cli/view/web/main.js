@@ -111,7 +111,7 @@ function showResult(result) {
   $('result-warnings').textContent = r.invalid && !r.unchanged
     ? `In the result ${r.invalid}; other tools may refuse it` +
       (safe !== null && !controls.value().clamp && !r.warning
-        ? ` (the safe bevel size is ${Number(safe.toPrecision(4))}; "Clamp to the safe size" keeps to it).`
+        ? ` (the safe bevel size is ${state.input.info.safeSizeText}; "Clamp to the safe size" keeps to it).`
         : '.')
     : '';
   // The run layer's warning: past the safe size, or nothing chamfered.
