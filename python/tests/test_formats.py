@@ -44,17 +44,6 @@ def test_weld_false_keeps_every_corner_and_results_keep_used_points(tmp_path, ex
     cube = corvane.read_obj(examples / "cube.obj")
     corvane.write(cube, tmp_path / "cube.stl")
     assert corvane.read(tmp_path / "cube.stl", weld=False).points.shape == (36, 3)
-    # A PLY split at its seams, each corner a vertex with texture coordinates.
-    corners = [p for polygon in cube.polygons for p in polygon]
-    lines = ["ply", "format ascii 1.0", f"element vertex {len(corners)}", "property double x",
-             "property double y", "property double z", "property float u", "property float v",
-             f"element face {len(cube)}", "property list uchar int vertex_indices", "end_header"]
-    lines += [" ".join(repr(float(c)) for c in cube.points[p]) + f" {k % 3} 0" for k, p in enumerate(corners)]
-    lines += [f"4 {4 * f} {4 * f + 1} {4 * f + 2} {4 * f + 3}" for f in range(len(cube))]
-    (tmp_path / "seams.ply").write_text("\n".join(lines) + "\n")
-    assert corvane.stats(corvane.read(tmp_path / "seams.ply"))["border_edges"] == 0
-    assert corvane.stats(corvane.read(tmp_path / "seams.ply", weld=False))["border_edges"] == 24
-
     # Two-polygon mode: only used points, and the map back to the module's numbers.
     torus = corvane.read_obj(examples / "torus.obj")
     pair = corvane.chamfer(torus, 0.1, select=(0, 1))
