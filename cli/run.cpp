@@ -313,18 +313,7 @@ int RunModule(Job *job)
     }
     std::unique_ptr<ProgressDisplay, void (*)(ProgressDisplay *)> display(
         ProgressCreate(args.quiet, args.progress), ProgressDestroy);
-    options.prepare = [&](EmuHost *host) {
-        ProgressAttach(display.get(), host);
-        // The module's words on one line each, in the program's voice.
-        host->hooks.message = [&](const EmuMessage &m) {
-            ProgressClear(display.get());
-            std::string text = m.line1;
-            if (!m.line2Null && !m.line2.empty())
-                text += "\n" + m.line2;
-            Error(std::string(m.error ? "the module reported an error: " : "the module says: ") +
-                  RunMessageLine(text));
-        };
-    };
+    options.prepare = [&](EmuHost *host) { ProgressAttach(display.get(), host); };
     if (!args.size && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
         options.panel = [](EmuPanel &panel) { return TerminalPanel(panel, STDIN_FILENO, STDERR_FILENO); };
         job->panelShown = true;
