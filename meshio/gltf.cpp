@@ -3,9 +3,10 @@
 // scene's nodes (every root node when the file has no scene), each mesh
 // primitive's triangles (lists, strips and fans; points and lines are
 // skipped), positions moved by the node's world transform and welded at
-// equal positions, the material's name as the surface name. Written: one
-// mesh of one primitive per surface, triangulated, float32 positions shared
-// by all primitives.
+// equal positions, the material's name as the surface name and the material
+// itself kept by that name. Written: one mesh of one primitive per surface,
+// triangulated, float32 positions shared by all primitives, each surface's
+// material the one kept by its name, or a bare one.
 #include "meshio/formats.h"
 
 #include <algorithm>

@@ -179,7 +179,8 @@ std::string MeshReadNote(const std::string &name, const MeshReadInfo &info);
 // PLY binary little-endian with double coordinates; OFF as text with the
 // shortest exact numbers; STL binary and glTF with float32 positions, every
 // polygon cut into triangles (glTF: one primitive per surface, the surface
-// names as material names). *note says when polygons were cut ("6 polygons
+// names as material names, each written whole where MeshData::materials
+// holds one of that name from a glTF file). *note says when polygons were cut ("6 polygons
 // of 4 or more points written as 12 triangles"), else is cleared. false
 // with *error ("NAME: what") when the mesh cannot be written so.
 bool MeshFileBytes(const MeshData &mesh, MeshFormat format, const std::string &name, std::string *out,
