@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "meshio/meshio.h"
 
@@ -90,14 +89,12 @@ std::string RunSafeSizeText(double safe)
         return MeshFormatDouble(safe);
     // Rounded down, so that the size shown is one the user may type and
     // still be within the safe size.
+    const double step = std::pow(10.0, std::floor(std::log10(safe)) - 3);
     char text[32];
-    std::snprintf(text, sizeof text, "%.3e", safe);
-    double shown = std::strtod(text, nullptr);
-    if (shown > safe) {
-        const char *e = std::strchr(text, 'e');
-        shown -= std::pow(10.0, std::atoi(e + 1) - 3);
-    }
-    std::snprintf(text, sizeof text, "%.4g", shown);
+    std::snprintf(text, sizeof text, "%.4g", std::floor(safe / step) * step);
+    // The division may land a unit above where the decimal digits say.
+    if (std::strtod(text, nullptr) > safe)
+        std::snprintf(text, sizeof text, "%.4g", (std::floor(safe / step) - 1) * step);
     return text;
 }
 
