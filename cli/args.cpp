@@ -122,6 +122,9 @@ void AddOptions(CLI::App &app, CliArgs *args, RawOptions *raw)
         ->type_name("DIR");
     app.add_flag("--clamp", args->clamp,
                  "Run with the smaller of the bevel size and the safe size, where no strip crosses another");
+    app.add_flag("--no-weld", args->noWeld,
+                 "Keep every point the input gives, also where STL, glTF or a PLY with texture "
+                 "coordinates, normals or colours split one point into several at one position");
     app.add_flag("--stats", args->stats, "Print counts of the input and the output, and the time taken");
     app.add_flag("-q,--quiet", args->quiet, "No progress, notes or warnings; errors only");
     app.add_flag("--progress", args->progress,
@@ -191,6 +194,16 @@ int CheckOptions(const RawOptions &raw, CliArgs *args)
     return -1;
 }
 
+// A command line CLI11 refused, said in the program's voice; --help and
+// --version end the parse too, with status 0, and print themselves.
+int ParseFailed(CLI::App &app, const CLI::ParseError &e)
+{
+    if (e.get_exit_code() == 0)
+        return app.exit(e) == 0 ? kExitDone : kExitUsage;
+    std::fprintf(stderr, "corvane: %s (corvane --help lists the options)\n", e.what());
+    return kExitUsage;
+}
+
 }  // namespace
 
 int CliParse(int argc, char **argv, CliArgs *args)
@@ -201,8 +214,7 @@ int CliParse(int argc, char **argv, CliArgs *args)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        int code = app.exit(e);
-        return code == 0 ? kExitDone : kExitUsage;
+        return ParseFailed(app, e);
     }
     return CheckOptions(raw, args);
 }

@@ -83,7 +83,7 @@ bool MeshChooseFormat(const std::string &path, const std::string &given, MeshFor
 }
 
 bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat format, MeshData *mesh,
-                   MeshReadInfo *info, std::string *error)
+                   MeshReadInfo *info, std::string *error, bool weld)
 {
     MeshReadInfo localInfo;
     if (!info)
@@ -96,11 +96,11 @@ bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat 
     bool ok = false;
     switch (format) {
     case MeshFormat::Obj: return MeshReadObjText(data, name, mesh, info, error);
-    case MeshFormat::Ply: ok = ReadPly(data, name, mesh, info, error); break;
+    case MeshFormat::Ply: ok = ReadPly(data, name, weld, mesh, info, error); break;
     case MeshFormat::Off: ok = ReadOff(data, name, mesh, info, error); break;
-    case MeshFormat::Stl: ok = ReadStl(data, name, mesh, info, error); break;
-    case MeshFormat::Gltf: ok = ReadGltf(data, name, false, mesh, info, error); break;
-    case MeshFormat::Glb: ok = ReadGltf(data, name, true, mesh, info, error); break;
+    case MeshFormat::Stl: ok = ReadStl(data, name, weld, mesh, info, error); break;
+    case MeshFormat::Gltf: ok = ReadGltf(data, name, false, weld, mesh, info, error); break;
+    case MeshFormat::Glb: ok = ReadGltf(data, name, true, weld, mesh, info, error); break;
     case MeshFormat::Unknown: *error = name + ": unknown mesh format"; break;
     }
     if (!ok)
@@ -109,7 +109,7 @@ bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat 
 }
 
 bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, MeshReadInfo *info,
-                  std::string *error)
+                  std::string *error, bool weld)
 {
     if (format == MeshFormat::Obj)
         return MeshReadObj(path, mesh, info, error);
@@ -127,7 +127,7 @@ bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, Me
     std::string bytes;
     if (!MeshReadWholeFile(path, &bytes, error))
         return false;
-    return MeshReadBytes(bytes, path, format, mesh, info, error);
+    return MeshReadBytes(bytes, path, format, mesh, info, error, weld);
 }
 
 std::string MeshReadNote(const std::string &name, const MeshReadInfo &info)
@@ -138,7 +138,7 @@ std::string MeshReadNote(const std::string &name, const MeshReadInfo &info)
             " corners at the position of an earlier one welded to it";
     if (info.collapsed > 0)
         note += std::string(note.empty() ? name + ": " : "; ") + std::to_string(info.collapsed) +
-                (info.collapsed == 1 ? " triangle" : " triangles") +
+                (info.collapsed == 1 ? " polygon" : " polygons") +
                 " left with fewer than three points by the weld dropped";
     return note;
 }
@@ -222,6 +222,10 @@ int PointWeldAdd(PointWeld *weld, double x, double y, double z)
     for (int k = 0; k < 3; k++)
         std::memcpy(&key.bits[k], &v[k], sizeof(double));
     weld->corners++;
+    if (!weld->weld) {
+        weld->mesh->points.push_back({v[0], v[1], v[2]});
+        return (int)weld->mesh->points.size() - 1;
+    }
     auto it = weld->index.emplace(key, (int)weld->mesh->points.size());
     if (it.second)
         weld->mesh->points.push_back({v[0], v[1], v[2]});

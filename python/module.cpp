@@ -68,6 +68,7 @@ struct PyResult {
     py::object input;    // the Mesh chamfered, to work out `created` from
     py::object mesh;
     py::object created = py::none();  // the new mask once asked for
+    py::object pointMap;              // per point of `mesh`: its number in the host's layer
     py::list messages;
     double activationSeconds = 0.0;
 };
@@ -98,6 +99,19 @@ py::object CreatedMask(PyResult &result)
     mask.attr("flags").attr("writeable") = false;
     result.created = mask;
     return result.created;
+}
+
+// The point map as a read-only int64 array: `map`, or with it empty the
+// identity over `identity` points (the input given back unchanged).
+py::object PointMapArray(const std::vector<int> &map, size_t identity)
+{
+    const size_t n = map.empty() ? identity : map.size();
+    py::array_t<int64_t> out((ssize_t)n);
+    int64_t *at = out.mutable_data();
+    for (size_t i = 0; i < n; i++)
+        at[i] = map.empty() ? (int64_t)i : map[i];
+    out.attr("flags").attr("writeable") = false;
+    return out;
 }
 
 // The module installed beside this extension: the build of Corvane.p with
@@ -432,6 +446,8 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
         output.data = std::move(run.output);
         result.mesh = py::cast(std::move(output));
     }
+    result.pointMap = PointMapArray(run.verdict == RunVerdict::kFinished ? run.pointMap : std::vector<int>(),
+                                    run.verdict == RunVerdict::kFinished ? 0 : mesh.data.points.size());
     // The clamp acts before the module reads its panel, so its note comes
     // first.
     if (run.clampedFrom)
@@ -555,7 +571,7 @@ MeshFormat FormatArg(const std::string &path, py::handle formatObj)
     return format;
 }
 
-py::object ReadAny(py::handle pathObj, py::handle formatObj)
+py::object ReadAny(py::handle pathObj, py::handle formatObj, bool weld)
 {
     const std::string path = PathArg(pathObj);
     const MeshFormat format = FormatArg(path, formatObj);
@@ -565,7 +581,7 @@ py::object ReadAny(py::handle pathObj, py::handle formatObj)
     bool ok;
     {
         py::gil_scoped_release release;
-        ok = MeshReadFile(path, format, &mesh.data, nullptr, &error);
+        ok = MeshReadFile(path, format, &mesh.data, nullptr, &error, weld);
     }
     if (!ok)
         PyRaise(PyExc_ValueError, error);
@@ -722,6 +738,9 @@ PYBIND11_MODULE(_corvane, m)
         .def_property_readonly(
             "new", [](py::handle self) { return MaskArray(CreatedMask(ResultOf(self))); }, PyDoc("Result.new"))
         .def_property_readonly(
+            "point_map", [](py::handle self) { return MaskArray(ResultOf(self).pointMap); },
+            PyDoc("Result.point_map"))
+        .def_property_readonly(
             "messages", [](py::handle self) { return MessageList(ResultOf(self).messages); },
             PyDoc("Result.messages"))
         .def_property_readonly(
@@ -731,16 +750,18 @@ PYBIND11_MODULE(_corvane, m)
         .def(py::pickle(
             [](py::handle self) {
                 PyResult &result = ResultOf(self);
-                return py::make_tuple(result.mesh, CreatedMask(result), result.messages, result.activationSeconds);
+                return py::make_tuple(result.mesh, CreatedMask(result), result.messages, result.activationSeconds,
+                                      result.pointMap);
             },
             [](const py::tuple &state) {
-                if (state.size() != 4 || !py::isinstance<PyMesh>(state[0]) || !py::isinstance<py::list>(state[2]))
+                if (state.size() != 5 || !py::isinstance<PyMesh>(state[0]) || !py::isinstance<py::list>(state[2]))
                     throw py::value_error("Result.__setstate__: not a state Result.__getstate__ gave");
                 PyResult result;
                 result.mesh = state[0];
                 result.created = state[1];
                 result.messages = state[2];
                 result.activationSeconds = state[3].cast<double>();
+                result.pointMap = state[4];
                 return result;
             }))
         .def("__repr__", [](py::handle self) {
@@ -764,8 +785,9 @@ PYBIND11_MODULE(_corvane, m)
         "write_obj", [](PyMeshArg mesh, PathLike path) { WriteObj(mesh, path); }, py::arg("mesh"),
         py::arg("path"), PyDoc("write_obj"));
     m.def(
-        "read", [](PathLike path, OptionalText format) { return PyMeshArg(ReadAny(path, format)); },
-        py::arg("path"), py::arg("format") = py::none(), PyDoc("read"));
+        "read",
+        [](PathLike path, OptionalText format, bool weld) { return PyMeshArg(ReadAny(path, format, weld)); },
+        py::arg("path"), py::arg("format") = py::none(), py::arg("weld") = true, PyDoc("read"));
     m.def(
         "write", [](PyMeshArg mesh, PathLike path, OptionalText format) { WriteAny(mesh, path, format); },
         py::arg("mesh"), py::arg("path"), py::arg("format") = py::none(), PyDoc("write"));

@@ -34,6 +34,7 @@ struct CliArgs {
     bool keepPartial = false;
     bool clamp = false;                 // run with at most the safe size
     bool progress = false;              // phase lines even when stderr is not a terminal
+    bool noWeld = false;                // --no-weld: points at one position stay apart
     std::string preview;                // --preview FILE.png; empty: no picture
     double viewAzimuth = 35.0;          // --view, degrees
     double viewElevation = 25.0;

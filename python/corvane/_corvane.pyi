@@ -119,6 +119,19 @@ class Result:
     def new(self) -> npt.NDArray[np.bool_]:
         """Per polygon of `mesh`: True for a strip, patch or cap the run made."""
     @property
+    def point_map(self) -> npt.NDArray[np.int64]:
+        """Per point of `mesh`: its number in the mesh the module left.
+
+        The module leaves the points it replaced in its result (in the
+        two-polygon mode, the input's points the chamfer moved off); `mesh`
+        holds only the points its polygons use, as the files the program
+        writes do. point_map[i] is the number point i had there. In the
+        two-polygon mode the module numbers the input's points as the input
+        does and its new points after them, so point_map[i] <
+        len(input.points) says that point i is the input's point
+        point_map[i], at its position. A read-only int64 array.
+        """
+    @property
     def messages(self) -> list[Message]:
         """What the module said, in order."""
     @property
@@ -175,13 +188,17 @@ def write_obj(mesh: Mesh, path: _Path) -> None:
     ValueError. Nothing is left behind on failure.
     """
 
-def read(path: _Path, format: Union[str, None] = None) -> Mesh:
+def read(path: _Path, format: Union[str, None] = None, weld: bool = True) -> Mesh:
     """Reads a mesh file exactly as the corvane program does: OBJ, PLY
     (ASCII or binary), OFF, STL (ASCII or binary), glTF or GLB, by the
     path's extension unless `format` ("obj", "ply", "off", "stl", "gltf",
     "glb") names one.
 
-    STL and glTF corners at the same position are welded into one point.
+    STL and glTF corners at the same position are welded into one point,
+    and so are a PLY's points where its vertices carry texture coordinates,
+    normals or colours (exporters split points at seams of those). With
+    weld=False every point or corner the file gives stays a point of its
+    own, as the program's --no-weld keeps them.
     Raises OSError when the file cannot be opened and ValueError, naming the
     line or byte offset where it can, when it is not a mesh the program
     reads or the format is unknown.
