@@ -57,8 +57,8 @@ def write_obj(mesh: Mesh, path: _Path) -> None:
 
 
 @_documented
-def read(path: _Path, format: Optional[str] = None) -> Mesh:
-    return _corvane.read(path, format)
+def read(path: _Path, format: Optional[str] = None, weld: bool = True) -> Mesh:
+    return _corvane.read(path, format, weld)
 
 
 @_documented
