@@ -57,6 +57,9 @@ struct BufModel {
     // it to end the edit without change instead of committing a part-built
     // mesh; the passes themselves never test their adds.
     int32_t refusedAdds;
+    // Of those, the adds refused for want of memory rather than room: the
+    // activation tells the user which of the two it was.
+    int32_t refusedForMemory;
     // Record memory: the blocks handed out so far, and the free tail of the
     // newest block of each lane (0: points, 1: polygons and their arrays).
     // A polygon is re-shaped by carving new arrays; the old ones stay in

@@ -17,6 +17,7 @@ int BufModelInit(BufModel *model)
     model->pointCount = 0;
     model->polyCount = 0;
     model->refusedAdds = 0;
+    model->refusedForMemory = 0;
     model->blocks = nullptr;
     for (int lane = 0; lane < 2; lane++) {
         model->blockCursor[lane] = nullptr;
@@ -124,14 +125,16 @@ int BufModelAddPoint(BufModel *model, const Vec3 *position)
 {
     if (!model || !position)
         return -1;
-    if (model->pointCount >= model->recordLimit ||
-        !RoomForOne(&model->pointTable, &model->pointRoom, model->pointCount, model->recordLimit)) {
+    if (model->pointCount >= model->recordLimit) {
         model->refusedAdds++;
         return -1;
     }
-    BufPoint *point = static_cast<BufPoint *>(Carve(model, kPointLane, sizeof(BufPoint)));
+    BufPoint *point = RoomForOne(&model->pointTable, &model->pointRoom, model->pointCount, model->recordLimit)
+                          ? static_cast<BufPoint *>(Carve(model, kPointLane, sizeof(BufPoint)))
+                          : nullptr;
     if (!point) {
         model->refusedAdds++;
+        model->refusedForMemory++;
         return -1;
     }
     if (model->pointCount == 0) {
@@ -196,12 +199,13 @@ static Vec3 FirstThreeNormal(const BufModel *model, const int32_t *points)
 // normal not yet written; null (counted as refused) when there is no room.
 static BufPoly *NewPoly(BufModel *model, const char *surface, int count)
 {
-    if (model->polyCount >= model->recordLimit ||
-        !RoomForOne(&model->polyTable, &model->polyRoom, model->polyCount, model->recordLimit)) {
+    if (model->polyCount >= model->recordLimit) {
         model->refusedAdds++;
         return nullptr;
     }
-    BufPoly *poly = static_cast<BufPoly *>(Carve(model, kPolyLane, sizeof(BufPoly)));
+    BufPoly *poly = RoomForOne(&model->polyTable, &model->polyRoom, model->polyCount, model->recordLimit)
+                        ? static_cast<BufPoly *>(Carve(model, kPolyLane, sizeof(BufPoly)))
+                        : nullptr;
     LWPntID *hostPoints =
         poly ? static_cast<LWPntID *>(Carve(model, kPolyLane, sizeof(LWPntID) * (size_t)count)) : nullptr;
     int32_t *indices =
@@ -211,6 +215,7 @@ static BufPoly *NewPoly(BufModel *model, const char *surface, int count)
         name = CopyName(model, surface);
     if (!poly || !hostPoints || !indices || (surface && !name)) {
         model->refusedAdds++;
+        model->refusedForMemory++;
         return nullptr;
     }
     poly->hostId = nullptr;

@@ -123,8 +123,11 @@ int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **
     if (total < 1)
         total = 1;
     *edges = AllocateEdges(total);
-    if (!*edges)
+    if (!*edges) {
+        // Without its records no edge would be chamfered: not a result.
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
         return 0;
+    }
 
     MonitorOpen(ctx, "Corvane mode:Obj", "Phase: LineList");
     MonitorInit(ctx, count);

@@ -624,16 +624,24 @@ static void RunPatches(EditContext *ctx, SharedAdjacency *shared, const IdList *
     pass.room = pass.p < 3 ? 3 : pass.p;
     pass.errorShown = 0;
     pass.ring = (int32_t *)malloc((size_t)pass.room * sizeof(int32_t));
-    if (!pass.ring)
+    if (!pass.ring) {
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
         return;
+    }
     pass.polys = model->polyCount;
     pass.walk = 0;
     pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
     pass.fan = (FanStep *)malloc((m > 0 ? (size_t)m : 1) * sizeof(FanStep));
+    // Without the fan's steps the fans about border points stay open.
+    if (!pass.fan)
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
     EdgeAdjacencyOpen(shared, &pass.adjacency, edges, m);
     pass.numbers = (int32_t *)malloc(pass.p > 0 ? (size_t)pass.p * sizeof(int32_t) : 1);
     pass.current = nullptr;
     pass.currentNumber = -1;
+    // As in the strips: no index, no walk that ends.
+    if (pass.adjacency.degraded)
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
     for (int i = 0; pass.numbers && i < pass.p; i++) {
         if (i + 8 < pass.p)
             EdgePointPrefetch(&pass.adjacency, (LWPntID)points->items[i + 8]);
@@ -642,7 +650,7 @@ static void RunPatches(EditContext *ctx, SharedAdjacency *shared, const IdList *
 
     MonitorOpen(ctx, "Corvane mode:Object", "Phase: PointCorvane");
     MonitorInit(ctx, pass.p);
-    for (int i = 0; i < pass.p; i++) {
+    for (int i = 0; i < pass.p && ctx->fault != EDIT_FAULT_NO_MEMORY; i++) {
         if (MonitorStep(ctx, 1))
             break;
         PrefetchWalk(&pass, points, i);

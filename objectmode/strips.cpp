@@ -520,6 +520,7 @@ static void ChamferEdges(EditContext *ctx, SharedAdjacency *shared, int m, LineI
     MonitorInit(ctx, m);
     unsigned char *available = (unsigned char *)malloc(m > 0 ? (size_t)m : 1);
     if (!available) {
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
         MonitorClose(ctx);
         return;
     }
@@ -529,6 +530,16 @@ static void ChamferEdges(EditContext *ctx, SharedAdjacency *shared, int m, LineI
     pass.m = m;
     pass.edges = edges;
     EdgeAdjacencyOpen(shared, &pass.adjacency, edges, m);
+    // Without memory for its index every lookup would scan all the records,
+    // which on a large mesh never ends in a user's lifetime: the run stops
+    // and says why.
+    if (pass.adjacency.degraded) {
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
+        EdgeAdjacencyClose(&pass.adjacency);
+        free(available);
+        MonitorClose(ctx);
+        return;
+    }
     pass.moves = nullptr;
     pass.moverA = pass.moverB = pass.movedAt = nullptr;
     pass.placed = nullptr;

@@ -67,6 +67,7 @@ static void AllocateRecords(EditContext *ctx, int count, LWPolID *ids, PolyInfo 
         free(positions);
         for (int k = 0; k < count; ++k)
             records[k].count = 0;
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
         return;
     }
     size_t at = 0;

@@ -215,7 +215,8 @@ bool RefusedResult(Activation *a)
         return true;
     }
     if (a->model->refusedAdds != 0) {
-        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgModelFull);
+        EndWithoutChange(a, HOST_EDIT_DISCARD,
+                         a->model->refusedForMemory != 0 ? kMsgOutOfMemory : kMsgModelFull);
         return true;
     }
     if (!ModelIsFinite(a->model)) {
@@ -262,7 +263,7 @@ void RunPairMode(Activation *a)
     // The foreground polygons, the two selected ones in slots 0 and 1.
     int n = a->edit->polyCount(a->edit->state, HOST_LAYER_FOREGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->polys, n < 2 ? 2 : n, 2)) {
-        EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgOutOfMemory);
         return;
     }
     int code = a->edit->polyScan(a->edit->state, CollectPolygonSelectedFirst, &a->polys,
@@ -274,7 +275,7 @@ void RunPairMode(Activation *a)
     // One record per listed polygon plus a spare.
     int c = a->polys.count;
     if (!MakeRecords(a, c)) {
-        EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgOutOfMemory);
         return;
     }
     // The bridge. A selection the scan could not place counts as a pair
@@ -309,7 +310,7 @@ void RunObjectMode(Activation *a)
         return;
     // The background polygons.
     if (!IdListMake(&a->polys, b, 0)) {
-        EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgOutOfMemory);
         return;
     }
     PolygonScan scan = {&a->polys, 0};
@@ -329,7 +330,7 @@ void RunObjectMode(Activation *a)
     // Survey.
     int c = a->polys.count;
     if (!MakeRecords(a, c)) {
-        EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgOutOfMemory);
         return;
     }
     a->modelLive = true;
@@ -350,7 +351,7 @@ void RunObjectMode(Activation *a)
     // The background points, one corner patch at most each.
     int p = a->edit->pointCount(a->edit->state, HOST_LAYER_BACKGROUND, HOST_MODE_ALL);
     if (!IdListMake(&a->points, p, 0)) {
-        EndWithoutChange(a, HOST_EDIT_DISCARD, nullptr);
+        EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgOutOfMemory);
         return;
     }
     code = a->edit->pointScan(a->edit->state, CollectPoint, &a->points, HOST_LAYER_BACKGROUND);

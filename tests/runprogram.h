@@ -51,9 +51,11 @@ struct Result {
 // Runs the corvane program with stdin from /dev/null and stdout and stderr
 // on pipes, `env` added to its environment. `fileLimit` > 0 caps the size of
 // any file it writes (RLIMIT_FSIZE), with the signal that would otherwise
-// end it ignored, so that writes fail instead.
+// end it ignored, so that writes fail instead; `memoryLimit` > 0 caps its
+// address space (RLIMIT_AS), so that allocations fail.
 inline Result RunProgram(const std::vector<std::string> &args,
-                         const std::vector<std::string> &env = {}, rlim_t fileLimit = 0)
+                         const std::vector<std::string> &env = {}, rlim_t fileLimit = 0,
+                         rlim_t memoryLimit = 0)
 {
     int outPipe[2], errPipe[2];
     EXPECT_EQ(pipe(outPipe), 0);
@@ -70,6 +72,10 @@ inline Result RunProgram(const std::vector<std::string> &args,
             signal(SIGXFSZ, SIG_IGN);
             rlimit limit = {fileLimit, fileLimit};
             setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (memoryLimit > 0) {
+            rlimit limit = {memoryLimit, memoryLimit};
+            setrlimit(RLIMIT_AS, &limit);
         }
         ExecProgram(args, env);
     }

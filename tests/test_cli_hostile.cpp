@@ -164,6 +164,47 @@ TEST_F(CliHostile, FaceNumbersOutOfRange)
 // A file past what the host module holds is read, handed to it and refused
 // by it, whole, while the program's own module takes it; a file without a
 // single polygon is refused either way.
+// Short of memory at any point of a large run, the program either writes a
+// valid result or fails with its words and writes nothing: never a crash,
+// never a hang in a fallback that scans, never the input passed off as the
+// result. Sanitizers reserve address space of their own: there the limit
+// would only test them.
+TEST_F(CliHostile, ShortOfMemoryFailsCleanly)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "address space limits and the sanitizer do not mix";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "address space limits and the sanitizer do not mix";
+#endif
+#endif
+    std::string error;
+    ASSERT_TRUE(MeshWriteFile(Path("torus.ply"), MeshFormat::Ply, MakeTriangulated(MakeTorus(240, 120), 1),
+                              &error))
+        << error;
+    int failed = 0, written = 0;
+    for (rlim_t megabytes = 60; megabytes <= 300; megabytes += 20) {
+        std::remove(Path("out.ply").c_str());
+        Result r = RunProgram(With({Path("torus.ply"), "-o", Path("out.ply"), "--size", "0.005"}), {}, 0,
+                              megabytes << 20);
+        if (r.status == 0) {
+            written++;
+            MeshData out;
+            ASSERT_TRUE(MeshReadFile(Path("out.ply"), MeshFormat::Ply, &out, nullptr, &error)) << error;
+            MeshStats s = MeshComputeStats(out);
+            EXPECT_EQ(s.points, 172800) << megabytes << " MB: " << r.out;
+            EXPECT_EQ(s.borderEdges + s.crowdedEdges, 0) << megabytes << " MB";
+            continue;
+        }
+        failed++;
+        EXPECT_EQ(r.status, 1) << megabytes << " MB: " << r.err;
+        EXPECT_EQ(r.err.rfind("corvane: ", 0), 0u) << megabytes << " MB: " << r.err;
+        EXPECT_FALSE(Exists(Path("out.ply"))) << megabytes << " MB";
+    }
+    EXPECT_GT(failed, 0) << "no limit was low enough to fail";
+    EXPECT_GT(written, 0) << "no limit was high enough to succeed";
+}
+
 TEST_F(CliHostile, HugeAndEmptyFiles)
 {
     std::string error;
