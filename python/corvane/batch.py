@@ -540,8 +540,10 @@ def run(paths: Sequence, out_dir, *, format: Optional[str] = None, size: Optiona
         window = len(groups) if mode == "path" else max(4, 4 * max(workers, 1))
         # The results are fetched in the background as they finish: one
         # round trip each from this thread would cost more than a small file.
-        running = distributed.as_completed([submit(group) for group in groups[:window]], with_results=True,
-                                           raise_errors=False)
+        # On this client's loop: by default it would take the last client
+        # made in the process, and wait on futures of another forever.
+        running = distributed.as_completed([submit(group) for group in groups[:window]], loop=client.loop,
+                                           with_results=True, raise_errors=False)
         groups = groups[window:]
         failed = 0
         bar.update(0, 0)

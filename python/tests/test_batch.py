@@ -76,8 +76,10 @@ OPTIONS = {"size": 0.0625, "angle_mode": "disable", "limit_angle": 90.0, "clamp"
 
 def test_mixed_library_and_its_report(tmp_path, library, client):
     lib, out = library / "lib", library / "out"
-    result = batch([lib, str(library / "extra" / "*.stl")], out, size=0.0625, client=client,
-                   report=out / "r.jsonl")
+    # Another client made later is the process's default; the batch keeps to its own.
+    with distributed.Client(client.scheduler.address):
+        result = batch([lib, str(library / "extra" / "*.stl")], out, size=0.0625, client=client,
+                       report=out / "r.jsonl")
     assert (result.count("ok"), result.count("invalid"), result.count("failed"), result.exit_status) == (5, 1, 1, 1)
     # Every worker loaded the module when it joined, the package's own.
     [loaded] = set(client.run(corvane.module_path).values())
