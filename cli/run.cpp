@@ -248,7 +248,8 @@ int ReadInput(Job *job)
     const CliArgs &args = job->args;
     MeshReadInfo info;
     std::string error;
-    if (!MeshReadFile(args.input, FormatOf(args.input, args.inputFormat), &job->input, &info, &error)) {
+    const MeshBudget budget = args.maxCorners > 0 ? MeshBudgetForCorners(args.maxCorners) : MeshBudget();
+    if (!MeshReadFile(args.input, FormatOf(args.input, args.inputFormat), &job->input, &info, &error, &budget)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return kExitBadInput;
     }

@@ -13,15 +13,27 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
+#include <string_view>
 
 #include <tiny_gltf.h>
 
 namespace {
 
-// A data URI larger than this (decoded) is refused before it is decoded:
-// it would be held twice in memory, encoded and decoded.
+// The strings of a file's JSON may hold this much at most, counted as
+// base64 decodes it: they are held several times over while the library
+// decodes its data URIs (the text, its parsed copy, the bytes decoded).
 const size_t kMaxDataUriBytes = size_t(64) << 20;
+// The library parses JSON values by recursion, one call per level of
+// nesting: a few kilobytes of brackets would exhaust the stack. Real files
+// nest a dozen levels at most.
+const int kMaxJsonDepth = 64;
+// Each JSON object can become one of the library's records (a material
+// takes about 2 KB): a file of a few hundred kilobytes of "{}," could ask
+// for gigabytes. A model of a few thousand meshes uses a few tens of
+// thousands of objects.
+const long long kMaxJsonObjects = 1 << 17;
 
 namespace fs = std::filesystem;
 
@@ -37,7 +49,10 @@ struct Folder {
 // absolute path or a link out of the folder are refused.
 bool Inside(Folder *folder, const std::string &path)
 {
-    if (!folder->base.empty() && path.compare(0, folder->base.size() + 1, folder->base + "/") != 0)
+    // The library joins the folder and a URI with a slash unless the folder
+    // ends in one already (the root folder, "/").
+    const std::string prefix = folder->base.empty() || folder->base.back() == '/' ? folder->base : folder->base + "/";
+    if (path.compare(0, prefix.size(), prefix) != 0)
         return false;
     std::error_code ec;
     fs::path real = fs::weakly_canonical(fs::path(path), ec);
@@ -81,17 +96,49 @@ bool SkipImage(
     return true;
 }
 
-// The longest string in `data` that starts a data URI, in bytes of text.
-size_t LongestDataUri(const std::string &data)
+// Checks the JSON text `json`, which starts at byte `offset` of the file,
+// before the library parses it: its nesting, its number of objects and the
+// bytes in its strings (a data URI's header up to its comma not counted,
+// and however its characters are escaped). false with *why, which names the
+// byte, when one is past its limit; malformed JSON is left to the parser.
+bool CheckJsonShape(std::string_view json, size_t offset, std::string *why)
 {
-    size_t longest = 0;
-    for (size_t at = data.find("\"data:"); at != std::string::npos; at = data.find("\"data:", at + 1)) {
-        size_t end = data.find('"', at + 1);
-        if (end == std::string::npos)
-            end = data.size();
-        longest = std::max(longest, end - at - 1);
+    int depth = 0;
+    long long objects = 0;
+    size_t stringBytes = 0;
+    for (size_t i = 0; i < json.size(); i++) {
+        const char c = json[i];
+        if (c == '"') {
+            size_t end = i + 1;
+            while (end < json.size() && json[end] != '"')
+                end += json[end] == '\\' ? 2 : 1;
+            end = std::min(end, json.size());
+            const std::string_view text = json.substr(i + 1, end - i - 1);
+            const size_t comma = text.substr(0, 256).find(',');
+            stringBytes += text.size() - (comma == std::string_view::npos ? 0 : comma + 1);
+            if (stringBytes / 4 * 3 > kMaxDataUriBytes) {
+                *why = "byte " + std::to_string(offset + i) + ": the JSON's strings hold " +
+                       std::to_string(stringBytes) + " bytes or more, more than the " +
+                       std::to_string(kMaxDataUriBytes >> 20) + " MiB (decoded) read from data URIs";
+                return false;
+            }
+            i = end;
+        } else if (c == '{' || c == '[') {
+            if (++depth > kMaxJsonDepth) {
+                *why = "byte " + std::to_string(offset + i) + ": the JSON nests deeper than " +
+                       std::to_string(kMaxJsonDepth) + " levels";
+                return false;
+            }
+            if (c == '{' && ++objects > kMaxJsonObjects) {
+                *why = "byte " + std::to_string(offset + i) + ": the JSON holds more than " +
+                       std::to_string(kMaxJsonObjects) + " objects";
+                return false;
+            }
+        } else if (c == '}' || c == ']') {
+            depth--;
+        }
     }
-    return longest;
+    return true;
 }
 
 // ---- transforms -------------------------------------------------------------------
@@ -398,10 +445,69 @@ bool ReadNodes(Loader *ld, int root)
     return true;
 }
 
+// What reading the nodes below `roots` would make, added up before anything
+// is built: a mesh is made again for every node that uses it, and a
+// primitive for every time its mesh lists it, so that a file of a few
+// hundred kilobytes can name billions of triangles. Walks the nodes as
+// ReadNodes does; a broken reference is left for the read to report.
+// false with *why when the total is past the budget.
+bool CheckSceneBudget(const tinygltf::Model &model, const std::vector<int> &roots, const MeshBudget &budget,
+                      std::string *why)
+{
+    long long corners = 0, points = 0, polygons = 0, nameBytes = 0;
+    std::set<std::pair<int, int>> positions;   // (accessor, node) read once each
+    std::vector<bool> visited(model.nodes.size(), false);
+    std::vector<int> stack(roots.rbegin(), roots.rend());
+    auto count = [&](int accessor) {
+        return accessor >= 0 && (size_t)accessor < model.accessors.size()
+                   ? (long long)model.accessors[(size_t)accessor].count
+                   : 0LL;
+    };
+    while (!stack.empty()) {
+        const int index = stack.back();
+        stack.pop_back();
+        if (index < 0 || (size_t)index >= model.nodes.size() || visited[(size_t)index])
+            continue;
+        visited[(size_t)index] = true;
+        const tinygltf::Node &node = model.nodes[(size_t)index];
+        if (node.mesh >= 0 && (size_t)node.mesh < model.meshes.size()) {
+            for (const tinygltf::Primitive &prim : model.meshes[(size_t)node.mesh].primitives) {
+                const int mode = prim.mode;
+                auto position = prim.attributes.find("POSITION");
+                if ((mode != TINYGLTF_MODE_TRIANGLES && mode != TINYGLTF_MODE_TRIANGLE_STRIP &&
+                     mode != TINYGLTF_MODE_TRIANGLE_FAN) ||
+                    position == prim.attributes.end())
+                    continue;
+                if (positions.emplace(position->second, index).second)
+                    points += count(position->second);
+                const long long n = prim.indices >= 0 ? count(prim.indices) : count(position->second);
+                const long long triangles = mode == TINYGLTF_MODE_TRIANGLES ? n / 3 : std::max(0LL, n - 2);
+                corners += 3 * triangles;
+                polygons += triangles;
+                if (prim.material >= 0 && (size_t)prim.material < model.materials.size()) {
+                    const std::string &surface = model.materials[(size_t)prim.material].name;
+                    *why = NameFault(budget, surface.size());
+                    if (!why->empty())
+                        return false;
+                    nameBytes += triangles * (long long)surface.size();
+                }
+                *why = BudgetFault(budget, corners, points, polygons, nameBytes);
+                if (!why->empty()) {
+                    *why = "its nodes and meshes make " + *why;
+                    return false;
+                }
+            }
+        }
+        for (size_t k = node.children.size(); k-- > 0;)
+            stack.push_back(node.children[k]);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ReadGltf(const std::string &data, const std::string &name, bool binary, MeshData *mesh,
-    MeshReadInfo *info, std::string *error)
+    MeshReadInfo *info, std::string *error, const MeshBudget &budget)
 {
     auto fail = [&](const std::string &what) {
         if (error)
@@ -410,10 +516,20 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, Mes
     };
     if (data.size() > 0x7fffffffu)
         return fail("too large for a glTF file");
-    const size_t longest = LongestDataUri(data);
-    if (longest / 4 * 3 > kMaxDataUriBytes)
-        return fail("a data URI of " + std::to_string(longest) + " bytes is more than the " +
-                    std::to_string(kMaxDataUriBytes >> 20) + " MiB (decoded) read from one");
+    // A binary file's JSON is its first chunk; the loader refuses a chunk
+    // that does not fit, so a wrong length here only shortens the check.
+    std::string_view json(data);
+    size_t jsonAt = 0;
+    if (binary) {
+        uint32_t jsonLength = 0;
+        if (data.size() >= 20)
+            std::memcpy(&jsonLength, data.data() + 12, 4);
+        jsonAt = std::min<size_t>(20, data.size());
+        json = json.substr(jsonAt, jsonLength);
+    }
+    std::string why;
+    if (!CheckJsonShape(json, jsonAt, &why))
+        return fail(why);
 
     // The loader lets a binary chunk's data run up to its 8-byte header past
     // the container's end; what lies there is not the file's.
@@ -483,6 +599,8 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, Mes
             if (!child[k])
                 roots.push_back((int)k);
     }
+    if (!CheckSceneBudget(model, roots, budget, &why))
+        return fail(why);
     for (int root : roots)
         if (!ReadNodes(&ld, root))
             return false;

@@ -4,7 +4,7 @@
 // reads any text it does not understand as zeros. Coordinates are read again
 // from the text with a correctly rounded parser: the loader's own number
 // parser may be off in the last bit, and outputs are compared exactly.
-#include "meshio/meshio.h"
+#include "meshio/formats.h"
 
 #include <cctype>
 #include <cerrno>
@@ -45,6 +45,9 @@ struct ReadState {
     bool failed = false;
     std::string error;
     std::vector<ForwardRef> forward;
+    const MeshBudget *budget = nullptr;
+    long long corners = 0;
+    long long nameBytes = 0;   // the surface name's bytes over every polygon so far
 };
 
 void Fail(ReadState *st, const std::string &what)
@@ -53,6 +56,18 @@ void Fail(ReadState *st, const std::string &what)
         return;
     st->failed = true;
     st->error = st->name + ":" + std::to_string(st->line) + ": " + what;
+}
+
+// Whether what has been read so far is within the budget; fails the read
+// when it is not.
+bool WithinBudget(ReadState *st)
+{
+    const std::string fault = BudgetFault(*st->budget, st->corners, (long long)st->mesh->points.size(),
+                                          (long long)st->mesh->polys.size(), st->nameBytes);
+    if (fault.empty())
+        return true;
+    Fail(st, "the file makes " + fault);
+    return false;
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -182,6 +197,10 @@ void OnVertex(void *user, tinyobj::real_t, tinyobj::real_t, tinyobj::real_t, tin
     double values[6] = {};
     if (!CheckNumbers(st, tokens, values))
         return;
+    if ((long long)st->mesh->points.size() >= st->budget->points) {
+        Fail(st, "the file makes " + BudgetFault(*st->budget, 0, st->budget->points + 1, 0, 0));
+        return;
+    }
     st->mesh->points.push_back({values[0], values[1], values[2]});
 }
 
@@ -218,6 +237,13 @@ void OnFace(void *user, tinyobj::index_t *indices, int count)
     if (st->failed)
         return;
     std::vector<std::string_view> tokens = Tokens(st->text);
+    // Counted before the polygon copies its surface name.
+    st->corners += (long long)tokens.size() - 1;
+    st->nameBytes += (long long)st->surface.size();
+    if (!WithinBudget(st) || (long long)st->mesh->polys.size() >= st->budget->polygons) {
+        Fail(st, "the file makes " + BudgetFault(*st->budget, 0, 0, st->budget->polygons + 1, 0));
+        return;
+    }
     MeshPoly poly;
     poly.surface = st->surface;
     for (size_t k = 1; k < tokens.size(); k++) {
@@ -255,6 +281,10 @@ void OnUseMaterial(void *user, const char *name, int)
         s.remove_suffix(1);
     if (s.empty()) {
         Fail(st, "'usemtl' needs a surface name");
+        return;
+    }
+    if (!NameFault(*st->budget, s.size()).empty()) {
+        Fail(st, NameFault(*st->budget, s.size()));
         return;
     }
     st->surface = std::string(s);
@@ -395,8 +425,9 @@ private:
 }  // namespace
 
 bool MeshReadObjText(const std::string &text, const std::string &name, MeshData *mesh,
-                     MeshReadInfo *info, std::string *error)
+                     MeshReadInfo *info, std::string *error, const MeshBudget *budget)
 {
+    const MeshBudget defaults;
     MeshReadInfo localInfo;
     if (!info)
         info = &localInfo;
@@ -407,6 +438,7 @@ bool MeshReadObjText(const std::string &text, const std::string &name, MeshData 
     st.name = name;
     st.mesh = mesh;
     st.info = info;
+    st.budget = budget ? budget : &defaults;
 
     tinyobj::callback_t cb;
     cb.vertex_cb = OnVertex;
@@ -465,7 +497,8 @@ bool MeshReadObjText(const std::string &text, const std::string &name, MeshData 
     return true;
 }
 
-bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, std::string *error)
+bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, std::string *error,
+                 const MeshBudget *budget)
 {
     *mesh = MeshData();
     std::error_code ec;
@@ -477,7 +510,7 @@ bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, st
     std::string text;
     if (!MeshReadWholeFile(path, &text, error))
         return false;
-    return MeshReadObjText(text, path, mesh, info, error);
+    return MeshReadObjText(text, path, mesh, info, error, budget);
 }
 
 bool MeshReadWholeFile(const std::string &path, std::string *bytes, std::string *error)

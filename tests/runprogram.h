@@ -46,6 +46,7 @@ inline int StatusOf(int wstatus)
 struct Result {
     int status = -1;
     std::string out, err;
+    long peakKb = 0;   // the program's peak resident memory
 };
 
 // Runs the corvane program with stdin from /dev/null and stdout and stderr
@@ -97,8 +98,10 @@ inline Result RunProgram(const std::vector<std::string> &args,
         }
     }
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    struct rusage usage = {};
+    wait4(pid, &wstatus, 0, &usage);
     r.status = StatusOf(wstatus);
+    r.peakKb = usage.ru_maxrss;
     return r;
 }
 

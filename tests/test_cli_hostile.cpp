@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -218,6 +219,129 @@ TEST_F(CliHostile, OneAndTwoPointFaces)
     // The edge 1-2 is held by two cube faces and by the two-point face.
     Result e = RunCorvane(With({Path("deg.obj"), "-o", Path("out.obj"), "--size", "0.25", "--edge", "1,2"}));
     ExpectRefused(e, 2, "--edge 1,2: the edge is shared by 3 polygon(s), not 2", "edge 1,2");
+}
+
+// ---- files that ask for far more than they hold ------------------------------------
+
+// A glTF of one triangle strip of `vertices` positions (embedded), used by
+// `nodes` nodes each moved along z, its mesh listing the strip `repeats`
+// times, its material named `material` (none when empty).
+std::string InstancedGltf(int vertices, int nodes, int repeats, const std::string &material = "")
+{
+    std::string positions;
+    for (int i = 0; i < vertices; i++) {
+        const float p[3] = {(float)i, (float)(i % 2), 0.0f};
+        positions.append(reinterpret_cast<const char *>(p), sizeof p);
+    }
+    static const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string uri = "data:application/octet-stream;base64,";
+    for (size_t i = 0; i < positions.size(); i += 3) {
+        // 12 bytes a position: the length is always a multiple of 3
+        const uint32_t v = (uint8_t)positions[i] << 16 | (uint8_t)positions[i + 1] << 8 | (uint8_t)positions[i + 2];
+        for (int k = 3; k >= 0; k--)
+            uri += kBase64[(v >> (6 * k)) & 63];
+    }
+    std::string prims;
+    for (int k = 0; k < repeats; k++)
+        prims += std::string(k ? "," : "") + "{\"attributes\":{\"POSITION\":0},\"mode\":5" +
+                 (material.empty() ? "" : ",\"material\":0") + "}";
+    std::string nodeList, roots;
+    for (int k = 0; k < nodes; k++) {
+        nodeList += std::string(k ? "," : "") + "{\"mesh\":0,\"translation\":[0,0," + std::to_string(k) + "]}";
+        roots += std::string(k ? "," : "") + std::to_string(k);
+    }
+    return "{\"asset\":{\"version\":\"2.0\"},\"buffers\":[{\"byteLength\":" + std::to_string(positions.size()) +
+           ",\"uri\":\"" + uri + "\"}],\"bufferViews\":[{\"buffer\":0,\"byteLength\":" +
+           std::to_string(positions.size()) + "}],\"accessors\":[{\"bufferView\":0,\"componentType\":5126,\"count\":" +
+           std::to_string(vertices) + ",\"type\":\"VEC3\"}]," +
+           (material.empty() ? "" : "\"materials\":[{\"name\":\"" + material + "\"}],") +
+           "\"meshes\":[{\"primitives\":[" + prims + "]}],\"nodes\":[" + nodeList + "],\"scenes\":[{\"nodes\":[" +
+           roots + "]}],\"scene\":0}";
+}
+
+// The review's files, each a few hundred kilobytes that once asked for tens
+// of gigabytes or a stack past its end: refused before the reader builds
+// anything, the program's peak memory a small multiple of the file.
+TEST_F(CliHostile, SmallFilesThatAskForMuchAreRefusedWithinTheirMemory)
+{
+    const std::string name(1 << 20, 'n');
+    std::string stl = "solid " + name + "\n";
+    for (int k = 0; k < 2000; k++)
+        stl += "facet normal 0 0 1\nouter loop\nvertex 0 0 " + std::to_string(k) + "\nvertex 1 0 0\nvertex 0 1 0\n"
+               "endloop\nendfacet\n";
+    stl += "endsolid\n";
+    std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl " + name + "\n";
+    for (int k = 0; k < 1000; k++)
+        obj += "f 1 2 3\n";
+    std::string materials = "{\"asset\":{\"version\":\"2.0\"},\"materials\":[{}";
+    for (int k = 0; k < 200000; k++)
+        materials += ",{}";
+    materials += "]}";
+    const int depth = 16000;
+    const struct {
+        const char *file;
+        std::string bytes;
+        const char *says;
+    } cases[] = {
+        {"deep.gltf", "{\"asset\":{\"version\":\"2.0\",\"extras\":" + std::string(depth, '[') + std::string(depth, ']') + "}}",
+         "deep.gltf: byte 97: the JSON nests deeper than 64 levels"},
+        // 100 million triangles: one strip in 5,000 nodes, or 5,000 times in one mesh
+        {"nodes.gltf", InstancedGltf(20000, 5000, 1),
+         "nodes.gltf: its nodes and meshes make more than the 134217728 polygon corners"},
+        {"prims.gltf", InstancedGltf(20000, 1, 5000),
+         "prims.gltf: its nodes and meshes make more than the 134217728 polygon corners"},
+        {"materials.gltf", materials, "materials.gltf: byte 393250: the JSON holds more than 131072 objects"},
+        {"named.stl", stl, "named.stl:1: a surface name of 1048576 bytes is longer than the 4096 allowed"},
+        {"named.obj", obj, "named.obj:4: a surface name of 1048576 bytes is longer than the 4096 allowed"},
+        {"named.gltf", InstancedGltf(20000, 1, 1, name), "named.gltf: a surface name of 1048576 bytes"},
+    };
+    for (const auto &c : cases) {
+        WriteFile(c.file, c.bytes);
+        Result r = RunCorvane(With({Path(c.file), "-o", Path("out.obj"), "--size", "0.01"}));
+        ExpectRefused(r, 1, c.says, c.file);
+        const long boundKb = (long)(64 * c.bytes.size() / 1024) + 64 * 1024;
+        EXPECT_LT(r.peakKb, boundKb) << c.file << ": peak memory past 64 times the file and 64 MiB";
+        unlink(Path(c.file).c_str());
+    }
+}
+
+// --max-corners holds every reader to the corners, points and polygons a
+// file may make: the cube's 24 corners pass at 24 and are refused at 23.
+TEST_F(CliHostile, MaxCornersHoldsEveryFormat)
+{
+    std::string error;
+    const MeshData cube = MakeCube();
+    for (const char *ext : {"obj", "ply", "off", "stl", "gltf", "glb"}) {
+        const std::string in = Path(std::string("cube.") + ext);
+        ASSERT_TRUE(MeshWriteFile(in, MeshFormatFromPath(in), cube, &error)) << error;
+        // STL and glTF hold the cube as 12 triangles: 36 corners
+        const bool triangles = std::string(ext) != "obj" && std::string(ext) != "ply" && std::string(ext) != "off";
+        const int corners = triangles ? 36 : 24;
+        Result over = RunCorvane(With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners",
+                                       std::to_string(corners - 1)}));
+        ExpectRefused(over, 1, "more than the " + std::to_string(corners - 1) + " polygon corners a file may make", ext);
+        Result fits = RunCorvane(With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners",
+                                       std::to_string(corners)}));
+        EXPECT_EQ(fits.status, 0) << ext << ": " << fits.err;
+        unlink(Path("out.obj").c_str());
+    }
+}
+
+// A PLY whose header names an element with a name of 400 KB over 100,000
+// items: the reader names an item only in a message, so this reads at once.
+TEST_F(CliHostile, PlyElementWithALongNameReadsInLinearTime)
+{
+    std::string error, bytes;
+    ASSERT_TRUE(MeshFileBytes(MakeCube(), MeshFormat::Ply, "cube", &bytes, &error)) << error;
+    const std::string element = "element " + std::string(400000, 'e') + " 100000\nproperty uchar v\n";
+    bytes.insert(bytes.find("end_header\n"), element);
+    bytes += std::string(100000, '\1');
+    WriteFile("long.ply", bytes);
+    const auto start = std::chrono::steady_clock::now();
+    Result r = RunCorvane(With({Path("long.ply"), "-o", Path("out.obj"), "--size", "0.1"}));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_LT(seconds, 5.0) << "quadratic in the element's name";
 }
 
 // ---- selections ----------------------------------------------------------------

@@ -39,6 +39,7 @@ struct CliArgs {
     double viewElevation = 25.0;
     int previewWidth = 1200;            // --preview-size, pixels
     int previewHeight = 600;
+    long long maxCorners = 0;           // --max-corners; 0: the readers' default budget
 };
 
 // Whether OUTPUT may be written: both files in a known format, OUTPUT a file

@@ -409,6 +409,11 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
     app.add_option("--port", args->port, "Port on 127.0.0.1 (default 0: a free one)")
         ->check(CLI::Range(0, 65535))
         ->type_name("N");
+    app.add_option("--max-corners", args->maxCorners,
+                   "Refuse an input that makes more polygon corners, points or polygons than this "
+                   "(default 134217728)")
+        ->check(CLI::Range(1LL, 1LL << 40))
+        ->type_name("N");
     app.add_flag("--open", args->open, "Open the page in the user's browser (xdg-open)");
     app.add_flag("-f,--force", args->force, "Allow OUTPUT to be the input file");
     app.add_option("--plugin", args->plugin, "The module to load (default: CorvaneLarge.p beside corvane; the host module Corvane.p refuses meshes over 65,536 corners)")
@@ -438,7 +443,8 @@ int ViewMain(const ViewArgs &args)
         return kExitUsage;
     std::string error;
     MeshReadInfo info;
-    if (!MeshReadFile(args.input, MeshFormatFromPath(args.input), &v.input, &info, &error)) {
+    const MeshBudget budget = args.maxCorners > 0 ? MeshBudgetForCorners(args.maxCorners) : MeshBudget();
+    if (!MeshReadFile(args.input, MeshFormatFromPath(args.input), &v.input, &info, &error, &budget)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return kExitBadInput;
     }

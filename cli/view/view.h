@@ -23,6 +23,7 @@ struct ViewArgs {
     int port = 0;             // 0: a free port
     bool open = false;        // start the user's browser
     bool force = false;       // OUTPUT may be the input
+    long long maxCorners = 0; // 0: the readers' default budget
 };
 
 // Parses `corvane view ...` (argv[0] is "view"). Returns -1 to go on, or the
