@@ -465,6 +465,17 @@ class Limits(unittest.TestCase):
         self.assertLess(self.memory_kb() - before, 8000, 'kilobytes the server grew by')
         self.assertEqual(self.server.request('GET', '/app/style.css', self.host)[0], 200)
 
+    def test_ranges_and_a_second_host_are_refused(self):
+        before = self.memory_kb()
+        ranges = ','.join(['0-'] * 1024)
+        for _ in range(4):
+            status, _, body = self.server.request('GET', '/app/three.module.js', {**self.host, 'Range': f'bytes={ranges}'})
+            self.assertEqual(status, 416)
+            self.assertLess(len(body), 1000)
+        self.assertLess(self.memory_kb() - before, 8000, 'kilobytes the server grew by')
+        twice = f'GET / HTTP/1.1\r\nHost: 127.0.0.1:{self.server.port}\r\nHost: evil.example\r\n\r\n'.encode()
+        self.assertRegex(self.answer_to(twice), rb'^HTTP/1\.1 400')
+
     def test_chunked_bodies_are_refused(self):
         head = (f'POST /api/run?size=0.1&mode=disable&limit=30 HTTP/1.1\r\nHost: 127.0.0.1:{self.server.port}\r\n'
                 f'X-Corvane-Token: {self.server.token}\r\nCookie: {self.cookie}\r\n'
