@@ -118,6 +118,9 @@ struct Viewer {
     // is written by one activation at a time: runs take turns.
     std::mutex runLock;
     RunTurns turns;
+    // Saves take turns of their own, so that a client cannot queue runs
+    // past the limit through them, nor push a live run out.
+    RunTurns saveTurns;
 };
 
 json Number(double v)
@@ -269,8 +272,14 @@ void HandleSave(Viewer *v, const httplib::Request &req, httplib::Response &res)
     std::filesystem::create_directories(v->settingsDir, ec);
     options.settingsDir = v->settingsDir;
     options.markPolygons = false;
+    const RunTurns::Turn waited = v->saveTurns.Wait(*v->server);
+    if (waited == RunTurns::kSuperseded)
+        return Fail(res, 409, "superseded by a newer save", {{"superseded", true}});
+    if (waited == RunTurns::kStopping)
+        return Fail(res, 503, "the server is stopping");
     RunResult run;
     {
+        std::unique_ptr<RunTurns, void (*)(RunTurns *)> turn(&v->saveTurns, [](RunTurns *t) { t->Done(); });
         std::lock_guard<std::mutex> lock(v->runLock);
         RunActivate(v->module, v->input, options, &run);
     }
@@ -448,6 +457,8 @@ int ViewMain(const ViewArgs &args)
         std::fprintf(stderr, "%s\n", error.c_str());
         return kExitBadInput;
     }
+    // Stopped by a signal, the server still removes its folder.
+    InterruptOnTermination();
     PrivateFolder live;
     if (!live.Make()) {
         std::fprintf(stderr, "corvane: cannot make a temporary folder for the live runs' settings\n");
