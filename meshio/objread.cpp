@@ -18,6 +18,9 @@
 #include <sstream>
 #include <streambuf>
 #include <string_view>
+#include <unistd.h>
+#include <sys/stat.h>
+#include <fcntl.h>
 
 #include <tiny_obj_loader.h>
 
@@ -516,29 +519,58 @@ bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, st
 bool MeshReadWholeFile(const std::string &path, std::string *bytes, std::string *error)
 {
     bytes->clear();
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    auto fail = [&](const std::string &what, int number) {
         if (error)
-            *error = path + ": cannot open: " + std::strerror(errno);
+            *error = path + ": " + what + (number ? std::string(": ") + std::strerror(number) : std::string());
         return false;
+    };
+    // Anything but a regular file or a pipe is refused before anything is
+    // read from it (/dev/zero would be read until memory ran out), and a
+    // device is opened without waiting; a named pipe is opened the usual way,
+    // waiting for its writer. What the path turns out to be once open is
+    // what counts.
+    struct stat st;
+    const bool fifo = stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | (fifo ? 0 : O_NONBLOCK));
+    if (fd < 0)
+        return fail("cannot open", errno);
+    if (fstat(fd, &st) != 0) {
+        const int number = errno;
+        close(fd);
+        return fail("cannot read", number);
     }
-    // A regular file reads into a string of its size; anything whose size
-    // is not known up front (a pipe) is streamed in pieces.
-    std::error_code ec;
-    const bool regular = std::filesystem::is_regular_file(path, ec);
-    const std::uintmax_t size = regular ? std::filesystem::file_size(path, ec) : 0;
-    if (regular && !ec) {
-        bytes->resize((size_t)size);
-        file.read(&(*bytes)[0], (std::streamsize)size);
-        bytes->resize((size_t)file.gcount());
+    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
+        close(fd);
+        return fail(S_ISDIR(st.st_mode) ? "is a folder, not a mesh file"
+                                        : "is not a regular file or a pipe, not a mesh file",
+                    0);
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // A regular file reads into a string of its size, with no growing
+    // copies of a large mesh file; a pipe in pieces as they come.
+    size_t have = 0;
+    if (S_ISREG(st.st_mode))
+        bytes->resize((size_t)st.st_size);
     char piece[65536];
-    while (file.good() && file.read(piece, sizeof piece).gcount() > 0)
-        bytes->append(piece, (size_t)file.gcount());
-    if (file.bad()) {
-        if (error)
-            *error = path + ": cannot read: " + std::strerror(errno);
-        return false;
+    for (;;) {
+        const bool inPlace = have < bytes->size();
+        char *to = inPlace ? &(*bytes)[have] : piece;
+        const ssize_t got = read(fd, to, inPlace ? bytes->size() - have : sizeof piece);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int number = errno;
+            close(fd);
+            bytes->clear();
+            return fail("cannot read", number);
+        }
+        if (got == 0)
+            break;
+        if (!inPlace)
+            bytes->append(piece, (size_t)got);
+        have += (size_t)got;
     }
+    bytes->resize(have);
+    close(fd);
     return true;
 }

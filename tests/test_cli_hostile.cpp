@@ -190,8 +190,23 @@ TEST_F(CliHostile, HugeAndEmptyFiles)
         Result r = RunCorvane(With({Path(name), "-o", Path("out.obj"), "--size", "0.25"}));
         ExpectRefused(r, 1, Path(name) + " has no polygons; there is nothing to chamfer", name);
     }
-    Result devnull = RunCorvane(With({"/dev/null", "-o", Path("out.obj"), "--size", "0.25"}));
-    ExpectRefused(devnull, 1, "/dev/null has no polygons", "/dev/null");
+    // A device is no mesh file: /dev/zero would be read until memory ran out.
+    for (const char *device : {"/dev/null", "/dev/zero"}) {
+        Result r = RunCorvane(With({device, "-o", Path("out.obj"), "--size", "0.25", "--input-format", "ply"}));
+        ExpectRefused(r, 1, std::string(device) + ": is not a regular file or a pipe", device);
+    }
+    // A pipe is read as it comes, its writer waited for.
+    ASSERT_EQ(mkfifo(Path("pipe.obj").c_str(), 0600), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        std::ofstream(Path("pipe.obj")) << Slurp(Example("cube.obj"));
+        _exit(0);
+    }
+    Result piped = RunCorvane(With({Path("pipe.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    waitpid(writer, nullptr, 0);
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    unlink(Path("pipe.obj").c_str());
+    unlink(Path("out.obj").c_str());
     Result folder = RunCorvane(With({dir, "-o", Path("out.obj"), "--size", "0.25"}));
     ExpectRefused(folder, 1, "is a folder, not a mesh file", "a folder");
 }
