@@ -435,6 +435,42 @@ TEST_F(CliHostile, OutputFolderThatCannotBeWritten)
     EXPECT_TRUE(ListDir(Path("ro")).empty());
 }
 
+// An output written over loses its set-user-ID and set-group-ID bits; a name
+// as long as a folder entry allows is written (its temporary name is cut);
+// and a link another user planted in a sticky folder anyone may write to is
+// not followed, as the kernel itself would not follow it.
+TEST_F(CliHostile, OutputsThatAreNotWhatTheySeem)
+{
+    WriteFile("suid.obj", "old\n");
+    ASSERT_EQ(chmod(Path("suid.obj").c_str(), 06755), 0);
+    Result suid = RunCorvane(With({Example("cube.obj"), "-o", Path("suid.obj"), "--size", "0.1"}));
+    EXPECT_EQ(suid.status, 0) << suid.err;
+    struct stat st;
+    ASSERT_EQ(stat(Path("suid.obj").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+
+    const std::string longName = std::string(251, 'l') + ".obj";
+    Result longer = RunCorvane(With({Example("cube.obj"), "-o", Path(longName), "--size", "0.1"}));
+    EXPECT_EQ(longer.status, 0) << longer.err;
+    EXPECT_TRUE(Exists(Path(longName)));
+
+    if (geteuid() != 0)
+        GTEST_SKIP() << "a link of another user's needs root to make";
+    WriteFile("victim.obj", "root's\n");
+    mkdir(Path("shared").c_str(), 0777);
+    ASSERT_EQ(chmod(Path("shared").c_str(), 01777), 0);
+    ASSERT_EQ(symlink(Path("victim.obj").c_str(), Path("shared/planted.obj").c_str()), 0);
+    ASSERT_EQ(lchown(Path("shared/planted.obj").c_str(), 65534, 65534), 0);
+    Result planted = RunCorvane(With({Example("cube.obj"), "-o", Path("shared/planted.obj"), "--size", "0.1"}));
+    EXPECT_NE(planted.status, 0);
+    EXPECT_NE(planted.err.find("belongs to another user; it is not followed"), std::string::npos) << planted.err;
+    EXPECT_EQ(Slurp(Path("victim.obj")), "root's\n");
+    ASSERT_EQ(lchown(Path("shared/planted.obj").c_str(), 0, 0), 0);
+    Result ours = RunCorvane(With({Example("cube.obj"), "-o", Path("shared/planted.obj"), "--size", "0.1"}));
+    EXPECT_EQ(ours.status, 0) << ours.err;
+    EXPECT_NE(Slurp(Path("victim.obj")), "root's\n") << "a link of our own is written through";
+}
+
 TEST_F(CliHostile, FullDiskLeavesTheOldOutputUntouched)
 {
     // A 64 KiB file system with an old output in it and the rest filled up
