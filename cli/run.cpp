@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <unistd.h>
 
 #include "cli/preview/preview.h"
@@ -286,7 +287,22 @@ int RunModule(Job *job)
     }
     guard.loaded = true;
 
-    const std::string pluginsDir = args.pluginsDir.empty() ? RunDefaultSettingsDir() : args.pluginsDir;
+    std::string pluginsDir = args.pluginsDir.empty() ? RunDefaultSettingsDir() : args.pluginsDir;
+    // Without a home folder the run keeps its options in a folder of its
+    // own, made for it and removed after it.
+    std::string scratch;
+    if (pluginsDir.empty()) {
+        std::error_code tempError;
+        std::string pattern = (fs::temp_directory_path(tempError) / "corvane-XXXXXX").string();
+        if (!tempError && mkdtemp(pattern.data()))
+            scratch = pluginsDir = pattern;
+        Note(args, "no home folder to keep the options in; they will not be kept (--plugins-dir names a folder)");
+    }
+    std::unique_ptr<std::string, void (*)(std::string *)> removeScratch(&scratch, [](std::string *dir) {
+        std::error_code ignored;
+        if (!dir->empty())
+            fs::remove_all(*dir, ignored);
+    });
     PrepareSettingsDir(args, pluginsDir);
     job->settingsFile = pluginsDir + kSettingsFileName;
     std::error_code ec;

@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -534,6 +535,44 @@ TEST_F(CliHostile, SettingsFolderThatCannotBeMade)
     EXPECT_EQ(tooLong.status, 0) << tooLong.err;
     EXPECT_NE(tooLong.err.find("is too long for the module; options will not be kept"), std::string::npos)
         << tooLong.err;
+}
+
+// A user without a home folder (no HOME, no passwd entry) once had the
+// settings kept in /tmp/.config/corvane, where any other user could plant
+// them first. The run now keeps them in a folder of its own, and says so.
+TEST_F(CliHostile, NoHomeFolderKeepsNoSettingsInASharedPlace)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "running as a user without a passwd entry needs root";
+    const uid_t nobody = 54321;
+    ASSERT_EQ(getpwuid(nobody), nullptr) << "uid " << nobody << " has a passwd entry here";
+    mkdir(Path("tmp").c_str(), 0700);
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    ASSERT_EQ(chown(Path("tmp").c_str(), nobody, nobody), 0);
+    int errPipe[2];
+    ASSERT_EQ(pipe(errPipe), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(errPipe[1], 2);
+        unsetenv("HOME");
+        unsetenv("XDG_CONFIG_HOME");
+        setenv("TMPDIR", Path("tmp").c_str(), 1);
+        if (setgid(nobody) != 0 || setuid(nobody) != 0)
+            _exit(126);
+        ExecProgram({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.1"}, {});
+    }
+    close(errPipe[1]);
+    std::string err;
+    char buf[4096];
+    for (ssize_t n; (n = read(errPipe[0], buf, sizeof buf)) > 0;)
+        err.append(buf, (size_t)n);
+    close(errPipe[0]);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    EXPECT_EQ(StatusOf(wstatus), 0) << err;
+    EXPECT_NE(err.find("no home folder to keep the options in"), std::string::npos) << err;
+    EXPECT_TRUE(Exists(Path("out.obj")));
+    EXPECT_TRUE(ListDir(Path("tmp")).empty()) << "the run's own folder goes with it";
 }
 
 }  // namespace

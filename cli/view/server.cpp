@@ -469,6 +469,11 @@ int ViewMain(const ViewArgs &args)
         return kExitUsage;
     }
     v.settingsDir = args.pluginsDir.empty() ? RunDefaultSettingsDir() : args.pluginsDir;
+    if (v.settingsDir.empty()) {
+        // No home folder: saves keep their options with the live runs'.
+        std::fprintf(stderr, "corvane: note: no home folder to keep the options in; they will not be kept\n");
+        v.settingsDir = live.path;
+    }
     v.liveDir = live.path;
     v.safeSize = MeshSafeBevelSize(v.input);
     v.inputIndex = std::make_shared<const RunInputIndex>(RunIndexInput(v.input));
