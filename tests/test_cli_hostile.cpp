@@ -575,4 +575,41 @@ TEST_F(CliHostile, NoHomeFolderKeepsNoSettingsInASharedPlace)
     EXPECT_TRUE(ListDir(Path("tmp")).empty()) << "the run's own folder goes with it";
 }
 
+// Every input the fuzzers kept, read with the default budget in a process
+// of its own: the peak memory stays within 64 times the largest file and
+// 64 MiB, so that no small file makes a reader hold much.
+TEST(ReaderMemory, FuzzCorporaReadWithinMemory)
+{
+    const struct {
+        const char *target;
+        MeshFormat format;
+    } corpora[] = {{"objread", MeshFormat::Obj},   {"plyread", MeshFormat::Ply},   {"offread", MeshFormat::Off},
+                   {"stlread", MeshFormat::Stl},   {"gltfread", MeshFormat::Gltf}, {"glbread", MeshFormat::Glb}};
+    size_t largest = 0, files = 0;
+    for (const auto &c : corpora)
+        for (const std::string &name : ListDir(std::string(CORVANE_SOURCE_DIR) + "/fuzz/corpus/" + c.target)) {
+            largest = std::max(largest, Slurp(std::string(CORVANE_SOURCE_DIR) + "/fuzz/corpus/" + c.target + "/" + name).size());
+            files++;
+        }
+    ASSERT_GT(files, 100u);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto &c : corpora) {
+            const std::string dir = std::string(CORVANE_SOURCE_DIR) + "/fuzz/corpus/" + c.target;
+            for (const std::string &name : ListDir(dir)) {
+                MeshData mesh;
+                std::string error;
+                MeshReadBytes(Slurp(dir + "/" + name), "/nonexistent-corvane/in", c.format, &mesh, nullptr, &error);
+            }
+        }
+        _exit(0);
+    }
+    int wstatus = 0;
+    struct rusage usage = {};
+    wait4(pid, &wstatus, 0, &usage);
+    EXPECT_EQ(StatusOf(wstatus), 0);
+    EXPECT_LT(usage.ru_maxrss, (long)(64 * largest / 1024) + 64 * 1024)
+        << "peak kilobytes reading " << files << " files, the largest " << largest << " bytes";
+}
+
 }  // namespace
