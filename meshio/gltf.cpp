@@ -43,6 +43,8 @@ struct Folder {
     std::string base;           // the folder as named ("" for the current one)
     fs::path canonical;         // the same, links resolved
     std::string outside;        // the first path refused, empty while none
+    uintmax_t maxFileBytes = 0; // the largest buffer file read
+    std::string tooLarge;       // the first buffer file refused for its size
 };
 
 // Whether `path` lies inside the folder, links followed: "../x.bin", an
@@ -82,6 +84,16 @@ bool ReadInFolder(std::vector<unsigned char> *out, std::string *err, const std::
     if (!Inside(folder, path)) {
         if (folder->outside.empty())
             folder->outside = path;
+        return false;
+    }
+    // The library reads a buffer file whole before it compares its size with
+    // the buffer's length: a file past what the budget's points and corners
+    // could ever use is refused unread.
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    if (!ec && size > folder->maxFileBytes) {
+        if (folder->tooLarge.empty())
+            folder->tooLarge = path + " (" + std::to_string(size) + " bytes)";
         return false;
     }
     return tinygltf::ReadWholeFile(out, err, path, nullptr);
@@ -551,6 +563,9 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, Mes
     folder.base = slash == std::string::npos ? std::string() : name.substr(0, slash == 0 ? 1 : slash);
     std::error_code ec;
     folder.canonical = fs::weakly_canonical(folder.base.empty() ? fs::path(".") : fs::path(folder.base), ec);
+    // 12 bytes a position, 4 an index, and room for what else a buffer holds.
+    folder.maxFileBytes = (uintmax_t)std::max(0LL, budget.points) * 12 + (uintmax_t)std::max(0LL, budget.corners) * 4 +
+                          (uintmax_t(64) << 20);
     tinygltf::TinyGLTF loader;
     tinygltf::FsCallbacks callbacks{FileExistsInFolder, SamePath, ReadInFolder, NoWrite, &folder};
     loader.SetFsCallbacks(callbacks);
@@ -571,6 +586,9 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, Mes
     }
     if (!folder.outside.empty() && !ok)
         return fail("refusing the external URI " + folder.outside + ": it lies outside the file's folder");
+    if (!folder.tooLarge.empty() && !ok)
+        return fail("the buffer file " + folder.tooLarge + " is larger than the points and corners a file may make "
+                    "can use (--max-corners sets the limit)");
     if (!ok) {
         while (!err.empty() && (err.back() == '\n' || err.back() == ' '))
             err.pop_back();

@@ -343,6 +343,18 @@ TEST_F(CliHostile, MaxCornersHoldsEveryFormat)
     }
 }
 
+// A glTF's buffer file is read whole before its size is compared with the
+// buffer's length: a file past what the budget could use is refused unread.
+TEST_F(CliHostile, GltfBufferFilePastTheBudgetIsNotRead)
+{
+    WriteFile("big.gltf", R"({"asset":{"version":"2.0"},"buffers":[{"uri":"big.bin","byteLength":48}]})");
+    WriteFile("big.bin", "");
+    ASSERT_EQ(truncate(Path("big.bin").c_str(), 200 << 20), 0);   // sparse: no disk taken
+    Result r = RunCorvane(With({Path("big.gltf"), "-o", Path("out.obj"), "--size", "0.1", "--max-corners", "1000"}));
+    ExpectRefused(r, 1, "big.bin (209715200 bytes) is larger than", "a 200 MB buffer file");
+    EXPECT_LT(r.peakKb, 100 * 1024) << "the file was read";
+}
+
 // A PLY whose header names an element with a name of 400 KB over 100,000
 // items: the reader names an item only in a message, so this reads at once.
 TEST_F(CliHostile, PlyElementWithALongNameReadsInLinearTime)
