@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <malloc.h>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -221,8 +222,18 @@ json MessagesJson(const RunResult &run)
 
 // A live run: the server's own settings folder, so that dragging a slider
 // never rewrites the user's settings file; Save runs again with it.
+// Each of the server's workers allocates from an arena of its own, and a
+// run's large arrays, freed, stay in whichever arena they were taken from:
+// under sustained live runs the server grew to 1.49 GB (against 190 to 370
+// MB with one arena). Handing the freed memory back after each run keeps it
+// to what one run needs.
+struct TrimAfterRun {
+    ~TrimAfterRun() { malloc_trim(0); }
+};
+
 void HandleRun(Viewer *v, const httplib::Request &req, httplib::Response &res)
 {
+    TrimAfterRun trim;
     RunOptions options;
     if (!ParseOptions(v, req, res, &options))
         return;
