@@ -52,9 +52,10 @@ struct Result {
 // Runs the corvane program with stdin from /dev/null and stdout and stderr
 // on pipes, `env` added to its environment. `fileLimit` > 0 caps the size of
 // any file it writes (RLIMIT_FSIZE), with the signal that would otherwise
-// end it ignored, so that writes fail instead.
+// end it ignored, so that writes fail instead. An `env` entry without '='
+// removes that variable; `user` > 0 runs it as that user and group (root only).
 inline Result RunProgram(const std::vector<std::string> &args,
-                         const std::vector<std::string> &env = {}, rlim_t fileLimit = 0)
+                         const std::vector<std::string> &env = {}, rlim_t fileLimit = 0, uid_t user = 0)
 {
     int outPipe[2], errPipe[2];
     EXPECT_EQ(pipe(outPipe), 0);
@@ -72,6 +73,8 @@ inline Result RunProgram(const std::vector<std::string> &args,
             rlimit limit = {fileLimit, fileLimit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (user > 0 && (setgid(user) != 0 || setuid(user) != 0))
+            _exit(126);
         ExecProgram(args, env);
     }
     close(outPipe[1]);

@@ -561,28 +561,10 @@ TEST_F(CliHostile, NoHomeFolderKeepsNoSettingsInASharedPlace)
     mkdir(Path("tmp").c_str(), 0700);
     ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
     ASSERT_EQ(chown(Path("tmp").c_str(), nobody, nobody), 0);
-    int errPipe[2];
-    ASSERT_EQ(pipe(errPipe), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(errPipe[1], 2);
-        unsetenv("HOME");
-        unsetenv("XDG_CONFIG_HOME");
-        setenv("TMPDIR", Path("tmp").c_str(), 1);
-        if (setgid(nobody) != 0 || setuid(nobody) != 0)
-            _exit(126);
-        ExecProgram({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.1"}, {});
-    }
-    close(errPipe[1]);
-    std::string err;
-    char buf[4096];
-    for (ssize_t n; (n = read(errPipe[0], buf, sizeof buf)) > 0;)
-        err.append(buf, (size_t)n);
-    close(errPipe[0]);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    EXPECT_EQ(StatusOf(wstatus), 0) << err;
-    EXPECT_NE(err.find("no home folder to keep the options in"), std::string::npos) << err;
+    Result r = RunProgram({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.1"},
+                          {"HOME", "XDG_CONFIG_HOME", "TMPDIR=" + Path("tmp")}, 0, nobody);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("no home folder to keep the options in"), std::string::npos) << r.err;
     EXPECT_TRUE(Exists(Path("out.obj")));
     EXPECT_TRUE(ListDir(Path("tmp")).empty()) << "the run's own folder goes with it";
 }
