@@ -97,6 +97,11 @@ void AddOptions(CLI::App &app, CliArgs *args, RawOptions *raw)
                    "Write OUTPUT as this format, whatever its extension")
         ->transform(formats)
         ->type_name("FMT");
+    app.add_option("--max-corners", args->maxCorners,
+                   "Refuse an input that makes more polygon corners, points or polygons than this "
+                   "(default 134217728)")
+        ->check(CLI::Range(1LL, 1LL << 40))
+        ->type_name("N");
     raw->sizeOpt = app.add_option("--size", raw->size, "Bevel size, in model units")->type_name("S");
     raw->modeOpt =
         app.add_option("--angle-mode", raw->angleMode,

@@ -4,11 +4,15 @@
 #include <malloc.h>
 
 #include <climits>
+#include <cstdio>
+#include <new>
 #include <cstring>
 
 #include "cli/view/view.h"
 
-int main(int argc, char **argv)
+namespace {
+
+int Main(int argc, char **argv)
 {
     InterruptInstall();
     // `corvane view ...` serves the viewer; anything else is a run (an input
@@ -31,4 +35,19 @@ int main(int argc, char **argv)
     if (status >= 0)
         return status;
     return CliRun(args);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    // What no phase expects: memory that ran out (a file past what this
+    // machine holds, under a limit such as ulimit -v) ends the program with
+    // a message rather than an abort.
+    try {
+        return Main(argc, argv);
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "corvane: out of memory\n");
+        return kExitBadInput;
+    }
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <unistd.h>
 
 #include "cli/preview/preview.h"
@@ -254,9 +255,10 @@ int ReadInput(Job *job)
     const CliArgs &args = job->args;
     MeshReadInfo info;
     std::string error;
-    if (!MeshReadFile(args.input, FormatOf(args.input, args.inputFormat), &job->input, &info, &error,
+    const MeshBudget budget = args.maxCorners > 0 ? MeshBudgetForCorners(args.maxCorners) : MeshBudget();
+    if (!MeshReadFile(args.input, FormatOf(args.input, args.inputFormat), &job->input, &info, &error, &budget,
                       !args.noWeld)) {
-        Error(error);
+        std::fprintf(stderr, "%s\n", error.c_str());
         return kExitBadInput;
     }
     InputNotes(args, info);
@@ -292,7 +294,22 @@ int RunModule(Job *job)
     }
     guard.loaded = true;
 
-    const std::string pluginsDir = args.pluginsDir.empty() ? RunDefaultSettingsDir() : args.pluginsDir;
+    std::string pluginsDir = args.pluginsDir.empty() ? RunDefaultSettingsDir() : args.pluginsDir;
+    // Without a home folder the run keeps its options in a folder of its
+    // own, made for it and removed after it.
+    std::string scratch;
+    if (pluginsDir.empty()) {
+        std::error_code tempError;
+        std::string pattern = (fs::temp_directory_path(tempError) / "corvane-XXXXXX").string();
+        if (!tempError && mkdtemp(pattern.data()))
+            scratch = pluginsDir = pattern;
+        Note(args, "no home folder to keep the options in; they will not be kept (--plugins-dir names a folder)");
+    }
+    std::unique_ptr<std::string, void (*)(std::string *)> removeScratch(&scratch, [](std::string *dir) {
+        std::error_code ignored;
+        if (!dir->empty())
+            fs::remove_all(*dir, ignored);
+    });
     PrepareSettingsDir(args, pluginsDir);
     job->settingsFile = pluginsDir + kSettingsFileName;
     std::error_code ec;

@@ -22,6 +22,11 @@ namespace {
 // A folder that does not exist: a glTF's external buffers are never found.
 const char kName[] = "/nonexistent-corvane-fuzz/in";
 
+// A million corners: what the reader may make stays well within the
+// fuzzer's memory limits, so that reaching one means a reader held far more
+// than the mesh it was allowed to make.
+const MeshBudget kBudget = MeshBudgetForCorners(1 << 20);
+
 bool SameMesh(const MeshData &a, const MeshData &b)
 {
     if (a.points != b.points || a.polys.size() != b.polys.size())
@@ -36,7 +41,7 @@ MeshData ReadBack(const std::string &bytes, MeshFormat format)
 {
     MeshData mesh;
     std::string error;
-    if (!MeshReadBytes(bytes, kName, format, &mesh, nullptr, &error)) {
+    if (!MeshReadBytes(bytes, kName, format, &mesh, nullptr, &error, &kBudget)) {
         fprintf(stderr, "%s\n", error.c_str());
         Fail("what was written does not read back");
     }
@@ -54,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     MeshData mesh;
     MeshReadInfo info;
     std::string error;
-    if (!MeshReadBytes(bytes, kName, format, &mesh, &info, &error)) {
+    if (!MeshReadBytes(bytes, kName, format, &mesh, &info, &error, &kBudget)) {
         CHECK(mesh.points.empty() && mesh.polys.empty());
         CHECK(error.rfind(kName, 0) == 0 && error.size() > sizeof kName + 1);
         return 0;

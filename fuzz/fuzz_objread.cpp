@@ -35,7 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     MeshData mesh;
     MeshReadInfo info;
     std::string error;
-    bool ok = MeshReadObjText(text, "in.obj", &mesh, &info, &error);
+    // A million corners at most, as the other readers' targets allow.
+    const MeshBudget budget = MeshBudgetForCorners(1 << 20);
+    bool ok = MeshReadObjText(text, "in.obj", &mesh, &info, &error, &budget);
     if (!ok) {
         CHECK(mesh.points.empty() && mesh.polys.empty());
         CHECK(error.rfind("in.obj:", 0) == 0);

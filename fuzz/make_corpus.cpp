@@ -278,6 +278,22 @@ void MeshFileSeeds()
             "solid one\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\nendloop\n"
             "endfacet\nendsolid one\nsolid two\n  facet normal 0 0 -1\n    outer loop\n      vertex 0 0 0\n"
             "      vertex 0 1 0\n      vertex -1e-3 +2.5E2 -0\n    endloop\n  endfacet\nendsolid\n");
+    // Nesting that once overflowed the stack of the library's parser.
+    const std::string deep(16000, '[');
+    PutText("gltfread", "deep",
+            R"({"asset":{"version":"2.0","extras":)" + deep + std::string(deep.size(), ']') + "}}");
+    // Nodes and primitives that reuse one mesh and one accessor: the
+    // triangles they name multiply.
+    PutText("gltfread", "instanced",
+        R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,1,2]}],)"
+        R"("nodes":[{"mesh":0},{"mesh":0,"translation":[0,0,1]},{"mesh":0,"children":[0,1],"translation":[0,0,2]}],)"
+        R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"mode":5},{"attributes":{"POSITION":0},"mode":5},)"
+        R"({"attributes":{"POSITION":0},"indices":1,"mode":6}]}],)"
+        R"("accessors":[{"bufferView":0,"componentType":5126,"type":"VEC3","count":4},)"
+        R"({"bufferView":1,"componentType":5121,"type":"SCALAR","count":6}],)"
+        R"("bufferViews":[{"buffer":0,"byteLength":48},{"buffer":0,"byteOffset":48,"byteLength":6}],)"
+        R"("buffers":[{"byteLength":54,"uri":"data:application/octet-stream;base64,)"
+        R"(AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAAAACAPwAAgD8AAAAAAAECAgED"}]})");
     PutText("gltfread", "nodes",
         R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
         R"("nodes":[{"children":[1,2],"translation":[1,2,3]},{"mesh":0,"rotation":[0,0,0.7071068,0.7071068]},)"

@@ -82,9 +82,45 @@ bool MeshChooseFormat(const std::string &path, const std::string &given, MeshFor
     return *format != MeshFormat::Unknown;
 }
 
-bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat format, MeshData *mesh,
-                   MeshReadInfo *info, std::string *error, bool weld)
+MeshBudget MeshBudgetForCorners(long long corners)
 {
+    MeshBudget budget;
+    budget.corners = budget.points = budget.polygons = corners;
+    return budget;
+}
+
+std::string BudgetFault(const MeshBudget &budget, long long corners, long long points, long long polygons,
+                        long long nameBytes)
+{
+    auto past = [](long long limit, const char *what) {
+        return "more than the " + std::to_string(limit) + " " + what +
+               " a file may make (--max-corners sets the limit)";
+    };
+    if (corners > budget.corners)
+        return past(budget.corners, "polygon corners");
+    if (points > budget.points)
+        return past(budget.points, "points");
+    if (polygons > budget.polygons)
+        return past(budget.polygons, "polygons");
+    if (nameBytes > budget.nameBytes)
+        return "more than the " + std::to_string(budget.nameBytes) +
+               " bytes of surface names a file may make (a name counts once for each polygon that holds it)";
+    return std::string();
+}
+
+std::string NameFault(const MeshBudget &budget, size_t length)
+{
+    if ((long long)length <= budget.nameLength)
+        return std::string();
+    return "a surface name of " + std::to_string(length) + " bytes is longer than the " +
+           std::to_string(budget.nameLength) + " allowed";
+}
+
+bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat format, MeshData *mesh,
+                   MeshReadInfo *info, std::string *error, const MeshBudget *budget, bool weld)
+{
+    const MeshBudget defaults;
+    const MeshBudget &limits = budget ? *budget : defaults;
     MeshReadInfo localInfo;
     if (!info)
         info = &localInfo;
@@ -95,12 +131,12 @@ bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat 
         error = &localError;
     bool ok = false;
     switch (format) {
-    case MeshFormat::Obj: return MeshReadObjText(data, name, mesh, info, error);
-    case MeshFormat::Ply: ok = ReadPly(data, name, weld, mesh, info, error); break;
-    case MeshFormat::Off: ok = ReadOff(data, name, mesh, info, error); break;
-    case MeshFormat::Stl: ok = ReadStl(data, name, weld, mesh, info, error); break;
-    case MeshFormat::Gltf: ok = ReadGltf(data, name, false, weld, mesh, info, error); break;
-    case MeshFormat::Glb: ok = ReadGltf(data, name, true, weld, mesh, info, error); break;
+    case MeshFormat::Obj: return MeshReadObjText(data, name, mesh, info, error, &limits);
+    case MeshFormat::Ply: ok = ReadPly(data, name, weld, mesh, info, error, limits); break;
+    case MeshFormat::Off: ok = ReadOff(data, name, mesh, info, error, limits); break;
+    case MeshFormat::Stl: ok = ReadStl(data, name, weld, mesh, info, error, limits); break;
+    case MeshFormat::Gltf: ok = ReadGltf(data, name, false, weld, mesh, info, error, limits); break;
+    case MeshFormat::Glb: ok = ReadGltf(data, name, true, weld, mesh, info, error, limits); break;
     case MeshFormat::Unknown: *error = name + ": unknown mesh format"; break;
     }
     if (!ok)
@@ -109,10 +145,10 @@ bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat 
 }
 
 bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, MeshReadInfo *info,
-                  std::string *error, bool weld)
+                  std::string *error, const MeshBudget *budget, bool weld)
 {
     if (format == MeshFormat::Obj)
-        return MeshReadObj(path, mesh, info, error);
+        return MeshReadObj(path, mesh, info, error, budget);
     *mesh = MeshData();
     auto fail = [&](const std::string &what) {
         if (error)
@@ -127,7 +163,7 @@ bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, Me
     std::string bytes;
     if (!MeshReadWholeFile(path, &bytes, error))
         return false;
-    return MeshReadBytes(bytes, path, format, mesh, info, error, weld);
+    return MeshReadBytes(bytes, path, format, mesh, info, error, budget, weld);
 }
 
 std::string MeshReadNote(const std::string &name, const MeshReadInfo &info)

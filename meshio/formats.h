@@ -58,15 +58,22 @@ void MeshTriangulate(const MeshData &mesh, const MeshPoly &poly, std::vector<int
 // as `triangles` triangles; empty when none was cut.
 std::string CutNote(long long cut, long long triangles);
 
+// What a file would make past `budget`, as the end of a message ("more than
+// the 1000 polygon corners a file may make ..."); empty while within it.
+std::string BudgetFault(const MeshBudget &budget, long long corners, long long points, long long polygons,
+                        long long nameBytes);
+// The same for one surface name of `length` bytes.
+std::string NameFault(const MeshBudget &budget, size_t length);
+
 // `weld`: whether points at one position are welded (see MeshReadBytes).
 bool ReadPly(const std::string &data, const std::string &name, bool weld, MeshData *mesh, MeshReadInfo *info,
-             std::string *error);
+             std::string *error, const MeshBudget &budget);
 bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, MeshReadInfo *info,
-             std::string *error);
+             std::string *error, const MeshBudget &budget);
 bool ReadStl(const std::string &data, const std::string &name, bool weld, MeshData *mesh, MeshReadInfo *info,
-             std::string *error);
+             std::string *error, const MeshBudget &budget);
 bool ReadGltf(const std::string &data, const std::string &name, bool binary, bool weld, MeshData *mesh,
-              MeshReadInfo *info, std::string *error);
+              MeshReadInfo *info, std::string *error, const MeshBudget &budget);
 
 bool PlyBytes(const MeshData &mesh, const std::string &name, std::string *out, std::string *error);
 std::string OffText(const MeshData &mesh);

@@ -15,7 +15,9 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 #include <tiny_gltf.h>
@@ -24,9 +26,19 @@ namespace {
 
 using Json = nlohmann::json;
 
-// A data URI larger than this (decoded) is refused before it is decoded:
-// it would be held twice in memory, encoded and decoded.
+// The strings of a file's JSON may hold this much at most, counted as
+// base64 decodes it: they are held several times over while the library
+// decodes its data URIs (the text, its parsed copy, the bytes decoded).
 const size_t kMaxDataUriBytes = size_t(64) << 20;
+// The library parses JSON values by recursion, one call per level of
+// nesting: a few kilobytes of brackets would exhaust the stack. Real files
+// nest a dozen levels at most.
+const int kMaxJsonDepth = 64;
+// Each JSON object can become one of the library's records (a material
+// takes about 2 KB): a file of a few hundred kilobytes of "{}," could ask
+// for gigabytes. A model of a few thousand meshes uses a few tens of
+// thousands of objects.
+const long long kMaxJsonObjects = 1 << 17;
 
 namespace fs = std::filesystem;
 
@@ -36,13 +48,18 @@ struct Folder {
     std::string base;           // the folder as named ("" for the current one)
     fs::path canonical;         // the same, links resolved
     std::string outside;        // the first path refused, empty while none
+    uintmax_t maxFileBytes = 0; // the largest buffer file read
+    std::string tooLarge;       // the first buffer file refused for its size
 };
 
 // Whether `path` lies inside the folder, links followed: "../x.bin", an
 // absolute path or a link out of the folder are refused.
 bool Inside(Folder *folder, const std::string &path)
 {
-    if (!folder->base.empty() && path.compare(0, folder->base.size() + 1, folder->base + "/") != 0)
+    // The library joins the folder and a URI with a slash unless the folder
+    // ends in one already (the root folder, "/").
+    const std::string prefix = folder->base.empty() || folder->base.back() == '/' ? folder->base : folder->base + "/";
+    if (path.compare(0, prefix.size(), prefix) != 0)
         return false;
     std::error_code ec;
     fs::path real = fs::weakly_canonical(fs::path(path), ec);
@@ -74,6 +91,16 @@ bool ReadInFolder(std::vector<unsigned char> *out, std::string *err, const std::
             folder->outside = path;
         return false;
     }
+    // The library reads a buffer file whole before it compares its size with
+    // the buffer's length: a file past what the budget's points and corners
+    // could ever use is refused unread.
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    if (!ec && size > folder->maxFileBytes) {
+        if (folder->tooLarge.empty())
+            folder->tooLarge = path + " (" + std::to_string(size) + " bytes)";
+        return false;
+    }
     return tinygltf::ReadWholeFile(out, err, path, nullptr);
 }
 
@@ -86,17 +113,49 @@ bool SkipImage(
     return true;
 }
 
-// The longest string in `data` that starts a data URI, in bytes of text.
-size_t LongestDataUri(const std::string &data)
+// Checks the JSON text `json`, which starts at byte `offset` of the file,
+// before the library parses it: its nesting, its number of objects and the
+// bytes in its strings (a data URI's header up to its comma not counted,
+// and however its characters are escaped). false with *why, which names the
+// byte, when one is past its limit; malformed JSON is left to the parser.
+bool CheckJsonShape(std::string_view json, size_t offset, std::string *why)
 {
-    size_t longest = 0;
-    for (size_t at = data.find("\"data:"); at != std::string::npos; at = data.find("\"data:", at + 1)) {
-        size_t end = data.find('"', at + 1);
-        if (end == std::string::npos)
-            end = data.size();
-        longest = std::max(longest, end - at - 1);
+    int depth = 0;
+    long long objects = 0;
+    size_t stringBytes = 0;
+    for (size_t i = 0; i < json.size(); i++) {
+        const char c = json[i];
+        if (c == '"') {
+            size_t end = i + 1;
+            while (end < json.size() && json[end] != '"')
+                end += json[end] == '\\' ? 2 : 1;
+            end = std::min(end, json.size());
+            const std::string_view text = json.substr(i + 1, end - i - 1);
+            const size_t comma = text.substr(0, 256).find(',');
+            stringBytes += text.size() - (comma == std::string_view::npos ? 0 : comma + 1);
+            if (stringBytes / 4 * 3 > kMaxDataUriBytes) {
+                *why = "byte " + std::to_string(offset + i) + ": the JSON's strings hold " +
+                       std::to_string(stringBytes) + " bytes or more, more than the " +
+                       std::to_string(kMaxDataUriBytes >> 20) + " MiB (decoded) read from data URIs";
+                return false;
+            }
+            i = end;
+        } else if (c == '{' || c == '[') {
+            if (++depth > kMaxJsonDepth) {
+                *why = "byte " + std::to_string(offset + i) + ": the JSON nests deeper than " +
+                       std::to_string(kMaxJsonDepth) + " levels";
+                return false;
+            }
+            if (c == '{' && ++objects > kMaxJsonObjects) {
+                *why = "byte " + std::to_string(offset + i) + ": the JSON holds more than " +
+                       std::to_string(kMaxJsonObjects) + " objects";
+                return false;
+            }
+        } else if (c == '}' || c == ']') {
+            depth--;
+        }
     }
-    return longest;
+    return true;
 }
 
 // ---- transforms -------------------------------------------------------------------
@@ -458,6 +517,65 @@ bool ParseJson(const std::string &data, bool binary, Json *doc, std::string *why
     return true;
 }
 
+// What reading the nodes below `roots` would make, added up before anything
+// is built: a mesh is made again for every node that uses it, and a
+// primitive for every time its mesh lists it, so that a file of a few
+// hundred kilobytes can name billions of triangles. Walks the nodes as
+// ReadNodes does; a broken reference is left for the read to report.
+// false with *why when the total is past the budget.
+bool CheckSceneBudget(const tinygltf::Model &model, const std::vector<int> &roots, const MeshBudget &budget,
+                      std::string *why)
+{
+    long long corners = 0, points = 0, polygons = 0, nameBytes = 0;
+    std::set<std::pair<int, int>> positions;   // (accessor, node) read once each
+    std::vector<bool> visited(model.nodes.size(), false);
+    std::vector<int> stack(roots.rbegin(), roots.rend());
+    auto count = [&](int accessor) {
+        return accessor >= 0 && (size_t)accessor < model.accessors.size()
+                   ? (long long)model.accessors[(size_t)accessor].count
+                   : 0LL;
+    };
+    while (!stack.empty()) {
+        const int index = stack.back();
+        stack.pop_back();
+        if (index < 0 || (size_t)index >= model.nodes.size() || visited[(size_t)index])
+            continue;
+        visited[(size_t)index] = true;
+        const tinygltf::Node &node = model.nodes[(size_t)index];
+        if (node.mesh >= 0 && (size_t)node.mesh < model.meshes.size()) {
+            for (const tinygltf::Primitive &prim : model.meshes[(size_t)node.mesh].primitives) {
+                const int mode = prim.mode;
+                auto position = prim.attributes.find("POSITION");
+                if ((mode != TINYGLTF_MODE_TRIANGLES && mode != TINYGLTF_MODE_TRIANGLE_STRIP &&
+                     mode != TINYGLTF_MODE_TRIANGLE_FAN) ||
+                    position == prim.attributes.end())
+                    continue;
+                if (positions.emplace(position->second, index).second)
+                    points += count(position->second);
+                const long long n = prim.indices >= 0 ? count(prim.indices) : count(position->second);
+                const long long triangles = mode == TINYGLTF_MODE_TRIANGLES ? n / 3 : std::max(0LL, n - 2);
+                corners += 3 * triangles;
+                polygons += triangles;
+                if (prim.material >= 0 && (size_t)prim.material < model.materials.size()) {
+                    const std::string &surface = model.materials[(size_t)prim.material].name;
+                    *why = NameFault(budget, surface.size());
+                    if (!why->empty())
+                        return false;
+                    nameBytes += triangles * (long long)surface.size();
+                }
+                *why = BudgetFault(budget, corners, points, polygons, nameBytes);
+                if (!why->empty()) {
+                    *why = "its nodes and meshes make " + *why;
+                    return false;
+                }
+            }
+        }
+        for (size_t k = node.children.size(); k-- > 0;)
+            stack.push_back(node.children[k]);
+    }
+    return true;
+}
+
 // Drops every texture reference (an object with an "index" under a key
 // ending in "Texture"): the mesh keeps no texture coordinates for them.
 void DropTextures(Json *value)
@@ -556,7 +674,7 @@ bool PutMaterials(const MeshData &mesh, bool binary, std::string *out)
 }  // namespace
 
 bool ReadGltf(const std::string &data, const std::string &name, bool binary, bool weld, MeshData *mesh,
-    MeshReadInfo *info, std::string *error)
+    MeshReadInfo *info, std::string *error, const MeshBudget &budget)
 {
     auto fail = [&](const std::string &what) {
         if (error)
@@ -565,10 +683,20 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, boo
     };
     if (data.size() > 0x7fffffffu)
         return fail("too large for a glTF file");
-    const size_t longest = LongestDataUri(data);
-    if (longest / 4 * 3 > kMaxDataUriBytes)
-        return fail("a data URI of " + std::to_string(longest) + " bytes is more than the " +
-                    std::to_string(kMaxDataUriBytes >> 20) + " MiB (decoded) read from one");
+    // A binary file's JSON is its first chunk; the loader refuses a chunk
+    // that does not fit, so a wrong length here only shortens the check.
+    std::string_view json(data);
+    size_t jsonAt = 0;
+    if (binary) {
+        uint32_t jsonLength = 0;
+        if (data.size() >= 20)
+            std::memcpy(&jsonLength, data.data() + 12, 4);
+        jsonAt = std::min<size_t>(20, data.size());
+        json = json.substr(jsonAt, jsonLength);
+    }
+    std::string why;
+    if (!CheckJsonShape(json, jsonAt, &why))
+        return fail(why);
 
     // The loader lets a binary chunk's data run up to its 8-byte header past
     // the container's end; what lies there is not the file's.
@@ -586,7 +714,6 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, boo
     }
 
     Json doc;
-    std::string why;
     if (!ParseJson(data, binary, &doc, &why))
         return fail(why);
 
@@ -595,6 +722,9 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, boo
     folder.base = slash == std::string::npos ? std::string() : name.substr(0, slash == 0 ? 1 : slash);
     std::error_code ec;
     folder.canonical = fs::weakly_canonical(folder.base.empty() ? fs::path(".") : fs::path(folder.base), ec);
+    // 12 bytes a position, 4 an index, and room for what else a buffer holds.
+    folder.maxFileBytes = (uintmax_t)std::max(0LL, budget.points) * 12 + (uintmax_t)std::max(0LL, budget.corners) * 4 +
+                          (uintmax_t(64) << 20);
     tinygltf::TinyGLTF loader;
     tinygltf::FsCallbacks callbacks{FileExistsInFolder, SamePath, ReadInFolder, NoWrite, &folder};
     loader.SetFsCallbacks(callbacks);
@@ -615,6 +745,9 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, boo
     }
     if (!folder.outside.empty() && !ok)
         return fail("refusing the external URI " + folder.outside + ": it lies outside the file's folder");
+    if (!folder.tooLarge.empty() && !ok)
+        return fail("the buffer file " + folder.tooLarge + " is larger than the points and corners a file may make "
+                    "can use (--max-corners sets the limit)");
     if (!ok) {
         while (!err.empty() && (err.back() == '\n' || err.back() == ' '))
             err.pop_back();
@@ -646,6 +779,8 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, boo
             if (!child[k])
                 roots.push_back((int)k);
     }
+    if (!CheckSceneBudget(model, roots, budget, &why))
+        return fail(why);
     for (int root : roots)
         if (!ReadNodes(&ld, root))
             return false;

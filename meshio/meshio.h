@@ -22,6 +22,23 @@ struct MeshReadInfo {
     int groupings = 0;        // `o`, `g` and `s` statements skipped
 };
 
+// What one file may make at most. Every reader checks the counts a file
+// gives (and what it makes while reading) against it before it allocates
+// for them, so that a small file cannot ask for much memory: a glTF whose
+// nodes use one mesh many times, a PLY or OFF that announces many faces, a
+// surface name repeated over every polygon. The defaults take a mesh of
+// over 100 million corners; a count past one refuses the file with a
+// message naming it.
+struct MeshBudget {
+    long long corners = 1LL << 27;    // polygon corners, over all polygons
+    long long points = 1LL << 27;     // points (STL and glTF: corners before the weld)
+    long long polygons = 1LL << 27;
+    long long nameBytes = 1LL << 30;  // surface name bytes, counted for each polygon that holds the name
+    long long nameLength = 4096;      // the longest surface name, in bytes
+};
+// The default budget with at most `corners` corners, points and polygons.
+MeshBudget MeshBudgetForCorners(long long corners);
+
 // Reads the OBJ file at `path` into *mesh. Polygons take the name of the last
 // `usemtl` before them as their surface, "Default" before any; `mtllib`
 // statements are kept as they are written. A UTF-8 byte-order mark is
@@ -29,14 +46,16 @@ struct MeshReadInfo {
 // read back exactly what the text says (correctly rounded). On failure
 // returns false, leaves *mesh empty and sets *error to "FILE:LINE: what is
 // wrong" (or "FILE: what is wrong" when the file cannot be read at all).
-bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, std::string *error);
+// Counts past `budget` (the default one when null) are refused.
+bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, std::string *error,
+                 const MeshBudget *budget = nullptr);
 // The whole file at `path` into `bytes`, in one piece the size of the file
 // when the file tells its size (no growing copies of a large mesh file);
 // false with an error naming the path otherwise.
 bool MeshReadWholeFile(const std::string &path, std::string *bytes, std::string *error);
 // The same on text held in memory; `name` stands for the file in messages.
 bool MeshReadObjText(const std::string &text, const std::string &name, MeshData *mesh,
-                     MeshReadInfo *info, std::string *error);
+                     MeshReadInfo *info, std::string *error, const MeshBudget *budget = nullptr);
 
 // The shortest text that reads back to the same double ("0.1", "-2", "1e+20").
 std::string MeshFormatDouble(double value);
@@ -165,15 +184,18 @@ bool MeshChooseFormat(const std::string &path, const std::string &given, MeshFor
 // for binary data, "NAME: what" where no place applies; *mesh is left empty.
 // Things are counted from 1 in them, as the writers and the program count;
 // an index that is the file's own keeps the file's count and says so.
-// With `weld` (the default) STL and glTF corners at one position become one
-// point, and so do a PLY's points where its vertex element carries per-corner
-// properties (texture coordinates, normals, colours), which exporters split
-// points at; without it every point or corner the file gives is a point.
+// A file that would make more than `budget` allows (the default budget when
+// null) is refused. With `weld` (the default) STL and glTF corners at one
+// position become one point, and so do a PLY's points where its vertex
+// element carries per-corner properties (texture coordinates, normals,
+// colours), which exporters split points at; without it every point or
+// corner the file gives is a point.
 bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat format, MeshData *mesh,
-                   MeshReadInfo *info, std::string *error, bool weld = true);
+                   MeshReadInfo *info, std::string *error, const MeshBudget *budget = nullptr,
+                   bool weld = true);
 // Reads the file at `path` (see MeshReadBytes).
 bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, MeshReadInfo *info,
-                  std::string *error, bool weld = true);
+                  std::string *error, const MeshBudget *budget = nullptr, bool weld = true);
 // What a read found that the user should know besides the mesh, e.g.
 // "in.stl: 36 corners welded into 8 points at equal positions"; empty when
 // nothing. The OBJ-only counts (texture coordinates, normals) are not in it.

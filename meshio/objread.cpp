@@ -4,7 +4,7 @@
 // reads any text it does not understand as zeros. Coordinates are read again
 // from the text with a correctly rounded parser: the loader's own number
 // parser may be off in the last bit, and outputs are compared exactly.
-#include "meshio/meshio.h"
+#include "meshio/formats.h"
 
 #include <cctype>
 #include <cerrno>
@@ -18,6 +18,9 @@
 #include <sstream>
 #include <streambuf>
 #include <string_view>
+#include <unistd.h>
+#include <sys/stat.h>
+#include <fcntl.h>
 
 #include <tiny_obj_loader.h>
 
@@ -45,6 +48,9 @@ struct ReadState {
     bool failed = false;
     std::string error;
     std::vector<ForwardRef> forward;
+    const MeshBudget *budget = nullptr;
+    long long corners = 0;
+    long long nameBytes = 0;   // the surface name's bytes over every polygon so far
 };
 
 void Fail(ReadState *st, const std::string &what)
@@ -53,6 +59,18 @@ void Fail(ReadState *st, const std::string &what)
         return;
     st->failed = true;
     st->error = st->name + ":" + std::to_string(st->line) + ": " + what;
+}
+
+// Whether what has been read so far is within the budget; fails the read
+// when it is not.
+bool WithinBudget(ReadState *st)
+{
+    const std::string fault = BudgetFault(*st->budget, st->corners, (long long)st->mesh->points.size(),
+                                          (long long)st->mesh->polys.size(), st->nameBytes);
+    if (fault.empty())
+        return true;
+    Fail(st, "the file makes " + fault);
+    return false;
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -182,6 +200,10 @@ void OnVertex(void *user, tinyobj::real_t, tinyobj::real_t, tinyobj::real_t, tin
     double values[6] = {};
     if (!CheckNumbers(st, tokens, values))
         return;
+    if ((long long)st->mesh->points.size() >= st->budget->points) {
+        Fail(st, "the file makes " + BudgetFault(*st->budget, 0, st->budget->points + 1, 0, 0));
+        return;
+    }
     st->mesh->points.push_back({values[0], values[1], values[2]});
 }
 
@@ -218,6 +240,13 @@ void OnFace(void *user, tinyobj::index_t *indices, int count)
     if (st->failed)
         return;
     std::vector<std::string_view> tokens = Tokens(st->text);
+    // Counted before the polygon copies its surface name.
+    st->corners += (long long)tokens.size() - 1;
+    st->nameBytes += (long long)st->surface.size();
+    if (!WithinBudget(st) || (long long)st->mesh->polys.size() >= st->budget->polygons) {
+        Fail(st, "the file makes " + BudgetFault(*st->budget, 0, 0, st->budget->polygons + 1, 0));
+        return;
+    }
     MeshPoly poly;
     poly.surface = st->surface;
     for (size_t k = 1; k < tokens.size(); k++) {
@@ -255,6 +284,10 @@ void OnUseMaterial(void *user, const char *name, int)
         s.remove_suffix(1);
     if (s.empty()) {
         Fail(st, "'usemtl' needs a surface name");
+        return;
+    }
+    if (!NameFault(*st->budget, s.size()).empty()) {
+        Fail(st, NameFault(*st->budget, s.size()));
         return;
     }
     st->surface = std::string(s);
@@ -395,8 +428,9 @@ private:
 }  // namespace
 
 bool MeshReadObjText(const std::string &text, const std::string &name, MeshData *mesh,
-                     MeshReadInfo *info, std::string *error)
+                     MeshReadInfo *info, std::string *error, const MeshBudget *budget)
 {
+    const MeshBudget defaults;
     MeshReadInfo localInfo;
     if (!info)
         info = &localInfo;
@@ -407,6 +441,7 @@ bool MeshReadObjText(const std::string &text, const std::string &name, MeshData 
     st.name = name;
     st.mesh = mesh;
     st.info = info;
+    st.budget = budget ? budget : &defaults;
 
     tinyobj::callback_t cb;
     cb.vertex_cb = OnVertex;
@@ -465,7 +500,8 @@ bool MeshReadObjText(const std::string &text, const std::string &name, MeshData 
     return true;
 }
 
-bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, std::string *error)
+bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, std::string *error,
+                 const MeshBudget *budget)
 {
     *mesh = MeshData();
     std::error_code ec;
@@ -477,35 +513,64 @@ bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, st
     std::string text;
     if (!MeshReadWholeFile(path, &text, error))
         return false;
-    return MeshReadObjText(text, path, mesh, info, error);
+    return MeshReadObjText(text, path, mesh, info, error, budget);
 }
 
 bool MeshReadWholeFile(const std::string &path, std::string *bytes, std::string *error)
 {
     bytes->clear();
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    auto fail = [&](const std::string &what, int number) {
         if (error)
-            *error = path + ": cannot open: " + std::strerror(errno);
+            *error = path + ": " + what + (number ? std::string(": ") + std::strerror(number) : std::string());
         return false;
+    };
+    // Anything but a regular file or a pipe is refused before anything is
+    // read from it (/dev/zero would be read until memory ran out), and a
+    // device is opened without waiting; a named pipe is opened the usual way,
+    // waiting for its writer. What the path turns out to be once open is
+    // what counts.
+    struct stat st;
+    const bool fifo = stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | (fifo ? 0 : O_NONBLOCK));
+    if (fd < 0)
+        return fail("cannot open", errno);
+    if (fstat(fd, &st) != 0) {
+        const int number = errno;
+        close(fd);
+        return fail("cannot read", number);
     }
-    // A regular file reads into a string of its size; anything whose size
-    // is not known up front (a pipe) is streamed in pieces.
-    std::error_code ec;
-    const bool regular = std::filesystem::is_regular_file(path, ec);
-    const std::uintmax_t size = regular ? std::filesystem::file_size(path, ec) : 0;
-    if (regular && !ec) {
-        bytes->resize((size_t)size);
-        file.read(&(*bytes)[0], (std::streamsize)size);
-        bytes->resize((size_t)file.gcount());
+    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
+        close(fd);
+        return fail(S_ISDIR(st.st_mode) ? "is a folder, not a mesh file"
+                                        : "is not a regular file or a pipe, not a mesh file",
+                    0);
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // A regular file reads into a string of its size, with no growing
+    // copies of a large mesh file; a pipe in pieces as they come.
+    size_t have = 0;
+    if (S_ISREG(st.st_mode))
+        bytes->resize((size_t)st.st_size);
     char piece[65536];
-    while (file.good() && file.read(piece, sizeof piece).gcount() > 0)
-        bytes->append(piece, (size_t)file.gcount());
-    if (file.bad()) {
-        if (error)
-            *error = path + ": cannot read: " + std::strerror(errno);
-        return false;
+    for (;;) {
+        const bool inPlace = have < bytes->size();
+        char *to = inPlace ? &(*bytes)[have] : piece;
+        const ssize_t got = read(fd, to, inPlace ? bytes->size() - have : sizeof piece);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int number = errno;
+            close(fd);
+            bytes->clear();
+            return fail("cannot read", number);
+        }
+        if (got == 0)
+            break;
+        if (!inPlace)
+            bytes->append(piece, (size_t)got);
+        have += (size_t)got;
     }
+    bytes->resize(have);
+    close(fd);
     return true;
 }

@@ -112,6 +112,20 @@ static std::string BaseOf(const std::string &path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The kernel's rule for links in a sticky folder that anyone may write to
+// (the system's temporary folder): another user may have planted the link
+// there to make us write over a file of ours, so it is followed only when
+// it belongs to us or to the folder's owner. Following links by hand, the
+// walk must apply the rule itself.
+static bool MayFollowLink(const std::string &link, const struct stat &linkStat)
+{
+    struct stat folder;
+    if (stat(FolderOf(link).c_str(), &folder) != 0)
+        return true;   // the walk reports a missing folder itself
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return !shared || linkStat.st_uid == geteuid() || linkStat.st_uid == folder.st_uid;
+}
+
 // Fails with `number` as errno and "PATH: what" as the message.
 static bool Fail(AtomicFile *file, std::string *error, const std::string &what, int number)
 {
@@ -148,6 +162,10 @@ bool MeshResolveOutputPath(const std::string &path, std::string *target, struct 
         if (S_ISLNK(st.st_mode)) {
             if (hops >= 40)
                 return fail(path + ": " + std::strerror(ELOOP), ELOOP);
+            if (!MayFollowLink(at, st))
+                return fail(path + ": the link " + at + " lies in a sticky folder that anyone may write to and "
+                                   "belongs to another user; it is not followed",
+                            EACCES);
             std::vector<char> link((size_t)(st.st_size > 0 ? st.st_size : 255) + 1);
             ssize_t n = readlink(at.c_str(), link.data(), link.size() - 1);
             if (n < 0)
@@ -182,8 +200,11 @@ static int CreateTemp(const std::string &target, std::string *tempPath)
 {
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device entropy;
+    // The dot and the 7 characters added must leave the name within the
+    // 255 bytes a folder entry holds: a long name is cut for the temporary one.
+    const std::string base = BaseOf(target).substr(0, 255 - 8);
     for (int attempt = 0; attempt < 100; attempt++) {
-        std::string name = FolderOf(target) + "/." + BaseOf(target) + ".";
+        std::string name = FolderOf(target) + "/." + base + ".";
         for (int k = 0; k < 6; k++)
             name += kLetters[entropy() % (sizeof kLetters - 1)];
         int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -224,7 +245,9 @@ bool AtomicFileOpen(const std::string &path, AtomicFile *file, std::string *erro
             // Not ours to give away: the file becomes the writer's, as an
             // editor's save would make it.
         }
-        fchmod(fd, existing.st_mode & 07777);
+        // Without its set-user-ID and set-group-ID bits: the new contents
+        // are ours, not what the file's owner once made privileged.
+        fchmod(fd, existing.st_mode & 01777);
     }
     file->target = target;
     file->tempPath = temp;

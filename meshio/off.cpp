@@ -94,7 +94,7 @@ bool IsHeaderKeyword(std::string_view w)
 }  // namespace
 
 bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, MeshReadInfo *,
-             std::string *error)
+             std::string *error, const MeshBudget &budget)
 {
     Lines in{data, name, error};
     std::vector<std::string_view> w;
@@ -122,8 +122,17 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
     if (nv > room || nf > room || nv > INT_MAX)
         return in.Fail("the counts " + std::to_string(nv) + " vertices and " + std::to_string(nf) +
                        " faces are more than the file holds");
-    mesh->points.reserve((size_t)nv);
-    mesh->polys.reserve((size_t)nf);
+    const std::string fault = BudgetFault(budget, 3 * nf, nv, nf, 0);
+    if (!fault.empty())
+        return in.Fail("the counts " + std::to_string(nv) + " vertices and " + std::to_string(nf) +
+                       " faces make " + fault);
+    long long corners = 0;
+    // Room is kept for what the file can hold of whole lines: a vertex line
+    // takes at least 6 bytes ("0 0 0\n"), a face line 8 ("3 0 1 2\n").
+    // Two-byte lines reserved in full would take far more than any file of
+    // that size can make.
+    mesh->points.reserve((size_t)std::min(nv, 2 * room / 6));
+    mesh->polys.reserve((size_t)std::min(nf, 2 * room / 8));
     for (long long i = 0; i < nv; i++) {
         if (!in.Next(&w))
             return in.Fail(
@@ -150,6 +159,9 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
         if ((long long)w.size() < n + 1 || (long long)w.size() > n + 5)
             return in.Fail("face " + std::to_string(f + 1) + " announces " + std::to_string(n) +
                 " points but has " + std::to_string(w.size() - 1) + " values");
+        corners += n;
+        if (corners > budget.corners)
+            return in.Fail("face " + std::to_string(f) + " makes " + BudgetFault(budget, corners, 0, 0, 0));
         MeshPoly poly;
         poly.surface = "Default";
         poly.points.reserve((size_t)n);

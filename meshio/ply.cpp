@@ -8,6 +8,7 @@
 
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 
@@ -71,6 +72,11 @@ struct Reader {
     size_t pos = 0;     // next byte
     int line = 1;       // ASCII: the line of the next token
     bool failed = false;
+    const MeshBudget *budget = nullptr;
+    // The first face index that names no vertex whatever the vertex count
+    // (negative, fractional or past INT_MAX), staged as -1 at `badIndexAt`.
+    double badIndex = 0;
+    size_t badIndexAt = SIZE_MAX;
 
     // "NAME:LINE: what" in text, "NAME: byte N: what" in binary data.
     bool Fail(const std::string &what, size_t at)
@@ -228,14 +234,24 @@ bool InRange(Kind k, double v)
     }
 }
 
+// An item of an element as messages name it ("face 12"). Only made when a
+// message needs it: an element's name may be as long as the header, and
+// making the text for every item would take time quadratic in the file.
+struct ItemName {
+    const std::string &element;
+    unsigned long long item;
+    // Items count from 1 in messages, as the writers and the program count.
+    std::string Text() const { return element + " " + std::to_string(item + 1); }
+};
+
 // One value of kind `k`, as a double (every PLY integer fits one exactly).
 // `what` names it in messages.
-bool ReadValue(Reader *r, Kind k, const std::string &what, double *out)
+bool ReadValue(Reader *r, Kind k, const ItemName &what, double *out)
 {
     if (r->encoding == Encoding::Ascii) {
         std::string_view t;
         if (!NextToken(r, &t))
-            return r->Fail("the file ends in " + what, r->pos);
+            return r->Fail("the file ends in " + what.Text(), r->pos);
         const char *b = t.data(), *e = t.data() + t.size();
         if (IsFloat(k)) {
             // from_chars takes "nan" and "inf": a number starts with a digit,
@@ -254,19 +270,19 @@ bool ReadValue(Reader *r, Kind k, const std::string &what, double *out)
                 ok = ok && res.ec == std::errc() && res.ptr == e;
             }
             if (!ok)
-                return r->Fail("not a number for " + what + ": '" + std::string(t) + "'", r->pos);
+                return r->Fail("not a number for " + what.Text() + ": '" + std::string(t) + "'", r->pos);
             return true;
         }
         long long v = 0;
         auto res = std::from_chars(b, e, v);
         if (res.ec != std::errc() || res.ptr != e || !InRange(k, (double)v))
-            return r->Fail("not an integer of its type for " + what + ": '" + std::string(t) + "'", r->pos);
+            return r->Fail("not an integer of its type for " + what.Text() + ": '" + std::string(t) + "'", r->pos);
         *out = (double)v;
         return true;
     }
     const size_t size = SizeOf(k);
     if (r->data.size() - r->pos < size)
-        return r->Fail("the file ends in " + what, r->pos);
+        return r->Fail("the file ends in " + what.Text(), r->pos);
     unsigned char bytes[8];
     std::memcpy(bytes, r->data.data() + r->pos, size);
     r->pos += size;
@@ -289,9 +305,10 @@ bool ReadValue(Reader *r, Kind k, const std::string &what, double *out)
 
 // ---- elements -------------------------------------------------------------------
 
+// A face as read, its indices staged in order in one array: the faces may
+// come before the vertices they name.
 struct Face {
     size_t at;      // byte offset (binary) or line (ASCII) of the face
-    size_t first;   // into the index store
     unsigned count;
 };
 
@@ -304,7 +321,7 @@ size_t MinItemBytes(const Element &e, Encoding enc)
     return n;
 }
 
-bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vector<double> *indices)
+bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vector<int32_t> *indices)
 {
     const bool isVertex = e.name == "vertex";
     const bool isFace = e.name == "face";
@@ -328,6 +345,12 @@ bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vec
     if (minBytes > 0 && e.count > room / minBytes)
         return r->FailHeader(e.headerLine, "element '" + e.name + "' declares " + std::to_string(e.count) +
                                                " items, more than the rest of the file holds");
+    const long long count = (long long)std::min<unsigned long long>(e.count, LLONG_MAX);
+    const std::string fault = isVertex ? BudgetFault(*r->budget, 0, count, 0, 0)
+                                       : isFace ? BudgetFault(*r->budget, 3 * count, 0, count, 0) : std::string();
+    if (!fault.empty())
+        return r->FailHeader(e.headerLine, "element '" + e.name + "' of " + std::to_string(e.count) +
+                                               " items makes " + fault);
     if (isVertex) {
         if (e.count > (unsigned long long)INT_MAX)
             return r->FailHeader(e.headerLine, "too many vertices");
@@ -338,7 +361,7 @@ bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vec
     for (unsigned long long item = 0; item < e.count; item++) {
         if (r->encoding == Encoding::Ascii)
             SkipSpace(r);
-        const std::string what = e.name + " " + std::to_string(item + 1);
+        const ItemName what{e.name, item};
         double xyz[3] = {0, 0, 0};
         const size_t itemAt = r->encoding == Encoding::Ascii ? (size_t)r->line : r->pos;
         for (size_t i = 0; i < e.props.size(); i++) {
@@ -365,16 +388,29 @@ bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vec
                     return r->Fail("face " + std::to_string(item + 1) + " has " + MeshFormatDouble(count) +
                                        " points (at least 3 needed)",
                                    countAt);
-                faces->push_back({itemAt, indices->size(), (unsigned)count});
+                if ((long long)(indices->size() + (size_t)count) > r->budget->corners)
+                    return r->Fail("face " + std::to_string(item) + " makes " +
+                                       BudgetFault(*r->budget, (long long)(indices->size() + (size_t)count), 0, 0, 0),
+                                   countAt);
+                faces->push_back({itemAt, (unsigned)count});
             } else if (count < 0 || (r->encoding != Encoding::Ascii &&
                                      count * (double)SizeOf(p.kind) > (double)(r->data.size() - r->pos))) {
-                return r->Fail("bad list count " + MeshFormatDouble(count) + " in " + what, countAt);
+                return r->Fail("bad list count " + MeshFormatDouble(count) + " in " + what.Text(), countAt);
             }
             for (double k = 0; k < count; k++) {
                 if (!ReadValue(r, p.kind, what, &value))
                     return false;
-                if ((int)i == faceList)
-                    indices->push_back(value);
+                if ((int)i != faceList)
+                    continue;
+                if (value >= 0 && value <= INT_MAX && value == std::floor(value)) {
+                    indices->push_back((int32_t)value);
+                } else {
+                    if (r->badIndexAt == SIZE_MAX) {
+                        r->badIndexAt = indices->size();
+                        r->badIndex = value;
+                    }
+                    indices->push_back(-1);
+                }
             }
         }
         if (isVertex) {
@@ -439,14 +475,15 @@ void WeldPoints(MeshData *mesh, MeshReadInfo *info)
 }  // namespace
 
 bool ReadPly(const std::string &data, const std::string &name, bool weld, MeshData *mesh, MeshReadInfo *info,
-             std::string *error)
+             std::string *error, const MeshBudget &budget)
 {
     Reader r{data, name, mesh, error};
+    r.budget = &budget;
     std::vector<Element> elements;
     if (!ReadHeader(&r, &elements))
         return false;
     std::vector<Face> faces;
-    std::vector<double> indices;
+    std::vector<int32_t> indices;
     int faceElements = 0, vertexElements = 0;
     for (const Element &e : elements) {
         if (e.name == "vertex" && vertexElements++ > 0)
@@ -458,25 +495,28 @@ bool ReadPly(const std::string &data, const std::string &name, bool weld, MeshDa
     }
     // The faces may come before the vertices: their indices are checked
     // once both are read.
-    const double points = (double)mesh->points.size();
+    const int32_t points = (int32_t)mesh->points.size();
     mesh->polys.reserve(faces.size());
+    size_t first = 0;
     for (size_t f = 0; f < faces.size(); f++) {
         MeshPoly poly;
         poly.surface = "Default";
         poly.points.reserve(faces[f].count);
         for (unsigned k = 0; k < faces[f].count; k++) {
-            const double v = indices[faces[f].first + k];
-            if (v < 0 || v >= points || v != std::floor(v)) {
+            const int32_t v = indices[first + k];
+            if (v < 0 || v >= points) {
                 if (r.encoding == Encoding::Ascii)
                     r.line = (int)faces[f].at;
                 // The index is the file's own, which counts from 0.
-                return r.Fail("face " + std::to_string(f + 1) + " names vertex index " + MeshFormatDouble(v) +
+                const double named = v < 0 ? r.badIndex : (double)v;
+                return r.Fail("face " + std::to_string(f + 1) + " names vertex index " + MeshFormatDouble(named) +
                                   " (the file has " + std::to_string(mesh->points.size()) +
                                   " vertices, indexed from 0)",
                               faces[f].at);
             }
-            poly.points.push_back((int)v);
+            poly.points.push_back(v);
         }
+        first += faces[f].count;
         mesh->polys.push_back(std::move(poly));
     }
     for (const Element &e : elements)

@@ -32,10 +32,16 @@ void AddTriangle(PointWeld *weld, const float v[9], const std::string &surface, 
 }
 
 bool ReadBinary(const std::string &data, const std::string &name, bool weldPoints, MeshData *mesh, MeshReadInfo *info,
-                std::string *error)
+                std::string *error, const MeshBudget &budget)
 {
     uint32_t count = 0;
     std::memcpy(&count, data.data() + kHeader, 4);
+    const std::string fault = BudgetFault(budget, 3LL * count, 3LL * count, count, 0);
+    if (!fault.empty()) {
+        if (error)
+            *error = name + ": byte " + std::to_string(kHeader) + ": " + "its " + std::to_string(count) + " triangles make " + fault;
+        return false;
+    }
     PointWeld weld;
     weld.mesh = mesh;
     weld.weld = weldPoints;
@@ -129,18 +135,21 @@ struct Text {
 };
 
 bool ReadAscii(const std::string &data, const std::string &name, bool weldPoints, MeshData *mesh, MeshReadInfo *info,
-               std::string *error)
+               std::string *error, const MeshBudget &budget)
 {
     Text in{data, name, error};
     PointWeld weld;
     weld.mesh = mesh;
     weld.weld = weldPoints;
+    long long facets = 0, nameBytes = 0;
     while (in.Next()) {
         if (in.token != "solid")
             return in.Fail("expected 'solid', found '" + std::string(in.token) + "'");
         std::string surface = in.RestOfLine();
         if (surface.empty())
             surface = "Default";
+        if (!NameFault(budget, surface.size()).empty())
+            return in.Fail(NameFault(budget, surface.size()));
         for (;;) {
             if (!in.Next())
                 return in.Fail("the file ends before 'endsolid'");
@@ -162,6 +171,12 @@ bool ReadAscii(const std::string &data, const std::string &name, bool weldPoints
             }
             if (!in.Expect("endloop") || !in.Expect("endfacet"))
                 return false;
+            // every facet keeps its own copy of its solid's name
+            facets++;
+            nameBytes += (long long)surface.size();
+            const std::string fault = BudgetFault(budget, 3 * facets, 3 * facets, facets, nameBytes);
+            if (!fault.empty())
+                return in.Fail("the file makes " + fault);
             AddTriangle(&weld, v, surface, info);
         }
     }
@@ -178,7 +193,7 @@ void PutFloat(char *at, double value)
 }  // namespace
 
 bool ReadStl(const std::string &data, const std::string &name, bool weld, MeshData *mesh, MeshReadInfo *info,
-             std::string *error)
+             std::string *error, const MeshBudget &budget)
 {
     // The size tells a binary file for sure (its header may well start with
     // "solid" too); text that starts with "solid" is read as ASCII.
@@ -186,14 +201,14 @@ bool ReadStl(const std::string &data, const std::string &name, bool weld, MeshDa
     if (data.size() >= kHeader + 4) {
         std::memcpy(&count, data.data() + kHeader, 4);
         if (data.size() == kHeader + 4 + (size_t)count * kTriangleBytes)
-            return ReadBinary(data, name, weld, mesh, info, error);
+            return ReadBinary(data, name, weld, mesh, info, error, budget);
     }
     size_t start = 0;
     while (start < data.size() && std::isspace((unsigned char)data[start]))
         start++;
     if (data.compare(start, 5, "solid") == 0 &&
         (start + 5 == data.size() || std::isspace((unsigned char)data[start + 5])))
-        return ReadAscii(data, name, weld, mesh, info, error);
+        return ReadAscii(data, name, weld, mesh, info, error, budget);
     if (error) {
         if (data.size() < kHeader + 4)
             *error = name + ": not an STL file: " + std::to_string(data.size()) +

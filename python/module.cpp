@@ -3,10 +3,14 @@
 // runs them, with the module's messages handed back as data or as
 // corvane.ModuleError.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -490,24 +494,50 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
 void CheckReadable(const std::string &path, py::handle pathObj)
 {
     std::error_code ec;
-    if (fs::is_directory(path, ec))
+    if (fs::is_directory(path, ec)) {
         errno = EISDIR;
-    else if (FILE *f = std::fopen(path.c_str(), "rb"))
-        return (void)std::fclose(f);
+    } else {
+        // A FIFO is not opened here, with the GIL held, where it would wait
+        // for its writer: the read itself waits, without it.
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+            if (access(path.c_str(), R_OK) == 0)
+                return;
+        } else {
+            const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+            if (fd >= 0)
+                return (void)close(fd);
+        }
+    }
     PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, pathObj.ptr());
     throw py::error_already_set();
 }
 
-py::object ReadObj(py::handle pathObj)
+// The budget a read keeps to: the default, or `max_corners` when given.
+MeshBudget BudgetArg(py::handle maxCorners)
+{
+    if (maxCorners.is_none())
+        return MeshBudget();
+    if (!PyLong_Check(maxCorners.ptr()) || PyBool_Check(maxCorners.ptr()))
+        throw py::type_error("max_corners must be None or an int");
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(maxCorners.ptr(), &overflow);
+    if (overflow < 0 || (overflow == 0 && value < 1))
+        PyRaise(PyExc_ValueError, "max_corners must be at least 1");
+    return MeshBudgetForCorners(overflow > 0 ? LLONG_MAX : value);
+}
+
+py::object ReadObj(py::handle pathObj, py::handle maxCorners)
 {
     const std::string path = PathArg(pathObj);
+    const MeshBudget budget = BudgetArg(maxCorners);
     CheckReadable(path, pathObj);
     PyMesh mesh;
     std::string error;
     bool ok;
     {
         py::gil_scoped_release release;
-        ok = MeshReadObj(path, &mesh.data, nullptr, &error);
+        ok = MeshReadObj(path, &mesh.data, nullptr, &error, &budget);
     }
     if (!ok)
         PyRaise(PyExc_ValueError, error);
@@ -571,17 +601,18 @@ MeshFormat FormatArg(const std::string &path, py::handle formatObj)
     return format;
 }
 
-py::object ReadAny(py::handle pathObj, py::handle formatObj, bool weld)
+py::object ReadAny(py::handle pathObj, py::handle formatObj, bool weld, py::handle maxCorners)
 {
     const std::string path = PathArg(pathObj);
     const MeshFormat format = FormatArg(path, formatObj);
+    const MeshBudget budget = BudgetArg(maxCorners);
     CheckReadable(path, pathObj);
     PyMesh mesh;
     std::string error;
     bool ok;
     {
         py::gil_scoped_release release;
-        ok = MeshReadFile(path, format, &mesh.data, nullptr, &error, weld);
+        ok = MeshReadFile(path, format, &mesh.data, nullptr, &error, &budget, weld);
     }
     if (!ok)
         PyRaise(PyExc_ValueError, error);
@@ -651,6 +682,7 @@ CORVANE_PY_NAMED(PolygonsArg,
                  "Union[Sequence[Sequence[int]], numpy.ndarray, Tuple[numpy.ndarray, numpy.ndarray]]");
 CORVANE_PY_NAMED(SurfacesArg, "Optional[Sequence[str]]");
 CORVANE_PY_NAMED(OptionalText, "Optional[str]");
+CORVANE_PY_NAMED(OptionalCount, "Optional[int]");
 CORVANE_PY_NAMED(MessageList, "list[Message]");
 CORVANE_PY_NAMED(PolygonList, "list[list[int]]");
 CORVANE_PY_NAMED(TextList, "list[str]");
@@ -780,14 +812,19 @@ PYBIND11_MODULE(_corvane, m)
     m.def(
         "module_path", []() { return OptionalText(ModulePath()); }, PyDoc("module_path"));
     m.def(
-        "read_obj", [](PathLike path) { return PyMeshArg(ReadObj(path)); }, py::arg("path"), PyDoc("read_obj"));
+        "read_obj",
+        [](PathLike path, OptionalCount maxCorners) { return PyMeshArg(ReadObj(path, maxCorners)); },
+        py::arg("path"), py::arg("max_corners") = py::none(), PyDoc("read_obj"));
     m.def(
         "write_obj", [](PyMeshArg mesh, PathLike path) { WriteObj(mesh, path); }, py::arg("mesh"),
         py::arg("path"), PyDoc("write_obj"));
     m.def(
         "read",
-        [](PathLike path, OptionalText format, bool weld) { return PyMeshArg(ReadAny(path, format, weld)); },
-        py::arg("path"), py::arg("format") = py::none(), py::arg("weld") = true, PyDoc("read"));
+        [](PathLike path, OptionalText format, bool weld, OptionalCount maxCorners) {
+            return PyMeshArg(ReadAny(path, format, weld, maxCorners));
+        },
+        py::arg("path"), py::arg("format") = py::none(), py::arg("weld") = true,
+        py::arg("max_corners") = py::none(), PyDoc("read"));
     m.def(
         "write", [](PyMeshArg mesh, PathLike path, OptionalText format) { WriteAny(mesh, path, format); },
         py::arg("mesh"), py::arg("path"), py::arg("format") = py::none(), PyDoc("write"));

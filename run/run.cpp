@@ -143,9 +143,9 @@ std::string RunDefaultSettingsDir()
     const char *home = std::getenv("HOME");
     if (!home || !home[0]) {
         const passwd *pw = getpwuid(getuid());
-        home = pw ? pw->pw_dir : "/tmp";
+        home = pw && pw->pw_dir && pw->pw_dir[0] ? pw->pw_dir : nullptr;
     }
-    return std::string(home) + "/.config/corvane";
+    return home ? std::string(home) + "/.config/corvane" : std::string();
 }
 
 namespace {

@@ -27,6 +27,8 @@ bool RunLoadModule(const std::string &path, LoadedModule *module, std::string *e
 
 // The folder of the settings file a host offers when the user names none:
 // $XDG_CONFIG_HOME/corvane, else ~/.config/corvane. It may not exist yet.
+// Empty when the user has no home folder (no HOME and no passwd entry):
+// a shared fallback such as /tmp would let other users plant the file.
 std::string RunDefaultSettingsDir();
 
 struct RunInputIndex;

@@ -46,15 +46,18 @@ inline int StatusOf(int wstatus)
 struct Result {
     int status = -1;
     std::string out, err;
+    long peakKb = 0;   // the program's peak resident memory
 };
 
 // Runs the corvane program with stdin from /dev/null and stdout and stderr
 // on pipes, `env` added to its environment. `fileLimit` > 0 caps the size of
 // any file it writes (RLIMIT_FSIZE), with the signal that would otherwise
 // end it ignored, so that writes fail instead; `memoryLimit` > 0 caps its
-// address space (RLIMIT_AS), so that allocations fail.
+// address space (RLIMIT_AS), so that allocations fail. An `env` entry
+// without '=' removes that variable; `user` > 0 runs it as that user and
+// group (root only).
 inline Result RunProgram(const std::vector<std::string> &args,
-                         const std::vector<std::string> &env = {}, rlim_t fileLimit = 0,
+                         const std::vector<std::string> &env = {}, rlim_t fileLimit = 0, uid_t user = 0,
                          rlim_t memoryLimit = 0)
 {
     int outPipe[2], errPipe[2];
@@ -77,6 +80,8 @@ inline Result RunProgram(const std::vector<std::string> &args,
             rlimit limit = {memoryLimit, memoryLimit};
             setrlimit(RLIMIT_AS, &limit);
         }
+        if (user > 0 && (setgid(user) != 0 || setuid(user) != 0))
+            _exit(126);
         ExecProgram(args, env);
     }
     close(outPipe[1]);
@@ -103,8 +108,10 @@ inline Result RunProgram(const std::vector<std::string> &args,
         }
     }
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    struct rusage usage = {};
+    wait4(pid, &wstatus, 0, &usage);
     r.status = StatusOf(wstatus);
+    r.peakKb = usage.ru_maxrss;
     return r;
 }
 

@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -186,7 +188,7 @@ TEST_F(CliHostile, ShortOfMemoryFailsCleanly)
     for (rlim_t megabytes = 60; megabytes <= 300; megabytes += 20) {
         std::remove(Path("out.ply").c_str());
         Result r = RunProgram(With({Path("torus.ply"), "-o", Path("out.ply"), "--size", "0.005"}), {}, 0,
-                              megabytes << 20);
+                              0, megabytes << 20);
         if (r.status == 0) {
             written++;
             MeshData out;
@@ -236,8 +238,23 @@ TEST_F(CliHostile, HugeAndEmptyFiles)
         Result r = RunCorvane(With({Path(name), "-o", Path("out.obj"), "--size", "0.25"}));
         ExpectRefused(r, 1, Path(name) + " has no polygons; there is nothing to chamfer", name);
     }
-    Result devnull = RunCorvane(With({"/dev/null", "-o", Path("out.obj"), "--size", "0.25"}));
-    ExpectRefused(devnull, 1, "/dev/null has no polygons", "/dev/null");
+    // A device is no mesh file: /dev/zero would be read until memory ran out.
+    for (const char *device : {"/dev/null", "/dev/zero"}) {
+        Result r = RunCorvane(With({device, "-o", Path("out.obj"), "--size", "0.25", "--input-format", "ply"}));
+        ExpectRefused(r, 1, std::string(device) + ": is not a regular file or a pipe", device);
+    }
+    // A pipe is read as it comes, its writer waited for.
+    ASSERT_EQ(mkfifo(Path("pipe.obj").c_str(), 0600), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        std::ofstream(Path("pipe.obj")) << Slurp(Example("cube.obj"));
+        _exit(0);
+    }
+    Result piped = RunCorvane(With({Path("pipe.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    waitpid(writer, nullptr, 0);
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    unlink(Path("pipe.obj").c_str());
+    unlink(Path("out.obj").c_str());
     Result folder = RunCorvane(With({dir, "-o", Path("out.obj"), "--size", "0.25"}));
     ExpectRefused(folder, 1, "is a folder, not a mesh file", "a folder");
 }
@@ -265,6 +282,141 @@ TEST_F(CliHostile, OneAndTwoPointFaces)
     // The edge 1-2 is held by two cube faces and by the two-point face.
     Result e = RunCorvane(With({Path("deg.obj"), "-o", Path("out.obj"), "--size", "0.25", "--edge", "1,2"}));
     ExpectRefused(e, 2, "--edge 1,2: the edge is shared by 3 polygon(s), not 2", "edge 1,2");
+}
+
+// ---- files that ask for far more than they hold ------------------------------------
+
+// A glTF of one triangle strip of `vertices` positions (embedded), used by
+// `nodes` nodes each moved along z, its mesh listing the strip `repeats`
+// times, its material named `material` (none when empty).
+std::string InstancedGltf(int vertices, int nodes, int repeats, const std::string &material = "")
+{
+    std::string positions;
+    for (int i = 0; i < vertices; i++) {
+        const float p[3] = {(float)i, (float)(i % 2), 0.0f};
+        positions.append(reinterpret_cast<const char *>(p), sizeof p);
+    }
+    static const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string uri = "data:application/octet-stream;base64,";
+    for (size_t i = 0; i < positions.size(); i += 3) {
+        // 12 bytes a position: the length is always a multiple of 3
+        const uint32_t v = (uint8_t)positions[i] << 16 | (uint8_t)positions[i + 1] << 8 | (uint8_t)positions[i + 2];
+        for (int k = 3; k >= 0; k--)
+            uri += kBase64[(v >> (6 * k)) & 63];
+    }
+    std::string prims;
+    for (int k = 0; k < repeats; k++)
+        prims += std::string(k ? "," : "") + "{\"attributes\":{\"POSITION\":0},\"mode\":5" +
+                 (material.empty() ? "" : ",\"material\":0") + "}";
+    std::string nodeList, roots;
+    for (int k = 0; k < nodes; k++) {
+        nodeList += std::string(k ? "," : "") + "{\"mesh\":0,\"translation\":[0,0," + std::to_string(k) + "]}";
+        roots += std::string(k ? "," : "") + std::to_string(k);
+    }
+    return "{\"asset\":{\"version\":\"2.0\"},\"buffers\":[{\"byteLength\":" + std::to_string(positions.size()) +
+           ",\"uri\":\"" + uri + "\"}],\"bufferViews\":[{\"buffer\":0,\"byteLength\":" +
+           std::to_string(positions.size()) + "}],\"accessors\":[{\"bufferView\":0,\"componentType\":5126,\"count\":" +
+           std::to_string(vertices) + ",\"type\":\"VEC3\"}]," +
+           (material.empty() ? "" : "\"materials\":[{\"name\":\"" + material + "\"}],") +
+           "\"meshes\":[{\"primitives\":[" + prims + "]}],\"nodes\":[" + nodeList + "],\"scenes\":[{\"nodes\":[" +
+           roots + "]}],\"scene\":0}";
+}
+
+// The review's files, each a few hundred kilobytes that once asked for tens
+// of gigabytes or a stack past its end: refused before the reader builds
+// anything, the program's peak memory a small multiple of the file.
+TEST_F(CliHostile, SmallFilesThatAskForMuchAreRefusedWithinTheirMemory)
+{
+    const std::string name(1 << 20, 'n');
+    std::string stl = "solid " + name + "\n";
+    for (int k = 0; k < 2000; k++)
+        stl += "facet normal 0 0 1\nouter loop\nvertex 0 0 " + std::to_string(k) + "\nvertex 1 0 0\nvertex 0 1 0\n"
+               "endloop\nendfacet\n";
+    stl += "endsolid\n";
+    std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl " + name + "\n";
+    for (int k = 0; k < 1000; k++)
+        obj += "f 1 2 3\n";
+    std::string materials = "{\"asset\":{\"version\":\"2.0\"},\"materials\":[{}";
+    for (int k = 0; k < 200000; k++)
+        materials += ",{}";
+    materials += "]}";
+    const int depth = 16000;
+    const struct {
+        const char *file;
+        std::string bytes;
+        const char *says;
+    } cases[] = {
+        {"deep.gltf", "{\"asset\":{\"version\":\"2.0\",\"extras\":" + std::string(depth, '[') + std::string(depth, ']') + "}}",
+         "deep.gltf: byte 97: the JSON nests deeper than 64 levels"},
+        // 100 million triangles: one strip in 5,000 nodes, or 5,000 times in one mesh
+        {"nodes.gltf", InstancedGltf(20000, 5000, 1),
+         "nodes.gltf: its nodes and meshes make more than the 134217728 polygon corners"},
+        {"prims.gltf", InstancedGltf(20000, 1, 5000),
+         "prims.gltf: its nodes and meshes make more than the 134217728 polygon corners"},
+        {"materials.gltf", materials, "materials.gltf: byte 393250: the JSON holds more than 131072 objects"},
+        {"named.stl", stl, "named.stl:1: a surface name of 1048576 bytes is longer than the 4096 allowed"},
+        {"named.obj", obj, "named.obj:4: a surface name of 1048576 bytes is longer than the 4096 allowed"},
+        {"named.gltf", InstancedGltf(20000, 1, 1, name), "named.gltf: a surface name of 1048576 bytes"},
+    };
+    for (const auto &c : cases) {
+        WriteFile(c.file, c.bytes);
+        Result r = RunCorvane(With({Path(c.file), "-o", Path("out.obj"), "--size", "0.01"}));
+        ExpectRefused(r, 1, c.says, c.file);
+        const long boundKb = (long)(64 * c.bytes.size() / 1024) + 64 * 1024;
+        EXPECT_LT(r.peakKb, boundKb) << c.file << ": peak memory past 64 times the file and 64 MiB";
+        unlink(Path(c.file).c_str());
+    }
+}
+
+// --max-corners holds every reader to the corners, points and polygons a
+// file may make: the cube's 24 corners pass at 24 and are refused at 23.
+TEST_F(CliHostile, MaxCornersHoldsEveryFormat)
+{
+    std::string error;
+    const MeshData cube = MakeCube();
+    for (const char *ext : {"obj", "ply", "off", "stl", "gltf", "glb"}) {
+        const std::string in = Path(std::string("cube.") + ext);
+        ASSERT_TRUE(MeshWriteFile(in, MeshFormatFromPath(in), cube, &error)) << error;
+        // STL and glTF hold the cube as 12 triangles: 36 corners
+        const bool triangles = std::string(ext) != "obj" && std::string(ext) != "ply" && std::string(ext) != "off";
+        const int corners = triangles ? 36 : 24;
+        Result over = RunCorvane(With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners",
+                                       std::to_string(corners - 1)}));
+        ExpectRefused(over, 1, "more than the " + std::to_string(corners - 1) + " polygon corners a file may make", ext);
+        Result fits = RunCorvane(With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners",
+                                       std::to_string(corners)}));
+        EXPECT_EQ(fits.status, 0) << ext << ": " << fits.err;
+        unlink(Path("out.obj").c_str());
+    }
+}
+
+// A glTF's buffer file is read whole before its size is compared with the
+// buffer's length: a file past what the budget could use is refused unread.
+TEST_F(CliHostile, GltfBufferFilePastTheBudgetIsNotRead)
+{
+    WriteFile("big.gltf", R"({"asset":{"version":"2.0"},"buffers":[{"uri":"big.bin","byteLength":48}]})");
+    WriteFile("big.bin", "");
+    ASSERT_EQ(truncate(Path("big.bin").c_str(), 200 << 20), 0);   // sparse: no disk taken
+    Result r = RunCorvane(With({Path("big.gltf"), "-o", Path("out.obj"), "--size", "0.1", "--max-corners", "1000"}));
+    ExpectRefused(r, 1, "big.bin (209715200 bytes) is larger than", "a 200 MB buffer file");
+    EXPECT_LT(r.peakKb, 100 * 1024) << "the file was read";
+}
+
+// A PLY whose header names an element with a name of 400 KB over 100,000
+// items: the reader names an item only in a message, so this reads at once.
+TEST_F(CliHostile, PlyElementWithALongNameReadsInLinearTime)
+{
+    std::string error, bytes;
+    ASSERT_TRUE(MeshFileBytes(MakeCube(), MeshFormat::Ply, "cube", &bytes, &error)) << error;
+    const std::string element = "element " + std::string(400000, 'e') + " 100000\nproperty uchar v\n";
+    bytes.insert(bytes.find("end_header\n"), element);
+    bytes += std::string(100000, '\1');
+    WriteFile("long.ply", bytes);
+    const auto start = std::chrono::steady_clock::now();
+    Result r = RunCorvane(With({Path("long.ply"), "-o", Path("out.obj"), "--size", "0.1"}));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_LT(seconds, 5.0) << "quadratic in the element's name";
 }
 
 // ---- selections ----------------------------------------------------------------
@@ -341,6 +493,42 @@ TEST_F(CliHostile, OutputFolderThatCannotBeWritten)
     EXPECT_TRUE(ListDir(Path("ro")).empty());
 }
 
+// An output written over loses its set-user-ID and set-group-ID bits; a name
+// as long as a folder entry allows is written (its temporary name is cut);
+// and a link another user planted in a sticky folder anyone may write to is
+// not followed, as the kernel itself would not follow it.
+TEST_F(CliHostile, OutputsThatAreNotWhatTheySeem)
+{
+    WriteFile("suid.obj", "old\n");
+    ASSERT_EQ(chmod(Path("suid.obj").c_str(), 06755), 0);
+    Result suid = RunCorvane(With({Example("cube.obj"), "-o", Path("suid.obj"), "--size", "0.1"}));
+    EXPECT_EQ(suid.status, 0) << suid.err;
+    struct stat st;
+    ASSERT_EQ(stat(Path("suid.obj").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+
+    const std::string longName = std::string(251, 'l') + ".obj";
+    Result longer = RunCorvane(With({Example("cube.obj"), "-o", Path(longName), "--size", "0.1"}));
+    EXPECT_EQ(longer.status, 0) << longer.err;
+    EXPECT_TRUE(Exists(Path(longName)));
+
+    if (geteuid() != 0)
+        GTEST_SKIP() << "a link of another user's needs root to make";
+    WriteFile("victim.obj", "root's\n");
+    mkdir(Path("shared").c_str(), 0777);
+    ASSERT_EQ(chmod(Path("shared").c_str(), 01777), 0);
+    ASSERT_EQ(symlink(Path("victim.obj").c_str(), Path("shared/planted.obj").c_str()), 0);
+    ASSERT_EQ(lchown(Path("shared/planted.obj").c_str(), 65534, 65534), 0);
+    Result planted = RunCorvane(With({Example("cube.obj"), "-o", Path("shared/planted.obj"), "--size", "0.1"}));
+    EXPECT_NE(planted.status, 0);
+    EXPECT_NE(planted.err.find("belongs to another user; it is not followed"), std::string::npos) << planted.err;
+    EXPECT_EQ(Slurp(Path("victim.obj")), "root's\n");
+    ASSERT_EQ(lchown(Path("shared/planted.obj").c_str(), 0, 0), 0);
+    Result ours = RunCorvane(With({Example("cube.obj"), "-o", Path("shared/planted.obj"), "--size", "0.1"}));
+    EXPECT_EQ(ours.status, 0) << ours.err;
+    EXPECT_NE(Slurp(Path("victim.obj")), "root's\n") << "a link of our own is written through";
+}
+
 TEST_F(CliHostile, FullDiskLeavesTheOldOutputUntouched)
 {
     // A 64 KiB file system with an old output in it and the rest filled up
@@ -404,6 +592,63 @@ TEST_F(CliHostile, SettingsFolderThatCannotBeMade)
     EXPECT_EQ(tooLong.status, 0) << tooLong.err;
     EXPECT_NE(tooLong.err.find("is too long for the module; options will not be kept"), std::string::npos)
         << tooLong.err;
+}
+
+// A user without a home folder (no HOME, no passwd entry) once had the
+// settings kept in /tmp/.config/corvane, where any other user could plant
+// them first. The run now keeps them in a folder of its own, and says so.
+TEST_F(CliHostile, NoHomeFolderKeepsNoSettingsInASharedPlace)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "running as a user without a passwd entry needs root";
+    const uid_t nobody = 54321;
+    ASSERT_EQ(getpwuid(nobody), nullptr) << "uid " << nobody << " has a passwd entry here";
+    mkdir(Path("tmp").c_str(), 0700);
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    ASSERT_EQ(chown(Path("tmp").c_str(), nobody, nobody), 0);
+    Result r = RunProgram({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.1"},
+                          {"HOME", "XDG_CONFIG_HOME", "TMPDIR=" + Path("tmp")}, 0, nobody);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("no home folder to keep the options in"), std::string::npos) << r.err;
+    EXPECT_TRUE(Exists(Path("out.obj")));
+    EXPECT_TRUE(ListDir(Path("tmp")).empty()) << "the run's own folder goes with it";
+}
+
+// Every input the fuzzers kept, read with the default budget in a process
+// of its own: the peak memory stays within 64 times the largest file and
+// 64 MiB, so that no small file makes a reader hold much.
+TEST(ReaderMemory, FuzzCorporaReadWithinMemory)
+{
+    const struct {
+        const char *target;
+        MeshFormat format;
+    } corpora[] = {{"objread", MeshFormat::Obj},   {"plyread", MeshFormat::Ply},   {"offread", MeshFormat::Off},
+                   {"stlread", MeshFormat::Stl},   {"gltfread", MeshFormat::Gltf}, {"glbread", MeshFormat::Glb}};
+    size_t largest = 0, files = 0;
+    for (const auto &c : corpora)
+        for (const std::string &name : ListDir(std::string(CORVANE_SOURCE_DIR) + "/fuzz/corpus/" + c.target)) {
+            largest = std::max(largest, Slurp(std::string(CORVANE_SOURCE_DIR) + "/fuzz/corpus/" + c.target + "/" + name).size());
+            files++;
+        }
+    ASSERT_GT(files, 100u);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (const auto &c : corpora) {
+            const std::string dir = std::string(CORVANE_SOURCE_DIR) + "/fuzz/corpus/" + c.target;
+            for (const std::string &name : ListDir(dir)) {
+                MeshData mesh;
+                std::string error;
+                MeshReadBytes(Slurp(dir + "/" + name), "/nonexistent-corvane/in", c.format, &mesh, nullptr, &error);
+            }
+        }
+        _exit(0);
+    }
+    int wstatus = 0;
+    struct rusage usage = {};
+    wait4(pid, &wstatus, 0, &usage);
+    EXPECT_EQ(StatusOf(wstatus), 0);
+    EXPECT_LT(usage.ru_maxrss, (long)(64 * largest / 1024) + 64 * 1024)
+        << "peak kilobytes reading " << files << " files, the largest " << largest << " bytes";
 }
 
 }  // namespace

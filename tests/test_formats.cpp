@@ -335,6 +335,17 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
             R"(octet-stream;base64,)" +
                 std::string(90u << 20, 'A') + "\"}]}",
             "more than the 64 MiB"},
+        // the cap counts every string, however its characters are escaped,
+        // and all of them together
+        {MeshFormat::Gltf,
+            R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":4,"uri":"\u0064ata:application/)"
+            R"(octet-stream;base64,)" +
+                std::string(90u << 20, 'A') + "\"}]}",
+            "more than the 64 MiB"},
+        {MeshFormat::Gltf,
+            R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":4,"uri":"data:,)" + std::string(48u << 20, 'A') +
+                R"("},{"byteLength":4,"uri":"data:,)" + std::string(48u << 20, 'A') + "\"}]}",
+            "more than the 64 MiB"},
         {MeshFormat::Unknown, "v 0 0 0\n", "in: unknown mesh format"},
     };
     for (const auto &c : cases) {

@@ -147,3 +147,26 @@ TEST(ViewRequest, HeadWithinItsBudget)
     EXPECT_EQ(ViewHeadLength(get, 100, 2), -1) << "one line too many";
     EXPECT_EQ(ViewHeadLength(std::string(50000, 'x'), 16384, 100), -1) << "one endless line";
 }
+
+// A Range header made the library build one copy of the file per range in
+// memory; a second Host could differ from the one checked.
+TEST(ViewRequest, HeadsWithRangesOrTwoHostsAreRefused)
+{
+    const std::string start = "GET /app/three.module.js HTTP/1.1\r\nHost: 127.0.0.1:8000\r\n";
+    std::string status, why;
+    EXPECT_FALSE(ViewHeadRefused(start + "Accept: */*\r\n\r\n", &status, &why));
+    EXPECT_FALSE(ViewHeadRefused(start + "X-Range: bytes=0-\r\nX: Host: a\r\n\r\n", &status, &why));
+    struct Case {
+        std::string head;
+        const char *status;
+    } cases[] = {
+        {start + "Range: bytes=0-,0-,0-\r\n\r\n", "416 Range Not Satisfiable"},
+        {start + "rAnGe: bytes=0-1\r\n\r\n", "416 Range Not Satisfiable"},
+        {start + "Host: evil.example\r\n\r\n", "400 Bad Request"},
+        {start + "host:127.0.0.1:8000\r\n\r\n", "400 Bad Request"},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(ViewHeadRefused(c.head, &status, &why)) << c.head;
+        EXPECT_EQ(status, c.status) << c.head;
+    }
+}

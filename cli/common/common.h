@@ -40,6 +40,7 @@ struct CliArgs {
     double viewElevation = 25.0;
     int previewWidth = 1200;            // --preview-size, pixels
     int previewHeight = 600;
+    long long maxCorners = 0;           // --max-corners; 0: the readers' default budget
 };
 
 // Whether OUTPUT may be written: both files in a known format, OUTPUT a file
@@ -57,6 +58,9 @@ std::string CliModulePath(const CliArgs &args);
 // one monitored phase that polls next); the second ends the program at once with
 // status 130, removing the temporary output file if one is being written.
 void InterruptInstall();
+// The same handler for SIGTERM and SIGHUP, for a program that must clean up
+// however it is asked to stop (the viewer's private folder holds its token).
+void InterruptOnTermination();
 bool InterruptRequested();
 // How many Ctrl-C have come so far.
 int InterruptCount();

@@ -42,6 +42,16 @@ void InterruptInstall()
     sigaction(SIGINT, &sa, nullptr);
 }
 
+void InterruptOnTermination()
+{
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
 bool InterruptRequested()
 {
     return g_interrupts.load() > 0;

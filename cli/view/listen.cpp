@@ -226,6 +226,11 @@ void ViewHttpServer::Handle(int fd, std::chrono::steady_clock::time_point accept
         Refuse(fd, "431 Request Header Fields Too Large", "the request's headers are too large");
         return LingeringClose(fd);
     }
+    std::string status, why;
+    if (ViewHeadRefused(head.substr(0, (size_t)length), &status, &why)) {
+        Refuse(fd, status.c_str(), why.c_str());
+        return LingeringClose(fd);
+    }
     try {
         Connection connection(fd, std::move(head), limits_, readDeadline, stopping_);
         bool closed = false;

@@ -176,6 +176,33 @@ long ViewHeadLength(const std::string &bytes, size_t maxBytes, int maxLines)
     return bytes.size() > maxBytes ? -1 : 0;
 }
 
+bool ViewHeadRefused(const std::string &head, std::string *status, std::string *why)
+{
+    int hosts = 0;
+    size_t at = head.find('\n');   // past the request line
+    while (at != std::string::npos && at + 1 < head.size()) {
+        const size_t start = at + 1;
+        at = head.find('\n', start);
+        const size_t colon = head.find(':', start);
+        if (colon == std::string::npos || (at != std::string::npos && colon > at))
+            continue;
+        std::string name = head.substr(start, colon - start);
+        for (char &c : name)
+            c = (char)std::tolower((unsigned char)c);
+        if (name == "range") {
+            *status = "416 Range Not Satisfiable";
+            *why = "parts of a file are not served";
+            return true;
+        }
+        if (name == "host" && ++hosts > 1) {
+            *status = "400 Bad Request";
+            *why = "a request names its host once";
+            return true;
+        }
+    }
+    return false;
+}
+
 namespace {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the page reads the arrays little-endian");

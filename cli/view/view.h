@@ -24,6 +24,7 @@ struct ViewArgs {
     bool open = false;        // start the user's browser
     bool force = false;       // OUTPUT may be the input
     bool noWeld = false;      // points at one position stay apart
+    long long maxCorners = 0; // 0: the readers' default budget
 };
 
 // Parses `corvane view ...` (argv[0] is "view"). Returns -1 to go on, or the
@@ -58,6 +59,14 @@ bool ViewHostAllowed(const std::string &host, int port);
 // through the blank line that ends it; 0 while it has not ended yet; -1 when
 // it runs past `maxBytes` or holds more than `maxLines` lines.
 long ViewHeadLength(const std::string &bytes, size_t maxBytes, int maxLines);
+// What the server refuses in a request's head (`head`, through its blank
+// line) before the library sees it: a Range header, which the library
+// answers with one copy of the body per range, built in memory (the page
+// never asks for part of a file); and a second Host header, of which the
+// check and the library could read different ones. true with the status
+// line to refuse with ("416 Range Not Satisfiable", "400 Bad Request") and
+// why; false when the head may go on.
+bool ViewHeadRefused(const std::string &head, std::string *status, std::string *why);
 // Compares a token a request gave with the server's in constant time.
 bool ViewTokenEquals(const std::string &given, const std::string &token);
 // A fresh token: 32 random bytes from the kernel, in hex. Empty on failure.

@@ -47,8 +47,8 @@ def module_path() -> Optional[str]:
 
 
 @_documented
-def read_obj(path: _Path) -> Mesh:
-    return _corvane.read_obj(path)
+def read_obj(path: _Path, max_corners: Optional[int] = None) -> Mesh:
+    return _corvane.read_obj(path, max_corners)
 
 
 @_documented
@@ -57,8 +57,9 @@ def write_obj(mesh: Mesh, path: _Path) -> None:
 
 
 @_documented
-def read(path: _Path, format: Optional[str] = None, weld: bool = True) -> Mesh:
-    return _corvane.read(path, format, weld)
+def read(path: _Path, format: Optional[str] = None, weld: bool = True,
+         max_corners: Optional[int] = None) -> Mesh:
+    return _corvane.read(path, format, weld, max_corners)
 
 
 @_documented

@@ -169,12 +169,14 @@ def module_path() -> Union[str, None]:
     Waits, with the GIL released, for a chamfer running in another thread.
     """
 
-def read_obj(path: _Path) -> Mesh:
+def read_obj(path: _Path, max_corners: Union[int, None] = None) -> Mesh:
     """Reads an OBJ file exactly as the corvane program does.
 
     Raises OSError when it cannot be opened and ValueError, naming the line,
     when it is not a mesh the program reads (bytes of the file that are not
-    UTF-8 shown as backslash escapes). A path holding a NUL is a ValueError.
+    UTF-8 shown as backslash escapes), or when it makes more polygon corners,
+    points or polygons than `max_corners` (default 134217728, as the
+    program's --max-corners). A path holding a NUL is a ValueError.
     """
 
 def write_obj(mesh: Mesh, path: _Path) -> None:
@@ -188,7 +190,8 @@ def write_obj(mesh: Mesh, path: _Path) -> None:
     ValueError. Nothing is left behind on failure.
     """
 
-def read(path: _Path, format: Union[str, None] = None, weld: bool = True) -> Mesh:
+def read(path: _Path, format: Union[str, None] = None, weld: bool = True,
+         max_corners: Union[int, None] = None) -> Mesh:
     """Reads a mesh file exactly as the corvane program does: OBJ, PLY
     (ASCII or binary), OFF, STL (ASCII or binary), glTF or GLB, by the
     path's extension unless `format` ("obj", "ply", "off", "stl", "gltf",
@@ -201,7 +204,9 @@ def read(path: _Path, format: Union[str, None] = None, weld: bool = True) -> Mes
     own, as the program's --no-weld keeps them.
     Raises OSError when the file cannot be opened and ValueError, naming the
     line or byte offset where it can, when it is not a mesh the program
-    reads or the format is unknown.
+    reads, the format is unknown, or the file makes more polygon corners,
+    points or polygons than `max_corners` (as read_obj). A device or a
+    socket is refused (ValueError); a FIFO is read without holding the GIL.
     """
 
 def write(mesh: Mesh, path: _Path, format: Union[str, None] = None) -> None:

@@ -160,3 +160,33 @@ def test_ctrl_c_interrupts_chamfer(tmp_path, monkeypatch):
     again = corvane.chamfer(mesh, 0.1)
     assert again.mesh.polygons == first.mesh.polygons
 
+
+
+def test_read_of_a_fifo_waits_without_the_gil_and_devices_are_refused(tmp_path, examples):
+    """A FIFO's writer may come late: the interpreter goes on meanwhile. A
+    device would be read until memory ran out."""
+    os.mkfifo(tmp_path / "late.obj")
+    result = []
+    reader = threading.Thread(target=lambda: result.append(corvane.read(tmp_path / "late.obj")))
+    start = time.monotonic()
+    reader.start()
+    time.sleep(0.2)
+    assert time.monotonic() - start < 1, "the interpreter stalled while the read waited"
+    assert reader.is_alive()
+    (tmp_path / "late.obj").write_bytes((examples / "cube.obj").read_bytes())
+    reader.join(10)
+    assert len(result) == 1 and len(result[0].polygons) == 6
+    with pytest.raises(ValueError, match="/dev/zero: is not a regular file or a pipe"):
+        corvane.read("/dev/zero", format="ply")
+
+
+def test_max_corners_bounds_every_read(tmp_path, examples):
+    cube = examples / "cube.obj"
+    assert len(corvane.read_obj(cube, max_corners=24).polygons) == 6
+    for read in (lambda m: corvane.read_obj(cube, max_corners=m), lambda m: corvane.read(cube, max_corners=m)):
+        with pytest.raises(ValueError, match="more than the 23 polygon corners a file may make"):
+            read(23)
+    with pytest.raises(ValueError, match="at least 1"):
+        corvane.read(cube, max_corners=0)
+    with pytest.raises(TypeError, match="max_corners"):
+        corvane.read(cube, max_corners="24")

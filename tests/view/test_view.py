@@ -6,6 +6,7 @@ import os
 import re
 import select
 import shutil
+import signal
 import socket
 import stat
 import sys
@@ -430,6 +431,16 @@ class Folders(unittest.TestCase):
         server.stop()
         self.assertEqual(os.listdir(tmp), [], 'the folder goes with the server')
 
+    def test_the_folder_goes_on_sigterm_and_sighup_too(self):
+        for sig in [signal.SIGTERM, signal.SIGHUP]:
+            tmp = tempfile.mkdtemp(dir=self.work)
+            server = Server(example('cube.obj'), env={'TMPDIR': tmp})
+            self.assertEqual(len(os.listdir(tmp)), 1)
+            server.proc.send_signal(sig)
+            server.proc.wait(timeout=15)
+            server.stop()
+            self.assertEqual(os.listdir(tmp), [], sig)
+
     def test_open_keeps_the_token_off_the_command_line(self):
         # A stand-in for the user's browser opener that records what it got.
         log = os.path.join(self.work, 'opened')
@@ -487,6 +498,31 @@ class Limits(unittest.TestCase):
         self.assertRegex(self.answer_to(start, endless), rb'^HTTP/1\.1 431')
         self.assertLess(self.memory_kb() - before, 8000, 'kilobytes the server grew by')
         self.assertEqual(self.server.request('GET', '/app/style.css', self.host)[0], 200)
+
+    def test_saves_take_turns_too(self):
+        results = []
+        threads = [threading.Thread(target=lambda i=i: results.append(self.server.api(
+            'POST', f'/api/save?size={0.001 * (i + 1)}&mode=disable&limit=30', {'Cookie': self.cookie})))
+            for i in range(8)]
+        for t in threads:
+            t.start()
+            time.sleep(0.005)
+        for t in threads:
+            t.join()
+        statuses = sorted(status for status, _, _ in results)
+        self.assertGreaterEqual(statuses.count(409), 4, statuses)
+        self.assertTrue(all(b'superseded by a newer save' in body for status, _, body in results if status == 409))
+
+    def test_ranges_and_a_second_host_are_refused(self):
+        before = self.memory_kb()
+        ranges = ','.join(['0-'] * 1024)
+        for _ in range(4):
+            status, _, body = self.server.request('GET', '/app/three.module.js', {**self.host, 'Range': f'bytes={ranges}'})
+            self.assertEqual(status, 416)
+            self.assertLess(len(body), 1000)
+        self.assertLess(self.memory_kb() - before, 8000, 'kilobytes the server grew by')
+        twice = f'GET / HTTP/1.1\r\nHost: 127.0.0.1:{self.server.port}\r\nHost: evil.example\r\n\r\n'.encode()
+        self.assertRegex(self.answer_to(twice), rb'^HTTP/1\.1 400')
 
     def test_chunked_bodies_are_refused(self):
         head = (f'POST /api/run?size=0.1&mode=disable&limit=30 HTTP/1.1\r\nHost: 127.0.0.1:{self.server.port}\r\n'
