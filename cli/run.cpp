@@ -258,7 +258,7 @@ int ReadInput(Job *job)
     const MeshBudget budget = args.maxCorners > 0 ? MeshBudgetForCorners(args.maxCorners) : MeshBudget();
     if (!MeshReadFile(args.input, FormatOf(args.input, args.inputFormat), &job->input, &info, &error, &budget,
                       !args.noWeld)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        Error(error);
         return kExitBadInput;
     }
     InputNotes(args, info);

@@ -479,7 +479,7 @@ int ViewMain(const ViewArgs &args)
     const MeshBudget budget = args.maxCorners > 0 ? MeshBudgetForCorners(args.maxCorners) : MeshBudget();
     if (!MeshReadFile(args.input, MeshFormatFromPath(args.input), &v.input, &info, &error, &budget,
                       !args.noWeld)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fprintf(stderr, "corvane: %s\n", error.c_str());
         return kExitBadInput;
     }
     // Stopped by a signal, the server still removes its folder.
