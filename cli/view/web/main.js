@@ -129,7 +129,7 @@ function updateWarnings(options) {
       'the chamfer needs consistently wound polygons (the result will have holes).');
   if (info.crowdedEdges > 0)
     lines.push(`${plural(info.crowdedEdges, 'edge is', 'edges are')} shared by 3 or more polygons; the chamfer ` +
-      'needs every edge shared by at most two (the result will be tangled there).');
+      `leaves ${info.crowdedEdges === 1 ? 'it as it is' : 'them as they are'}, as it leaves an open border.`);
   if (info.safeSize !== null && options.size !== null && options.size > info.safeSize && !options.clamp)
     lines.push(`Beyond the safe size ${Number(info.safeSize.toPrecision(4))}: strips will cross.`);
   if (info.corners > 65536)
