@@ -417,9 +417,10 @@ void RemoveSliver(BufModel *model, int p, const LWPntID *pointHost)
     }
 }
 
-// Cuts every polygon that passes through a point twice into its lobes;
-// whether there was one.
-bool CutPinched(BufModel *model, const LWPntID *pointHost, bool hosted)
+// Cuts every polygon that passes through a point twice into its lobes,
+// but those `keep` marks; whether there was one.
+bool CutPinched(BufModel *model, const LWPntID *pointHost, bool hosted, const unsigned char *keep,
+                int kept)
 {
     int n = model->pointCount;
     int polys = model->polyCount;
@@ -428,7 +429,7 @@ bool CutPinched(BufModel *model, const LWPntID *pointHost, bool hosted)
     bool mended = false;
     for (int p = 0; p < polys; p++) {
         BufPoly *poly = model->polyTable[p];
-        if (!HasRepeat(poly, pointHost, hosted, n))
+        if ((keep && p < kept && keep[p]) || !HasRepeat(poly, pointHost, hosted, n))
             continue;
         if (poly->count > w.room) {
             free(ring);
@@ -555,26 +556,108 @@ void BufModelSettleWeld(BufModel *model, const int32_t *nearest, const int32_t *
 // left exactly as it is. Lobes are added after the last polygon.
 void BufModelMend(BufModel *model)
 {
+    BufModelMendKeeping(model, nullptr, 0);
+}
+
+// The host ids of the points side by side, and whether any is set; null
+// without memory.
+static LWPntID *PointHosts(const BufModel *model, bool *hosted)
+{
+    int n = model->pointCount;
+    LWPntID *pointHost = static_cast<LWPntID *>(malloc(sizeof(LWPntID) * (size_t)(n > 0 ? n : 1)));
+    *hosted = false;
+    for (int i = 0; pointHost && i < n; i++) {
+        pointHost[i] = model->pointTable[i]->hostId;
+        *hosted = *hosted || pointHost[i];
+    }
+    return pointHost;
+}
+
+// Whether the polygon passes through its points twice only along slits:
+// every point it repeats is an end of an edge it runs both ways, and no
+// point comes twice in a row. A slit joins a hole to the outline of one
+// polygon; it is the input's, and the passes keep it (the seam joins make
+// both sides one), so it is no pinch.
+//
+//      outline  A ------ B  hole       A and B each twice: A -> B and
+//                   slit               B -> A both in the ring
+static bool Twice(const BufPoly *poly, int v, const LWPntID *pointHost, int n)
+{
+    VertexKey key = KeyOf(poly, v, pointHost, n);
+    for (int w = 0; w < poly->count; w++)
+        if (w != v && SameKey(key, KeyOf(poly, w, pointHost, n)))
+            return true;
+    return false;
+}
+
+// Whether the polygon runs from vertex v's point to vertex u's somewhere.
+static bool Runs(const BufPoly *poly, int v, int u, const LWPntID *pointHost, int n)
+{
+    VertexKey a = KeyOf(poly, v, pointHost, n), b = KeyOf(poly, u, pointHost, n);
+    for (int w = 0; w < poly->count; w++)
+        if (SameKey(a, KeyOf(poly, w, pointHost, n)) &&
+            SameKey(b, KeyOf(poly, (w + 1) % poly->count, pointHost, n)))
+            return true;
+    return false;
+}
+
+static bool SlitOnly(const BufPoly *poly, const LWPntID *pointHost, int n)
+{
+    int count = poly->count;
+    bool repeat = false;
+    for (int v = 0; v < count; v++) {
+        int next = (v + 1) % count, prev = (v + count - 1) % count;
+        if (SameKey(KeyOf(poly, v, pointHost, n), KeyOf(poly, next, pointHost, n)))
+            return false;
+        if (!Twice(poly, v, pointHost, n))
+            continue;
+        repeat = true;
+        // Both ends of a slit come twice; a spike's tip, once.
+        bool slit = (Twice(poly, next, pointHost, n) && Runs(poly, next, v, pointHost, n)) ||
+                    (Twice(poly, prev, pointHost, n) && Runs(poly, v, prev, pointHost, n));
+        if (!slit)
+            return false;
+    }
+    return repeat;
+}
+
+unsigned char *BufModelMarkRepeats(const BufModel *model)
+{
+    bool hosted = false;
+    LWPntID *pointHost = PointHosts(model, &hosted);
+    unsigned char *marks =
+        static_cast<unsigned char *>(malloc(model->polyCount > 0 ? (size_t)model->polyCount : 1));
+    for (int p = 0; pointHost && marks && p < model->polyCount; p++) {
+        const BufPoly *poly = model->polyTable[p];
+        marks[p] = HasRepeat(poly, pointHost, hosted, model->pointCount) &&
+                   SlitOnly(poly, pointHost, model->pointCount);
+    }
+    if (!pointHost) {
+        free(marks);
+        marks = nullptr;
+    }
+    free(pointHost);
+    return marks;
+}
+
+void BufModelMendKeeping(BufModel *model, const unsigned char *keep, int kept)
+{
     int n = model->pointCount;
     // The host ids of the points side by side: every vertex is looked at.
-    LWPntID *pointHost = static_cast<LWPntID *>(malloc(sizeof(LWPntID) * (size_t)(n > 0 ? n : 1)));
+    bool hosted = false;
+    LWPntID *pointHost = PointHosts(model, &hosted);
     if (!pointHost)
         return;
-    bool hosted = false;
-    for (int i = 0; i < n; i++) {
-        pointHost[i] = model->pointTable[i]->hostId;
-        hosted = hosted || pointHost[i];
-    }
     // What the weld pinched comes where it merged points a bevel size apart:
     // only then are slivers and crowded short edges looked for.
-    if (CutPinched(model, pointHost, hosted)) {
+    if (CutPinched(model, pointHost, hosted, keep, kept)) {
         for (int p = 0; p < model->polyCount; p++) {
             BufPoly *poly = model->polyTable[p];
             if (poly->count == 3 && ZeroArea(model, poly) && !HasRepeat(poly, pointHost, hosted, n))
                 RemoveSliver(model, p, pointHost);
         }
         if (CollapseCrowdedEdges(model))
-            CutPinched(model, pointHost, hosted);
+            CutPinched(model, pointHost, hosted, keep, kept);
     }
     free(pointHost);
 }

@@ -99,6 +99,10 @@ MeshData MakeOpenBox(double sx, double sy, double sz, int splits);
 // triangle-fan pole, `rows` rings of `around` points up to the open rim at
 // z = 0; `twist` turns each ring so that no quad is planar.
 MeshData MakeBowl(int around, int rows, double twist);
+// The square [0, 4]^2 in z = 0 facing +z with the hole [1, 3]^2, one
+// polygon joined to the hole by a slit: (0,0) (4,0) (4,4) (0,4) (0,0)
+// (1,1) (3,1) (3,3) (1,3) (1,1), points 0 and 4 each twice.
+MeshData MakeSlitSquare();
 // A helicoid of `turns` turns, `rows` x `around` quads between radius 0.5
 // and 1.5, rising 1 per turn.
 MeshData MakeHelicoid(int around, int rows, double turns);
