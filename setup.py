@@ -2,6 +2,7 @@
 extension and the Corvane.p beside it) for the interpreter pip runs, and
 its two binaries join the Python files in the wheel. pyproject.toml holds
 the rest; see the README for the command."""
+import importlib.util
 import os
 import pathlib
 import shutil
@@ -34,7 +35,8 @@ class CMakeBuild(build_ext):
         target = pathlib.Path(self.get_ext_fullpath(ext.name))
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(next(built.glob("_corvane.*.so")), target)
-        shutil.copyfile(built / "Corvane.p", target.parent / "Corvane.p")
+        for module in ("Corvane.p", "CorvaneLarge.p"):
+            shutil.copyfile(built / module, target.parent / module)
 
     def configure(self, tree):
         configure = ["cmake", "-S", str(ROOT), "-B", str(tree), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
@@ -44,6 +46,14 @@ class CMakeBuild(build_ext):
             configure += ["-G", "Ninja"]
         subprocess.run(configure, check=True)
 
+
+# Without wheel, pip's only words are "invalid command 'bdist_wheel'"; the
+# usual cause is an interpreter other than Debian's first on PATH.
+if importlib.util.find_spec("wheel") is None and {"bdist_wheel", "dist_info"} & set(sys.argv):
+    sys.exit(f"corvane: {sys.executable} has no 'wheel' package, which pip needs without build isolation; "
+             "install from an environment made by Debian's interpreter: "
+             "/usr/bin/python3 -m venv --system-site-packages ENV && ENV/bin/python -m pip install "
+             "--no-build-isolation --no-index .")
 
 (ROOT / BUILD_BASE).mkdir(parents=True, exist_ok=True)
 setup(

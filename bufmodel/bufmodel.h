@@ -4,8 +4,10 @@
 // commits through and its monitor, comes with the services of
 // edit/services.h.
 //
-// A BufModel is large (two fixed tables of 65536 record pointers, about 1 MB
-// on a 64-bit build): allocate it on the heap, never on the stack.
+// A model holds at most `recordLimit` points and as many polygons: the host
+// module keeps the 65536 its hosts were written for, and a build for the
+// programs around it sets a larger one. The tables of record pointers grow
+// with the records they hold.
 #ifndef CORVANE_BUFMODEL_H
 #define CORVANE_BUFMODEL_H
 
@@ -16,6 +18,7 @@
 #include "hostapi/hostapi.h"
 #include "vecmath/vecmath.h"
 
+// The host module's limit, and the one a model takes when none is set.
 enum { BUFMODEL_MAX_POINTS = 65536, BUFMODEL_MAX_POLYS = 65536 };
 
 struct BufPoint {
@@ -40,9 +43,14 @@ struct BufBlock;
 
 struct BufModel {
     int32_t pointCount;
-    BufPoint *pointTable[BUFMODEL_MAX_POINTS];
+    int32_t pointRoom;     // slots the point table has
+    BufPoint **pointTable;
     int32_t polyCount;
-    BufPoly *polyTable[BUFMODEL_MAX_POLYS];
+    int32_t polyRoom;
+    BufPoly **polyTable;
+    // Points and polygons a model may hold; 0 until BufModelInit sets the
+    // default, and the activation may then set another.
+    int32_t recordLimit;
     Vec3 boxMax;
     Vec3 boxMin;
     // Number of adds refused because a table was full. The activation reads
@@ -59,14 +67,14 @@ struct BufModel {
 };
 
 // Empties both tables and zeroes refusedAdds; -1 for a null model. The box
-// is not touched. The model is zeroed memory or one used before: only the
-// slots below its counts are emptied, since the others always are.
+// is not touched. The model is zeroed memory or one released before; a limit
+// of 0 becomes BUFMODEL_MAX_POINTS, a limit already set stays.
 int BufModelInit(BufModel *model);
 // Adds a point (host id 0) and widens the bounding box. New index, or -1 when
-// the model is null, allocation fails or 65536 points are held.
+// the model is null, allocation fails or the limit is held.
 int BufModelAddPoint(BufModel *model, const Vec3 *position);
 // Adds a polygon over existing point indices; copies the name. New index, or
-// -1 for count < 3, null indices, allocation failure or 65536 polygons held.
+// -1 for count < 3, null indices, allocation failure or the limit held.
 int BufModelAddPoly(BufModel *model, const char *surface, int count, const int32_t *points);
 // BufModelAddPoly without the centroid and normal (both left (0, 0, 0)), for
 // polygons whose shape nothing reads again.
@@ -94,8 +102,8 @@ Vec3 BufModelPointPosition(BufModel *model, int index);
 // services record.
 int BufModelFlush(BufModel *model, EditServices *services);
 
-// Releases every record without committing anything (the model is then
-// spent, as after a flush). Used when a result must not reach the host.
+// Releases every record and both tables without committing anything (the
+// model is then spent, as after a flush). Used when a result must not reach the host.
 void BufModelRelease(BufModel *model);
 // Gives back the blocks the records were carved from (BufModelRelease and
 // the flush do it; the slots are left as they are).

@@ -228,7 +228,7 @@ void MendPolygon(BufModel *model, int p, const LWPntID *pointHost, Corner *ring,
         ring[v] = Corner{KeyOf(poly, v, pointHost, n), poly->points[v], poly->hostPoints[v]};
     CutLobes(w, ring, poly->count, n);
     int extra = w.lobes - (w.top >= 3 ? 0 : 1);
-    if (extra > 0 && model->polyCount + extra > BUFMODEL_MAX_POLYS)
+    if (extra > 0 && (int64_t)model->polyCount + extra > model->recordLimit)
         return;
     // The new records first: when one cannot be had, nothing has changed.
     int before = model->polyCount;

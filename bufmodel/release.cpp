@@ -2,15 +2,16 @@
 
 #include "bufmodel/bufmodel.h"
 
-// Every record lives in the model's blocks: the slots are emptied and the
-// blocks go back in one sweep.
+// Every record lives in the model's blocks: the blocks and the two tables go
+// back in one sweep.
 void BufModelRelease(BufModel *model)
 {
     if (!model)
         return;
-    for (int i = 0; i < model->pointCount; ++i)
-        model->pointTable[i] = nullptr;
-    for (int i = 0; i < model->polyCount; ++i)
-        model->polyTable[i] = nullptr;
+    free(model->pointTable);
+    free(model->polyTable);
+    model->pointTable = nullptr;
+    model->polyTable = nullptr;
+    model->pointRoom = model->polyRoom = 0;
     BufModelFreeBlocks(model);
 }

@@ -1,6 +1,6 @@
 // The BufModel store: adding, re-shaping and reading back buffered points
 // and polygons. Records are carved from blocks the model owns until the
-// flush releases them; the tables are fixed and never grow.
+// flush releases them; the tables of record pointers double as they fill.
 #include "bufmodel/bufmodel.h"
 
 #include <stdlib.h>
@@ -10,17 +10,10 @@ int BufModelInit(BufModel *model)
 {
     if (!model)
         return -1;
-    // Slots from each count upwards are always empty: the adds fill them in
-    // order and the flush and the release empty them again. So only the
-    // slots below the counts can hold anything, and zeroed memory holds
-    // nothing. Emptying all 65536 slots of both tables wrote a megabyte per
-    // activation, most of the cost of one on a small mesh.
-    int points = model->pointCount < 0 ? 0 : model->pointCount;
-    int polys = model->polyCount < 0 ? 0 : model->polyCount;
-    for (int i = 0; i < points && i < BUFMODEL_MAX_POINTS; i++)
-        model->pointTable[i] = nullptr;
-    for (int i = 0; i < polys && i < BUFMODEL_MAX_POLYS; i++)
-        model->polyTable[i] = nullptr;
+    // Slots at and above each count are never read, so a table kept from an
+    // earlier use needs no emptying.
+    if (model->recordLimit <= 0)
+        model->recordLimit = BUFMODEL_MAX_POINTS;
     model->pointCount = 0;
     model->polyCount = 0;
     model->refusedAdds = 0;
@@ -48,6 +41,26 @@ struct BufBlock {
 static const size_t kBlockSize = 256 * 1024;
 static const size_t kPieceAlign = 8;  // doubles and pointers
 enum { kPointLane = 0, kPolyLane = 1 };
+
+// Makes room for one more slot in a table holding `count`; false without
+// memory. The table doubles, so the adds stay linear in the records.
+template <typename Record>
+static bool RoomForOne(Record ***table, int32_t *room, int32_t count, int32_t limit)
+{
+    if (count < *room)
+        return true;
+    int64_t grown = *room < 1024 ? 1024 : (int64_t)*room * 2;
+    if (grown > limit)
+        grown = limit;
+    if (grown <= count)
+        return false;
+    Record **bigger = static_cast<Record **>(realloc(*table, (size_t)grown * sizeof(Record *)));
+    if (!bigger)
+        return false;
+    *table = bigger;
+    *room = (int32_t)grown;
+    return true;
+}
 
 static void *Carve(BufModel *model, int lane, size_t size)
 {
@@ -111,7 +124,8 @@ int BufModelAddPoint(BufModel *model, const Vec3 *position)
 {
     if (!model || !position)
         return -1;
-    if (model->pointCount >= BUFMODEL_MAX_POINTS) {
+    if (model->pointCount >= model->recordLimit ||
+        !RoomForOne(&model->pointTable, &model->pointRoom, model->pointCount, model->recordLimit)) {
         model->refusedAdds++;
         return -1;
     }
@@ -182,7 +196,8 @@ static Vec3 FirstThreeNormal(const BufModel *model, const int32_t *points)
 // normal not yet written; null (counted as refused) when there is no room.
 static BufPoly *NewPoly(BufModel *model, const char *surface, int count)
 {
-    if (model->polyCount >= BUFMODEL_MAX_POLYS) {
+    if (model->polyCount >= model->recordLimit ||
+        !RoomForOne(&model->polyTable, &model->polyRoom, model->polyCount, model->recordLimit)) {
         model->refusedAdds++;
         return nullptr;
     }

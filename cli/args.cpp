@@ -30,7 +30,9 @@ const char kDescription[] =
     "the panel is shown there. Confirmed options are saved for the next run.\n"
     "\n"
     "corvane view INPUT serves a page on 127.0.0.1 that shows the chamfer live and\n"
-    "saves it (corvane view --help).";
+    "saves it (corvane view --help).\n"
+    "Whole libraries of files, on one machine or a Dask cluster: python3 -m corvane\n"
+    "batch INPUT... -o OUTDIR --size S (python3 -m corvane batch --help).";
 
 const char kFooter[] =
     "Examples:\n"
@@ -113,13 +115,16 @@ void AddOptions(CLI::App &app, CliArgs *args, RawOptions *raw)
                        "(1-based, as in the file)")
             ->type_name("A,B");
     raw->selectOpt->excludes(raw->edgeOpt);
-    app.add_option("--plugin", args->plugin, "The module to load (default: Corvane.p beside corvane)")
+    app.add_option("--plugin", args->plugin, "The module to load (default: CorvaneLarge.p beside corvane; the host module Corvane.p refuses meshes over 65,536 corners)")
         ->type_name("PATH");
     app.add_option("--plugins-dir", args->pluginsDir,
                    "Folder of the settings file (default: $XDG_CONFIG_HOME/corvane or ~/.config/corvane)")
         ->type_name("DIR");
     app.add_flag("--clamp", args->clamp,
                  "Run with the smaller of the bevel size and the safe size, where no strip crosses another");
+    app.add_flag("--no-weld", args->noWeld,
+                 "Keep every point the input gives, also where STL, glTF or a PLY with texture "
+                 "coordinates, normals or colours split one point into several at one position");
     app.add_flag("--stats", args->stats, "Print counts of the input and the output, and the time taken");
     app.add_flag("-q,--quiet", args->quiet, "No progress, notes or warnings; errors only");
     app.add_flag("--progress", args->progress,
@@ -189,6 +194,16 @@ int CheckOptions(const RawOptions &raw, CliArgs *args)
     return -1;
 }
 
+// A command line CLI11 refused, said in the program's voice; --help and
+// --version end the parse too, with status 0, and print themselves.
+int ParseFailed(CLI::App &app, const CLI::ParseError &e)
+{
+    if (e.get_exit_code() == 0)
+        return app.exit(e) == 0 ? kExitDone : kExitUsage;
+    std::fprintf(stderr, "corvane: %s (corvane --help lists the options)\n", e.what());
+    return kExitUsage;
+}
+
 }  // namespace
 
 int CliParse(int argc, char **argv, CliArgs *args)
@@ -199,8 +214,7 @@ int CliParse(int argc, char **argv, CliArgs *args)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        int code = app.exit(e);
-        return code == 0 ? kExitDone : kExitUsage;
+        return ParseFailed(app, e);
     }
     return CheckOptions(raw, args);
 }

@@ -21,7 +21,8 @@ int CliRun(const CliArgs &args);
 struct ProgressDisplay;
 ProgressDisplay *ProgressCreate(bool quiet, bool lines);
 void ProgressDestroy(ProgressDisplay *display);
-// Binds the display to the host's monitor hooks, and messages to stderr.
+// Binds the display to the host's monitor hooks, and the module's messages to
+// stderr, each on one line after "corvane: ".
 void ProgressAttach(ProgressDisplay *display, EmuHost *host);
 // Clears a bar still on the screen before other output.
 void ProgressClear(ProgressDisplay *display);

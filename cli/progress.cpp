@@ -1,5 +1,6 @@
 // What the user sees of the host's progress monitor and message services.
 #include "cli/cli.h"
+#include "run/run.h"
 
 #include <chrono>
 #include <cstdio>
@@ -154,12 +155,14 @@ void OnClose(ProgressDisplay *d, const EmuMonitorLog &log)
 
 void OnMessage(ProgressDisplay *d, const EmuMessage &msg)
 {
-    // The module's own words, its line breaks kept.
+    // The module's own words, on one line in the program's voice: it wraps
+    // them for a host's message box.
     ProgressClear(d);
-    std::string text = msg.line1 + "\n";
+    std::string text = msg.line1;
     if (!msg.line2Null && !msg.line2.empty())
-        text += msg.line2 + "\n";
-    Put(text);
+        text += "\n" + msg.line2;
+    Put(std::string("corvane: ") + (msg.error ? "the module reported an error: " : "the module says: ") +
+        RunMessageLine(text) + "\n");
 }
 
 }  // namespace

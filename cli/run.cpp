@@ -56,7 +56,7 @@ MeshFormat FormatOf(const std::string &path, const std::string &given)
 void InputNotes(const CliArgs &args, const MeshReadInfo &info)
 {
     if (!MeshReadNote(args.input, info).empty())
-        Note(args, MeshReadNote(args.input, info));
+        Note(args, MeshReadNote(args.input, info) + (info.welded > 0 ? " (--no-weld keeps them apart)" : ""));
     if (info.texcoords > 0 && info.normals > 0)
         Note(args, args.input + " has texture coordinates and normals; they are not carried over");
     else if (info.texcoords > 0)
@@ -181,7 +181,7 @@ void PrintStats(const MeshData &input, const MeshData *output, double activation
     // The input's figure: the size past which strips start to cross.
     double safe = MeshSafeBevelSize(input);
     if (std::isfinite(safe))
-        std::printf("safe bevel size: %s\n", MeshFormatDouble(safe).c_str());
+        std::printf("safe bevel size: %s\n", RunSafeSizeText(safe).c_str());
     else
         std::printf("safe bevel size: any (no edge is chamfered)\n");
     std::fflush(stdout);
@@ -189,8 +189,14 @@ void PrintStats(const MeshData &input, const MeshData *output, double activation
 
 // Writes the output atomically; a Ctrl-C while it is written discards it
 // unless partial results are wanted.
-int WriteOutput(const CliArgs &args, const MeshData &mesh)
+int WriteOutput(const CliArgs &args, const MeshData &result)
 {
+    // The material libraries are named from the output's folder, where
+    // other tools look for them.
+    MeshData mesh = result;
+    const std::string moved = MeshMoveMaterialLibraries(&mesh, args.input, args.output);
+    if (!moved.empty())
+        Note(args, moved);
     std::string error, bytes, note;
     if (!MeshFileBytes(mesh, FormatOf(args.output, args.outputFormat), args.output, &bytes, &error, &note)) {
         Error(error);
@@ -256,8 +262,9 @@ int ReadInput(Job *job)
     const CliArgs &args = job->args;
     MeshReadInfo info;
     std::string error;
-    if (!MeshReadFile(args.input, FormatOf(args.input, args.inputFormat), &job->input, &info, &error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    if (!MeshReadFile(args.input, FormatOf(args.input, args.inputFormat), &job->input, &info, &error,
+                      !args.noWeld)) {
+        Error(error);
         return kExitBadInput;
     }
     InputNotes(args, info);
@@ -372,7 +379,7 @@ std::string SizeRemedy(const Job &job)
         return "--clamp keeps to it";
     return "the size " + MeshFormatDouble(job.run.bevelSize) +
            " is the module's default, as no --size was given and no settings file was found: give --size, at "
-           "most the safe size " + MeshFormatDouble(job.safe) + ", or --clamp";
+           "most the safe size " + RunSafeSizeText(job.safe) + ", or --clamp";
 }
 
 // A result other tools may refuse is worth a word even when the run went
@@ -388,8 +395,30 @@ void InvalidResultWarning(const Job &job)
     std::string text = "corvane: warning: in the result " + what + "; other tools may refuse it";
     if (!job.sizeWarned && std::isfinite(job.safe))
         text += DefaultSize(job) ? " (" + SizeRemedy(job) + ")"
-                                 : " (the safe bevel size is " + MeshFormatDouble(job.safe) + "; --clamp keeps to it)";
+                                 : " (the safe bevel size is " + RunSafeSizeText(job.safe) + "; --clamp keeps to it)";
     std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+// The module refuses an input of more polygon corners than it holds, in
+// words that give no count: " (INPUT has N polygon corners, more than the
+// 65,536 the module takes)", with the limit its message names (the host
+// module's, or the larger one of the program's own), else empty.
+std::string CornersPastLimit(const Job &job)
+{
+    long long kModuleCorners = 0;
+    const std::string says = "has more than ";
+    for (const RunMessage &m : job.run.messages) {
+        const size_t at = m.text.find(says);
+        if (at != std::string::npos && m.text.find("polygon corners", at) != std::string::npos)
+            kModuleCorners = std::atoll(m.text.c_str() + at + says.size());
+    }
+    long long corners = 0;
+    for (const MeshPoly &p : job.input.polys)
+        corners += (long long)p.points.size();
+    if (job.pairMode || kModuleCorners <= 0 || corners <= kModuleCorners)
+        return "";
+    return " (" + job.args.input + " has " + Grouped(corners) + " polygon corners, more than the " +
+           Grouped(kModuleCorners) + " the module takes)";
 }
 
 // What the run came to, told the user; *write says whether OUTPUT is to be
@@ -417,7 +446,7 @@ int Report(Job *job, bool *write)
             Error("cancelled; " + args.output + " not written");
             return kExitAborted;
         }
-        Error(run.failure + "; " + args.output + " not written");
+        Error(run.failure + CornersPastLimit(*job) + "; " + args.output + " not written");
         if (args.stats)
             PrintStats(job->input, nullptr, run.activationMs);
         return kExitBadInput;
@@ -493,15 +522,16 @@ int WriteResults(const Job &job, int status)
             return kExitBadInput;
         }
     }
-    if (args.stats)
-        PrintStats(job.input, &output, job.run.activationMs);
-    else if (status == kExitDone && !args.quiet)
+    // With --stats the table follows the line, which names the output.
+    if (status == kExitDone && (!args.quiet || args.stats))
         std::printf("wrote %s: %s -> %s points, %s -> %s polygons (%s mode, %s)\n", args.output.c_str(),
                     Grouped((long long)job.input.points.size()).c_str(),
                     Grouped((long long)output.points.size()).c_str(),
                     Grouped((long long)job.input.polys.size()).c_str(),
                     Grouped((long long)output.polys.size()).c_str(),
                     job.pairMode ? "two-polygon" : "object", OptionsText(job, false).c_str());
+    if (args.stats)
+        PrintStats(job.input, &output, job.run.activationMs);
     return status;
 }
 

@@ -198,16 +198,21 @@ int PolyNormal(HostEditState state, LWPolID id, double out[3])
     if (p == nullptr)
         return 0;
     // A module asks for the same normal once per edge of the polygon.
-    const int thisEdit = edit->host->editSerial;
-    if (p->normalEdit != thisEdit) {
-        p->normalOk = EmuNewellNormal(edit->host, p->points, p->normal);
-        p->normalEdit = thisEdit;
+    EmuHost *host = edit->host;
+    const size_t index = reinterpret_cast<uintptr_t>(id) - 1;
+    if (host->normals.size() <= index)
+        host->normals.resize(host->polys.size());
+    EmuNormalAnswer &answer = host->normals[index];
+    const int thisEdit = host->editSerial;
+    if (answer.edit != thisEdit) {
+        answer.ok = EmuNewellNormal(host, p->points.data(), p->points.size(), answer.normal);
+        answer.edit = thisEdit;
     }
-    if (!p->normalOk)
+    if (!answer.ok)
         return 0;
-    out[0] = p->normal[0];
-    out[1] = p->normal[1];
-    out[2] = p->normal[2];
+    out[0] = answer.normal[0];
+    out[1] = answer.normal[1];
+    out[2] = answer.normal[2];
     return 1;
 }
 
@@ -251,17 +256,12 @@ LWPolID AddFace(HostEditState state, const char *surface, int count, const LWPnt
         return nullptr;
     }
     auto poly = std::make_unique<EmuPoly>();
-    poly->points.assign(points, points + count);
-    poly->hasSurface = surface != nullptr;
-    if (surface != nullptr)
-        poly->surface = surface;
+    std::memset(&poly->info, 0, sizeof poly->info);
+    EmuPolySetPoints(host, poly.get(), points, (size_t)count);
+    EmuPolySetSurface(host, poly.get(), surface, surface ? std::strlen(surface) : 0);
     poly->layer = host->foreground.empty() ? 1 : host->foreground.front();
     poly->alive = false; // held back until done(0)
-    std::memset(&poly->info, 0, sizeof poly->info);
     poly->info.pol = reinterpret_cast<LWPolID>(static_cast<uintptr_t>(host->polys.size() + 1));
-    poly->info.numPnts = count;
-    poly->info.points = poly->points.data();
-    poly->info.surface = poly->hasSurface ? poly->surface.c_str() : nullptr;
     const LWPolID id = poly->info.pol;
     host->polys.push_back(std::move(poly));
     host->log.addedPolys.push_back(id);

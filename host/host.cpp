@@ -2,6 +2,7 @@
 // and the activation call a host makes.
 #include "host/host.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstdint>
@@ -33,6 +34,7 @@ std::vector<LWPolID> EmuHostAddMesh(EmuHost *host, int layer, const MeshData &me
 {
     // Ids of the mesh's points: its point k becomes host point first + k.
     const size_t first = host->points.size();
+    host->points.reserve(first + mesh.points.size());
     for (const auto &p : mesh.points) {
         auto pt = std::make_unique<EmuPoint>();
         std::memset(&pt->info, 0, sizeof pt->info);
@@ -45,25 +47,62 @@ std::vector<LWPolID> EmuHostAddMesh(EmuHost *host, int layer, const MeshData &me
     }
     std::vector<LWPolID> ids;
     ids.reserve(mesh.polys.size());
+    host->polys.reserve(host->polys.size() + mesh.polys.size());
+    std::vector<LWPntID> corners;
     for (const MeshPoly &mp : mesh.polys) {
         auto poly = std::make_unique<EmuPoly>();
+        corners.clear();
         for (int k : mp.points) {
             assert(k >= 0 && static_cast<size_t>(k) < mesh.points.size());
-            poly->points.push_back(PointIdOf(first + static_cast<size_t>(k)));
+            corners.push_back(PointIdOf(first + static_cast<size_t>(k)));
         }
-        poly->surface = mp.surface;
-        poly->hasSurface = mp.hasSurface;
-        poly->layer = layer;
         std::memset(&poly->info, 0, sizeof poly->info);
         poly->info.pol = PolyIdOf(host->polys.size());
         poly->info.flags = mp.selected ? HOST_POLY_SELECTED : 0;
-        poly->info.numPnts = static_cast<HostWord>(poly->points.size());
-        poly->info.points = poly->points.data();
-        poly->info.surface = poly->hasSurface ? poly->surface.c_str() : nullptr;
+        EmuPolySetPoints(host, poly.get(), corners.data(), corners.size());
+        EmuPolySetSurface(host, poly.get(), mp.hasSurface ? mp.surface.data() : nullptr, mp.surface.size());
+        poly->layer = layer;
         ids.push_back(poly->info.pol);
         host->polys.push_back(std::move(poly));
     }
     return ids;
+}
+
+void EmuPolySetPoints(EmuHost *host, EmuPoly *poly, const LWPntID *points, size_t count)
+{
+    EmuCornerStore &store = host->corners;
+    if (count > store.left) {
+        const size_t room = count > 65536 ? count : 65536;
+        store.blocks.push_back(std::make_unique<LWPntID[]>(room));
+        store.cursor = store.blocks.back().get();
+        store.left = room;
+    }
+    LWPntID *copy = store.cursor;
+    std::copy(points, points + count, copy);
+    store.cursor += count;
+    store.left -= count;
+    poly->points = EmuPointList{copy, count};
+    poly->info.numPnts = static_cast<HostWord>(count);
+    poly->info.points = copy;
+}
+
+void EmuPolySetSurface(EmuHost *host, EmuPoly *poly, const char *surface, size_t length)
+{
+    poly->hasSurface = surface != nullptr;
+    if (surface == nullptr) {
+        poly->surface = std::string_view();
+        poly->info.surface = nullptr;
+        return;
+    }
+    // Looked up before it is inserted: an insertion makes its node first, an
+    // allocation per polygon for a name the table almost always has.
+    std::string key(surface, length);
+    auto found = host->names.find(key);
+    if (found == host->names.end())
+        found = host->names.insert(std::move(key)).first;
+    const std::string &name = *found;
+    poly->surface = name;
+    poly->info.surface = name.c_str();
 }
 
 void EmuHostMakeCurrent(EmuHost *host)
@@ -103,6 +142,13 @@ MeshData EmuHostLayerMesh(const EmuHost *host, int layer)
             index[reinterpret_cast<uintptr_t>(id) - 1] = 0;
     }
     MeshData mesh;
+    size_t points = 0, polys = 0;
+    for (size_t k = 0; k < host->points.size(); ++k)
+        points += index[k] < 0 ? 0 : 1;
+    for (const auto &poly : host->polys)
+        polys += poly->alive && poly->layer == layer ? 1 : 0;
+    mesh.points.reserve(points);
+    mesh.polys.reserve(polys);
     for (size_t k = 0; k < host->points.size(); ++k) {
         if (index[k] < 0)
             continue;
@@ -125,9 +171,9 @@ MeshData EmuHostLayerMesh(const EmuHost *host, int layer)
     return mesh;
 }
 
-bool EmuNewellNormal(const EmuHost *host, const std::vector<LWPntID> &points, double out[3])
+bool EmuNewellNormal(const EmuHost *host, const LWPntID *points, size_t count, double out[3])
 {
-    const size_t n = points.size();
+    const size_t n = count;
     if (n < 3)
         return false;
     // Newell's sums over the closed outline, edge i -> i + 1 in vertex order.

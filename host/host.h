@@ -13,6 +13,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "host/pool.h"
@@ -31,19 +33,31 @@ struct EmuPoint {
     static void operator delete(void *p, size_t size) { EmuPoolGive(EmuPointPool(), p, size); }
 };
 
+// A polygon's point ids: a view of the host's corner store, where they stay
+// put for the host's life (polyInfo hands the module a pointer to them).
+struct EmuPointList {
+    const LWPntID *items = nullptr;
+    size_t count = 0;
+
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    const LWPntID *data() const { return items; }
+    const LWPntID *begin() const { return items; }
+    const LWPntID *end() const { return items + count; }
+    LWPntID operator[](size_t k) const { return items[k]; }
+    LWPntID front() const { return items[0]; }
+    LWPntID back() const { return items[count - 1]; }
+    operator std::vector<LWPntID>() const { return std::vector<LWPntID>(begin(), end()); }
+};
+
 struct EmuPoly {
     HostPolygonInfo info;      // what polyInfo returns; points/surface point below
-    std::vector<LWPntID> points;
-    std::string surface;
+    EmuPointList points;
+    std::string_view surface;  // in the host's name table; empty when none
     bool hasSurface = true;
     int layer = 0;
     bool alive = true;
-    // polyNormal's answer, kept for the rest of the edit that asked first
-    // (nothing moves a point during an edit; tests may between edits).
-    int normalEdit = 0;            // EmuHost::editSerial of that edit; 0: none kept
     int removalEdit = 0;           // EmuHost::editSerial of the edit that removes it
-    bool normalOk = false;
-    double normal[3] = {0.0, 0.0, 0.0};
 
     static void *operator new(size_t size) { return EmuPoolTake(EmuPolyPool(), size); }
     static void operator delete(void *p, size_t size) { EmuPoolGive(EmuPolyPool(), p, size); }
@@ -147,9 +161,32 @@ struct EmuHooks {
     std::function<void(const EmuMessage &)> message;
 };
 
+// polyNormal's answer for one polygon, kept for the rest of the edit that
+// asked first (nothing moves a point during an edit; tests may between
+// edits). Beside the polygons, not in them: a module asks for the normals of
+// the mesh it reads, never of the polygons it adds.
+struct EmuNormalAnswer {
+    int edit = 0;                  // EmuHost::editSerial of that edit; 0: none kept
+    bool ok = false;
+    double normal[3] = {0.0, 0.0, 0.0};
+};
+
+// Where the polygons' point ids live: blocks that never move, carved in
+// order, so that a mesh of millions of polygons costs a few allocations.
+struct EmuCornerStore {
+    std::vector<std::unique_ptr<LWPntID[]>> blocks;
+    LWPntID *cursor = nullptr;
+    size_t left = 0;
+};
+
 struct EmuHost {
     std::vector<std::unique_ptr<EmuPoint>> points;   // id k is points[k - 1]
     std::vector<std::unique_ptr<EmuPoly>> polys;
+    EmuCornerStore corners;
+    std::vector<EmuNormalAnswer> normals;            // by polygon id - 1, as asked
+    // Every surface name once: polygons point into it (a node set, so a
+    // name stays where it is as the set grows).
+    std::unordered_set<std::string> names;
     std::vector<int> foreground{1};                  // foreground layers
     int background = 2;
     EmuScript script;
@@ -218,6 +255,15 @@ inline EmuPoly *EmuHostPoly(EmuHost *host, LWPolID id)
 // order, compacted (only points of the layer).
 MeshData EmuHostLayerMesh(const EmuHost *host, int layer);
 // Newell normal of a point list; false for fewer than 3 points or zero area.
-bool EmuNewellNormal(const EmuHost *host, const std::vector<LWPntID> &points, double out[3]);
+bool EmuNewellNormal(const EmuHost *host, const LWPntID *points, size_t count, double out[3]);
+inline bool EmuNewellNormal(const EmuHost *host, const std::vector<LWPntID> &points, double out[3])
+{
+    return EmuNewellNormal(host, points.data(), points.size(), out);
+}
+// Sets the polygon's point ids (a copy in the host's corner store) and its
+// surface (a name of the host's table, or none for null), and the answer
+// polyInfo gives for them. Throws std::bad_alloc without memory.
+void EmuPolySetPoints(EmuHost *host, EmuPoly *poly, const LWPntID *points, size_t count);
+void EmuPolySetSurface(EmuHost *host, EmuPoly *poly, const char *surface, size_t length);
 
 #endif

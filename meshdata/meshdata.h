@@ -15,12 +15,22 @@ struct MeshPoly {
     bool selected = false;
 };
 
+// A material a file defines, kept whole so that a writer of the same format
+// can give it back: its name (a surface name of the mesh) and, for glTF, its
+// JSON object as the file held it, texture references left out.
+struct MeshMaterial {
+    std::string name;
+    std::string gltf;
+};
+
 struct MeshData {
     std::vector<std::array<double, 3>> points;
     std::vector<MeshPoly> polys;
     // The `mtllib` statements of the file it was read from, as written: the
     // libraries its surface names come from, written back with it.
     std::vector<std::string> materialLibraries;
+    // The materials of the file it was read from, by name.
+    std::vector<MeshMaterial> materials;
 };
 
 #endif

@@ -84,7 +84,7 @@ bool MeshChooseFormat(const std::string &path, const std::string &given, MeshFor
 }
 
 bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat format, MeshData *mesh,
-                   MeshReadInfo *info, std::string *error)
+                   MeshReadInfo *info, std::string *error, bool weld)
 {
     MeshReadInfo localInfo;
     if (!info)
@@ -97,11 +97,11 @@ bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat 
     bool ok = false;
     switch (format) {
     case MeshFormat::Obj: return MeshReadObjText(data, name, mesh, info, error);
-    case MeshFormat::Ply: ok = ReadPly(data, name, mesh, info, error); break;
+    case MeshFormat::Ply: ok = ReadPly(data, name, weld, mesh, info, error); break;
     case MeshFormat::Off: ok = ReadOff(data, name, mesh, info, error); break;
-    case MeshFormat::Stl: ok = ReadStl(data, name, mesh, info, error); break;
-    case MeshFormat::Gltf: ok = ReadGltf(data, name, false, mesh, info, error); break;
-    case MeshFormat::Glb: ok = ReadGltf(data, name, true, mesh, info, error); break;
+    case MeshFormat::Stl: ok = ReadStl(data, name, weld, mesh, info, error); break;
+    case MeshFormat::Gltf: ok = ReadGltf(data, name, false, weld, mesh, info, error); break;
+    case MeshFormat::Glb: ok = ReadGltf(data, name, true, weld, mesh, info, error); break;
     case MeshFormat::Unknown: *error = name + ": unknown mesh format"; break;
     }
     if (!ok)
@@ -110,7 +110,7 @@ bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat 
 }
 
 bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, MeshReadInfo *info,
-                  std::string *error)
+                  std::string *error, bool weld)
 {
     if (format == MeshFormat::Obj)
         return MeshReadObj(path, mesh, info, error);
@@ -125,14 +125,10 @@ bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, Me
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
         return fail(path + ": is a folder, not a mesh file");
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return fail(path + ": cannot open: " + std::strerror(errno));
-    std::ostringstream buffer;
-    buffer << file.rdbuf();
-    if (file.bad())
-        return fail(path + ": cannot read: " + std::strerror(errno));
-    return MeshReadBytes(buffer.str(), path, format, mesh, info, error);
+    std::string bytes;
+    if (!MeshReadWholeFile(path, &bytes, error))
+        return false;
+    return MeshReadBytes(bytes, path, format, mesh, info, error, weld);
 }
 
 std::string MeshReadNote(const std::string &name, const MeshReadInfo &info)
@@ -143,7 +139,7 @@ std::string MeshReadNote(const std::string &name, const MeshReadInfo &info)
             " corners at the position of an earlier one welded to it";
     if (info.collapsed > 0)
         note += std::string(note.empty() ? name + ": " : "; ") + std::to_string(info.collapsed) +
-                (info.collapsed == 1 ? " triangle" : " triangles") +
+                (info.collapsed == 1 ? " polygon" : " polygons") +
                 " left with fewer than three points by the weld dropped";
     return note;
 }
@@ -227,6 +223,10 @@ int PointWeldAdd(PointWeld *weld, double x, double y, double z)
     for (int k = 0; k < 3; k++)
         std::memcpy(&key.bits[k], &v[k], sizeof(double));
     weld->corners++;
+    if (!weld->weld) {
+        weld->mesh->points.push_back({v[0], v[1], v[2]});
+        return (int)weld->mesh->points.size() - 1;
+    }
     auto it = weld->index.emplace(key, (int)weld->mesh->points.size());
     if (it.second)
         weld->mesh->points.push_back({v[0], v[1], v[2]});

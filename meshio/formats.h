@@ -28,6 +28,7 @@ struct PointWeld {
         size_t operator()(const Key &k) const;
     };
     MeshData *mesh = nullptr;
+    bool weld = true;         // false: every position given makes a point of its own
     std::unordered_map<Key, int, KeyHash> index;
     long long corners = 0;    // positions given to PointWeldAdd
 };
@@ -57,13 +58,14 @@ void MeshTriangulate(const MeshData &mesh, const MeshPoly &poly, std::vector<int
 // as `triangles` triangles; empty when none was cut.
 std::string CutNote(long long cut, long long triangles);
 
-bool ReadPly(const std::string &data, const std::string &name, MeshData *mesh, MeshReadInfo *info,
+// `weld`: whether points at one position are welded (see MeshReadBytes).
+bool ReadPly(const std::string &data, const std::string &name, bool weld, MeshData *mesh, MeshReadInfo *info,
              std::string *error);
 bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, MeshReadInfo *info,
              std::string *error);
-bool ReadStl(const std::string &data, const std::string &name, MeshData *mesh, MeshReadInfo *info,
+bool ReadStl(const std::string &data, const std::string &name, bool weld, MeshData *mesh, MeshReadInfo *info,
              std::string *error);
-bool ReadGltf(const std::string &data, const std::string &name, bool binary, MeshData *mesh,
+bool ReadGltf(const std::string &data, const std::string &name, bool binary, bool weld, MeshData *mesh,
               MeshReadInfo *info, std::string *error);
 
 bool PlyBytes(const MeshData &mesh, const std::string &name, std::string *out, std::string *error);

@@ -3,11 +3,13 @@
 // scene's nodes (every root node when the file has no scene), each mesh
 // primitive's triangles (lists, strips and fans; points and lines are
 // skipped), positions moved by the node's world transform and welded at
-// equal positions, the material's name as the surface name. Written: one
-// mesh of one primitive per surface, triangulated, float32 positions shared
-// by all primitives.
+// equal positions, the material's name as the surface name and the material
+// itself kept by that name. Written: one mesh of one primitive per surface,
+// triangulated, float32 positions shared by all primitives, each surface's
+// material the one kept by its name, or a bare one.
 #include "meshio/formats.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -15,9 +17,12 @@
 #include <map>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
 #include <tiny_gltf.h>
 
 namespace {
+
+using Json = nlohmann::json;
 
 // A data URI larger than this (decoded) is refused before it is decoded:
 // it would be held twice in memory, encoded and decoded.
@@ -252,10 +257,10 @@ bool ReadPositions(Loader *ld, int accessor, int node, const Matrix &world, cons
         const double p[3] = {m[0] * x + m[4] * y + m[8] * z + m[12], m[1] * x + m[5] * y + m[9] * z + m[13],
                              m[2] * x + m[6] * y + m[10] * z + m[14]};
         if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
-            return ld->Fail(where + ": position " + std::to_string(i) + " is not finite" +
+            return ld->Fail(where + ": position " + std::to_string(i + 1) + " is not finite" +
                 (std::isfinite(x) && std::isfinite(y) && std::isfinite(z) ? " once transformed" : ""));
         if (!FitsFloat32(p[0]) || !FitsFloat32(p[1]) || !FitsFloat32(p[2]))
-            return ld->Fail(where + ": position " + std::to_string(i) + " is too large for float32 once transformed");
+            return ld->Fail(where + ": position " + std::to_string(i + 1) + " is too large for float32 once transformed");
         indices.push_back(PointWeldAdd(&ld->weld, p[0], p[1], p[2]));
     }
     *out = &indices;
@@ -302,7 +307,7 @@ bool ReadIndices(Loader *ld, const tinygltf::Primitive &prim, size_t vertices, c
             std::memcpy(&v, at, 4);
         }
         if (v >= vertices)
-            return ld->Fail(where + ": index " + std::to_string(i) + " is " + std::to_string(v) +
+            return ld->Fail(where + ": index " + std::to_string(i + 1) + " is " + std::to_string(v) +
                 ", past the " + std::to_string(vertices) + " positions");
         (*out)[i] = v;
     }
@@ -398,9 +403,159 @@ bool ReadNodes(Loader *ld, int root)
     return true;
 }
 
+// ---- the JSON on its own -------------------------------------------------------
+// The glTF library reports malformed JSON in its own words and without a
+// place; the text is read once more here so that the user learns the byte.
+
+const uint32_t kChunkJson = 0x4E4F534A;   // "JSON"
+
+// The JSON text of a .gltf (all of it) or a .glb (its first chunk), parsed
+// into *doc; false with the message for *error when the container or the
+// JSON is malformed.
+bool ParseJson(const std::string &data, bool binary, Json *doc, std::string *why)
+{
+    size_t start = 0, length = data.size();
+    if (binary) {
+        uint32_t word[5] = {0, 0, 0, 0, 0};
+        std::memcpy(word, data.data(), std::min(data.size(), sizeof word));
+        if (data.size() < 4 || std::memcmp(data.data(), "glTF", 4) != 0) {
+            *why = "byte 0: not a GLB file: it does not start with 'glTF'";
+            return false;
+        }
+        if (data.size() < 20) {
+            *why = "byte " + std::to_string(data.size()) + ": the file ends inside the GLB header";
+            return false;
+        }
+        if (word[1] != 2) {
+            *why = "byte 4: GLB version " + std::to_string(word[1]) + ", not 2";
+            return false;
+        }
+        if (word[4] != kChunkJson) {
+            *why = "byte 16: the first chunk is not the JSON chunk";
+            return false;
+        }
+        if (word[3] > data.size() - 20) {
+            *why = "byte 12: the JSON chunk of " + std::to_string(word[3]) + " bytes runs past the file's " +
+                   std::to_string(data.size());
+            return false;
+        }
+        start = 20;
+        length = word[3];
+    }
+    try {
+        *doc = Json::parse(data.begin() + (long)start, data.begin() + (long)(start + length));
+    } catch (const Json::parse_error &e) {
+        // e.byte counts the characters read, the one it stopped at included.
+        const size_t at = start + (e.byte > 0 ? e.byte - 1 : 0);
+        *why = "byte " + std::to_string(at) +
+               (at >= start + length ? ": the JSON text ends too early" : ": the JSON text is malformed here");
+        return false;
+    }
+    if (!doc->is_object()) {
+        *why = "byte " + std::to_string(start) + ": the JSON text is not an object";
+        return false;
+    }
+    return true;
+}
+
+// Drops every texture reference (an object with an "index" under a key
+// ending in "Texture"): the mesh keeps no texture coordinates for them.
+void DropTextures(Json *value)
+{
+    if (!value->is_object())
+        return;
+    for (auto it = value->begin(); it != value->end();) {
+        const std::string &key = it.key();
+        const bool texture = key.size() >= 7 && key.compare(key.size() - 7, 7, "Texture") == 0 &&
+                             it->is_object() && it->contains("index");
+        if (texture) {
+            it = value->erase(it);
+        } else {
+            DropTextures(&*it);
+            ++it;
+        }
+    }
+}
+
+// Each named material of the file, whole but for its textures.
+void KeepMaterials(const Json &doc, MeshData *mesh)
+{
+    auto materials = doc.find("materials");
+    if (materials == doc.end() || !materials->is_array())
+        return;
+    for (const Json &m : *materials) {
+        if (!m.is_object() || !m.contains("name") || !m["name"].is_string() ||
+            m["name"].get<std::string>().empty())
+            continue;
+        Json whole = m;
+        DropTextures(&whole);
+        mesh->materials.push_back({m["name"].get<std::string>(), whole.dump()});
+    }
+}
+
+// Puts the materials the mesh kept into the file the library wrote, in
+// place of the bare ones it wrote by their names, with the extensions they
+// use declared. The file stays as it was when no name matches.
+bool PutMaterials(const MeshData &mesh, bool binary, std::string *out)
+{
+    std::map<std::string, const std::string *> kept;
+    for (const MeshMaterial &m : mesh.materials)
+        if (!m.gltf.empty())
+            kept.emplace(m.name, &m.gltf);
+    if (kept.empty())
+        return true;
+    Json doc;
+    std::string why;
+    if (!ParseJson(*out, binary, &doc, &why))
+        return false;
+    std::vector<std::string> extensions;
+    bool changed = false;
+    for (Json &m : doc["materials"]) {
+        auto found = kept.find(m.value("name", std::string()));
+        if (found == kept.end())
+            continue;
+        Json whole = Json::parse(*found->second, nullptr, false);
+        if (!whole.is_object())
+            continue;
+        whole["name"] = found->first;
+        if (whole == m)
+            continue;
+        if (whole.contains("extensions") && whole["extensions"].is_object())
+            for (auto &e : whole["extensions"].items())
+                extensions.push_back(e.key());
+        m = std::move(whole);
+        changed = true;
+    }
+    if (!changed)
+        return true;
+    for (const std::string &e : extensions) {
+        Json &used = doc["extensionsUsed"];
+        if (std::find(used.begin(), used.end(), e) == used.end())
+            used.push_back(e);
+    }
+    std::string text = doc.dump(binary ? -1 : 2);
+    if (!binary) {
+        *out = text;
+        return true;
+    }
+    // The JSON chunk is padded with spaces to a 4-byte boundary; the binary
+    // chunk follows it unchanged.
+    uint32_t oldLength = 0;
+    std::memcpy(&oldLength, out->data() + 12, 4);
+    const std::string rest = out->substr(20 + (size_t)oldLength);
+    while (text.size() % 4 != 0)
+        text += ' ';
+    const uint32_t header[5] = {0x46546C67u, 2u, (uint32_t)(20 + text.size() + rest.size()),
+                                (uint32_t)text.size(), kChunkJson};
+    out->assign(reinterpret_cast<const char *>(header), sizeof header);
+    *out += text;
+    *out += rest;
+    return true;
+}
+
 }  // namespace
 
-bool ReadGltf(const std::string &data, const std::string &name, bool binary, MeshData *mesh,
+bool ReadGltf(const std::string &data, const std::string &name, bool binary, bool weld, MeshData *mesh,
     MeshReadInfo *info, std::string *error)
 {
     auto fail = [&](const std::string &what) {
@@ -429,6 +584,11 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, Mes
                             " bytes runs past the container's " + std::to_string(length));
         }
     }
+
+    Json doc;
+    std::string why;
+    if (!ParseJson(data, binary, &doc, &why))
+        return fail(why);
 
     Folder folder;
     const size_t slash = name.find_last_of('/');
@@ -461,11 +621,14 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, Mes
         for (char &c : err)
             if (c == '\n')
                 c = ';';
-        return fail(err.empty() ? std::string("cannot be read as glTF") : err);
+        return fail(err.empty() ? std::string("cannot be read as glTF")
+                                : "not a glTF file that can be read: " + err);
     }
+    KeepMaterials(doc, mesh);
 
     Loader ld{model, name, mesh, info, error, {}, {}, {}};
     ld.weld.mesh = mesh;
+    ld.weld.weld = weld;
     ld.visited.assign(model.nodes.size(), false);
     std::vector<int> roots;
     int scene = model.defaultScene;
@@ -603,5 +766,10 @@ bool GltfBytes(const MeshData &mesh, bool binary, const std::string &name, std::
         return false;
     }
     *out = stream.str();
+    if (!PutMaterials(mesh, binary, out)) {
+        if (error)
+            *error = name + ": the glTF data could not be made";
+        return false;
+    }
     return true;
 }

@@ -18,8 +18,8 @@ struct MeshReadInfo {
     int normals = 0;          // `vn` lines read (not carried into the mesh)
     int ignoredElements = 0;  // `l`, `p` and free-form statements skipped
     int welded = 0;           // corners merged into a point at the same position
-    int collapsed = 0;        // triangles dropped because welding left them
-                              // fewer than three points
+    int collapsed = 0;        // polygons (STL and glTF: triangles) dropped
+                              // because welding left them fewer than three points
     int groupings = 0;        // `o`, `g` and `s` statements skipped
 };
 
@@ -31,6 +31,10 @@ struct MeshReadInfo {
 // returns false, leaves *mesh empty and sets *error to "FILE:LINE: what is
 // wrong" (or "FILE: what is wrong" when the file cannot be read at all).
 bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, std::string *error);
+// The whole file at `path` into `bytes`, in one piece the size of the file
+// when the file tells its size (no growing copies of a large mesh file);
+// false with an error naming the path otherwise.
+bool MeshReadWholeFile(const std::string &path, std::string *bytes, std::string *error);
 // The same on text held in memory; `name` stands for the file in messages.
 bool MeshReadObjText(const std::string &text, const std::string &name, MeshData *mesh,
                      MeshReadInfo *info, std::string *error);
@@ -75,6 +79,12 @@ void AtomicFileDiscard(AtomicFile *file);
 // before long work so that a bad OUTPUT fails first.
 bool MeshResolveOutputPath(const std::string &path, std::string *target, struct stat *existing,
                            std::string *error, int *errorNumber = nullptr);
+// The `mtllib` statements of *mesh, read from the file `from`, rewritten to
+// name each library by its path from the folder of `to`, the OBJ file about
+// to be written, so that it is found from there. Returns a note for the
+// user when a library cannot be named so (it is not found beside `from`),
+// else "". Absolute paths and libraries that are not found stay as written.
+std::string MeshMoveMaterialLibraries(MeshData *mesh, const std::string &from, const std::string &to);
 // Writes MeshObjText(mesh) to `path` atomically. false with *error (and the
 // errno in *errorNumber) on failure; nothing is left behind then.
 bool MeshWriteObj(const std::string &path, const MeshData &mesh, std::string *error,
@@ -156,11 +166,17 @@ bool MeshChooseFormat(const std::string &path, const std::string &given, MeshFor
 // messages and gives the folder a .gltf's buffer files are looked up in.
 // Errors as MeshReadObj's: "NAME:LINE: what" for text, "NAME: byte N: what"
 // for binary data, "NAME: what" where no place applies; *mesh is left empty.
+// Things are counted from 1 in them, as the writers and the program count;
+// an index that is the file's own keeps the file's count and says so.
+// With `weld` (the default) STL and glTF corners at one position become one
+// point, and so do a PLY's points where its vertex element carries per-corner
+// properties (texture coordinates, normals, colours), which exporters split
+// points at; without it every point or corner the file gives is a point.
 bool MeshReadBytes(const std::string &data, const std::string &name, MeshFormat format, MeshData *mesh,
-                   MeshReadInfo *info, std::string *error);
+                   MeshReadInfo *info, std::string *error, bool weld = true);
 // Reads the file at `path` (see MeshReadBytes).
 bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, MeshReadInfo *info,
-                  std::string *error);
+                  std::string *error, bool weld = true);
 // What a read found that the user should know besides the mesh, e.g.
 // "in.stl: 36 corners welded into 8 points at equal positions"; empty when
 // nothing. The OBJ-only counts (texture coordinates, normals) are not in it.
@@ -170,7 +186,8 @@ std::string MeshReadNote(const std::string &name, const MeshReadInfo &info);
 // PLY binary little-endian with double coordinates; OFF as text with the
 // shortest exact numbers; STL binary and glTF with float32 positions, every
 // polygon cut into triangles (glTF: one primitive per surface, the surface
-// names as material names). *note says when polygons were cut ("6 polygons
+// names as material names, each written whole where MeshData::materials
+// holds one of that name from a glTF file). *note says when polygons were cut ("6 polygons
 // of 4 or more points written as 12 triangles"), else is cleared. false
 // with *error ("NAME: what") when the mesh cannot be written so.
 bool MeshFileBytes(const MeshData &mesh, MeshFormat format, const std::string &name, std::string *out,

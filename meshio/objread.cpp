@@ -474,18 +474,38 @@ bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, st
             *error = path + ": is a folder, not a mesh file";
         return false;
     }
+    std::string text;
+    if (!MeshReadWholeFile(path, &text, error))
+        return false;
+    return MeshReadObjText(text, path, mesh, info, error);
+}
+
+bool MeshReadWholeFile(const std::string &path, std::string *bytes, std::string *error)
+{
+    bytes->clear();
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         if (error)
             *error = path + ": cannot open: " + std::strerror(errno);
         return false;
     }
-    std::ostringstream buffer;
-    buffer << file.rdbuf();
+    // A regular file reads into a string of its size; anything whose size
+    // is not known up front (a pipe) is streamed in pieces.
+    std::error_code ec;
+    const bool regular = std::filesystem::is_regular_file(path, ec);
+    const std::uintmax_t size = regular ? std::filesystem::file_size(path, ec) : 0;
+    if (regular && !ec) {
+        bytes->resize((size_t)size);
+        file.read(&(*bytes)[0], (std::streamsize)size);
+        bytes->resize((size_t)file.gcount());
+    }
+    char piece[65536];
+    while (file.good() && file.read(piece, sizeof piece).gcount() > 0)
+        bytes->append(piece, (size_t)file.gcount());
     if (file.bad()) {
         if (error)
             *error = path + ": cannot read: " + std::strerror(errno);
         return false;
     }
-    return MeshReadObjText(buffer.str(), path, mesh, info, error);
+    return true;
 }

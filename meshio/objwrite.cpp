@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <random>
+#include <sstream>
 #include <vector>
 
 std::string MeshFormatDouble(double value)
@@ -19,6 +21,40 @@ std::string MeshFormatDouble(double value)
     char buf[64];
     auto res = std::to_chars(buf, buf + sizeof buf, value);
     return std::string(buf, res.ptr);
+}
+
+std::string MeshMoveMaterialLibraries(MeshData *mesh, const std::string &from, const std::string &to)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path fromDir = fs::weakly_canonical(fs::absolute(fs::path(from), ec).parent_path(), ec);
+    const fs::path toDir = fs::weakly_canonical(fs::absolute(fs::path(to), ec).parent_path(), ec);
+    std::vector<std::string> missing;
+    for (std::string &line : mesh->materialLibraries) {
+        // "mtllib a.mtl b.mtl": each name a path from the file's folder.
+        std::istringstream words(line);
+        std::string keyword, name, rewritten;
+        words >> keyword;
+        rewritten = keyword;
+        while (words >> name) {
+            const fs::path library = fs::path(name).is_absolute() ? fs::path(name) : fromDir / name;
+            std::string moved = name;
+            if (!fs::is_regular_file(library, ec))
+                missing.push_back(name);
+            else if (!fs::path(name).is_absolute())
+                moved = fs::weakly_canonical(library, ec).lexically_relative(toDir).generic_string();
+            rewritten += " " + (moved.empty() ? name : moved);
+        }
+        line = rewritten;
+    }
+    if (missing.empty())
+        return "";
+    std::string names;
+    for (const std::string &m : missing)
+        names += (names.empty() ? "" : ", ") + m;
+    return to + " names the material " + (missing.size() == 1 ? "library " : "libraries ") + names +
+           " as " + from + " does, but " + (missing.size() == 1 ? "it is" : "they are") + " not found beside " +
+           from + ", so other tools will not find " + (missing.size() == 1 ? "it" : "them") + " either";
 }
 
 std::string MeshObjText(const MeshData &mesh)

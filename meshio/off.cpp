@@ -130,7 +130,7 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
                 "the file ends after " + std::to_string(i) + " of " + std::to_string(nv) + " vertices");
         double xyz[3];
         if (w.size() < 3)
-            return in.Fail("vertex " + std::to_string(i) + " needs 3 coordinates");
+            return in.Fail("vertex " + std::to_string(i + 1) + " needs 3 coordinates");
         for (int k = 0; k < 3; k++)
             if (!ParseCoordinate(w[(size_t)k], &xyz[k]))
                 return in.Fail("not a finite number: '" + std::string(w[(size_t)k]) + "'");
@@ -142,13 +142,13 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
                 "the file ends after " + std::to_string(f) + " of " + std::to_string(nf) + " faces");
         long long n = 0;
         if (!ParseCount(w[0], &n))
-            return in.Fail("face " + std::to_string(f) + ": bad point count '" + std::string(w[0]) + "'");
+            return in.Fail("face " + std::to_string(f + 1) + ": bad point count '" + std::string(w[0]) + "'");
         if (n < 3)
-            return in.Fail("face " + std::to_string(f) + " has " + std::to_string(n) +
+            return in.Fail("face " + std::to_string(f + 1) + " has " + std::to_string(n) +
                            " points (at least 3 needed)");
         // up to four colour values may follow the indices
         if ((long long)w.size() < n + 1 || (long long)w.size() > n + 5)
-            return in.Fail("face " + std::to_string(f) + " announces " + std::to_string(n) +
+            return in.Fail("face " + std::to_string(f + 1) + " announces " + std::to_string(n) +
                 " points but has " + std::to_string(w.size() - 1) + " values");
         MeshPoly poly;
         poly.surface = "Default";
@@ -156,8 +156,9 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
         for (long long k = 1; k <= n; k++) {
             long long v = 0;
             if (!ParseCount(w[(size_t)k], &v) || v >= nv)
-                return in.Fail("face " + std::to_string(f) + ": vertex '" + std::string(w[(size_t)k]) +
-                               "' is out of range (the file has " + std::to_string(nv) + ")");
+                return in.Fail("face " + std::to_string(f + 1) + ": vertex index '" + std::string(w[(size_t)k]) +
+                               "' is out of range (the file has " + std::to_string(nv) +
+                               " vertices, indexed from 0)");
             poly.points.push_back((int)v);
         }
         mesh->polys.push_back(std::move(poly));

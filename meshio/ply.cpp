@@ -338,7 +338,7 @@ bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vec
     for (unsigned long long item = 0; item < e.count; item++) {
         if (r->encoding == Encoding::Ascii)
             SkipSpace(r);
-        const std::string what = e.name + " " + std::to_string(item);
+        const std::string what = e.name + " " + std::to_string(item + 1);
         double xyz[3] = {0, 0, 0};
         const size_t itemAt = r->encoding == Encoding::Ascii ? (size_t)r->line : r->pos;
         for (size_t i = 0; i < e.props.size(); i++) {
@@ -358,11 +358,11 @@ bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vec
                 return false;
             if ((int)i == faceList) {
                 if (count < 1 || count > 255)
-                    return r->Fail("face " + std::to_string(item) + " has a list count of " +
+                    return r->Fail("face " + std::to_string(item + 1) + " has a list count of " +
                                        MeshFormatDouble(count) + " (1 to 255 allowed)",
                                    countAt);
                 if (count < 3)
-                    return r->Fail("face " + std::to_string(item) + " has " + MeshFormatDouble(count) +
+                    return r->Fail("face " + std::to_string(item + 1) + " has " + MeshFormatDouble(count) +
                                        " points (at least 3 needed)",
                                    countAt);
                 faces->push_back({itemAt, indices->size(), (unsigned)count});
@@ -379,7 +379,7 @@ bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vec
         }
         if (isVertex) {
             if (!std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2]))
-                return r->Fail("vertex " + std::to_string(item) + " has a coordinate that is not finite",
+                return r->Fail("vertex " + std::to_string(item + 1) + " has a coordinate that is not finite",
                                itemAt);
             r->mesh->points.push_back({xyz[0], xyz[1], xyz[2]});
         }
@@ -387,9 +387,58 @@ bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vec
     return true;
 }
 
+// Whether the vertex element carries properties that belong to a corner
+// rather than a point: texture coordinates, normals, colours. Exporters
+// split a point wherever these differ between its corners (a UV seam, a
+// hard edge), which leaves the mesh open along the split.
+bool HasPerCornerProperties(const Element &vertex)
+{
+    static const char *const kNames[] = {"u", "v", "s", "t", "texture_u", "texture_v", "texture_s",
+                                         "texture_t", "nx", "ny", "nz", "red", "green", "blue", "alpha",
+                                         "r", "g", "b", "a", "diffuse_red", "diffuse_green", "diffuse_blue"};
+    for (const Property &p : vertex.props)
+        for (const char *name : kNames)
+            if (p.name == name)
+                return true;
+    return false;
+}
+
+// Points at one position welded into one, in first-use order; a polygon
+// that the weld leaves with one point twice in a row keeps it once, and one
+// left with fewer than three points is dropped (counted as collapsed).
+void WeldPoints(MeshData *mesh, MeshReadInfo *info)
+{
+    MeshData welded;
+    PointWeld weld;
+    weld.mesh = &welded;
+    std::vector<int> to(mesh->points.size());
+    for (size_t i = 0; i < mesh->points.size(); i++)
+        to[i] = PointWeldAdd(&weld, mesh->points[i][0], mesh->points[i][1], mesh->points[i][2]);
+    info->welded = (int)(mesh->points.size() - welded.points.size());
+    if (info->welded == 0)
+        return;
+    for (MeshPoly &poly : mesh->polys) {
+        std::vector<int> points;
+        for (int p : poly.points) {
+            const int q = to[(size_t)p];
+            if (points.empty() || points.back() != q)
+                points.push_back(q);
+        }
+        while (points.size() > 1 && points.back() == points.front())
+            points.pop_back();
+        if (points.size() < 3) {
+            info->collapsed++;
+            continue;
+        }
+        poly.points = std::move(points);
+        welded.polys.push_back(std::move(poly));
+    }
+    *mesh = std::move(welded);
+}
+
 }  // namespace
 
-bool ReadPly(const std::string &data, const std::string &name, MeshData *mesh, MeshReadInfo *,
+bool ReadPly(const std::string &data, const std::string &name, bool weld, MeshData *mesh, MeshReadInfo *info,
              std::string *error)
 {
     Reader r{data, name, mesh, error};
@@ -420,14 +469,19 @@ bool ReadPly(const std::string &data, const std::string &name, MeshData *mesh, M
             if (v < 0 || v >= points || v != std::floor(v)) {
                 if (r.encoding == Encoding::Ascii)
                     r.line = (int)faces[f].at;
-                return r.Fail("face " + std::to_string(f) + " names vertex " + MeshFormatDouble(v) +
-                                  " (the file has " + std::to_string(mesh->points.size()) + ")",
+                // The index is the file's own, which counts from 0.
+                return r.Fail("face " + std::to_string(f + 1) + " names vertex index " + MeshFormatDouble(v) +
+                                  " (the file has " + std::to_string(mesh->points.size()) +
+                                  " vertices, indexed from 0)",
                               faces[f].at);
             }
             poly.points.push_back((int)v);
         }
         mesh->polys.push_back(std::move(poly));
     }
+    for (const Element &e : elements)
+        if (weld && e.name == "vertex" && HasPerCornerProperties(e))
+            WeldPoints(mesh, info);
     return true;
 }
 

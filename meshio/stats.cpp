@@ -192,8 +192,11 @@ double MeshSafeBevelSize(const MeshData &mesh)
         return true;
     };
     // Whether each polygon edge is shared (the chamfered ones are): every
-    // edge's key in polygon order, and a sorted copy to count them in.
+    // edge's key in polygon order, its index put in the bucket of its lower
+    // point (a counting sort, linear in the corners), and each bucket, a
+    // handful of edges about one point, sorted to find the keys in it twice.
     std::vector<uint64_t> keys;
+    std::vector<uint32_t> start((size_t)count + 2, 0);
     for (const MeshPoly &poly : mesh.polys) {
         if (!valid(poly))
             continue;
@@ -201,14 +204,26 @@ double MeshSafeBevelSize(const MeshData &mesh)
         for (size_t k = 0; k < n; k++) {
             const Edge e = EdgeOf(poly.points[k], poly.points[(k + 1) % n]);
             keys.push_back((uint64_t)(uint32_t)e.first << 32 | (uint32_t)e.second);
+            start[(size_t)e.first + 2]++;
         }
     }
-    std::vector<uint64_t> sorted = keys;
-    std::sort(sorted.begin(), sorted.end());
-    std::vector<char> shared(keys.size());
-    for (size_t i = 0; i < keys.size(); i++) {
-        const auto first = std::lower_bound(sorted.begin(), sorted.end(), keys[i]);
-        shared[i] = first + 1 != sorted.end() && first[1] == keys[i];
+    for (size_t p = 2; p < start.size(); p++)
+        start[p] += start[p - 1];
+    std::vector<uint32_t> order(keys.size());
+    for (size_t i = 0; i < keys.size(); i++)
+        order[start[(keys[i] >> 32) + 1]++] = (uint32_t)i;
+    std::vector<char> shared(keys.size(), 0);
+    for (size_t p = 0; p + 1 < start.size(); p++) {
+        const auto first = order.begin() + start[p], last = order.begin() + start[p + 1];
+        std::sort(first, last, [&keys](uint32_t i, uint32_t j) { return keys[i] < keys[j]; });
+        for (auto at = first; at < last;) {
+            auto run = at + 1;
+            while (run < last && keys[*run] == keys[*at])
+                run++;
+            for (auto e = at; run - at > 1 && e < run; e++)
+                shared[*e] = 1;
+            at = run;
+        }
     }
     double meet = std::numeric_limits<double>::infinity();
     size_t edge = 0;   // index of the polygon's first edge in `keys`

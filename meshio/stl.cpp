@@ -21,7 +21,7 @@ void AddTriangle(PointWeld *weld, const float v[9], const std::string &surface, 
     auto same = [&](int a, int b) {
         return v[3 * a] == v[3 * b] && v[3 * a + 1] == v[3 * b + 1] && v[3 * a + 2] == v[3 * b + 2];
     };
-    if (same(0, 1) || same(1, 2) || same(2, 0)) {
+    if (weld->weld && (same(0, 1) || same(1, 2) || same(2, 0))) {
         info->collapsed++;
         return;
     }
@@ -31,13 +31,14 @@ void AddTriangle(PointWeld *weld, const float v[9], const std::string &surface, 
     PointWeldTriangle(weld->mesh, corner[0], corner[1], corner[2], surface, info);
 }
 
-bool ReadBinary(const std::string &data, const std::string &name, MeshData *mesh, MeshReadInfo *info,
+bool ReadBinary(const std::string &data, const std::string &name, bool weldPoints, MeshData *mesh, MeshReadInfo *info,
                 std::string *error)
 {
     uint32_t count = 0;
     std::memcpy(&count, data.data() + kHeader, 4);
     PointWeld weld;
     weld.mesh = mesh;
+    weld.weld = weldPoints;
     mesh->points.reserve(count / 2 + 3);
     mesh->polys.reserve(count);
     const std::string surface = "Default";
@@ -49,7 +50,7 @@ bool ReadBinary(const std::string &data, const std::string &name, MeshData *mesh
             if (!std::isfinite(v[3 * c]) || !std::isfinite(v[3 * c + 1]) || !std::isfinite(v[3 * c + 2])) {
                 if (error)
                     *error = name + ": byte " + std::to_string(at + 12 + 12 * (size_t)c) + ": triangle " +
-                             std::to_string(t) + " has a corner that is not finite";
+                             std::to_string(t + 1) + " has a corner that is not finite";
                 return false;
             }
         }
@@ -127,12 +128,13 @@ struct Text {
     }
 };
 
-bool ReadAscii(const std::string &data, const std::string &name, MeshData *mesh, MeshReadInfo *info,
+bool ReadAscii(const std::string &data, const std::string &name, bool weldPoints, MeshData *mesh, MeshReadInfo *info,
                std::string *error)
 {
     Text in{data, name, error};
     PointWeld weld;
     weld.mesh = mesh;
+    weld.weld = weldPoints;
     while (in.Next()) {
         if (in.token != "solid")
             return in.Fail("expected 'solid', found '" + std::string(in.token) + "'");
@@ -175,7 +177,7 @@ void PutFloat(char *at, double value)
 
 }  // namespace
 
-bool ReadStl(const std::string &data, const std::string &name, MeshData *mesh, MeshReadInfo *info,
+bool ReadStl(const std::string &data, const std::string &name, bool weld, MeshData *mesh, MeshReadInfo *info,
              std::string *error)
 {
     // The size tells a binary file for sure (its header may well start with
@@ -184,14 +186,14 @@ bool ReadStl(const std::string &data, const std::string &name, MeshData *mesh, M
     if (data.size() >= kHeader + 4) {
         std::memcpy(&count, data.data() + kHeader, 4);
         if (data.size() == kHeader + 4 + (size_t)count * kTriangleBytes)
-            return ReadBinary(data, name, mesh, info, error);
+            return ReadBinary(data, name, weld, mesh, info, error);
     }
     size_t start = 0;
     while (start < data.size() && std::isspace((unsigned char)data[start]))
         start++;
     if (data.compare(start, 5, "solid") == 0 &&
         (start + 5 == data.size() || std::isspace((unsigned char)data[start + 5])))
-        return ReadAscii(data, name, mesh, info, error);
+        return ReadAscii(data, name, weld, mesh, info, error);
     if (error) {
         if (data.size() < kHeader + 4)
             *error = name + ": not an STL file: " + std::to_string(data.size()) +

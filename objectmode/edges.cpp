@@ -148,7 +148,7 @@ int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **
             LineList(&records[k], *edges + m);
         m += records[k].count;
         rising = rising && records[k].polyIndex > lastIndex &&
-                 records[k].polyIndex < BUFMODEL_MAX_POLYS;
+                 records[k].polyIndex < ctx->model->recordLimit;
         lastIndex = records[k].polyIndex;
     }
     MonitorClose(ctx);

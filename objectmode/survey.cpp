@@ -19,25 +19,33 @@ void ClearPolyInfo(int count, PolyInfo *records)
         r->hostPoints = nullptr;
         r->positions = nullptr;
         r->surveyed = 0;
+        r->ownsArrays = 1;
     }
 }
 
 void FreePolyInfo(int count, PolyInfo *records)
 {
     for (int k = 0; k < count; ++k) {
-        free(records[k].points);
-        free(records[k].hostPoints);
-        free(records[k].positions);
+        if (records[k].ownsArrays) {
+            free(records[k].points);
+            free(records[k].hostPoints);
+            free(records[k].positions);
+        }
+        records[k].ownsArrays = 1;
         records[k].points = nullptr;
         records[k].hostPoints = nullptr;
         records[k].positions = nullptr;
     }
 }
 
-// Step 2: ids, counts, names and arrays sized for each record.
+// Ids, counts, names and arrays sized for each record. The arrays of all
+// records are carved from three blocks, one per kind, which the first
+// record owns: three allocations per polygon were most of the survey's cost
+// on a large mesh.
 static void AllocateRecords(EditContext *ctx, int count, LWPolID *ids, PolyInfo *records)
 {
     HostMeshEditOp *edit = ctx->services.edit;
+    size_t total = 0;
     for (int k = 0; k < count; ++k) {
         PolyInfo *r = &records[k];
         const HostPolygonInfo *info = edit->polyInfo(edit->state, ids[k]);
@@ -46,16 +54,33 @@ static void AllocateRecords(EditContext *ctx, int count, LWPolID *ids, PolyInfo 
         int n = info && info->numPnts > 0 ? (int)info->numPnts : 0;
         r->count = n;
         r->surface = info ? info->surface : nullptr;
-        size_t slots = n > 0 ? (size_t)n : 1;
-        r->points = (int32_t *)malloc(slots * sizeof(int32_t));
-        r->hostPoints = (LWPntID *)malloc(slots * sizeof(LWPntID));
-        r->positions = (Vec3 *)malloc(slots * sizeof(Vec3));
-        if (!r->points || !r->hostPoints || !r->positions)
-            r->count = 0;
+        total += n > 0 ? (size_t)n : 1;
+    }
+    if (count <= 0)
+        return;
+    int32_t *points = (int32_t *)malloc(total * sizeof(int32_t));
+    LWPntID *hostPoints = (LWPntID *)malloc(total * sizeof(LWPntID));
+    Vec3 *positions = (Vec3 *)malloc(total * sizeof(Vec3));
+    if (!points || !hostPoints || !positions) {
+        free(points);
+        free(hostPoints);
+        free(positions);
+        for (int k = 0; k < count; ++k)
+            records[k].count = 0;
+        return;
+    }
+    size_t at = 0;
+    for (int k = 0; k < count; ++k) {
+        PolyInfo *r = &records[k];
+        r->points = points + at;
+        r->hostPoints = hostPoints + at;
+        r->positions = positions + at;
+        r->ownsArrays = k == 0;
+        at += r->count > 0 ? (size_t)r->count : 1;
     }
 }
 
-// Step 4: one polygon's points, centroid, normal and copy. `name` is the
+// One polygon's points, centroid, normal and copy. `name` is the
 // name the last polygon was given.
 static void SurveyPolygon(EditContext *ctx, LWPolID id, PolyInfo *r, const char **name)
 {

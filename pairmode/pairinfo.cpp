@@ -45,6 +45,7 @@ int MakePairPolyInfo(EditContext *ctx, LWPolID id, PolyInfo *record)
     record->points = points;
     record->hostPoints = hostPoints;
     record->positions = positions;
+    record->ownsArrays = 1;
     record->surface = info->surface;
 
     // One buffered point per vertex, standing for the host's point.

@@ -17,12 +17,6 @@ const char *const kMsgSelectOrBackground =
     "ERROR:\nPlease select 2 polygons\nor\nset polygons to BG layer.";
 const char *const kMsgPolyScan = "Error:\nCan't 'polyScan'";
 const char *const kMsgPointScan = "Error:\nCan't 'pointScan'";
-const char *const kMsgTooManyCorners =
-    "ERROR:\nThe background object has more than 65536\npolygon corners, more than the tool can hold.\n"
-    "Nothing was changed.";
-const char *const kMsgModelFull =
-    "ERROR:\nThe result would need more than 65536 points\nor 65536 polygons, more than the tool can hold.\n"
-    "Nothing was changed.";
 const char *const kMsgNoSharedEdge =
     "ERROR:\nThe two selected polygons must share an edge.\nNothing was changed.";
 const char *const kMsgBevelNotFinite =
@@ -139,13 +133,10 @@ void Info(Activation *a, const char *text)
     a->messages->info(text, nullptr);
 }
 
-// Releases what the activation owns. A model that was not flushed is
-// released without committing anything.
-void Release(Activation *a)
+// Releases what the passes worked from: everything the activation owns but
+// the output model.
+void ReleaseWork(Activation *a)
 {
-    if (a->model && a->modelLive)
-        BufModelRelease(a->model);
-    a->modelLive = false;
     if (a->records) {
         FreePolyInfo(a->recordCount, a->records);
         free(a->records);
@@ -160,6 +151,16 @@ void Release(Activation *a)
     a->edges = nullptr;
     IdListFree(&a->points);
     IdListFree(&a->polys);
+}
+
+// Releases what the activation owns. A model that was not flushed is
+// released without committing anything.
+void Release(Activation *a)
+{
+    if (a->model && a->modelLive)
+        BufModelRelease(a->model);
+    a->modelLive = false;
+    ReleaseWork(a);
     free(a->model);
     a->model = nullptr;
 }
@@ -242,6 +243,10 @@ bool SizeRefused(Activation *a, double size)
 
 void FlushAndEnd(Activation *a)
 {
+    // The flush reads the model alone: the records and indices the passes
+    // built from the host's mesh, as large as the model on a large mesh, go
+    // before the host is asked to hold the result beside it.
+    ReleaseWork(a);
     BufModelFlush(a->ctx.model, &a->ctx.services);
     a->modelLive = false;
     Release(a);
@@ -317,7 +322,7 @@ void RunObjectMode(Activation *a)
     // Every corner becomes a point of its own in the output model; an object
     // with more corners than it holds is refused before anything is added.
     // The settings the user confirmed are kept all the same.
-    if (scan.corners > BUFMODEL_MAX_POINTS) {
+    if (scan.corners > kRecordLimit) {
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgTooManyCorners);
         return;
     }
@@ -384,8 +389,10 @@ int ActivateUnguarded(Activation &a, int version, HostGlobalFunc *global, void *
         EndEdit(&a, HOST_EDIT_DISCARD);
         return HOST_ACTIVATE_BADSERVICE;
     }
-    // The output model: far too large for a thread's stack.
+    // The output model, with this module's limit.
     a.model = (BufModel *)calloc(1, sizeof(BufModel));
+    if (a.model)
+        a.model->recordLimit = kRecordLimit;
     if (!a.model || BufModelInit(a.model) != 0 ||
         EditContextInit(&a.ctx, a.edit, monitors, a.messages, a.model) != 0) {
         Release(&a);

@@ -19,6 +19,9 @@ int CollectPolygon(void *list, const HostPolygonInfo *info);
 int CollectPolygonSelectedFirst(void *list, const HostPolygonInfo *info);
 int CollectPoint(void *list, const HostPointInfo *info);
 
+// Points and polygons an activation may make (plugin/limits.cpp).
+extern const int kRecordLimit;
+
 // Messages the activation shows through the info function.
 extern const char *const kMsgSelectOrBackground;
 extern const char *const kMsgPolyScan;

@@ -68,6 +68,7 @@ struct PyResult {
     py::object input;    // the Mesh chamfered, to work out `created` from
     py::object mesh;
     py::object created = py::none();  // the new mask once asked for
+    py::object pointMap;              // per point of `mesh`: its number in the host's layer
     py::list messages;
     double activationSeconds = 0.0;
 };
@@ -100,13 +101,27 @@ py::object CreatedMask(PyResult &result)
     return result.created;
 }
 
-// The Corvane.p installed beside this extension.
+// The point map as a read-only int64 array: `map`, or with it empty the
+// identity over `identity` points (the input given back unchanged).
+py::object PointMapArray(const std::vector<int> &map, size_t identity)
+{
+    const size_t n = map.empty() ? identity : map.size();
+    py::array_t<int64_t> out((ssize_t)n);
+    int64_t *at = out.mutable_data();
+    for (size_t i = 0; i < n; i++)
+        at[i] = map.empty() ? (int64_t)i : map[i];
+    out.attr("flags").attr("writeable") = false;
+    return out;
+}
+
+// The module installed beside this extension: the build of Corvane.p with
+// the large record limit.
 std::string BundledModulePath()
 {
     Dl_info info;
     if (dladdr((void *)&Slot, &info) && info.dli_fname)
-        return (fs::path(info.dli_fname).parent_path() / "Corvane.p").string();
-    return "Corvane.p";
+        return (fs::path(info.dli_fname).parent_path() / "CorvaneLarge.p").string();
+    return "CorvaneLarge.p";
 }
 
 // A path as the bytes the system calls take: a str (with the surrogates
@@ -175,11 +190,11 @@ py::object ModulePath()
     return path ? py::object(PathText(*path)) : py::object(py::none());
 }
 
-// Attributed to the line that called into the module. The text may hold a
-// folder's bytes that are not UTF-8.
+// Attributed to the line that called the package's function, one frame above
+// its Python wrapper. The text may hold a folder's bytes that are not UTF-8.
 void Warn(const std::string &text)
 {
-    py::module_::import("warnings").attr("warn")(PyText(text), py::handle(PyExc_RuntimeWarning), 1);
+    py::module_::import("warnings").attr("warn")(PyText(text), py::handle(PyExc_RuntimeWarning), 2);
 }
 
 // A settings folder of the call's own, so that a library call never changes
@@ -227,29 +242,61 @@ int AngleModeArg(py::handle mode)
                           py::repr(mode).cast<std::string>());
 }
 
+// "1 polygon", "2 polygons".
+std::string Counted(size_t n, const char *noun)
+{
+    return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
+// Two 0-based indices below `count`, from a sequence of two integers.
+void IndexPair(py::handle pair, const char *arg, const char *what, const char *noun, size_t count,
+               long long out[2])
+{
+    if (!PySequence_Check(pair.ptr()) || py::isinstance<py::str>(pair) || py::len(pair) != 2)
+        throw py::type_error(std::string(arg) + " must be None or two " + what + " indices (a, b)");
+    py::sequence items = py::reinterpret_borrow<py::sequence>(pair);
+    for (int k = 0; k < 2; k++) {
+        py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(py::object(items[(size_t)k]).ptr()));
+        if (!index)
+            throw py::error_already_set();
+        int overflow = 0;
+        out[k] = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+        if (overflow || out[k] < 0 || out[k] >= (long long)count)
+            throw py::value_error(std::string(arg) + ": " + what + " index " + py::str(index).cast<std::string>() +
+                                  " is out of range (the mesh has " + Counted(count, noun) + ")");
+    }
+    if (out[0] == out[1])
+        throw py::value_error(std::string(arg) + ": the two " + noun + "s must be different");
+}
+
 // The two-polygon mode's pair, 0-based, as the run layer's 1-based numbers.
 void SelectArg(py::handle select, size_t polygons, int out[2])
 {
     if (select.is_none())
         return;
-    if (!PySequence_Check(select.ptr()) || py::isinstance<py::str>(select) || py::len(select) != 2)
-        throw py::type_error("select must be None or two polygon indices (i, j)");
-    py::sequence pair = py::reinterpret_borrow<py::sequence>(select);
     long long ij[2];
-    for (int k = 0; k < 2; k++) {
-        py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(py::object(pair[(size_t)k]).ptr()));
-        if (!index)
-            throw py::error_already_set();
-        int overflow = 0;
-        ij[k] = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-        if (overflow || ij[k] < 0 || ij[k] >= (long long)polygons)
-            throw py::value_error("select: polygon index " + py::str(index).cast<std::string>() +
-                                  " is out of range (the mesh has " + std::to_string(polygons) + " polygon(s))");
-    }
-    if (ij[0] == ij[1])
-        throw py::value_error("select: the two polygons must be different");
+    IndexPair(select, "select", "polygon", "polygon", polygons, ij);
     out[0] = (int)ij[0] + 1;
     out[1] = (int)ij[1] + 1;
+}
+
+// The pair of polygons that share the edge between two 0-based points, as
+// `--edge` finds them, as the run layer's 1-based numbers.
+void EdgeArg(py::handle edge, const MeshData &mesh, int out[2])
+{
+    if (edge.is_none())
+        return;
+    long long ab[2];
+    IndexPair(edge, "edge", "point", "point", mesh.points.size(), ab);
+    const std::vector<int> polys = MeshPolysWithEdge(mesh, (int)ab[0], (int)ab[1]);
+    if (polys.size() != 2) {
+        const std::string name = "edge=(" + std::to_string(ab[0]) + ", " + std::to_string(ab[1]) + "): ";
+        throw py::value_error(name + (polys.empty() ? std::string("no polygon has this edge")
+                                                    : "the edge is shared by " + Counted(polys.size(), "polygon") +
+                                                          ", not 2"));
+    }
+    out[0] = polys[0] + 1;
+    out[1] = polys[1] + 1;
 }
 
 PyMessage &MessageOf(py::handle self)
@@ -264,8 +311,8 @@ PyResult &ResultOf(py::handle self)
 
 std::string MeshRepr(const PyMesh &mesh)
 {
-    return "<corvane.Mesh with " + std::to_string(mesh.data.points.size()) + " points and " +
-           std::to_string(mesh.data.polys.size()) + " polygons>";
+    return "<corvane.Mesh with " + Counted(mesh.data.points.size(), "point") + " and " +
+           Counted(mesh.data.polys.size(), "polygon") + ">";
 }
 
 [[noreturn]] void RaiseModuleError(const std::string &text, py::object result)
@@ -327,18 +374,24 @@ double SafeSize(const PyMesh &mesh)
 }
 
 py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double limitAngle,
-                   py::object select, py::object pluginsDir, bool clamp)
+                   py::object select, py::object pluginsDir, bool clamp, py::object edge)
 {
     const PyMesh &mesh = PyMeshOf(meshObj);
     const std::string refused = RunCheckOptions(size, limitAngle);
     if (!refused.empty())
         throw py::value_error(refused);
+    // The module would answer with its host's prompt to select polygons.
+    if (mesh.data.polys.empty())
+        throw py::value_error("chamfer: the mesh has no polygons");
+    if (!select.is_none() && !edge.is_none())
+        throw py::value_error("chamfer: give select or edge, not both");
     RunOptions options;
     options.markPolygons = false;
     options.bevelSize = size;
     options.angleMode = AngleModeArg(angleMode);
     options.limitAngleDeg = limitAngle;
     SelectArg(select, mesh.data.polys.size(), options.select);
+    EdgeArg(edge, mesh.data, options.select);
 
     std::unique_ptr<PrivateSettingsDir> privateDir;
     if (pluginsDir.is_none()) {
@@ -393,6 +446,8 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
         output.data = std::move(run.output);
         result.mesh = py::cast(std::move(output));
     }
+    result.pointMap = PointMapArray(run.verdict == RunVerdict::kFinished ? run.pointMap : std::vector<int>(),
+                                    run.verdict == RunVerdict::kFinished ? 0 : mesh.data.points.size());
     // The clamp acts before the module reads its panel, so its note comes
     // first.
     if (run.clampedFrom)
@@ -506,12 +561,17 @@ MeshFormat FormatArg(const std::string &path, py::handle formatObj)
     }
     MeshFormat format;
     std::string error;
-    if (!MeshChooseFormat(path, given, &format, &error))
+    if (!MeshChooseFormat(path, given, &format, &error)) {
+        // The reader's advice names the program's options; here it is an argument.
+        const size_t advice = error.find("; name the format with --");
+        if (advice != std::string::npos)
+            error = error.substr(0, advice) + "; name it with format=, e.g. format=\"ply\"";
         PyRaise(PyExc_ValueError, error);
+    }
     return format;
 }
 
-py::object ReadAny(py::handle pathObj, py::handle formatObj)
+py::object ReadAny(py::handle pathObj, py::handle formatObj, bool weld)
 {
     const std::string path = PathArg(pathObj);
     const MeshFormat format = FormatArg(path, formatObj);
@@ -521,7 +581,7 @@ py::object ReadAny(py::handle pathObj, py::handle formatObj)
     bool ok;
     {
         py::gil_scoped_release release;
-        ok = MeshReadFile(path, format, &mesh.data, nullptr, &error);
+        ok = MeshReadFile(path, format, &mesh.data, nullptr, &error, weld);
     }
     if (!ok)
         PyRaise(PyExc_ValueError, error);
@@ -553,7 +613,7 @@ void WriteAny(py::handle meshObj, py::handle pathObj, py::handle formatObj)
         RaiseWriteError(path, pathObj, error, number);
 }
 
-py::dict Stats(py::handle meshObj)
+py::dict Stats(py::handle meshObj, bool safeSize)
 {
     const PyMesh &mesh = PyMeshOf(meshObj);
     MeshStats s;
@@ -574,7 +634,9 @@ py::dict Stats(py::handle meshObj)
     d["opposite_winding_edges"] = s.oppositeWindingEdges;
     d["repeated_point_polygons"] = s.repeatedPointPolys;
     d["zero_area_polygons"] = s.zeroAreaPolys;
-    d["safe_bevel_size"] = SafeSize(mesh);
+    // Costs more than every count before it together, so a caller that only
+    // checks a result may go without.
+    d["safe_bevel_size"] = safeSize ? py::object(py::float_(SafeSize(mesh))) : py::object(py::none());
     return d;
 }
 
@@ -676,6 +738,9 @@ PYBIND11_MODULE(_corvane, m)
         .def_property_readonly(
             "new", [](py::handle self) { return MaskArray(CreatedMask(ResultOf(self))); }, PyDoc("Result.new"))
         .def_property_readonly(
+            "point_map", [](py::handle self) { return MaskArray(ResultOf(self).pointMap); },
+            PyDoc("Result.point_map"))
+        .def_property_readonly(
             "messages", [](py::handle self) { return MessageList(ResultOf(self).messages); },
             PyDoc("Result.messages"))
         .def_property_readonly(
@@ -685,16 +750,18 @@ PYBIND11_MODULE(_corvane, m)
         .def(py::pickle(
             [](py::handle self) {
                 PyResult &result = ResultOf(self);
-                return py::make_tuple(result.mesh, CreatedMask(result), result.messages, result.activationSeconds);
+                return py::make_tuple(result.mesh, CreatedMask(result), result.messages, result.activationSeconds,
+                                      result.pointMap);
             },
             [](const py::tuple &state) {
-                if (state.size() != 4 || !py::isinstance<PyMesh>(state[0]) || !py::isinstance<py::list>(state[2]))
+                if (state.size() != 5 || !py::isinstance<PyMesh>(state[0]) || !py::isinstance<py::list>(state[2]))
                     throw py::value_error("Result.__setstate__: not a state Result.__getstate__ gave");
                 PyResult result;
                 result.mesh = state[0];
                 result.created = state[1];
                 result.messages = state[2];
                 result.activationSeconds = state[3].cast<double>();
+                result.pointMap = state[4];
                 return result;
             }))
         .def("__repr__", [](py::handle self) {
@@ -718,20 +785,22 @@ PYBIND11_MODULE(_corvane, m)
         "write_obj", [](PyMeshArg mesh, PathLike path) { WriteObj(mesh, path); }, py::arg("mesh"),
         py::arg("path"), PyDoc("write_obj"));
     m.def(
-        "read", [](PathLike path, OptionalText format) { return PyMeshArg(ReadAny(path, format)); },
-        py::arg("path"), py::arg("format") = py::none(), PyDoc("read"));
+        "read",
+        [](PathLike path, OptionalText format, bool weld) { return PyMeshArg(ReadAny(path, format, weld)); },
+        py::arg("path"), py::arg("format") = py::none(), py::arg("weld") = true, PyDoc("read"));
     m.def(
         "write", [](PyMeshArg mesh, PathLike path, OptionalText format) { WriteAny(mesh, path, format); },
         py::arg("mesh"), py::arg("path"), py::arg("format") = py::none(), PyDoc("write"));
     m.def(
         "chamfer",
         [](PyMeshArg mesh, double size, AngleModeText angleMode, double limitAngle, PairArg select,
-           OptionalPathLike pluginsDir, bool clamp) {
-            return ResultArg(Chamfer(mesh, size, angleMode, limitAngle, select, pluginsDir, clamp));
+           OptionalPathLike pluginsDir, bool clamp, PairArg edge) {
+            return ResultArg(Chamfer(mesh, size, angleMode, limitAngle, select, pluginsDir, clamp, edge));
         },
         py::arg("mesh"), py::arg("size"), py::arg("angle_mode") = "disable", py::arg("limit_angle") = 90.0,
         py::arg("select") = py::none(), py::arg("plugins_dir") = py::none(), py::arg("clamp") = false,
-        PyDoc("chamfer"));
+        py::arg("edge") = py::none(), PyDoc("chamfer"));
     m.def(
-        "stats", [](PyMeshArg mesh) { return StatsDict(Stats(mesh)); }, py::arg("mesh"), PyDoc("stats"));
+        "stats", [](PyMeshArg mesh, bool safeSize) { return StatsDict(Stats(mesh, safeSize)); }, py::arg("mesh"),
+        py::arg("safe_size") = true, PyDoc("stats"));
 }

@@ -21,6 +21,10 @@ struct PolyInfo {
     const char *surface;   // borrowed from the host
     Vec3 normal;           // host normal, or (0, 0, 1); object mode only
     int32_t surveyed;      // 1 once the vertex data above was written
+    // 1: the three vertex arrays are this record's own allocations (or
+    // null); 0: they lie in blocks the survey shares among its records, which
+    // the record holding each block's start owns.
+    int32_t ownsArrays;
 };
 
 // One polygon edge, from vertex a to vertex b of its polygon. The fields

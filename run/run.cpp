@@ -127,7 +127,7 @@ std::string RunClampNote(const RunResult &result)
     if (!result.clampedFrom)
         return "";
     return "bevel size " + RunShortNumber(*result.clampedFrom) + " clamped to the safe size " +
-           RunShortNumber(result.bevelSize);
+           RunSafeSizeText(result.bevelSize);
 }
 
 bool RunLoadModule(const std::string &path, LoadedModule *module, std::string *error)
@@ -218,9 +218,11 @@ void ReadHost(const EmuHost &host, const MeshData &input, const RunOptions &opti
     for (int code : host.log.doneCodes)
         result->unchanged = result->unchanged && code != HOST_EDIT_KEEP;
     result->output = EmuHostLayerMesh(&host, HOST_LAYER_FOREGROUND);
+    RunDropLoosePoints(&result->output, &result->pointMap);
     // The host knows nothing of material libraries: the result names the
     // input's, whose surfaces it keeps.
     result->output.materialLibraries = input.materialLibraries;
+    result->output.materials = input.materials;
     if (options.markPolygons)
         result->created = options.inputIndex
                               ? RunCreatedPolygons(*options.inputIndex, result->output, &result->reshaped)

@@ -107,8 +107,13 @@ struct RunResult {
     double limitAngleDeg = -1.0;
     std::string mode;                   // the panel's mode text: "Object" or "Line"
     // The foreground layer after the run: the rebuilt object in object mode,
-    // the edited input in two-polygon mode.
+    // the edited input in two-polygon mode; only the points its polygons use
+    // (RunDropLoosePoints).
     MeshData output;
+    // Per output point: its number in the layer as the module left it, loose
+    // points included (in two-polygon mode, the input's number for a point
+    // the run kept), for callers who index by the host's numbers.
+    std::vector<int> pointMap;
     // Per output polygon: a strip, patch or cap the run made (the polygons
     // the preview picture tints orange), as RunCreatedPolygons gives it;
     // empty without RunOptions::markPolygons.
@@ -135,13 +140,19 @@ std::string RunClampNote(const RunResult &result);
 void RunActivate(const LoadedModule &module, const MeshData &input, const RunOptions &options,
                  RunResult *result);
 
+// Drops the points no polygon of *mesh uses and renumbers the polygons'
+// points, keeping the order of the rest; *kept gets, per point left, its
+// number before.
+void RunDropLoosePoints(MeshData *mesh, std::vector<int> *kept);
+
 // ---- the guards the program, the viewer and the Python module share ------
 // The module in a host takes any size and limit angle; the programs around
 // it refuse what can only give a broken result.
 
 // Empty when a size and limit angle (degrees) may be run; otherwise the
-// error to show: a negative size (it turns the mesh inside out), a limit
-// angle outside 0 to 180 degrees. Either may be absent.
+// error to show: a size that is not a finite number, a negative size (it
+// turns the mesh inside out), a limit angle outside 0 to 180 degrees.
+// Either may be absent.
 std::string RunCheckOptions(std::optional<double> bevelSize, std::optional<double> limitAngleDeg);
 // The angle mode named `name` in any case ("disable", "lt", "gt", "LT"):
 // 0, 1 or 2; -1 for any other name.
@@ -158,6 +169,12 @@ std::string RunSizeWarning(double bevelSize, double safe, const std::string &rem
 std::string RunNothingChamferedText(const MeshData &input, const RunResult &result);
 // A number as the messages show it: three significant digits ("0.0656").
 std::string RunShortNumber(double value);
+// A safe size as every message shows it: four significant digits, rounded
+// down so that the size shown is itself safe ("0.06561").
+std::string RunSafeSizeText(double safe);
+// A message of the module on one line: its title line ("ERROR:") dropped
+// and the lines it was wrapped into for a host's message box joined.
+std::string RunMessageLine(const std::string &text);
 // The mode as users read it: "object" or "two-polygon" (the module's panel
 // calls the second "Line"); empty when no panel was opened.
 std::string RunModeName(const RunResult &result);

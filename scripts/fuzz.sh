@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(activate objread settings plyread offread stlread gltfread glbread)
+[ ${#targets[@]} -gt 0 ] || targets=(activate activate_large objread settings plyread offread stlread gltfread glbread)
 
 scripts/install-deps.sh fuzz
 
@@ -30,7 +30,7 @@ trap 'rm -rf "$scratch"' EXIT
 export TMPDIR="$scratch"
 
 # Inputs larger than this say nothing more about the code and slow it down.
-declare -A max_len=([activate]=8192 [objread]=4096 [settings]=600 [plyread]=4096 [offread]=4096
+declare -A max_len=([activate]=8192 [activate_large]=8192 [objread]=4096 [settings]=600 [plyread]=4096 [offread]=4096
                     [stlread]=4096 [gltfread]=8192 [glbread]=8192)
 status=0
 passed=0

@@ -14,7 +14,9 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev
           # the Python module: built against Debian's interpreter and numpy,
           # and installed by pip without build isolation with Debian's
           # setuptools and wheel
-          python3-dev python3-venv pybind11-dev python3-numpy python3-pytest python3-setuptools python3-wheel)
+          python3-dev python3-venv pybind11-dev python3-numpy python3-pytest python3-setuptools python3-wheel
+          # the batch over whole libraries runs on Dask's distributed scheduler
+          python3-distributed)
 # A Node.js installed from elsewhere brings its own npm; Debian's would
 # conflict with it.
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -130,12 +130,11 @@ TEST(BufModelStore, InitRefusesMissingHandlesAndEmptiesTables)
     EXPECT_EQ(m->pointCount, 7) << "a refused init changes nothing";
     EXPECT_EQ(ctx.services.edit, nullptr);
 
-    m->pointTable[5] = reinterpret_cast<BufPoint *>(&dummyEdit);
     EXPECT_EQ(InitTestContext(&ctx, m.get(), &dummyEdit, &dummyMonitors, &dummyMessages), 0);
     EXPECT_EQ(m->pointCount, 0);
     EXPECT_EQ(m->polyCount, 0);
     EXPECT_EQ(m->refusedAdds, 0);
-    EXPECT_EQ(m->pointTable[5], nullptr);
+    EXPECT_EQ(m->recordLimit, BUFMODEL_MAX_POINTS) << "the host's limit unless one is set";
     EXPECT_EQ(ctx.services.edit, &dummyEdit);
     EXPECT_EQ(ctx.model, m.get());
     EXPECT_EQ(BufModelGetPoint(m.get(), 0), nullptr);

@@ -88,6 +88,48 @@ protected:
 
 // ---- object mode -----------------------------------------------------------
 
+// The program's own module and the host module are one set of passes: under
+// the host's limit they write the same bytes, in every mode; past it only
+// the program's takes the mesh, and its result is a closed, valid mesh.
+TEST_F(Cli, ProgramModuleMatchesTheHostModule)
+{
+    const std::vector<std::vector<std::string>> runs = {
+        {Example("cube.obj"), "--size", "0.25", "--angle-mode", "disable"},
+        {Example("cylinder.obj"), "--size", "0.1", "--angle-mode", "lt", "--limit-angle", "120"},
+        {Example("lgrid.obj"), "--size", "0.1", "--angle-mode", "gt", "--limit-angle", "170"},
+        {Example("torus.obj"), "--size", "0.1", "--edge", "1,2"},
+    };
+    for (const auto &run : runs) {
+        std::vector<std::string> own = run, host = run;
+        own.insert(own.end(), {"-o", Path("own.ply"), "-q"});
+        host.insert(host.end(), {"-o", Path("host.ply"), "-q", "--plugin", BuildDir() + "/Corvane.p"});
+        Result a = RunCorvane(With(own)), b = RunCorvane(With(host));
+        ASSERT_EQ(a.status, 0) << a.err;
+        ASSERT_EQ(b.status, 0) << b.err;
+        EXPECT_EQ(Slurp(Path("own.ply")), Slurp(Path("host.ply"))) << run[0] << " " << run[2];
+    }
+
+    std::string error;
+    ASSERT_TRUE(MeshWriteFile(Path("big.ply"), MeshFormat::Ply, MakeTriangulated(MakeTorus(160, 80), 1), &error))
+        << error;
+    for (const char *mode : {"disable", "lt", "gt"}) {
+        Result r = RunCorvane(With({Path("big.ply"), "-o", Path("big-out.ply"), "--size", "0.01",
+                                    "--angle-mode", mode, "--limit-angle", "179", "--stats"}));
+        ASSERT_EQ(r.status, 0) << mode << "\n" << r.err;
+        MeshData out;
+        ASSERT_TRUE(MeshReadFile(Path("big-out.ply"), MeshFormat::Ply, &out, nullptr, &error)) << error;
+        MeshStats s = MeshComputeStats(out);
+        EXPECT_GT(s.points, std::string(mode) == "disable" ? 65536 : 0) << mode;
+        EXPECT_EQ(s.borderEdges + s.crowdedEdges + s.oppositeWindingEdges, 0) << mode;
+        EXPECT_EQ(s.repeatedPointPolys + s.zeroAreaPolys, 0) << mode;
+    }
+    Result refused = RunCorvane(With({Path("big.ply"), "-o", Path("refused.ply"), "--size", "0.01",
+                                      "--plugin", BuildDir() + "/Corvane.p"}));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("65536"), std::string::npos) << refused.err;
+    EXPECT_FALSE(std::ifstream(Path("refused.ply")).good());
+}
+
 TEST_F(Cli, ObjectModeOnEveryExample)
 {
     struct Case {
@@ -177,8 +219,8 @@ TEST_F(Cli, StatsAndDeterministicOutput)
 
 TEST_F(Cli, SummaryLineAfterASuccessfulRun)
 {
-    // One line on standard output; none with --quiet, and the table alone
-    // with --stats.
+    // One line on standard output; none with --quiet, and the table after
+    // it with --stats.
     Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.25"}));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "wrote " + Path("a.obj") + ": 8 -> 24 points, 6 -> 26 polygons (object mode, size 0.25, angle "
@@ -188,7 +230,9 @@ TEST_F(Cli, SummaryLineAfterASuccessfulRun)
     ASSERT_EQ(pair.status, 0) << pair.err;
     EXPECT_NE(pair.out.find("(two-polygon mode, size 0.1)\n"), std::string::npos) << pair.out;
     Result stats = RunCorvane(With({Example("cube.obj"), "-o", Path("c.obj"), "--size", "0.25", "--stats"}));
-    EXPECT_EQ(stats.out.find("wrote "), std::string::npos) << stats.out;
+    EXPECT_EQ(stats.out.rfind("wrote " + Path("c.obj") + ": 8 -> 24 points", 0), 0u) << "names the output\n"
+                                                                                    << stats.out;
+    EXPECT_NE(stats.out.find("\npoints                                8         24\n"), std::string::npos) << stats.out;
 
     // Thousands are grouped: a 30 x 30 grid has 961 points, and its copy
     // 3,600 corners.
@@ -312,6 +356,24 @@ TEST_F(Cli, TwoPolygonModeBySelectionOrEdge)
     EXPECT_EQ(t.borderEdges, 0);
 }
 
+// The two-polygon mode leaves the points it replaced in the host's layer:
+// the file holds only the points its polygons use, and the summary counts
+// those (the README's own example).
+TEST_F(Cli, WrittenResultsHoldOnlyThePointsTheirPolygonsUse)
+{
+    Result r = RunCorvane(With({Example("torus.obj"), "-o", Path("t.obj"), "--size", "0.1", "--edge", "1,2"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const MeshData out = ReadMesh(Path("t.obj"));
+    std::vector<bool> used(out.points.size(), false);
+    for (const MeshPoly &p : out.polys)
+        for (int k : p.points)
+            used[(size_t)k] = true;
+    EXPECT_EQ(std::find(used.begin(), used.end(), false) - used.begin(), (long)used.size()) << "a loose point";
+    EXPECT_EQ(r.out.rfind("wrote " + Path("t.obj") + ": 128 -> " + std::to_string(out.points.size()) + " points", 0),
+              0u)
+        << r.out;
+}
+
 TEST_F(Cli, TwoPolygonModeErrors)
 {
     struct Case {
@@ -329,7 +391,8 @@ TEST_F(Cli, TwoPolygonModeErrors)
         {{Example("cube.obj"), "--select", "2,2"}, 2, "--select needs two different polygon numbers"},
         {{Example("cube.obj"), "--select", "1;2"}, 2, "--select needs two different polygon numbers"},
         // opposite faces share no edge: the module says so and changes nothing
-        {{Example("cube.obj"), "--select", "1,2"}, 1, "ERROR:\n"},
+        {{Example("cube.obj"), "--select", "1,2"}, 1,
+         "corvane: the module says: The two selected polygons must share an edge. Nothing was changed.\n"},
     };
     for (const Case &c : cases) {
         std::vector<std::string> args = c.args;
@@ -343,17 +406,51 @@ TEST_F(Cli, TwoPolygonModeErrors)
 
 // ---- files ---------------------------------------------------------------------
 
+// Every error in the program's voice and counting from 1, the safe size in
+// four digits that are themselves safe.
+TEST_F(Cli, ErrorsAndFiguresInOneVoice)
+{
+    WriteFile("two.ply", "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+                         "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+                         "0 0 0\n1 0 0\n0 1 0\n2 0 1\n");
+    WriteFile("short.off", "OFF\n3 1 0\n0 0 0\n1 0 0\n");
+    WriteFile("empty.gltf", "");
+    WriteFile("cut.gltf", "{\"asset\": {\"version\": ");
+    const struct {
+        const char *file;
+        std::string says;
+    } cases[] = {
+        {"two.ply", ":13: face 1 has 2 points (at least 3 needed)"},
+        {"short.off", ":4: the file ends after 2 of 3 vertices"},
+        {"empty.gltf", ": byte 0: the JSON text ends too early"},
+        {"cut.gltf", ": byte 22: the JSON text ends too early"},
+    };
+    for (const auto &c : cases) {
+        Result r = RunCorvane(With({Path(c.file), "-o", Path("out.obj"), "--size", "0.1"}));
+        EXPECT_EQ(r.status, 1) << c.file;
+        EXPECT_EQ(r.err, "corvane: " + Path(c.file) + c.says + "\n");
+    }
+
+    Result stats = RunCorvane(With({Example("cylinder.obj"), "-o", Path("c.obj"), "--size", "0.01", "--stats"}));
+    const size_t at = stats.out.find("safe bevel size: ");
+    ASSERT_NE(at, std::string::npos) << stats.out;
+    const std::string shown = stats.out.substr(at + 17, stats.out.find('\n', at) - at - 17);
+    const double safe = MeshSafeBevelSize(ReadMesh(Example("cylinder.obj")));
+    EXPECT_TRUE(std::stod(shown) <= safe && std::stod(shown) > safe * (1 - 1e-3) && shown.size() <= 6)
+        << "four digits, rounded down: " << shown << " for " << safe;
+}
+
 TEST_F(Cli, MalformedInputNamesTheLine)
 {
     WriteFile("bad.obj", "v 0 0 0\nv 1 0 0\nf 1 2 3\n");
     Result r = RunCorvane(With({Path("bad.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, Path("bad.obj") + ":3: vertex number 3 is out of range (the file has 2)\n");
+    EXPECT_EQ(r.err, "corvane: " + Path("bad.obj") + ":3: vertex number 3 is out of range (the file has 2)\n");
     EXPECT_EQ(ListDir(dir), std::vector<std::string>{"bad.obj"}) << "nothing written, no temporary left";
 
     Result missing = RunCorvane(With({Path("none.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err.rfind(Path("none.obj") + ": cannot open:", 0), 0u) << missing.err;
+    EXPECT_EQ(missing.err.rfind("corvane: " + Path("none.obj") + ": cannot open:", 0), 0u) << missing.err;
 
     // No polygons: said in the file's terms, not the module's, before it runs.
     WriteFile("points.obj", "v 0 0 0\nv 1 0 0\n");
@@ -511,6 +608,7 @@ TEST_F(Cli, UsageVersionAndHelp)
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Examples:\n  corvane examples/cube.obj -o out/cube.obj"), std::string::npos);
     EXPECT_NE(help.out.find("\ncorvane view INPUT serves a page"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("python3 -m corvane\nbatch INPUT... -o OUTDIR"), std::string::npos) << help.out;
     const std::vector<std::vector<std::string>> bad = {
         {},
         {Example("cube.obj")},
@@ -523,7 +621,8 @@ TEST_F(Cli, UsageVersionAndHelp)
     for (const auto &args : bad) {
         Result r = RunCorvane(args);
         EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args.back());
-        EXPECT_FALSE(r.err.empty());
+        EXPECT_EQ(r.err.rfind("corvane: ", 0), 0u) << "in the program's voice\n" << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
     EXPECT_FALSE(Exists(Path("o.obj")));
 }

@@ -161,16 +161,28 @@ TEST_F(CliHostile, FaceNumbersOutOfRange)
     }
 }
 
-// A file past what the output model holds is read, handed to the module and
-// refused by it, whole; one without a single polygon likewise.
+// A file past what the host module holds is read, handed to it and refused
+// by it, whole, while the program's own module takes it; a file without a
+// single polygon is refused either way.
 TEST_F(CliHostile, HugeAndEmptyFiles)
 {
     std::string error;
     ASSERT_TRUE(MeshWriteObj(Path("huge.obj"), MakeQuadGrid(200, 90), &error)) << error;
     ASSERT_GT(Slurp(Path("huge.obj")).size(), 500000u);
-    Result huge = RunCorvane(With({Path("huge.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
-    ExpectRefused(huge, 1, "more than 65536\npolygon corners", "72000 corners");
+    Result huge = RunCorvane(With({Path("huge.obj"), "-o", Path("out.obj"), "--size", "0.25",
+                                   "--plugin", BuildDir() + "/Corvane.p"}));
+    ExpectRefused(huge, 1,
+                  "corvane: the module says: The background object has more than 65536 polygon corners, more "
+                  "than the tool can hold. Nothing was changed.\n",
+                  "72000 corners");
+    EXPECT_NE(huge.err.find("huge.obj has 72,000 polygon corners, more than the 65,536 the module takes"),
+              std::string::npos)
+        << huge.err;
     EXPECT_NE(huge.err.find("out.obj not written"), std::string::npos) << huge.err;
+    Result taken = RunCorvane(With({Path("huge.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    EXPECT_EQ(taken.status, 0) << taken.err;
+    EXPECT_TRUE(Exists(Path("out.obj")));
+    std::remove(Path("out.obj").c_str());
 
     // One line of ten million digits: a number past the largest double.
     WriteFile("long.obj", "v 1 2 " + std::string(10000000, '7') + "\n");
@@ -255,13 +267,11 @@ TEST_F(CliHostile, SelectionsThatNameNothingOrSomethingOdd)
 
 TEST_F(CliHostile, BevelSizesThatAreNoNumbers)
 {
-    for (const char *size : {"nan", "inf", "1e999"}) {
+    // Refused before the module runs, as a usage error, like a negative size.
+    for (const char *size : {"nan", "inf", "1e999", "-inf"}) {
         Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", size}));
-        ExpectRefused(r, 1, "The bevel size must be a finite number.", size);
+        ExpectRefused(r, 2, "corvane: the bevel size must be a finite number, not ", size);
     }
-    // Negative, however far: refused before the module runs.
-    Result minusInf = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "-inf"}));
-    ExpectRefused(minusInf, 2, "the bevel size must not be negative", "-inf");
     // One that makes the points overflow.
     Result over = RunCorvane(With({Example("cylinder.obj"), "-o", Path("out.obj"), "--size", "1.7e308"}));
     ExpectRefused(over, 1, "too large or not finite", "1.7e308");

@@ -345,7 +345,7 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
         std::string bytes;
         const char *says;
     } cases[] = {
-        {MeshFormat::Ply, ply.substr(0, ply.size() - 7), "in: byte 485: the file ends in face 5"},
+        {MeshFormat::Ply, ply.substr(0, ply.size() - 7), "in: byte 485: the file ends in face 6"},
         {MeshFormat::Ply,
             "ply\nformat binary_little_endian 1.0\nelement vertex 100000\nproperty double x\n"
             "property double y\nproperty double z\nend_header\n" +
@@ -353,20 +353,20 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
             "in:3: element 'vertex' declares 100000 items, more than the rest"},
         {MeshFormat::Ply,
             plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "3 0 1 3\n",
-            "in:13: face 0 names vertex 3 (the file has 3)"},
+            "in:13: face 1 names vertex index 3 (the file has 3 vertices, indexed from 0)"},
         {MeshFormat::Ply,
             plyHead + "property list uchar int vertex_indices\nend_header\n0 0 nan\n1 0 0\n0 1 0\n3 0 1 2\n",
-            "in:10: not a number for vertex 0: 'nan'"},
+            "in:10: not a number for vertex 1: 'nan'"},
         {MeshFormat::Ply, plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "0\n",
-            "in:13: face 0 has a list count of 0"},
+            "in:13: face 1 has a list count of 0"},
         {MeshFormat::Ply,
             plyHead + "property list ushort int vertex_indices\nend_header\n" + tri + "300 0 1 2\n",
-            "face 0 has a list count of 300 (1 to 255 allowed)"},
+            "face 1 has a list count of 300 (1 to 255 allowed)"},
         {MeshFormat::Ply, plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "2 0 1\n",
-            "in:13: face 0 has 2 points"},
+            "in:13: face 1 has 2 points"},
         {MeshFormat::Ply, "ply\nformat binary_middle_endian 1.0\nend_header\n", "in:2: unknown PLY format"},
-        {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "2 0 1\n", "in:6: face 0 has 2 points"},
-        {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "3 0 1 7\n", "in:6: face 0: vertex '7' is out of range"},
+        {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "2 0 1\n", "in:6: face 1 has 2 points"},
+        {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "3 0 1 7\n", "in:6: face 1: vertex index '7' is out of range (the file has 3 vertices, indexed from 0)"},
         {MeshFormat::Off, "OFF\n3 1 0\n0 0 0\ninf 0 0\n0 1 0\n3 0 1 2\n", "in:4: not a finite number: 'inf'"},
         {MeshFormat::Off, "OFF\n3000 1 0\n" + tri, "in:2: the counts 3000 vertices"},
         {MeshFormat::Stl, stl.substr(0, stl.size() - 1),
@@ -406,7 +406,7 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
     gltf.replace(count, 10, "\"count\": 4");
     std::string error;
     EXPECT_FALSE(MeshReadBytes(gltf, "in", MeshFormat::Gltf, &tooFar, nullptr, &error));
-    EXPECT_NE(error.find("mesh 0 primitive 0: index 6 is 6, past the 4 positions"), std::string::npos)
+    EXPECT_NE(error.find("mesh 0 primitive 0: index 7 is 6, past the 4 positions"), std::string::npos)
         << error;
 
     // a node scaled past float32's range, and a mesh of such coordinates to
@@ -480,5 +480,101 @@ TEST(Formats, ProgramConvertsAndWritesNothingOnFailure)
         EXPECT_TRUE(name == "cube.obj" || name == "c.stl" || name == "c.ply" || name == "bad.stl" ||
                     name == "c.fbx" || name == "cfg")
             << name;
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// `mesh` as an ASCII PLY whose every corner is a vertex of its own, as
+// exporters split points at seams; with `uv` the vertices carry texture
+// coordinates that say why.
+static std::string PerCornerPly(const MeshData &mesh, bool uv)
+{
+    std::string vertices, faces;
+    int corner = 0;
+    for (const MeshPoly &p : mesh.polys) {
+        faces += std::to_string(p.points.size());
+        for (int k : p.points) {
+            const auto &q = mesh.points[(size_t)k];
+            vertices += MeshFormatDouble(q[0]) + " " + MeshFormatDouble(q[1]) + " " + MeshFormatDouble(q[2]) +
+                        (uv ? " " + std::to_string(corner % 7) + " 0\n" : "\n");
+            faces += " " + std::to_string(corner++);
+        }
+        faces += "\n";
+    }
+    return "ply\nformat ascii 1.0\nelement vertex " + std::to_string(corner) +
+           "\nproperty float x\nproperty float y\nproperty float z\n" +
+           (uv ? "property float s\nproperty float t\n" : "") + "element face " + std::to_string(mesh.polys.size()) +
+           "\nproperty list uchar int vertex_indices\nend_header\n" + vertices + faces;
+}
+
+// A PLY split at its seams reads closed, so that every edge is chamfered;
+// --no-weld keeps the points the file gives, and a PLY without per-corner
+// properties is taken as it is.
+TEST(Formats, PlySplitAtItsSeamsIsWeldedUnlessAsked)
+{
+    const std::string dir = MakeTempDir("formats");
+    const MeshData torus = MakeTorus(8, 5);   // 40 points, 160 corners
+    std::ofstream(dir + "/seams.ply") << PerCornerPly(torus, true);
+    std::ofstream(dir + "/plain.ply") << PerCornerPly(torus, false);
+    auto run = [&](const char *file, std::vector<std::string> extra) {
+        extra.insert(extra.begin(), {dir + "/" + file, "-o", dir + "/out.obj", "--size", "0.05", "--stats",
+                                     "--plugins-dir", dir + "/cfg"});
+        return RunProgram(extra);
+    };
+    const Result welded = run("seams.ply", {});
+    EXPECT_NE(welded.err.find("seams.ply: 120 corners at the position of an earlier one welded to it "
+                              "(--no-weld keeps them apart)"),
+              std::string::npos)
+        << welded.err;
+    EXPECT_NE(welded.out.find("\npoints                               40        160\n"), std::string::npos) << welded.out;
+    EXPECT_NE(welded.out.find("\nborder edges                          0          0\n"), std::string::npos) << welded.out;
+    // An edge the export split is one edge of two polygons again.
+    EXPECT_EQ(run("seams.ply", {"--edge", "1,2"}).status, 0);
+    const Result apart = run("seams.ply", {"--no-weld"});
+    EXPECT_NE(apart.out.find("\nborder edges                        160 "), std::string::npos) << apart.out;
+    EXPECT_NE(run("plain.ply", {}).out.find("\npoints                              160 "), std::string::npos)
+        << "no property says the points were split";
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// Materials reach the output: the OBJ's libraries named from the output's
+// folder (or a note why they cannot be), a glTF's materials whole.
+TEST(Formats, MaterialsGoWithTheOutput)
+{
+    const std::string dir = MakeTempDir("formats");
+    const std::string cfg = dir + "/cfg";
+    mkdir((dir + "/a").c_str(), 0755);
+    mkdir((dir + "/b").c_str(), 0755);
+    std::ofstream(dir + "/a/m.mtl") << "newmtl Default\n";
+    std::ofstream(dir + "/a/in.obj") << "mtllib m.mtl gone.mtl\n" + MeshObjText(MakeCube());
+    Result moved = RunProgram({dir + "/a/in.obj", "-o", dir + "/b/out.obj", "--size", "0.1", "--plugins-dir", cfg});
+    EXPECT_EQ(Slurp(dir + "/b/out.obj").rfind("mtllib ../a/m.mtl gone.mtl\n", 0), 0u);
+    EXPECT_NE(moved.err.find("library gone.mtl as " + dir + "/a/in.obj does, but it is not found beside"),
+              std::string::npos)
+        << moved.err;
+
+    // A glTF material with a colour, two sides, a texture and an extension.
+    std::string gltf = Bytes(WithSurfaces(MakeCylinder(12, 2), "Side", "Cap"), MeshFormat::Gltf);
+    gltf.insert(gltf.find("\"name\": \"Side\""),
+                "\"doubleSided\": true, \"pbrMetallicRoughness\": {\"baseColorFactor\": [0.5, 0.25, 1.0, 1.0], "
+                "\"baseColorTexture\": {\"index\": 0}}, \"extensions\": {\"KHR_materials_emissive_strength\": "
+                "{\"emissiveStrength\": 2.0}}, ");
+    std::ofstream(dir + "/in.gltf") << gltf;
+    for (const std::string name : {"/out.glb", "/out.gltf"}) {
+        const Result r = RunProgram({dir + "/in.gltf", "-o", dir + name, "--size", "0.05", "-q", "--plugins-dir", cfg});
+        ASSERT_EQ(r.status, 0) << r.err;
+        tinygltf::TinyGLTF loader;
+        tinygltf::Model model;
+        std::string err, warn;
+        ASSERT_TRUE(name == "/out.glb" ? loader.LoadBinaryFromFile(&model, &err, &warn, dir + name)
+                                       : loader.LoadASCIIFromFile(&model, &err, &warn, dir + name))
+            << err;
+        auto m = std::find_if(model.materials.begin(), model.materials.end(),
+                              [](const tinygltf::Material &x) { return x.name == "Side"; });
+        ASSERT_NE(m, model.materials.end()) << name;
+        EXPECT_TRUE(m->doubleSided) << name;
+        EXPECT_EQ(m->pbrMetallicRoughness.baseColorFactor, (std::vector<double>{0.5, 0.25, 1.0, 1.0})) << name;
+        EXPECT_EQ(m->pbrMetallicRoughness.baseColorTexture.index, -1) << name << ": no texture coordinates for it";
+        EXPECT_EQ(model.extensionsUsed, std::vector<std::string>{"KHR_materials_emissive_strength"}) << name;
+    }
     std::system(("rm -rf '" + dir + "'").c_str());
 }

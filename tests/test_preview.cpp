@@ -612,23 +612,23 @@ TEST(PreviewText, CaptionNamesCountsAndOptions)
 
     PreviewRun run{"object", 0.1, 0, 90.0};
     EXPECT_EQ(PreviewCaption("output", cube, &run),
-              "output: 8 points, 6 polygons; object mode, bevel 0.1, angle Disable");
+              "output: 8 points, 6 polygons; object mode, size 0.1, angle mode disable");
     // The two-polygon mode takes no angle test.
     run = PreviewRun{"two-polygon", 0.125, 2, 30.0};
-    EXPECT_EQ(PreviewCaption("output", cube, &run), "output: 8 points, 6 polygons; two-polygon mode, bevel 0.125");
+    EXPECT_EQ(PreviewCaption("output", cube, &run), "output: 8 points, 6 polygons; two-polygon mode, size 0.125");
     run = PreviewRun{"object", 0.125, 2, 30.0};
     EXPECT_EQ(PreviewCaption("output", cube, &run),
-              "output: 8 points, 6 polygons; object mode, bevel 0.125, angle GT 30 deg");
+              "output: 8 points, 6 polygons; object mode, size 0.125, angle mode gt, limit angle 30");
     run = PreviewRun{"object", 1e-7, 1, 12.5};
     EXPECT_EQ(PreviewCaption("o", cube, &run),
-              "o: 8 points, 6 polygons; object mode, bevel 1e-07, angle LT 12.5 deg");
+              "o: 8 points, 6 polygons; object mode, size 1e-07, angle mode lt, limit angle 12.5");
     run = PreviewRun{"object", 0.1, 1, 120.0 * 0.017453292519943278 * 57.29577951308239};
     EXPECT_EQ(PreviewCaption("o", cube, &run),
-              "o: 8 points, 6 polygons; object mode, bevel 0.1, angle LT 120 deg")
+              "o: 8 points, 6 polygons; object mode, size 0.1, angle mode lt, limit angle 120")
         << "the noise of a trip through radians is not shown";
     run = PreviewRun{"object", 2500, 7, 0.0};
     EXPECT_EQ(PreviewCaption("o", cube, &run),
-              "o: 8 points, 6 polygons; object mode, bevel 2500, angle Disable")
+              "o: 8 points, 6 polygons; object mode, size 2500, angle mode disable")
         << "an unknown angle mode reads as disabled";
 }
 

@@ -21,7 +21,7 @@ struct CliArgs {
     std::string output;
     std::string inputFormat;            // --input-format; empty: by INPUT's extension
     std::string outputFormat;           // --output-format; empty: by OUTPUT's extension
-    std::string plugin;                 // empty: Corvane.p beside the program
+    std::string plugin;                 // empty: CorvaneLarge.p beside the program
     std::string pluginsDir;             // empty: the user's config folder
     std::optional<double> size;
     std::optional<int> angleMode;       // 0 disable, 1 lt, 2 gt
@@ -34,6 +34,7 @@ struct CliArgs {
     bool keepPartial = false;
     bool clamp = false;                 // run with at most the safe size
     bool progress = false;              // phase lines even when stderr is not a terminal
+    bool noWeld = false;                // --no-weld: points at one position stay apart
     std::string preview;                // --preview FILE.png; empty: no picture
     double viewAzimuth = 35.0;          // --view, degrees
     double viewElevation = 25.0;
@@ -47,7 +48,7 @@ bool CliCheckOutput(const CliArgs &args);
 // Whether a file may be written at `path`: not a folder, in an existing
 // folder. false after printing why, naming the file as `what` ("the picture ").
 bool CliCheckWritable(const std::string &path, const char *what);
-// The module to load: --plugin, else Corvane.p beside the program.
+// The module to load: --plugin, else CorvaneLarge.p beside the program.
 std::string CliModulePath(const CliArgs &args);
 
 // ---- interruption --------------------------------------------------------

@@ -71,5 +71,5 @@ bool CliCheckOutput(const CliArgs &args)
 
 std::string CliModulePath(const CliArgs &args)
 {
-    return args.plugin.empty() ? ProgramDir() + "/Corvane.p" : args.plugin;
+    return args.plugin.empty() ? ProgramDir() + "/CorvaneLarge.p" : args.plugin;
 }

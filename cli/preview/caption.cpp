@@ -79,15 +79,15 @@ std::string PreviewCaption(const std::string &label, const MeshData &mesh, const
                        Count(mesh.polys.size(), "polygon", "polygons");
     if (!run)
         return text;
-    static const char *const kAngleModes[3] = {"Disable", "LT", "GT"};
-    text += "; " + run->mode + " mode, bevel " + ShortNumber(run->bevelSize);
+    // The options in the words and spelling of the program's summary line.
+    static const char *const kAngleModes[3] = {"disable", "lt", "gt"};
+    text += "; " + run->mode + " mode, size " + ShortNumber(run->bevelSize);
     // The two-polygon mode takes no angle test.
     if (run->mode == "two-polygon")
         return text;
-    text += ", angle ";
+    text += ", angle mode ";
     if (run->angleMode == 1 || run->angleMode == 2)
-        text += std::string(kAngleModes[run->angleMode]) + " " + ShortNumber(run->limitAngleDeg) +
-                " deg";
+        text += std::string(kAngleModes[run->angleMode]) + ", limit angle " + ShortNumber(run->limitAngleDeg);
     else
         text += kAngleModes[0];
     return text;

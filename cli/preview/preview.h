@@ -66,7 +66,7 @@ struct PreviewImage {
 struct PreviewRun {
     std::string mode;       // "object" or "two-polygon"
     double bevelSize = 0.0;
-    int angleMode = 0;      // 0 Disable, 1 LT, 2 GT
+    int angleMode = 0;      // 0 disable, 1 lt, 2 gt
     double limitAngleDeg = 0.0;
 };
 
@@ -85,7 +85,8 @@ bool WritePreview(const std::string &path, const MeshData &input, const MeshData
                   const PreviewOptions &options, std::string *error);
 
 // "LABEL: P points, N polygons", and with a run also
-// "; MODE mode, bevel B, angle Disable" or "; MODE mode, bevel B, angle LT 30 deg".
+// "; MODE mode, size B, angle mode disable" or "; MODE mode, size B, angle mode lt,
+// limit angle 30", in the words of the program's summary line.
 std::string PreviewCaption(const std::string &label, const MeshData &mesh, const PreviewRun *run);
 
 // Parses "AZIMUTH,ELEVATION" in degrees (elevation from -90 to 90). false

@@ -178,6 +178,8 @@ std::string InputJson(Viewer *v)
         {"name", std::filesystem::path(v->args.input).filename().string()},
         {"corners", corners},
         {"safeSize", Number(v->safeSize)},
+        // As every message gives it: four digits, rounded down.
+        {"safeSizeText", RunSafeSizeText(v->safeSize)},
         {"settings", {{"size", Number(probe.bevelSize)},
                       {"angleMode", probe.angleMode},
                       {"limitDeg", Number(probe.limitAngleDeg)}}},
@@ -212,7 +214,7 @@ json MessagesJson(const RunResult &run)
 {
     json list = json::array();
     for (const RunMessage &m : run.messages)
-        list.push_back({{"error", m.error}, {"text", m.text}});
+        list.push_back({{"error", m.error}, {"text", RunMessageLine(m.text)}});
     return list;
 }
 
@@ -284,15 +286,21 @@ void HandleSave(Viewer *v, const httplib::Request &req, httplib::Response &res)
     if (run.partial)
         return Fail(res, 409, "the module reported an error; " + target + " not written");
     if (v->args.output.empty()) {
+        // A download lands in a folder the server does not know: the
+        // libraries are named as the input names them.
         const std::string text = MeshObjText(run.output);
         res.set_header("Content-Disposition", "attachment; filename=\"" + DownloadName(v->args.input) + "\"");
         res.set_content(text.data(), text.size(), "model/obj");
         return;
     }
     std::string error;
+    const std::string moved = MeshMoveMaterialLibraries(&run.output, v->args.input, v->args.output);
     if (!MeshWriteFile(v->args.output, MeshFormatFromPath(v->args.output), run.output, &error))
         return Fail(res, 500, error);
-    res.set_content(ViewJsonText({{"written", v->args.output}, {"note", RunClampNote(run)}}), "application/json");
+    std::string note = RunClampNote(run);
+    if (!moved.empty())
+        note += (note.empty() ? "" : "; ") + moved;
+    res.set_content(ViewJsonText({{"written", v->args.output}, {"note", note}}), "application/json");
 }
 
 // Every request: addressed to this server by its own name, a GET or a POST
@@ -411,7 +419,9 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
         ->type_name("N");
     app.add_flag("--open", args->open, "Open the page in the user's browser (xdg-open)");
     app.add_flag("-f,--force", args->force, "Allow OUTPUT to be the input file");
-    app.add_option("--plugin", args->plugin, "The module to load (default: Corvane.p beside corvane)")
+    app.add_flag("--no-weld", args->noWeld,
+                 "Keep every point the input gives, as corvane --no-weld does");
+    app.add_option("--plugin", args->plugin, "The module to load (default: CorvaneLarge.p beside corvane; the host module Corvane.p refuses meshes over 65,536 corners)")
         ->type_name("PATH");
     app.add_option("--plugins-dir", args->pluginsDir,
                    "Folder of the settings file (default: $XDG_CONFIG_HOME/corvane or ~/.config/corvane)")
@@ -419,8 +429,11 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
-        int code = app.exit(e);
-        return code == 0 ? kExitDone : kExitUsage;
+        // --help ends the parse too, with status 0, and prints itself.
+        if (e.get_exit_code() == 0)
+            return app.exit(e) == 0 ? kExitDone : kExitUsage;
+        std::fprintf(stderr, "corvane: view: %s (corvane view --help lists the options)\n", e.what());
+        return kExitUsage;
     }
     return -1;
 }
@@ -438,8 +451,8 @@ int ViewMain(const ViewArgs &args)
         return kExitUsage;
     std::string error;
     MeshReadInfo info;
-    if (!MeshReadFile(args.input, MeshFormatFromPath(args.input), &v.input, &info, &error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    if (!MeshReadFile(args.input, MeshFormatFromPath(args.input), &v.input, &info, &error, !args.noWeld)) {
+        std::fprintf(stderr, "corvane: %s\n", error.c_str());
         return kExitBadInput;
     }
     PrivateFolder live;

@@ -18,11 +18,12 @@
 struct ViewArgs {
     std::string input;
     std::string output;       // empty: Save offers a download
-    std::string plugin;       // empty: Corvane.p beside the program
+    std::string plugin;       // empty: CorvaneLarge.p beside the program
     std::string pluginsDir;   // empty: the user's config folder
     int port = 0;             // 0: a free port
     bool open = false;        // start the user's browser
     bool force = false;       // OUTPUT may be the input
+    bool noWeld = false;      // points at one position stay apart
 };
 
 // Parses `corvane view ...` (argv[0] is "view"). Returns -1 to go on, or the

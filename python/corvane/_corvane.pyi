@@ -119,6 +119,19 @@ class Result:
     def new(self) -> npt.NDArray[np.bool_]:
         """Per polygon of `mesh`: True for a strip, patch or cap the run made."""
     @property
+    def point_map(self) -> npt.NDArray[np.int64]:
+        """Per point of `mesh`: its number in the mesh the module left.
+
+        The module leaves the points it replaced in its result (in the
+        two-polygon mode, the input's points the chamfer moved off); `mesh`
+        holds only the points its polygons use, as the files the program
+        writes do. point_map[i] is the number point i had there. In the
+        two-polygon mode the module numbers the input's points as the input
+        does and its new points after them, so point_map[i] <
+        len(input.points) says that point i is the input's point
+        point_map[i], at its position. A read-only int64 array.
+        """
+    @property
     def messages(self) -> list[Message]:
         """What the module said, in order."""
     @property
@@ -138,13 +151,15 @@ class Stats(TypedDict):
     opposite_winding_edges: int
     repeated_point_polygons: int
     zero_area_polygons: int
-    safe_bevel_size: float
+    safe_bevel_size: Union[float, None]
 
 def load_module(path: _Path) -> None:
-    """Loads the Corvane.p at `path` in place of the one loaded before.
+    """Loads the module at `path` in place of the one loaded before.
 
-    Without it the first chamfer loads the Corvane.p installed beside this
-    package. Raises ImportError when the file is not a module this host can
+    Without it the first chamfer loads the CorvaneLarge.p installed beside
+    this package: the module's passes without the host's limit of 65,536
+    corners. Corvane.p beside it is the host module itself, limit and all.
+    Raises ImportError when the file is not a module this host can
     load; chamfer then raises too until a module is loaded.
     """
 
@@ -173,13 +188,17 @@ def write_obj(mesh: Mesh, path: _Path) -> None:
     ValueError. Nothing is left behind on failure.
     """
 
-def read(path: _Path, format: Union[str, None] = None) -> Mesh:
+def read(path: _Path, format: Union[str, None] = None, weld: bool = True) -> Mesh:
     """Reads a mesh file exactly as the corvane program does: OBJ, PLY
     (ASCII or binary), OFF, STL (ASCII or binary), glTF or GLB, by the
     path's extension unless `format` ("obj", "ply", "off", "stl", "gltf",
     "glb") names one.
 
-    STL and glTF corners at the same position are welded into one point.
+    STL and glTF corners at the same position are welded into one point,
+    and so are a PLY's points where its vertices carry texture coordinates,
+    normals or colours (exporters split points at seams of those). With
+    weld=False every point or corner the file gives stays a point of its
+    own, as the program's --no-weld keeps them.
     Raises OSError when the file cannot be opened and ValueError, naming the
     line or byte offset where it can, when it is not a mesh the program
     reads or the format is unknown.
@@ -204,13 +223,15 @@ def chamfer(
     select: Union[Tuple[int, int], None] = None,
     plugins_dir: Union[_Path, None] = None,
     clamp: bool = False,
+    edge: Union[Tuple[int, int], None] = None,
 ) -> Result:
     """Chamfers `mesh` with the module, releasing the GIL while it runs.
 
     Object mode: every shared edge (or those passing the angle test, the
     limit angle in degrees) chamfered by `size`. With select=(i, j), two
     0-based polygon indices, the two-polygon mode: the edge loop through
-    their shared edge.
+    their shared edge. edge=(a, b), two 0-based point indices, selects the
+    two polygons that share the edge between them instead.
 
     Without plugins_dir the module keeps its settings file in a private
     temporary folder, so the user's saved options are never changed; with
@@ -226,15 +247,19 @@ def chamfer(
 
     Raises corvane.ModuleError with the module's message when it reports a
     failure (too many corners, two polygons that share no edge, a bevel size
-    that is not a finite number, ...), ValueError for a bad angle_mode or
-    select. Ctrl-C in the main thread aborts the run within milliseconds and
-    raises KeyboardInterrupt; nothing of the run is kept.
+    that is not a finite number, ...), ValueError for a bad angle_mode,
+    select or edge (an edge that is not on exactly two polygons) and for a
+    mesh without polygons. Ctrl-C in the main thread aborts the run within
+    milliseconds and raises KeyboardInterrupt; nothing of the run is kept.
     """
 
-def stats(mesh: Mesh) -> Stats:
+def stats(mesh: Mesh, safe_size: bool = True) -> Stats:
     """The counts `corvane --stats` prints, and the safe bevel size (inf when no edge is chamfered).
 
     repeated_point_polygons counts the polygons that hold one point twice
     (in a row or apart), zero_area_polygons those of three or more points
     whose Newell normal is zero: the polygons other tools refuse.
+
+    With safe_size=False, safe_bevel_size is None: it costs many times the
+    counts, which is all a check of a result needs.
     """

@@ -12,14 +12,16 @@ import pytest
 
 import corvane
 
-# (example, size, extra program options, select for the module)
+# (example, size, extra program options, the module's two-polygon arguments)
 RUNS = [
-    ("cube.obj", 0.1, [], None),
-    ("cylinder.obj", 0.1, ["--angle-mode", "lt", "--limit-angle", "120"], None),
-    ("torus.obj", 0.1, [], None),
-    ("lgrid.obj", 0.1, [], None),
-    ("cube.obj", 0.2, ["--select", "1,3"], (0, 2)),
-    ("torus.obj", 0.1, ["--select", "1,2"], (0, 1)),
+    ("cube.obj", 0.1, [], {}),
+    ("cylinder.obj", 0.1, ["--angle-mode", "lt", "--limit-angle", "120"], {}),
+    ("torus.obj", 0.1, [], {}),
+    ("lgrid.obj", 0.1, [], {}),
+    ("cube.obj", 0.2, ["--select", "1,3"], {"select": (0, 2)}),
+    ("torus.obj", 0.1, ["--select", "1,2"], {"select": (0, 1)}),
+    ("torus.obj", 0.1, ["--edge", "1,2"], {"edge": (0, 1)}),
+    ("cube.obj", 0.2, ["--edge", "2,6"], {"edge": (1, 5)}),
 ]
 
 
@@ -31,14 +33,14 @@ def chamfer_args(extra):
     return kwargs
 
 
-@pytest.mark.parametrize("name,size,extra,select", RUNS)
-def test_same_bytes_as_the_program(tmp_path, program, examples, name, size, extra, select):
+@pytest.mark.parametrize("name,size,extra,pair", RUNS)
+def test_same_bytes_as_the_program(tmp_path, program, examples, name, size, extra, pair):
     expected = tmp_path / "program.obj"
     subprocess.run([program, examples / name, "-o", expected, "--size", str(size), "--quiet",
                     "--plugins-dir", tmp_path / "cfg", *extra], check=True)
     with warnings.catch_warnings():
         warnings.simplefilter("error")  # a valid result is not warned about
-        result = corvane.chamfer(corvane.read_obj(examples / name), size, select=select, **chamfer_args(extra))
+        result = corvane.chamfer(corvane.read_obj(examples / name), size, **pair, **chamfer_args(extra))
     got = tmp_path / "module.obj"
     corvane.write_obj(result.mesh, got)
     assert got.read_bytes() == expected.read_bytes()
@@ -70,6 +72,7 @@ def test_clamp_and_invalid_results(tmp_path, program, examples):
         result = corvane.chamfer(grid, 2.0)
     counts = corvane.stats(result.mesh)
     assert counts["zero_area_polygons"] > 0
+    assert corvane.stats(result.mesh, safe_size=False) == dict(counts, safe_bevel_size=None)
     [past, invalid] = caught
     assert str(past.message) == ("the bevel size 2 is at or above the safe size 0.45, past which the result may "
                                  "hold polygons other tools refuse; clamp=True keeps to it")
@@ -88,6 +91,8 @@ def test_guards_shared_with_the_program(examples):
     cube = corvane.read_obj(examples / "cube.obj")
     with pytest.raises(ValueError, match="the bevel size must not be negative"):
         corvane.chamfer(cube, -0.1)
+    with pytest.raises(ValueError, match="the bevel size must be a finite number, not nan"):
+        corvane.chamfer(cube, float("nan"))
     with pytest.raises(ValueError, match="the limit angle must be from 0 to 180 degrees, not 200"):
         corvane.chamfer(cube, 0.1, limit_angle=200)
     upper = corvane.chamfer(cube, 0.1, angle_mode="LT", limit_angle=100)
@@ -162,19 +167,29 @@ def grid(w, h):
 @pytest.mark.parametrize("case,text", [
     ("too many corners", "more than 65536\npolygon corners"),
     ("no shared edge", "must share an edge"),
-    ("size not a number", "bevel size must be a finite number"),
 ])
 def test_module_failures_raise_with_its_message(examples, case, text):
     cube = corvane.read_obj(examples / "cube.obj")
     with pytest.raises(corvane.ModuleError) as caught:
         if case == "too many corners":
-            corvane.chamfer(grid(129, 128), 0.1)  # 66,048 corners
-        elif case == "no shared edge":
-            corvane.chamfer(cube, 0.1, select=(0, 1))  # the -z and +z faces
+            # The host module keeps its limit; the package's own takes this.
+            corvane.load_module(os.path.join(os.path.dirname(corvane.__file__), "Corvane.p"))
+            try:
+                corvane.chamfer(grid(129, 128), 0.1)  # 66,048 corners
+            finally:
+                corvane.load_module(os.path.join(os.path.dirname(corvane.__file__), "CorvaneLarge.p"))
         else:
-            corvane.chamfer(cube, float("nan"))
+            corvane.chamfer(cube, 0.1, select=(0, 1))  # the -z and +z faces
     assert text in str(caught.value) and "Nothing was changed." in str(caught.value)
     assert caught.value.result is None
+
+
+def test_past_the_host_limit_the_package_module_chamfers():
+    mesh = grid(129, 128)  # 66,048 corners, past what the host module takes
+    result = corvane.chamfer(mesh, 0.1)
+    stats = corvane.stats(result.mesh)
+    assert len(result.mesh) > len(mesh) and result.mesh.points.shape[0] > 65536
+    assert stats["repeated_point_polygons"] == 0 and stats["zero_area_polygons"] == 0
 
 
 def test_settings_file_untouched_without_plugins_dir(tmp_path, monkeypatch, examples):

@@ -40,6 +40,20 @@ def test_stl_cube_welds_and_chamfers_closed(tmp_path, examples):
     assert s["border_edges"] == 0 and s["crowded_edges"] == 0 and s["opposite_winding_edges"] == 0
 
 
+def test_weld_false_keeps_every_corner_and_results_keep_used_points(tmp_path, examples):
+    cube = corvane.read_obj(examples / "cube.obj")
+    corvane.write(cube, tmp_path / "cube.stl")
+    assert corvane.read(tmp_path / "cube.stl", weld=False).points.shape == (36, 3)
+    # Two-polygon mode: only used points, and the map back to the module's numbers.
+    torus = corvane.read_obj(examples / "torus.obj")
+    pair = corvane.chamfer(torus, 0.1, select=(0, 1))
+    indices, _ = pair.mesh.compact
+    assert np.array_equal(np.unique(indices), np.arange(len(pair.mesh.points)))
+    kept = pair.point_map < len(torus.points)
+    assert kept.sum() > 0 and np.array_equal(pair.mesh.points[kept], torus.points[pair.point_map[kept]])
+    assert np.all(np.diff(pair.point_map) > 0)
+
+
 def test_errors(tmp_path, examples):
     cube = corvane.read_obj(examples / "cube.obj")
     with pytest.raises(ValueError, match="unknown mesh format"):

@@ -67,6 +67,25 @@ def test_errors_name_what_is_wrong(tmp_path, examples):
     result = corvane.chamfer(cube, 0.1)
     assert repr(result).startswith("<corvane.Result: <corvane.Mesh with 24 points and 26 polygons>, no messages, "
                                    "activation ")
+    assert repr(corvane.Mesh(cube.points[:3], [[0, 1, 2]])) == "<corvane.Mesh with 3 points and 1 polygon>"
+
+    # In Python's words: arguments, not the program's options, and no host
+    # prompt to select polygons for a mesh that has none.
+    with pytest.raises(ValueError, match=r"unknown mesh format.*; name it with format=") as caught:
+        corvane.read(tmp_path / "scan.dat")
+    assert "--" not in str(caught.value)
+    with pytest.raises(ValueError, match="^chamfer: the mesh has no polygons$"):
+        corvane.chamfer(corvane.Mesh(cube.points, []), 0.1)
+    for edge, text in (((0, 6), r"edge=\(0, 6\): no polygon has this edge"),
+                       ((0, 8), "point index 8 is out of range \\(the mesh has 8 points\\)"),
+                       ((3, 3), "the two points must be different")):
+        with pytest.raises(ValueError, match=text):
+            corvane.chamfer(cube, 0.1, edge=edge)
+    square = corvane.Mesh(cube.points[:4], [[0, 1, 2, 3]])
+    with pytest.raises(ValueError, match=r"the edge is shared by 1 polygon, not 2"):
+        corvane.chamfer(square, 0.1, edge=(0, 1))
+    with pytest.raises(ValueError, match="select or edge, not both"):
+        corvane.chamfer(cube, 0.1, select=(0, 2), edge=(1, 5))
 
 
 def test_write_obj_failures_carry_errno_and_filename(tmp_path, examples):

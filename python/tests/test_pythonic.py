@@ -3,12 +3,14 @@ source: help() that names the types and says what the stub says, meshes
 that pickle, copy and compare, and a `pip install .` that works offline."""
 
 import ast
+import concurrent.futures
 import copy
 import inspect
 import multiprocessing
 import os
 import pathlib
 import pickle
+import pydoc
 import re
 import subprocess
 import sys
@@ -59,14 +61,23 @@ def test_help_names_the_types_and_gives_the_stubs_words():
         for part in name.split("."):
             target = inspect.getattr_static(target, part)
         doc = target.__doc__
-        if params is not None:
+        if inspect.isfunction(target):
+            # The package's functions wrap the extension's, so that they pickle.
+            signature = inspect.signature(target)
+            assert [(p.name, None if p.default is p.empty else p.default)
+                    for p in signature.parameters.values()] == params, f"{name}: parameters differ from the stub's"
+            assert all(p.annotation is not p.empty for p in signature.parameters.values()), f"{name}: untyped"
+            assert signature.return_annotation is not signature.empty, f"{name}: untyped"
+        elif params is not None:
             got, returns = runtime_signature(doc, name.split(".")[-1])
             assert got == params, f"{name}: the binding's parameters differ from the stub's"
             assert not re.search(r"handle|-> object", doc.splitlines()[0]), f"{name}: untyped"
             doc = doc.split("\n", 1)[1]
         assert inspect.cleandoc(doc) == text, f"{name}: the docstring differs from the stub's"
-    signature = corvane.chamfer.__doc__.splitlines()[0]
+    signature = corvane._corvane.chamfer.__doc__.splitlines()[0]
     assert signature.startswith("chamfer(mesh: Mesh, size: float, ") and signature.endswith(") -> Result")
+    assert "PyCapsule" not in pydoc.render_doc(corvane.chamfer)
+    assert pydoc.render_doc(corvane.chamfer).startswith("Python Library Documentation: function chamfer in module corvane")
 
 
 def chamfer_in_worker(mesh):
@@ -114,6 +125,15 @@ def test_meshes_pickle_copy_and_compare(tmp_path, examples):
         assert got.mesh == want.mesh and got.messages == [] == want.messages
         assert np.array_equal(got.new, want.new) and got.new.sum() > 0
 
+    # The package's own functions travel too, by name.
+    with concurrent.futures.ProcessPoolExecutor(1, mp_context=multiprocessing.get_context("spawn")) as pool:
+        again = pool.submit(corvane.chamfer, cylinder, 0.02).result()
+        assert again.mesh == here[0].mesh
+        assert pool.submit(corvane.read, examples / "cylinder.obj").result() == cylinder
+        assert pool.submit(corvane.stats, cylinder).result() == corvane.stats(cylinder)
+    with multiprocessing.get_context("spawn").Pool(1) as pool:
+        assert pool.starmap(corvane.chamfer, [(cylinder, 0.02)])[0].mesh == here[0].mesh
+
 
 def test_pip_install_from_the_checkout_offline(tmp_path):
     """One test, as it builds the module: a fresh environment that sees
@@ -129,11 +149,11 @@ def test_pip_install_from_the_checkout_offline(tmp_path):
     assert build.returncode == 0, build.stdout[-3000:] + build.stderr[-3000:]
     show = subprocess.run([python, "-m", "pip", "show", "-f", "corvane"], capture_output=True, text=True, check=True)
     assert "Requires: numpy" in show.stdout
-    for name in ("Corvane.p", "_corvane.pyi", "py.typed", "__init__.py"):
+    for name in ("Corvane.p", "CorvaneLarge.p", "_corvane.pyi", "py.typed", "__init__.py"):
         assert f"corvane/{name}\n" in show.stdout
     run = subprocess.run([python, "-c", "import corvane, numpy, sysconfig; "
                           "r = corvane.chamfer(corvane.Mesh(numpy.eye(3), [[0, 1, 2]]), 0.1); "
                           "print(corvane.module_path(), len(r.mesh), sysconfig.get_paths()['platlib'])"],
                          cwd=tmp_path, capture_output=True, text=True, check=True)
     path, polygons, site = run.stdout.split()
-    assert path == os.path.join(site, "corvane", "Corvane.p") and polygons == "1"
+    assert path == os.path.join(site, "corvane", "CorvaneLarge.p") and polygons == "1"

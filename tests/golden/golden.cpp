@@ -158,7 +158,7 @@ void RunCase(FILE *out, HostActivateFunc *activate, void *serverData, GoldenCase
             continue;
         }
         std::string f = "f " + std::to_string(IdNumber(id)) + " " +
-                        (p->hasSurface ? p->surface : std::string("(none)"));
+                        (p->hasSurface ? std::string(p->surface) : std::string("(none)"));
         for (LWPntID v : p->points)
             f += " " + std::to_string(IdNumber(v));
         Print(out, f);

@@ -156,7 +156,10 @@ class Page(unittest.TestCase):
         self.driver.find_element(By.ID, 'clamp').click()
         wait_ready(self.driver)
         self.assertNotIn('clamped', text(self.driver, 'stats'))
-        self.assertIn('Beyond the safe size', text(self.driver, 'warnings'))
+        # One warning, in the program's words and its four digits.
+        self.assertIn('is at or above the safe size 0.9,', text(self.driver, 'result-warnings'))
+        self.assertEqual(text(self.driver, 'result-warnings').count('safe'), 2, 'said once, with its remedy')
+        self.assertNotIn('safe', text(self.driver, 'warnings'))
 
 
     def test_size_changes_the_stats_to_the_programs_counts(self):
@@ -198,12 +201,19 @@ class Page(unittest.TestCase):
         self.assertEqual(status, 0, err)
         with open(output, 'rb') as a, open(expected, 'rb') as b:
             self.assertEqual(a.read(), b.read())
+        # The points the run replaced are not in the file: every point is used.
+        with open(output) as f:
+            lines = f.read().splitlines()
+        used = {int(w) for line in lines if line.startswith('f ') for w in line.split()[1:]}
+        self.assertEqual(used, set(range(1, sum(line.startswith('v ') for line in lines) + 1)))
         # Save kept the options in the settings file, as an activation does.
         self.assertTrue(os.path.exists(os.path.join(server.settings, 'Corvane.cfg')))
         # Polygons 1 and 3 share no edge: the module's own words.
         self.driver.execute_script('corvaneSelect(1, 3)')
         wait_ready(self.driver)
-        self.assertIn('must share an edge', text(self.driver, 'messages'))
+        self.assertEqual(text(self.driver, 'messages'),
+                         'The two selected polygons must share an edge. Nothing was changed.',
+                         'on one line, without the title the module gives its message box')
         self.driver.find_element(By.ID, 'clear-selection').click()
         wait_ready(self.driver)
         self.assertEqual(text(self.driver, 'messages'), '')
@@ -304,6 +314,19 @@ class Page(unittest.TestCase):
         wait_ready(self.driver)
         after = Image.open(io.BytesIO(view.screenshot_as_png)).convert('RGB')
         self.assertNotEqual(before.tobytes(), after.tobytes(), 'the view did not follow the size')
+
+
+class WithoutWebGL(unittest.TestCase):
+    def test_the_page_says_it_cannot_draw_and_what_to_do(self):
+        driver = chromium(extra=['--disable-webgl', '--disable-3d-apis'])
+        self.addCleanup(quit_chromium, driver)
+        server = Server(example('cube.obj'))
+        self.addCleanup(server.stop)
+        driver.get(server.url)
+        self.assertEqual(wait_settled(driver), 'cannot draw')
+        message = text(driver, 'messages')
+        self.assertIn('WebGL is turned off or not available', message)
+        self.assertIn('another browser', message)
 
 
 class Defences(unittest.TestCase):

@@ -70,14 +70,14 @@ class Server:
         shutil.rmtree(self.settings, ignore_errors=True)
 
 
-def chromium(width=1200, height=800):
+def chromium(width=1200, height=800, extra=()):
     profile = tempfile.mkdtemp(prefix='corvane-chromium-')
     options = webdriver.ChromeOptions()
     options.binary_location = shutil.which('chromium') or '/usr/bin/chromium'
     for flag in ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
                  '--disable-background-networking', '--disable-component-update', '--disable-sync',
                  '--enable-unsafe-swiftshader', f'--user-data-dir={profile}',
-                 f'--window-size={width},{height}']:
+                 f'--window-size={width},{height}', *extra]:
         options.add_argument(flag)
     driver = webdriver.Chrome(service=Service(shutil.which('chromedriver') or '/usr/bin/chromedriver'),
                               options=options)

@@ -50,7 +50,7 @@ function refreshStatus() {
 
 function schedule() {
   const options = currentOptions();
-  updateWarnings(options);
+  updateWarnings();
   if (options.size === null || options.limitDeg === null) {
     refreshStatus();
     return;
@@ -110,16 +110,16 @@ function showResult(result) {
   const safe = state.input.info.safeSize;
   $('result-warnings').textContent = r.invalid && !r.unchanged
     ? `In the result ${r.invalid}; other tools may refuse it` +
-      (safe !== null && !controls.value().clamp
-        ? ` (the safe bevel size is ${Number(safe.toPrecision(4))}; "Clamp to the safe size" keeps to it).`
+      (safe !== null && !controls.value().clamp && !r.warning
+        ? ` (the safe bevel size is ${state.input.info.safeSizeText}; "Clamp to the safe size" keeps to it).`
         : '.')
     : '';
   // The run layer's warning: past the safe size, or nothing chamfered.
   if (r.warning) $('result-warnings').textContent += ($('result-warnings').textContent ? ' ' : '') + r.warning;
-  $('messages').textContent = r.messages.map((m) => (m.error ? 'Error: ' : '') + m.text.replace(/^ERROR:\n/, '')).join('\n\n');
+  $('messages').textContent = r.messages.map((m) => (m.error ? 'Error: ' : '') + m.text).join('\n');
 }
 
-function updateWarnings(options) {
+function updateWarnings() {
   const info = state.input.info;
   const lines = [];
   // The program's warning before a run, in its words.
@@ -130,10 +130,6 @@ function updateWarnings(options) {
   if (info.crowdedEdges > 0)
     lines.push(`${plural(info.crowdedEdges, 'edge is', 'edges are')} shared by 3 or more polygons; the chamfer ` +
       `leaves ${info.crowdedEdges === 1 ? 'it as it is' : 'them as they are'}, as it leaves an open border.`);
-  if (info.safeSize !== null && options.size !== null && options.size > info.safeSize && !options.clamp)
-    lines.push(`Beyond the safe size ${Number(info.safeSize.toPrecision(4))}: strips will cross.`);
-  if (info.corners > 65536)
-    lines.push(`The input has ${number(info.corners)} polygon corners; the module refuses more than 65,536.`);
   $('warnings').textContent = lines.join(' ');
 }
 
@@ -174,7 +170,19 @@ async function start() {
     $('messages').textContent = `Cannot read the input: ${e.message}`;
     return;
   }
-  viewport = new Viewport($('view'), state.input.indices.length);
+  try {
+    viewport = new Viewport($('view'), state.input.indices.length);
+  } catch (e) {
+    // Without WebGL nothing can be drawn; say so here rather than only in
+    // the browser's console, and what the user can do about it.
+    setStatus('cannot draw');
+    $('messages').textContent =
+      `This browser cannot draw the mesh: WebGL is turned off or not available here (${e.message}). ` +
+      'Turn on hardware acceleration or WebGL in the browser\'s settings and reload, or open this address ' +
+      'in another browser. Without a browser, corvane INPUT -o OUTPUT --preview picture.png draws the ' +
+      'input and the result side by side.';
+    return;
+  }
   const info = state.input.info;
   $('file-name').textContent = info.name;
   document.title = `${info.name} – corvane view`;
