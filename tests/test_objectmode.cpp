@@ -758,16 +758,6 @@ MeshData ThreeSquaresOnAnEdge()
     return mesh;
 }
 
-TEST_F(ChamferStrips, ACrowdedEdgeGetsNoStrip)
-{
-    Begin(ThreeSquaresOnAnEdge());
-    Survey();
-    Edges();
-    Strips(kS);
-    EXPECT_EQ(strips, 0);
-    EXPECT_EQ(edges[1].done + edges[7].done + edges[11].done, 0);
-}
-
 TEST_F(ChamferStrips, ACrowdedEdgeGetsNoStripWhateverTheAngle)
 {
     Begin(ThreeSquaresOnAnEdge());
