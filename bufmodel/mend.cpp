@@ -573,6 +573,49 @@ static LWPntID *PointHosts(const BufModel *model, bool *hosted)
     return pointHost;
 }
 
+namespace {
+
+// A directed edge of a polygon, by what its ends commit as.
+struct KeyEdge {
+    VertexKey from;
+    VertexKey to;
+};
+
+int CompareKeyEdges(const void *pa, const void *pb)
+{
+    const KeyEdge *a = static_cast<const KeyEdge *>(pa);
+    const KeyEdge *b = static_cast<const KeyEdge *>(pb);
+    int c = CompareKeys(&a->from, &b->from);
+    return c != 0 ? c : CompareKeys(&a->to, &b->to);
+}
+
+// The polygon's vertex keys sorted (to tell a point met twice) and its
+// directed edges sorted (to tell an edge run back), so that a long polygon
+// walked back and forth is judged in n log n.
+struct SlitTables {
+    VertexKey *ring;
+    VertexKey *sorted;
+    KeyEdge *edges;
+    int count;
+};
+
+bool Twice(const SlitTables &t, int v)
+{
+    const VertexKey *at = static_cast<const VertexKey *>(
+        bsearch(&t.ring[v], t.sorted, (size_t)t.count, sizeof(VertexKey), CompareKeys));
+    if (!at)
+        return false;
+    return (at > t.sorted && SameKey(at[-1], *at)) || (at + 1 < t.sorted + t.count && SameKey(at[1], *at));
+}
+
+bool Runs(const SlitTables &t, int v, int u)
+{
+    KeyEdge e = {t.ring[v], t.ring[u]};
+    return bsearch(&e, t.edges, (size_t)t.count, sizeof(KeyEdge), CompareKeyEdges) != nullptr;
+}
+
+}  // namespace
+
 // Whether the polygon passes through its points twice only along slits:
 // every point it repeats is an end of an edge it runs both ways, and no
 // point comes twice in a row. A slit joins a hole to the outline of one
@@ -581,44 +624,41 @@ static LWPntID *PointHosts(const BufModel *model, bool *hosted)
 //
 //      outline  A ------ B  hole       A and B each twice: A -> B and
 //                   slit               B -> A both in the ring
-static bool Twice(const BufPoly *poly, int v, const LWPntID *pointHost, int n)
-{
-    VertexKey key = KeyOf(poly, v, pointHost, n);
-    for (int w = 0; w < poly->count; w++)
-        if (w != v && SameKey(key, KeyOf(poly, w, pointHost, n)))
-            return true;
-    return false;
-}
-
-// Whether the polygon runs from vertex v's point to vertex u's somewhere.
-static bool Runs(const BufPoly *poly, int v, int u, const LWPntID *pointHost, int n)
-{
-    VertexKey a = KeyOf(poly, v, pointHost, n), b = KeyOf(poly, u, pointHost, n);
-    for (int w = 0; w < poly->count; w++)
-        if (SameKey(a, KeyOf(poly, w, pointHost, n)) &&
-            SameKey(b, KeyOf(poly, (w + 1) % poly->count, pointHost, n)))
-            return true;
-    return false;
-}
-
+//
+// Without memory for the tables a polygon counts as no slit: the mend cuts
+// it as it cut every repeat before.
 static bool SlitOnly(const BufPoly *poly, const LWPntID *pointHost, int n)
 {
     int count = poly->count;
-    bool repeat = false;
-    for (int v = 0; v < count; v++) {
-        int next = (v + 1) % count, prev = (v + count - 1) % count;
-        if (SameKey(KeyOf(poly, v, pointHost, n), KeyOf(poly, next, pointHost, n)))
-            return false;
-        if (!Twice(poly, v, pointHost, n))
-            continue;
-        repeat = true;
-        // Both ends of a slit come twice; a spike's tip, once.
-        bool slit = (Twice(poly, next, pointHost, n) && Runs(poly, next, v, pointHost, n)) ||
-                    (Twice(poly, prev, pointHost, n) && Runs(poly, v, prev, pointHost, n));
-        if (!slit)
-            return false;
+    SlitTables t;
+    t.count = count;
+    t.ring = static_cast<VertexKey *>(malloc(sizeof(VertexKey) * (size_t)(count > 0 ? count : 1)));
+    t.sorted = static_cast<VertexKey *>(malloc(sizeof(VertexKey) * (size_t)(count > 0 ? count : 1)));
+    t.edges = static_cast<KeyEdge *>(malloc(sizeof(KeyEdge) * (size_t)(count > 0 ? count : 1)));
+    bool slit = t.ring && t.sorted && t.edges && count >= 3;
+    for (int v = 0; slit && v < count; v++)
+        t.ring[v] = t.sorted[v] = KeyOf(poly, v, pointHost, n);
+    for (int v = 0; slit && v < count; v++)
+        t.edges[v] = KeyEdge{t.ring[v], t.ring[(v + 1) % count]};
+    if (slit) {
+        qsort(t.sorted, (size_t)count, sizeof(VertexKey), CompareKeys);
+        qsort(t.edges, (size_t)count, sizeof(KeyEdge), CompareKeyEdges);
     }
-    return repeat;
+    bool repeat = false;
+    for (int v = 0; slit && v < count; v++) {
+        int next = (v + 1) % count, prev = (v + count - 1) % count;
+        if (SameKey(t.ring[v], t.ring[next])) {
+            slit = false;
+        } else if (Twice(t, v)) {
+            repeat = true;
+            // Both ends of a slit come twice; a spike's tip, once.
+            slit = (Twice(t, next) && Runs(t, next, v)) || (Twice(t, prev) && Runs(t, v, prev));
+        }
+    }
+    free(t.ring);
+    free(t.sorted);
+    free(t.edges);
+    return slit && repeat;
 }
 
 unsigned char *BufModelMarkRepeats(const BufModel *model)
