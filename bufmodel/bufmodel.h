@@ -132,6 +132,14 @@ inline double BufModelWeldReach(const Vec3 &boxMin, const Vec3 &boxMax)
 void BufModelWeld(BufModel *model);
 void BufModelSettleWeld(BufModel *model, const int32_t *nearest, const int32_t *chain);
 void BufModelMend(BufModel *model);
+// The polygons that pass through points twice before the weld, and only
+// along slits (an edge run both ways, no point twice in a row), one byte
+// each (1: it does), for BufModelMendKeeping; null without memory.
+// BufModelMendKeeping is BufModelMend leaving alone the first `kept`
+// polygons that `keep` marks (it may be null): a polygon the input gave
+// with a slit is written as it was, and only what the weld pinched is cut.
+unsigned char *BufModelMarkRepeats(const BufModel *model);
+void BufModelMendKeeping(BufModel *model, const unsigned char *keep, int kept);
 void BufModelMarkUsed(BufModel *model);
 
 // Reverses points[0 .. count - 1] in place: the same ring wound the other

@@ -412,8 +412,13 @@ int BufModelFlush(BufModel *model, EditServices *services)
 {
     if (!model || !services)
         return -1;
+    // Only what the weld pinches is cut into lobes: a polygon that passed
+    // through a point twice before it (an input's slit) stays as it was.
+    unsigned char *repeats = BufModelMarkRepeats(model);
+    int before = model->polyCount;
     BufModelWeld(model);
-    BufModelMend(model);
+    BufModelMendKeeping(model, repeats, before);
+    free(repeats);
     BufModelMarkUsed(model);
     LWPntID *hostOf = (LWPntID *)malloc((model->pointCount > 0 ? (size_t)model->pointCount : 1) *
                                         sizeof(LWPntID));

@@ -417,9 +417,10 @@ void RemoveSliver(BufModel *model, int p, const LWPntID *pointHost)
     }
 }
 
-// Cuts every polygon that passes through a point twice into its lobes;
-// whether there was one.
-bool CutPinched(BufModel *model, const LWPntID *pointHost, bool hosted)
+// Cuts every polygon that passes through a point twice into its lobes,
+// but those `keep` marks; whether there was one.
+bool CutPinched(BufModel *model, const LWPntID *pointHost, bool hosted, const unsigned char *keep,
+                int kept)
 {
     int n = model->pointCount;
     int polys = model->polyCount;
@@ -428,7 +429,7 @@ bool CutPinched(BufModel *model, const LWPntID *pointHost, bool hosted)
     bool mended = false;
     for (int p = 0; p < polys; p++) {
         BufPoly *poly = model->polyTable[p];
-        if (!HasRepeat(poly, pointHost, hosted, n))
+        if ((keep && p < kept && keep[p]) || !HasRepeat(poly, pointHost, hosted, n))
             continue;
         if (poly->count > w.room) {
             free(ring);
@@ -555,26 +556,148 @@ void BufModelSettleWeld(BufModel *model, const int32_t *nearest, const int32_t *
 // left exactly as it is. Lobes are added after the last polygon.
 void BufModelMend(BufModel *model)
 {
+    BufModelMendKeeping(model, nullptr, 0);
+}
+
+// The host ids of the points side by side, and whether any is set; null
+// without memory.
+static LWPntID *PointHosts(const BufModel *model, bool *hosted)
+{
+    int n = model->pointCount;
+    LWPntID *pointHost = static_cast<LWPntID *>(malloc(sizeof(LWPntID) * (size_t)(n > 0 ? n : 1)));
+    *hosted = false;
+    for (int i = 0; pointHost && i < n; i++) {
+        pointHost[i] = model->pointTable[i]->hostId;
+        *hosted = *hosted || pointHost[i];
+    }
+    return pointHost;
+}
+
+namespace {
+
+// A directed edge of a polygon, by what its ends commit as.
+struct KeyEdge {
+    VertexKey from;
+    VertexKey to;
+};
+
+int CompareKeyEdges(const void *pa, const void *pb)
+{
+    const KeyEdge *a = static_cast<const KeyEdge *>(pa);
+    const KeyEdge *b = static_cast<const KeyEdge *>(pb);
+    int c = CompareKeys(&a->from, &b->from);
+    return c != 0 ? c : CompareKeys(&a->to, &b->to);
+}
+
+// The polygon's vertex keys sorted (to tell a point met twice) and its
+// directed edges sorted (to tell an edge run back), so that a long polygon
+// walked back and forth is judged in n log n.
+struct SlitTables {
+    VertexKey *ring;
+    VertexKey *sorted;
+    KeyEdge *edges;
+    int count;
+};
+
+bool Twice(const SlitTables &t, int v)
+{
+    const VertexKey *at = static_cast<const VertexKey *>(
+        bsearch(&t.ring[v], t.sorted, (size_t)t.count, sizeof(VertexKey), CompareKeys));
+    if (!at)
+        return false;
+    return (at > t.sorted && SameKey(at[-1], *at)) || (at + 1 < t.sorted + t.count && SameKey(at[1], *at));
+}
+
+bool Runs(const SlitTables &t, int v, int u)
+{
+    KeyEdge e = {t.ring[v], t.ring[u]};
+    return bsearch(&e, t.edges, (size_t)t.count, sizeof(KeyEdge), CompareKeyEdges) != nullptr;
+}
+
+}  // namespace
+
+// Whether the polygon passes through its points twice only along slits:
+// every point it repeats is an end of an edge it runs both ways, and no
+// point comes twice in a row. A slit joins a hole to the outline of one
+// polygon; it is the input's, and the passes keep it (the seam joins make
+// both sides one), so it is no pinch.
+//
+//      outline  A ------ B  hole       A and B each twice: A -> B and
+//                   slit               B -> A both in the ring
+//
+// Without memory for the tables a polygon counts as no slit: the mend cuts
+// it as it cut every repeat before.
+static bool SlitOnly(const BufPoly *poly, const LWPntID *pointHost, int n)
+{
+    int count = poly->count;
+    SlitTables t;
+    t.count = count;
+    t.ring = static_cast<VertexKey *>(malloc(sizeof(VertexKey) * (size_t)(count > 0 ? count : 1)));
+    t.sorted = static_cast<VertexKey *>(malloc(sizeof(VertexKey) * (size_t)(count > 0 ? count : 1)));
+    t.edges = static_cast<KeyEdge *>(malloc(sizeof(KeyEdge) * (size_t)(count > 0 ? count : 1)));
+    bool slit = t.ring && t.sorted && t.edges && count >= 3;
+    for (int v = 0; slit && v < count; v++)
+        t.ring[v] = t.sorted[v] = KeyOf(poly, v, pointHost, n);
+    for (int v = 0; slit && v < count; v++)
+        t.edges[v] = KeyEdge{t.ring[v], t.ring[(v + 1) % count]};
+    if (slit) {
+        qsort(t.sorted, (size_t)count, sizeof(VertexKey), CompareKeys);
+        qsort(t.edges, (size_t)count, sizeof(KeyEdge), CompareKeyEdges);
+    }
+    bool repeat = false;
+    for (int v = 0; slit && v < count; v++) {
+        int next = (v + 1) % count, prev = (v + count - 1) % count;
+        if (SameKey(t.ring[v], t.ring[next])) {
+            slit = false;
+        } else if (Twice(t, v)) {
+            repeat = true;
+            // Both ends of a slit come twice; a spike's tip, once.
+            slit = (Twice(t, next) && Runs(t, next, v)) || (Twice(t, prev) && Runs(t, v, prev));
+        }
+    }
+    free(t.ring);
+    free(t.sorted);
+    free(t.edges);
+    return slit && repeat;
+}
+
+unsigned char *BufModelMarkRepeats(const BufModel *model)
+{
+    bool hosted = false;
+    LWPntID *pointHost = PointHosts(model, &hosted);
+    unsigned char *marks =
+        static_cast<unsigned char *>(malloc(model->polyCount > 0 ? (size_t)model->polyCount : 1));
+    for (int p = 0; pointHost && marks && p < model->polyCount; p++) {
+        const BufPoly *poly = model->polyTable[p];
+        marks[p] = HasRepeat(poly, pointHost, hosted, model->pointCount) &&
+                   SlitOnly(poly, pointHost, model->pointCount);
+    }
+    if (!pointHost) {
+        free(marks);
+        marks = nullptr;
+    }
+    free(pointHost);
+    return marks;
+}
+
+void BufModelMendKeeping(BufModel *model, const unsigned char *keep, int kept)
+{
     int n = model->pointCount;
     // The host ids of the points side by side: every vertex is looked at.
-    LWPntID *pointHost = static_cast<LWPntID *>(malloc(sizeof(LWPntID) * (size_t)(n > 0 ? n : 1)));
+    bool hosted = false;
+    LWPntID *pointHost = PointHosts(model, &hosted);
     if (!pointHost)
         return;
-    bool hosted = false;
-    for (int i = 0; i < n; i++) {
-        pointHost[i] = model->pointTable[i]->hostId;
-        hosted = hosted || pointHost[i];
-    }
     // What the weld pinched comes where it merged points a bevel size apart:
     // only then are slivers and crowded short edges looked for.
-    if (CutPinched(model, pointHost, hosted)) {
+    if (CutPinched(model, pointHost, hosted, keep, kept)) {
         for (int p = 0; p < model->polyCount; p++) {
             BufPoly *poly = model->polyTable[p];
             if (poly->count == 3 && ZeroArea(model, poly) && !HasRepeat(poly, pointHost, hosted, n))
                 RemoveSliver(model, p, pointHost);
         }
         if (CollapseCrowdedEdges(model))
-            CutPinched(model, pointHost, hosted);
+            CutPinched(model, pointHost, hosted, keep, kept);
     }
     free(pointHost);
 }

@@ -92,9 +92,10 @@ std::string Grouped(long long n)
     return n < 0 ? "-" + digits : digits;
 }
 
-// The chamfer works on consistently wound polygons where every edge joins
-// at most two of them; anything else gives an open or tangled result, so the
-// user hears about it once, before the run. The run goes on all the same.
+// The chamfer works on consistently wound polygons; polygons of opposite
+// winding give an open result, and edges on three or more polygons are left
+// as they are. The user hears about either once, before the run, with the
+// first few crowded edges by their points. The run goes on all the same.
 void WindingWarning(const CliArgs &args, const MeshData &mesh)
 {
     if (args.quiet)
@@ -106,11 +107,18 @@ void WindingWarning(const CliArgs &args, const MeshData &mesh)
                      "wound polygons (the result will have holes)\n",
                      Grouped(s.oppositeWindingEdges).c_str(),
                      s.oppositeWindingEdges == 1 ? "edge joins" : "edges join");
-    if (s.crowdedEdges > 0)
+    if (s.crowdedEdges > 0) {
+        std::string which;
+        for (const auto &e : s.firstCrowded)
+            which += (which.empty() ? "" : ", ") + std::to_string(e.first + 1) + "-" + std::to_string(e.second + 1);
+        if (s.crowdedEdges > (int)s.firstCrowded.size())
+            which += ", ...";
         std::fprintf(stderr,
-                     "corvane: warning: %s %s shared by 3 or more polygons; the chamfer needs every edge "
-                     "shared by at most two (the result will be tangled there)\n",
-                     Grouped(s.crowdedEdges).c_str(), s.crowdedEdges == 1 ? "edge is" : "edges are");
+                     "corvane: warning: %s %s shared by 3 or more polygons (points %s); the chamfer leaves "
+                     "%s as %s, as it leaves an open border\n",
+                     Grouped(s.crowdedEdges).c_str(), s.crowdedEdges == 1 ? "edge is" : "edges are", which.c_str(),
+                     s.crowdedEdges == 1 ? "it" : "them", s.crowdedEdges == 1 ? "it is" : "they are");
+    }
 }
 
 // Two-polygon mode: the 0-based numbers of the two polygons the arguments

@@ -99,8 +99,34 @@ MeshData MakeOpenBox(double sx, double sy, double sz, int splits);
 // triangle-fan pole, `rows` rings of `around` points up to the open rim at
 // z = 0; `twist` turns each ring so that no quad is planar.
 MeshData MakeBowl(int around, int rows, double twist);
+// The square [0, 4]^2 in z = 0 facing +z with the hole [1, 3]^2, one
+// polygon joined to the hole by a slit: (0,0) (4,0) (4,4) (0,4) (0,0)
+// (1,1) (3,1) (3,3) (1,3) (1,1), points 0 and 4 each twice.
+MeshData MakeSlitSquare();
 // A helicoid of `turns` turns, `rows` x `around` quads between radius 0.5
 // and 1.5, rising 1 per turn.
 MeshData MakeHelicoid(int around, int rows, double turns);
+
+// ---- non-manifold meshes --------------------------------------------------
+// Edges on three or more polygons, points where fans touch
+// (meshgen/nonmanifold.cpp).
+
+// A fin: three unit quads on the edge (0,0,0)-(0,1,0), two flat in z = 0
+// facing +z and one standing up in x = 0.
+MeshData MakeFin();
+// `mesh` with a quad fin standing out of its edge a-b (two new points, half
+// the edge's length out along the sum of the normals of the polygons on it),
+// so that the edge is on one polygon more.
+MeshData MakeWithFin(const MeshData &mesh, int a, int b);
+// MakeWithFin on the first edge of the first polygon (in order) that another
+// polygon runs back along; `mesh` itself when there is none.
+MeshData MakeWithFinOnFirstSharedEdge(const MeshData &mesh);
+// MakeCube() with a quad (7, 5, 4, 8) folded back over the top face: it
+// shares three points with the top face, which puts its edges 4-5 and 5-7
+// on three polygons each; its free point 8 is lifted to (0.25, 0.75, 1.5).
+MeshData MakeFoldedCorner();
+// MakeCube() and MakeCube(1, 2) touching at one point, (1, 1, 1): two fans
+// of three quads about it (15 points).
+MeshData MakeBowTie();
 
 #endif

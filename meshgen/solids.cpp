@@ -532,6 +532,14 @@ MeshData MakeBowl(int around, int rows, double twist)
     return m;
 }
 
+MeshData MakeSlitSquare()
+{
+    MeshData m;
+    m.points = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {1, 1, 0}, {1, 3, 0}, {3, 3, 0}, {3, 1, 0}};
+    m.polys.push_back(MeshFace({0, 1, 2, 3, 0, 4, 7, 6, 5, 4}));
+    return m;
+}
+
 MeshData MakeHelicoid(int around, int rows, double turns)
 {
     MeshData m;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -295,6 +296,97 @@ double Cross2(const double a[2], const double b[2], const double c[2])
     return (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
 }
 
+// The Newell normal of the triangle a b c as STL and glTF write it, with
+// float32 corners.
+void WrittenNormal(const MeshData &mesh, int a, int b, int c, double n[3])
+{
+    const int v[3] = {a, b, c};
+    double corner[3][3];
+    for (int i = 0; i < 3; i++)
+        for (int k = 0; k < 3; k++)
+            corner[i][k] = RoundToFloat(mesh.points[(size_t)v[i]][(size_t)k]);
+    n[0] = n[1] = n[2] = 0.0;
+    for (int i = 0; i < 3; i++) {
+        const double *p = corner[i];
+        const double *q = corner[(i + 1) % 3];
+        n[0] += (p[1] - q[1]) * (p[2] + q[2]);
+        n[1] += (p[2] - q[2]) * (p[0] + q[0]);
+        n[2] += (p[0] - q[0]) * (p[1] + q[1]);
+    }
+}
+
+bool FlatTriangle(const MeshData &mesh, int a, int b, int c)
+{
+    double n[3];
+    WrittenNormal(mesh, a, b, c, n);
+    return n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0;
+}
+
+double SquaredLength(const MeshData &mesh, int a, int b)
+{
+    const auto &p = mesh.points[(size_t)a];
+    const auto &q = mesh.points[(size_t)b];
+    return (p[0] - q[0]) * (p[0] - q[0]) + (p[1] - q[1]) * (p[1] - q[1]) + (p[2] - q[2]) * (p[2] - q[2]);
+}
+
+// Turns the triangle at i (flat) and the one at j across its edge from
+// x to y: x y m and y x d, whose union runs x d y m, become y m d and m x d,
+// which split it along m-d instead, with the same outline and so the same
+// area between them. Only when neither new triangle is flat.
+bool Turn(const MeshData &mesh, std::vector<int> &t, size_t i, size_t j, int x, int y, int m, int d)
+{
+    if (FlatTriangle(mesh, y, m, d) || FlatTriangle(mesh, m, x, d))
+        return false;
+    t[i] = y, t[i + 1] = m, t[i + 2] = d;
+    t[j] = m, t[j + 1] = x, t[j + 2] = d;
+    return true;
+}
+
+// A polygon with area can still be cut into a triangle of none, as written:
+// a point on (or, in float32, at) the line between two others, as in a
+// folded polygon past the safe size. Such a triangle is turned with a
+// neighbour of the same polygon across one of its edges, the longest first:
+//
+//          d                 d
+//         / \               /|\   .
+//        /   \     ->      / | \  .
+//       x--m--y           x--m--y
+//
+// The turns stop when no flat triangle can be turned, or after as many as
+// there are triangles.
+void TurnFlatTriangles(const MeshData &mesh, std::vector<int> *triangles, size_t start)
+{
+    std::vector<int> &t = *triangles;
+    const size_t count = (t.size() - start) / 3;
+    for (size_t round = 0; round < count; round++) {
+        bool turned = false;
+        for (size_t i = start; i < t.size() && !turned; i += 3) {
+            if (!FlatTriangle(mesh, t[i], t[i + 1], t[i + 2]))
+                continue;
+            // Its edges, longest first.
+            int order[3] = {0, 1, 2};
+            double length[3];
+            for (int k = 0; k < 3; k++)
+                length[k] = SquaredLength(mesh, t[i + (size_t)k], t[i + (size_t)(k + 1) % 3]);
+            std::sort(order, order + 3, [&](int p, int q) { return length[p] > length[q]; });
+            for (int o = 0; o < 3 && !turned; o++) {
+                const int e = order[o];
+                const int x = t[i + (size_t)e], y = t[i + (size_t)(e + 1) % 3], m = t[i + (size_t)(e + 2) % 3];
+                for (size_t j = start; j < t.size() && !turned; j += 3) {
+                    for (int k = 0; k < 3 && !turned; k++) {
+                        if (j != i && t[j + (size_t)k] == y && t[j + (size_t)(k + 1) % 3] == x)
+                            turned = Turn(mesh, t, i, j, x, y, m, t[j + (size_t)(k + 2) % 3]);
+                    }
+                }
+            }
+        }
+        if (!turned)
+            return;
+    }
+}
+
+void EarClip(const MeshData &mesh, const MeshPoly &poly, std::vector<int> *triangles);
+
 }  // namespace
 
 void MeshTriangulate(const MeshData &mesh, const MeshPoly &poly, std::vector<int> *triangles)
@@ -306,6 +398,17 @@ void MeshTriangulate(const MeshData &mesh, const MeshPoly &poly, std::vector<int
         triangles->insert(triangles->end(), poly.points.begin(), poly.points.end());
         return;
     }
+    const size_t start = triangles->size();
+    EarClip(mesh, poly, triangles);
+    TurnFlatTriangles(mesh, triangles, start);
+}
+
+namespace {
+
+// Ears cut in the polygon's own plane (see MeshTriangulate).
+void EarClip(const MeshData &mesh, const MeshPoly &poly, std::vector<int> *triangles)
+{
+    const size_t n = poly.points.size();
     // Project onto the axis plane the Newell normal is closest to, oriented
     // so that the polygon winds counter-clockwise there.
     double normal[3] = {0, 0, 0};
@@ -376,6 +479,8 @@ void MeshTriangulate(const MeshData &mesh, const MeshPoly &poly, std::vector<int
     }
     emit(left[0], left[1], left[2]);
 }
+
+}  // namespace
 
 std::string CutNote(long long cut, long long triangles)
 {

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 #include "meshdata/meshdata.h"
@@ -120,6 +121,8 @@ struct MeshStats {
     int edges = 0;
     int borderEdges = 0;      // used by exactly one polygon
     int crowdedEdges = 0;     // used by more than two polygons
+    std::vector<std::pair<int, int>> firstCrowded;  // the first three of them,
+                                                    // by point numbers (from 0)
     int oppositeWindingEdges = 0;  // used twice in the same direction: the
                                    // two polygons are wound opposite ways
     int repeatedPointPolys = 0;  // polygons that hold one point twice, in a

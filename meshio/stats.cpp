@@ -110,8 +110,8 @@ MeshStats MeshComputeStats(const MeshData &mesh)
         s.edges++;
         if (j - i == 1)
             s.borderEdges++;
-        else if (j - i > 2)
-            s.crowdedEdges++;
+        else if (j - i > 2 && s.crowdedEdges++ < 3)
+            s.firstCrowded.push_back({(int)(edges[i] >> 33), (int)(edges[i] >> 1 & 0xFFFFFFFFu)});
         else if ((edges[i] & 1) == (edges[i + 1] & 1))
             s.oppositeWindingEdges++;
         i = j;

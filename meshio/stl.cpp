@@ -242,15 +242,21 @@ void StlBytes(const MeshData &mesh, std::string *out, long long *cut, long long 
     std::memcpy(p + kHeader, &count, 4);
     for (uint32_t t = 0; t < count; t++) {
         char *at = p + kHeader + 4 + (size_t)t * kTriangleBytes;
+        // The corners as written, rounded through RoundToFloat: GCC 12 at
+        // -O3 took the facet normal from the unrounded doubles when the
+        // rounding was a plain conversion into a float array read back.
+        double r[3][3];
         float f[3][3];
         for (int c = 0; c < 3; c++)
-            for (int k = 0; k < 3; k++)
-                f[c][k] = (float)mesh.points[(size_t)tris[3 * t + (size_t)c]][(size_t)k];
+            for (int k = 0; k < 3; k++) {
+                r[c][k] = RoundToFloat(mesh.points[(size_t)tris[3 * t + (size_t)c]][(size_t)k]);
+                f[c][k] = (float)r[c][k];
+            }
         // the facet normal of the corners as written
         double e1[3], e2[3];
         for (int k = 0; k < 3; k++) {
-            e1[k] = (double)f[1][k] - f[0][k];
-            e2[k] = (double)f[2][k] - f[0][k];
+            e1[k] = r[1][k] - r[0][k];
+            e2[k] = r[2][k] - r[0][k];
         }
         double n[3] = {
             e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};

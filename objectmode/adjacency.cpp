@@ -16,7 +16,9 @@ static void Release(EdgeAdjacency *adj)
     free(adj->start);
     free(adj->list);
     free(adj->listTo);
+    free(adj->crowded);
     adj->slots = nullptr;
+    adj->crowded = nullptr;
     adj->from = adj->to = adj->start = adj->list = adj->listTo = nullptr;
 }
 
@@ -101,6 +103,38 @@ static int NumberPoints(EdgeAdjacency *adj, const LineInfo *edges)
 
 static void Build(EdgeAdjacency *adj, const LineInfo *edges, int m);
 
+// The records between two points, either way, counted up to three.
+static int CountBetween(const EdgeAdjacency *adj, int p, int q)
+{
+    int count = 0;
+    for (int32_t e = adj->start[p]; e < adj->start[p + 1] && count < 3; e++)
+        count += adj->listTo[e] == q;
+    // A record from a point to itself runs between them once.
+    for (int32_t e = adj->start[q]; p != q && e < adj->start[q + 1] && count < 3; e++)
+        count += adj->listTo[e] == p;
+    return count;
+}
+
+// Marks both ends of every crowded edge. The numbering is exact (one number
+// per host point), so the lists alone tell it, without reading a record.
+// 0 without memory.
+static int MarkCrowded(EdgeAdjacency *adj)
+{
+    adj->crowded = (unsigned char *)calloc(adj->points > 0 ? (size_t)adj->points : 1, 1);
+    if (!adj->crowded)
+        return 0;
+    for (int p = 0; p < adj->points; p++) {
+        for (int32_t e = adj->start[p]; e < adj->start[p + 1]; e++) {
+            int q = adj->listTo[e];
+            if (CountBetween(adj, p, q) >= 3) {
+                adj->crowded[p] = 1;
+                adj->crowded[q] = 1;
+            }
+        }
+    }
+    return 1;
+}
+
 // The index the object mode's passes share, built by the first Open over
 // the shared array.
 struct SharedAdjacency {
@@ -161,6 +195,7 @@ static void Build(EdgeAdjacency *adj, const LineInfo *edges, int m)
     adj->list = (int32_t *)malloc(records * sizeof(int32_t));
     adj->listTo = (int32_t *)malloc(records * sizeof(int32_t));
     adj->start = nullptr;
+    adj->crowded = nullptr;
     if (!adj->slots || !adj->from || !adj->to || !adj->list || !adj->listTo) {
         Degrade(adj);
         return;
@@ -195,6 +230,8 @@ static void Build(EdgeAdjacency *adj, const LineInfo *edges, int m)
         adj->listTo[e] = adj->to[r];
     }
     free(fill);
+    if (!MarkCrowded(adj))
+        Degrade(adj);
 }
 
 void EdgeAdjacencyClose(EdgeAdjacency *adj)
@@ -229,6 +266,21 @@ EdgeCursor EdgesLeavingAfter(const EdgeAdjacency *adj, int from, int arrival, in
     }
     c.at = low;
     return c;
+}
+
+int EdgeIsCrowded(const EdgeAdjacency *adj, const LineInfo *edges, LWPntID u, LWPntID v)
+{
+    int nu = EdgePointNumber(adj, u), nv = EdgePointNumber(adj, v);
+    if (nu < 0 || nv < 0 || !EdgePointCrowded(adj, nu) || !EdgePointCrowded(adj, nv))
+        return 0;
+    int count = 0;
+    EdgeCursor c = EdgesLeaving(adj, nu, nv);
+    for (int r = EdgeCursorNext(&c); r >= 0 && count < 3; r = EdgeCursorNext(&c))
+        count += edges[r].hostA == u && edges[r].hostB == v;
+    c = EdgesLeaving(adj, nv, nu);
+    for (int r = EdgeCursorNext(&c); u != v && r >= 0 && count < 3; r = EdgeCursorNext(&c))
+        count += edges[r].hostA == v && edges[r].hostB == u;
+    return count >= 3;
 }
 
 int EdgePointNumber(const EdgeAdjacency *adj, LWPntID id)

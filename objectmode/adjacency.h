@@ -36,6 +36,7 @@ struct EdgeAdjacency {
     int32_t *start;     // per point number, and one more: its first list entry
     int32_t *list;      // records grouped by the point they leave, in array order
     int32_t *listTo;    // per entry: number of the point its record arrives at
+    unsigned char *crowded;  // per point number: 1 when an edge at the point is crowded
     int degraded;       // no memory: every list is the whole array
     int shared;         // the index kept by EdgeAdjacencyShare: Close keeps it
 };
@@ -97,6 +98,17 @@ inline EdgeCursor EdgesLeaving(const EdgeAdjacency *adj, int from, int arrival)
     }
     return c;
 }
+
+// Whether the point numbered `number` has a crowded edge: three or more
+// records run between it and one other point, either way. Always 1 when
+// degraded, where the caller must ask EdgeIsCrowded of each edge.
+inline int EdgePointCrowded(const EdgeAdjacency *adj, int number)
+{
+    return adj->degraded || (number >= 0 && number < adj->points && adj->crowded[number]);
+}
+
+// Whether three or more records run between host points u and v, either way.
+int EdgeIsCrowded(const EdgeAdjacency *adj, const LineInfo *edges, LWPntID u, LWPntID v);
 
 // EdgesLeaving without the records up to `after`, which are passed over
 // without being read: where many records leave one point, a caller that

@@ -138,13 +138,22 @@ static int PolyWithEdge(BufModel *model, int32_t a, int32_t b)
 // neither underflows nor overflows at any scale; against the farthest of
 // them (by that coordinate), the cross product of each is its distance from
 // the line times the farthest's length.
+//
+// The offsets are plain differences: VecSub's snapping of each component
+// against the others would move a point off a slanted line by far more
+// than the test allows.
+static Vec3 Offset(const Vec3 &a, const Vec3 &b)
+{
+    return Vec3{a.x - b.x, a.y - b.y, a.z - b.z};
+}
+
 static int FlatRingLine(int count, const Vec3 *pos, Vec3 *origin, double *scale, Vec3 *unit)
 {
     *origin = pos[0];
     *scale = 0.0;
     int far = 0;
     for (int i = 1; i < count; i++) {
-        Vec3 d = VecSub(pos[i], *origin);
+        Vec3 d = Offset(pos[i], *origin);
         double m = fmax(fabs(d.x), fmax(fabs(d.y), fabs(d.z)));
         if (m > *scale) {
             *scale = m;
@@ -153,11 +162,11 @@ static int FlatRingLine(int count, const Vec3 *pos, Vec3 *origin, double *scale,
     }
     if (!(*scale > 0.0) || !isfinite(*scale))
         return 0;
-    Vec3 along = VecDiv(VecSub(pos[far], *origin), *scale);
+    Vec3 along = VecDiv(Offset(pos[far], *origin), *scale);
     double along2 = VecDot(along, along);  // 1 to 3
     const double rounding = 1.0 / 1099511627776.0;  // 2^-40
     for (int i = 1; i < count; i++) {
-        Vec3 c = VecCross(VecDiv(VecSub(pos[i], *origin), *scale), along);
+        Vec3 c = VecCross(VecDiv(Offset(pos[i], *origin), *scale), along);
         if (!(VecDot(c, c) <= along2 * along2 * (rounding * rounding)))
             return 0;
     }

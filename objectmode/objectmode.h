@@ -60,6 +60,11 @@ void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, 
 // Moves the copy's points a and b of `edge` so the edge moves into its polygon
 // by `size`; both points get host id 0.
 void OffsetEdgePoints(EditContext *ctx, const LineInfo *edge, double size);
+// The same with end a (pinA) or end b (pinB) kept where it is: the end of an
+// edge that runs on along a crowded edge (see the strips), which the copies
+// of all its polygons keep, so that the crowded edge stays as it was.
+void OffsetEdgePointsPinned(EditContext *ctx, const LineInfo *edge, double size, int pinA,
+                            int pinB);
 // The parts of OffsetEdgePoints that the strips also use apart: the normal
 // the moves are computed against (the host's normal of the polygon, or (0, 0,
 // 1) when it gives none), and adding computed moves to the edge's buffered
@@ -118,6 +123,18 @@ int CloseMixedCorner(EditContext *ctx, const FanStep *fan, int n, LWPntID point)
 // P along one. Returns 0, having changed nothing, for a fan of fewer than
 // three polygons, with no chamfered edge, or that it cannot close.
 int CloseBorderFan(EditContext *ctx, const FanStep *fan, int n, LWPntID point);
+// Closes the corner at P when it is tangled: an edge at P is crowded (three
+// or more records run along it), or the polygons about P form two or more
+// fans of which one closes on itself and two have chamfered edges (a
+// bow-tie). Each fan is closed on its
+// own, a crowded edge bounding it as a border does. `leaving` holds the
+// records leaving P and `arriving` those arriving at P from the points
+// before and after P in those records' polygons, both as indices into
+// `edges` in array order. Returns 0, having changed nothing, for a point
+// that is not tangled or whose fans it cannot tell (a polygon through P
+// twice, an unlinked record): the walks serve it.
+int CloseTangledPoint(EditContext *ctx, LWPntID point, const LineInfo *edges,
+                      const int32_t *leaving, int nl, const int32_t *arriving, int na);
 // Reads the strips' records (done flags, moved copies) and the host point
 // list; walks the ring of records about each point and adds the patch that
 // closes its corner. An abort leaves the patches of the points before it.

@@ -128,6 +128,11 @@ void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
 
 void OffsetEdgePoints(EditContext *ctx, const LineInfo *edge, double size)
 {
+    OffsetEdgePointsPinned(ctx, edge, size, 0, 0);
+}
+
+void OffsetEdgePointsPinned(EditContext *ctx, const LineInfo *edge, double size, int pinA, int pinB)
+{
     BufModel *model = ctx->model;
     Vec3 normal = EdgePolyNormal(ctx, edge->hostPoly);
     Vec3 n = VecDiv(normal, VecLength(normal));
@@ -139,7 +144,7 @@ void OffsetEdgePoints(EditContext *ctx, const LineInfo *edge, double size)
         return;
 
     Vec3 x = VecSub(b, a);
-    Vec3 offsetA = CornerOffset(x, VecSub(a, prev), n, size);
-    Vec3 offsetB = CornerOffset(x, VecSub(next, b), n, size);
+    Vec3 offsetA = pinA ? kZero : CornerOffset(x, VecSub(a, prev), n, size);
+    Vec3 offsetB = pinB ? kZero : CornerOffset(x, VecSub(next, b), n, size);
     MoveEdgePoints(model, edge, offsetA, offsetB);
 }

@@ -22,6 +22,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
 #include "context/context.h"
@@ -52,6 +54,10 @@ struct PatchPass {
     int32_t *numbers;
     LWPntID current;
     int currentNumber;
+    // The records about a tangled point (see TryTangled), room for m each;
+    // null without memory.
+    int32_t *tangledLeaving;
+    int32_t *tangledArriving;
 };
 
 }  // namespace
@@ -169,6 +175,44 @@ static int IsBorderEdge(const PatchPass *pass, LWPntID from, LWPntID to)
     return along == 1;
 }
 
+// Closes P fan by fan when it is tangled (CloseTangledPoint), from the
+// records leaving P and those arriving at P from the points next to P in
+// their polygons; 0 when it is not.
+static int TryTangled(PatchPass *pass, LWPntID point)
+{
+    if (!pass->tangledLeaving)
+        return 0;
+    int nl = 0, na = 0;
+    EdgeCursor c = Leaving(pass, point);
+    for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c))
+        if (pass->edges[i].hostA == point)
+            pass->tangledLeaving[nl++] = i;
+    for (int l = 0; l < nl; l++) {
+        const LineInfo *leave = &pass->edges[pass->tangledLeaving[l]];
+        LWPntID near[2] = {leave->hostB, leave->hostPrev};
+        for (int k = 0; k < 2; k++) {
+            c = EdgesLeaving(&pass->adjacency, NumberOf(pass, near[k]), pass->currentNumber);
+            for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
+                if (pass->edges[i].hostA != near[k] || pass->edges[i].hostB != point ||
+                    std::find(pass->tangledArriving, pass->tangledArriving + na, i) !=
+                        pass->tangledArriving + na)
+                    continue;
+                pass->tangledArriving[na++] = i;
+            }
+        }
+    }
+    std::sort(pass->tangledArriving, pass->tangledArriving + na);
+    return CloseTangledPoint(pass->ctx, point, pass->edges, pass->tangledLeaving, nl,
+                             pass->tangledArriving, na);
+}
+
+// Whether an edge at P is crowded, as far as the index tells without
+// reading a record (always, without the index).
+static int TouchesCrowded(const PatchPass *pass)
+{
+    return EdgePointCrowded(&pass->adjacency, pass->currentNumber);
+}
+
 static void ShowRingError(PatchPass *pass)
 {
     if (pass->errorShown)
@@ -245,9 +289,11 @@ static int CountLeaving(const PatchPass *pass, LWPntID point)
 // Closes the fans about P that run from one border edge to another, where
 // chamfered edges meet: left open, their copies would leave a notch, two new
 // borders running in from the old one. Only where every polygon about P
-// lies in such a fan; returns the number of fans closed.
-static int CloseBorderFans(PatchPass *pass, LWPntID point)
+// lies in such a fan; returns the number of fans closed. *uncovered tells
+// when such fans were found but leave polygons about P out.
+static int CloseBorderFans(PatchPass *pass, LWPntID point, int *uncovered)
 {
+    *uncovered = 0;
     if (!pass->fan)
         return 0;
     int leaving = CountLeaving(pass, point);
@@ -262,6 +308,7 @@ static int CloseBorderFans(PatchPass *pass, LWPntID point)
             return 0;
         used += n;
     }
+    *uncovered = used > 0 && used != leaving;
     if (used == 0 || used != leaving)
         return 0;
     // The fans lie one after another in the fan array, each ending at the
@@ -285,6 +332,8 @@ static int CloseBorderFans(PatchPass *pass, LWPntID point)
 // ends without a patch.
 static void PatchPlain(PatchPass *pass, LWPntID point)
 {
+    if (TouchesCrowded(pass) && TryTangled(pass, point))
+        return;
     const LineInfo *start = FirstLeavingDone(pass, point);
     if (!start)
         return;
@@ -332,10 +381,16 @@ static void PatchPlain(PatchPass *pass, LWPntID point)
         if (copy == ring[0])
             break;
     }
-    if (k >= 2 && closed)
+    int uncovered = 0;
+    if (k >= 2 && closed) {
+        // A ring that closed before it met every polygon about P: other fans
+        // meet at P too.
+        if (k < CountLeaving(pass, point) && TryTangled(pass, point))
+            return;
         AddPatch(pass, k, same, start->surface);
-    else
-        CloseBorderFans(pass, point);
+    } else if (!CloseBorderFans(pass, point, &uncovered)) {
+        TryTangled(pass, point);
+    }
 }
 
 // The plane of the patch through its first three entries, not normalised.
@@ -503,8 +558,12 @@ static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
 // and that record's reverse. Its step count when P is an inner point where
 // each polygon about it leaves P once and every edge at P is run both ways,
 // with chamfered and unchamfered edges; otherwise 0.
-static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start)
+//
+// *early tells when the walk from `start` came round to it before it met
+// every polygon about P: other fans meet at P too.
+static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start, int *early)
 {
+    *early = 0;
     if (!pass->fan)
         return 0;
     int leaving = CountLeaving(pass, point);
@@ -524,6 +583,7 @@ static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start)
         if (!leave)
             return 0;
     } while (leave != start);
+    *early = n < leaving;
     if (n != leaving || chamfered == n)
         return 0;
     return n;
@@ -535,7 +595,12 @@ static void PatchLimited(PatchPass *pass, LWPntID point)
 {
     // The walk from a start in the middle of a fan that ends at a border
     // patches only the part after the start; such fans are closed whole.
-    if (CloseBorderFans(pass, point))
+    if (TouchesCrowded(pass) && TryTangled(pass, point))
+        return;
+    int uncovered = 0;
+    if (CloseBorderFans(pass, point, &uncovered))
+        return;
+    if (uncovered && TryTangled(pass, point))
         return;
     EdgeCursor c = Leaving(pass, point);
     for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
@@ -549,7 +614,10 @@ static void PatchLimited(PatchPass *pass, LWPntID point)
         // the corner is closed from its whole fan; the walk below serves
         // the rest (every edge chamfered, borders, points where the fan
         // does not close).
-        int n = CollectFan(pass, point, start);
+        int early = 0;
+        int n = CollectFan(pass, point, start, &early);
+        if (early && TryTangled(pass, point))
+            return;
         if (n > 0 && CloseMixedCorner(pass->ctx, pass->fan, n, point))
             return;
         int same = 0;
@@ -642,6 +710,10 @@ static void RunPatches(EditContext *ctx, SharedAdjacency *shared, const IdList *
     // As in the strips: no index, no walk that ends.
     if (pass.adjacency.degraded)
         ctx->fault = EDIT_FAULT_NO_MEMORY;
+    pass.tangledLeaving = (int32_t *)malloc((m > 0 ? (size_t)m : 1) * 2 * sizeof(int32_t));
+    pass.tangledArriving = pass.tangledLeaving ? pass.tangledLeaving + (m > 0 ? m : 1) : nullptr;
+    if (!pass.tangledLeaving)
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
     for (int i = 0; pass.numbers && i < pass.p; i++) {
         if (i + 8 < pass.p)
             EdgePointPrefetch(&pass.adjacency, (LWPntID)points->items[i + 8]);
@@ -663,6 +735,7 @@ static void RunPatches(EditContext *ctx, SharedAdjacency *shared, const IdList *
     free(pass.cutBy);
     free(pass.fan);
     free(pass.numbers);
+    free(pass.tangledLeaving);
     EdgeAdjacencyClose(&pass.adjacency);
     MonitorClose(ctx);
 }

@@ -446,14 +446,46 @@ static void ApplyDeferredMoves(StripPass *pass)
     }
 }
 
+// Whether the edge record r runs along is crowded: three or more records run
+// between its host points. No pair of them is told apart from another, so
+// none gets a strip; the edge stays as it is, as an open border does.
+static int OnCrowdedEdge(const StripPass *pass, int r)
+{
+    const EdgeAdjacency *adj = &pass->adjacency;
+    const LineInfo *edge = &pass->edges[r];
+    return EdgePointCrowded(adj, EdgeFrom(adj, r)) &&
+           EdgeIsCrowded(adj, pass->edges, edge->hostA, edge->hostB);
+}
+
+// The ends of record r that stay where they are: those at which its polygon
+// runs on along a crowded edge. Sliding along that edge, as at a border,
+// would take the polygon's side of the crowded edge apart from the others'.
+static void PinnedEnds(const StripPass *pass, int r, int *pinA, int *pinB)
+{
+    const EdgeAdjacency *adj = &pass->adjacency;
+    const LineInfo *edge = &pass->edges[r];
+    *pinA = EdgePointCrowded(adj, EdgeFrom(adj, r)) &&
+            EdgeIsCrowded(adj, pass->edges, edge->hostPrev, edge->hostA);
+    *pinB = EdgePointCrowded(adj, EdgeTo(adj, r)) &&
+            EdgeIsCrowded(adj, pass->edges, edge->hostB, edge->hostNext);
+}
+
 static void MoveRecord(StripPass *pass, int r, double size)
 {
+    int pinA, pinB;
+    PinnedEnds(pass, r, &pinA, &pinB);
+    if (pass->moves && (pinA || pinB)) {
+        if (pinA)
+            pass->moves[2 * r] = Vec3{0.0, 0.0, 0.0};
+        if (pinB)
+            pass->moves[2 * r + 1] = Vec3{0.0, 0.0, 0.0};
+    }
     if (pass->movedAt) {
         pass->movedAt[r] = pass->movesMade++;
         return;
     }
     if (!pass->moves) {
-        OffsetEdgePoints(pass->ctx, &pass->edges[r], size);
+        OffsetEdgePointsPinned(pass->ctx, &pass->edges[r], size, pinA, pinB);
         return;
     }
     if (pass->placed[r])
@@ -582,7 +614,7 @@ static void ChamferEdges(EditContext *ctx, SharedAdjacency *shared, int m, LineI
         PlanMoves(&pass, size);
 
     for (int i = 0; i < m; i++)
-        available[i] = RecordLinked(&pass, i) ? 1 : 0;
+        available[i] = RecordLinked(&pass, i) && !OnCrowdedEdge(&pass, i) ? 1 : 0;
     MonitorInit(ctx, m);
     PairEdges(&pass, available, size, settings);
     ApplyDeferredMoves(&pass);

@@ -542,24 +542,28 @@ static void CloseCap(CapWork *cw, BufModel *model, const LoopEnd *loopEnd, int c
         kept--;
     capCount = kept;
     // A cap of the end point and the strip's two points on a straight line
-    // (the end point on a straight border of a flat face) would have no area:
-    // the last quad takes the end point between those two instead.
+    // (the end point on a straight border of a flat face, or a cylinder's
+    // seam along the strip) would have no area: the last quad takes the end
+    // point between those two instead. A strip of one pair has one quad for
+    // both its ends, which the first end's cap has made five points long by
+    // then: the second end's point goes into it all the same.
     if (capCount == 3 && cw->capPoints[1] == cw->endCopy && cw->endCopy >= 0 &&
         OnOneLine(model, cw->capPoints[0], cw->capPoints[1], cw->capPoints[2])) {
         const BufPoly *quad = BufModelGetPoly(model, loopEnd->lastQuad);
-        if (!quad || quad->count != 4)
+        if (!quad || quad->count < 4 || quad->count > 5)
             return;
         // The quad holds the edge from the last out point to the first in
         // point; the end point goes between them.
-        for (int k = 0; k < 4; k++) {
-            if (quad->points[k] == cw->capPoints[2] && quad->points[(k + 1) % 4] == cw->capPoints[0]) {
-                int32_t five[5];
-                for (int v = 0, w = 0; v < 4; v++) {
-                    five[w++] = quad->points[v];
+        int n = quad->count;
+        for (int k = 0; k < n; k++) {
+            if (quad->points[k] == cw->capPoints[2] && quad->points[(k + 1) % n] == cw->capPoints[0]) {
+                int32_t more[6];
+                for (int v = 0, w = 0; v < n; v++) {
+                    more[w++] = quad->points[v];
                     if (v == k)
-                        five[w++] = cw->endCopy;
+                        more[w++] = cw->endCopy;
                 }
-                BufModelSetPoly(model, nullptr, 5, five, loopEnd->lastQuad);
+                BufModelSetPoly(model, nullptr, n + 1, more, loopEnd->lastQuad);
                 break;
             }
         }

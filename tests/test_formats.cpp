@@ -13,6 +13,7 @@
 #include "meshio/formats.h"   // the writers' own cut into triangles
 #include "tests/files.h"
 #include "tests/fixtures.h"
+#include "tests/meshsets.h"
 #include "tests/runprogram.h"
 
 namespace {
@@ -278,6 +279,57 @@ TEST(Formats, CubeChamfersAsFromObj)
 
 // Bad files: refused with the file's name and, where it has one, the line
 // or byte; the mesh left empty.
+TEST(Formats, TrianglesOfAPolygonWithAreaHaveArea)
+{
+    // Past the safe size the chamfered polygons fold over themselves, and
+    // points come to lie on (or, once rounded to float32, at) the line
+    // between two others: the cut into triangles for STL and glTF must still
+    // give each triangle as written some area where its polygon has some.
+    int polygons = 0;
+    std::vector<NamedMesh> set = ValiditySet();
+    for (size_t k = 0, plain = set.size(); k < plain; ++k)
+        set.push_back({set[k].name + " with a fin", MakeWithFinOnFirstSharedEdge(set[k].mesh), false});
+    for (const NamedMesh &m : set) {
+        // The meshes are about a unit across: these sizes are past their
+        // safe sizes, and the first at or below the largest.
+        for (double size : {0.3, 0.6, 1.0, 1.5}) {
+            const MeshData out = RunObjectMode(m.mesh, 0, 0.0, size);
+            for (size_t k = 0; k < out.polys.size(); ++k) {
+                const std::array<double, 3> n = MeshPolyNewell(out, k);
+                if (out.polys[k].points.size() < 4 || (n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0))
+                    continue;
+                polygons++;
+                std::vector<int> tris;
+                MeshTriangulate(out, out.polys[k], &tris);
+                ASSERT_EQ(tris.size(), 3 * (out.polys[k].points.size() - 2)) << m.name;
+                // As written: float32 corners.
+                MeshData one;
+                one.points = out.points;
+                for (auto &q : one.points)
+                    for (double &c : q)
+                        c = RoundToFloat(c);
+                for (size_t t = 0; t < tris.size(); t += 3)
+                    one.polys.push_back(MeshFace({tris[t], tris[t + 1], tris[t + 2]}));
+                for (size_t t = 0; t < one.polys.size(); ++t) {
+                    const std::array<double, 3> a = MeshPolyNewell(one, t);
+                    EXPECT_FALSE(a[0] == 0.0 && a[1] == 0.0 && a[2] == 0.0)
+                        << m.name << " at size " << size << ": polygon " << k
+                        << ", triangle " << t;
+                }
+            }
+        }
+    }
+    EXPECT_GT(polygons, 1000);
+    // A quad folded back along its own edge: its first ear left three points
+    // on one line.
+    MeshData folded;
+    folded.points = {{0, 2, 0}, {2.4142135623730949, 2, 0}, {0, 1, 0}, {0, 0, 0}};
+    folded.polys.push_back(MeshFace({0, 1, 2, 3}));
+    std::vector<int> tris;
+    MeshTriangulate(folded, folded.polys[0], &tris);
+    EXPECT_EQ(tris, (std::vector<int>{3, 0, 1, 2, 3, 1}));
+}
+
 TEST(Formats, BadFilesAreRefusedWithTheirPlace)
 {
     const MeshData cube = MakeCube();

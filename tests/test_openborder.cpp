@@ -102,4 +102,40 @@ TEST(OpenBorder, EveryFanBetweenBorderEdgesIsClosed)
     }
 }
 
+TEST(OpenBorder, AnInputSlitIsWrittenAsItWasRead)
+{
+    // The slit's two sides are one polygon's, joined by the strips' seam
+    // pass; the weld pinches nothing, so the flush cuts nothing into lobes.
+    const MeshData slit = MakeSlitSquare();
+    for (int mode : {0, 1}) {
+        const MeshData out = RunObjectMode(slit, mode, RadiansFor(150), 0.1);
+        ASSERT_EQ(out.polys.size(), 1u) << mode;
+        std::vector<std::array<double, 3>> in, got;
+        for (int p : slit.polys[0].points)
+            in.push_back(slit.points[(size_t)p]);
+        for (int p : out.polys[0].points)
+            got.push_back(out.points[(size_t)p]);
+        EXPECT_EQ(got, in) << mode;
+    }
+    // With a quad below its outer edge (0,0)-(4,0), that edge is chamfered:
+    // the slit polygon is cut back from it and still runs its slit both
+    // ways, one polygon of ten corners.
+    MeshData below = slit;
+    below.points.push_back({0, -1, 0});
+    below.points.push_back({4, -1, 0});
+    below.polys.push_back(MeshFace({1, 0, 8, 9}));
+    const MeshData out = RunObjectMode(below, 0, 0.0, 0.25);
+    EXPECT_EQ(out.polys.size(), 3u);
+    int slits = 0;
+    for (const MeshPoly &p : out.polys) {
+        if (p.points.size() != 10)
+            continue;
+        slits++;
+        EXPECT_EQ(p.points[0], p.points[4]);
+        EXPECT_EQ(p.points[5], p.points[9]);
+        EXPECT_EQ(out.points[(size_t)p.points[1]], (std::array<double, 3>{4, 0.25, 0}));
+    }
+    EXPECT_EQ(slits, 1);
+}
+
 }  // namespace

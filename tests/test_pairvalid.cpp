@@ -46,4 +46,34 @@ TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
     EXPECT_EQ(runs, 5296);
 }
 
+TEST(PairValidity, AStripOfOnePairCappedFlatAtBothEnds)
+{
+    // The edge from point 8 to 15 of the triangulated cylinder runs round
+    // the ring at z = 1, where five polygons meet at each end: the strip is
+    // the selected pair alone, and at each end the cap would lie on the
+    // vertical line through the end point. Each end point goes into the one
+    // bridge quad instead, the second as well as the first.
+    const MeshData mesh = MakeTriangulated(MakeCylinder(8, 3), 2);
+    std::map<std::pair<int, int>, int> holder;
+    for (size_t p = 0; p < mesh.polys.size(); ++p) {
+        const std::vector<int> &v = mesh.polys[p].points;
+        for (size_t k = 0; k < v.size(); ++k)
+            holder[{v[k], v[(k + 1) % v.size()]}] = static_cast<int>(p);
+    }
+    const int a = holder.at({8, 15}), b = holder.at({15, 8});
+    const double safe = MeshSafeBevelSize(mesh);
+    for (double share : {0.05, 0.1, 0.5, 0.99}) {
+        const MeshData out = RunPairMode(mesh, a, b, share * safe);
+        EXPECT_EQ(MeshValidityFault(out, true), "") << share;
+        int bridges = 0;
+        for (const MeshPoly &p : out.polys) {
+            int ends = 0;
+            for (int q : p.points)
+                ends += out.points[(size_t)q] == mesh.points[8] || out.points[(size_t)q] == mesh.points[15];
+            bridges += p.points.size() == 6 && ends == 2;
+        }
+        EXPECT_EQ(bridges, 1) << share;
+    }
+}
+
 }  // namespace

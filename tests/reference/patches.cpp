@@ -47,6 +47,11 @@ struct PatchPass {
     // The fan of the point being walked (see CollectFan), room for m steps;
     // null without memory.
     FanStep *fan;
+    // The records about the point being walked (see GatherAbout), room for
+    // m each; null without memory.
+    int32_t *leaving;
+    int32_t *arriving;
+    int nl, na;
 };
 
 }  // namespace
@@ -120,6 +125,58 @@ static const LineInfo *FirstArrivingFrom(const PatchPass *pass, LWPntID point, L
             return &pass->edges[i];
     }
     return nullptr;
+}
+
+// The records leaving P, and those arriving at P from the points before and
+// after P in the polygons that leave it, in array order.
+static void GatherAbout(PatchPass *pass, LWPntID point)
+{
+    pass->nl = pass->na = 0;
+    if (!pass->leaving)
+        return;
+    for (int i = 0; i < pass->m; i++)
+        if (pass->edges[i].hostA == point)
+            pass->leaving[pass->nl++] = i;
+    for (int i = 0; i < pass->m; i++) {
+        const LineInfo *r = &pass->edges[i];
+        if (r->hostB != point)
+            continue;
+        for (int l = 0; l < pass->nl; l++) {
+            const LineInfo *leave = &pass->edges[pass->leaving[l]];
+            if (r->hostA == leave->hostB || r->hostA == leave->hostPrev) {
+                pass->arriving[pass->na++] = i;
+                break;
+            }
+        }
+    }
+}
+
+// Whether three or more of the records about P run between P and one other
+// point.
+static int TouchesCrowded(const PatchPass *pass, LWPntID point)
+{
+    for (int l = 0; l < pass->nl; l++) {
+        const LineInfo *leave = &pass->edges[pass->leaving[l]];
+        LWPntID near[2] = {leave->hostB, leave->hostPrev};
+        for (int k = 0; k < 2; k++) {
+            int count = 0;
+            for (int i = 0; i < pass->nl; i++)
+                count += pass->edges[pass->leaving[i]].hostB == near[k];
+            for (int i = 0; i < pass->na; i++)
+                count += pass->edges[pass->arriving[i]].hostA == near[k] && near[k] != point;
+            if (count >= 3)
+                return 1;
+        }
+    }
+    return 0;
+}
+
+static int TryTangled(PatchPass *pass, LWPntID point)
+{
+    if (!pass->leaving)
+        return 0;
+    return CloseTangledPoint(pass->ctx, point, pass->edges, pass->leaving, pass->nl,
+                             pass->arriving, pass->na);
 }
 
 static void ShowRingError(PatchPass *pass)
@@ -203,9 +260,11 @@ static int CollectBorderFan(PatchPass *pass, LWPntID point, const LineInfo *firs
 // Closes the fans about P that run from one border edge to another, where
 // chamfered edges meet: left open, their copies would leave a notch, two new
 // borders running in from the old one. Only where every polygon about P
-// lies in such a fan; returns the number of fans closed.
-static int CloseBorderFans(PatchPass *pass, LWPntID point)
+// lies in such a fan; returns the number of fans closed. *uncovered tells
+// when such fans were found but leave polygons about P out.
+static int CloseBorderFans(PatchPass *pass, LWPntID point, int *uncovered)
 {
+    *uncovered = 0;
     if (!pass->fan)
         return 0;
     int leaving = 0;
@@ -221,6 +280,7 @@ static int CloseBorderFans(PatchPass *pass, LWPntID point)
             return 0;
         used += n;
     }
+    *uncovered = used > 0 && used != leaving;
     if (used == 0 || used != leaving)
         return 0;
     // The fans lie one after another in the fan array, each ending at the
@@ -244,6 +304,9 @@ static int CloseBorderFans(PatchPass *pass, LWPntID point)
 // ends without a patch.
 static void PatchPlain(PatchPass *pass, LWPntID point)
 {
+    GatherAbout(pass, point);
+    if (TouchesCrowded(pass, point) && TryTangled(pass, point))
+        return;
     const LineInfo *start = FirstLeavingDone(pass, point);
     if (!start)
         return;
@@ -291,10 +354,16 @@ static void PatchPlain(PatchPass *pass, LWPntID point)
         if (copy == ring[0])
             break;
     }
-    if (k >= 2 && closed)
+    int uncovered = 0;
+    if (k >= 2 && closed) {
+        // A ring that closed before it met every polygon about P: other fans
+        // meet at P too.
+        if (k < pass->nl && TryTangled(pass, point))
+            return;
         AddPatch(pass, k, same, start->surface);
-    else
-        CloseBorderFans(pass, point);
+    } else if (!CloseBorderFans(pass, point, &uncovered)) {
+        TryTangled(pass, point);
+    }
 }
 
 // The plane of the patch through its first three entries, not normalised.
@@ -469,13 +538,40 @@ static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start)
     return leaving;
 }
 
+// Whether the walk from `start` through each record's reverse (linked, done
+// alike) comes round to it before it met every polygon about P: other fans
+// meet at P too.
+static int FanClosesEarly(PatchPass *pass, LWPntID point, const LineInfo *start)
+{
+    const LineInfo *leave = start;
+    for (int n = 0; n < pass->nl; n++) {
+        if (!IsLinked(leave))
+            return 0;
+        const LineInfo *back = FindReverse(pass->edges, pass->m, leave);
+        if (!back || !IsLinked(back) || !back->done != !leave->done)
+            return 0;
+        leave = FirstLeavingAt(pass, point, back->pointB);
+        if (!leave)
+            return 0;
+        if (leave == start)
+            return n + 1 < pass->nl;
+    }
+    return 0;
+}
+
 // Limited variant: the walk steps over edges the angle test left without a
 // strip, and trims the polygons whose corner still sits at P.
 static void PatchLimited(PatchPass *pass, LWPntID point)
 {
+    GatherAbout(pass, point);
+    if (TouchesCrowded(pass, point) && TryTangled(pass, point))
+        return;
     // The walk from a start in the middle of a fan that ends at a border
     // patches only the part after the start; such fans are closed whole.
-    if (CloseBorderFans(pass, point))
+    int uncovered = 0;
+    if (CloseBorderFans(pass, point, &uncovered))
+        return;
+    if (uncovered && TryTangled(pass, point))
         return;
     for (int i = 0; i < pass->m; i++) {
         const LineInfo *start = &pass->edges[i];
@@ -488,6 +584,8 @@ static void PatchLimited(PatchPass *pass, LWPntID point)
         // the corner is closed from its whole fan; the walk below serves
         // the rest (every edge chamfered, borders, points where the fan
         // does not close).
+        if (FanClosesEarly(pass, point, start) && TryTangled(pass, point))
+            return;
         int n = CollectFan(pass, point, start);
         if (n > 0 && CloseMixedCorner(pass->ctx, pass->fan, n, point))
             return;
@@ -526,6 +624,8 @@ static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *
     pass.walk = 0;
     pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
     pass.fan = (FanStep *)malloc((m > 0 ? (size_t)m : 1) * sizeof(FanStep));
+    pass.leaving = (int32_t *)malloc((m > 0 ? (size_t)m : 1) * 2 * sizeof(int32_t));
+    pass.arriving = pass.leaving ? pass.leaving + (m > 0 ? m : 1) : nullptr;
 
     MonitorOpen(ctx, "Corvane mode:Object", "Phase: PointCorvane");
     MonitorInit(ctx, pass.p);
@@ -537,6 +637,7 @@ static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *
     free(pass.ring);
     free(pass.cutBy);
     free(pass.fan);
+    free(pass.leaving);
     MonitorClose(ctx);
 }
 

@@ -131,22 +131,38 @@ static int JoinSeams(EditContext *ctx, int m, LineInfo *edges)
     return 0;
 }
 
+// Whether three or more records run between host points u and v, either
+// way: a crowded edge, which gets no strip and keeps its points.
+static int IsCrowded(int m, const LineInfo *edges, LWPntID u, LWPntID v)
+{
+    int count = 0;
+    for (int k = 0; k < m; k++)
+        count += (edges[k].hostA == u && edges[k].hostB == v) ||
+                 (edges[k].hostA == v && edges[k].hostB == u);
+    return count >= 3;
+}
+
 // Strip for the pair i (A to B in polygon I), j (B to A in polygon J):
 // J's copy of A, J's copy of B, I's copy of B, I's copy of A. It runs along
 // the edge against each neighbour, which keeps its winding consistent with
-// both. Then both copies are moved back from the edge.
-static void BuildStrip(EditContext *ctx, LineInfo *ei, LineInfo *ej, double size)
+// both. Then both copies are moved back from the edge, but for the ends at which
+// a polygon runs on along a crowded edge, which stay.
+static void BuildStrip(EditContext *ctx, int m, LineInfo *edges, LineInfo *ei, LineInfo *ej,
+                       double size)
 {
     BufModel *model = ctx->model;
     int32_t quad[4] = {ej->pointB, ej->pointA, ei->pointB, ei->pointA};
     const char *name = SameSurface(ei->surface, ej->surface) ? ei->surface : nullptr;
     BufModelAddPoly(model, name, 4, quad);
-    OffsetEdgePoints(ctx, ei, size);
-    OffsetEdgePoints(ctx, ej, size);
+    OffsetEdgePointsPinned(ctx, ei, size, IsCrowded(m, edges, ei->hostPrev, ei->hostA),
+                           IsCrowded(m, edges, ei->hostB, ei->hostNext));
+    OffsetEdgePointsPinned(ctx, ej, size, IsCrowded(m, edges, ej->hostPrev, ej->hostA),
+                           IsCrowded(m, edges, ej->hostB, ej->hostNext));
 }
 
 // Pairs each still available record with the first later one that runs
-// along its edge the other way in another polygon. `settings` null means
+// along its edge the other way in another polygon. Records on a crowded edge
+// are never available. `settings` null means
 // every pair is chamfered; otherwise the pair must pass the angle test, and
 // a pair that fails is out for good while i goes on looking.
 static void PairEdges(EditContext *ctx, int m, LineInfo *edges, unsigned char *available,
@@ -169,7 +185,7 @@ static void PairEdges(EditContext *ctx, int m, LineInfo *edges, unsigned char *a
                 available[j] = 0;
                 continue;
             }
-            BuildStrip(ctx, ei, ej, size);
+            BuildStrip(ctx, m, edges, ei, ej, size);
             available[i] = 0;
             available[j] = 0;
             ei->done = 1;
@@ -193,7 +209,7 @@ static void ChamferEdges(EditContext *ctx, int m, LineInfo *edges, double size,
     JoinSeams(ctx, m, edges);
 
     for (int i = 0; i < m; i++)
-        available[i] = IsLinked(&edges[i]) ? 1 : 0;
+        available[i] = IsLinked(&edges[i]) && !IsCrowded(m, edges, edges[i].hostA, edges[i].hostB);
     MonitorInit(ctx, m);
     PairEdges(ctx, m, edges, available, size, settings);
 

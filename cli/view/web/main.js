@@ -129,7 +129,7 @@ function updateWarnings() {
       'the chamfer needs consistently wound polygons (the result will have holes).');
   if (info.crowdedEdges > 0)
     lines.push(`${plural(info.crowdedEdges, 'edge is', 'edges are')} shared by 3 or more polygons; the chamfer ` +
-      'needs every edge shared by at most two (the result will be tangled there).');
+      `leaves ${info.crowdedEdges === 1 ? 'it as it is' : 'them as they are'}, as it leaves an open border.`);
   $('warnings').textContent = lines.join(' ');
 }
 
