@@ -509,6 +509,11 @@ bool ParseJson(const std::string &data, bool binary, Json *doc, std::string *why
         *why = "byte " + std::to_string(at) +
                (at >= start + length ? ": the JSON text ends too early" : ": the JSON text is malformed here");
         return false;
+    } catch (const Json::exception &) {
+        // A number past what a double holds is the one other way the text
+        // can fail, and the library gives no place for it.
+        *why = "byte " + std::to_string(start) + ": the JSON text holds a number too large for a double";
+        return false;
     }
     if (!doc->is_object()) {
         *why = "byte " + std::to_string(start) + ": the JSON text is not an object";

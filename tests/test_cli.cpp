@@ -416,6 +416,7 @@ TEST_F(Cli, ErrorsAndFiguresInOneVoice)
     WriteFile("short.off", "OFF\n3 1 0\n0 0 0\n1 0 0\n");
     WriteFile("empty.gltf", "");
     WriteFile("cut.gltf", "{\"asset\": {\"version\": ");
+    WriteFile("huge.gltf", "{\"asset\": {\"version\": \"2.0\"}, \"x\": -0.8660e253882408142}");
     const struct {
         const char *file;
         std::string says;
@@ -424,6 +425,7 @@ TEST_F(Cli, ErrorsAndFiguresInOneVoice)
         {"short.off", ":4: the file ends after 2 of 3 vertices"},
         {"empty.gltf", ": byte 0: the JSON text ends too early"},
         {"cut.gltf", ": byte 22: the JSON text ends too early"},
+        {"huge.gltf", ": byte 0: the JSON text holds a number too large for a double"},
     };
     for (const auto &c : cases) {
         Result r = RunCorvane(With({Path(c.file), "-o", Path("out.obj"), "--size", "0.1"}));
