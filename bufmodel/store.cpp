@@ -327,7 +327,8 @@ int BufModelInsertVertex(BufModel *model, int poly, int at, int32_t point, LWPnt
 
 BufPoint *BufModelGetPoint(BufModel *model, int index)
 {
-    if (!model || index >= model->pointCount)
+    // A released model keeps its counts but not its tables.
+    if (!model || index < 0 || index >= model->pointCount || !model->pointTable)
         return nullptr;
     return model->pointTable[index];
 }
@@ -342,7 +343,7 @@ Vec3 BufModelPointPosition(BufModel *model, int index)
 
 BufPoly *BufModelGetPoly(BufModel *model, int index)
 {
-    if (!model || index >= model->polyCount)
+    if (!model || index < 0 || index >= model->polyCount || !model->polyTable)
         return nullptr;
     return model->polyTable[index];
 }
