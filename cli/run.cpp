@@ -422,20 +422,20 @@ void InvalidResultWarning(const Job &job)
 // module's, or the larger one of the program's own), else empty.
 std::string CornersPastLimit(const Job &job)
 {
-    long long kModuleCorners = 0;
+    long long limit = 0;
     const std::string says = "has more than ";
     for (const RunMessage &m : job.run.messages) {
         const size_t at = m.text.find(says);
         if (at != std::string::npos && m.text.find("polygon corners", at) != std::string::npos)
-            kModuleCorners = std::atoll(m.text.c_str() + at + says.size());
+            limit = std::atoll(m.text.c_str() + at + says.size());
     }
     long long corners = 0;
     for (const MeshPoly &p : job.input.polys)
         corners += (long long)p.points.size();
-    if (job.pairMode || kModuleCorners <= 0 || corners <= kModuleCorners)
+    if (job.pairMode || limit <= 0 || corners <= limit)
         return "";
     return " (" + job.args.input + " has " + Grouped(corners) + " polygon corners, more than the " +
-           Grouped(kModuleCorners) + " the module takes)";
+           Grouped(limit) + " the module takes)";
 }
 
 // What the run came to, told the user; *write says whether OUTPUT is to be

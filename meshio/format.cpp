@@ -158,9 +158,6 @@ bool MeshReadFile(const std::string &path, MeshFormat format, MeshData *mesh, Me
     };
     if (format == MeshFormat::Unknown)
         return fail(path + ": unknown mesh format");
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
-        return fail(path + ": is a folder, not a mesh file");
     std::string bytes;
     if (!MeshReadWholeFile(path, &bytes, error))
         return false;

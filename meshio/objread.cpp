@@ -504,12 +504,6 @@ bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, st
                  const MeshBudget *budget)
 {
     *mesh = MeshData();
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        if (error)
-            *error = path + ": is a folder, not a mesh file";
-        return false;
-    }
     std::string text;
     if (!MeshReadWholeFile(path, &text, error))
         return false;

@@ -100,4 +100,19 @@ inline std::string Example(const char *name)
 }
 #endif
 
+// Whether this build runs under AddressSanitizer, which reserves address
+// space and holds freed memory of its own: a limit on either, or a measure
+// of the resident set, would be the sanitizer's, not the program's.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 #endif

@@ -34,20 +34,6 @@
 
 namespace {
 
-// A sanitizer reserves address space and holds freed memory of its own:
-// limits on either would measure it, not the program.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // Runs corvane with stdin from /dev/null and stdout and stderr on pipes;
 // `fileLimit` > 0 caps the size of any file it writes (see RunProgram).
 Result RunCorvane(const std::vector<std::string> &args, rlim_t fileLimit = 0)

@@ -39,6 +39,7 @@
 #include "host/loader.h"
 #include "meshgen/meshgen.h"
 #include "meshio/meshio.h"
+#include "tests/files.h"
 #include "tests/meshsets.h"
 #include "tests/reference/reference.h"
 #include "vecmath/vecmath.h"
@@ -1288,18 +1289,6 @@ long ResidentBytes()
     statm >> size >> resident;
     return resident * sysconf(_SC_PAGESIZE);
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-const bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-const bool kSanitized = true;
-#else
-const bool kSanitized = false;
-#endif
-#else
-const bool kSanitized = false;
-#endif
 
 // Under valgrind the resident set is valgrind's own, like the sanitizers'.
 bool UnderValgrind()
