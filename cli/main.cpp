@@ -2,8 +2,12 @@
 #include "cli/cli.h"
 
 #include <malloc.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <new>
 #include <cstring>
@@ -11,6 +15,35 @@
 #include "cli/view/view.h"
 
 namespace {
+
+// On the virtual machines the program was measured on, every fresh page of
+// memory costs a fault of several microseconds, most of a small run's time.
+// The heap is therefore grown once, before the run, to about what the run
+// will hold (a run's peak is about a hundred times a binary mesh file's
+// size), and the kernel is asked to back it with large pages: one fault per
+// 2 MiB instead of 512. Nothing of it is touched here, so a run that needs
+// less costs no memory; where large pages are off, the advice does nothing.
+// Measured at 16,224 quads: about 10,000 faults down to 1,300.
+void GrowHeapFor(const std::string &input)
+{
+    struct stat st;
+    if (input.empty() || stat(input.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    const size_t page = 2u << 20;
+    // Kept below the trim threshold, so that freeing it keeps it.
+    const size_t most = 128u << 20;
+    size_t bytes = (size_t)st.st_size > most / 128 ? most : (size_t)st.st_size * 128;
+    if (bytes < 2 * page)
+        return;
+    char *block = static_cast<char *>(std::malloc(bytes));
+    if (!block)
+        return;
+    uintptr_t from = ((uintptr_t)block + page - 1) & ~(uintptr_t)(page - 1);
+    uintptr_t to = ((uintptr_t)block + bytes) & ~(uintptr_t)(page - 1);
+    if (to > from)
+        madvise((void *)from, to - from, MADV_HUGEPAGE);
+    std::free(block);
+}
 
 int Main(int argc, char **argv)
 {
@@ -34,6 +67,7 @@ int Main(int argc, char **argv)
     int status = CliParse(argc, argv, &args);
     if (status >= 0)
         return status;
+    GrowHeapFor(args.input);
     return CliRun(args);
 }
 
