@@ -17,8 +17,8 @@
 // When the index cannot be allocated it degrades to the plain scan: First
 // gives record 0 and Next every following record. Callers therefore always
 // test a candidate's full condition, and get the scan's result either way.
-#ifndef CORVANE_BUFMODEL_KEYINDEX_H
-#define CORVANE_BUFMODEL_KEYINDEX_H
+#ifndef CORVANE_INDEX_KEYINDEX_H
+#define CORVANE_INDEX_KEYINDEX_H
 
 #include <stdint.h>
 

@@ -18,11 +18,6 @@ Vec3 VecCopyOrZero(const Vec3 *v)
     return *v;
 }
 
-Vec3 VecCopy(const Vec3 &v)
-{
-    return v;
-}
-
 Vec3 VecFoot(const Vec3 &p, const Vec3 &d, const Vec3 &o)
 {
     // For a non-unit d the offset along d is scaled by |d|; the only user

@@ -23,7 +23,6 @@ struct Vec3 {
 
 // Copy of v, or (0, 0, 0) when v is null.
 Vec3 VecCopyOrZero(const Vec3 *v);
-Vec3 VecCopy(const Vec3 &v);
 // Every result is computed in double precision in exactly the order written
 // here (no contraction, no reordering: see cmake/flags.cmake): the
 // coordinates the passes build, and so the points the weld merges, depend on
