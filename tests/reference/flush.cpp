@@ -2,9 +2,10 @@
 // what it must leave, with plain scans over every pair of points.
 //
 // The flush welds points that lie within the weld's reach of each other,
-// mends what the weld pinched (bufmodel/mend.cpp, shared with the module),
-// creates in the host every point a new vertex refers to, then commits the
-// polygons one monitor step each, and releases the model.
+// mends what the weld pinched (the lobe cut of bufmodel/mend.cpp, shared
+// with the module), creates in the host every point a new vertex refers
+// to, then commits the polygons one monitor step each, and releases the
+// model.
 //
 // The weld, stated as two facts per point k:
 // - its nearest target is the lowest point j < k within reach of it (k

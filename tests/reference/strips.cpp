@@ -1,17 +1,17 @@
 // Oracle for the chamfer strips (objectmode/strips.cpp), from what the pass
 // must leave, by plain scans over all records:
 //
-// 1. seams: two linked records of one host polygon that run between the
-//    same two host points in opposite directions are one slit; the polygon
-//    is stitched shut along it (StitchSlit), pairs taken in array order;
-// 2. crowded edges: three or more records between the same two host points
-//    (either way) are never chamfered, and a polygon end that runs on along
-//    one keeps its point;
-// 3. pairs: each record still free takes the first later free record that
-//    runs along its edge the other way in another polygon; with an angle
-//    test, a pair that fails it is set aside for good while the earlier
-//    record goes on looking;
-// 4. each pair gets one four-sided strip and both copies move back.
+// - seams: two linked records of one host polygon that run between the
+//   same two host points in opposite directions are one slit; the polygon
+//   is stitched shut along it (StitchSlit), pairs taken in array order;
+// - crowded edges: three or more records between the same two host points
+//   (either way) are never chamfered, and a polygon end that runs on along
+//   one keeps its point;
+// - pairs: each record still free takes the first later free record that
+//   runs along its edge the other way in another polygon; with an angle
+//   test, a pair that fails it is set aside for good while the earlier
+//   record goes on looking;
+// - strips: each pair gets one four-sided strip and both copies move back.
 //
 // The monitor counts the records once for the seams and once for the
 // pairs, on the one monitor.
@@ -139,7 +139,8 @@ static void StitchSlit(BufModel *model, int m, LineInfo *edges, int fwd, int bac
     b->vertexB = f->vertexA;
 }
 
-// Step 1, one monitor step per record; an abort ends it but not the pass.
+// The seams, one monitor step per record; an abort ends them but not the
+// pass.
 static void StitchSlits(EditContext *ctx, int m, LineInfo *edges)
 {
     for (int i = 0; i < m && !MonitorStep(ctx, 1); i++) {
@@ -176,27 +177,28 @@ static void AddStrip(EditContext *ctx, int m, LineInfo *edges, LineInfo *lo, Lin
     }
 }
 
-// Steps 2 to 4. `free_` marks the records that may still be paired.
-static void PairAndStrip(EditContext *ctx, int m, LineInfo *edges, unsigned char *free_,
+// The crowded edges, the pairs and their strips. `unpaired` marks the records
+// that may still be paired.
+static void PairAndStrip(EditContext *ctx, int m, LineInfo *edges, unsigned char *unpaired,
                          double size, const Settings *settings)
 {
     int skipFirst = RefMutant("strips-skip-first");
     for (int i = 0; i < m; i++)
-        free_[i] = BothNeighbours(&edges[i]) && !Crowded(m, edges, edges[i].hostA, edges[i].hostB);
+        unpaired[i] = BothNeighbours(&edges[i]) && !Crowded(m, edges, edges[i].hostA, edges[i].hostB);
     MonitorInit(ctx, m);
     for (int i = 0; i < m && !MonitorStep(ctx, 1); i++) {
-        if (!free_[i])
+        if (!unpaired[i])
             continue;
         LineInfo *lo = &edges[i];
         int partner = -1;
         for (int j = i + 1; j < m && partner < 0; j++) {
             LineInfo *hi = &edges[j];
-            if (!free_[j] || hi->hostPoly == lo->hostPoly || !Runs(hi, lo->hostB, lo->hostA))
+            if (!unpaired[j] || hi->hostPoly == lo->hostPoly || !Runs(hi, lo->hostB, lo->hostA))
                 continue;
             if (AngleAllows(settings, lo, hi))
                 partner = j;
-            free_[i] = 0;
-            free_[j] = 0;
+            unpaired[i] = 0;
+            unpaired[j] = 0;
         }
         if (partner < 0)
             continue;
@@ -215,11 +217,11 @@ static void Chamfer(EditContext *ctx, int m, LineInfo *edges, double size, const
 {
     MonitorOpen(ctx, "Corvane mode:Object", " Phase: MakeLineCorvanePoly");
     MonitorInit(ctx, m);
-    unsigned char *free_ = (unsigned char *)malloc(m > 0 ? (size_t)m : 1);
-    if (free_) {
+    unsigned char *unpaired = (unsigned char *)malloc(m > 0 ? (size_t)m : 1);
+    if (unpaired) {
         StitchSlits(ctx, m, edges);
-        PairAndStrip(ctx, m, edges, free_, size, settings);
-        free(free_);
+        PairAndStrip(ctx, m, edges, unpaired, size, settings);
+        free(unpaired);
     }
     MonitorClose(ctx);
 }
