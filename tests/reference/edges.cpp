@@ -1,135 +1,133 @@
-// Reference: objectmode/edges.cpp in its literal form, where the LineInfo pass
-// scans every record for each record.
-// Built only into the test module CorvaneLiteral.p, against which the indexed
-// passes are compared bit for bit and timed (tests/reference/CMakeLists.txt).
-// Keep it as it is: it is the definition the fast passes must match.
+// Oracle for the edge records (objectmode/edges.cpp), written from what the
+// two passes must leave rather than from how the module gets there:
 //
-// Edge records: one LineInfo per polygon edge (LineList), then each record is
-// linked to the vertex before its first point and after its second point
-// within its own polygon (LineInfoPass). Which edges of different polygons
-// coincide is found later, by the strips, from the host point ids.
+// - listing: polygon by polygon in record order, each polygon the survey
+//   wrote and the output model accepted gives one record per corner, corner
+//   t running from vertex t to vertex t + 1 and the last one back to 0;
+// - linking: record i takes as its neighbours the records of its polygon
+//   that end where it starts (before it) or start where it ends (after it),
+//   tried in array order until it has both, and each such record takes i
+//   as its neighbour in turn.
+//
+// Both are plain scans over the whole array, quadratic in the link.
 #include <stdlib.h>
+#include <string.h>
 
-#include "objectmode/objectmode.h"
 #include "context/context.h"
+#include "objectmode/objectmode.h"
+#include "tests/reference/reference.h"
 
-// Fills one record for the edge from vertex a to vertex b of `info`.
-static void FillEdge(const PolyInfo *info, int a, int b, LineInfo *edge)
+// Whether the survey left `info` with data for every corner: a copy the
+// output model refused has the polygon index -1, and, as every refused copy
+// shares that index, linking by polygon would join their edges.
+static int Listable(const PolyInfo *info)
 {
-    edge->polyIndex = info->polyIndex;
-    edge->vertexA = a;
-    edge->vertexB = b;
-    edge->pointA = info->points[a];
-    edge->pointB = info->points[b];
-    edge->hostPoly = info->hostPoly;
-    edge->hostA = info->hostPoints[a];
-    edge->hostB = info->hostPoints[b];
-    edge->normal = info->normal;
-    edge->surface = info->surface;
-    edge->midpoint = VecAdd(info->positions[a],
-                            VecDiv(VecSub(info->positions[b], info->positions[a]), 2.0));
-    edge->prevVertex = -1;
-    edge->nextVertex = -1;
-    // The neighbour host points are only meaningful once linked; null ids
-    // never equal a real host point, so a record left unlinked by an abort
-    // can never be matched through them (the seam joining compares them).
-    edge->hostPrev = 0;
-    edge->hostNext = 0;
-    edge->done = 0;
+    int ok = info->count > 2 && info->surveyed && info->polyIndex >= 0 && info->points &&
+             info->hostPoints && info->positions;
+    for (int corner = 0; ok && corner < info->count; corner++)
+        ok = info->points[corner] >= 0;
+    return ok;
+}
+
+// One record, from corner `from` to corner `to`. The record starts zeroed:
+// its host neighbours are then null ids, which equal no real host point, so
+// that a record an abort left unlinked is never matched through them.
+static LineInfo Corner(const PolyInfo *info, int from, int to)
+{
+    LineInfo record;
+    memset(&record, 0, sizeof record);
+    record.hostPoly = info->hostPoly;
+    record.polyIndex = info->polyIndex;
+    record.surface = info->surface;
+    record.normal = info->normal;
+    record.hostA = info->hostPoints[from];
+    record.pointA = info->points[from];
+    record.vertexA = from;
+    record.hostB = info->hostPoints[to];
+    record.pointB = info->points[to];
+    record.vertexB = to;
+    Vec3 half = VecDiv(VecSub(info->positions[to], info->positions[from]), 2.0);
+    record.midpoint = VecAdd(info->positions[from], half);
+    record.prevVertex = -1;
+    record.nextVertex = -1;
+    return record;
 }
 
 void LineList(const PolyInfo *info, LineInfo *out)
 {
-    int c = info->count;
-    for (int k = 0; k < c - 1; k++)
-        FillEdge(info, k, k + 1, &out[k]);
-    // The closing edge comes last.
-    FillEdge(info, c - 1, 0, &out[c - 1]);
-}
-
-// A record can be turned into edges only when the survey wrote its vertex
-// data and the output model accepted its copy. Refused copies all carry the
-// polygon index -1, and LineInfoPass links by polygon index, so they must
-// stay out or their edges would be linked across polygons.
-static int HasEdges(const PolyInfo *info)
-{
-    if (info->count <= 2 || !info->surveyed || info->polyIndex < 0)
-        return 0;
-    if (!info->points || !info->hostPoints || !info->positions)
-        return 0;
-    for (int v = 0; v < info->count; v++) {
-        if (info->points[v] < 0)
-            return 0;
-    }
-    return 1;
+    int corners = info->count;
+    for (int t = 0; t < corners; t++)
+        out[t] = Corner(info, t, t + 1 == corners ? 0 : t + 1);
 }
 
 int LineListPass(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges)
 {
-    // One record per corner of every polygon, also those that make no edges.
-    size_t total = 0;
-    for (int k = 0; k < count; k++) {
-        if (records[k].count > 0)
-            total += (size_t)records[k].count;
-    }
-    if (total < 1)
-        total = 1;
-    *edges = (LineInfo *)malloc(total * sizeof(LineInfo));
-    if (!*edges)
+    // Room for every corner, also of the polygons that give no records.
+    size_t room = 1;
+    for (int k = 0; k < count; k++)
+        room += records[k].count > 0 ? (size_t)records[k].count : 0;
+    *edges = (LineInfo *)malloc(room * sizeof(LineInfo));
+    if (*edges == nullptr) {
+        ctx->fault = EDIT_FAULT_NO_MEMORY;
         return 0;
-
+    }
     MonitorOpen(ctx, "Corvane mode:Obj", "Phase: LineList");
     MonitorInit(ctx, count);
-    int m = 0;
-    for (int k = 0; k < count; k++) {
-        if (MonitorStep(ctx, 1))
-            break;
-        if (!HasEdges(&records[k]))
-            continue;
-        LineList(&records[k], *edges + m);
-        m += records[k].count;
+    int written = 0;
+    int k = 0;
+    while (k < count && !MonitorStep(ctx, 1)) {
+        if (Listable(&records[k])) {
+            LineList(&records[k], *edges + written);
+            written += records[k].count;
+        }
+        k++;
     }
     MonitorClose(ctx);
-    return m;
+    return written;
+}
+
+// `second` follows `first` in their polygon: each learns the other's far
+// vertex.
+static void Follows(LineInfo *first, LineInfo *second)
+{
+    first->nextVertex = second->vertexB;
+    first->hostNext = second->hostB;
+    second->prevVertex = first->vertexA;
+    second->hostPrev = first->hostA;
+}
+
+static int HasBothLinks(const LineInfo *record)
+{
+    return record->prevVertex != -1 && record->nextVertex != -1;
 }
 
 void LineInfoPass(EditContext *ctx, int m, LineInfo *edges)
 {
     MonitorOpen(ctx, "Corvane mode:Obj", "Phase: LineInfo");
     MonitorInit(ctx, m);
-    for (int i = 0; i < m; i++) {
-        if (MonitorStep(ctx, 1))
-            break;
-        LineInfo *ei = &edges[i];
-        for (int j = 0; j < m; j++) {
-            LineInfo *ej = &edges[j];
-            if (ej->polyIndex != ei->polyIndex)
+    int mutant = RefMutant("edges-first-unlinked");
+    for (int i = 0; i < m && !MonitorStep(ctx, 1); i++) {
+        LineInfo *self = &edges[i];
+        int j = 0;
+        while (j < m && !HasBothLinks(self)) {
+            LineInfo *other = &edges[j++];
+            if (other->polyIndex != self->polyIndex)
                 continue;
-            if (ei->prevVertex != -1 && ei->nextVertex != -1)
-                continue;
-            // j ends where i starts: j's first vertex precedes i.
-            if (ei->vertexA == ej->vertexB) {
-                ei->prevVertex = ej->vertexA;
-                ei->hostPrev = ej->hostA;
-                ej->nextVertex = ei->vertexB;
-                ej->hostNext = ei->hostB;
-            }
-            // j starts where i ends: j's second vertex follows i.
-            if (ei->vertexB == ej->vertexA) {
-                ei->nextVertex = ej->vertexB;
-                ei->hostNext = ej->hostB;
-                ej->prevVertex = ei->vertexA;
-                ej->hostPrev = ei->hostA;
-            }
-            if (ei->prevVertex != -1 && ei->nextVertex != -1)
-                break;
+            if (other->vertexB == self->vertexA)
+                Follows(other, self);
+            if (self->vertexB == other->vertexA)
+                Follows(self, other);
         }
+    }
+    // The deliberate fault: a polygon's first record loses the link before it.
+    for (int i = 0; mutant && i < m; i++) {
+        if (edges[i].vertexA == 0)
+            edges[i].prevVertex = -1;
     }
     MonitorClose(ctx);
 }
 
-// The literal passes check nothing about the runs: these take what the
-// activation calls and leave the hint unused.
+// The runs' hint only saves work; the oracle does the whole scan always.
 int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges,
                      int *runs)
 {

@@ -1,110 +1,135 @@
-// Reference: bufmodel/flush.cpp in its literal form, where the weld compares
-// every pair of points and relabels every point's chain for each merged
-// pair.
-// Built only into the test module CorvaneLiteral.p, against which the indexed
-// passes are compared bit for bit and timed (tests/reference/CMakeLists.txt).
-// Keep it as it is: it is the definition the fast passes must match.
+// Oracle for the output model's flush (bufmodel/flush.cpp), written from
+// what it must leave, with plain scans over every pair of points.
 //
-// The flush ends a BufModel's life: it welds coincident points, cuts what
-// the weld pinched into lobes (bufmodel/mend.cpp), creates the used points
-// in the host, commits every polygon under a progress monitor the user may
-// abort, and releases every record.
+// The flush welds points that lie within the weld's reach of each other,
+// mends what the weld pinched (the lobe cut of bufmodel/mend.cpp, shared
+// with the module), creates in the host every point a new vertex refers
+// to, then commits the polygons one monitor step each, and releases the
+// model.
+//
+// The weld, stated as two facts per point k:
+// - its nearest target is the lowest point j < k within reach of it (k
+//   itself when there is none);
+// - its chain target is the lowest point of the set of points joined to k
+//   through steps within reach (k itself when alone). The module's chain
+//   weld moves a vertex there rather than one step down: with 0-1 and 1-2
+//   within reach and 0-2 not, 2's nearest target is 1 and its chain target
+//   0, and BufModelSettleWeld chooses between the two.
+// Both are found here from their definitions: a scan of the lower points,
+// and a flood from each not yet reached point, lowest first.
 #include "bufmodel/bufmodel.h"
 
+#include <math.h>
 #include <stdlib.h>
 
 #include "edit/services.h"
+#include "tests/reference/reference.h"
 
-// The passes add points freely (one per polygon corner in the survey), so a
-// location usually exists several times. Every pair is compared against one
-// tolerance, 2^-16 of the box diagonal, lowest j first. A pair within it
-// gives k its nearest point j, unless a lower one did, and merges the two
-// points' chains, each named by its lowest point. So with 0-1 and 1-2
-// within it and 0-2 not:
-//
-//     0 --- 1 --- 2      nearest: 1 -> 0, 2 -> 1;  chain: 1 and 2 -> 0
-//
-// BufModelSettleWeld then moves the vertices to one or the other. Records
-// are never removed; a point that lost its references is simply not used.
-void BufModelWeld(BufModel *model)
+// Points a and b are one point for the weld. The difference is always the
+// lower point's minus the higher one's, as the weld's comparison is defined.
+static int InReach(const BufModel *model, int a, int b, double reach)
 {
-    double tolerance = VecLength(VecSub(model->boxMin, model->boxMax)) * (1.0 / 65536);
-    size_t slots = (size_t)(model->pointCount > 0 ? model->pointCount : 1);
-    int32_t *nearest = (int32_t *)malloc(sizeof(int32_t) * slots);
-    int32_t *chain = (int32_t *)malloc(sizeof(int32_t) * slots);
-    if (!nearest || !chain) {
-        free(nearest);
-        free(chain);
-        return;
+    int low = a < b ? a : b;
+    int high = a < b ? b : a;
+    Vec3 gap = VecSub(model->pointTable[low]->position, model->pointTable[high]->position);
+    return VecLength(gap) <= reach;
+}
+
+static void NearestTargets(const BufModel *model, double reach, int32_t *nearest)
+{
+    for (int k = 0; k < model->pointCount; k++) {
+        int j = 0;
+        while (j < k && !InReach(model, j, k, reach))
+            j++;
+        nearest[k] = j;
     }
-    for (int i = 0; i < model->pointCount; i++) {
-        nearest[i] = i;
-        chain[i] = i;
-    }
-    for (int j = 0; j < model->pointCount; j++) {
-        const Vec3 &pj = model->pointTable[j]->position;
-        for (int k = j + 1; k < model->pointCount; k++) {
-            const Vec3 &pk = model->pointTable[k]->position;
-            double distance = VecLength(VecSub(pj, pk));
-            if (!(distance <= tolerance))
-                continue;
-            if (nearest[k] == k)
-                nearest[k] = j;
-            int32_t low = chain[j] < chain[k] ? chain[j] : chain[k];
-            int32_t high = chain[j] < chain[k] ? chain[k] : chain[j];
-            for (int i = 0; i < model->pointCount; i++) {
-                if (chain[i] == high)
-                    chain[i] = low;
+}
+
+// Floods each group of joined points from its lowest member; `pending`
+// holds the members found but not yet searched from.
+static void ChainTargets(const BufModel *model, double reach, int32_t *chain, int32_t *pending)
+{
+    int n = model->pointCount;
+    for (int k = 0; k < n; k++)
+        chain[k] = -1;
+    for (int seed = 0; seed < n; seed++) {
+        if (chain[seed] >= 0)
+            continue;
+        chain[seed] = seed;
+        int waiting = 0;
+        pending[waiting++] = seed;
+        while (waiting > 0) {
+            int from = pending[--waiting];
+            for (int other = seed + 1; other < n; other++) {
+                if (chain[other] < 0 && InReach(model, from, other, reach)) {
+                    chain[other] = seed;
+                    pending[waiting++] = other;
+                }
             }
         }
     }
-    BufModelSettleWeld(model, nearest, chain);
-    free(nearest);
-    free(chain);
 }
 
-// A point is used when some vertex without a host id of its own refers to it.
+void BufModelWeld(BufModel *model)
+{
+    double reach = BufModelWeldReach(model->boxMin, model->boxMax);
+    if (RefMutant("flush-reach-ulp"))
+        reach = nextafter(reach, 0.0);
+    size_t n = model->pointCount > 0 ? (size_t)model->pointCount : 1;
+    int32_t *targets = (int32_t *)malloc(3 * n * sizeof(int32_t));
+    if (!targets)
+        return;
+    int32_t *nearest = targets;
+    int32_t *chain = targets + n;
+    NearestTargets(model, reach, nearest);
+    ChainTargets(model, reach, chain, targets + 2 * n);
+    // The deliberate fault: the plain weld to the nearest lower point.
+    if (RefMutant("flush-nearest-only")) {
+        for (int k = 0; k < model->pointCount; k++)
+            chain[k] = nearest[k];
+    }
+    BufModelSettleWeld(model, nearest, chain);
+    free(targets);
+}
+
+// Used: some vertex that has no host id of its own refers to the point.
 void BufModelMarkUsed(BufModel *model)
 {
     for (int i = 0; i < model->pointCount; i++)
         model->pointTable[i]->used = 0;
     for (int p = 0; p < model->polyCount; p++) {
-        BufPoly *poly = model->polyTable[p];
+        const BufPoly *poly = model->polyTable[p];
         for (int v = 0; v < poly->count; v++) {
-            if (!poly->hostPoints[v])
-                model->pointTable[poly->points[v]]->used = 255;
+            BufPoint *point = model->pointTable[poly->points[v]];
+            if (poly->hostPoints[v] == nullptr)
+                point->used = 255;
         }
     }
 }
 
-// Creates the used points that stand for no host point yet, in index order.
-// Runs before the monitor opens and cannot be aborted.
-static void CreateUsedPoints(BufModel *model, HostMeshEditOp *edit)
-{
-    for (int i = 0; i < model->pointCount; i++) {
-        BufPoint *point = model->pointTable[i];
-        if (point->hostId || !point->used)
-            continue;
-        double position[3] = {point->position.x, point->position.y, point->position.z};
-        point->hostId = edit->addPoint(edit->state, position);
-    }
-}
-
-// Commits the polygons in index order, one monitor step each; an abort
-// leaves this polygon and all later ones uncommitted.
-static void CommitPolygons(BufModel *model, EditServices *services)
+// Every used point without a host id is created, lowest index first, before
+// the commit's monitor opens (nothing here can be aborted); then each
+// polygon the mend left points in is added, its new vertices taking their
+// points' host ids, until the monitor says stop.
+static void CommitToHost(BufModel *model, EditServices *services)
 {
     HostMeshEditOp *edit = services->edit;
+    for (int i = 0; i < model->pointCount; i++) {
+        BufPoint *point = model->pointTable[i];
+        if (point->used && point->hostId == nullptr) {
+            double xyz[3] = {point->position.x, point->position.y, point->position.z};
+            point->hostId = edit->addPoint(edit->state, xyz);
+        }
+    }
     MonitorOpen(services, "Corvane", "BufModel Flush");
     MonitorInit(services, model->polyCount);
-    for (int p = 0; p < model->polyCount; p++) {
-        if (MonitorStep(services, 1))
-            break;
-        BufPoly *poly = model->polyTable[p];
-        if (poly->count == 0)
-            continue;  // nothing of it was left by the mend
+    int p = 0;
+    while (p < model->polyCount && !MonitorStep(services, 1)) {
+        BufPoly *poly = model->polyTable[p++];
+        if (poly->count < 1)
+            continue;
         for (int v = 0; v < poly->count; v++) {
-            if (!poly->hostPoints[v])
+            if (poly->hostPoints[v] == nullptr)
                 poly->hostPoints[v] = model->pointTable[poly->points[v]]->hostId;
         }
         poly->hostId = edit->addFace(edit->state, poly->surface, poly->count, poly->hostPoints);
@@ -114,20 +139,18 @@ static void CommitPolygons(BufModel *model, EditServices *services)
 
 int BufModelFlush(BufModel *model, EditServices *services)
 {
-    if (!model || !services)
+    if (model == nullptr || services == nullptr)
         return -1;
-    // Only what the weld pinches is cut into lobes: a polygon that passed
-    // through a point twice before it (an input's slit) stays as it was.
-    unsigned char *repeats = BufModelMarkRepeats(model);
-    int before = model->polyCount;
+    // A polygon that already ran through a point twice (an input's slit) is
+    // kept as it came; only what the weld pinches is cut into lobes.
+    int given = model->polyCount;
+    unsigned char *slits = BufModelMarkRepeats(model);
     BufModelWeld(model);
-    BufModelMendKeeping(model, repeats, before);
-    free(repeats);
+    BufModelMendKeeping(model, slits, given);
+    free(slits);
     BufModelMarkUsed(model);
-    CreateUsedPoints(model, services->edit);
-    CommitPolygons(model, services);
-    // Every record goes, also after an abort; the counts stay as they are, so
-    // the model must be initialised again before further use.
+    CommitToHost(model, services);
+    // The records go also after an abort; the model must be set up afresh.
     BufModelRelease(model);
     return 0;
 }

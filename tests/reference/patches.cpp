@@ -1,653 +1,632 @@
-// Reference: objectmode/patches.cpp in its literal form, where every step of a
-// corner walk scans the records from the first one.
-// Built only into the test module CorvaneLiteral.p, against which the indexed
-// passes are compared bit for bit and timed (tests/reference/CMakeLists.txt).
-// Keep it as it is: it is the definition the fast passes must match.
+// Oracle for the corner patches (objectmode/patches.cpp), from what the pass
+// must leave, each question answered by a scan of all m records.
 //
-// Corner patches: after the strips, the copies of a source point P in the
-// polygons about it have moved apart and a hole is left between the strips.
-// The hole is closed by walking about P from polygon to polygon through the
-// edge records and collecting each polygon's copy of P; the copies, in
-// reverse order of the walk, become the patch.
+// After the strips, the copies of a source point P in the polygons about it
+// have moved apart. A walk about P goes from each polygon to the next across
+// the polygon's record leaving P (to that record's reverse, which arrives at
+// P in the next polygon) and gathers each polygon's copy of P; the copies,
+// in the opposite order, make the patch, so that on a consistently wound
+// mesh it is wound as its neighbours are.
 //
 //              \   polygon J  /
-//     record s  \  (copy cJ) /
-//     (B -> P)   \          /
-//   --------------P--------------    M leaves P in polygon I (P -> B); its
-//   polygon I    / \   polygon K     reverse s arrives at P in J, so the walk
-//   (copy cI)   /   \  (copy cK)     steps from cI to cJ.
+//     reverse    \  (copy cJ) /
+//     (B -> P)    \          /
+//   ---------------P--------------    `out` leaves P in polygon I (P -> B);
+//   polygon I     / \   polygon K     its reverse arrives at P in J: the
+//   (copy cI)    /   \  (copy cK)     walk goes from cI to cJ.
 //
-// The walk crosses each polygon's record leaving P, so on a consistently
-// wound mesh the reversed ring is wound like the polygons about it.
-//
-// The literal, quadratic form: every step of a walk scans the records from
-// the first one.
+// Plain corners (no angle test) get a patch only where the walk met
+// chamfered records all round; with the angle test the walk also crosses
+// unchamfered edges and trims the polygons that still have their corner at
+// P with the patch's plane. The module departs from that walk in these
+// places, and so does the oracle (each is named where it applies):
+// - unlinked records: a record an aborted link pass left without neighbours
+//   ends the walk without a patch;
+// - circling: a walk that takes more idle steps in a row than there are
+//   records, or (with the angle test) comes back to a copy it stood at while
+//   idle, ends without a patch;
+// - full ring: a ring that reaches the point count shows the error once
+//   per pass and is patched without a surface name;
+// - near copies: before the plane exists, an unchamfered edge is crossed
+//   only where the next copy lies within the weld's reach of the last one;
+// - one cut per walk: a polygon is trimmed by a walk's plane once;
+// - tangled corners: where an edge at P is crowded, or the walk closes
+//   before it met every polygon about P, P is closed fan by fan
+//   (CloseTangledPoint);
+// - border fans: fans that run from one border edge to another, covering
+//   every polygon about P, are closed whole (CloseBorderFan);
+// - mixed corners: with the angle test, an inner point with chamfered and
+//   unchamfered edges is closed from its whole fan (CloseMixedCorner);
+// - lobes: a ring that comes back to a point the weld makes one is added as
+//   one polygon per lobe (AddPatchPolygons).
 #include <stdlib.h>
 #include <string.h>
 
-#include "objectmode/objectmode.h"
 #include "context/context.h"
+#include "objectmode/objectmode.h"
+#include "tests/reference/reference.h"
 
 namespace {
 
-struct PatchPass {
+struct Oracle {
     EditContext *ctx;
-    BufModel *model;
     int m;
     const LineInfo *edges;
-    int32_t *ring;
-    int room;        // entries the ring can hold
-    int p;           // the ring is full at p entries
-    int errorShown;  // the error is shown once per pass
-    // Per polygon of the model as the pass began, the number of the last
-    // walk that cut it (walks are numbered from 1); null without memory.
-    int32_t *cutBy;
-    int32_t polys;   // entries of cutBy
-    int32_t walk;    // the current walk's number
-    // The fan of the point being walked (see CollectFan), room for m steps;
-    // null without memory.
-    FanStep *fan;
-    // The records about the point being walked (see GatherAbout), room for
-    // m each; null without memory.
-    int32_t *leaving;
-    int32_t *arriving;
-    int nl, na;
+    int points;          // p: a ring of p entries is full
+    int32_t *ring;       // room for max(p, 3) entries
+    int32_t *patch;      // the ring reversed, as much room
+    int room;
+    int warned;          // the full-ring error was shown
+    int32_t polysAtStart;
+    int32_t *cutThisWalk;  // the polygons the current walk trimmed
+    int cuts;
+    FanStep *fan;        // room for m steps
+    int32_t *out;        // the records leaving P, array order
+    int nOut;
+    int32_t *in;         // the records arriving at P from P's neighbours
+    int nIn;
 };
 
 }  // namespace
 
-static int IsLinked(const LineInfo *edge)
+static int Linked(const LineInfo *r)
 {
-    return edge->prevVertex != -1 && edge->nextVertex != -1;
+    return r->prevVertex != -1 && r->nextVertex != -1;
 }
 
-static int SameSurface(const char *a, const char *b)
+static int SameName(const char *a, const char *b)
 {
-    return a && b && strcmp(a, b) == 0;
+    return a != nullptr && b != nullptr && strcmp(a, b) == 0;
 }
 
-static Vec3 PositionOf(BufModel *model, int index)
+// s runs the way back along r's edge.
+static int Opposes(const LineInfo *s, const LineInfo *r)
 {
-    const BufPoint *point = BufModelGetPoint(model, index);
-    if (!point)
-        return Vec3{0.0, 0.0, 0.0};
-    return point->position;
-}
-
-static int IsReverse(const LineInfo *s, const LineInfo *r)
-{
-    return s->hostA == r->hostB && s->hostB == r->hostA;
+    return s->hostB == r->hostA && s->hostA == r->hostB;
 }
 
 const LineInfo *FindDoneReverse(const LineInfo *edges, int m, const LineInfo *r)
 {
-    for (int i = 0; i < m; i++) {
-        if (IsReverse(&edges[i], r) && edges[i].done)
-            return &edges[i];
-    }
-    return nullptr;
+    int i = 0;
+    while (i < m && !(edges[i].done && Opposes(&edges[i], r)))
+        i++;
+    return i < m ? &edges[i] : nullptr;
 }
 
-// The point b test passes over a seam traversal that the strips made share
-// r's points: it is no step to another polygon.
+// A reverse that ends on r's own copy is the other side of a slit the
+// strips stitched shut, not a step into another polygon: passed over.
 const LineInfo *FindReverse(const LineInfo *edges, int m, const LineInfo *r)
 {
-    for (int i = 0; i < m; i++) {
-        if (IsReverse(&edges[i], r) && edges[i].pointB != r->pointA)
-            return &edges[i];
-    }
-    return nullptr;
+    int i = 0;
+    while (i < m && !(Opposes(&edges[i], r) && edges[i].pointB != r->pointA))
+        i++;
+    return i < m ? &edges[i] : nullptr;
 }
 
-static const LineInfo *FirstLeavingDone(const PatchPass *pass, LWPntID point)
+static const LineInfo *Reverse(const Oracle *o, const LineInfo *r)
 {
-    for (int i = 0; i < pass->m; i++) {
-        if (pass->edges[i].hostA == point && pass->edges[i].done)
-            return &pass->edges[i];
-    }
-    return nullptr;
+    return FindReverse(o->edges, o->m, r);
 }
 
-// The record by which the polygon holding `copy` runs away from P.
-static const LineInfo *FirstLeavingAt(const PatchPass *pass, LWPntID point, int32_t copy)
+// The record leaving P from the copy `copy`: the polygon holding that copy
+// runs away from P along it.
+static const LineInfo *OutOf(const Oracle *o, LWPntID p, int32_t copy)
 {
-    for (int i = 0; i < pass->m; i++) {
-        if (pass->edges[i].hostA == point && pass->edges[i].pointA == copy)
-            return &pass->edges[i];
-    }
-    return nullptr;
+    int i = 0;
+    while (i < o->m && !(o->edges[i].hostA == p && o->edges[i].pointA == copy))
+        i++;
+    return i < o->m ? &o->edges[i] : nullptr;
 }
 
-static const LineInfo *FirstArrivingFrom(const PatchPass *pass, LWPntID point, LWPntID from)
+static int CountRunning(const Oracle *o, LWPntID from, LWPntID to)
 {
-    for (int i = 0; i < pass->m; i++) {
-        if (pass->edges[i].hostB == point && pass->edges[i].hostA == from)
-            return &pass->edges[i];
-    }
-    return nullptr;
+    int n = 0;
+    for (int i = 0; i < o->m; i++)
+        n += o->edges[i].hostA == from && o->edges[i].hostB == to;
+    return n;
 }
 
-// The records leaving P, and those arriving at P from the points before and
-// after P in the polygons that leave it, in array order.
-static void GatherAbout(PatchPass *pass, LWPntID point)
+// One record runs from `from` to `to` and none runs back: an open border.
+static int Border(const Oracle *o, LWPntID from, LWPntID to)
 {
-    pass->nl = pass->na = 0;
-    if (!pass->leaving)
-        return;
-    for (int i = 0; i < pass->m; i++)
-        if (pass->edges[i].hostA == point)
-            pass->leaving[pass->nl++] = i;
-    for (int i = 0; i < pass->m; i++) {
-        const LineInfo *r = &pass->edges[i];
-        if (r->hostB != point)
-            continue;
-        for (int l = 0; l < pass->nl; l++) {
-            const LineInfo *leave = &pass->edges[pass->leaving[l]];
-            if (r->hostA == leave->hostB || r->hostA == leave->hostPrev) {
-                pass->arriving[pass->na++] = i;
-                break;
-            }
+    return CountRunning(o, to, from) == 0 && CountRunning(o, from, to) == 1;
+}
+
+static int LeaveAndBackAgree(const LineInfo *leave, const LineInfo *back)
+{
+    return back != nullptr && Linked(back) && (leave->done != 0) == (back->done != 0);
+}
+
+// ---- what lies about P ----------------------------------------------------
+
+// The records leaving P, and, in array order, the records arriving at P
+// from a point that comes after or before P in one of those polygons.
+static void Survey(Oracle *o, LWPntID p)
+{
+    o->nOut = 0;
+    o->nIn = 0;
+    for (int i = 0; i < o->m; i++) {
+        if (o->edges[i].hostA == p)
+            o->out[o->nOut++] = i;
+    }
+    for (int i = 0; i < o->m; i++) {
+        const LineInfo *r = &o->edges[i];
+        int near = 0;
+        for (int l = 0; r->hostB == p && !near && l < o->nOut; l++) {
+            const LineInfo *leave = &o->edges[o->out[l]];
+            near = r->hostA == leave->hostB || r->hostA == leave->hostPrev;
         }
+        if (near)
+            o->in[o->nIn++] = i;
     }
 }
 
-// Whether three or more of the records about P run between P and one other
-// point.
-static int TouchesCrowded(const PatchPass *pass, LWPntID point)
+// Tangled corners: some edge between P and a point next to it in one of its
+// polygons has three or more records, either way.
+static int CrowdedAt(const Oracle *o, LWPntID p)
 {
-    for (int l = 0; l < pass->nl; l++) {
-        const LineInfo *leave = &pass->edges[pass->leaving[l]];
-        LWPntID near[2] = {leave->hostB, leave->hostPrev};
-        for (int k = 0; k < 2; k++) {
-            int count = 0;
-            for (int i = 0; i < pass->nl; i++)
-                count += pass->edges[pass->leaving[i]].hostB == near[k];
-            for (int i = 0; i < pass->na; i++)
-                count += pass->edges[pass->arriving[i]].hostA == near[k] && near[k] != point;
-            if (count >= 3)
+    for (int l = 0; l < o->nOut; l++) {
+        const LineInfo *leave = &o->edges[o->out[l]];
+        LWPntID sides[2] = {leave->hostB, leave->hostPrev};
+        for (int s = 0; s < 2; s++) {
+            LWPntID q = sides[s];
+            int both = CountRunning(o, p, q) + (q == p ? 0 : CountRunning(o, q, p));
+            if (both >= 3)
                 return 1;
         }
     }
     return 0;
 }
 
-static int TryTangled(PatchPass *pass, LWPntID point)
+static int CloseTangled(Oracle *o, LWPntID p)
 {
-    if (!pass->leaving)
-        return 0;
-    return CloseTangledPoint(pass->ctx, point, pass->edges, pass->leaving, pass->nl,
-                             pass->arriving, pass->na);
+    return CloseTangledPoint(o->ctx, p, o->edges, o->out, o->nOut, o->in, o->nIn);
 }
 
-static void ShowRingError(PatchPass *pass)
+// ---- the ring -------------------------------------------------------------
+
+static void Warn(Oracle *o)
 {
-    if (pass->errorShown)
-        return;
-    MessageError(pass->ctx, " Edge 'Corvane' Error!!!", nullptr);
-    pass->errorShown = 1;
+    if (!o->warned)
+        MessageError(o->ctx, " Edge 'Corvane' Error!!!", nullptr);
+    o->warned = 1;
 }
 
-// Appends one copy; 0 when the ring is now full (the error is shown and the
-// walk must end). The room is never exceeded, even for a point list too
-// short to hold the entries a walk starts with.
-static int RingAppend(PatchPass *pass, int *k, int32_t copy)
+// Full ring: returns 0 when the walk must stop, having shown the error,
+// either because the ring had no room (a point list shorter than a walk's
+// first entries) or because it now holds p entries.
+static int Push(Oracle *o, int *k, int32_t copy)
 {
-    if (*k >= pass->room) {
-        ShowRingError(pass);
-        return 0;
-    }
-    pass->ring[(*k)++] = copy;
-    if (*k >= pass->p) {
-        ShowRingError(pass);
-        return 0;
-    }
-    return 1;
+    int ok = *k < o->room;
+    if (ok)
+        o->ring[(*k)++] = copy;
+    ok = ok && *k < o->points;
+    if (!ok)
+        Warn(o);
+    return ok;
 }
 
-// The patch is wound against the order of the walk. A full ring gets no
-// name. A ring that comes back to a point gives one polygon per lobe.
-static void AddPatch(PatchPass *pass, int k, int same, const char *surface)
+// The patch runs against the walk; a full ring has no surface name. Lobes:
+// AddPatchPolygons cuts a ring that returns to a point into its lobes.
+static void Emit(Oracle *o, int k, int same, const char *surface)
 {
-    for (int a = 0, b = k - 1; a < b; a++, b--) {
-        int32_t t = pass->ring[a];
-        pass->ring[a] = pass->ring[b];
-        pass->ring[b] = t;
-    }
-    const char *name = (same && k < pass->p) ? surface : nullptr;
-    AddPatchPolygons(pass->model, name, k, pass->ring);
+    int keep = RefMutant("patches-winding");
+    for (int e = 0; e < k; e++)
+        o->patch[e] = keep ? o->ring[e] : o->ring[k - 1 - e];
+    AddPatchPolygons(o->ctx->model, same && k < o->points ? surface : nullptr, k, o->patch);
 }
 
-// Whether the edge from host point `from` to `to` is a border: one record
-// runs it and none runs it back.
-static int IsBorderEdge(const PatchPass *pass, LWPntID from, LWPntID to)
-{
-    int along = 0;
-    for (int i = 0; i < pass->m; i++) {
-        const LineInfo *r = &pass->edges[i];
-        if (r->hostA == to && r->hostB == from)
-            return 0;
-        along += r->hostA == from && r->hostB == to;
-    }
-    return along == 1;
-}
+// ---- border fans ------------------------------------------------------------
 
-// The fan about P from `first` (leaving P, its polygon arriving along a
-// border edge) to the polygon that leaves P along a border edge, written
-// into the fan array from entry `at`; 0 when it does not end so within
-// `leaving` steps.
-static int CollectBorderFan(PatchPass *pass, LWPntID point, const LineInfo *first, int leaving,
-                            int at)
+// The fan from `first` (its polygon arrives at P along a border edge) to
+// the polygon that leaves P along one, stored at fan[at...]; its length, or
+// 0 when it does not end so within `limit` steps.
+static int BorderFanFrom(Oracle *o, LWPntID p, const LineInfo *first, int limit, int at)
 {
-    int n = 0;
     const LineInfo *leave = first;
-    for (;;) {
-        if (n >= leaving || !IsLinked(leave))
+    for (int n = 0; n < limit && Linked(leave); n++) {
+        const LineInfo *back = Reverse(o, leave);
+        o->fan[at + n].leave = leave;
+        o->fan[at + n].back = back;
+        if (back == nullptr)
+            return Border(o, p, leave->hostB) ? n + 1 : 0;
+        if (!LeaveAndBackAgree(leave, back))
             return 0;
-        const LineInfo *back = FindReverse(pass->edges, pass->m, leave);
-        pass->fan[at + n].leave = leave;
-        pass->fan[at + n].back = back;
-        n++;
-        if (!back)
-            return IsBorderEdge(pass, point, leave->hostB) ? n : 0;
-        if (!IsLinked(back) || (back->done != 0) != (leave->done != 0))
+        leave = OutOf(o, p, back->pointB);
+        if (leave == nullptr)
             return 0;
-        leave = FirstLeavingAt(pass, point, back->pointB);
-        if (!leave)
-            return 0;
-    }
-}
-
-// Closes the fans about P that run from one border edge to another, where
-// chamfered edges meet: left open, their copies would leave a notch, two new
-// borders running in from the old one. Only where every polygon about P
-// lies in such a fan; returns the number of fans closed. *uncovered tells
-// when such fans were found but leave polygons about P out.
-static int CloseBorderFans(PatchPass *pass, LWPntID point, int *uncovered)
-{
-    *uncovered = 0;
-    if (!pass->fan)
-        return 0;
-    int leaving = 0;
-    for (int i = 0; i < pass->m; i++)
-        leaving += pass->edges[i].hostA == point;
-    int used = 0, fans = 0;
-    for (int i = 0; i < pass->m; i++) {
-        const LineInfo *first = &pass->edges[i];
-        if (first->hostA != point || !IsLinked(first) || !IsBorderEdge(pass, first->hostPrev, point))
-            continue;
-        int n = CollectBorderFan(pass, point, first, leaving - used, used);
-        if (n == 0)
-            return 0;
-        used += n;
-    }
-    *uncovered = used > 0 && used != leaving;
-    if (used == 0 || used != leaving)
-        return 0;
-    // The fans lie one after another in the fan array, each ending at the
-    // step whose back is null.
-    for (int at = 0, i = 0; i < used; i++) {
-        if (pass->fan[i].back)
-            continue;
-        fans += CloseBorderFan(pass->ctx, pass->fan + at, i + 1 - at, point);
-        at = i + 1;
-    }
-    return fans;
-}
-
-// Plain variant: a patch only where every record met about P, and every
-// reverse found, received a strip.
-//
-// Records that an aborted LineInfo pass left unlinked are never walked
-// through: meeting one ends the walk without a patch. Steps that add nothing
-// to the ring are counted; more of them in a row than there are records
-// means the walk circles without coming back (a non-manifold fan), and it
-// ends without a patch.
-static void PatchPlain(PatchPass *pass, LWPntID point)
-{
-    GatherAbout(pass, point);
-    if (TouchesCrowded(pass, point) && TryTangled(pass, point))
-        return;
-    const LineInfo *start = FirstLeavingDone(pass, point);
-    if (!start)
-        return;
-    int32_t *ring = pass->ring;
-    ring[0] = start->pointA;
-    int k = 1;
-    int closed = 1;
-    int same = 1;
-    int32_t copy = start->pointB;
-    const LineInfo *s = FirstArrivingFrom(pass, point, start->hostB);
-    if (s)
-        copy = s->pointB;
-
-    int idle = 0;
-    for (;;) {
-        const LineInfo *leave = FirstLeavingAt(pass, point, copy);
-        if (!leave)
-            break;
-        if (!IsLinked(leave)) {
-            closed = 0;
-            break;
-        }
-        if (leave->done) {
-            if (!RingAppend(pass, &k, leave->pointA))
-                break;
-            idle = 0;
-        } else {
-            closed = 0;
-            if (++idle > pass->m)
-                break;
-        }
-        copy = leave->pointB;
-        s = FindReverse(pass->edges, pass->m, leave);
-        if (s) {
-            if (!IsLinked(s)) {
-                closed = 0;
-                break;
-            }
-            copy = s->pointB;
-            if (!s->done)
-                closed = 0;
-        }
-        if (!SameSurface(leave->surface, start->surface))
-            same = 0;
-        if (copy == ring[0])
-            break;
-    }
-    int uncovered = 0;
-    if (k >= 2 && closed) {
-        // A ring that closed before it met every polygon about P: other fans
-        // meet at P too.
-        if (k < pass->nl && TryTangled(pass, point))
-            return;
-        AddPatch(pass, k, same, start->surface);
-    } else if (!CloseBorderFans(pass, point, &uncovered)) {
-        TryTangled(pass, point);
-    }
-}
-
-// The plane of the patch through its first three entries, not normalised.
-static RingPlane MakeRingPlane(BufModel *model, const int32_t *ring)
-{
-    Vec3 q0 = PositionOf(model, ring[0]);
-    Vec3 q1 = PositionOf(model, ring[1]);
-    Vec3 q2 = PositionOf(model, ring[2]);
-    Vec3 a = VecSub(q1, q0);
-    Vec3 b = VecSub(q2, q1);
-    RingPlane plane;
-    plane.anchor = ring[0];
-    plane.normal = VecCross(a, b);
-    return plane;
-}
-
-// Whether this walk has not cut polygon `poly` yet (and marks it cut). A
-// polygon is trimmed by the walk's one plane once: its corner then lies on
-// the plane, and a second cut by the same plane (a walk that comes round
-// again) would only split the points it made, which lie about where P does.
-static int FirstCutInWalk(PatchPass *pass, int poly)
-{
-    if (poly < 0 || !pass->cutBy || poly >= pass->polys)
-        return 1;
-    if (pass->cutBy[poly] == pass->walk)
-        return 0;
-    pass->cutBy[poly] = pass->walk;
-    return 1;
-}
-
-// One walk of the limited variant from the start record `start` and its done
-// reverse `back`; fills the ring and returns its entry count, or 0 when the
-// walk was abandoned (an unlinked record met, or circling without end).
-static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
-                       const LineInfo *back, int *same)
-{
-    BufModel *model = pass->model;
-    int32_t *ring = pass->ring;
-    ring[0] = start->pointA;
-    ring[1] = back->pointB;
-    int k = 2;
-    *same = SameSurface(start->surface, back->surface);
-    int32_t copy = back->pointB;
-    Vec3 last = PositionOf(model, copy);
-    RingPlane plane = {0, {0.0, 0.0, 0.0}};
-    pass->walk++;
-
-    int idle = 0;
-    // A copy the walk stood at while idle (see the cutting branch below);
-    // checkpoints at idle steps 1, 2, 4, 8 ...
-    int32_t mark = -1;
-    int markAt = 1;
-    for (;;) {
-        const LineInfo *leave = FirstLeavingAt(pass, point, copy);
-        if (!leave)
-            break;
-        if (!IsLinked(leave))
-            return 0;
-        if (leave->done) {
-            const LineInfo *s = FindReverse(pass->edges, pass->m, leave);
-            if (!s)
-                break;
-            if (!IsLinked(s))
-                return 0;
-            copy = s->pointB;
-            last = PositionOf(model, copy);
-            if (copy == ring[0])
-                break;
-            int room = RingAppend(pass, &k, copy);
-            idle = 0;
-            mark = -1;
-            markAt = 1;
-            if (!SameSurface(leave->surface, start->surface))
-                *same = 0;
-            if (!room)
-                break;
-            if (k == 3)
-                plane = MakeRingPlane(model, ring);
-        } else if (k <= 2) {
-            // Across an unchamfered edge before the plane exists: go on only
-            // where the next polygon's copy lies where the last one does.
-            const LineInfo *s = FindReverse(pass->edges, pass->m, leave);
-            if (!s)
-                break;
-            if (!IsLinked(s))
-                return 0;
-            if (!(VecLength(VecSub(last, PositionOf(model, s->pointB))) <=
-                  CornerTolerance(model)))
-                break;
-            copy = s->pointB;
-            if (++idle > pass->m)
-                return 0;
-        } else {
-            // Across an unchamfered edge: the polygon still has its corner at
-            // P, so it is trimmed by the patch's plane.
-            Vec3 corner;
-            if (FirstCutInWalk(pass, leave->polyIndex) && HostPointPosition(pass->ctx, point, &corner))
-                CutPolyCorner(model, &plane, leave->polyIndex, corner);
-            const LineInfo *s = FindReverse(pass->edges, pass->m, leave);
-            if (!s)
-                break;
-            if (!IsLinked(s))
-                return 0;
-            copy = s->pointB;
-            if (copy == ring[0])
-                break;
-            if (!SameSurface(leave->surface, start->surface))
-                *same = 0;
-            if (++idle > pass->m)
-                return 0;
-            // Each step here depends on the copy alone, so an idle walk that
-            // stands at a copy again goes round the same cycle for ever,
-            // cutting the same polygons again each round (and a cut point
-            // that lies about where P does is cut again, two more points
-            // each time). The walk is abandoned as soon as it is seen to
-            // have come round, within about two rounds.
-            if (copy == mark)
-                return 0;
-            if (idle == markAt) {
-                mark = copy;
-                markAt *= 2;
-            }
-        }
-        if (copy == ring[0] || copy == ring[1])
-            break;
-    }
-    return k;
-}
-
-// The whole fan about P from `start`, a chamfered record leaving P: the
-// polygons about P in the order of the walk, each with its record leaving P
-// and that record's reverse. Its step count when P is an inner point where
-// each polygon about it leaves P once and every edge at P is run both ways,
-// with chamfered and unchamfered edges; otherwise 0.
-//
-// Written from that contract rather than from the indexed pass, so that the
-// two can disagree: first every record leaving P is checked on its own, then
-// the walk from `start` must come back to it after exactly one step per
-// record leaving P, never sooner.
-static int CollectFan(PatchPass *pass, LWPntID point, const LineInfo *start)
-{
-    if (!pass->fan)
-        return 0;
-    // Each edge at P is run both ways, the two records alike chamfered or
-    // not, and none is left unlinked by an aborted edge pass.
-    int leaving = 0, chamfered = 0;
-    for (int i = 0; i < pass->m; i++) {
-        const LineInfo *leave = &pass->edges[i];
-        if (leave->hostA != point)
-            continue;
-        const LineInfo *back = FindReverse(pass->edges, pass->m, leave);
-        if (!IsLinked(leave) || !back || !IsLinked(back) || !leave->done != !back->done)
-            return 0;
-        leaving++;
-        chamfered += leave->done != 0;
-    }
-    // A corner chamfered all round is the plain walk's.
-    if (chamfered == leaving)
-        return 0;
-    // One ring through every polygon about P: a walk that closes early
-    // leaves polygons out (two fans meeting at P), one that does not close
-    // is at a border.
-    const LineInfo *leave = start;
-    for (int n = 0; n < leaving; n++) {
-        const LineInfo *back = FindReverse(pass->edges, pass->m, leave);
-        pass->fan[n].leave = leave;
-        pass->fan[n].back = back;
-        leave = FirstLeavingAt(pass, point, back->pointB);
-        if (!leave || (leave == start) != (n == leaving - 1))
-            return 0;
-    }
-    return leaving;
-}
-
-// Whether the walk from `start` through each record's reverse (linked, done
-// alike) comes round to it before it met every polygon about P: other fans
-// meet at P too.
-static int FanClosesEarly(PatchPass *pass, LWPntID point, const LineInfo *start)
-{
-    const LineInfo *leave = start;
-    for (int n = 0; n < pass->nl; n++) {
-        if (!IsLinked(leave))
-            return 0;
-        const LineInfo *back = FindReverse(pass->edges, pass->m, leave);
-        if (!back || !IsLinked(back) || !back->done != !leave->done)
-            return 0;
-        leave = FirstLeavingAt(pass, point, back->pointB);
-        if (!leave)
-            return 0;
-        if (leave == start)
-            return n + 1 < pass->nl;
     }
     return 0;
 }
 
-// Limited variant: the walk steps over edges the angle test left without a
-// strip, and trims the polygons whose corner still sits at P.
-static void PatchLimited(PatchPass *pass, LWPntID point)
+// Border fans: left open, the copies of a fan that runs between two border
+// edges would leave a notch. Closed only when the fans cover every polygon
+// about P; returns how many were closed, and *partial when fans were found
+// that leave polygons about P out.
+static int CloseBorderFans(Oracle *o, LWPntID p, int *partial)
 {
-    GatherAbout(pass, point);
-    if (TouchesCrowded(pass, point) && TryTangled(pass, point))
-        return;
-    // The walk from a start in the middle of a fan that ends at a border
-    // patches only the part after the start; such fans are closed whole.
-    int uncovered = 0;
-    if (CloseBorderFans(pass, point, &uncovered))
-        return;
-    if (uncovered && TryTangled(pass, point))
-        return;
-    for (int i = 0; i < pass->m; i++) {
-        const LineInfo *start = &pass->edges[i];
-        if (start->hostA != point || !start->done)
+    int used = 0;
+    *partial = 0;
+    for (int l = 0; l < o->nOut; l++) {
+        const LineInfo *first = &o->edges[o->out[l]];
+        if (!Linked(first) || !Border(o, first->hostPrev, p))
             continue;
-        const LineInfo *back = FindDoneReverse(pass->edges, pass->m, start);
-        if (!back)
-            return;
-        // Where chamfered and unchamfered edges meet about an inner point,
-        // the corner is closed from its whole fan; the walk below serves
-        // the rest (every edge chamfered, borders, points where the fan
-        // does not close).
-        if (FanClosesEarly(pass, point, start) && TryTangled(pass, point))
-            return;
-        int n = CollectFan(pass, point, start);
-        if (n > 0 && CloseMixedCorner(pass->ctx, pass->fan, n, point))
-            return;
-        int same = 0;
-        int k = WalkLimited(pass, point, start, back, &same);
-        // An abandoned walk (a record left unlinked, or circling without
-        // end) ends P's turn without a patch: a walk from another start
-        // would go round the same fan and cut its polygons again, and cut
-        // points that lie about where P does would be cut once more.
-        if (k == 0)
-            return;
-        if (k > 2) {
-            AddPatch(pass, k, same, start->surface);
-            return;
+        int n = BorderFanFrom(o, p, first, o->nOut - used, used);
+        if (n == 0)
+            return 0;
+        used += n;
+    }
+    if (used < o->nOut) {
+        *partial = used > 0;
+        return 0;
+    }
+    // The fans lie end to end, each ending at its step without a reverse.
+    int closed = 0;
+    for (int begin = 0; begin < used;) {
+        int end = begin;
+        while (o->fan[end].back != nullptr)
+            end++;
+        closed += CloseBorderFan(o->ctx, o->fan + begin, end + 1 - begin, p);
+        begin = end + 1;
+    }
+    return closed;
+}
+
+// ---- without the angle test -------------------------------------------------
+
+// The walk from the first chamfered record leaving P; its ring entry count
+// in *k, and whether everything it met was chamfered.
+static int WalkAllChamfered(Oracle *o, LWPntID p, const LineInfo *start, int *k, int *same)
+{
+    int closed = 1;
+    *same = 1;
+    *k = 0;
+    o->ring[(*k)++] = start->pointA;
+    // The first step comes in from the polygon that arrives at P from
+    // start's far point, whatever it is.
+    int32_t at = start->pointB;
+    for (int i = 0; i < o->m; i++) {
+        if (o->edges[i].hostB == p && o->edges[i].hostA == start->hostB) {
+            at = o->edges[i].pointB;
+            break;
         }
+    }
+    int idle = 0;
+    for (;;) {
+        const LineInfo *leave = OutOf(o, p, at);
+        if (leave == nullptr)
+            return closed;
+        // Unlinked records.
+        if (!Linked(leave))
+            return 0;
+        if (!leave->done) {
+            closed = 0;
+            // Circling.
+            if (++idle > o->m)
+                return closed;
+        } else {
+            idle = 0;
+            if (!Push(o, k, leave->pointA))
+                return closed;
+        }
+        at = leave->pointB;
+        const LineInfo *back = Reverse(o, leave);
+        if (back != nullptr) {
+            if (!Linked(back))
+                return 0;
+            closed = closed && back->done;
+            at = back->pointB;
+        }
+        *same = *same && SameName(leave->surface, start->surface);
+        if (at == o->ring[0])
+            return closed;
     }
 }
 
-static void RunPatches(EditContext *ctx, const IdList *points, int m, LineInfo *edges,
-                       void (*patch)(PatchPass *, LWPntID))
+static void CornerPlain(Oracle *o, LWPntID p)
 {
-    BufModel *model = ctx->model;
-    PatchPass pass;
-    pass.ctx = ctx;
-    pass.model = model;
-    pass.m = m;
-    pass.edges = edges;
-    pass.p = points->count;
-    // A walk starts with up to two entries before it tests for a full ring.
-    pass.room = pass.p < 3 ? 3 : pass.p;
-    pass.errorShown = 0;
-    pass.ring = (int32_t *)malloc((size_t)pass.room * sizeof(int32_t));
-    if (!pass.ring)
+    Survey(o, p);
+    if (CrowdedAt(o, p) && CloseTangled(o, p))
         return;
-    pass.polys = model->polyCount;
-    pass.walk = 0;
-    pass.cutBy = (int32_t *)calloc(pass.polys > 0 ? (size_t)pass.polys : 1, sizeof(int32_t));
-    pass.fan = (FanStep *)malloc((m > 0 ? (size_t)m : 1) * sizeof(FanStep));
-    pass.leaving = (int32_t *)malloc((m > 0 ? (size_t)m : 1) * 2 * sizeof(int32_t));
-    pass.arriving = pass.leaving ? pass.leaving + (m > 0 ? m : 1) : nullptr;
-
-    MonitorOpen(ctx, "Corvane mode:Object", "Phase: PointCorvane");
-    MonitorInit(ctx, pass.p);
-    for (int i = 0; i < pass.p; i++) {
-        if (MonitorStep(ctx, 1))
-            break;
-        patch(&pass, (LWPntID)points->items[i]);
+    const LineInfo *start = nullptr;
+    for (int i = 0; start == nullptr && i < o->m; i++) {
+        if (o->edges[i].hostA == p && o->edges[i].done)
+            start = &o->edges[i];
     }
-    free(pass.ring);
-    free(pass.cutBy);
-    free(pass.fan);
-    free(pass.leaving);
-    MonitorClose(ctx);
+    if (start == nullptr)
+        return;
+    int k = 0, same = 0;
+    int closed = WalkAllChamfered(o, p, start, &k, &same);
+    if (closed && k >= 2) {
+        // Tangled corners: the ring closed before it met every polygon.
+        if (k < o->nOut && CloseTangled(o, p))
+            return;
+        Emit(o, k, same, start->surface);
+        return;
+    }
+    int partial = 0;
+    if (CloseBorderFans(o, p, &partial) == 0)
+        CloseTangled(o, p);
+}
+
+// ---- with the angle test ------------------------------------------------------
+
+// One cut per walk: whether `poly` is still to be trimmed by this walk's
+// plane (and notes it trimmed). A second cut by the same plane would only
+// split the points the first one made, which lie about where P does.
+static int FirstTrim(Oracle *o, int32_t poly)
+{
+    if (poly < 0 || poly >= o->polysAtStart)
+        return 1;
+    for (int c = 0; c < o->cuts; c++) {
+        if (o->cutThisWalk[c] == poly)
+            return 0;
+    }
+    o->cutThisWalk[o->cuts++] = poly;
+    return 1;
+}
+
+// The patch's plane, through ring entries 0, 1 and 2, not normalised.
+static RingPlane PlaneOfRing(Oracle *o)
+{
+    BufModel *model = o->ctx->model;
+    Vec3 q[3];
+    for (int e = 0; e < 3; e++)
+        q[e] = BufModelPointPosition(model, o->ring[e]);
+    RingPlane plane;
+    plane.normal = VecCross(VecSub(q[1], q[0]), VecSub(q[2], q[1]));
+    plane.anchor = o->ring[0];
+    return plane;
+}
+
+// Where a walk with the angle test stands.
+struct Walker {
+    int k;
+    int same;
+    int32_t at;
+    Vec3 last;        // where the latest ring entry lies
+    RingPlane plane;  // once the ring has three entries
+    int idle;
+    int32_t seen;     // a copy stood at while idle, at idle steps 1, 2, 4 ...
+    int seenAt;
+};
+
+enum { WALK_ON, WALK_END, WALK_ABANDON };
+
+// A chamfered crossing: the next polygon's copy joins the ring.
+static int TakeCopy(Oracle *o, Walker *w, const LineInfo *leave, const LineInfo *start,
+                    int32_t next)
+{
+    w->at = next;
+    w->last = BufModelPointPosition(o->ctx->model, next);
+    if (next == o->ring[0])
+        return WALK_END;
+    int more = Push(o, &w->k, next);
+    w->same = w->same && SameName(leave->surface, start->surface);
+    w->seen = -1;
+    w->seenAt = 1;
+    w->idle = 0;
+    if (more && w->k == 3)
+        w->plane = PlaneOfRing(o);
+    return more ? WALK_ON : WALK_END;
+}
+
+// Near copies: an unchamfered crossing while the ring has two entries goes
+// on only to a copy within the weld's reach of the last one, and collects
+// nothing.
+static int SkipNear(Oracle *o, Walker *w, int32_t next)
+{
+    BufModel *model = o->ctx->model;
+    double reach = BufModelWeldReach(model->boxMin, model->boxMax);
+    double gap = VecLength(VecSub(w->last, BufModelPointPosition(model, next)));
+    if (!(gap <= reach))
+        return WALK_END;
+    w->at = next;
+    return ++w->idle > o->m ? WALK_ABANDON : WALK_ON;
+}
+
+// An unchamfered crossing once the plane exists collects nothing; the
+// polygon left behind was trimmed first (see WalkTrimming).
+static int SkipTrimmed(Oracle *o, Walker *w, const LineInfo *leave, const LineInfo *start,
+                       int32_t next)
+{
+    w->at = next;
+    if (next == o->ring[0])
+        return WALK_END;
+    if (!SameName(leave->surface, start->surface))
+        w->same = 0;
+    // Circling: each idle step depends on the copy alone, so a walk that
+    // stands at a copy it stood at while idle would go round for ever,
+    // trimming again each round.
+    w->idle += 1;
+    if (w->idle > o->m || next == w->seen)
+        return WALK_ABANDON;
+    if (w->idle == w->seenAt) {
+        w->seenAt *= 2;
+        w->seen = next;
+    }
+    return WALK_ON;
+}
+
+// The walk from `start` and its chamfered reverse `back`: the ring's entry
+// count, or 0 when the walk was abandoned.
+static int WalkTrimming(Oracle *o, LWPntID p, const LineInfo *start, const LineInfo *back,
+                        int *same)
+{
+    Walker w;
+    memset(&w, 0, sizeof w);
+    w.k = 2;
+    o->ring[0] = start->pointA;
+    o->ring[1] = back->pointB;
+    w.same = SameName(start->surface, back->surface);
+    w.at = back->pointB;
+    w.last = BufModelPointPosition(o->ctx->model, w.at);
+    w.seen = -1;
+    w.seenAt = 1;
+    o->cuts = 0;
+    for (int state = WALK_ON; state == WALK_ON;) {
+        const LineInfo *leave = OutOf(o, p, w.at);
+        if (leave == nullptr)
+            break;
+        if (!Linked(leave))
+            return 0;
+        int trims = !leave->done && w.k > 2;
+        // A polygon whose edge here has no strip still has its corner at
+        // P: the patch's plane trims it, whatever lies beyond.
+        Vec3 corner;
+        if (trims && FirstTrim(o, leave->polyIndex) && !RefMutant("patches-no-trim") &&
+            HostPointPosition(o->ctx, p, &corner))
+            CutPolyCorner(o->ctx->model, &w.plane, leave->polyIndex, corner);
+        const LineInfo *over = Reverse(o, leave);
+        if (over == nullptr)
+            break;
+        if (!Linked(over))
+            return 0;
+        if (leave->done)
+            state = TakeCopy(o, &w, leave, start, over->pointB);
+        else if (trims)
+            state = SkipTrimmed(o, &w, leave, start, over->pointB);
+        else
+            state = SkipNear(o, &w, over->pointB);
+        if (state == WALK_ABANDON)
+            return 0;
+        if (w.at == o->ring[0] || w.at == o->ring[1])
+            break;
+    }
+    *same = w.same;
+    return w.k;
+}
+
+// Tangled corners: whether the walk through each record's reverse (linked,
+// chamfered alike) comes back to `start` before it met every polygon
+// leaving P.
+static int ClosesShort(Oracle *o, LWPntID p, const LineInfo *start)
+{
+    const LineInfo *leave = start;
+    for (int steps = 1; steps <= o->nOut; steps++) {
+        if (!Linked(leave))
+            return 0;
+        const LineInfo *back = Reverse(o, leave);
+        if (!LeaveAndBackAgree(leave, back))
+            return 0;
+        leave = OutOf(o, p, back->pointB);
+        if (leave == nullptr)
+            return 0;
+        if (leave == start)
+            return steps < o->nOut;
+    }
+    return 0;
+}
+
+// Mixed corners: the fan about an inner P from `start`, one step per
+// polygon, when every edge at P is run both ways by linked records chamfered
+// alike, some chamfered and some not, and the walk from `start` comes back
+// to it after exactly one step per record leaving P. Its length, else 0.
+static int MixedFan(Oracle *o, LWPntID p, const LineInfo *start)
+{
+    int chamfered = 0;
+    for (int l = 0; l < o->nOut; l++) {
+        const LineInfo *leave = &o->edges[o->out[l]];
+        if (!Linked(leave) || !LeaveAndBackAgree(leave, Reverse(o, leave)))
+            return 0;
+        chamfered += leave->done != 0;
+    }
+    if (chamfered == o->nOut)
+        return 0;
+    const LineInfo *leave = start;
+    for (int n = 0; n < o->nOut; n++) {
+        const LineInfo *back = Reverse(o, leave);
+        o->fan[n].leave = leave;
+        o->fan[n].back = back;
+        leave = OutOf(o, p, back->pointB);
+        int last = n + 1 == o->nOut;
+        if (leave == nullptr || (leave == start) != last)
+            return 0;
+    }
+    return o->nOut;
+}
+
+// One candidate start of a corner with the angle test: 1 when P's turn is
+// over (closed, patched, or nothing more to try), 0 to try the next start.
+static int FromStart(Oracle *o, LWPntID p, const LineInfo *start)
+{
+    const LineInfo *back = FindDoneReverse(o->edges, o->m, start);
+    if (back == nullptr)
+        return 1;
+    if (ClosesShort(o, p, start) && CloseTangled(o, p))
+        return 1;
+    int fan = MixedFan(o, p, start);
+    if (fan > 0 && CloseMixedCorner(o->ctx, o->fan, fan, p))
+        return 1;
+    int same = 0;
+    int k = WalkTrimming(o, p, start, back, &same);
+    if (k > 2)
+        Emit(o, k, same, start->surface);
+    // An abandoned walk (k = 0) ends P's turn too: another start would go
+    // round the same fan and trim its polygons again.
+    return k != 2;
+}
+
+static void CornerTrimming(Oracle *o, LWPntID p)
+{
+    Survey(o, p);
+    if (CrowdedAt(o, p) && CloseTangled(o, p))
+        return;
+    // Border fans first: a walk that starts inside one would patch only what
+    // lies after its start.
+    int partial = 0;
+    if (CloseBorderFans(o, p, &partial) || (partial && CloseTangled(o, p)))
+        return;
+    int over = 0;
+    for (int l = 0; !over && l < o->nOut; l++) {
+        const LineInfo *start = &o->edges[o->out[l]];
+        over = start->done && FromStart(o, p, start);
+    }
+}
+
+// ---- the pass -------------------------------------------------------------
+
+static void EveryPoint(EditContext *ctx, const IdList *points, int m, const LineInfo *edges,
+                       void (*corner)(Oracle *, LWPntID))
+{
+    Oracle o;
+    memset(&o, 0, sizeof o);
+    o.ctx = ctx;
+    o.m = m;
+    o.edges = edges;
+    o.points = points->count;
+    // A walk starts with up to two entries before it asks whether the ring
+    // is full.
+    o.room = o.points > 3 ? o.points : 3;
+    o.polysAtStart = ctx->model->polyCount;
+    size_t records = m > 0 ? (size_t)m : 1;
+    size_t polys = o.polysAtStart > 0 ? (size_t)o.polysAtStart : 1;
+    size_t words = 2 * (size_t)o.room + 2 * records + polys;
+    int32_t *block = (int32_t *)malloc(words * sizeof(int32_t));
+    o.fan = (FanStep *)malloc(records * sizeof(FanStep));
+    if (block && o.fan) {
+        o.ring = block;
+        o.patch = o.ring + o.room;
+        o.out = o.patch + o.room;
+        o.in = o.out + records;
+        o.cutThisWalk = o.in + records;
+        MonitorOpen(ctx, "Corvane mode:Object", "Phase: PointCorvane");
+        MonitorInit(ctx, o.points);
+        for (int i = 0; i < o.points && !MonitorStep(ctx, 1); i++)
+            corner(&o, (LWPntID)points->items[i]);
+        MonitorClose(ctx);
+    }
+    free(block);
+    free(o.fan);
 }
 
 void PointCorvane(EditContext *ctx, SharedAdjacency *, const IdList *points, int m, LineInfo *edges)
 {
-    RunPatches(ctx, points, m, edges, PatchPlain);
+    EveryPoint(ctx, points, m, edges, CornerPlain);
 }
 
 void PointCorvaneLimited(EditContext *ctx, SharedAdjacency *, const IdList *points, int m,
                          LineInfo *edges)
 {
-    RunPatches(ctx, points, m, edges, PatchLimited);
+    EveryPoint(ctx, points, m, edges, CornerTrimming);
 }

@@ -1,6 +1,24 @@
-// The literal passes of this folder as linked into the differential tests,
-// renamed with a Ref prefix (see CMakeLists.txt) so that they sit beside the
-// indexed passes of the core under the same signatures.
+// The oracle: the edge records, the strips, the corner patches, the flush
+// and the two-polygon mode's list searches written again from what each
+// must produce, as plain scans over the records (quadratic, and slow on
+// purpose: nothing is indexed), with the module's deliberate departures from
+// the literal algorithm (unlinked records, crowded edges, the chain weld,
+// circling walks, border, mixed and tangled corners, lobes) named in a
+// comment where they apply.
+//
+// What it decides itself is what the module's indexed code decides: which
+// records link, which form a seam or a pair, where a walk goes, which points
+// the weld joins. A fault there in the module shows up as a difference.
+// What it calls, as the module does, is shared and is tested on its own:
+// the record types, vecmath, the output model's store and mend (the choice
+// between a weld's two targets, the lobe cut), the edge offset, the corner
+// cut and the closers of tangled, border and mixed corners. It is not the
+// module's code kept in a slower form; where the two disagree, read both
+// against the contract before deciding which is wrong.
+//
+// Built into the test module CorvaneLiteral.p, and linked into the
+// differential tests under Ref names (see CMakeLists.txt) beside the
+// module's passes, under the same signatures.
 #ifndef CORVANE_TESTS_REFERENCE_H
 #define CORVANE_TESTS_REFERENCE_H
 
@@ -17,7 +35,6 @@ void RefLineList(const PolyInfo *info, LineInfo *out);
 int RefLineListPass(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges);
 void RefLineInfoPass(EditContext *ctx, int m, LineInfo *edges);
 
-void RefJoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j);
 void RefMakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
                             double size);
 void RefMakeLineCorvanePolyLimited(EditContext *ctx, SharedAdjacency *shared, int m,
@@ -34,5 +51,10 @@ LWPolID RefFindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *lis
                           LWPntID key, LWPntID key2);
 int RefPointValence(EditContext *ctx, const PairIndex *index, int count, LWPolID *list,
                     LWPntID key);
+
+// Whether the deliberate fault `name` is switched on, by the environment
+// variable CORVANE_REF_MUTANT (tests/test_oracle_mutants.cpp): each names a
+// kind of fault the differential tests must be able to see.
+int RefMutant(const char *name);
 
 #endif

@@ -1,229 +1,238 @@
-// Reference: objectmode/strips.cpp in its literal form, where the seam and
-// pairing sweeps compare each record with every later one.
-// Built only into the test module CorvaneLiteral.p, against which the indexed
-// passes are compared bit for bit and timed (tests/reference/CMakeLists.txt).
-// Keep it as it is: it is the definition the fast passes must match.
+// Oracle for the chamfer strips (objectmode/strips.cpp), from what the pass
+// must leave, by plain scans over all records:
 //
-// Chamfer strips: every edge that two polygons share (running along it in
-// opposite directions) is cut away. Both polygons' copies are moved back
-// from it by the bevel size, and a four-sided strip spans the gap between
-// them. Seams, where one polygon runs along an edge twice, are joined first.
+// - seams: two linked records of one host polygon that run between the
+//   same two host points in opposite directions are one slit; the polygon
+//   is stitched shut along it (StitchSlit), pairs taken in array order;
+// - crowded edges: three or more records between the same two host points
+//   (either way) are never chamfered, and a polygon end that runs on along
+//   one keeps its point;
+// - pairs: each record still free takes the first later free record that
+//   runs along its edge the other way in another polygon; with an angle
+//   test, a pair that fails it is set aside for good while the earlier
+//   record goes on looking;
+// - strips: each pair gets one four-sided strip and both copies move back.
 //
-// The literal, quadratic form: every record is compared with every later one.
-#include <math.h>
+// The monitor counts the records once for the seams and once for the
+// pairs, on the one monitor.
 #include <stdlib.h>
 #include <string.h>
 
-#include "objectmode/objectmode.h"
 #include "context/context.h"
+#include "hostapi/angles.h"
+#include "objectmode/objectmode.h"
+#include "tests/reference/reference.h"
 
-// Records that an aborted LineInfo pass left without both neighbours have no
-// host previous/next point to slide along, so they are never chamfered.
-static int IsLinked(const LineInfo *edge)
+// An aborted link pass leaves records without neighbours: nothing to slide
+// along, so they are never chamfered.
+static int BothNeighbours(const LineInfo *r)
 {
-    return edge->prevVertex != -1 && edge->nextVertex != -1;
+    return r->prevVertex != -1 && r->nextVertex != -1;
 }
 
-// Two names match only when both exist and agree byte for byte.
-static int SameSurface(const char *a, const char *b)
+// r runs from host point u to host point v.
+static int Runs(const LineInfo *r, LWPntID u, LWPntID v)
 {
-    return a && b && strcmp(a, b) == 0;
+    return r->hostA == u && r->hostB == v;
 }
 
-// The angle between the two polygons, 180 for coplanar ones, smaller the
-// sharper the fold. The dot product of two nearly parallel unit normals can
-// land just outside [-1, 1] by rounding; clamping keeps such a pair at 180
-// (or 0) instead of turning its angle into NaN.
-static int PassesAngleTest(const Settings *settings, const LineInfo *a, const LineInfo *b)
+// The module's angle between the polygons: 180 when flat, less the sharper
+// the fold. The cosine is clamped to [-1, 1] first, where rounding can push
+// two unit normals' dot product, and VecAcos gives the same bits on every
+// target.
+static double FoldAngle(const LineInfo *a, const LineInfo *b)
 {
-    double d = VecDot(a->normal, b->normal);
-    if (d > 1.0)
-        d = 1.0;
-    else if (d < -1.0)
-        d = -1.0;
-    // VecAcos, not the C library's acos: the result decides which edges are
-    // chamfered, so it must be the same bits on every target.
-    double angle = 180.0 - VecAcos(d) * 57.29577951308239;
-    if (settings->angleMode == ANGLE_MODE_LT)
-        return !(angle >= settings->limitAngle);
-    if (settings->angleMode == ANGLE_MODE_GT)
-        return angle > settings->limitAngle;
-    return 1;
+    double cosine = VecDot(a->normal, b->normal);
+    cosine = cosine < -1.0 ? -1.0 : (cosine > 1.0 ? 1.0 : cosine);
+    return 180.0 - VecAcos(cosine) * kDegreesPerRadian;
 }
 
-// A slit polygon runs along the seam A-B twice, as i (A to B) and j (B to A):
+static int AngleAllows(const Settings *settings, const LineInfo *a, const LineInfo *b)
+{
+    if (!settings)
+        return 1;
+    switch (settings->angleMode) {
+    case ANGLE_MODE_LT:
+        return !(FoldAngle(a, b) >= settings->limitAngle);
+    case ANGLE_MODE_GT:
+        return FoldAngle(a, b) > settings->limitAngle;
+    default:
+        return 1;
+    }
+}
+
+static int Crowded(int m, const LineInfo *edges, LWPntID u, LWPntID v)
+{
+    int along = 0;
+    for (int r = 0; r < m; r++)
+        along += Runs(&edges[r], u, v) || Runs(&edges[r], v, u);
+    return along > 2;
+}
+
+// Record k of the slit's polygon enters the edge u -> v: it arrives at u and
+// v comes after it.
+static int Enters(const LineInfo *k, LWPntID u, LWPntID v)
+{
+    return k->hostB == u && k->hostNext == v;
+}
+
+// Record k leaves the edge u -> v: it starts at v and u comes before it.
+static int Leaves(const LineInfo *k, LWPntID u, LWPntID v)
+{
+    return k->hostA == v && k->hostPrev == u;
+}
+
+// The slit: `fwd` runs A -> B and `back` B -> A in one polygon.
 //
-//        kin_i       i: A --> B      kout_i
-//     ---------> A ==============> B --------->
-//     <--------- A <============== B <---------
-//        kout_j      j: B --> A      kin_j
+//        before      fwd: A --> B      after
+//     ---------> A ================> B --------->
+//     <--------- A <================ B <---------
+//        out_back    back: B --> A     into_back
 //
-// Afterwards both traversals use i's buffered points, and the records next to
-// the seam are linked across it as if the seam were absent: the record that
-// leads into j continues where i continues, the one that leaves j takes over
-// what precedes i, and the records at i take j's neighbours.
-void JoinSeamEdge(BufModel *model, int m, LineInfo *edges, int i, int j)
+// Stitched, `back` lies on fwd's copies, and the polygon's other records
+// see past the slit: the one entering `back` continues as fwd does, the
+// one leaving `back` starts from what precedes fwd, and those entering or
+// leaving fwd take back's neighbours. A record is asked about `back` first
+// and then, as it now is, about fwd.
+static void StitchSlit(BufModel *model, int m, LineInfo *edges, int fwd, int back)
 {
-    LineInfo *ei = &edges[i];
-    LineInfo *ej = &edges[j];
+    LineInfo *f = &edges[fwd];
+    LineInfo *b = &edges[back];
     for (int k = 0; k < m; k++) {
-        LineInfo *ek = &edges[k];
-        if (k == i || k == j || ek->hostPoly != ei->hostPoly)
+        LineInfo *r = &edges[k];
+        if (k == fwd || k == back || r->hostPoly != f->hostPoly)
             continue;
-        if (ek->hostB == ej->hostA && ek->hostNext == ej->hostB) {
-            // k leads into j
-            ek->hostNext = ei->hostNext;
-            ek->nextVertex = ei->nextVertex;
-            ek->pointB = ei->pointB;
-            ek->vertexB = ei->vertexB;
-        } else if (ek->hostPrev == ej->hostA && ek->hostA == ej->hostB) {
-            // k leaves j
-            ek->hostPrev = ei->hostPrev;
-            ek->prevVertex = ei->prevVertex;
-            ek->pointA = ei->pointA;
-            ek->vertexA = ei->vertexA;
+        if (Enters(r, b->hostA, b->hostB)) {
+            r->vertexB = f->vertexB;
+            r->pointB = f->pointB;
+            r->nextVertex = f->nextVertex;
+            r->hostNext = f->hostNext;
+        } else if (Leaves(r, b->hostA, b->hostB)) {
+            r->vertexA = f->vertexA;
+            r->pointA = f->pointA;
+            r->prevVertex = f->prevVertex;
+            r->hostPrev = f->hostPrev;
         }
-        if (ek->hostB == ei->hostA && ek->hostNext == ei->hostB) {
-            // k leads into i
-            ek->hostNext = ej->hostNext;
-            ek->nextVertex = ej->nextVertex;
-        } else if (ek->hostPrev == ei->hostA && ek->hostA == ei->hostB) {
-            // k leaves i
-            ek->hostPrev = ej->hostPrev;
-            ek->prevVertex = ej->prevVertex;
+        if (Enters(r, f->hostA, f->hostB)) {
+            r->nextVertex = b->nextVertex;
+            r->hostNext = b->hostNext;
+        } else if (Leaves(r, f->hostA, f->hostB)) {
+            r->prevVertex = b->prevVertex;
+            r->hostPrev = b->hostPrev;
         }
     }
-
-    // The polygon's copy takes i's points at j's two vertices.
-    BufPoly *poly = ei->polyIndex >= 0 ? BufModelGetPoly(model, ei->polyIndex) : nullptr;
-    // Every vertex index is checked: a record whose polygon index names
-    // another polygon than its vertices belong to must not reach past it.
-    if (poly && ej->vertexA >= 0 && ej->vertexA < poly->count && ej->vertexB >= 0 &&
-        ej->vertexB < poly->count && ei->vertexA >= 0 && ei->vertexA < poly->count &&
-        ei->vertexB >= 0 && ei->vertexB < poly->count) {
-        poly->points[ej->vertexA] = poly->points[ei->vertexB];
-        poly->points[ej->vertexB] = poly->points[ei->vertexA];
+    // The copy's vertices of `back` take fwd's points, crossed; only where
+    // all four vertices lie in the copy, as a record may name a polygon its
+    // vertices are not of.
+    BufPoly *copy = f->polyIndex < 0 ? nullptr : BufModelGetPoly(model, f->polyIndex);
+    int inside = copy != nullptr;
+    const int corners[4] = {f->vertexA, f->vertexB, b->vertexA, b->vertexB};
+    for (int c = 0; inside && c < 4; c++)
+        inside = corners[c] >= 0 && corners[c] < copy->count;
+    if (inside) {
+        copy->points[b->vertexA] = copy->points[f->vertexB];
+        copy->points[b->vertexB] = copy->points[f->vertexA];
     }
-
-    // j now runs B to A over i's points; its host points and links stay.
-    ej->pointA = ei->pointB;
-    ej->pointB = ei->pointA;
-    ej->vertexA = ei->vertexB;
-    ej->vertexB = ei->vertexA;
+    b->pointA = f->pointB;
+    b->vertexA = f->vertexB;
+    b->pointB = f->pointA;
+    b->vertexB = f->vertexA;
 }
 
-// Joins every seam: two linked records of one host polygon that run along
-// the same two host points in opposite directions. Returns non-zero on abort.
-static int JoinSeams(EditContext *ctx, int m, LineInfo *edges)
+// The seams, one monitor step per record; an abort ends them but not the
+// pass.
+static void StitchSlits(EditContext *ctx, int m, LineInfo *edges)
 {
-    BufModel *model = ctx->model;
-    for (int i = 0; i < m; i++) {
-        if (MonitorStep(ctx, 1))
-            return 1;
-        if (!IsLinked(&edges[i]))
+    for (int i = 0; i < m && !MonitorStep(ctx, 1); i++) {
+        if (!BothNeighbours(&edges[i]))
             continue;
         for (int j = i + 1; j < m; j++) {
-            if (edges[i].hostA == edges[j].hostB && edges[i].hostB == edges[j].hostA &&
-                edges[i].hostPoly == edges[j].hostPoly && IsLinked(&edges[j]))
-                JoinSeamEdge(model, m, edges, i, j);
+            const LineInfo *a = &edges[i];
+            const LineInfo *b = &edges[j];
+            if (a->hostPoly == b->hostPoly && Runs(b, a->hostB, a->hostA) && BothNeighbours(b))
+                StitchSlit(ctx->model, m, edges, i, j);
         }
     }
-    return 0;
 }
 
-// Whether three or more records run between host points u and v, either
-// way: a crowded edge, which gets no strip and keeps its points.
-static int IsCrowded(int m, const LineInfo *edges, LWPntID u, LWPntID v)
+// The strip runs against each neighbour along the shared edge: `lo` (A -> B)
+// gives its copies of B and A after `hi`'s (B -> A) of A and B. Then both
+// copies move back, but for an end that runs on along a crowded edge.
+static void AddStrip(EditContext *ctx, int m, LineInfo *edges, LineInfo *lo, LineInfo *hi,
+                     double size)
 {
-    int count = 0;
-    for (int k = 0; k < m; k++)
-        count += (edges[k].hostA == u && edges[k].hostB == v) ||
-                 (edges[k].hostA == v && edges[k].hostB == u);
-    return count >= 3;
+    int32_t ring[4] = {hi->pointB, hi->pointA, lo->pointB, lo->pointA};
+    if (RefMutant("strips-winding")) {
+        int32_t t = ring[1];
+        ring[1] = ring[3];
+        ring[3] = t;
+    }
+    int alike = lo->surface && hi->surface && strcmp(lo->surface, hi->surface) == 0;
+    BufModelAddPoly(ctx->model, alike ? lo->surface : nullptr, 4, ring);
+    const LineInfo *sides[2] = {lo, hi};
+    for (int s = 0; s < 2; s++) {
+        const LineInfo *r = sides[s];
+        OffsetEdgePointsPinned(ctx, r, size, Crowded(m, edges, r->hostPrev, r->hostA),
+                               Crowded(m, edges, r->hostB, r->hostNext));
+    }
 }
 
-// Strip for the pair i (A to B in polygon I), j (B to A in polygon J):
-// J's copy of A, J's copy of B, I's copy of B, I's copy of A. It runs along
-// the edge against each neighbour, which keeps its winding consistent with
-// both. Then both copies are moved back from the edge, but for the ends at which
-// a polygon runs on along a crowded edge, which stay.
-static void BuildStrip(EditContext *ctx, int m, LineInfo *edges, LineInfo *ei, LineInfo *ej,
-                       double size)
+// The crowded edges, the pairs and their strips. `unpaired` marks the records
+// that may still be paired.
+static void PairAndStrip(EditContext *ctx, int m, LineInfo *edges, unsigned char *unpaired,
+                         double size, const Settings *settings)
 {
-    BufModel *model = ctx->model;
-    int32_t quad[4] = {ej->pointB, ej->pointA, ei->pointB, ei->pointA};
-    const char *name = SameSurface(ei->surface, ej->surface) ? ei->surface : nullptr;
-    BufModelAddPoly(model, name, 4, quad);
-    OffsetEdgePointsPinned(ctx, ei, size, IsCrowded(m, edges, ei->hostPrev, ei->hostA),
-                           IsCrowded(m, edges, ei->hostB, ei->hostNext));
-    OffsetEdgePointsPinned(ctx, ej, size, IsCrowded(m, edges, ej->hostPrev, ej->hostA),
-                           IsCrowded(m, edges, ej->hostB, ej->hostNext));
-}
-
-// Pairs each still available record with the first later one that runs
-// along its edge the other way in another polygon. Records on a crowded edge
-// are never available. `settings` null means
-// every pair is chamfered; otherwise the pair must pass the angle test, and
-// a pair that fails is out for good while i goes on looking.
-static void PairEdges(EditContext *ctx, int m, LineInfo *edges, unsigned char *available,
-                      double size, const Settings *settings)
-{
-    for (int i = 0; i < m; i++) {
-        if (MonitorStep(ctx, 1))
-            return;
-        if (!available[i])
+    int skipFirst = RefMutant("strips-skip-first");
+    for (int i = 0; i < m; i++)
+        unpaired[i] = BothNeighbours(&edges[i]) && !Crowded(m, edges, edges[i].hostA, edges[i].hostB);
+    MonitorInit(ctx, m);
+    for (int i = 0; i < m && !MonitorStep(ctx, 1); i++) {
+        if (!unpaired[i])
             continue;
-        LineInfo *ei = &edges[i];
-        for (int j = i + 1; j < m; j++) {
-            LineInfo *ej = &edges[j];
-            if (!available[j])
+        LineInfo *lo = &edges[i];
+        int partner = -1;
+        for (int j = i + 1; j < m && partner < 0; j++) {
+            LineInfo *hi = &edges[j];
+            if (!unpaired[j] || hi->hostPoly == lo->hostPoly || !Runs(hi, lo->hostB, lo->hostA))
                 continue;
-            if (ei->hostA != ej->hostB || ei->hostB != ej->hostA || ei->hostPoly == ej->hostPoly)
-                continue;
-            if (settings && !PassesAngleTest(settings, ei, ej)) {
-                available[i] = 0;
-                available[j] = 0;
-                continue;
-            }
-            BuildStrip(ctx, m, edges, ei, ej, size);
-            available[i] = 0;
-            available[j] = 0;
-            ei->done = 1;
-            ej->done = 1;
-            break;
+            if (AngleAllows(settings, lo, hi))
+                partner = j;
+            unpaired[i] = 0;
+            unpaired[j] = 0;
         }
+        if (partner < 0)
+            continue;
+        if (skipFirst) {
+            // The deliberate fault: the first pair found gets no strip.
+            skipFirst = 0;
+            continue;
+        }
+        AddStrip(ctx, m, edges, lo, &edges[partner], size);
+        lo->done = 1;
+        edges[partner].done = 1;
     }
 }
 
-static void ChamferEdges(EditContext *ctx, int m, LineInfo *edges, double size,
-                         const Settings *settings)
+static void Chamfer(EditContext *ctx, int m, LineInfo *edges, double size, const Settings *settings)
 {
     MonitorOpen(ctx, "Corvane mode:Object", " Phase: MakeLineCorvanePoly");
     MonitorInit(ctx, m);
-    unsigned char *available = (unsigned char *)malloc(m > 0 ? (size_t)m : 1);
-    if (!available) {
-        MonitorClose(ctx);
-        return;
+    unsigned char *unpaired = (unsigned char *)malloc(m > 0 ? (size_t)m : 1);
+    if (unpaired) {
+        StitchSlits(ctx, m, edges);
+        PairAndStrip(ctx, m, edges, unpaired, size, settings);
+        free(unpaired);
     }
-    // An abort here still lets the pairing begin on the same monitor.
-    JoinSeams(ctx, m, edges);
-
-    for (int i = 0; i < m; i++)
-        available[i] = IsLinked(&edges[i]) && !IsCrowded(m, edges, edges[i].hostA, edges[i].hostB);
-    MonitorInit(ctx, m);
-    PairEdges(ctx, m, edges, available, size, settings);
-
     MonitorClose(ctx);
-    free(available);
 }
 
 void MakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *, int m, LineInfo *edges, double size)
 {
-    ChamferEdges(ctx, m, edges, size, nullptr);
+    Chamfer(ctx, m, edges, size, nullptr);
 }
 
 void MakeLineCorvanePolyLimited(EditContext *ctx, SharedAdjacency *, int m, LineInfo *edges,
                                 const Settings *settings)
 {
-    ChamferEdges(ctx, m, edges, settings->bevelSize, settings);
+    Chamfer(ctx, m, edges, settings->bevelSize, settings);
 }
