@@ -304,6 +304,36 @@ class Page(unittest.TestCase):
         self.assertIn('. Object mode, activation', text(self.driver, 'stats'))
         self.assertEqual(self.pixels('selected'), 0)
 
+    def test_progress_shows_while_a_slow_run_goes_on_and_the_page_answers(self):
+        # Every monitor step of the module slowed down: a run of the cube
+        # takes a few seconds, as one of a million triangles takes longer.
+        server = Server(example('cube.obj'), env={'CORVANE_STEP_DELAY_US': '20000'})
+        self.addCleanup(server.stop)
+        self.driver.get(server.url)
+        WebDriverWait(self.driver, 30, poll_frequency=0.02).until(
+            lambda d: re.search(r' of \d+ \(\d+%\)', text(d, 'progress-text')))
+        shown = text(self.driver, 'progress-text')
+        self.assertRegex(shown, r'^Running the module: Corvane.+, \d+ of \d+ \(\d+%\), \d+\.\d s$')
+        self.assertEqual(text(self.driver, 'status'), 'running')
+        # The page answers meanwhile: frames keep coming, and a change of
+        # the size is taken at once and waits for the run in flight.
+        frames = self.driver.execute_async_script('''
+            const done = arguments[0], until = performance.now() + 500;
+            let frames = 0;
+            const count = () => (performance.now() < until ? (frames++, requestAnimationFrame(count)) : done(frames));
+            requestAnimationFrame(count);''')
+        self.assertGreater(frames, 10, 'frames in half a second of the run')
+        asked = time.time()
+        set_value(self.driver, 'size', '0.2')
+        self.assertLess(time.time() - asked, 1, 'seconds the page took to take a change')
+        self.assertEqual(text(self.driver, 'status'), 'running')
+        wait_ready(self.driver, 60)
+        self.assertFalse(self.driver.find_element(By.ID, 'progress').is_displayed())
+        self.assertIn('Result: 24 points, 26 polygons', text(self.driver, 'stats'))
+        self.assertEqual(self.runs(), 2, 'the first run and the change, nothing queued between')
+        status, _, body = server.api('GET', '/api/progress')
+        self.assertEqual((status, body), (200, b'{"ready":true,"task":""}'))
+
     def test_view_is_drawn_and_follows_a_change(self):
         server = self.serve('torus.obj')
         self.driver.get(server.url)
@@ -362,7 +392,7 @@ class Defences(unittest.TestCase):
         # A cookie reaches this server from pages of other local servers too,
         # and a query string ends up in histories.
         save = self.run_path.replace('run', 'save')
-        for method, path in [('GET', '/api/input'), ('POST', self.run_path), ('POST', save)]:
+        for method, path in [('GET', '/api/input'), ('GET', '/api/progress'), ('POST', self.run_path), ('POST', save)]:
             for headers in [self.host, {**self.host, 'X-Corvane-Token': '0' * 64},
                             {**self.host, 'Cookie': f'corvane_token_{port}={token}'}]:
                 self.assertEqual(self.status(method, path, headers), 403, (path, headers))
