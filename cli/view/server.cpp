@@ -138,13 +138,19 @@ public:
         step_ += steps_ > 0 ? 1 : 0;
         done_ = total_ = 0;
     }
-    // A phase of the module's, and how far it has come.
-    void Count(const std::string &phase, unsigned done, unsigned total)
+    // A phase the module opened, with no count yet.
+    void Monitor(const std::string &phase)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         phase_ = phase;
-        done_ = done;
-        total_ = total;
+        done_ = total_ = 0;
+    }
+    // How far the module's phase has come: called at every one of its
+    // millions of steps on a large mesh, so without a lock.
+    void Count(unsigned done, unsigned total)
+    {
+        done_.store(done, std::memory_order_relaxed);
+        total_.store(total, std::memory_order_relaxed);
     }
     void End(unsigned long long ticket)
     {
@@ -166,9 +172,10 @@ public:
             out["step"] = step_;
             out["steps"] = steps_;
         }
-        if (total_ > 0) {
-            out["done"] = std::min(done_, total_);
-            out["total"] = total_;
+        const unsigned done = done_.load(std::memory_order_relaxed), total = total_.load(std::memory_order_relaxed);
+        if (total > 0) {
+            out["done"] = std::min(done, total);
+            out["total"] = total;
         }
         return out;
     }
@@ -179,7 +186,7 @@ private:
     std::string task_;        // empty: idle
     std::string phase_;
     int step_ = 0, steps_ = 0;
-    unsigned done_ = 0, total_ = 0;
+    std::atomic<unsigned> done_{0}, total_{0};
     Clock::time_point started_;
 };
 
@@ -208,13 +215,14 @@ struct MonitorWatch {
             initsSeen = log.inits.size();
             stepBase = stepping && log.steps > 0 ? log.steps - 1 : log.steps;
         }
-        progress->Count(Name(log), log.steps - stepBase, log.inits.empty() ? 0 : log.inits.back());
+        progress->Count(log.steps - stepBase, log.inits.empty() ? 0 : log.inits.back());
     }
     void Attach(EmuHost *host)
     {
         host->hooks.monitorOpen = [this](const EmuMonitorLog &log) {
             initsSeen = 0;
             stepBase = 0;
+            progress->Monitor(Name(log));
             Show(log, false);
         };
         host->hooks.monitorStep = [this](const EmuMonitorLog &log) {

@@ -36,8 +36,9 @@ export function triangulate(mesh) {
 // Each edge once, as a pair of point numbers over the mesh's own positions
 // (see edgeTable; `mesh.pairs` when the worker found them already).
 // `previous` (the `edges` of an earlier result) is taken as it is when its
-// polygons are this mesh's, as after most size changes; returns the
-// geometry and `edges`, for the next.
+// polygons are this mesh's, as after most size changes; `position`, the
+// faces' attribute of the same points, is shared so that the renderer holds
+// one copy of them. Returns the geometry and `edges`, for the next.
 export function edgeGeometry(mesh, previous = null, position = null) {
   const { positions, counts, indices } = mesh;
   const points = positions.length / 3;
