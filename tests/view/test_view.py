@@ -9,6 +9,7 @@ import shutil
 import signal
 import socket
 import stat
+import subprocess
 import sys
 import tempfile
 import threading
@@ -22,7 +23,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from viewlib import (BUILD, Server, chromium, example, program, program_counts, quit_chromium,  # noqa: E402
+from viewlib import (BUILD, PROGRAM, Server, chromium, example, program, program_counts, quit_chromium,  # noqa: E402
                      set_value, text, wait_ready)
 
 
@@ -345,6 +346,24 @@ class Page(unittest.TestCase):
         wait_ready(self.driver)
         after = Image.open(io.BytesIO(view.screenshot_as_png)).convert('RGB')
         self.assertNotEqual(before.tobytes(), after.tobytes(), 'the view did not follow the size')
+
+
+class UnreadableInput(unittest.TestCase):
+    def test_the_server_stops_with_the_programs_message_and_status(self):
+        # The page is served while the input is read: a file that turns out
+        # bad must still end the program, as the command line ends.
+        work = tempfile.mkdtemp(prefix='corvane-view-test-')
+        self.addCleanup(shutil.rmtree, work, True)
+        bad = write_obj(os.path.join(work, 'bad.obj'), [(0, 0, 0)], [[0, 1, 2]])
+        expected = program(bad, '-o', os.path.join(work, 'out.obj'), '--size', '0.1')
+        for mesh in [bad, os.path.join(work, 'missing.obj')]:
+            done = subprocess.run([PROGRAM, 'view', mesh, '--plugins-dir', work], capture_output=True, text=True,
+                                  timeout=30)
+            self.assertEqual(done.returncode, expected[0], mesh)
+            self.assertEqual(done.stderr.splitlines()[-1:], [f'corvane: {bad}:2: vertex number 2 is out of range '
+                                                             '(the file has 1)'] if mesh == bad else
+                             [f'corvane: {mesh}: cannot open: No such file or directory'])
+        self.assertEqual(done.stdout, '', 'no address for an input that is not there')
 
 
 class WithoutWebGL(unittest.TestCase):
