@@ -17,7 +17,7 @@ sphere) of 1,536 and 16,224 quads, as in the module's benchmarks. Medians of
 REPEAT runs, alternating between two sizes so that every run changes the
 result. Run by scripts/view-bench.sh; never part of the tests.
 
-    bench/view_bench.py --large MESH [--size S1,S2]
+    bench/view_bench.py --large MESH [--size S1,S2] [--gpu]
 
 times instead the page on one large mesh (e.g. the torus of 1,080,000
 triangles bench/scale_bench.py makes), once each: from opening the address
@@ -26,7 +26,9 @@ change of the size until "ready" and drawn; the longest task the page's
 thread ran (its "long tasks") and the longest gap between its frames, in
 each; the progress texts the page showed; the server's resident set after
 each and its peak. With CORVANE_BASELINE_PROGRAM the older program's page
-too, first.
+too, first. `--gpu` composites as a browser with a GPU does (see chromium()
+in tests/view/viewlib.py): without it every frame of a large mesh is a long
+task of the page's thread.
 """
 import argparse
 import math
@@ -214,10 +216,10 @@ def watch_reset(driver):
                                  'return r;')
 
 
-def large(mesh, sizes):
+def large(mesh, sizes, gpu):
     """One page on a large mesh, as the docstring says; prints its lines."""
     baseline = os.environ.get('CORVANE_BASELINE_PROGRAM')
-    driver = chromium()
+    driver = chromium(gpu=gpu)
     driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument', {'source': WATCH})
     driver.set_script_timeout(600)
     try:
@@ -254,9 +256,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--large')
     parser.add_argument('--size', default='0.002,0.003')
+    parser.add_argument('--gpu', action='store_true')
     args = parser.parse_args()
     if args.large:
-        return large(args.large, args.size.split(','))
+        return large(args.large, args.size.split(','), args.gpu)
     work = tempfile.mkdtemp(prefix='corvane-view-bench-')
     baseline = os.environ.get('CORVANE_BASELINE_PROGRAM')
     programs = [('before', baseline), ('after', None)] if baseline else [('page', None)]
