@@ -16,7 +16,21 @@ Meshes: quad spheres (a cube split n x n per face, pushed onto the unit
 sphere) of 1,536 and 16,224 quads, as in the module's benchmarks. Medians of
 REPEAT runs, alternating between two sizes so that every run changes the
 result. Run by scripts/view-bench.sh; never part of the tests.
+
+    bench/view_bench.py --large MESH [--size S1,S2] [--gpu]
+
+times instead the page on one large mesh (e.g. the torus of 1,080,000
+triangles bench/scale_bench.py makes), once each: from opening the address
+until the input is drawn and until the first result is "ready", then a
+change of the size until "ready" and drawn; the longest task the page's
+thread ran (its "long tasks") and the longest gap between its frames, in
+each; the progress texts the page showed; the server's resident set after
+each and its peak. With CORVANE_BASELINE_PROGRAM the older program's page
+too, first. `--gpu` composites as a browser with a GPU does (see chromium()
+in tests/view/viewlib.py): without it every frame of a large mesh is a long
+task of the page's thread.
 """
+import argparse
 import math
 import os
 import statistics
@@ -25,6 +39,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'view'))
+from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 from viewlib import Server, chromium, quit_chromium, wait_ready  # noqa: E402
 
 REPEAT = 30
@@ -162,7 +177,89 @@ def page_round(driver, server, times):
 KINDS = ('size, edges', 'size, no edges', 'select two')
 
 
+# Installed before the page's own scripts: the page's long tasks, the
+# longest gap between two frames, and every text the progress line showed.
+WATCH = """
+window.corvaneWatch = { longest: 0, gap: 0, texts: [] };
+new PerformanceObserver((list) => {
+  for (const e of list.getEntries()) corvaneWatch.longest = Math.max(corvaneWatch.longest, e.duration);
+}).observe({ type: 'longtask', buffered: true });
+let lastFrame = performance.now();
+const frame = (now) => {
+  corvaneWatch.gap = Math.max(corvaneWatch.gap, now - lastFrame);
+  lastFrame = now;
+  requestAnimationFrame(frame);
+};
+requestAnimationFrame(frame);
+document.addEventListener('DOMContentLoaded', () => {
+  const text = document.getElementById('progress-text');
+  if (!text) return;
+  new MutationObserver(() => {
+    const t = text.textContent.replace(/[0-9.,]+ s$/, '').replace(/[0-9,]+ of [0-9,]+ \\([0-9]+%\\)/, 'N of M');
+    if (corvaneWatch.texts[corvaneWatch.texts.length - 1] !== t) corvaneWatch.texts.push(t);
+  }).observe(text, { childList: true, characterData: true, subtree: true });
+});
+"""
+
+
+def rss_mb(pid):
+    """(resident, peak resident) of a process, in MB."""
+    with open(f'/proc/{pid}/status') as f:
+        fields = dict(line.split(':', 1) for line in f)
+    return int(fields['VmRSS'].split()[0]) / 1024, int(fields['VmHWM'].split()[0]) / 1024
+
+
+def watch_reset(driver):
+    """The page's longest task and frame gap since the last reset; resets them."""
+    return driver.execute_script('const w = corvaneWatch, r = [w.longest, w.gap, w.texts]; '
+                                 'corvaneWatch.longest = 0; corvaneWatch.gap = 0; corvaneWatch.texts = []; '
+                                 'return r;')
+
+
+def large(mesh, sizes, gpu):
+    """One page on a large mesh, as the docstring says; prints its lines."""
+    baseline = os.environ.get('CORVANE_BASELINE_PROGRAM')
+    driver = chromium(gpu=gpu)
+    driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument', {'source': WATCH})
+    driver.set_script_timeout(600)
+    try:
+        for name, path in ([('before', baseline)] if baseline else []) + [('after', None)]:
+            server = Server(mesh, program_path=path)
+            try:
+                start = time.perf_counter()
+                driver.get(server.url)
+                WebDriverWait(driver, 600, poll_frequency=0.05).until(
+                    lambda d: d.find_element('id', 'file-name').text != '')
+                drawn = time.perf_counter() - start
+                wait_ready(driver, 600)
+                ready = time.perf_counter() - start
+                longest, gap, texts = watch_reset(driver)
+                rss = rss_mb(server.proc.pid)
+                print(f'{name}: open {mesh}: input drawn {drawn:.1f} s, first result ready {ready:.1f} s; '
+                      f'longest task {longest:.0f} ms, longest frame gap {gap:.0f} ms; '
+                      f'server {rss[0]:.0f} MB resident')
+                print(f'{name}:   progress shown: {texts}')
+                for size in sizes:
+                    ms, _ = until_drawn(driver, 'size', size)
+                    longest, gap, texts = watch_reset(driver)
+                    rss = rss_mb(server.proc.pid)
+                    print(f'{name}: size {size}: ready and drawn {ms / 1000:.1f} s; longest task {longest:.0f} ms, '
+                          f'longest frame gap {gap:.0f} ms; server {rss[0]:.0f} MB resident, {rss[1]:.0f} MB peak')
+                    print(f'{name}:   progress shown: {texts}')
+            finally:
+                server.stop()
+    finally:
+        quit_chromium(driver)
+
+
 def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--large')
+    parser.add_argument('--size', default='0.002,0.003')
+    parser.add_argument('--gpu', action='store_true')
+    args = parser.parse_args()
+    if args.large:
+        return large(args.large, args.size.split(','), args.gpu)
     work = tempfile.mkdtemp(prefix='corvane-view-bench-')
     baseline = os.environ.get('CORVANE_BASELINE_PROGRAM')
     programs = [('before', baseline), ('after', None)] if baseline else [('page', None)]

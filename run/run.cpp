@@ -217,12 +217,16 @@ void ReadHost(const EmuHost &host, const MeshData &input, const RunOptions &opti
         result->aborted = result->aborted || m.aborted;
     for (int code : host.log.doneCodes)
         result->unchanged = result->unchanged && code != HOST_EDIT_KEEP;
+    if (options.phase)
+        options.phase("reading the result");
     result->output = EmuHostLayerMesh(&host, HOST_LAYER_FOREGROUND);
     RunDropLoosePoints(&result->output, &result->pointMap);
     // The host knows nothing of material libraries: the result names the
     // input's, whose surfaces it keeps.
     result->output.materialLibraries = input.materialLibraries;
     result->output.materials = input.materials;
+    if (options.markPolygons && options.phase)
+        options.phase("finding what the run changed");
     if (options.markPolygons)
         result->created = options.inputIndex
                               ? RunCreatedPolygons(*options.inputIndex, result->output, &result->reshaped)

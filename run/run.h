@@ -65,6 +65,11 @@ struct RunOptions {
     // Optional, with markPolygons: RunIndexInput(input), for a caller that
     // runs one input many times; built for the run when absent.
     std::shared_ptr<const RunInputIndex> inputIndex;
+    // Optional. Told, in words for the user, when the run moves on to work
+    // of its own after the activation, which no monitor of the module
+    // covers ("reading the result", "finding what the run changed"): on a
+    // large mesh it takes seconds.
+    std::function<void(const char *)> phase;
 };
 
 // A message the module gave: its first line, and its second after a line

@@ -5,6 +5,8 @@
 
 #include <cctype>
 #include <cmath>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -101,6 +104,137 @@ private:
     unsigned long long last_ = 0;
 };
 
+// What the server is busy with, for the page to show while it waits: the
+// input being read and made ready (one of a few steps, each without a count
+// of its own), or a run or save going through the module, whose monitors
+// give its phases and how far each has come. Runs take turns, so one record
+// serves them all; the page asks for it while its request is out.
+class Progress {
+public:
+    using Clock = std::chrono::steady_clock;
+    // A new task: "load", "run" or "save"; `steps` > 0 numbers its phases.
+    // Returns its ticket: a run's answer is packed after the next run has
+    // begun, and must not take the record back from it.
+    unsigned long long Begin(const char *task, int steps = 0)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ticket_++;
+        task_ = task;
+        phase_.clear();
+        step_ = 0;
+        steps_ = steps;
+        done_ = total_ = 0;
+        started_ = Clock::now();
+        return ticket_;
+    }
+    // A phase of task `ticket` without a count (the next step when the task
+    // has steps).
+    void Phase(unsigned long long ticket, const std::string &phase)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (ticket != ticket_)
+            return;
+        phase_ = phase;
+        step_ += steps_ > 0 ? 1 : 0;
+        done_ = total_ = 0;
+    }
+    // A phase the module opened, with no count yet.
+    void Monitor(const std::string &phase)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        phase_ = phase;
+        done_ = total_ = 0;
+    }
+    // How far the module's phase has come: called at every one of its
+    // millions of steps on a large mesh, so without a lock.
+    void Count(unsigned done, unsigned total)
+    {
+        done_.store(done, std::memory_order_relaxed);
+        total_.store(total, std::memory_order_relaxed);
+    }
+    void End(unsigned long long ticket)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (ticket != ticket_)
+            return;
+        task_.clear();
+        phase_.clear();
+    }
+    json Json(bool ready) const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        json out = {{"ready", ready}, {"task", task_}};
+        if (task_.empty())
+            return out;
+        out["phase"] = phase_;
+        out["elapsedMs"] = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
+        if (steps_ > 0) {
+            out["step"] = step_;
+            out["steps"] = steps_;
+        }
+        const unsigned done = done_.load(std::memory_order_relaxed), total = total_.load(std::memory_order_relaxed);
+        if (total > 0) {
+            out["done"] = std::min(done, total);
+            out["total"] = total;
+        }
+        return out;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    unsigned long long ticket_ = 0;
+    std::string task_;        // empty: idle
+    std::string phase_;
+    int step_ = 0, steps_ = 0;
+    std::atomic<unsigned> done_{0}, total_{0};
+    Clock::time_point started_;
+};
+
+// The module's monitors as the page sees them: each phase's title and text
+// (the words the program prints) with its count, which restarts when the
+// module sets a new total on the same monitor. CORVANE_STEP_DELAY_US slows
+// every step down, as it does the program's, so that the tests can watch a
+// run of a small mesh in progress.
+struct MonitorWatch {
+    Progress *progress = nullptr;
+    unsigned delayUs = 0;
+    size_t initsSeen = 0;
+    unsigned stepBase = 0;
+    static std::string Name(const EmuMonitorLog &log)
+    {
+        auto trim = [](const std::string &s) {
+            const size_t a = s.find_first_not_of(' ');
+            return a == std::string::npos ? std::string() : s.substr(a, s.find_last_not_of(' ') - a + 1);
+        };
+        const std::string title = trim(log.title), text = trim(log.text);
+        return title.empty() ? text : text.empty() ? title : title + " - " + text;
+    }
+    void Show(const EmuMonitorLog &log, bool stepping)
+    {
+        if (log.inits.size() != initsSeen) {
+            initsSeen = log.inits.size();
+            stepBase = stepping && log.steps > 0 ? log.steps - 1 : log.steps;
+        }
+        progress->Count(log.steps - stepBase, log.inits.empty() ? 0 : log.inits.back());
+    }
+    void Attach(EmuHost *host)
+    {
+        host->hooks.monitorOpen = [this](const EmuMonitorLog &log) {
+            initsSeen = 0;
+            stepBase = 0;
+            progress->Monitor(Name(log));
+            Show(log, false);
+        };
+        host->hooks.monitorStep = [this](const EmuMonitorLog &log) {
+            if (delayUs > 0)
+                usleep(delayUs);
+            Show(log, true);
+            return 0;
+        };
+        host->hooks.monitorClose = [this](const EmuMonitorLog &log) { Show(log, false); };
+    }
+};
+
 // Everything the server keeps: the input, read once, and the loaded module.
 struct Viewer {
     ViewArgs args;
@@ -122,6 +256,36 @@ struct Viewer {
     // Saves take turns of their own, so that a client cannot queue runs
     // past the limit through them, nor push a live run out.
     RunTurns saveTurns;
+    // The page is served while the input is read: until `ready`, only the
+    // page's files and the progress are answered. Everything above that the
+    // reading fills is written before `ready` is set, and read after it.
+    std::atomic<bool> ready{false};
+    Progress progress;
+    unsigned stepDelayUs = 0;   // CORVANE_STEP_DELAY_US
+};
+
+// One activation under the run lock, its progress shown to the page; the
+// progress's ticket, to end it with.
+unsigned long long ActivateShown(Viewer *v, const char *task, RunOptions options, RunResult *run)
+{
+    MonitorWatch watch;
+    watch.progress = &v->progress;
+    watch.delayUs = v->stepDelayUs;
+    options.prepare = [&watch](EmuHost *host) { watch.Attach(host); };
+    std::lock_guard<std::mutex> lock(v->runLock);
+    const unsigned long long ticket = v->progress.Begin(task);
+    // Until the module opens its first monitor.
+    v->progress.Phase(ticket, "handing the input to the module");
+    options.phase = [v, ticket](const char *phase) { v->progress.Phase(ticket, phase); };
+    RunActivate(v->module, v->input, options, run);
+    return ticket;
+}
+
+// Ends the progress of a run or save however its handler returns.
+struct ProgressEnd {
+    Progress *progress;
+    unsigned long long ticket;
+    ~ProgressEnd() { progress->End(ticket); }
 };
 
 json Number(double v)
@@ -247,14 +411,18 @@ void HandleRun(Viewer *v, const httplib::Request &req, httplib::Response &res)
     if (waited == RunTurns::kStopping)
         return Fail(res, 503, "the server is stopping");
     RunResult run;
+    unsigned long long ticket = 0;
     {
         // The turn ends however the run does.
         std::unique_ptr<RunTurns, void (*)(RunTurns *)> turn(&v->turns, [](RunTurns *t) { t->Done(); });
-        std::lock_guard<std::mutex> lock(v->runLock);
-        RunActivate(v->module, v->input, options, &run);
+        ticket = ActivateShown(v, "run", options, &run);
     }
+    // The progress goes on through the counting and packing below, which
+    // take seconds on a large result.
+    ProgressEnd ended{&v->progress, ticket};
     if (run.activation != HOST_ACTIVATE_OK)
         return Fail(res, 500, run.failure);
+    v->progress.Phase(ticket, "counting the result's edges");
     // What the program warns of after a run, for the status line.
     const std::string nothing = RunNothingChamferedText(v->input, run);
     const std::string past =
@@ -268,6 +436,7 @@ void HandleRun(Viewer *v, const httplib::Request &req, httplib::Response &res)
         {"clampNote", RunClampNote(run)},
     };
     PutStats(run.output, &info);
+    v->progress.Phase(ticket, "packing the result for the page");
     const std::string body = ViewEncodeMesh(ViewJsonText(info), run.output, &run.created, &run.reshaped);
     res.set_content(body.data(), body.size(), "application/octet-stream");
 }
@@ -291,11 +460,13 @@ void HandleSave(Viewer *v, const httplib::Request &req, httplib::Response &res)
     if (waited == RunTurns::kStopping)
         return Fail(res, 503, "the server is stopping");
     RunResult run;
+    unsigned long long ticket = 0;
     {
         std::unique_ptr<RunTurns, void (*)(RunTurns *)> turn(&v->saveTurns, [](RunTurns *t) { t->Done(); });
-        std::lock_guard<std::mutex> lock(v->runLock);
-        RunActivate(v->module, v->input, options, &run);
+        ticket = ActivateShown(v, "save", options, &run);
     }
+    ProgressEnd ended{&v->progress, ticket};
+    v->progress.Phase(ticket, "writing the result");
     const std::string target = v->args.output.empty() ? std::string("the result") : v->args.output;
     if (run.activation != HOST_ACTIVATE_OK)
         return Fail(res, 500, run.failure);
@@ -368,6 +539,16 @@ void ServeAsset(const std::string &name, httplib::Response &res)
     res.set_content(reinterpret_cast<const char *>(asset->data), asset->size, asset->type);
 }
 
+// Until the input is read, what needs it is answered at once with a word
+// that the page should ask again once the progress says it is ready.
+bool StillReading(Viewer *v, httplib::Response &res)
+{
+    if (v->ready.load(std::memory_order_acquire))
+        return false;
+    Fail(res, 503, "the input is still being read", {{"loading", true}});
+    return true;
+}
+
 void SetUpRoutes(Viewer *v, httplib::Server *server)
 {
     server->set_payload_max_length(kMaxBody);
@@ -391,10 +572,21 @@ void SetUpRoutes(Viewer *v, httplib::Server *server)
         ServeAsset(req.matches[1], res);
     });
     server->Get("/api/input", [v](const httplib::Request &, httplib::Response &res) {
-        res.set_content(v->inputBody.data(), v->inputBody.size(), "application/octet-stream");
+        if (!StillReading(v, res))
+            res.set_content(v->inputBody.data(), v->inputBody.size(), "application/octet-stream");
     });
-    server->Post("/api/run", [v](const httplib::Request &req, httplib::Response &res) { HandleRun(v, req, res); });
-    server->Post("/api/save", [v](const httplib::Request &req, httplib::Response &res) { HandleSave(v, req, res); });
+    server->Get("/api/progress", [v](const httplib::Request &, httplib::Response &res) {
+        res.set_content(ViewJsonText(v->progress.Json(v->ready.load(std::memory_order_acquire))),
+                        "application/json");
+    });
+    server->Post("/api/run", [v](const httplib::Request &req, httplib::Response &res) {
+        if (!StillReading(v, res))
+            HandleRun(v, req, res);
+    });
+    server->Post("/api/save", [v](const httplib::Request &req, httplib::Response &res) {
+        if (!StillReading(v, res))
+            HandleSave(v, req, res);
+    });
 }
 
 // The browser gets the address through a file only the user can read: on a
@@ -463,6 +655,37 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
     return -1;
 }
 
+namespace {
+
+// Reads the input and makes everything the page asks of it, one step at a
+// time under the progress the page shows: on a mesh of a million triangles
+// this takes seconds. false with the error printed.
+bool LoadInput(Viewer *v, const MeshBudget &budget)
+{
+    const unsigned long long ticket = v->progress.Begin("load", 5);
+    v->progress.Phase(ticket, "reading the file");
+    std::string error;
+    MeshReadInfo info;
+    if (!MeshReadFile(v->args.input, MeshFormatFromPath(v->args.input), &v->input, &info, &error, &budget,
+                      !v->args.noWeld)) {
+        std::fprintf(stderr, "corvane: %s\n", error.c_str());
+        return false;
+    }
+    v->progress.Phase(ticket, "measuring the safe size");
+    v->safeSize = MeshSafeBevelSize(v->input);
+    v->progress.Phase(ticket, "indexing the input's polygons");
+    v->inputIndex = std::make_shared<const RunInputIndex>(RunIndexInput(v->input));
+    v->progress.Phase(ticket, "counting the input's edges");
+    const std::string json = InputJson(v);
+    v->progress.Phase(ticket, "packing the input for the page");
+    v->inputBody = ViewEncodeMesh(json, v->input, nullptr, nullptr);
+    v->progress.End(ticket);
+    v->ready.store(true, std::memory_order_release);
+    return true;
+}
+
+}  // namespace
+
 int ViewMain(const ViewArgs &args)
 {
     Viewer v;
@@ -474,12 +697,13 @@ int ViewMain(const ViewArgs &args)
     cli.force = args.force;
     if (!args.output.empty() && !CliCheckOutput(cli))
         return kExitUsage;
-    std::string error;
-    MeshReadInfo info;
     const MeshBudget budget = args.maxCorners > 0 ? MeshBudgetForCorners(args.maxCorners) : MeshBudget();
-    if (!MeshReadFile(args.input, MeshFormatFromPath(args.input), &v.input, &info, &error, &budget,
-                      !args.noWeld)) {
-        std::fprintf(stderr, "corvane: %s\n", error.c_str());
+    // The page is served while a large input is read, so that it can show
+    // how far the reading has come; an input that is not there at all is
+    // refused before the address is printed, as it always was.
+    struct stat input;
+    if (stat(args.input.c_str(), &input) != 0) {
+        LoadInput(&v, budget);
         return kExitBadInput;
     }
     // Stopped by a signal, the server still removes its folder.
@@ -489,6 +713,7 @@ int ViewMain(const ViewArgs &args)
         std::fprintf(stderr, "corvane: cannot make a temporary folder for the live runs' settings\n");
         return kExitUsage;
     }
+    std::string error;
     if (!RunLoadModule(CliModulePath(cli), &v.module, &error)) {
         std::fprintf(stderr, "corvane: %s\n", error.c_str());
         return kExitUsage;
@@ -500,9 +725,9 @@ int ViewMain(const ViewArgs &args)
         v.settingsDir = live.path;
     }
     v.liveDir = live.path;
-    v.safeSize = MeshSafeBevelSize(v.input);
-    v.inputIndex = std::make_shared<const RunInputIndex>(RunIndexInput(v.input));
     v.token = ViewNewToken();
+    if (const char *delay = getenv("CORVANE_STEP_DELAY_US"))
+        v.stepDelayUs = (unsigned)strtoul(delay, nullptr, 10) % 1000000u;
     int status = kExitDone;
     {
         ViewLimits limits;
@@ -517,14 +742,20 @@ int ViewMain(const ViewArgs &args)
                                          : ("cannot listen on 127.0.0.1:" + std::to_string(args.port)).c_str());
             status = kExitUsage;
         } else {
-            v.inputBody = ViewEncodeMesh(InputJson(&v), v.input, nullptr, nullptr);
             const std::string url = "http://127.0.0.1:" + std::to_string(v.port) + "/?token=" + v.token;
             std::printf("%s\n", url.c_str());
             std::fflush(stdout);
             if (args.open)
                 OpenBrowser(live.path, url);
-            // Ctrl-C stops the server; the handler only records it.
-            server.Serve([] { return InterruptCount() != 0; });
+            // Ctrl-C stops the server; the handler only records it. An input
+            // that cannot be read stops it too.
+            std::atomic<bool> unreadable{false};
+            std::thread serving([&] { server.Serve([&] { return InterruptCount() != 0 || unreadable; }); });
+            if (!LoadInput(&v, budget)) {
+                unreadable = true;
+                status = kExitBadInput;
+            }
+            serving.join();
         }
     }
     UnloadModule(&v.module);

@@ -30,7 +30,9 @@ struct ViewArgs {
 // Parses `corvane view ...` (argv[0] is "view"). Returns -1 to go on, or the
 // status to exit with (help printed, or a usage error printed).
 int ViewParse(int argc, char **argv, ViewArgs *args);
-// Loads the module, reads the input and serves until Ctrl-C; the exit status.
+// Loads the module, prints the page's address and serves until Ctrl-C,
+// reading the input meanwhile (the page shows how far it has come); the
+// exit status. An input that cannot be read stops the server.
 int ViewMain(const ViewArgs &args);
 
 // ---- requests (the part a client controls, kept apart to be table-tested) --

@@ -9,6 +9,7 @@ import shutil
 import signal
 import socket
 import stat
+import subprocess
 import sys
 import tempfile
 import threading
@@ -22,7 +23,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from viewlib import (BUILD, Server, chromium, example, program, program_counts, quit_chromium,  # noqa: E402
+from viewlib import (BUILD, PROGRAM, Server, chromium, example, program, program_counts, quit_chromium,  # noqa: E402
                      set_value, text, wait_ready)
 
 
@@ -304,6 +305,36 @@ class Page(unittest.TestCase):
         self.assertIn('. Object mode, activation', text(self.driver, 'stats'))
         self.assertEqual(self.pixels('selected'), 0)
 
+    def test_progress_shows_while_a_slow_run_goes_on_and_the_page_answers(self):
+        # Every monitor step of the module slowed down: a run of the cube
+        # takes a few seconds, as one of a million triangles takes longer.
+        server = Server(example('cube.obj'), env={'CORVANE_STEP_DELAY_US': '20000'})
+        self.addCleanup(server.stop)
+        self.driver.get(server.url)
+        WebDriverWait(self.driver, 30, poll_frequency=0.02).until(
+            lambda d: re.search(r' of \d+ \(\d+%\)', text(d, 'progress-text')))
+        shown = text(self.driver, 'progress-text')
+        self.assertRegex(shown, r'^Running the module: Corvane.+, \d+ of \d+ \(\d+%\), \d+\.\d s$')
+        self.assertEqual(text(self.driver, 'status'), 'running')
+        # The page answers meanwhile: frames keep coming, and a change of
+        # the size is taken at once and waits for the run in flight.
+        frames = self.driver.execute_async_script('''
+            const done = arguments[0], until = performance.now() + 500;
+            let frames = 0;
+            const count = () => (performance.now() < until ? (frames++, requestAnimationFrame(count)) : done(frames));
+            requestAnimationFrame(count);''')
+        self.assertGreater(frames, 10, 'frames in half a second of the run')
+        asked = time.time()
+        set_value(self.driver, 'size', '0.2')
+        self.assertLess(time.time() - asked, 1, 'seconds the page took to take a change')
+        self.assertEqual(text(self.driver, 'status'), 'running')
+        wait_ready(self.driver, 60)
+        self.assertFalse(self.driver.find_element(By.ID, 'progress').is_displayed())
+        self.assertIn('Result: 24 points, 26 polygons', text(self.driver, 'stats'))
+        self.assertEqual(self.runs(), 2, 'the first run and the change, nothing queued between')
+        status, _, body = server.api('GET', '/api/progress')
+        self.assertEqual((status, body), (200, b'{"ready":true,"task":""}'))
+
     def test_view_is_drawn_and_follows_a_change(self):
         server = self.serve('torus.obj')
         self.driver.get(server.url)
@@ -315,6 +346,24 @@ class Page(unittest.TestCase):
         wait_ready(self.driver)
         after = Image.open(io.BytesIO(view.screenshot_as_png)).convert('RGB')
         self.assertNotEqual(before.tobytes(), after.tobytes(), 'the view did not follow the size')
+
+
+class UnreadableInput(unittest.TestCase):
+    def test_the_server_stops_with_the_programs_message_and_status(self):
+        # The page is served while the input is read: a file that turns out
+        # bad must still end the program, as the command line ends.
+        work = tempfile.mkdtemp(prefix='corvane-view-test-')
+        self.addCleanup(shutil.rmtree, work, True)
+        bad = write_obj(os.path.join(work, 'bad.obj'), [(0, 0, 0)], [[0, 1, 2]])
+        expected = program(bad, '-o', os.path.join(work, 'out.obj'), '--size', '0.1')
+        for mesh in [bad, os.path.join(work, 'missing.obj')]:
+            done = subprocess.run([PROGRAM, 'view', mesh, '--plugins-dir', work], capture_output=True, text=True,
+                                  timeout=30)
+            self.assertEqual(done.returncode, expected[0], mesh)
+            self.assertEqual(done.stderr.splitlines()[-1:], [f'corvane: {bad}:2: vertex number 2 is out of range '
+                                                             '(the file has 1)'] if mesh == bad else
+                             [f'corvane: {mesh}: cannot open: No such file or directory'])
+        self.assertEqual(done.stdout, '', 'no address for an input that is not there')
 
 
 class WithoutWebGL(unittest.TestCase):
@@ -362,7 +411,7 @@ class Defences(unittest.TestCase):
         # A cookie reaches this server from pages of other local servers too,
         # and a query string ends up in histories.
         save = self.run_path.replace('run', 'save')
-        for method, path in [('GET', '/api/input'), ('POST', self.run_path), ('POST', save)]:
+        for method, path in [('GET', '/api/input'), ('GET', '/api/progress'), ('POST', self.run_path), ('POST', save)]:
             for headers in [self.host, {**self.host, 'X-Corvane-Token': '0' * 64},
                             {**self.host, 'Cookie': f'corvane_token_{port}={token}'}]:
                 self.assertEqual(self.status(method, path, headers), 403, (path, headers))

@@ -70,11 +70,16 @@ class Server:
         shutil.rmtree(self.settings, ignore_errors=True)
 
 
-def chromium(width=1200, height=800, extra=()):
+def chromium(width=1200, height=800, extra=(), gpu=False):
+    """Headless Chromium. With `gpu`, the software renderer stands in for a
+    GPU, compositing included, as a browser with a GPU composites; without
+    it the page's thread reads every WebGL frame back for the software
+    compositor and waits for it."""
     profile = tempfile.mkdtemp(prefix='corvane-chromium-')
     options = webdriver.ChromeOptions()
     options.binary_location = shutil.which('chromium') or '/usr/bin/chromium'
-    for flag in ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    graphics = ['--use-angle=swiftshader', '--ignore-gpu-blocklist'] if gpu else ['--disable-gpu']
+    for flag in ['--headless', '--no-sandbox', *graphics, '--disable-quic', '--no-first-run',
                  '--disable-background-networking', '--disable-component-update', '--disable-sync',
                  '--enable-unsafe-swiftshader', f'--user-data-dir={profile}',
                  f'--window-size={width},{height}', *extra]:

@@ -1,10 +1,14 @@
 // Server calls. Meshes arrive as one binary buffer: a JSON header, then the
 // positions, the corner counts, the point indices and a tint per polygon as
-// typed arrays over the same bytes (see ViewEncodeMesh).
+// typed arrays over the same bytes (see ViewEncodeMesh), which the page's
+// worker makes ready to draw.
 //
 // Every call carries the token in a header of its own, the only place the
 // server takes it from: a page of another origin cannot send that header
 // without asking first, and the server refuses the asking.
+
+import { decodeMesh } from './mesh.js';
+import { buildMesh } from './meshwork.js';
 
 let token = '';
 
@@ -26,28 +30,18 @@ function call(path, method) {
   return fetch(path, { method, headers: { 'X-Corvane-Token': token } });
 }
 
-export function decodeMesh(buffer) {
-  const view = new DataView(buffer);
-  const magic = String.fromCharCode(...new Uint8Array(buffer, 0, 4));
-  if (magic !== 'CVM1') throw new Error('unexpected answer from the server');
-  const jsonLength = view.getUint32(4, true);
-  const info = JSON.parse(new TextDecoder().decode(new Uint8Array(buffer, 8, jsonLength)));
-  let at = 8 + jsonLength;
-  const points = view.getUint32(at, true);
-  const polygons = view.getUint32(at + 4, true);
-  const corners = view.getUint32(at + 8, true);
-  at += 12;
-  const positions = new Float32Array(buffer, at, points * 3);
-  at += points * 12;
-  const counts = new Uint32Array(buffer, at, polygons);
-  at += polygons * 4;
-  const indices = new Uint32Array(buffer, at, corners);
-  at += corners * 4;
-  const tint = new Uint8Array(buffer, at, polygons);
-  // Where each polygon's corners start in `indices`.
-  const starts = new Uint32Array(polygons + 1);
-  for (let i = 0; i < polygons; i++) starts[i + 1] = starts[i] + counts[i];
-  return { info, positions, counts, indices, starts, tint };
+// The mesh in an answer (see mesh.js), for callers that want it as it came.
+export { decodeMesh };
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// What the server is busy with: { ready, task: 'load', 'run', 'save' or ''
+// (idle), phase, elapsedMs, and step and steps, or done and total, where it
+// knows them }.
+export async function fetchProgress() {
+  const response = await call('/api/progress', 'GET');
+  if (!response.ok) throw await failure(response);
+  return response.json();
 }
 
 function query(options) {
@@ -71,16 +65,32 @@ async function failure(response) {
   return new Error(text);
 }
 
-export async function fetchInput() {
-  const response = await call('/api/input', 'GET');
-  if (!response.ok) throw await failure(response);
-  return decodeMesh(await response.arrayBuffer());
+// The input, once the server has read it (it serves the page meanwhile and
+// answers that it is still reading); `onArrived` is called when the mesh
+// has come and is being made ready to draw.
+export async function fetchInput(onArrived = () => {}) {
+  for (;;) {
+    const response = await call('/api/input', 'GET');
+    if (response.status === 503) {
+      const answer = await response.clone().json().catch(() => ({}));
+      if (answer.loading) {
+        await sleep(250);
+        continue;
+      }
+    }
+    if (!response.ok) throw await failure(response);
+    const buffer = await response.arrayBuffer();
+    onArrived();
+    return buildMesh(buffer, true);
+  }
 }
 
-export async function runModule(options) {
+export async function runModule(options, onArrived = () => {}) {
   const response = await call(`/api/run?${query(options)}`, 'POST');
   if (!response.ok) throw await failure(response);
-  return decodeMesh(await response.arrayBuffer());
+  const buffer = await response.arrayBuffer();
+  onArrived();
+  return buildMesh(buffer);
 }
 
 // Writes OUTPUT and resolves to its name, or, when the program was started

@@ -6,7 +6,7 @@
 // slider queues at most one run behind the one in flight. #status reads
 // "ready" only when the drawn result belongs to the controls as they are,
 // and "failed" when the run for them failed: the picture is an older one.
-import { fetchInput, runModule, save, takeToken } from './api.js';
+import { fetchInput, fetchProgress, runModule, save, takeToken } from './api.js';
 import { Controls, defaultSize } from './controls.js';
 import { Picker } from './picking.js';
 import { Viewport } from './scene.js';
@@ -37,6 +37,72 @@ const MODE_NAMES = { object: 'Object', 'two-polygon': 'Two-polygon' };
 
 function setStatus(text) {
   $('status').textContent = text;
+}
+
+// How far the work behind #status has come, under it: what the server says
+// of the request it is on (its phase, the phase's count or the step, the
+// time so far), asked a few times a second while a request is out, and then
+// what the page itself does with the answer.
+const PROGRESS_MS = 250;
+const TASKS = { load: 'Reading the input', run: 'Running the module', save: 'Saving' };
+const progress = { watching: 0, local: null };
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+function showProgress(text, fraction) {
+  $('progress').hidden = false;
+  $('progress-text').textContent = text;
+  // No fraction: the bar only says that work goes on.
+  if (fraction === null) $('progress-bar').removeAttribute('value');
+  else $('progress-bar').value = Math.max(0, Math.min(1, fraction));
+}
+
+function showServerProgress(p) {
+  if (!TASKS[p.task]) {
+    showProgress('Waiting for the server\'s answer', null);
+    return;
+  }
+  let how = '', fraction = null;
+  if (p.total) {
+    how = `, ${number(p.done)} of ${number(p.total)} (${Math.floor((p.done * 100) / p.total)}%)`;
+    fraction = p.done / p.total;
+  } else if (p.steps) {
+    how = ` (step ${p.step} of ${p.steps})`;
+    fraction = (p.step - 1) / p.steps;
+  }
+  showProgress(`${TASKS[p.task]}: ${p.phase || 'starting'}${how}, ${(p.elapsedMs / 1000).toFixed(1)} s`, fraction);
+}
+
+// The page's own step after an answer came: the server has nothing more to say.
+function localProgress(text) {
+  progress.local = text;
+  showProgress(text, null);
+}
+
+// Resolves as `work` does, showing the progress meanwhile.
+async function watchProgress(work) {
+  progress.watching++;
+  let done = false;
+  (async () => {
+    while (!done) {
+      await sleep(PROGRESS_MS);
+      if (done) break;
+      try {
+        const p = await fetchProgress();
+        if (!done && !progress.local) showServerProgress(p);
+      } catch (e) {
+        // The request itself says what went wrong.
+      }
+    }
+  })();
+  try {
+    return await work;
+  } finally {
+    done = true;
+    if (--progress.watching === 0) {
+      progress.local = null;
+      $('progress').hidden = true;
+    }
+  }
 }
 
 function refreshStatus() {
@@ -74,7 +140,8 @@ async function pump() {
     state.pending = null;
     state.inFlight = true;
     try {
-      const result = await runModule(options);
+      const result = await watchProgress(
+        runModule(options, () => localProgress('Drawing the result: building its triangles and edges')));
       showResult(result);
       state.shownKey = keyOf(options);
       state.failedKey = null;
@@ -154,7 +221,7 @@ async function onSave() {
   if (options.size === null || options.limitDeg === null) return;
   $('save-result').textContent = 'saving…';
   try {
-    $('save-result').textContent = await save(options, state.input.info.download);
+    $('save-result').textContent = await watchProgress(save(options, state.input.info.download));
   } catch (e) {
     $('save-result').textContent = e.message;
   }
@@ -164,7 +231,8 @@ async function start() {
   takeToken();
   controls = new Controls(schedule);
   try {
-    state.input = await fetchInput();
+    state.input = await watchProgress(
+      fetchInput(() => localProgress('Drawing the input: building its triangles and edges')));
   } catch (e) {
     setStatus('error');
     $('messages').textContent = `Cannot read the input: ${e.message}`;

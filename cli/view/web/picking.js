@@ -4,13 +4,10 @@
 // of one of that polygon's edges on the screen, the two polygons that share
 // the edge instead.
 import * as THREE from 'three';
+import { edgeOwners, edgeTable } from './mesh.js';
 
 const EDGE_PIXELS = 6;     // how near an edge a click must be to take it
 const CLICK_PIXELS = 4;    // a press that moves further is an orbit, not a click
-
-function edgeKey(a, b) {
-  return a < b ? a * 4294967296 + b : b * 4294967296 + a;
-}
 
 // Distance in pixels from point p to the segment a-b (all 2-D).
 function segmentDistance(p, a, b) {
@@ -30,7 +27,7 @@ export class Picker {
     this.mesh = null;
     this.target = null;
     this.tri2poly = null;
-    this.edges = new Map();   // edge key -> polygons that hold it
+    this.edges = null;        // the input's edges with their polygons (edgeTable's `picking`)
     const canvas = viewport.canvas;
     let down = null;
     canvas.addEventListener('pointerdown', (e) => { down = { x: e.clientX, y: e.clientY }; });
@@ -49,16 +46,9 @@ export class Picker {
     this.tri2poly = tri2poly;
     // Hit from either side: a face seen from behind is still the user's target.
     this.target = new THREE.Mesh(geometry, new THREE.MeshBasicMaterial({ side: THREE.DoubleSide }));
-    this.edges.clear();
-    const { counts, indices, starts } = mesh;
-    for (let p = 0; p < counts.length; p++) {
-      const s = starts[p], n = counts[p];
-      for (let k = 0; k < n && n >= 2; k++) {
-        const key = edgeKey(indices[s + k], indices[s + (k + 1) % n]);
-        const list = this.edges.get(key);
-        if (list) { if (list[list.length - 1] !== p) list.push(p); } else this.edges.set(key, [p]);
-      }
-    }
+    // Filed by point in typed arrays: a map of the edges of a million
+    // triangles took the page's thread for seconds and much of its memory.
+    this.edges = mesh.picking || edgeTable(mesh, true).picking;
   }
 
   // Screen position (pixels in the canvas) of input point i.
@@ -83,10 +73,10 @@ export class Picker {
     for (let k = 0; k < counts[poly]; k++) {
       const a = indices[starts[poly] + k], b = indices[starts[poly] + (k + 1) % counts[poly]];
       const d = segmentDistance(at, this.project(a, rect), this.project(b, rect));
-      if (d <= bestDistance) { bestDistance = d; best = edgeKey(a, b); }
+      if (d <= bestDistance) { bestDistance = d; best = [a, b]; }
     }
-    const sharing = best === null ? null : this.edges.get(best);
-    if (sharing && sharing.length === 2) return [...sharing];
+    const sharing = best === null ? null : edgeOwners(this.edges, best[0], best[1]);
+    if (sharing && sharing.length === 2) return sharing;
     return [poly];
   }
 }

@@ -4,6 +4,7 @@
 // selection, and the camera the user orbits. Drawn on demand, not in a loop.
 import * as THREE from 'three';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
+import { edgeTable, faceTriangles } from './mesh.js';
 
 const FRONT = new THREE.Color(205 / 255, 210 / 255, 220 / 255);
 const RESHAPED = new THREE.Color(240 / 255, 215 / 255, 170 / 255);
@@ -17,108 +18,33 @@ const TINTS = [FRONT, RESHAPED, CREATED];
 // sphere, whose polygons are a few pixels wide anyway.
 const SMOOTH_CORNERS = 20000;
 
-// The corners (numbers from 0 within the polygon) of its triangles, wound as
-// the polygon is. A triangle is itself; a convex polygon is a fan from its
-// first corner; any other is cut by ear clipping in its own plane, so that
-// a concave polygon covers only its own area. `out` receives the triples.
-function polygonTriangles(positions, indices, s, n, out) {
-  if (n === 3) {
-    out.push(0, 1, 2);
-    return;
-  }
-  const at = (k) => indices[s + (k % n)] * 3;
-  // The plane's normal (Newell's: the polygon winds counter-clockwise
-  // around it), in plain numbers: most polygons are convex quads, and this
-  // runs for every polygon of every result.
-  let nx = 0, ny = 0, nz = 0;
-  for (let k = 0; k < n; k++) {
-    const a = at(k), b = at(k + 1);
-    nx += (positions[a + 1] - positions[b + 1]) * (positions[a + 2] + positions[b + 2]);
-    ny += (positions[a + 2] - positions[b + 2]) * (positions[a] + positions[b]);
-    nz += (positions[a] - positions[b]) * (positions[a + 1] + positions[b + 1]);
-  }
-  // Convex when no corner turns against the normal: a fan is then right.
-  let convex = true;
-  for (let k = 0; k < n && convex; k++) {
-    const a = at(k), b = at(k + 1), c = at(k + 2);
-    const ux = positions[b] - positions[a], uy = positions[b + 1] - positions[a + 1], uz = positions[b + 2] - positions[a + 2];
-    const vx = positions[c] - positions[b], vy = positions[c + 1] - positions[b + 1], vz = positions[c + 2] - positions[b + 2];
-    convex = (uy * vz - uz * vy) * nx + (uz * vx - ux * vz) * ny + (ux * vy - uy * vx) * nz >= 0;
-  }
-  if (convex || nx * nx + ny * ny + nz * nz === 0) {
-    // (No plane, zero area: nothing to draw right.)
-    for (let k = 1; k + 1 < n; k++) out.push(0, k, k + 1);
-    return;
-  }
-  const normal = new THREE.Vector3(nx, ny, nz).normalize();
-  const u = new THREE.Vector3(Math.abs(normal.x) < 0.9 ? 1 : 0, Math.abs(normal.x) < 0.9 ? 0 : 1, 0)
-    .cross(normal).normalize();
-  const v = new THREE.Vector3().crossVectors(normal, u);
-  const flat = [];
-  const p = new THREE.Vector3();
-  for (let k = 0; k < n; k++) {
-    const a = at(k);
-    p.set(positions[a], positions[a + 1], positions[a + 2]);
-    flat.push(new THREE.Vector2(p.dot(u), p.dot(v)));
-  }
-  for (const [a, b, c] of THREE.ShapeUtils.triangulateShape(flat, [])) {
-    const turn = (flat[b].x - flat[a].x) * (flat[c].y - flat[a].y) - (flat[b].y - flat[a].y) * (flat[c].x - flat[a].x);
-    if (turn >= 0) out.push(a, b, c);
-    else out.push(a, c, b);
-  }
-}
-
-// Triangles of every polygon, each polygon with corners of its own so that
-// it takes one colour. `tri2poly[t]` is the polygon of triangle t.
-export function triangulate(mesh, colourOf) {
-  const { positions, counts, indices, starts } = mesh;
-  const corners = indices.length;
-  const xyz = new Float32Array(corners * 3);
-  const rgb = colourOf ? new Float32Array(corners * 3) : null;
-  let most = 0;
-  for (let p = 0; p < counts.length; p++) if (counts[p] >= 3) most += counts[p] - 2;
-  const index = new Uint32Array(most * 3);
-  const tri2poly = new Uint32Array(most);
-  const corner = [];
-  let t = 0;
-  for (let p = 0; p < counts.length; p++) {
-    const s = starts[p], n = counts[p];
-    const colour = colourOf ? colourOf(p) : null;
-    for (let k = 0; k < n; k++) {
-      const v = indices[s + k] * 3, c = (s + k) * 3;
-      xyz[c] = positions[v]; xyz[c + 1] = positions[v + 1]; xyz[c + 2] = positions[v + 2];
-      if (rgb) { rgb[c] = colour.r; rgb[c + 1] = colour.g; rgb[c + 2] = colour.b; }
-    }
-    if (n < 3) continue;
-    corner.length = 0;
-    polygonTriangles(positions, indices, s, n, corner);
-    for (let k = 0; k + 2 < corner.length && t < most; k += 3) {
-      index[t * 3] = s + corner[k]; index[t * 3 + 1] = s + corner[k + 1]; index[t * 3 + 2] = s + corner[k + 2];
-      tri2poly[t++] = p;
-    }
-  }
-  const geometry = new THREE.BufferGeometry();
-  geometry.setAttribute('position', new THREE.BufferAttribute(xyz, 3));
-  if (rgb) geometry.setAttribute('color', new THREE.BufferAttribute(rgb, 3));
-  geometry.setIndex(new THREE.BufferAttribute(index.subarray(0, t * 3), 1));
-  geometry.computeBoundingSphere();
-  geometry.computeBoundingBox();
-  return { geometry, tri2poly: tri2poly.subarray(0, t) };
-}
-
-// Each edge once, however many polygons hold it, as a pair of point numbers
-// over the mesh's own positions: half the segments of drawing every
-// polygon's outline. Edges are filed under their lower point, whose few
-// edges are compared with each other: linear, with no map or sort.
-// `previous` (the `edges` of an earlier result) is taken as it is when its
-// polygons are this mesh's, as after most size changes; returns the
-// geometry and `edges`, for the next.
-export function edgeGeometry(mesh, previous = null) {
-  const { positions, counts, starts, indices } = mesh;
-  const points = positions.length / 3;
-  const pairs = previous && samePolygons(previous, mesh) ? previous.pairs : edgePairs(mesh);
+// The triangles of every polygon over the mesh's own points; `tri2poly[t]`
+// is the polygon of triangle t, and the geometry has a group per tint (see
+// faceTriangles; `mesh.faces` when the worker built them already).
+export function triangulate(mesh) {
+  const positions = mesh.positions instanceof Float32Array ? mesh.positions : new Float32Array(mesh.positions);
+  const faces = mesh.faces || faceTriangles({ ...mesh, positions });
   const geometry = new THREE.BufferGeometry();
   geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
+  geometry.setIndex(new THREE.BufferAttribute(faces.index, 1));
+  faces.groups.forEach((g, tint) => geometry.addGroup(g.start, g.count, tint));
+  geometry.computeBoundingSphere();
+  geometry.computeBoundingBox();
+  return { geometry, tri2poly: faces.tri2poly };
+}
+
+// Each edge once, as a pair of point numbers over the mesh's own positions
+// (see edgeTable; `mesh.pairs` when the worker found them already).
+// `previous` (the `edges` of an earlier result) is taken as it is when its
+// polygons are this mesh's, as after most size changes; `position`, the
+// faces' attribute of the same points, is shared so that the renderer holds
+// one copy of them. Returns the geometry and `edges`, for the next.
+export function edgeGeometry(mesh, previous = null, position = null) {
+  const { positions, counts, indices } = mesh;
+  const points = positions.length / 3;
+  const pairs = mesh.pairs || (previous && samePolygons(previous, mesh) ? previous.pairs : edgeTable(mesh).pairs);
+  const geometry = new THREE.BufferGeometry();
+  geometry.setAttribute('position', position || new THREE.BufferAttribute(positions, 3));
   geometry.setIndex(new THREE.BufferAttribute(pairs, 1));
   return { geometry, edges: { points, counts, indices, pairs } };
 }
@@ -129,40 +55,6 @@ function samePolygons(a, b) {
   for (let i = 0; i < a.counts.length; i++) if (a.counts[i] !== b.counts[i]) return false;
   for (let i = 0; i < a.indices.length; i++) if (a.indices[i] !== b.indices[i]) return false;
   return true;
-}
-
-function edgePairs(mesh) {
-  const { positions, counts, starts, indices } = mesh;
-  const points = positions.length / 3;
-  const other = (p, k) => indices[starts[p] + (k + 1) % counts[p]];
-  const first = new Uint32Array(points + 1);
-  for (let p = 0; p < counts.length; p++) {
-    if (counts[p] < 2) continue;
-    for (let k = 0; k < counts[p]; k++) first[Math.min(indices[starts[p] + k], other(p, k)) + 1]++;
-  }
-  for (let i = 0; i < points; i++) first[i + 1] += first[i];
-  const next = first.slice(0, points);
-  const higher = new Uint32Array(first[points]);
-  for (let p = 0; p < counts.length; p++) {
-    if (counts[p] < 2) continue;
-    for (let k = 0; k < counts[p]; k++) {
-      const a = indices[starts[p] + k], b = other(p, k);
-      higher[next[Math.min(a, b)]++] = Math.max(a, b);
-    }
-  }
-  const pairs = new Uint32Array(higher.length * 2);
-  let m = 0;
-  for (let a = 0; a < points; a++) {
-    for (let k = first[a]; k < first[a + 1]; k++) {
-      let seen = false;
-      for (let j = first[a]; j < k && !seen; j++) seen = higher[j] === higher[k];
-      if (!seen) {
-        pairs[m++] = a;
-        pairs[m++] = higher[k];
-      }
-    }
-  }
-  return pairs.subarray(0, m);
 }
 
 // Front and back faces in passes of their own, the front first: its depth
@@ -206,7 +98,8 @@ export class Viewport {
     this.lastEdges = { input: null, result: null };  // the polygons and edges each last showed
     this.edges = true;
     this.materials = {
-      front: faceMaterial(THREE.FrontSide, { vertexColors: true }),
+      // One per tint, in the order of the geometry's groups.
+      front: TINTS.map((color) => faceMaterial(THREE.FrontSide, { color })),
       back: faceMaterial(THREE.BackSide, { color: BACK }),
       edges: new THREE.LineBasicMaterial({ color: EDGE }),
       selection: new THREE.MeshBasicMaterial({
@@ -217,7 +110,7 @@ export class Viewport {
     // The selection's mesh stays in the scene, empty when nothing is
     // selected, so that its shader is built with the first picture rather
     // than at the first click.
-    this.selection = new THREE.Mesh(triangulate({ positions: [], counts: [], indices: [], starts: [0] }, null)
+    this.selection = new THREE.Mesh(triangulate({ positions: [], counts: [], indices: [], starts: [0] })
       .geometry, this.materials.selection);
     this.selection.frustumCulled = false;
     this.scene.add(this.selection);
@@ -252,10 +145,12 @@ export class Viewport {
       child.geometry.dispose();
       group.remove(child);
     }
-    const { geometry, tri2poly } = triangulate(mesh, (p) => TINTS[mesh.tint[p]] || FRONT);
+    const { geometry, tri2poly } = triangulate(mesh);
     const front = new THREE.Mesh(geometry, this.materials.front);
     const back = new THREE.Mesh(geometry, this.materials.back);
-    const { geometry: edgeLines, edges } = edgeGeometry(mesh, this.lastEdges[which]);
+    // The edges share the faces' points: one copy for the renderer too.
+    const { geometry: edgeLines, edges } =
+      edgeGeometry(mesh, this.lastEdges[which], geometry.getAttribute('position'));
     this.lastEdges[which] = edges;
     const lines = new THREE.LineSegments(edgeLines, this.materials.edges);
     lines.name = 'edges';
@@ -268,17 +163,22 @@ export class Viewport {
     return { front, tri2poly };
   }
 
-  // Draws the selected polygons of `mesh` (numbers from 0) over it.
+  // Draws the selected polygons of `mesh` (numbers from 0) over it, with
+  // their own few points rather than all of the mesh's.
   setSelection(mesh, polys) {
     const { counts, indices, starts, positions } = mesh;
-    const one = { positions, counts: [], indices: [], starts: [0] };
+    const one = { positions: [], counts: [], indices: [], starts: [0] };
     for (const p of polys) {
-      for (let k = 0; k < counts[p]; k++) one.indices.push(indices[starts[p] + k]);
+      for (let k = 0; k < counts[p]; k++) {
+        const v = indices[starts[p] + k] * 3;
+        one.indices.push(one.positions.length / 3);
+        one.positions.push(positions[v], positions[v + 1], positions[v + 2]);
+      }
       one.counts.push(counts[p]);
       one.starts.push(one.indices.length);
     }
     this.selection.geometry.dispose();
-    this.selection.geometry = triangulate(one, null).geometry;
+    this.selection.geometry = triangulate(one).geometry;
     this.render();
   }
 
