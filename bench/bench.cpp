@@ -101,10 +101,9 @@ Setup RingSetup(int pairs)
     Setup s;
     s.mesh = MakeQuadTube(pairs, 2);
     // Quad k of row 0 and quad k of row 1 share the ring at z = 1.
-    for (MeshPoly &p : s.mesh.polys)
-        p.selected = false;
-    s.mesh.polys[0].selected = true;
-    s.mesh.polys[static_cast<size_t>(pairs)].selected = true;
+    s.mesh.polySelected.assign(MeshPolyCount(s.mesh), 0);
+    s.mesh.polySelected[0] = 1;
+    s.mesh.polySelected[static_cast<size_t>(pairs)] = 1;
     s.pairMode = true;
     s.bevel = 0.1 * 6.283185307179586 / pairs;
     // Every pair takes 12 buffered points (two copies of 4, two detached
@@ -125,13 +124,13 @@ Setup SlitWalkSetup(int corners)
     Setup s;
     s.mesh.points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 1}};
     for (int k = 0; k < 4; ++k)
-        s.mesh.polys.push_back({{k, (k + 1) % 4, 4}, "Default", true, false});
+        MeshPutFace(&s.mesh, {{k, (k + 1) % 4, 4}, "Default", true, false});
     const int walk[] = {0, 1, 2, 3, 0, 3, 2, 1};
-    MeshPoly slit;
+    MeshFace slit;
     slit.surface = "Default";
     for (int k = 0; k < corners; ++k)
         slit.points.push_back(walk[k % 8]);
-    s.mesh.polys.push_back(slit);
+    MeshPutFace(&s.mesh, slit);
     return s;
 }
 

@@ -41,7 +41,7 @@ void BM_Read(benchmark::State &state, MeshFormat format)
             state.SkipWithError(error.c_str());
         benchmark::DoNotOptimize(mesh.points.data());
     }
-    state.counters["corners"] = (double)(mesh.polys.size() * 3);
+    state.counters["corners"] = (double)(MeshPolyCount(mesh) * 3);
 }
 
 }  // namespace

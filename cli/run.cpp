@@ -76,8 +76,8 @@ void InputNotes(const CliArgs &args, const MeshReadInfo &info)
 void DegenerateNote(const CliArgs &args, const MeshData &mesh)
 {
     int few = 0;
-    for (const MeshPoly &p : mesh.polys)
-        few += p.points.size() < 3 ? 1 : 0;
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++)
+        few += MeshPolyPoints(mesh, i).size() < 3 ? 1 : 0;
     if (few > 0)
         Note(args, args.input + ": " + std::to_string(few) +
                        " polygon(s) of fewer than 3 points are left out of the output");
@@ -125,7 +125,7 @@ void WindingWarning(const CliArgs &args, const MeshData &mesh)
 // name. false with a message when they do not name two polygons of the mesh.
 bool SelectPolygons(const CliArgs &args, const MeshData &mesh, int selected[2])
 {
-    int count = (int)mesh.polys.size();
+    int count = (int)MeshPolyCount(mesh);
     if (args.select[0] > 0) {
         for (int k = 0; k < 2; k++)
             if (args.select[k] > count) {
@@ -272,7 +272,7 @@ int ReadInput(Job *job)
     InputNotes(args, info);
     // The module would answer with its own words for an empty background
     // layer, which name neither the file nor what is missing.
-    if (job->input.polys.empty()) {
+    if (MeshPolyCount(job->input) == 0) {
         Error(args.input + " has no polygons; there is nothing to chamfer");
         return kExitBadInput;
     }
@@ -429,9 +429,7 @@ std::string CornersPastLimit(const Job &job)
         if (at != std::string::npos && m.text.find("polygon corners", at) != std::string::npos)
             limit = std::atoll(m.text.c_str() + at + says.size());
     }
-    long long corners = 0;
-    for (const MeshPoly &p : job.input.polys)
-        corners += (long long)p.points.size();
+    const long long corners = (long long)job.input.polyPoints.size();
     if (job.pairMode || limit <= 0 || corners <= limit)
         return "";
     return " (" + job.args.input + " has " + Grouped(corners) + " polygon corners, more than the " +
@@ -544,8 +542,8 @@ int WriteResults(const Job &job, int status)
         std::printf("wrote %s: %s -> %s points, %s -> %s polygons (%s mode, %s)\n", args.output.c_str(),
                     Grouped((long long)job.input.points.size()).c_str(),
                     Grouped((long long)output.points.size()).c_str(),
-                    Grouped((long long)job.input.polys.size()).c_str(),
-                    Grouped((long long)output.polys.size()).c_str(),
+                    Grouped((long long)MeshPolyCount(job.input)).c_str(),
+                    Grouped((long long)MeshPolyCount(output)).c_str(),
                     job.pairMode ? "two-polygon" : "object", OptionsText(job, false).c_str());
     if (args.stats)
         PrintStats(job.input, &output, job.run.activationMs);

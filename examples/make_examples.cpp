@@ -30,7 +30,7 @@ MeshData MakeLGrid()
     for (int j = 0; j < 6; j++)
         for (int i = 0; i < 6; i++)
             if (!removed(i, j))
-                mesh.polys.push_back(grid.polys[j * 6 + i]);
+                MeshAddPolyFrom(&mesh, grid, (size_t)(j * 6 + i));
     return mesh;
 }
 
@@ -39,8 +39,9 @@ MeshData MakeLGrid()
 MeshData MakeNamedCylinder()
 {
     MeshData mesh = MakeCylinder(12, 2);
-    for (MeshPoly &p : mesh.polys)
-        p.surface = p.points.size() == 4 ? "Side" : "Cap";
+    const int side = MeshInternSurface(&mesh, "Side"), cap = MeshInternSurface(&mesh, "Cap");
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++)
+        mesh.polySurface[i] = MeshPolyPoints(mesh, i).size() == 4 ? side : cap;
     return mesh;
 }
 

@@ -55,7 +55,7 @@ inline RunResult RunAndCheck(const uint8_t *data, size_t size, const std::string
     host->script.pluginsDir = settingsDir;
     EmuHostAddMesh(host.get(), HOST_LAYER_BACKGROUND, a.background);
     EmuHostAddMesh(host.get(), HOST_LAYER_FOREGROUND, a.foreground);
-    if (a.hidePoly >= 0 && !host->polys.empty())
+    if (a.hidePoly >= 0 && !(host->polys.size() == 0))
         host->script.hidePolys.push_back(host->polys[(size_t)a.hidePoly % host->polys.size()]->info.pol);
 
     std::string path = settingsDir + "/Corvane.cfg";
@@ -79,8 +79,8 @@ inline RunResult RunAndCheck(const uint8_t *data, size_t size, const std::string
         for (const auto &p : host->polys)
             corners += p->points.size();
         fprintf(stderr, "background %zu points %zu polygons, foreground %zu points %zu polygons, %zu corners\n",
-                a.background.points.size(), a.background.polys.size(), a.foreground.points.size(),
-                a.foreground.polys.size(), corners);
+                a.background.points.size(), MeshPolyCount(a.background), a.foreground.points.size(),
+                MeshPolyCount(a.foreground), corners);
         host->hooks.monitorOpen = [&](const EmuMonitorLog &) { phaseStart = clock(); };
         host->hooks.monitorClose = [&](const EmuMonitorLog &m) {
             fprintf(stderr, "  %s / %s: %u steps, %.3f s\n", m.title.c_str(), m.text.c_str(), m.steps,

@@ -14,6 +14,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "meshgen/meshgen.h"
 
 namespace fuzzin {
 
@@ -154,7 +156,7 @@ inline void DecodeMesh(Reader *in, MeshData *mesh)
     int corners = 0;
     for (int k = 0; k < polys; k++) {
         uint8_t op = in->U8();
-        MeshPoly poly;
+        MeshFace poly;
         switch (op & 3) {
         case kPolyList: {
             int count = in->U8();
@@ -171,12 +173,12 @@ inline void DecodeMesh(Reader *in, MeshData *mesh)
         case kPolyCopy: {
             int which = in->U8();
             int turn = (op & 3) == kPolyCopy ? in->U8() : 0;
-            if (mesh->polys.empty())
+            if (MeshPolyCount(*mesh) == 0)
                 break;
-            const std::vector<int> &from = mesh->polys[which % mesh->polys.size()].points;
-            poly.points = from;
+            const MeshPointSpan from = MeshPolyPoints(*mesh, which % MeshPolyCount(*mesh));
+            poly.points = from.ToVector();
             if ((op & 3) == kPolyReverse) {
-                poly.points.assign(from.rbegin(), from.rend());
+                std::reverse(poly.points.begin(), poly.points.end());
             } else if (!from.empty()) {
                 for (size_t v = 0; v < from.size(); v++)
                     poly.points[v] = from[(v + (size_t)turn) % from.size()];
@@ -198,7 +200,7 @@ inline void DecodeMesh(Reader *in, MeshData *mesh)
         poly.selected = (op & kPolySelected) != 0;
         poly.hasSurface = (op & kPolyNoSurface) == 0;
         poly.surface = SurfaceName(op >> 4);
-        mesh->polys.push_back(std::move(poly));
+        MeshPutFace(mesh, poly);
     }
 }
 
@@ -286,19 +288,20 @@ inline void EncodeMesh(Writer *out, const MeshData &mesh)
         out->Number(p[1]);
         out->Number(p[2]);
     }
-    out->U8((int)mesh.polys.size());
-    for (const MeshPoly &poly : mesh.polys) {
-        int surface = poly.surface == "A" ? 1 : poly.surface == "B" ? 2 : 0;
-        out->U8(kPolyList | (poly.selected ? kPolySelected : 0) |
-                (poly.hasSurface ? 0 : kPolyNoSurface) | (surface << 4));
-        int count = (int)poly.points.size();
+    out->U8((int)MeshPolyCount(mesh));
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(mesh); polyIndex++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, polyIndex);
+        int surface = MeshPolySurface(mesh, polyIndex) == "A" ? 1 : MeshPolySurface(mesh, polyIndex) == "B" ? 2 : 0;
+        out->U8(kPolyList | (MeshPolySelected(mesh, polyIndex) ? kPolySelected : 0) |
+                (MeshPolyHasSurface(mesh, polyIndex) ? 0 : kPolyNoSurface) | (surface << 4));
+        int count = (int)poly.size();
         if (count >= 255) {
             out->U8(255);
             out->U8(count - 255);
         } else {
             out->U8(count);
         }
-        for (int v : poly.points)
+        for (int v : poly)
             out->U8(v);
     }
 }

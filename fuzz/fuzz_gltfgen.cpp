@@ -176,19 +176,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     MeshReadInfo info;
     std::string error;
     if (!MeshReadBytes(glb, kName, MeshFormat::Glb, &mesh, &info, &error, &budget)) {
-        CHECK(mesh.points.empty() && mesh.polys.empty());
+        CHECK(mesh.points.empty() && MeshPolyCount(mesh) == 0);
         CHECK(error.rfind(kName, 0) == 0);
         return 0;
     }
-    CHECK((long long)mesh.polys.size() * 3 <= kCorners && (long long)mesh.points.size() <= kCorners);
+    CHECK((long long)MeshPolyCount(mesh) * 3 <= kCorners && (long long)mesh.points.size() <= kCorners);
     for (const auto &p : mesh.points)
         CHECK(std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]));
-    for (const MeshPoly &poly : mesh.polys) {
-        CHECK(poly.points.size() == 3 && !poly.surface.empty());
-        for (int v : poly.points)
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(mesh); polyIndex++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, polyIndex);
+        CHECK(poly.size() == 3 && !MeshPolySurface(mesh, polyIndex).empty());
+        for (int v : poly)
             CHECK(v >= 0 && (size_t)v < mesh.points.size());
-        CHECK(poly.points[0] != poly.points[1] && poly.points[1] != poly.points[2] &&
-              poly.points[2] != poly.points[0]);
+        CHECK(poly[0] != poly[1] && poly[1] != poly[2] &&
+              poly[2] != poly[0]);
     }
     return 0;
 }

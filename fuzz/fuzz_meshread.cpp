@@ -29,10 +29,10 @@ const MeshBudget kBudget = MeshBudgetForCorners(1 << 20);
 
 bool SameMesh(const MeshData &a, const MeshData &b)
 {
-    if (a.points != b.points || a.polys.size() != b.polys.size())
+    if (a.points != b.points || MeshPolyCount(a) != MeshPolyCount(b))
         return false;
-    for (size_t k = 0; k < a.polys.size(); k++)
-        if (a.polys[k].points != b.polys[k].points)
+    for (size_t k = 0; k < MeshPolyCount(a); k++)
+        if (MeshPolyPoints(a, k) != MeshPolyPoints(b, k))
             return false;
     return true;
 }
@@ -60,20 +60,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     MeshReadInfo info;
     std::string error;
     if (!MeshReadBytes(bytes, kName, format, &mesh, &info, &error, &kBudget)) {
-        CHECK(mesh.points.empty() && mesh.polys.empty());
+        CHECK(mesh.points.empty() && MeshPolyCount(mesh) == 0);
         CHECK(error.rfind(kName, 0) == 0 && error.size() > sizeof kName + 1);
         return 0;
     }
     for (const auto &p : mesh.points)
         CHECK(std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]));
-    for (const MeshPoly &poly : mesh.polys) {
-        CHECK(poly.points.size() >= 3 && !poly.surface.empty());
-        CHECK(!triangles || poly.points.size() == 3);
-        for (int v : poly.points)
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(mesh); polyIndex++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, polyIndex);
+        CHECK(poly.size() >= 3 && !MeshPolySurface(mesh, polyIndex).empty());
+        CHECK(!triangles || poly.size() == 3);
+        for (int v : poly)
             CHECK(v >= 0 && (size_t)v < mesh.points.size());
         if (triangles)
-            CHECK(poly.points[0] != poly.points[1] && poly.points[1] != poly.points[2] &&
-                  poly.points[2] != poly.points[0]);
+            CHECK(poly[0] != poly[1] && poly[1] != poly[2] &&
+                  poly[2] != poly[0]);
     }
     CHECK(info.welded >= 0 && info.collapsed >= 0);
 

@@ -18,10 +18,10 @@ namespace {
 
 bool SameMesh(const MeshData &a, const MeshData &b)
 {
-    if (a.points != b.points || a.polys.size() != b.polys.size())
+    if (a.points != b.points || MeshPolyCount(a) != MeshPolyCount(b))
         return false;
-    for (size_t k = 0; k < a.polys.size(); k++) {
-        if (a.polys[k].points != b.polys[k].points || a.polys[k].surface != b.polys[k].surface)
+    for (size_t k = 0; k < MeshPolyCount(a); k++) {
+        if (MeshPolyPoints(a, k) != MeshPolyPoints(b, k) || MeshPolySurface(a, k) != MeshPolySurface(b, k))
             return false;
     }
     return true;
@@ -39,23 +39,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const MeshBudget budget = MeshBudgetForCorners(1 << 20);
     bool ok = MeshReadObjText(text, "in.obj", &mesh, &info, &error, &budget);
     if (!ok) {
-        CHECK(mesh.points.empty() && mesh.polys.empty());
+        CHECK(mesh.points.empty() && MeshPolyCount(mesh) == 0);
         CHECK(error.rfind("in.obj:", 0) == 0);
         CHECK(error.size() > 8);
         return 0;
     }
     for (const auto &p : mesh.points)
         CHECK(std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]));
-    for (const MeshPoly &poly : mesh.polys) {
-        CHECK(!poly.surface.empty());
-        for (int v : poly.points)
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(mesh); polyIndex++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, polyIndex);
+        CHECK(!MeshPolySurface(mesh, polyIndex).empty());
+        for (int v : poly)
             CHECK(v >= 0 && (size_t)v < mesh.points.size());
     }
     // What the program writes reads back as the same mesh. A surface name
     // with blanks inside or a '#' is the one thing that does not survive
     // the text form; such meshes are not compared.
-    for (const MeshPoly &poly : mesh.polys) {
-        if (poly.surface.find_first_of(" \t#") != std::string::npos)
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(mesh); polyIndex++) {
+        if (MeshPolySurface(mesh, polyIndex).find_first_of(" \t#") != std::string::npos)
             return 0;
     }
     MeshData again;

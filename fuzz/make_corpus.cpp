@@ -42,8 +42,8 @@ void PutText(const std::string &target, const std::string &name, const std::stri
 
 MeshData Selected(MeshData mesh, int a, int b)
 {
-    mesh.polys[(size_t)a].selected = true;
-    mesh.polys[(size_t)b].selected = true;
+    mesh.polySelected[(size_t)a] = 1;
+    mesh.polySelected[(size_t)b] = 1;
     return mesh;
 }
 
@@ -52,10 +52,10 @@ MeshData TwoTriangles()
 {
     MeshData m;
     m.points = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, -1, 0}};
-    MeshPoly a, b;
+    MeshFace a, b;
     a.points = {0, 1, 2};
     b.points = {1, 0, 3};
-    m.polys = {a, b};
+    MeshSetFaces(&m, {a, b});
     return m;
 }
 
@@ -64,12 +64,12 @@ MeshData Crowded()
 {
     MeshData m;
     m.points = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
-    MeshPoly a, b, c, d;
+    MeshFace a, b, c, d;
     a.points = {0, 1, 2};
     b.points = {1, 0, 3};
     c.points = {1, 0, 4};
     d.points = {0, 1, 5};
-    m.polys = {a, b, c, d};
+    MeshSetFaces(&m, {a, b, c, d});
     return m;
 }
 
@@ -79,13 +79,13 @@ MeshData BigPolygon()
     MeshData m;
     for (int k = 0; k < 150; k++)
         m.points.push_back({(double)(k % 20), (double)(k / 20), 0.0});
-    MeshPoly big;
+    MeshFace big;
     for (int k = 0; k < 300; k++)
         big.points.push_back(k % 150);
-    m.polys.push_back(big);
-    MeshPoly t;
+    MeshPutFace(&m, big);
+    MeshFace t;
     t.points = {1, 0, 149};
-    m.polys.push_back(t);
+    MeshPutFace(&m, t);
     return m;
 }
 
@@ -94,13 +94,13 @@ MeshData Degenerate()
 {
     MeshData m;
     m.points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 0}};
-    MeshPoly a, b, c, d, e;
+    MeshFace a, b, c, d, e;
     a.points = {0, 1, 1, 2, 3};
     b.points = {0, 1};
     c.points = {};
     d.points = {0, 4, 2, 4, 0, 3};
     e.points = {2, 2, 2};
-    m.polys = {a, b, c, d, e};
+    MeshSetFaces(&m, {a, b, c, d, e});
     return m;
 }
 
@@ -236,8 +236,8 @@ void ObjSeeds()
 void MeshFileSeeds()
 {
     MeshData cylinder = MakeCylinder(6, 1);
-    for (size_t k = 0; k < cylinder.polys.size(); k++)
-        cylinder.polys[k].surface = k % 2 ? "Side" : "Cap";
+    for (size_t k = 0; k < MeshPolyCount(cylinder); k++)
+        cylinder.polySurface[k] = MeshInternSurface(&cylinder, k % 2 ? "Side" : "Cap");
     const MeshData meshes[] = {MakeCube(), cylinder, MakeFan(5), MakeTorus(4, 3)};
     const struct {
         MeshFormat format;

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -16,6 +18,26 @@ EmuHost *g_current = nullptr;
 
 LWPntID PointIdOf(size_t index) { return reinterpret_cast<LWPntID>(static_cast<uintptr_t>(index + 1)); }
 LWPolID PolyIdOf(size_t index) { return reinterpret_cast<LWPolID>(static_cast<uintptr_t>(index + 1)); }
+
+// The name in the host's table, added when it is new.
+const std::string *InternName(EmuHost *host, std::string_view text)
+{
+    // Looked up before it is inserted: an insertion makes its node first, an
+    // allocation for a name the table almost always has.
+    std::string key(text);
+    auto found = host->names.find(key);
+    if (found == host->names.end())
+        found = host->names.insert(std::move(key)).first;
+    return &*found;
+}
+
+// Gives `poly` the surface `name` (in the host's table), or none for null.
+void PointAtName(EmuPoly *poly, const std::string *name)
+{
+    poly->hasSurface = name != nullptr;
+    poly->surface = name ? std::string_view(*name) : std::string_view();
+    poly->info.surface = name ? name->c_str() : nullptr;
+}
 
 } // namespace
 
@@ -45,22 +67,29 @@ std::vector<LWPolID> EmuHostAddMesh(EmuHost *host, int layer, const MeshData &me
         pt->layer = layer;
         host->points.push_back(std::move(pt));
     }
+    // The mesh's names go into the host's table once each, not once for
+    // each polygon.
+    std::vector<const std::string *> names(mesh.surfaces.size());
+    for (size_t s = 0; s < names.size(); ++s)
+        names[s] = InternName(host, mesh.surfaces[s]);
+    const size_t count = MeshPolyCount(mesh);
     std::vector<LWPolID> ids;
-    ids.reserve(mesh.polys.size());
-    host->polys.reserve(host->polys.size() + mesh.polys.size());
+    ids.reserve(count);
+    host->polys.reserve(host->polys.size() + count);
     std::vector<LWPntID> corners;
-    for (const MeshPoly &mp : mesh.polys) {
+    for (size_t i = 0; i < count; ++i) {
         auto poly = std::make_unique<EmuPoly>();
         corners.clear();
-        for (int k : mp.points) {
+        for (int k : MeshPolyPoints(mesh, i)) {
             assert(k >= 0 && static_cast<size_t>(k) < mesh.points.size());
             corners.push_back(PointIdOf(first + static_cast<size_t>(k)));
         }
         std::memset(&poly->info, 0, sizeof poly->info);
         poly->info.pol = PolyIdOf(host->polys.size());
-        poly->info.flags = mp.selected ? HOST_POLY_SELECTED : 0;
+        poly->info.flags = MeshPolySelected(mesh, i) ? HOST_POLY_SELECTED : 0;
         EmuPolySetPoints(host, poly.get(), corners.data(), corners.size());
-        EmuPolySetSurface(host, poly.get(), mp.hasSurface ? mp.surface.data() : nullptr, mp.surface.size());
+        const int s = mesh.polySurface[i];
+        PointAtName(poly.get(), s == kMeshNoSurface ? nullptr : names[static_cast<size_t>(s)]);
         poly->layer = layer;
         ids.push_back(poly->info.pol);
         host->polys.push_back(std::move(poly));
@@ -88,21 +117,7 @@ void EmuPolySetPoints(EmuHost *host, EmuPoly *poly, const LWPntID *points, size_
 
 void EmuPolySetSurface(EmuHost *host, EmuPoly *poly, const char *surface, size_t length)
 {
-    poly->hasSurface = surface != nullptr;
-    if (surface == nullptr) {
-        poly->surface = std::string_view();
-        poly->info.surface = nullptr;
-        return;
-    }
-    // Looked up before it is inserted: an insertion makes its node first, an
-    // allocation per polygon for a name the table almost always has.
-    std::string key(surface, length);
-    auto found = host->names.find(key);
-    if (found == host->names.end())
-        found = host->names.insert(std::move(key)).first;
-    const std::string &name = *found;
-    poly->surface = name;
-    poly->info.surface = name.c_str();
+    PointAtName(poly, surface ? InternName(host, std::string_view(surface, length)) : nullptr);
 }
 
 void EmuHostMakeCurrent(EmuHost *host)
@@ -148,7 +163,10 @@ MeshData EmuHostLayerMesh(const EmuHost *host, int layer)
     for (const auto &poly : host->polys)
         polys += poly->alive && poly->layer == layer ? 1 : 0;
     mesh.points.reserve(points);
-    mesh.polys.reserve(polys);
+    size_t corners = 0;
+    for (const auto &poly : host->polys)
+        corners += poly->alive && poly->layer == layer ? poly->points.size() : 0;
+    MeshReservePolys(&mesh, polys, corners);
     for (size_t k = 0; k < host->points.size(); ++k) {
         if (index[k] < 0)
             continue;
@@ -156,17 +174,24 @@ MeshData EmuHostLayerMesh(const EmuHost *host, int layer)
         const double *pos = host->points[k]->info.position;
         mesh.points.push_back({pos[0], pos[1], pos[2]});
     }
+    std::unordered_map<const char *, int> surfaceOf;
     for (const auto &poly : host->polys) {
         if (!poly->alive || poly->layer != layer)
             continue;
-        MeshPoly mp;
-        mp.points.reserve(poly->points.size());
         for (LWPntID id : poly->points)
-            mp.points.push_back(index[reinterpret_cast<uintptr_t>(id) - 1]);
-        mp.surface = poly->surface;
-        mp.hasSurface = poly->hasSurface;
-        mp.selected = (poly->info.flags & HOST_POLY_SELECTED) != 0;
-        mesh.polys.push_back(std::move(mp));
+            mesh.polyPoints.push_back(index[reinterpret_cast<uintptr_t>(id) - 1]);
+        mesh.polyStart.push_back(mesh.polyPoints.size());
+        // The host's names are stored once each, so the same name is the
+        // same address: the mesh's table is found by address, not by text.
+        int surface = kMeshNoSurface;
+        if (poly->hasSurface) {
+            auto slot = surfaceOf.emplace(poly->surface.data(), static_cast<int>(mesh.surfaces.size()));
+            if (slot.second)
+                mesh.surfaces.emplace_back(poly->surface);
+            surface = slot.first->second;
+        }
+        mesh.polySurface.push_back(surface);
+        mesh.polySelected.push_back((poly->info.flags & HOST_POLY_SELECTED) != 0 ? 1 : 0);
     }
     return mesh;
 }

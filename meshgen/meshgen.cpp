@@ -5,12 +5,38 @@
 #include <cmath>
 #include <vector>
 
-MeshPoly MeshFace(std::vector<int> points)
+void MeshAddFace(MeshData *mesh, MeshPointSpan points)
 {
-    MeshPoly p;
-    p.points = std::move(points);
-    p.surface = "Default";
-    return p;
+    MeshAddPoly(mesh, points, MeshInternSurface(mesh, "Default"));
+}
+
+void MeshPutFace(MeshData *mesh, const MeshFace &face)
+{
+    MeshAddPoly(mesh, face.points, face.hasSurface ? MeshInternSurface(mesh, face.surface) : kMeshNoSurface,
+                face.selected);
+}
+
+std::vector<MeshFace> MeshFacesOf(const MeshData &mesh)
+{
+    std::vector<MeshFace> out(MeshPolyCount(mesh));
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = {MeshPolyPoints(mesh, i).ToVector(), MeshPolySurface(mesh, i), MeshPolyHasSurface(mesh, i),
+                  MeshPolySelected(mesh, i)};
+    return out;
+}
+
+void MeshSetFacePoints(MeshData *mesh, size_t poly, const std::vector<int> &points)
+{
+    std::vector<MeshFace> faces = MeshFacesOf(*mesh);
+    faces[poly].points = points;
+    MeshSetFaces(mesh, faces);
+}
+
+void MeshSetFaces(MeshData *mesh, const std::vector<MeshFace> &faces)
+{
+    MeshClearPolys(mesh);
+    for (const MeshFace &face : faces)
+        MeshPutFace(mesh, face);
 }
 
 namespace {
@@ -42,7 +68,7 @@ void CirclePoint(int k, int n, double *x, double *y)
 //     a -------- a + u
 struct Lattice {
     std::vector<std::array<int, 3>> coords;
-    std::vector<MeshPoly> polys;
+    MeshData faces;   // its polygons only
 };
 
 Lattice CubeLattice(int n)
@@ -81,7 +107,7 @@ Lattice CubeLattice(int n)
                     xyz[f.v] = q + dv[c];
                     corner[c] = pointAt(xyz[0], xyz[1], xyz[2]);
                 }
-                lat.polys.push_back(MeshFace({corner[0], corner[1], corner[2], corner[3]}));
+                MeshAddFace(&lat.faces, {corner[0], corner[1], corner[2], corner[3]});
             }
         }
     }
@@ -101,8 +127,8 @@ void AddTubeQuads(MeshData *mesh, int around, int rows)
     for (int r = 0; r < rows; ++r) {
         for (int k = 0; k < around; ++k) {
             const int k1 = (k + 1) % around;
-            mesh->polys.push_back(MeshFace({r * around + k, r * around + k1, (r + 1) * around + k1,
-                                        (r + 1) * around + k}));
+            MeshAddFace(mesh, {r * around + k, r * around + k1, (r + 1) * around + k1,
+                                        (r + 1) * around + k});
         }
     }
 }
@@ -114,19 +140,19 @@ MeshData MakeCube(double lo, double hi)
     MeshData mesh;
     for (int k = 0; k < 8; ++k)
         mesh.points.push_back({(k & 1) ? hi : lo, (k & 2) ? hi : lo, (k & 4) ? hi : lo});
-    mesh.polys.push_back(MeshFace({0, 2, 3, 1})); // -z
-    mesh.polys.push_back(MeshFace({4, 5, 7, 6})); // +z
-    mesh.polys.push_back(MeshFace({0, 1, 5, 4})); // -y
-    mesh.polys.push_back(MeshFace({2, 6, 7, 3})); // +y
-    mesh.polys.push_back(MeshFace({0, 4, 6, 2})); // -x
-    mesh.polys.push_back(MeshFace({1, 3, 7, 5})); // +x
+    MeshAddFace(&mesh, {0, 2, 3, 1}); // -z
+    MeshAddFace(&mesh, {4, 5, 7, 6}); // +z
+    MeshAddFace(&mesh, {0, 1, 5, 4}); // -y
+    MeshAddFace(&mesh, {2, 6, 7, 3}); // +y
+    MeshAddFace(&mesh, {0, 4, 6, 2}); // -x
+    MeshAddFace(&mesh, {1, 3, 7, 5}); // +x
     return mesh;
 }
 
 MeshData MakeBox(double sx, double sy, double sz, int splits)
 {
     const Lattice lat = CubeLattice(splits);
-    MeshData mesh;
+    MeshData mesh = lat.faces;
     const double size[3] = {sx, sy, sz};
     for (const auto &c : lat.coords) {
         std::array<double, 3> p;
@@ -134,7 +160,6 @@ MeshData MakeBox(double sx, double sy, double sz, int splits)
             p[a] = c[a] == splits ? size[a] : size[a] * c[a] / splits;
         mesh.points.push_back(p);
     }
-    mesh.polys = lat.polys;
     return mesh;
 }
 
@@ -147,7 +172,7 @@ MeshData MakeQuadGrid(int w, int h)
     for (int j = 0; j < h; ++j) {
         for (int i = 0; i < w; ++i) {
             const int a = j * (w + 1) + i;
-            mesh.polys.push_back(MeshFace({a, a + 1, a + w + 2, a + w + 1}));
+            MeshAddFace(&mesh, {a, a + 1, a + w + 2, a + w + 1});
         }
     }
     return mesh;
@@ -163,7 +188,7 @@ MeshData MakeQuadTube(int around, int rows)
 MeshData MakeQuadSphere(int n)
 {
     const Lattice lat = CubeLattice(n);
-    MeshData mesh;
+    MeshData mesh = lat.faces;
     for (const auto &c : lat.coords) {
         double p[3];
         for (int a = 0; a < 3; ++a)
@@ -171,7 +196,6 @@ MeshData MakeQuadSphere(int n)
         const double len = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
         mesh.points.push_back({p[0] / len, p[1] / len, p[2] / len});
     }
-    mesh.polys = lat.polys;
     return mesh;
 }
 
@@ -195,7 +219,7 @@ MeshData MakeTorus(int around, int tube)
         const int i1 = (i + 1) % around;
         for (int j = 0; j < tube; ++j) {
             const int j1 = (j + 1) % tube;
-            mesh.polys.push_back(MeshFace({i * tube + j, i1 * tube + j, i1 * tube + j1, i * tube + j1}));
+            MeshAddFace(&mesh, {i * tube + j, i1 * tube + j, i1 * tube + j1, i * tube + j1});
         }
     }
     return mesh;
@@ -210,8 +234,8 @@ MeshData MakeCylinder(int sides, int rows)
         bottom.push_back(sides - 1 - k); // clockwise seen from +z: faces -z
         top.push_back(rows * sides + k);
     }
-    mesh.polys.push_back(MeshFace(bottom));
-    mesh.polys.push_back(MeshFace(top));
+    MeshAddFace(&mesh, bottom);
+    MeshAddFace(&mesh, top);
     return mesh;
 }
 
@@ -225,6 +249,6 @@ MeshData MakeFan(int n)
         mesh.points.push_back({x, y, 0.0});
     }
     for (int k = 1; k <= n; ++k)
-        mesh.polys.push_back(MeshFace({0, k, k % n + 1}));
+        MeshAddFace(&mesh, {0, k, k % n + 1});
     return mesh;
 }

@@ -9,10 +9,35 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
+#include <string>
 #include <vector>
 
-// One polygon over the given point indices, of the surface "Default".
-MeshPoly MeshFace(std::vector<int> points);
+// Appends a polygon over the given point indices, of the surface "Default".
+void MeshAddFace(MeshData *mesh, MeshPointSpan points);
+inline void MeshAddFace(MeshData *mesh, std::initializer_list<int> points)
+{
+    MeshAddFace(mesh, MeshPointSpan(points.begin(), points.size()));
+}
+
+// A polygon as a test, a fuzz target or a benchmark builds or edits it,
+// one record each: for small meshes only. A caller that reshapes polygons
+// takes them out with MeshFacesOf and lays them out flat with MeshSetFaces.
+struct MeshFace {
+    std::vector<int> points;
+    std::string surface;      // may be empty: a name the host reports as ""
+    bool hasSurface = true;   // false: the host reports no surface name
+    bool selected = false;
+};
+// Appends `face` to `mesh`.
+void MeshPutFace(MeshData *mesh, const MeshFace &face);
+// The polygons of `mesh` as records.
+std::vector<MeshFace> MeshFacesOf(const MeshData &mesh);
+// Replaces the polygons of `mesh` with `faces`; its points stay.
+void MeshSetFaces(MeshData *mesh, const std::vector<MeshFace> &faces);
+// Gives polygon `poly` of `mesh` the point list `points`, its surface and
+// selection kept (every later polygon's points move).
+void MeshSetFacePoints(MeshData *mesh, size_t poly, const std::vector<int> &points);
 
 // Cube [lo, hi]^3: 8 points, point k at (bit 0, bit 1, bit 2 of k ? hi : lo),
 // 6 quads in the order -z, +z, -y, +y, -x, +x.

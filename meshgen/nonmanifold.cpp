@@ -18,7 +18,7 @@ Vec Sub(const Vec &a, const Vec &b)
 // Newell normal of polygon k, not normalised.
 Vec PolyNormal(const MeshData &mesh, size_t k)
 {
-    const std::vector<int> &v = mesh.polys[k].points;
+    const MeshPointSpan v = MeshPolyPoints(mesh, k);
     Vec n = {0.0, 0.0, 0.0};
     for (size_t i = 0; i < v.size(); ++i) {
         const Vec &p = mesh.points[static_cast<size_t>(v[i])];
@@ -41,9 +41,9 @@ MeshData MakeFin()
 {
     MeshData m;
     m.points = {{0, 0, 0}, {0, 1, 0}, {-1, 1, 0}, {-1, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 0, 1}, {0, 1, 1}};
-    m.polys.push_back(MeshFace({0, 1, 2, 3}));
-    m.polys.push_back(MeshFace({1, 0, 4, 5}));
-    m.polys.push_back(MeshFace({0, 6, 7, 1}));
+    MeshAddFace(&m, {0, 1, 2, 3});
+    MeshAddFace(&m, {1, 0, 4, 5});
+    MeshAddFace(&m, {0, 6, 7, 1});
     return m;
 }
 
@@ -53,8 +53,8 @@ MeshData MakeWithFin(const MeshData &mesh, int a, int b)
     // The fin stands out along the sum of the normals of the polygons on the
     // edge, half the edge's length high.
     Vec up = {0.0, 0.0, 0.0};
-    for (size_t k = 0; k < mesh.polys.size(); ++k) {
-        const std::vector<int> &v = mesh.polys[k].points;
+    for (size_t k = 0; k < MeshPolyCount(mesh); ++k) {
+        const MeshPointSpan v = MeshPolyPoints(mesh, k);
         for (size_t i = 0; i < v.size(); ++i) {
             const int p = v[i], q = v[(i + 1) % v.size()];
             if ((p == a && q == b) || (p == b && q == a)) {
@@ -71,22 +71,26 @@ MeshData MakeWithFin(const MeshData &mesh, int a, int b)
     const int top = static_cast<int>(m.points.size());
     m.points.push_back({pa[0] + up[0] * scale, pa[1] + up[1] * scale, pa[2] + up[2] * scale});
     m.points.push_back({pb[0] + up[0] * scale, pb[1] + up[1] * scale, pb[2] + up[2] * scale});
-    m.polys.push_back(MeshFace({a, b, top + 1, top}));
+    MeshAddFace(&m, {a, b, top + 1, top});
     return m;
 }
 
 MeshData MakeWithFinOnFirstSharedEdge(const MeshData &mesh)
 {
     std::map<std::pair<int, int>, int> edges;
-    for (const MeshPoly &p : mesh.polys)
-        for (size_t i = 0; i < p.points.size(); ++i)
-            edges[{p.points[i], p.points[(i + 1) % p.points.size()]}]++;
-    for (const MeshPoly &p : mesh.polys)
-        for (size_t i = 0; i < p.points.size(); ++i) {
-            const int a = p.points[i], b = p.points[(i + 1) % p.points.size()];
+    for (size_t pi = 0; pi < MeshPolyCount(mesh); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(mesh, pi);
+        for (size_t i = 0; i < p.size(); ++i)
+            edges[{p[i], p[(i + 1) % p.size()]}]++;
+    }
+    for (size_t pi = 0; pi < MeshPolyCount(mesh); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(mesh, pi);
+        for (size_t i = 0; i < p.size(); ++i) {
+            const int a = p[i], b = p[(i + 1) % p.size()];
             if (edges.count({b, a}))
                 return MakeWithFin(mesh, a, b);
         }
+    }
     return mesh;
 }
 
@@ -96,7 +100,7 @@ MeshData MakeFoldedCorner()
     // The top face (4, 5, 7, 6) and a flap over its corner at 5 that runs
     // back along its edges 4-5 and 5-7, lifted at its free point.
     m.points.push_back({0.25, 0.75, 1.5});
-    m.polys.push_back(MeshFace({7, 5, 4, 8}));
+    MeshAddFace(&m, {7, 5, 4, 8});
     return m;
 }
 
@@ -111,11 +115,12 @@ MeshData MakeBowTie()
         index[(size_t)k] = static_cast<int>(m.points.size());
         m.points.push_back(second.points[(size_t)k]);
     }
-    for (const MeshPoly &p : second.polys) {
+    for (size_t pi = 0; pi < MeshPolyCount(second); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(second, pi);
         std::vector<int> v;
-        for (int q : p.points)
+        for (int q : p)
             v.push_back(index[(size_t)q]);
-        m.polys.push_back(MeshFace(v));
+        MeshAddFace(&m, v);
     }
     return m;
 }

@@ -105,7 +105,7 @@ MeshData MakeConvexHull(const std::vector<std::array<double, 3>> &points)
                     Point dp = Sub(points[p], centre), dq = Sub(points[q], centre);
                     return atan2(Dot(dp, v), Dot(dp, u)) < atan2(Dot(dq, v), Dot(dq, u));
                 });
-                mesh.polys.push_back(MeshFace(ring));
+                MeshAddFace(&mesh, ring);
             }
         }
     }
@@ -162,13 +162,14 @@ MeshData MakeGeodesicSphere()
         mesh.points.push_back(m);
         return middle[key] = (int)mesh.points.size() - 1;
     };
-    for (const MeshPoly &t : base.polys) {
-        int a = t.points[0], b = t.points[1], c = t.points[2];
+    for (size_t ti = 0; ti < MeshPolyCount(base); ti++) {
+        const MeshPointSpan t = MeshPolyPoints(base, ti);
+        int a = t[0], b = t[1], c = t[2];
         int ab = mid(a, b), bc = mid(b, c), ca = mid(c, a);
-        mesh.polys.push_back(MeshFace({a, ab, ca}));
-        mesh.polys.push_back(MeshFace({ab, b, bc}));
-        mesh.polys.push_back(MeshFace({ca, bc, c}));
-        mesh.polys.push_back(MeshFace({ab, bc, ca}));
+        MeshAddFace(&mesh, {a, ab, ca});
+        MeshAddFace(&mesh, {ab, b, bc});
+        MeshAddFace(&mesh, {ca, bc, c});
+        MeshAddFace(&mesh, {ab, bc, ca});
     }
     for (Point &q : mesh.points) {
         double len = sqrt(Dot(q, q));
@@ -195,31 +196,31 @@ MeshData MakeRoundUvSphere(int around, int rows)
     const int top = (int)mesh.points.size() - 1;
     auto at = [&](int r, int k) { return 1 + (r - 1) * around + (k % around); };
     for (int k = 0; k < around; ++k)
-        mesh.polys.push_back(MeshFace({0, at(1, k + 1), at(1, k)}));
+        MeshAddFace(&mesh, {0, at(1, k + 1), at(1, k)});
     for (int r = 1; r + 1 < rows; ++r) {
         for (int k = 0; k < around; ++k)
-            mesh.polys.push_back(MeshFace({at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)}));
+            MeshAddFace(&mesh, {at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)});
     }
     for (int k = 0; k < around; ++k)
-        mesh.polys.push_back(MeshFace({top, at(rows - 1, k), at(rows - 1, k + 1)}));
+        MeshAddFace(&mesh, {top, at(rows - 1, k), at(rows - 1, k + 1)});
     return mesh;
 }
 
 // Every `every`-th quad split into two triangles along its first diagonal.
 MeshData MakeTriangulated(MeshData mesh, int every)
 {
-    std::vector<MeshPoly> polys;
-    for (size_t k = 0; k < mesh.polys.size(); ++k) {
-        const MeshPoly &p = mesh.polys[k];
-        if (p.points.size() == 4 && k % every == 0) {
-            polys.push_back(MeshFace({p.points[0], p.points[1], p.points[2]}));
-            polys.push_back(MeshFace({p.points[0], p.points[2], p.points[3]}));
+    MeshData out;
+    out.points = std::move(mesh.points);
+    for (size_t k = 0; k < MeshPolyCount(mesh); ++k) {
+        const MeshPointSpan p = MeshPolyPoints(mesh, k);
+        if (p.size() == 4 && k % every == 0) {
+            MeshAddFace(&out, {p[0], p[1], p[2]});
+            MeshAddFace(&out, {p[0], p[2], p[3]});
         } else {
-            polys.push_back(p);
+            MeshAddPolyFrom(&out, mesh, k);
         }
     }
-    mesh.polys = polys;
-    return mesh;
+    return out;
 }
 
 // Each point pushed in or out along its direction from the centre by up to
@@ -257,15 +258,15 @@ MeshData MakeMushroom(int around, int rows, double twist)
     for (int r = 0; r < rows; ++r)
         for (int k = 0; k < around; ++k) {
             const int a = r * around + k, b = r * around + (k + 1) % around;
-            m.polys.push_back(MeshFace({a, b, b + around, a + around}));
+            MeshAddFace(&m, {a, b, b + around, a + around});
         }
     const int top = rows * around;
     for (int k = 0; k < around; ++k)
-        m.polys.push_back(MeshFace({top + k, top + (k + 1) % around, pole}));
+        MeshAddFace(&m, {top + k, top + (k + 1) % around, pole});
     std::vector<int> bottom;
     for (int k = around - 1; k >= 0; --k)
         bottom.push_back(k);
-    m.polys.push_back(MeshFace(bottom));
+    MeshAddFace(&m, bottom);
     return m;
 }
 
@@ -286,12 +287,12 @@ MeshData MakeSquashedUvSphere(int around, int rows)
     m.points.push_back({0.0, 0.0, 1.5});
     auto at = [&](int r, int k) { return 1 + (r - 1) * around + (k % around); };
     for (int k = 0; k < around; ++k)
-        m.polys.push_back(MeshFace({0, at(1, k + 1), at(1, k)}));
+        MeshAddFace(&m, {0, at(1, k + 1), at(1, k)});
     for (int r = 1; r + 1 < rows; ++r)
         for (int k = 0; k < around; ++k)
-            m.polys.push_back(MeshFace({at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)}));
+            MeshAddFace(&m, {at(r, k), at(r, k + 1), at(r + 1, k + 1), at(r + 1, k)});
     for (int k = 0; k < around; ++k)
-        m.polys.push_back(MeshFace({at(rows - 1, k), at(rows - 1, k + 1), north}));
+        MeshAddFace(&m, {at(rows - 1, k), at(rows - 1, k + 1), north});
     return m;
 }
 
@@ -313,7 +314,7 @@ MeshData MakeUnevenTorus(int around, int tube)
     for (int i = 0; i < around; ++i)
         for (int j = 0; j < tube; ++j) {
             const int i1 = (i + 1) % around, j1 = (j + 1) % tube;
-            m.polys.push_back(MeshFace({i * tube + j, i1 * tube + j, i1 * tube + j1, i * tube + j1}));
+            MeshAddFace(&m, {i * tube + j, i1 * tube + j, i1 * tube + j1, i * tube + j1});
         }
     return m;
 }
@@ -326,16 +327,16 @@ MeshData MakeMixedSphere(int n)
     MeshData m;
     for (const auto &p : s.points)
         m.points.push_back({1.3 * p[0], p[1], 0.8 * p[2]});
-    for (size_t k = 0; k < s.polys.size(); ++k) {
-        const std::vector<int> &q = s.polys[k].points;
+    for (size_t k = 0; k < MeshPolyCount(s); ++k) {
+        const MeshPointSpan q = MeshPolyPoints(s, k);
         if (k % 3 != 1) {
-            m.polys.push_back(MeshFace(q));
+            MeshAddFace(&m, q);
         } else if (k % 2 == 0) {
-            m.polys.push_back(MeshFace({q[0], q[1], q[2]}));
-            m.polys.push_back(MeshFace({q[0], q[2], q[3]}));
+            MeshAddFace(&m, {q[0], q[1], q[2]});
+            MeshAddFace(&m, {q[0], q[2], q[3]});
         } else {
-            m.polys.push_back(MeshFace({q[0], q[1], q[3]}));
-            m.polys.push_back(MeshFace({q[1], q[2], q[3]}));
+            MeshAddFace(&m, {q[0], q[1], q[3]});
+            MeshAddFace(&m, {q[1], q[2], q[3]});
         }
     }
     return m;
@@ -347,14 +348,14 @@ MeshData MakeSplitQuads(const MeshData &mesh, const std::vector<int> &which)
 {
     MeshData m;
     m.points = mesh.points;
-    for (size_t k = 0; k < mesh.polys.size(); ++k) {
-        const std::vector<int> &q = mesh.polys[k].points;
+    for (size_t k = 0; k < MeshPolyCount(mesh); ++k) {
+        const MeshPointSpan q = MeshPolyPoints(mesh, k);
         if (std::find(which.begin(), which.end(), static_cast<int>(k)) == which.end()) {
-            m.polys.push_back(MeshFace(q));
+            MeshAddFace(&m, q);
             continue;
         }
-        m.polys.push_back(MeshFace({q[0], q[1], q[2]}));
-        m.polys.push_back(MeshFace({q[0], q[2], q[3]}));
+        MeshAddFace(&m, {q[0], q[1], q[2]});
+        MeshAddFace(&m, {q[0], q[2], q[3]});
     }
     return m;
 }
@@ -375,8 +376,8 @@ MeshData MakeRoofBipyramid(int around)
     m.points.push_back({0.0, 0.0, -1.0});
     for (int k = 0; k < around; ++k) {
         const int a = 1 + k, b = 1 + (k + 1) % around;
-        m.polys.push_back(MeshFace({0, a, b}));
-        m.polys.push_back(MeshFace({bottom, b, a}));
+        MeshAddFace(&m, {0, a, b});
+        MeshAddFace(&m, {bottom, b, a});
     }
     return m;
 }
@@ -388,10 +389,10 @@ MeshData MakeFanned(const MeshData &mesh, const std::vector<int> &which)
 {
     MeshData m;
     m.points = mesh.points;
-    for (size_t k = 0; k < mesh.polys.size(); ++k) {
-        const std::vector<int> &p = mesh.polys[k].points;
+    for (size_t k = 0; k < MeshPolyCount(mesh); ++k) {
+        const MeshPointSpan p = MeshPolyPoints(mesh, k);
         if (!which.empty() && std::find(which.begin(), which.end(), static_cast<int>(k)) == which.end()) {
-            m.polys.push_back(MeshFace(p));
+            MeshAddFace(&m, p);
             continue;
         }
         Point c = {0.0, 0.0, 0.0};
@@ -403,7 +404,7 @@ MeshData MakeFanned(const MeshData &mesh, const std::vector<int> &which)
         const int centre = static_cast<int>(m.points.size());
         m.points.push_back(c);
         for (size_t i = 0; i < p.size(); ++i)
-            m.polys.push_back(MeshFace({centre, p[i], p[(i + 1) % p.size()]}));
+            MeshAddFace(&m, {centre, p[i], p[(i + 1) % p.size()]});
     }
     return m;
 }
@@ -415,19 +416,20 @@ MeshData MakeRandomDiagonals(const MeshData &mesh, uint32_t seed)
     MeshData m;
     m.points = mesh.points;
     uint32_t state = seed;
-    for (const MeshPoly &poly : mesh.polys) {
-        const std::vector<int> &q = poly.points;
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(mesh); polyIndex++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, polyIndex);
+        const MeshPointSpan q = poly;
         if (q.size() != 4) {
-            m.polys.push_back(MeshFace(q));
+            MeshAddFace(&m, q);
             continue;
         }
         state = state * 1664525u + 1013904223u;
         if ((state >> 16) & 1) {
-            m.polys.push_back(MeshFace({q[0], q[1], q[2]}));
-            m.polys.push_back(MeshFace({q[0], q[2], q[3]}));
+            MeshAddFace(&m, {q[0], q[1], q[2]});
+            MeshAddFace(&m, {q[0], q[2], q[3]});
         } else {
-            m.polys.push_back(MeshFace({q[0], q[1], q[3]}));
-            m.polys.push_back(MeshFace({q[1], q[2], q[3]}));
+            MeshAddFace(&m, {q[0], q[1], q[3]});
+            MeshAddFace(&m, {q[1], q[2], q[3]});
         }
     }
     return m;
@@ -438,8 +440,8 @@ MeshData MakeRandomDiagonals(const MeshData &mesh, uint32_t seed)
 // its start, then b's points between them.
 MeshData MakeMerged(const MeshData &mesh, int a, int b)
 {
-    const std::vector<int> &pa = mesh.polys[static_cast<size_t>(a)].points;
-    const std::vector<int> &pb = mesh.polys[static_cast<size_t>(b)].points;
+    const MeshPointSpan pa = MeshPolyPoints(mesh, static_cast<size_t>(a));
+    const MeshPointSpan pb = MeshPolyPoints(mesh, static_cast<size_t>(b));
     const size_t na = pa.size(), nb = pb.size();
     MeshData m;
     m.points = mesh.points;
@@ -455,10 +457,13 @@ MeshData MakeMerged(const MeshData &mesh, int a, int b)
                 merged.push_back(pb[(j + t) % nb]);
             break;
         }
-    for (size_t k = 0; k < mesh.polys.size(); ++k) {
+    for (size_t k = 0; k < MeshPolyCount(mesh); ++k) {
         if (static_cast<int>(k) == b && !merged.empty())
             continue;
-        m.polys.push_back(static_cast<int>(k) == a && !merged.empty() ? MeshFace(merged) : mesh.polys[k]);
+        if (static_cast<int>(k) == a && !merged.empty())
+            MeshAddFace(&m, merged);
+        else
+            MeshAddPolyFrom(&m, mesh, k);
     }
     return m;
 }
@@ -471,9 +476,9 @@ MeshData MakeLShape()
     const double xy[8][2] = {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {1, 1}, {2, 1}, {0, 2}, {1, 2}};
     for (const auto &p : xy)
         m.points.push_back({p[0], p[1], 0.0});
-    m.polys.push_back(MeshFace({0, 1, 4, 3}));
-    m.polys.push_back(MeshFace({1, 2, 5, 4}));
-    m.polys.push_back(MeshFace({3, 4, 7, 6}));
+    MeshAddFace(&m, {0, 1, 4, 3});
+    MeshAddFace(&m, {1, 2, 5, 4});
+    MeshAddFace(&m, {3, 4, 7, 6});
     return m;
 }
 
@@ -481,9 +486,9 @@ MeshData MakeWithout(const MeshData &mesh, const std::vector<int> &which)
 {
     MeshData m;
     m.points = mesh.points;
-    for (size_t k = 0; k < mesh.polys.size(); ++k)
+    for (size_t k = 0; k < MeshPolyCount(mesh); ++k)
         if (std::find(which.begin(), which.end(), static_cast<int>(k)) == which.end())
-            m.polys.push_back(mesh.polys[k]);
+            MeshAddPolyFrom(&m, mesh, k);
     return m;
 }
 
@@ -500,9 +505,9 @@ MeshData MakeOpenBox(double sx, double sy, double sz, int splits)
 {
     MeshData box = MakeBox(sx, sy, sz, splits);
     std::vector<int> top;
-    for (size_t k = 0; k < box.polys.size(); ++k) {
+    for (size_t k = 0; k < MeshPolyCount(box); ++k) {
         bool up = true;
-        for (int v : box.polys[k].points)
+        for (int v : MeshPolyPoints(box, k))
             up = up && box.points[static_cast<size_t>(v)][2] == sz;
         if (up)
             top.push_back(static_cast<int>(k));
@@ -525,10 +530,10 @@ MeshData MakeBowl(int around, int rows, double twist)
     // Seen from inside (from above), the rings run counter-clockwise.
     auto at = [around](int r, int k) { return 1 + (r - 1) * around + (k % around); };
     for (int k = 0; k < around; ++k)
-        m.polys.push_back(MeshFace({0, at(1, k), at(1, k + 1)}));
+        MeshAddFace(&m, {0, at(1, k), at(1, k + 1)});
     for (int r = 1; r < rows; ++r)
         for (int k = 0; k < around; ++k)
-            m.polys.push_back(MeshFace({at(r, k), at(r + 1, k), at(r + 1, k + 1), at(r, k + 1)}));
+            MeshAddFace(&m, {at(r, k), at(r + 1, k), at(r + 1, k + 1), at(r, k + 1)});
     return m;
 }
 
@@ -536,7 +541,7 @@ MeshData MakeSlitSquare()
 {
     MeshData m;
     m.points = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {1, 1, 0}, {1, 3, 0}, {3, 3, 0}, {3, 1, 0}};
-    m.polys.push_back(MeshFace({0, 1, 2, 3, 0, 4, 7, 6, 5, 4}));
+    MeshAddFace(&m, {0, 1, 2, 3, 0, 4, 7, 6, 5, 4});
     return m;
 }
 
@@ -553,7 +558,7 @@ MeshData MakeHelicoid(int around, int rows, double turns)
     for (int k = 0; k < around; ++k)
         for (int r = 0; r < rows; ++r) {
             const int a = k * (rows + 1) + r;
-            m.polys.push_back(MeshFace({a, a + 1, a + rows + 2, a + rows + 1}));
+            MeshAddFace(&m, {a, a + 1, a + rows + 2, a + rows + 1});
         }
     return m;
 }

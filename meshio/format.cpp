@@ -105,7 +105,7 @@ std::string BudgetFault(const MeshBudget &budget, long long corners, long long p
         return past(budget.polygons, "polygons");
     if (nameBytes > budget.nameBytes)
         return "more than the " + std::to_string(budget.nameBytes) +
-               " bytes of surface names a file may make (a name counts once for each polygon that holds it)";
+               " bytes of surface names a file may make (each distinct name counted once)";
     return std::string();
 }
 
@@ -266,16 +266,13 @@ int PointWeldAdd(PointWeld *weld, double x, double y, double z)
     return it.first->second;
 }
 
-void PointWeldTriangle(MeshData *mesh, int a, int b, int c, const std::string &surface, MeshReadInfo *info)
+void PointWeldTriangle(MeshData *mesh, int a, int b, int c, int surface, MeshReadInfo *info)
 {
     if (a == b || b == c || c == a) {
         info->collapsed++;
         return;
     }
-    MeshPoly poly;
-    poly.points = {a, b, c};
-    poly.surface = surface;
-    mesh->polys.push_back(std::move(poly));
+    MeshAddPoly(mesh, {a, b, c}, surface);
 }
 
 double RoundToFloat(double value)
@@ -382,17 +379,17 @@ void TurnFlatTriangles(const MeshData &mesh, std::vector<int> *triangles, size_t
     }
 }
 
-void EarClip(const MeshData &mesh, const MeshPoly &poly, std::vector<int> *triangles);
+void EarClip(const MeshData &mesh, MeshPointSpan poly, std::vector<int> *triangles);
 
 }  // namespace
 
-void MeshTriangulate(const MeshData &mesh, const MeshPoly &poly, std::vector<int> *triangles)
+void MeshTriangulate(const MeshData &mesh, MeshPointSpan poly, std::vector<int> *triangles)
 {
-    const size_t n = poly.points.size();
+    const size_t n = poly.size();
     if (n < 3)
         return;
     if (n == 3) {
-        triangles->insert(triangles->end(), poly.points.begin(), poly.points.end());
+        triangles->insert(triangles->end(), poly.begin(), poly.end());
         return;
     }
     const size_t start = triangles->size();
@@ -403,15 +400,15 @@ void MeshTriangulate(const MeshData &mesh, const MeshPoly &poly, std::vector<int
 namespace {
 
 // Ears cut in the polygon's own plane (see MeshTriangulate).
-void EarClip(const MeshData &mesh, const MeshPoly &poly, std::vector<int> *triangles)
+void EarClip(const MeshData &mesh, MeshPointSpan poly, std::vector<int> *triangles)
 {
-    const size_t n = poly.points.size();
+    const size_t n = poly.size();
     // Project onto the axis plane the Newell normal is closest to, oriented
     // so that the polygon winds counter-clockwise there.
     double normal[3] = {0, 0, 0};
     for (size_t i = 0; i < n; i++) {
-        const auto &p = mesh.points[(size_t)poly.points[i]];
-        const auto &q = mesh.points[(size_t)poly.points[(i + 1) % n]];
+        const auto &p = mesh.points[(size_t)poly[i]];
+        const auto &q = mesh.points[(size_t)poly[(i + 1) % n]];
         normal[0] += (p[1] - q[1]) * (p[2] + q[2]);
         normal[1] += (p[2] - q[2]) * (p[0] + q[0]);
         normal[2] += (p[0] - q[0]) * (p[1] + q[1]);
@@ -424,7 +421,7 @@ void EarClip(const MeshData &mesh, const MeshPoly &poly, std::vector<int> *trian
     const double flip = normal[drop] < 0 ? -1.0 : 1.0;
     std::vector<std::array<double, 2>> flat(n);
     for (size_t i = 0; i < n; i++) {
-        const auto &p = mesh.points[(size_t)poly.points[i]];
+        const auto &p = mesh.points[(size_t)poly[i]];
         flat[i] = {p[(size_t)u], p[(size_t)v] * flip};
     }
 
@@ -432,9 +429,9 @@ void EarClip(const MeshData &mesh, const MeshPoly &poly, std::vector<int> *trian
     for (size_t i = 0; i < n; i++)
         left[i] = i;
     auto emit = [&](size_t a, size_t b, size_t c) {
-        triangles->push_back(poly.points[a]);
-        triangles->push_back(poly.points[b]);
-        triangles->push_back(poly.points[c]);
+        triangles->push_back(poly[a]);
+        triangles->push_back(poly[b]);
+        triangles->push_back(poly[c]);
     };
     // The search for the next ear goes on from the last one cut, so that a
     // polygon of n points takes about n^2 tests rather than n^3.

@@ -34,9 +34,9 @@ struct PointWeld {
 };
 // The point at (x, y, z), appended to the mesh when it is new.
 int PointWeldAdd(PointWeld *weld, double x, double y, double z);
-// Appends the triangle a b c to the mesh with `surface`, unless two of its
+// Appends the triangle a b c to the mesh with surface index `surface`, unless two of its
 // corners were welded into one point: then it is counted in info->collapsed.
-void PointWeldTriangle(MeshData *mesh, int a, int b, int c, const std::string &surface, MeshReadInfo *info);
+void PointWeldTriangle(MeshData *mesh, int a, int b, int c, int surface, MeshReadInfo *info);
 
 // `value` rounded to the nearest float32. Out of line on purpose: GCC 12.2 at
 // -O2 vectorizes a loop of `q[k] = (float)x[k]` into double storage
@@ -53,7 +53,7 @@ inline bool FitsFloat32(double value)
 // point index triples: ears cut in the polygon's own plane, so that concave
 // polygons keep their outline; a polygon whose points leave no ear (folded
 // or degenerate) is fanned from its first point.
-void MeshTriangulate(const MeshData &mesh, const MeshPoly &poly, std::vector<int> *triangles);
+void MeshTriangulate(const MeshData &mesh, MeshPointSpan poly, std::vector<int> *triangles);
 // The sentence MeshFileBytes leaves in its note for `cut` polygons written
 // as `triangles` triangles; empty when none was cut.
 std::string CutNote(long long cut, long long triangles);

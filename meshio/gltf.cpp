@@ -397,10 +397,11 @@ bool ReadPrimitive(Loader *ld, int meshIndex, int primIndex, int node, const Mat
     if (mode == TINYGLTF_MODE_TRIANGLES && order.size() % 3 != 0)
         return ld->Fail(
             where + ": " + std::to_string(order.size()) + " vertices do not make whole triangles");
-    std::string surface = "Default";
+    std::string_view name = "Default";
     if (prim.material >= 0 && (size_t)prim.material < ld->model.materials.size() &&
         !ld->model.materials[(size_t)prim.material].name.empty())
-        surface = ld->model.materials[(size_t)prim.material].name;
+        name = ld->model.materials[(size_t)prim.material].name;
+    const int surface = MeshInternSurface(ld->mesh, name);
     // A mirroring transform turns the triangles over: wind them back.
     const bool mirrored = Determinant3(world) < 0;
     auto triangle = [&](uint32_t a, uint32_t b, uint32_t c) {
@@ -533,6 +534,7 @@ bool CheckSceneBudget(const tinygltf::Model &model, const std::vector<int> &root
 {
     long long corners = 0, points = 0, polygons = 0, nameBytes = 0;
     std::set<std::pair<int, int>> positions;   // (accessor, node) read once each
+    std::set<int> named;                        // materials whose name is counted
     std::vector<bool> visited(model.nodes.size(), false);
     std::vector<int> stack(roots.rbegin(), roots.rend());
     auto count = [&](int accessor) {
@@ -566,7 +568,9 @@ bool CheckSceneBudget(const tinygltf::Model &model, const std::vector<int> &root
                     *why = NameFault(budget, surface.size());
                     if (!why->empty())
                         return false;
-                    nameBytes += triangles * (long long)surface.size();
+                    // The mesh keeps each name once: a material's name counts once.
+                    if (named.insert(prim.material).second)
+                        nameBytes += (long long)surface.size();
                 }
                 *why = BudgetFault(budget, corners, points, polygons, nameBytes);
                 if (!why->empty()) {
@@ -800,17 +804,27 @@ bool GltfBytes(const MeshData &mesh, bool binary, const std::string &name, std::
     std::vector<std::string> surfaces;
     std::vector<std::vector<int>> tris;
     std::map<std::string, size_t> surfaceIndex;
-    for (const MeshPoly &poly : mesh.polys) {
-        const std::string surface = poly.hasSurface && !poly.surface.empty() ? poly.surface : "Default";
-        auto it = surfaceIndex.emplace(surface, surfaces.size());
-        if (it.second) {
-            surfaces.push_back(surface);
-            tris.emplace_back();
+    // The group of each entry of the mesh's name table (the last: no name),
+    // found by name once: names that are empty or missing share "Default".
+    std::vector<size_t> groupOf(mesh.surfaces.size() + 1, SIZE_MAX);
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, i);
+        const int s = mesh.polySurface[i];
+        size_t &group = groupOf[s == kMeshNoSurface ? mesh.surfaces.size() : (size_t)s];
+        if (group == SIZE_MAX) {
+            const std::string &given = MeshPolySurface(mesh, i);
+            const std::string surface = given.empty() ? "Default" : given;
+            auto it = surfaceIndex.emplace(surface, surfaces.size());
+            if (it.second) {
+                surfaces.push_back(surface);
+                tris.emplace_back();
+            }
+            group = it.first->second;
         }
-        std::vector<int> &list = tris[it.first->second];
+        std::vector<int> &list = tris[group];
         const size_t before = list.size();
         MeshTriangulate(mesh, poly, &list);
-        if (poly.points.size() > 3) {
+        if (poly.size() > 3) {
             (*cut)++;
             *triangles += (long long)(list.size() - before) / 3;
         }

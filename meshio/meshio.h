@@ -34,7 +34,7 @@ struct MeshBudget {
     long long corners = 1LL << 27;    // polygon corners, over all polygons
     long long points = 1LL << 27;     // points (STL and glTF: corners before the weld)
     long long polygons = 1LL << 27;
-    long long nameBytes = 1LL << 30;  // surface name bytes, counted for each polygon that holds the name
+    long long nameBytes = 1LL << 30;  // surface name bytes, each distinct name counted once
     long long nameLength = 4096;      // the longest surface name, in bytes
 };
 // The default budget with at most `corners` corners, points and polygons.

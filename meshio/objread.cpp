@@ -34,11 +34,17 @@ struct ForwardRef {
     const char *what;   // "vertex", "texture coordinate", "normal"
 };
 
+// A surface index not yet looked up.
+const int kUnnamed = -2;
+
 struct ReadState {
     std::string name;
     MeshData *mesh = nullptr;
     MeshReadInfo *info = nullptr;
+    // The name of the last `usemtl` and its index in the mesh's table,
+    // looked up at the first face that takes it.
     std::string surface = "Default";
+    int surfaceIndex = kUnnamed;
     // the line the loader is reading now
     int line = 0;
     std::string_view text;
@@ -48,9 +54,10 @@ struct ReadState {
     bool failed = false;
     std::string error;
     std::vector<ForwardRef> forward;
+    std::vector<int> scratch;  // the face being read
     const MeshBudget *budget = nullptr;
     long long corners = 0;
-    long long nameBytes = 0;   // the surface name's bytes over every polygon so far
+    long long nameBytes = 0;   // the bytes of the distinct surface names so far
 };
 
 void Fail(ReadState *st, const std::string &what)
@@ -66,7 +73,7 @@ void Fail(ReadState *st, const std::string &what)
 bool WithinBudget(ReadState *st)
 {
     const std::string fault = BudgetFault(*st->budget, st->corners, (long long)st->mesh->points.size(),
-                                          (long long)st->mesh->polys.size(), st->nameBytes);
+                                          (long long)MeshPolyCount(*st->mesh), st->nameBytes);
     if (fault.empty())
         return true;
     Fail(st, "the file makes " + fault);
@@ -240,24 +247,31 @@ void OnFace(void *user, tinyobj::index_t *indices, int count)
     if (st->failed)
         return;
     std::vector<std::string_view> tokens = Tokens(st->text);
-    // Counted before the polygon copies its surface name.
+    // Counted before the polygon is stored. The mesh keeps each name once,
+    // so a name's bytes count once, when its first polygon adds it to the
+    // table (a name is at most the budget's name length).
     st->corners += (long long)tokens.size() - 1;
-    st->nameBytes += (long long)st->surface.size();
-    if (!WithinBudget(st) || (long long)st->mesh->polys.size() >= st->budget->polygons) {
+    if (st->surfaceIndex == kUnnamed) {
+        const size_t known = st->mesh->surfaces.size();
+        st->surfaceIndex = MeshInternSurface(st->mesh, st->surface);
+        if (st->mesh->surfaces.size() > known)
+            st->nameBytes += (long long)st->surface.size();
+    }
+    if (!WithinBudget(st) || (long long)MeshPolyCount(*st->mesh) >= st->budget->polygons) {
         Fail(st, "the file makes " + BudgetFault(*st->budget, 0, 0, st->budget->polygons + 1, 0));
         return;
     }
-    MeshPoly poly;
-    poly.surface = st->surface;
+    std::vector<int> &poly = st->scratch;
+    poly.clear();
     for (size_t k = 1; k < tokens.size(); k++) {
         long long v = 0;
         if (!ParseFaceVertex(st, tokens[k], &v))
             return;
-        poly.points.push_back((int)(v - 1));
+        poly.push_back((int)(v - 1));
     }
     // With the line well-formed the loader saw the same vertices; its raw
     // numbers must then be the ones just read.
-    if (count != (int)poly.points.size()) {
+    if (count != (int)poly.size()) {
         Fail(st, "face could not be read");
         return;
     }
@@ -265,12 +279,12 @@ void OnFace(void *user, tinyobj::index_t *indices, int count)
     for (int k = 0; k < count; k++) {
         long long raw = indices[k].vertex_index;
         long long v = raw < 0 ? points + raw + 1 : raw;
-        if (v - 1 != poly.points[k]) {
+        if (v - 1 != poly[(size_t)k]) {
             Fail(st, "face could not be read");
             return;
         }
     }
-    st->mesh->polys.push_back(std::move(poly));
+    MeshAddPoly(st->mesh, poly, st->surfaceIndex);
 }
 
 void OnUseMaterial(void *user, const char *name, int)
@@ -291,6 +305,7 @@ void OnUseMaterial(void *user, const char *name, int)
         return;
     }
     st->surface = std::string(s);
+    st->surfaceIndex = kUnnamed;
 }
 
 // Statements that are valid OBJ but hold nothing a polygon mesh keeps.

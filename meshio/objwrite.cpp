@@ -60,7 +60,7 @@ std::string MeshMoveMaterialLibraries(MeshData *mesh, const std::string &from, c
 std::string MeshObjText(const MeshData &mesh)
 {
     std::string out;
-    out.reserve(mesh.points.size() * 32 + mesh.polys.size() * 24);
+    out.reserve(mesh.points.size() * 32 + MeshPolyCount(mesh) * 24);
     for (const std::string &library : mesh.materialLibraries) {
         out += library;
         out += '\n';
@@ -76,8 +76,9 @@ std::string MeshObjText(const MeshData &mesh)
     }
     const std::string *current = nullptr;
     static const std::string kDefault = "Default";
-    for (const MeshPoly &poly : mesh.polys) {
-        const std::string &surface = poly.hasSurface && !poly.surface.empty() ? poly.surface : kDefault;
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        const std::string &given = MeshPolySurface(mesh, i);
+        const std::string &surface = given.empty() ? kDefault : given;
         if (!current || *current != surface) {
             out += "usemtl ";
             out += surface;
@@ -85,7 +86,7 @@ std::string MeshObjText(const MeshData &mesh)
             current = &surface;
         }
         out += 'f';
-        for (int index : poly.points) {
+        for (int index : MeshPolyPoints(mesh, i)) {
             out += ' ';
             out += std::to_string(index + 1);
         }

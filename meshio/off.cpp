@@ -132,7 +132,9 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
     // Two-byte lines reserved in full would take far more than any file of
     // that size can make.
     mesh->points.reserve((size_t)std::min(nv, 2 * room / 6));
-    mesh->polys.reserve((size_t)std::min(nf, 2 * room / 8));
+    MeshReservePolys(mesh, (size_t)std::min(nf, 2 * room / 8), 3 * (size_t)std::min(nf, 2 * room / 8));
+    const int surface = MeshInternSurface(mesh, "Default");
+    std::vector<int> poly;
     for (long long i = 0; i < nv; i++) {
         if (!in.Next(&w))
             return in.Fail(
@@ -162,18 +164,16 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
         corners += n;
         if (corners > budget.corners)
             return in.Fail("face " + std::to_string(f) + " makes " + BudgetFault(budget, corners, 0, 0, 0));
-        MeshPoly poly;
-        poly.surface = "Default";
-        poly.points.reserve((size_t)n);
+        poly.clear();
         for (long long k = 1; k <= n; k++) {
             long long v = 0;
             if (!ParseCount(w[(size_t)k], &v) || v >= nv)
                 return in.Fail("face " + std::to_string(f + 1) + ": vertex index '" + std::string(w[(size_t)k]) +
                                "' is out of range (the file has " + std::to_string(nv) +
                                " vertices, indexed from 0)");
-            poly.points.push_back((int)v);
+            poly.push_back((int)v);
         }
-        mesh->polys.push_back(std::move(poly));
+        MeshAddPoly(mesh, poly, surface);
     }
     if (in.Next(&w))
         return in.Fail("more lines than the counts announce");
@@ -182,7 +182,7 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
 
 std::string OffText(const MeshData &mesh)
 {
-    std::string out = "OFF\n" + std::to_string(mesh.points.size()) + " " + std::to_string(mesh.polys.size()) +
+    std::string out = "OFF\n" + std::to_string(mesh.points.size()) + " " + std::to_string(MeshPolyCount(mesh)) +
                       " 0\n";
     for (const auto &p : mesh.points) {
         out += MeshFormatDouble(p[0]);
@@ -192,9 +192,10 @@ std::string OffText(const MeshData &mesh)
         out += MeshFormatDouble(p[2]);
         out += '\n';
     }
-    for (const MeshPoly &poly : mesh.polys) {
-        out += std::to_string(poly.points.size());
-        for (int v : poly.points) {
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, i);
+        out += std::to_string(poly.size());
+        for (int v : poly) {
             out += ' ';
             out += std::to_string(v);
         }

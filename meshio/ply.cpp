@@ -453,9 +453,11 @@ void WeldPoints(MeshData *mesh, MeshReadInfo *info)
     info->welded = (int)(mesh->points.size() - welded.points.size());
     if (info->welded == 0)
         return;
-    for (MeshPoly &poly : mesh->polys) {
-        std::vector<int> points;
-        for (int p : poly.points) {
+    welded.surfaces = mesh->surfaces;
+    std::vector<int> points;
+    for (size_t i = 0; i < MeshPolyCount(*mesh); i++) {
+        points.clear();
+        for (int p : MeshPolyPoints(*mesh, i)) {
             const int q = to[(size_t)p];
             if (points.empty() || points.back() != q)
                 points.push_back(q);
@@ -466,8 +468,7 @@ void WeldPoints(MeshData *mesh, MeshReadInfo *info)
             info->collapsed++;
             continue;
         }
-        poly.points = std::move(points);
-        welded.polys.push_back(std::move(poly));
+        MeshAddPoly(&welded, points, mesh->polySurface[i], MeshPolySelected(*mesh, i));
     }
     *mesh = std::move(welded);
 }
@@ -495,13 +496,14 @@ bool ReadPly(const std::string &data, const std::string &name, bool weld, MeshDa
     }
     // The faces may come before the vertices: their indices are checked
     // once both are read.
+    // The face lists are read into one array already: it becomes the
+    // mesh's, once every index in it is known to name a point.
     const int32_t points = (int32_t)mesh->points.size();
-    mesh->polys.reserve(faces.size());
+    MeshClearPolys(mesh);
+    mesh->polyStart.reserve(faces.size() + 1);
+    const int surface = MeshInternSurface(mesh, "Default");
     size_t first = 0;
     for (size_t f = 0; f < faces.size(); f++) {
-        MeshPoly poly;
-        poly.surface = "Default";
-        poly.points.reserve(faces[f].count);
         for (unsigned k = 0; k < faces[f].count; k++) {
             const int32_t v = indices[first + k];
             if (v < 0 || v >= points) {
@@ -514,11 +516,15 @@ bool ReadPly(const std::string &data, const std::string &name, bool weld, MeshDa
                                   " vertices, indexed from 0)",
                               faces[f].at);
             }
-            poly.points.push_back(v);
         }
         first += faces[f].count;
-        mesh->polys.push_back(std::move(poly));
+        mesh->polyStart.push_back(first);
     }
+    indices.resize(first);
+    static_assert(std::is_same<int32_t, int>::value, "the face lists become the mesh's index array as they are");
+    mesh->polyPoints = std::move(indices);
+    mesh->polySurface.assign(faces.size(), surface);
+    mesh->polySelected.assign(faces.size(), 0);
     for (const Element &e : elements)
         if (weld && e.name == "vertex" && HasPerCornerProperties(e))
             WeldPoints(mesh, info);
@@ -527,11 +533,11 @@ bool ReadPly(const std::string &data, const std::string &name, bool weld, MeshDa
 
 bool PlyBytes(const MeshData &mesh, const std::string &name, std::string *out, std::string *error)
 {
-    for (size_t f = 0; f < mesh.polys.size(); f++) {
-        if (mesh.polys[f].points.size() > 255) {
+    for (size_t f = 0; f < MeshPolyCount(mesh); f++) {
+        if (MeshPolyPoints(mesh, f).size() > 255) {
             if (error)
                 *error = name + ": polygon " + std::to_string(f + 1) + " has " +
-                         std::to_string(mesh.polys[f].points.size()) +
+                         std::to_string(MeshPolyPoints(mesh, f).size()) +
                          " points; a PLY face holds at most 255";
             return false;
         }
@@ -540,21 +546,20 @@ bool PlyBytes(const MeshData &mesh, const std::string &name, std::string *out, s
     *out += "ply\nformat binary_little_endian 1.0\ncomment written by corvane\n";
     *out += "element vertex " + std::to_string(mesh.points.size()) + "\n";
     *out += "property double x\nproperty double y\nproperty double z\n";
-    *out += "element face " + std::to_string(mesh.polys.size()) + "\n";
+    *out += "element face " + std::to_string(MeshPolyCount(mesh)) + "\n";
     *out += "property list uchar int vertex_indices\nend_header\n";
     size_t at = out->size();
-    size_t corners = 0;
-    for (const MeshPoly &poly : mesh.polys)
-        corners += poly.points.size();
-    out->resize(at + mesh.points.size() * 24 + mesh.polys.size() + corners * 4);
+    const size_t corners = mesh.polyPoints.size();
+    out->resize(at + mesh.points.size() * 24 + MeshPolyCount(mesh) + corners * 4);
     char *p = &(*out)[0];
     for (const auto &pt : mesh.points) {
         std::memcpy(p + at, pt.data(), 24);
         at += 24;
     }
-    for (const MeshPoly &poly : mesh.polys) {
-        p[at++] = (char)(unsigned char)poly.points.size();
-        for (int v : poly.points) {
+    for (size_t f = 0; f < MeshPolyCount(mesh); f++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, f);
+        p[at++] = (char)(unsigned char)poly.size();
+        for (int v : poly) {
             const int32_t i = v;
             std::memcpy(p + at, &i, 4);
             at += 4;

@@ -12,7 +12,7 @@
 namespace {
 
 // Polygons are short: a quadratic scan beats building a set for each.
-bool HasRepeatedPoint(const std::vector<int> &points)
+bool HasRepeatedPoint(MeshPointSpan points)
 {
     for (size_t i = 0; i < points.size(); i++)
         for (size_t j = i + 1; j < points.size(); j++)
@@ -23,7 +23,7 @@ bool HasRepeatedPoint(const std::vector<int> &points)
 
 // Exactly zero, not small: the question is whether every tool downstream can
 // find a plane for the polygon at all. Points out of range count as no area.
-bool ZeroArea(const MeshData &mesh, const std::vector<int> &points)
+bool ZeroArea(const MeshData &mesh, MeshPointSpan points)
 {
     const size_t n = points.size(), count = mesh.points.size();
     double x = 0.0, y = 0.0, z = 0.0;
@@ -45,9 +45,10 @@ MeshStats MeshComputePolygonStats(const MeshData &mesh)
 {
     MeshStats s;
     s.points = (int)mesh.points.size();
-    s.polygons = (int)mesh.polys.size();
-    for (const MeshPoly &poly : mesh.polys) {
-        const size_t n = poly.points.size();
+    s.polygons = (int)MeshPolyCount(mesh);
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, i);
+        const size_t n = poly.size();
         if (n < 3)
             s.degenerate++;
         else if (n == 3)
@@ -56,9 +57,9 @@ MeshStats MeshComputePolygonStats(const MeshData &mesh)
             s.quads++;
         else
             s.ngons++;
-        if (HasRepeatedPoint(poly.points))
+        if (HasRepeatedPoint(poly))
             s.repeatedPointPolys++;
-        if (n >= 3 && ZeroArea(mesh, poly.points))
+        if (n >= 3 && ZeroArea(mesh, poly))
             s.zeroAreaPolys++;
     }
     return s;
@@ -74,13 +75,14 @@ MeshStats MeshComputeStats(const MeshData &mesh)
     // point's few edges are sorted: about twice as fast as one sort of all.
     std::vector<uint64_t> edges;
     uint64_t maxLo = 0;
-    for (const MeshPoly &poly : mesh.polys) {
-        const size_t n = poly.points.size();
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, i);
+        const size_t n = poly.size();
         // A polygon of one point has no edge; one of two points has one.
         size_t count = n < 2 ? 0 : (n == 2 ? 1 : n);
         for (size_t k = 0; k < count; k++) {
-            int a = poly.points[k];
-            int b = poly.points[(k + 1) % n];
+            int a = poly[k];
+            int b = poly[(k + 1) % n];
             if (a == b)
                 continue;
             const uint64_t lo = (uint32_t)std::min(a, b), hi = (uint32_t)std::max(a, b);
@@ -183,10 +185,10 @@ double EndShortening(const MeshData &mesh, int at, int u, int v, bool otherShare
 double MeshSafeBevelSize(const MeshData &mesh)
 {
     const int count = (int)mesh.points.size();
-    auto valid = [count](const MeshPoly &poly) {
-        if (poly.points.size() < 3)
+    auto valid = [count](MeshPointSpan poly) {
+        if (poly.size() < 3)
             return false;
-        for (int p : poly.points)
+        for (int p : poly)
             if (p < 0 || p >= count)
                 return false;
         return true;
@@ -197,12 +199,13 @@ double MeshSafeBevelSize(const MeshData &mesh)
     // handful of edges about one point, sorted to find the keys in it twice.
     std::vector<uint64_t> keys;
     std::vector<uint32_t> start((size_t)count + 2, 0);
-    for (const MeshPoly &poly : mesh.polys) {
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, i);
         if (!valid(poly))
             continue;
-        const size_t n = poly.points.size();
+        const size_t n = poly.size();
         for (size_t k = 0; k < n; k++) {
-            const Edge e = EdgeOf(poly.points[k], poly.points[(k + 1) % n]);
+            const Edge e = EdgeOf(poly[k], poly[(k + 1) % n]);
             keys.push_back((uint64_t)(uint32_t)e.first << 32 | (uint32_t)e.second);
             start[(size_t)e.first + 2]++;
         }
@@ -227,10 +230,10 @@ double MeshSafeBevelSize(const MeshData &mesh)
     }
     double meet = std::numeric_limits<double>::infinity();
     size_t edge = 0;   // index of the polygon's first edge in `keys`
-    for (const MeshPoly &poly : mesh.polys) {
-        if (!valid(poly))
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        const MeshPointSpan pts = MeshPolyPoints(mesh, i);
+        if (!valid(pts))
             continue;
-        const std::vector<int> &pts = poly.points;
         const size_t n = pts.size();
         for (size_t k = 0; k < n; k++) {
             //   prev ---- a ======= b ---- next
@@ -259,8 +262,8 @@ double MeshSafeBevelSize(const MeshData &mesh)
 std::vector<int> MeshPolysWithEdge(const MeshData &mesh, int a, int b)
 {
     std::vector<int> out;
-    for (size_t i = 0; i < mesh.polys.size(); i++) {
-        const std::vector<int> &pts = mesh.polys[i].points;
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        const MeshPointSpan pts = MeshPolyPoints(mesh, i);
         size_t n = pts.size();
         if (n < 2)
             continue;

@@ -16,7 +16,7 @@ const size_t kTriangleBytes = 50;   // normal, three corners, attribute word
 // Adds the triangle of corners v[0..8] unless two corners are at the same
 // position: such a triangle is counted as collapsed before its corners make
 // points, so that no point is left without a polygon.
-void AddTriangle(PointWeld *weld, const float v[9], const std::string &surface, MeshReadInfo *info)
+void AddTriangle(PointWeld *weld, const float v[9], int surface, MeshReadInfo *info)
 {
     auto same = [&](int a, int b) {
         return v[3 * a] == v[3 * b] && v[3 * a + 1] == v[3 * b + 1] && v[3 * a + 2] == v[3 * b + 2];
@@ -46,8 +46,8 @@ bool ReadBinary(const std::string &data, const std::string &name, bool weldPoint
     weld.mesh = mesh;
     weld.weld = weldPoints;
     mesh->points.reserve(count / 2 + 3);
-    mesh->polys.reserve(count);
-    const std::string surface = "Default";
+    MeshReservePolys(mesh, count, 3 * (size_t)count);
+    const int surface = MeshInternSurface(mesh, "Default");
     for (uint32_t t = 0; t < count; t++) {
         const size_t at = kHeader + 4 + (size_t)t * kTriangleBytes;
         float v[9];
@@ -150,6 +150,7 @@ bool ReadAscii(const std::string &data, const std::string &name, bool weldPoints
             surface = "Default";
         if (!NameFault(budget, surface.size()).empty())
             return in.Fail(NameFault(budget, surface.size()));
+        int index = -1;   // the name's in the mesh's table, from the solid's first facet
         for (;;) {
             if (!in.Next())
                 return in.Fail("the file ends before 'endsolid'");
@@ -171,13 +172,19 @@ bool ReadAscii(const std::string &data, const std::string &name, bool weldPoints
             }
             if (!in.Expect("endloop") || !in.Expect("endfacet"))
                 return false;
-            // every facet keeps its own copy of its solid's name
+            // The mesh keeps each name once: it counts when it first joins
+            // the table.
             facets++;
-            nameBytes += (long long)surface.size();
+            if (index < 0) {
+                const size_t known = mesh->surfaces.size();
+                index = MeshInternSurface(mesh, surface);
+                if (mesh->surfaces.size() > known)
+                    nameBytes += (long long)surface.size();
+            }
             const std::string fault = BudgetFault(budget, 3 * facets, 3 * facets, facets, nameBytes);
             if (!fault.empty())
                 return in.Fail("the file makes " + fault);
-            AddTriangle(&weld, v, surface, info);
+            AddTriangle(&weld, v, index, info);
         }
     }
     info->welded = (int)(weld.corners - (long long)mesh->points.size());
@@ -225,10 +232,11 @@ bool ReadStl(const std::string &data, const std::string &name, bool weld, MeshDa
 void StlBytes(const MeshData &mesh, std::string *out, long long *cut, long long *triangles)
 {
     std::vector<int> tris;
-    for (const MeshPoly &poly : mesh.polys) {
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, i);
         const size_t before = tris.size();
         MeshTriangulate(mesh, poly, &tris);
-        if (poly.points.size() > 3) {
+        if (poly.size() > 3) {
             (*cut)++;
             *triangles += (long long)(tris.size() - before) / 3;
         }

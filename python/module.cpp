@@ -316,7 +316,7 @@ PyResult &ResultOf(py::handle self)
 std::string MeshRepr(const PyMesh &mesh)
 {
     return "<corvane.Mesh with " + Counted(mesh.data.points.size(), "point") + " and " +
-           Counted(mesh.data.polys.size(), "polygon") + ">";
+           Counted(MeshPolyCount(mesh.data), "polygon") + ">";
 }
 
 [[noreturn]] void RaiseModuleError(const std::string &text, py::object result)
@@ -385,7 +385,7 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
     if (!refused.empty())
         throw py::value_error(refused);
     // The module would answer with its host's prompt to select polygons.
-    if (mesh.data.polys.empty())
+    if (MeshPolyCount(mesh.data) == 0)
         throw py::value_error("chamfer: the mesh has no polygons");
     if (!select.is_none() && !edge.is_none())
         throw py::value_error("chamfer: give select or edge, not both");
@@ -394,7 +394,7 @@ py::object Chamfer(py::object meshObj, double size, py::handle angleMode, double
     options.bevelSize = size;
     options.angleMode = AngleModeArg(angleMode);
     options.limitAngleDeg = limitAngle;
-    SelectArg(select, mesh.data.polys.size(), options.select);
+    SelectArg(select, MeshPolyCount(mesh.data), options.select);
     EdgeArg(edge, mesh.data, options.select);
 
     std::unique_ptr<PrivateSettingsDir> privateDir;
@@ -722,7 +722,7 @@ PYBIND11_MODULE(_corvane, m)
             "surfaces", [](py::handle self) { return TextList(PyMeshSurfaces(PyMeshOf(self, "self"))); },
             PyDoc("Mesh.surfaces"))
         .def(
-            "__len__", [](PyMeshArg self) { return PyMeshOf(self, "self").data.polys.size(); },
+            "__len__", [](PyMeshArg self) { return MeshPolyCount(PyMeshOf(self, "self").data); },
             PyDoc("Mesh.__len__"))
         .def(
             "__eq__",

@@ -2,6 +2,7 @@
 // into MeshData, and MeshData lent or copied back.
 #include "python/pymesh.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -14,10 +15,11 @@ namespace {
 const char kDefaultSurface[] = "Default";
 const std::string kDefaultSurfaceName = kDefaultSurface;
 
-// The name the writer puts for a polygon.
-const std::string &SurfaceOf(const MeshPoly &p)
+// The name the writer puts for polygon `i`.
+const std::string &SurfaceOf(const MeshData &mesh, size_t i)
 {
-    return p.hasSurface && !p.surface.empty() ? p.surface : kDefaultSurfaceName;
+    const std::string &name = MeshPolySurface(mesh, i);
+    return name.empty() ? kDefaultSurfaceName : name;
 }
 
 std::string PolyName(size_t i)
@@ -70,23 +72,30 @@ py::array_t<int64_t> IndexArray(py::handle h, const char *what)
     return py::array_t<int64_t, py::array::c_style | py::array::forcecast>::ensure(h);
 }
 
-// One polygon's point numbers, each within the mesh.
+// One polygon's point numbers, each within the mesh, appended straight to
+// its index array.
 void AddPolygon(MeshData *mesh, size_t index, const int64_t *first, size_t count)
 {
     if (count == 0)
         throw py::value_error("polygons: " + PolyName(index) + " has no points");
     const int64_t points = (int64_t)mesh->points.size();
-    MeshPoly poly;
-    poly.surface = kDefaultSurface;
-    poly.points.resize(count);
     for (size_t k = 0; k < count; k++) {
         const int64_t v = first[k];
         if (v < 0 || v >= points)
             throw py::value_error("polygons: " + PolyName(index) + ": point index " + std::to_string(v) +
                                   " is out of range (the mesh has " + std::to_string(points) + " point(s))");
-        poly.points[k] = (int)v;
     }
-    mesh->polys.push_back(std::move(poly));
+    mesh->polyPoints.insert(mesh->polyPoints.end(), first, first + count);
+    mesh->polyStart.push_back(mesh->polyPoints.size());
+}
+
+// Every polygon so far named "Default" and unselected, once their points
+// are all read.
+void NameDefault(MeshData *mesh)
+{
+    const size_t count = mesh->polyStart.size() - 1;
+    mesh->polySurface.assign(count, count > 0 ? MeshInternSurface(mesh, kDefaultSurface) : kMeshNoSurface);
+    mesh->polySelected.assign(count, 0);
 }
 
 // (indices, offsets): polygon i is indices[offsets[i]:offsets[i + 1]].
@@ -112,7 +121,7 @@ void ReadCompact(py::handle indicesObj, py::handle offsetsObj, MeshData *mesh)
                                   std::to_string(off[i + 1]) + ") is past the end of indices (" +
                                   std::to_string(length) + ")");
     }
-    mesh->polys.reserve((size_t)n);
+    MeshReservePolys(mesh, (size_t)n, (size_t)length);
     for (ssize_t i = 0; i < n; i++)
         AddPolygon(mesh, (size_t)i, indices.data() + off[i], (size_t)(off[i + 1] - off[i]));
 }
@@ -124,7 +133,7 @@ void ReadRows(py::handle rowsObj, MeshData *mesh)
     if (rows.ndim() != 2)
         throw py::value_error("polygons: an index array must be (m, k), one row per polygon");
     const ssize_t m = rows.shape(0), k = rows.shape(1);
-    mesh->polys.reserve((size_t)m);
+    MeshReservePolys(mesh, (size_t)m, (size_t)(m * k));
     for (ssize_t i = 0; i < m; i++)
         AddPolygon(mesh, (size_t)i, rows.data() + i * k, (size_t)k);
 }
@@ -139,7 +148,7 @@ void ReadSequences(py::handle polygons, MeshData *mesh)
     if (!outer)
         throw py::error_already_set();
     const Py_ssize_t m = PySequence_Fast_GET_SIZE(outer.ptr());
-    mesh->polys.reserve((size_t)m);
+    mesh->polyStart.reserve((size_t)m + 1);
     std::vector<int64_t> points;
     for (Py_ssize_t i = 0; i < m; i++) {
         py::handle item = PySequence_Fast_GET_ITEM(outer.ptr(), i);
@@ -175,7 +184,7 @@ void ReadSequences(py::handle polygons, MeshData *mesh)
     }
 }
 
-void ReadPolygons(py::handle polygons, MeshData *mesh)
+void ReadPolygonPoints(py::handle polygons, MeshData *mesh)
 {
     if (py::isinstance<py::tuple>(polygons) && py::len(polygons) == 2) {
         py::tuple pair = py::reinterpret_borrow<py::tuple>(polygons);
@@ -190,6 +199,12 @@ void ReadPolygons(py::handle polygons, MeshData *mesh)
         return;
     }
     ReadSequences(polygons, mesh);
+}
+
+void ReadPolygons(py::handle polygons, MeshData *mesh)
+{
+    ReadPolygonPoints(polygons, mesh);
+    NameDefault(mesh);
 }
 
 // A name the OBJ writer can put after `usemtl` and the reader gives back.
@@ -226,15 +241,27 @@ void ReadSurfaces(py::handle surfaces, MeshData *mesh)
     if (py::isinstance<py::str>(surfaces) || !PySequence_Check(surfaces.ptr()))
         throw py::type_error("surfaces: expected a sequence of names, one per polygon");
     py::sequence names = py::reinterpret_borrow<py::sequence>(surfaces);
-    if (py::len(names) != mesh->polys.size())
+    const size_t count = MeshPolyCount(*mesh);
+    if (py::len(names) != count)
         throw py::value_error("surfaces: " + std::to_string(py::len(names)) + " name(s) for " +
-                              std::to_string(mesh->polys.size()) + " polygon(s)");
-    for (size_t i = 0; i < mesh->polys.size(); i++) {
+                              std::to_string(count) + " polygon(s)");
+    // Each name goes into the mesh's table once. Neighbouring polygons
+    // mostly share one str object: its bytes and checks are reused then.
+    mesh->surfaces.clear();
+    mesh->surfaceLookup.clear();
+    PyObject *last = nullptr;
+    int index = kMeshNoSurface;
+    for (size_t i = 0; i < count; i++) {
         py::object name = names[i];
-        if (!py::isinstance<py::str>(name))
-            throw py::type_error("surfaces: the name of " + PolyName(i) + " is not a str");
-        mesh->polys[i].surface = SurfaceBytes(name, i);
-        CheckSurfaceName(mesh->polys[i].surface, name, i);
+        if (name.ptr() != last) {
+            if (!py::isinstance<py::str>(name))
+                throw py::type_error("surfaces: the name of " + PolyName(i) + " is not a str");
+            const std::string bytes = SurfaceBytes(name, i);
+            CheckSurfaceName(bytes, name, i);
+            index = MeshInternSurface(mesh, bytes);
+            last = name.ptr();
+        }
+        mesh->polySurface[i] = index;
     }
 }
 
@@ -262,25 +289,21 @@ py::array PyMeshPoints(const PyMesh &mesh, py::handle self)
 
 py::tuple PyMeshCompact(const PyMesh &mesh)
 {
-    const std::vector<MeshPoly> &polys = mesh.data.polys;
-    py::array_t<int64_t> offsets((ssize_t)polys.size() + 1);
-    int64_t *off = offsets.mutable_data();
-    off[0] = 0;
-    for (size_t i = 0; i < polys.size(); i++)
-        off[i + 1] = off[i] + (int64_t)polys[i].points.size();
-    py::array_t<int64_t> indices((ssize_t)off[polys.size()]);
-    int64_t *out = indices.mutable_data();
-    for (const MeshPoly &p : polys)
-        for (int v : p.points)
-            *out++ = v;
+    // The mesh's own arrays, widened to int64 in one pass each.
+    const MeshData &data = mesh.data;
+    py::array_t<int64_t> offsets((ssize_t)data.polyStart.size());
+    std::copy(data.polyStart.begin(), data.polyStart.end(), offsets.mutable_data());
+    py::array_t<int64_t> indices((ssize_t)data.polyPoints.size());
+    std::copy(data.polyPoints.begin(), data.polyPoints.end(), indices.mutable_data());
     return py::make_tuple(indices, offsets);
 }
 
 py::list PyMeshPolygonList(const PyMesh &mesh)
 {
-    py::list list(mesh.data.polys.size());
-    for (size_t i = 0; i < mesh.data.polys.size(); i++) {
-        const std::vector<int> &points = mesh.data.polys[i].points;
+    const size_t count = MeshPolyCount(mesh.data);
+    py::list list(count);
+    for (size_t i = 0; i < count; i++) {
+        const MeshPointSpan points = MeshPolyPoints(mesh.data, i);
         py::list poly(points.size());
         for (size_t k = 0; k < points.size(); k++)
             poly[k] = py::int_(points[k]);
@@ -291,13 +314,13 @@ py::list PyMeshPolygonList(const PyMesh &mesh)
 
 py::list PyMeshSurfaces(const PyMesh &mesh)
 {
-    py::list list(mesh.data.polys.size());
+    const size_t count = MeshPolyCount(mesh.data);
+    py::list list(count);
     // Neighbouring polygons mostly share a name: one str for each run.
     const std::string *last = nullptr;
     py::object name;
-    for (size_t i = 0; i < mesh.data.polys.size(); i++) {
-        const MeshPoly &p = mesh.data.polys[i];
-        const std::string &text = SurfaceOf(p);
+    for (size_t i = 0; i < count; i++) {
+        const std::string &text = SurfaceOf(mesh.data, i);
         if (!last || *last != text) {
             name = py::reinterpret_steal<py::object>(
                 PyUnicode_DecodeUTF8(text.data(), (Py_ssize_t)text.size(), "surrogateescape"));
@@ -318,8 +341,8 @@ py::tuple PyMeshState(const PyMesh &mesh)
         std::memcpy(points.mutable_data(), mesh.data.points[0].data(), n * 3 * sizeof(double));
     py::tuple compact = PyMeshCompact(mesh);
     py::list surfaces = PyMeshSurfaces(mesh);
-    for (size_t i = 0; i < mesh.data.polys.size(); i++)
-        if (!mesh.data.polys[i].hasSurface)
+    for (size_t i = 0; i < MeshPolyCount(mesh.data); i++)
+        if (!MeshPolyHasSurface(mesh.data, i))
             surfaces[i] = py::none();
     return py::make_tuple(1, points, compact[0], compact[1], surfaces);
 }
@@ -337,19 +360,19 @@ PyMesh PyMeshFromState(const py::tuple &state)
         given[i] = names[i].is_none() ? py::str(kDefaultSurface) : py::object(names[i]);
     PyMesh mesh = PyMeshMake(state[1], py::make_tuple(state[2], state[3]), given);
     for (size_t i = 0; i < polygons; i++)
-        mesh.data.polys[i].hasSurface = !names[i].is_none();
+        if (names[i].is_none())
+            mesh.data.polySurface[i] = kMeshNoSurface;
     return mesh;
 }
 
 bool PyMeshEqual(const PyMesh &a, const PyMesh &b)
 {
-    if (a.data.points != b.data.points || a.data.polys.size() != b.data.polys.size())
+    if (a.data.points != b.data.points || a.data.polyStart != b.data.polyStart ||
+        a.data.polyPoints != b.data.polyPoints)
         return false;
-    for (size_t i = 0; i < a.data.polys.size(); i++) {
-        const MeshPoly &p = a.data.polys[i], &q = b.data.polys[i];
-        if (p.points != q.points || SurfaceOf(p) != SurfaceOf(q))
+    for (size_t i = 0; i < MeshPolyCount(a.data); i++)
+        if (SurfaceOf(a.data, i) != SurfaceOf(b.data, i))
             return false;
-    }
     return true;
 }
 
@@ -360,11 +383,12 @@ size_t PyMeshHash(const PyMesh &mesh)
     for (const std::array<double, 3> &p : mesh.data.points)
         for (double c : p)
             mix(std::hash<double>()(c == 0.0 ? 0.0 : c));  // -0.0 == 0.0: one hash for both
-    for (const MeshPoly &p : mesh.data.polys) {
-        mix(p.points.size());
-        for (int v : p.points)
+    for (size_t i = 0; i < MeshPolyCount(mesh.data); i++) {
+        const MeshPointSpan points = MeshPolyPoints(mesh.data, i);
+        mix(points.size());
+        for (int v : points)
             mix((size_t)v);
-        mix(std::hash<std::string>()(SurfaceOf(p)));
+        mix(std::hash<std::string>()(SurfaceOf(mesh.data, i)));
     }
     return h;
 }

@@ -48,16 +48,16 @@ std::vector<uint64_t> PointHashes(const MeshData &mesh)
 // A hash of the polygon's cycle of positions that does not depend on the
 // start point but does on the direction: the sum of its directed edges'
 // hashes. No rotation is sought unless two hashes agree.
-uint64_t CycleHash(const MeshPoly &poly, const std::vector<uint64_t> &points)
+uint64_t CycleHash(MeshPointSpan poly, const std::vector<uint64_t> &points)
 {
     static const uint64_t kOutside = PositionHash({0.0, 0.0, 0.0});
     auto at = [&](int index) {
         return index >= 0 && (size_t)index < points.size() ? points[(size_t)index] : kOutside;
     };
-    const size_t n = poly.points.size();
+    const size_t n = poly.size();
     uint64_t hash = 0x9e3779b97f4a7c15ull ^ n;
     for (size_t k = 0; k < n; k++) {
-        const uint64_t edge = at(poly.points[k]) * 0x9e3779b97f4a7c15ull + at(poly.points[(k + 1) % n]);
+        const uint64_t edge = at(poly[k]) * 0x9e3779b97f4a7c15ull + at(poly[(k + 1) % n]);
         hash += (edge ^ (edge >> 29)) * 0xbf58476d1ce4e5b9ull;
     }
     return hash;
@@ -112,13 +112,13 @@ struct Plane {
     bool valid;
 };
 
-Plane PolyPlane(const MeshData &mesh, const MeshPoly &poly)
+Plane PolyPlane(const MeshData &mesh, MeshPointSpan poly)
 {
     Plane plane{{0.0, 0.0, 0.0}, 0.0, false};
-    const size_t count = poly.points.size();
+    const size_t count = poly.size();
     double c[3] = {0.0, 0.0, 0.0};
     for (size_t k = 0; k < count; k++) {
-        int ia = poly.points[k], ib = poly.points[(k + 1) % count];
+        int ia = poly[k], ib = poly[(k + 1) % count];
         if (ia < 0 || ib < 0 || (size_t)ia >= mesh.points.size() || (size_t)ib >= mesh.points.size())
             return plane;
         const auto &a = mesh.points[ia];
@@ -156,12 +156,12 @@ RunInputIndex RunIndexInput(const MeshData &input)
 {
     RunInputIndex index;
     const std::vector<uint64_t> points = PointHashes(input);
-    const size_t count = input.polys.size();
+    const size_t count = MeshPolyCount(input);
     index.offsets.push_back(0);
     index.cycleSlots = EmptyTable(count);
     for (size_t i = 0; i < count; i++) {
-        const MeshPoly &poly = input.polys[i];
-        for (int k : poly.points)
+        const MeshPointSpan poly = MeshPolyPoints(input, i);
+        for (int k : poly)
             index.positions.push_back(At(input, k));
         index.offsets.push_back((uint32_t)index.positions.size());
         index.cycleHash.push_back(CycleHash(poly, points));
@@ -178,7 +178,7 @@ RunInputIndex RunIndexInput(const MeshData &input)
     index.planes.resize(count);
     index.hasPlane.assign(count, false);
     for (size_t i = 0; i < count; i++) {
-        const Plane p = PolyPlane(input, input.polys[i]);
+        const Plane p = PolyPlane(input, MeshPolyPoints(input, i));
         if (!p.valid)
             continue;
         index.planes[i] = KeyOf(p, index.scale);
@@ -194,20 +194,20 @@ std::vector<bool> ChangedPolygons(const RunInputIndex &index, const MeshData &ou
     // wrong answer.
     const std::vector<uint64_t> points = PointHashes(output);
     const size_t mask = index.cycleSlots.size() - 1;
-    std::vector<bool> changed(output.polys.size(), true);
+    std::vector<bool> changed(MeshPolyCount(output), true);
     std::vector<Position> cycle;
-    for (size_t i = 0; i < output.polys.size(); i++) {
-        const MeshPoly &poly = output.polys[i];
+    for (size_t i = 0; i < MeshPolyCount(output); i++) {
+        const MeshPointSpan poly = MeshPolyPoints(output, i);
         const uint64_t hash = CycleHash(poly, points);
         for (size_t slot = (size_t)(hash ^ (hash >> 31)) & mask; index.cycleSlots[slot] != 0;
              slot = (slot + 1) & mask) {
             const uint32_t k = index.cycleSlots[slot] - 1;
             const uint32_t from = index.offsets[k], to = index.offsets[k + 1];
-            if (index.cycleHash[k] != hash || to - from != poly.points.size())
+            if (index.cycleHash[k] != hash || to - from != poly.size())
                 continue;
-            cycle.resize(poly.points.size());
+            cycle.resize(poly.size());
             for (size_t c = 0; c < cycle.size(); c++)
-                cycle[c] = At(output, poly.points[c]);
+                cycle[c] = At(output, poly[c]);
             if (SameCycle(cycle.data(), &index.positions[from], cycle.size())) {
                 changed[i] = false;
                 break;
@@ -225,9 +225,9 @@ std::vector<bool> ChangedPolygons(const MeshData &input, const MeshData &output)
 std::vector<bool> InInputPlanes(const RunInputIndex &index, const MeshData &output)
 {
     const size_t mask = index.planeSlots.size() - 1;
-    std::vector<bool> inside(output.polys.size(), false);
-    for (size_t i = 0; i < output.polys.size(); i++) {
-        const Plane p = PolyPlane(output, output.polys[i]);
+    std::vector<bool> inside(MeshPolyCount(output), false);
+    for (size_t i = 0; i < MeshPolyCount(output); i++) {
+        const Plane p = PolyPlane(output, MeshPolyPoints(output, i));
         if (!p.valid)
             continue;
         const RunPlaneKey key = KeyOf(p, index.scale);

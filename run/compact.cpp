@@ -8,10 +8,9 @@ void RunDropLoosePoints(MeshData *mesh, std::vector<int> *kept)
     // The host keeps them, but a file that holds them shows loose points in
     // other tools and a point count that is not the result's.
     std::vector<int> newIndex(mesh->points.size(), -1);
-    for (const MeshPoly &poly : mesh->polys)
-        for (int p : poly.points)
-            if (p >= 0 && (size_t)p < newIndex.size())
-                newIndex[(size_t)p] = 0;
+    for (int p : mesh->polyPoints)
+        if (p >= 0 && (size_t)p < newIndex.size())
+            newIndex[(size_t)p] = 0;
     kept->clear();
     size_t next = 0;
     for (size_t i = 0; i < newIndex.size(); i++) {
@@ -22,8 +21,7 @@ void RunDropLoosePoints(MeshData *mesh, std::vector<int> *kept)
         kept->push_back((int)i);
     }
     mesh->points.resize(next);
-    for (MeshPoly &poly : mesh->polys)
-        for (int &p : poly.points)
-            if (p >= 0 && (size_t)p < newIndex.size())
-                p = newIndex[(size_t)p];
+    for (int &p : mesh->polyPoints)
+        if (p >= 0 && (size_t)p < newIndex.size())
+            p = newIndex[(size_t)p];
 }

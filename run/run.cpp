@@ -70,9 +70,9 @@ std::string ActivationFailure(int activation)
 bool ChamferedNothing(const MeshData &input, const RunOptions &options, const RunResult &result)
 {
     size_t copied = 0;
-    for (const MeshPoly &p : input.polys)
-        copied += p.points.size() >= 3 ? 1 : 0;
-    if (options.select[0] > 0 || result.output.polys.size() != copied)
+    for (size_t i = 0; i < MeshPolyCount(input); i++)
+        copied += MeshPolyPoints(input, i).size() >= 3 ? 1 : 0;
+    if (options.select[0] > 0 || MeshPolyCount(result.output) != copied)
         return false;
     std::vector<bool> changed = !result.created.empty() ? result.created
                                 : options.inputIndex   ? ChangedPolygons(*options.inputIndex, result.output)

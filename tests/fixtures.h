@@ -71,10 +71,9 @@ inline std::unique_ptr<EmuHost> HostWithMeshes(const MeshData &foreground,
 // `mesh` with polygons `which` selected (and all others not).
 inline MeshData WithSelected(MeshData mesh, const std::vector<int> &which)
 {
-    for (MeshPoly &p : mesh.polys)
-        p.selected = false;
+    mesh.polySelected.assign(MeshPolyCount(mesh), 0);
     for (int k : which)
-        mesh.polys[static_cast<size_t>(k)].selected = true;
+        mesh.polySelected[static_cast<size_t>(k)] = 1;
     return mesh;
 }
 
@@ -95,8 +94,8 @@ inline MeshData RunPairMode(const MeshData &mesh, int a, int b, double size)
 inline std::vector<int> PolysWithSurface(const MeshData &mesh, const std::string &surface)
 {
     std::vector<int> out;
-    for (size_t k = 0; k < mesh.polys.size(); ++k)
-        if (mesh.polys[k].hasSurface && mesh.polys[k].surface == surface)
+    for (size_t k = 0; k < MeshPolyCount(mesh); ++k)
+        if (MeshPolyHasSurface(mesh, k) && MeshPolySurface(mesh, k) == surface)
             out.push_back(static_cast<int>(k));
     return out;
 }
@@ -143,14 +142,15 @@ inline std::string MeshDifference(const MeshData &a, const MeshData &b)
             return why.str();
         }
     }
-    if (a.polys.size() != b.polys.size()) {
-        why << "polygon counts " << a.polys.size() << " and " << b.polys.size();
+    if (MeshPolyCount(a) != MeshPolyCount(b)) {
+        why << "polygon counts " << MeshPolyCount(a) << " and " << MeshPolyCount(b);
         return why.str();
     }
-    for (size_t k = 0; k < a.polys.size(); ++k) {
-        const MeshPoly &p = a.polys[k], &q = b.polys[k];
-        if (p.points != q.points || p.hasSurface != q.hasSurface ||
-            (p.hasSurface && p.surface != q.surface) || p.selected != q.selected) {
+    for (size_t k = 0; k < MeshPolyCount(a); ++k) {
+        const MeshPointSpan p = MeshPolyPoints(a, k), q = MeshPolyPoints(b, k);
+        if (!std::equal(p.begin(), p.end(), q.begin(), q.end()) ||
+            MeshPolyHasSurface(a, k) != MeshPolyHasSurface(b, k) ||
+            MeshPolySurface(a, k) != MeshPolySurface(b, k) || MeshPolySelected(a, k) != MeshPolySelected(b, k)) {
             why << "polygon " << k << " differs";
             return why.str();
         }
@@ -162,10 +162,11 @@ inline std::string MeshDifference(const MeshData &a, const MeshData &b)
 inline std::map<std::pair<int, int>, int> DirectedEdgeCounts(const MeshData &mesh)
 {
     std::map<std::pair<int, int>, int> count;
-    for (const MeshPoly &p : mesh.polys) {
-        const size_t n = p.points.size();
+    for (size_t pi = 0; pi < MeshPolyCount(mesh); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(mesh, pi);
+        const size_t n = p.size();
         for (size_t k = 0; k < n; ++k)
-            count[{p.points[k], p.points[(k + 1) % n]}]++;
+            count[{p[k], p[(k + 1) % n]}]++;
     }
     return count;
 }
@@ -218,8 +219,8 @@ inline std::array<double, 3> MeshPolyNewell(const MeshData &mesh, size_t k);
 inline std::string MeshValidityFault(const MeshData &mesh, bool closed)
 {
     std::ostringstream why;
-    for (size_t k = 0; k < mesh.polys.size(); ++k) {
-        const std::vector<int> &v = mesh.polys[k].points;
+    for (size_t k = 0; k < MeshPolyCount(mesh); ++k) {
+        const MeshPointSpan v = MeshPolyPoints(mesh, k);
         for (size_t i = 0; i < v.size(); ++i)
             for (size_t j = i + 1; j < v.size(); ++j)
                 if (v[i] == v[j]) {
@@ -239,7 +240,7 @@ inline std::string MeshValidityFault(const MeshData &mesh, bool closed)
 // Newell normal of polygon `k` of a plain mesh, not normalised.
 inline std::array<double, 3> MeshPolyNewell(const MeshData &mesh, size_t k)
 {
-    const std::vector<int> &v = mesh.polys[k].points;
+    const MeshPointSpan v = MeshPolyPoints(mesh, k);
     double n[3] = {0.0, 0.0, 0.0};
     for (size_t i = 0; i < v.size(); ++i) {
         const auto &p = mesh.points[static_cast<size_t>(v[i])];
@@ -279,11 +280,12 @@ inline double RadiansFor(double degrees)
 inline double SignedVolume(const MeshData &mesh)
 {
     double v = 0.0;
-    for (const MeshPoly &p : mesh.polys) {
-        const auto &a = mesh.points[static_cast<size_t>(p.points[0])];
-        for (size_t i = 1; i + 1 < p.points.size(); ++i) {
-            const auto &b = mesh.points[static_cast<size_t>(p.points[i])];
-            const auto &c = mesh.points[static_cast<size_t>(p.points[i + 1])];
+    for (size_t pi = 0; pi < MeshPolyCount(mesh); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(mesh, pi);
+        const auto &a = mesh.points[static_cast<size_t>(p[0])];
+        for (size_t i = 1; i + 1 < p.size(); ++i) {
+            const auto &b = mesh.points[static_cast<size_t>(p[i])];
+            const auto &c = mesh.points[static_cast<size_t>(p[i + 1])];
             v += a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) +
                  a[2] * (b[0] * c[1] - b[1] * c[0]);
         }
@@ -300,7 +302,8 @@ inline MeshData HangingFanCube(double lo)
 {
     MeshData mesh = MakeCube(lo, lo + 1);
     mesh.points.push_back({lo + 1, lo + 0.5, lo});
-    for (MeshPoly &p : mesh.polys) {
+    std::vector<MeshFace> polys = MeshFacesOf(mesh);
+    for (MeshFace &p : polys) {
         size_t n = p.points.size();
         for (size_t v = 0; v < n; ++v) {
             int a = p.points[v], b = p.points[(v + 1) % n];
@@ -310,12 +313,13 @@ inline MeshData HangingFanCube(double lo)
             }
         }
     }
-    mesh.polys[0].points = {0, 2, 3};
-    mesh.polys.push_back(MeshFace({0, 3, 8}));
-    mesh.polys.push_back(MeshFace({0, 8, 1}));
+    polys[0].points = {0, 2, 3};
+    MeshSetFaces(&mesh, polys);
+    MeshAddFace(&mesh, {0, 3, 8});
+    MeshAddFace(&mesh, {0, 8, 1});
     mesh.points.push_back({lo - 1, lo - 1, lo - 1});
     mesh.points.push_back({lo - 1, lo - 0.5, lo - 1});
-    mesh.polys.push_back(MeshFace({0, 9, 10}));
+    MeshAddFace(&mesh, {0, 9, 10});
     return mesh;
 }
 

@@ -37,7 +37,7 @@ struct ActivateFixture : ::testing::Test {
     int Run() { return EmuHostRun(host.get(), Activate); }
     void ExpectEndedOnce(int code) { ::ExpectEndedOnce(host.get(), code); }
     void ExpectOnlyInfo(const char *text) { ::ExpectOnlyInfo(host.get(), text); }
-    size_t Polys(int layer) { return EmuHostLayerMesh(host.get(), layer).polys.size(); }
+    size_t Polys(int layer) { return MeshPolyCount(EmuHostLayerMesh(host.get(), layer)); }
 };
 
 TEST_F(ActivateFixture, WrongVersionBeginsNothing)
@@ -142,7 +142,7 @@ TEST_F(ActivateFixture, TwoSelectedPolygonsChooseTheLineMode)
         EmuHostAddMesh(host.get(), 2, MakeCube());
         MeshData grid = MakeQuadGrid(3, 1);
         for (int k = 0; k < selected; ++k)
-            grid.polys[k].selected = true;
+            grid.polySelected[k] = 1;
         EmuHostAddMesh(host.get(), 1, grid);
         Run();
         ASSERT_EQ(host->log.panels.size(), 1u);
@@ -199,9 +199,11 @@ TEST_F(ActivateFixture, ObjectModeCommitsIntoTheEditLayerOnly)
     EXPECT_TRUE(host->log.messages.empty());
     // Every committed polygon refers to points that exist in the edit layer.
     MeshData out = EmuHostLayerMesh(host.get(), 1);
-    for (const MeshPoly &poly : out.polys)
-        for (int v : poly.points)
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(out); polyIndex++) {
+        const MeshPointSpan poly = MeshPolyPoints(out, polyIndex);
+        for (int v : poly)
             EXPECT_LT((size_t)v, out.points.size());
+    }
 }
 
 TEST(ModuleLoading, LoadedModuleGivesTheSameMeshAsTheLinkedOne)
@@ -229,12 +231,12 @@ TEST(ModuleLoading, LoadedModuleGivesTheSameMeshAsTheLinkedOne)
     UnloadModule(&module);
     RemoveSettingsDir(dir);
     ASSERT_EQ(results[0].points.size(), results[1].points.size());
-    ASSERT_EQ(results[0].polys.size(), results[1].polys.size());
+    ASSERT_EQ(MeshPolyCount(results[0]), MeshPolyCount(results[1]));
     for (size_t i = 0; i < results[0].points.size(); ++i)
         EXPECT_EQ(results[0].points[i], results[1].points[i]) << "point " << i;
-    for (size_t i = 0; i < results[0].polys.size(); ++i) {
-        EXPECT_EQ(results[0].polys[i].points, results[1].polys[i].points) << "polygon " << i;
-        EXPECT_EQ(results[0].polys[i].surface, results[1].polys[i].surface) << "polygon " << i;
+    for (size_t i = 0; i < MeshPolyCount(results[0]); ++i) {
+        EXPECT_EQ(MeshPolyPoints(results[0], i), MeshPolyPoints(results[1], i)) << "polygon " << i;
+        EXPECT_EQ(MeshPolySurface(results[0], i), MeshPolySurface(results[1], i)) << "polygon " << i;
     }
 }
 

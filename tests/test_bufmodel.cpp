@@ -11,6 +11,7 @@
 
 #include "bufmodel/bufmodel.h"
 #include "host/host.h"
+#include "meshgen/meshgen.h"
 #include "tests/testcontext.h"
 
 namespace {
@@ -107,7 +108,7 @@ LWPntID ExistingHostPoint(EmuHost *host)
 {
     MeshData mesh;
     mesh.points = {{100, 0, 0}, {101, 0, 0}, {100, 1, 0}};
-    mesh.polys.push_back(MeshPoly{{0, 1, 2}, "bg", true, false});
+    MeshPutFace(&mesh, MeshFace{{0, 1, 2}, "bg", true, false});
     EmuHostAddMesh(host, 2, mesh);
     return host->points[0]->info.pnt;
 }

@@ -365,9 +365,11 @@ TEST_F(Cli, WrittenResultsHoldOnlyThePointsTheirPolygonsUse)
     ASSERT_EQ(r.status, 0) << r.err;
     const MeshData out = ReadMesh(Path("t.obj"));
     std::vector<bool> used(out.points.size(), false);
-    for (const MeshPoly &p : out.polys)
-        for (int k : p.points)
+    for (size_t pi = 0; pi < MeshPolyCount(out); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(out, pi);
+        for (int k : p)
             used[(size_t)k] = true;
+    }
     EXPECT_EQ(std::find(used.begin(), used.end(), false) - used.begin(), (long)used.size()) << "a loose point";
     EXPECT_EQ(r.out.rfind("wrote " + Path("t.obj") + ": 128 -> " + std::to_string(out.points.size()) + " points", 0),
               0u)
@@ -899,7 +901,7 @@ TEST_F(Cli, CtrlCAbortsThePhaseAndWritesNothing)
         With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "0.125", "--keep-partial"}),
         {"Phase: LineInfo\n"});
     EXPECT_EQ(keep.status, 130) << keep.err;
-    EXPECT_GT(ReadMesh(Path("out.obj")).polys.size(), 0u);
+    EXPECT_GT(MeshPolyCount(ReadMesh(Path("out.obj"))), 0u);
 }
 
 TEST_F(Cli, SecondCtrlCEndsAtOnce)

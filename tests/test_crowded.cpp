@@ -27,8 +27,8 @@ std::string Faults(const MeshData &mesh, bool borders)
 {
     int repeated = 0, zero = 0;
     std::map<std::pair<int, int>, int> undirected;
-    for (size_t k = 0; k < mesh.polys.size(); ++k) {
-        const std::vector<int> &v = mesh.polys[k].points;
+    for (size_t k = 0; k < MeshPolyCount(mesh); ++k) {
+        const MeshPointSpan v = MeshPolyPoints(mesh, k);
         for (size_t i = 0; i < v.size(); ++i) {
             for (size_t j = i + 1; j < v.size(); ++j)
                 repeated += v[i] == v[j];
@@ -86,8 +86,8 @@ const Mode kModes[] = {{"plain", ANGLE_MODE_DISABLE, 0.0},
 // some start; -1 when there is none.
 int PolyAt(const MeshData &mesh, const std::vector<std::array<double, 3>> &corners)
 {
-    for (size_t k = 0; k < mesh.polys.size(); ++k) {
-        const std::vector<int> &v = mesh.polys[k].points;
+    for (size_t k = 0; k < MeshPolyCount(mesh); ++k) {
+        const MeshPointSpan v = MeshPolyPoints(mesh, k);
         if (v.size() != corners.size())
             continue;
         for (size_t s = 0; s < v.size(); ++s) {
@@ -141,7 +141,7 @@ TEST(CrowdedEdges, TheCrowdedEdgeKeepsItsPointsAndTheFacesTaperToIt)
         const MeshData out = RunObjectMode(in, mode.mode, RadiansFor(mode.limit), 0.25);
         EXPECT_GE(PolyAt(out, {{0, 0, 0}, {0.25, 0.75, 0}, {0.75, 0.75, 0}, {1, 0, 0}}), 0) << mode.name;
         EXPECT_GE(PolyAt(out, {{0, 0, 0}, {1, 0, 0}, {0.75, 0, 0.75}, {0.25, 0, 0.75}}), 0) << mode.name;
-        const std::vector<int> &fin = in.polys.back().points;
+        const MeshPointSpan fin = MeshPolyPoints(in, MeshPolyCount(in) - 1);
         std::vector<std::array<double, 3>> corners;
         for (int p : fin)
             corners.push_back(in.points[(size_t)p]);
@@ -158,7 +158,7 @@ TEST(CrowdedEdges, BowTieClosesBothCorners)
     // and the result is closed.
     const MeshData out = RunObjectMode(MakeBowTie(), ANGLE_MODE_DISABLE, 0.0, 0.25);
     EXPECT_EQ(MeshValidityFault(out, true), "");
-    EXPECT_EQ(out.polys.size(), 52u);
+    EXPECT_EQ(MeshPolyCount(out), 52u);
     EXPECT_GE(PolyAt(out, {{0.75, 1, 0.75}, {0.75, 0.75, 1}, {1, 0.75, 0.75}}), 0);
     EXPECT_GE(PolyAt(out, {{1.25, 1, 1.25}, {1, 1.25, 1.25}, {1.25, 1.25, 1}}), 0);
 }

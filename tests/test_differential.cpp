@@ -178,7 +178,7 @@ std::string RunCase(const LoadedModule &module, const Case &c)
     if (c.pairMode) {
         ids = EmuHostAddMesh(host.get(), 1, c.mesh);
     } else {
-        if (!c.foreground.polys.empty())
+        if (MeshPolyCount(c.foreground) != 0)
             EmuHostAddMesh(host.get(), 1, c.foreground);
         ids = EmuHostAddMesh(host.get(), 2, c.mesh);
     }
@@ -223,15 +223,15 @@ std::string Compare(const Case &c)
 // `poly` to the next one in the opposite direction, or -1.
 int NeighbourAcross(const MeshData &mesh, int poly, size_t k)
 {
-    const std::vector<int> &pts = mesh.polys[static_cast<size_t>(poly)].points;
+    const MeshPointSpan pts = MeshPolyPoints(mesh, static_cast<size_t>(poly));
     if (pts.size() < 2)
         return -1;
     const int a = pts[k % pts.size()];
     const int b = pts[(k + 1) % pts.size()];
-    for (size_t q = 0; q < mesh.polys.size(); ++q) {
+    for (size_t q = 0; q < MeshPolyCount(mesh); ++q) {
         if (static_cast<int>(q) == poly)
             continue;
-        const std::vector<int> &o = mesh.polys[q].points;
+        const MeshPointSpan o = MeshPolyPoints(mesh, q);
         for (size_t j = 0; j < o.size(); ++j)
             if (o[j] == b && o[(j + 1) % o.size()] == a)
                 return static_cast<int>(q);
@@ -241,12 +241,11 @@ int NeighbourAcross(const MeshData &mesh, int poly, size_t k)
 
 MeshData Selected(MeshData mesh, int first, int second)
 {
-    for (MeshPoly &p : mesh.polys)
-        p.selected = false;
+    mesh.polySelected.assign(MeshPolyCount(mesh), 0);
     if (first >= 0)
-        mesh.polys[static_cast<size_t>(first)].selected = true;
+        mesh.polySelected[static_cast<size_t>(first)] = 1;
     if (second >= 0)
-        mesh.polys[static_cast<size_t>(second)].selected = true;
+        mesh.polySelected[static_cast<size_t>(second)] = 1;
     return mesh;
 }
 
@@ -257,8 +256,9 @@ double WeldTolerance(const MeshData &mesh)
 {
     bool first = true;
     Vec3 lo{0, 0, 0}, hi{0, 0, 0};
-    for (const MeshPoly &poly : mesh.polys) {
-        for (int v : poly.points) {
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(mesh); polyIndex++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, polyIndex);
+        for (int v : poly) {
             const auto &p = mesh.points[static_cast<size_t>(v)];
             if (first) {
                 lo = hi = Vec3{p[0], p[1], p[2]};
@@ -338,8 +338,8 @@ std::vector<Case> PairCases(const std::string &name, const MeshData &mesh, int p
 {
     std::vector<Case> out;
     int made = 0;
-    for (size_t p = 0; p < mesh.polys.size() && made < pairs; p += 1 + mesh.polys.size() / 5) {
-        for (size_t k = 0; k < mesh.polys[p].points.size() && made < pairs; ++k) {
+    for (size_t p = 0; p < MeshPolyCount(mesh) && made < pairs; p += 1 + MeshPolyCount(mesh) / 5) {
+        for (size_t k = 0; k < MeshPolyPoints(mesh, p).size() && made < pairs; ++k) {
             const int q = NeighbourAcross(mesh, static_cast<int>(p), k);
             if (q < 0)
                 continue;
@@ -353,10 +353,10 @@ std::vector<Case> PairCases(const std::string &name, const MeshData &mesh, int p
             break;
         }
     }
-    if (mesh.polys.size() >= 3) {
+    if (MeshPolyCount(mesh) >= 3) {
         Case c;
         c.name = name + " pair without a shared edge";
-        c.mesh = Selected(mesh, 0, static_cast<int>(mesh.polys.size()) - 1);
+        c.mesh = Selected(mesh, 0, static_cast<int>(MeshPolyCount(mesh)) - 1);
         c.pairMode = true;
         out.push_back(c);
     }
@@ -405,10 +405,10 @@ MeshData RandomBase(Random &r)
         const int base = static_cast<int>(a.points.size());
         for (auto p : b.points)
             a.points.push_back(p);
-        for (MeshPoly p : b.polys) {
+        for (MeshFace p : MeshFacesOf(b)) {
             for (int &v : p.points)
                 v += base;
-            a.polys.push_back(p);
+            MeshPutFace(&a, p);
         }
         return a;
     }
@@ -424,12 +424,12 @@ int AddPoint(MeshData &mesh, std::array<double, 3> p)
 // One random change of many kinds the passes must survive: orientation,
 // shape, sharing, seams, degenerate and short polygons, coincident and
 // nearly coincident points, and coordinates that are not numbers.
-void Mutate(Random &r, MeshData &mesh)
+void MutateFaces(Random &r, MeshData &mesh, std::vector<MeshFace> &polys)
 {
-    if (mesh.polys.empty())
+    if (polys.empty())
         return;
-    const size_t pi = static_cast<size_t>(r.Int(0, static_cast<int>(mesh.polys.size()) - 1));
-    MeshPoly &poly = mesh.polys[pi];
+    const size_t pi = static_cast<size_t>(r.Int(0, static_cast<int>(polys.size()) - 1));
+    MeshFace &poly = polys[pi];
     const int n = static_cast<int>(poly.points.size());
     switch (r.Int(0, 15)) {
     case 0:  // inconsistent orientation
@@ -437,10 +437,10 @@ void Mutate(Random &r, MeshData &mesh)
         break;
     case 1:  // a quad split into two triangles
         if (n == 4) {
-            MeshPoly second = poly;
+            MeshFace second = poly;
             second.points = {poly.points[0], poly.points[2], poly.points[3]};
             poly.points = {poly.points[0], poly.points[1], poly.points[2]};
-            mesh.polys.push_back(second);
+            polys.push_back(second);
         }
         break;
     case 2: {  // a third polygon on an edge: non-manifold
@@ -453,15 +453,15 @@ void Mutate(Random &r, MeshData &mesh)
         auto pb = mesh.points[static_cast<size_t>(b)];
         const int c = AddPoint(mesh, {(pa[0] + pb[0]) / 2 + 0.5, (pa[1] + pb[1]) / 2 - 0.25,
                                       (pa[2] + pb[2]) / 2 + 0.75});
-        MeshPoly fin = poly;
+        MeshFace fin = poly;
         fin.points = r.Chance(0.5) ? std::vector<int>{b, a, c} : std::vector<int>{a, b, c};
-        mesh.polys.push_back(fin);
+        polys.push_back(fin);
         break;
     }
     case 3:  // the same polygon twice, same or opposite sense
-        mesh.polys.push_back(poly);
+        polys.push_back(poly);
         if (r.Chance(0.5))
-            std::reverse(mesh.polys.back().points.begin(), mesh.polys.back().points.end());
+            std::reverse(polys.back().points.begin(), polys.back().points.end());
         break;
     case 4: {  // a slit: the polygon runs out to a new point and back (a seam)
         if (n < 3)
@@ -483,9 +483,9 @@ void Mutate(Random &r, MeshData &mesh)
         break;
     case 6:  // a 2-point or 1-point polygon
         if (n >= 2) {
-            MeshPoly shortPoly = poly;
+            MeshFace shortPoly = poly;
             shortPoly.points.resize(static_cast<size_t>(r.Int(1, 2)));
-            mesh.polys.push_back(shortPoly);
+            polys.push_back(shortPoly);
         }
         break;
     case 7: {  // collinear triangle
@@ -496,9 +496,9 @@ void Mutate(Random &r, MeshData &mesh)
         auto pa = mesh.points[static_cast<size_t>(a)];
         auto pb = mesh.points[static_cast<size_t>(b)];
         const int c = AddPoint(mesh, {2 * pb[0] - pa[0], 2 * pb[1] - pa[1], 2 * pb[2] - pa[2]});
-        MeshPoly tri = poly;
+        MeshFace tri = poly;
         tri.points = {b, a, c};
-        mesh.polys.push_back(tri);
+        polys.push_back(tri);
         break;
     }
     case 8: {  // a coincident point: one corner takes a copy of its point
@@ -534,14 +534,14 @@ void Mutate(Random &r, MeshData &mesh)
         const double tol = WeldTolerance(mesh);
         const size_t k = static_cast<size_t>(r.Int(0, n - 1));
         auto p = mesh.points[static_cast<size_t>(poly.points[k])];
-        const MeshPoly original = poly;  // the pushes below move `poly`
+        const MeshFace original = poly;  // the pushes below move `poly`
         for (int step = 0; step < 3; ++step) {
             p[0] += tol * 0.75;
-            MeshPoly tri = original;
+            MeshFace tri = original;
             const int id = AddPoint(mesh, p);
             tri.points = {original.points[k], id,
                           original.points[(k + 1) % static_cast<size_t>(n)]};
-            mesh.polys.push_back(tri);
+            polys.push_back(tri);
         }
         break;
     }
@@ -564,7 +564,7 @@ void Mutate(Random &r, MeshData &mesh)
     case 14: {  // an n-gon over a polygon and its neighbour's far corner
         if (n < 3)
             break;
-        MeshPoly big = poly;
+        MeshFace big = poly;
         const auto &c = mesh.points[static_cast<size_t>(poly.points[0])];
         big.points.insert(big.points.begin() + 1,
                           AddPoint(mesh, {c[0] - 0.3, c[1] + 0.2, c[2] + 0.1}));
@@ -574,7 +574,7 @@ void Mutate(Random &r, MeshData &mesh)
     default: {  // two points merged into one (shared points, possibly folded polygons)
         const int a = r.Int(0, static_cast<int>(mesh.points.size()) - 1);
         const int b = r.Int(0, static_cast<int>(mesh.points.size()) - 1);
-        for (MeshPoly &p : mesh.polys)
+        for (MeshFace &p : polys)
             for (int &v : p.points)
                 if (v == b && r.Chance(0.7))
                     v = a;
@@ -583,14 +583,24 @@ void Mutate(Random &r, MeshData &mesh)
     }
 }
 
+void Mutate(Random &r, MeshData &mesh)
+{
+    std::vector<MeshFace> polys = MeshFacesOf(mesh);
+    MutateFaces(r, mesh, polys);
+    MeshSetFaces(&mesh, polys);
+}
+
 MeshData RandomMesh(Random &r)
 {
     MeshData mesh = RandomBase(r);
     const int changes = r.Chance(0.2) ? 0 : r.Int(1, 6);
     for (int k = 0; k < changes; ++k)
         Mutate(r, mesh);
-    if (r.Chance(0.3))
-        std::shuffle(mesh.polys.begin(), mesh.polys.end(), r.rng);
+    if (r.Chance(0.3)) {
+        std::vector<MeshFace> polys = MeshFacesOf(mesh);
+        std::shuffle(polys.begin(), polys.end(), r.rng);
+        MeshSetFaces(&mesh, polys);
+    }
     return mesh;
 }
 
@@ -606,24 +616,24 @@ Case RandomCase(Random &r, int index)
                                                135.0, 179.0, 180.0};
     c.limitDeg = r.Chance(0.7) ? r.Pick(limits) : r.Real(0.0, 180.0);
     c.pairMode = r.Chance(0.4);
-    if (c.pairMode && !c.mesh.polys.empty()) {
-        const int p = r.Int(0, static_cast<int>(c.mesh.polys.size()) - 1);
-        const size_t corners = c.mesh.polys[static_cast<size_t>(p)].points.size();
+    if (c.pairMode && MeshPolyCount(c.mesh) != 0) {
+        const int p = r.Int(0, static_cast<int>(MeshPolyCount(c.mesh)) - 1);
+        const size_t corners = MeshPolyPoints(c.mesh, static_cast<size_t>(p)).size();
         int q = corners ? NeighbourAcross(c.mesh, p, static_cast<size_t>(r.Int(0, 7)) % corners)
                         : -1;
         if (q < 0 || r.Chance(0.05))
-            q = r.Int(0, static_cast<int>(c.mesh.polys.size()) - 1);
+            q = r.Int(0, static_cast<int>(MeshPolyCount(c.mesh)) - 1);
         c.mesh = r.Chance(0.5) ? Selected(c.mesh, p, q) : Selected(c.mesh, q, p);
     } else if (r.Chance(0.2)) {
         c.foreground = MakeQuadGrid(1, 1);
     }
     if (r.Chance(0.25)) {
         c.abortMonitor = r.Int(0, 5);
-        c.abortStep = static_cast<unsigned>(r.Int(1, static_cast<int>(c.mesh.polys.size()) * 4 + 2));
+        c.abortStep = static_cast<unsigned>(r.Int(1, static_cast<int>(MeshPolyCount(c.mesh)) * 4 + 2));
     }
     c.monitorCreateFails = r.Chance(0.02);
-    if (r.Chance(0.1) && !c.mesh.polys.empty())
-        c.hidden.push_back(r.Int(0, static_cast<int>(c.mesh.polys.size()) - 1));
+    if (r.Chance(0.1) && MeshPolyCount(c.mesh) != 0)
+        c.hidden.push_back(r.Int(0, static_cast<int>(MeshPolyCount(c.mesh)) - 1));
     return c;
 }
 
@@ -709,12 +719,12 @@ TEST(Differential, SlitPolygonsWalkingBackAndForth)
         MeshData mesh;
         mesh.points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 1}};
         for (int k = 0; k < 4; ++k)
-            mesh.polys.push_back({{k, (k + 1) % 4, 4}, "Default", true, false});
-        MeshPoly walk;
+            MeshPutFace(&mesh, {{k, (k + 1) % 4, 4}, "Default", true, false});
+        MeshFace walk;
         walk.surface = "Default";
         while (walk.points.size() < 320)
             walk.points.insert(walk.points.end(), walks[w].begin(), walks[w].end());
-        mesh.polys.push_back(walk);
+        MeshPutFace(&mesh, walk);
         for (int mode = 0; mode < 3; ++mode) {
             Case c;
             c.name = "walk " + std::to_string(w) + " angle mode " + std::to_string(mode);
@@ -763,7 +773,7 @@ MeshData Triangles(const std::vector<std::array<double, 3>> &points)
     MeshData mesh;
     mesh.points = points;
     for (size_t k = 0; k + 2 < points.size(); k += 3)
-        mesh.polys.push_back(MeshPoly{{static_cast<int>(k), static_cast<int>(k + 1),
+        MeshPutFace(&mesh, MeshFace{{static_cast<int>(k), static_cast<int>(k + 1),
                                        static_cast<int>(k + 2)},
                                       "Default", true, false});
     return mesh;
@@ -800,7 +810,7 @@ TEST(Differential, WeldAtAndAroundTheTolerance)
         for (size_t k = 0; k + 2 < extra.size(); k += 3) {
             for (size_t j = 0; j < 3; ++j)
                 mesh.points.push_back(extra[k + j]);
-            mesh.polys.push_back(MeshPoly{{base_n + static_cast<int>(k),
+            MeshPutFace(&mesh, MeshFace{{base_n + static_cast<int>(k),
                                            base_n + static_cast<int>(k + 1),
                                            base_n + static_cast<int>(k + 2)},
                                           "Default", true, false});

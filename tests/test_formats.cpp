@@ -64,21 +64,21 @@ MeshData AsFloatTriangles(const MeshData &mesh, MeshFormat format)
         for (size_t k = 0; k < mesh.points.size(); k++)
             point((int)k);
     std::vector<std::string> order;
-    for (const MeshPoly &p : mesh.polys)
-        if (std::find(order.begin(), order.end(), p.surface) == order.end())
-            order.push_back(p.surface);
+    for (size_t pi = 0; pi < MeshPolyCount(mesh); pi++)
+        if (std::find(order.begin(), order.end(), MeshPolySurface(mesh, pi)) == order.end())
+            order.push_back(MeshPolySurface(mesh, pi));
     for (size_t s = 0; s < (gltf ? order.size() : 1); s++) {
-        for (const MeshPoly &p : mesh.polys) {
-            if (gltf && p.surface != order[s])
+        for (size_t pi = 0; pi < MeshPolyCount(mesh); pi++) {
+            if (gltf && MeshPolySurface(mesh, pi) != order[s])
                 continue;
             std::vector<int> tris;
-            MeshTriangulate(mesh, p, &tris);
+            MeshTriangulate(mesh, MeshPolyPoints(mesh, pi), &tris);
             for (size_t t = 0; t < tris.size(); t += 3) {
-                MeshPoly tri;
-                tri.surface = gltf ? p.surface : "Default";
+                MeshFace tri;
+                tri.surface = gltf ? MeshPolySurface(mesh, pi) : "Default";
                 for (size_t c = 0; c < 3; c++)
                     tri.points.push_back(point(tris[t + c]));
-                out.polys.push_back(tri);
+                MeshPutFace(&out, tri);
             }
         }
     }
@@ -87,8 +87,8 @@ MeshData AsFloatTriangles(const MeshData &mesh, MeshFormat format)
 
 MeshData WithSurfaces(MeshData mesh, const char *a, const char *b)
 {
-    for (size_t k = 0; k < mesh.polys.size(); k++)
-        mesh.polys[k].surface = k % 3 == 0 ? a : b;
+    for (size_t k = 0; k < MeshPolyCount(mesh); k++)
+        mesh.polySurface[k] = MeshInternSurface(&mesh, k % 3 == 0 ? a : b);
     return mesh;
 }
 
@@ -97,8 +97,8 @@ MeshData WithSurfaces(MeshData mesh, const char *a, const char *b)
 MeshData OffGridCube()
 {
     MeshData cube = MakeCube(-0.1, 0.7);
-    for (size_t k = 0; k < cube.polys.size(); k++)
-        cube.polys[k].surface = k < 3 ? "Front" : "Back";
+    for (size_t k = 0; k < MeshPolyCount(cube); k++)
+        cube.polySurface[k] = MeshInternSurface(&cube, k < 3 ? "Front" : "Back");
     return cube;
 }
 
@@ -133,8 +133,8 @@ TEST(Formats, RoundTrips)
             if (KeepsPolygons(format)) {
                 MeshData expected = mesh;
                 if (format != MeshFormat::Obj)
-                    for (MeshPoly &p : expected.polys)
-                        p.surface = "Default";
+                    for (size_t pi = 0; pi < MeshPolyCount(expected); pi++)
+                        expected.polySurface[pi] = MeshInternSurface(&expected, "Default");
                 EXPECT_EQ(MeshDifference(back, expected), "");
                 continue;
             }
@@ -153,7 +153,7 @@ TEST(Formats, SplitCornersWeldIntoAClosedCube)
     MeshReadInfo info;
     MeshData stl = Read(Bytes(cube, MeshFormat::Stl), MeshFormat::Stl, &info);
     EXPECT_EQ(stl.points.size(), 8u);
-    EXPECT_EQ(stl.polys.size(), 12u);
+    EXPECT_EQ(MeshPolyCount(stl), 12u);
     EXPECT_EQ(info.welded, 36 - 8);
     EXPECT_EQ(MeshValidityFault(stl, true), "");
     EXPECT_EQ(MeshValidityFault(RunObjectMode(stl, 0, 0.0, 0.1), true), "");
@@ -174,11 +174,12 @@ TEST(Formats, SplitCornersWeldIntoAClosedCube)
     tinygltf::Model model;
     std::vector<float> positions, uvs;
     std::vector<uint16_t> indices;
-    for (const MeshPoly &face : cube.polys) {
+    for (size_t faceIndex = 0; faceIndex < MeshPolyCount(cube); faceIndex++) {
+        const MeshPointSpan face = MeshPolyPoints(cube, faceIndex);
         const uint16_t base = (uint16_t)(positions.size() / 3);
         for (size_t c = 0; c < 4; c++) {
             for (size_t k = 0; k < 3; k++)
-                positions.push_back((float)cube.points[(size_t)face.points[c]][k]);
+                positions.push_back((float)cube.points[(size_t)face[c]][k]);
             uvs.push_back(c == 1 || c == 2 ? 1.0f : 0.0f);
             uvs.push_back(c >= 2 ? 1.0f : 0.0f);
         }
@@ -233,13 +234,13 @@ TEST(Formats, SplitCornersWeldIntoAClosedCube)
 
     MeshData seams = Read(glb.str(), MeshFormat::Glb, &info);
     EXPECT_EQ(seams.points.size(), 8u);
-    EXPECT_EQ(seams.polys.size(), 12u);
+    EXPECT_EQ(MeshPolyCount(seams), 12u);
     EXPECT_EQ(info.welded, 24 - 8);
     EXPECT_EQ(MeshValidityFault(seams, true), "");
     EXPECT_GT(SignedVolume(seams), 0.0);
     EXPECT_EQ(seams.points[0], (std::array<double, 3>{1 + 2 * cube.points[0][0], 2 + 2 * cube.points[0][1],
                                                        3 + 2 * cube.points[0][2]}));
-    EXPECT_EQ(seams.polys[0].surface, "Painted");
+    EXPECT_EQ(MeshPolySurface(seams, 0), "Painted");
 
     // mirrored: the winding is turned back, so the solid still faces out
     model.nodes[0].scale = {-2, 2, 2};
@@ -266,9 +267,9 @@ TEST(Formats, CubeChamfersAsFromObj)
         const MeshData chamfered = RunObjectMode(read, 0, 0.0, 0.1);
         EXPECT_EQ(MeshValidityFault(chamfered, true), "");
         ASSERT_EQ(chamfered.points.size(), fromObj.points.size());
-        ASSERT_EQ(chamfered.polys.size(), fromObj.polys.size());
-        for (size_t k = 0; k < chamfered.polys.size(); k++)
-            EXPECT_EQ(chamfered.polys[k].points, fromObj.polys[k].points) << "polygon " << k;
+        ASSERT_EQ(MeshPolyCount(chamfered), MeshPolyCount(fromObj));
+        for (size_t k = 0; k < MeshPolyCount(chamfered); k++)
+            EXPECT_EQ(MeshPolyPoints(chamfered, k), MeshPolyPoints(fromObj, k)) << "polygon " << k;
         for (size_t k = 0; k < chamfered.points.size(); k++)
             for (size_t c = 0; c < 3; c++)
                 ASSERT_NEAR(
@@ -294,14 +295,14 @@ TEST(Formats, TrianglesOfAPolygonWithAreaHaveArea)
         // safe sizes, and the first at or below the largest.
         for (double size : {0.3, 0.6, 1.0, 1.5}) {
             const MeshData out = RunObjectMode(m.mesh, 0, 0.0, size);
-            for (size_t k = 0; k < out.polys.size(); ++k) {
+            for (size_t k = 0; k < MeshPolyCount(out); ++k) {
                 const std::array<double, 3> n = MeshPolyNewell(out, k);
-                if (out.polys[k].points.size() < 4 || (n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0))
+                if (MeshPolyPoints(out, k).size() < 4 || (n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0))
                     continue;
                 polygons++;
                 std::vector<int> tris;
-                MeshTriangulate(out, out.polys[k], &tris);
-                ASSERT_EQ(tris.size(), 3 * (out.polys[k].points.size() - 2)) << m.name;
+                MeshTriangulate(out, MeshPolyPoints(out, k), &tris);
+                ASSERT_EQ(tris.size(), 3 * (MeshPolyPoints(out, k).size() - 2)) << m.name;
                 // As written: float32 corners.
                 MeshData one;
                 one.points = out.points;
@@ -309,8 +310,8 @@ TEST(Formats, TrianglesOfAPolygonWithAreaHaveArea)
                     for (double &c : q)
                         c = RoundToFloat(c);
                 for (size_t t = 0; t < tris.size(); t += 3)
-                    one.polys.push_back(MeshFace({tris[t], tris[t + 1], tris[t + 2]}));
-                for (size_t t = 0; t < one.polys.size(); ++t) {
+                    MeshAddFace(&one, {tris[t], tris[t + 1], tris[t + 2]});
+                for (size_t t = 0; t < MeshPolyCount(one); ++t) {
                     const std::array<double, 3> a = MeshPolyNewell(one, t);
                     EXPECT_FALSE(a[0] == 0.0 && a[1] == 0.0 && a[2] == 0.0)
                         << m.name << " at size " << size << ": polygon " << k
@@ -324,9 +325,9 @@ TEST(Formats, TrianglesOfAPolygonWithAreaHaveArea)
     // on one line.
     MeshData folded;
     folded.points = {{0, 2, 0}, {2.4142135623730949, 2, 0}, {0, 1, 0}, {0, 0, 0}};
-    folded.polys.push_back(MeshFace({0, 1, 2, 3}));
+    MeshAddFace(&folded, {0, 1, 2, 3});
     std::vector<int> tris;
-    MeshTriangulate(folded, folded.polys[0], &tris);
+    MeshTriangulate(folded, MeshPolyPoints(folded, 0), &tris);
     EXPECT_EQ(tris, (std::vector<int>{3, 0, 1, 2, 3, 1}));
 }
 
@@ -404,7 +405,7 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
         MeshData mesh = cube;
         std::string error;
         EXPECT_FALSE(MeshReadBytes(c.bytes, "in", c.format, &mesh, nullptr, &error)) << c.says;
-        EXPECT_TRUE(mesh.points.empty() && mesh.polys.empty()) << c.says;
+        EXPECT_TRUE(mesh.points.empty() && MeshPolyCount(mesh) == 0) << c.says;
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
         EXPECT_EQ(error.rfind("in", 0), 0u) << error;
     }
@@ -501,9 +502,10 @@ static std::string PerCornerPly(const MeshData &mesh, bool uv)
 {
     std::string vertices, faces;
     int corner = 0;
-    for (const MeshPoly &p : mesh.polys) {
-        faces += std::to_string(p.points.size());
-        for (int k : p.points) {
+    for (size_t pi = 0; pi < MeshPolyCount(mesh); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(mesh, pi);
+        faces += std::to_string(p.size());
+        for (int k : p) {
             const auto &q = mesh.points[(size_t)k];
             vertices += MeshFormatDouble(q[0]) + " " + MeshFormatDouble(q[1]) + " " + MeshFormatDouble(q[2]) +
                         (uv ? " " + std::to_string(corner % 7) + " 0\n" : "\n");
@@ -513,7 +515,7 @@ static std::string PerCornerPly(const MeshData &mesh, bool uv)
     }
     return "ply\nformat ascii 1.0\nelement vertex " + std::to_string(corner) +
            "\nproperty float x\nproperty float y\nproperty float z\n" +
-           (uv ? "property float s\nproperty float t\n" : "") + "element face " + std::to_string(mesh.polys.size()) +
+           (uv ? "property float s\nproperty float t\n" : "") + "element face " + std::to_string(MeshPolyCount(mesh)) +
            "\nproperty list uchar int vertex_indices\nend_header\n" + vertices + faces;
 }
 

@@ -205,11 +205,11 @@ TEST_F(EditFixture, DoneZeroAppliesEveryChange)
 
     EXPECT_EQ(host->edit, nullptr);
     const MeshData fg = EmuHostLayerMesh(host.get(), 1);
-    ASSERT_EQ(fg.polys.size(), 6u);
+    ASSERT_EQ(MeshPolyCount(fg), 6u);
     ASSERT_EQ(fg.points.size(), 9u);
     EXPECT_EQ(fg.points[8][2], 2.0);
-    EXPECT_EQ(fg.polys[5].surface, "Roof");
-    EXPECT_EQ(fg.polys[5].points, (std::vector<int>{4, 5, 8}));
+    EXPECT_EQ(MeshPolySurface(fg, 5), "Roof");
+    EXPECT_EQ(MeshPolyPoints(fg, 5), (std::vector<int>{4, 5, 8}));
     EXPECT_FALSE(EmuHostPoly(host.get(), cube[1])->alive);
     EXPECT_EQ(host->log.addedPoints, std::vector<LWPntID>{p});
     EXPECT_EQ(host->log.addedPolys, std::vector<LWPolID>{f});
@@ -338,9 +338,9 @@ TEST(HostNewell, UnitNormalOrNothing)
 
     // Through the edit operation, for polygons of the mesh.
     MeshData g = MakeQuadGrid(1, 1);
-    MeshPoly line;
+    MeshFace line;
     line.points = {0, 1};
-    g.polys.push_back(line);
+    MeshPutFace(&g, line);
     const std::vector<LWPolID> ids = EmuHostAddMesh(host.get(), 1, g);
     EmuHostMakeCurrent(host.get());
     HostMeshEditOp *op = EmuEditBegin(0, 0, 1);
@@ -358,13 +358,13 @@ TEST(HostMesh, LayerMeshRoundTripsAndCompacts)
 {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
     MeshData grid = WithSelected(MakeQuadGrid(2, 2), {3});
-    grid.polys[1].hasSurface = false;
-    grid.polys[2].surface = "Other";
+    grid.polySurface[1] = kMeshNoSurface;
+    grid.polySurface[2] = MeshInternSurface(&grid, "Other");
     EmuHostAddMesh(host.get(), 2, MakeCube());
     EmuHostAddMesh(host.get(), 1, grid);
     EXPECT_EQ(MeshDifference(EmuHostLayerMesh(host.get(), 1), grid), "");
     EXPECT_EQ(MeshDifference(EmuHostLayerMesh(host.get(), 2), MakeCube()), "");
-    EXPECT_TRUE(EmuHostLayerMesh(host.get(), 5).polys.empty());
+    EXPECT_EQ(MeshPolyCount(EmuHostLayerMesh(host.get(), 5)), 0u);
     // The host reports a missing surface as none.
     EXPECT_EQ(host->polys[6 + 1]->info.surface, nullptr);
 }
@@ -732,14 +732,14 @@ TEST(MeshGen, ClosedMeshesAreClosedAndFaceOutwards)
         const double v = SignedVolume(c.mesh);
         EXPECT_GE(v, c.volume * c.lowest) << c.name << " faces outwards and encloses its volume";
         EXPECT_LE(v, c.volume * (1.0 + 1e-12)) << c.name;
-        for (size_t k = 0; k < c.mesh.polys.size(); ++k)
-            ASSERT_EQ(c.mesh.polys[k].surface, "Default") << c.name << " polygon " << k;
+        for (size_t k = 0; k < MeshPolyCount(c.mesh); ++k)
+            ASSERT_EQ(MeshPolySurface(c.mesh, k), "Default") << c.name << " polygon " << k;
     }
-    EXPECT_EQ(MakeBox(1, 1, 1, 3).polys.size(), 54u);
+    EXPECT_EQ(MeshPolyCount(MakeBox(1, 1, 1, 3)), 54u);
     EXPECT_EQ(MakeBox(1, 1, 1, 3).points.size(), 56u) << "shared points welded";
-    EXPECT_EQ(MakeQuadSphere(2).polys.size(), 24u);
-    EXPECT_EQ(MakeCylinder(5, 2).polys.size(), 12u);
-    EXPECT_EQ(MakeCylinder(5, 2).polys[10].points.size(), 5u);
+    EXPECT_EQ(MeshPolyCount(MakeQuadSphere(2)), 24u);
+    EXPECT_EQ(MeshPolyCount(MakeCylinder(5, 2)), 12u);
+    EXPECT_EQ(MeshPolyPoints(MakeCylinder(5, 2), 10).size(), 5u);
     // Every point of the sphere lies on it, up to rounding of the square root.
     for (const auto &p : MakeQuadSphere(3).points)
         EXPECT_NEAR(p[0] * p[0] + p[1] * p[1] + p[2] * p[2], 1.0, 4e-15) << "rounding after a square root";
@@ -757,26 +757,26 @@ TEST(MeshGen, ClosedMeshesAreClosedAndFaceOutwards)
 TEST(MeshGen, OpenMeshesFaceTheirSide)
 {
     const MeshData grid = MakeQuadGrid(3, 2);
-    ASSERT_EQ(grid.polys.size(), 6u);
+    ASSERT_EQ(MeshPolyCount(grid), 6u);
     ASSERT_EQ(grid.points.size(), 12u);
     EXPECT_EQ(grid.points[5], (std::array<double, 3>{1, 1, 0}));
-    for (size_t k = 0; k < grid.polys.size(); ++k)
+    for (size_t k = 0; k < MeshPolyCount(grid); ++k)
         EXPECT_EQ(MeshPolyNewell(grid, k), (std::array<double, 3>{0, 0, 2})) << "grid quad " << k;
-    EXPECT_EQ(grid.polys[4].points[0], 5) << "quad (1, 1) starts at point (1, 1)";
+    EXPECT_EQ(MeshPolyPoints(grid, 4)[0], 5) << "quad (1, 1) starts at point (1, 1)";
 
     const MeshData fan = MakeFan(5);
-    ASSERT_EQ(fan.polys.size(), 5u);
-    for (size_t k = 0; k < fan.polys.size(); ++k)
+    ASSERT_EQ(MeshPolyCount(fan), 5u);
+    for (size_t k = 0; k < MeshPolyCount(fan); ++k)
         EXPECT_GT(MeshPolyNewell(fan, k)[2], 0.0) << "fan triangle " << k;
-    EXPECT_EQ(fan.polys[4].points, (std::vector<int>{0, 5, 1}));
+    EXPECT_EQ(MeshPolyPoints(fan, 4), (std::vector<int>{0, 5, 1}));
 
     const MeshData tube = MakeQuadTube(4, 2);
-    ASSERT_EQ(tube.polys.size(), 8u);
+    ASSERT_EQ(MeshPolyCount(tube), 8u);
     EXPECT_EQ(tube.points[1], (std::array<double, 3>{0, 1, 0})) << "quarter turns are exact";
-    for (size_t k = 0; k < tube.polys.size(); ++k) {
+    for (size_t k = 0; k < MeshPolyCount(tube); ++k) {
         const auto n = MeshPolyNewell(tube, k);
-        const auto &a = tube.points[static_cast<size_t>(tube.polys[k].points[0])];
-        const auto &b = tube.points[static_cast<size_t>(tube.polys[k].points[1])];
+        const auto &a = tube.points[static_cast<size_t>(MeshPolyPoints(tube, k)[0])];
+        const auto &b = tube.points[static_cast<size_t>(MeshPolyPoints(tube, k)[1])];
         EXPECT_GT(n[0] * (a[0] + b[0]) + n[1] * (a[1] + b[1]), 0.0) << "tube quad " << k << " faces out";
         EXPECT_EQ(n[2], 0.0);
     }

@@ -58,8 +58,8 @@ std::vector<uint8_t> Slurp(const std::string &path)
 
 MeshData Selected(MeshData mesh, int a, int b)
 {
-    mesh.polys[(size_t)a].selected = true;
-    mesh.polys[(size_t)b].selected = true;
+    mesh.polySelected[(size_t)a] = 1;
+    mesh.polySelected[(size_t)b] = 1;
     return mesh;
 }
 
@@ -225,10 +225,10 @@ TEST_F(Hostile, DegeneratePolygonsBesideACube)
     mesh.points.push_back({5, 5, 5});
     mesh.points.push_back({6, 5, 5});
     for (std::vector<int> pts : std::vector<std::vector<int>>{{}, {8}, {8, 9}, {8, 9, 9, 8}, {9, 9, 9}}) {
-        MeshPoly p;
+        MeshFace p;
         p.points = pts;
         p.surface = "Default";
-        mesh.polys.push_back(p);
+        MeshPutFace(&mesh, p);
     }
     RunResult r = Run(0.125, mesh, none);
     EXPECT_EQ(r.doneCode, HOST_EDIT_KEEP);
@@ -242,29 +242,29 @@ TEST_F(Hostile, BigPolygonsCrowdedEdgesAndSlits)
     MeshData big;
     for (int k = 0; k < 150; k++)
         big.points.push_back({std::cos(k * 0.0419), std::sin(k * 0.0419), 0.0});
-    MeshPoly loop;
+    MeshFace loop;
     for (int k = 0; k < 300; k++)
         loop.points.push_back(k % 150);
     loop.surface = "Default";
-    big.polys.push_back(loop);
-    MeshPoly back = loop;
+    MeshPutFace(&big, loop);
+    MeshFace back = loop;
     std::reverse(back.points.begin(), back.points.end());
-    big.polys.push_back(back);
+    MeshPutFace(&big, back);
 
     MeshData crowd;
     crowd.points = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
     for (std::vector<int> pts : std::vector<std::vector<int>>{{0, 1, 2}, {1, 0, 3}, {1, 0, 4}, {0, 1, 5}}) {
-        MeshPoly p;
+        MeshFace p;
         p.points = pts;
         p.surface = "Default";
-        crowd.polys.push_back(p);
+        MeshPutFace(&crowd, p);
     }
     MeshData slit;
     slit.points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 0}};
-    MeshPoly s;
+    MeshFace s;
     s.points = {0, 1, 2, 4, 2, 3};
     s.surface = "Default";
-    slit.polys.push_back(s);
+    MeshPutFace(&slit, s);
 
     EncodeOptions limited;
     limited.flags1 |= fuzzin::kTypeAngleMode | fuzzin::kTypeLimit;
@@ -273,7 +273,7 @@ TEST_F(Hostile, BigPolygonsCrowdedEdgesAndSlits)
     for (const MeshData *mesh : {&big, &crowd, &slit}) {
         Run(0.0625, *mesh, none);
         Run(limited, *mesh, none);
-        if (mesh->polys.size() >= 2)
+        if (MeshPolyCount(*mesh) >= 2)
             Run(0.0625, none, Selected(*mesh, 0, 1));
     }
 }
@@ -286,11 +286,11 @@ TEST_F(Hostile, PairThatIsNoPairChangesNothing)
     EXPECT_TRUE(SaysOnly(opposite, kMsgNoSharedEdge));
     MeshData same;
     same.points = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}};
-    MeshPoly a, b;
+    MeshFace a, b;
     a.points = {0, 1, 2};
     b.points = {0, 1, 3};
     a.surface = b.surface = "Default";
-    same.polys = {a, b};
+    MeshSetFaces(&same, {a, b});
     RunResult sameWay = Run(0.125, none, Selected(same, 0, 1));
     EXPECT_TRUE(SaysOnly(sameWay, kMsgNoSharedEdge));
     EXPECT_NE(sameWay.doneCode, HOST_EDIT_KEEP);

@@ -115,7 +115,7 @@ size_t CountSides(const MeshData &mesh, size_t faces, size_t sides, size_t want)
 {
     size_t n = 0;
     for (size_t f = 0; f < faces; ++f)
-        n += mesh.polys[f].points.size() == sides;
+        n += MeshPolyPoints(mesh, f).size() == sides;
     EXPECT_EQ(n, want) << sides << "-gons";
     return n;
 }
@@ -126,10 +126,10 @@ TEST_F(LimitedRun, OneChamferedEdgeAtAPointCutsTheThirdPolygonsCorner)
     // end runs between the square's and the hexagon's copies, slid along
     // the decagon's two edges: the decagon gives its corner up to them.
     const MeshData in = MakeGreatRhombicosidodecahedron();
-    ASSERT_EQ(in.polys.size(), 62u);
+    ASSERT_EQ(MeshPolyCount(in), 62u);
     MeshData out = Run(in, ANGLE_MODE_GT, 150.0, 0.05);
     EXPECT_EQ(MeshValidityFault(out, true), "");
-    EXPECT_EQ(out.polys.size(), 62u + 60) << "faces and strips, no patch";
+    EXPECT_EQ(MeshPolyCount(out), 62u + 60) << "faces and strips, no patch";
     CountSides(out, 62, 4, 30);
     CountSides(out, 62, 6, 20);
     CountSides(out, 62, 20, 12);
@@ -147,17 +147,17 @@ TEST_F(LimitedRun, CopiesSlidApartAlongAnUnchamferedEdgeAreBothOnIt)
     const MeshData in = MakeGreatRhombicosidodecahedron();
     MeshData out = Run(in, ANGLE_MODE_LT, 150.0, 0.05);
     EXPECT_EQ(MeshValidityFault(out, true), "");
-    EXPECT_EQ(out.polys.size(), 62u + 120 + 120) << "faces, strips, one patch a point";
+    EXPECT_EQ(MeshPolyCount(out), 62u + 120 + 120) << "faces, strips, one patch a point";
     CountSides(out, 62, 8, 30);
     CountSides(out, 62, 6, 20);
     CountSides(out, 62, 10, 12);
-    for (size_t k = 62 + 120; k < out.polys.size(); ++k)
-        EXPECT_EQ(out.polys[k].points.size(), 3u) << "patch " << k;
+    for (size_t k = 62 + 120; k < MeshPolyCount(out); ++k)
+        EXPECT_EQ(MeshPolyPoints(out, k).size(), 3u) << "patch " << k;
     EXPECT_EQ(out.points.size(), 3 * in.points.size());
     // A square's inserted point lies on the line of the square's own edge,
     // between its copy and the far end of the edge: the square stays flat.
     for (size_t s = 0; s < 62; ++s) {
-        const std::vector<int> &v = out.polys[s].points;
+        const MeshPointSpan v = MeshPolyPoints(out, s);
         if (v.size() != 8)
             continue;
         // Newell's normal: three of the points may be on one line.
@@ -179,13 +179,13 @@ TEST_F(LimitedRun, CornerTestsDecideTheSameWhereverTheMeshSits)
         for (double lo : places)
             outs.push_back(Run(make(lo), ANGLE_MODE_LT, 135.0, 0.1));
         const MeshData &at = outs[0];
-        EXPECT_GT(at.polys.size(), make(0.0).polys.size()) << "the fold is chamfered";
+        EXPECT_GT(MeshPolyCount(at), MeshPolyCount(make(0.0))) << "the fold is chamfered";
         for (size_t k = 1; k < outs.size(); ++k) {
             const MeshData &moved = outs[k];
             ASSERT_EQ(moved.points.size(), at.points.size()) << places[k];
-            ASSERT_EQ(moved.polys.size(), at.polys.size()) << places[k];
-            for (size_t f = 0; f < at.polys.size(); ++f)
-                EXPECT_EQ(moved.polys[f].points, at.polys[f].points) << places[k] << " polygon " << f;
+            ASSERT_EQ(MeshPolyCount(moved), MeshPolyCount(at)) << places[k];
+            for (size_t f = 0; f < MeshPolyCount(at); ++f)
+                EXPECT_EQ(MeshPolyPoints(moved, f), MeshPolyPoints(at, f)) << places[k] << " polygon " << f;
             for (size_t p = 0; p < at.points.size(); ++p) {
                 for (int i = 0; i < 3; ++i)
                     EXPECT_NEAR(moved.points[p][i] - places[k], at.points[p][i], 1e-9)

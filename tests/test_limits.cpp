@@ -33,9 +33,9 @@ namespace {
 const int kLimit = BUFMODEL_MAX_POINTS;
 static_assert(BUFMODEL_MAX_POINTS == BUFMODEL_MAX_POLYS, "one limit for both tables");
 
-MeshPoly Poly(std::vector<int> points, const char *surface = "Default")
+MeshFace Poly(std::vector<int> points, const char *surface = "Default")
 {
-    MeshPoly p;
+    MeshFace p;
     p.points = std::move(points);
     p.surface = surface;
     return p;
@@ -58,7 +58,7 @@ MeshData Tetrahedra(int n, int lone, int loose = 0)
         for (std::vector<int> f : std::vector<std::vector<int>>{{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}}) {
             for (int &v : f)
                 v += b;
-            mesh.polys.push_back(Poly(f));
+            MeshPutFace(&mesh, Poly(f));
         }
     }
     for (int t = 0; t < lone; t++) {
@@ -67,11 +67,11 @@ MeshData Tetrahedra(int n, int lone, int loose = 0)
         mesh.points.push_back({0, 0, z});
         mesh.points.push_back({1, 0, z});
         mesh.points.push_back({0, 1, z});
-        mesh.polys.push_back(Poly({b, b + 1, b + 2}));
+        MeshPutFace(&mesh, Poly({b, b + 1, b + 2}));
     }
     for (int t = 0; t < loose; t++) {
         mesh.points.push_back({-5.0 - t, 0, 0});
-        mesh.polys.push_back(Poly({(int)mesh.points.size() - 1}));
+        MeshPutFace(&mesh, Poly({(int)mesh.points.size() - 1}));
     }
     return mesh;
 }
@@ -86,7 +86,7 @@ MeshData BigPair(int n0, int n1)
     MeshData mesh;
     mesh.points.push_back({0, 0, 0});
     mesh.points.push_back({1, 0, 0});
-    MeshPoly a = Poly({0, 1}), b = Poly({1, 0});
+    MeshFace a = Poly({0, 1}), b = Poly({1, 0});
     for (int k = 0; k < n0 - 2; k++) {
         double t = M_PI * (k + 1) / (n0 - 1);
         mesh.points.push_back({0.5 + 0.5 * std::cos(t), 0.5 * std::sin(t), 0});
@@ -98,7 +98,7 @@ MeshData BigPair(int n0, int n1)
         b.points.push_back((int)mesh.points.size() - 1);
     }
     a.selected = b.selected = true;
-    mesh.polys = {a, b};
+    MeshSetFaces(&mesh, {a, b});
     return mesh;
 }
 
@@ -169,7 +169,7 @@ TEST_F(Limits, CopyOfOneCornerMoreIsRefusedBeforeAnythingIsAdded)
 {
     MeshData mesh = MakeQuadGrid(16384, 1);
     mesh.points.push_back({-1, -1, -1});
-    mesh.polys.push_back(Poly({(int)mesh.points.size() - 1}));
+    MeshPutFace(&mesh, Poly({(int)mesh.points.size() - 1}));
     Run(mesh, HOST_LAYER_BACKGROUND);
     ExpectRefused(kMsgTooManyCorners);
     EXPECT_TRUE(host->log.addedPoints.empty());
@@ -215,7 +215,7 @@ MeshData CutCube(int loose)
     // Near the cube, so that the box the tolerances come from stays its own.
     for (int t = 0; t < loose; t++) {
         mesh.points.push_back({-5.0 - (t % 4), 0, 0});
-        mesh.polys.push_back(Poly({(int)mesh.points.size() - 1}));
+        MeshPutFace(&mesh, Poly({(int)mesh.points.size() - 1}));
     }
     return mesh;
 }
@@ -223,8 +223,10 @@ MeshData CutCube(int loose)
 int Corners(const MeshData &mesh)
 {
     int n = 0;
-    for (const MeshPoly &p : mesh.polys)
-        n += (int)p.points.size();
+    for (size_t pi = 0; pi < MeshPolyCount(mesh); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(mesh, pi);
+        n += (int)p.size();
+    }
     return n;
 }
 

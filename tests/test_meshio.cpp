@@ -35,7 +35,7 @@ std::string ReadError(const std::string &text)
     MeshData mesh;
     std::string error;
     EXPECT_FALSE(MeshReadObjText(text, "t.obj", &mesh, nullptr, &error)) << text;
-    EXPECT_TRUE(mesh.points.empty() && mesh.polys.empty()) << "a failed read leaves no mesh";
+    EXPECT_TRUE(mesh.points.empty() && MeshPolyCount(mesh) == 0) << "a failed read leaves no mesh";
     return error;
 }
 
@@ -63,13 +63,13 @@ TEST(MeshRead, EveryFaceFormAndNegativeIndices)
                          "f -4/-3/-1 -2/-1/-1 -1//-1\n",
                          &info);
     ASSERT_EQ(mesh.points.size(), 4u);
-    ASSERT_EQ(mesh.polys.size(), 6u);
+    ASSERT_EQ(MeshPolyCount(mesh), 6u);
     const std::vector<std::vector<int>> want = {
         {0, 1, 2}, {0, 1, 2}, {0, 2, 3}, {0, 1, 2, 3}, {0, 1, 3}, {0, 2, 3}};
     for (size_t i = 0; i < want.size(); i++) {
-        EXPECT_EQ(mesh.polys[i].points, want[i]) << "polygon " << i;
-        EXPECT_EQ(mesh.polys[i].surface, "Default") << "polygon " << i;
-        EXPECT_FALSE(mesh.polys[i].selected);
+        EXPECT_EQ(MeshPolyPoints(mesh, i), want[i]) << "polygon " << i;
+        EXPECT_EQ(MeshPolySurface(mesh, i), "Default") << "polygon " << i;
+        EXPECT_FALSE(MeshPolySelected(mesh, i));
     }
     EXPECT_EQ(info.texcoords, 3);
     EXPECT_EQ(info.normals, 1);
@@ -86,10 +86,10 @@ TEST(MeshRead, TopologyKeptExactly)
                          "f 1 3 3 4\n"
                          "f 1 2\n");
     ASSERT_EQ(mesh.points.size(), 6u);
-    EXPECT_EQ(mesh.polys[0].points, (std::vector<int>{0, 2, 3, 4, 5}));
-    EXPECT_EQ(mesh.polys[1].points, (std::vector<int>{5, 4, 3, 2, 1}));
-    EXPECT_EQ(mesh.polys[2].points, (std::vector<int>{0, 2, 2, 3}));
-    EXPECT_EQ(mesh.polys[3].points, (std::vector<int>{0, 1}));
+    EXPECT_EQ(MeshPolyPoints(mesh, 0), (std::vector<int>{0, 2, 3, 4, 5}));
+    EXPECT_EQ(MeshPolyPoints(mesh, 1), (std::vector<int>{5, 4, 3, 2, 1}));
+    EXPECT_EQ(MeshPolyPoints(mesh, 2), (std::vector<int>{0, 2, 2, 3}));
+    EXPECT_EQ(MeshPolyPoints(mesh, 3), (std::vector<int>{0, 1}));
     EXPECT_TRUE(SameBits(mesh.points[4][1], 3.0));
 }
 
@@ -102,12 +102,37 @@ TEST(MeshRead, SurfacesFromUsemtl)
                          "g side\no thing\ns 1\nmtllib x.mtl\n"
                          "usemtl\tblue\n"
                          "f 1 2 3\n");
-    ASSERT_EQ(mesh.polys.size(), 3u);
-    EXPECT_EQ(mesh.polys[0].surface, "Default");
-    EXPECT_EQ(mesh.polys[1].surface, "Red Paint") << "inner blank kept, trailing blanks dropped";
-    EXPECT_EQ(mesh.polys[2].surface, "blue");
-    for (const MeshPoly &p : mesh.polys)
-        EXPECT_TRUE(p.hasSurface);
+    ASSERT_EQ(MeshPolyCount(mesh), 3u);
+    EXPECT_EQ(MeshPolySurface(mesh, 0), "Default");
+    EXPECT_EQ(MeshPolySurface(mesh, 1), "Red Paint") << "inner blank kept, trailing blanks dropped";
+    EXPECT_EQ(MeshPolySurface(mesh, 2), "blue");
+    for (size_t pi = 0; pi < MeshPolyCount(mesh); pi++)
+        EXPECT_TRUE(MeshPolyHasSurface(mesh, pi));
+}
+
+// A name is stored once however many polygons use it, and the budget of
+// name bytes counts it once: a long name over many faces is no larger than
+// over one, while distinct names add up.
+TEST(MeshRead, EachSurfaceNameIsStoredOnce)
+{
+    std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+    for (int k = 0; k < 40; k++)
+        text += std::string("usemtl ") + (k % 2 ? "Blue" : "Red") + "\nf 1 2 3\n";
+    MeshData mesh = Read(text);
+    ASSERT_EQ(MeshPolyCount(mesh), 40u);
+    EXPECT_EQ(mesh.surfaces, (std::vector<std::string>{"Red", "Blue"}));
+    for (size_t k = 0; k < 40; k++)
+        EXPECT_EQ(mesh.polySurface[k], (int)(k % 2)) << "polygon " << k;
+
+    MeshBudget budget;
+    budget.nameBytes = 7;
+    MeshData within;
+    std::string error;
+    EXPECT_TRUE(MeshReadObjText(text, "t.obj", &within, nullptr, &error, &budget)) << error;
+    budget.nameBytes = 6;
+    MeshData past;
+    EXPECT_FALSE(MeshReadObjText(text, "t.obj", &past, nullptr, &error, &budget));
+    EXPECT_NE(error.find("bytes of surface names"), std::string::npos) << error;
 }
 
 TEST(MeshRead, CoordinatesAreCorrectlyRounded)
@@ -135,8 +160,8 @@ TEST(MeshRead, LineEndingsAndOptionalValues)
     // the coordinates, blank and comment lines, a forward reference.
     MeshData mesh = Read("v 0 0 0 1\r\n\r\n   # note\r\nf 1 2 3\r\nv 1 0 0 0.5 0.5 0.5\r\nv 0 1 0");
     ASSERT_EQ(mesh.points.size(), 3u);
-    ASSERT_EQ(mesh.polys.size(), 1u);
-    EXPECT_EQ(mesh.polys[0].points, (std::vector<int>{0, 1, 2}));
+    ASSERT_EQ(MeshPolyCount(mesh), 1u);
+    EXPECT_EQ(MeshPolyPoints(mesh, 0), (std::vector<int>{0, 1, 2}));
     EXPECT_TRUE(SameBits(mesh.points[2][1], 1.0));
 }
 
@@ -144,7 +169,7 @@ TEST(MeshRead, OtherElementsAreCountedAndSkipped)
 {
     MeshReadInfo info;
     MeshData mesh = Read("v 0 0 0\nv 1 0 0\nv 0 1 0\nl 1 2\np 3\nf 1 2 3\n", &info);
-    EXPECT_EQ(mesh.polys.size(), 1u);
+    EXPECT_EQ(MeshPolyCount(mesh), 1u);
     EXPECT_EQ(info.ignoredElements, 2);
 }
 
@@ -226,16 +251,16 @@ TEST(MeshWrite, TextAndSurfaces)
 {
     MeshData mesh;
     mesh.points = {{0.0, 0.5, -1.0}, {0.1, 1e20, -0.0}, {1.0 / 3.0, 2.0, 3.0}};
-    MeshPoly a;
+    MeshFace a;
     a.points = {0, 1, 2};
     a.surface = "Default";
-    MeshPoly b = a;
+    MeshFace b = a;
     b.points = {2, 1, 0};
-    MeshPoly c = a;
+    MeshFace c = a;
     c.surface = "Metal";
-    MeshPoly d = a;
+    MeshFace d = a;
     d.hasSurface = false;   // a polygon the host holds without a surface name
-    mesh.polys = {a, b, c, d};
+    MeshSetFaces(&mesh, {a, b, c, d});
     EXPECT_EQ(MeshObjText(mesh),
               "v 0 0.5 -1\n"
               "v 0.1 1e+20 -0\n"
@@ -262,16 +287,16 @@ TEST(MeshWrite, RoundTripIsExact)
             std::memcpy(&v, &bits, sizeof v);
             p[c] = std::isfinite(v) ? v : 0.25;
         }
-    mesh.polys[3].surface = "Other";
+    mesh.polySurface[3] = MeshInternSurface(&mesh, "Other");
     MeshData back = Read(MeshObjText(mesh));
     ASSERT_EQ(back.points.size(), mesh.points.size());
     for (size_t i = 0; i < mesh.points.size(); i++)
         for (int c = 0; c < 3; c++)
             ASSERT_TRUE(SameBits(back.points[i][c], mesh.points[i][c])) << "point " << i;
-    ASSERT_EQ(back.polys.size(), mesh.polys.size());
-    for (size_t i = 0; i < mesh.polys.size(); i++) {
-        EXPECT_EQ(back.polys[i].points, mesh.polys[i].points) << "polygon " << i;
-        EXPECT_EQ(back.polys[i].surface, mesh.polys[i].surface) << "polygon " << i;
+    ASSERT_EQ(MeshPolyCount(back), MeshPolyCount(mesh));
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        EXPECT_EQ(MeshPolyPoints(back, i), MeshPolyPoints(mesh, i)) << "polygon " << i;
+        EXPECT_EQ(MeshPolySurface(back, i), MeshPolySurface(mesh, i)) << "polygon " << i;
     }
     EXPECT_EQ(MeshObjText(back), MeshObjText(mesh));
 }

@@ -55,10 +55,10 @@ MeshData Mesh(std::vector<std::array<double, 3>> points, std::vector<std::vector
     MeshData mesh;
     mesh.points = std::move(points);
     for (auto &p : polys) {
-        MeshPoly poly;
+        MeshFace poly;
         poly.points = p;
         poly.surface = surface;
-        mesh.polys.push_back(poly);
+        MeshPutFace(&mesh, poly);
     }
     return mesh;
 }
@@ -75,7 +75,8 @@ MeshData TwoSquares()
 // of every polygon that has that edge.
 void SplitEdge(MeshData *mesh, int a, int b, int k)
 {
-    for (auto &poly : mesh->polys) {
+    std::vector<MeshFace> faces = MeshFacesOf(*mesh);
+    for (MeshFace &poly : faces) {
         size_t n = poly.points.size();
         for (size_t v = 0; v < n; ++v) {
             int p = poly.points[v], q = poly.points[(v + 1) % n];
@@ -85,6 +86,7 @@ void SplitEdge(MeshData *mesh, int a, int b, int k)
             }
         }
     }
+    MeshSetFaces(mesh, faces);
 }
 
 // ---- properties of output meshes ---------------------------------------
@@ -92,8 +94,10 @@ void SplitEdge(MeshData *mesh, int a, int b, int k)
 size_t EdgeCount(const MeshData &closed)
 {
     size_t corners = 0;
-    for (const auto &poly : closed.polys)
-        corners += poly.points.size();
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(closed); polyIndex++) {
+        const MeshPointSpan poly = MeshPolyPoints(closed, polyIndex);
+        corners += poly.size();
+    }
     return corners / 2;
 }
 
@@ -627,13 +631,13 @@ TEST_F(ChamferStrips, CubeFacesBecomeInsetSquaresJoinedByTwelveStrips)
 TEST_F(ChamferStrips, SurfaceNamesPassOnlyWhenBothSidesAgree)
 {
     MeshData mesh = TwoSquares();
-    mesh.polys.push_back(mesh.polys[0]);  // a third square under the first two
+    MeshPutFace(&mesh, MeshFacesOf(mesh)[0]);  // a third square under the first two
     mesh.points.push_back({0, -1, 0});
     mesh.points.push_back({1, -1, 0});
-    mesh.polys[2].points = {6, 7, 1, 0};
-    mesh.polys[0].surface = "A";
-    mesh.polys[1].surface = "B";
-    mesh.polys[2].hasSurface = false;  // the host reports none
+    MeshSetFacePoints(&mesh, 2, {6, 7, 1, 0});
+    mesh.polySurface[0] = MeshInternSurface(&mesh, "A");
+    mesh.polySurface[1] = MeshInternSurface(&mesh, "B");
+    mesh.polySurface[2] = kMeshNoSurface;  // the host reports none
     Begin(mesh);
     Survey();
     Edges();
@@ -647,7 +651,7 @@ TEST_F(ChamferStrips, SameDirectionAndOpenEdgesGetNoStrip)
 {
     // The right square is wound the other way: both run the edge 1 -> 4.
     MeshData mesh = TwoSquares();
-    mesh.polys[1].points = {1, 4, 5, 2};
+    MeshSetFacePoints(&mesh, 1, {1, 4, 5, 2});
     Plain(mesh, kS);
     EXPECT_EQ(strips, 0);
     EXPECT_EQ(Done(), 0);
@@ -753,8 +757,8 @@ MeshData ThreeSquaresOnAnEdge()
     MeshData mesh = TwoSquares();
     mesh.points.push_back({1, 0, 1});
     mesh.points.push_back({1, 1, 1});
-    mesh.polys.push_back(mesh.polys[0]);
-    mesh.polys[2].points = {1, 6, 7, 4};
+    MeshPutFace(&mesh, MeshFacesOf(mesh)[0]);
+    MeshSetFacePoints(&mesh, 2, {1, 6, 7, 4});
     return mesh;
 }
 
@@ -946,7 +950,7 @@ TEST_F(CornerPatches, PatchNamedOnlyWhenEveryFaceAboutThePointAgrees)
     MeshData mesh = MakeCube();
     const char *names[6] = {"A", "Top", "B", "Top", "C", "Top"};
     for (int f = 0; f < 6; ++f)
-        mesh.polys[f].surface = names[f];
+        mesh.polySurface[f] = MeshInternSurface(&mesh, names[f]);
     Plain(mesh, kS);
     int origin = PatchAt(V(kS, kS, 0));
     int far = PatchAt(V(1 - kS, 1 - kS, 1));
@@ -959,8 +963,7 @@ TEST_F(CornerPatches, PatchNamedOnlyWhenEveryFaceAboutThePointAgrees)
 TEST_F(CornerPatches, MissingSurfaceNamesAreNeverEqual)
 {
     MeshData mesh = MakeCube();
-    for (auto &poly : mesh.polys)
-        poly.hasSurface = false;
+    mesh.polySurface.assign(MeshPolyCount(mesh), kMeshNoSurface);
     Plain(mesh, kS);
     ASSERT_EQ(model->polyCount, 26);
     for (int p = faces; p < model->polyCount; ++p)
@@ -1059,15 +1062,17 @@ TEST_F(CornerPatches, CornerBetweenUnchamferedEdgesGivesWayToItsNeighboursCopies
     mesh.points.push_back({2, 1.5, 1});
     SplitEdge(&mesh, 1, 3, 8);
     // Face -z (0, 2, 3, 1 from below) becomes the fan.
-    mesh.polys[0].points = {0, 2, 3};
-    MeshPoly c2 = mesh.polys[0], c3 = mesh.polys[0];
+    MeshSetFacePoints(&mesh, 0, {0, 2, 3});
+    MeshFace c2 = MeshFacesOf(mesh)[0], c3 = MeshFacesOf(mesh)[0];
     c2.points = {0, 3, 8};
     c3.points = {0, 8, 1};
-    mesh.polys.push_back(c2);
-    mesh.polys.push_back(c3);
+    MeshPutFace(&mesh, c2);
+    MeshPutFace(&mesh, c3);
     int corners = 0;
-    for (const auto &poly : mesh.polys)
-        corners += (int)poly.points.size();
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(mesh); polyIndex++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, polyIndex);
+        corners += (int)poly.size();
+    }
     Limited(mesh, ANGLE_MODE_LT, 135.0, kS);
     EXPECT_EQ(model->pointCount, corners) << "the survey's copies only";
     const int c1Index = 0, c2Index = 6, c3Index = 7;
@@ -1148,31 +1153,32 @@ bool HasPoint(const MeshData &mesh, int index, double x, double y, double z)
 TEST_F(ObjectModeRun, CubeBecomesAClosedChamferedCube)
 {
     MeshData out = Run(MakeCube());
-    ASSERT_EQ(out.polys.size(), 26u);
+    ASSERT_EQ(MeshPolyCount(out), 26u);
     EXPECT_EQ(out.points.size(), 24u) << "the weld merges the copies the strips share";
     EXPECT_EQ(MeshValidityFault(out, true), "");
     EXPECT_GT(SignedVolume(out), 0.0) << "wound like the input";
     // The corner patch at the origin.
     int found = 0;
-    for (const auto &poly : out.polys) {
-        if (poly.points.size() != 3)
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(out); polyIndex++) {
+        const MeshPointSpan poly = MeshPolyPoints(out, polyIndex);
+        if (poly.size() != 3)
             continue;
         std::set<std::array<double, 3>> pts;
-        for (int p : poly.points)
+        for (int p : poly)
             pts.insert(out.points[p]);
         std::set<std::array<double, 3>> want = {{kS, kS, 0}, {kS, 0, kS}, {0, kS, kS}};
         found += (pts == want);
     }
     EXPECT_EQ(found, 1);
     EXPECT_EQ(host->log.doneCodes, std::vector<int>{HOST_EDIT_KEEP});
-    EXPECT_TRUE(HasPoint(out, out.polys[0].points[0], kS, kS, 0)) << "the -z face's first corner";
+    EXPECT_TRUE(HasPoint(out, MeshPolyPoints(out, 0)[0], kS, kS, 0)) << "the -z face's first corner";
 }
 
 TEST_F(ObjectModeRun, CubeWithLimitsChamfersOrKeepsItsEdges)
 {
     Limit(ANGLE_MODE_LT, 90.0);
     MeshData out = Run(MakeCube());
-    EXPECT_EQ(out.polys.size(), 26u) << "just under 90 passes \" LT \" 90";
+    EXPECT_EQ(MeshPolyCount(out), 26u) << "just under 90 passes \" LT \" 90";
     EXPECT_EQ(MeshValidityFault(out, true), "");
 }
 
@@ -1180,7 +1186,7 @@ TEST_F(ObjectModeRun, CubeGreaterThanNinetyStaysACube)
 {
     Limit(ANGLE_MODE_GT, 90.0);
     MeshData out = Run(MakeCube());
-    EXPECT_EQ(out.polys.size(), 6u);
+    EXPECT_EQ(MeshPolyCount(out), 6u);
     EXPECT_EQ(out.points.size(), 8u);
     EXPECT_EQ(MeshValidityFault(out, true), "");
 }
@@ -1190,13 +1196,13 @@ TEST_F(ObjectModeRun, SplitBoxChamfersOnlyItsOwnEdges)
     Limit(ANGLE_MODE_LT, 135.0);
     MeshData out = Run(MakeBox(1, 1, 1, 2));
     int strips = 0;
-    for (size_t k = 24; k < out.polys.size(); ++k)
-        strips += (out.polys[k].points.size() == 4);
+    for (size_t k = 24; k < MeshPolyCount(out); ++k)
+        strips += (MeshPolyPoints(out, k).size() == 4);
     EXPECT_EQ(strips, 24) << "two strip segments along each of the twelve box edges";
     // At the middle of a box edge the two quads on either side slide their
     // copies along the edge to one point, which the weld makes one: the two
     // strip segments meet there end to end and no patch is needed.
-    EXPECT_EQ(out.polys.size(), 24u + 24 + 8) << "faces, strips, corners";
+    EXPECT_EQ(MeshPolyCount(out), 24u + 24 + 8) << "faces, strips, corners";
     EXPECT_EQ(MeshValidityFault(out, true), "");
     EXPECT_GT(SignedVolume(out), 0.0);
     // The split lines stay: a face centre is still a point of four quads.
@@ -1207,8 +1213,10 @@ TEST_F(ObjectModeRun, SplitBoxChamfersOnlyItsOwnEdges)
     }
     ASSERT_GE(centre, 0);
     int around = 0;
-    for (const auto &poly : out.polys)
-        around += std::count(poly.points.begin(), poly.points.end(), centre) > 0;
+    for (size_t polyIndex = 0; polyIndex < MeshPolyCount(out); polyIndex++) {
+        const MeshPointSpan poly = MeshPolyPoints(out, polyIndex);
+        around += std::count(poly.begin(), poly.end(), centre) > 0;
+    }
     EXPECT_EQ(around, 4);
 }
 
@@ -1237,7 +1245,7 @@ TEST_P(AbortTest, LaterPhasesAndTheFlushStillRun)
     for (const auto &mon : mons)
         EXPECT_TRUE(mon.done && mon.destroyed) << mon.text;
     EXPECT_EQ(host->log.doneCodes.size(), 1u);
-    EXPECT_EQ(out.polys.size(), c.polys);
+    EXPECT_EQ(MeshPolyCount(out), c.polys);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -1275,8 +1283,8 @@ TEST_P(GeneratedTest, PlainChamferIsClosedWithEveryInsetEdgeAtTheBevelSize)
     const double s = 0.0625;
     host->script.bevelSize = s;
     MeshData out = Run(in);
-    const size_t faces = in.polys.size();
-    EXPECT_EQ(out.polys.size(), faces + EdgeCount(in) + in.points.size());
+    const size_t faces = MeshPolyCount(in);
+    EXPECT_EQ(MeshPolyCount(out), faces + EdgeCount(in) + in.points.size());
     EXPECT_EQ(MeshValidityFault(out, true), "");
     EXPECT_GT(SignedVolume(out), 0.0);
     // Output polygon f is input polygon f inset: corner v lies s from the
@@ -1286,8 +1294,8 @@ TEST_P(GeneratedTest, PlainChamferIsClosedWithEveryInsetEdgeAtTheBevelSize)
     // the offsets, of length about s, inherit that relative error.
     const double tolerance = 8.0 * s / 1048576.0;
     for (size_t f = 0; f < faces; ++f) {
-        const auto &src = in.polys[f].points;
-        const auto &dst = out.polys[f].points;
+        const auto &src = MeshPolyPoints(in, f);
+        const auto &dst = MeshPolyPoints(out, f);
         ASSERT_EQ(src.size(), dst.size()) << "face " << f;
         size_t n = src.size();
         for (size_t v = 0; v < n; ++v) {

@@ -21,11 +21,13 @@ std::vector<Edge> Border(const MeshData &mesh, int *corners = nullptr)
 {
     std::set<Edge> edges;
     std::map<int, int> polysAt;
-    for (const MeshPoly &p : mesh.polys)
-        for (size_t k = 0; k < p.points.size(); ++k) {
-            edges.insert({p.points[k], p.points[(k + 1) % p.points.size()]});
-            polysAt[p.points[k]]++;
+    for (size_t pi = 0; pi < MeshPolyCount(mesh); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(mesh, pi);
+        for (size_t k = 0; k < p.size(); ++k) {
+            edges.insert({p[k], p[(k + 1) % p.size()]});
+            polysAt[p[k]]++;
         }
+    }
     std::vector<Edge> border;
     std::set<int> points;
     for (const Edge &e : edges)
@@ -109,11 +111,11 @@ TEST(OpenBorder, AnInputSlitIsWrittenAsItWasRead)
     const MeshData slit = MakeSlitSquare();
     for (int mode : {0, 1}) {
         const MeshData out = RunObjectMode(slit, mode, RadiansFor(150), 0.1);
-        ASSERT_EQ(out.polys.size(), 1u) << mode;
+        ASSERT_EQ(MeshPolyCount(out), 1u) << mode;
         std::vector<std::array<double, 3>> in, got;
-        for (int p : slit.polys[0].points)
+        for (int p : MeshPolyPoints(slit, 0))
             in.push_back(slit.points[(size_t)p]);
-        for (int p : out.polys[0].points)
+        for (int p : MeshPolyPoints(out, 0))
             got.push_back(out.points[(size_t)p]);
         EXPECT_EQ(got, in) << mode;
     }
@@ -123,17 +125,18 @@ TEST(OpenBorder, AnInputSlitIsWrittenAsItWasRead)
     MeshData below = slit;
     below.points.push_back({0, -1, 0});
     below.points.push_back({4, -1, 0});
-    below.polys.push_back(MeshFace({1, 0, 8, 9}));
+    MeshAddFace(&below, {1, 0, 8, 9});
     const MeshData out = RunObjectMode(below, 0, 0.0, 0.25);
-    EXPECT_EQ(out.polys.size(), 3u);
+    EXPECT_EQ(MeshPolyCount(out), 3u);
     int slits = 0;
-    for (const MeshPoly &p : out.polys) {
-        if (p.points.size() != 10)
+    for (size_t pi = 0; pi < MeshPolyCount(out); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(out, pi);
+        if (p.size() != 10)
             continue;
         slits++;
-        EXPECT_EQ(p.points[0], p.points[4]);
-        EXPECT_EQ(p.points[5], p.points[9]);
-        EXPECT_EQ(out.points[(size_t)p.points[1]], (std::array<double, 3>{4, 0.25, 0}));
+        EXPECT_EQ(p[0], p[4]);
+        EXPECT_EQ(p[5], p[9]);
+        EXPECT_EQ(out.points[(size_t)p[1]], (std::array<double, 3>{4, 0.25, 0}));
     }
     EXPECT_EQ(slits, 1);
 }

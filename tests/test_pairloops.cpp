@@ -22,10 +22,10 @@ namespace {
 // Polygon b across polygon a's edge k (held in the other direction), or -1.
 int Across(const MeshData &m, int a, int k)
 {
-    const std::vector<int> &pa = m.polys[static_cast<size_t>(a)].points;
+    const MeshPointSpan pa = MeshPolyPoints(m, static_cast<size_t>(a));
     const int p = pa[static_cast<size_t>(k)], q = pa[(static_cast<size_t>(k) + 1) % pa.size()];
-    for (size_t b = 0; b < m.polys.size(); ++b) {
-        const std::vector<int> &pb = m.polys[b].points;
+    for (size_t b = 0; b < MeshPolyCount(m); ++b) {
+        const MeshPointSpan pb = MeshPolyPoints(m, b);
         for (size_t t = 0; t < pb.size(); ++t)
             if (pb[t] == q && pb[(t + 1) % pb.size()] == p)
                 return static_cast<int>(b);
@@ -44,15 +44,15 @@ int ExpectedNewPolys(const MeshData &m, int a, int b)
 {
     std::map<std::pair<int, int>, int> owner;
     std::map<int, int> corners;
-    for (size_t k = 0; k < m.polys.size(); ++k) {
-        const std::vector<int> &p = m.polys[k].points;
+    for (size_t k = 0; k < MeshPolyCount(m); ++k) {
+        const MeshPointSpan p = MeshPolyPoints(m, k);
         for (size_t t = 0; t < p.size(); ++t) {
             owner[{p[t], p[(t + 1) % p.size()]}] = static_cast<int>(k);
             corners[p[t]]++;
         }
     }
     auto step = [&](int poly, int at, int by) {
-        const std::vector<int> &p = m.polys[static_cast<size_t>(poly)].points;
+        const MeshPointSpan p = MeshPolyPoints(m, static_cast<size_t>(poly));
         for (size_t t = 0; t < p.size(); ++t)
             if (p[t] == at)
                 return p[(t + p.size() + static_cast<size_t>(by)) % p.size()];
@@ -63,7 +63,7 @@ int ExpectedNewPolys(const MeshData &m, int a, int b)
         return it == owner.end() ? -1 : it->second;
     };
     // A holds V -> P, B holds P -> V; the walk goes on from V.
-    const std::vector<int> &pa = m.polys[static_cast<size_t>(a)].points;
+    const MeshPointSpan pa = MeshPolyPoints(m, static_cast<size_t>(a));
     int s = -1, t = -1;
     for (size_t k = 0; k < pa.size(); ++k)
         if (held(pa[(k + 1) % pa.size()], pa[k]) == b) {
@@ -126,7 +126,7 @@ Outcome RunLoop(const MeshData &mesh, int a, int b, double size)
     Outcome o;
     o.fault = MeshValidityFault(out, true);
     o.closed = o.fault.empty();
-    o.polys = out.polys.size();
+    o.polys = MeshPolyCount(out);
     return o;
 }
 
@@ -175,22 +175,26 @@ TEST(PairLoops, CapMeetsTheLastQuadOfACurvedStripExactly)
     EXPECT_EQ(MeshValidityFault(out, true), "");
     // One quad per meridian edge, from the bottom ring (three corners: no
     // cap) to the pole (8), and the 15-point cap.
-    ASSERT_EQ(out.polys.size(), mesh.polys.size() + 9);
-    const MeshPoly *cap = nullptr;
-    for (const MeshPoly &p : out.polys)
-        if (p.points.size() == 15)
-            cap = &p;
-    ASSERT_NE(cap, nullptr);
+    ASSERT_EQ(MeshPolyCount(out), MeshPolyCount(mesh) + 9);
+    MeshPointSpan cap;
+    for (size_t pi = 0; pi < MeshPolyCount(out); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(out, pi);
+        if (p.size() == 15)
+            cap = p;
+    }
+    ASSERT_FALSE(cap.empty());
     // The cap's edge from its last point to its first is held the other way
     // by a quad of the strip, whose two other points lie further down.
-    const int first = cap->points.front(), last = cap->points.back();
-    const MeshPoly *quad = nullptr;
-    for (const MeshPoly &p : out.polys)
-        for (size_t k = 0; k < p.points.size(); ++k)
-            if (p.points.size() == 4 && p.points[k] == first && p.points[(k + 1) % 4] == last)
-                quad = &p;
-    ASSERT_NE(quad, nullptr);
-    for (int k : quad->points)
+    const int first = cap.front(), last = cap.back();
+    MeshPointSpan quad;
+    for (size_t pi = 0; pi < MeshPolyCount(out); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(out, pi);
+        for (size_t k = 0; k < p.size(); ++k)
+            if (p.size() == 4 && p[k] == first && p[(k + 1) % 4] == last)
+                quad = p;
+    }
+    ASSERT_FALSE(quad.empty());
+    for (int k : quad)
         EXPECT_LT(out.points[static_cast<size_t>(k)][2], mesh.points[static_cast<size_t>(pole)][2]);
     // Two strip points at each of the 9 loop points, and the cap's 13 cuts
     // between them: no cut beside a strip point of its own.
@@ -211,9 +215,9 @@ TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
     for (const Generated &g : GeneratedSet()) {
         const double size = 0.002 * Diagonal(g.mesh);
         for (int t = 0; t < 40; ++t) {
-            const int a = static_cast<int>(next() % g.mesh.polys.size());
+            const int a = static_cast<int>(next() % MeshPolyCount(g.mesh));
             const int k =
-                static_cast<int>(next() % g.mesh.polys[static_cast<size_t>(a)].points.size());
+                static_cast<int>(next() % MeshPolyPoints(g.mesh, static_cast<size_t>(a)).size());
             const int b = Across(g.mesh, a, k);
             ASSERT_GE(b, 0);
             const Outcome o = RunLoop(g.mesh, a, b, size);
@@ -225,7 +229,7 @@ TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
             }
             EXPECT_GE(added, 0) << g.name << " pair " << a << "/" << b << ": loop not modelled";
             if (added >= 0) {
-                EXPECT_EQ(o.polys, g.mesh.polys.size() + static_cast<size_t>(added))
+                EXPECT_EQ(o.polys, MeshPolyCount(g.mesh) + static_cast<size_t>(added))
                     << g.name << " pair " << a << "/" << b;
             }
         }

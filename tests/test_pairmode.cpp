@@ -59,18 +59,18 @@ MeshData MakeCone(int k, const char *surface = "Cone")
         mesh.points.push_back({1.5 * std::cos(a), 1.5 * std::sin(a), 0.0});
     }
     for (int i = 0; i < k; ++i) {
-        MeshPoly p;
+        MeshFace p;
         p.points = {0, 1 + i, 1 + k + i, 1 + (i + 1) % k};
         p.surface = surface;
-        mesh.polys.push_back(p);
+        MeshPutFace(&mesh, p);
     }
     return mesh;
 }
 
-std::vector<P3> Coords(const MeshData &mesh, const MeshPoly &poly)
+std::vector<P3> Coords(const MeshData &mesh, MeshPointSpan poly)
 {
     std::vector<P3> out;
-    for (int k : poly.points)
+    for (int k : poly)
         out.push_back(mesh.points[static_cast<size_t>(k)]);
     return out;
 }
@@ -78,8 +78,8 @@ std::vector<P3> Coords(const MeshData &mesh, const MeshPoly &poly)
 // Index of the polygon whose vertices lie exactly at `want`, in this order.
 int FindPolyAt(const MeshData &mesh, const std::vector<P3> &want)
 {
-    for (size_t k = 0; k < mesh.polys.size(); ++k)
-        if (Coords(mesh, mesh.polys[k]) == want)
+    for (size_t k = 0; k < MeshPolyCount(mesh); ++k)
+        if (Coords(mesh, MeshPolyPoints(mesh, k)) == want)
             return static_cast<int>(k);
     return -1;
 }
@@ -117,10 +117,9 @@ struct PairMode : ::testing::Test {
     }
     int Run(MeshData mesh, int a, int b, double size = 0.25)
     {
-        for (MeshPoly &p : mesh.polys)
-            p.selected = false;
-        mesh.polys[static_cast<size_t>(a)].selected = true;
-        mesh.polys[static_cast<size_t>(b)].selected = true;
+        mesh.polySelected.assign(MeshPolyCount(mesh), 0);
+        mesh.polySelected[static_cast<size_t>(a)] = 1;
+        mesh.polySelected[static_cast<size_t>(b)] = 1;
         ids = EmuHostAddMesh(host.get(), 1, mesh);
         host->script.pluginsDir = dir;
         host->script.bevelSize = size;
@@ -201,7 +200,7 @@ TEST(PairAnalysis, CopyStandsOnTheHostPointsWithAClosingEntry)
 {
     MeshData mesh = MakeQuadGrid(1, 1);
     mesh.points.push_back({3.0, 0.0, 0.0});
-    mesh.polys.push_back(MeshPoly{{1, 4, 3}, "Tri", true, false});
+    MeshPutFace(&mesh, MeshFace{{1, 4, 3}, "Tri", true, false});
     Session s(mesh);
     PolyInfo &quad = s.records[0];
     PolyInfo &tri = s.records[1];
@@ -299,9 +298,9 @@ TEST(PairAnalysis, FindPolyByEdgeWrapsAndStopsAtAPolygonWithoutInfo)
     MeshData mesh;
     for (int k = 0; k < 9; ++k)
         mesh.points.push_back({static_cast<double>(k), 0.0, 0.0});
-    mesh.polys.push_back(MeshPoly{{0, 1, 2}, "S", true, false});
-    mesh.polys.push_back(MeshPoly{{0, 8, 7, 3}, "S", true, false});
-    mesh.polys.push_back(MeshPoly{{3, 0, 5}, "S", true, false});
+    MeshPutFace(&mesh, MeshFace{{0, 1, 2}, "S", true, false});
+    MeshPutFace(&mesh, MeshFace{{0, 8, 7, 3}, "S", true, false});
+    MeshPutFace(&mesh, MeshFace{{3, 0, 5}, "S", true, false});
     Session s(mesh);
     std::vector<LWPolID> list = s.List(0, 1);
     const int n = static_cast<int>(list.size());
@@ -335,7 +334,7 @@ TEST(PairAnalysis, PointValenceCountsEveryCorner)
 
     // A polygon holding the point twice counts twice.
     MeshData twice = MakeQuadGrid(1, 1);
-    twice.polys.push_back(MeshPoly{{0, 1, 0, 2}, "S", true, false});
+    MeshPutFace(&twice, MeshFace{{0, 1, 0, 2}, "S", true, false});
     Session t(twice);
     std::vector<LWPolID> tl = t.List(0, 1);
     EXPECT_EQ(PointValence(&t.ctx, nullptr, 2, tl.data(), PointId(t.host.get(), 0)), 3);
@@ -384,12 +383,12 @@ TEST_F(PairMode, CubeEdgeGetsOneQuadAndTheSideFacesFivePoints)
     EXPECT_EQ(SortedRemoved(), Removed({1, 3, 4, 5}));
 
     MeshData m = Result();
-    ASSERT_EQ(m.polys.size(), 7u);
+    ASSERT_EQ(MeshPolyCount(m), 7u);
     const P3 y0 = {0, 1, 0.75}, y1 = {1, 1, 0.75}, z0 = {0, 0.75, 1}, z1 = {1, 0.75, 1};
     // Bridge quad: B[j+1], B[j], A[i+1], A[i].
     int quad = FindPolyAt(m, {y1, y0, z0, z1});
     ASSERT_GE(quad, 0);
-    EXPECT_EQ(m.polys[static_cast<size_t>(quad)].surface, "Default");
+    EXPECT_EQ(MeshPolySurface(m, static_cast<size_t>(quad)), "Default");
     EXPECT_GE(FindPolyAt(m, {{0, 0, 1}, {1, 0, 1}, z1, z0}), 0) << "+z cut back";
     EXPECT_GE(FindPolyAt(m, {{0, 1, 0}, y0, y1, {1, 1, 0}}), 0) << "+y cut back";
     // Side faces: the end point replaced by `in` and `out`, no cap.
@@ -420,9 +419,11 @@ TEST_F(PairMode, GridStripRunsFromBorderToBorderWithoutCaps)
     EXPECT_EQ(SortedRemoved(), Removed({4, 5, 6, 7, 8, 9, 10, 11}));
 
     MeshData m = Result();
-    EXPECT_EQ(m.polys.size(), 16u);
-    for (const MeshPoly &p : m.polys)
-        EXPECT_EQ(p.points.size(), 4u) << "no polygon gains points, no cap";
+    EXPECT_EQ(MeshPolyCount(m), 16u);
+    for (size_t pi = 0; pi < MeshPolyCount(m); pi++) {
+        const MeshPointSpan p = MeshPolyPoints(m, pi);
+        EXPECT_EQ(p.size(), 4u) << "no polygon gains points, no cap";
+    }
     // First walk (A in row 1) towards +x, second (A in row 2) towards -x.
     for (double x = 1; x < 4; ++x)
         EXPECT_GE(FindPolyAt(m, {{x + 1, 2.25, 0}, {x, 2.25, 0}, {x, 1.75, 0}, {x + 1, 1.75, 0}}),
@@ -456,11 +457,11 @@ TEST_F(PairMode, TubeLoopClosesIntoARing)
     EXPECT_TRUE(Unique(host->log.removedPolys)) << "the selected polygons go once";
 
     MeshData m = Result();
-    EXPECT_EQ(m.polys.size(), 12u);
+    EXPECT_EQ(MeshPolyCount(m), 12u);
     int strip = 0;
-    for (const MeshPoly &p : m.polys) {
+    for (size_t pi = 0; pi < MeshPolyCount(m); pi++) {
         bool onStrip = true;
-        for (const P3 &c : Coords(m, p))
+        for (const P3 &c : Coords(m, MeshPolyPoints(m, pi)))
             onStrip = onStrip && (c[2] == 0.75 || c[2] == 1.25);
         strip += onStrip ? 1 : 0;
     }
@@ -514,7 +515,9 @@ struct ConeCap {
 // walk's loop point, at the last quad's vertices 0 and 3.
 MeshData ApexFirst(MeshData mesh)
 {
-    std::swap(mesh.polys[0], mesh.polys[1]);
+    std::vector<MeshFace> faces = MeshFacesOf(mesh);
+    std::swap(faces[0], faces[1]);
+    MeshSetFaces(&mesh, faces);
     return mesh;
 }
 
@@ -604,7 +607,7 @@ TEST_F(PairMode, SixCornersGetACapOfFivePoints)
 TEST_F(PairMode, CapNameFollowsTheLastQuadUnlessAFanPolygonDiffers)
 {
     MeshData mesh = MakeCone(5);
-    mesh.polys[3].surface = "Other";
+    mesh.polySurface[3] = MeshInternSurface(&mesh, "Other");
     ConeCap r = RunCone(this, mesh, 5);
     ASSERT_NE(r.cap, nullptr);
     EXPECT_EQ(r.cap->surface, "Default");
@@ -616,8 +619,8 @@ TEST_F(PairMode, CapNameFollowsTheLastQuadUnlessAFanPolygonDiffers)
 TEST_F(PairMode, LastQuadWithoutNameGivesTheCapDefault)
 {
     MeshData mesh = MakeCone(5);
-    mesh.polys[0].surface = "Left";
-    mesh.polys[1].surface = "Right";
+    mesh.polySurface[0] = MeshInternSurface(&mesh, "Left");
+    mesh.polySurface[1] = MeshInternSurface(&mesh, "Right");
     ConeCap r = RunCone(this, mesh, 5);
     ASSERT_NE(r.cap, nullptr);
     EXPECT_FALSE(r.last->hasSurface);
@@ -642,28 +645,28 @@ TEST_F(PairMode, NameLongerThanTheCapBufferGivesTheCapDefault)
 TEST_F(PairMode, BridgeQuadTakesTheNameOnlyWhenBothPolygonsShareIt)
 {
     MeshData grid = MakeQuadGrid(4, 3);
-    grid.polys[5].surface = "Row1";  // the selected pair differs
-    grid.polys[9].surface = "Row2";
-    grid.polys[6].surface = "Same";  // next pair towards +x agrees
-    grid.polys[10].surface = "Same";
-    grid.polys[11].hasSurface = false;  // pair at x = 3: one has none
+    grid.polySurface[5] = MeshInternSurface(&grid, "Row1");  // the selected pair differs
+    grid.polySurface[9] = MeshInternSurface(&grid, "Row2");
+    grid.polySurface[6] = MeshInternSurface(&grid, "Same");  // next pair towards +x agrees
+    grid.polySurface[10] = MeshInternSurface(&grid, "Same");
+    grid.polySurface[11] = kMeshNoSurface;  // pair at x = 3: one has none
     ASSERT_EQ(Run(grid, 5, 9), HOST_ACTIVATE_OK);
     MeshData m = Result();
     auto quadAt = [&](double x) {
         int k = FindPolyAt(m, {{x + 1, 2.25, 0}, {x, 2.25, 0}, {x, 1.75, 0}, {x + 1, 1.75, 0}});
         EXPECT_GE(k, 0) << "strip quad at x = " << x;
-        return k < 0 ? MeshPoly{} : m.polys[static_cast<size_t>(k)];
+        return k < 0 ? MeshFace{} : MeshFacesOf(m)[static_cast<size_t>(k)];
     };
     EXPECT_FALSE(quadAt(1).hasSurface);
     EXPECT_EQ(quadAt(2).surface, "Same");
     EXPECT_FALSE(quadAt(3).hasSurface);
     int west = FindPolyAt(m, {{0, 1.75, 0}, {1, 1.75, 0}, {1, 2.25, 0}, {0, 2.25, 0}});
     ASSERT_GE(west, 0);
-    EXPECT_EQ(m.polys[static_cast<size_t>(west)].surface, "Default");
+    EXPECT_EQ(MeshPolySurface(m, static_cast<size_t>(west)), "Default");
     // Re-shaped polygons keep their own names.
     int row2 = FindPolyAt(m, {{1, 2.25, 0}, {2, 2.25, 0}, {2, 3, 0}, {1, 3, 0}});
     ASSERT_GE(row2, 0);
-    EXPECT_EQ(m.polys[static_cast<size_t>(row2)].surface, "Row2");
+    EXPECT_EQ(MeshPolySurface(m, static_cast<size_t>(row2)), "Row2");
 }
 
 // ---- meshes the mode was not made for -----------------------------------
@@ -678,7 +681,7 @@ TEST_F(PairMode, PairWithoutSharedEdgeChangesNothing)
     EXPECT_EQ(host->log.messages[0].line1, kMsgNoSharedEdge);
     EXPECT_TRUE(host->log.removedPolys.empty());
     EXPECT_TRUE(host->log.addedPoints.empty());
-    EXPECT_EQ(Result().polys.size(), 6u);
+    EXPECT_EQ(MeshPolyCount(Result()), 6u);
 }
 
 TEST(PairModeNoSharedEdge, SameDirectionIsRefusedBeforeAnythingIsBuilt)
@@ -686,7 +689,9 @@ TEST(PairModeNoSharedEdge, SameDirectionIsRefusedBeforeAnythingIsBuilt)
     // Quad 1 of a 2 x 1 grid turned round: it holds the common edge the same
     // way as quad 0.
     MeshData grid = MakeQuadGrid(2, 1);
-    std::reverse(grid.polys[1].points.begin(), grid.polys[1].points.end());
+    std::vector<int> turned = MeshPolyPoints(grid, 1).ToVector();
+    std::reverse(turned.begin(), turned.end());
+    MeshSetFacePoints(&grid, 1, turned);
     Session s(grid);
     EXPECT_EQ(s.Bridge(0, 1), BRIDGE_NO_SHARED_EDGE);
     EXPECT_EQ(s.model->pointCount, 0);
@@ -706,8 +711,8 @@ TEST_F(PairMode, PolygonWithoutInfoEndsTheWalks)
     // The first unselected polygon in the list has no info: every neighbour
     // search stops there, so both walks end at once, without caps.
     MeshData grid = MakeQuadGrid(4, 3);
-    grid.polys[5].selected = true;
-    grid.polys[9].selected = true;
+    grid.polySelected[5] = 1;
+    grid.polySelected[9] = 1;
     ids = EmuHostAddMesh(host.get(), 1, grid);
     host->script.hidePolys = {ids[0]};
     host->script.pluginsDir = dir;
@@ -716,7 +721,7 @@ TEST_F(PairMode, PolygonWithoutInfoEndsTheWalks)
     ExpectKept();
     EXPECT_EQ(SortedRemoved(), Removed({5, 9}));
     MeshData m = Result();
-    EXPECT_EQ(m.polys.size(), 13u);
+    EXPECT_EQ(MeshPolyCount(m), 13u);
     EXPECT_GE(FindPolyAt(m, {{2, 2.25, 0}, {1, 2.25, 0}, {1, 1.75, 0}, {2, 1.75, 0}}), 0);
 }
 
@@ -727,8 +732,8 @@ TEST_F(PairMode, NeighbourThatIsTheSteppedPolygonItselfEndsTheWalk)
     // it and (1, 1); at the next loop point 6, with four corners, the polygon
     // across its own edge 2 -> 6 is itself.
     MeshData grid = MakeQuadGrid(3, 2);
-    grid.polys[1].points = {1, 2, 6, 2, 6, 5};
-    grid.polys.erase(grid.polys.begin() + 2);
+    MeshSetFacePoints(&grid, 1, {1, 2, 6, 2, 6, 5});
+    grid = MakeWithout(grid, {2});
     ASSERT_EQ(Run(grid, 0, 2), HOST_ACTIVATE_OK);
     ExpectKept();
     EXPECT_TRUE(Unique(host->log.removedPolys));
@@ -752,7 +757,7 @@ TEST_F(PairMode, LoopsThroughAMergedPolygonCloseWhereTheyComeBack)
     EXPECT_TRUE(Unique(host->log.removedPolys));
     MeshData ring = Result();
     EXPECT_EQ(MeshValidityFault(ring, true), "");
-    EXPECT_EQ(ring.polys.size(), torus.polys.size() + 3u) << "three strip quads, no cap";
+    EXPECT_EQ(MeshPolyCount(ring), MeshPolyCount(torus) + 3u) << "three strip quads, no cap";
     EXPECT_EQ(host->log.addedPoints.size(), 6u);
 
     // With the hexagon selected the first walk comes back to it at another
@@ -780,8 +785,8 @@ TEST_F(PairMode, SecondWalkStopsAtPolygonsTheFirstWalksCapTookOver)
     }
     const int m = static_cast<int>(tube.points.size());
     tube.points.push_back({0.5 * (1.0 + std::cos(M_PI / 3)), 0.5 * std::sin(M_PI / 3), 0.0});
-    tube.polys[0].points = {m, 1, 7, 6};
-    tube.polys.push_back(MeshPoly{{0, m, 6}, "Default", true, false});
+    MeshSetFacePoints(&tube, 0, {m, 1, 7, 6});
+    MeshPutFace(&tube, MeshFace{{0, m, 6}, "Default", true, false});
     ASSERT_EQ(Run(tube, 3, 9), HOST_ACTIVATE_OK);
     ExpectKept();
     EXPECT_TRUE(Unique(host->log.removedPolys)) << "no polygon removed twice";
@@ -794,7 +799,7 @@ TEST_F(PairMode, SecondWalkStopsAtPolygonsTheFirstWalksCapTookOver)
     // Each replaced once, five strip quads, the cap at E, and the triangle
     // that caps the second walk where the taken polygons stopped it: had the
     // second walk stepped into them, their copies would be here twice.
-    EXPECT_EQ(result.polys.size(), 13u + 5u + 2u);
+    EXPECT_EQ(MeshPolyCount(result), 13u + 5u + 2u);
     // The only open edges are the tube's own borders.
     for (const auto &edge : OpenEdges(result))
         EXPECT_TRUE(edge.first[2] == edge.second[2] &&
@@ -813,7 +818,7 @@ TEST_F(PairMode, FanPolygonTooLargeForTheCapStorageIsLeftAlone)
             side.push_back(static_cast<int>(cube.points.size()));
             cube.points.push_back({0.0, 1.0 - k / double(sidePoints - 3), 0.0});
         }
-        cube.polys[4].points = side;
+        MeshSetFacePoints(&cube, 4, side);
         return cube;
     };
     // 254 points with E replaced by two make 255: it fits.
@@ -893,7 +898,7 @@ TEST_F(PairMode, FullModelDiscardsTheEdit)
         double a = M_PI + M_PI * k / (n - 1);
         mesh.points.push_back({std::cos(a), std::sin(a), 0.0});
     }
-    MeshPoly top, bottom;
+    MeshFace top, bottom;
     top.points.push_back(n - 1);
     for (int k = 0; k < n - 1; ++k)
         top.points.push_back(k);
@@ -901,7 +906,7 @@ TEST_F(PairMode, FullModelDiscardsTheEdit)
     for (int k = 1; k < n - 1; ++k)
         bottom.points.push_back(n - 1 + k);
     top.surface = bottom.surface = "Default";
-    mesh.polys = {top, bottom};
+    MeshSetFaces(&mesh, {top, bottom});
     ASSERT_EQ(Run(mesh, 0, 1), HOST_ACTIVATE_OK);
     ASSERT_EQ(host->log.doneCodes.size(), 1u);
     EXPECT_EQ(host->log.doneCodes[0], HOST_EDIT_DISCARD);

@@ -24,8 +24,8 @@ TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
         const double safe = MeshSafeBevelSize(m.mesh);
         ASSERT_TRUE(std::isfinite(safe)) << m.name;
         std::map<std::pair<int, int>, int> holder;
-        for (size_t p = 0; p < m.mesh.polys.size(); ++p) {
-            const std::vector<int> &v = m.mesh.polys[p].points;
+        for (size_t p = 0; p < MeshPolyCount(m.mesh); ++p) {
+            const MeshPointSpan v = MeshPolyPoints(m.mesh, p);
             for (size_t k = 0; k < v.size(); ++k)
                 holder[{v[k], v[(k + 1) % v.size()]}] = static_cast<int>(p);
         }
@@ -55,8 +55,8 @@ TEST(PairValidity, AStripOfOnePairCappedFlatAtBothEnds)
     // bridge quad instead, the second as well as the first.
     const MeshData mesh = MakeTriangulated(MakeCylinder(8, 3), 2);
     std::map<std::pair<int, int>, int> holder;
-    for (size_t p = 0; p < mesh.polys.size(); ++p) {
-        const std::vector<int> &v = mesh.polys[p].points;
+    for (size_t p = 0; p < MeshPolyCount(mesh); ++p) {
+        const MeshPointSpan v = MeshPolyPoints(mesh, p);
         for (size_t k = 0; k < v.size(); ++k)
             holder[{v[k], v[(k + 1) % v.size()]}] = static_cast<int>(p);
     }
@@ -66,11 +66,12 @@ TEST(PairValidity, AStripOfOnePairCappedFlatAtBothEnds)
         const MeshData out = RunPairMode(mesh, a, b, share * safe);
         EXPECT_EQ(MeshValidityFault(out, true), "") << share;
         int bridges = 0;
-        for (const MeshPoly &p : out.polys) {
+        for (size_t pi = 0; pi < MeshPolyCount(out); pi++) {
+            const MeshPointSpan p = MeshPolyPoints(out, pi);
             int ends = 0;
-            for (int q : p.points)
+            for (int q : p)
                 ends += out.points[(size_t)q] == mesh.points[8] || out.points[(size_t)q] == mesh.points[15];
-            bridges += p.points.size() == 6 && ends == 2;
+            bridges += p.size() == 6 && ends == 2;
         }
         EXPECT_EQ(bridges, 1) << share;
     }

@@ -152,18 +152,20 @@ MeshData CubeWithSplitTop()
     // +y face: points 2, 6, 7, 3 (y = 1); split at x = 0.5.
     mesh.points.push_back({0.5, 1.0, 0.0});   // 8
     mesh.points.push_back({0.5, 1.0, 1.0});   // 9
-    MeshPoly a = mesh.polys[3], b = mesh.polys[3];
+    MeshFace a = MeshFacesOf(mesh)[3], b = MeshFacesOf(mesh)[3];
     a.points = {2, 6, 9, 8};
     b.points = {8, 9, 7, 3};
-    mesh.polys.erase(mesh.polys.begin() + 3);
-    mesh.polys.push_back(a);
-    mesh.polys.push_back(b);
+    mesh = MakeWithout(mesh, {3});
+    MeshPutFace(&mesh, a);
+    MeshPutFace(&mesh, b);
     return mesh;
 }
 
 MeshData Reversed(MeshData mesh, size_t poly)
 {
-    std::reverse(mesh.polys[poly].points.begin(), mesh.polys[poly].points.end());
+    std::vector<int> turned = MeshPolyPoints(mesh, poly).ToVector();
+    std::reverse(turned.begin(), turned.end());
+    MeshSetFacePoints(&mesh, poly, turned);
     return mesh;
 }
 
@@ -310,7 +312,7 @@ TEST(PreviewPicture, ChamferOfTwoPolygonsIsTintedOnlyInTheOutput)
     ASSERT_EQ(RunLinkedModule(host.get()), HOST_ACTIVATE_OK);
     const MeshData output = EmuHostLayerMesh(host.get(), 1);
     const std::vector<bool> changed = ChangedPolygons(cube, output);
-    ASSERT_EQ(changed.size(), output.polys.size());
+    ASSERT_EQ(changed.size(), MeshPolyCount(output));
     const int created = static_cast<int>(std::count(changed.begin(), changed.end(), true));
     ASSERT_GT(created, 0) << "the strip and the cut faces are new";
     ASSERT_LT(created, static_cast<int>(changed.size())) << "the faces away from the edge stay";
@@ -333,12 +335,12 @@ TEST(PreviewChanged, FacesCutBackInTheirPlaneAreToldFromNewPolygons)
     host->script.bevelSize = 0.125;
     ASSERT_EQ(RunLinkedModule(host.get()), HOST_ACTIVATE_OK);
     const MeshData output = EmuHostLayerMesh(host.get(), 1);
-    ASSERT_EQ(output.polys.size(), 26u);
+    ASSERT_EQ(MeshPolyCount(output), 26u);
     const std::vector<bool> inPlane = InInputPlanes(cube, output);
     int faces = 0;
-    for (size_t i = 0; i < output.polys.size(); i++) {
+    for (size_t i = 0; i < MeshPolyCount(output); i++) {
         faces += inPlane[i] ? 1 : 0;
-        EXPECT_EQ(inPlane[i], output.polys[i].points.size() == 4 && i < 6) << "polygon " << i;
+        EXPECT_EQ(inPlane[i], MeshPolyPoints(output, i).size() == 4 && i < 6) << "polygon " << i;
     }
     EXPECT_EQ(faces, 6);
 }
@@ -396,8 +398,7 @@ TEST(PreviewPicture, ConcavePolygonsKeepTheirNotchAndEdgeOnOnesShow)
     // lower end: a fan from there would cover the notch's inner corner.
     MeshData l;
     l.points = {{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}};
-    l.polys.resize(1);
-    l.polys[0].points = {2, 3, 4, 5, 0, 1};
+    MeshAddFace(&l, {2, 3, 4, 5, 0, 1});
     PreviewOptions front;
     front.azimuthDeg = front.elevationDeg = 0.0;
     const PreviewImage image = Render(l, l, {}, front);
@@ -456,15 +457,15 @@ TEST(PreviewPicture, CaptionsUnderEachHalf)
 TEST(PreviewPicture, DegenerateInputDrawsWhatItCan)
 {
     MeshData odd = MakeCube();
-    MeshPoly twoPoints = odd.polys[0];
+    MeshFace twoPoints = MeshFacesOf(odd)[0];
     twoPoints.points = {0, 1};
-    MeshPoly badIndex = odd.polys[0];
+    MeshFace badIndex = MeshFacesOf(odd)[0];
     badIndex.points = {0, 1, 99};
-    MeshPoly line = odd.polys[0];
+    MeshFace line = MeshFacesOf(odd)[0];
     line.points = {0, 1, 1};
-    odd.polys.push_back(twoPoints);
-    odd.polys.push_back(badIndex);
-    odd.polys.push_back(line);
+    MeshPutFace(&odd, twoPoints);
+    MeshPutFace(&odd, badIndex);
+    MeshPutFace(&odd, line);
     const PreviewImage image = Render(odd, odd, std::vector<bool>(2, true));
     EXPECT_EQ(InteriorColours(image, LeftHalf(image), Kind::Front).size(), 3u);
 
@@ -546,12 +547,11 @@ TEST(PreviewChanged, ComparesPositionCyclesNotIndices)
     MeshData renumbered;
     for (int k = 7; k >= 0; k--)
         renumbered.points.push_back(cube.points[k]);
-    for (const MeshPoly &poly : cube.polys) {
-        MeshPoly p = poly;
+    for (MeshFace p : MeshFacesOf(cube)) {
         for (int &index : p.points)
             index = 7 - index;
         std::rotate(p.points.begin(), p.points.begin() + 1, p.points.end());
-        renumbered.polys.push_back(p);
+        MeshPutFace(&renumbered, p);
     }
     EXPECT_EQ(ChangedPolygons(cube, renumbered), std::vector<bool>(6, false));
 
@@ -563,8 +563,8 @@ TEST(PreviewChanged, ComparesPositionCyclesNotIndices)
     MeshData moved = cube;
     moved.points[7][0] = 1.0 + 1.0 / 1024;
     const std::vector<bool> changed = ChangedPolygons(cube, moved);
-    for (size_t k = 0; k < cube.polys.size(); k++) {
-        const auto &pts = cube.polys[k].points;
+    for (size_t k = 0; k < MeshPolyCount(cube); k++) {
+        const auto &pts = MeshPolyPoints(cube, k);
         const bool touches = std::find(pts.begin(), pts.end(), 7) != pts.end();
         EXPECT_EQ(changed[k], touches) << "polygon " << k;
     }
@@ -584,18 +584,17 @@ TEST(PreviewChanged, RepeatedPositionsStillFindTheirRotation)
     // starts; every rotation must still match.
     MeshData mesh;
     mesh.points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 0, 0}, {0, 1, 0}, {2, 2, 0}};
-    MeshPoly p;
+    MeshFace p;
     p.points = {0, 1, 2, 3, 4, 5};
-    mesh.polys.push_back(p);
+    MeshPutFace(&mesh, p);
     for (int r = 0; r < 6; r++) {
         MeshData rotated = mesh;
-        std::rotate(rotated.polys[0].points.begin(), rotated.polys[0].points.begin() + r,
-                    rotated.polys[0].points.end());
+        std::rotate(rotated.polyPoints.begin(), rotated.polyPoints.begin() + r, rotated.polyPoints.end());
         EXPECT_EQ(ChangedPolygons(mesh, rotated), std::vector<bool>{false}) << "rotation " << r;
     }
     // Swapping the two points after the second visit is another polygon.
     MeshData swapped = mesh;
-    swapped.polys[0].points = {0, 1, 2, 3, 5, 4};
+    MeshSetFacePoints(&swapped, 0, {0, 1, 2, 3, 5, 4});
     EXPECT_EQ(ChangedPolygons(mesh, swapped), std::vector<bool>{true});
 }
 
@@ -607,7 +606,7 @@ TEST(PreviewText, CaptionNamesCountsAndOptions)
     EXPECT_EQ(PreviewCaption("input", cube, nullptr), "input: 8 points, 6 polygons");
     MeshData one;
     one.points.push_back({0, 0, 0});
-    one.polys.push_back(MeshPoly());
+    MeshPutFace(&one, MeshFace());
     EXPECT_EQ(PreviewCaption("x", one, nullptr), "x: 1 point, 1 polygon");
 
     PreviewRun run{"object", 0.1, 0, 90.0};

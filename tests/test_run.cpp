@@ -62,7 +62,7 @@ TEST_F(Run, ObjectModeAgainAndAgainGivesTheSameResult)
     EXPECT_FALSE(first.unchanged);
     EXPECT_EQ(first.mode, "Object");
     EXPECT_EQ(first.bevelSize, 0.125);
-    ASSERT_EQ(first.output.polys.size(), 26u);
+    ASSERT_EQ(MeshPolyCount(first.output), 26u);
     // 12 strips and 8 corner triangles are new; the 6 faces are only cut back.
     EXPECT_EQ(Count(first.created), 20);
     EXPECT_EQ(ClosedMeshFault(first.output), "");

@@ -8,6 +8,7 @@
 
 #include "bufmodel/bufmodel.h"
 #include "host/host.h"
+#include "meshgen/meshgen.h"
 #include "objectmode/objectmode.h"
 #include "tests/testcontext.h"
 
@@ -22,10 +23,10 @@ MeshData Quads(std::vector<std::array<double, 3>> points, std::vector<std::vecto
     MeshData mesh;
     mesh.points = points;
     for (auto &p : polys) {
-        MeshPoly poly;
+        MeshFace poly;
         poly.points = p;
-        poly.surface = "S" + std::to_string(mesh.polys.size());
-        mesh.polys.push_back(poly);
+        poly.surface = "S" + std::to_string(MeshPolyCount(mesh));
+        MeshPutFace(&mesh, poly);
     }
     return mesh;
 }

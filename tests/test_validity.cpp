@@ -90,14 +90,14 @@ TEST_F(ValiditySweep, SizesAboutTheWeldDistance)
         // the safe size, so that what fails here is the small size's doing.
         std::vector<std::pair<int, int>> pairs;
         std::map<std::pair<int, int>, int> holder;
-        for (size_t p = 0; p < m.mesh.polys.size(); ++p) {
-            const std::vector<int> &v = m.mesh.polys[p].points;
+        for (size_t p = 0; p < MeshPolyCount(m.mesh); ++p) {
+            const MeshPointSpan v = MeshPolyPoints(m.mesh, p);
             for (size_t k = 0; k < v.size(); ++k)
                 holder[{v[k], v[(k + 1) % v.size()]}] = static_cast<int>(p);
         }
-        const int last = static_cast<int>(m.mesh.polys.size()) - 1;
+        const int last = static_cast<int>(MeshPolyCount(m.mesh)) - 1;
         for (int first : {0, last / 2, last}) {
-            const std::vector<int> &v = m.mesh.polys[static_cast<size_t>(first)].points;
+            const MeshPointSpan v = MeshPolyPoints(m.mesh, static_cast<size_t>(first));
             auto across = holder.find({v[1], v[0]});
             if (across != holder.end() &&
                 MeshValidityFault(RunPairMode(m.mesh, first, across->second, 0.5 * MeshSafeBevelSize(m.mesh)),

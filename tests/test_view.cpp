@@ -131,7 +131,7 @@ TEST(ViewEncode, ArraysOnFourByteBoundaries)
     EXPECT_EQ(x7, 1.0f) << "point 7 is (1, 1, 1)";
     const size_t counts = at + 12 + 8 * 12, indices = counts + 6 * 4, tint = indices + 24 * 4;
     EXPECT_EQ(U32(bytes, counts + 5 * 4), 4u);
-    EXPECT_EQ(U32(bytes, indices + 23 * 4), (uint32_t)cube.polys[5].points[3]);
+    EXPECT_EQ(U32(bytes, indices + 23 * 4), (uint32_t)MeshPolyPoints(cube, 5)[3]);
     EXPECT_EQ(bytes.substr(tint, 6), std::string("\1\2\0\1\0\0", 6)) << "new wins over cut back";
     EXPECT_EQ(bytes.size(), tint + 8) << "padded to 4";
 }

@@ -76,7 +76,7 @@ bool ReadInt(const std::string &text, int *value)
 std::string PreviewCaption(const std::string &label, const MeshData &mesh, const PreviewRun *run)
 {
     std::string text = label + ": " + Count(mesh.points.size(), "point", "points") + ", " +
-                       Count(mesh.polys.size(), "polygon", "polygons");
+                       Count(MeshPolyCount(mesh), "polygon", "polygons");
     if (!run)
         return text;
     // The options in the words and spelling of the program's summary line.

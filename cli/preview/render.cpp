@@ -137,11 +137,11 @@ PreviewColour Shade(const PreviewColour &base, double k)
     return PreviewColour{channel(base.r), channel(base.g), channel(base.b)};
 }
 
-bool ValidPolygon(const MeshPoly &poly, size_t pointCount)
+bool ValidPolygon(MeshPointSpan poly, size_t pointCount)
 {
-    if (poly.points.size() < 3)
+    if (poly.size() < 3)
         return false;
-    for (int index : poly.points)
+    for (int index : poly)
         if (index < 0 || static_cast<size_t>(index) >= pointCount)
             return false;
     return true;
@@ -149,14 +149,14 @@ bool ValidPolygon(const MeshPoly &poly, size_t pointCount)
 
 // Newell normal about the first point, which keeps it accurate far from the
 // origin.
-Vec NewellNormal(const MeshData &mesh, const MeshPoly &poly)
+Vec NewellNormal(const MeshData &mesh, MeshPointSpan poly)
 {
     Vec n{0, 0, 0};
-    const Vec o = Make(mesh.points[poly.points[0]]);
-    const size_t count = poly.points.size();
+    const Vec o = Make(mesh.points[poly[0]]);
+    const size_t count = poly.size();
     for (size_t k = 0; k < count; k++) {
-        Vec a = Make(mesh.points[poly.points[k]]);
-        Vec b = Make(mesh.points[poly.points[(k + 1) % count]]);
+        Vec a = Make(mesh.points[poly[k]]);
+        Vec b = Make(mesh.points[poly[(k + 1) % count]]);
         a = Vec{a.x - o.x, a.y - o.y, a.z - o.z};
         b = Vec{b.x - o.x, b.y - o.y, b.z - o.z};
         n.x += (a.y - b.y) * (a.z + b.z);
@@ -175,9 +175,9 @@ std::vector<PreviewColour> PolygonColours(const Camera &cam, const PreviewMesh &
     // (-0.5, 1, 2) in camera axes, normalised: up, a little left, toward the viewer.
     const double len = std::sqrt(0.25 + 1.0 + 4.0);
     const Vec light{-0.5 / len, 1.0 / len, 2.0 / len};
-    std::vector<PreviewColour> colours(mesh.polys.size());
-    for (size_t i = 0; i < mesh.polys.size(); i++) {
-        const MeshPoly &poly = mesh.polys[i];
+    std::vector<PreviewColour> colours(MeshPolyCount(mesh));
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, i);
         if (!ValidPolygon(poly, mesh.points.size()))
             continue;
         const Vec n = NewellNormal(mesh, poly);
@@ -279,12 +279,12 @@ void DrawLine(Raster *raster, ScreenPoint a, ScreenPoint b, int poly)
 struct PlanePoint {
     double u, v;
 };
-std::vector<PlanePoint> InPlane(const MeshData &mesh, const MeshPoly &poly, const Vec &n)
+std::vector<PlanePoint> InPlane(const MeshData &mesh, MeshPointSpan poly, const Vec &n)
 {
     const double ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
     std::vector<PlanePoint> out;
-    out.reserve(poly.points.size());
-    for (int index : poly.points) {
+    out.reserve(poly.size());
+    for (int index : poly) {
         const Vec p = Make(mesh.points[index]);
         if (az >= ax && az >= ay)
             out.push_back(n.z > 0.0 ? PlanePoint{p.x, p.y} : PlanePoint{p.y, p.x});
@@ -305,9 +305,9 @@ double Turn(const PlanePoint &a, const PlanePoint &b, const PlanePoint &c)
 // its first corner; a concave one is cut ear by ear in its own plane, so that
 // no triangle covers its notch. What the cutting cannot finish (a polygon
 // that crosses itself), or a polygon too large for it, is fanned.
-std::vector<std::array<int, 3>> Triangles(const MeshData &mesh, const MeshPoly &poly, const Vec &n)
+std::vector<std::array<int, 3>> Triangles(const MeshData &mesh, MeshPointSpan poly, const Vec &n)
 {
-    const int count = static_cast<int>(poly.points.size());
+    const int count = static_cast<int>(poly.size());
     std::vector<std::array<int, 3>> out;
     std::vector<int> left(static_cast<size_t>(count));
     for (int k = 0; k < count; k++)
@@ -351,23 +351,23 @@ std::vector<std::array<int, 3>> Triangles(const MeshData &mesh, const MeshPoly &
 void DrawMesh(Raster *raster, const Camera &cam, const MeshData &mesh)
 {
     const std::vector<ScreenPoint> screen = ProjectPoints(cam, mesh);
-    for (size_t i = 0; i < mesh.polys.size(); i++) {
-        const MeshPoly &poly = mesh.polys[i];
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
+        const MeshPointSpan poly = MeshPolyPoints(mesh, i);
         if (!ValidPolygon(poly, mesh.points.size()))
             continue;
         const Vec n = NewellNormal(mesh, poly);
         const double nlen = std::sqrt(Dot(n, n));
         if (nlen > 0.0 && std::fabs(Dot(n, cam.toward)) <= 1e-9 * nlen) {
             // Seen edge-on, as a flat mesh seen from its side.
-            const size_t count = poly.points.size();
+            const size_t count = poly.size();
             for (size_t k = 0; k < count; k++)
-                DrawLine(raster, screen[poly.points[k]], screen[poly.points[(k + 1) % count]],
+                DrawLine(raster, screen[poly[k]], screen[poly[(k + 1) % count]],
                          static_cast<int>(i));
             continue;
         }
         for (const auto &t : Triangles(mesh, poly, n))
-            DrawTriangle(raster, screen[poly.points[t[0]]], screen[poly.points[t[1]]],
-                         screen[poly.points[t[2]]], static_cast<int>(i));
+            DrawTriangle(raster, screen[poly[t[0]]], screen[poly[t[1]]],
+                         screen[poly[t[2]]], static_cast<int>(i));
     }
 }
 

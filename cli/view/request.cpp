@@ -217,30 +217,27 @@ void PutU32(std::string *out, uint32_t v)
 std::string ViewEncodeMesh(const std::string &json, const MeshData &mesh, const std::vector<bool> *created,
                            const std::vector<bool> *reshaped)
 {
-    size_t corners = 0;
-    for (const MeshPoly &p : mesh.polys)
-        corners += p.points.size();
+    const size_t corners = mesh.polyPoints.size();
     std::string padded = json;
     padded.append((4 - padded.size() % 4) % 4, ' ');
     std::string out;
-    out.reserve(24 + padded.size() + mesh.points.size() * 12 + mesh.polys.size() * 5 + corners * 4 + 4);
+    out.reserve(24 + padded.size() + mesh.points.size() * 12 + MeshPolyCount(mesh) * 5 + corners * 4 + 4);
     out += "CVM1";
     PutU32(&out, (uint32_t)padded.size());
     out += padded;
     PutU32(&out, (uint32_t)mesh.points.size());
-    PutU32(&out, (uint32_t)mesh.polys.size());
+    PutU32(&out, (uint32_t)MeshPolyCount(mesh));
     PutU32(&out, (uint32_t)corners);
     for (const auto &p : mesh.points)
         for (int c = 0; c < 3; c++) {
             const float f = (float)p[c];
             out.append(reinterpret_cast<const char *>(&f), 4);
         }
-    for (const MeshPoly &p : mesh.polys)
-        PutU32(&out, (uint32_t)p.points.size());
-    for (const MeshPoly &p : mesh.polys)
-        for (int k : p.points)
-            PutU32(&out, (uint32_t)k);
-    for (size_t i = 0; i < mesh.polys.size(); i++) {
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++)
+        PutU32(&out, (uint32_t)MeshPolyPoints(mesh, i).size());
+    for (int k : mesh.polyPoints)
+        PutU32(&out, (uint32_t)k);
+    for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
         const bool isNew = created && i < created->size() && (*created)[i];
         const bool isCut = reshaped && i < reshaped->size() && (*reshaped)[i];
         out += isNew ? '\2' : isCut ? '\1' : '\0';

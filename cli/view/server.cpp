@@ -339,9 +339,7 @@ std::string InputJson(Viewer *v)
 {
     RunResult probe;
     ProbeSettings(v, &probe);
-    size_t corners = 0;
-    for (const MeshPoly &p : v->input.polys)
-        corners += p.points.size();
+    const size_t corners = v->input.polyPoints.size();
     json info = {
         {"name", std::filesystem::path(v->args.input).filename().string()},
         {"corners", corners},
@@ -362,7 +360,7 @@ bool ParseOptions(Viewer *v, const httplib::Request &req, httplib::Response &res
 {
     ViewRequest request;
     std::string error;
-    if (!ViewParseRequest(req.params, (int)v->input.polys.size(), &request, &error) ||
+    if (!ViewParseRequest(req.params, (int)MeshPolyCount(v->input), &request, &error) ||
         !(error = RunCheckOptions(request.size, request.limitDeg)).empty()) {
         Fail(res, 400, error);
         return false;

@@ -66,13 +66,13 @@ MeshData OnGrid(MeshData mesh)
 // vertex `k` of `poly` to the next one, or -1.
 int NeighbourAcross(const MeshData &mesh, int poly, int k)
 {
-    const std::vector<int> &pts = mesh.polys[poly].points;
+    const MeshPointSpan pts = MeshPolyPoints(mesh, poly);
     const int a = pts[k];
     const int b = pts[(k + 1) % pts.size()];
-    for (size_t q = 0; q < mesh.polys.size(); ++q) {
+    for (size_t q = 0; q < MeshPolyCount(mesh); ++q) {
         if ((int)q == poly)
             continue;
-        const std::vector<int> &o = mesh.polys[q].points;
+        const MeshPointSpan o = MeshPolyPoints(mesh, q);
         for (size_t j = 0; j < o.size(); ++j) {
             const int c = o[j];
             const int d = o[(j + 1) % o.size()];
@@ -115,10 +115,9 @@ void RunCase(FILE *out, HostActivateFunc *activate, void *serverData, GoldenCase
     host->script.angleMode = c.angleMode;
     host->script.limitAngleRad = c.limitDeg * kDegToRad;
     if (c.lineMode) {
-        for (MeshPoly &p : c.mesh.polys)
-            p.selected = false;
-        c.mesh.polys[c.first].selected = true;
-        c.mesh.polys[c.second].selected = true;
+        c.mesh.polySelected.assign(MeshPolyCount(c.mesh), 0);
+        c.mesh.polySelected[c.first] = 1;
+        c.mesh.polySelected[c.second] = 1;
         EmuHostAddMesh(host.get(), 1, c.mesh);
     } else {
         EmuHostAddMesh(host.get(), 2, c.mesh);
@@ -213,7 +212,7 @@ bool ReadObj(const std::string &path, MeshData *mesh)
             }
             mesh->points.push_back(p);
         } else if (tag == "f") {
-            MeshPoly poly;
+            MeshFace poly;
             poly.surface = surface;
             std::string corner;
             while (words >> corner) {
@@ -224,7 +223,7 @@ bool ReadObj(const std::string &path, MeshData *mesh)
                     return false;
                 poly.points.push_back((int)k - 1);
             }
-            mesh->polys.push_back(poly);
+            MeshPutFace(mesh, poly);
         } else if (tag == "usemtl") {
             words >> surface;
         }
@@ -307,7 +306,7 @@ std::vector<GoldenCase> GeneratedCases()
 // bounding box's diagonal, so that it suits every example's scale.
 void AddExampleCases(const std::string &path, const MeshData &mesh, std::vector<GoldenCase> *cases)
 {
-    if (mesh.points.empty() || mesh.polys.empty())
+    if (mesh.points.empty() || MeshPolyCount(mesh) == 0)
         return;
     std::array<double, 3> lo = mesh.points[0], hi = mesh.points[0];
     for (const auto &p : mesh.points)
@@ -331,7 +330,7 @@ void AddExampleCases(const std::string &path, const MeshData &mesh, std::vector<
         c.limitDeg = 150.0;
         cases->push_back(c);
     }
-    const int partner = mesh.polys[0].points.size() >= 2 ? NeighbourAcross(mesh, 0, 0) : -1;
+    const int partner = MeshPolyPoints(mesh, 0).size() >= 2 ? NeighbourAcross(mesh, 0, 0) : -1;
     if (partner >= 0) {
         GoldenCase l;
         l.name = "example-" + name;

@@ -75,10 +75,9 @@ std::vector<unsigned char> ReadBytes(const fs::path &path)
 // `mesh` with exactly polygons a and b selected.
 MeshData WithSelectedPair(MeshData mesh, int a, int b)
 {
-    for (MeshPoly &p : mesh.polys)
-        p.selected = false;
-    mesh.polys[a].selected = true;
-    mesh.polys[b].selected = true;
+    mesh.polySelected.assign(MeshPolyCount(mesh), 0);
+    mesh.polySelected[a] = 1;
+    mesh.polySelected[b] = 1;
     return mesh;
 }
 
@@ -132,7 +131,7 @@ struct EndToEnd : ::testing::Test {
     }
     void ExpectEndedOnce(int code) { ::ExpectEndedOnce(host.get(), code); }
     void ExpectOnlyInfo(const char *text) { ::ExpectOnlyInfo(host.get(), text); }
-    size_t Polys(int layer) { return EmuHostLayerMesh(host.get(), layer).polys.size(); }
+    size_t Polys(int layer) { return MeshPolyCount(EmuHostLayerMesh(host.get(), layer)); }
     // The values the panel showed: bevel size, angle mode, limit (radians).
     void ExpectPanelShowed(double bevel, int mode, double limitDeg)
     {
@@ -266,7 +265,7 @@ TEST_F(EndToEnd, ObjectModeChamfersEveryEdgeOfACube)
     // 6 faces cut back, 12 strips, 8 corner triangles on 24 points: every
     // point lies on a face of the cube, 0.125 in from both other faces.
     const MeshData out = EmuHostLayerMesh(host.get(), 1);
-    EXPECT_EQ(out.polys.size(), 26u);
+    EXPECT_EQ(MeshPolyCount(out), 26u);
     ASSERT_EQ(out.points.size(), 24u);
     for (size_t i = 0; i < out.points.size(); ++i) {
         int onFace = 0, inset = 0;
@@ -277,8 +276,8 @@ TEST_F(EndToEnd, ObjectModeChamfersEveryEdgeOfACube)
         EXPECT_EQ(onFace, 1) << "point " << i;
         EXPECT_EQ(inset, 2) << "point " << i;
     }
-    for (size_t i = 0; i < out.polys.size(); ++i)
-        EXPECT_EQ(out.polys[i].surface, "Default") << "polygon " << i;
+    for (size_t i = 0; i < MeshPolyCount(out); ++i)
+        EXPECT_EQ(MeshPolySurface(out, i), "Default") << "polygon " << i;
 
     // The passes reported their progress in order, each closed.
     const char *titles[] = {"Corvane mode:Object Phase-00", "Corvane mode:Obj", "Corvane mode:Obj",
@@ -305,14 +304,14 @@ TEST_F(EndToEnd, AngleModesChooseTheEdges)
     const MeshData plain = run(0, 90.0);
     const MeshData below = run(1, 100.0);
     ASSERT_EQ(below.points.size(), plain.points.size());
-    ASSERT_EQ(below.polys.size(), plain.polys.size());
+    ASSERT_EQ(MeshPolyCount(below), MeshPolyCount(plain));
     for (size_t i = 0; i < plain.points.size(); ++i)
         EXPECT_EQ(below.points[i], plain.points[i]) << "point " << i;
-    for (size_t i = 0; i < plain.polys.size(); ++i)
-        EXPECT_EQ(below.polys[i].points, plain.polys[i].points) << "polygon " << i;
+    for (size_t i = 0; i < MeshPolyCount(plain); ++i)
+        EXPECT_EQ(MeshPolyPoints(below, i), MeshPolyPoints(plain, i)) << "polygon " << i;
 
     const MeshData above = run(2, 100.0);
-    EXPECT_LT(above.polys.size(), plain.polys.size()) << "no strips";
+    EXPECT_LT(MeshPolyCount(above), MeshPolyCount(plain)) << "no strips";
     for (size_t i = 0; i < above.points.size(); ++i)
         for (double c : above.points[i])
             EXPECT_TRUE(c == 0.0 || c == 1.0) << "point " << i << " was moved";
