@@ -141,13 +141,16 @@ static const double kSureMerge = 0x1p989;
 // exact comparison turns down.
 static const int kBlockBits = 6;
 static const uint64_t kPackedCells = 1ull << 40;
-static void CellKey(uint64_t x, uint64_t y, uint64_t z, uint64_t *k1, uint64_t *k2)
+static void MixedKey(uint64_t x, uint64_t y, uint64_t z, uint64_t *k1, uint64_t *k2)
 {
-    if ((x | y | z) >= kPackedCells) {
-        *k1 = x;
-        *k2 = y ^ KeyScramble(z);
-        return;
-    }
+    *k1 = x;
+    *k2 = y ^ KeyScramble(z);
+}
+
+static inline void CellKey(uint64_t x, uint64_t y, uint64_t z, uint64_t *k1, uint64_t *k2)
+{
+    if ((x | y | z) >= kPackedCells)
+        return MixedKey(x, y, z, k1, k2);
     uint64_t within = (x & 3) | ((y & 3) << 2) | ((z & 3) << 4);
     x >>= 2;  // block coordinates, each below 2^38
     y >>= 2;
@@ -206,20 +209,27 @@ static double PowerOfTwoAtLeast(double w)
     return m == 0.5 ? w : ldexp(1.0, e);
 }
 
-// A point's coordinates in cells, and its cell per axis: the cell number
-// from the axis' base, or the coordinate's bits past 2^53 cells. Those bits
-// are above 2^61 (the coordinate is at least 2^-447, or negative), beyond
-// every cell number.
-static void PointCells(const WeldGrid *grid, const Vec3 &p, double q[3], uint64_t cell[3])
+// A coordinate's cell: its number from the axis' base, or past 2^53 cells
+// the coordinate's bits. Those bits are above 2^61 (the coordinate is at
+// least 2^-447, or negative), beyond every cell number.
+static inline uint64_t AxisCell(double c, double q, int64_t base)
 {
-    const double c[3] = {p.x, p.y, p.z};
-    for (int a = 0; a < 3; a++) {
-        q[a] = c[a] * grid->scale;
-        if (q[a] < kExactCells && q[a] > -kExactCells)
-            cell[a] = (uint64_t)(CellOf(q[a]) - grid->base[a]);
-        else
-            memcpy(&cell[a], &c[a], sizeof(uint64_t));
-    }
+    if (fabs(q) < kExactCells)
+        return (uint64_t)(CellOf(q) - base);
+    uint64_t bits;
+    memcpy(&bits, &c, sizeof bits);
+    return bits;
+}
+
+// A point's coordinates in cells, and its cell per axis.
+static inline void PointCells(const WeldGrid *grid, const Vec3 &p, double q[3], uint64_t cell[3])
+{
+    q[0] = p.x * grid->scale;
+    q[1] = p.y * grid->scale;
+    q[2] = p.z * grid->scale;
+    cell[0] = AxisCell(p.x, q[0], grid->base[0]);
+    cell[1] = AxisCell(p.y, q[1], grid->base[1]);
+    cell[2] = AxisCell(p.z, q[2], grid->base[2]);
 }
 
 // Joins point k to every lower point within the tolerance of it, among the
@@ -232,7 +242,7 @@ static int JoinNear(const Vec3 *pos, const WeldGrid *grid, int k, const double q
     uint64_t from[3], to[3];
     for (int a = 0; a < 3; a++) {
         from[a] = to[a] = own[a];
-        if (!(q[a] < kExactCells && q[a] > -kExactCells))
+        if (!(fabs(q[a]) < kExactCells))
             continue;
         // No finite point lies below the base cell.
         int64_t low = CellOf(q[a] - grid->reach) - grid->base[a];
@@ -345,6 +355,9 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *neares
     for (int k = 0; k < n; k++) {
         double q[3];
         uint64_t cell[3];
+        // A point outside the grid is given a key all the same: fetching
+        // its slot ahead is harmless, and cheaper than asking again.
+        keys[2 * k] = keys[2 * k + 1] = 0;
         if (!IsFinite(pos[k]))
             continue;
         PointCells(&grid, pos[k], q, cell);
@@ -353,7 +366,7 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *neares
     const int ahead = 8;
     for (int k = 0; k < n; k++) {
         const Vec3 &p = pos[k];
-        if (k + ahead < n && IsFinite(pos[k + ahead]))
+        if (k + ahead < n)
             KeyIndexPrefetch(&grid.cells, keys[2 * (k + ahead)], keys[2 * (k + ahead) + 1]);
         if (!IsFinite(p))
             continue;
