@@ -8,6 +8,7 @@
 
 #include <float.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <vector>
@@ -742,100 +743,72 @@ TEST(BufModelFlush, NoMonitorCommitsNoPolygon)
 
 // ---- the weld's targets against every pair ------------------------------
 
-// The weld as defined, pair by pair: nearest[k] is the first j below k
-// within the tolerance, chain[k] the lowest point of k's group.
-static void PairwiseTargets(const std::vector<Vec3> &pos, double tol, std::vector<int32_t> *nearest,
-                            std::vector<int32_t> *chain)
+// The weld as defined, pair by pair; a group is named by its lowest point.
+static void PairwiseTargets(const std::vector<Vec3> &pos, double tol, std::vector<int32_t> &nearest,
+                            std::vector<int32_t> &chain)
 {
-    const int n = static_cast<int>(pos.size());
-    std::vector<int32_t> root(n);
-    nearest->resize(n);
-    chain->resize(n);
-    auto find = [&root](int32_t k) {
-        while (root[k] != k)
-            k = root[k];
-        return k;
-    };
-    for (int k = 0; k < n; k++) {
-        (*nearest)[k] = k;
-        root[k] = k;
+    for (int k = 0; k < (int)pos.size(); k++) {
+        nearest[k] = chain[k] = k;
         for (int j = 0; j < k; j++) {
             if (!(VecLength(VecSub(pos[j], pos[k])) <= tol))
                 continue;
-            if ((*nearest)[k] == k)
-                (*nearest)[k] = j;
-            const int32_t a = find(j), b = find(k);
-            root[a > b ? a : b] = a < b ? a : b;
+            nearest[k] = nearest[k] == k ? j : nearest[k];
+            const int32_t low = std::min(chain[j], chain[k]), high = std::max(chain[j], chain[k]);
+            for (int i = 0; i <= k; i++)
+                chain[i] = chain[i] == high ? low : chain[i];
         }
     }
-    for (int k = 0; k < n; k++)
-        (*chain)[k] = find(k);
 }
 
-// A tolerance, the step its neighbours are placed at, and the coordinates
-// the clouds start from.
-struct WeldCase {
-    const char *name;
-    double tol;
-    double step;
-    std::vector<double> anchors;
-};
-
-// Points at the anchors and chains of neighbours about them, a step times
-// a factor at or about 1 apart, exact copies, the next doubles over, and
-// points that are not numbers or infinite.
-static std::vector<Vec3> WeldCloud(std::mt19937_64 &rng, const WeldCase &c)
-{
-    static const double factors[] = {0.0, 0.5, 1.0 - 1e-15, 1.0, 1.0 + 1e-15, 1.0000001, 1.5, 2.0};
-    static const Vec3 dirs[] = {{1, 0, 0}, {0, -1, 0}, {0.6, 0, 0.8}, {-0.48, 0.6, 0.64}};
-    auto pick = [&rng](size_t count) { return static_cast<size_t>(rng() % count); };
-    std::vector<Vec3> pos;
-    const size_t n = 2 + pick(400);
-    while (pos.size() < n) {
-        const int kind = pos.empty() ? 0 : static_cast<int>(pick(10));
-        const Vec3 from = pos.empty() ? Vec3{0, 0, 0} : pos[pick(pos.size())];
-        Vec3 p = from;
-        if (kind < 2) {
-            p = Vec3{c.anchors[pick(c.anchors.size())], c.anchors[pick(c.anchors.size())],
-                     c.anchors[pick(c.anchors.size())]};
-        } else if (kind < 7) {
-            const Vec3 &d = dirs[pick(4)];
-            const double f = c.step * factors[pick(8)];
-            p = Vec3{from.x + d.x * f, from.y + d.y * f, from.z + d.z * f};
-        } else if (kind == 7) {
-            p.y = nextafter(p.y, rng() % 2 ? HUGE_VAL : -HUGE_VAL);
-        } else if (kind == 9) {
-            p.z = rng() % 2 ? NAN : -HUGE_VAL;
-        }
-        pos.push_back(p);
-    }
-    return pos;
-}
-
+// Clouds of points at the anchors' coordinates and chains of neighbours a
+// step times a factor at or about 1 apart, with exact copies, the next
+// doubles over, and points that are no numbers or infinite; the tolerance
+// is given, as the passes move points after the box was gathered.
 TEST(BufModelWeld, TargetsAreThoseOfEveryPair)
 {
-    const double inf = HUGE_VAL;
-    const WeldCase cases[] = {
-        {"an ordinary box", 1.0 / 65536, 1.0 / 65536, {0, 1, -0.75, 0.3}},
-        {"points thrown far out of a small box", 0.01, 0.01, {0, 1, 1e300, -1e308, DBL_MAX, 4.5e15}},
+    struct Case {
+        const char *name;
+        double tol, step;
+        std::vector<double> anchors;
+    };
+    const Case cases[] = {
+        {"an ordinary box", 0x1p-16, 0x1p-16, {0, 1, -0.75, 0.3}},
+        {"points thrown far out", 0.01, 0.01, {0, 1, 1e300, -1e308, DBL_MAX, 4.5e15}},
         {"a tolerance above the spacing of doubles", 1e292, 1e292, {1e308, -1e308, DBL_MAX, 0, 1e300}},
         {"a zero tolerance", 0, 1e-300, {0, 1, 1e-310}},
         {"a subnormal tolerance", 1e-300, 1e-300, {0, 5e-324, 1e-310, 1}},
         {"cells numbered about 2^53", 1.0 / 32, 1.0 / 32, {0x1p53, -0x1p53, 0x1p52, 0x1p53 - 1, 0x1p54}},
-        {"an infinite tolerance near overflow", inf, 0x1p990,
-         {0, 1e300, -1e300, 1e308, 0x1p992, -0x1p991, DBL_MAX}},
-        {"an infinite tolerance over a small span", inf, 1e150, {0, 1e200, -1e200}},
-        {"an infinite tolerance over a span about the overflow", inf, 0x1p988,
-         {0, 0x1p991, -0x1p990, 0x1p989}},
+        {"an infinite tolerance near overflow", HUGE_VAL, 0x1p990, {0, 1e300, -1e308, 0x1p992, DBL_MAX}},
+        {"an infinite tolerance, small span", HUGE_VAL, 1e150, {0, 1e200, -1e200}},
+        {"an infinite tolerance, span about overflow", HUGE_VAL, 0x1p988, {0, 0x1p991, -0x1p990, 0x1p989}},
     };
+    static const double factors[] = {0.0, 0.5, 1.0 - 1e-15, 1.0, 1.0 + 1e-15, 1.0000001, 1.5, 2.0};
+    static const Vec3 dirs[] = {{1, 0, 0}, {0, -1, 0}, {0.6, 0, 0.8}, {-0.48, 0.6, 0.64}};
     std::mt19937_64 rng(20261208);
-    for (const WeldCase &c : cases) {
+    auto pick = [&rng](size_t count) { return static_cast<size_t>(rng() % count); };
+    for (const Case &c : cases) {
         for (int cloud = 0; cloud < 40; cloud++) {
-            const std::vector<Vec3> pos = WeldCloud(rng, c);
+            std::vector<Vec3> pos;
+            for (size_t n = 2 + pick(400); pos.size() < n;) {
+                const int kind = pos.empty() ? 0 : static_cast<int>(pick(10));
+                Vec3 p = pos.empty() ? Vec3{0, 0, 0} : pos[pick(pos.size())];
+                const Vec3 &d = dirs[pick(4)];
+                const double f = c.step * factors[pick(8)];
+                if (kind < 2)
+                    p = {c.anchors[pick(c.anchors.size())], c.anchors[pick(c.anchors.size())],
+                         c.anchors[pick(c.anchors.size())]};
+                else if (kind < 7)
+                    p = {p.x + d.x * f, p.y + d.y * f, p.z + d.z * f};
+                else if (kind == 7)
+                    p.y = nextafter(p.y, rng() % 2 ? HUGE_VAL : -HUGE_VAL);
+                else if (kind == 9)
+                    p.z = rng() % 2 ? NAN : -HUGE_VAL;
+                pos.push_back(p);
+            }
             const int n = static_cast<int>(pos.size());
-            std::vector<int32_t> nearest(n), chain(n), wantNearest, wantChain;
+            std::vector<int32_t> nearest(n), chain(n), wantNearest(n), wantChain(n);
             BufModelWeldTargets(n, pos.data(), c.tol, nearest.data(), chain.data());
-            PairwiseTargets(pos, c.tol, &wantNearest, &wantChain);
+            PairwiseTargets(pos, c.tol, wantNearest, wantChain);
             for (int k = 0; k < n; k++) {
                 ASSERT_EQ(nearest[k], wantNearest[k]) << c.name << ", cloud " << cloud << ", point " << k;
                 ASSERT_EQ(chain[k], wantChain[k]) << c.name << ", cloud " << cloud << ", point " << k;

@@ -911,12 +911,9 @@ TEST_F(Cli, CtrlCAbortsThePhaseAndWritesNothing)
 
 TEST_F(Cli, CtrlCEndsALargeRunSoon)
 {
-    // A size far past the mesh throws the chamfer's points out to 1e308,
-    // where the weld before the flush once compared every pair for seconds
-    // without a monitor step; and on any large mesh what a pass builds
-    // before its first step polls no monitor either. Nothing is written, so
-    // the first Ctrl-C need not wait for the module. The grid is large
-    // enough for the signal to land before the run ends at full speed.
+    // Points thrown out to 1e308 once made the weld before the flush, which
+    // steps no monitor, take seconds; nothing is written, so Ctrl-C need
+    // not wait for the module. A grid large enough for the signal to land.
     std::string error;
     ASSERT_TRUE(MeshWriteObj(Path("grid.obj"), MakeQuadGrid(200, 200), &error)) << error;
     double endMs = 0;
@@ -924,7 +921,6 @@ TEST_F(Cli, CtrlCEndsALargeRunSoon)
                                {" Phase: PointCorvane\n"}, "0", &endMs);
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_LT(endMs, 1000.0) << "a bound for a loaded 2-core machine: it took seconds\n" << r.err;
-    EXPECT_NE(r.err.find("aborted; " + Path("out.obj") + " not written"), std::string::npos) << r.err;
     EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"cfg", "grid.obj"})) << "no output, no temporary";
 }
 

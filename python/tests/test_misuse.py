@@ -163,24 +163,23 @@ def test_ctrl_c_interrupts_chamfer(tmp_path, monkeypatch):
 
 
 def test_ctrl_c_soon_when_the_chamfer_throws_points_far_out():
-    """A size far past the mesh throws the chamfer's points out to 1e308,
-    where the weld before the flush, which steps no monitor, once compared
-    every pair of them for seconds. KeyboardInterrupt comes soon after the
-    signal, mid-run (or right after the run, when it ended first)."""
+    """Points thrown out to 1e308 once made the weld, which steps no
+    monitor, take seconds; KeyboardInterrupt now comes soon after the signal."""
     mesh = grid(123, 123)
     with pytest.warns(RuntimeWarning):
         start = time.perf_counter()
         corvane.chamfer(mesh, 1e308)
         whole = time.perf_counter() - start
     sent = []
-    timer = threading.Timer(whole / 2, lambda: (sent.append(time.perf_counter()), os.kill(os.getpid(), signal.SIGINT)))
+    timer = threading.Timer(whole / 2, lambda: (sent.append(time.perf_counter()),
+                                                os.kill(os.getpid(), signal.SIGINT)))
     with pytest.raises(KeyboardInterrupt), pytest.warns(RuntimeWarning):
         timer.start()
         corvane.chamfer(mesh, 1e308)
         timer.join()
     raised = time.perf_counter()
     timer.join()
-    assert raised - sent[0] < 1.0, f"KeyboardInterrupt {raised - sent[0]:.2f} s after the signal (a bound for a loaded 2-core machine)"
+    assert raised - sent[0] < 1.0, f"KeyboardInterrupt {raised - sent[0]:.2f} s after the signal"
 
 def test_read_of_a_fifo_waits_without_the_gil_and_devices_are_refused(tmp_path, examples):
     """A FIFO's writer may come late: the interpreter goes on meanwhile. A
