@@ -847,9 +847,9 @@ TEST_F(Cli, TerminalPanelCancelChangesNothing)
 Result InterruptDuring(const std::vector<std::string> &args, const std::vector<std::string> &phases,
                        const char *stepDelayUs = "4000", double *endMs = nullptr)
 {
-    // Every monitor step takes 4 ms by default, so each phase of the small
-    // grids below lasts long enough for the signal to land in it, however
-    // fast the passes are and however loaded the machine.
+    // Every monitor step takes 4 ms, so each phase of the small grids below
+    // lasts long enough for the signal to land in it, however fast the
+    // passes are and however loaded the machine.
     int errPipe[2];
     EXPECT_EQ(pipe(errPipe), 0);
     pid_t pid = fork();
