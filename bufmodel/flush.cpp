@@ -294,7 +294,10 @@ static void MergeIntoFirst(int n, const Vec3 *pos, int32_t *nearest, int32_t *gr
 }
 
 // The cell width and the reach; 0 when every point merges into the first
-// finite one (see MergeIntoFirst).
+// finite one (see MergeIntoFirst). Cells of 2^998 under an infinite
+// tolerance hold the points of a box past 1e154 in a few cells: where many
+// distinct points spread beyond 2^989 share one, they are compared pair by
+// pair (no chamfer makes such a set; the copies of a point take one look).
 static int GridScale(double tolerance, const Vec3 &lo, const Vec3 &hi, WeldGrid *grid)
 {
     if (tolerance - tolerance == 0.0) {
