@@ -130,6 +130,11 @@ inline double BufModelWeldReach(const Vec3 &boxMin, const Vec3 &boxMax)
 // and leaves a polygon with no lobe of three points empty (count 0), which
 // the flush does not commit.
 void BufModelWeld(BufModel *model);
+// The weld's two targets for points pos[0 .. n - 1] under `tolerance`:
+// nearest[k] the lowest j < k within it (k when none), chain[k] the lowest
+// point of k's chain; the arrays are the caller's, n long.
+void BufModelWeldTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest,
+                         int32_t *chain);
 void BufModelSettleWeld(BufModel *model, const int32_t *nearest, const int32_t *chain);
 void BufModelMend(BufModel *model);
 // The polygons that pass through points twice before the weld, and only

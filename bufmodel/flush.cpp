@@ -4,6 +4,7 @@
 // abort, and releases every record.
 #include "bufmodel/bufmodel.h"
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -69,7 +70,8 @@ static void JoinGroups(int32_t *group, int32_t a, int32_t b)
         group[a] = b;
 }
 
-// Every pair compared, for the cases the grid cannot take (see GridTargets).
+// Every pair compared: the definition of both targets, used only when there
+// is no memory for the grid (see GridTargets).
 static void PairTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest,
                         int32_t *group)
 {
@@ -90,32 +92,65 @@ static int IsFinite(const Vec3 &p)
     return p.x - p.x == 0.0 && p.y - p.y == 0.0 && p.z - p.z == 0.0;
 }
 
-// The grid. A pair that merges is at most the tolerance apart in the
-// snapping difference; the exact difference is longer by less than 2^-18 of
-// it (each component is snapped by less than 2^-20 of the other two), or by
-// less than 2^-536 where the squares in the length fall below the normal
-// range. So, per axis, the cell coordinates of two points that merge differ
-// by at most the reach below: that bound in cells plus the rounding of the
-// coordinates themselves, under 2^-13 of a cell each while they stay below
-// 2^39. A point's candidates are the points of the cells its reach touches.
-// Cells of 32 tolerances keep the reach at a 32nd of a cell, so that most
-// points look at their own cell alone (each cell looked up is a likely
-// cache miss: with cells of 8 tolerances the weld of a chamfered 16,000-quad
-// mesh took half as long again); the points of a mesh are much farther
-// apart than a cell (2^-11 of the box diagonal), so a cell rarely holds more
-// than the copies of one point.
+// The grid. A pair that merges under a finite tolerance is at most the
+// tolerance apart in the snapping difference; the exact difference is
+// longer by less than 2^-18 of it (each component is snapped by less than
+// 2^-20 of the other two), or by less than 2^-536 where the squares in the
+// length fall below the normal range. An infinite tolerance (a box whose
+// diagonal squared overflows) takes every pair whose snapping difference is
+// a number: each sum of two differences times the snapping factor 2^32
+// stays finite, so the sums stay below 2^992 and each difference below
+// 1.5 * 2^992. Either way, per axis, the coordinates of two points that
+// merge differ by at most a reach, and a point's candidates are the points
+// of the cells its reach touches.
+//
+// Cells are a power of two wide, so that a coordinate in cells is the
+// coordinate scaled exactly (off by less than 2^-1074 where it underflows):
+// flooring it, and it plus and minus the reach, gives the cells to look at,
+// and since rounding never reorders two numbers, a point within the reach
+// of another is never in a cell outside them, however large the numbers.
+// From 2^53 cells on a coordinate in cells is an integer and the next one is
+// two cells away, so only points with the very same coordinate can merge
+// there: such an axis is keyed by the coordinate itself, which also serves
+// where the coordinate in cells overflows (a chamfer far larger than the
+// mesh throws points out to 1e308 while the tolerance stays that of the
+// input's box).
+//
+// Cells of at least 32 tolerances keep the reach at a 32nd of a cell, so
+// that most points look at their own cell alone (each cell looked up is a
+// likely cache miss: with cells of 8 tolerances the weld of a chamfered
+// 16,000-quad mesh took half as long again); the points of a mesh are much
+// farther apart than a cell (at most 2^-10 of the box diagonal), so a cell
+// rarely holds more than the copies of one point.
 static const double kCellTolerances = 32.0;
 static const double kSmallestCell = 0x1p-500;
 static const double kUnderflowReach = 0x1p-510;
-static const double kMostCells = 0x1p39;
+static const double kExactCells = 0x1p53;
+// Under an infinite tolerance: the reach, its cells, and the span within
+// which every pair merges (differences below 2^989 keep every sum below
+// 2^990, and the snapping far from overflow).
+static const double kInfiniteReach = 0x1p993;
+static const double kInfiniteCell = 0x1p998;
+static const double kSureMerge = 0x1p989;
 
-// Cell coordinates (each below 2^40) packed into the two key words, the
-// cell's place in its block of 4 x 4 x 4 cells in the lowest six bits, so
-// that the cells about a point share the block's run of slots.
+// Cell numbers below 2^40 on every axis are packed into the two key words,
+// the cell's place in its block of 4 x 4 x 4 cells in the lowest six bits,
+// so that the cells about a point share the block's run of slots. Larger
+// ones (coordinates' own bits) are mixed instead; two cells that then share
+// a key only give each other's points as further candidates, which the
+// exact comparison turns down.
 static const int kBlockBits = 6;
-static void CellKey(int64_t cx, int64_t cy, int64_t cz, uint64_t *k1, uint64_t *k2)
+static const uint64_t kPackedCells = 1ull << 40;
+static void MixedKey(uint64_t x, uint64_t y, uint64_t z, uint64_t *k1, uint64_t *k2)
 {
-    uint64_t x = (uint64_t)cx, y = (uint64_t)cy, z = (uint64_t)cz;
+    *k1 = x;
+    *k2 = y ^ KeyScramble(z);
+}
+
+static inline void CellKey(uint64_t x, uint64_t y, uint64_t z, uint64_t *k1, uint64_t *k2)
+{
+    if ((x | y | z) >= kPackedCells)
+        return MixedKey(x, y, z, k1, k2);
     uint64_t within = (x & 3) | ((y & 3) << 2) | ((z & 3) << 4);
     x >>= 2;  // block coordinates, each below 2^38
     y >>= 2;
@@ -124,8 +159,7 @@ static void CellKey(int64_t cx, int64_t cy, int64_t cz, uint64_t *k1, uint64_t *
     *k2 = (y >> 20) | (z << 18);
 }
 
-// The cell of a coordinate in cells (q may be a little below 0 when a reach
-// is taken off it).
+// The cell of a coordinate in cells (below 2^53 in magnitude).
 static int64_t CellOf(double q)
 {
     int64_t c = (int64_t)q;
@@ -159,40 +193,65 @@ static int FiniteExtent(int n, const Vec3 *pos, Vec3 *lo, Vec3 *hi)
 namespace {
 
 struct WeldGrid {
-    Vec3 lo;
-    double cell;
-    double reach;   // in cells
+    double scale;       // 1 / the cell's width, a power of two
+    double reach;       // in cells
+    int64_t base[3];    // per axis the lowest finite point's cell, -2^53 at least
     KeyIndex cells;
 };
 
 }  // namespace
 
-// A point's coordinates in cells.
-static void CellCoordinates(const WeldGrid *grid, const Vec3 &p, double q[3])
+// The smallest power of two at or above w (a positive normal number).
+static double PowerOfTwoAtLeast(double w)
 {
-    q[0] = (p.x - grid->lo.x) / grid->cell;
-    q[1] = (p.y - grid->lo.y) / grid->cell;
-    q[2] = (p.z - grid->lo.z) / grid->cell;
+    int e;
+    double m = frexp(w, &e);
+    return m == 0.5 ? w : ldexp(1.0, e);
+}
+
+// A coordinate's cell: its number from the axis' base, or past 2^53 cells
+// the coordinate's bits. Those bits are above 2^61 (the coordinate is at
+// least 2^-447, or negative), beyond every cell number.
+static inline uint64_t AxisCell(double c, double q, int64_t base)
+{
+    if (fabs(q) < kExactCells)
+        return (uint64_t)(CellOf(q) - base);
+    uint64_t bits;
+    memcpy(&bits, &c, sizeof bits);
+    return bits;
+}
+
+// A point's coordinates in cells, and its cell per axis.
+static inline void PointCells(const WeldGrid *grid, const Vec3 &p, double q[3], uint64_t cell[3])
+{
+    q[0] = p.x * grid->scale;
+    q[1] = p.y * grid->scale;
+    q[2] = p.z * grid->scale;
+    cell[0] = AxisCell(p.x, q[0], grid->base[0]);
+    cell[1] = AxisCell(p.y, q[1], grid->base[1]);
+    cell[2] = AxisCell(p.z, q[2], grid->base[2]);
 }
 
 // Joins point k to every lower point within the tolerance of it, among the
 // points of the cells k's reach touches, and gives the lowest of them (k
 // when there is none). The points of k's own cell start at `ownFirst`.
 static int JoinNear(const Vec3 *pos, const WeldGrid *grid, int k, const double q[3],
-                    int ownFirst, double tolerance, int32_t *group)
+                    const uint64_t own[3], int ownFirst, double tolerance, int32_t *group)
 {
     int lowest = k;
-    int64_t own[3] = {CellOf(q[0]), CellOf(q[1]), CellOf(q[2])};
-    int64_t from[3], to[3];
+    uint64_t from[3], to[3];
     for (int a = 0; a < 3; a++) {
-        from[a] = CellOf(q[a] - grid->reach);
-        to[a] = CellOf(q[a] + grid->reach);
+        from[a] = to[a] = own[a];
+        if (!(fabs(q[a]) < kExactCells))
+            continue;
+        // No finite point lies below the base cell.
+        int64_t low = CellOf(q[a] - grid->reach) - grid->base[a];
+        from[a] = low < 0 ? 0 : (uint64_t)low;
+        to[a] = (uint64_t)(CellOf(q[a] + grid->reach) - grid->base[a]);
     }
-    for (int64_t cx = from[0]; cx <= to[0]; cx++) {
-        for (int64_t cy = from[1]; cy <= to[1]; cy++) {
-            for (int64_t cz = from[2]; cz <= to[2]; cz++) {
-                if (cx < 0 || cy < 0 || cz < 0)
-                    continue;
+    for (uint64_t cx = from[0]; cx <= to[0]; cx++) {
+        for (uint64_t cy = from[1]; cy <= to[1]; cy++) {
+            for (uint64_t cz = from[2]; cz <= to[2]; cz++) {
                 int first = ownFirst;
                 if (cx != own[0] || cy != own[1] || cz != own[2]) {
                     uint64_t k1, k2;
@@ -217,6 +276,44 @@ static int SamePosition(const Vec3 &a, const Vec3 &b)
     return memcmp(&a, &b, sizeof(Vec3)) == 0;
 }
 
+// Under an infinite tolerance with every finite point within kSureMerge of
+// every other on each axis, all of them merge: into the first.
+static void MergeIntoFirst(int n, const Vec3 *pos, int32_t *nearest, int32_t *group)
+{
+    int first = -1;
+    for (int k = 0; k < n; k++) {
+        if (!IsFinite(pos[k]))
+            continue;
+        if (first < 0) {
+            first = k;
+            continue;
+        }
+        nearest[k] = first;
+        group[k] = first;
+    }
+}
+
+// The cell width and the reach; 0 when every point merges into the first
+// finite one (see MergeIntoFirst). Cells of 2^998 under an infinite
+// tolerance hold the points of a box past 1e154 in a few cells: where many
+// distinct points spread beyond 2^989 share one, they are compared pair by
+// pair (no chamfer makes such a set; the copies of a point take one look).
+static int GridScale(double tolerance, const Vec3 &lo, const Vec3 &hi, WeldGrid *grid)
+{
+    if (tolerance - tolerance == 0.0) {
+        double cell = tolerance * kCellTolerances;
+        cell = PowerOfTwoAtLeast(cell < kSmallestCell ? kSmallestCell : cell);
+        grid->scale = 1.0 / cell;
+        grid->reach = (tolerance * (1.0 + 1.0 / 1024) + kUnderflowReach) * grid->scale + 1.0 / 2048;
+        return 1;
+    }
+    if (hi.x - lo.x < kSureMerge && hi.y - lo.y < kSureMerge && hi.z - lo.z < kSureMerge)
+        return 0;
+    grid->scale = 1.0 / kInfiniteCell;
+    grid->reach = kInfiniteReach * grid->scale + 1.0 / 2048;
+    return 1;
+}
+
 // Both readings of the weld (see BufModelWeld) through the grid, the points
 // taken in index order and entered into their cells as they come. A point
 // at exactly the position of an earlier one (the survey makes one copy of a
@@ -228,26 +325,23 @@ static int SamePosition(const Vec3 &a, const Vec3 &b)
 // turn comes. A point with a NaN or infinite coordinate has a NaN
 // distance to every point (the snapping difference spreads a NaN or an
 // infinity to every component), so it never merges and stays out of the
-// grid. Returns 0, with nothing written, when the tolerance is infinite or
-// the points span too many cells: every pair is compared then.
+// grid. Returns 0, with nothing written, when there is no memory for the
+// grid.
 static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest,
                        int32_t *group)
 {
-    if (!(tolerance - tolerance == 0.0))
-        return 0;
     WeldGrid grid;
-    grid.cell = tolerance * kCellTolerances;
-    if (grid.cell < kSmallestCell)
-        grid.cell = kSmallestCell;
-    grid.reach = (tolerance * (1.0 + 1.0 / 1024) + kUnderflowReach) / grid.cell + 1.0 / 2048;
-    Vec3 hi = {0.0, 0.0, 0.0};
-    grid.lo = hi;
-    if (!FiniteExtent(n, pos, &grid.lo, &hi))
+    Vec3 lo = {0.0, 0.0, 0.0}, hi = lo;
+    if (!FiniteExtent(n, pos, &lo, &hi))
         return 1;
-    if (!((hi.x - grid.lo.x) / grid.cell <= kMostCells &&
-          (hi.y - grid.lo.y) / grid.cell <= kMostCells &&
-          (hi.z - grid.lo.z) / grid.cell <= kMostCells))
-        return 0;
+    if (!GridScale(tolerance, lo, hi, &grid)) {
+        MergeIntoFirst(n, pos, nearest, group);
+        return 1;
+    }
+    const double low[3] = {lo.x * grid.scale, lo.y * grid.scale, lo.z * grid.scale};
+    for (int a = 0; a < 3; a++)
+        grid.base[a] = low[a] > -kExactCells ? (low[a] < kExactCells ? CellOf(low[a]) : 0)
+                                            : -(int64_t)kExactCells;
 
     // Every point's cell first, so that the loop below can fetch the cell
     // of a point some way ahead while it works on the current one.
@@ -263,19 +357,22 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *neares
     }
     for (int k = 0; k < n; k++) {
         double q[3];
-        CellCoordinates(&grid, pos[k], q);
-        if (IsFinite(pos[k]))
-            CellKey(CellOf(q[0]), CellOf(q[1]), CellOf(q[2]), &keys[2 * k], &keys[2 * k + 1]);
+        uint64_t cell[3];
+        // A point outside the grid is given a key all the same: fetching
+        // its slot ahead is harmless, and cheaper than asking again.
+        keys[2 * k] = keys[2 * k + 1] = 0;
+        if (!IsFinite(pos[k]))
+            continue;
+        PointCells(&grid, pos[k], q, cell);
+        CellKey(cell[0], cell[1], cell[2], &keys[2 * k], &keys[2 * k + 1]);
     }
     const int ahead = 8;
     for (int k = 0; k < n; k++) {
         const Vec3 &p = pos[k];
-        if (k + ahead < n && IsFinite(pos[k + ahead]))
+        if (k + ahead < n)
             KeyIndexPrefetch(&grid.cells, keys[2 * (k + ahead)], keys[2 * (k + ahead) + 1]);
         if (!IsFinite(p))
             continue;
-        double q[3];
-        CellCoordinates(&grid, p, q);
         int ownFirst = KeyIndexAddFirst(&grid.cells, k, keys[2 * k], keys[2 * k + 1]);
         int j0 = ownFirst;
         while (j0 >= 0 && j0 < k && !SamePosition(pos[j0], p))
@@ -284,12 +381,32 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *neares
             nearest[k] = nearest[j0] < j0 ? nearest[j0] : j0;
             group[k] = GroupRoot(group, j0);
         } else {
-            nearest[k] = JoinNear(pos, &grid, k, q, ownFirst, tolerance, group);
+            double q[3];
+            uint64_t cell[3];
+            PointCells(&grid, p, q, cell);
+            nearest[k] = JoinNear(pos, &grid, k, q, cell, ownFirst, tolerance, group);
         }
     }
     free(keys);
     KeyIndexClose(&grid.cells);
     return 1;
+}
+
+void BufModelWeldTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest,
+                         int32_t *chain)
+{
+    for (int k = 0; k < n; k++) {
+        nearest[k] = k;
+        chain[k] = k;
+    }
+    // Nothing is within a NaN tolerance.
+    if (n < 2 || tolerance != tolerance)
+        return;
+    if (!GridTargets(n, pos, tolerance, nearest, chain))
+        PairTargets(n, pos, tolerance, nearest, chain);
+    // Every link goes to a lower index: the roots come in index order.
+    for (int k = 0; k < n; k++)
+        chain[k] = chain[chain[k]];
 }
 
 // The passes add points freely (one per polygon corner in the survey), so a
@@ -310,7 +427,6 @@ void BufModelWeld(BufModel *model)
 {
     double tolerance = BufModelWeldReach(model->boxMin, model->boxMax);
     int n = model->pointCount;
-    // Nothing is within a NaN tolerance.
     if (n < 2 || tolerance != tolerance)
         return;
     // The positions side by side: the grid reads each of them several times.
@@ -324,17 +440,10 @@ void BufModelWeld(BufModel *model)
         PairwiseWeld(model, tolerance);
         return;
     }
-    for (int k = 0; k < n; k++) {
-        nearest[k] = k;
-        chain[k] = k;
-        pos[k] = model->pointTable[k]->position;
-    }
-    if (!GridTargets(n, pos, tolerance, nearest, chain))
-        PairTargets(n, pos, tolerance, nearest, chain);
-    free(pos);
-    // Every link goes to a lower index: the roots come in index order.
     for (int k = 0; k < n; k++)
-        chain[k] = chain[chain[k]];
+        pos[k] = model->pointTable[k]->position;
+    BufModelWeldTargets(n, pos, tolerance, nearest, chain);
+    free(pos);
     BufModelSettleWeld(model, nearest, chain);
     free(nearest);
     free(chain);

@@ -28,6 +28,20 @@ void Error(const std::string &what)
     std::fprintf(stderr, "corvane: %s\n", what.c_str());
 }
 
+// Without --keep-partial nothing of an interrupted run is written, so the
+// first Ctrl-C need not wait for the module's next monitor step: the program
+// ends shortly after it with the words the run would have ended with.
+void EndsRunWith(const CliArgs &args, const std::string &what)
+{
+    if (!args.keepPartial)
+        InterruptEndsRun(("corvane: " + what).c_str());
+}
+
+std::string AbortedText(const CliArgs &args)
+{
+    return "aborted; " + args.output + " not written (--keep-partial writes it)";
+}
+
 void Note(const CliArgs &args, const std::string &what)
 {
     if (!args.quiet)
@@ -211,6 +225,7 @@ int WriteOutput(const CliArgs &args, const MeshData &result)
         return kExitBadInput;
     }
     InterruptSetTempFile(file.tempPath.c_str());
+    EndsRunWith(args, "interrupted; " + args.output + " not written");
     bool ok = AtomicFileWrite(&file, bytes, &error);
     if (ok && InterruptRequested() && !args.keepPartial) {
         AtomicFileDiscard(&file);
@@ -218,6 +233,9 @@ int WriteOutput(const CliArgs &args, const MeshData &result)
         Error("interrupted; " + args.output + " not written");
         return kExitAborted;
     }
+    // From here on the output is in place or refused: a Ctrl-C no longer
+    // changes what is written.
+    InterruptEndsRun(nullptr);
     if (ok)
         ok = AtomicFileCommit(&file, &error);
     InterruptSetTempFile(nullptr);
@@ -340,9 +358,17 @@ int RunModule(Job *job)
         ProgressCreate(args.quiet, args.progress), ProgressDestroy);
     options.prepare = [&](EmuHost *host) { ProgressAttach(display.get(), host); };
     if (!args.size && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
-        options.panel = [](EmuPanel &panel) { return TerminalPanel(panel, STDIN_FILENO, STDERR_FILENO); };
+        // At a prompt Ctrl-C cancels the panel, which the panel says itself.
+        options.panel = [&args](EmuPanel &panel) {
+            InterruptEndsRun(nullptr);
+            int confirmed = TerminalPanel(panel, STDIN_FILENO, STDERR_FILENO);
+            if (confirmed != 0)
+                EndsRunWith(args, AbortedText(args));
+            return confirmed;
+        };
         job->panelShown = true;
     }
+    EndsRunWith(args, AbortedText(args));
     RunActivate(guard.module, job->input, options, &job->run);
     ProgressClear(display.get());
     return kGoOn;
@@ -558,6 +584,7 @@ int CliRun(const CliArgs &args)
         return kExitUsage;
     Job job(args);
     job.pairMode = args.select[0] > 0 || args.edge[0] > 0;
+    EndsRunWith(args, "interrupted");
     int status = ReadInput(&job);
     if (status == kGoOn)
         status = RunModule(&job);

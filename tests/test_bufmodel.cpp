@@ -6,7 +6,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <float.h>
+
+#include <algorithm>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "bufmodel/bufmodel.h"
@@ -736,4 +740,71 @@ TEST(BufModelFlush, NoMonitorCommitsNoPolygon)
     EXPECT_EQ(f.Run(), 0);
     EXPECT_EQ(f.host->log.addedPoints.size(), 3u) << "points come before the monitor";
     EXPECT_TRUE(f.host->log.addedPolys.empty());
+}
+
+// ---- the weld's targets against every pair ------------------------------
+
+// Clouds at the anchors' coordinates and chains of neighbours a step times
+// a factor at or about 1 apart, with copies, the next doubles over, and
+// points that are no numbers or infinite, against the weld as defined.
+TEST(BufModelWeld, TargetsAreThoseOfEveryPair)
+{
+    struct Case {
+        const char *name;
+        double tol, step;
+        std::vector<double> anchors;
+    } cases[] = {
+        {"an ordinary box", 0x1p-16, 0x1p-16, {0, 1, -0.75, 0.3}},
+        {"points thrown far out", 0.01, 0.01, {0, 1, 1e300, -1e308, DBL_MAX, 4.5e15}},
+        {"a tolerance above the spacing of doubles", 1e292, 1e292, {1e308, -1e308, DBL_MAX, 0, 1e300}},
+        {"a zero tolerance", 0, 1e-300, {0, 1, 1e-310}},
+        {"a subnormal tolerance", 1e-300, 1e-300, {0, 5e-324, 1e-310, 1}},
+        {"cells numbered about 2^53", 1.0 / 32, 1.0 / 32, {0x1p53, -0x1p53, 0x1p52, 0x1p53 - 1, 0x1p54}},
+        {"an infinite tolerance near overflow", HUGE_VAL, 0x1p990, {0, 1e300, -1e308, 0x1p992, DBL_MAX}},
+        {"an infinite tolerance, small span", HUGE_VAL, 1e150, {0, 1e200, -1e200}},
+        {"an infinite tolerance, span about overflow", HUGE_VAL, 0x1p988, {0, 0x1p991, -0x1p990, 0x1p989}},
+    };
+    static const double factors[] = {0.0, 0.5, 1.0 - 1e-15, 1.0, 1.0 + 1e-15, 1.0000001, 1.5, 2.0};
+    static const Vec3 dirs[] = {{1, 0, 0}, {0, -1, 0}, {0.6, 0, 0.8}, {-0.48, 0.6, 0.64}};
+    std::mt19937_64 rng(20261208);
+    auto pick = [&rng](size_t count) { return static_cast<size_t>(rng() % count); };
+    for (const Case &c : cases) {
+        for (int cloud = 0; cloud < 40; cloud++) {
+            std::vector<Vec3> pos;
+            for (size_t n = 2 + pick(400); pos.size() < n;) {
+                const size_t kind = pos.empty() ? 0 : pick(10);
+                Vec3 p = pos.empty() ? Vec3{0, 0, 0} : pos[pick(pos.size())];
+                const Vec3 &d = dirs[pick(4)];
+                const double f = c.step * factors[pick(8)];
+                if (kind < 2)
+                    p = {c.anchors[pick(c.anchors.size())], c.anchors[pick(c.anchors.size())],
+                         c.anchors[pick(c.anchors.size())]};
+                else if (kind < 7)
+                    p = {p.x + d.x * f, p.y + d.y * f, p.z + d.z * f};
+                else if (kind == 7)
+                    p.y = nextafter(p.y, rng() % 2 ? HUGE_VAL : -HUGE_VAL);
+                else if (kind == 9)
+                    p.z = rng() % 2 ? NAN : -HUGE_VAL;
+                pos.push_back(p);
+            }
+            const int n = static_cast<int>(pos.size());
+            std::vector<int32_t> nearest(n), chain(n), label(n);
+            BufModelWeldTargets(n, pos.data(), c.tol, nearest.data(), chain.data());
+            for (int k = 0; k < n; k++) {
+                // Pair by pair: the first point near k, and k's group named
+                // by its lowest point.
+                int32_t first = label[k] = k;
+                for (int j = 0; j < k; j++) {
+                    if (!(VecLength(VecSub(pos[j], pos[k])) <= c.tol))
+                        continue;
+                    first = first == k ? j : first;
+                    const int32_t low = std::min(label[j], label[k]), high = std::max(label[j], label[k]);
+                    for (int i = 0; i <= k; i++)
+                        label[i] = label[i] == high ? low : label[i];
+                }
+                ASSERT_EQ(nearest[k], first) << c.name << ", cloud " << cloud << ", point " << k;
+            }
+            EXPECT_EQ(chain, label) << c.name << ", cloud " << cloud;
+        }
+    }
 }

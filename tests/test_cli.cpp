@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -843,8 +844,10 @@ TEST_F(Cli, TerminalPanelCancelChangesNothing)
 // ---- Ctrl-C --------------------------------------------------------------------------
 
 // Starts corvane with stderr on a pipe and sends SIGINT once each of the
-// phase lines in `phases` has come, in turn; collects the rest.
-Result InterruptDuring(const std::vector<std::string> &args, const std::vector<std::string> &phases)
+// phase lines in `phases` has come, in turn; collects the rest, and gives
+// the milliseconds from the last signal to the end in `endMs`.
+Result InterruptDuring(const std::vector<std::string> &args, const std::vector<std::string> &phases,
+                       const char *stepDelayUs = "4000", double *endMs = nullptr)
 {
     // Every monitor step takes 4 ms, so each phase of the small grids below
     // lasts long enough for the signal to land in it, however fast the
@@ -860,23 +863,27 @@ Result InterruptDuring(const std::vector<std::string> &args, const std::vector<s
         close(errPipe[0]);
         std::vector<std::string> withLines = args;
         withLines.push_back("--progress");   // stderr is a pipe here
-        ExecProgram(withLines, {"CORVANE_STEP_DELAY_US=4000"});
+        ExecProgram(withLines, {std::string("CORVANE_STEP_DELAY_US=") + stepDelayUs});
     }
     close(errPipe[1]);
     Result r;
     size_t sent = 0;
     char buf[4096];
     ssize_t n;
+    auto signalled = std::chrono::steady_clock::now();
     while ((n = read(errPipe[0], buf, sizeof buf)) > 0) {
         r.err.append(buf, (size_t)n);
         if (sent < phases.size() && r.err.find(phases[sent]) != std::string::npos) {
             kill(pid, SIGINT);
+            signalled = std::chrono::steady_clock::now();
             sent++;
         }
     }
     close(errPipe[0]);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
+    if (endMs)
+        *endMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - signalled).count();
     r.status = StatusOf(wstatus);
     EXPECT_EQ(sent, phases.size()) << "a phase line never came:\n" << r.err;
     return r;
@@ -902,6 +909,21 @@ TEST_F(Cli, CtrlCAbortsThePhaseAndWritesNothing)
         {"Phase: LineInfo\n"});
     EXPECT_EQ(keep.status, 130) << keep.err;
     EXPECT_GT(MeshPolyCount(ReadMesh(Path("out.obj"))), 0u);
+}
+
+TEST_F(Cli, CtrlCEndsALargeRunSoon)
+{
+    // Points thrown out to 1e308 once made the weld before the flush, which
+    // steps no monitor, take seconds; nothing is written, so Ctrl-C need
+    // not wait for the module. A grid large enough for the signal to land.
+    std::string error;
+    ASSERT_TRUE(MeshWriteObj(Path("grid.obj"), MakeQuadGrid(200, 200), &error)) << error;
+    double endMs = 0;
+    Result r = InterruptDuring(With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "1e308"}),
+                               {" Phase: PointCorvane\n"}, "0", &endMs);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_LT(endMs, 1000.0) << "a bound for a loaded 2-core machine: it took seconds\n" << r.err;
+    EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"cfg", "grid.obj"})) << "no output, no temporary";
 }
 
 TEST_F(Cli, SecondCtrlCEndsAtOnce)

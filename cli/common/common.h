@@ -66,5 +66,11 @@ bool InterruptRequested();
 int InterruptCount();
 // The temporary file the handler removes on a second Ctrl-C; null for none.
 void InterruptSetTempFile(const char *path);
+// For a run that writes nothing once interrupted: from now on the first
+// Ctrl-C ends the program about 60 ms after it, with status 130 and
+// `message` (say "corvane: aborted; ...") on stderr, removing the temporary
+// output file, unless the program has ended by then. Null disarms it (while
+// the panel takes its own Ctrl-C, and once the output is in place).
+void InterruptEndsRun(const char *message);
 
 #endif

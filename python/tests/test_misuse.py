@@ -162,6 +162,22 @@ def test_ctrl_c_interrupts_chamfer(tmp_path, monkeypatch):
 
 
 
+def test_ctrl_c_soon_when_the_chamfer_throws_points_far_out():
+    """Points thrown out to 1e308 once made the weld, which steps no
+    monitor, take seconds; KeyboardInterrupt now comes soon after the signal."""
+    mesh, sent = grid(123, 123), []
+    with pytest.warns(RuntimeWarning):
+        start = time.perf_counter()
+        corvane.chamfer(mesh, 1e308)
+    timer = threading.Timer((time.perf_counter() - start) / 2,
+                            lambda: sent.append(time.perf_counter()) or os.kill(os.getpid(), signal.SIGINT))
+    with pytest.raises(KeyboardInterrupt), pytest.warns(RuntimeWarning):
+        timer.start()
+        corvane.chamfer(mesh, 1e308)
+        timer.join()  # raises here when the run ended first
+    assert time.perf_counter() - sent[0] < 1.0
+
+
 def test_read_of_a_fifo_waits_without_the_gil_and_devices_are_refused(tmp_path, examples):
     """A FIFO's writer may come late: the interpreter goes on meanwhile. A
     device would be read until memory ran out."""
