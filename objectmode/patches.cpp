@@ -54,10 +54,12 @@ struct PatchPass {
     int32_t *numbers;
     LWPntID current;
     int currentNumber;
-    // The records about a tangled point (see TryTangled), room for m each;
-    // null without memory.
+    // The records about a tangled point (see TryTangled), room for m each,
+    // and a mark per record taken among the arriving ones; null without
+    // memory.
     int32_t *tangledLeaving;
     int32_t *tangledArriving;
+    unsigned char *tangledTaken;
 };
 
 }  // namespace
@@ -194,13 +196,18 @@ static int TryTangled(PatchPass *pass, LWPntID point)
             c = EdgesLeaving(&pass->adjacency, NumberOf(pass, near[k]), pass->currentNumber);
             for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
                 if (pass->edges[i].hostA != near[k] || pass->edges[i].hostB != point ||
-                    std::find(pass->tangledArriving, pass->tangledArriving + na, i) !=
-                        pass->tangledArriving + na)
+                    pass->tangledTaken[i])
                     continue;
+                // Marked rather than looked for in the list: where hundreds
+                // of records meet at one point, a search per record made
+                // the point cost the cube of their number.
+                pass->tangledTaken[i] = 1;
                 pass->tangledArriving[na++] = i;
             }
         }
     }
+    for (int a = 0; a < na; a++)
+        pass->tangledTaken[pass->tangledArriving[a]] = 0;
     std::sort(pass->tangledArriving, pass->tangledArriving + na);
     return CloseTangledPoint(pass->ctx, point, pass->edges, pass->tangledLeaving, nl,
                              pass->tangledArriving, na);
@@ -710,8 +717,12 @@ static void RunPatches(EditContext *ctx, SharedAdjacency *shared, const IdList *
     // As in the strips: no index, no walk that ends.
     if (pass.adjacency.degraded)
         ctx->fault = EDIT_FAULT_NO_MEMORY;
-    pass.tangledLeaving = (int32_t *)malloc((m > 0 ? (size_t)m : 1) * 2 * sizeof(int32_t));
-    pass.tangledArriving = pass.tangledLeaving ? pass.tangledLeaving + (m > 0 ? m : 1) : nullptr;
+    size_t records = m > 0 ? (size_t)m : 1;
+    pass.tangledLeaving = (int32_t *)malloc(records * (2 * sizeof(int32_t) + 1));
+    pass.tangledArriving = pass.tangledLeaving ? pass.tangledLeaving + records : nullptr;
+    pass.tangledTaken = pass.tangledLeaving ? (unsigned char *)(pass.tangledArriving + records) : nullptr;
+    if (pass.tangledTaken)
+        memset(pass.tangledTaken, 0, records);
     if (!pass.tangledLeaving)
         ctx->fault = EDIT_FAULT_NO_MEMORY;
     for (int i = 0; pass.numbers && i < pass.p; i++) {
