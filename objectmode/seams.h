@@ -10,8 +10,9 @@
 // join and as many joins per record. So a polygon of many records is joined
 // by classes: its records with the same four host points take the same
 // rewrites, so a join rewrites each class once, lazily, whatever its number
-// of records (see seams.cpp). Where a polygon stays on one point or walks a
-// few edges back and forth, nearly all its records fall in a few classes.
+// of records (see seamclasses.h). Where a polygon stays on one point or
+// walks a few edges back and forth, nearly all its records fall in a few
+// classes.
 // A polygon of fewer records than the classes pay for, or one without
 // memory for them, is joined by visiting every record of the polygon in
 // each join, which is the result the classes give, bit for bit.
