@@ -153,14 +153,14 @@ SeamValues SeamCurrent(const SeamJoin *join, int r)
     SeamValues out;
     int64_t best[4];
     for (int g = 0; g < 4; g++) {
-        out.v[g][0] = join->ownValue[8 * (size_t)r + 2 * g];
-        out.v[g][1] = join->ownValue[8 * (size_t)r + 2 * g + 1];
-        best[g] = join->ownStamp[4 * (size_t)r + g];
+        out.v[g][0] = join->records[r].ownValue[g][0];
+        out.v[g][1] = join->records[r].ownValue[g][1];
+        best[g] = join->records[r].ownStamp[g];
     }
     out.tuple = -1;
     // The record was put under its node before any write to it.
-    int64_t since = join->ownSince[r];
-    for (int32_t n = join->nodeOf[r]; n >= 0; n = join->nodes[n].parent) {
+    int64_t since = join->records[r].ownSince;
+    for (int32_t n = join->records[r].nodeOf; n >= 0; n = join->nodes[n].parent) {
         const SeamNode *node = &join->nodes[n];
         for (int g = 0; g < 4; g++) {
             if (node->stamp[g] > since && node->stamp[g] > best[g]) {
@@ -179,16 +179,16 @@ SeamValues SeamCurrent(const SeamJoin *join, int r)
 void SeamSetOwn(SeamJoin *join, int r, const SeamValues &v, int64_t stamp)
 {
     for (int g = 0; g < 4; g++) {
-        join->ownValue[8 * (size_t)r + 2 * g] = v.v[g][0];
-        join->ownValue[8 * (size_t)r + 2 * g + 1] = v.v[g][1];
-        join->ownStamp[4 * (size_t)r + g] = stamp;
+        join->records[r].ownValue[g][0] = v.v[g][0];
+        join->records[r].ownValue[g][1] = v.v[g][1];
+        join->records[r].ownStamp[g] = stamp;
     }
 }
 
 // Writes record r's values back into it.
 static void Settle(SeamJoin *join, int r)
 {
-    SeamClasses *c = &join->classes[join->classOf[r]];
+    SeamClasses *c = &join->classes[join->records[r].classOf];
     SeamValues v = SeamCurrent(join, r);
     SeamHosts x = SeamHostsOf(c, v.tuple);
     LineInfo *e = &join->edges[r];
@@ -207,10 +207,10 @@ void SeamLeaveClasses(SeamJoin *join, int i)
     LWPolID poly = join->edges[i].hostPoly;
     for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0;
          k = KeyIndexNext(&join->byPoly, k)) {
-        if (join->edges[k].hostPoly != poly || join->classOf[k] < 0)
+        if (join->edges[k].hostPoly != poly || join->records[k].classOf < 0)
             continue;
         Settle(join, k);
-        join->classOf[k] = -2;
+        join->records[k].classOf = -2;
     }
 }
 
@@ -219,29 +219,24 @@ static void MarkByRecords(SeamJoin *join, LWPolID poly)
     for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0;
          k = KeyIndexNext(&join->byPoly, k)) {
         if (join->edges[k].hostPoly == poly)
-            join->classOf[k] = -2;
+            join->records[k].classOf = -2;
     }
 }
 
 int SeamBeginClasses(SeamJoin *join)
 {
     size_t records = join->m > 0 ? (size_t)join->m : 1;
-    join->classOf = (int32_t *)malloc(records * sizeof(int32_t));
-    join->nodeOf = (int32_t *)malloc(records * sizeof(int32_t));
-    join->ownValue = (int32_t *)malloc(records * 8 * sizeof(int32_t));
-    join->ownStamp = (int64_t *)malloc(records * 4 * sizeof(int64_t));
-    join->ownSince = (int64_t *)malloc(records * sizeof(int64_t));
-    join->pairs = (int32_t *)malloc(records * 2 * sizeof(int32_t));
-    join->linkedOnce = (unsigned char *)calloc(records, 1);
+    join->records = (SeamRecord *)malloc(records * sizeof(SeamRecord));
     join->classes = (SeamClasses *)calloc(records, sizeof(SeamClasses));
-    if (!join->classOf || !join->nodeOf || !join->ownValue || !join->ownStamp || !join->ownSince ||
-        !join->pairs || !join->linkedOnce || !join->classes) {
-        free(join->classOf);
-        join->classOf = nullptr;
+    if (!join->records || !join->classes) {
+        free(join->records);
+        join->records = nullptr;
         return 0;
     }
-    for (size_t r = 0; r < records; r++)
-        join->classOf[r] = -1;
+    for (size_t r = 0; r < records; r++) {
+        join->records[r].classOf = -1;
+        join->records[r].linkedOnce = 0;
+    }
     return 1;
 }
 
@@ -278,15 +273,15 @@ int SeamEnterClasses(SeamJoin *join, int i)
             ok = 0;
             break;
         }
-        join->pairs[2 * (size_t)k] = PairOf(c, 0, x.a, x.b, 1);
-        join->pairs[2 * (size_t)k + 1] = PairOf(c, 1, x.a, x.b, 1);
-        if (join->pairs[2 * (size_t)k] < 0 || join->pairs[2 * (size_t)k + 1] < 0) {
+        join->records[k].pairs[0] = PairOf(c, 0, x.a, x.b, 1);
+        join->records[k].pairs[1] = PairOf(c, 1, x.a, x.b, 1);
+        if (join->records[k].pairs[0] < 0 || join->records[k].pairs[1] < 0) {
             ok = 0;
             break;
         }
         join->nodes[c->tuples[t].top].size++;
-        join->nodeOf[k] = c->tuples[t].top;
-        join->ownSince[k] = 0;
+        join->records[k].nodeOf = c->tuples[t].top;
+        join->records[k].ownSince = 0;
         SeamValues v;
         v.v[SEAM_PREV_LINK][0] = e->prevVertex;
         v.v[SEAM_PREV_LINK][1] = 0;
@@ -308,7 +303,7 @@ int SeamEnterClasses(SeamJoin *join, int i)
     for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0;
          k = KeyIndexNext(&join->byPoly, k)) {
         if (join->edges[k].hostPoly == poly)
-            join->classOf[k] = index;
+            join->records[k].classOf = index;
     }
     return 1;
 }
@@ -340,21 +335,15 @@ void SeamArrive(SeamJoin *join, SeamClasses *c, int32_t n, int32_t to)
 
 void SeamEndClasses(SeamJoin *join)
 {
-    if (join->classOf) {
+    if (join->records) {
         for (int r = 0; r < join->m; r++) {
-            if (join->classOf[r] >= 0)
+            if (join->records[r].classOf >= 0)
                 Settle(join, r);
         }
         for (int k = 0; k < join->classCount; k++)
             ClassesClose(&join->classes[k]);
     }
-    free(join->classOf);
-    free(join->nodeOf);
-    free(join->ownValue);
-    free(join->ownStamp);
-    free(join->ownSince);
-    free(join->pairs);
-    free(join->linkedOnce);
+    free(join->records);
     free(join->nodes);
     free(join->classes);
 }

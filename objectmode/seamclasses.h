@@ -47,6 +47,21 @@ struct SeamValues {
     int32_t tuple;
 };
 
+// What the classes keep of one record.
+struct SeamRecord {
+    // Its polygon's entry in `classes`: -1 not yet decided, -2 joined by
+    // visiting its records.
+    int32_t classOf;
+    int32_t nodeOf;           // the node it was entered in
+    int32_t pairs[2];         // the lists of its host points a, b
+    // The values it was last given alone, per group (previous link, end a,
+    // next link, end b), and when; and when it was put under its node.
+    int32_t ownValue[4][2];
+    int64_t ownStamp[4];
+    int64_t ownSince;
+    unsigned char linkedOnce;  // found linked (it stays so)
+};
+
 struct SeamNode {
     int32_t parent;     // -1 at the top
     int32_t size;       // records below, for keeping the hanging shallow

@@ -32,6 +32,7 @@
 #include "index/keyindex.h"
 #include "records/records.h"
 
+struct SeamRecord;
 struct SeamNode;
 struct SeamClasses;
 struct SeamOutcome;
@@ -46,16 +47,8 @@ struct SeamJoin {
     KeyIndex byPoly;
     int byPolyOpen;
     // The polygons joined by classes: per record, its polygon's entry in
-    // `classes` (-1 not yet decided, -2 joined by visiting its records), the
-    // class it was entered in and the values it was last given alone (four
-    // groups: previous link, end a, next link, end b) with when.
-    int32_t *classOf;
-    int32_t *nodeOf;
-    int32_t *ownValue;        // per record: 4 groups of 2
-    int64_t *ownStamp;        // per record: 4
-    int64_t *ownSince;        // per record: when it was put under its node
-    int32_t *pairs;           // per record: the lists of its host points a, b
-    unsigned char *linkedOnce;  // per record: found linked (it stays so)
+    // `classes`, its node and the values it was last given alone.
+    SeamRecord *records;
     SeamNode *nodes;
     int32_t nodeCount, nodeCap;
     SeamClasses *classes;
