@@ -233,10 +233,8 @@ int SeamBeginClasses(SeamJoin *join)
         join->records = nullptr;
         return 0;
     }
-    for (size_t r = 0; r < records; r++) {
+    for (size_t r = 0; r < records; r++)
         join->records[r].classOf = -1;
-        join->records[r].linkedOnce = 0;
-    }
     return 1;
 }
 

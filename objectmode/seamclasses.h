@@ -59,7 +59,6 @@ struct SeamRecord {
     int32_t ownValue[4][2];
     int64_t ownStamp[4];
     int64_t ownSince;
-    unsigned char linkedOnce;  // found linked (it stays so)
 };
 
 struct SeamNode {

@@ -264,7 +264,6 @@ static int JoinQuietly(SeamJoin *join, SeamClasses *c, int i, int j, const SeamV
 static int GiveUpClasses(SeamJoin *join, int i)
 {
     SeamLeaveClasses(join, i);
-    join->iRecord = -1;
     return 0;
 }
 
@@ -365,16 +364,7 @@ static void WriteClasses(SeamJoin *join, SeamClasses *c, int count)
 static int JoinThroughClasses(SeamJoin *join, int i, int j)
 {
     SeamClasses *c = &join->classes[join->records[i].classOf];
-    // A join leaves i as it was, so i's values serve all its joins.
-    SeamValues vi;
-    static_assert(sizeof vi == sizeof join->iValues, "i's values are kept as they are");
-    if (join->iRecord == i) {
-        memcpy(&vi, join->iValues, sizeof vi);
-    } else {
-        vi = SeamCurrent(join, i);
-        memcpy(join->iValues, &vi, sizeof vi);
-        join->iRecord = i;
-    }
+    SeamValues vi = SeamCurrent(join, i);
     SeamValues vj = SeamCurrent(join, j);
     // Where a polygon walks a few points back and forth, most joins of a
     // record i come after a quiet one (NoteQuiet) and need not visit the
@@ -427,7 +417,6 @@ void SeamJoinOpen(SeamJoin *join, BufModel *model, LineInfo *edges, int m)
     join->model = model;
     join->edges = edges;
     join->m = m;
-    join->iRecord = -1;
     join->quietRecord = -1;
 }
 
@@ -462,14 +451,10 @@ void SeamJoinEdges(SeamJoin *join, int i, int j)
 
 int SeamJoinLinked(SeamJoin *join, int r)
 {
-    // A join writes only links that i and j hold, and both are linked: a
-    // record once linked stays linked.
+    // A record joined through classes holds its links there.
     if (join->records && join->records[r].classOf >= 0) {
-        if (join->records[r].linkedOnce)
-            return 1;
         SeamValues v = SeamCurrent(join, r);
-        join->records[r].linkedOnce = v.v[SEAM_PREV_LINK][0] != -1 && v.v[SEAM_NEXT_LINK][0] != -1;
-        return join->records[r].linkedOnce;
+        return v.v[SEAM_PREV_LINK][0] != -1 && v.v[SEAM_NEXT_LINK][0] != -1;
     }
     return join->edges[r].prevVertex != -1 && join->edges[r].nextVertex != -1;
 }

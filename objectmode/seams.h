@@ -56,10 +56,6 @@ struct SeamJoin {
     SeamOutcome *scratch;     // the classes one join reaches, and what it does to them
     int32_t scratchCap;
     int64_t clock;
-    // The values of the last join's record i through classes: its later
-    // joins, which come next, leave them as they are.
-    int32_t iRecord;
-    int32_t iValues[9];
     // Record i whose last join left every class of its polygon as that join
     // would leave it again (-1 none; see NoteQuiet): that join's j with its
     // values after the join, and the classes (tuples) to which the join,
