@@ -1,5 +1,6 @@
 // Open addressing over the distinct keys, with a chain through the records
-// of each key in the order they were added.
+// of each key in the order they were added; and the growable numbering of
+// keys on the same probing.
 #include "index/keyindex.h"
 
 #include <stdlib.h>
@@ -123,4 +124,93 @@ void KeyIndexClose(KeyIndex *index)
 {
     Degrade(index);
     index->count = 0;
+}
+
+// Past this many slots (4 GiB of them) a numbering refuses to grow.
+static const int32_t kMaxNumberSlots = 1 << 28;
+
+static KeyNumberSlot *NumberSlot(const KeyNumberSlot *slots, int32_t mask, uint64_t key)
+{
+    for (uint64_t s = KeyScramble(key);; s++) {
+        const KeyNumberSlot *slot = &slots[s & (uint64_t)mask];
+        if (slot->number < 0 || slot->key == key)
+            return (KeyNumberSlot *)slot;
+    }
+}
+
+static KeyNumberSlot *FreeSlots(size_t count)
+{
+    KeyNumberSlot *slots = (KeyNumberSlot *)malloc(count * sizeof(KeyNumberSlot));
+    for (size_t s = 0; slots && s < count; s++)
+        slots[s].number = -1;
+    return slots;
+}
+
+int KeyNumbersOpen(KeyNumbers *numbers, int expected)
+{
+    size_t slots = 64;
+    while (slots < 2 * (size_t)(expected > 0 ? expected : 0) && slots < (size_t)kMaxNumberSlots)
+        slots *= 2;
+    numbers->count = 0;
+    numbers->slots = FreeSlots(slots);
+    numbers->slotMask = numbers->slots ? (int32_t)(slots - 1) : -1;
+    return numbers->slots != nullptr;
+}
+
+// Doubles the table; 0 without memory.
+static int GrowNumbers(KeyNumbers *numbers)
+{
+    if (numbers->slotMask + 1 >= kMaxNumberSlots)
+        return 0;
+    int32_t mask = 2 * numbers->slotMask + 1;
+    KeyNumberSlot *slots = FreeSlots((size_t)mask + 1);
+    if (!slots)
+        return 0;
+    for (int32_t s = 0; s <= numbers->slotMask; s++) {
+        if (numbers->slots[s].number >= 0)
+            *NumberSlot(slots, mask, numbers->slots[s].key) = numbers->slots[s];
+    }
+    free(numbers->slots);
+    numbers->slots = slots;
+    numbers->slotMask = mask;
+    return 1;
+}
+
+int KeyNumbersFind(const KeyNumbers *numbers, uint64_t key)
+{
+    if (numbers->slotMask < 0)
+        return -1;
+    return NumberSlot(numbers->slots, numbers->slotMask, key)->number;
+}
+
+int KeyNumbersAdd(KeyNumbers *numbers, uint64_t key)
+{
+    if (numbers->slotMask < 0)
+        return -1;
+    KeyNumberSlot *slot = NumberSlot(numbers->slots, numbers->slotMask, key);
+    if (slot->number >= 0)
+        return slot->number;
+    // At most half the slots in use keeps the probes short.
+    if (2 * ((int64_t)numbers->count + 1) > (int64_t)numbers->slotMask + 1) {
+        if (!GrowNumbers(numbers))
+            return -1;
+        slot = NumberSlot(numbers->slots, numbers->slotMask, key);
+    }
+    slot->key = key;
+    slot->number = numbers->count++;
+    return slot->number;
+}
+
+void KeyNumbersPrefetch(const KeyNumbers *numbers, uint64_t key)
+{
+    if (numbers->slotMask >= 0)
+        __builtin_prefetch(&numbers->slots[KeyScramble(key) & (uint64_t)numbers->slotMask]);
+}
+
+void KeyNumbersClose(KeyNumbers *numbers)
+{
+    free(numbers->slots);
+    numbers->slots = nullptr;
+    numbers->slotMask = -1;
+    numbers->count = 0;
 }

@@ -62,6 +62,35 @@ int KeyIndexNext(const KeyIndex *index, int record);
 // Releases the index.
 void KeyIndexClose(KeyIndex *index);
 
+// A numbering of keys of one word: each distinct key gets the next number,
+// 0, 1, 2, ... in the order it is first added, in a table that grows as it
+// fills. The adjacency's host points and the seam classes' host points,
+// tuples and pairs are numbered here. Its probing is KeyIndex's: linear from
+// the scrambled key.
+struct KeyNumberSlot {
+    uint64_t key;
+    int32_t number;     // -1 for a free slot
+};
+
+struct KeyNumbers {
+    int32_t count;      // keys numbered so far: the next number
+    int32_t slotMask;   // slot count - 1 (a power of two); -1 without memory
+    KeyNumberSlot *slots;
+};
+
+// Prepares an empty numbering with room for `expected` keys before it
+// grows. 0 without memory: then Find gives -1 and Add fails.
+int KeyNumbersOpen(KeyNumbers *numbers, int expected);
+// The number of `key`, or -1 when it has none.
+int KeyNumbersFind(const KeyNumbers *numbers, uint64_t key);
+// The number of `key`, numbering it when new; -1 without memory (the
+// numbering stays as it was).
+int KeyNumbersAdd(KeyNumbers *numbers, uint64_t key);
+// Asks the processor to fetch the slot of `key` ahead of a Find.
+void KeyNumbersPrefetch(const KeyNumbers *numbers, uint64_t key);
+// Releases the numbering; closing one never opened but zeroed is harmless.
+void KeyNumbersClose(KeyNumbers *numbers);
+
 // Key words for host ids and small integers.
 inline uint64_t KeyOf(const void *id)
 {

@@ -1,23 +1,19 @@
 // The records leaving each host point: a dense numbering of the host points
-// by open addressing, then the records counted and placed per point in one
+// (index/'s KeyNumbers), then the records counted and placed per point in one
 // stable pass, so that each point's list keeps the array order.
 #include "objectmode/adjacency.h"
 
 #include <stdlib.h>
 
-#include "index/keyindex.h"
-
-
 static void Release(EdgeAdjacency *adj)
 {
-    free(adj->slots);
+    KeyNumbersClose(&adj->numbering);
     free(adj->from);
     free(adj->to);
     free(adj->start);
     free(adj->list);
     free(adj->listTo);
     free(adj->crowded);
-    adj->slots = nullptr;
     adj->crowded = nullptr;
     adj->from = adj->to = adj->start = adj->list = adj->listTo = nullptr;
 }
@@ -29,51 +25,10 @@ static void Degrade(EdgeAdjacency *adj)
     adj->points = 1;
 }
 
-static PointSlot *FindSlot(const PointSlot *slots, int32_t mask, LWPntID id)
-{
-    uint64_t s = KeyScramble((uint64_t)(uintptr_t)id);
-    for (;;) {
-        const PointSlot *slot = &slots[s & (uint64_t)mask];
-        if (slot->number < 0 || slot->id == id)
-            return (PointSlot *)slot;
-        s++;
-    }
-}
-
-// Doubles the table; 0 without memory.
-static int Grow(EdgeAdjacency *adj)
-{
-    int32_t mask = adj->slotMask * 2 + 1;
-    PointSlot *slots = (PointSlot *)malloc(((size_t)mask + 1) * sizeof(PointSlot));
-    if (!slots)
-        return 0;
-    for (int32_t s = 0; s <= mask; s++)
-        slots[s].number = -1;
-    for (int32_t s = 0; s <= adj->slotMask; s++) {
-        if (adj->slots[s].number >= 0)
-            *FindSlot(slots, mask, adj->slots[s].id) = adj->slots[s];
-    }
-    free(adj->slots);
-    adj->slots = slots;
-    adj->slotMask = mask;
-    return 1;
-}
-
 // The number of `id`, numbering it when new; -1 without memory.
 static int32_t Number(EdgeAdjacency *adj, LWPntID id)
 {
-    PointSlot *slot = FindSlot(adj->slots, adj->slotMask, id);
-    if (slot->number >= 0)
-        return slot->number;
-    // At most half the slots in use keeps the probes short.
-    if (2 * ((int64_t)adj->points + 1) > (int64_t)adj->slotMask + 1) {
-        if (!Grow(adj))
-            return -1;
-        slot = FindSlot(adj->slots, adj->slotMask, id);
-    }
-    slot->id = id;
-    slot->number = adj->points++;
-    return slot->number;
+    return KeyNumbersAdd(&adj->numbering, KeyOf(id));
 }
 
 // Numbers host point a and b of every record. Within a polygon's run of
@@ -98,6 +53,7 @@ static int NumberPoints(EdgeAdjacency *adj, const LineInfo *edges)
         if (adj->to[r] < 0)
             adj->to[r] = adj->from[r + 1];
     }
+    adj->points = adj->numbering.count;
     return 1;
 }
 
@@ -185,23 +141,17 @@ static void Build(EdgeAdjacency *adj, const LineInfo *edges, int m)
     adj->degraded = 0;
     size_t records = adj->m > 0 ? (size_t)adj->m : 1;
     // A closed quad mesh has a quarter as many points as records.
-    size_t slots = 64;
-    while (slots < records / 2)
-        slots *= 2;
-    adj->slotMask = (int32_t)(slots - 1);
-    adj->slots = (PointSlot *)malloc(slots * sizeof(PointSlot));
+    int numbered = KeyNumbersOpen(&adj->numbering, adj->m / 4);
     adj->from = (int32_t *)malloc(records * sizeof(int32_t));
     adj->to = (int32_t *)malloc(records * sizeof(int32_t));
     adj->list = (int32_t *)malloc(records * sizeof(int32_t));
     adj->listTo = (int32_t *)malloc(records * sizeof(int32_t));
     adj->start = nullptr;
     adj->crowded = nullptr;
-    if (!adj->slots || !adj->from || !adj->to || !adj->list || !adj->listTo) {
+    if (!numbered || !adj->from || !adj->to || !adj->list || !adj->listTo) {
         Degrade(adj);
         return;
     }
-    for (size_t s = 0; s < slots; s++)
-        adj->slots[s].number = -1;
     if (!NumberPoints(adj, edges)) {
         Degrade(adj);
         return;
@@ -287,13 +237,11 @@ int EdgePointNumber(const EdgeAdjacency *adj, LWPntID id)
 {
     if (adj->degraded)
         return 0;
-    return FindSlot(adj->slots, adj->slotMask, id)->number;
+    return KeyNumbersFind(&adj->numbering, KeyOf(id));
 }
 
 void EdgePointPrefetch(const EdgeAdjacency *adj, LWPntID id)
 {
-    if (!adj->degraded) {
-        uint64_t s = KeyScramble((uint64_t)(uintptr_t)id);
-        __builtin_prefetch(&adj->slots[s & (uint64_t)adj->slotMask]);
-    }
+    if (!adj->degraded)
+        KeyNumbersPrefetch(&adj->numbering, KeyOf(id));
 }

@@ -19,18 +19,13 @@
 #include <stdint.h>
 
 #include "context/context.h"
+#include "index/keyindex.h"
 #include "objectmode/objectmode.h"
-
-struct PointSlot {
-    LWPntID id;
-    int32_t number;     // -1 for a free slot
-};
 
 struct EdgeAdjacency {
     int32_t m;          // records
     int32_t points;     // distinct host points numbered
-    int32_t slotMask;   // the numbering's table: slot count - 1
-    PointSlot *slots;
+    KeyNumbers numbering;  // host point -> its number
     int32_t *from;      // per record: number of host point a
     int32_t *to;        // per record: number of host point b
     int32_t *start;     // per point number, and one more: its first list entry

@@ -10,8 +10,9 @@
 // join and as many joins per record. So a polygon of many records is joined
 // by classes: its records with the same four host points take the same
 // rewrites, so a join rewrites each class once, lazily, whatever its number
-// of records (see seams.cpp). Where a polygon stays on one point or walks a
-// few edges back and forth, nearly all its records fall in a few classes.
+// of records (see seamclasses.h). Where a polygon stays on one point or
+// walks a few edges back and forth, nearly all its records fall in a few
+// classes.
 // A polygon of fewer records than the classes pay for, or one without
 // memory for them, is joined by visiting every record of the polygon in
 // each join, which is the result the classes give, bit for bit.
@@ -31,6 +32,7 @@
 #include "index/keyindex.h"
 #include "records/records.h"
 
+struct SeamRecord;
 struct SeamNode;
 struct SeamClasses;
 struct SeamOutcome;
@@ -45,16 +47,8 @@ struct SeamJoin {
     KeyIndex byPoly;
     int byPolyOpen;
     // The polygons joined by classes: per record, its polygon's entry in
-    // `classes` (-1 not yet decided, -2 joined by visiting its records), the
-    // class it was entered in and the values it was last given alone (four
-    // groups: previous link, end a, next link, end b) with when.
-    int32_t *classOf;
-    int32_t *nodeOf;
-    int32_t *ownValue;        // per record: 4 groups of 2
-    int64_t *ownStamp;        // per record: 4
-    int64_t *ownSince;        // per record: when it was put under its node
-    int32_t *pairs;           // per record: the lists of its host points a, b
-    unsigned char *linkedOnce;  // per record: found linked (it stays so)
+    // `classes`, its node and the values it was last given alone.
+    SeamRecord *records;
     SeamNode *nodes;
     int32_t nodeCount, nodeCap;
     SeamClasses *classes;
@@ -62,10 +56,6 @@ struct SeamJoin {
     SeamOutcome *scratch;     // the classes one join reaches, and what it does to them
     int32_t scratchCap;
     int64_t clock;
-    // The values of the last join's record i through classes: its later
-    // joins, which come next, leave them as they are.
-    int32_t iRecord;
-    int32_t iValues[9];
     // Record i whose last join left every class of its polygon as that join
     // would leave it again (-1 none; see NoteQuiet): that join's j with its
     // values after the join, and the classes (tuples) to which the join,
