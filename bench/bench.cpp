@@ -41,6 +41,7 @@
 
 #include "bufmodel/bufmodel.h"
 #include "host/host.h"
+#include "hostapi/angles.h"
 #include "host/loader.h"
 #include "meshgen/meshgen.h"
 #include "objectmode/objectmode.h"
@@ -50,7 +51,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const double kDegToRad = 0.017453292519943278;
 const double kLiteralLimitSeconds = 60.0;
 // The machines we measure on are shared: other load slows whole stretches
 // of a run down. Every timed case but the literal ones is repeated, the
@@ -140,7 +140,7 @@ std::unique_ptr<EmuHost> MakeHost(const Setup &s)
     host->script.noDirectoryService = true;
     host->script.bevelSize = s.bevel;
     host->script.angleMode = s.angleMode;
-    host->script.limitAngleRad = s.limitDeg * kDegToRad;
+    host->script.limitAngleRad = s.limitDeg * kRadiansPerDegree;
     EmuHostAddMesh(host.get(), s.pairMode ? 1 : 2, s.mesh);
     return host;
 }

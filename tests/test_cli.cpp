@@ -27,12 +27,6 @@
 
 namespace {
 
-// Runs corvane with stdin from /dev/null and stdout and stderr on pipes.
-Result RunCorvane(const std::vector<std::string> &args, const std::vector<std::string> &env = {})
-{
-    return RunProgram(args, env);
-}
-
 MeshData ReadMesh(const std::string &path)
 {
     MeshData mesh;
@@ -104,7 +98,7 @@ TEST_F(Cli, ProgramModuleMatchesTheHostModule)
         std::vector<std::string> own = run, host = run;
         own.insert(own.end(), {"-o", Path("own.ply"), "-q"});
         host.insert(host.end(), {"-o", Path("host.ply"), "-q", "--plugin", BuildDir() + "/Corvane.p"});
-        Result a = RunCorvane(With(own)), b = RunCorvane(With(host));
+        Result a = RunProgram(With(own)), b = RunProgram(With(host));
         ASSERT_EQ(a.status, 0) << a.err;
         ASSERT_EQ(b.status, 0) << b.err;
         EXPECT_EQ(Slurp(Path("own.ply")), Slurp(Path("host.ply"))) << run[0] << " " << run[2];
@@ -114,7 +108,7 @@ TEST_F(Cli, ProgramModuleMatchesTheHostModule)
     ASSERT_TRUE(MeshWriteFile(Path("big.ply"), MeshFormat::Ply, MakeTriangulated(MakeTorus(160, 80), 1), &error))
         << error;
     for (const char *mode : {"disable", "lt", "gt"}) {
-        Result r = RunCorvane(With({Path("big.ply"), "-o", Path("big-out.ply"), "--size", "0.01",
+        Result r = RunProgram(With({Path("big.ply"), "-o", Path("big-out.ply"), "--size", "0.01",
                                     "--angle-mode", mode, "--limit-angle", "179", "--stats"}));
         ASSERT_EQ(r.status, 0) << mode << "\n" << r.err;
         MeshData out;
@@ -124,7 +118,7 @@ TEST_F(Cli, ProgramModuleMatchesTheHostModule)
         EXPECT_EQ(s.borderEdges + s.crowdedEdges + s.oppositeWindingEdges, 0) << mode;
         EXPECT_EQ(s.repeatedPointPolys + s.zeroAreaPolys, 0) << mode;
     }
-    Result refused = RunCorvane(With({Path("big.ply"), "-o", Path("refused.ply"), "--size", "0.01",
+    Result refused = RunProgram(With({Path("big.ply"), "-o", Path("refused.ply"), "--size", "0.01",
                                       "--plugin", BuildDir() + "/Corvane.p"}));
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("65536"), std::string::npos) << refused.err;
@@ -146,7 +140,7 @@ TEST_F(Cli, ObjectModeOnEveryExample)
     };
     for (const Case &c : cases) {
         std::string out = Path(c.file);
-        Result r = RunCorvane(With({Example(c.file), "-o", out, "--size", "0.25", "-q"}));
+        Result r = RunProgram(With({Example(c.file), "-o", out, "--size", "0.25", "-q"}));
         ASSERT_EQ(r.status, 0) << c.file << "\n" << r.err;
         EXPECT_EQ(r.err, "") << "quiet run of " << c.file;
         MeshData mesh = ReadMesh(out);
@@ -173,7 +167,7 @@ TEST_F(Cli, ZeroBevelSizeLeavesAnEarlierOutputAlone)
     // The module changes nothing; an earlier result must not be replaced by
     // the empty edit layer, and the summary says that nothing was written.
     WriteFile("out.obj", "old result\n");
-    Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0"}));
+    Result r = RunProgram(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0"}));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "wrote nothing: a bevel size of 0 changes nothing; " + Path("out.obj") +
                          " not written (object mode, size 0, angle mode disable)\n");
@@ -184,10 +178,10 @@ TEST_F(Cli, AngleModesChooseTheEdges)
 {
     // The cylinder's caps meet the sides at 90 degrees, the sides meet each
     // other at 150: "lt 120" takes only the cap rims, "gt 120" only the sides.
-    Result lt = RunCorvane(With({Example("cylinder.obj"), "-o", Path("lt.obj"), "--size", "0.1", "--angle-mode", "lt",
+    Result lt = RunProgram(With({Example("cylinder.obj"), "-o", Path("lt.obj"), "--size", "0.1", "--angle-mode", "lt",
                           "--limit-angle", "120", "-q"}));
     ASSERT_EQ(lt.status, 0) << lt.err;
-    Result all = RunCorvane(With({Example("cylinder.obj"), "-o", Path("all.obj"), "--size", "0.1", "--angle-mode",
+    Result all = RunProgram(With({Example("cylinder.obj"), "-o", Path("all.obj"), "--size", "0.1", "--angle-mode",
                            "disable", "-q"}));
     ASSERT_EQ(all.status, 0) << all.err;
     MeshStats a = MeshComputeStats(ReadMesh(Path("lt.obj")));
@@ -203,9 +197,9 @@ TEST_F(Cli, AngleModesChooseTheEdges)
 
 TEST_F(Cli, StatsAndDeterministicOutput)
 {
-    Result r1 = RunCorvane(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.1", "--stats", "-q"}));
+    Result r1 = RunProgram(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.1", "--stats", "-q"}));
     ASSERT_EQ(r1.status, 0) << r1.err;
-    Result r2 = RunCorvane(With({Example("cube.obj"), "-o", Path("b.obj"), "--size", "0.1", "-q"}));
+    Result r2 = RunProgram(With({Example("cube.obj"), "-o", Path("b.obj"), "--size", "0.1", "-q"}));
     ASSERT_EQ(r2.status, 0) << r2.err;
     EXPECT_EQ(Slurp(Path("a.obj")), Slurp(Path("b.obj"))) << "the same run gives the same bytes";
     // One row per count, input then output.
@@ -222,15 +216,15 @@ TEST_F(Cli, SummaryLineAfterASuccessfulRun)
 {
     // One line on standard output; none with --quiet, and the table after
     // it with --stats.
-    Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.25"}));
+    Result r = RunProgram(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.25"}));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "wrote " + Path("a.obj") + ": 8 -> 24 points, 6 -> 26 polygons (object mode, size 0.25, angle "
                      "mode disable)\n");
     // The two-polygon mode takes no angle test.
-    Result pair = RunCorvane(With({Example("torus.obj"), "-o", Path("b.obj"), "--size", "0.1", "--edge", "1,2"}));
+    Result pair = RunProgram(With({Example("torus.obj"), "-o", Path("b.obj"), "--size", "0.1", "--edge", "1,2"}));
     ASSERT_EQ(pair.status, 0) << pair.err;
     EXPECT_NE(pair.out.find("(two-polygon mode, size 0.1)\n"), std::string::npos) << pair.out;
-    Result stats = RunCorvane(With({Example("cube.obj"), "-o", Path("c.obj"), "--size", "0.25", "--stats"}));
+    Result stats = RunProgram(With({Example("cube.obj"), "-o", Path("c.obj"), "--size", "0.25", "--stats"}));
     EXPECT_EQ(stats.out.rfind("wrote " + Path("c.obj") + ": 8 -> 24 points", 0), 0u) << "names the output\n"
                                                                                     << stats.out;
     EXPECT_NE(stats.out.find("\npoints                                8         24\n"), std::string::npos) << stats.out;
@@ -240,7 +234,7 @@ TEST_F(Cli, SummaryLineAfterASuccessfulRun)
     MeshData grid = MakeQuadGrid(30, 30);
     std::string error;
     ASSERT_TRUE(MeshWriteObj(Path("grid.obj"), grid, &error)) << error;
-    Result big = RunCorvane(With({Path("grid.obj"), "-o", Path("d.obj"), "--size", "0.1"}));
+    Result big = RunProgram(With({Path("grid.obj"), "-o", Path("d.obj"), "--size", "0.1"}));
     ASSERT_EQ(big.status, 0) << big.err;
     EXPECT_EQ(big.out.rfind("wrote " + Path("d.obj") + ": 961 -> 3,600 points, 900 -> ", 0), 0u) << big.out;
 }
@@ -252,21 +246,21 @@ TEST_F(Cli, InconsistentWindingIsWarnedOnceBeforeTheRun)
     WriteFile("flip.obj", "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv 1 1 1\n"
                           "f 1 2 4 3\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n");
     WriteFile("fin.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nv 0 0 1\nf 1 2 3\nf 2 1 4\nf 1 2 5\n");
-    Result flip = RunCorvane(With({Path("flip.obj"), "-o", Path("a.obj"), "--size", "0.25"}));
+    Result flip = RunProgram(With({Path("flip.obj"), "-o", Path("a.obj"), "--size", "0.25"}));
     ASSERT_EQ(flip.status, 0) << flip.err;
     EXPECT_EQ(flip.err, "corvane: warning: 4 edges join polygons of opposite winding; the chamfer needs "
                         "consistently wound polygons (the result will have holes)\n");
-    Result fin = RunCorvane(With({Path("fin.obj"), "-o", Path("b.obj"), "--size", "0.1"}));
+    Result fin = RunProgram(With({Path("fin.obj"), "-o", Path("b.obj"), "--size", "0.1"}));
     EXPECT_EQ(fin.err.rfind("corvane: warning: 1 edge is shared by 3 or more polygons (points 1-2); the chamfer "
                             "leaves it as it is, as it leaves an open border\n", 0), 0u) << fin.err;
     WriteFile("fins.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nv 0 0 1\nv 2 0 0\nv 3 0 0\nv 2 1 0\n"
                           "v 2 -1 0\nv 2 0 1\nf 1 2 3\nf 2 1 4\nf 1 2 5\nf 1 3 5\nf 3 1 4\n"
                           "f 6 7 8\nf 7 6 9\nf 6 7 10\nf 6 8 10\nf 8 6 9\n");
-    Result fins = RunCorvane(With({Path("fins.obj"), "-o", Path("e.obj"), "--size", "0.1"}));
+    Result fins = RunProgram(With({Path("fins.obj"), "-o", Path("e.obj"), "--size", "0.1"}));
     EXPECT_NE(fins.err.find("corvane: warning: 4 edges are shared by 3 or more polygons (points 1-2, 1-3, "
                             "6-7, ...); the chamfer leaves them as they are"), std::string::npos) << fins.err;
     // The run and its result are as without the warning; --quiet drops it.
-    Result quiet = RunCorvane(With({Path("flip.obj"), "-o", Path("c.obj"), "--size", "0.25", "-q"}));
+    Result quiet = RunProgram(With({Path("flip.obj"), "-o", Path("c.obj"), "--size", "0.25", "-q"}));
     EXPECT_EQ(quiet.err, "");
     EXPECT_EQ(Slurp(Path("a.obj")), Slurp(Path("c.obj")));
 }
@@ -276,7 +270,7 @@ TEST_F(Cli, ClampKeepsToTheSafeSizeAndInvalidResultsAreWarned)
     // Far past its safe size the L-shaped grid's polygons turn inside out,
     // four of them into lines of zero area: the run goes on, and says so
     // after it.
-    Result past = RunCorvane(With({Example("lgrid.obj"), "-o", Path("past.obj"), "--size", "2"}));
+    Result past = RunProgram(With({Example("lgrid.obj"), "-o", Path("past.obj"), "--size", "2"}));
     ASSERT_EQ(past.status, 0) << past.err;
     EXPECT_EQ(past.err, "corvane: warning: the bevel size 2 is at or above the safe size 0.45, past which the result "
                         "may hold polygons other tools refuse; --clamp keeps to it\n"
@@ -284,7 +278,7 @@ TEST_F(Cli, ClampKeepsToTheSafeSizeAndInvalidResultsAreWarned)
 
     // --clamp runs with the safe size itself, byte for byte, and says so.
     const double safe = MeshSafeBevelSize(ReadMesh(Example("cube.obj")));
-    Result clamped = RunCorvane(With({Example("cube.obj"), "-o", Path("clamped.obj"), "--size", "5", "--clamp"}));
+    Result clamped = RunProgram(With({Example("cube.obj"), "-o", Path("clamped.obj"), "--size", "5", "--clamp"}));
     ASSERT_EQ(clamped.status, 0) << clamped.err;
     char note[96];
     std::snprintf(note, sizeof note, "corvane: note: bevel size 5 clamped to the safe size %.3g\n", safe);
@@ -292,14 +286,14 @@ TEST_F(Cli, ClampKeepsToTheSafeSizeAndInvalidResultsAreWarned)
     EXPECT_EQ(clamped.err.find("warning"), std::string::npos) << clamped.err;
     EXPECT_NE(clamped.out.find("(object mode, size " + MeshFormatDouble(safe) + ", "), std::string::npos)
         << clamped.out;
-    Result exact = RunCorvane(
+    Result exact = RunProgram(
         With({Example("cube.obj"), "-o", Path("exact.obj"), "--size", MeshFormatDouble(safe), "-q"}));
     ASSERT_EQ(exact.status, 0) << exact.err;
     EXPECT_EQ(Slurp(Path("clamped.obj")), Slurp(Path("exact.obj")));
     EXPECT_EQ(MeshComputeStats(ReadMesh(Path("clamped.obj"))).repeatedPointPolys, 0);
 
     // Below the safe size the clamp changes nothing and says nothing.
-    Result below = RunCorvane(With({Example("cube.obj"), "-o", Path("below.obj"), "--size", "0.25", "--clamp"}));
+    Result below = RunProgram(With({Example("cube.obj"), "-o", Path("below.obj"), "--size", "0.25", "--clamp"}));
     EXPECT_EQ(below.err.find("clamped"), std::string::npos) << below.err;
     EXPECT_NE(below.out.find("(object mode, size 0.25, "), std::string::npos) << below.out;
 }
@@ -312,7 +306,7 @@ TEST_F(Cli, ProgressLinesAndNotes)
                         "vt 0 0\nvn 0 0 1\n"
                         "f 1/1/1 3/1/1 4/1/1 2/1/1\nf 5/1 6/1 8/1 7/1\nf 1//1 2//1 6//1 5//1\n"
                         "f 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n");
-    Result r = RunCorvane(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--angle-mode", "disable",
+    Result r = RunProgram(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--angle-mode", "disable",
                                 "--progress"}));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "corvane: note: " + Path("uv.obj") +
@@ -324,11 +318,11 @@ TEST_F(Cli, ProgressLinesAndNotes)
                          "Corvane mode:Object: Phase: PointCorvane\n"
                          "Corvane: BufModel Flush\n");
     EXPECT_EQ(Slurp(Path("out.obj")).find("vt"), std::string::npos);
-    Result q = RunCorvane(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--quiet", "--progress"}));
+    Result q = RunProgram(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--quiet", "--progress"}));
     EXPECT_EQ(q.status, 0);
     EXPECT_EQ(q.err, "");
     // Without --progress a pipe gets no phase lines.
-    Result plain = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--angle-mode",
+    Result plain = RunProgram(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--angle-mode",
                                     "disable"}));
     EXPECT_EQ(plain.err, "");
 }
@@ -338,9 +332,9 @@ TEST_F(Cli, ProgressLinesAndNotes)
 TEST_F(Cli, TwoPolygonModeBySelectionOrEdge)
 {
     // Cube quads 1 (-z) and 3 (-y) share the edge between points 1 and 2.
-    Result sel = RunCorvane(With({Example("cube.obj"), "-o", Path("sel.obj"), "--size", "0.25", "--select", "1,3", "-q"}));
+    Result sel = RunProgram(With({Example("cube.obj"), "-o", Path("sel.obj"), "--size", "0.25", "--select", "1,3", "-q"}));
     ASSERT_EQ(sel.status, 0) << sel.err;
-    Result edge = RunCorvane(With({Example("cube.obj"), "-o", Path("edge.obj"), "--size", "0.25", "--edge", "2,1", "-q"}));
+    Result edge = RunProgram(With({Example("cube.obj"), "-o", Path("edge.obj"), "--size", "0.25", "--edge", "2,1", "-q"}));
     ASSERT_EQ(edge.status, 0) << edge.err;
     EXPECT_EQ(Slurp(Path("sel.obj")), Slurp(Path("edge.obj")));
     MeshData mesh = ReadMesh(Path("sel.obj"));
@@ -350,7 +344,7 @@ TEST_F(Cli, TwoPolygonModeBySelectionOrEdge)
     EXPECT_TRUE(HasPoint(mesh, 1.0, -0.75, -1.0)) << "the -z face cut back by 0.25 along the edge";
 
     // On the torus the chamfer runs round the whole tube ring.
-    Result torus = RunCorvane(With({Example("torus.obj"), "-o", Path("t.obj"), "--size", "0.1", "--edge", "1,2", "-q"}));
+    Result torus = RunProgram(With({Example("torus.obj"), "-o", Path("t.obj"), "--size", "0.1", "--edge", "1,2", "-q"}));
     ASSERT_EQ(torus.status, 0) << torus.err;
     MeshStats t = MeshComputeStats(ReadMesh(Path("t.obj")));
     EXPECT_EQ(t.polygons, 136);
@@ -362,7 +356,7 @@ TEST_F(Cli, TwoPolygonModeBySelectionOrEdge)
 // those (the README's own example).
 TEST_F(Cli, WrittenResultsHoldOnlyThePointsTheirPolygonsUse)
 {
-    Result r = RunCorvane(With({Example("torus.obj"), "-o", Path("t.obj"), "--size", "0.1", "--edge", "1,2"}));
+    Result r = RunProgram(With({Example("torus.obj"), "-o", Path("t.obj"), "--size", "0.1", "--edge", "1,2"}));
     ASSERT_EQ(r.status, 0) << r.err;
     const MeshData out = ReadMesh(Path("t.obj"));
     std::vector<bool> used(out.points.size(), false);
@@ -400,7 +394,7 @@ TEST_F(Cli, TwoPolygonModeErrors)
     for (const Case &c : cases) {
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"-o", Path("out.obj"), "--size", "0.25", "-q"});
-        Result r = RunCorvane(With(args));
+        Result r = RunProgram(With(args));
         EXPECT_EQ(r.status, c.status) << c.args.back() << "\n" << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_FALSE(Exists(Path("out.obj")));
@@ -431,12 +425,12 @@ TEST_F(Cli, ErrorsAndFiguresInOneVoice)
         {"huge.gltf", ": byte 0: the JSON text holds a number too large for a double"},
     };
     for (const auto &c : cases) {
-        Result r = RunCorvane(With({Path(c.file), "-o", Path("out.obj"), "--size", "0.1"}));
+        Result r = RunProgram(With({Path(c.file), "-o", Path("out.obj"), "--size", "0.1"}));
         EXPECT_EQ(r.status, 1) << c.file;
         EXPECT_EQ(r.err, "corvane: " + Path(c.file) + c.says + "\n");
     }
 
-    Result stats = RunCorvane(With({Example("cylinder.obj"), "-o", Path("c.obj"), "--size", "0.01", "--stats"}));
+    Result stats = RunProgram(With({Example("cylinder.obj"), "-o", Path("c.obj"), "--size", "0.01", "--stats"}));
     const size_t at = stats.out.find("safe bevel size: ");
     ASSERT_NE(at, std::string::npos) << stats.out;
     const std::string shown = stats.out.substr(at + 17, stats.out.find('\n', at) - at - 17);
@@ -448,18 +442,18 @@ TEST_F(Cli, ErrorsAndFiguresInOneVoice)
 TEST_F(Cli, MalformedInputNamesTheLine)
 {
     WriteFile("bad.obj", "v 0 0 0\nv 1 0 0\nf 1 2 3\n");
-    Result r = RunCorvane(With({Path("bad.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    Result r = RunProgram(With({Path("bad.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "corvane: " + Path("bad.obj") + ":3: vertex number 3 is out of range (the file has 2)\n");
     EXPECT_EQ(ListDir(dir), std::vector<std::string>{"bad.obj"}) << "nothing written, no temporary left";
 
-    Result missing = RunCorvane(With({Path("none.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    Result missing = RunProgram(With({Path("none.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err.rfind("corvane: " + Path("none.obj") + ": cannot open:", 0), 0u) << missing.err;
 
     // No polygons: said in the file's terms, not the module's, before it runs.
     WriteFile("points.obj", "v 0 0 0\nv 1 0 0\n");
-    Result empty = RunCorvane(With({Path("points.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q"}));
+    Result empty = RunProgram(With({Path("points.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q"}));
     EXPECT_EQ(empty.status, 1);
     EXPECT_EQ(empty.err, "corvane: " + Path("points.obj") + " has no polygons; there is nothing to chamfer\n");
     EXPECT_FALSE(Exists(Path("out.obj")));
@@ -472,33 +466,33 @@ TEST_F(Cli, OutputIsReplacedWholeAndNeverTheInput)
     WriteFile("out.obj", "old\n");
 
     // An existing output is replaced, with no temporary file left beside it.
-    Result r = RunCorvane(With({Path("in.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q"}));
+    Result r = RunProgram(With({Path("in.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q"}));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Slurp(Path("out.obj")).rfind("v -0.75 -0.75 -1\n", 0), 0u);
     EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"cfg", "in.obj", "out.obj"}));
 
     // The input itself, under any spelling, only with --force.
     for (std::string same : {Path("in.obj"), dir + "/./in.obj"}) {
-        Result refused = RunCorvane(With({Path("in.obj"), "-o", same, "--size", "0.25", "-q"}));
+        Result refused = RunProgram(With({Path("in.obj"), "-o", same, "--size", "0.25", "-q"}));
         EXPECT_EQ(refused.status, 2) << same;
         EXPECT_NE(refused.err.find("refusing to overwrite the input file"), std::string::npos) << refused.err;
         EXPECT_EQ(Slurp(Path("in.obj")), cube);
     }
-    Result forced = RunCorvane(With({Path("in.obj"), "-o", Path("in.obj"), "--size", "0.25", "-q", "--force"}));
+    Result forced = RunProgram(With({Path("in.obj"), "-o", Path("in.obj"), "--size", "0.25", "-q", "--force"}));
     EXPECT_EQ(forced.status, 0) << forced.err;
     EXPECT_EQ(Slurp(Path("in.obj")), Slurp(Path("out.obj")));
 
     // A folder that does not exist, or a folder as the output.
-    Result nofolder = RunCorvane(With({Example("cube.obj"), "-o", Path("no/out.obj"), "--size", "0.25"}));
+    Result nofolder = RunProgram(With({Example("cube.obj"), "-o", Path("no/out.obj"), "--size", "0.25"}));
     EXPECT_EQ(nofolder.status, 2);
     EXPECT_NE(nofolder.err.find("does not exist"), std::string::npos) << nofolder.err;
-    Result folder = RunCorvane(With({Example("cube.obj"), "-o", dir, "--size", "0.25"}));
+    Result folder = RunProgram(With({Example("cube.obj"), "-o", dir, "--size", "0.25"}));
     EXPECT_EQ(folder.status, 2);
     EXPECT_NE(folder.err.find("it is a folder"), std::string::npos) << folder.err;
 
     // A pipe is refused before the run, and stays a pipe.
     ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
-    Result pipe = RunCorvane(With({Example("cube.obj"), "-o", Path("pipe"), "--size", "0.25"}));
+    Result pipe = RunProgram(With({Example("cube.obj"), "-o", Path("pipe"), "--size", "0.25"}));
     EXPECT_EQ(pipe.status, 2);
     EXPECT_EQ(pipe.err, "corvane: cannot write " + Path("pipe") +
                             ": is not a regular file (a device, pipe or socket); it is not replaced\n");
@@ -525,13 +519,13 @@ TEST_F(Cli, ModuleThatIsMissingOrForeign)
         {tests + "cli_foreign_module_2.p", ": no MeshDataEdit server named \"QX_Corvane\""},
     };
     for (const Case &c : cases) {
-        Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugin", c.plugin}));
+        Result r = RunProgram(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugin", c.plugin}));
         EXPECT_EQ(r.status, 2) << c.plugin << "\n" << r.err;
         EXPECT_EQ(r.err.rfind("corvane: " + c.plugin + c.says, 0), 0u) << r.err;
         EXPECT_FALSE(Exists(Path("out.obj")));
     }
     // The real module named explicitly works as the one beside the program.
-    Result ok = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q", "--plugin",
+    Result ok = RunProgram(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q", "--plugin",
                           BuildDir() + "/Corvane.p"}));
     EXPECT_EQ(ok.status, 0) << ok.err;
 }
@@ -541,11 +535,11 @@ TEST_F(Cli, SavedOptionsAndRunsThatChamferNothingAreSaid)
     // The README's order: the cylinder run saves lt 120; the grid after it
     // without options chamfers nothing, and says where the options came from
     // and why nothing was done.
-    Result cylinder = RunCorvane(With({Example("cylinder.obj"), "-o", Path("c.obj"), "--size", "0.1", "--angle-mode",
+    Result cylinder = RunProgram(With({Example("cylinder.obj"), "-o", Path("c.obj"), "--size", "0.1", "--angle-mode",
                                        "lt", "--limit-angle", "120"}));
     ASSERT_EQ(cylinder.status, 0) << cylinder.err;
     EXPECT_EQ(cylinder.err, "");
-    Result grid = RunCorvane(With({Example("lgrid.obj"), "-o", Path("g.obj")}));
+    Result grid = RunProgram(With({Example("lgrid.obj"), "-o", Path("g.obj")}));
     ASSERT_EQ(grid.status, 0) << grid.err;
     EXPECT_EQ(grid.err, "corvane: note: size 0.1, angle mode lt, limit angle 120 from the settings file " + cfg +
                             "/Corvane.cfg (an earlier run's; give them on the command line to change them)\n"
@@ -559,7 +553,7 @@ TEST_F(Cli, SavedOptionsAndRunsThatChamferNothingAreSaid)
     // A fresh settings folder and no --size: the module's default size 1 on
     // the 2-unit cube, past its safe size 0.9; the warning says whose size it
     // is and what to give instead.
-    Result fresh = RunCorvane({Example("cube.obj"), "-o", Path("d.obj"), "--plugins-dir", dir + "/fresh"});
+    Result fresh = RunProgram({Example("cube.obj"), "-o", Path("d.obj"), "--plugins-dir", dir + "/fresh"});
     ASSERT_EQ(fresh.status, 0) << fresh.err;
     EXPECT_EQ(fresh.err, "corvane: warning: the bevel size 1 is at or above the safe size 0.9, past which the result "
                          "may hold polygons other tools refuse; the size 1 is the module's default, as no --size was "
@@ -583,7 +577,7 @@ TEST_F(Cli, GuardsBeforeTheRun)
     for (const Case &c : refused) {
         std::vector<std::string> args = {Example("cube.obj"), "-o", Path("out.obj")};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        Result r = RunCorvane(With(args));
+        Result r = RunProgram(With(args));
         EXPECT_EQ(r.status, 2) << c.args.back();
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(Slurp(Path("out.obj")), "old\n") << c.args.back();
@@ -591,25 +585,25 @@ TEST_F(Cli, GuardsBeforeTheRun)
     // The angle mode in any case, as the viewer shows it; a material library
     // read is written back.
     WriteFile("lib.obj", "mtllib cube.mtl\n" + Slurp(Example("cube.obj")));
-    Result lib = RunCorvane(With({Path("lib.obj"), "-o", Path("lib-out.obj"), "--size", "0.1", "--angle-mode", "LT",
+    Result lib = RunProgram(With({Path("lib.obj"), "-o", Path("lib-out.obj"), "--size", "0.1", "--angle-mode", "LT",
                                   "--limit-angle", "100"}));
     EXPECT_NE(lib.out.find("angle mode lt, limit angle 100)"), std::string::npos) << lib.err;
     EXPECT_EQ(Slurp(Path("lib-out.obj")).rfind("mtllib cube.mtl\nv ", 0), 0u);
 
     // The viewer takes the --force its refusal names.
-    Result view = RunCorvane({"view", Example("cube.obj"), "-o", Example("cube.obj")});
+    Result view = RunProgram({"view", Example("cube.obj"), "-o", Example("cube.obj")});
     EXPECT_EQ(view.status, 2);
     EXPECT_NE(view.err.find("(use --force to allow it)"), std::string::npos) << view.err;
-    Result viewHelp = RunCorvane({"view", "--help"});
+    Result viewHelp = RunProgram({"view", "--help"});
     EXPECT_NE(viewHelp.out.find("--force"), std::string::npos) << viewHelp.out;
 }
 
 TEST_F(Cli, UsageVersionAndHelp)
 {
-    Result version = RunCorvane({"--version"});
+    Result version = RunProgram({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "corvane 2.14\n");
-    Result help = RunCorvane({"--help"});
+    Result help = RunProgram({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Examples:\n  corvane examples/cube.obj -o out/cube.obj"), std::string::npos);
     EXPECT_NE(help.out.find("\ncorvane view INPUT serves a page"), std::string::npos) << help.out;
@@ -624,7 +618,7 @@ TEST_F(Cli, UsageVersionAndHelp)
         {Example("cube.obj"), "-o", Path("o.obj"), "--no-such-option"},
     };
     for (const auto &args : bad) {
-        Result r = RunCorvane(args);
+        Result r = RunProgram(args);
         EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args.back());
         EXPECT_EQ(r.err.rfind("corvane: ", 0), 0u) << "in the program's voice\n" << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -638,10 +632,10 @@ TEST_F(Cli, LimitAngleOf180KeepsTheSettings)
 {
     // The panel's round trip stores 180 a little above it; the next run must
     // still find size 0.3 and the GT mode.
-    Result first = RunCorvane(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.3", "--angle-mode", "gt",
+    Result first = RunProgram(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.3", "--angle-mode", "gt",
                                     "--limit-angle", "180", "-q"}));
     ASSERT_EQ(first.status, 0) << first.err;
-    Result second = RunCorvane(With({Example("cube.obj"), "-o", Path("b.obj"), "-q"}));
+    Result second = RunProgram(With({Example("cube.obj"), "-o", Path("b.obj"), "-q"}));
     ASSERT_EQ(second.status, 0) << second.err;
     Settings s = ReadSettings(cfg);
     EXPECT_EQ(s.bevelSize, 0.3);
@@ -654,7 +648,7 @@ TEST_F(Cli, OptionsPersistThroughTheSettingsFile)
     // The first run creates the settings folder and saves what the panel
     // confirmed; the angle went into the panel in radians and came back.
     std::string nested = dir + "/a/b";
-    Result first = RunCorvane({Example("cylinder.obj"), "-o", Path("first.obj"), "--size", "0.125", "--angle-mode", "lt",
+    Result first = RunProgram({Example("cylinder.obj"), "-o", Path("first.obj"), "--size", "0.125", "--angle-mode", "lt",
                         "--limit-angle", "120", "-q", "--plugins-dir", nested});
     ASSERT_EQ(first.status, 0) << first.err;
     Settings s = ReadSettings(nested);
@@ -666,12 +660,12 @@ TEST_F(Cli, OptionsPersistThroughTheSettingsFile)
 
     // Without options and without a terminal the loaded values are confirmed
     // as they stand: the same output as the first run.
-    Result second = RunCorvane({Example("cylinder.obj"), "-o", Path("second.obj"), "-q", "--plugins-dir", nested});
+    Result second = RunProgram({Example("cylinder.obj"), "-o", Path("second.obj"), "-q", "--plugins-dir", nested});
     ASSERT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(Slurp(Path("first.obj")), Slurp(Path("second.obj")));
 
     // One option replaces one value; the others stay as loaded.
-    Result third = RunCorvane({Example("cylinder.obj"), "-o", Path("third.obj"), "-q", "--plugins-dir", nested,
+    Result third = RunProgram({Example("cylinder.obj"), "-o", Path("third.obj"), "-q", "--plugins-dir", nested,
                         "--angle-mode", "disable"});
     ASSERT_EQ(third.status, 0) << third.err;
     Settings t = ReadSettings(nested);
@@ -679,7 +673,7 @@ TEST_F(Cli, OptionsPersistThroughTheSettingsFile)
     EXPECT_EQ(t.angleMode, 0);
 
     // The default folder follows XDG_CONFIG_HOME.
-    Result xdg = RunCorvane({Example("cube.obj"), "-o", Path("x.obj"), "--size", "0.5", "-q"},
+    Result xdg = RunProgram({Example("cube.obj"), "-o", Path("x.obj"), "--size", "0.5", "-q"},
                      {"XDG_CONFIG_HOME=" + dir + "/xdg"});
     ASSERT_EQ(xdg.status, 0) << xdg.err;
     EXPECT_EQ(ReadSettings(dir + "/xdg/corvane").bevelSize, 0.5);
@@ -784,7 +778,7 @@ TEST_F(Cli, TerminalPanelShowsDefaultsAndTakesTypedValues)
     EXPECT_EQ(run.Finish(), 0) << run.seen;
 
     // The typed size was used and saved; the kept values are the loaded ones.
-    Result same = RunCorvane(With({Example("cube.obj"), "-o", Path("given.obj"), "--size", "0.25", "-q"}));
+    Result same = RunProgram(With({Example("cube.obj"), "-o", Path("given.obj"), "--size", "0.25", "-q"}));
     ASSERT_EQ(same.status, 0);
     EXPECT_EQ(Slurp(Path("typed.obj")), Slurp(Path("given.obj")));
     Settings s = ReadSettings(cfg);
@@ -810,7 +804,7 @@ TEST_F(Cli, TerminalPanelShowsDefaultsAndTakesTypedValues)
 
 TEST_F(Cli, TerminalPanelCancelChangesNothing)
 {
-    Result seed = RunCorvane(With({Example("cube.obj"), "-o", Path("seed.obj"), "--size", "0.5", "-q"}));
+    Result seed = RunProgram(With({Example("cube.obj"), "-o", Path("seed.obj"), "--size", "0.5", "-q"}));
     ASSERT_EQ(seed.status, 0);
     std::string saved = Slurp(cfg + "/Corvane.cfg");
 

@@ -34,13 +34,6 @@
 
 namespace {
 
-// Runs corvane with stdin from /dev/null and stdout and stderr on pipes;
-// `fileLimit` > 0 caps the size of any file it writes (see RunProgram).
-Result RunCorvane(const std::vector<std::string> &args, rlim_t fileLimit = 0)
-{
-    return RunProgram(args, {}, fileLimit);
-}
-
 std::string Bytes(std::initializer_list<int> list)
 {
     std::string s;
@@ -133,7 +126,7 @@ TEST_F(CliHostile, MalformedFilesNameTheLineAndWriteNothing)
     };
     for (const Case &c : cases) {
         WriteFile(c.name, c.text);
-        Result r = RunCorvane(With({Path(c.name), "-o", Path("out.obj"), "--size", "0.25"}));
+        Result r = RunProgram(With({Path(c.name), "-o", Path("out.obj"), "--size", "0.25"}));
         ExpectRefused(r, 1, Path(c.name) + c.says, c.name);
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name << ": one line\n" << r.err;
         unlink(Path(c.name).c_str());
@@ -158,7 +151,7 @@ TEST_F(CliHostile, FaceNumbersOutOfRange)
     };
     for (const Case &c : cases) {
         WriteFile("in.obj", c.text);
-        Result r = RunCorvane(With({Path("in.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+        Result r = RunProgram(With({Path("in.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
         ExpectRefused(r, 1, c.says, c.text);
     }
 }
@@ -206,7 +199,7 @@ TEST_F(CliHostile, HugeAndEmptyFiles)
     std::string error;
     ASSERT_TRUE(MeshWriteObj(Path("huge.obj"), MakeQuadGrid(200, 90), &error)) << error;
     ASSERT_GT(Slurp(Path("huge.obj")).size(), 500000u);
-    Result huge = RunCorvane(With({Path("huge.obj"), "-o", Path("out.obj"), "--size", "0.25",
+    Result huge = RunProgram(With({Path("huge.obj"), "-o", Path("out.obj"), "--size", "0.25",
                                    "--plugin", BuildDir() + "/Corvane.p"}));
     ExpectRefused(huge, 1,
                   "corvane: the module says: The background object has more than 65536 polygon corners, more "
@@ -216,25 +209,25 @@ TEST_F(CliHostile, HugeAndEmptyFiles)
               std::string::npos)
         << huge.err;
     EXPECT_NE(huge.err.find("out.obj not written"), std::string::npos) << huge.err;
-    Result taken = RunCorvane(With({Path("huge.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    Result taken = RunProgram(With({Path("huge.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
     EXPECT_EQ(taken.status, 0) << taken.err;
     EXPECT_TRUE(Exists(Path("out.obj")));
     std::remove(Path("out.obj").c_str());
 
     // One line of ten million digits: a number past the largest double.
     WriteFile("long.obj", "v 1 2 " + std::string(10000000, '7') + "\n");
-    Result longLine = RunCorvane(With({Path("long.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    Result longLine = RunProgram(With({Path("long.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
     ExpectRefused(longLine, 1, Path("long.obj") + ":1: not a number: '777", "ten million digits");
     EXPECT_LT(longLine.err.size(), 10100000u);
 
     for (const char *name : {"empty.obj", "comments.obj"}) {
         WriteFile(name, std::string(name) == "empty.obj" ? "" : "# nothing\n\n   \n");
-        Result r = RunCorvane(With({Path(name), "-o", Path("out.obj"), "--size", "0.25"}));
+        Result r = RunProgram(With({Path(name), "-o", Path("out.obj"), "--size", "0.25"}));
         ExpectRefused(r, 1, Path(name) + " has no polygons; there is nothing to chamfer", name);
     }
     // A device is no mesh file: /dev/zero would be read until memory ran out.
     for (const char *device : {"/dev/null", "/dev/zero"}) {
-        Result r = RunCorvane(With({device, "-o", Path("out.obj"), "--size", "0.25", "--input-format", "ply"}));
+        Result r = RunProgram(With({device, "-o", Path("out.obj"), "--size", "0.25", "--input-format", "ply"}));
         ExpectRefused(r, 1, std::string(device) + ": is not a regular file or a pipe", device);
     }
     // A pipe is read as it comes, its writer waited for.
@@ -244,12 +237,12 @@ TEST_F(CliHostile, HugeAndEmptyFiles)
         std::ofstream(Path("pipe.obj")) << Slurp(Example("cube.obj"));
         _exit(0);
     }
-    Result piped = RunCorvane(With({Path("pipe.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
+    Result piped = RunProgram(With({Path("pipe.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
     waitpid(writer, nullptr, 0);
     EXPECT_EQ(piped.status, 0) << piped.err;
     unlink(Path("pipe.obj").c_str());
     unlink(Path("out.obj").c_str());
-    Result folder = RunCorvane(With({dir, "-o", Path("out.obj"), "--size", "0.25"}));
+    Result folder = RunProgram(With({dir, "-o", Path("out.obj"), "--size", "0.25"}));
     ExpectRefused(folder, 1, "is a folder, not a mesh file", "a folder");
 }
 
@@ -258,7 +251,7 @@ TEST_F(CliHostile, HugeAndEmptyFiles)
 TEST_F(CliHostile, OneAndTwoPointFaces)
 {
     WriteFile("deg.obj", Slurp(Example("cube.obj")) + "f 1\nf 1 2\nf 3 3\n");
-    Result r = RunCorvane({Path("deg.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugins-dir", cfg});
+    Result r = RunProgram({Path("deg.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugins-dir", cfg});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("3 polygon(s) of fewer than 3 points are left out"), std::string::npos) << r.err;
     MeshData out;
@@ -270,11 +263,11 @@ TEST_F(CliHostile, OneAndTwoPointFaces)
 
     // The cube's faces are 1 to 6: 7 is the one-point face, 8 the two-point.
     for (const char *sel : {"1,7", "8,1", "7,8"}) {
-        Result s = RunCorvane(With({Path("deg.obj"), "-o", Path("out.obj"), "--size", "0.25", "--select", sel}));
+        Result s = RunProgram(With({Path("deg.obj"), "-o", Path("out.obj"), "--size", "0.25", "--select", sel}));
         ExpectRefused(s, 1, "must share an edge", sel);
     }
     // The edge 1-2 is held by two cube faces and by the two-point face.
-    Result e = RunCorvane(With({Path("deg.obj"), "-o", Path("out.obj"), "--size", "0.25", "--edge", "1,2"}));
+    Result e = RunProgram(With({Path("deg.obj"), "-o", Path("out.obj"), "--size", "0.25", "--edge", "1,2"}));
     ExpectRefused(e, 2, "--edge 1,2: the edge is shared by 3 polygon(s), not 2", "edge 1,2");
 }
 
@@ -354,7 +347,7 @@ TEST_F(CliHostile, SmallFilesThatAskForMuchAreRefusedWithinTheirMemory)
     };
     for (const auto &c : cases) {
         WriteFile(c.file, c.bytes);
-        Result r = RunCorvane(With({Path(c.file), "-o", Path("out.obj"), "--size", "0.01"}));
+        Result r = RunProgram(With({Path(c.file), "-o", Path("out.obj"), "--size", "0.01"}));
         ExpectRefused(r, 1, c.says, c.file);
         const long boundKb = (long)(64 * c.bytes.size() / 1024) + 64 * 1024;
         EXPECT_LT(r.peakKb, boundKb) << c.file << ": peak memory past 64 times the file and 64 MiB";
@@ -374,10 +367,10 @@ TEST_F(CliHostile, MaxCornersHoldsEveryFormat)
         // STL and glTF hold the cube as 12 triangles: 36 corners
         const bool triangles = std::string(ext) != "obj" && std::string(ext) != "ply" && std::string(ext) != "off";
         const int corners = triangles ? 36 : 24;
-        Result over = RunCorvane(With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners",
+        Result over = RunProgram(With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners",
                                        std::to_string(corners - 1)}));
         ExpectRefused(over, 1, "more than the " + std::to_string(corners - 1) + " polygon corners a file may make", ext);
-        Result fits = RunCorvane(With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners",
+        Result fits = RunProgram(With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners",
                                        std::to_string(corners)}));
         EXPECT_EQ(fits.status, 0) << ext << ": " << fits.err;
         unlink(Path("out.obj").c_str());
@@ -391,7 +384,7 @@ TEST_F(CliHostile, GltfBufferFilePastTheBudgetIsNotRead)
     WriteFile("big.gltf", R"({"asset":{"version":"2.0"},"buffers":[{"uri":"big.bin","byteLength":48}]})");
     WriteFile("big.bin", "");
     ASSERT_EQ(truncate(Path("big.bin").c_str(), 200 << 20), 0);   // sparse: no disk taken
-    Result r = RunCorvane(With({Path("big.gltf"), "-o", Path("out.obj"), "--size", "0.1", "--max-corners", "1000"}));
+    Result r = RunProgram(With({Path("big.gltf"), "-o", Path("out.obj"), "--size", "0.1", "--max-corners", "1000"}));
     ExpectRefused(r, 1, "big.bin (209715200 bytes) is larger than", "a 200 MB buffer file");
     EXPECT_LT(r.peakKb, 100 * 1024) << "the file was read";
 }
@@ -407,7 +400,7 @@ TEST_F(CliHostile, PlyElementWithALongNameReadsInLinearTime)
     bytes += std::string(100000, '\1');
     WriteFile("long.ply", bytes);
     const auto start = std::chrono::steady_clock::now();
-    Result r = RunCorvane(With({Path("long.ply"), "-o", Path("out.obj"), "--size", "0.1"}));
+    Result r = RunProgram(With({Path("long.ply"), "-o", Path("out.obj"), "--size", "0.1"}));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_LT(seconds, 5.0) << "quadratic in the element's name";
@@ -443,12 +436,12 @@ TEST_F(CliHostile, SelectionsThatNameNothingOrSomethingOdd)
         {"--select", "1,2", 1, "must share an edge"},
     };
     for (const Case &c : cases) {
-        Result r = RunCorvane(
+        Result r = RunProgram(
             With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", c.option, c.value}));
         ExpectRefused(r, c.status, c.says, std::string(c.option) + " '" + c.value + "'");
     }
     WriteFile("same.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nf 1 2 3\nf 1 2 4\n");
-    Result same = RunCorvane(With({Path("same.obj"), "-o", Path("out.obj"), "--size", "0.25", "--edge", "1,2"}));
+    Result same = RunProgram(With({Path("same.obj"), "-o", Path("out.obj"), "--size", "0.25", "--edge", "1,2"}));
     ExpectRefused(same, 1, "must share an edge", "same direction");
 }
 
@@ -456,11 +449,11 @@ TEST_F(CliHostile, BevelSizesThatAreNoNumbers)
 {
     // Refused before the module runs, as a usage error, like a negative size.
     for (const char *size : {"nan", "inf", "1e999", "-inf"}) {
-        Result r = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", size}));
+        Result r = RunProgram(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", size}));
         ExpectRefused(r, 2, "corvane: the bevel size must be a finite number, not ", size);
     }
     // One that makes the points overflow.
-    Result over = RunCorvane(With({Example("cylinder.obj"), "-o", Path("out.obj"), "--size", "1.7e308"}));
+    Result over = RunProgram(With({Example("cylinder.obj"), "-o", Path("out.obj"), "--size", "1.7e308"}));
     ExpectRefused(over, 1, "too large or not finite", "1.7e308");
 }
 
@@ -469,7 +462,7 @@ TEST_F(CliHostile, BevelSizesThatAreNoNumbers)
 TEST_F(CliHostile, OutputFolderThatCannotBeWritten)
 {
     WriteFile("file", "x");
-    Result inFile = RunCorvane(With({Example("cube.obj"), "-o", Path("file/out.obj"), "--size", "0.25"}));
+    Result inFile = RunProgram(With({Example("cube.obj"), "-o", Path("file/out.obj"), "--size", "0.25"}));
     ExpectRefused(inFile, 2, "does not exist", "a file as the folder");
 
     // Read-only: a read-only file system (root writes anywhere else), or a
@@ -481,7 +474,7 @@ TEST_F(CliHostile, OutputFolderThatCannotBeWritten)
     } else {
         mkdir(Path("ro").c_str(), 0555);
     }
-    Result ro = RunCorvane(With({Example("cube.obj"), "-o", Path("ro/out.obj"), "--size", "0.25"}));
+    Result ro = RunProgram(With({Example("cube.obj"), "-o", Path("ro/out.obj"), "--size", "0.25"}));
     EXPECT_EQ(ro.status, 1) << ro.err;
     EXPECT_NE(ro.err.find("ro/out.obj: cannot create a temporary file in"), std::string::npos) << ro.err;
     EXPECT_TRUE(ListDir(Path("ro")).empty());
@@ -495,14 +488,14 @@ TEST_F(CliHostile, OutputsThatAreNotWhatTheySeem)
 {
     WriteFile("suid.obj", "old\n");
     ASSERT_EQ(chmod(Path("suid.obj").c_str(), 06755), 0);
-    Result suid = RunCorvane(With({Example("cube.obj"), "-o", Path("suid.obj"), "--size", "0.1"}));
+    Result suid = RunProgram(With({Example("cube.obj"), "-o", Path("suid.obj"), "--size", "0.1"}));
     EXPECT_EQ(suid.status, 0) << suid.err;
     struct stat st;
     ASSERT_EQ(stat(Path("suid.obj").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
 
     const std::string longName = std::string(251, 'l') + ".obj";
-    Result longer = RunCorvane(With({Example("cube.obj"), "-o", Path(longName), "--size", "0.1"}));
+    Result longer = RunProgram(With({Example("cube.obj"), "-o", Path(longName), "--size", "0.1"}));
     EXPECT_EQ(longer.status, 0) << longer.err;
     EXPECT_TRUE(Exists(Path(longName)));
 
@@ -513,12 +506,12 @@ TEST_F(CliHostile, OutputsThatAreNotWhatTheySeem)
     ASSERT_EQ(chmod(Path("shared").c_str(), 01777), 0);
     ASSERT_EQ(symlink(Path("victim.obj").c_str(), Path("shared/planted.obj").c_str()), 0);
     ASSERT_EQ(lchown(Path("shared/planted.obj").c_str(), 65534, 65534), 0);
-    Result planted = RunCorvane(With({Example("cube.obj"), "-o", Path("shared/planted.obj"), "--size", "0.1"}));
+    Result planted = RunProgram(With({Example("cube.obj"), "-o", Path("shared/planted.obj"), "--size", "0.1"}));
     EXPECT_NE(planted.status, 0);
     EXPECT_NE(planted.err.find("belongs to another user; it is not followed"), std::string::npos) << planted.err;
     EXPECT_EQ(Slurp(Path("victim.obj")), "root's\n");
     ASSERT_EQ(lchown(Path("shared/planted.obj").c_str(), 0, 0), 0);
-    Result ours = RunCorvane(With({Example("cube.obj"), "-o", Path("shared/planted.obj"), "--size", "0.1"}));
+    Result ours = RunProgram(With({Example("cube.obj"), "-o", Path("shared/planted.obj"), "--size", "0.1"}));
     EXPECT_EQ(ours.status, 0) << ours.err;
     EXPECT_NE(Slurp(Path("victim.obj")), "root's\n") << "a link of our own is written through";
 }
@@ -541,7 +534,7 @@ TEST_F(CliHostile, FullDiskLeavesTheOldOutputUntouched)
         fileLimit = 16 * 1024;
     }
     // The torus's result is about 40 KiB of text.
-    Result r = RunCorvane(With({Example("torus.obj"), "-o", out, "--size", "0.1"}), fileLimit);
+    Result r = RunProgram(With({Example("torus.obj"), "-o", out, "--size", "0.1"}), {}, fileLimit);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("out.obj: cannot write: "), std::string::npos) << r.err;
     EXPECT_EQ(Slurp(out), old);
@@ -554,7 +547,7 @@ TEST_F(CliHostile, SettingsFolderThatCannotBeMade)
 {
     WriteFile("file", "x");
     // Not quiet: the note says the options are not kept; the run goes on.
-    Result r = RunCorvane({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugins-dir",
+    Result r = RunProgram({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugins-dir",
                            Path("file/cfg")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("cannot create the settings folder " + Path("file/cfg") +
@@ -568,13 +561,13 @@ TEST_F(CliHostile, SettingsFolderThatCannotBeMade)
     // written over (or not) without a word.
     mkdir(cfg.c_str(), 0755);
     mkdir((cfg + "/Corvane.cfg").c_str(), 0755);
-    Result folder = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj")}));
+    Result folder = RunProgram(With({Example("cube.obj"), "-o", Path("out.obj")}));
     EXPECT_EQ(folder.status, 0) << folder.err;
     EXPECT_TRUE(Exists(Path("out.obj")));
     unlink(Path("out.obj").c_str());
     rmdir((cfg + "/Corvane.cfg").c_str());
     std::ofstream(cfg + "/Corvane.cfg", std::ios::binary) << std::string(32, '\xff');
-    Result garbage = RunCorvane(With({Example("cube.obj"), "-o", Path("out.obj")}));
+    Result garbage = RunProgram(With({Example("cube.obj"), "-o", Path("out.obj")}));
     EXPECT_EQ(garbage.status, 0) << garbage.err;
     EXPECT_EQ(Slurp(cfg + "/Corvane.cfg").substr(0, 4), Bytes({0xd2, 0, 0, 0})) << "saved anew";
 
@@ -582,7 +575,7 @@ TEST_F(CliHostile, SettingsFolderThatCannotBeMade)
     std::string deep = dir;
     while (deep.size() < 300)
         deep += "/abcdefghijklmnopqrstuvwxyz";
-    Result tooLong = RunCorvane({Example("cube.obj"), "-o", Path("out2.obj"), "--size", "0.25", "--plugins-dir", deep});
+    Result tooLong = RunProgram({Example("cube.obj"), "-o", Path("out2.obj"), "--size", "0.25", "--plugins-dir", deep});
     EXPECT_EQ(tooLong.status, 0) << tooLong.err;
     EXPECT_NE(tooLong.err.find("is too long for the module; options will not be kept"), std::string::npos)
         << tooLong.err;

@@ -1,17 +1,17 @@
 // Differential tests: the module with its indexed passes (Corvane.p) against
-// the module built with the literal passes (CorvaneLiteral.p, from
-// tests/reference). Both are loaded like a host loads them and run on
+// the module built with the oracle's passes (CorvaneLiteral.p, from
+// tests/reference, written again from what each pass must produce). Both are loaded like a host loads them and run on
 // identical emulated hosts with identical scripts; everything the host
 // records must come out the same bit for bit: the points created (ids and
 // positions), the polygons created and removed (point lists, surface names),
 // the messages, the monitors (titles, totals, steps, aborts) and the final
 // state of every point and polygon. Only the counts of pointInfo and
 // polyInfo calls may differ: the indexes ask the host once where the
-// literal scans ask again and again.
+// oracle's scans ask again and again.
 //
 // Single passes are also compared on inputs no activation produces: the weld
 // on point clouds built about its tolerance, the LineInfo pass on arbitrary
-// record arrays. There the literal passes are linked in under Ref names.
+// record arrays. There the oracle's passes are linked in under Ref names.
 //
 // The default run takes a few seconds. CORVANE_DIFF_RUNS=N runs N random
 // cases of each kind instead of the default numbers; CORVANE_DIFF_SEED picks
@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "hostapi/angles.h"
 #include "host/loader.h"
 #include "meshgen/meshgen.h"
 #include "meshio/meshio.h"
@@ -47,7 +48,6 @@
 
 namespace {
 
-const double kDegToRad = 0.017453292519943278;
 
 // ---- the two modules ------------------------------------------------------
 
@@ -170,7 +170,7 @@ std::string RunCase(const LoadedModule &module, const Case &c)
     host->script.noDirectoryService = true;  // no settings file: the script sets every option
     host->script.bevelSize = c.bevel;
     host->script.angleMode = c.angleMode;
-    host->script.limitAngleRad = c.limitDeg * kDegToRad;
+    host->script.limitAngleRad = c.limitDeg * kRadiansPerDegree;
     host->script.abortMonitor = c.abortMonitor;
     host->script.abortStep = c.abortStep;
     host->script.monitorCreateFails = c.monitorCreateFails;

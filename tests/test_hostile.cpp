@@ -47,15 +47,6 @@ std::vector<std::string> FilesIn(const std::string &dir)
     return out;
 }
 
-std::vector<uint8_t> Slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    std::string text = s.str();
-    return std::vector<uint8_t>(text.begin(), text.end());
-}
-
 MeshData Selected(MeshData mesh, int a, int b)
 {
     mesh.polySelected[(size_t)a] = 1;
@@ -335,8 +326,8 @@ TEST_F(Hostile, FuzzRegressionsAndSeedsRunCleanlyWithinASecond)
     std::vector<std::string> seeds = FilesIn(std::string(CORVANE_SOURCE_DIR) + "/fuzz/corpus/activate");
     files.insert(files.end(), seeds.begin(), seeds.end());
     for (const std::string &path : files) {
-        std::vector<uint8_t> bytes = Slurp(path);
-        RunResult r = fuzzin::RunAndCheck(bytes.data(), bytes.size(), dir, 1.0);
+        const std::string bytes = Slurp(path);
+        RunResult r = fuzzin::RunAndCheck(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(), dir, 1.0);
         EXPECT_EQ(r.fault, "") << path << " (" << r.seconds << " s)";
     }
 }

@@ -19,8 +19,8 @@ namespace {
 TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
 {
     const double shares[] = {0.25, 0.5, 0.9, 1.0};
-    int runs = 0;
     for (const NamedMesh &m : ValiditySet()) {
+        int pairs = 0;
         const double safe = MeshSafeBevelSize(m.mesh);
         ASSERT_TRUE(std::isfinite(safe)) << m.name;
         std::map<std::pair<int, int>, int> holder;
@@ -33,17 +33,18 @@ TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
             auto across = holder.find({e.first.second, e.first.first});
             if (across == holder.end() || across->second <= e.second)
                 continue;
+            ++pairs;
             for (double share : shares) {
                 const MeshData out =
                     RunPairMode(m.mesh, e.second, across->second, share * safe);
-                ++runs;
                 EXPECT_EQ(MeshValidityFault(out, m.closed), "")
                     << m.name << ", pair " << e.second << "/" << across->second << " at "
                     << share << " of the safe size";
             }
         }
+        // A mesh whose edges the scan above misses would pass unseen.
+        EXPECT_GT(pairs, 0) << m.name << ": no shared edge was chamfered";
     }
-    EXPECT_EQ(runs, 5296);
 }
 
 TEST(PairValidity, AStripOfOnePairCappedFlatAtBothEnds)

@@ -12,9 +12,10 @@
 
 #include <stb/stb_easy_font.h>
 
+#include "hostapi/angles.h"
+
 namespace {
 
-const double kDegToRad = 0.017453292519943278;
 const double kAmbient = 0.3;
 const double kDiffuse = 0.7;
 const double kOutlineDarken = 0.5;
@@ -57,8 +58,8 @@ struct ScreenPoint {
 // elevation, so straight-down and straight-up views stay well defined.
 Camera CameraAxes(double azimuthDeg, double elevationDeg)
 {
-    const double az = azimuthDeg * kDegToRad;
-    const double el = elevationDeg * kDegToRad;
+    const double az = azimuthDeg * kRadiansPerDegree;
+    const double el = elevationDeg * kRadiansPerDegree;
     Camera cam;
     cam.toward = Vec{std::cos(el) * std::sin(az), std::sin(el), std::cos(el) * std::cos(az)};
     cam.right = Vec{std::cos(az), 0.0, -std::sin(az)};

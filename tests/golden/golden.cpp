@@ -25,13 +25,13 @@
 #include <vector>
 
 #include "host/host.h"
+#include "hostapi/angles.h"
 #include "host/loader.h"
 #include "meshgen/meshgen.h"
 #include "vecmath/vecmath.h"
 
 namespace {
 
-const double kDegToRad = 0.017453292519943278;
 
 std::string Num(double v)
 {
@@ -113,7 +113,7 @@ void RunCase(FILE *out, HostActivateFunc *activate, void *serverData, GoldenCase
     host->script.noDirectoryService = true; // no settings file: the script sets every option
     host->script.bevelSize = c.bevel;
     host->script.angleMode = c.angleMode;
-    host->script.limitAngleRad = c.limitDeg * kDegToRad;
+    host->script.limitAngleRad = c.limitDeg * kRadiansPerDegree;
     if (c.lineMode) {
         c.mesh.polySelected.assign(MeshPolyCount(c.mesh), 0);
         c.mesh.polySelected[c.first] = 1;
