@@ -59,9 +59,9 @@ ModuleSlot &Slot()
     return *slot;
 }
 
-PyObject *gModuleError = nullptr;
+PyObject *g_moduleError = nullptr;
 // The thread Python runs signal handlers in.
-unsigned long gMainThread = 0;
+unsigned long g_mainThread = 0;
 
 struct PyMessage {
     bool error = false;
@@ -321,9 +321,9 @@ std::string MeshRepr(const PyMesh &mesh)
 
 [[noreturn]] void RaiseModuleError(const std::string &text, py::object result)
 {
-    py::object error = py::reinterpret_borrow<py::object>(gModuleError)(PyText(text));
+    py::object error = py::reinterpret_borrow<py::object>(g_moduleError)(PyText(text));
     error.attr("result") = result;
-    PyErr_SetObject(gModuleError, error.ptr());
+    PyErr_SetObject(g_moduleError, error.ptr());
     throw py::error_already_set();
 }
 
@@ -338,7 +338,7 @@ struct SignalWatch {
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds kInterval{10};
 
-    bool enabled = PyThread_get_thread_ident() == gMainThread;
+    bool enabled = PyThread_get_thread_ident() == g_mainThread;
     Clock::time_point next = Clock::now() + kInterval;
     std::optional<py::error_already_set> raised;
 
@@ -696,11 +696,11 @@ CORVANE_PY_NAMED(EqualOrNot, "bool");
 PYBIND11_MODULE(_corvane, m)
 {
     m.doc() = "Corvane's edge chamfer on meshes held in numpy arrays, run by the real Corvane.p.";
-    gMainThread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
+    g_mainThread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
 
-    gModuleError = PyErr_NewExceptionWithDoc("corvane.ModuleError", PyDoc("ModuleError"), PyExc_RuntimeError,
+    g_moduleError = PyErr_NewExceptionWithDoc("corvane.ModuleError", PyDoc("ModuleError"), PyExc_RuntimeError,
                                              nullptr);
-    m.attr("ModuleError") = py::handle(gModuleError);
+    m.attr("ModuleError") = py::handle(g_moduleError);
 
     // Immutable: a copy is the mesh itself, and pickling (multiprocessing,
     // a distributed scheduler) carries its arrays and surfaces.

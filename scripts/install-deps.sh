@@ -2,7 +2,8 @@
 # Installs what the build and the tests need on a fresh Debian 12 machine.
 # Packages already present are left alone; apt is only consulted when
 # something is missing. Extra package groups: "win32" (cross compiler and
-# wine), "fuzz" (clang and its sanitizer runtimes).
+# wine), "fuzz" (clang and its sanitizer runtimes), "lint" (clang-format and
+# clang-tidy).
 set -euo pipefail
 
 need_i386=0
@@ -28,6 +29,7 @@ for group in "$@"; do
     win32) packages+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 googletest wine wine32:i386)
            need_i386=1 ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    lint) packages+=(clang-format clang-tidy) ;;
     *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

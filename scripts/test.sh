@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds everything with
-# warnings as errors, checks the Windows module under wine, runs the fuzz
-# targets briefly and every test, again in a Release build, then runs every
-# test again in a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# warnings as errors, checks the layout and names of the files that changed,
+# checks the Windows module under wine, runs the fuzz targets briefly and
+# every test, again in a Release build, then runs every test again in a
+# build with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -11,6 +12,9 @@ scripts/install-deps.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
+# The layout and the names of the C++ files the last commit changed (and of
+# edits not yet committed), against .clang-format and .clang-tidy.
+scripts/lint.sh
 # The 32-bit Windows module, its tests under wine, and its golden runs
 # compared byte for byte with this build's.
 scripts/win32.sh build

@@ -29,5 +29,5 @@ __attribute__((visibility("default"))) HostModuleDescriptor _mod_descrip = {
 };
 }
 #else
-extern "C" __attribute__((visibility("default"))) int some_other_library_function(void) { return 1; }
+extern "C" __attribute__((visibility("default"))) int SomeOtherLibraryFunction(void) { return 1; }
 #endif

@@ -22,9 +22,9 @@ namespace {
 
 // ---- store tests: handles only need to be non-null ----------------------
 
-HostMeshEditOp dummyEdit;
-HostMonitorService dummyMonitors;
-HostMessageService dummyMessages;
+HostMeshEditOp g_dummyEdit;
+HostMonitorService g_dummyMonitors;
+HostMessageService g_dummyMessages;
 
 struct ModelFree {
     void operator()(BufModel *m) const { free(m); }
@@ -41,7 +41,7 @@ ModelPtr NewModel()
 struct Store {
     ModelPtr model = NewModel();
     EditContext ctx{};
-    Store() { EXPECT_EQ(InitTestContext(&ctx, model.get(), &dummyEdit, &dummyMonitors, &dummyMessages), 0); }
+    Store() { EXPECT_EQ(InitTestContext(&ctx, model.get(), &g_dummyEdit, &g_dummyMonitors, &g_dummyMessages), 0); }
     ~Store() { BufModelRelease(model.get()); }
     BufModel *operator->() { return model.get(); }
     BufModel *get() { return model.get(); }
@@ -128,19 +128,19 @@ TEST(BufModelStore, InitRefusesMissingHandlesAndEmptiesTables)
     m->refusedAdds = 3;
     EditContext ctx{};
     EXPECT_EQ(BufModelInit(nullptr), -1);
-    EXPECT_EQ(EditContextInit(nullptr, &dummyEdit, &dummyMonitors, &dummyMessages, m.get()), -1);
-    EXPECT_EQ(EditContextInit(&ctx, nullptr, &dummyMonitors, &dummyMessages, m.get()), -1);
-    EXPECT_EQ(EditContextInit(&ctx, &dummyEdit, nullptr, &dummyMessages, m.get()), -1);
-    EXPECT_EQ(EditContextInit(&ctx, &dummyEdit, &dummyMonitors, nullptr, m.get()), -1);
+    EXPECT_EQ(EditContextInit(nullptr, &g_dummyEdit, &g_dummyMonitors, &g_dummyMessages, m.get()), -1);
+    EXPECT_EQ(EditContextInit(&ctx, nullptr, &g_dummyMonitors, &g_dummyMessages, m.get()), -1);
+    EXPECT_EQ(EditContextInit(&ctx, &g_dummyEdit, nullptr, &g_dummyMessages, m.get()), -1);
+    EXPECT_EQ(EditContextInit(&ctx, &g_dummyEdit, &g_dummyMonitors, nullptr, m.get()), -1);
     EXPECT_EQ(m->pointCount, 7) << "a refused init changes nothing";
     EXPECT_EQ(ctx.services.edit, nullptr);
 
-    EXPECT_EQ(InitTestContext(&ctx, m.get(), &dummyEdit, &dummyMonitors, &dummyMessages), 0);
+    EXPECT_EQ(InitTestContext(&ctx, m.get(), &g_dummyEdit, &g_dummyMonitors, &g_dummyMessages), 0);
     EXPECT_EQ(m->pointCount, 0);
     EXPECT_EQ(m->polyCount, 0);
     EXPECT_EQ(m->refusedAdds, 0);
     EXPECT_EQ(m->recordLimit, BUFMODEL_MAX_POINTS) << "the host's limit unless one is set";
-    EXPECT_EQ(ctx.services.edit, &dummyEdit);
+    EXPECT_EQ(ctx.services.edit, &g_dummyEdit);
     EXPECT_EQ(ctx.model, m.get());
     EXPECT_EQ(BufModelGetPoint(m.get(), 0), nullptr);
     EXPECT_EQ(BufModelGetPoint(nullptr, 0), nullptr);

@@ -82,7 +82,7 @@ public:
     }
 };
 
-const ::testing::Environment *const g_env =
+const ::testing::Environment *const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new ModulesEnvironment);
 
 // ---- one activation and what the host recorded -----------------------------
@@ -806,13 +806,13 @@ TEST(Differential, WeldAtAndAroundTheTolerance)
             extra.insert(extra.end(), {p, {0.5, 0.5, 0.5}, q, q, s, {0.3, 0.9, 0.1}, s, p,
                                        {0.1, 0.1, 0.9}});
         }
-        const int base_n = static_cast<int>(mesh.points.size());
+        const int baseN = static_cast<int>(mesh.points.size());
         for (size_t k = 0; k + 2 < extra.size(); k += 3) {
             for (size_t j = 0; j < 3; ++j)
                 mesh.points.push_back(extra[k + j]);
-            MeshPutFace(&mesh, MeshFace{{base_n + static_cast<int>(k),
-                                           base_n + static_cast<int>(k + 1),
-                                           base_n + static_cast<int>(k + 2)},
+            MeshPutFace(&mesh, MeshFace{{baseN + static_cast<int>(k),
+                                           baseN + static_cast<int>(k + 1),
+                                           baseN + static_cast<int>(k + 2)},
                                           "Default", true, false});
         }
         EXPECT_EQ(Compare(WeldOnly("weld factor " + std::to_string(f), mesh)), "");

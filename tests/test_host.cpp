@@ -20,57 +20,57 @@
 
 namespace {
 
-const size_t W = sizeof(void *);
+const size_t kWord = sizeof(void *);
 
 // ---- layout ---------------------------------------------------------------
 
 TEST(HostLayout, RecordsPutEveryNamedFieldAtItsWord)
 {
-    EXPECT_EQ(offsetof(HostPointInfo, pnt), 0 * W);
-    EXPECT_EQ(offsetof(HostPointInfo, position), 4 * W) << "position follows the four leading words";
+    EXPECT_EQ(offsetof(HostPointInfo, pnt), 0 * kWord);
+    EXPECT_EQ(offsetof(HostPointInfo, position), 4 * kWord) << "position follows the four leading words";
 
-    EXPECT_EQ(offsetof(HostPolygonInfo, pol), 0 * W);
-    EXPECT_EQ(offsetof(HostPolygonInfo, flags), 3 * W);
-    EXPECT_EQ(offsetof(HostPolygonInfo, numPnts), 4 * W);
-    EXPECT_EQ(offsetof(HostPolygonInfo, points), 5 * W);
-    EXPECT_EQ(offsetof(HostPolygonInfo, surface), 6 * W);
+    EXPECT_EQ(offsetof(HostPolygonInfo, pol), 0 * kWord);
+    EXPECT_EQ(offsetof(HostPolygonInfo, flags), 3 * kWord);
+    EXPECT_EQ(offsetof(HostPolygonInfo, numPnts), 4 * kWord);
+    EXPECT_EQ(offsetof(HostPolygonInfo, points), 5 * kWord);
+    EXPECT_EQ(offsetof(HostPolygonInfo, surface), 6 * kWord);
 
-    EXPECT_EQ(offsetof(HostMeshEditOp, state), 0 * W);
-    EXPECT_EQ(offsetof(HostMeshEditOp, done), 2 * W);
-    EXPECT_EQ(offsetof(HostMeshEditOp, pointCount), 3 * W);
-    EXPECT_EQ(offsetof(HostMeshEditOp, polyCount), 4 * W);
-    EXPECT_EQ(offsetof(HostMeshEditOp, pointScan), 5 * W);
-    EXPECT_EQ(offsetof(HostMeshEditOp, polyScan), 6 * W);
-    EXPECT_EQ(offsetof(HostMeshEditOp, pointInfo), 7 * W);
-    EXPECT_EQ(offsetof(HostMeshEditOp, polyInfo), 8 * W);
-    EXPECT_EQ(offsetof(HostMeshEditOp, polyNormal), 9 * W);
-    EXPECT_EQ(offsetof(HostMeshEditOp, addPoint), 10 * W);
-    EXPECT_EQ(offsetof(HostMeshEditOp, addFace), 11 * W);
-    EXPECT_EQ(offsetof(HostMeshEditOp, remPoly), 17 * W);
+    EXPECT_EQ(offsetof(HostMeshEditOp, state), 0 * kWord);
+    EXPECT_EQ(offsetof(HostMeshEditOp, done), 2 * kWord);
+    EXPECT_EQ(offsetof(HostMeshEditOp, pointCount), 3 * kWord);
+    EXPECT_EQ(offsetof(HostMeshEditOp, polyCount), 4 * kWord);
+    EXPECT_EQ(offsetof(HostMeshEditOp, pointScan), 5 * kWord);
+    EXPECT_EQ(offsetof(HostMeshEditOp, polyScan), 6 * kWord);
+    EXPECT_EQ(offsetof(HostMeshEditOp, pointInfo), 7 * kWord);
+    EXPECT_EQ(offsetof(HostMeshEditOp, polyInfo), 8 * kWord);
+    EXPECT_EQ(offsetof(HostMeshEditOp, polyNormal), 9 * kWord);
+    EXPECT_EQ(offsetof(HostMeshEditOp, addPoint), 10 * kWord);
+    EXPECT_EQ(offsetof(HostMeshEditOp, addFace), 11 * kWord);
+    EXPECT_EQ(offsetof(HostMeshEditOp, remPoly), 17 * kWord);
 
-    EXPECT_EQ(offsetof(HostMonitor, init), 1 * W);
-    EXPECT_EQ(offsetof(HostMonitor, step), 2 * W);
-    EXPECT_EQ(offsetof(HostMonitor, done), 3 * W);
-    EXPECT_EQ(offsetof(HostMonitorService, destroy), 1 * W);
-    EXPECT_EQ(offsetof(HostMessageService, error), 1 * W);
+    EXPECT_EQ(offsetof(HostMonitor, init), 1 * kWord);
+    EXPECT_EQ(offsetof(HostMonitor, step), 2 * kWord);
+    EXPECT_EQ(offsetof(HostMonitor, done), 3 * kWord);
+    EXPECT_EQ(offsetof(HostMonitorService, destroy), 1 * kWord);
+    EXPECT_EQ(offsetof(HostMessageService, error), 1 * kWord);
 
-    EXPECT_EQ(offsetof(HostPanelService, open), 2 * W);
-    EXPECT_EQ(offsetof(HostPanelService, set), 7 * W);
-    EXPECT_EQ(offsetof(HostPanelService, addControl), 8 * W);
-    EXPECT_EQ(offsetof(HostPanelService, globalFun), 12 * W);
-    EXPECT_EQ(offsetof(HostControl, get), 1 * W);
-    EXPECT_EQ(offsetof(HostControl, set), 2 * W);
-    EXPECT_EQ(offsetof(HostControlDesc, list), 1 * W);
-    EXPECT_EQ(offsetof(HostControlDesc, word3), 3 * W);
-    EXPECT_EQ(offsetof(HostIntValue, value), 1 * W);
-    EXPECT_EQ(offsetof(HostFloatValue, value), 2 * W);
+    EXPECT_EQ(offsetof(HostPanelService, open), 2 * kWord);
+    EXPECT_EQ(offsetof(HostPanelService, set), 7 * kWord);
+    EXPECT_EQ(offsetof(HostPanelService, addControl), 8 * kWord);
+    EXPECT_EQ(offsetof(HostPanelService, globalFun), 12 * kWord);
+    EXPECT_EQ(offsetof(HostControl, get), 1 * kWord);
+    EXPECT_EQ(offsetof(HostControl, set), 2 * kWord);
+    EXPECT_EQ(offsetof(HostControlDesc, list), 1 * kWord);
+    EXPECT_EQ(offsetof(HostControlDesc, word3), 3 * kWord);
+    EXPECT_EQ(offsetof(HostIntValue, value), 1 * kWord);
+    EXPECT_EQ(offsetof(HostFloatValue, value), 2 * kWord);
 
-    EXPECT_EQ(offsetof(HostServerRecord, activate), 2 * W);
-    EXPECT_EQ(offsetof(HostServerRecord, tagInfo), 3 * W);
-    if (W == 4) {
+    EXPECT_EQ(offsetof(HostServerRecord, activate), 2 * kWord);
+    EXPECT_EQ(offsetof(HostServerRecord, tagInfo), 3 * kWord);
+    if (kWord == 4) {
         // On the 32-bit host the descriptor is six words too.
-        EXPECT_EQ(offsetof(HostModuleDescriptor, startup), 3 * W);
-        EXPECT_EQ(offsetof(HostModuleDescriptor, serverDefs), 5 * W);
+        EXPECT_EQ(offsetof(HostModuleDescriptor, startup), 3 * kWord);
+        EXPECT_EQ(offsetof(HostModuleDescriptor, serverDefs), 5 * kWord);
     }
 }
 

@@ -74,7 +74,7 @@ bool SaysOnly(const RunResult &r, const char *text)
 
 struct Hostile : ::testing::Test {
     std::string dir = MakeTempDir("hostile");
-    const MeshData none;
+    const MeshData none{};
 
     void TearDown() override
     {

@@ -397,10 +397,10 @@ TEST(MeshWrite, WhatStandsThereAlready)
 // The umask belongs to the whole process: clearing it even for a moment lets
 // another thread (the Python module's, the viewer's) create world-writable
 // files. This test program counts every change of it.
-std::atomic<int> gUmaskCalls{0};
+std::atomic<int> g_umaskCalls{0};
 extern "C" mode_t umask(mode_t mask)
 {
-    gUmaskCalls++;
+    g_umaskCalls++;
     return (mode_t)syscall(SYS_umask, mask);
 }
 
@@ -408,9 +408,9 @@ TEST(MeshWrite, TheUmaskIsNeverChanged)
 {
     std::string dir = MakeTempDir();
     std::string error;
-    gUmaskCalls = 0;
+    g_umaskCalls = 0;
     ASSERT_TRUE(MeshWriteObj(dir + "/out.obj", MakeCube(), &error)) << error;
-    EXPECT_EQ(gUmaskCalls, 0);
+    EXPECT_EQ(g_umaskCalls, 0);
     RemoveTree(dir);
 }
 

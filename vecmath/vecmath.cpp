@@ -8,8 +8,8 @@
 // The composite operations keep their result in a record of their own and
 // hand out a copy. Not reentrant; everything runs on the host's calling
 // thread.
-static Vec3 footResult;
-static Vec3 intersectResult;
+static Vec3 g_footResult;
+static Vec3 g_intersectResult;
 
 Vec3 VecCopyOrZero(const Vec3 *v)
 {
@@ -25,8 +25,8 @@ Vec3 VecFoot(const Vec3 &p, const Vec3 &d, const Vec3 &o)
     Vec3 po = VecSub(p, o);
     double t = VecDot(po, d) / VecLength(d);
     Vec3 along = VecScale(d, t);
-    footResult = VecAdd(o, along);
-    return footResult;
+    g_footResult = VecAdd(o, along);
+    return g_footResult;
 }
 
 // The signed distance from c to the foot of q on the line through c along n,
@@ -56,12 +56,12 @@ Vec3 LinePlaneIntersect(const Vec3 &a, const Vec3 &n, const Vec3 &c, const Vec3 
     double ka = SignedOffset(a, n, c, m);
     // Parallel line (e level with c) or zero normal: no intersection
     if (ke == 0.0 || ke != ke) {
-        intersectResult = c;
-        return intersectResult;
+        g_intersectResult = c;
+        return g_intersectResult;
     }
     // The point on the line where it crosses the plane.
-    intersectResult = VecAdd(c, VecScale(d, ka / ke));
-    return intersectResult;
+    g_intersectResult = VecAdd(c, VecScale(d, ka / ke));
+    return g_intersectResult;
 }
 
 int VecSame(const Vec3 &a, const Vec3 &b)
