@@ -41,8 +41,8 @@
 
 #include "bufmodel/bufmodel.h"
 #include "host/host.h"
-#include "hostapi/angles.h"
 #include "host/loader.h"
+#include "hostapi/angles.h"
 #include "meshgen/meshgen.h"
 #include "objectmode/objectmode.h"
 #include "tests/testcontext.h"
@@ -160,7 +160,8 @@ void PlainCopy(EmuHost *host, int layer)
     HostMeshEditOp *edit = EmuEditBegin(0, 0, 1);
     BufModel *model = static_cast<BufModel *>(calloc(1, sizeof(BufModel)));
     EditContext ctx{};
-    InitTestContext(&ctx, model, edit, static_cast<HostMonitorService *>(EmuGlobal("LWM: Dynamic Monitor", 0)),
+    InitTestContext(&ctx, model, edit,
+                    static_cast<HostMonitorService *>(EmuGlobal("LWM: Dynamic Monitor", 0)),
                     static_cast<HostMessageService *>(EmuGlobal("Info Messages", 0)));
     std::vector<LWPolID> ids;
     ids.reserve(static_cast<size_t>(edit->polyCount(edit->state, layer, HOST_MODE_ALL)));
@@ -307,8 +308,7 @@ void BM_HostInfo(benchmark::State &state, int splits)
         uintptr_t sum = 0, k = 1;
         for (int call = 0; call < 1000000; ++call) {
             k = (k * 40503 + 1) % points + 1;
-            sum += reinterpret_cast<uintptr_t>(
-                edit->pointInfo(edit->state, reinterpret_cast<LWPntID>(k)));
+            sum += reinterpret_cast<uintptr_t>(edit->pointInfo(edit->state, reinterpret_cast<LWPntID>(k)));
             sum += reinterpret_cast<uintptr_t>(
                 edit->polyInfo(edit->state, reinterpret_cast<LWPolID>(k % polys + 1)));
         }
@@ -350,8 +350,8 @@ std::string Name(const std::string &group, Form form, int size)
 struct Row {
     std::string group;  // benchmark group
     std::string label;
-    int size;           // the benchmark's size argument
-    int items;          // quads, or pairs
+    int size;   // the benchmark's size argument
+    int items;  // quads, or pairs
 };
 
 // Median seconds of a case: of its pairs (fast and floor), or of its
@@ -418,8 +418,8 @@ void PrintTable(const TableReporter &r, long peakKb, long baseKb)
         rows.push_back({"slit_walk", "object plain, slit walk", corners, corners});
 
     std::printf("\nCPU time of one activation (floor: a plain copy of the mesh, survey and flush)\n");
-    std::printf("%-34s %9s %9s %9s %11s %11s %12s\n", "case", "floor ms", "fast ms",
-                "literal ms", "fast/floor", "lit./fast", "fast us/item");
+    std::printf("%-34s %9s %9s %9s %11s %11s %12s\n", "case", "floor ms", "fast ms", "literal ms",
+                "fast/floor", "lit./fast", "fast us/item");
     for (const Row &row : rows) {
         const double floor = Get(r, Name(row.group, Form::Floor, row.size));
         const double fast = Get(r, Name(row.group, Form::Fast, row.size));
@@ -436,8 +436,7 @@ void PrintTable(const TableReporter &r, long peakKb, long baseKb)
             std::snprintf(perItem, sizeof perItem, "%12s", "-");
         std::printf("%-34s %9s %9s %9s %11s %11s %s\n", label, Ms(floor).c_str(), Ms(fast).c_str(),
                     Ms(literal).c_str(), RatioText(PairedRatio(row.group, row.size)).c_str(),
-                    Ratio(literal, fast).c_str(),
-                    perItem);
+                    Ratio(literal, fast).c_str(), perItem);
     }
 
     const int big = kSphereSplits[2], mid = kSphereSplits[1], small = kSphereSplits[0];
@@ -451,8 +450,7 @@ void PrintTable(const TableReporter &r, long peakKb, long baseKb)
 
     auto target = [](const char *what, double value, const char *op, double limit) {
         const bool met = value > 0 && (op[0] == '<' ? value <= limit : value >= limit);
-        std::printf("  %-58s %8.2f  (target %s %g)  %s\n", what, value, op, limit,
-                    met ? "met" : "NOT MET");
+        std::printf("  %-58s %8.2f  (target %s %g)  %s\n", what, value, op, limit, met ? "met" : "NOT MET");
     };
     std::printf("\ntargets (object mode plain):\n");
     target("fast / floor at 16,224 quads (median of the pairs)",
@@ -538,16 +536,14 @@ void MeasurePeak(long *peakKb, long *baseKb)
 void Register()
 {
     for (int n : {kSphereSplits[0], kSphereSplits[2]}) {
-        auto *b = benchmark::RegisterBenchmark(("host_info/" + std::to_string(n)).c_str(),
-                                               BM_HostInfo, n);
+        auto *b = benchmark::RegisterBenchmark(("host_info/" + std::to_string(n)).c_str(), BM_HostInfo, n);
         b->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
     }
     // Fast and floor in pairs; the literal module alone, once.
     auto paired = [](const std::string &group, int size, const Setup &setup) {
-        auto *b = benchmark::RegisterBenchmark((group + "/paired/" + std::to_string(size)).c_str(),
-                                               BM_Paired, group, size, setup);
-        b->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->MinTime(
-            kMinSeconds);
+        auto *b = benchmark::RegisterBenchmark((group + "/paired/" + std::to_string(size)).c_str(), BM_Paired,
+                                               group, size, setup);
+        b->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->MinTime(kMinSeconds);
     };
     auto literal = [](const std::string &group, int size, const Setup &setup) {
         auto *b = benchmark::RegisterBenchmark(Name(group, Form::Literal, size).c_str(), BM_Run,
@@ -572,16 +568,17 @@ void Register()
     if (g_baseline.activate) {
         for (bool limited : {false, true}) {
             const std::string group = limited ? "object_limited" : "object_plain";
-            auto *b = benchmark::RegisterBenchmark(("baseline/" + group).c_str(), BM_AgainstBaseline,
-                                                   group, SphereSetup(kSphereSplits[2], limited));
-            b->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->MinTime(
-                kMinSeconds);
+            auto *b = benchmark::RegisterBenchmark(("baseline/" + group).c_str(), BM_AgainstBaseline, group,
+                                                   SphereSetup(kSphereSplits[2], limited));
+            b->UseManualTime()
+                ->Unit(benchmark::kMillisecond)
+                ->Repetitions(kRepetitions)
+                ->MinTime(kMinSeconds);
         }
         const int corners = kSlitCorners[sizeof kSlitCorners / sizeof kSlitCorners[0] - 1];
         auto *b = benchmark::RegisterBenchmark("baseline/slit_walk", BM_AgainstBaseline, "slit_walk",
                                                SlitWalkSetup(corners));
-        b->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->MinTime(
-            kMinSeconds);
+        b->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions)->MinTime(kMinSeconds);
     }
 }
 
@@ -596,8 +593,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const char *baseline = std::getenv("CORVANE_BENCH_BASELINE");
-    if (baseline && *baseline &&
-        !LoadModule(baseline, "MeshDataEdit", "QX_Corvane", &g_baseline, &error)) {
+    if (baseline && *baseline && !LoadModule(baseline, "MeshDataEdit", "QX_Corvane", &g_baseline, &error)) {
         std::fprintf(stderr, "bench: %s\n", error.c_str());
         return 1;
     }

@@ -24,17 +24,17 @@ enum { BUFMODEL_MAX_POINTS = 65536, BUFMODEL_MAX_POLYS = 65536 };
 struct BufPoint {
     LWPntID hostId;  // 0: not in the host yet; the flush creates it if used
     Vec3 position;
-    uint8_t used;    // 0 or 255, meaningful only during the flush
+    uint8_t used;  // 0 or 255, meaningful only during the flush
 };
 
 struct BufPoly {
-    LWPolID hostId;        // 0 until the flush commits the polygon
-    int32_t count;         // vertex count, at least 3 (0 once the flush dropped it)
-    LWPntID *hostPoints;   // per vertex; 0 takes the buffered point's host id
-    int32_t *points;       // per vertex BufModel point index
-    char *surface;         // owned copy, or null
-    Vec3 centroid;         // mean of the vertex positions when last given
-    Vec3 normal;           // unit normal from the first three vertices
+    LWPolID hostId;       // 0 until the flush commits the polygon
+    int32_t count;        // vertex count, at least 3 (0 once the flush dropped it)
+    LWPntID *hostPoints;  // per vertex; 0 takes the buffered point's host id
+    int32_t *points;      // per vertex BufModel point index
+    char *surface;        // owned copy, or null
+    Vec3 centroid;        // mean of the vertex positions when last given
+    Vec3 normal;          // unit normal from the first three vertices
 };
 
 // A run of record memory; the records, vertex arrays and names of a model
@@ -43,7 +43,7 @@ struct BufBlock;
 
 struct BufModel {
     int32_t pointCount;
-    int32_t pointRoom;     // slots the point table has
+    int32_t pointRoom;  // slots the point table has
     BufPoint **pointTable;
     int32_t polyCount;
     int32_t polyRoom;
@@ -86,8 +86,7 @@ int BufModelAddFace(BufModel *model, const char *surface, int count, const int32
 // recomputed) when `points` is given, new name when `surface` is given.
 // Returns poly, or -1: for a polygon index not held, a vertex list of fewer
 // than three, or no memory (see the .cpp for partial application).
-int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32_t *points,
-                    int poly);
+int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32_t *points, int poly);
 // Puts one more vertex (point index and host id) into polygon `poly` before
 // its vertex `at` (at its end for `at` = count); centroid and normal stay
 // as they were. Returns poly, or -1 for a polygon or place not held, or no
@@ -133,8 +132,7 @@ void BufModelWeld(BufModel *model);
 // The weld's two targets for points pos[0 .. n - 1] under `tolerance`:
 // nearest[k] the lowest j < k within it (k when none), chain[k] the lowest
 // point of k's chain; the arrays are the caller's, n long.
-void BufModelWeldTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest,
-                         int32_t *chain);
+void BufModelWeldTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest, int32_t *chain);
 void BufModelSettleWeld(BufModel *model, const int32_t *nearest, const int32_t *chain);
 void BufModelMend(BufModel *model);
 // The polygons that pass through points twice before the weld, and only

@@ -8,8 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "index/keyindex.h"
 #include "edit/services.h"
+#include "index/keyindex.h"
 
 // Whether points j < k merge: exactly the comparison of the pairwise weld,
 // the snapping difference of the lower point minus the higher one, against
@@ -40,8 +40,7 @@ static void PairwiseWeld(BufModel *model, double tolerance)
 {
     for (int j = 0; j < model->pointCount; j++) {
         for (int k = j + 1; k < model->pointCount; k++) {
-            if (WithinTolerance(model->pointTable[j]->position, model->pointTable[k]->position,
-                                tolerance))
+            if (WithinTolerance(model->pointTable[j]->position, model->pointTable[k]->position, tolerance))
                 RedirectVertices(model, k, j);
         }
     }
@@ -72,8 +71,7 @@ static void JoinGroups(int32_t *group, int32_t a, int32_t b)
 
 // Every pair compared: the definition of both targets, used only when there
 // is no memory for the grid (see GridTargets).
-static void PairTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest,
-                        int32_t *group)
+static void PairTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest, int32_t *group)
 {
     for (int k = 1; k < n; k++) {
         for (int j = 0; j < k; j++) {
@@ -180,12 +178,18 @@ static int FiniteExtent(int n, const Vec3 *pos, Vec3 *lo, Vec3 *hi)
             any = 1;
             continue;
         }
-        if (p.x < lo->x) lo->x = p.x;
-        if (p.y < lo->y) lo->y = p.y;
-        if (p.z < lo->z) lo->z = p.z;
-        if (p.x > hi->x) hi->x = p.x;
-        if (p.y > hi->y) hi->y = p.y;
-        if (p.z > hi->z) hi->z = p.z;
+        if (p.x < lo->x)
+            lo->x = p.x;
+        if (p.y < lo->y)
+            lo->y = p.y;
+        if (p.z < lo->z)
+            lo->z = p.z;
+        if (p.x > hi->x)
+            hi->x = p.x;
+        if (p.y > hi->y)
+            hi->y = p.y;
+        if (p.z > hi->z)
+            hi->z = p.z;
     }
     return any;
 }
@@ -193,9 +197,9 @@ static int FiniteExtent(int n, const Vec3 *pos, Vec3 *lo, Vec3 *hi)
 namespace {
 
 struct WeldGrid {
-    double scale;       // 1 / the cell's width, a power of two
-    double reach;       // in cells
-    int64_t base[3];    // per axis the lowest finite point's cell, -2^53 at least
+    double scale;     // 1 / the cell's width, a power of two
+    double reach;     // in cells
+    int64_t base[3];  // per axis the lowest finite point's cell, -2^53 at least
     KeyIndex cells;
 };
 
@@ -235,8 +239,8 @@ static inline void PointCells(const WeldGrid *grid, const Vec3 &p, double q[3], 
 // Joins point k to every lower point within the tolerance of it, among the
 // points of the cells k's reach touches, and gives the lowest of them (k
 // when there is none). The points of k's own cell start at `ownFirst`.
-static int JoinNear(const Vec3 *pos, const WeldGrid *grid, int k, const double q[3],
-                    const uint64_t own[3], int ownFirst, double tolerance, int32_t *group)
+static int JoinNear(const Vec3 *pos, const WeldGrid *grid, int k, const double q[3], const uint64_t own[3],
+                    int ownFirst, double tolerance, int32_t *group)
 {
     int lowest = k;
     uint64_t from[3], to[3];
@@ -327,8 +331,7 @@ static int GridScale(double tolerance, const Vec3 &lo, const Vec3 &hi, WeldGrid 
 // infinity to every component), so it never merges and stays out of the
 // grid. Returns 0, with nothing written, when there is no memory for the
 // grid.
-static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest,
-                       int32_t *group)
+static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest, int32_t *group)
 {
     WeldGrid grid;
     Vec3 lo = {0.0, 0.0, 0.0}, hi = lo;
@@ -341,7 +344,7 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *neares
     const double low[3] = {lo.x * grid.scale, lo.y * grid.scale, lo.z * grid.scale};
     for (int a = 0; a < 3; a++)
         grid.base[a] = low[a] > -kExactCells ? (low[a] < kExactCells ? CellOf(low[a]) : 0)
-                                            : -(int64_t)kExactCells;
+                                             : -(int64_t)kExactCells;
 
     // Every point's cell first, so that the loop below can fetch the cell
     // of a point some way ahead while it works on the current one.
@@ -392,8 +395,7 @@ static int GridTargets(int n, const Vec3 *pos, double tolerance, int32_t *neares
     return 1;
 }
 
-void BufModelWeldTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest,
-                         int32_t *chain)
+void BufModelWeldTargets(int n, const Vec3 *pos, double tolerance, int32_t *nearest, int32_t *chain)
 {
     for (int k = 0; k < n; k++) {
         nearest[k] = k;
@@ -529,8 +531,8 @@ int BufModelFlush(BufModel *model, EditServices *services)
     BufModelMendKeeping(model, repeats, before);
     free(repeats);
     BufModelMarkUsed(model);
-    LWPntID *hostOf = (LWPntID *)malloc((model->pointCount > 0 ? (size_t)model->pointCount : 1) *
-                                        sizeof(LWPntID));
+    LWPntID *hostOf =
+        (LWPntID *)malloc((model->pointCount > 0 ? (size_t)model->pointCount : 1) * sizeof(LWPntID));
     CreateUsedPoints(model, services->edit, hostOf);
     CommitPolygons(model, services, hostOf);
     free(hostOf);

@@ -52,8 +52,8 @@ bool HasRepeatByKey(const BufPoly *poly, const LWPntID *pointHost, int n)
 {
     int count = poly->count;
     VertexKey few[kFewVertices];
-    VertexKey *keys = count <= kFewVertices ? few
-                                            : static_cast<VertexKey *>(malloc(sizeof(VertexKey) * (size_t)count));
+    VertexKey *keys =
+        count <= kFewVertices ? few : static_cast<VertexKey *>(malloc(sizeof(VertexKey) * (size_t)count));
     if (!keys)
         return true;
     for (int v = 0; v < count; v++)
@@ -419,8 +419,7 @@ void RemoveSliver(BufModel *model, int p, const LWPntID *pointHost)
 
 // Cuts every polygon that passes through a point twice into its lobes,
 // but those `keep` marks; whether there was one.
-bool CutPinched(BufModel *model, const LWPntID *pointHost, bool hosted, const unsigned char *keep,
-                int kept)
+bool CutPinched(BufModel *model, const LWPntID *pointHost, bool hosted, const unsigned char *keep, int kept)
 {
     int n = model->pointCount;
     int polys = model->polyCount;

@@ -162,8 +162,8 @@ static char *CopyName(BufModel *model, const char *name)
 // Fills fresh vertex arrays (host ids 0, the given point indices) and returns
 // the centroid: the sum of the vertex positions in vertex order, divided by
 // the count.
-static Vec3 FillVertices(const BufModel *model, int count, const int32_t *points,
-                         LWPntID *hostPoints, int32_t *indices)
+static Vec3 FillVertices(const BufModel *model, int count, const int32_t *points, LWPntID *hostPoints,
+                         int32_t *indices)
 {
     Vec3 sum = {0.0, 0.0, 0.0};
     for (int i = 0; i < count; i++) {
@@ -208,8 +208,9 @@ static BufPoly *NewPoly(BufModel *model, const char *surface, int count)
                         : nullptr;
     LWPntID *hostPoints =
         poly ? static_cast<LWPntID *>(Carve(model, kPolyLane, sizeof(LWPntID) * (size_t)count)) : nullptr;
-    int32_t *indices =
-        hostPoints ? static_cast<int32_t *>(Carve(model, kPolyLane, sizeof(int32_t) * (size_t)count)) : nullptr;
+    int32_t *indices = hostPoints
+                           ? static_cast<int32_t *>(Carve(model, kPolyLane, sizeof(int32_t) * (size_t)count))
+                           : nullptr;
     char *name = nullptr;
     if (indices && surface)
         name = CopyName(model, surface);
@@ -228,8 +229,7 @@ static BufPoly *NewPoly(BufModel *model, const char *surface, int count)
 
 // Adds a polygon; its centroid and normal are computed when `shaped`, and
 // left (0, 0, 0) otherwise.
-static int AddPolygon(BufModel *model, const char *surface, int count, const int32_t *points,
-                      int shaped)
+static int AddPolygon(BufModel *model, const char *surface, int count, const int32_t *points, int shaped)
 {
     if (!model || count < 3 || !points)
         return -1;
@@ -265,8 +265,7 @@ int BufModelAddFace(BufModel *model, const char *surface, int count, const int32
 // Partial application: a new vertex list is installed before the name is
 // copied, so a failed name copy returns -1 with the vertex change standing
 // and the previous name kept.
-int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32_t *points,
-                    int poly)
+int BufModelSetPoly(BufModel *model, const char *surface, int count, const int32_t *points, int poly)
 {
     // A polygon that does not exist has nothing to re-shape; a vertex list
     // needs three vertices for its normal, as in BufModelAddPoly.
@@ -307,7 +306,8 @@ int BufModelInsertVertex(BufModel *model, int poly, int at, int32_t point, LWPnt
         return -1;
     size_t count = (size_t)record->count + 1;
     LWPntID *hostPoints = static_cast<LWPntID *>(Carve(model, kPolyLane, sizeof(LWPntID) * count));
-    int32_t *indices = hostPoints ? static_cast<int32_t *>(Carve(model, kPolyLane, sizeof(int32_t) * count)) : nullptr;
+    int32_t *indices = hostPoints ? static_cast<int32_t *>(Carve(model, kPolyLane, sizeof(int32_t) * count))
+                                  : nullptr;
     if (!indices)
         return -1;
     for (int v = 0, w = 0; v < (int)count; v++) {

@@ -14,25 +14,24 @@
 
 namespace {
 
-const char kDescription[] =
-    "Chamfers the edges of a polygon mesh with the Corvane module, loaded and run\n"
-    "the way a host runs it.\n"
-    "\n"
-    "Object mode (default): the input goes into the background layer and every\n"
-    "shared edge is chamfered (or, with an angle mode, the edges whose angle passes\n"
-    "the test against the limit angle); OUTPUT is the rebuilt object.\n"
-    "Two-polygon mode (--select or --edge): the input goes into the foreground\n"
-    "layer with two polygons selected, and the edge they share is chamfered along\n"
-    "its edge loop; OUTPUT is the edited mesh.\n"
-    "\n"
-    "The options go through the module's options panel. Values given here replace\n"
-    "what the panel loads from the settings file; without --size, on a terminal,\n"
-    "the panel is shown there. Confirmed options are saved for the next run.\n"
-    "\n"
-    "corvane view INPUT serves a page on 127.0.0.1 that shows the chamfer live and\n"
-    "saves it (corvane view --help).\n"
-    "Whole libraries of files, on one machine or a Dask cluster: python3 -m corvane\n"
-    "batch INPUT... -o OUTDIR --size S (python3 -m corvane batch --help).";
+const char kDescription[] = "Chamfers the edges of a polygon mesh with the Corvane module, loaded and run\n"
+                            "the way a host runs it.\n"
+                            "\n"
+                            "Object mode (default): the input goes into the background layer and every\n"
+                            "shared edge is chamfered (or, with an angle mode, the edges whose angle passes\n"
+                            "the test against the limit angle); OUTPUT is the rebuilt object.\n"
+                            "Two-polygon mode (--select or --edge): the input goes into the foreground\n"
+                            "layer with two polygons selected, and the edge they share is chamfered along\n"
+                            "its edge loop; OUTPUT is the edited mesh.\n"
+                            "\n"
+                            "The options go through the module's options panel. Values given here replace\n"
+                            "what the panel loads from the settings file; without --size, on a terminal,\n"
+                            "the panel is shown there. Confirmed options are saved for the next run.\n"
+                            "\n"
+                            "corvane view INPUT serves a page on 127.0.0.1 that shows the chamfer live and\n"
+                            "saves it (corvane view --help).\n"
+                            "Whole libraries of files, on one machine or a Dask cluster: python3 -m corvane\n"
+                            "batch INPUT... -o OUTDIR --size S (python3 -m corvane batch --help).";
 
 const char kFooter[] =
     "Examples:\n"
@@ -103,24 +102,25 @@ void AddOptions(CLI::App &app, CliArgs *args, RawOptions *raw)
         ->check(CLI::Range(1LL, 1LL << 40))
         ->type_name("N");
     raw->sizeOpt = app.add_option("--size", raw->size, "Bevel size, in model units")->type_name("S");
-    raw->modeOpt =
-        app.add_option("--angle-mode", raw->angleMode,
-                       "Which edges: disable (all shared edges), lt or gt (angle test against the limit), in any case")
-            ->type_name("MODE");
+    raw->modeOpt = app.add_option("--angle-mode", raw->angleMode,
+                                  "Which edges: disable (all shared edges), lt or gt (angle test against the "
+                                  "limit), in any case")
+                       ->type_name("MODE");
     raw->limitOpt = app.add_option("--limit-angle", raw->limitAngle,
-                                           "Limit angle in degrees between two polygons, 0 to 180 (180: flat, "
-                                           "90: a cube's edge)")
-                                ->type_name("DEG");
-    raw->selectOpt = app.add_option("--select", raw->select,
-                                            "Two-polygon mode: the polygons I,J (1-based, in file order)")
-                                ->type_name("I,J");
-    raw->edgeOpt =
-        app.add_option("--edge", raw->edge,
-                       "Two-polygon mode: the two polygons that share the edge between points A,B "
-                       "(1-based, as in the file)")
-            ->type_name("A,B");
+                                   "Limit angle in degrees between two polygons, 0 to 180 (180: flat, "
+                                   "90: a cube's edge)")
+                        ->type_name("DEG");
+    raw->selectOpt =
+        app.add_option("--select", raw->select, "Two-polygon mode: the polygons I,J (1-based, in file order)")
+            ->type_name("I,J");
+    raw->edgeOpt = app.add_option("--edge", raw->edge,
+                                  "Two-polygon mode: the two polygons that share the edge between points A,B "
+                                  "(1-based, as in the file)")
+                       ->type_name("A,B");
     raw->selectOpt->excludes(raw->edgeOpt);
-    app.add_option("--plugin", args->plugin, "The module to load (default: CorvaneLarge.p beside corvane; the host module Corvane.p refuses meshes over 65,536 corners)")
+    app.add_option("--plugin", args->plugin,
+                   "The module to load (default: CorvaneLarge.p beside corvane; the host module Corvane.p "
+                   "refuses meshes over 65,536 corners)")
         ->type_name("PATH");
     app.add_option("--plugins-dir", args->pluginsDir,
                    "Folder of the settings file (default: $XDG_CONFIG_HOME/corvane or ~/.config/corvane)")
@@ -144,10 +144,10 @@ void AddOptions(CLI::App &app, CliArgs *args, RawOptions *raw)
                        "re-shaped polygons tinted, back faces in magenta")
             ->type_name("FILE.png");
     raw->viewOpt = app.add_option("--view", raw->view,
-                                          "Camera of the picture: azimuth and elevation in degrees "
-                                          "(default 35,25; --view=-30,20 for a negative azimuth); Y is up, "
-                                          "0,90 looks straight down")
-                               ->type_name("AZ,EL");
+                                  "Camera of the picture: azimuth and elevation in degrees "
+                                  "(default 35,25; --view=-30,20 for a negative azimuth); Y is up, "
+                                  "0,90 looks straight down")
+                       ->type_name("AZ,EL");
     raw->previewSizeOpt =
         app.add_option("--preview-size", raw->previewSize, "Size of the picture in pixels (default 1200,600)")
             ->type_name("W,H");
@@ -191,8 +191,7 @@ int CheckOptions(const RawOptions &raw, CliArgs *args)
         std::fprintf(stderr, "corvane: --view: %s\n", why.c_str());
         return kExitUsage;
     }
-    if (*raw.previewSizeOpt &&
-        !ParseSize(raw.previewSize, &args->previewWidth, &args->previewHeight, &why)) {
+    if (*raw.previewSizeOpt && !ParseSize(raw.previewSize, &args->previewWidth, &args->previewHeight, &why)) {
         std::fprintf(stderr, "corvane: --preview-size: %s\n", why.c_str());
         return kExitUsage;
     }

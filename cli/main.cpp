@@ -7,10 +7,10 @@
 
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
-#include <new>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "cli/view/view.h"
 

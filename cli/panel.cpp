@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <string>
 #include <poll.h>
+#include <string>
 #include <unistd.h>
 
 namespace {
@@ -98,8 +98,7 @@ std::string ShortDouble(double v, int digits)
 
 // Asks until the answer is empty (keep), valid (taken) or the input ends.
 // `take` returns an error text for a bad answer, or "" when it took it.
-template <typename Take>
-bool Ask(int inFd, int outFd, const std::string &prompt, Take take)
+template <typename Take> bool Ask(int inFd, int outFd, const std::string &prompt, Take take)
 {
     for (;;) {
         Out(outFd, prompt);
@@ -158,7 +157,8 @@ int TerminalPanel(EmuPanel &panel, int inFd, int outFd)
         } else if (c.typeName == "AngleControl") {
             // Held in radians, shown and typed in degrees as a host's angle
             // field does; an untouched value keeps its radians exactly.
-            ok = Ask(inFd, outFd, c.label + "(degrees) [" + ShortDouble(c.floatValue * kDegreesPerRadian, 10) + "]: ",
+            ok = Ask(inFd, outFd,
+                     c.label + "(degrees) [" + ShortDouble(c.floatValue * kDegreesPerRadian, 10) + "]: ",
                      [&](const std::string &s) -> std::string {
                          double v;
                          if (!ParseDouble(s, &v))

@@ -12,13 +12,13 @@
 struct ProgressDisplay {
     bool quiet = false;
     bool tty = false;
-    bool lines = false;             // not a terminal: a line per phase
-    bool lineShown = false;         // a bar is on the screen, not ended
+    bool lines = false;      // not a terminal: a line per phase
+    bool lineShown = false;  // a bar is on the screen, not ended
     // the count restarts when the module sets a new total on the same monitor
     size_t initsSeen = 0;
     unsigned stepBase = 0;
     int lastPercent = -1;
-    int interruptsReported = 0;     // Ctrl-C already turned into an abort
+    int interruptsReported = 0;  // Ctrl-C already turned into an abort
     // CORVANE_STEP_DELAY_US slows every monitor step down, so that tests can
     // land a Ctrl-C inside a phase that would otherwise be over in a moment.
     unsigned stepDelayUs = 0;

@@ -58,7 +58,8 @@ void PrepareSettingsDir(const CliArgs &args, const std::string &dir)
         Note(args, "cannot create the settings folder " + dir + " (" + ec.message() +
                        "); options will not be kept");
     else if (dir.size() + sizeof kSettingsFileName > kModulePathLimit)
-        Note(args, "the settings folder path " + dir + " is too long for the module; options will not be kept");
+        Note(args,
+             "the settings folder path " + dir + " is too long for the module; options will not be kept");
 }
 
 MeshFormat FormatOf(const std::string &path, const std::string &given)
@@ -82,7 +83,8 @@ void InputNotes(const CliArgs &args, const MeshReadInfo &info)
         Note(args, args.input + ": " + std::to_string(info.ignoredElements) +
                        " point, line or free-form element(s) skipped");
     if (info.groupings > 0)
-        Note(args, args.input + " has object, group or smoothing statements (o, g, s); they are not carried over");
+        Note(args,
+             args.input + " has object, group or smoothing statements (o, g, s); they are not carried over");
 }
 
 // Polygons of 1 or 2 points have no edge to chamfer: the object mode copies
@@ -124,14 +126,16 @@ void WindingWarning(const CliArgs &args, const MeshData &mesh)
     if (s.crowdedEdges > 0) {
         std::string which;
         for (const auto &e : s.firstCrowded)
-            which += (which.empty() ? "" : ", ") + std::to_string(e.first + 1) + "-" + std::to_string(e.second + 1);
+            which += (which.empty() ? "" : ", ") + std::to_string(e.first + 1) + "-" +
+                     std::to_string(e.second + 1);
         if (s.crowdedEdges > (int)s.firstCrowded.size())
             which += ", ...";
         std::fprintf(stderr,
                      "corvane: warning: %s %s shared by 3 or more polygons (points %s); the chamfer leaves "
                      "%s as %s, as it leaves an open border\n",
-                     Grouped(s.crowdedEdges).c_str(), s.crowdedEdges == 1 ? "edge is" : "edges are", which.c_str(),
-                     s.crowdedEdges == 1 ? "it" : "them", s.crowdedEdges == 1 ? "it is" : "they are");
+                     Grouped(s.crowdedEdges).c_str(), s.crowdedEdges == 1 ? "edge is" : "edges are",
+                     which.c_str(), s.crowdedEdges == 1 ? "it" : "them",
+                     s.crowdedEdges == 1 ? "it is" : "they are");
     }
 }
 
@@ -160,9 +164,9 @@ bool SelectPolygons(const CliArgs &args, const MeshData &mesh, int selected[2])
     std::vector<int> polys = MeshPolysWithEdge(mesh, args.edge[0] - 1, args.edge[1] - 1);
     if (polys.size() != 2) {
         Error("--edge " + name + ": " +
-              (polys.empty() ? std::string("no polygon of ") + args.input + " has this edge"
-                             : "the edge is shared by " + std::to_string(polys.size()) +
-                                   " polygon(s), not 2"));
+              (polys.empty()
+                   ? std::string("no polygon of ") + args.input + " has this edge"
+                   : "the edge is shared by " + std::to_string(polys.size()) + " polygon(s), not 2"));
         return false;
     }
     selected[0] = polys[0];
@@ -256,14 +260,13 @@ struct ModuleGuard {
     }
 };
 
-
 // What one run carries from phase to phase.
 struct Job {
     explicit Job(const CliArgs &a) : args(a) {}
     const CliArgs &args;
     bool pairMode = false;
     MeshData input;
-    int selected[2] = {0, 0};   // two-polygon mode, 0-based
+    int selected[2] = {0, 0};  // two-polygon mode, 0-based
     std::string settingsFile;
     bool settingsFound = false;  // the settings file existed before the run
     bool panelShown = false;     // the user saw (and confirmed) the options
@@ -329,7 +332,8 @@ int RunModule(Job *job)
         std::string pattern = (fs::temp_directory_path(tempError) / "corvane-XXXXXX").string();
         if (!tempError && mkdtemp(pattern.data()))
             scratch = pluginsDir = pattern;
-        Note(args, "no home folder to keep the options in; they will not be kept (--plugins-dir names a folder)");
+        Note(args,
+             "no home folder to keep the options in; they will not be kept (--plugins-dir names a folder)");
     }
     std::unique_ptr<std::string, void (*)(std::string *)> removeScratch(&scratch, [](std::string *dir) {
         std::error_code ignored;
@@ -343,7 +347,7 @@ int RunModule(Job *job)
     job->safe = MeshSafeBevelSize(job->input);
     RunOptions options;
     options.settingsDir = pluginsDir;
-    options.markPolygons = false;   // the picture marks its own
+    options.markPolygons = false;  // the picture marks its own
     // The command line types its values into the panel over what it loaded.
     options.bevelSize = args.size;
     options.angleMode = args.angleMode;
@@ -354,8 +358,9 @@ int RunModule(Job *job)
         options.select[0] = job->selected[0] + 1;
         options.select[1] = job->selected[1] + 1;
     }
-    std::unique_ptr<ProgressDisplay, void (*)(ProgressDisplay *)> display(
-        ProgressCreate(args.quiet, args.progress), ProgressDestroy);
+    std::unique_ptr<ProgressDisplay, void (*)(ProgressDisplay *)> display(ProgressCreate(args.quiet,
+                                                                                         args.progress),
+                                                                          ProgressDestroy);
     options.prepare = [&](EmuHost *host) { ProgressAttach(display.get(), host); };
     if (!args.size && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
         // At a prompt Ctrl-C cancels the panel, which the panel says itself.
@@ -382,7 +387,8 @@ std::string OptionsText(const Job &job, bool fromFileOnly)
     const RunResult &run = job.run;
     std::vector<std::string> parts;
     if (!fromFileOnly || !args.size)
-        parts.push_back("size " + MeshFormatDouble(fromFileOnly && run.clampedFrom ? *run.clampedFrom : run.bevelSize));
+        parts.push_back("size " +
+                        MeshFormatDouble(fromFileOnly && run.clampedFrom ? *run.clampedFrom : run.bevelSize));
     if (!job.pairMode && (!fromFileOnly || !args.angleMode))
         parts.push_back("angle mode " + RunAngleModeName(run.angleMode));
     if (!job.pairMode && run.angleMode != 0 && (!fromFileOnly || !args.limitAngle))
@@ -422,7 +428,8 @@ std::string SizeRemedy(const Job &job)
         return "--clamp keeps to it";
     return "the size " + MeshFormatDouble(job.run.bevelSize) +
            " is the module's default, as no --size was given and no settings file was found: give --size, at "
-           "most the safe size " + RunSafeSizeText(job.safe) + ", or --clamp";
+           "most the safe size " +
+           RunSafeSizeText(job.safe) + ", or --clamp";
 }
 
 // A result other tools may refuse is worth a word even when the run went
@@ -437,8 +444,9 @@ void InvalidResultWarning(const Job &job)
         return;
     std::string text = "corvane: warning: in the result " + what + "; other tools may refuse it";
     if (!job.sizeWarned && std::isfinite(job.safe))
-        text += DefaultSize(job) ? " (" + SizeRemedy(job) + ")"
-                                 : " (the safe bevel size is " + RunSafeSizeText(job.safe) + "; --clamp keeps to it)";
+        text += DefaultSize(job)
+                    ? " (" + SizeRemedy(job) + ")"
+                    : " (the safe bevel size is " + RunSafeSizeText(job.safe) + "; --clamp keeps to it)";
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
@@ -502,13 +510,13 @@ int Report(Job *job, bool *write)
                         args.output.c_str(), job->pairMode ? "two-polygon" : "object",
                         OptionsText(*job, false).c_str());
         return kExitDone;
-    case RunVerdict::kFinished:
-        break;
+    case RunVerdict::kFinished: break;
     }
     if (run.clampedFrom)
         Note(args, RunClampNote(run));
     // With --clamp the size is the safe size at most, which is valid.
-    const std::string sizeWarning = args.clamp ? "" : RunSizeWarning(run.bevelSize, job->safe, SizeRemedy(*job));
+    const std::string sizeWarning = args.clamp ? ""
+                                               : RunSizeWarning(run.bevelSize, job->safe, SizeRemedy(*job));
     if (!sizeWarning.empty() && !args.quiet) {
         std::fprintf(stderr, "corvane: warning: %s\n", sizeWarning.c_str());
         job->sizeWarned = true;

@@ -13,8 +13,8 @@
 #include "hostapi/hostapi.h"
 
 struct EditContext {
-    EditServices services;              // the host's edit operation and services
-    BufModel *model;                    // the output model the passes fill
+    EditServices services;  // the host's edit operation and services
+    BufModel *model;        // the output model the passes fill
     // Set by a pass that cannot go on (EDIT_FAULT_...); the activation then
     // ends the edit without change and tells the user why.
     int fault;
@@ -22,8 +22,8 @@ struct EditContext {
 
 enum {
     EDIT_FAULT_NONE = 0,
-    EDIT_FAULT_INTERNAL = 1,   // a state the pass cannot work from
-    EDIT_FAULT_NO_MEMORY = 2   // an allocation the pass cannot do without failed
+    EDIT_FAULT_INTERNAL = 1,  // a state the pass cannot work from
+    EDIT_FAULT_NO_MEMORY = 2  // an allocation the pass cannot do without failed
 };
 
 // Binds the handles and the model and clears the rest. -1 (nothing changed)
@@ -36,9 +36,18 @@ inline void MonitorOpen(EditContext *ctx, const char *title, const char *text)
 {
     MonitorOpen(&ctx->services, title, text);
 }
-inline void MonitorInit(EditContext *ctx, int total) { MonitorInit(&ctx->services, total); }
-inline int MonitorStep(EditContext *ctx, int amount) { return MonitorStep(&ctx->services, amount); }
-inline void MonitorClose(EditContext *ctx) { MonitorClose(&ctx->services); }
+inline void MonitorInit(EditContext *ctx, int total)
+{
+    MonitorInit(&ctx->services, total);
+}
+inline int MonitorStep(EditContext *ctx, int amount)
+{
+    return MonitorStep(&ctx->services, amount);
+}
+inline void MonitorClose(EditContext *ctx)
+{
+    MonitorClose(&ctx->services);
+}
 inline void MessageError(EditContext *ctx, const char *line1, const char *line2)
 {
     MessageError(&ctx->services, line1, line2);
@@ -55,6 +64,9 @@ inline int HostPointPosition(EditContext *ctx, LWPntID id, Vec3 *out)
 {
     return HostPointPosition(&ctx->services, id, out);
 }
-inline Vec3 HostPointOrZero(EditContext *ctx, LWPntID id) { return HostPointOrZero(&ctx->services, id); }
+inline Vec3 HostPointOrZero(EditContext *ctx, LWPntID id)
+{
+    return HostPointOrZero(&ctx->services, id);
+}
 
 #endif

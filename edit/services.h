@@ -16,7 +16,7 @@ struct EditServices {
     HostMeshEditOp *edit;
     HostMonitorService *monitorService;
     HostMessageService *messageService;
-    HostMonitor *monitor;               // current monitor, owned by the wrappers
+    HostMonitor *monitor;  // current monitor, owned by the wrappers
 };
 
 // The current monitor becomes create(title, text), which may be none.

@@ -61,8 +61,7 @@ int main(int argc, char **argv)
 {
     std::string dir = argc > 1 ? argv[1] : ".";
     bool ok = Write(dir, "cube.obj", MakeCube(-1.0, 1.0)) &&
-              Write(dir, "cylinder.obj", MakeNamedCylinder()) &&
-              Write(dir, "torus.obj", MakeTorus(16, 8)) &&
+              Write(dir, "cylinder.obj", MakeNamedCylinder()) && Write(dir, "torus.obj", MakeTorus(16, 8)) &&
               Write(dir, "lgrid.obj", MakeLGrid());
     return ok ? 0 : 1;
 }

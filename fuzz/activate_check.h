@@ -22,11 +22,11 @@
 namespace fuzzin {
 
 struct RunResult {
-    std::string fault;        // empty when every check passed
-    double seconds = 0.0;     // processor time of the activation
-    int doneCode = -1;        // the code the edit was ended with, -1 if none
+    std::string fault;     // empty when every check passed
+    double seconds = 0.0;  // processor time of the activation
+    int doneCode = -1;     // the code the edit was ended with, -1 if none
     std::vector<EmuMessage> messages;
-    size_t pointsAdded = 0;   // alive afterwards
+    size_t pointsAdded = 0;  // alive afterwards
     size_t polysAdded = 0;
 };
 
@@ -78,7 +78,8 @@ inline RunResult RunAndCheck(const uint8_t *data, size_t size, const std::string
         size_t corners = 0;
         for (const auto &p : host->polys)
             corners += p->points.size();
-        fprintf(stderr, "background %zu points %zu polygons, foreground %zu points %zu polygons, %zu corners\n",
+        fprintf(stderr,
+                "background %zu points %zu polygons, foreground %zu points %zu polygons, %zu corners\n",
                 a.background.points.size(), MeshPolyCount(a.background), a.foreground.points.size(),
                 MeshPolyCount(a.foreground), corners);
         host->hooks.monitorOpen = [&](const EmuMonitorLog &) { phaseStart = clock(); };
@@ -102,12 +103,12 @@ inline RunResult RunAndCheck(const uint8_t *data, size_t size, const std::string
     r.messages = log.messages;
     if (!log.doneCodes.empty())
         r.doneCode = log.doneCodes[0];
-#define FAULT_IF(cond, what) \
-    do {                     \
-        if (cond) {          \
-            r.fault = what;  \
-            return r;        \
-        }                    \
+#define FAULT_IF(cond, what)                                                                                 \
+    do {                                                                                                     \
+        if (cond) {                                                                                          \
+            r.fault = what;                                                                                  \
+            return r;                                                                                        \
+        }                                                                                                    \
     } while (0)
     FAULT_IF(r.seconds >= maxSeconds, "the activation took too long");
     FAULT_IF(rc != HOST_ACTIVATE_OK && rc != HOST_ACTIVATE_BADSERVICE, "unexpected activation result");

@@ -38,12 +38,12 @@ const int kMaxPolygon = 300;
 
 enum {
     // first flag byte
-    kSettingsFile = 1 << 0,   // a settings file is on disk, its bytes follow
+    kSettingsFile = 1 << 0,  // a settings file is on disk, its bytes follow
     kPanelCancel = 1 << 1,
     kPanelCreateFails = 1 << 2,
     kMonitorCreateFails = 1 << 3,
     kNoDirectory = 1 << 4,
-    kTypeBevel = 1 << 5,      // a bevel size is typed into the panel
+    kTypeBevel = 1 << 5,  // a bevel size is typed into the panel
     kTypeAngleMode = 1 << 6,
     kTypeLimit = 1 << 7,
 };
@@ -52,16 +52,16 @@ enum {
     kPolyScanFails = 1 << 0,
     kPointScanFails = 1 << 1,
     kRefuseEdit = 1 << 2,
-    kHidePoly = 1 << 3,       // the host gives no polyInfo for one polygon
+    kHidePoly = 1 << 3,  // the host gives no polyInfo for one polygon
     kNoPanelService = 1 << 4,
     kNoMessageService = 1 << 5,
 };
 enum {
     // polygon op byte: low two bits the kind, then flags
-    kPolyList = 0,            // explicit point list
-    kPolyReverse = 1,         // an earlier polygon, reversed
-    kPolyCopy = 2,            // an earlier polygon, rotated
-    kPolyRun = 3,             // consecutive point numbers
+    kPolyList = 0,     // explicit point list
+    kPolyReverse = 1,  // an earlier polygon, reversed
+    kPolyCopy = 2,     // an earlier polygon, rotated
+    kPolyRun = 3,      // consecutive point numbers
     kPolySelected = 1 << 2,
     kPolyNoSurface = 1 << 3,
     // bits 4-5: the surface name, kSurfaceNames[(op >> 4) & 3]
@@ -76,18 +76,18 @@ inline const char *SurfaceName(int k)
 // ---- number coding -------------------------------------------------------
 
 enum {
-    kNumGridEnd = 0xE0,       // below: (byte - 0x70) / 4, a small grid
+    kNumGridEnd = 0xE0,  // below: (byte - 0x70) / 4, a small grid
     kNumNaN = 0xE0,
     kNumInf = 0xE1,
     kNumNegInf = 0xE2,
-    kNumHuge = 0xE3,          // 1e300
+    kNumHuge = 0xE3,  // 1e300
     kNumNegHuge = 0xE4,
-    kNumMax = 0xE5,           // DBL_MAX
-    kNumTiny = 0xE6,          // 1e-300
+    kNumMax = 0xE5,   // DBL_MAX
+    kNumTiny = 0xE6,  // 1e-300
     kNumDenormal = 0xE7,
     kNumNegZero = 0xE8,
-    kNumLiteral = 0xE9,       // 8 bytes follow (0xE9 to 0xEF)
-    kNumNear = 0xF0,          // 0xF0 to 0xFF: (byte - 0xEF) * 1e-9
+    kNumLiteral = 0xE9,  // 8 bytes follow (0xE9 to 0xEF)
+    kNumNear = 0xF0,     // 0xF0 to 0xFF: (byte - 0xEF) * 1e-9
 };
 
 struct Reader {
@@ -136,11 +136,11 @@ struct Reader {
 // ---- the decoded activation ----------------------------------------------
 
 struct Activation {
-    EmuScript script;         // pluginsDir is set by the target
+    EmuScript script;  // pluginsDir is set by the target
     std::optional<std::string> settingsFile;
     MeshData background;
     MeshData foreground;
-    int hidePoly = -1;        // 0-based over background then foreground
+    int hidePoly = -1;  // 0-based over background then foreground
 };
 
 inline void DecodeMesh(Reader *in, MeshData *mesh)
@@ -291,7 +291,9 @@ inline void EncodeMesh(Writer *out, const MeshData &mesh)
     out->U8((int)MeshPolyCount(mesh));
     for (size_t polyIndex = 0; polyIndex < MeshPolyCount(mesh); polyIndex++) {
         const MeshPointSpan poly = MeshPolyPoints(mesh, polyIndex);
-        int surface = MeshPolySurface(mesh, polyIndex) == "A" ? 1 : MeshPolySurface(mesh, polyIndex) == "B" ? 2 : 0;
+        int surface = MeshPolySurface(mesh, polyIndex) == "A"   ? 1
+                      : MeshPolySurface(mesh, polyIndex) == "B" ? 2
+                                                                : 0;
         out->U8(kPolyList | (MeshPolySelected(mesh, polyIndex) ? kPolySelected : 0) |
                 (MeshPolyHasSurface(mesh, polyIndex) ? 0 : kPolyNoSurface) | (surface << 4));
         int count = (int)poly.size();

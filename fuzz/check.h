@@ -13,10 +13,10 @@
     abort();
 }
 
-#define CHECK(cond)                       \
-    do {                                  \
-        if (!(cond))                      \
-            Fail("check failed: " #cond); \
+#define CHECK(cond)                                                                                          \
+    do {                                                                                                     \
+        if (!(cond))                                                                                         \
+            Fail("check failed: " #cond);                                                                    \
     } while (0)
 
 #endif

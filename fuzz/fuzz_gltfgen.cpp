@@ -85,24 +85,24 @@ std::string Glb(Bytes *in)
     while (bin.size() % 4)
         bin += '\0';
 
-    std::vector<std::string> views = {
-        "{\"buffer\":0,\"byteLength\":" + std::to_string(indexAt) + "}",
-        "{\"buffer\":0,\"byteOffset\":" + std::to_string(indexAt) + ",\"byteLength\":" +
-            std::to_string(bin.size() - indexAt) + "}",
-        "{\"buffer\":0,\"byteLength\":" + std::to_string(bin.size()) + ",\"byteStride\":" +
-            std::to_string(4 * (1 + in->Below(8))) + "}"};
+    std::vector<std::string> views = {"{\"buffer\":0,\"byteLength\":" + std::to_string(indexAt) + "}",
+                                      "{\"buffer\":0,\"byteOffset\":" + std::to_string(indexAt) +
+                                          ",\"byteLength\":" + std::to_string(bin.size() - indexAt) + "}",
+                                      "{\"buffer\":0,\"byteLength\":" + std::to_string(bin.size()) +
+                                          ",\"byteStride\":" + std::to_string(4 * (1 + in->Below(8))) + "}"};
     std::vector<std::string> accessors;
     const unsigned accessorCount = 1 + in->Below(6);
     static const int kComponents[] = {5126, 5121, 5123, 5125, 5122};
     for (unsigned a = 0; a < accessorCount; a++) {
         const bool vec3 = in->Below(2) == 0;
-        const unsigned view = in->Below(4);   // 3: none
+        const unsigned view = in->Below(4);  // 3: none
         accessors.push_back(
             "{" + (view < 3 ? "\"bufferView\":" + std::to_string(view) + "," : std::string()) +
-            "\"componentType\":" + std::to_string(vec3 ? 5126 : kComponents[in->Below(5)]) +
-            ",\"type\":\"" + (vec3 ? "VEC3" : "SCALAR") + "\",\"count\":" +
-            std::to_string(Count(in, vec3 ? positions : indexBytes)) +
-            (in->Below(4) == 0 ? ",\"byteOffset\":" + std::to_string(4 * in->Below(4)) : std::string()) + "}");
+            "\"componentType\":" + std::to_string(vec3 ? 5126 : kComponents[in->Below(5)]) + ",\"type\":\"" +
+            (vec3 ? "VEC3" : "SCALAR") +
+            "\",\"count\":" + std::to_string(Count(in, vec3 ? positions : indexBytes)) +
+            (in->Below(4) == 0 ? ",\"byteOffset\":" + std::to_string(4 * in->Below(4)) : std::string()) +
+            "}");
     }
     std::vector<std::string> materials = {"{\"name\":\"Red\"}", "{}",
                                           "{\"name\":\"" + std::string(1 + in->Below(64), 'm') + "\"}"};
@@ -145,10 +145,11 @@ std::string Glb(Bytes *in)
     std::vector<std::string> roots;
     for (unsigned r = 1 + in->Below(nodeCount + 4); r > 0; r--)
         roots.push_back(Ref(in, nodeCount));
-    std::string json = "{\"asset\":{\"version\":\"2.0\"},\"buffers\":[{\"byteLength\":" + std::to_string(bin.size()) +
-                       "}],\"bufferViews\":" + List(views) + ",\"accessors\":" + List(accessors) +
-                       ",\"materials\":" + List(materials) + ",\"meshes\":" + List(meshes) +
-                       ",\"nodes\":" + List(nodes) + ",\"scenes\":[{\"nodes\":" + List(roots) + "}],\"scene\":0}";
+    std::string json =
+        "{\"asset\":{\"version\":\"2.0\"},\"buffers\":[{\"byteLength\":" + std::to_string(bin.size()) +
+        "}],\"bufferViews\":" + List(views) + ",\"accessors\":" + List(accessors) +
+        ",\"materials\":" + List(materials) + ",\"meshes\":" + List(meshes) + ",\"nodes\":" + List(nodes) +
+        ",\"scenes\":[{\"nodes\":" + List(roots) + "}],\"scene\":0}";
     while (json.size() % 4)
         json += ' ';
 
@@ -157,10 +158,10 @@ std::string Glb(Bytes *in)
     u32(2);
     u32((uint32_t)(12 + 8 + json.size() + 8 + bin.size()));
     u32((uint32_t)json.size());
-    u32(0x4E4F534A);   // JSON
+    u32(0x4E4F534A);  // JSON
     glb += json;
     u32((uint32_t)bin.size());
-    u32(0x004E4942);   // BIN
+    u32(0x004E4942);  // BIN
     glb += bin;
     return glb;
 }
@@ -188,8 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CHECK(poly.size() == 3 && !MeshPolySurface(mesh, polyIndex).empty());
         for (int v : poly)
             CHECK(v >= 0 && (size_t)v < mesh.points.size());
-        CHECK(poly[0] != poly[1] && poly[1] != poly[2] &&
-              poly[2] != poly[0]);
+        CHECK(poly[0] != poly[1] && poly[1] != poly[2] && poly[2] != poly[0]);
     }
     return 0;
 }

@@ -53,8 +53,8 @@ MeshData ReadBack(const std::string &bytes, MeshFormat format)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const MeshFormat format = FUZZ_FORMAT;
-    const bool triangles =
-        format == MeshFormat::Stl || format == MeshFormat::Gltf || format == MeshFormat::Glb;
+    const bool triangles = format == MeshFormat::Stl || format == MeshFormat::Gltf ||
+                           format == MeshFormat::Glb;
     std::string bytes(reinterpret_cast<const char *>(data), size);
     MeshData mesh;
     MeshReadInfo info;
@@ -73,8 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (int v : poly)
             CHECK(v >= 0 && (size_t)v < mesh.points.size());
         if (triangles)
-            CHECK(poly[0] != poly[1] && poly[1] != poly[2] &&
-                  poly[2] != poly[0]);
+            CHECK(poly[0] != poly[1] && poly[1] != poly[2] && poly[2] != poly[0]);
     }
     CHECK(info.welded >= 0 && info.collapsed >= 0);
 

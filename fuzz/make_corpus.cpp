@@ -135,10 +135,10 @@ void ActivateSeeds()
     };
 
     // Object mode over the generated meshes, plain and angle-limited.
-    const MeshData objects[] = {MakeCube(),          MakeBox(2, 1, 1, 2),  MakeQuadGrid(4, 3),
-                                MakeQuadTube(6, 2),  MakeQuadSphere(2),    MakeTorus(6, 4),
-                                MakeCylinder(6, 2),  MakeFan(6),           Crowded(),
-                                BigPolygon(),        Degenerate(),         TwoTriangles()};
+    const MeshData objects[] = {MakeCube(),         MakeBox(2, 1, 1, 2), MakeQuadGrid(4, 3),
+                                MakeQuadTube(6, 2), MakeQuadSphere(2),   MakeTorus(6, 4),
+                                MakeCylinder(6, 2), MakeFan(6),          Crowded(),
+                                BigPolygon(),       Degenerate(),        TwoTriangles()};
     for (const MeshData &mesh : objects)
         put(plain, mesh, none);
     EncodeOptions limited = plain;
@@ -242,8 +242,11 @@ void MeshFileSeeds()
     const struct {
         MeshFormat format;
         const char *target;
-    } formats[] = {{MeshFormat::Ply, "plyread"}, {MeshFormat::Off, "offread"}, {MeshFormat::Stl, "stlread"},
-                   {MeshFormat::Gltf, "gltfread"}, {MeshFormat::Glb, "glbread"}};
+    } formats[] = {{MeshFormat::Ply, "plyread"},
+                   {MeshFormat::Off, "offread"},
+                   {MeshFormat::Stl, "stlread"},
+                   {MeshFormat::Gltf, "gltfread"},
+                   {MeshFormat::Glb, "glbread"}};
     for (const auto &f : formats) {
         int n = 0;
         for (const MeshData &mesh : meshes) {
@@ -256,8 +259,8 @@ void MeshFileSeeds()
                                 "property float y\nproperty float z\nproperty uchar red\nelement face 2\n"
                                 "property list uchar int vertex_indices\nproperty float quality\n"
                                 "element edge 1\nproperty int vertex1\nproperty int vertex2\nend_header\n";
-    PutText(
-        "plyread", "ascii", plyHead + "0 0 0 255\n1 0 0 0\n0 1 0 7\n1 1 0 9\n3 0 1 2 0.5\n3 2 1 3 1\n0 3\n");
+    PutText("plyread", "ascii",
+            plyHead + "0 0 0 255\n1 0 0 0\n0 1 0 7\n1 1 0 9\n3 0 1 2 0.5\n3 2 1 3 1\n0 3\n");
     std::string be =
         "ply\nformat binary_big_endian 1.0\nelement vertex 3\nproperty double x\nproperty double y\n"
         "property double z\nelement face 1\nproperty list ushort uint vertex_index\nend_header\n";
@@ -284,7 +287,8 @@ void MeshFileSeeds()
             R"({"asset":{"version":"2.0","extras":)" + deep + std::string(deep.size(), ']') + "}}");
     // Nodes and primitives that reuse one mesh and one accessor: the
     // triangles they name multiply.
-    PutText("gltfread", "instanced",
+    PutText(
+        "gltfread", "instanced",
         R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,1,2]}],)"
         R"("nodes":[{"mesh":0},{"mesh":0,"translation":[0,0,1]},{"mesh":0,"children":[0,1],"translation":[0,0,2]}],)"
         R"("meshes":[{"primitives":[{"attributes":{"POSITION":0},"mode":5},{"attributes":{"POSITION":0},"mode":5},)"
@@ -294,7 +298,8 @@ void MeshFileSeeds()
         R"("bufferViews":[{"buffer":0,"byteLength":48},{"buffer":0,"byteOffset":48,"byteLength":6}],)"
         R"("buffers":[{"byteLength":54,"uri":"data:application/octet-stream;base64,)"
         R"(AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAAAACAPwAAgD8AAAAAAAECAgED"}]})");
-    PutText("gltfread", "nodes",
+    PutText(
+        "gltfread", "nodes",
         R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
         R"("nodes":[{"children":[1,2],"translation":[1,2,3]},{"mesh":0,"rotation":[0,0,0.7071068,0.7071068]},)"
         R"({"mesh":0,"scale":[-1,1,1],"matrix":[1,0,0,0,0,1,0,0,0,0,1,0,5,0,0,1]}],)"

@@ -14,9 +14,9 @@
 struct EmuEdit {
     HostMeshEditOp op;
     EmuHost *host = nullptr;
-    size_t pointsAtBegin = 0;     // records before this index existed at the begin
+    size_t pointsAtBegin = 0;  // records before this index existed at the begin
     size_t polysAtBegin = 0;
-    std::vector<LWPolID> removed; // removals waiting for done(0)
+    std::vector<LWPolID> removed;  // removals waiting for done(0)
     bool ended = false;
 };
 
@@ -75,7 +75,7 @@ void Done(HostEditState state, int error, int /*selm*/)
     EmuHost *host = edit->host;
     host->log.doneCodes.push_back(error);
     if (edit->ended)
-        return; // a second done is recorded and otherwise ignored
+        return;  // a second done is recorded and otherwise ignored
     edit->ended = true;
     if (host->edit == edit)
         host->edit = nullptr;
@@ -229,7 +229,7 @@ LWPntID AddPoint(HostEditState state, const double pos[3])
     pt->info.position[1] = pos[1];
     pt->info.position[2] = pos[2];
     pt->layer = host->foreground.empty() ? 1 : host->foreground.front();
-    pt->alive = false; // held back until done(0)
+    pt->alive = false;  // held back until done(0)
     const LWPntID id = pt->info.pnt;
     host->points.push_back(std::move(pt));
     host->log.addedPoints.push_back(id);
@@ -260,7 +260,7 @@ LWPolID AddFace(HostEditState state, const char *surface, int count, const LWPnt
     EmuPolySetPoints(host, poly.get(), points, (size_t)count);
     EmuPolySetSurface(host, poly.get(), surface, surface ? std::strlen(surface) : 0);
     poly->layer = host->foreground.empty() ? 1 : host->foreground.front();
-    poly->alive = false; // held back until done(0)
+    poly->alive = false;  // held back until done(0)
     poly->info.pol = reinterpret_cast<LWPolID>(static_cast<uintptr_t>(host->polys.size() + 1));
     const LWPolID id = poly->info.pol;
     host->polys.push_back(std::move(poly));
@@ -290,7 +290,7 @@ int RemPoly(HostEditState state, LWPolID id)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 HostMeshEditOp *EmuEditBegin(int /*pointBuf*/, int /*polyBuf*/, int /*mode*/)
 {

@@ -16,8 +16,14 @@ namespace {
 // without a context argument.
 EmuHost *g_current = nullptr;
 
-LWPntID PointIdOf(size_t index) { return reinterpret_cast<LWPntID>(static_cast<uintptr_t>(index + 1)); }
-LWPolID PolyIdOf(size_t index) { return reinterpret_cast<LWPolID>(static_cast<uintptr_t>(index + 1)); }
+LWPntID PointIdOf(size_t index)
+{
+    return reinterpret_cast<LWPntID>(static_cast<uintptr_t>(index + 1));
+}
+LWPolID PolyIdOf(size_t index)
+{
+    return reinterpret_cast<LWPolID>(static_cast<uintptr_t>(index + 1));
+}
 
 // The name in the host's table, added when it is new.
 const std::string *InternName(EmuHost *host, std::string_view text)
@@ -39,7 +45,7 @@ void PointAtName(EmuPoly *poly, const std::string *name)
     poly->info.surface = name ? name->c_str() : nullptr;
 }
 
-} // namespace
+}  // namespace
 
 EmuHost::~EmuHost()
 {
@@ -135,8 +141,7 @@ int EmuHostRun(EmuHost *host, HostActivateFunc *activate, void *serverData)
     EmuHostMakeCurrent(host);
     // The local argument is the edit begin function itself, handed over as a
     // plain pointer the way the host passes it.
-    return activate(HOST_INTERFACE_VERSION, EmuGlobal, reinterpret_cast<void *>(&EmuEditBegin),
-                    serverData);
+    return activate(HOST_INTERFACE_VERSION, EmuGlobal, reinterpret_cast<void *>(&EmuEditBegin), serverData);
 }
 
 MeshData EmuHostLayerMesh(const EmuHost *host, int layer)

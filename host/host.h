@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "host/pool.h"
-#include "meshdata/meshdata.h"
 #include "hostapi/hostapi.h"
+#include "meshdata/meshdata.h"
 
 // ---- the host's own records --------------------------------------------
 
 struct EmuPoint {
-    HostPointInfo info;        // what pointInfo returns; info.pnt is the id
+    HostPointInfo info;  // what pointInfo returns; info.pnt is the id
     int layer = 0;
     bool selected = false;
     bool alive = true;
@@ -51,13 +51,13 @@ struct EmuPointList {
 };
 
 struct EmuPoly {
-    HostPolygonInfo info;      // what polyInfo returns; points/surface point below
+    HostPolygonInfo info;  // what polyInfo returns; points/surface point below
     EmuPointList points;
     std::string_view surface;  // in the host's name table; empty when none
     bool hasSurface = true;
     int layer = 0;
     bool alive = true;
-    int removalEdit = 0;           // EmuHost::editSerial of the edit that removes it
+    int removalEdit = 0;  // EmuHost::editSerial of the edit that removes it
 
     static void *operator new(size_t size) { return EmuPoolTake(EmuPolyPool(), size); }
     static void operator delete(void *p, size_t size) { EmuPoolGive(EmuPolyPool(), p, size); }
@@ -67,15 +67,15 @@ struct EmuPoly {
 
 struct EmuMonitorLog {
     std::string title, text;
-    std::vector<unsigned> inits;   // every total given to init
-    unsigned steps = 0;            // steps taken (including the aborting one)
-    bool aborted = false;          // a step reported an abort
+    std::vector<unsigned> inits;  // every total given to init
+    unsigned steps = 0;           // steps taken (including the aborting one)
+    bool aborted = false;         // a step reported an abort
     bool done = false;
     bool destroyed = false;
 };
 
 struct EmuMessage {
-    bool error = false;            // false: info, true: error
+    bool error = false;  // false: info, true: error
     std::string line1;
     std::string line2;
     bool line2Null = true;
@@ -84,11 +84,11 @@ struct EmuMessage {
 struct EmuPanelControl {
     std::string typeName;
     std::string label;
-    HostControlDesc desc{};        // copy of the descriptor as it was at addControl
-    std::vector<std::string> list; // the descriptor's text or item list
+    HostControlDesc desc{};         // copy of the descriptor as it was at addControl
+    std::vector<std::string> list;  // the descriptor's text or item list
     int intValue = 0;
     double floatValue = 0.0;
-    int activated = 0;             // times tag 21 was set
+    int activated = 0;  // times tag 21 was set
     HostControl record{};
 };
 
@@ -100,24 +100,24 @@ struct EmuPanel {
     int width = 0;
     bool opened = false;
     bool destroyed = false;
-    int openFlags = 0;             // the flags of the last open()
+    int openFlags = 0;  // the flags of the last open()
 };
 
 struct EmuLog {
     int editsBegun = 0;
-    std::vector<int> doneCodes;            // one per done call
-    std::vector<EmuMonitorLog> monitors;   // in creation order
+    std::vector<int> doneCodes;           // one per done call
+    std::vector<EmuMonitorLog> monitors;  // in creation order
     std::vector<EmuMessage> messages;
-    std::vector<LWPntID> addedPoints;      // in call order
+    std::vector<LWPntID> addedPoints;  // in call order
     std::vector<LWPolID> addedPolys;
     std::vector<LWPolID> removedPolys;
     std::vector<std::string> servicesAsked;
     std::vector<std::unique_ptr<EmuPanel>> panels;
     int pointInfoCalls = 0;
     int polyInfoCalls = 0;
-    int editBeginCalls = 0;                // calls of local(), refused ones too
-    int callsAfterDone = 0;                // edit operations called after done
-    int rejectedFaces = 0;                 // addFace calls given no polygon
+    int editBeginCalls = 0;  // calls of local(), refused ones too
+    int callsAfterDone = 0;  // edit operations called after done
+    int rejectedFaces = 0;   // addFace calls given no polygon
 };
 
 // ---- scripting: how the "user" and the host behave ----------------------
@@ -128,8 +128,8 @@ struct EmuScript {
     bool noMessageService = false;
     bool noPanelService = false;
     bool noDirectoryService = false;
-    bool refuseEdit = false;         // local() gives no edit operation
-    bool monitorCreateFails = false; // create() gives no monitor
+    bool refuseEdit = false;          // local() gives no edit operation
+    bool monitorCreateFails = false;  // create() gives no monitor
     // abort: step `abortStep` (1-based) of monitor `abortMonitor` (0-based in
     // creation order) reports an abort; -1 for never
     int abortMonitor = -1;
@@ -137,9 +137,9 @@ struct EmuScript {
     // the options panel
     bool panelCreateFails = false;
     bool panelCancel = false;
-    std::optional<double> bevelSize;     // typed into the bevel size control
-    std::optional<int> angleMode;        // chosen item
-    std::optional<double> limitAngleRad; // typed into the angle control
+    std::optional<double> bevelSize;      // typed into the bevel size control
+    std::optional<int> angleMode;         // chosen item
+    std::optional<double> limitAngleRad;  // typed into the angle control
     // "Directory Info": the "Plugins" directory, or none
     std::optional<std::string> pluginsDir;
     // scans fail with this code when non-zero
@@ -166,7 +166,7 @@ struct EmuHooks {
 // edits). Beside the polygons, not in them: a module asks for the normals of
 // the mesh it reads, never of the polygons it adds.
 struct EmuNormalAnswer {
-    int edit = 0;                  // EmuHost::editSerial of that edit; 0: none kept
+    int edit = 0;  // EmuHost::editSerial of that edit; 0: none kept
     bool ok = false;
     double normal[3] = {0.0, 0.0, 0.0};
 };
@@ -180,20 +180,20 @@ struct EmuCornerStore {
 };
 
 struct EmuHost {
-    std::vector<std::unique_ptr<EmuPoint>> points;   // id k is points[k - 1]
+    std::vector<std::unique_ptr<EmuPoint>> points;  // id k is points[k - 1]
     std::vector<std::unique_ptr<EmuPoly>> polys;
     EmuCornerStore corners;
-    std::vector<EmuNormalAnswer> normals;            // by polygon id - 1, as asked
+    std::vector<EmuNormalAnswer> normals;  // by polygon id - 1, as asked
     // Every surface name once: polygons point into it (a node set, so a
     // name stays where it is as the set grows).
     std::unordered_set<std::string> names;
-    std::vector<int> foreground{1};                  // foreground layers
+    std::vector<int> foreground{1};  // foreground layers
     int background = 2;
     EmuScript script;
     EmuHooks hooks;
     EmuLog log;
-    struct EmuEdit *edit = nullptr;                  // the open edit, if any
-    int editSerial = 0;                              // edits begun over the host's life
+    struct EmuEdit *edit = nullptr;  // the open edit, if any
+    int editSerial = 0;              // edits begun over the host's life
     // Every edit handed out, kept until the host goes so that a module calling
     // an ended edit touches valid memory (the call is counted, not obeyed).
     std::vector<std::shared_ptr<struct EmuEdit>> edits;
@@ -205,7 +205,7 @@ struct EmuHost {
     EmuHost() = default;
     EmuHost(const EmuHost &) = delete;
     EmuHost &operator=(const EmuHost &) = delete;
-    ~EmuHost();                                      // stops being current
+    ~EmuHost();  // stops being current
 };
 
 // Creates an empty host: foreground layer 1, background layer 2.

@@ -61,11 +61,10 @@ std::string Hex(uint32_t v)
     return buf;
 }
 
-} // namespace
+}  // namespace
 
-bool OpenModuleDescriptor(const HostModuleDescriptor *d, const std::string &path,
-                          const char *className, const char *serverName, LoadedModule *module,
-                          std::string *error)
+bool OpenModuleDescriptor(const HostModuleDescriptor *d, const std::string &path, const char *className,
+                          const char *serverName, LoadedModule *module, std::string *error)
 {
     if (d->sysSync != HOST_MODULE_SYNC) {
         *error = path + ": not a plug-in module (sync word " + Hex(d->sysSync) + ")";
@@ -110,8 +109,8 @@ bool OpenModuleDescriptor(const HostModuleDescriptor *d, const std::string &path
     return true;
 }
 
-bool LoadModule(const std::string &path, const char *className, const char *serverName,
-                LoadedModule *module, std::string *error)
+bool LoadModule(const std::string &path, const char *className, const char *serverName, LoadedModule *module,
+                std::string *error)
 {
     *module = LoadedModule();
     std::string reason;

@@ -55,7 +55,7 @@ void Refill(EmuPool &pool)
 {
     const size_t align = alignof(std::max_align_t);
     const size_t stride = (pool.size + align - 1) & ~(align - 1);
-    char *chunk = static_cast<char *>(::operator new(stride * kRecordsPerChunk));
+    char *chunk = static_cast<char *>(::operator new(stride *kRecordsPerChunk));
     pool.chunks.push_back(chunk);
     for (size_t k = kRecordsPerChunk; k-- > 0;) {
         EmuPoolRecord *r = reinterpret_cast<EmuPoolRecord *>(chunk + k * stride);
@@ -64,7 +64,7 @@ void Refill(EmuPool &pool)
     }
 }
 
-} // namespace
+}  // namespace
 
 void *EmuPoolTake(EmuPool &pool, size_t size)
 {

@@ -11,7 +11,7 @@ struct EmuPoolRecord;
 // The free records of one record type, and every chunk they were cut from
 // (kept, so that all of it stays reachable until the process ends).
 struct EmuPool {
-    size_t size = 0;                 // record size, set by the first take
+    size_t size = 0;  // record size, set by the first take
     EmuPoolRecord *free = nullptr;
     std::vector<void *> chunks;
 };

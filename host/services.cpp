@@ -8,7 +8,7 @@
 struct EmuMonitorRec {
     HostMonitor monitor;
     EmuHost *host = nullptr;
-    size_t index = 0; // into host->log.monitors
+    size_t index = 0;  // into host->log.monitors
 };
 
 namespace {
@@ -99,8 +99,14 @@ void Message(bool error, const char *line1, const char *line2)
         host->hooks.message(host->log.messages.back());
 }
 
-void MessageInfoFn(const char *line1, const char *line2) { Message(false, line1, line2); }
-void MessageErrorFn(const char *line1, const char *line2) { Message(true, line1, line2); }
+void MessageInfoFn(const char *line1, const char *line2)
+{
+    Message(false, line1, line2);
+}
+void MessageErrorFn(const char *line1, const char *line2)
+{
+    Message(true, line1, line2);
+}
 
 const HostMessageService kMessageService = {MessageInfoFn, MessageErrorFn, 0, 0, 0, 0};
 
@@ -223,14 +229,9 @@ void PanelSet(HostPanelID panel, int tag, const void *value)
         if (value != nullptr)
             p->width = *static_cast<const int *>(value);
         break;
-    case HOST_PANEL_TAG_HOOK:
-        p->hook = reinterpret_cast<HostPanelHook *>(const_cast<void *>(value));
-        break;
-    case HOST_PANEL_TAG_USERDATA:
-        p->userData = value;
-        break;
-    default:
-        break;
+    case HOST_PANEL_TAG_HOOK: p->hook = reinterpret_cast<HostPanelHook *>(const_cast<void *>(value)); break;
+    case HOST_PANEL_TAG_USERDATA: p->userData = value; break;
+    default: break;
     }
 }
 
@@ -249,7 +250,7 @@ HostControl *PanelAddControl(HostPanelID panel, const char *typeName, HostContro
             for (const char **s = desc->list; *s != nullptr; ++s)
                 c->list.push_back(*s);
     }
-    c->desc.list = nullptr; // the module's list is not ours to keep
+    c->desc.list = nullptr;  // the module's list is not ours to keep
     c->record.priv = c.get();
     c->record.get = ControlGet;
     c->record.set = ControlSet;
@@ -268,7 +269,7 @@ const char *DirectoryFn(const char *type)
     return host->script.pluginsDir ? host->script.pluginsDir->c_str() : nullptr;
 }
 
-} // namespace
+}  // namespace
 
 void *EmuGlobal(const char *serviceName, int /*useMode*/)
 {

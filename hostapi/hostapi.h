@@ -31,9 +31,9 @@ typedef intptr_t HostWord;
 #define HOST_MODULE_VERSION 3
 #define HOST_MODULE_MACHINE 0x300
 
-#define HOST_ACTIVATE_OK 0          /* done (also after a reported failure) */
-#define HOST_ACTIVATE_BADVERSION 1  /* the interface version is not 3 */
-#define HOST_ACTIVATE_BADSERVICE 2  /* a required global service is missing */
+#define HOST_ACTIVATE_OK 0         /* done (also after a reported failure) */
+#define HOST_ACTIVATE_BADVERSION 1 /* the interface version is not 3 */
+#define HOST_ACTIVATE_BADSERVICE 2 /* a required global service is missing */
 
 #define HOST_INTERFACE_VERSION 3
 
@@ -54,19 +54,19 @@ typedef struct HostServerTag {
 } HostServerTag;
 
 typedef struct HostServerRecord {
-    const char *className;          /* word 0 */
-    const char *name;               /* word 1 */
-    HostActivateFunc *activate;     /* word 2 */
-    const HostServerTag *tagInfo;   /* word 3: list ended by an all-zero entry */
+    const char *className;        /* word 0 */
+    const char *name;             /* word 1 */
+    HostActivateFunc *activate;   /* word 2 */
+    const HostServerTag *tagInfo; /* word 3: list ended by an all-zero entry */
 } HostServerRecord;
 
 typedef struct HostModuleDescriptor {
-    uint32_t sysSync;                       /* word 0: HOST_MODULE_SYNC */
-    uint32_t sysVersion;                    /* word 1: HOST_MODULE_VERSION */
-    uint32_t sysMachine;                    /* word 2: HOST_MODULE_MACHINE */
-    void *(*startup)(void);                 /* word 3: non-null on success */
-    void (*shutdown)(void *serverData);     /* word 4 */
-    const HostServerRecord *serverDefs;     /* word 5: ended by an all-zero entry */
+    uint32_t sysSync;                   /* word 0: HOST_MODULE_SYNC */
+    uint32_t sysVersion;                /* word 1: HOST_MODULE_VERSION */
+    uint32_t sysMachine;                /* word 2: HOST_MODULE_MACHINE */
+    void *(*startup)(void);             /* word 3: non-null on success */
+    void (*shutdown)(void *serverData); /* word 4 */
+    const HostServerRecord *serverDefs; /* word 5: ended by an all-zero entry */
 } HostModuleDescriptor;
 
 /* ---- mesh edit operation ---------------------------------------------- */
@@ -89,14 +89,14 @@ typedef struct HostPointInfo {
 #define HOST_POLY_SELECTED 1 /* bit 0 of the polygon flags */
 
 typedef struct HostPolygonInfo {
-    LWPolID pol;            /* word 0 */
-    HostWord reserved1;     /* word 1 */
-    HostWord reserved2;     /* word 2 */
-    HostWord flags;         /* word 3: bit 0 = selected */
-    HostWord numPnts;       /* word 4 */
-    const LWPntID *points;  /* word 5 */
-    const char *surface;    /* word 6: may be 0 */
-    HostWord reserved7;     /* word 7 */
+    LWPolID pol;           /* word 0 */
+    HostWord reserved1;    /* word 1 */
+    HostWord reserved2;    /* word 2 */
+    HostWord flags;        /* word 3: bit 0 = selected */
+    HostWord numPnts;      /* word 4 */
+    const LWPntID *points; /* word 5 */
+    const char *surface;   /* word 6: may be 0 */
+    HostWord reserved7;    /* word 7 */
 } HostPolygonInfo;
 
 typedef struct HostEditState_t *HostEditState;
@@ -105,29 +105,28 @@ typedef int HostPointScanFunc(void *data, const HostPointInfo *info);
 typedef int HostPolyScanFunc(void *data, const HostPolygonInfo *info);
 
 typedef struct HostMeshEditOp {
-    HostEditState state;                                                     /* word 0 */
-    HostWord reserved1;                                                      /* word 1 */
-    void (*done)(HostEditState, int error, int selm);                        /* word 2 */
-    int (*pointCount)(HostEditState, int layer, int mode);                   /* word 3 */
-    int (*polyCount)(HostEditState, int layer, int mode);                    /* word 4 */
-    int (*pointScan)(HostEditState, HostPointScanFunc *, void *, int layer); /* word 5 */
-    int (*polyScan)(HostEditState, HostPolyScanFunc *, void *, int layer);   /* word 6 */
-    HostPointInfo *(*pointInfo)(HostEditState, LWPntID);                     /* word 7 */
-    HostPolygonInfo *(*polyInfo)(HostEditState, LWPolID);                    /* word 8 */
-    int (*polyNormal)(HostEditState, LWPolID, double out[3]);                /* word 9 */
-    LWPntID (*addPoint)(HostEditState, const double pos[3]);                 /* word 10 */
-    LWPolID (*addFace)(HostEditState, const char *surface, int count,
-                       const LWPntID *points);                               /* word 11 */
-    HostWord reserved12;                                                     /* word 12 */
-    HostWord reserved13;                                                     /* word 13 */
-    HostWord reserved14;                                                     /* word 14 */
-    HostWord reserved15;                                                     /* word 15 */
-    HostWord reserved16;                                                     /* word 16 */
-    int (*remPoly)(HostEditState, LWPolID);                                  /* word 17 */
-    HostWord reserved18;                                                     /* word 18 */
-    HostWord reserved19;                                                     /* word 19 */
-    HostWord reserved20;                                                     /* word 20 */
-    HostWord reserved21;                                                     /* word 21 */
+    HostEditState state;                                                                      /* word 0 */
+    HostWord reserved1;                                                                       /* word 1 */
+    void (*done)(HostEditState, int error, int selm);                                         /* word 2 */
+    int (*pointCount)(HostEditState, int layer, int mode);                                    /* word 3 */
+    int (*polyCount)(HostEditState, int layer, int mode);                                     /* word 4 */
+    int (*pointScan)(HostEditState, HostPointScanFunc *, void *, int layer);                  /* word 5 */
+    int (*polyScan)(HostEditState, HostPolyScanFunc *, void *, int layer);                    /* word 6 */
+    HostPointInfo *(*pointInfo)(HostEditState, LWPntID);                                      /* word 7 */
+    HostPolygonInfo *(*polyInfo)(HostEditState, LWPolID);                                     /* word 8 */
+    int (*polyNormal)(HostEditState, LWPolID, double out[3]);                                 /* word 9 */
+    LWPntID (*addPoint)(HostEditState, const double pos[3]);                                  /* word 10 */
+    LWPolID (*addFace)(HostEditState, const char *surface, int count, const LWPntID *points); /* word 11 */
+    HostWord reserved12;                                                                      /* word 12 */
+    HostWord reserved13;                                                                      /* word 13 */
+    HostWord reserved14;                                                                      /* word 14 */
+    HostWord reserved15;                                                                      /* word 15 */
+    HostWord reserved16;                                                                      /* word 16 */
+    int (*remPoly)(HostEditState, LWPolID);                                                   /* word 17 */
+    HostWord reserved18;                                                                      /* word 18 */
+    HostWord reserved19;                                                                      /* word 19 */
+    HostWord reserved20;                                                                      /* word 20 */
+    HostWord reserved21;                                                                      /* word 21 */
 } HostMeshEditOp;
 
 /* local(point buffer, polygon buffer, mode): begins the edit; 0 when refused. */
@@ -146,7 +145,7 @@ typedef struct HostMonitor {
 
 typedef struct HostMonitorService {
     HostMonitor *(*create)(const char *title, const char *text); /* word 0 */
-    void (*destroy)(HostMonitor *monitor);                         /* word 1 */
+    void (*destroy)(HostMonitor *monitor);                       /* word 1 */
 } HostMonitorService;
 
 /* ---- messages: "Info Messages" ---------------------------------------- */
@@ -188,10 +187,10 @@ typedef struct HostFloatValue {
 #define HOST_CTL_ANGLE 15
 
 typedef struct HostControlDesc {
-    HostWord type;          /* word 0 */
-    const char **list;      /* word 1: NULL-ended text or item list */
-    HostWord word2;         /* word 2: choice layout / angle range low */
-    HostWord word3;         /* word 3: angle range high */
+    HostWord type;     /* word 0 */
+    const char **list; /* word 1: NULL-ended text or item list */
+    HostWord word2;    /* word 2: choice layout / angle range low */
+    HostWord word3;    /* word 3: angle range high */
 } HostControlDesc;
 
 typedef struct HostPanel_t *HostPanelID;
@@ -206,29 +205,29 @@ typedef struct HostPanel_t *HostPanelID;
 
 typedef struct HostControl HostControl;
 struct HostControl {
-    void *priv;                                                  /* word 0 */
-    void (*get)(HostControl *control, int tag, void *value);     /* word 1 */
+    void *priv;                                                    /* word 0 */
+    void (*get)(HostControl *control, int tag, void *value);       /* word 1 */
     void (*set)(HostControl *control, int tag, const void *value); /* word 2 */
-    HostWord reserved3;                                          /* word 3 */
+    HostWord reserved3;                                            /* word 3 */
 };
 
 typedef void HostPanelHook(HostPanelID panel, void *userData);
 
 typedef struct HostPanelService {
-    HostPanelID (*create)(const char *title, void *data);                       /* word 0 */
-    void (*destroy)(HostPanelID panel);                                         /* word 1 */
-    int (*open)(HostPanelID panel, int flags);                                  /* word 2: 0 = cancelled */
-    HostWord reserved3;                                                         /* word 3 */
-    HostWord reserved4;                                                         /* word 4 */
-    HostWord reserved5;                                                         /* word 5 */
-    HostWord reserved6;                                                         /* word 6 */
-    void (*set)(HostPanelID panel, int tag, const void *value);                 /* word 7 */
-    HostControl *(*addControl)(HostPanelID panel, const char *typeName,
-                               HostControlDesc *desc, const char *label);       /* word 8 */
-    HostWord reserved9;                                                         /* word 9 */
-    HostWord reserved10;                                                        /* word 10 */
-    HostWord reserved11;                                                        /* word 11 */
-    HostGlobalFunc *globalFun;                                                  /* word 12 */
+    HostPanelID (*create)(const char *title, void *data);       /* word 0 */
+    void (*destroy)(HostPanelID panel);                         /* word 1 */
+    int (*open)(HostPanelID panel, int flags);                  /* word 2: 0 = cancelled */
+    HostWord reserved3;                                         /* word 3 */
+    HostWord reserved4;                                         /* word 4 */
+    HostWord reserved5;                                         /* word 5 */
+    HostWord reserved6;                                         /* word 6 */
+    void (*set)(HostPanelID panel, int tag, const void *value); /* word 7 */
+    HostControl *(*addControl)(HostPanelID panel, const char *typeName, HostControlDesc *desc,
+                               const char *label); /* word 8 */
+    HostWord reserved9;                            /* word 9 */
+    HostWord reserved10;                           /* word 10 */
+    HostWord reserved11;                           /* word 11 */
+    HostGlobalFunc *globalFun;                     /* word 12 */
 } HostPanelService;
 
 /* ---- directories: "Directory Info" ------------------------------------ */

@@ -37,8 +37,7 @@ static_assert(sizeof(HostModuleDescriptor) == Word(6), "descriptor is 6 words");
 // With 8-byte pointers the three 32-bit words are padded to 16 bytes.
 static_assert(offsetof(HostModuleDescriptor, startup) == 16, "descriptor startup");
 static_assert(offsetof(HostModuleDescriptor, shutdown) == 16 + kWord, "descriptor shutdown");
-static_assert(offsetof(HostModuleDescriptor, serverDefs) == 16 + 2 * kWord,
-              "descriptor server list");
+static_assert(offsetof(HostModuleDescriptor, serverDefs) == 16 + 2 * kWord, "descriptor server list");
 #endif
 
 static_assert(offsetof(HostServerRecord, className) == Word(0), "server word 0");
@@ -113,4 +112,4 @@ static_assert(offsetof(HostIntValue, value) == Word(1), "int value word 1");
 static_assert(offsetof(HostFloatValue, type) == Word(0), "float value word 0");
 static_assert(offsetof(HostFloatValue, value) == Word(2), "float value after two words");
 
-} // namespace
+}  // namespace

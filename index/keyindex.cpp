@@ -44,8 +44,7 @@ void KeyIndexOpenLocal(KeyIndex *index, int count, int localBits)
         slots *= 2;
     index->slotMask = (int32_t)(slots - 1);
     index->slots = (KeySlot *)malloc(slots * sizeof(KeySlot));
-    index->next = (int32_t *)malloc((index->count > 0 ? (size_t)index->count : 1) *
-                                    sizeof(int32_t));
+    index->next = (int32_t *)malloc((index->count > 0 ? (size_t)index->count : 1) * sizeof(int32_t));
     if (!index->slots || !index->next) {
         Degrade(index);
         return;
@@ -104,7 +103,6 @@ void KeyIndexPrefetch(const KeyIndex *index, uint64_t k1, uint64_t k2)
     if (index->slotMask >= 0)
         __builtin_prefetch(&index->slots[Home(index, k1, k2) & (uint64_t)index->slotMask]);
 }
-
 
 int KeyIndexFirst(const KeyIndex *index, uint64_t k1, uint64_t k2)
 {

@@ -26,8 +26,8 @@
 struct KeySlot {
     uint64_t key1;
     uint64_t key2;
-    int32_t first;      // first record with the key, -1 for a free slot
-    int32_t last;       // last record added with the key
+    int32_t first;  // first record with the key, -1 for a free slot
+    int32_t last;   // last record added with the key
 };
 
 struct KeyIndex {
@@ -35,7 +35,7 @@ struct KeyIndex {
     int32_t slotMask;   // slot count - 1 (a power of two); -1 when degraded
     int32_t localBits;  // low bits of key1 kept as they are in the slot (see below)
     KeySlot *slots;
-    int32_t *next;      // per record: next record with the same key, -1
+    int32_t *next;  // per record: next record with the same key, -1
 };
 
 // Prepares an empty index for records 0 .. count - 1. Never fails: without
@@ -69,12 +69,12 @@ void KeyIndexClose(KeyIndex *index);
 // the scrambled key.
 struct KeyNumberSlot {
     uint64_t key;
-    int32_t number;     // -1 for a free slot
+    int32_t number;  // -1 for a free slot
 };
 
 struct KeyNumbers {
-    int32_t count;      // keys numbered so far: the next number
-    int32_t slotMask;   // slot count - 1 (a power of two); -1 without memory
+    int32_t count;     // keys numbered so far: the next number
+    int32_t slotMask;  // slot count - 1 (a power of two); -1 without memory
     KeyNumberSlot *slots;
 };
 

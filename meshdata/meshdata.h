@@ -148,7 +148,8 @@ inline int MeshInternSurface(MeshData *mesh, std::string_view name)
 // MeshInternSurface, or kMeshNoSurface).
 inline void MeshAddPoly(MeshData *mesh, MeshPointSpan points, int surface, bool selected = false)
 {
-    assert(surface == kMeshNoSurface || (surface >= 0 && static_cast<size_t>(surface) < mesh->surfaces.size()));
+    assert(surface == kMeshNoSurface ||
+           (surface >= 0 && static_cast<size_t>(surface) < mesh->surfaces.size()));
     mesh->polyPoints.insert(mesh->polyPoints.end(), points.begin(), points.end());
     mesh->polyStart.push_back(mesh->polyPoints.size());
     mesh->polySurface.push_back(surface);
@@ -160,7 +161,8 @@ inline void MeshAddPoly(MeshData *mesh, MeshPointSpan points, int surface, bool 
 inline void MeshAddPolyFrom(MeshData *mesh, const MeshData &from, size_t poly)
 {
     const int s = from.polySurface[poly];
-    const int surface = s == kMeshNoSurface ? kMeshNoSurface : MeshInternSurface(mesh, from.surfaces[static_cast<size_t>(s)]);
+    const int surface = s == kMeshNoSurface ? kMeshNoSurface
+                                            : MeshInternSurface(mesh, from.surfaces[static_cast<size_t>(s)]);
     MeshAddPoly(mesh, MeshPolyPoints(from, poly), surface, MeshPolySelected(from, poly));
 }
 

@@ -68,7 +68,7 @@ void CirclePoint(int k, int n, double *x, double *y)
 //     a -------- a + u
 struct Lattice {
     std::vector<std::array<int, 3>> coords;
-    MeshData faces;   // its polygons only
+    MeshData faces;  // its polygons only
 };
 
 Lattice CubeLattice(int n)
@@ -85,14 +85,16 @@ Lattice CubeLattice(int n)
         return slot;
     };
     // Per face: the fixed axis and its value, then the u and v axes.
-    struct FaceAxes { int fixed, value, u, v; };
+    struct FaceAxes {
+        int fixed, value, u, v;
+    };
     const FaceAxes faces[6] = {
-        {2, 0, 1, 0}, // -z: y x x = -z
-        {2, n, 0, 1}, // +z: x x y = +z
-        {1, 0, 0, 2}, // -y: x x z = -y
-        {1, n, 2, 0}, // +y: z x x = +y
-        {0, 0, 2, 1}, // -x: z x y = -x
-        {0, n, 1, 2}, // +x: y x z = +x
+        {2, 0, 1, 0},  // -z: y x x = -z
+        {2, n, 0, 1},  // +z: x x y = +z
+        {1, 0, 0, 2},  // -y: x x z = -y
+        {1, n, 2, 0},  // +y: z x x = +y
+        {0, 0, 2, 1},  // -x: z x y = -x
+        {0, n, 1, 2},  // +x: y x z = +x
     };
     for (const FaceAxes &f : faces) {
         for (int q = 0; q < n; ++q) {
@@ -127,25 +129,24 @@ void AddTubeQuads(MeshData *mesh, int around, int rows)
     for (int r = 0; r < rows; ++r) {
         for (int k = 0; k < around; ++k) {
             const int k1 = (k + 1) % around;
-            MeshAddFace(mesh, {r * around + k, r * around + k1, (r + 1) * around + k1,
-                                        (r + 1) * around + k});
+            MeshAddFace(mesh, {r * around + k, r * around + k1, (r + 1) * around + k1, (r + 1) * around + k});
         }
     }
 }
 
-} // namespace
+}  // namespace
 
 MeshData MakeCube(double lo, double hi)
 {
     MeshData mesh;
     for (int k = 0; k < 8; ++k)
         mesh.points.push_back({(k & 1) ? hi : lo, (k & 2) ? hi : lo, (k & 4) ? hi : lo});
-    MeshAddFace(&mesh, {0, 2, 3, 1}); // -z
-    MeshAddFace(&mesh, {4, 5, 7, 6}); // +z
-    MeshAddFace(&mesh, {0, 1, 5, 4}); // -y
-    MeshAddFace(&mesh, {2, 6, 7, 3}); // +y
-    MeshAddFace(&mesh, {0, 4, 6, 2}); // -x
-    MeshAddFace(&mesh, {1, 3, 7, 5}); // +x
+    MeshAddFace(&mesh, {0, 2, 3, 1});  // -z
+    MeshAddFace(&mesh, {4, 5, 7, 6});  // +z
+    MeshAddFace(&mesh, {0, 1, 5, 4});  // -y
+    MeshAddFace(&mesh, {2, 6, 7, 3});  // +y
+    MeshAddFace(&mesh, {0, 4, 6, 2});  // -x
+    MeshAddFace(&mesh, {1, 3, 7, 5});  // +x
     return mesh;
 }
 
@@ -231,7 +232,7 @@ MeshData MakeCylinder(int sides, int rows)
     AddTubeQuads(&mesh, sides, rows);
     std::vector<int> bottom, top;
     for (int k = 0; k < sides; ++k) {
-        bottom.push_back(sides - 1 - k); // clockwise seen from +z: faces -z
+        bottom.push_back(sides - 1 - k);  // clockwise seen from +z: faces -z
         top.push_back(rows * sides + k);
     }
     MeshAddFace(&mesh, bottom);

@@ -25,8 +25,8 @@ inline void MeshAddFace(MeshData *mesh, std::initializer_list<int> points)
 // takes them out with MeshFacesOf and lays them out flat with MeshSetFaces.
 struct MeshFace {
     std::vector<int> points;
-    std::string surface;      // may be empty: a name the host reports as ""
-    bool hasSurface = true;   // false: the host reports no surface name
+    std::string surface;     // may be empty: a name the host reports as ""
+    bool hasSurface = true;  // false: the host reports no surface name
     bool selected = false;
 };
 // Appends `face` to `mesh`.

@@ -8,8 +8,8 @@
 #include <stdint.h>
 
 #include <algorithm>
-#include <cmath>
 #include <array>
+#include <cmath>
 #include <map>
 #include <utility>
 #include <vector>
@@ -279,8 +279,8 @@ MeshData MakeSquashedUvSphere(int around, int rows)
         const double phi = 0.5 * kTau * r / rows;
         for (int k = 0; k < around; ++k) {
             const double a = kTau * k / around;
-            m.points.push_back({std::sin(phi) * std::cos(a), 0.7 * std::sin(phi) * std::sin(a),
-                                -1.5 * std::cos(phi)});
+            m.points.push_back(
+                {std::sin(phi) * std::cos(a), 0.7 * std::sin(phi) * std::sin(a), -1.5 * std::cos(phi)});
         }
     }
     const int north = static_cast<int>(m.points.size());
@@ -436,8 +436,8 @@ MeshData MakeRandomDiagonals(const MeshData &mesh, uint32_t seed)
 }
 
 // Polygons `a` and `b`, which share exactly one edge, merged into one polygon
-// in a's place (b is dropped; the mesh as it was when they share none): a's points from the shared edge's end round to
-// its start, then b's points between them.
+// in a's place (b is dropped; the mesh as it was when they share none): a's points from the shared edge's end
+// round to its start, then b's points between them.
 MeshData MakeMerged(const MeshData &mesh, int a, int b)
 {
     const MeshPointSpan pa = MeshPolyPoints(mesh, static_cast<size_t>(a));

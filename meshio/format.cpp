@@ -3,10 +3,10 @@
 // corners into points and the cut of polygons into triangles.
 #include "meshio/formats.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -169,7 +169,7 @@ std::string MeshReadNote(const std::string &name, const MeshReadInfo &info)
     std::string note;
     if (info.welded > 0)
         note = name + ": " + std::to_string(info.welded) +
-            " corners at the position of an earlier one welded to it";
+               " corners at the position of an earlier one welded to it";
     if (info.collapsed > 0)
         note += std::string(note.empty() ? name + ": " : "; ") + std::to_string(info.collapsed) +
                 (info.collapsed == 1 ? " polygon" : " polygons") +
@@ -190,8 +190,8 @@ bool MeshFileBytes(const MeshData &mesh, MeshFormat format, const std::string &n
             const auto &p = mesh.points[i];
             if (!FitsFloat32(p[0]) || !FitsFloat32(p[1]) || !FitsFloat32(p[2])) {
                 if (error)
-                    *error = name + ": point " + std::to_string(i + 1) + " has a coordinate that " + MeshFormatLabel(format) +
-                             "'s float32 numbers cannot hold";
+                    *error = name + ": point " + std::to_string(i + 1) + " has a coordinate that " +
+                             MeshFormatLabel(format) + "'s float32 numbers cannot hold";
                 return false;
             }
         }
@@ -252,7 +252,7 @@ size_t PointWeld::KeyHash::operator()(const Key &k) const
 int PointWeldAdd(PointWeld *weld, double x, double y, double z)
 {
     PointWeld::Key key;
-    const double v[3] = {x + 0.0, y + 0.0, z + 0.0};   // -0 + 0 is +0
+    const double v[3] = {x + 0.0, y + 0.0, z + 0.0};  // -0 + 0 is +0
     for (int k = 0; k < 3; k++)
         std::memcpy(&key.bits[k], &v[k], sizeof(double));
     weld->corners++;
@@ -365,7 +365,8 @@ void TurnFlatTriangles(const MeshData &mesh, std::vector<int> *triangles, size_t
             std::sort(order, order + 3, [&](int p, int q) { return length[p] > length[q]; });
             for (int o = 0; o < 3 && !turned; o++) {
                 const int e = order[o];
-                const int x = t[i + (size_t)e], y = t[i + (size_t)(e + 1) % 3], m = t[i + (size_t)(e + 2) % 3];
+                const int x = t[i + (size_t)e], y = t[i + (size_t)(e + 1) % 3],
+                          m = t[i + (size_t)(e + 2) % 3];
                 for (size_t j = start; j < t.size() && !turned; j += 3) {
                     for (int k = 0; k < 3 && !turned; k++) {
                         if (j != i && t[j + (size_t)k] == y && t[j + (size_t)(k + 1) % 3] == x)
@@ -443,7 +444,7 @@ void EarClip(const MeshData &mesh, MeshPointSpan poly, std::vector<int> *triangl
             const size_t i = (from + step) % m;
             const size_t a = left[(i + m - 1) % m], b = left[i], c = left[(i + 1) % m];
             if (Cross2(flat[a].data(), flat[b].data(), flat[c].data()) <= 0.0)
-                continue;   // reflex or flat: not an ear
+                continue;  // reflex or flat: not an ear
             bool empty = true;
             for (size_t j = 0; j < m && empty; j++) {
                 const size_t p = left[j];

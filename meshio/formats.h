@@ -28,9 +28,9 @@ struct PointWeld {
         size_t operator()(const Key &k) const;
     };
     MeshData *mesh = nullptr;
-    bool weld = true;         // false: every position given makes a point of its own
+    bool weld = true;  // false: every position given makes a point of its own
     std::unordered_map<Key, int, KeyHash> index;
-    long long corners = 0;    // positions given to PointWeldAdd
+    long long corners = 0;  // positions given to PointWeldAdd
 };
 // The point at (x, y, z), appended to the mesh when it is new.
 int PointWeldAdd(PointWeld *weld, double x, double y, double z);

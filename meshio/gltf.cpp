@@ -45,11 +45,11 @@ namespace fs = std::filesystem;
 // What the file callbacks know: the folder the file's buffers must lie in,
 // and the first URI found outside it.
 struct Folder {
-    std::string base;           // the folder as named ("" for the current one)
-    fs::path canonical;         // the same, links resolved
-    std::string outside;        // the first path refused, empty while none
-    uintmax_t maxFileBytes = 0; // the largest buffer file read
-    std::string tooLarge;       // the first buffer file refused for its size
+    std::string base;            // the folder as named ("" for the current one)
+    fs::path canonical;          // the same, links resolved
+    std::string outside;         // the first path refused, empty while none
+    uintmax_t maxFileBytes = 0;  // the largest buffer file read
+    std::string tooLarge;        // the first buffer file refused for its size
 };
 
 // Whether `path` lies inside the folder, links followed: "../x.bin", an
@@ -58,7 +58,8 @@ bool Inside(Folder *folder, const std::string &path)
 {
     // The library joins the folder and a URI with a slash unless the folder
     // ends in one already (the root folder, "/").
-    const std::string prefix = folder->base.empty() || folder->base.back() == '/' ? folder->base : folder->base + "/";
+    const std::string prefix = folder->base.empty() || folder->base.back() == '/' ? folder->base
+                                                                                  : folder->base + "/";
     if (path.compare(0, prefix.size(), prefix) != 0)
         return false;
     std::error_code ec;
@@ -81,7 +82,10 @@ bool FileExistsInFolder(const std::string &path, void *user)
     return fs::is_regular_file(path, ec);
 }
 
-std::string SamePath(const std::string &path, void *) { return path; }
+std::string SamePath(const std::string &path, void *)
+{
+    return path;
+}
 
 bool ReadInFolder(std::vector<unsigned char> *out, std::string *err, const std::string &path, void *user)
 {
@@ -104,11 +108,14 @@ bool ReadInFolder(std::vector<unsigned char> *out, std::string *err, const std::
     return tinygltf::ReadWholeFile(out, err, path, nullptr);
 }
 
-bool NoWrite(std::string *, const std::string &, const std::vector<unsigned char> &, void *) { return false; }
+bool NoWrite(std::string *, const std::string &, const std::vector<unsigned char> &, void *)
+{
+    return false;
+}
 
 // Images are never decoded: nothing of them reaches the mesh.
-bool SkipImage(
-    tinygltf::Image *, const int, std::string *, std::string *, int, int, const unsigned char *, int, void *)
+bool SkipImage(tinygltf::Image *, const int, std::string *, std::string *, int, int, const unsigned char *,
+               int, void *)
 {
     return true;
 }
@@ -316,10 +323,12 @@ bool ReadPositions(Loader *ld, int accessor, int node, const Matrix &world, cons
         const double p[3] = {m[0] * x + m[4] * y + m[8] * z + m[12], m[1] * x + m[5] * y + m[9] * z + m[13],
                              m[2] * x + m[6] * y + m[10] * z + m[14]};
         if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
-            return ld->Fail(where + ": position " + std::to_string(i + 1) + " is not finite" +
+            return ld->Fail(
+                where + ": position " + std::to_string(i + 1) + " is not finite" +
                 (std::isfinite(x) && std::isfinite(y) && std::isfinite(z) ? " once transformed" : ""));
         if (!FitsFloat32(p[0]) || !FitsFloat32(p[1]) || !FitsFloat32(p[2]))
-            return ld->Fail(where + ": position " + std::to_string(i + 1) + " is too large for float32 once transformed");
+            return ld->Fail(where + ": position " + std::to_string(i + 1) +
+                            " is too large for float32 once transformed");
         indices.push_back(PointWeldAdd(&ld->weld, p[0], p[1], p[2]));
     }
     *out = &indices;
@@ -367,7 +376,7 @@ bool ReadIndices(Loader *ld, const tinygltf::Primitive &prim, size_t vertices, c
         }
         if (v >= vertices)
             return ld->Fail(where + ": index " + std::to_string(i + 1) + " is " + std::to_string(v) +
-                ", past the " + std::to_string(vertices) + " positions");
+                            ", past the " + std::to_string(vertices) + " positions");
         (*out)[i] = v;
     }
     return true;
@@ -395,8 +404,8 @@ bool ReadPrimitive(Loader *ld, int meshIndex, int primIndex, int node, const Mat
     if (!ReadIndices(ld, prim, points->size(), where, &order))
         return false;
     if (mode == TINYGLTF_MODE_TRIANGLES && order.size() % 3 != 0)
-        return ld->Fail(
-            where + ": " + std::to_string(order.size()) + " vertices do not make whole triangles");
+        return ld->Fail(where + ": " + std::to_string(order.size()) +
+                        " vertices do not make whole triangles");
     std::string_view name = "Default";
     if (prim.material >= 0 && (size_t)prim.material < ld->model.materials.size() &&
         !ld->model.materials[(size_t)prim.material].name.empty())
@@ -467,7 +476,7 @@ bool ReadNodes(Loader *ld, int root)
 // The glTF library reports malformed JSON in its own words and without a
 // place; the text is read once more here so that the user learns the byte.
 
-const uint32_t kChunkJson = 0x4E4F534A;   // "JSON"
+const uint32_t kChunkJson = 0x4E4F534A;  // "JSON"
 
 // The JSON text of a .gltf (all of it) or a .glb (its first chunk), parsed
 // into *doc; false with the message for *error when the container or the
@@ -507,8 +516,9 @@ bool ParseJson(const std::string &data, bool binary, Json *doc, std::string *why
     } catch (const Json::parse_error &e) {
         // e.byte counts the characters read, the one it stopped at included.
         const size_t at = start + (e.byte > 0 ? e.byte - 1 : 0);
-        *why = "byte " + std::to_string(at) +
-               (at >= start + length ? ": the JSON text ends too early" : ": the JSON text is malformed here");
+        *why =
+            "byte " + std::to_string(at) +
+            (at >= start + length ? ": the JSON text ends too early" : ": the JSON text is malformed here");
         return false;
     } catch (const Json::exception &) {
         // A number past what a double holds is the one other way the text
@@ -533,8 +543,8 @@ bool CheckSceneBudget(const tinygltf::Model &model, const std::vector<int> &root
                       std::string *why)
 {
     long long corners = 0, points = 0, polygons = 0, nameBytes = 0;
-    std::set<std::pair<int, int>> positions;   // (accessor, node) read once each
-    std::set<int> named;                        // materials whose name is counted
+    std::set<std::pair<int, int>> positions;  // (accessor, node) read once each
+    std::set<int> named;                      // materials whose name is counted
     std::vector<bool> visited(model.nodes.size(), false);
     std::vector<int> stack(roots.rbegin(), roots.rend());
     auto count = [&](int accessor) {
@@ -683,7 +693,7 @@ bool PutMaterials(const MeshData &mesh, bool binary, std::string *out)
 }  // namespace
 
 bool ReadGltf(const std::string &data, const std::string &name, bool binary, bool weld, MeshData *mesh,
-    MeshReadInfo *info, std::string *error, const MeshBudget &budget)
+              MeshReadInfo *info, std::string *error, const MeshBudget &budget)
 {
     auto fail = [&](const std::string &what) {
         if (error)
@@ -717,8 +727,9 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, boo
         if (length <= data.size() && bin + 8 <= length) {
             std::memcpy(&binLength, data.data() + bin, 4);
             if (bin + 8 + binLength > length)
-                return fail("byte " + std::to_string(bin) + ": the binary chunk of " + std::to_string(binLength) +
-                            " bytes runs past the container's " + std::to_string(length));
+                return fail("byte " + std::to_string(bin) + ": the binary chunk of " +
+                            std::to_string(binLength) + " bytes runs past the container's " +
+                            std::to_string(length));
         }
     }
 
@@ -732,8 +743,8 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, boo
     std::error_code ec;
     folder.canonical = fs::weakly_canonical(folder.base.empty() ? fs::path(".") : fs::path(folder.base), ec);
     // 12 bytes a position, 4 an index, and room for what else a buffer holds.
-    folder.maxFileBytes = (uintmax_t)std::max(0LL, budget.points) * 12 + (uintmax_t)std::max(0LL, budget.corners) * 4 +
-                          (uintmax_t(64) << 20);
+    folder.maxFileBytes = (uintmax_t)std::max(0LL, budget.points) * 12 +
+                          (uintmax_t)std::max(0LL, budget.corners) * 4 + (uintmax_t(64) << 20);
     tinygltf::TinyGLTF loader;
     tinygltf::FsCallbacks callbacks{FileExistsInFolder, SamePath, ReadInFolder, NoWrite, &folder};
     loader.SetFsCallbacks(callbacks);
@@ -744,10 +755,11 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, boo
     try {
         if (binary)
             ok = loader.LoadBinaryFromMemory(&model, &err, &warn,
-                reinterpret_cast<const unsigned char *>(data.data()), (unsigned)data.size(), folder.base);
+                                             reinterpret_cast<const unsigned char *>(data.data()),
+                                             (unsigned)data.size(), folder.base);
         else
-            ok = loader.LoadASCIIFromString(
-                &model, &err, &warn, data.data(), (unsigned)data.size(), folder.base);
+            ok = loader.LoadASCIIFromString(&model, &err, &warn, data.data(), (unsigned)data.size(),
+                                            folder.base);
     } catch (const std::exception &e) {
         ok = false;
         err = e.what();
@@ -755,7 +767,8 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, boo
     if (!folder.outside.empty() && !ok)
         return fail("refusing the external URI " + folder.outside + ": it lies outside the file's folder");
     if (!folder.tooLarge.empty() && !ok)
-        return fail("the buffer file " + folder.tooLarge + " is larger than the points and corners a file may make "
+        return fail("the buffer file " + folder.tooLarge +
+                    " is larger than the points and corners a file may make "
                     "can use (--max-corners sets the limit)");
     if (!ok) {
         while (!err.empty() && (err.back() == '\n' || err.back() == ' '))
@@ -798,7 +811,7 @@ bool ReadGltf(const std::string &data, const std::string &name, bool binary, boo
 }
 
 bool GltfBytes(const MeshData &mesh, bool binary, const std::string &name, std::string *out,
-    std::string *error, long long *cut, long long *triangles)
+               std::string *error, long long *cut, long long *triangles)
 {
     // The surfaces in the order they first appear, each with its triangles.
     std::vector<std::string> surfaces;

@@ -31,8 +31,8 @@ struct MeshReadInfo {
 // over 100 million corners; a count past one refuses the file with a
 // message naming it.
 struct MeshBudget {
-    long long corners = 1LL << 27;    // polygon corners, over all polygons
-    long long points = 1LL << 27;     // points (STL and glTF: corners before the weld)
+    long long corners = 1LL << 27;  // polygon corners, over all polygons
+    long long points = 1LL << 27;   // points (STL and glTF: corners before the weld)
     long long polygons = 1LL << 27;
     long long nameBytes = 1LL << 30;  // surface name bytes, each distinct name counted once
     long long nameLength = 4096;      // the longest surface name, in bytes
@@ -55,8 +55,8 @@ bool MeshReadObj(const std::string &path, MeshData *mesh, MeshReadInfo *info, st
 // false with an error naming the path otherwise.
 bool MeshReadWholeFile(const std::string &path, std::string *bytes, std::string *error);
 // The same on text held in memory; `name` stands for the file in messages.
-bool MeshReadObjText(const std::string &text, const std::string &name, MeshData *mesh,
-                     MeshReadInfo *info, std::string *error, const MeshBudget *budget = nullptr);
+bool MeshReadObjText(const std::string &text, const std::string &name, MeshData *mesh, MeshReadInfo *info,
+                     std::string *error, const MeshBudget *budget = nullptr);
 
 // The shortest text that reads back to the same double ("0.1", "-2", "1e+20").
 std::string MeshFormatDouble(double value);
@@ -71,11 +71,11 @@ std::string MeshObjText(const MeshData &mesh);
 // names; a folder, device, pipe or socket is refused. Whatever is left open
 // is discarded when the record goes.
 struct AtomicFile {
-    std::string path;       // the name asked for
-    std::string target;     // the file finally written: `path` with links followed
-    std::string tempPath;   // the name while it is being written
+    std::string path;      // the name asked for
+    std::string target;    // the file finally written: `path` with links followed
+    std::string tempPath;  // the name while it is being written
     int fd = -1;
-    int errorNumber = 0;    // errno of the last failure, 0 when none applies
+    int errorNumber = 0;  // errno of the last failure, 0 when none applies
     AtomicFile() = default;
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
@@ -116,19 +116,19 @@ struct MeshStats {
     int polygons = 0;
     int triangles = 0;
     int quads = 0;
-    int ngons = 0;            // five or more points
-    int degenerate = 0;       // fewer than three points
+    int ngons = 0;       // five or more points
+    int degenerate = 0;  // fewer than three points
     int edges = 0;
-    int borderEdges = 0;      // used by exactly one polygon
-    int crowdedEdges = 0;     // used by more than two polygons
+    int borderEdges = 0;                            // used by exactly one polygon
+    int crowdedEdges = 0;                           // used by more than two polygons
     std::vector<std::pair<int, int>> firstCrowded;  // the first three of them,
                                                     // by point numbers (from 0)
-    int oppositeWindingEdges = 0;  // used twice in the same direction: the
-                                   // two polygons are wound opposite ways
-    int repeatedPointPolys = 0;  // polygons that hold one point twice, in a
-                                 // row or apart
-    int zeroAreaPolys = 0;    // polygons of three or more points whose Newell
-                              // normal is the zero vector
+    int oppositeWindingEdges = 0;                   // used twice in the same direction: the
+                                                    // two polygons are wound opposite ways
+    int repeatedPointPolys = 0;                     // polygons that hold one point twice, in a
+                                                    // row or apart
+    int zeroAreaPolys = 0;                          // polygons of three or more points whose Newell
+                                                    // normal is the zero vector
 };
 MeshStats MeshComputeStats(const MeshData &mesh);
 // The counts of polygons alone (the edge counts stay 0): a tenth of the cost,

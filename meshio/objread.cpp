@@ -12,15 +12,15 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <istream>
 #include <sstream>
 #include <streambuf>
 #include <string_view>
-#include <unistd.h>
 #include <sys/stat.h>
-#include <fcntl.h>
+#include <unistd.h>
 
 #include <tiny_obj_loader.h>
 
@@ -31,7 +31,7 @@ namespace {
 struct ForwardRef {
     int line;
     long long index;
-    const char *what;   // "vertex", "texture coordinate", "normal"
+    const char *what;  // "vertex", "texture coordinate", "normal"
 };
 
 // A surface index not yet looked up.
@@ -48,8 +48,8 @@ struct ReadState {
     // the line the loader is reading now
     int line = 0;
     std::string_view text;
-    bool handled = false;    // a callback took the line
-    bool finished = true;    // the line has been checked
+    bool handled = false;  // a callback took the line
+    bool finished = true;  // the line has been checked
     // the first error ends the read
     bool failed = false;
     std::string error;
@@ -57,7 +57,7 @@ struct ReadState {
     std::vector<int> scratch;  // the face being read
     const MeshBudget *budget = nullptr;
     long long corners = 0;
-    long long nameBytes = 0;   // the bytes of the distinct surface names so far
+    long long nameBytes = 0;  // the bytes of the distinct surface names so far
 };
 
 void Fail(ReadState *st, const std::string &what)
@@ -80,7 +80,10 @@ bool WithinBudget(ReadState *st)
     return false;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 std::vector<std::string_view> Tokens(std::string_view text)
 {
@@ -140,8 +143,7 @@ bool CheckNumbers(ReadState *st, const std::vector<std::string_view> &tokens, do
 // A non-zero index: positive from the start, negative back from the last
 // element read so far. Resolves to 1-based; a positive index past what has
 // been read so far is kept for the final check.
-bool ParseIndex(ReadState *st, std::string_view part, long long sofar, const char *what,
-                long long *out)
+bool ParseIndex(ReadState *st, std::string_view part, long long sofar, const char *what, long long *out)
 {
     long long value = 0;
     auto res = std::from_chars(part.data(), part.data() + part.size(), value);
@@ -311,9 +313,8 @@ void OnUseMaterial(void *user, const char *name, int)
 // Statements that are valid OBJ but hold nothing a polygon mesh keeps.
 bool IsSilentStatement(std::string_view key)
 {
-    static const char *const silent[] = {"usemap", "maplib", "lod",
-                                         "shadow_obj", "trace_obj", "bevel", "c_interp",
-                                         "d_interp", "ctech", "stech", "mg"};
+    static const char *const silent[] = {"usemap",   "maplib",   "lod",   "shadow_obj", "trace_obj", "bevel",
+                                         "c_interp", "d_interp", "ctech", "stech",      "mg"};
     for (const char *s : silent)
         if (key == s)
             return true;
@@ -323,9 +324,9 @@ bool IsSilentStatement(std::string_view key)
 // Elements other than polygons: points, lines and free-form geometry.
 bool IsIgnoredElement(std::string_view key)
 {
-    static const char *const ignored[] = {"p", "l", "vp", "cstype", "deg", "bmat", "step",
-                                          "curv", "curv2", "surf", "parm", "trim", "hole",
-                                          "scrv", "sp", "end", "con", "call", "csh"};
+    static const char *const ignored[] = {"p",    "l",     "vp",   "cstype", "deg",  "bmat", "step",
+                                          "curv", "curv2", "surf", "parm",   "trim", "hole", "scrv",
+                                          "sp",   "end",   "con",  "call",   "csh"};
     for (const char *s : ignored)
         if (key == s)
             return true;
@@ -437,13 +438,13 @@ private:
     const std::string &text_;
     ReadState *st_;
     size_t pos_ = 0;
-    std::string cut_;   // the current line without its comment, when it had one
+    std::string cut_;  // the current line without its comment, when it had one
 };
 
 }  // namespace
 
-bool MeshReadObjText(const std::string &text, const std::string &name, MeshData *mesh,
-                     MeshReadInfo *info, std::string *error, const MeshBudget *budget)
+bool MeshReadObjText(const std::string &text, const std::string &name, MeshData *mesh, MeshReadInfo *info,
+                     std::string *error, const MeshBudget *budget)
 {
     const MeshBudget defaults;
     MeshReadInfo localInfo;
@@ -530,7 +531,8 @@ bool MeshReadWholeFile(const std::string &path, std::string *bytes, std::string 
     bytes->clear();
     auto fail = [&](const std::string &what, int number) {
         if (error)
-            *error = path + ": " + what + (number ? std::string(": ") + std::strerror(number) : std::string());
+            *error = path + ": " + what +
+                     (number ? std::string(": ") + std::strerror(number) : std::string());
         return false;
     };
     // Anything but a regular file or a pipe is refused before anything is

@@ -52,9 +52,9 @@ std::string MeshMoveMaterialLibraries(MeshData *mesh, const std::string &from, c
     std::string names;
     for (const std::string &m : missing)
         names += (names.empty() ? "" : ", ") + m;
-    return to + " names the material " + (missing.size() == 1 ? "library " : "libraries ") + names +
-           " as " + from + " does, but " + (missing.size() == 1 ? "it is" : "they are") + " not found beside " +
-           from + ", so other tools will not find " + (missing.size() == 1 ? "it" : "them") + " either";
+    return to + " names the material " + (missing.size() == 1 ? "library " : "libraries ") + names + " as " +
+           from + " does, but " + (missing.size() == 1 ? "it is" : "they are") + " not found beside " + from +
+           ", so other tools will not find " + (missing.size() == 1 ? "it" : "them") + " either";
 }
 
 std::string MeshObjText(const MeshData &mesh)
@@ -122,7 +122,7 @@ static bool MayFollowLink(const std::string &link, const struct stat &linkStat)
 {
     struct stat folder;
     if (stat(FolderOf(link).c_str(), &folder) != 0)
-        return true;   // the walk reports a missing folder itself
+        return true;  // the walk reports a missing folder itself
     const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
     return !shared || linkStat.st_uid == geteuid() || linkStat.st_uid == folder.st_uid;
 }
@@ -154,7 +154,7 @@ bool MeshResolveOutputPath(const std::string &path, std::string *target, struct 
     // stays. Followed by hand so that a dangling link creates its target.
     std::string at = path;
     for (int hops = 0;; hops++) {
-        struct stat st{};
+        struct stat st {};
         if (lstat(at.c_str(), &st) != 0) {
             if (errno != ENOENT)
                 return fail(at + ": " + std::strerror(errno), errno);
@@ -164,8 +164,9 @@ bool MeshResolveOutputPath(const std::string &path, std::string *target, struct 
             if (hops >= 40)
                 return fail(path + ": " + std::strerror(ELOOP), ELOOP);
             if (!MayFollowLink(at, st))
-                return fail(path + ": the link " + at + " lies in a sticky folder that anyone may write to and "
-                                   "belongs to another user; it is not followed",
+                return fail(path + ": the link " + at +
+                                " lies in a sticky folder that anyone may write to and "
+                                "belongs to another user; it is not followed",
                             EACCES);
             std::vector<char> link((size_t)(st.st_size > 0 ? st.st_size : 255) + 1);
             ssize_t n = readlink(at.c_str(), link.data(), link.size() - 1);

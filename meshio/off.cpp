@@ -137,8 +137,8 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
     std::vector<int> poly;
     for (long long i = 0; i < nv; i++) {
         if (!in.Next(&w))
-            return in.Fail(
-                "the file ends after " + std::to_string(i) + " of " + std::to_string(nv) + " vertices");
+            return in.Fail("the file ends after " + std::to_string(i) + " of " + std::to_string(nv) +
+                           " vertices");
         double xyz[3];
         if (w.size() < 3)
             return in.Fail("vertex " + std::to_string(i + 1) + " needs 3 coordinates");
@@ -149,8 +149,8 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
     }
     for (long long f = 0; f < nf; f++) {
         if (!in.Next(&w))
-            return in.Fail(
-                "the file ends after " + std::to_string(f) + " of " + std::to_string(nf) + " faces");
+            return in.Fail("the file ends after " + std::to_string(f) + " of " + std::to_string(nf) +
+                           " faces");
         long long n = 0;
         if (!ParseCount(w[0], &n))
             return in.Fail("face " + std::to_string(f + 1) + ": bad point count '" + std::string(w[0]) + "'");
@@ -160,7 +160,7 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
         // up to four colour values may follow the indices
         if ((long long)w.size() < n + 1 || (long long)w.size() > n + 5)
             return in.Fail("face " + std::to_string(f + 1) + " announces " + std::to_string(n) +
-                " points but has " + std::to_string(w.size() - 1) + " values");
+                           " points but has " + std::to_string(w.size() - 1) + " values");
         corners += n;
         if (corners > budget.corners)
             return in.Fail("face " + std::to_string(f) + " makes " + BudgetFault(budget, corners, 0, 0, 0));
@@ -168,9 +168,9 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
         for (long long k = 1; k <= n; k++) {
             long long v = 0;
             if (!ParseCount(w[(size_t)k], &v) || v >= nv)
-                return in.Fail("face " + std::to_string(f + 1) + ": vertex index '" + std::string(w[(size_t)k]) +
-                               "' is out of range (the file has " + std::to_string(nv) +
-                               " vertices, indexed from 0)");
+                return in.Fail("face " + std::to_string(f + 1) + ": vertex index '" +
+                               std::string(w[(size_t)k]) + "' is out of range (the file has " +
+                               std::to_string(nv) + " vertices, indexed from 0)");
             poly.push_back((int)v);
         }
         MeshAddPoly(mesh, poly, surface);
@@ -182,8 +182,8 @@ bool ReadOff(const std::string &data, const std::string &name, MeshData *mesh, M
 
 std::string OffText(const MeshData &mesh)
 {
-    std::string out = "OFF\n" + std::to_string(mesh.points.size()) + " " + std::to_string(MeshPolyCount(mesh)) +
-                      " 0\n";
+    std::string out = "OFF\n" + std::to_string(mesh.points.size()) + " " +
+                      std::to_string(MeshPolyCount(mesh)) + " 0\n";
     for (const auto &p : mesh.points) {
         out += MeshFormatDouble(p[0]);
         out += ' ';

@@ -8,8 +8,8 @@
 
 #include <charconv>
 #include <climits>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -19,8 +19,8 @@ enum class Kind { Int8, Uint8, Int16, Uint16, Int32, Uint32, Float32, Float64 };
 struct Property {
     std::string name;
     bool list = false;
-    Kind countKind = Kind::Uint8;   // lists only
-    Kind kind = Kind::Float32;      // the value's, or each list item's
+    Kind countKind = Kind::Uint8;  // lists only
+    Kind kind = Kind::Float32;     // the value's, or each list item's
 };
 
 struct Element {
@@ -35,9 +35,13 @@ enum class Encoding { Ascii, LittleEndian, BigEndian };
 size_t SizeOf(Kind k)
 {
     switch (k) {
-    case Kind::Int8: case Kind::Uint8: return 1;
-    case Kind::Int16: case Kind::Uint16: return 2;
-    case Kind::Int32: case Kind::Uint32: case Kind::Float32: return 4;
+    case Kind::Int8:
+    case Kind::Uint8: return 1;
+    case Kind::Int16:
+    case Kind::Uint16: return 2;
+    case Kind::Int32:
+    case Kind::Uint32:
+    case Kind::Float32: return 4;
     case Kind::Float64: return 8;
     }
     return 1;
@@ -45,13 +49,15 @@ size_t SizeOf(Kind k)
 
 bool ParseKind(const std::string &s, Kind *k)
 {
-    static const struct { const char *name; Kind kind; } kinds[] = {
-        {"char", Kind::Int8},     {"int8", Kind::Int8},       {"uchar", Kind::Uint8},
-        {"uint8", Kind::Uint8},   {"short", Kind::Int16},     {"int16", Kind::Int16},
-        {"ushort", Kind::Uint16}, {"uint16", Kind::Uint16},   {"int", Kind::Int32},
-        {"int32", Kind::Int32},   {"uint", Kind::Uint32},     {"uint32", Kind::Uint32},
-        {"float", Kind::Float32}, {"float32", Kind::Float32}, {"double", Kind::Float64},
-        {"float64", Kind::Float64}};
+    static const struct {
+        const char *name;
+        Kind kind;
+    } kinds[] = {{"char", Kind::Int8},      {"int8", Kind::Int8},       {"uchar", Kind::Uint8},
+                 {"uint8", Kind::Uint8},    {"short", Kind::Int16},     {"int16", Kind::Int16},
+                 {"ushort", Kind::Uint16},  {"uint16", Kind::Uint16},   {"int", Kind::Int32},
+                 {"int32", Kind::Int32},    {"uint", Kind::Uint32},     {"uint32", Kind::Uint32},
+                 {"float", Kind::Float32},  {"float32", Kind::Float32}, {"double", Kind::Float64},
+                 {"float64", Kind::Float64}};
     for (const auto &e : kinds) {
         if (s == e.name) {
             *k = e.kind;
@@ -61,7 +67,10 @@ bool ParseKind(const std::string &s, Kind *k)
     return false;
 }
 
-bool IsFloat(Kind k) { return k == Kind::Float32 || k == Kind::Float64; }
+bool IsFloat(Kind k)
+{
+    return k == Kind::Float32 || k == Kind::Float64;
+}
 
 struct Reader {
     const std::string &data;
@@ -69,8 +78,8 @@ struct Reader {
     MeshData *mesh;
     std::string *error;
     Encoding encoding = Encoding::Ascii;
-    size_t pos = 0;     // next byte
-    int line = 1;       // ASCII: the line of the next token
+    size_t pos = 0;  // next byte
+    int line = 1;    // ASCII: the line of the next token
     bool failed = false;
     const MeshBudget *budget = nullptr;
     // The first face index that names no vertex whatever the vertex count
@@ -195,7 +204,10 @@ bool ReadHeader(Reader *r, std::vector<Element> *elements)
 
 // ---- values -------------------------------------------------------------------
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 void SkipSpace(Reader *r)
 {
@@ -276,7 +288,8 @@ bool ReadValue(Reader *r, Kind k, const ItemName &what, double *out)
         long long v = 0;
         auto res = std::from_chars(b, e, v);
         if (res.ec != std::errc() || res.ptr != e || !InRange(k, (double)v))
-            return r->Fail("not an integer of its type for " + what.Text() + ": '" + std::string(t) + "'", r->pos);
+            return r->Fail("not an integer of its type for " + what.Text() + ": '" + std::string(t) + "'",
+                           r->pos);
         *out = (double)v;
         return true;
     }
@@ -293,11 +306,36 @@ bool ReadValue(Reader *r, Kind k, const ItemName &what, double *out)
     switch (k) {
     case Kind::Int8: *out = (int8_t)bytes[0]; break;
     case Kind::Uint8: *out = bytes[0]; break;
-    case Kind::Int16: { int16_t v; std::memcpy(&v, bytes, 2); *out = v; break; }
-    case Kind::Uint16: { uint16_t v; std::memcpy(&v, bytes, 2); *out = v; break; }
-    case Kind::Int32: { int32_t v; std::memcpy(&v, bytes, 4); *out = v; break; }
-    case Kind::Uint32: { uint32_t v; std::memcpy(&v, bytes, 4); *out = v; break; }
-    case Kind::Float32: { float v; std::memcpy(&v, bytes, 4); *out = v; break; }
+    case Kind::Int16: {
+        int16_t v;
+        std::memcpy(&v, bytes, 2);
+        *out = v;
+        break;
+    }
+    case Kind::Uint16: {
+        uint16_t v;
+        std::memcpy(&v, bytes, 2);
+        *out = v;
+        break;
+    }
+    case Kind::Int32: {
+        int32_t v;
+        std::memcpy(&v, bytes, 4);
+        *out = v;
+        break;
+    }
+    case Kind::Uint32: {
+        uint32_t v;
+        std::memcpy(&v, bytes, 4);
+        *out = v;
+        break;
+    }
+    case Kind::Float32: {
+        float v;
+        std::memcpy(&v, bytes, 4);
+        *out = v;
+        break;
+    }
     case Kind::Float64: std::memcpy(out, bytes, 8); break;
     }
     return true;
@@ -308,7 +346,7 @@ bool ReadValue(Reader *r, Kind k, const ItemName &what, double *out)
 // A face as read, its indices staged in order in one array: the faces may
 // come before the vertices they name.
 struct Face {
-    size_t at;      // byte offset (binary) or line (ASCII) of the face
+    size_t at;  // byte offset (binary) or line (ASCII) of the face
     unsigned count;
 };
 
@@ -347,7 +385,8 @@ bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vec
                                                " items, more than the rest of the file holds");
     const long long count = (long long)std::min<unsigned long long>(e.count, LLONG_MAX);
     const std::string fault = isVertex ? BudgetFault(*r->budget, 0, count, 0, 0)
-                                       : isFace ? BudgetFault(*r->budget, 3 * count, 0, count, 0) : std::string();
+                              : isFace ? BudgetFault(*r->budget, 3 * count, 0, count, 0)
+                                       : std::string();
     if (!fault.empty())
         return r->FailHeader(e.headerLine, "element '" + e.name + "' of " + std::to_string(e.count) +
                                                " items makes " + fault);
@@ -390,7 +429,8 @@ bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vec
                                    countAt);
                 if ((long long)(indices->size() + (size_t)count) > r->budget->corners)
                     return r->Fail("face " + std::to_string(item) + " makes " +
-                                       BudgetFault(*r->budget, (long long)(indices->size() + (size_t)count), 0, 0, 0),
+                                       BudgetFault(*r->budget, (long long)(indices->size() + (size_t)count),
+                                                   0, 0, 0),
                                    countAt);
                 faces->push_back({itemAt, (unsigned)count});
             } else if (count < 0 || (r->encoding != Encoding::Ascii &&
@@ -429,9 +469,10 @@ bool ReadElement(Reader *r, const Element &e, std::vector<Face> *faces, std::vec
 // hard edge), which leaves the mesh open along the split.
 bool HasPerCornerProperties(const Element &vertex)
 {
-    static const char *const kNames[] = {"u", "v", "s", "t", "texture_u", "texture_v", "texture_s",
-                                         "texture_t", "nx", "ny", "nz", "red", "green", "blue", "alpha",
-                                         "r", "g", "b", "a", "diffuse_red", "diffuse_green", "diffuse_blue"};
+    static const char *const kNames[] = {
+        "u",  "v",  "s",  "t",           "texture_u",     "texture_v",   "texture_s", "texture_t",
+        "nx", "ny", "nz", "red",         "green",         "blue",        "alpha",     "r",
+        "g",  "b",  "a",  "diffuse_red", "diffuse_green", "diffuse_blue"};
     for (const Property &p : vertex.props)
         for (const char *name : kNames)
             if (p.name == name)
@@ -511,9 +552,9 @@ bool ReadPly(const std::string &data, const std::string &name, bool weld, MeshDa
                     r.line = (int)faces[f].at;
                 // The index is the file's own, which counts from 0.
                 const double named = v < 0 ? r.badIndex : (double)v;
-                return r.Fail("face " + std::to_string(f + 1) + " names vertex index " + MeshFormatDouble(named) +
-                                  " (the file has " + std::to_string(mesh->points.size()) +
-                                  " vertices, indexed from 0)",
+                return r.Fail("face " + std::to_string(f + 1) + " names vertex index " +
+                                  MeshFormatDouble(named) + " (the file has " +
+                                  std::to_string(mesh->points.size()) + " vertices, indexed from 0)",
                               faces[f].at);
             }
         }
@@ -521,7 +562,8 @@ bool ReadPly(const std::string &data, const std::string &name, bool weld, MeshDa
         mesh->polyStart.push_back(first);
     }
     indices.resize(first);
-    static_assert(std::is_same<int32_t, int>::value, "the face lists become the mesh's index array as they are");
+    static_assert(std::is_same<int32_t, int>::value,
+                  "the face lists become the mesh's index array as they are");
     mesh->polyPoints = std::move(indices);
     mesh->polySurface.assign(faces.size(), surface);
     mesh->polySelected.assign(faces.size(), 0);

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <vector>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -229,7 +229,7 @@ double MeshSafeBevelSize(const MeshData &mesh)
         }
     }
     double meet = std::numeric_limits<double>::infinity();
-    size_t edge = 0;   // index of the polygon's first edge in `keys`
+    size_t edge = 0;  // index of the polygon's first edge in `keys`
     for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
         const MeshPointSpan pts = MeshPolyPoints(mesh, i);
         if (!valid(pts))

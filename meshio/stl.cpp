@@ -11,7 +11,7 @@
 namespace {
 
 const size_t kHeader = 80;
-const size_t kTriangleBytes = 50;   // normal, three corners, attribute word
+const size_t kTriangleBytes = 50;  // normal, three corners, attribute word
 
 // Adds the triangle of corners v[0..8] unless two corners are at the same
 // position: such a triangle is counted as collapsed before its corners make
@@ -31,15 +31,16 @@ void AddTriangle(PointWeld *weld, const float v[9], int surface, MeshReadInfo *i
     PointWeldTriangle(weld->mesh, corner[0], corner[1], corner[2], surface, info);
 }
 
-bool ReadBinary(const std::string &data, const std::string &name, bool weldPoints, MeshData *mesh, MeshReadInfo *info,
-                std::string *error, const MeshBudget &budget)
+bool ReadBinary(const std::string &data, const std::string &name, bool weldPoints, MeshData *mesh,
+                MeshReadInfo *info, std::string *error, const MeshBudget &budget)
 {
     uint32_t count = 0;
     std::memcpy(&count, data.data() + kHeader, 4);
     const std::string fault = BudgetFault(budget, 3LL * count, 3LL * count, count, 0);
     if (!fault.empty()) {
         if (error)
-            *error = name + ": byte " + std::to_string(kHeader) + ": " + "its " + std::to_string(count) + " triangles make " + fault;
+            *error = name + ": byte " + std::to_string(kHeader) + ": " + "its " + std::to_string(count) +
+                     " triangles make " + fault;
         return false;
     }
     PointWeld weld;
@@ -134,8 +135,8 @@ struct Text {
     }
 };
 
-bool ReadAscii(const std::string &data, const std::string &name, bool weldPoints, MeshData *mesh, MeshReadInfo *info,
-               std::string *error, const MeshBudget &budget)
+bool ReadAscii(const std::string &data, const std::string &name, bool weldPoints, MeshData *mesh,
+               MeshReadInfo *info, std::string *error, const MeshBudget &budget)
 {
     Text in{data, name, error};
     PointWeld weld;
@@ -150,7 +151,7 @@ bool ReadAscii(const std::string &data, const std::string &name, bool weldPoints
             surface = "Default";
         if (!NameFault(budget, surface.size()).empty())
             return in.Fail(NameFault(budget, surface.size()));
-        int index = -1;   // the name's in the mesh's table, from the solid's first facet
+        int index = -1;  // the name's in the mesh's table, from the solid's first facet
         for (;;) {
             if (!in.Next())
                 return in.Fail("the file ends before 'endsolid'");
@@ -222,9 +223,9 @@ bool ReadStl(const std::string &data, const std::string &name, bool weld, MeshDa
                      " bytes, too short for a binary one, and no 'solid' line";
         else
             *error = name + ": byte " + std::to_string(kHeader) + ": the binary STL header says " +
-                std::to_string(count) + " triangles, " +
-                std::to_string(kHeader + 4 + (size_t)count * kTriangleBytes) + " bytes, but the file has " +
-                std::to_string(data.size());
+                     std::to_string(count) + " triangles, " +
+                     std::to_string(kHeader + 4 + (size_t)count * kTriangleBytes) +
+                     " bytes, but the file has " + std::to_string(data.size());
     }
     return false;
 }
@@ -266,8 +267,8 @@ void StlBytes(const MeshData &mesh, std::string *out, long long *cut, long long 
             e1[k] = r[1][k] - r[0][k];
             e2[k] = r[2][k] - r[0][k];
         }
-        double n[3] = {
-            e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+        double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                       e1[0] * e2[1] - e1[1] * e2[0]};
         const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
         for (int k = 0; k < 3; k++)
             PutFloat(at + 4 * k, len > 0 ? n[k] / len : 0.0);

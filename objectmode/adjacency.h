@@ -23,17 +23,17 @@
 #include "objectmode/objectmode.h"
 
 struct EdgeAdjacency {
-    int32_t m;          // records
-    int32_t points;     // distinct host points numbered
-    KeyNumbers numbering;  // host point -> its number
-    int32_t *from;      // per record: number of host point a
-    int32_t *to;        // per record: number of host point b
-    int32_t *start;     // per point number, and one more: its first list entry
-    int32_t *list;      // records grouped by the point they leave, in array order
-    int32_t *listTo;    // per entry: number of the point its record arrives at
+    int32_t m;               // records
+    int32_t points;          // distinct host points numbered
+    KeyNumbers numbering;    // host point -> its number
+    int32_t *from;           // per record: number of host point a
+    int32_t *to;             // per record: number of host point b
+    int32_t *start;          // per point number, and one more: its first list entry
+    int32_t *list;           // records grouped by the point they leave, in array order
+    int32_t *listTo;         // per entry: number of the point its record arrives at
     unsigned char *crowded;  // per point number: 1 when an edge at the point is crowded
-    int degraded;       // no memory: every list is the whole array
-    int shared;         // the index kept by EdgeAdjacencyShare: Close keeps it
+    int degraded;            // no memory: every list is the whole array
+    int shared;              // the index kept by EdgeAdjacencyShare: Close keeps it
 };
 
 // Records leaving one point, optionally only those arriving at another.
@@ -41,7 +41,7 @@ struct EdgeCursor {
     const EdgeAdjacency *adj;
     int32_t at;
     int32_t end;
-    int32_t arrival;    // point number the records must arrive at, -1 for any
+    int32_t arrival;  // point number the records must arrive at, -1 for any
 };
 
 // Builds the index over records 0 .. m - 1 (or takes `shared`, see below,

@@ -15,8 +15,8 @@
 
 #include <algorithm>
 
-#include "objectmode/objectmode.h"
 #include "context/context.h"
+#include "objectmode/objectmode.h"
 
 // The plane crosses the edge X1-X2 strictly between its ends: H off the
 // segment, or on an end point (F/|F| is then NaN), fails.
@@ -95,8 +95,7 @@ static int Append(int32_t *list, int room, int *length, int32_t value)
 // crossings wrap past the end of a polygon that folds over itself; the list
 // would then repeat part of the polygon, and cut after cut could multiply
 // its length. Such a cut leaves the polygon as it was.
-static int AppendVertex(int32_t *list, int room, int *length, const BufPoly *y, unsigned char *taken,
-                        int w)
+static int AppendVertex(int32_t *list, int room, int *length, const BufPoly *y, unsigned char *taken, int w)
 {
     if (taken[w])
         return 0;
@@ -163,7 +162,7 @@ static int FlatRingLine(int count, const Vec3 *pos, Vec3 *origin, double *scale,
     if (!(*scale > 0.0) || !isfinite(*scale))
         return 0;
     Vec3 along = VecDiv(Offset(pos[far], *origin), *scale);
-    double along2 = VecDot(along, along);  // 1 to 3
+    double along2 = VecDot(along, along);           // 1 to 3
     const double rounding = 1.0 / 1099511627776.0;  // 2^-40
     for (int i = 1; i < count; i++) {
         Vec3 c = VecCross(VecDiv(Offset(pos[i], *origin), *scale), along);
@@ -177,8 +176,8 @@ static int FlatRingLine(int count, const Vec3 *pos, Vec3 *origin, double *scale,
 // Gives the owner of the ring's edge i (which runs ring[j] -> ring[i], j
 // after i) the ring's points that lie strictly between its ends along the
 // line (t), in that order. -1 without memory, else whether it took any.
-static int ZipRingEdge(BufModel *model, int count, const int32_t *ring, const double *t, int i,
-                       int owner, int *between)
+static int ZipRingEdge(BufModel *model, int count, const int32_t *ring, const double *t, int i, int owner,
+                       int *between)
 {
     int j = (i + 1) % count;
     double from = t[j], to = t[i];
@@ -267,8 +266,7 @@ static int ZipFlatRing(BufModel *model, int count, const int32_t *ring, const Ve
 // The first pair of entries i < j (in the order j, then i) that are one
 // point for the weld; 0 when there is none. `pos` holds the entries'
 // positions.
-static int FirstRepeat(const int32_t *ring, const Vec3 *pos, int count, double tolerance, int *i,
-                       int *j)
+static int FirstRepeat(const int32_t *ring, const Vec3 *pos, int count, double tolerance, int *i, int *j)
 {
     // Twice the tolerance, squared: pairs farther apart than that are told
     // apart without a square root.
@@ -276,8 +274,7 @@ static int FirstRepeat(const int32_t *ring, const Vec3 *pos, int count, double t
     for (int b = 1; b < count; b++) {
         for (int a = 0; a < b; a++) {
             Vec3 d = VecSub(pos[a], pos[b]);
-            if (ring[a] == ring[b] ||
-                (VecDot(d, d) <= far2 && SamePosition(pos[a], pos[b], tolerance))) {
+            if (ring[a] == ring[b] || (VecDot(d, d) <= far2 && SamePosition(pos[a], pos[b], tolerance))) {
                 *i = a;
                 *j = b;
                 return 1;
@@ -359,17 +356,17 @@ struct CutList {
     int32_t *list;
     int room;
     int length;
-    int from;             // the first vertex not yet passed
-    int made;             // a cut was made
-    int fits;             // every vertex fitted, none twice
+    int from;              // the first vertex not yet passed
+    int made;              // a cut was made
+    int fits;              // every vertex fitted, none twice
     unsigned char *taken;  // per vertex: in the list
 };
 
 // The cut at vertex v, on the plane's crossings: the vertices up to the
 // crossing behind v, then the one or two points where the plane crosses.
 // 0 when the model refused the points.
-static int CutAtVertex(BufModel *model, const BufPoly *y, int v, const Crossings &cross,
-                       double tolerance, CutList *c)
+static int CutAtVertex(BufModel *model, const BufPoly *y, int v, const Crossings &cross, double tolerance,
+                       CutList *c)
 {
     int n = y->count;
     // Backward from the edge that ends at v (over every edge but v's own),
@@ -649,8 +646,7 @@ static int CloseFan(EditContext *ctx, const FanStep *fan, int n, LWPntID point, 
     }
     for (int i = 0; i < n; i++) {
         int h = (i + n - 1) % n;
-        c[i].drop = !fan[h].leave->done && !fan[i].leave->done && c[i].before >= 0 &&
-                    c[i].after >= 0;
+        c[i].drop = !fan[h].leave->done && !fan[i].leave->done && c[i].before >= 0 && c[i].after >= 0;
         // The two copies a dropped corner takes in may lie within the weld's
         // distance of each other (at a size about that distance): they would
         // become one point twice in a row, so the corner takes in one.

@@ -5,9 +5,9 @@
 #include <stddef.h>
 #include <stdlib.h>
 
+#include "context/context.h"
 #include "index/keyindex.h"
 #include "objectmode/objectmode.h"
-#include "context/context.h"
 
 // Fills one record for the edge from vertex a to vertex b of `info`.
 static void FillEdge(const PolyInfo *info, int a, int b, LineInfo *edge)
@@ -22,8 +22,7 @@ static void FillEdge(const PolyInfo *info, int a, int b, LineInfo *edge)
     edge->hostB = info->hostPoints[b];
     edge->normal = info->normal;
     edge->surface = info->surface;
-    edge->midpoint = VecAdd(info->positions[a],
-                            VecDiv(VecSub(info->positions[b], info->positions[a]), 2.0));
+    edge->midpoint = VecAdd(info->positions[a], VecDiv(VecSub(info->positions[b], info->positions[a]), 2.0));
     edge->prevVertex = -1;
     edge->nextVertex = -1;
     // The neighbour host points are only meaningful once linked; null ids
@@ -109,8 +108,7 @@ static LineInfo *AllocateEdges(size_t count)
 #endif
 }
 
-int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges,
-                     int *runs)
+int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges, int *runs)
 {
     if (runs)
         *runs = EDGE_RUNS_UNKNOWN;
@@ -150,8 +148,7 @@ int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **
         else
             LineList(&records[k], *edges + m);
         m += records[k].count;
-        rising = rising && records[k].polyIndex > lastIndex &&
-                 records[k].polyIndex < ctx->model->recordLimit;
+        rising = rising && records[k].polyIndex > lastIndex && records[k].polyIndex < ctx->model->recordLimit;
         lastIndex = records[k].polyIndex;
     }
     MonitorClose(ctx);

@@ -9,8 +9,8 @@
 
 #include "bufmodel/bufmodel.h"
 #include "context/context.h"
-#include "options/options.h"
 #include "hostapi/hostapi.h"
+#include "options/options.h"
 #include "records/records.h"
 #include "vecmath/vecmath.h"
 
@@ -41,8 +41,7 @@ enum {
 // given) what it knows of the runs it wrote; where it can (EDGE_RUNS_LINKED)
 // it writes the records with their links. An abort leaves the polygons
 // before it listed.
-int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges,
-                     int *runs);
+int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges, int *runs);
 // The LineInfo pass: links each edge to the vertex before it and after it
 // within its polygon, given what LineListPassRuns told of the runs
 // (EDGE_RUNS_UNKNOWN for any records). An abort leaves the records before
@@ -55,16 +54,14 @@ void LineInfoPassRuns(EditContext *ctx, int m, LineInfo *edges, int runs);
 Vec3 CornerOffset(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size);
 // *alongY = CornerOffset(x, y, n, size) and *alongX = CornerOffset(y, x, n,
 // size), bit for bit, for about the cost of one of them.
-void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, Vec3 *alongY,
-                      Vec3 *alongX);
+void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, Vec3 *alongY, Vec3 *alongX);
 // Moves the copy's points a and b of `edge` so the edge moves into its polygon
 // by `size`; both points get host id 0.
 void OffsetEdgePoints(EditContext *ctx, const LineInfo *edge, double size);
 // The same with end a (pinA) or end b (pinB) kept where it is: the end of an
 // edge that runs on along a crowded edge (see the strips), which the copies
 // of all its polygons keep, so that the crowded edge stays as it was.
-void OffsetEdgePointsPinned(EditContext *ctx, const LineInfo *edge, double size, int pinA,
-                            int pinB);
+void OffsetEdgePointsPinned(EditContext *ctx, const LineInfo *edge, double size, int pinA, int pinB);
 // The parts of OffsetEdgePoints that the strips also use apart: the normal
 // the moves are computed against (the host's normal of the polygon, or (0, 0,
 // 1) when it gives none), and adding computed moves to the edge's buffered
@@ -72,8 +69,7 @@ void OffsetEdgePointsPinned(EditContext *ctx, const LineInfo *edge, double size,
 // the edit began, so the moves depend on nothing the passes change and may
 // be computed ahead.
 Vec3 EdgePolyNormal(EditContext *ctx, LWPolID poly);
-void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
-                    const Vec3 &offsetB);
+void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA, const Vec3 &offsetB);
 
 // ---- chamfer strips -----------------------------------------------------
 
@@ -84,8 +80,7 @@ void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
 // records are found through `shared` (adjacency.h) when it is one of them;
 // it may be null.
 struct SharedAdjacency;
-void MakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
-                         double size);
+void MakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges, double size);
 // The same for the pairs whose angle passes the settings' test only.
 void MakeLineCorvanePolyLimited(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
                                 const Settings *settings);
@@ -133,14 +128,13 @@ int CloseBorderFan(EditContext *ctx, const FanStep *fan, int n, LWPntID point);
 // `edges` in array order. Returns 0, having changed nothing, for a point
 // that is not tangled or whose fans it cannot tell (a polygon through P
 // twice, an unlinked record): the walks serve it.
-int CloseTangledPoint(EditContext *ctx, LWPntID point, const LineInfo *edges,
-                      const int32_t *leaving, int nl, const int32_t *arriving, int na);
+int CloseTangledPoint(EditContext *ctx, LWPntID point, const LineInfo *edges, const int32_t *leaving, int nl,
+                      const int32_t *arriving, int na);
 // Reads the strips' records (done flags, moved copies) and the host point
 // list; walks the ring of records about each point and adds the patch that
 // closes its corner. An abort leaves the patches of the points before it.
 // `shared` as for the strips.
-void PointCorvane(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
-                  LineInfo *edges);
+void PointCorvane(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m, LineInfo *edges);
 // The same, trimming with the corner cut where the ring crosses an edge
 // left unchamfered by the angle test.
 void PointCorvaneLimited(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,

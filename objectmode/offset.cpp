@@ -12,8 +12,8 @@
 // the host's positions, which no pass changes, and are added to where the
 // buffered points are now, so the moves of two chamfered edges that meet at a
 // corner add up to the crossing of the two moved edge lines.
-#include "objectmode/objectmode.h"
 #include "context/context.h"
+#include "objectmode/objectmode.h"
 
 static const Vec3 kZero = {0.0, 0.0, 0.0};
 
@@ -62,8 +62,7 @@ Vec3 CornerOffset(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size)
 // negatives, up to the sign of a zero, which no length sees), so both share
 // the sine and the side test, whose outcome is simply reversed: one call's
 // "the reversed normal is nearer" is the other's "the normal is nearer".
-void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, Vec3 *alongY,
-                      Vec3 *alongX)
+void CornerOffsetPair(const Vec3 &x, const Vec3 &y, const Vec3 &n, double size, Vec3 *alongY, Vec3 *alongX)
 {
     double ly = VecLength(y);
     double lx = VecLength(x);
@@ -109,8 +108,7 @@ Vec3 EdgePolyNormal(EditContext *ctx, LWPolID poly)
     return Vec3{0.0, 0.0, 1.0};
 }
 
-void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA,
-                    const Vec3 &offsetB)
+void MoveEdgePoints(BufModel *model, const LineInfo *edge, const Vec3 &offsetA, const Vec3 &offsetB)
 {
     BufPoint *pa = BufModelGetPoint(model, edge->pointA);
     BufPoint *pb = BufModelGetPoint(model, edge->pointB);
@@ -139,8 +137,7 @@ void OffsetEdgePointsPinned(EditContext *ctx, const LineInfo *edge, double size,
 
     Vec3 a, b, prev, next;
     if (!HostPointPosition(ctx, edge->hostA, &a) || !HostPointPosition(ctx, edge->hostB, &b) ||
-        !HostPointPosition(ctx, edge->hostPrev, &prev) ||
-        !HostPointPosition(ctx, edge->hostNext, &next))
+        !HostPointPosition(ctx, edge->hostPrev, &prev) || !HostPointPosition(ctx, edge->hostNext, &next))
         return;
 
     Vec3 x = VecSub(b, a);

@@ -24,9 +24,9 @@
 
 #include <algorithm>
 
+#include "context/context.h"
 #include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
-#include "context/context.h"
 
 namespace {
 
@@ -43,8 +43,8 @@ struct PatchPass {
     // Per polygon of the model as the pass began, the number of the last
     // walk that cut it (walks are numbered from 1); null without memory.
     int32_t *cutBy;
-    int32_t polys;   // entries of cutBy
-    int32_t walk;    // the current walk's number
+    int32_t polys;  // entries of cutBy
+    int32_t walk;   // the current walk's number
     // The fan of the point being walked (see CollectFan), room for m steps;
     // null without memory.
     FanStep *fan;
@@ -84,8 +84,8 @@ static int IsReverse(const LineInfo *s, const LineInfo *r)
 static const LineInfo *FirstReverse(const PatchPass *pass, const LineInfo *r, int wantDone)
 {
     int ri = (int)(r - pass->edges);
-    EdgeCursor c = EdgesLeaving(&pass->adjacency, EdgeTo(&pass->adjacency, ri),
-                                EdgeFrom(&pass->adjacency, ri));
+    EdgeCursor c =
+        EdgesLeaving(&pass->adjacency, EdgeTo(&pass->adjacency, ri), EdgeFrom(&pass->adjacency, ri));
     for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         const LineInfo *s = &pass->edges[i];
         if (!IsReverse(s, r))
@@ -141,12 +141,10 @@ static const LineInfo *FirstLeavingAt(const PatchPass *pass, LWPntID point, int3
 }
 
 // The first record arriving at P from the far end of `start`.
-static const LineInfo *FirstArrivingFrom(const PatchPass *pass, LWPntID point,
-                                         const LineInfo *start)
+static const LineInfo *FirstArrivingFrom(const PatchPass *pass, LWPntID point, const LineInfo *start)
 {
     int si = (int)(start - pass->edges);
-    EdgeCursor c = EdgesLeaving(&pass->adjacency, EdgeTo(&pass->adjacency, si),
-                                NumberOf(pass, point));
+    EdgeCursor c = EdgesLeaving(&pass->adjacency, EdgeTo(&pass->adjacency, si), NumberOf(pass, point));
     for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
         if (pass->edges[i].hostB == point && pass->edges[i].hostA == start->hostB)
             return &pass->edges[i];
@@ -195,8 +193,7 @@ static int TryTangled(PatchPass *pass, LWPntID point)
         for (int k = 0; k < 2; k++) {
             c = EdgesLeaving(&pass->adjacency, NumberOf(pass, near[k]), pass->currentNumber);
             for (int i = EdgeCursorNext(&c); i >= 0; i = EdgeCursorNext(&c)) {
-                if (pass->edges[i].hostA != near[k] || pass->edges[i].hostB != point ||
-                    pass->tangledTaken[i])
+                if (pass->edges[i].hostA != near[k] || pass->edges[i].hostB != point || pass->tangledTaken[i])
                     continue;
                 // Marked rather than looked for in the list: where hundreds
                 // of records meet at one point, a search per record made
@@ -209,8 +206,8 @@ static int TryTangled(PatchPass *pass, LWPntID point)
     for (int a = 0; a < na; a++)
         pass->tangledTaken[pass->tangledArriving[a]] = 0;
     std::sort(pass->tangledArriving, pass->tangledArriving + na);
-    return CloseTangledPoint(pass->ctx, point, pass->edges, pass->tangledLeaving, nl,
-                             pass->tangledArriving, na);
+    return CloseTangledPoint(pass->ctx, point, pass->edges, pass->tangledLeaving, nl, pass->tangledArriving,
+                             na);
 }
 
 // Whether an edge at P is crowded, as far as the index tells without
@@ -260,8 +257,7 @@ static void AddPatch(PatchPass *pass, int k, int same, const char *surface)
 // to the one that leaves P along a border edge (its reverse null), written
 // into the fan array from entry `at`. Its step count, or 0 when the fan does
 // not end at a border within `leaving` steps.
-static int CollectBorderFan(PatchPass *pass, LWPntID point, const LineInfo *first, int leaving,
-                            int at)
+static int CollectBorderFan(PatchPass *pass, LWPntID point, const LineInfo *first, int leaving, int at)
 {
     int n = 0;
     const LineInfo *leave = first;
@@ -527,8 +523,7 @@ static int StepAcrossCut(PatchPass *pass, LimitedWalk *w, LWPntID point, const L
 // One walk of the limited variant from the start record `start` and its done
 // reverse `back`; fills the ring and returns its entry count, or 0 when the
 // walk was abandoned (an unlinked record met, or circling without end).
-static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start,
-                       const LineInfo *back, int *same)
+static int WalkLimited(PatchPass *pass, LWPntID point, const LineInfo *start, const LineInfo *back, int *same)
 {
     LimitedWalk w;
     pass->ring[0] = start->pointA;
@@ -651,8 +646,8 @@ static void PatchLimited(PatchPass *pass, LWPntID point)
 // force: a function whose only effect is a prefetch counts as free of
 // effects, and optimising compilers drop its calls. Measured against the
 // pass without it: the activation takes about a fifth longer at 16,224 quads.
-__attribute__((always_inline)) static inline void PrefetchWalk(const PatchPass *pass,
-                                                               const IdList *points, int i)
+__attribute__((always_inline)) static inline void PrefetchWalk(const PatchPass *pass, const IdList *points,
+                                                               int i)
 {
     const EdgeAdjacency *adj = &pass->adjacency;
     if (adj->degraded)
@@ -660,8 +655,7 @@ __attribute__((always_inline)) static inline void PrefetchWalk(const PatchPass *
     if (i + 8 < pass->p && !pass->numbers)
         EdgePointPrefetch(adj, (LWPntID)points->items[i + 8]);
     if (i + 4 < pass->p) {
-        int n = pass->numbers ? pass->numbers[i + 4]
-                              : EdgePointNumber(adj, (LWPntID)points->items[i + 4]);
+        int n = pass->numbers ? pass->numbers[i + 4] : EdgePointNumber(adj, (LWPntID)points->items[i + 4]);
         if (n >= 0 && n < adj->points) {
             for (int e = adj->start[n]; e < adj->start[n + 1] && e < adj->start[n] + 8; e++) {
                 int r = adj->list[e];
@@ -672,8 +666,7 @@ __attribute__((always_inline)) static inline void PrefetchWalk(const PatchPass *
         }
     }
     if (i + 2 < pass->p) {
-        int n = pass->numbers ? pass->numbers[i + 2]
-                              : EdgePointNumber(adj, (LWPntID)points->items[i + 2]);
+        int n = pass->numbers ? pass->numbers[i + 2] : EdgePointNumber(adj, (LWPntID)points->items[i + 2]);
         const BufModel *model = pass->model;
         if (n >= 0 && n < adj->points) {
             for (int e = adj->start[n]; e < adj->start[n + 1] && e < adj->start[n] + 8; e++) {
@@ -751,8 +744,7 @@ static void RunPatches(EditContext *ctx, SharedAdjacency *shared, const IdList *
     MonitorClose(ctx);
 }
 
-void PointCorvane(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
-                  LineInfo *edges)
+void PointCorvane(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m, LineInfo *edges)
 {
     RunPatches(ctx, shared, points, m, edges, PatchPlain);
 }

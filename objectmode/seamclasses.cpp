@@ -205,8 +205,7 @@ static void Settle(SeamJoin *join, int r)
 void SeamLeaveClasses(SeamJoin *join, int i)
 {
     LWPolID poly = join->edges[i].hostPoly;
-    for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0;
-         k = KeyIndexNext(&join->byPoly, k)) {
+    for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0; k = KeyIndexNext(&join->byPoly, k)) {
         if (join->edges[k].hostPoly != poly || join->records[k].classOf < 0)
             continue;
         Settle(join, k);
@@ -216,8 +215,7 @@ void SeamLeaveClasses(SeamJoin *join, int i)
 
 static void MarkByRecords(SeamJoin *join, LWPolID poly)
 {
-    for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0;
-         k = KeyIndexNext(&join->byPoly, k)) {
+    for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0; k = KeyIndexNext(&join->byPoly, k)) {
         if (join->edges[k].hostPoly == poly)
             join->records[k].classOf = -2;
     }
@@ -242,8 +240,7 @@ int SeamEnterClasses(SeamJoin *join, int i)
 {
     LWPolID poly = join->edges[i].hostPoly;
     int n = 0;
-    for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0;
-         k = KeyIndexNext(&join->byPoly, k))
+    for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0; k = KeyIndexNext(&join->byPoly, k))
         n += join->edges[k].hostPoly == poly;
     if (n < kSeamClassRecords) {
         MarkByRecords(join, poly);
@@ -298,8 +295,7 @@ int SeamEnterClasses(SeamJoin *join, int i)
         return 0;
     }
     int32_t index = join->classCount++;
-    for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0;
-         k = KeyIndexNext(&join->byPoly, k)) {
+    for (int k = KeyIndexFirst(&join->byPoly, KeyOf(poly), 0); k >= 0; k = KeyIndexNext(&join->byPoly, k)) {
         if (join->edges[k].hostPoly == poly)
             join->records[k].classOf = index;
     }

@@ -52,8 +52,8 @@ struct SeamRecord {
     // Its polygon's entry in `classes`: -1 not yet decided, -2 joined by
     // visiting its records.
     int32_t classOf;
-    int32_t nodeOf;           // the node it was entered in
-    int32_t pairs[2];         // the lists of its host points a, b
+    int32_t nodeOf;    // the node it was entered in
+    int32_t pairs[2];  // the lists of its host points a, b
     // The values it was last given alone, per group (previous link, end a,
     // next link, end b), and when; and when it was put under its node.
     int32_t ownValue[4][2];
@@ -62,11 +62,11 @@ struct SeamRecord {
 };
 
 struct SeamNode {
-    int32_t parent;     // -1 at the top
-    int32_t size;       // records below, for keeping the hanging shallow
-    int32_t tuple;      // at the top: the class's host points
-    int64_t hung;       // when it was hung under its parent
-    int64_t stamp[4];   // per group: when value was written, -1 never
+    int32_t parent;    // -1 at the top
+    int32_t size;      // records below, for keeping the hanging shallow
+    int32_t tuple;     // at the top: the class's host points
+    int64_t hung;      // when it was hung under its parent
+    int64_t stamp[4];  // per group: when value was written, -1 never
     int32_t value[4][2];
 };
 
@@ -88,7 +88,7 @@ struct SeamClasses {
     KeyNumbers pairIds;   // list and two host point numbers -> pair
     SeamTuple *tuples;
     int32_t tupleCap;
-    int32_t *head;        // per pair: first tuple, -1
+    int32_t *head;  // per pair: first tuple, -1
     int32_t pairCap;
 };
 

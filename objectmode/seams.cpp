@@ -64,9 +64,8 @@ static void JoinSeamEnds(BufModel *model, int32_t polyIndex, const Ends &i, Ends
     BufPoly *poly = polyIndex >= 0 ? BufModelGetPoly(model, polyIndex) : nullptr;
     // Every vertex index is checked: a record whose polygon index names
     // another polygon than its vertices belong to must not reach past it.
-    if (poly && j->vertexA >= 0 && j->vertexA < poly->count && j->vertexB >= 0 &&
-        j->vertexB < poly->count && i.vertexA >= 0 && i.vertexA < poly->count &&
-        i.vertexB >= 0 && i.vertexB < poly->count) {
+    if (poly && j->vertexA >= 0 && j->vertexA < poly->count && j->vertexB >= 0 && j->vertexB < poly->count &&
+        i.vertexA >= 0 && i.vertexA < poly->count && i.vertexB >= 0 && i.vertexB < poly->count) {
         poly->points[j->vertexA] = poly->points[i.vertexB];
         poly->points[j->vertexB] = poly->points[i.vertexA];
     }
@@ -96,7 +95,7 @@ struct SeamOutcome {
     SeamHosts hosts;
     int written[4];
     int32_t value[4][2];
-    int intoI, leavesI;   // the class takes j's next link, or j's previous one
+    int intoI, leavesI;  // the class takes j's next link, or j's previous one
 };
 
 // JoinSeamNeighbour on a class's host points, with i's and j's values.
@@ -136,13 +135,11 @@ static void Simulate(SeamOutcome *out, SeamHosts k, const SeamHosts &i, const Se
 // j takes i's points (as JoinSeamPoints, on the two records' current
 // values), and keeps its values from now on as its own; they are
 // returned.
-static SeamValues JoinPointsOfClasses(SeamJoin *join, int i, int j, const SeamValues &vi,
-                                      SeamValues vj, int64_t now)
+static SeamValues JoinPointsOfClasses(SeamJoin *join, int i, int j, const SeamValues &vi, SeamValues vj,
+                                      int64_t now)
 {
-    const Ends ei = {vi.v[SEAM_END_A][0], vi.v[SEAM_END_A][1], vi.v[SEAM_END_B][0],
-                     vi.v[SEAM_END_B][1]};
-    Ends ej = {vj.v[SEAM_END_A][0], vj.v[SEAM_END_A][1], vj.v[SEAM_END_B][0],
-               vj.v[SEAM_END_B][1]};
+    const Ends ei = {vi.v[SEAM_END_A][0], vi.v[SEAM_END_A][1], vi.v[SEAM_END_B][0], vi.v[SEAM_END_B][1]};
+    Ends ej = {vj.v[SEAM_END_A][0], vj.v[SEAM_END_A][1], vj.v[SEAM_END_B][0], vj.v[SEAM_END_B][1]};
     JoinSeamEnds(join->model, join->edges[i].polyIndex, ei, &ej);
     vj.v[SEAM_END_A][0] = ej.pointA;
     vj.v[SEAM_END_A][1] = ej.vertexA;
@@ -247,10 +244,8 @@ static int JoinQuietly(SeamJoin *join, SeamClasses *c, int i, int j, const SeamV
     // polygon's copy already holds them there too, and with nothing else
     // rewritten the join changes nothing (as most joins of a polygon that
     // stays on one point or walks a few edges).
-    if (!changed && !rewrite[0] && !rewrite[1] &&
-        vj.v[SEAM_END_A][0] == vi.v[SEAM_END_B][0] &&
-        vj.v[SEAM_END_A][1] == vi.v[SEAM_END_B][1] &&
-        vj.v[SEAM_END_B][0] == vi.v[SEAM_END_A][0] &&
+    if (!changed && !rewrite[0] && !rewrite[1] && vj.v[SEAM_END_A][0] == vi.v[SEAM_END_B][0] &&
+        vj.v[SEAM_END_A][1] == vi.v[SEAM_END_B][1] && vj.v[SEAM_END_B][0] == vi.v[SEAM_END_A][0] &&
         vj.v[SEAM_END_B][1] == vi.v[SEAM_END_A][1]) {
         memcpy(join->quietValues, &vj, sizeof vj);
         return 1;
@@ -271,15 +266,14 @@ static int GiveUpClasses(SeamJoin *join, int i)
 // those of j's pairs (B, A) and of i's (A, B). 0 without memory.
 static int GatherClasses(SeamJoin *join, SeamClasses *c, int i, int j, int *count)
 {
-    const int32_t lists[4] = {join->records[j].pairs[0], join->records[j].pairs[1],
-                              join->records[i].pairs[0], join->records[i].pairs[1]};
+    const int32_t lists[4] = {join->records[j].pairs[0], join->records[j].pairs[1], join->records[i].pairs[0],
+                              join->records[i].pairs[1]};
     *count = 0;
     for (int list = 0; list < 4; list++) {
         for (int32_t t = c->head[lists[list]]; t >= 0; t = c->tuples[t].link[2 * (list & 1)]) {
             if (c->tuples[t].mark)
                 continue;
-            void *scratch =
-                SeamEnlarged(join->scratch, *count, &join->scratchCap, sizeof(SeamOutcome));
+            void *scratch = SeamEnlarged(join->scratch, *count, &join->scratchCap, sizeof(SeamOutcome));
             if (!scratch) {
                 for (int n = 0; n < *count; n++)
                     c->tuples[join->scratch[n].tuple].mark = 0;
@@ -297,9 +291,9 @@ static int GatherClasses(SeamJoin *join, SeamClasses *c, int i, int j, int *coun
 // they were before it. The tuples the classes move to, and nodes for i and
 // j (`fresh`) where their class moves without them, are made before
 // anything is written. 0 without memory.
-static int DecideClasses(SeamJoin *join, SeamClasses *c, int count, const SeamHosts &hi,
-                         const SeamValues &vi, const SeamHosts &hj, const SeamValues &vj,
-                         const int32_t tuples[2], int32_t fresh[2], int *reachesI)
+static int DecideClasses(SeamJoin *join, SeamClasses *c, int count, const SeamHosts &hi, const SeamValues &vi,
+                         const SeamHosts &hj, const SeamValues &vj, const int32_t tuples[2], int32_t fresh[2],
+                         int *reachesI)
 {
     int ok = 1;
     *reachesI = 0;

@@ -53,7 +53,7 @@ struct SeamJoin {
     int32_t nodeCount, nodeCap;
     SeamClasses *classes;
     int32_t classCount;
-    SeamOutcome *scratch;     // the classes one join reaches, and what it does to them
+    SeamOutcome *scratch;  // the classes one join reaches, and what it does to them
     int32_t scratchCap;
     int64_t clock;
     // Record i whose last join left every class of its polygon as that join

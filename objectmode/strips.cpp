@@ -12,11 +12,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "context/context.h"
 #include "hostapi/angles.h"
 #include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
 #include "objectmode/seams.h"
-#include "context/context.h"
 
 // Records that an aborted LineInfo pass left without both neighbours have no
 // host previous/next point to slide along, so they are never chamfered.
@@ -64,7 +64,7 @@ struct StripPass {
     EdgeAdjacency adjacency;
     // The moves of each record's ends, computed ahead (see PlanMoves), or
     // null: then each strip computes its two records' moves itself.
-    Vec3 *moves;       // per record: end a, end b
+    Vec3 *moves;            // per record: end a, end b
     unsigned char *placed;  // per record: 1 when the host placed all four points
     // Per record, side by side and filled in one sweep (all null when there
     // was no memory for them): its host polygon, by which most candidates
@@ -95,8 +95,7 @@ struct StripPass {
 // order.
 static EdgeCursor Opposite(const StripPass *pass, int i)
 {
-    return EdgesLeavingAfter(&pass->adjacency, EdgeTo(&pass->adjacency, i),
-                             EdgeFrom(&pass->adjacency, i), i);
+    return EdgesLeavingAfter(&pass->adjacency, EdgeTo(&pass->adjacency, i), EdgeFrom(&pass->adjacency, i), i);
 }
 
 // Whether record r is linked, from the side-by-side copy when there is one.
@@ -255,8 +254,7 @@ static void NoteMovers(StripPass *pass, int r)
 {
     int n = pass->model->pointCount;
     int32_t a = pass->edges[r].pointA, b = pass->edges[r].pointB;
-    if (a < 0 || a >= n || b < 0 || b >= n || a == b || pass->moverA[a] >= 0 ||
-        pass->moverB[b] >= 0) {
+    if (a < 0 || a >= n || b < 0 || b >= n || a == b || pass->moverA[a] >= 0 || pass->moverB[b] >= 0) {
         DropDeferral(pass);
         return;
     }
@@ -285,16 +283,15 @@ namespace {
 
 struct KeptCorner {
     int valid;
-    LWPntID from, at, to;   // the partner record's host points a, b and next (or
-                            // previous, a and b: see the two uses below)
+    LWPntID from, at, to;  // the partner record's host points a, b and next (or
+                           // previous, a and b: see the two uses below)
     LWPolID poly;
     Vec3 offset;
 };
 
 }  // namespace
 
-static void Keep(KeptCorner *kept, LWPntID from, LWPntID at, LWPntID to, LWPolID poly,
-                 const Vec3 &offset)
+static void Keep(KeptCorner *kept, LWPntID from, LWPntID at, LWPntID to, LWPolID poly, const Vec3 &offset)
 {
     kept->valid = 1;
     kept->from = from;
@@ -306,8 +303,7 @@ static void Keep(KeptCorner *kept, LWPntID from, LWPntID at, LWPntID to, LWPolID
 
 static int Matches(const KeptCorner *kept, LWPntID from, LWPntID at, LWPntID to, LWPolID poly)
 {
-    return kept->valid && kept->from == from && kept->at == at && kept->to == to &&
-           kept->poly == poly;
+    return kept->valid && kept->from == from && kept->at == at && kept->to == to && kept->poly == poly;
 }
 
 // The host positions of the last record's four points. The next record of
@@ -337,12 +333,11 @@ static int Position(EditContext *ctx, const KnownPoints *known, LWPntID id, Vec3
 
 // The host positions of the record's points a, b, previous and next,
 // through the last record's points; keeps this record's.
-static int KnownPositions(EditContext *ctx, KnownPoints *known, const LineInfo *edge, Vec3 *a,
-                          Vec3 *b, Vec3 *prev, Vec3 *next)
+static int KnownPositions(EditContext *ctx, KnownPoints *known, const LineInfo *edge, Vec3 *a, Vec3 *b,
+                          Vec3 *prev, Vec3 *next)
 {
     if (!Position(ctx, known, edge->hostA, a) || !Position(ctx, known, edge->hostB, b) ||
-        !Position(ctx, known, edge->hostPrev, prev) ||
-        !Position(ctx, known, edge->hostNext, next)) {
+        !Position(ctx, known, edge->hostPrev, prev) || !Position(ctx, known, edge->hostNext, next)) {
         known->count = 0;
         return 0;
     }
@@ -511,8 +506,7 @@ static void BuildStrip(StripPass *pass, int i, int j, double size)
 // along its edge the other way in another polygon. `settings` null means
 // every pair is chamfered; otherwise the pair must pass the angle test, and
 // a pair that fails is out for good while i goes on looking.
-static void PairEdges(StripPass *pass, unsigned char *available, double size,
-                      const Settings *settings)
+static void PairEdges(StripPass *pass, unsigned char *available, double size, const Settings *settings)
 {
     LineInfo *edges = pass->edges;
     for (int i = 0; i < pass->m; i++) {
@@ -544,8 +538,8 @@ static void PairEdges(StripPass *pass, unsigned char *available, double size,
     }
 }
 
-static void ChamferEdges(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
-                         double size, const Settings *settings)
+static void ChamferEdges(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges, double size,
+                         const Settings *settings)
 {
     BufModel *model = ctx->model;
     MonitorOpen(ctx, "Corvane mode:Object", " Phase: MakeLineCorvanePoly");
@@ -630,8 +624,7 @@ static void ChamferEdges(EditContext *ctx, SharedAdjacency *shared, int m, LineI
     free(available);
 }
 
-void MakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
-                         double size)
+void MakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges, double size)
 {
     ChamferEdges(ctx, shared, m, edges, size, nullptr);
 }

@@ -5,8 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "objectmode/objectmode.h"
 #include "context/context.h"
+#include "objectmode/objectmode.h"
 
 void ClearPolyInfo(int count, PolyInfo *records)
 {

@@ -25,8 +25,8 @@
 
 #include <algorithm>
 
-#include "objectmode/objectmode.h"
 #include "context/context.h"
+#include "objectmode/objectmode.h"
 
 namespace {
 
@@ -39,9 +39,9 @@ struct TangledPoint {
     int nl;
     const int32_t *arriving;
     int na;
-    int *back;    // per leaving record: the arriving record of the next polygon
-    int *next;    // per leaving record: the leaving record of that polygon
-    int *entered; // per leaving record: how many steps lead to it
+    int *back;     // per leaving record: the arriving record of the next polygon
+    int *next;     // per leaving record: the leaving record of that polygon
+    int *entered;  // per leaving record: how many steps lead to it
     int *seen;
 };
 
@@ -191,8 +191,8 @@ static void ClosePinnedChain(EditContext *ctx, FanStep *fan, int n, LWPntID poin
     const BufPoint *a = BufModelGetPoint(model, first);
     const BufPoint *b = BufModelGetPoint(model, last);
     LineInfo leave = *fan[n - 1].leave, back = *fan[n - 2].back;
-    if (a && b && first != last && a->position.x == b->position.x &&
-        a->position.y == b->position.y && a->position.z == b->position.z) {
+    if (a && b && first != last && a->position.x == b->position.x && a->position.y == b->position.y &&
+        a->position.z == b->position.z) {
         ReplacePoint(model, last, first);
         leave.pointA = first;
         back.pointB = first;
@@ -202,8 +202,7 @@ static void ClosePinnedChain(EditContext *ctx, FanStep *fan, int n, LWPntID poin
     CloseBorderFan(ctx, fan, n, point);
 }
 
-static void CloseOneFan(EditContext *ctx, FanStep *fan, int n, int cycle, LWPntID point,
-                        int32_t *ring)
+static void CloseOneFan(EditContext *ctx, FanStep *fan, int n, int cycle, LWPntID point, int32_t *ring)
 {
     int chamfered = 0;
     for (int i = 0; i < n; i++)
@@ -218,8 +217,8 @@ static void CloseOneFan(EditContext *ctx, FanStep *fan, int n, int cycle, LWPntI
         CloseMixedCorner(ctx, fan, n, point);
 }
 
-int CloseTangledPoint(EditContext *ctx, LWPntID point, const LineInfo *edges,
-                      const int32_t *leaving, int nl, const int32_t *arriving, int na)
+int CloseTangledPoint(EditContext *ctx, LWPntID point, const LineInfo *edges, const int32_t *leaving, int nl,
+                      const int32_t *arriving, int na)
 {
     if (nl < 2)
         return 0;

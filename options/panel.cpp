@@ -5,7 +5,6 @@
 #include "hostapi/angles.h"
 #include "options/options.h"
 
-
 static const char kTitle[] = "Corvane...      Ver. 2.14";
 
 void PanelHook(HostPanelID, void *userData)
@@ -20,8 +19,7 @@ void PanelHook(HostPanelID, void *userData)
 double OptionsPanel(HostMeshEditOp *edit, HostGlobalFunc *global, int mode)
 {
     // The panel service and a panel.
-    HostPanelService *panels =
-        global ? (HostPanelService *)global(HOST_PANEL_SERVICE, 0) : nullptr;
+    HostPanelService *panels = global ? (HostPanelService *)global(HOST_PANEL_SERVICE, 0) : nullptr;
     if (!panels || !edit)
         return 0.0;
     HostPanelID panel = panels->create(kTitle, nullptr);

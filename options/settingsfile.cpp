@@ -68,9 +68,8 @@ static int ReadSettings(const char *path, Settings *settings)
     size_t got = fread(&buffer, 1, sizeof buffer, file);
     (void)got;
     fclose(file);
-    bool valid = buffer.formatTag == SETTINGS_FORMAT_TAG && buffer.angleMode >= 0 &&
-                 buffer.angleMode <= 3 && buffer.limitAngle >= 0.0 &&
-                 buffer.limitAngle <= kSettingsLimitAngleMax;
+    bool valid = buffer.formatTag == SETTINGS_FORMAT_TAG && buffer.angleMode >= 0 && buffer.angleMode <= 3 &&
+                 buffer.limitAngle >= 0.0 && buffer.limitAngle <= kSettingsLimitAngleMax;
     if (!valid)
         return 0;
     memcpy(settings, &buffer, sizeof buffer);
@@ -89,8 +88,7 @@ static int WriteSettings(const char *path, const Settings *settings)
 
 int SettingsFile(HostGlobalFunc *global, int write, Settings *settings)
 {
-    HostDirectoryFunc *directory =
-        global ? (HostDirectoryFunc *)global(HOST_DIRECTORY_SERVICE, 0) : nullptr;
+    HostDirectoryFunc *directory = global ? (HostDirectoryFunc *)global(HOST_DIRECTORY_SERVICE, 0) : nullptr;
     if (!directory) {
         if (!write)
             SettingsDefaults(settings);

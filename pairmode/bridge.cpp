@@ -78,8 +78,8 @@ static int AddBridgeQuad(BufModel *model, const PolyInfo *a, const PolyInfo *b, 
 {
     const BufPoly *pa = BufModelGetPoly(model, a->polyIndex);
     const BufPoly *pb = BufModelGetPoly(model, b->polyIndex);
-    int32_t quad[4] = {pb->points[Wrap(b, j + 1)], pb->points[Wrap(b, j)],
-                       pa->points[Wrap(a, i + 1)], pa->points[Wrap(a, i)]};
+    int32_t quad[4] = {pb->points[Wrap(b, j + 1)], pb->points[Wrap(b, j)], pa->points[Wrap(a, i + 1)],
+                       pa->points[Wrap(a, i)]};
     const char *name = nullptr;
     if (pa->surface && pb->surface && strcmp(pa->surface, pb->surface) == 0)
         name = pa->surface;
@@ -101,13 +101,12 @@ static int Stopped(const EditContext *ctx)
     return ctx->model->refusedAdds > 0 || ctx->fault != EDIT_FAULT_NONE;
 }
 
-static int BuildBridgeBody(EditContext *ctx, PairWork *work, int count, LWPolID *list,
-                           PolyInfo *records, double size);
+static int BuildBridgeBody(EditContext *ctx, PairWork *work, int count, LWPolID *list, PolyInfo *records,
+                           double size);
 
 // The walks and caps ask for the polygons about points over and over; they
 // get their answers from an index of the list built once (pairmode/pairindex.h).
-int BuildBridge(EditContext *ctx, PairWork *work, int count, LWPolID *list, PolyInfo *records,
-                double size)
+int BuildBridge(EditContext *ctx, PairWork *work, int count, LWPolID *list, PolyInfo *records, double size)
 {
     PairWorkEnd(work);
     work->index = PairIndexOpen(ctx, count, list);
@@ -136,8 +135,8 @@ void PairWorkEnd(PairWork *work)
     work->index = nullptr;
 }
 
-static int BuildBridgeBody(EditContext *ctx, PairWork *work, int count, LWPolID *list,
-                           PolyInfo *records, double size)
+static int BuildBridgeBody(EditContext *ctx, PairWork *work, int count, LWPolID *list, PolyInfo *records,
+                           double size)
 {
     BufModel *model = ctx->model;
     // A pair that shares no edge held in opposite directions is refused
@@ -210,8 +209,7 @@ static int BuildBridgeBody(EditContext *ctx, PairWork *work, int count, LWPolID 
 // Whether the walk may step into (e, d): room for two more records, neither
 // polygon taken over already (by this walk, the other one or a cap), and a
 // common edge for the new pair. Claims both when it may.
-static int MayStepInto(EditContext *ctx, PairClaims *claims, int count, LWPolID e, LWPolID d,
-                       int bSlot)
+static int MayStepInto(EditContext *ctx, PairClaims *claims, int count, LWPolID e, LWPolID d, int bSlot)
 {
     if (bSlot + 2 > count)  // the array holds count + 1 records
         return 0;
@@ -255,8 +253,8 @@ enum { STEP_DONE = 0, STEP_STOP = 1 };
 // their shared edge and bridges it with a quad (*lastQuad). STEP_DONE, or
 // STEP_STOP where the model is full (the activation discards the edit), or
 // BRIDGE_FAULT.
-static int StepInto(EditContext *ctx, PolyInfo *records, double size, WalkPair *pair, LWPolID e,
-                    LWPolID d, LWPntID v, int *lastQuad)
+static int StepInto(EditContext *ctx, PolyInfo *records, double size, WalkPair *pair, LWPolID e, LWPolID d,
+                    LWPntID v, int *lastQuad)
 {
     BufModel *model = ctx->model;
     pair->aSlot += 2;
@@ -317,8 +315,7 @@ static int StepInto(EditContext *ctx, PolyInfo *records, double size, WalkPair *
 // taken polygons cut again in their copies.
 // An end the first walk capped already (the loop came back to it, and
 // that cap joined both arms) is not capped twice.
-static void CapWalkEnd(EditContext *ctx, int count, LWPolID *list, WalkPair *pair, int lastQuad,
-                       int taken)
+static void CapWalkEnd(EditContext *ctx, int count, LWPolID *list, WalkPair *pair, int lastQuad, int taken)
 {
     BufModel *model = ctx->model;
     PolyInfo *a = pair->a;
@@ -348,8 +345,8 @@ static void CapWalkEnd(EditContext *ctx, int count, LWPolID *list, WalkPair *pai
     CapLoopEnd(pair->work, ctx, count, list, &end);
 }
 
-int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size,
-                 WalkPair *pair, int firstQuad)
+int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size, WalkPair *pair,
+                 int firstQuad)
 {
     BufModel *model = ctx->model;
     int lastQuad = firstQuad;

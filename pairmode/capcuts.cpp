@@ -6,9 +6,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "context/context.h"
 #include "pairmode/capwork.h"
 #include "pairmode/claims.h"
-#include "context/context.h"
 
 // A copy of host point p that stands for it: never created at the flush.
 int CapAddHostPoint(EditContext *ctx, LWPntID p)
@@ -67,8 +67,7 @@ static int LandsOnPoint(const Vec3 &x, const Vec3 &pe, const Vec3 &po, const Vec
 {
     if (!(Distance(x, pe) > weld && Distance(x, po) > weld))
         return 1;
-    return EdgeParameter(x, pe, po) < 0.0 &&
-           (Distance(x, stripIn) <= weld || Distance(x, stripOut) <= weld);
+    return EdgeParameter(x, pe, po) < 0.0 && (Distance(x, stripIn) <= weld || Distance(x, stripOut) <= weld);
 }
 
 // A cut is not made where it cannot land as a point of its own: where the
@@ -147,9 +146,8 @@ void CapsSettle(CapWork *cw, EditContext *ctx)
     for (int c = 0; c < cw->madeCutCount; c++) {
         const MadeCut &cut = cw->madeCuts[c];
         const BufPoint *p = BufModelGetPoint(model, cut.point);
-        if (!p || !LandsOnPoint(p->position, HostPointOrZero(ctx, cut.end),
-                                HostPointOrZero(ctx, cut.other), cut.stripIn, cut.stripOut,
-                                weld))
+        if (!p || !LandsOnPoint(p->position, HostPointOrZero(ctx, cut.end), HostPointOrZero(ctx, cut.other),
+                                cut.stripIn, cut.stripOut, weld))
             continue;
         cw->end = cut.end;
         cw->endCopy = -1;

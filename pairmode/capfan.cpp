@@ -6,9 +6,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "context/context.h"
 #include "pairmode/capwork.h"
 #include "pairmode/claims.h"
-#include "context/context.h"
 
 // The cap's name starts as L's. A name the buffer cannot hold is treated like
 // a differing one: the cap is then named "Default".
@@ -21,8 +21,7 @@ static void StartCapName(CapWork *cw, const char *name)
 }
 
 // The points before and after `end` in pts[0..n-1]; 0 when end is not there.
-static int EndNeighbours(const LWPntID *pts, int n, LWPntID end, LWPntID *before,
-                         LWPntID *after)
+static int EndNeighbours(const LWPntID *pts, int n, LWPntID end, LWPntID *before, LWPntID *after)
 {
     for (int k = 0; k < n; k++) {
         if (pts[k] == end) {
@@ -45,8 +44,8 @@ static void PutFanPoint(FanPoint *list, int at, LWPntID host, int32_t model)
 // `end` replaced by in and out, at *inSlot and *outSlot (left as they were
 // where end is not there). Returns the length. *next: the polygon's point
 // after end.
-static int FanList(const LWPntID *pts, int n, LWPntID end, FanPoint *list, int *inSlot,
-                   int *outSlot, LWPntID *next)
+static int FanList(const LWPntID *pts, int n, LWPntID end, FanPoint *list, int *inSlot, int *outSlot,
+                   LWPntID *next)
 {
     int length = 0;
     int k = 0;
@@ -198,9 +197,8 @@ static void JudgeFanEdges(CapWork *cw, EditContext *ctx, int count, LWPolID *lis
 // the fan's first polygon m (across B's edge from the end point to W) and
 // the last pair's polygons, and judges the fan's edges. 0 when the end
 // cannot be capped.
-int CapBeginFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list,
-                const LoopEnd *loopEnd, CapPlane *plane, LWPolID *m, LWPolID *polyA,
-                LWPolID *polyB)
+int CapBeginFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd,
+                CapPlane *plane, LWPolID *m, LWPolID *polyA, LWPolID *polyB)
 {
     BufModel *model = ctx->model;
     LWPntID prev = loopEnd->prev;
@@ -248,11 +246,11 @@ int CapBeginFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list,
 // Where the plan stands as it goes about the end point: what the commit
 // will have built by then, as far as the plan's choices depend on it.
 struct FanCursor {
-    int capCount;     // points of the cap list
-    int pendingIn;    // an arm's point on the edge line ahead takes the next in
-    int lastFan;      // the last step re-shaped or cut a polygon (not kept one)
-    int claims;       // polygons the plan will claim
-    int pointsUsed;   // of planPoints
+    int capCount;    // points of the cap list
+    int pendingIn;   // an arm's point on the edge line ahead takes the next in
+    int lastFan;     // the last step re-shaped or cut a polygon (not kept one)
+    int claims;      // polygons the plan will claim
+    int pointsUsed;  // of planPoints
     int steps;
 };
 
@@ -270,8 +268,7 @@ static int Planned(const CapWork *cw, int steps, LWPolID m)
 // Plans another strip arm that ends at `end` (m, holding its point p1
 // there, and the next polygon): its two polygons are stepped over and their
 // points take the place of the fan's cuts. 0 when it cannot be planned.
-static int PlanArm(CapWork *cw, EditContext *ctx, int count, LWPolID *list, FanCursor *at,
-                   LWPolID *m, int p1)
+static int PlanArm(CapWork *cw, EditContext *ctx, int count, LWPolID *list, FanCursor *at, LWPolID *m, int p1)
 {
     LWPntID end = cw->end;
     LWPntID z = PointAfter(ctx, *m, end);
@@ -300,8 +297,8 @@ static int PlanArm(CapWork *cw, EditContext *ctx, int count, LWPolID *list, FanC
 // host points pts[0..n-1]: its point list with the end point replaced, and
 // the judgement of each of its cuts, in the order the commit adds them.
 // 0 when it cannot be planned.
-static int PlanCut(CapWork *cw, EditContext *ctx, const CapPlane *plane, FanCursor *at, LWPolID m,
-                   int recut, const BufPoly *copy, const HostPolygonInfo *info, LWPntID *next)
+static int PlanCut(CapWork *cw, EditContext *ctx, const CapPlane *plane, FanCursor *at, LWPolID m, int recut,
+                   const BufPoly *copy, const HostPolygonInfo *info, LWPntID *next)
 {
     CapStep *step = &cw->steps[at->steps];
     FanPoint *points = &cw->planPoints[at->pointsUsed];
@@ -310,8 +307,7 @@ static int PlanCut(CapWork *cw, EditContext *ctx, const CapPlane *plane, FanCurs
     step->outSlot = -1;
     int length = copy ? RecutList(ctx->model, copy, info->points, n, cw->end, points, &step->inSlot,
                                   &step->outSlot, next)
-                      : FanList(info->points, n, cw->end, points, &step->inSlot, &step->outSlot,
-                                next);
+                      : FanList(info->points, n, cw->end, points, &step->inSlot, &step->outSlot, next);
     int capLength = at->capCount + (at->capCount == 0 ? 2 : 1);
     if (n < 3 || length < 3 || length > CAP_LIST_SIZE || capLength > CAP_LIST_SIZE)
         return 0;

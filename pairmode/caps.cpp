@@ -20,13 +20,12 @@
 // weld joins when only the touched region is buffered), so those two are the
 // strip's points themselves, not cuts.
 #include <math.h>
-#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "context/context.h"
 #include "pairmode/capwork.h"
 #include "pairmode/claims.h"
-#include "context/context.h"
 
 static void KeepCapPoly(CapWork *cw, int poly)
 {
@@ -53,8 +52,7 @@ static int OnOneLine(BufModel *model, int32_t a, int32_t b, int32_t c)
                    pb->position.z - pa->position.z};
     double v[3] = {pc->position.x - pa->position.x, pc->position.y - pa->position.y,
                    pc->position.z - pa->position.z};
-    double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
-                   u[0] * v[1] - u[1] * v[0]};
+    double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
     double uu = u[0] * u[0] + u[1] * u[1] + u[2] * u[2];
     double vv = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
     double side = uu > vv ? uu : vv;
@@ -67,8 +65,7 @@ static int OnOneLine(BufModel *model, int32_t a, int32_t b, int32_t c)
 // them. Left as it is when a point between is not a cut of this cap.
 static int SamePlace(const BufPoint *a, const BufPoint *b)
 {
-    return a->position.x == b->position.x && a->position.y == b->position.y &&
-           a->position.z == b->position.z;
+    return a->position.x == b->position.x && a->position.y == b->position.y && a->position.z == b->position.z;
 }
 
 static void UncutBetweenEnds(CapWork *cw, BufModel *model, int *capCount)
@@ -196,8 +193,8 @@ static void KeepCapName(CapWork *cw, const char *surface)
 // What the commit has built so far of the cap list and the fan.
 struct FanBuilt {
     int capCount;
-    int lastFan;      // the last re-shaped polygon, -1 after a kept one
-    int lastOutSlot;  // where its out point is
+    int lastFan;        // the last re-shaped polygon, -1 after a kept one
+    int lastOutSlot;    // where its out point is
     int32_t pendingIn;  // the in point of the next fan polygon, when known
 };
 
@@ -287,8 +284,7 @@ static int CommitCut(CapWork *cw, EditContext *ctx, const LoopEnd *loopEnd, cons
 // Builds the planned fan and closes its cap. The points and polygons come
 // in the order the plan met them, so that their numbering is the plan's. A
 // refused add stops it (the activation discards a full model).
-static void CommitFan(CapWork *cw, EditContext *ctx, const LoopEnd *loopEnd, const CapPlane *plane,
-                      int steps)
+static void CommitFan(CapWork *cw, EditContext *ctx, const LoopEnd *loopEnd, const CapPlane *plane, int steps)
 {
     FanBuilt built = {0, -1, -1, -1};
     for (int s = 0; s < steps; s++) {

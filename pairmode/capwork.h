@@ -38,13 +38,13 @@ struct CapStep {
     int kind;
     LWPolID poly;
     const char *surface;
-    int recut;         // STEP_RECUT: the copy cut again
-    int32_t arm[2];    // STEP_ARM: the arm's points at the end point, B's side first
-    int first;         // STEP_RESHAPE, STEP_RECUT: the list in planPoints
+    int recut;       // STEP_RECUT: the copy cut again
+    int32_t arm[2];  // STEP_ARM: the arm's points at the end point, B's side first
+    int first;       // STEP_RESHAPE, STEP_RECUT: the list in planPoints
     int length;
     int inSlot;
     int outSlot;
-    int reachesA;      // the fan is back at A after this step
+    int reachesA;  // the fan is back at A after this step
 };
 
 // The caps' working storage, made by CapsBegin for one bridge: fixed lists,
@@ -106,9 +106,8 @@ int CapEndCopy(CapWork *cw, EditContext *ctx);
 int CapAddCutPoint(CapWork *cw, EditContext *ctx, const CapPlane *plane, LWPntID c, LWPntID e);
 // Starts the cap at the loop end: its plane, its name and the judged fan
 // edges (capfan.cpp).
-int CapBeginFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list,
-                const LoopEnd *loopEnd, CapPlane *plane, LWPolID *m, LWPolID *polyA,
-                LWPolID *polyB);
+int CapBeginFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd,
+                CapPlane *plane, LWPolID *m, LWPolID *polyA, LWPolID *polyB);
 // Plans the fan about the end point before anything is built (capfan.cpp).
 int CapPlanFan(CapWork *cw, EditContext *ctx, int count, LWPolID *list, const LoopEnd *loopEnd,
                const CapPlane *plane, LWPolID m, LWPolID polyA, LWPolID polyB);

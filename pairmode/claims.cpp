@@ -13,12 +13,12 @@
 struct PairClaims {
     int count;
     int capacity;
-    LWPolID *ids;    // in claim order
+    LWPolID *ids;  // in claim order
     // Per claim: the output model's copy, -1 for none, and its kind
     // (PAIR_COPY_..., 0 for none).
     int32_t *copies;
     unsigned char *kinds;
-    KeyIndex byId;   // (id, 0) -> claim
+    KeyIndex byId;  // (id, 0) -> claim
 };
 
 PairClaims *PairClaimsBegin(int capacity)
@@ -91,8 +91,9 @@ void PairClaimSetCopy(PairClaims *claims, LWPolID id, int poly, int kind)
     if (c >= 0) {
         claims->copies[c] = poly;
         // A copy the model refused is no copy.
-        claims->kinds[c] =
-            (unsigned char)(poly < 0 ? 0 : kind == PAIR_COPY_CAP ? PAIR_COPY_CAP : PAIR_COPY_STRIP);
+        claims->kinds[c] = (unsigned char)(poly < 0                ? 0
+                                           : kind == PAIR_COPY_CAP ? PAIR_COPY_CAP
+                                                                   : PAIR_COPY_STRIP);
     }
 }
 

@@ -10,10 +10,10 @@
 struct PairIndex {
     LWPolID *list;
     int count;
-    KeyIndex edges;      // per corner: (point k, point k + 1), in list order
-    KeyIndex points;     // per corner: (point k, 0)
-    int32_t *slotOf;     // per corner: the list slot of its polygon
-    int32_t *corners;    // per corner that starts a point's list: the point's count
+    KeyIndex edges;    // per corner: (point k, point k + 1), in list order
+    KeyIndex points;   // per corner: (point k, 0)
+    int32_t *slotOf;   // per corner: the list slot of its polygon
+    int32_t *corners;  // per corner that starts a point's list: the point's count
 };
 
 void PairIndexClose(PairIndex *index)
@@ -58,8 +58,7 @@ PairIndex *PairIndexOpen(EditContext *ctx, int count, LWPolID *list)
     index->corners = (int32_t *)malloc(room * sizeof(int32_t));
     KeyIndexOpen(&index->edges, corners);
     KeyIndexOpen(&index->points, corners);
-    if (!index->slotOf || !index->corners || index->edges.slotMask < 0 ||
-        index->points.slotMask < 0) {
+    if (!index->slotOf || !index->corners || index->edges.slotMask < 0 || index->points.slotMask < 0) {
         PairIndexClose(index);
         return nullptr;
     }
@@ -79,8 +78,7 @@ PairIndex *PairIndexOpen(EditContext *ctx, int count, LWPolID *list)
         }
         for (int k = 0; k < n; k++, c++) {
             index->slotOf[c] = t;
-            KeyIndexAdd(&index->edges, c, KeyOf(info->points[k]),
-                        KeyOf(info->points[(k + 1) % n]));
+            KeyIndexAdd(&index->edges, c, KeyOf(info->points[k]), KeyOf(info->points[(k + 1) % n]));
             int first = KeyIndexAddFirst(&index->points, c, KeyOf(info->points[k]), 0);
             if (first < 0)
                 index->corners[c] = 1;

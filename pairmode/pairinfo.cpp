@@ -5,9 +5,9 @@
 // Everything here reads the host mesh as it was when the edit began: the host
 // keeps answering polyInfo for polygons the bridge has already removed. The
 // searches of the polygon list are in pairsearch.cpp.
-#include "pairmode/pairmode.h"
-#include "objectmode/objectmode.h"
 #include "context/context.h"
+#include "objectmode/objectmode.h"
+#include "pairmode/pairmode.h"
 
 #include <stdlib.h>
 
@@ -86,8 +86,7 @@ void FindSharedEdge(BufModel *, const PolyInfo *a, const PolyInfo *b, int *i, in
     //   A: i -> i+1   ==   B: j+1 -> j
     for (int ii = 0; ii < a->count; ii++) {
         for (int jj = 0; jj < b->count; jj++) {
-            if (a->hostPoints[ii] == b->hostPoints[jj + 1] &&
-                a->hostPoints[ii + 1] == b->hostPoints[jj]) {
+            if (a->hostPoints[ii] == b->hostPoints[jj + 1] && a->hostPoints[ii + 1] == b->hostPoints[jj]) {
                 *i = ii;
                 *j = jj;
                 return;
@@ -96,8 +95,7 @@ void FindSharedEdge(BufModel *, const PolyInfo *a, const PolyInfo *b, int *i, in
     }
 }
 
-void FindSharedEdgeTo(BufModel *, const PolyInfo *a, const PolyInfo *b, LWPntID to, int *i,
-                      int *j)
+void FindSharedEdgeTo(BufModel *, const PolyInfo *a, const PolyInfo *b, LWPntID to, int *i, int *j)
 {
     for (int ii = 0; ii < a->count; ii++) {
         if (a->hostPoints[ii + 1] != to)

@@ -8,8 +8,8 @@
 
 #include "bufmodel/bufmodel.h"
 #include "context/context.h"
-#include "records/records.h"
 #include "hostapi/hostapi.h"
+#include "records/records.h"
 
 // ---- pair analysis ------------------------------------------------------
 
@@ -25,14 +25,13 @@ void FindSharedEdge(BufModel *model, const PolyInfo *a, const PolyInfo *b, int *
 // FindSharedEdge for the edge that ends at host point `to` in A: where a
 // merged polygon shares two edges with its neighbour, the one a walk came
 // along.
-void FindSharedEdgeTo(BufModel *model, const PolyInfo *a, const PolyInfo *b, LWPntID to, int *i,
-                      int *j);
+void FindSharedEdgeTo(BufModel *model, const PolyInfo *a, const PolyInfo *b, LWPntID to, int *i, int *j);
 // Reads the host mesh as the edit began (through `index`, when it is one of
 // this list; it may be null): the first polygon of `list` holding the
 // directed edge key -> key2, or none.
 struct PairIndex;
-LWPolID FindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *list, int count,
-                       LWPntID key, LWPntID key2);
+LWPolID FindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *list, int count, LWPntID key,
+                       LWPntID key2);
 // Reads like FindPolyByEdge: the number of polygon corners at `key` over the
 // polygons of `list`, up to the first the host cannot describe.
 int PointValence(EditContext *ctx, const PairIndex *index, int count, LWPolID *list, LWPntID key);
@@ -54,8 +53,7 @@ void DetachEdge(EditContext *ctx, PolyInfo *x, int a, double size);
 // first.
 enum { BRIDGE_NO_SHARED_EDGE = 1, BRIDGE_FAULT = 2 };
 struct PairWork;
-int BuildBridge(EditContext *ctx, PairWork *work, int count, LWPolID *list, PolyInfo *records,
-                double size);
+int BuildBridge(EditContext *ctx, PairWork *work, int count, LWPolID *list, PolyInfo *records, double size);
 
 // The mode's working state over one bridge: the index of the listed
 // polygons by edge (pairindex.h), the polygons taken over (claims.h) and
@@ -106,8 +104,8 @@ struct WalkPair {
 // the host; leaves `pair` at the last pair. Returns 1 when the ring closed,
 // 0 at an open end, BRIDGE_FAULT when it stopped on a broken state (what
 // was built stays in the model; the caller discards the edit).
-int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size,
-                 WalkPair *pair, int firstQuad);
+int WalkEdgeLoop(EditContext *ctx, int count, LWPolID *list, PolyInfo *records, double size, WalkPair *pair,
+                 int firstQuad);
 
 // Cuts the polygons about `end` that are not on the strip by the last
 // quad's plane and caps the gap; where another strip arm ends at `end` the

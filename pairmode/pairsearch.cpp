@@ -4,12 +4,12 @@
 // both answer from an index of the list built once per bridge
 // (pairmode/pairindex.h); without one they ask the host for every listed
 // polygon.
+#include "context/context.h"
 #include "pairmode/pairindex.h"
 #include "pairmode/pairmode.h"
-#include "context/context.h"
 
-LWPolID FindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *list, int count,
-                       LWPntID key, LWPntID key2)
+LWPolID FindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *list, int count, LWPntID key,
+                       LWPntID key2)
 {
     LWPolID found;
     if (PairIndexFindEdge(index, list, count, key, key2, &found))

@@ -7,14 +7,13 @@
 #include <new>
 
 #include "bufmodel/bufmodel.h"
+#include "context/context.h"
 #include "objectmode/adjacency.h"
 #include "objectmode/objectmode.h"
 #include "options/options.h"
 #include "pairmode/pairmode.h"
-#include "context/context.h"
 
-const char *const kMsgSelectOrBackground =
-    "ERROR:\nPlease select 2 polygons\nor\nset polygons to BG layer.";
+const char *const kMsgSelectOrBackground = "ERROR:\nPlease select 2 polygons\nor\nset polygons to BG layer.";
 const char *const kMsgPolyScan = "Error:\nCan't 'polyScan'";
 const char *const kMsgPointScan = "Error:\nCan't 'pointScan'";
 const char *const kMsgNoSharedEdge =
@@ -23,8 +22,7 @@ const char *const kMsgBevelNotFinite =
     "ERROR:\nThe bevel size must be a finite number.\nNothing was changed.";
 const char *const kMsgInternalFault =
     "ERROR:\nThe tool met a state it cannot work from\n(an internal fault). Nothing was changed.";
-const char *const kMsgOutOfMemory =
-    "ERROR:\nThe tool ran out of memory.\nNothing was changed.";
+const char *const kMsgOutOfMemory = "ERROR:\nThe tool ran out of memory.\nNothing was changed.";
 const char *const kMsgNotFinite =
     "ERROR:\nThe coordinates are too large or not finite\nnumbers: the tool cannot work with them.\n"
     "Nothing was changed.";
@@ -110,8 +108,8 @@ struct Activation {
     HostGlobalFunc *global = nullptr;
     BufModel *model = nullptr;
     HostMessageService *messages = nullptr;
-    EditContext ctx{};  // what the passes are handed
-    PairWork pair{};    // the two-polygon mode's index, claims and caps
+    EditContext ctx{};                     // what the passes are handed
+    PairWork pair{};                       // the two-polygon mode's index, claims and caps
     SharedAdjacency *edgeIndex = nullptr;  // the object mode's, over `edges`
     IdList polys{0, 0, nullptr};
     IdList points{0, 0, nullptr};
@@ -185,7 +183,6 @@ void EndWithoutChange(Activation *a, int code, const char *text)
     if (text)
         Info(a, text);
 }
-
 
 // Whether every buffered point is a finite position and the weld's tolerance
 // (from the diagonal of their box) is finite too. A NaN or an infinity in a
@@ -266,8 +263,8 @@ void RunPairMode(Activation *a)
         EndWithoutChange(a, HOST_EDIT_DISCARD, kMsgOutOfMemory);
         return;
     }
-    int code = a->edit->polyScan(a->edit->state, CollectPolygonSelectedFirst, &a->polys,
-                                 HOST_LAYER_FOREGROUND);
+    int code =
+        a->edit->polyScan(a->edit->state, CollectPolygonSelectedFirst, &a->polys, HOST_LAYER_FOREGROUND);
     if (code != 0) {
         EndWithoutChange(a, code, kMsgPolyScan);
         return;
@@ -314,8 +311,7 @@ void RunObjectMode(Activation *a)
         return;
     }
     PolygonScan scan = {&a->polys, 0};
-    int code = a->edit->polyScan(a->edit->state, CollectPolygonCountingCorners, &scan,
-                                 HOST_LAYER_BACKGROUND);
+    int code = a->edit->polyScan(a->edit->state, CollectPolygonCountingCorners, &scan, HOST_LAYER_BACKGROUND);
     if (code != 0) {
         EndWithoutChange(a, code, kMsgPolyScan);
         return;

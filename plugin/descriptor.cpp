@@ -1,8 +1,8 @@
 // The module descriptor: the one symbol the module exports. A host finds it,
 // checks its sync word, version and machine word, runs the startup and looks
 // up the server by class and name.
-#include "plugin/activate.h"
 #include "hostapi/hostapi.h"
+#include "plugin/activate.h"
 
 static void *Startup(void)
 {
@@ -10,9 +10,7 @@ static void *Startup(void)
     return (void *)4;
 }
 
-static void Shutdown(void *)
-{
-}
+static void Shutdown(void *) {}
 
 static const HostServerTag kNoTags[] = {{0, nullptr}};
 

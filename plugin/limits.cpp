@@ -13,10 +13,9 @@
 
 const int kRecordLimit = CORVANE_RECORD_LIMIT;
 
-const char *const kMsgTooManyCorners =
-    "ERROR:\nThe background object has more than " CORVANE_DECIMAL(CORVANE_RECORD_LIMIT)
-    "\npolygon corners, more than the tool can hold.\nNothing was changed.";
-const char *const kMsgModelFull =
-    "ERROR:\nThe result would need more than " CORVANE_DECIMAL(CORVANE_RECORD_LIMIT)
-    " points\nor " CORVANE_DECIMAL(CORVANE_RECORD_LIMIT)
-    " polygons, more than the tool can hold.\nNothing was changed.";
+const char *const kMsgTooManyCorners = "ERROR:\nThe background object has more than " CORVANE_DECIMAL(
+    CORVANE_RECORD_LIMIT) "\npolygon corners, more than the tool can hold.\nNothing was changed.";
+const char *const kMsgModelFull = "ERROR:\nThe result would need more than " CORVANE_DECIMAL(
+    CORVANE_RECORD_LIMIT) " points\nor " CORVANE_DECIMAL(CORVANE_RECORD_LIMIT) " polygons, more than the "
+                                                                               "tool can hold.\nNothing was "
+                                                                               "changed.";

@@ -4,14 +4,14 @@
 // corvane.ModuleError.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -28,8 +28,8 @@
 
 #include "meshio/meshio.h"
 #include "python/pymesh.h"
-#include "stubdocs.h"
 #include "run/run.h"
+#include "stubdocs.h"
 
 namespace fs = std::filesystem;
 
@@ -69,7 +69,7 @@ struct PyMessage {
 };
 
 struct PyResult {
-    py::object input;    // the Mesh chamfered, to work out `created` from
+    py::object input;  // the Mesh chamfered, to work out `created` from
     py::object mesh;
     py::object created = py::none();  // the new mask once asked for
     py::object pointMap;              // per point of `mesh`: its number in the host's layer
@@ -229,7 +229,8 @@ void PrepareSettingsDir(const std::string &dir)
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec)
-        Warn("cannot create the settings folder " + dir + " (" + ec.message() + "); options will not be kept");
+        Warn("cannot create the settings folder " + dir + " (" + ec.message() +
+             "); options will not be kept");
     else if (dir.size() + sizeof kSettingsFileName > kModulePathLimit)
         Warn("the settings folder path " + dir + " is too long for the module; options will not be kept");
 }
@@ -260,14 +261,16 @@ void IndexPair(py::handle pair, const char *arg, const char *what, const char *n
         throw py::type_error(std::string(arg) + " must be None or two " + what + " indices (a, b)");
     py::sequence items = py::reinterpret_borrow<py::sequence>(pair);
     for (int k = 0; k < 2; k++) {
-        py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(py::object(items[(size_t)k]).ptr()));
+        py::object index =
+            py::reinterpret_steal<py::object>(PyNumber_Index(py::object(items[(size_t)k]).ptr()));
         if (!index)
             throw py::error_already_set();
         int overflow = 0;
         out[k] = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
         if (overflow || out[k] < 0 || out[k] >= (long long)count)
-            throw py::value_error(std::string(arg) + ": " + what + " index " + py::str(index).cast<std::string>() +
-                                  " is out of range (the mesh has " + Counted(count, noun) + ")");
+            throw py::value_error(std::string(arg) + ": " + what + " index " +
+                                  py::str(index).cast<std::string>() + " is out of range (the mesh has " +
+                                  Counted(count, noun) + ")");
     }
     if (out[0] == out[1])
         throw py::value_error(std::string(arg) + ": the two " + noun + "s must be different");
@@ -295,9 +298,9 @@ void EdgeArg(py::handle edge, const MeshData &mesh, int out[2])
     const std::vector<int> polys = MeshPolysWithEdge(mesh, (int)ab[0], (int)ab[1]);
     if (polys.size() != 2) {
         const std::string name = "edge=(" + std::to_string(ab[0]) + ", " + std::to_string(ab[1]) + "): ";
-        throw py::value_error(name + (polys.empty() ? std::string("no polygon has this edge")
-                                                    : "the edge is shared by " + Counted(polys.size(), "polygon") +
-                                                          ", not 2"));
+        throw py::value_error(
+            name + (polys.empty() ? std::string("no polygon has this edge")
+                                  : "the edge is shared by " + Counted(polys.size(), "polygon") + ", not 2"));
     }
     out[0] = polys[0] + 1;
     out[1] = polys[1] + 1;
@@ -554,7 +557,8 @@ py::object ReadObj(py::handle pathObj, py::handle maxCorners)
     if (number == 0)
         PyRaise(PyExc_OSError, error);
     const std::string prefix = path + ": ";
-    const std::string what = error.compare(0, prefix.size(), prefix) == 0 ? error.substr(prefix.size()) : error;
+    const std::string what = error.compare(0, prefix.size(), prefix) == 0 ? error.substr(prefix.size())
+                                                                          : error;
     py::object exception = py::reinterpret_borrow<py::object>(PyExc_OSError)(number, PyText(what), pathObj);
     PyErr_SetObject((PyObject *)Py_TYPE(exception.ptr()), exception.ptr());
     throw py::error_already_set();
@@ -698,8 +702,8 @@ PYBIND11_MODULE(_corvane, m)
     m.doc() = "Corvane's edge chamfer on meshes held in numpy arrays, run by the real Corvane.p.";
     g_mainThread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
 
-    g_moduleError = PyErr_NewExceptionWithDoc("corvane.ModuleError", PyDoc("ModuleError"), PyExc_RuntimeError,
-                                             nullptr);
+    g_moduleError =
+        PyErr_NewExceptionWithDoc("corvane.ModuleError", PyDoc("ModuleError"), PyExc_RuntimeError, nullptr);
     m.attr("ModuleError") = py::handle(g_moduleError);
 
     // Immutable: a copy is the mesh itself, and pickling (multiprocessing,
@@ -713,7 +717,8 @@ PYBIND11_MODULE(_corvane, m)
             "points", [](py::handle self) { return PyMeshPoints(PyMeshOf(self, "self"), self); },
             PyDoc("Mesh.points"))
         .def_property_readonly(
-            "polygons", [](py::handle self) { return PolygonList(PyMeshPolygonList(PyMeshOf(self, "self"))); },
+            "polygons",
+            [](py::handle self) { return PolygonList(PyMeshPolygonList(PyMeshOf(self, "self"))); },
             PyDoc("Mesh.polygons"))
         .def_property_readonly(
             "compact", [](py::handle self) { return IndexArrays(PyMeshCompact(PyMeshOf(self, "self"))); },
@@ -733,7 +738,8 @@ PYBIND11_MODULE(_corvane, m)
             },
             py::arg("other"), PyDoc("Mesh.__eq__"))
         .def(
-            "__hash__", [](PyMeshArg self) { return PyMeshHash(PyMeshOf(self, "self")); }, PyDoc("Mesh.__hash__"))
+            "__hash__", [](PyMeshArg self) { return PyMeshHash(PyMeshOf(self, "self")); },
+            PyDoc("Mesh.__hash__"))
         .def(
             "__copy__", [](PyMeshArg self) { return PyMeshArg(self); }, PyDoc("Mesh.__copy__"))
         .def(
@@ -768,7 +774,8 @@ PYBIND11_MODULE(_corvane, m)
         .def_property_readonly(
             "mesh", [](py::handle self) { return PyMeshArg(ResultOf(self).mesh); }, PyDoc("Result.mesh"))
         .def_property_readonly(
-            "new", [](py::handle self) { return MaskArray(CreatedMask(ResultOf(self))); }, PyDoc("Result.new"))
+            "new", [](py::handle self) { return MaskArray(CreatedMask(ResultOf(self))); },
+            PyDoc("Result.new"))
         .def_property_readonly(
             "point_map", [](py::handle self) { return MaskArray(ResultOf(self).pointMap); },
             PyDoc("Result.point_map"))
@@ -782,11 +789,12 @@ PYBIND11_MODULE(_corvane, m)
         .def(py::pickle(
             [](py::handle self) {
                 PyResult &result = ResultOf(self);
-                return py::make_tuple(result.mesh, CreatedMask(result), result.messages, result.activationSeconds,
-                                      result.pointMap);
+                return py::make_tuple(result.mesh, CreatedMask(result), result.messages,
+                                      result.activationSeconds, result.pointMap);
             },
             [](const py::tuple &state) {
-                if (state.size() != 5 || !py::isinstance<PyMesh>(state[0]) || !py::isinstance<py::list>(state[2]))
+                if (state.size() != 5 || !py::isinstance<PyMesh>(state[0]) ||
+                    !py::isinstance<py::list>(state[2]))
                     throw py::value_error("Result.__setstate__: not a state Result.__getstate__ gave");
                 PyResult result;
                 result.mesh = state[0];
@@ -838,6 +846,6 @@ PYBIND11_MODULE(_corvane, m)
         py::arg("select") = py::none(), py::arg("plugins_dir") = py::none(), py::arg("clamp") = false,
         py::arg("edge") = py::none(), PyDoc("chamfer"));
     m.def(
-        "stats", [](PyMeshArg mesh, bool safeSize) { return StatsDict(Stats(mesh, safeSize)); }, py::arg("mesh"),
-        py::arg("safe_size") = true, PyDoc("stats"));
+        "stats", [](PyMeshArg mesh, bool safeSize) { return StatsDict(Stats(mesh, safeSize)); },
+        py::arg("mesh"), py::arg("safe_size") = true, PyDoc("stats"));
 }

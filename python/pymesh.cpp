@@ -34,8 +34,10 @@ void CheckPoints(const py::array_t<double> &array, ssize_t count)
     const double *p = array.data();
     for (ssize_t i = 0; i < count * 3; i++)
         if (!std::isfinite(p[i]))
-            throw py::value_error("points: point " + std::to_string(i / 3) + " has a coordinate that is not a "
-                                  "finite number (" + std::to_string(p[i]) + ")");
+            throw py::value_error("points: point " + std::to_string(i / 3) +
+                                  " has a coordinate that is not a "
+                                  "finite number (" +
+                                  std::to_string(p[i]) + ")");
 }
 
 void ReadPoints(py::handle points, MeshData *mesh)
@@ -177,7 +179,8 @@ void ReadSequences(py::handle polygons, MeshData *mesh)
             points[(size_t)j] = PyLong_AsLongLongAndOverflow(index, &overflow);
             if (overflow)
                 throw py::value_error("polygons: " + PolyName((size_t)i) + ": point index " +
-                                      py::str(number).cast<std::string>() + " is out of range (the mesh has " +
+                                      py::str(number).cast<std::string>() +
+                                      " is out of range (the mesh has " +
                                       std::to_string(mesh->points.size()) + " point(s))");
         }
         AddPolygon(mesh, (size_t)i, points.data(), points.size());
@@ -228,7 +231,8 @@ std::string SurfaceBytes(py::handle name, size_t index)
         py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogateescape"));
     if (!bytes) {
         PyErr_Clear();
-        throw py::value_error("surfaces: the name of " + PolyName(index) + " (" + py::repr(name).cast<std::string>() +
+        throw py::value_error("surfaces: the name of " + PolyName(index) + " (" +
+                              py::repr(name).cast<std::string>() +
                               ") holds a surrogate that stands for no byte");
     }
     return std::string(PyBytes_AS_STRING(bytes.ptr()), (size_t)PyBytes_GET_SIZE(bytes.ptr()));

@@ -28,8 +28,7 @@ struct PyMesh {
 // The object behind `obj`, a `T` made by its __init__ (or __setstate__).
 // Mesh.__new__(Mesh) gives an instance whose storage was never constructed;
 // reading one would read garbage, so it is a TypeError naming `what`.
-template <class T>
-T &PyHeld(py::handle obj, const char *what, const char *typeName)
+template <class T> T &PyHeld(py::handle obj, const char *what, const char *typeName)
 {
     if (!py::isinstance<T>(obj))
         throw py::type_error(std::string(what) + " must be a corvane." + typeName + ", not " +
@@ -50,23 +49,24 @@ inline const PyMesh &PyMeshOf(py::handle obj, const char *what = "mesh")
 // "Result", "os.PathLike") rather than as "object". Any object converts:
 // the functions that take one check it themselves and say what is wrong,
 // where a refused conversion would only list the overloads.
-inline int PyAnyObject(PyObject *) { return 1; }
-template <class Name>
-class PyNamed : public py::object {
+inline int PyAnyObject(PyObject *)
+{
+    return 1;
+}
+template <class Name> class PyNamed : public py::object {
     PYBIND11_OBJECT_DEFAULT(PyNamed, py::object, PyAnyObject)
 };
 namespace pybind11 {
 namespace detail {
-template <class Name>
-struct handle_type_name<PyNamed<Name>> {
+template <class Name> struct handle_type_name<PyNamed<Name>> {
     static constexpr auto name = Name::name;
 };
 }  // namespace detail
 }  // namespace pybind11
-#define CORVANE_PY_NAMED(Type, text)                                 \
-    struct Type##Name {                                              \
-        static constexpr auto name = py::detail::const_name(text);   \
-    };                                                               \
+#define CORVANE_PY_NAMED(Type, text)                                                                         \
+    struct Type##Name {                                                                                      \
+        static constexpr auto name = py::detail::const_name(text);                                           \
+    };                                                                                                       \
     using Type = PyNamed<Type##Name>
 CORVANE_PY_NAMED(PyMeshArg, "Mesh");
 

@@ -11,16 +11,16 @@
 
 // One source polygon.
 struct PolyInfo {
-    int32_t polyIndex;     // BufModel index of the copy, -1 when refused
+    int32_t polyIndex;  // BufModel index of the copy, -1 when refused
     LWPolID hostPoly;
-    int32_t count;         // vertex count the host reports
-    int32_t *points;       // BufModel point index per vertex
-    LWPntID *hostPoints;   // host point per vertex (two-polygon mode: count + 1)
-    Vec3 *positions;       // host position per vertex at survey time
+    int32_t count;        // vertex count the host reports
+    int32_t *points;      // BufModel point index per vertex
+    LWPntID *hostPoints;  // host point per vertex (two-polygon mode: count + 1)
+    Vec3 *positions;      // host position per vertex at survey time
     Vec3 centroid;
-    const char *surface;   // borrowed from the host
-    Vec3 normal;           // host normal, or (0, 0, 1); object mode only
-    int32_t surveyed;      // 1 once the vertex data above was written
+    const char *surface;  // borrowed from the host
+    Vec3 normal;          // host normal, or (0, 0, 1); object mode only
+    int32_t surveyed;     // 1 once the vertex data above was written
     // 1: the three vertex arrays are this record's own allocations (or
     // null); 0: they lie in blocks the survey shares among its records, which
     // the record holding each block's start owns.
@@ -38,9 +38,9 @@ struct LineInfo {
     const char *surface;
     int32_t pointA;
     int32_t pointB;
-    int32_t prevVertex;    // -1 until linked
-    int32_t nextVertex;    // -1 until linked
-    int32_t done;          // 1 once the edge received a chamfer strip
+    int32_t prevVertex;  // -1 until linked
+    int32_t nextVertex;  // -1 until linked
+    int32_t done;        // 1 once the edge received a chamfer strip
     int32_t polyIndex;
     int32_t vertexA;
     int32_t vertexB;

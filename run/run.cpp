@@ -75,8 +75,8 @@ bool ChamferedNothing(const MeshData &input, const RunOptions &options, const Ru
     if (options.select[0] > 0 || MeshPolyCount(result.output) != copied)
         return false;
     std::vector<bool> changed = !result.created.empty() ? result.created
-                                : options.inputIndex   ? ChangedPolygons(*options.inputIndex, result.output)
-                                                       : ChangedPolygons(input, result.output);
+                                : options.inputIndex    ? ChangedPolygons(*options.inputIndex, result.output)
+                                                        : ChangedPolygons(input, result.output);
     for (size_t i = 0; i < changed.size(); i++)
         if (changed[i] || (i < result.reshaped.size() && result.reshaped[i]))
             return false;

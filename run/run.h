@@ -95,7 +95,7 @@ struct RunResult {
     // With kFailed or kInternalFault: what went wrong, in words for the user
     // ("the module reported a failure", "the bevel size must not be negative, ...").
     std::string failure;
-    bool refused = false;               // kFailed: the options were refused, the module not run
+    bool refused = false;  // kFailed: the options were refused, the module not run
     // kFinished, but a phase was aborted or the module reported an error from
     // a pass that went on: the result may have holes.
     bool partial = false;
@@ -112,7 +112,7 @@ struct RunResult {
     double bevelSize = -1.0;
     int angleMode = -1;
     double limitAngleDeg = -1.0;
-    std::string mode;                   // the panel's mode text: "Object" or "Line"
+    std::string mode;  // the panel's mode text: "Object" or "Line"
     // The foreground layer after the run: the rebuilt object in object mode,
     // the edited input in two-polygon mode; only the points its polygons use
     // (RunDropLoosePoints).
@@ -128,7 +128,7 @@ struct RunResult {
     // Per output polygon: an input face the run cut back or re-shaped within
     // its own plane (the preview's light tint).
     std::vector<bool> reshaped;
-    double activationMs = 0.0;          // wall time of the activation, panel excluded
+    double activationMs = 0.0;  // wall time of the activation, panel excluded
     // With RunOptions::clampSize: the size confirmed before it was lowered,
     // when it was; bevelSize holds the size the run used.
     std::optional<double> clampedFrom;
@@ -199,12 +199,12 @@ using RunPlaneKey = std::array<long long, 4>;
 struct RunInputIndex {
     std::vector<std::array<double, 3>> positions;  // polygon k's at offsets[k] .. offsets[k + 1]
     std::vector<uint32_t> offsets;
-    std::vector<uint64_t> cycleHash;               // per polygon
+    std::vector<uint64_t> cycleHash;  // per polygon
     std::vector<uint32_t> cycleSlots;
-    std::vector<RunPlaneKey> planes;               // per polygon; valid only where hasPlane
+    std::vector<RunPlaneKey> planes;  // per polygon; valid only where hasPlane
     std::vector<bool> hasPlane;
     std::vector<uint32_t> planeSlots;
-    double scale = 0.0;                            // largest coordinate's size
+    double scale = 0.0;  // largest coordinate's size
 };
 RunInputIndex RunIndexInput(const MeshData &input);
 

@@ -6,9 +6,15 @@
 #if FOREIGN_KIND != 0
 namespace {
 
-void *Startup(void) { return reinterpret_cast<void *>(4); }
+void *Startup(void)
+{
+    return reinterpret_cast<void *>(4);
+}
 void Shutdown(void *) {}
-int Activate(int, HostGlobalFunc *, void *, void *) { return HOST_ACTIVATE_OK; }
+int Activate(int, HostGlobalFunc *, void *, void *)
+{
+    return HOST_ACTIVATE_OK;
+}
 
 const HostServerTag kNoTags[] = {{0, nullptr}};
 const HostServerRecord kServers[] = {
@@ -29,5 +35,8 @@ __attribute__((visibility("default"))) HostModuleDescriptor _mod_descrip = {
 };
 }
 #else
-extern "C" __attribute__((visibility("default"))) int SomeOtherLibraryFunction(void) { return 1; }
+extern "C" __attribute__((visibility("default"))) int SomeOtherLibraryFunction(void)
+{
+    return 1;
+}
 #endif

@@ -16,8 +16,8 @@
 
 #include "host/host.h"
 #include "host/loader.h"
-#include "meshgen/meshgen.h"
 #include "hostapi/hostapi.h"
+#include "meshgen/meshgen.h"
 
 extern "C" const HostModuleDescriptor _mod_descrip;
 
@@ -29,8 +29,8 @@ inline int RunLinkedModule(EmuHost *host, std::string *error = nullptr)
 {
     LoadedModule module;
     std::string why;
-    if (!OpenModuleDescriptor(&_mod_descrip, "(linked module)", "MeshDataEdit", "QX_Corvane",
-                              &module, &why)) {
+    if (!OpenModuleDescriptor(&_mod_descrip, "(linked module)", "MeshDataEdit", "QX_Corvane", &module,
+                              &why)) {
         if (error != nullptr)
             *error = why;
         return -1;
@@ -150,7 +150,8 @@ inline std::string MeshDifference(const MeshData &a, const MeshData &b)
         const MeshPointSpan p = MeshPolyPoints(a, k), q = MeshPolyPoints(b, k);
         if (!std::equal(p.begin(), p.end(), q.begin(), q.end()) ||
             MeshPolyHasSurface(a, k) != MeshPolyHasSurface(b, k) ||
-            MeshPolySurface(a, k) != MeshPolySurface(b, k) || MeshPolySelected(a, k) != MeshPolySelected(b, k)) {
+            MeshPolySurface(a, k) != MeshPolySurface(b, k) ||
+            MeshPolySelected(a, k) != MeshPolySelected(b, k)) {
             why << "polygon " << k << " differs";
             return why.str();
         }

@@ -28,7 +28,8 @@ inline std::vector<NamedMesh> ValiditySet()
     add("half-fanned cube", MakeFanned(MakeCube(), {0, 3, 5}));
     add("box 2x1x1 split 2, diagonals", MakeRandomDiagonals(MakeBox(2.0, 1.0, 1.0, 2), 1));
     add("box 1x1x3 split 3, diagonals", MakeRandomDiagonals(MakeBox(1.0, 1.0, 3.0, 3), 7));
-    add("box split 2, diagonals, noisy", MakeJittered(MakeRandomDiagonals(MakeBox(1.0, 1.0, 1.0, 2), 3), 0.03));
+    add("box split 2, diagonals, noisy",
+        MakeJittered(MakeRandomDiagonals(MakeBox(1.0, 1.0, 1.0, 2), 3), 0.03));
     add("fanned cube, noisy", MakeJittered(MakeFanned(MakeCube(-1.0, 1.0), {}), 0.05));
     for (int n = 3; n <= 10; ++n)
         add("prism " + std::to_string(n) + ", fanned caps", MakeFanned(MakeCylinder(n, 1), {n, n + 1}));

@@ -29,7 +29,8 @@ inline int StatusOf(int wstatus)
     return -1;
 }
 
-[[noreturn]] inline void ExecProgram(const std::vector<std::string> &args, const std::vector<std::string> &env)
+[[noreturn]] inline void ExecProgram(const std::vector<std::string> &args,
+                                     const std::vector<std::string> &env)
 {
     for (const std::string &e : env)
         putenv(strdup(e.c_str()));
@@ -46,7 +47,7 @@ inline int StatusOf(int wstatus)
 struct Result {
     int status = -1;
     std::string out, err;
-    long peakKb = 0;   // the program's peak resident memory
+    long peakKb = 0;  // the program's peak resident memory
 };
 
 // Runs the corvane program with stdin from /dev/null and stdout and stderr
@@ -56,9 +57,8 @@ struct Result {
 // address space (RLIMIT_AS), so that allocations fail. An `env` entry
 // without '=' removes that variable; `user` > 0 runs it as that user and
 // group (root only).
-inline Result RunProgram(const std::vector<std::string> &args,
-                         const std::vector<std::string> &env = {}, rlim_t fileLimit = 0, uid_t user = 0,
-                         rlim_t memoryLimit = 0)
+inline Result RunProgram(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+                         rlim_t fileLimit = 0, uid_t user = 0, rlim_t memoryLimit = 0)
 {
     int outPipe[2], errPipe[2];
     EXPECT_EQ(pipe(outPipe), 0);

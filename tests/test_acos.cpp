@@ -53,8 +53,8 @@ TEST(VecAcos, ExactAtTheEndsAndTheMiddle)
 
 TEST(VecAcos, NotANumberOutsideTheDomain)
 {
-    const double outside[] = {nextafter(1.0, 2.0), nextafter(-1.0, -2.0), 2.0, -1e300,
-                              INFINITY, -INFINITY, NAN};
+    const double outside[] = {
+        nextafter(1.0, 2.0), nextafter(-1.0, -2.0), 2.0, -1e300, INFINITY, -INFINITY, NAN};
     for (double x : outside)
         EXPECT_TRUE(isnan(VecAcos(x))) << "acos(" << x << ")";
 }

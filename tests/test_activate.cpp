@@ -30,10 +30,7 @@ struct ActivateFixture : ::testing::Test {
         host->script.pluginsDir = dir;
         host->script.bevelSize = 0.125;
     }
-    void TearDown() override
-    {
-        RemoveSettingsDir(dir);
-    }
+    void TearDown() override { RemoveSettingsDir(dir); }
     int Run() { return EmuHostRun(host.get(), Activate); }
     void ExpectEndedOnce(int code) { ::ExpectEndedOnce(host.get(), code); }
     void ExpectOnlyInfo(const char *text) { ::ExpectOnlyInfo(host.get(), text); }
@@ -212,8 +209,8 @@ TEST(ModuleLoading, LoadedModuleGivesTheSameMeshAsTheLinkedOne)
     ASSERT_NE(buildDir, nullptr);
     LoadedModule module;
     std::string error;
-    ASSERT_TRUE(LoadModule(std::string(buildDir) + "/Corvane.p", "MeshDataEdit", "QX_Corvane", &module,
-                           &error))
+    ASSERT_TRUE(
+        LoadModule(std::string(buildDir) + "/Corvane.p", "MeshDataEdit", "QX_Corvane", &module, &error))
         << error;
     EXPECT_EQ(module.descriptor->sysSync, HOST_MODULE_SYNC);
     EXPECT_EQ(module.serverData, (void *)4);

@@ -41,7 +41,10 @@ ModelPtr NewModel()
 struct Store {
     ModelPtr model = NewModel();
     EditContext ctx{};
-    Store() { EXPECT_EQ(InitTestContext(&ctx, model.get(), &g_dummyEdit, &g_dummyMonitors, &g_dummyMessages), 0); }
+    Store()
+    {
+        EXPECT_EQ(InitTestContext(&ctx, model.get(), &g_dummyEdit, &g_dummyMonitors, &g_dummyMessages), 0);
+    }
     ~Store() { BufModelRelease(model.get()); }
     BufModel *operator->() { return model.get(); }
     BufModel *get() { return model.get(); }
@@ -333,7 +336,6 @@ TEST(BufModelStore, SetPolyReplacesVerticesKeepsIdAndName)
     EXPECT_EQ(BufModelGetPoly(s.get(), 1)->surface, nullptr);
     EXPECT_EQ(BufModelSetPoly(nullptr, nullptr, 3, quad.data(), 1), -1);
 }
-
 
 // Records share blocks of memory: a polygon too large for a block, one
 // re-shaped many times, and the records around them must all keep their own

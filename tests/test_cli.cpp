@@ -21,9 +21,9 @@
 
 #include "meshgen/meshgen.h"
 #include "meshio/meshio.h"
+#include "options/options.h"
 #include "tests/files.h"
 #include "tests/runprogram.h"
-#include "options/options.h"
 
 namespace {
 
@@ -61,10 +61,7 @@ protected:
         dir = MakeTempDir("cli");
         cfg = dir + "/cfg";
     }
-    void TearDown() override
-    {
-        EXPECT_TRUE(RemoveTree(dir));
-    }
+    void TearDown() override { EXPECT_TRUE(RemoveTree(dir)); }
     std::string Path(const char *name) const { return dir + "/" + name; }
     // Options every run takes: a private settings folder.
     std::vector<std::string> With(std::vector<std::string> args) const
@@ -105,7 +102,8 @@ TEST_F(Cli, ProgramModuleMatchesTheHostModule)
     }
 
     std::string error;
-    ASSERT_TRUE(MeshWriteFile(Path("big.ply"), MeshFormat::Ply, MakeTriangulated(MakeTorus(160, 80), 1), &error))
+    ASSERT_TRUE(
+        MeshWriteFile(Path("big.ply"), MeshFormat::Ply, MakeTriangulated(MakeTorus(160, 80), 1), &error))
         << error;
     for (const char *mode : {"disable", "lt", "gt"}) {
         Result r = RunProgram(With({Path("big.ply"), "-o", Path("big-out.ply"), "--size", "0.01",
@@ -178,11 +176,11 @@ TEST_F(Cli, AngleModesChooseTheEdges)
 {
     // The cylinder's caps meet the sides at 90 degrees, the sides meet each
     // other at 150: "lt 120" takes only the cap rims, "gt 120" only the sides.
-    Result lt = RunProgram(With({Example("cylinder.obj"), "-o", Path("lt.obj"), "--size", "0.1", "--angle-mode", "lt",
-                          "--limit-angle", "120", "-q"}));
+    Result lt = RunProgram(With({Example("cylinder.obj"), "-o", Path("lt.obj"), "--size", "0.1",
+                                 "--angle-mode", "lt", "--limit-angle", "120", "-q"}));
     ASSERT_EQ(lt.status, 0) << lt.err;
-    Result all = RunProgram(With({Example("cylinder.obj"), "-o", Path("all.obj"), "--size", "0.1", "--angle-mode",
-                           "disable", "-q"}));
+    Result all = RunProgram(With(
+        {Example("cylinder.obj"), "-o", Path("all.obj"), "--size", "0.1", "--angle-mode", "disable", "-q"}));
     ASSERT_EQ(all.status, 0) << all.err;
     MeshStats a = MeshComputeStats(ReadMesh(Path("lt.obj")));
     MeshStats b = MeshComputeStats(ReadMesh(Path("all.obj")));
@@ -197,17 +195,23 @@ TEST_F(Cli, AngleModesChooseTheEdges)
 
 TEST_F(Cli, StatsAndDeterministicOutput)
 {
-    Result r1 = RunProgram(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.1", "--stats", "-q"}));
+    Result r1 =
+        RunProgram(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.1", "--stats", "-q"}));
     ASSERT_EQ(r1.status, 0) << r1.err;
     Result r2 = RunProgram(With({Example("cube.obj"), "-o", Path("b.obj"), "--size", "0.1", "-q"}));
     ASSERT_EQ(r2.status, 0) << r2.err;
     EXPECT_EQ(Slurp(Path("a.obj")), Slurp(Path("b.obj"))) << "the same run gives the same bytes";
     // One row per count, input then output.
-    EXPECT_NE(r1.out.find("\npoints                                8         24\n"), std::string::npos) << r1.out;
-    EXPECT_NE(r1.out.find("\npolygons                              6         26\n"), std::string::npos) << r1.out;
-    EXPECT_NE(r1.out.find("\n  triangles                           0          8\n"), std::string::npos) << r1.out;
-    EXPECT_NE(r1.out.find("\nborder edges                          0          0\n"), std::string::npos) << r1.out;
-    EXPECT_NE(r1.out.find("\nedges on 3 or more polygons           0          0\n"), std::string::npos) << r1.out;
+    EXPECT_NE(r1.out.find("\npoints                                8         24\n"), std::string::npos)
+        << r1.out;
+    EXPECT_NE(r1.out.find("\npolygons                              6         26\n"), std::string::npos)
+        << r1.out;
+    EXPECT_NE(r1.out.find("\n  triangles                           0          8\n"), std::string::npos)
+        << r1.out;
+    EXPECT_NE(r1.out.find("\nborder edges                          0          0\n"), std::string::npos)
+        << r1.out;
+    EXPECT_NE(r1.out.find("\nedges on 3 or more polygons           0          0\n"), std::string::npos)
+        << r1.out;
     EXPECT_NE(r1.out.find("activation time: "), std::string::npos) << r1.out;
     EXPECT_EQ(r2.out, "") << "no stats unless asked";
 }
@@ -218,16 +222,19 @@ TEST_F(Cli, SummaryLineAfterASuccessfulRun)
     // it with --stats.
     Result r = RunProgram(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.25"}));
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "wrote " + Path("a.obj") + ": 8 -> 24 points, 6 -> 26 polygons (object mode, size 0.25, angle "
-                     "mode disable)\n");
+    EXPECT_EQ(r.out, "wrote " + Path("a.obj") +
+                         ": 8 -> 24 points, 6 -> 26 polygons (object mode, size 0.25, angle "
+                         "mode disable)\n");
     // The two-polygon mode takes no angle test.
-    Result pair = RunProgram(With({Example("torus.obj"), "-o", Path("b.obj"), "--size", "0.1", "--edge", "1,2"}));
+    Result pair =
+        RunProgram(With({Example("torus.obj"), "-o", Path("b.obj"), "--size", "0.1", "--edge", "1,2"}));
     ASSERT_EQ(pair.status, 0) << pair.err;
     EXPECT_NE(pair.out.find("(two-polygon mode, size 0.1)\n"), std::string::npos) << pair.out;
     Result stats = RunProgram(With({Example("cube.obj"), "-o", Path("c.obj"), "--size", "0.25", "--stats"}));
     EXPECT_EQ(stats.out.rfind("wrote " + Path("c.obj") + ": 8 -> 24 points", 0), 0u) << "names the output\n"
-                                                                                    << stats.out;
-    EXPECT_NE(stats.out.find("\npoints                                8         24\n"), std::string::npos) << stats.out;
+                                                                                     << stats.out;
+    EXPECT_NE(stats.out.find("\npoints                                8         24\n"), std::string::npos)
+        << stats.out;
 
     // Thousands are grouped: a 30 x 30 grid has 961 points, and its copy
     // 3,600 corners.
@@ -243,22 +250,29 @@ TEST_F(Cli, InconsistentWindingIsWarnedOnceBeforeTheRun)
 {
     // The cube with its -z face turned: its four edges run the same way in
     // both of their polygons. Three triangles on one edge make it crowded.
-    WriteFile("flip.obj", "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv 1 1 1\n"
-                          "f 1 2 4 3\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n");
+    WriteFile("flip.obj",
+              "v -1 -1 -1\nv 1 -1 -1\nv -1 1 -1\nv 1 1 -1\nv -1 -1 1\nv 1 -1 1\nv -1 1 1\nv 1 1 1\n"
+              "f 1 2 4 3\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n");
     WriteFile("fin.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nv 0 0 1\nf 1 2 3\nf 2 1 4\nf 1 2 5\n");
     Result flip = RunProgram(With({Path("flip.obj"), "-o", Path("a.obj"), "--size", "0.25"}));
     ASSERT_EQ(flip.status, 0) << flip.err;
     EXPECT_EQ(flip.err, "corvane: warning: 4 edges join polygons of opposite winding; the chamfer needs "
                         "consistently wound polygons (the result will have holes)\n");
     Result fin = RunProgram(With({Path("fin.obj"), "-o", Path("b.obj"), "--size", "0.1"}));
-    EXPECT_EQ(fin.err.rfind("corvane: warning: 1 edge is shared by 3 or more polygons (points 1-2); the chamfer "
-                            "leaves it as it is, as it leaves an open border\n", 0), 0u) << fin.err;
+    EXPECT_EQ(
+        fin.err.rfind("corvane: warning: 1 edge is shared by 3 or more polygons (points 1-2); the chamfer "
+                      "leaves it as it is, as it leaves an open border\n",
+                      0),
+        0u)
+        << fin.err;
     WriteFile("fins.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nv 0 0 1\nv 2 0 0\nv 3 0 0\nv 2 1 0\n"
                           "v 2 -1 0\nv 2 0 1\nf 1 2 3\nf 2 1 4\nf 1 2 5\nf 1 3 5\nf 3 1 4\n"
                           "f 6 7 8\nf 7 6 9\nf 6 7 10\nf 6 8 10\nf 8 6 9\n");
     Result fins = RunProgram(With({Path("fins.obj"), "-o", Path("e.obj"), "--size", "0.1"}));
     EXPECT_NE(fins.err.find("corvane: warning: 4 edges are shared by 3 or more polygons (points 1-2, 1-3, "
-                            "6-7, ...); the chamfer leaves them as they are"), std::string::npos) << fins.err;
+                            "6-7, ...); the chamfer leaves them as they are"),
+              std::string::npos)
+        << fins.err;
     // The run and its result are as without the warning; --quiet drops it.
     Result quiet = RunProgram(With({Path("flip.obj"), "-o", Path("c.obj"), "--size", "0.25", "-q"}));
     EXPECT_EQ(quiet.err, "");
@@ -272,13 +286,15 @@ TEST_F(Cli, ClampKeepsToTheSafeSizeAndInvalidResultsAreWarned)
     // after it.
     Result past = RunProgram(With({Example("lgrid.obj"), "-o", Path("past.obj"), "--size", "2"}));
     ASSERT_EQ(past.status, 0) << past.err;
-    EXPECT_EQ(past.err, "corvane: warning: the bevel size 2 is at or above the safe size 0.45, past which the result "
-                        "may hold polygons other tools refuse; --clamp keeps to it\n"
-                        "corvane: warning: in the result 4 polygons have zero area; other tools may refuse it\n");
+    EXPECT_EQ(past.err,
+              "corvane: warning: the bevel size 2 is at or above the safe size 0.45, past which the result "
+              "may hold polygons other tools refuse; --clamp keeps to it\n"
+              "corvane: warning: in the result 4 polygons have zero area; other tools may refuse it\n");
 
     // --clamp runs with the safe size itself, byte for byte, and says so.
     const double safe = MeshSafeBevelSize(ReadMesh(Example("cube.obj")));
-    Result clamped = RunProgram(With({Example("cube.obj"), "-o", Path("clamped.obj"), "--size", "5", "--clamp"}));
+    Result clamped =
+        RunProgram(With({Example("cube.obj"), "-o", Path("clamped.obj"), "--size", "5", "--clamp"}));
     ASSERT_EQ(clamped.status, 0) << clamped.err;
     char note[96];
     std::snprintf(note, sizeof note, "corvane: note: bevel size 5 clamped to the safe size %.3g\n", safe);
@@ -293,7 +309,8 @@ TEST_F(Cli, ClampKeepsToTheSafeSizeAndInvalidResultsAreWarned)
     EXPECT_EQ(MeshComputeStats(ReadMesh(Path("clamped.obj"))).repeatedPointPolys, 0);
 
     // Below the safe size the clamp changes nothing and says nothing.
-    Result below = RunProgram(With({Example("cube.obj"), "-o", Path("below.obj"), "--size", "0.25", "--clamp"}));
+    Result below =
+        RunProgram(With({Example("cube.obj"), "-o", Path("below.obj"), "--size", "0.25", "--clamp"}));
     EXPECT_EQ(below.err.find("clamped"), std::string::npos) << below.err;
     EXPECT_NE(below.out.find("(object mode, size 0.25, "), std::string::npos) << below.out;
 }
@@ -306,8 +323,8 @@ TEST_F(Cli, ProgressLinesAndNotes)
                         "vt 0 0\nvn 0 0 1\n"
                         "f 1/1/1 3/1/1 4/1/1 2/1/1\nf 5/1 6/1 8/1 7/1\nf 1//1 2//1 6//1 5//1\n"
                         "f 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n");
-    Result r = RunProgram(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--angle-mode", "disable",
-                                "--progress"}));
+    Result r = RunProgram(With(
+        {Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--angle-mode", "disable", "--progress"}));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "corvane: note: " + Path("uv.obj") +
                          " has texture coordinates and normals; they are not carried over\n"
@@ -318,12 +335,13 @@ TEST_F(Cli, ProgressLinesAndNotes)
                          "Corvane mode:Object: Phase: PointCorvane\n"
                          "Corvane: BufModel Flush\n");
     EXPECT_EQ(Slurp(Path("out.obj")).find("vt"), std::string::npos);
-    Result q = RunProgram(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--quiet", "--progress"}));
+    Result q =
+        RunProgram(With({Path("uv.obj"), "-o", Path("out.obj"), "--size", "0.25", "--quiet", "--progress"}));
     EXPECT_EQ(q.status, 0);
     EXPECT_EQ(q.err, "");
     // Without --progress a pipe gets no phase lines.
-    Result plain = RunProgram(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--angle-mode",
-                                    "disable"}));
+    Result plain = RunProgram(
+        With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--angle-mode", "disable"}));
     EXPECT_EQ(plain.err, "");
 }
 
@@ -332,9 +350,11 @@ TEST_F(Cli, ProgressLinesAndNotes)
 TEST_F(Cli, TwoPolygonModeBySelectionOrEdge)
 {
     // Cube quads 1 (-z) and 3 (-y) share the edge between points 1 and 2.
-    Result sel = RunProgram(With({Example("cube.obj"), "-o", Path("sel.obj"), "--size", "0.25", "--select", "1,3", "-q"}));
+    Result sel = RunProgram(
+        With({Example("cube.obj"), "-o", Path("sel.obj"), "--size", "0.25", "--select", "1,3", "-q"}));
     ASSERT_EQ(sel.status, 0) << sel.err;
-    Result edge = RunProgram(With({Example("cube.obj"), "-o", Path("edge.obj"), "--size", "0.25", "--edge", "2,1", "-q"}));
+    Result edge = RunProgram(
+        With({Example("cube.obj"), "-o", Path("edge.obj"), "--size", "0.25", "--edge", "2,1", "-q"}));
     ASSERT_EQ(edge.status, 0) << edge.err;
     EXPECT_EQ(Slurp(Path("sel.obj")), Slurp(Path("edge.obj")));
     MeshData mesh = ReadMesh(Path("sel.obj"));
@@ -344,7 +364,8 @@ TEST_F(Cli, TwoPolygonModeBySelectionOrEdge)
     EXPECT_TRUE(HasPoint(mesh, 1.0, -0.75, -1.0)) << "the -z face cut back by 0.25 along the edge";
 
     // On the torus the chamfer runs round the whole tube ring.
-    Result torus = RunProgram(With({Example("torus.obj"), "-o", Path("t.obj"), "--size", "0.1", "--edge", "1,2", "-q"}));
+    Result torus =
+        RunProgram(With({Example("torus.obj"), "-o", Path("t.obj"), "--size", "0.1", "--edge", "1,2", "-q"}));
     ASSERT_EQ(torus.status, 0) << torus.err;
     MeshStats t = MeshComputeStats(ReadMesh(Path("t.obj")));
     EXPECT_EQ(t.polygons, 136);
@@ -356,7 +377,8 @@ TEST_F(Cli, TwoPolygonModeBySelectionOrEdge)
 // those (the README's own example).
 TEST_F(Cli, WrittenResultsHoldOnlyThePointsTheirPolygonsUse)
 {
-    Result r = RunProgram(With({Example("torus.obj"), "-o", Path("t.obj"), "--size", "0.1", "--edge", "1,2"}));
+    Result r =
+        RunProgram(With({Example("torus.obj"), "-o", Path("t.obj"), "--size", "0.1", "--edge", "1,2"}));
     ASSERT_EQ(r.status, 0) << r.err;
     const MeshData out = ReadMesh(Path("t.obj"));
     std::vector<bool> used(out.points.size(), false);
@@ -365,8 +387,11 @@ TEST_F(Cli, WrittenResultsHoldOnlyThePointsTheirPolygonsUse)
         for (int k : p)
             used[(size_t)k] = true;
     }
-    EXPECT_EQ(std::find(used.begin(), used.end(), false) - used.begin(), (long)used.size()) << "a loose point";
-    EXPECT_EQ(r.out.rfind("wrote " + Path("t.obj") + ": 128 -> " + std::to_string(out.points.size()) + " points", 0),
+    EXPECT_EQ(std::find(used.begin(), used.end(), false) - used.begin(), (long)used.size())
+        << "a loose point";
+    EXPECT_EQ(r.out.rfind("wrote " + Path("t.obj") + ": 128 -> " + std::to_string(out.points.size()) +
+                              " points",
+                          0),
               0u)
         << r.out;
 }
@@ -388,7 +413,8 @@ TEST_F(Cli, TwoPolygonModeErrors)
         {{Example("cube.obj"), "--select", "2,2"}, 2, "--select needs two different polygon numbers"},
         {{Example("cube.obj"), "--select", "1;2"}, 2, "--select needs two different polygon numbers"},
         // opposite faces share no edge: the module says so and changes nothing
-        {{Example("cube.obj"), "--select", "1,2"}, 1,
+        {{Example("cube.obj"), "--select", "1,2"},
+         1,
          "corvane: the module says: The two selected polygons must share an edge. Nothing was changed.\n"},
     };
     for (const Case &c : cases) {
@@ -407,9 +433,10 @@ TEST_F(Cli, TwoPolygonModeErrors)
 // four digits that are themselves safe.
 TEST_F(Cli, ErrorsAndFiguresInOneVoice)
 {
-    WriteFile("two.ply", "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
-                         "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
-                         "0 0 0\n1 0 0\n0 1 0\n2 0 1\n");
+    WriteFile("two.ply",
+              "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+              "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+              "0 0 0\n1 0 0\n0 1 0\n2 0 1\n");
     WriteFile("short.off", "OFF\n3 1 0\n0 0 0\n1 0 0\n");
     WriteFile("empty.gltf", "");
     WriteFile("cut.gltf", "{\"asset\": {\"version\": ");
@@ -430,7 +457,8 @@ TEST_F(Cli, ErrorsAndFiguresInOneVoice)
         EXPECT_EQ(r.err, "corvane: " + Path(c.file) + c.says + "\n");
     }
 
-    Result stats = RunProgram(With({Example("cylinder.obj"), "-o", Path("c.obj"), "--size", "0.01", "--stats"}));
+    Result stats =
+        RunProgram(With({Example("cylinder.obj"), "-o", Path("c.obj"), "--size", "0.01", "--stats"}));
     const size_t at = stats.out.find("safe bevel size: ");
     ASSERT_NE(at, std::string::npos) << stats.out;
     const std::string shown = stats.out.substr(at + 17, stats.out.find('\n', at) - at - 17);
@@ -444,7 +472,8 @@ TEST_F(Cli, MalformedInputNamesTheLine)
     WriteFile("bad.obj", "v 0 0 0\nv 1 0 0\nf 1 2 3\n");
     Result r = RunProgram(With({Path("bad.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "corvane: " + Path("bad.obj") + ":3: vertex number 3 is out of range (the file has 2)\n");
+    EXPECT_EQ(r.err,
+              "corvane: " + Path("bad.obj") + ":3: vertex number 3 is out of range (the file has 2)\n");
     EXPECT_EQ(ListDir(dir), std::vector<std::string>{"bad.obj"}) << "nothing written, no temporary left";
 
     Result missing = RunProgram(With({Path("none.obj"), "-o", Path("out.obj"), "--size", "0.25"}));
@@ -455,7 +484,8 @@ TEST_F(Cli, MalformedInputNamesTheLine)
     WriteFile("points.obj", "v 0 0 0\nv 1 0 0\n");
     Result empty = RunProgram(With({Path("points.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q"}));
     EXPECT_EQ(empty.status, 1);
-    EXPECT_EQ(empty.err, "corvane: " + Path("points.obj") + " has no polygons; there is nothing to chamfer\n");
+    EXPECT_EQ(empty.err,
+              "corvane: " + Path("points.obj") + " has no polygons; there is nothing to chamfer\n");
     EXPECT_FALSE(Exists(Path("out.obj")));
 }
 
@@ -478,7 +508,8 @@ TEST_F(Cli, OutputIsReplacedWholeAndNeverTheInput)
         EXPECT_NE(refused.err.find("refusing to overwrite the input file"), std::string::npos) << refused.err;
         EXPECT_EQ(Slurp(Path("in.obj")), cube);
     }
-    Result forced = RunProgram(With({Path("in.obj"), "-o", Path("in.obj"), "--size", "0.25", "-q", "--force"}));
+    Result forced =
+        RunProgram(With({Path("in.obj"), "-o", Path("in.obj"), "--size", "0.25", "-q", "--force"}));
     EXPECT_EQ(forced.status, 0) << forced.err;
     EXPECT_EQ(Slurp(Path("in.obj")), Slurp(Path("out.obj")));
 
@@ -519,14 +550,15 @@ TEST_F(Cli, ModuleThatIsMissingOrForeign)
         {tests + "cli_foreign_module_2.p", ": no MeshDataEdit server named \"QX_Corvane\""},
     };
     for (const Case &c : cases) {
-        Result r = RunProgram(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugin", c.plugin}));
+        Result r = RunProgram(
+            With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugin", c.plugin}));
         EXPECT_EQ(r.status, 2) << c.plugin << "\n" << r.err;
         EXPECT_EQ(r.err.rfind("corvane: " + c.plugin + c.says, 0), 0u) << r.err;
         EXPECT_FALSE(Exists(Path("out.obj")));
     }
     // The real module named explicitly works as the one beside the program.
-    Result ok = RunProgram(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q", "--plugin",
-                          BuildDir() + "/Corvane.p"}));
+    Result ok = RunProgram(With({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "-q",
+                                 "--plugin", BuildDir() + "/Corvane.p"}));
     EXPECT_EQ(ok.status, 0) << ok.err;
 }
 
@@ -535,18 +567,20 @@ TEST_F(Cli, SavedOptionsAndRunsThatChamferNothingAreSaid)
     // The README's order: the cylinder run saves lt 120; the grid after it
     // without options chamfers nothing, and says where the options came from
     // and why nothing was done.
-    Result cylinder = RunProgram(With({Example("cylinder.obj"), "-o", Path("c.obj"), "--size", "0.1", "--angle-mode",
-                                       "lt", "--limit-angle", "120"}));
+    Result cylinder = RunProgram(With({Example("cylinder.obj"), "-o", Path("c.obj"), "--size", "0.1",
+                                       "--angle-mode", "lt", "--limit-angle", "120"}));
     ASSERT_EQ(cylinder.status, 0) << cylinder.err;
     EXPECT_EQ(cylinder.err, "");
     Result grid = RunProgram(With({Example("lgrid.obj"), "-o", Path("g.obj")}));
     ASSERT_EQ(grid.status, 0) << grid.err;
-    EXPECT_EQ(grid.err, "corvane: note: size 0.1, angle mode lt, limit angle 120 from the settings file " + cfg +
-                            "/Corvane.cfg (an earlier run's; give them on the command line to change them)\n"
-                            "corvane: warning: no edge passed the angle test (angle mode lt, limit angle 120), so no "
-                            "edge was chamfered\n");
-    EXPECT_NE(grid.out.find(": 49 -> 49 points, 31 -> 31 polygons (object mode, size 0.1, angle mode lt, limit "
-                            "angle 120)\n"),
+    EXPECT_EQ(grid.err,
+              "corvane: note: size 0.1, angle mode lt, limit angle 120 from the settings file " + cfg +
+                  "/Corvane.cfg (an earlier run's; give them on the command line to change them)\n"
+                  "corvane: warning: no edge passed the angle test (angle mode lt, limit angle 120), so no "
+                  "edge was chamfered\n");
+    EXPECT_NE(grid.out.find(
+                  ": 49 -> 49 points, 31 -> 31 polygons (object mode, size 0.1, angle mode lt, limit "
+                  "angle 120)\n"),
               std::string::npos)
         << grid.out;
 
@@ -555,9 +589,10 @@ TEST_F(Cli, SavedOptionsAndRunsThatChamferNothingAreSaid)
     // is and what to give instead.
     Result fresh = RunProgram({Example("cube.obj"), "-o", Path("d.obj"), "--plugins-dir", dir + "/fresh"});
     ASSERT_EQ(fresh.status, 0) << fresh.err;
-    EXPECT_EQ(fresh.err, "corvane: warning: the bevel size 1 is at or above the safe size 0.9, past which the result "
-                         "may hold polygons other tools refuse; the size 1 is the module's default, as no --size was "
-                         "given and no settings file was found: give --size, at most the safe size 0.9, or --clamp\n");
+    EXPECT_EQ(fresh.err,
+              "corvane: warning: the bevel size 1 is at or above the safe size 0.9, past which the result "
+              "may hold polygons other tools refuse; the size 1 is the module's default, as no --size was "
+              "given and no settings file was found: give --size, at most the safe size 0.9, or --clamp\n");
 }
 
 TEST_F(Cli, GuardsBeforeTheRun)
@@ -568,8 +603,10 @@ TEST_F(Cli, GuardsBeforeTheRun)
         const char *says;
     };
     const Case refused[] = {
-        {{"--size", "-0.1"}, "corvane: the bevel size must not be negative (it would turn the mesh inside out), not -0.1\n"},
-        {{"--size", "0.1", "--limit-angle", "200"}, "corvane: the limit angle must be from 0 to 180 degrees, not 200\n"},
+        {{"--size", "-0.1"},
+         "corvane: the bevel size must not be negative (it would turn the mesh inside out), not -0.1\n"},
+        {{"--size", "0.1", "--limit-angle", "200"},
+         "corvane: the limit angle must be from 0 to 180 degrees, not 200\n"},
         // The picture's path is checked before the run writes OUTPUT.
         {{"--size", "0.1", "--preview", dir + "/"}, "corvane: cannot write the picture "},
         {{"--size", "0.1", "--preview", dir + "/no/p.png"}, " does not exist\n"},
@@ -585,8 +622,8 @@ TEST_F(Cli, GuardsBeforeTheRun)
     // The angle mode in any case, as the viewer shows it; a material library
     // read is written back.
     WriteFile("lib.obj", "mtllib cube.mtl\n" + Slurp(Example("cube.obj")));
-    Result lib = RunProgram(With({Path("lib.obj"), "-o", Path("lib-out.obj"), "--size", "0.1", "--angle-mode", "LT",
-                                  "--limit-angle", "100"}));
+    Result lib = RunProgram(With({Path("lib.obj"), "-o", Path("lib-out.obj"), "--size", "0.1", "--angle-mode",
+                                  "LT", "--limit-angle", "100"}));
     EXPECT_NE(lib.out.find("angle mode lt, limit angle 100)"), std::string::npos) << lib.err;
     EXPECT_EQ(Slurp(Path("lib-out.obj")).rfind("mtllib cube.mtl\nv ", 0), 0u);
 
@@ -632,8 +669,8 @@ TEST_F(Cli, LimitAngleOf180KeepsTheSettings)
 {
     // The panel's round trip stores 180 a little above it; the next run must
     // still find size 0.3 and the GT mode.
-    Result first = RunProgram(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.3", "--angle-mode", "gt",
-                                    "--limit-angle", "180", "-q"}));
+    Result first = RunProgram(With({Example("cube.obj"), "-o", Path("a.obj"), "--size", "0.3", "--angle-mode",
+                                    "gt", "--limit-angle", "180", "-q"}));
     ASSERT_EQ(first.status, 0) << first.err;
     Result second = RunProgram(With({Example("cube.obj"), "-o", Path("b.obj"), "-q"}));
     ASSERT_EQ(second.status, 0) << second.err;
@@ -648,8 +685,8 @@ TEST_F(Cli, OptionsPersistThroughTheSettingsFile)
     // The first run creates the settings folder and saves what the panel
     // confirmed; the angle went into the panel in radians and came back.
     std::string nested = dir + "/a/b";
-    Result first = RunProgram({Example("cylinder.obj"), "-o", Path("first.obj"), "--size", "0.125", "--angle-mode", "lt",
-                        "--limit-angle", "120", "-q", "--plugins-dir", nested});
+    Result first = RunProgram({Example("cylinder.obj"), "-o", Path("first.obj"), "--size", "0.125",
+                               "--angle-mode", "lt", "--limit-angle", "120", "-q", "--plugins-dir", nested});
     ASSERT_EQ(first.status, 0) << first.err;
     Settings s = ReadSettings(nested);
     EXPECT_EQ(s.formatTag, 210);
@@ -660,13 +697,14 @@ TEST_F(Cli, OptionsPersistThroughTheSettingsFile)
 
     // Without options and without a terminal the loaded values are confirmed
     // as they stand: the same output as the first run.
-    Result second = RunProgram({Example("cylinder.obj"), "-o", Path("second.obj"), "-q", "--plugins-dir", nested});
+    Result second =
+        RunProgram({Example("cylinder.obj"), "-o", Path("second.obj"), "-q", "--plugins-dir", nested});
     ASSERT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(Slurp(Path("first.obj")), Slurp(Path("second.obj")));
 
     // One option replaces one value; the others stay as loaded.
-    Result third = RunProgram({Example("cylinder.obj"), "-o", Path("third.obj"), "-q", "--plugins-dir", nested,
-                        "--angle-mode", "disable"});
+    Result third = RunProgram({Example("cylinder.obj"), "-o", Path("third.obj"), "-q", "--plugins-dir",
+                               nested, "--angle-mode", "disable"});
     ASSERT_EQ(third.status, 0) << third.err;
     Settings t = ReadSettings(nested);
     EXPECT_EQ(t.bevelSize, 0.125);
@@ -674,7 +712,7 @@ TEST_F(Cli, OptionsPersistThroughTheSettingsFile)
 
     // The default folder follows XDG_CONFIG_HOME.
     Result xdg = RunProgram({Example("cube.obj"), "-o", Path("x.obj"), "--size", "0.5", "-q"},
-                     {"XDG_CONFIG_HOME=" + dir + "/xdg"});
+                            {"XDG_CONFIG_HOME=" + dir + "/xdg"});
     ASSERT_EQ(xdg.status, 0) << xdg.err;
     EXPECT_EQ(ReadSettings(dir + "/xdg/corvane").bevelSize, 0.5);
 }
@@ -729,7 +767,10 @@ struct PtyRun {
         }
         return false;
     }
-    void Type(const std::string &text) { ASSERT_EQ(write(master, text.data(), text.size()), (ssize_t)text.size()); }
+    void Type(const std::string &text)
+    {
+        ASSERT_EQ(write(master, text.data(), text.size()), (ssize_t)text.size());
+    }
     // Reads to the end of the output and returns the exit status; -1 when
     // the program has not ended within ten seconds.
     int Finish()
@@ -740,7 +781,7 @@ struct PtyRun {
                 char buf[4096];
                 ssize_t n = read(master, buf, sizeof buf);
                 if (n <= 0)
-                    break;   // the terminal's last holder has gone
+                    break;  // the terminal's last holder has gone
                 seen.append(buf, (size_t)n);
             }
         }
@@ -856,7 +897,7 @@ Result InterruptDuring(const std::vector<std::string> &args, const std::vector<s
         dup2(errPipe[1], 2);
         close(errPipe[0]);
         std::vector<std::string> withLines = args;
-        withLines.push_back("--progress");   // stderr is a pipe here
+        withLines.push_back("--progress");  // stderr is a pipe here
         ExecProgram(withLines, {std::string("CORVANE_STEP_DELAY_US=") + stepDelayUs});
     }
     close(errPipe[1]);
@@ -877,7 +918,8 @@ Result InterruptDuring(const std::vector<std::string> &args, const std::vector<s
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     if (endMs)
-        *endMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - signalled).count();
+        *endMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - signalled).count();
     r.status = StatusOf(wstatus);
     EXPECT_EQ(sent, phases.size()) << "a phase line never came:\n" << r.err;
     return r;
@@ -891,16 +933,18 @@ TEST_F(Cli, CtrlCAbortsThePhaseAndWritesNothing)
                                {"Phase: LineInfo\n"});
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_NE(r.err.find("Corvane mode:Obj: Phase: LineInfo: aborted at "), std::string::npos)
-        << "the monitor reported the abort\n" << r.err;
+        << "the monitor reported the abort\n"
+        << r.err;
     EXPECT_EQ(r.err.find("BufModel Flush: aborted"), std::string::npos)
-        << "one Ctrl-C aborts one phase; the module goes on with the next\n" << r.err;
+        << "one Ctrl-C aborts one phase; the module goes on with the next\n"
+        << r.err;
     EXPECT_NE(r.err.find("aborted; " + Path("out.obj") + " not written"), std::string::npos) << r.err;
     EXPECT_EQ(ListDir(dir), (std::vector<std::string>{"cfg", "grid.obj"})) << "no output, no temporary";
 
     // With --keep-partial what the module built is written all the same.
-    Result keep = InterruptDuring(
-        With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "0.125", "--keep-partial"}),
-        {"Phase: LineInfo\n"});
+    Result keep =
+        InterruptDuring(With({Path("grid.obj"), "-o", Path("out.obj"), "--size", "0.125", "--keep-partial"}),
+                        {"Phase: LineInfo\n"});
     EXPECT_EQ(keep.status, 130) << keep.err;
     EXPECT_GT(MeshPolyCount(ReadMesh(Path("out.obj"))), 0u);
 }

@@ -168,14 +168,14 @@ TEST_F(CliHostile, ShortOfMemoryFailsCleanly)
     if (kSanitized)
         GTEST_SKIP() << "address space limits and the sanitizer do not mix";
     std::string error;
-    ASSERT_TRUE(MeshWriteFile(Path("torus.ply"), MeshFormat::Ply, MakeTriangulated(MakeTorus(240, 120), 1),
-                              &error))
+    ASSERT_TRUE(
+        MeshWriteFile(Path("torus.ply"), MeshFormat::Ply, MakeTriangulated(MakeTorus(240, 120), 1), &error))
         << error;
     int failed = 0, written = 0;
     for (rlim_t megabytes = 60; megabytes <= 300; megabytes += 20) {
         std::remove(Path("out.ply").c_str());
-        Result r = RunProgram(With({Path("torus.ply"), "-o", Path("out.ply"), "--size", "0.005"}), {}, 0,
-                              0, megabytes << 20);
+        Result r = RunProgram(With({Path("torus.ply"), "-o", Path("out.ply"), "--size", "0.005"}), {}, 0, 0,
+                              megabytes << 20);
         if (r.status == 0) {
             written++;
             MeshData out;
@@ -199,8 +199,8 @@ TEST_F(CliHostile, HugeAndEmptyFiles)
     std::string error;
     ASSERT_TRUE(MeshWriteObj(Path("huge.obj"), MakeQuadGrid(200, 90), &error)) << error;
     ASSERT_GT(Slurp(Path("huge.obj")).size(), 500000u);
-    Result huge = RunProgram(With({Path("huge.obj"), "-o", Path("out.obj"), "--size", "0.25",
-                                   "--plugin", BuildDir() + "/Corvane.p"}));
+    Result huge = RunProgram(With(
+        {Path("huge.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugin", BuildDir() + "/Corvane.p"}));
     ExpectRefused(huge, 1,
                   "corvane: the module says: The background object has more than 65536 polygon corners, more "
                   "than the tool can hold. Nothing was changed.\n",
@@ -227,7 +227,8 @@ TEST_F(CliHostile, HugeAndEmptyFiles)
     }
     // A device is no mesh file: /dev/zero would be read until memory ran out.
     for (const char *device : {"/dev/null", "/dev/zero"}) {
-        Result r = RunProgram(With({device, "-o", Path("out.obj"), "--size", "0.25", "--input-format", "ply"}));
+        Result r =
+            RunProgram(With({device, "-o", Path("out.obj"), "--size", "0.25", "--input-format", "ply"}));
         ExpectRefused(r, 1, std::string(device) + ": is not a regular file or a pipe", device);
     }
     // A pipe is read as it comes, its writer waited for.
@@ -263,7 +264,8 @@ TEST_F(CliHostile, OneAndTwoPointFaces)
 
     // The cube's faces are 1 to 6: 7 is the one-point face, 8 the two-point.
     for (const char *sel : {"1,7", "8,1", "7,8"}) {
-        Result s = RunProgram(With({Path("deg.obj"), "-o", Path("out.obj"), "--size", "0.25", "--select", sel}));
+        Result s =
+            RunProgram(With({Path("deg.obj"), "-o", Path("out.obj"), "--size", "0.25", "--select", sel}));
         ExpectRefused(s, 1, "must share an edge", sel);
     }
     // The edge 1-2 is held by two cube faces and by the two-point face.
@@ -287,7 +289,8 @@ std::string InstancedGltf(int vertices, int nodes, int repeats, const std::strin
     std::string uri = "data:application/octet-stream;base64,";
     for (size_t i = 0; i < positions.size(); i += 3) {
         // 12 bytes a position: the length is always a multiple of 3
-        const uint32_t v = (uint8_t)positions[i] << 16 | (uint8_t)positions[i + 1] << 8 | (uint8_t)positions[i + 2];
+        const uint32_t v = (uint8_t)positions[i] << 16 | (uint8_t)positions[i + 1] << 8 |
+                           (uint8_t)positions[i + 2];
         for (int k = 3; k >= 0; k--)
             uri += kBase64[(v >> (6 * k)) & 63];
     }
@@ -297,16 +300,18 @@ std::string InstancedGltf(int vertices, int nodes, int repeats, const std::strin
                  (material.empty() ? "" : ",\"material\":0") + "}";
     std::string nodeList, roots;
     for (int k = 0; k < nodes; k++) {
-        nodeList += std::string(k ? "," : "") + "{\"mesh\":0,\"translation\":[0,0," + std::to_string(k) + "]}";
+        nodeList += std::string(k ? "," : "") + "{\"mesh\":0,\"translation\":[0,0," + std::to_string(k) +
+                    "]}";
         roots += std::string(k ? "," : "") + std::to_string(k);
     }
-    return "{\"asset\":{\"version\":\"2.0\"},\"buffers\":[{\"byteLength\":" + std::to_string(positions.size()) +
-           ",\"uri\":\"" + uri + "\"}],\"bufferViews\":[{\"buffer\":0,\"byteLength\":" +
-           std::to_string(positions.size()) + "}],\"accessors\":[{\"bufferView\":0,\"componentType\":5126,\"count\":" +
+    return "{\"asset\":{\"version\":\"2.0\"},\"buffers\":[{\"byteLength\":" +
+           std::to_string(positions.size()) + ",\"uri\":\"" + uri +
+           "\"}],\"bufferViews\":[{\"buffer\":0,\"byteLength\":" + std::to_string(positions.size()) +
+           "}],\"accessors\":[{\"bufferView\":0,\"componentType\":5126,\"count\":" +
            std::to_string(vertices) + ",\"type\":\"VEC3\"}]," +
            (material.empty() ? "" : "\"materials\":[{\"name\":\"" + material + "\"}],") +
-           "\"meshes\":[{\"primitives\":[" + prims + "]}],\"nodes\":[" + nodeList + "],\"scenes\":[{\"nodes\":[" +
-           roots + "]}],\"scene\":0}";
+           "\"meshes\":[{\"primitives\":[" + prims + "]}],\"nodes\":[" + nodeList +
+           "],\"scenes\":[{\"nodes\":[" + roots + "]}],\"scene\":0}";
 }
 
 // The review's files, each a few hundred kilobytes that once asked for tens
@@ -317,7 +322,8 @@ TEST_F(CliHostile, SmallFilesThatAskForMuchAreRefusedWithinTheirMemory)
     const std::string name(1 << 20, 'n');
     std::string stl = "solid " + name + "\n";
     for (int k = 0; k < 2000; k++)
-        stl += "facet normal 0 0 1\nouter loop\nvertex 0 0 " + std::to_string(k) + "\nvertex 1 0 0\nvertex 0 1 0\n"
+        stl += "facet normal 0 0 1\nouter loop\nvertex 0 0 " + std::to_string(k) +
+               "\nvertex 1 0 0\nvertex 0 1 0\n"
                "endloop\nendfacet\n";
     stl += "endsolid\n";
     std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl " + name + "\n";
@@ -333,7 +339,9 @@ TEST_F(CliHostile, SmallFilesThatAskForMuchAreRefusedWithinTheirMemory)
         std::string bytes;
         const char *says;
     } cases[] = {
-        {"deep.gltf", "{\"asset\":{\"version\":\"2.0\",\"extras\":" + std::string(depth, '[') + std::string(depth, ']') + "}}",
+        {"deep.gltf",
+         "{\"asset\":{\"version\":\"2.0\",\"extras\":" + std::string(depth, '[') + std::string(depth, ']') +
+             "}}",
          "deep.gltf: byte 97: the JSON nests deeper than 64 levels"},
         // 100 million triangles: one strip in 5,000 nodes, or 5,000 times in one mesh
         {"nodes.gltf", InstancedGltf(20000, 5000, 1),
@@ -365,13 +373,16 @@ TEST_F(CliHostile, MaxCornersHoldsEveryFormat)
         const std::string in = Path(std::string("cube.") + ext);
         ASSERT_TRUE(MeshWriteFile(in, MeshFormatFromPath(in), cube, &error)) << error;
         // STL and glTF hold the cube as 12 triangles: 36 corners
-        const bool triangles = std::string(ext) != "obj" && std::string(ext) != "ply" && std::string(ext) != "off";
+        const bool triangles = std::string(ext) != "obj" && std::string(ext) != "ply" &&
+                               std::string(ext) != "off";
         const int corners = triangles ? 36 : 24;
-        Result over = RunProgram(With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners",
-                                       std::to_string(corners - 1)}));
-        ExpectRefused(over, 1, "more than the " + std::to_string(corners - 1) + " polygon corners a file may make", ext);
-        Result fits = RunProgram(With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners",
-                                       std::to_string(corners)}));
+        Result over = RunProgram(
+            With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners", std::to_string(corners - 1)}));
+        ExpectRefused(over, 1,
+                      "more than the " + std::to_string(corners - 1) + " polygon corners a file may make",
+                      ext);
+        Result fits = RunProgram(
+            With({in, "-o", Path("out.obj"), "--size", "0.1", "--max-corners", std::to_string(corners)}));
         EXPECT_EQ(fits.status, 0) << ext << ": " << fits.err;
         unlink(Path("out.obj").c_str());
     }
@@ -383,8 +394,9 @@ TEST_F(CliHostile, GltfBufferFilePastTheBudgetIsNotRead)
 {
     WriteFile("big.gltf", R"({"asset":{"version":"2.0"},"buffers":[{"uri":"big.bin","byteLength":48}]})");
     WriteFile("big.bin", "");
-    ASSERT_EQ(truncate(Path("big.bin").c_str(), 200 << 20), 0);   // sparse: no disk taken
-    Result r = RunProgram(With({Path("big.gltf"), "-o", Path("out.obj"), "--size", "0.1", "--max-corners", "1000"}));
+    ASSERT_EQ(truncate(Path("big.bin").c_str(), 200 << 20), 0);  // sparse: no disk taken
+    Result r =
+        RunProgram(With({Path("big.gltf"), "-o", Path("out.obj"), "--size", "0.1", "--max-corners", "1000"}));
     ExpectRefused(r, 1, "big.bin (209715200 bytes) is larger than", "a 200 MB buffer file");
     EXPECT_LT(r.peakKb, 100 * 1024) << "the file was read";
 }
@@ -430,8 +442,8 @@ TEST_F(CliHostile, SelectionsThatNameNothingOrSomethingOdd)
         {"--edge", "1,1", 2, "--edge needs two different point numbers"},
         {"--edge", "0,3", 2, "--edge needs two different point numbers"},
         {"--edge", "9,1", 2, "has 8 point(s)"},
-        {"--edge", "1,8", 2, "no polygon of "},       // opposite corners
-        {"--edge", "1,4", 2, "no polygon of "},       // a face diagonal
+        {"--edge", "1,8", 2, "no polygon of "},  // opposite corners
+        {"--edge", "1,4", 2, "no polygon of "},  // a face diagonal
         // faces that share no edge, or two that hold it the same way round
         {"--select", "1,2", 1, "must share an edge"},
     };
@@ -441,7 +453,8 @@ TEST_F(CliHostile, SelectionsThatNameNothingOrSomethingOdd)
         ExpectRefused(r, c.status, c.says, std::string(c.option) + " '" + c.value + "'");
     }
     WriteFile("same.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nf 1 2 3\nf 1 2 4\n");
-    Result same = RunProgram(With({Path("same.obj"), "-o", Path("out.obj"), "--size", "0.25", "--edge", "1,2"}));
+    Result same =
+        RunProgram(With({Path("same.obj"), "-o", Path("out.obj"), "--size", "0.25", "--edge", "1,2"}));
     ExpectRefused(same, 1, "must share an edge", "same direction");
 }
 
@@ -506,9 +519,11 @@ TEST_F(CliHostile, OutputsThatAreNotWhatTheySeem)
     ASSERT_EQ(chmod(Path("shared").c_str(), 01777), 0);
     ASSERT_EQ(symlink(Path("victim.obj").c_str(), Path("shared/planted.obj").c_str()), 0);
     ASSERT_EQ(lchown(Path("shared/planted.obj").c_str(), 65534, 65534), 0);
-    Result planted = RunProgram(With({Example("cube.obj"), "-o", Path("shared/planted.obj"), "--size", "0.1"}));
+    Result planted =
+        RunProgram(With({Example("cube.obj"), "-o", Path("shared/planted.obj"), "--size", "0.1"}));
     EXPECT_NE(planted.status, 0);
-    EXPECT_NE(planted.err.find("belongs to another user; it is not followed"), std::string::npos) << planted.err;
+    EXPECT_NE(planted.err.find("belongs to another user; it is not followed"), std::string::npos)
+        << planted.err;
     EXPECT_EQ(Slurp(Path("victim.obj")), "root's\n");
     ASSERT_EQ(lchown(Path("shared/planted.obj").c_str(), 0, 0), 0);
     Result ours = RunProgram(With({Example("cube.obj"), "-o", Path("shared/planted.obj"), "--size", "0.1"}));
@@ -547,8 +562,8 @@ TEST_F(CliHostile, SettingsFolderThatCannotBeMade)
 {
     WriteFile("file", "x");
     // Not quiet: the note says the options are not kept; the run goes on.
-    Result r = RunProgram({Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugins-dir",
-                           Path("file/cfg")});
+    Result r = RunProgram(
+        {Example("cube.obj"), "-o", Path("out.obj"), "--size", "0.25", "--plugins-dir", Path("file/cfg")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("cannot create the settings folder " + Path("file/cfg") +
                          " (Not a directory); options will not be kept"),
@@ -575,7 +590,8 @@ TEST_F(CliHostile, SettingsFolderThatCannotBeMade)
     std::string deep = dir;
     while (deep.size() < 300)
         deep += "/abcdefghijklmnopqrstuvwxyz";
-    Result tooLong = RunProgram({Example("cube.obj"), "-o", Path("out2.obj"), "--size", "0.25", "--plugins-dir", deep});
+    Result tooLong =
+        RunProgram({Example("cube.obj"), "-o", Path("out2.obj"), "--size", "0.25", "--plugins-dir", deep});
     EXPECT_EQ(tooLong.status, 0) << tooLong.err;
     EXPECT_NE(tooLong.err.find("is too long for the module; options will not be kept"), std::string::npos)
         << tooLong.err;
@@ -611,12 +627,16 @@ TEST(ReaderMemory, FuzzCorporaReadWithinMemory)
     const struct {
         const char *target;
         MeshFormat format;
-    } corpora[] = {{"objread", MeshFormat::Obj},   {"plyread", MeshFormat::Ply},   {"offread", MeshFormat::Off},
-                   {"stlread", MeshFormat::Stl},   {"gltfread", MeshFormat::Gltf}, {"glbread", MeshFormat::Glb}};
+    } corpora[] = {{"objread", MeshFormat::Obj},   {"plyread", MeshFormat::Ply},
+                   {"offread", MeshFormat::Off},   {"stlread", MeshFormat::Stl},
+                   {"gltfread", MeshFormat::Gltf}, {"glbread", MeshFormat::Glb}};
     size_t largest = 0, files = 0;
     for (const auto &c : corpora)
-        for (const std::string &name : ListDir(std::string(CORVANE_SOURCE_DIR) + "/fuzz/corpus/" + c.target)) {
-            largest = std::max(largest, Slurp(std::string(CORVANE_SOURCE_DIR) + "/fuzz/corpus/" + c.target + "/" + name).size());
+        for (const std::string &name :
+             ListDir(std::string(CORVANE_SOURCE_DIR) + "/fuzz/corpus/" + c.target)) {
+            largest = std::max(
+                largest,
+                Slurp(std::string(CORVANE_SOURCE_DIR) + "/fuzz/corpus/" + c.target + "/" + name).size());
             files++;
         }
     ASSERT_GT(files, 100u);
@@ -627,7 +647,8 @@ TEST(ReaderMemory, FuzzCorporaReadWithinMemory)
             for (const std::string &name : ListDir(dir)) {
                 MeshData mesh;
                 std::string error;
-                MeshReadBytes(Slurp(dir + "/" + name), "/nonexistent-corvane/in", c.format, &mesh, nullptr, &error);
+                MeshReadBytes(Slurp(dir + "/" + name), "/nonexistent-corvane/in", c.format, &mesh, nullptr,
+                              &error);
             }
         }
         _exit(0);

@@ -122,8 +122,7 @@ TEST(CrowdedEdges, ValiditySetWithOneEdgeMadeCrowded)
         const double safe = MeshSafeBevelSize(m.mesh);
         for (const Mode &mode : kModes)
             for (double share : {0.25, 0.5, 0.9}) {
-                const MeshData out =
-                    RunObjectMode(in, mode.mode, RadiansFor(mode.limit), share * safe);
+                const MeshData out = RunObjectMode(in, mode.mode, RadiansFor(mode.limit), share * safe);
                 EXPECT_EQ(Faults(out, m.closed), before)
                     << m.name << ", " << mode.name << ", " << share << " x the safe size";
             }

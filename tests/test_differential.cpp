@@ -1,13 +1,11 @@
 // Differential tests: the module with its indexed passes (Corvane.p) against
 // the module built with the oracle's passes (CorvaneLiteral.p, from
-// tests/reference, written again from what each pass must produce). Both are loaded like a host loads them and run on
-// identical emulated hosts with identical scripts; everything the host
-// records must come out the same bit for bit: the points created (ids and
-// positions), the polygons created and removed (point lists, surface names),
-// the messages, the monitors (titles, totals, steps, aborts) and the final
-// state of every point and polygon. Only the counts of pointInfo and
-// polyInfo calls may differ: the indexes ask the host once where the
-// oracle's scans ask again and again.
+// tests/reference, written again from what each pass must produce). Both are loaded like a host loads them
+// and run on identical emulated hosts with identical scripts; everything the host records must come out the
+// same bit for bit: the points created (ids and positions), the polygons created and removed (point lists,
+// surface names), the messages, the monitors (titles, totals, steps, aborts) and the final state of every
+// point and polygon. Only the counts of pointInfo and polyInfo calls may differ: the indexes ask the host
+// once where the oracle's scans ask again and again.
 //
 // Single passes are also compared on inputs no activation produces: the weld
 // on point clouds built about its tolerance, the LineInfo pass on arbitrary
@@ -36,18 +34,17 @@
 #include <vector>
 
 #include "host/host.h"
-#include "hostapi/angles.h"
 #include "host/loader.h"
+#include "hostapi/angles.h"
 #include "meshgen/meshgen.h"
 #include "meshio/meshio.h"
 #include "tests/files.h"
 #include "tests/meshsets.h"
 #include "tests/reference/reference.h"
-#include "vecmath/vecmath.h"
 #include "tests/testcontext.h"
+#include "vecmath/vecmath.h"
 
 namespace {
-
 
 // ---- the two modules ------------------------------------------------------
 
@@ -67,8 +64,7 @@ public:
         std::string why;
         if (!LoadModule(CORVANE_FAST_MODULE, "MeshDataEdit", "QX_Corvane", &g_modules->fast, &why))
             g_modules->error += why + "\n";
-        if (!LoadModule(CORVANE_LITERAL_MODULE, "MeshDataEdit", "QX_Corvane", &g_modules->literal,
-                        &why))
+        if (!LoadModule(CORVANE_LITERAL_MODULE, "MeshDataEdit", "QX_Corvane", &g_modules->literal, &why))
             g_modules->error += why + "\n";
     }
     void TearDown() override
@@ -90,15 +86,15 @@ const ::testing::Environment *const kEnvironment =
 struct Case {
     std::string name;
     MeshData mesh;
-    bool pairMode = false;         // the mesh in the foreground, two polygons selected
-    MeshData foreground;           // object mode: what the foreground holds besides
+    bool pairMode = false;  // the mesh in the foreground, two polygons selected
+    MeshData foreground;    // object mode: what the foreground holds besides
     double bevel = 0.1;
     int angleMode = 0;
     double limitDeg = 90.0;
-    int abortMonitor = -1;         // see EmuScript
+    int abortMonitor = -1;  // see EmuScript
     unsigned abortStep = 0;
     bool monitorCreateFails = false;
-    std::vector<int> hidden;       // polygons of `mesh` the host gives no polyInfo for
+    std::vector<int> hidden;  // polygons of `mesh` the host gives no polyInfo for
 };
 
 std::string Bits(double v)
@@ -128,8 +124,8 @@ std::string Record(EmuHost *host, int rc)
         out << "monitor |" << m.title << "|" << m.text << "| inits";
         for (unsigned t : m.inits)
             out << " " << t;
-        out << " steps " << m.steps << " aborted " << m.aborted << " done " << m.done
-            << " destroyed " << m.destroyed << "\n";
+        out << " steps " << m.steps << " aborted " << m.aborted << " done " << m.done << " destroyed "
+            << m.destroyed << "\n";
     }
     for (const EmuMessage &m : log.messages)
         out << "message " << m.error << " |" << m.line1 << "|"
@@ -149,14 +145,13 @@ std::string Record(EmuHost *host, int rc)
     for (size_t k = 0; k < host->points.size(); ++k) {
         const EmuPoint &p = *host->points[k];
         out << "point " << Id(p.info.pnt) << " " << Bits(p.info.position[0]) << " "
-            << Bits(p.info.position[1]) << " " << Bits(p.info.position[2]) << " layer "
-            << p.layer << " alive " << p.alive << "\n";
+            << Bits(p.info.position[1]) << " " << Bits(p.info.position[2]) << " layer " << p.layer
+            << " alive " << p.alive << "\n";
     }
     for (size_t k = 0; k < host->polys.size(); ++k) {
         const EmuPoly &p = *host->polys[k];
-        out << "poly " << Id(p.info.pol) << " |"
-            << (p.hasSurface ? p.surface : std::string("(none)")) << "| layer " << p.layer
-            << " alive " << p.alive << " flags " << p.info.flags << " :";
+        out << "poly " << Id(p.info.pol) << " |" << (p.hasSurface ? p.surface : std::string("(none)"))
+            << "| layer " << p.layer << " alive " << p.alive << " flags " << p.info.flags << " :";
         for (LWPntID v : p.points)
             out << " " << Id(v);
         out << "\n";
@@ -265,9 +260,12 @@ double WeldTolerance(const MeshData &mesh)
                 first = false;
                 continue;
             }
-            lo.x = std::min(lo.x, p[0]); hi.x = std::max(hi.x, p[0]);
-            lo.y = std::min(lo.y, p[1]); hi.y = std::max(hi.y, p[1]);
-            lo.z = std::min(lo.z, p[2]); hi.z = std::max(hi.z, p[2]);
+            lo.x = std::min(lo.x, p[0]);
+            hi.x = std::max(hi.x, p[0]);
+            lo.y = std::min(lo.y, p[1]);
+            hi.y = std::max(hi.y, p[1]);
+            lo.z = std::min(lo.z, p[2]);
+            hi.z = std::max(hi.z, p[2]);
         }
     }
     return VecLength(VecSub(lo, hi)) * (1.0 / 65536);
@@ -317,12 +315,12 @@ std::vector<Case> ObjectCases(const std::string &name, const MeshData &mesh)
         int mode;
         double limit;
         double bevel;
-    } settings[] = {{0, 90.0, 0.1}, {0, 90.0, 0.3}, {1, 100.0, 0.1}, {1, 90.0, 0.1},
+    } settings[] = {{0, 90.0, 0.1},   {0, 90.0, 0.3}, {1, 100.0, 0.1}, {1, 90.0, 0.1},
                     {1, 170.0, 0.05}, {2, 90.0, 0.1}, {2, 100.0, 0.2}, {1, 0.0, 0.1}};
     for (const auto &s : settings) {
         Case c;
-        c.name = name + " object mode " + std::to_string(s.mode) + " limit " +
-                 std::to_string(s.limit) + " bevel " + std::to_string(s.bevel);
+        c.name = name + " object mode " + std::to_string(s.mode) + " limit " + std::to_string(s.limit) +
+                 " bevel " + std::to_string(s.bevel);
         c.mesh = mesh;
         c.bevel = s.bevel;
         c.angleMode = s.mode;
@@ -372,16 +370,9 @@ struct Random {
     {
         return std::uniform_int_distribution<int>(lo, hi)(rng);
     }
-    double Real(double lo, double hi)
-    {
-        return std::uniform_real_distribution<double>(lo, hi)(rng);
-    }
-    bool Chance(double p)
-    {
-        return Real(0.0, 1.0) < p;
-    }
-    template <class T>
-    const T &Pick(const std::vector<T> &v)
+    double Real(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
+    bool Chance(double p) { return Real(0.0, 1.0) < p; }
+    template <class T> const T &Pick(const std::vector<T> &v)
     {
         return v[static_cast<size_t>(Int(0, static_cast<int>(v.size()) - 1))];
     }
@@ -513,8 +504,8 @@ void MutateFaces(Random &r, MeshData &mesh, std::vector<MeshFace> &polys)
         if (n < 1)
             break;
         const double tol = WeldTolerance(mesh);
-        static const double factors[] = {0.5, 1.0 - 1e-9, 1.0, 1.0 + 1e-9, 1.0 + 1e-6, 0.999999,
-                                         1.5, 2.0, 0.25};
+        static const double factors[] = {0.5,      1.0 - 1e-9, 1.0, 1.0 + 1e-9, 1.0 + 1e-6,
+                                         0.999999, 1.5,        2.0, 0.25};
         const double f = factors[r.Int(0, 8)];
         const size_t k = static_cast<size_t>(r.Int(0, n - 1));
         auto p = mesh.points[static_cast<size_t>(poly.points[k])];
@@ -539,8 +530,7 @@ void MutateFaces(Random &r, MeshData &mesh, std::vector<MeshFace> &polys)
             p[0] += tol * 0.75;
             MeshFace tri = original;
             const int id = AddPoint(mesh, p);
-            tri.points = {original.points[k], id,
-                          original.points[(k + 1) % static_cast<size_t>(n)]};
+            tri.points = {original.points[k], id, original.points[(k + 1) % static_cast<size_t>(n)]};
             polys.push_back(tri);
         }
         break;
@@ -566,8 +556,7 @@ void MutateFaces(Random &r, MeshData &mesh, std::vector<MeshFace> &polys)
             break;
         MeshFace big = poly;
         const auto &c = mesh.points[static_cast<size_t>(poly.points[0])];
-        big.points.insert(big.points.begin() + 1,
-                          AddPoint(mesh, {c[0] - 0.3, c[1] + 0.2, c[2] + 0.1}));
+        big.points.insert(big.points.begin() + 1, AddPoint(mesh, {c[0] - 0.3, c[1] + 0.2, c[2] + 0.1}));
         poly = big;
         break;
     }
@@ -612,15 +601,13 @@ Case RandomCase(Random &r, int index)
     static const std::vector<double> bevels = {0.05, 0.1, 0.25, 0.4, 1.0, 1e-7};
     c.bevel = r.Chance(0.7) ? r.Pick(bevels) : r.Real(0.001, 0.6);
     c.angleMode = r.Int(0, 2);
-    static const std::vector<double> limits = {0.0, 45.0, 89.9999999999999, 90.0, 100.0,
-                                               135.0, 179.0, 180.0};
+    static const std::vector<double> limits = {0.0, 45.0, 89.9999999999999, 90.0, 100.0, 135.0, 179.0, 180.0};
     c.limitDeg = r.Chance(0.7) ? r.Pick(limits) : r.Real(0.0, 180.0);
     c.pairMode = r.Chance(0.4);
     if (c.pairMode && MeshPolyCount(c.mesh) != 0) {
         const int p = r.Int(0, static_cast<int>(MeshPolyCount(c.mesh)) - 1);
         const size_t corners = MeshPolyPoints(c.mesh, static_cast<size_t>(p)).size();
-        int q = corners ? NeighbourAcross(c.mesh, p, static_cast<size_t>(r.Int(0, 7)) % corners)
-                        : -1;
+        int q = corners ? NeighbourAcross(c.mesh, p, static_cast<size_t>(r.Int(0, 7)) % corners) : -1;
         if (q < 0 || r.Chance(0.05))
             q = r.Int(0, static_cast<int>(MeshPolyCount(c.mesh)) - 1);
         c.mesh = r.Chance(0.5) ? Selected(c.mesh, p, q) : Selected(c.mesh, q, p);
@@ -693,8 +680,8 @@ TEST(Differential, ValiditySetNearTheSafeSize)
         for (const auto &s : settings) {
             for (double fraction : {0.5, 0.9}) {
                 Case c;
-                c.name = m.name + " mode " + std::to_string(s.mode) + " limit " +
-                         std::to_string(s.limit) + " at " + std::to_string(fraction) + " x safe";
+                c.name = m.name + " mode " + std::to_string(s.mode) + " limit " + std::to_string(s.limit) +
+                         " at " + std::to_string(fraction) + " x safe";
                 c.mesh = m.mesh;
                 c.bevel = fraction * MeshSafeBevelSize(m.mesh);
                 c.angleMode = s.mode;
@@ -713,8 +700,10 @@ TEST(Differential, ValiditySetNearTheSafeSize)
 TEST(Differential, SlitPolygonsWalkingBackAndForth)
 {
     ASSERT_MODULES_LOADED();
-    const std::vector<std::vector<int>> walks = {
-        {0, 1, 2, 3, 0, 3, 2, 1}, {0, 1}, {0, 1, 2, 3, 2, 1}, {0, 0, 1, 2, 3, 0, 3, 2, 1, 1}};
+    const std::vector<std::vector<int>> walks = {{0, 1, 2, 3, 0, 3, 2, 1},
+                                                 {0, 1},
+                                                 {0, 1, 2, 3, 2, 1},
+                                                 {0, 0, 1, 2, 3, 0, 3, 2, 1, 1}};
     for (size_t w = 0; w < walks.size(); ++w) {
         MeshData mesh;
         mesh.points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0.5, 0.5, 1}};
@@ -773,9 +762,10 @@ MeshData Triangles(const std::vector<std::array<double, 3>> &points)
     MeshData mesh;
     mesh.points = points;
     for (size_t k = 0; k + 2 < points.size(); k += 3)
-        MeshPutFace(&mesh, MeshFace{{static_cast<int>(k), static_cast<int>(k + 1),
-                                       static_cast<int>(k + 2)},
-                                      "Default", true, false});
+        MeshPutFace(&mesh, MeshFace{{static_cast<int>(k), static_cast<int>(k + 1), static_cast<int>(k + 2)},
+                                    "Default",
+                                    true,
+                                    false});
     return mesh;
 }
 
@@ -787,8 +777,7 @@ TEST(Differential, WeldAtAndAroundTheTolerance)
     // along axes and diagonals, and chains that merge only pairwise.
     MeshData base = MakeCube();
     const double tol = WeldTolerance(base);
-    const double factors[] = {0.0, 0.5, 1.0 - 1e-12, 1.0, 1.0 + 1e-12, 1.0 + 1e-15, 1.0 + 1e-6,
-                              1.5, 2.0};
+    const double factors[] = {0.0, 0.5, 1.0 - 1e-12, 1.0, 1.0 + 1e-12, 1.0 + 1e-15, 1.0 + 1e-6, 1.5, 2.0};
     for (double f : factors) {
         MeshData mesh = base;
         std::vector<std::array<double, 3>> extra;
@@ -803,17 +792,17 @@ TEST(Differential, WeldAtAndAroundTheTolerance)
             }
             std::array<double, 3> s = q;
             s[1] += tol * f;  // a chain p - q - s
-            extra.insert(extra.end(), {p, {0.5, 0.5, 0.5}, q, q, s, {0.3, 0.9, 0.1}, s, p,
-                                       {0.1, 0.1, 0.9}});
+            extra.insert(extra.end(), {p, {0.5, 0.5, 0.5}, q, q, s, {0.3, 0.9, 0.1}, s, p, {0.1, 0.1, 0.9}});
         }
         const int baseN = static_cast<int>(mesh.points.size());
         for (size_t k = 0; k + 2 < extra.size(); k += 3) {
             for (size_t j = 0; j < 3; ++j)
                 mesh.points.push_back(extra[k + j]);
-            MeshPutFace(&mesh, MeshFace{{baseN + static_cast<int>(k),
-                                           baseN + static_cast<int>(k + 1),
-                                           baseN + static_cast<int>(k + 2)},
-                                          "Default", true, false});
+            MeshPutFace(&mesh, MeshFace{{baseN + static_cast<int>(k), baseN + static_cast<int>(k + 1),
+                                         baseN + static_cast<int>(k + 2)},
+                                        "Default",
+                                        true,
+                                        false});
         }
         EXPECT_EQ(Compare(WeldOnly("weld factor " + std::to_string(f), mesh)), "");
         Case chamfered = WeldOnly("weld factor chamfered " + std::to_string(f), mesh);
@@ -828,28 +817,41 @@ TEST(Differential, WeldOfDegenerateBoxesAndCoordinates)
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     // Every point at one place: the tolerance is 0 and equal points merge.
-    EXPECT_EQ(Compare(WeldOnly("zero tolerance",
-                               Triangles({{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3},
-                                          {1, 2, 3}}))),
+    EXPECT_EQ(Compare(
+                  WeldOnly("zero tolerance",
+                           Triangles({{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}}))),
               "");
     // NaN and infinite coordinates, before and after the finite ones (the
     // first point added sets the box).
-    EXPECT_EQ(Compare(WeldOnly("nan first", Triangles({{nan, 0, 0}, {1, 0, 0}, {0, 1, 0},
-                                                        {1, 0, 0}, {0, 1, 0}, {nan, 0, 0}}))),
+    EXPECT_EQ(Compare(WeldOnly("nan first",
+                               Triangles(
+                                   {{nan, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 0, 0}, {0, 1, 0}, {nan, 0, 0}}))),
               "");
-    EXPECT_EQ(Compare(WeldOnly("nan later", Triangles({{0, 0, 0}, {1, 0, 0}, {0, 1, 0},
-                                                        {1, 0, 0}, {0, nan, 0}, {0, 0, 0}}))),
+    EXPECT_EQ(Compare(
+                  WeldOnly("nan later",
+                           Triangles({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 0, 0}, {0, nan, 0}, {0, 0, 0}}))),
               "");
-    EXPECT_EQ(Compare(WeldOnly("infinities", Triangles({{0, 0, 0}, {1, 0, 0}, {0, 1, 0},
-                                                         {inf, 0, 0}, {inf, 0, 0}, {0, -inf, 0},
-                                                         {0, 0, 0}, {1, 0, 0}, {0, 1, 0}}))),
+    EXPECT_EQ(Compare(WeldOnly("infinities", Triangles({{0, 0, 0},
+                                                        {1, 0, 0},
+                                                        {0, 1, 0},
+                                                        {inf, 0, 0},
+                                                        {inf, 0, 0},
+                                                        {0, -inf, 0},
+                                                        {0, 0, 0},
+                                                        {1, 0, 0},
+                                                        {0, 1, 0}}))),
               "");
     // A box so large that its diagonal overflows: an infinite tolerance,
     // under which every pair whose distance is a number merges.
-    EXPECT_EQ(Compare(WeldOnly("infinite tolerance",
-                               Triangles({{-1e200, 0, 0}, {1e200, 1e200, 0}, {0, 0, 1e200},
-                                          {5, 5, 5}, {1e200, 1e200, 0}, {-1e200, 0, 0},
-                                          {0, nan, 0}, {1e154, 0, 0}, {2e154, 0, 0}}))),
+    EXPECT_EQ(Compare(WeldOnly("infinite tolerance", Triangles({{-1e200, 0, 0},
+                                                                {1e200, 1e200, 0},
+                                                                {0, 0, 1e200},
+                                                                {5, 5, 5},
+                                                                {1e200, 1e200, 0},
+                                                                {-1e200, 0, 0},
+                                                                {0, nan, 0},
+                                                                {1e154, 0, 0},
+                                                                {2e154, 0, 0}}))),
               "");
     // Points far outside the box that gave the tolerance (a huge bevel
     // moves them) and a box of tiny extent.
@@ -857,9 +859,15 @@ TEST(Differential, WeldOfDegenerateBoxesAndCoordinates)
     far.angleMode = 0;
     far.bevel = 1e9;
     EXPECT_EQ(Compare(far), "");
-    EXPECT_EQ(Compare(WeldOnly("tiny box", Triangles({{0, 0, 0}, {1e-300, 0, 0}, {0, 1e-300, 0},
-                                                       {1e-300, 0, 0}, {0, 0, 0}, {0, 0, 1e-300},
-                                                       {0, 0, 5e-324}, {0, 0, 0}, {5e-324, 0, 0}}))),
+    EXPECT_EQ(Compare(WeldOnly("tiny box", Triangles({{0, 0, 0},
+                                                      {1e-300, 0, 0},
+                                                      {0, 1e-300, 0},
+                                                      {1e-300, 0, 0},
+                                                      {0, 0, 0},
+                                                      {0, 0, 1e-300},
+                                                      {0, 0, 5e-324},
+                                                      {0, 0, 0},
+                                                      {5e-324, 0, 0}}))),
               "");
 }
 
@@ -982,9 +990,8 @@ struct TwinModels {
             const BufPoly *b = literal->polyTable[p];
             for (int v = 0; v < a->count; ++v)
                 if (a->points[v] != b->points[v])
-                    return "polygon " + std::to_string(p) + " vertex " + std::to_string(v) +
-                           ": " + std::to_string(a->points[v]) + " and " +
-                           std::to_string(b->points[v]);
+                    return "polygon " + std::to_string(p) + " vertex " + std::to_string(v) + ": " +
+                           std::to_string(a->points[v]) + " and " + std::to_string(b->points[v]);
         }
         return "";
     }
@@ -1019,8 +1026,8 @@ void RandomCloud(Random &r, TwinModels &twins)
     twins.AddPoint(lo);
     twins.AddPoint(hi);
     const int n = r.Int(2, 900);
-    static const double factors[] = {0.0, 0.5, 0.9999999999, 1.0 - 1e-15, 1.0, 1.0 + 1e-15,
-                                     1.0000000001, 1.0001, 1.2, 1.5, 1.7320508, 2.0};
+    static const double factors[] = {0.0,          0.5,    0.9999999999, 1.0 - 1e-15, 1.0,       1.0 + 1e-15,
+                                     1.0000000001, 1.0001, 1.2,          1.5,         1.7320508, 2.0};
     while (static_cast<int>(points.size()) < n) {
         Vec3 p;
         const int kind = r.Int(0, 9);
@@ -1061,9 +1068,12 @@ void RandomCloud(Random &r, TwinModels &twins)
         const int k = r.Int(0, static_cast<int>(points.size()) - 1);
         const Vec3 &other = points[static_cast<size_t>(r.Int(0, static_cast<int>(points.size()) - 1))];
         const double inf = std::numeric_limits<double>::infinity();
-        const Vec3 to[] = {{-5.0 * scale, 7.0 * scale, 0.0}, other,
-                           {other.x + tol, other.y, other.z}, {inf, 0.0, 0.0},
-                           {-inf, -inf, 1.0}, {1e300, 0.0, 0.0}};
+        const Vec3 to[] = {{-5.0 * scale, 7.0 * scale, 0.0},
+                           other,
+                           {other.x + tol, other.y, other.z},
+                           {inf, 0.0, 0.0},
+                           {-inf, -inf, 1.0},
+                           {1e300, 0.0, 0.0}};
         twins.Move(k, to[r.Int(0, 5)]);
     }
 }
@@ -1094,8 +1104,13 @@ TEST(DifferentialPasses, WeldOfDegenerateTolerances)
         // every point at one place, then some moved by the smallest steps
         {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}},
         // a diagonal that overflows: an infinite tolerance
-        {{-1e200, 0, 0}, {1e200, 1e200, 1e200}, {0, 0, 0}, {1, 1, 1}, {1e200, 0, 0},
-         {1e154, 1e154, 0}, {-1e154, 0, 0}},
+        {{-1e200, 0, 0},
+         {1e200, 1e200, 1e200},
+         {0, 0, 0},
+         {1, 1, 1},
+         {1e200, 0, 0},
+         {1e154, 1e154, 0},
+         {-1e154, 0, 0}},
         // the first point not a number: so is the box, and the tolerance
         {{nan, 0, 0}, {1, 0, 0}, {1, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 1, 0}},
         // infinite corners of the box
@@ -1177,8 +1192,8 @@ TEST(DifferentialPasses, LineInfoPassOnArbitraryRecords)
         }
         ASSERT_EQ(logs[0], logs[1]) << "records " << k;
         for (int e = 0; e < m; ++e)
-            ASSERT_EQ(std::memcmp(&results[0][static_cast<size_t>(e)],
-                                  &results[1][static_cast<size_t>(e)], sizeof(LineInfo)),
+            ASSERT_EQ(std::memcmp(&results[0][static_cast<size_t>(e)], &results[1][static_cast<size_t>(e)],
+                                  sizeof(LineInfo)),
                       0)
                 << "records " << k << ", record " << e;
     }
@@ -1186,8 +1201,8 @@ TEST(DifferentialPasses, LineInfoPassOnArbitraryRecords)
 
 // The strips on records no survey makes: host points and polygons of a
 // small mesh, buffered ends that each record has to itself or shares with
-// others (or that coincide), seams, unlinked records, aborts. The buffered points, the polygons, the records and the
-// host's log must come out bit for bit the same.
+// others (or that coincide), seams, unlinked records, aborts. The buffered points, the polygons, the records
+// and the host's log must come out bit for bit the same.
 TEST(DifferentialPasses, StripsOnArbitraryRecords)
 {
     const int runs = EnvInt("CORVANE_DIFF_RUNS", 400);
@@ -1282,8 +1297,8 @@ TEST(DifferentialPasses, StripsOnArbitraryRecords)
             ASSERT_EQ(models[0][line], models[1][line]) << "records " << k;
         ASSERT_EQ(logs[0], logs[1]) << "records " << k;
         for (int e = 0; e < m; ++e)
-            ASSERT_EQ(std::memcmp(&results[0][static_cast<size_t>(e)],
-                                  &results[1][static_cast<size_t>(e)], sizeof(LineInfo)),
+            ASSERT_EQ(std::memcmp(&results[0][static_cast<size_t>(e)], &results[1][static_cast<size_t>(e)],
+                                  sizeof(LineInfo)),
                       0)
                 << "records " << k << ", record " << e;
     }
@@ -1332,8 +1347,8 @@ TEST(Resources, TwoHundredActivationsLeaveTheResidentSetFlat)
             settled = ResidentBytes();
     }
     const long grown = ResidentBytes() - settled;
-    std::printf("resident set after 20 activations %.2f MB, after 200 %.2f MB\n",
-                settled / 1048576.0, (settled + grown) / 1048576.0);
+    std::printf("resident set after 20 activations %.2f MB, after 200 %.2f MB\n", settled / 1048576.0,
+                (settled + grown) / 1048576.0);
     if (!kSanitized && !UnderValgrind()) {
         EXPECT_LT(grown, 4L << 20) << "resident set grew by " << grown << " bytes over 180 runs";
     }

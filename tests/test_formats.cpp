@@ -10,7 +10,7 @@
 #include <tiny_gltf.h>
 
 #include "meshgen/meshgen.h"
-#include "meshio/formats.h"   // the writers' own cut into triangles
+#include "meshio/formats.h"  // the writers' own cut into triangles
 #include "tests/files.h"
 #include "tests/fixtures.h"
 #include "tests/meshsets.h"
@@ -18,7 +18,7 @@
 
 namespace {
 
-const MeshFormat kAll[] = {MeshFormat::Obj, MeshFormat::Ply, MeshFormat::Off,
+const MeshFormat kAll[] = {MeshFormat::Obj, MeshFormat::Ply,  MeshFormat::Off,
                            MeshFormat::Stl, MeshFormat::Gltf, MeshFormat::Glb};
 
 bool KeepsPolygons(MeshFormat f)
@@ -108,7 +108,7 @@ TEST(Formats, NamesAndExtensions)
 {
     EXPECT_EQ(MeshFormatFromPath("a/b.PLY"), MeshFormat::Ply);
     EXPECT_EQ(MeshFormatFromPath("x.glb"), MeshFormat::Glb);
-    EXPECT_EQ(MeshFormatFromPath("dir.v2/mesh"), MeshFormat::Obj);   // no extension: as before
+    EXPECT_EQ(MeshFormatFromPath("dir.v2/mesh"), MeshFormat::Obj);  // no extension: as before
     EXPECT_EQ(MeshFormatFromPath("mesh.fbx"), MeshFormat::Unknown);
     MeshFormat f;
     std::string error;
@@ -192,8 +192,8 @@ TEST(Formats, SplitCornersWeldIntoAClosedCube)
         view.buffer = 0;
         view.byteOffset = buffer.data.size();
         view.byteLength = size;
-        buffer.data.insert(
-            buffer.data.end(), (const unsigned char *)data, (const unsigned char *)data + size);
+        buffer.data.insert(buffer.data.end(), (const unsigned char *)data,
+                           (const unsigned char *)data + size);
         model.bufferViews.push_back(view);
         return (int)model.bufferViews.size() - 1;
     };
@@ -239,7 +239,7 @@ TEST(Formats, SplitCornersWeldIntoAClosedCube)
     EXPECT_EQ(MeshValidityFault(seams, true), "");
     EXPECT_GT(SignedVolume(seams), 0.0);
     EXPECT_EQ(seams.points[0], (std::array<double, 3>{1 + 2 * cube.points[0][0], 2 + 2 * cube.points[0][1],
-                                                       3 + 2 * cube.points[0][2]}));
+                                                      3 + 2 * cube.points[0][2]}));
     EXPECT_EQ(MeshPolySurface(seams, 0), "Painted");
 
     // mirrored: the winding is turned back, so the solid still faces out
@@ -258,7 +258,7 @@ TEST(Formats, SplitCornersWeldIntoAClosedCube)
 TEST(Formats, CubeChamfersAsFromObj)
 {
     const MeshData cube = OffGridCube();
-    const double tolerance = 1e-6 * Diagonal(cube);   // float32 rounding of corners about 1
+    const double tolerance = 1e-6 * Diagonal(cube);  // float32 rounding of corners about 1
     for (MeshFormat format : kAll) {
         SCOPED_TRACE(MeshFormatLabel(format));
         const MeshData read = Read(Bytes(cube, format), format);
@@ -272,8 +272,8 @@ TEST(Formats, CubeChamfersAsFromObj)
             EXPECT_EQ(MeshPolyPoints(chamfered, k), MeshPolyPoints(fromObj, k)) << "polygon " << k;
         for (size_t k = 0; k < chamfered.points.size(); k++)
             for (size_t c = 0; c < 3; c++)
-                ASSERT_NEAR(
-                    chamfered.points[k][c], fromObj.points[k][c], KeepsPolygons(format) ? 0.0 : tolerance)
+                ASSERT_NEAR(chamfered.points[k][c], fromObj.points[k][c],
+                            KeepsPolygons(format) ? 0.0 : tolerance)
                     << "point " << k;
     }
 }
@@ -314,8 +314,7 @@ TEST(Formats, TrianglesOfAPolygonWithAreaHaveArea)
                 for (size_t t = 0; t < MeshPolyCount(one); ++t) {
                     const std::array<double, 3> a = MeshPolyNewell(one, t);
                     EXPECT_FALSE(a[0] == 0.0 && a[1] == 0.0 && a[2] == 0.0)
-                        << m.name << " at size " << size << ": polygon " << k
-                        << ", triangle " << t;
+                        << m.name << " at size " << size << ": polygon " << k << ", triangle " << t;
                 }
             }
         }
@@ -348,57 +347,59 @@ TEST(Formats, BadFilesAreRefusedWithTheirPlace)
     } cases[] = {
         {MeshFormat::Ply, ply.substr(0, ply.size() - 7), "in: byte 485: the file ends in face 6"},
         {MeshFormat::Ply,
-            "ply\nformat binary_little_endian 1.0\nelement vertex 100000\nproperty double x\n"
-            "property double y\nproperty double z\nend_header\n" +
-                std::string(240, '\0'),
-            "in:3: element 'vertex' declares 100000 items, more than the rest"},
+         "ply\nformat binary_little_endian 1.0\nelement vertex 100000\nproperty double x\n"
+         "property double y\nproperty double z\nend_header\n" +
+             std::string(240, '\0'),
+         "in:3: element 'vertex' declares 100000 items, more than the rest"},
         {MeshFormat::Ply,
-            plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "3 0 1 3\n",
-            "in:13: face 1 names vertex index 3 (the file has 3 vertices, indexed from 0)"},
+         plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "3 0 1 3\n",
+         "in:13: face 1 names vertex index 3 (the file has 3 vertices, indexed from 0)"},
         {MeshFormat::Ply,
-            plyHead + "property list uchar int vertex_indices\nend_header\n0 0 nan\n1 0 0\n0 1 0\n3 0 1 2\n",
-            "in:10: not a number for vertex 1: 'nan'"},
+         plyHead + "property list uchar int vertex_indices\nend_header\n0 0 nan\n1 0 0\n0 1 0\n3 0 1 2\n",
+         "in:10: not a number for vertex 1: 'nan'"},
         {MeshFormat::Ply, plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "0\n",
-            "in:13: face 1 has a list count of 0"},
+         "in:13: face 1 has a list count of 0"},
         {MeshFormat::Ply,
-            plyHead + "property list ushort int vertex_indices\nend_header\n" + tri + "300 0 1 2\n",
-            "face 1 has a list count of 300 (1 to 255 allowed)"},
+         plyHead + "property list ushort int vertex_indices\nend_header\n" + tri + "300 0 1 2\n",
+         "face 1 has a list count of 300 (1 to 255 allowed)"},
         {MeshFormat::Ply, plyHead + "property list uchar int vertex_indices\nend_header\n" + tri + "2 0 1\n",
-            "in:13: face 1 has 2 points"},
+         "in:13: face 1 has 2 points"},
         {MeshFormat::Ply, "ply\nformat binary_middle_endian 1.0\nend_header\n", "in:2: unknown PLY format"},
         {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "2 0 1\n", "in:6: face 1 has 2 points"},
-        {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "3 0 1 7\n", "in:6: face 1: vertex index '7' is out of range (the file has 3 vertices, indexed from 0)"},
+        {MeshFormat::Off, "OFF\n3 1 0\n" + tri + "3 0 1 7\n",
+         "in:6: face 1: vertex index '7' is out of range (the file has 3 vertices, indexed from 0)"},
         {MeshFormat::Off, "OFF\n3 1 0\n0 0 0\ninf 0 0\n0 1 0\n3 0 1 2\n", "in:4: not a finite number: 'inf'"},
         {MeshFormat::Off, "OFF\n3000 1 0\n" + tri, "in:2: the counts 3000 vertices"},
         {MeshFormat::Stl, stl.substr(0, stl.size() - 1),
-            "in: byte 80: the binary STL header says 12 triangles"},
+         "in: byte 80: the binary STL header says 12 triangles"},
         {MeshFormat::Stl,
-            "solid a\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 nan\n",
-            "in:6: not a finite float32 number: 'nan'"},
+         "solid a\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 nan\n",
+         "in:6: not a finite float32 number: 'nan'"},
         {MeshFormat::Stl,
-            "solid a\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
-            "endfacet\n",
-            "in:7: expected 'endloop', found 'endfacet'"},
+         "solid a\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n"
+         "endfacet\n",
+         "in:7: expected 'endloop', found 'endfacet'"},
         {MeshFormat::Glb, glb.substr(0, glb.size() - 4), "in: "},
         {MeshFormat::Gltf,
-            R"({"asset":{"version":"2.0"},"buffers":[{"uri":"../outside.bin","byteLength":4}]})",
-            "outside the file's folder"},
+         R"({"asset":{"version":"2.0"},"buffers":[{"uri":"../outside.bin","byteLength":4}]})",
+         "outside the file's folder"},
         {MeshFormat::Gltf,
-            R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":4,"uri":"data:application/)"
-            R"(octet-stream;base64,)" +
-                std::string(90u << 20, 'A') + "\"}]}",
-            "more than the 64 MiB"},
+         R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":4,"uri":"data:application/)"
+         R"(octet-stream;base64,)" +
+             std::string(90u << 20, 'A') + "\"}]}",
+         "more than the 64 MiB"},
         // the cap counts every string, however its characters are escaped,
         // and all of them together
         {MeshFormat::Gltf,
-            R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":4,"uri":"\u0064ata:application/)"
-            R"(octet-stream;base64,)" +
-                std::string(90u << 20, 'A') + "\"}]}",
-            "more than the 64 MiB"},
+         R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":4,"uri":"\u0064ata:application/)"
+         R"(octet-stream;base64,)" +
+             std::string(90u << 20, 'A') + "\"}]}",
+         "more than the 64 MiB"},
         {MeshFormat::Gltf,
-            R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":4,"uri":"data:,)" + std::string(48u << 20, 'A') +
-                R"("},{"byteLength":4,"uri":"data:,)" + std::string(48u << 20, 'A') + "\"}]}",
-            "more than the 64 MiB"},
+         R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":4,"uri":"data:,)" +
+             std::string(48u << 20, 'A') + R"("},{"byteLength":4,"uri":"data:,)" +
+             std::string(48u << 20, 'A') + "\"}]}",
+         "more than the 64 MiB"},
         {MeshFormat::Unknown, "v 0 0 0\n", "in: unknown mesh format"},
     };
     for (const auto &c : cases) {
@@ -460,14 +461,14 @@ TEST(Formats, ProgramConvertsAndWritesNothingOnFailure)
     Result toStl =
         RunProgram({dir + "/cube.obj", "-o", dir + "/c.stl", "--size", "0.1", "--plugins-dir", cfg});
     EXPECT_EQ(toStl.status, 0) << toStl.err;
-    EXPECT_NE(
-        toStl.err.find("c.stl: 18 polygons of 4 or more points written as 36 triangles"), std::string::npos)
+    EXPECT_NE(toStl.err.find("c.stl: 18 polygons of 4 or more points written as 36 triangles"),
+              std::string::npos)
         << toStl.err;
     Result fromStl =
         RunProgram({dir + "/c.stl", "-o", dir + "/c.ply", "--size", "0.01", "--stats", "--plugins-dir", cfg});
     EXPECT_EQ(fromStl.status, 0) << fromStl.err;
-    EXPECT_NE(
-        fromStl.err.find("c.stl: 108 corners at the position of an earlier one welded"), std::string::npos)
+    EXPECT_NE(fromStl.err.find("c.stl: 108 corners at the position of an earlier one welded"),
+              std::string::npos)
         << fromStl.err;
     MeshData ply;
     std::string error;
@@ -485,7 +486,7 @@ TEST(Formats, ProgramConvertsAndWritesNothingOnFailure)
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.err.find("c.fbx: unknown mesh format"), std::string::npos) << unknown.err;
     Result named = RunProgram({dir + "/c.stl", "--input-format", "STL", "-o", dir + "/c.fbx",
-        "--output-format", "off", "--size", "0.1", "-q", "--plugins-dir", cfg});
+                               "--output-format", "off", "--size", "0.1", "-q", "--plugins-dir", cfg});
     EXPECT_EQ(named.status, 0) << named.err;
     EXPECT_EQ(Slurp(dir + "/c.fbx").rfind("OFF\n", 0), 0u);
     for (const std::string &name : ListDir(dir))
@@ -515,8 +516,9 @@ static std::string PerCornerPly(const MeshData &mesh, bool uv)
     }
     return "ply\nformat ascii 1.0\nelement vertex " + std::to_string(corner) +
            "\nproperty float x\nproperty float y\nproperty float z\n" +
-           (uv ? "property float s\nproperty float t\n" : "") + "element face " + std::to_string(MeshPolyCount(mesh)) +
-           "\nproperty list uchar int vertex_indices\nend_header\n" + vertices + faces;
+           (uv ? "property float s\nproperty float t\n" : "") + "element face " +
+           std::to_string(MeshPolyCount(mesh)) + "\nproperty list uchar int vertex_indices\nend_header\n" +
+           vertices + faces;
 }
 
 // A PLY split at its seams reads closed, so that every edge is chamfered;
@@ -525,7 +527,7 @@ static std::string PerCornerPly(const MeshData &mesh, bool uv)
 TEST(Formats, PlySplitAtItsSeamsIsWeldedUnlessAsked)
 {
     const std::string dir = MakeTempDir("formats");
-    const MeshData torus = MakeTorus(8, 5);   // 40 points, 160 corners
+    const MeshData torus = MakeTorus(8, 5);  // 40 points, 160 corners
     std::ofstream(dir + "/seams.ply") << PerCornerPly(torus, true);
     std::ofstream(dir + "/plain.ply") << PerCornerPly(torus, false);
     auto run = [&](const char *file, std::vector<std::string> extra) {
@@ -538,8 +540,10 @@ TEST(Formats, PlySplitAtItsSeamsIsWeldedUnlessAsked)
                               "(--no-weld keeps them apart)"),
               std::string::npos)
         << welded.err;
-    EXPECT_NE(welded.out.find("\npoints                               40        160\n"), std::string::npos) << welded.out;
-    EXPECT_NE(welded.out.find("\nborder edges                          0          0\n"), std::string::npos) << welded.out;
+    EXPECT_NE(welded.out.find("\npoints                               40        160\n"), std::string::npos)
+        << welded.out;
+    EXPECT_NE(welded.out.find("\nborder edges                          0          0\n"), std::string::npos)
+        << welded.out;
     // An edge the export split is one edge of two polygons again.
     EXPECT_EQ(run("seams.ply", {"--edge", "1,2"}).status, 0);
     const Result apart = run("seams.ply", {"--no-weld"});
@@ -559,7 +563,8 @@ TEST(Formats, MaterialsGoWithTheOutput)
     mkdir((dir + "/b").c_str(), 0755);
     std::ofstream(dir + "/a/m.mtl") << "newmtl Default\n";
     std::ofstream(dir + "/a/in.obj") << "mtllib m.mtl gone.mtl\n" + MeshObjText(MakeCube());
-    Result moved = RunProgram({dir + "/a/in.obj", "-o", dir + "/b/out.obj", "--size", "0.1", "--plugins-dir", cfg});
+    Result moved =
+        RunProgram({dir + "/a/in.obj", "-o", dir + "/b/out.obj", "--size", "0.1", "--plugins-dir", cfg});
     EXPECT_EQ(Slurp(dir + "/b/out.obj").rfind("mtllib ../a/m.mtl gone.mtl\n", 0), 0u);
     EXPECT_NE(moved.err.find("library gone.mtl as " + dir + "/a/in.obj does, but it is not found beside"),
               std::string::npos)
@@ -567,13 +572,15 @@ TEST(Formats, MaterialsGoWithTheOutput)
 
     // A glTF material with a colour, two sides, a texture and an extension.
     std::string gltf = Bytes(WithSurfaces(MakeCylinder(12, 2), "Side", "Cap"), MeshFormat::Gltf);
-    gltf.insert(gltf.find("\"name\": \"Side\""),
-                "\"doubleSided\": true, \"pbrMetallicRoughness\": {\"baseColorFactor\": [0.5, 0.25, 1.0, 1.0], "
-                "\"baseColorTexture\": {\"index\": 0}}, \"extensions\": {\"KHR_materials_emissive_strength\": "
-                "{\"emissiveStrength\": 2.0}}, ");
+    gltf.insert(
+        gltf.find("\"name\": \"Side\""),
+        "\"doubleSided\": true, \"pbrMetallicRoughness\": {\"baseColorFactor\": [0.5, 0.25, 1.0, 1.0], "
+        "\"baseColorTexture\": {\"index\": 0}}, \"extensions\": {\"KHR_materials_emissive_strength\": "
+        "{\"emissiveStrength\": 2.0}}, ");
     std::ofstream(dir + "/in.gltf") << gltf;
     for (const std::string name : {"/out.glb", "/out.gltf"}) {
-        const Result r = RunProgram({dir + "/in.gltf", "-o", dir + name, "--size", "0.05", "-q", "--plugins-dir", cfg});
+        const Result r =
+            RunProgram({dir + "/in.gltf", "-o", dir + name, "--size", "0.05", "-q", "--plugins-dir", cfg});
         ASSERT_EQ(r.status, 0) << r.err;
         tinygltf::TinyGLTF loader;
         tinygltf::Model model;
@@ -585,8 +592,10 @@ TEST(Formats, MaterialsGoWithTheOutput)
                               [](const tinygltf::Material &x) { return x.name == "Side"; });
         ASSERT_NE(m, model.materials.end()) << name;
         EXPECT_TRUE(m->doubleSided) << name;
-        EXPECT_EQ(m->pbrMetallicRoughness.baseColorFactor, (std::vector<double>{0.5, 0.25, 1.0, 1.0})) << name;
-        EXPECT_EQ(m->pbrMetallicRoughness.baseColorTexture.index, -1) << name << ": no texture coordinates for it";
+        EXPECT_EQ(m->pbrMetallicRoughness.baseColorFactor, (std::vector<double>{0.5, 0.25, 1.0, 1.0}))
+            << name;
+        EXPECT_EQ(m->pbrMetallicRoughness.baseColorTexture.index, -1)
+            << name << ": no texture coordinates for it";
         EXPECT_EQ(model.extensionsUsed, std::vector<std::string>{"KHR_materials_emissive_strength"}) << name;
     }
     std::system(("rm -rf '" + dir + "'").c_str());

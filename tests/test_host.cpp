@@ -126,7 +126,7 @@ std::vector<LWPntID> ScanPoints(HostMeshEditOp *op, int layer, int *rc = nullptr
 
 TEST_F(EditFixture, CountsAndScansFollowLayerAndMode)
 {
-    host->points[0]->selected = true; // a selected point of the foreground
+    host->points[0]->selected = true;  // a selected point of the foreground
     Begin();
     EXPECT_EQ(op->polyCount(op->state, 1, 0), 6);
     EXPECT_EQ(op->polyCount(op->state, 1, 1), 2);
@@ -178,8 +178,9 @@ TEST_F(EditFixture, ScanErrorsAndStoppingCallbacks)
     host->script.polyScanError = 0;
     int calls = 0;
     rc = op->polyScan(
-        op->state, [](void *data, const HostPolygonInfo *) { return ++*static_cast<int *>(data) == 2 ? 5 : 0; },
-        &calls, 1);
+        op->state,
+        [](void *data, const HostPolygonInfo *) { return ++*static_cast<int *>(data) == 2 ? 5 : 0; }, &calls,
+        1);
     EXPECT_EQ(rc, 5);
     EXPECT_EQ(calls, 2) << "the scan stops at the callback's code";
     op->done(op->state, 0, 0);
@@ -190,7 +191,8 @@ TEST_F(EditFixture, DoneZeroAppliesEveryChange)
     Begin();
     const double a[3] = {0.5, 0.5, 2.0};
     const LWPntID p = op->addPoint(op->state, a);
-    const LWPntID top[3] = {reinterpret_cast<LWPntID>(uintptr_t{5}), reinterpret_cast<LWPntID>(uintptr_t{6}), p};
+    const LWPntID top[3] = {reinterpret_cast<LWPntID>(uintptr_t{5}), reinterpret_cast<LWPntID>(uintptr_t{6}),
+                            p};
     const LWPolID f = op->addFace(op->state, "Roof", 3, top);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(op->remPoly(op->state, cube[1]), 0);
@@ -224,7 +226,8 @@ TEST_F(EditFixture, DoneWithAnErrorLeavesTheMeshExactlyAsItWas)
     Begin();
     const double a[3] = {9, 9, 9};
     const LWPntID p = op->addPoint(op->state, a);
-    const LWPntID pts[3] = {p, reinterpret_cast<LWPntID>(uintptr_t{1}), reinterpret_cast<LWPntID>(uintptr_t{2})};
+    const LWPntID pts[3] = {p, reinterpret_cast<LWPntID>(uintptr_t{1}),
+                            reinterpret_cast<LWPntID>(uintptr_t{2})};
     op->addFace(op->state, nullptr, 3, pts);
     op->remPoly(op->state, cube[0]);
     op->remPoly(op->state, grid[1]);
@@ -268,7 +271,7 @@ TEST_F(EditFixture, RemovedPolygonsStillAnswerWithTheirOldData)
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->pol, cube[2]);
     ASSERT_EQ(info->numPnts, 4);
-    const uintptr_t expect[4] = {1, 2, 6, 5}; // -y face 0, 1, 5, 4 as ids
+    const uintptr_t expect[4] = {1, 2, 6, 5};  // -y face 0, 1, 5, 4 as ids
     for (int k = 0; k < 4; ++k)
         EXPECT_EQ(reinterpret_cast<uintptr_t>(info->points[k]), expect[k]) << "vertex " << k;
     double after[3] = {7, 7, 7};
@@ -299,13 +302,14 @@ TEST_F(EditFixture, InfoAnswersAreCountedAndCanBeWithheld)
     EXPECT_EQ(op->pointInfo(op->state, reinterpret_cast<LWPntID>(uintptr_t{15})), nullptr);
     const HostPointInfo *p7 = op->pointInfo(op->state, reinterpret_cast<LWPntID>(uintptr_t{7}));
     ASSERT_NE(p7, nullptr);
-    EXPECT_EQ(p7->position[0], 0.0); // cube point 6 = (0, 1, 1)
+    EXPECT_EQ(p7->position[0], 0.0);  // cube point 6 = (0, 1, 1)
     EXPECT_EQ(p7->position[1], 1.0);
     EXPECT_EQ(p7->position[2], 1.0);
     EXPECT_EQ(host->log.polyInfoCalls, 4);
     EXPECT_EQ(host->log.pointInfoCalls, 2);
     // Faces need known points.
-    const LWPntID bad[2] = {reinterpret_cast<LWPntID>(uintptr_t{1}), reinterpret_cast<LWPntID>(uintptr_t{77})};
+    const LWPntID bad[2] = {reinterpret_cast<LWPntID>(uintptr_t{1}),
+                            reinterpret_cast<LWPntID>(uintptr_t{77})};
     EXPECT_EQ(op->addFace(op->state, "X", 2, bad), nullptr);
     EXPECT_EQ(op->addFace(op->state, "X", 0, bad), nullptr);
     EXPECT_EQ(host->log.rejectedFaces, 2);
@@ -374,7 +378,10 @@ TEST(HostMesh, LayerMeshRoundTripsAndCompacts)
 struct ServiceFixture : ::testing::Test {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
     void SetUp() override { EmuHostMakeCurrent(host.get()); }
-    HostMonitorService *Monitors() { return static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0)); }
+    HostMonitorService *Monitors()
+    {
+        return static_cast<HostMonitorService *>(EmuGlobal(HOST_MONITOR_SERVICE, 0));
+    }
     HostPanelService *Panels() { return static_cast<HostPanelService *>(EmuGlobal(HOST_PANEL_SERVICE, 0)); }
 };
 
@@ -571,7 +578,7 @@ TEST_F(ServiceFixture, PanelCancelCreateFailureAndInteractiveHook)
     int seen = 0;
     host->hooks.panelOpen = [&](EmuPanel &p) {
         ++seen;
-        p.controls[1]->floatValue = 3.0; // the user types 3
+        p.controls[1]->floatValue = 3.0;  // the user types 3
         return 1;
     };
     r = BuildPanel(Panels());
@@ -636,10 +643,19 @@ TEST(HostRun, LinkedModuleRunsThroughItsDescriptor)
 
 // ---- loader -----------------------------------------------------------------
 
-void *StartOk() { return reinterpret_cast<void *>(uintptr_t{4}); }
-void *StartFails() { return nullptr; }
+void *StartOk()
+{
+    return reinterpret_cast<void *>(uintptr_t{4});
+}
+void *StartFails()
+{
+    return nullptr;
+}
 int g_shutdowns = 0;
-void CountShutdown(void *) { ++g_shutdowns; }
+void CountShutdown(void *)
+{
+    ++g_shutdowns;
+}
 
 TEST(HostLoader, RefusesMissingFilesAndLibrariesThatAreNoModule)
 {
@@ -687,17 +703,23 @@ TEST(HostLoader, ChecksTheDescriptorWords)
         const char *server;
         const char *error;
     } cases[] = {
-        {{0x04121995u, 3, 0x300, StartOk, nullptr, servers}, "QX_Corvane",
+        {{0x04121995u, 3, 0x300, StartOk, nullptr, servers},
+         "QX_Corvane",
          "m.p: not a plug-in module (sync word 0x04121995)"},
-        {{HOST_MODULE_SYNC, 2, 0x300, StartOk, nullptr, servers}, "QX_Corvane",
+        {{HOST_MODULE_SYNC, 2, 0x300, StartOk, nullptr, servers},
+         "QX_Corvane",
          "m.p: module version 2, this host takes 3"},
-        {{HOST_MODULE_SYNC, 3, 0x200, StartOk, nullptr, servers}, "QX_Corvane",
+        {{HOST_MODULE_SYNC, 3, 0x200, StartOk, nullptr, servers},
+         "QX_Corvane",
          "m.p: module built for machine word 0x00000200, expected 0x00000300"},
-        {{HOST_MODULE_SYNC, 3, 0x300, StartFails, nullptr, servers}, "QX_Corvane",
+        {{HOST_MODULE_SYNC, 3, 0x300, StartFails, nullptr, servers},
+         "QX_Corvane",
          "m.p: module startup failed"},
-        {{HOST_MODULE_SYNC, 3, 0x300, StartOk, nullptr, servers}, "QX_Other",
+        {{HOST_MODULE_SYNC, 3, 0x300, StartOk, nullptr, servers},
+         "QX_Other",
          "m.p: no MeshDataEdit server named \"QX_Other\""},
-        {{HOST_MODULE_SYNC, 3, 0x300, StartOk, nullptr, nullptr}, "QX_Corvane",
+        {{HOST_MODULE_SYNC, 3, 0x300, StartOk, nullptr, nullptr},
+         "QX_Corvane",
          "m.p: no MeshDataEdit server named \"QX_Corvane\""},
     };
     for (const Case &c : cases) {
@@ -718,14 +740,14 @@ TEST(MeshGen, ClosedMeshesAreClosedAndFaceOutwards)
     struct Case {
         const char *name;
         MeshData mesh;
-        double volume, lowest; // lowest: share of the volume at least reached
+        double volume, lowest;  // lowest: share of the volume at least reached
     } cases[] = {
         {"cube", MakeCube(), 1.0, 1.0},
         {"cube -1..1", MakeCube(-1.0, 1.0), 8.0, 1.0},
         {"box", MakeBox(2.0, 3.0, 4.0, 3), 24.0, 1.0 - 1e-12},
         {"sphere", MakeQuadSphere(6), 4.0 / 3.0 * pi, 0.9},
         {"torus", MakeTorus(16, 8), 2.0 * pi * pi * 3.0, 0.85},
-        {"cylinder", MakeCylinder(4, 3), 2.0 * 3.0, 1.0 - 1e-12}, // a square of diagonal 2, height 3
+        {"cylinder", MakeCylinder(4, 3), 2.0 * 3.0, 1.0 - 1e-12},  // a square of diagonal 2, height 3
     };
     for (const Case &c : cases) {
         EXPECT_EQ(ClosedMeshFault(c.mesh), "") << c.name;
@@ -785,4 +807,4 @@ TEST(MeshGen, OpenMeshesFaceTheirSide)
     EXPECT_NE(ClosedMeshFault(grid), "");
 }
 
-} // namespace
+}  // namespace

@@ -76,10 +76,7 @@ struct Hostile : ::testing::Test {
     std::string dir = MakeTempDir("hostile");
     const MeshData none{};
 
-    void TearDown() override
-    {
-        RemoveSettingsDir(dir);
-    }
+    void TearDown() override { RemoveSettingsDir(dir); }
     // Object mode over `bg` (pair mode when `fg` has two selected), checked;
     // a fault fails the test where it was asked for.
     RunResult Run(const EncodeOptions &o, const MeshData &bg, const MeshData &fg)
@@ -309,8 +306,8 @@ TEST_F(Hostile, BrokenSettingsFilesFallBackToTheDefaults)
 {
     EncodeOptions o;
     o.flags1 = 0;  // nothing typed: the panel's values are what was loaded
-    for (std::string bytes : {std::string("\xd2"), std::string(27, '\xd2'), std::string(40, '\xff'),
-                              std::string(32, '\0')}) {
+    for (std::string bytes :
+         {std::string("\xd2"), std::string(27, '\xd2'), std::string(40, '\xff'), std::string(32, '\0')}) {
         o.settingsFile = bytes;
         RunResult r = Run(o, MakeCube(), none);
         EXPECT_EQ(r.doneCode, HOST_EDIT_KEEP) << bytes.size() << " bytes: the default size 1.0";
@@ -327,7 +324,8 @@ TEST_F(Hostile, FuzzRegressionsAndSeedsRunCleanlyWithinASecond)
     files.insert(files.end(), seeds.begin(), seeds.end());
     for (const std::string &path : files) {
         const std::string bytes = Slurp(path);
-        RunResult r = fuzzin::RunAndCheck(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(), dir, 1.0);
+        RunResult r =
+            fuzzin::RunAndCheck(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(), dir, 1.0);
         EXPECT_EQ(r.fault, "") << path << " (" << r.seconds << " s)";
     }
 }

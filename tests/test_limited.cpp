@@ -95,8 +95,8 @@ TEST_F(LimitedRun, ClosedMeshesStayClosedAtEveryLimit)
                 for (double size : sizes) {
                     MeshData out = Run(g.mesh, mode, limit, size * Diagonal(g.mesh));
                     const std::string fault = MeshValidityFault(out, true);
-                    EXPECT_EQ(fault, "") << g.name << (mode == ANGLE_MODE_LT ? " LT " : " GT ") << limit
-                                         << " size " << size;
+                    EXPECT_EQ(fault, "")
+                        << g.name << (mode == ANGLE_MODE_LT ? " LT " : " GT ") << limit << " size " << size;
                     if (fault.empty()) {
                         EXPECT_GT(SignedVolume(out), 0.0) << g.name << " " << limit;
                     }
@@ -163,8 +163,7 @@ TEST_F(LimitedRun, CopiesSlidApartAlongAnUnchamferedEdgeAreBothOnIt)
         // Newell's normal: three of the points may be on one line.
         const Point n = MeshPolyNewell(out, s);
         for (int p : v)
-            EXPECT_NEAR(Dot(n, Sub(out.points[p], out.points[v[0]])) / sqrt(Dot(n, n)), 0.0,
-                        4.0 / 1048576.0)
+            EXPECT_NEAR(Dot(n, Sub(out.points[p], out.points[v[0]])) / sqrt(Dot(n, n)), 0.0, 4.0 / 1048576.0)
                 << "the snapping difference rounds to 2^-20 of coordinates about 4";
     }
 }

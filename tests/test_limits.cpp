@@ -109,12 +109,8 @@ struct Limits : ::testing::Test {
     std::string dir = MakeTempDir("limits");
     size_t polysBefore = 0;
 
-    void TearDown() override
-    {
-        RemoveSettingsDir(dir);
-    }
-    void Run(const MeshData &mesh, int layer, double size = 0.125, int angleMode = 0,
-             double limitDeg = 90.0)
+    void TearDown() override { RemoveSettingsDir(dir); }
+    void Run(const MeshData &mesh, int layer, double size = 0.125, int angleMode = 0, double limitDeg = 90.0)
     {
         host->script.pluginsDir = dir;
         host->script.bevelSize = size;

@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -64,8 +64,8 @@ TEST(MeshRead, EveryFaceFormAndNegativeIndices)
                          &info);
     ASSERT_EQ(mesh.points.size(), 4u);
     ASSERT_EQ(MeshPolyCount(mesh), 6u);
-    const std::vector<std::vector<int>> want = {
-        {0, 1, 2}, {0, 1, 2}, {0, 2, 3}, {0, 1, 2, 3}, {0, 1, 3}, {0, 2, 3}};
+    const std::vector<std::vector<int>> want = {{0, 1, 2},    {0, 1, 2}, {0, 2, 3},
+                                                {0, 1, 2, 3}, {0, 1, 3}, {0, 2, 3}};
     for (size_t i = 0; i < want.size(); i++) {
         EXPECT_EQ(MeshPolyPoints(mesh, i), want[i]) << "polygon " << i;
         EXPECT_EQ(MeshPolySurface(mesh, i), "Default") << "polygon " << i;
@@ -139,9 +139,21 @@ TEST(MeshRead, CoordinatesAreCorrectlyRounded)
 {
     // Decimal texts whose nearest double a digit-by-digit sum misses; the
     // reference is the C library's correctly rounded strtod.
-    const char *texts[] = {"0.1", "0.3", "-2.675", "1.0000000000000002", "123456.789012345678",
-                           "2.2250738585072014e-308", "9007199254740993", "1e22", "0.123456789012345678",
-                           "-0", "+4.5", ".5", "7.", "3.14159265358979323846", "1E-5"};
+    const char *texts[] = {"0.1",
+                           "0.3",
+                           "-2.675",
+                           "1.0000000000000002",
+                           "123456.789012345678",
+                           "2.2250738585072014e-308",
+                           "9007199254740993",
+                           "1e22",
+                           "0.123456789012345678",
+                           "-0",
+                           "+4.5",
+                           ".5",
+                           "7.",
+                           "3.14159265358979323846",
+                           "1E-5"};
     std::string text;
     for (const char *t : texts)
         text += std::string("v ") + t + " " + t + " " + t + "\n";
@@ -177,7 +189,7 @@ TEST(MeshRead, MalformedFilesNameTheLine)
 {
     struct Case {
         const char *text;
-        const char *want;   // the whole message
+        const char *want;  // the whole message
     };
     const Case cases[] = {
         {"v 1 2\n", "t.obj:1: a 'v' line needs 3 coordinates, found 2 values"},
@@ -186,8 +198,7 @@ TEST(MeshRead, MalformedFilesNameTheLine)
         {"v 1 2 nan\n", "t.obj:1: not a number: 'nan'"},
         {"v 1 2 1e999\n", "t.obj:1: not a number: '1e999'"},
         {"v\n", "t.obj:1: a 'v' line needs 3 coordinates"},
-        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\n",
-         "t.obj:4: vertex number 4 is out of range (the file has 3)"},
+        {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\n", "t.obj:4: vertex number 4 is out of range (the file has 3)"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf 0 1 2\n", "t.obj:4: vertex number 0 is out of range"},
         {"v 0 0 0\nv 1 0 0\nv 0 1 0\nf -4 1 2\n",
          "t.obj:4: vertex number -4 reaches before the first vertex (3 read so far)"},
@@ -259,19 +270,18 @@ TEST(MeshWrite, TextAndSurfaces)
     MeshFace c = a;
     c.surface = "Metal";
     MeshFace d = a;
-    d.hasSurface = false;   // a polygon the host holds without a surface name
+    d.hasSurface = false;  // a polygon the host holds without a surface name
     MeshSetFaces(&mesh, {a, b, c, d});
-    EXPECT_EQ(MeshObjText(mesh),
-              "v 0 0.5 -1\n"
-              "v 0.1 1e+20 -0\n"
-              "v 0.3333333333333333 2 3\n"
-              "usemtl Default\n"
-              "f 1 2 3\n"
-              "f 3 2 1\n"
-              "usemtl Metal\n"
-              "f 1 2 3\n"
-              "usemtl Default\n"
-              "f 1 2 3\n");
+    EXPECT_EQ(MeshObjText(mesh), "v 0 0.5 -1\n"
+                                 "v 0.1 1e+20 -0\n"
+                                 "v 0.3333333333333333 2 3\n"
+                                 "usemtl Default\n"
+                                 "f 1 2 3\n"
+                                 "f 3 2 1\n"
+                                 "usemtl Metal\n"
+                                 "f 1 2 3\n"
+                                 "usemtl Default\n"
+                                 "f 1 2 3\n");
 }
 
 TEST(MeshWrite, RoundTripIsExact)
@@ -449,8 +459,12 @@ TEST(MeshStatsTest, ClosedOpenAndCrowded)
 
     // Two triangles that run along their shared edge the same way are wound
     // opposite ways; the cube's faces all agree.
-    EXPECT_EQ(MeshComputeStats(Read("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nf 1 2 3\nf 1 2 4\n")).oppositeWindingEdges, 1);
-    EXPECT_EQ(MeshComputeStats(Read("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nf 1 2 3\nf 2 1 4\n")).oppositeWindingEdges, 0);
+    EXPECT_EQ(MeshComputeStats(Read("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nf 1 2 3\nf 1 2 4\n"))
+                  .oppositeWindingEdges,
+              1);
+    EXPECT_EQ(MeshComputeStats(Read("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 -1 0\nf 1 2 3\nf 2 1 4\n"))
+                  .oppositeWindingEdges,
+              0);
     EXPECT_EQ(cube.oppositeWindingEdges, 0);
 
     // A polygon through one point twice (apart, and in a row) and one of no
@@ -459,7 +473,8 @@ TEST(MeshStatsTest, ClosedOpenAndCrowded)
                                           "f 1 2 3 4 3 5\nf 1 2 2 3\nf 1 3 4\nf 1 2 3\n"));
     EXPECT_EQ(bad.repeatedPointPolys, 2);
     EXPECT_EQ(bad.zeroAreaPolys, 1) << "1 3 4 lies on one line";
-    EXPECT_EQ(MeshInvalidPolygonsText(bad), "2 polygons pass through one point twice, 1 polygon has zero area");
+    EXPECT_EQ(MeshInvalidPolygonsText(bad),
+              "2 polygons pass through one point twice, 1 polygon has zero area");
     EXPECT_EQ(MeshInvalidPolygonsText(cube), "");
 }
 

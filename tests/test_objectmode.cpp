@@ -122,8 +122,7 @@ double LineDistance(const std::array<double, 3> &q, const std::array<double, 3> 
     double d[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
     double w[3] = {q[0] - a[0], q[1] - a[1], q[2] - a[2]};
     double c[3] = {w[1] * d[2] - w[2] * d[1], w[2] * d[0] - w[0] * d[2], w[0] * d[1] - w[1] * d[0]};
-    return sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]) /
-           sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    return sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]) / sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
 }
 
 // Distance of q from the plane through a spanned by u and v.
@@ -134,8 +133,7 @@ double PlaneDistance(const std::array<double, 3> &q, const std::array<double, 3>
     double v[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
     double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
     double w[3] = {q[0] - a[0], q[1] - a[1], q[2] - a[2]};
-    return fabs(w[0] * n[0] + w[1] * n[1] + w[2] * n[2]) /
-           sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    return fabs(w[0] * n[0] + w[1] * n[1] + w[2] * n[2]) / sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
 }
 
 // ---- the passes one by one ---------------------------------------------
@@ -143,8 +141,8 @@ double PlaneDistance(const std::array<double, 3> &q, const std::array<double, 3>
 struct PassFixture : ::testing::Test, EditSession {
     LineInfo *edges = nullptr;
     int m = 0;
-    int faces = 0;  // polygons the survey copied
-    int strips = 0; // polygons the strip pass added
+    int faces = 0;   // polygons the survey copied
+    int strips = 0;  // polygons the strip pass added
     std::vector<void *> pointIds;
     IdList points{0, 0, nullptr};
 
@@ -309,8 +307,8 @@ TEST_F(EdgeRecords, TriangleEdgesHaveOneVertexBeforeAndAfter)
 // The records the survey, LineList and LineInfo leave on `mesh`: through the
 // passes told about the runs (runs filled in) or through the plain ones,
 // the LineInfo monitor aborting at `abortStep` (0: never).
-std::vector<LineInfo> LinkedEdges(const MeshData &mesh, bool told, unsigned abortStep,
-                                  int *runs = nullptr, int32_t sharedIndex = -1)
+std::vector<LineInfo> LinkedEdges(const MeshData &mesh, bool told, unsigned abortStep, int *runs = nullptr,
+                                  int32_t sharedIndex = -1)
 {
     std::unique_ptr<EmuHost> host = EmuHostCreate();
     std::vector<LWPolID> ids = EmuHostAddMesh(host.get(), 2, mesh);
@@ -323,7 +321,7 @@ std::vector<LineInfo> LinkedEdges(const MeshData &mesh, bool told, unsigned abor
     BufModel *model = (BufModel *)calloc(1, sizeof(BufModel));
     EditContext ctx{};
     InitTestContext(&ctx, model, edit, (HostMonitorService *)EmuGlobal("LWM: Dynamic Monitor", 0),
-                 (HostMessageService *)EmuGlobal("Info Messages", 0));
+                    (HostMessageService *)EmuGlobal("Info Messages", 0));
     std::vector<PolyInfo> records(ids.size() + 1);
     ClearPolyInfo((int)records.size(), records.data());
     GetPolyInfo(&ctx, (int)ids.size(), ids.data(), records.data());
@@ -363,9 +361,9 @@ void ExpectSameRecords(const std::vector<LineInfo> &got, const std::vector<LineI
 // written unlinked and linked the general way.
 TEST(EdgeRuns, LinkedAsWrittenAndAbortsLeaveWhatTheScansLeave)
 {
-    MeshData mesh = Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}, {2, 1, 0}, {3, 0.5, 0},
-                          {1.5, 2, 0}},
-                         {{0, 1, 2, 3}, {1, 4, 5, 2}, {4, 6, 5}, {3, 2, 5, 7, 0}});
+    MeshData mesh =
+        Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}, {2, 1, 0}, {3, 0.5, 0}, {1.5, 2, 0}},
+             {{0, 1, 2, 3}, {1, 4, 5, 2}, {4, 6, 5}, {3, 2, 5, 7, 0}});
     int runs = -1;
     std::vector<LineInfo> want = LinkedEdges(mesh, false, 0);
     ASSERT_EQ(want.size(), 16u);
@@ -493,11 +491,11 @@ TEST(CornerOffsetTest, PairGivesBothCallsBitForBit)
     auto same = [](const Vec3 &a, const Vec3 &b) { return memcmp(&a, &b, sizeof(Vec3)) == 0; };
     const double nan = std::nan("");
     const double inf = HUGE_VAL;
-    std::vector<Vec3> pool = {V(1, 0, 0),   V(0, 1, 0),     V(0, 0, 1),  V(-1, 0, 0),   V(1, 1, 0),
-                              V(1, -1, 0),  V(0, 0, 0),     V(-0.0, 0, 0), V(1e-300, 0, 0),
-                              V(1e300, 1, 0), V(3, 4, 5),   V(nan, 0, 0), V(inf, 1, 0),
-                              V(1, 1e-17, 0), V(0, -0.0, -0.0), V(2, 2, 2),  V(-2, -2, -2)};
-    std::vector<Vec3> normals = {V(0, 0, 1), V(0, 0, -1), V(1, 0, 0), V(0, 0, 0),
+    std::vector<Vec3> pool = {V(1, 0, 0),  V(0, 1, 0),   V(0, 0, 1),    V(-1, 0, 0),     V(1, 1, 0),
+                              V(1, -1, 0), V(0, 0, 0),   V(-0.0, 0, 0), V(1e-300, 0, 0), V(1e300, 1, 0),
+                              V(3, 4, 5),  V(nan, 0, 0), V(inf, 1, 0),  V(1, 1e-17, 0),  V(0, -0.0, -0.0),
+                              V(2, 2, 2),  V(-2, -2, -2)};
+    std::vector<Vec3> normals = {V(0, 0, 1),   V(0, 0, -1),    V(1, 0, 0),   V(0, 0, 0),
                                  V(nan, 0, 0), V(0.6, 0, 0.8), V(inf, 0, 0), V(0, 0.5, 0.8660254037844386)};
     // Corners whose (-Y) x X lies about 60 degrees off the normal, where the
     // side test stops being decided by the sign of the dot product alone.
@@ -676,9 +674,9 @@ TEST_F(ChamferStrips, SameDirectionAndOpenEdgesGetNoStrip)
 //     6 ---------------- 7
 TEST_F(ChamferStrips, SlitSeamIsJoinedAndGetsNoStrip)
 {
-    MeshData mesh = Mesh({{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {4, 1, 0}, {4, 4, 0}, {0, 4, 0},
-                          {0, -4, 0}, {4, -4, 0}},
-                         {{0, 1, 2, 1, 3, 4, 5}, {6, 7, 3, 1, 0}});
+    MeshData mesh =
+        Mesh({{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {4, 1, 0}, {4, 4, 0}, {0, 4, 0}, {0, -4, 0}, {4, -4, 0}},
+             {{0, 1, 2, 1, 3, 4, 5}, {6, 7, 3, 1, 0}});
     Begin(mesh);
     Survey();
     Edges();
@@ -713,8 +711,7 @@ struct AngleCase {
     int strips;
 };
 
-class AngleTest : public PassFixture, public ::testing::WithParamInterface<AngleCase> {
-};
+class AngleTest : public PassFixture, public ::testing::WithParamInterface<AngleCase> {};
 
 TEST_P(AngleTest, ChamfersOnlyThePairsThatPass)
 {
@@ -731,22 +728,23 @@ TEST_P(AngleTest, ChamfersOnlyThePairsThatPass)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Limits, AngleTest,
-    ::testing::Values(AngleCase{"CubeLT100", true, ANGLE_MODE_LT, 100.0, 12},
-                      AngleCase{"CubeLT80", true, ANGLE_MODE_LT, 80.0, 0},
-                      // 89.9999999999999 < 90: the factor is a little over 180/pi
-                      AngleCase{"CubeLT90", true, ANGLE_MODE_LT, 90.0, 12},
-                      AngleCase{"CubeGT90", true, ANGLE_MODE_GT, 90.0, 0},
-                      AngleCase{"CubeGT100", true, ANGLE_MODE_GT, 100.0, 0},
-                      AngleCase{"CubeGT80", true, ANGLE_MODE_GT, 80.0, 12},
-                      AngleCase{"CoplanarGT100", false, ANGLE_MODE_GT, 100.0, 1},
-                      AngleCase{"CoplanarLT100", false, ANGLE_MODE_LT, 100.0, 0},
-                      // 180 is not below 180; a clamped dot product keeps
-                      // coplanar faces at exactly 180
-                      AngleCase{"CoplanarLT180", false, ANGLE_MODE_LT, 180.0, 0},
-                      AngleCase{"CoplanarGT179", false, ANGLE_MODE_GT, 179.999, 1}),
-    [](const ::testing::TestParamInfo<AngleCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Limits, AngleTest,
+                         ::testing::Values(AngleCase{"CubeLT100", true, ANGLE_MODE_LT, 100.0, 12},
+                                           AngleCase{"CubeLT80", true, ANGLE_MODE_LT, 80.0, 0},
+                                           // 89.9999999999999 < 90: the factor is a little over 180/pi
+                                           AngleCase{"CubeLT90", true, ANGLE_MODE_LT, 90.0, 12},
+                                           AngleCase{"CubeGT90", true, ANGLE_MODE_GT, 90.0, 0},
+                                           AngleCase{"CubeGT100", true, ANGLE_MODE_GT, 100.0, 0},
+                                           AngleCase{"CubeGT80", true, ANGLE_MODE_GT, 80.0, 12},
+                                           AngleCase{"CoplanarGT100", false, ANGLE_MODE_GT, 100.0, 1},
+                                           AngleCase{"CoplanarLT100", false, ANGLE_MODE_LT, 100.0, 0},
+                                           // 180 is not below 180; a clamped dot product keeps
+                                           // coplanar faces at exactly 180
+                                           AngleCase{"CoplanarLT180", false, ANGLE_MODE_LT, 180.0, 0},
+                                           AngleCase{"CoplanarGT179", false, ANGLE_MODE_GT, 179.999, 1}),
+                         [](const ::testing::TestParamInfo<AngleCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // Three squares share the edge 1-4: the left one runs 1 -> 4, the two
 // others 4 -> 1 (the right one coplanar, the third folded up to 90
@@ -875,8 +873,7 @@ TEST_F(CornerCut, TheCornerTestIsTheSameAtTheOriginAndFarFromIt)
         BufModelRelease(model);
         memset(model, 0, sizeof *model);
         ASSERT_EQ(BufModelInit(model), 0);
-        const Vec3 corners[4] = {V(at, at, 0), V(at + 1, at, 0), V(at + 1, at + 1, 0),
-                                 V(at, at + 1, 0)};
+        const Vec3 corners[4] = {V(at, at, 0), V(at + 1, at, 0), V(at + 1, at + 1, 0), V(at, at + 1, 0)};
         int first = BufModelAddPoint(model, &corners[0]);
         for (int v = 1; v < 4; ++v)
             BufModelAddPoint(model, &corners[v]);
@@ -1229,8 +1226,7 @@ struct AbortCase {
     size_t polys;  // output polygons
 };
 
-class AbortTest : public ObjectModeRun, public ::testing::WithParamInterface<AbortCase> {
-};
+class AbortTest : public ObjectModeRun, public ::testing::WithParamInterface<AbortCase> {};
 
 TEST_P(AbortTest, LaterPhasesAndTheFlushStillRun)
 {
@@ -1248,23 +1244,23 @@ TEST_P(AbortTest, LaterPhasesAndTheFlushStillRun)
     EXPECT_EQ(MeshPolyCount(out), c.polys);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Phases, AbortTest,
-    ::testing::Values(
-        // two faces copied (-z and +z share no edge)
-        AbortCase{"Survey", 0, 3, 2},
-        // edges of faces -z and +z only: nothing to pair
-        AbortCase{"LineList", 1, 3, 6},
-        // only face -z's first two records linked: no pair has both sides
-        // linked
-        AbortCase{"LineInfo", 2, 3, 6},
-        // in the seam sweep: the pairing still runs in full
-        AbortCase{"SeamSweep", 3, 5, 26},
-        // pairing stopped at record 4: face -z's four edges chamfered, no
-        // corner has all three
-        AbortCase{"Pairing", 3, 24 + 5, 6 + 4},
-        AbortCase{"Patches", 4, 4, 6 + 12 + 3}),
-    [](const ::testing::TestParamInfo<AbortCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Phases, AbortTest,
+                         ::testing::Values(
+                             // two faces copied (-z and +z share no edge)
+                             AbortCase{"Survey", 0, 3, 2},
+                             // edges of faces -z and +z only: nothing to pair
+                             AbortCase{"LineList", 1, 3, 6},
+                             // only face -z's first two records linked: no pair has both sides
+                             // linked
+                             AbortCase{"LineInfo", 2, 3, 6},
+                             // in the seam sweep: the pairing still runs in full
+                             AbortCase{"SeamSweep", 3, 5, 26},
+                             // pairing stopped at record 4: face -z's four edges chamfered, no
+                             // corner has all three
+                             AbortCase{"Pairing", 3, 24 + 5, 6 + 4}, AbortCase{"Patches", 4, 4, 6 + 12 + 3}),
+                         [](const ::testing::TestParamInfo<AbortCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- properties over generated closed meshes ----------------------------
 
@@ -1273,8 +1269,7 @@ struct GeneratedCase {
     MeshData (*make)();
 };
 
-class GeneratedTest : public ObjectModeRun, public ::testing::WithParamInterface<GeneratedCase> {
-};
+class GeneratedTest : public ObjectModeRun, public ::testing::WithParamInterface<GeneratedCase> {};
 
 TEST_P(GeneratedTest, PlainChamferIsClosedWithEveryInsetEdgeAtTheBevelSize)
 {
@@ -1305,19 +1300,19 @@ TEST_P(GeneratedTest, PlainChamferIsClosedWithEveryInsetEdgeAtTheBevelSize)
             const auto &next = in.points[src[(v + 1) % n]];
             EXPECT_NEAR(LineDistance(q, prev, a), s, tolerance) << "face " << f << " corner " << v;
             EXPECT_NEAR(LineDistance(q, a, next), s, tolerance) << "face " << f << " corner " << v;
-            EXPECT_NEAR(PlaneDistance(q, a, prev, next), 0.0, tolerance)
-                << "face " << f << " corner " << v;
+            EXPECT_NEAR(PlaneDistance(q, a, prev, next), 0.0, tolerance) << "face " << f << " corner " << v;
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Meshes, GeneratedTest,
-    ::testing::Values(GeneratedCase{"QuadSphere3", [] { return MakeQuadSphere(3); }},
-                      GeneratedCase{"QuadSphere4", [] { return MakeQuadSphere(4); }},
-                      GeneratedCase{"Cylinder6x2", [] { return MakeCylinder(6, 2); }},
-                      GeneratedCase{"Cylinder9x1", [] { return MakeCylinder(9, 1); }},
-                      GeneratedCase{"Torus8x6", [] { return MakeTorus(8, 6); }}),
-    [](const ::testing::TestParamInfo<GeneratedCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Meshes, GeneratedTest,
+                         ::testing::Values(GeneratedCase{"QuadSphere3", [] { return MakeQuadSphere(3); }},
+                                           GeneratedCase{"QuadSphere4", [] { return MakeQuadSphere(4); }},
+                                           GeneratedCase{"Cylinder6x2", [] { return MakeCylinder(6, 2); }},
+                                           GeneratedCase{"Cylinder9x1", [] { return MakeCylinder(9, 1); }},
+                                           GeneratedCase{"Torus8x6", [] { return MakeTorus(8, 6); }}),
+                         [](const ::testing::TestParamInfo<GeneratedCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace

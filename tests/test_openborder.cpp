@@ -61,7 +61,8 @@ void ExpectClosedFans(const char *name, const MeshData &in, const MeshData &out,
         const auto &p = out.points[static_cast<size_t>(e.first)];
         double nearest = INFINITY;
         for (const Edge &o : before) {
-            const auto &a = in.points[static_cast<size_t>(o.first)], &b = in.points[static_cast<size_t>(o.second)];
+            const auto &a = in.points[static_cast<size_t>(o.first)],
+                       &b = in.points[static_cast<size_t>(o.second)];
             double t = 0.0, len2 = 0.0, d2 = 0.0;
             for (int i = 0; i < 3; ++i)
                 t += (b[i] - a[i]) * (p[i] - a[i]), len2 += (b[i] - a[i]) * (b[i] - a[i]);
@@ -99,8 +100,10 @@ TEST(OpenBorder, EveryFanBetweenBorderEdgesIsClosed)
         ExpectClosedFans((set.first + ", plain").c_str(), mesh, RunObjectMode(mesh, 0, 0.0, size), true);
         // More than 1 degree chamfers every edge of these meshes; less than
         // 179 only the creases of the curved ones.
-        ExpectClosedFans((set.first + ", GT 1").c_str(), mesh, RunObjectMode(mesh, 2, RadiansFor(1), size), true);
-        ExpectClosedFans((set.first + ", LT 179").c_str(), mesh, RunObjectMode(mesh, 1, RadiansFor(179), size), false);
+        ExpectClosedFans((set.first + ", GT 1").c_str(), mesh, RunObjectMode(mesh, 2, RadiansFor(1), size),
+                         true);
+        ExpectClosedFans((set.first + ", LT 179").c_str(), mesh,
+                         RunObjectMode(mesh, 1, RadiansFor(179), size), false);
     }
 }
 

@@ -99,11 +99,17 @@ TEST_F(SettingsFileTest, ValidationRejectsTheWholeRecord)
         int32_t mode;
         int accepted;
     } cases[] = {
-        {210, 180.0, 0, 1},   {210, 0.0, 3, 1},     {210, 180.5, 0, 0},
-        {210, -0.5, 0, 0},    {211, 45.0, 0, 0},    {210, 45.0, 4, 0},
-        {210, 45.0, -1, 0},   {210, std::numeric_limits<double>::quiet_NaN(), 0, 0},
+        {210, 180.0, 0, 1},
+        {210, 0.0, 3, 1},
+        {210, 180.5, 0, 0},
+        {210, -0.5, 0, 0},
+        {211, 45.0, 0, 0},
+        {210, 45.0, 4, 0},
+        {210, 45.0, -1, 0},
+        {210, std::numeric_limits<double>::quiet_NaN(), 0, 0},
         // 180 with the drift of the panel's round trip, and the next double.
-        {210, 180.00000000000057, 0, 1}, {210, 180.0000000000006, 0, 0},
+        {210, 180.00000000000057, 0, 1},
+        {210, 180.0000000000006, 0, 0},
     };
     for (const Case &c : cases) {
         WriteRecord(c.tag, 7.0, c.limit, c.mode);
@@ -164,7 +170,8 @@ TEST_F(SettingsFileTest, NoFolderMeansNoFileAnywhere)
 {
     // A directory service that names no folder, or an empty one: the
     // options are not kept, and nothing is read or written at the root.
-    struct stat before{}, after{};
+    struct stat before {
+    }, after{};
     const bool existed = stat("/Corvane.cfg", &before) == 0;
     for (const char *folder : {static_cast<const char *>(""), static_cast<const char *>(nullptr)}) {
         if (folder)

@@ -30,8 +30,8 @@ Outcome RunDifferential(const std::string &mutant)
     std::string command;
     if (!mutant.empty())
         command = "CORVANE_REF_MUTANT=" + mutant + " ";
-    command += std::string("'") + CORVANE_DIFFERENTIAL_PROGRAM + "' --gtest_filter='" +
-               kGeneratedSets + "' 2>&1";
+    command += std::string("'") + CORVANE_DIFFERENTIAL_PROGRAM + "' --gtest_filter='" + kGeneratedSets +
+               "' 2>&1";
     Outcome outcome;
     FILE *pipe = popen(command.c_str(), "r");
     if (!pipe)
@@ -57,20 +57,24 @@ const char *const kRandom = "Differential.RandomMeshesSettingsSelectionsAndAbort
 const std::vector<Mutant> &Mutants()
 {
     static const std::vector<Mutant> list = {
-        {"edges-first-unlinked", "a polygon's first edge record loses its link before it",
+        {"edges-first-unlinked",
+         "a polygon's first edge record loses its link before it",
          {kRandom, "DifferentialPasses.LineInfoPassOnArbitraryRecords"}},
-        {"strips-winding", "every strip wound the other way",
+        {"strips-winding",
+         "every strip wound the other way",
          {kRandom, "DifferentialPasses.StripsOnArbitraryRecords"}},
-        {"strips-skip-first", "the first pair found gets no strip",
+        {"strips-skip-first",
+         "the first pair found gets no strip",
          {kRandom, "DifferentialPasses.StripsOnArbitraryRecords"}},
         {"patches-winding", "every patch wound with its walk", {kRandom}},
         {"patches-no-trim", "no polygon trimmed by a patch's plane", {kRandom}},
-        {"flush-nearest-only", "each point welded to its nearest lower point, not its chain's",
+        {"flush-nearest-only",
+         "each point welded to its nearest lower point, not its chain's",
          {kRandom, "DifferentialPasses.WeldOfRandomPointClouds"}},
-        {"flush-reach-ulp", "the weld's reach one ulp short",
+        {"flush-reach-ulp",
+         "the weld's reach one ulp short",
          {"DifferentialPasses.WeldOfDegenerateTolerances"}},
-        {"pairsearch-reversed-edge", "the polygon across an edge looked for the wrong way round",
-         {kRandom}},
+        {"pairsearch-reversed-edge", "the polygon across an edge looked for the wrong way round", {kRandom}},
     };
     return list;
 }
@@ -87,8 +91,7 @@ TEST(OracleMutants, EveryFaultMakesTheComparisonFail)
     for (const Mutant &mutant : Mutants()) {
         const Outcome broken = RunDifferential(mutant.name);
         // 1 is a failed assertion; a crash or a hang would be no comparison.
-        EXPECT_EQ(broken.status, 1) << mutant.name << " (" << mutant.fault << ")\n"
-                                    << broken.output;
+        EXPECT_EQ(broken.status, 1) << mutant.name << " (" << mutant.fault << ")\n" << broken.output;
         for (const char *test : mutant.caught)
             EXPECT_NE(broken.output.find(std::string("[  FAILED  ] ") + test), std::string::npos)
                 << mutant.name << " (" << mutant.fault << ") not caught by " << test;

@@ -5,8 +5,8 @@
 
 #include <stdint.h>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 #include <string>
@@ -216,8 +216,7 @@ TEST(PairLoops, RandomLoopsOnCurvedClosedMeshesStayClosed)
         const double size = 0.002 * Diagonal(g.mesh);
         for (int t = 0; t < 40; ++t) {
             const int a = static_cast<int>(next() % MeshPolyCount(g.mesh));
-            const int k =
-                static_cast<int>(next() % MeshPolyPoints(g.mesh, static_cast<size_t>(a)).size());
+            const int k = static_cast<int>(next() % MeshPolyPoints(g.mesh, static_cast<size_t>(a)).size());
             const int b = Across(g.mesh, a, k);
             ASSERT_GE(b, 0);
             const Outcome o = RunLoop(g.mesh, a, b, size);

@@ -19,13 +19,13 @@
 
 #include "bufmodel/bufmodel.h"
 #include "fixtures.h"
-#include "tests/hostlog.h"
 #include "host/host.h"
 #include "meshgen/meshgen.h"
 #include "objectmode/objectmode.h"
 #include "pairmode/pairmode.h"
 #include "plugin/activate.h"
 #include "tests/files.h"
+#include "tests/hostlog.h"
 #include "tests/testcontext.h"
 
 namespace {
@@ -89,7 +89,8 @@ std::vector<std::pair<P3, P3>> OpenEdges(const MeshData &mesh)
 {
     std::vector<std::pair<P3, P3>> open;
     for (const auto &e : BorderEdges(mesh))
-        open.push_back({mesh.points[static_cast<size_t>(e.first)], mesh.points[static_cast<size_t>(e.second)]});
+        open.push_back(
+            {mesh.points[static_cast<size_t>(e.first)], mesh.points[static_cast<size_t>(e.second)]});
     return open;
 }
 
@@ -111,10 +112,7 @@ struct PairMode : ::testing::Test {
     std::string dir = MakeTempDir("pairmode");
     std::vector<LWPolID> ids;
 
-    void TearDown() override
-    {
-        RemoveSettingsDir(dir);
-    }
+    void TearDown() override { RemoveSettingsDir(dir); }
     int Run(MeshData mesh, int a, int b, double size = 0.25)
     {
         mesh.polySelected.assign(MeshPolyCount(mesh), 0);
@@ -176,8 +174,7 @@ struct Session : EditSession {
     int Bridge(int a, int b, double size = 0.25)
     {
         std::vector<LWPolID> list = List(a, b);
-        return BuildBridge(&ctx, &pair, static_cast<int>(list.size()), list.data(), records.data(),
-                           size);
+        return BuildBridge(&ctx, &pair, static_cast<int>(list.size()), list.data(), records.data(), size);
     }
 };
 
@@ -426,8 +423,7 @@ TEST_F(PairMode, GridStripRunsFromBorderToBorderWithoutCaps)
     }
     // First walk (A in row 1) towards +x, second (A in row 2) towards -x.
     for (double x = 1; x < 4; ++x)
-        EXPECT_GE(FindPolyAt(m, {{x + 1, 2.25, 0}, {x, 2.25, 0}, {x, 1.75, 0}, {x + 1, 1.75, 0}}),
-                  0)
+        EXPECT_GE(FindPolyAt(m, {{x + 1, 2.25, 0}, {x, 2.25, 0}, {x, 1.75, 0}, {x + 1, 1.75, 0}}), 0)
             << "strip quad at x = " << x;
     EXPECT_GE(FindPolyAt(m, {{0, 1.75, 0}, {1, 1.75, 0}, {1, 2.25, 0}, {0, 2.25, 0}}), 0);
     EXPECT_GE(FindPolyAt(m, {{0, 1, 0}, {1, 1, 0}, {1, 1.75, 0}, {0, 1.75, 0}}), 0);
@@ -438,12 +434,10 @@ TEST_F(PairMode, GridStripRunsFromBorderToBorderWithoutCaps)
     const std::vector<std::pair<P3, P3>> open = OpenEdges(m);
     EXPECT_EQ(MeshValidityFault(m, false), "");
     for (const auto &edge : open) {
-        const bool border = (edge.first[0] == edge.second[0] &&
-                             (edge.first[0] == 0 || edge.first[0] == 4)) ||
-                            (edge.first[1] == edge.second[1] &&
-                             (edge.first[1] == 0 || edge.first[1] == 3));
-        EXPECT_TRUE(border) << "open edge from (" << edge.first[0] << ", " << edge.first[1]
-                            << ") to (" << edge.second[0] << ", " << edge.second[1] << ")";
+        const bool border = (edge.first[0] == edge.second[0] && (edge.first[0] == 0 || edge.first[0] == 4)) ||
+                            (edge.first[1] == edge.second[1] && (edge.first[1] == 0 || edge.first[1] == 3));
+        EXPECT_TRUE(border) << "open edge from (" << edge.first[0] << ", " << edge.first[1] << ") to ("
+                            << edge.second[0] << ", " << edge.second[1] << ")";
     }
     EXPECT_EQ(open.size(), 16u);
 }
@@ -506,9 +500,9 @@ TEST(PairModeRing, FirstWalkClosesAndTheSecondIsNotRun)
 // stand for that end of the selected edge.
 struct ConeCap {
     MeshData mesh;
-    EmuPoly *last = nullptr;       // the committed bridge quad
-    EmuPoly *cap = nullptr;        // the committed cap, if any
-    std::vector<EmuPoly *> fans;   // committed re-shaped fan polygons
+    EmuPoly *last = nullptr;      // the committed bridge quad
+    EmuPoly *cap = nullptr;       // the committed cap, if any
+    std::vector<EmuPoly *> fans;  // committed re-shaped fan polygons
 };
 
 // Quad 1 listed before quad 0: slot 0 holds quad 1, and E is the first
@@ -802,8 +796,7 @@ TEST_F(PairMode, SecondWalkStopsAtPolygonsTheFirstWalksCapTookOver)
     EXPECT_EQ(MeshPolyCount(result), 13u + 5u + 2u);
     // The only open edges are the tube's own borders.
     for (const auto &edge : OpenEdges(result))
-        EXPECT_TRUE(edge.first[2] == edge.second[2] &&
-                    (edge.first[2] == 0.0 || edge.first[2] == 2.0))
+        EXPECT_TRUE(edge.first[2] == edge.second[2] && (edge.first[2] == 0.0 || edge.first[2] == 2.0))
             << "open edge from z = " << edge.first[2] << " to z = " << edge.second[2];
 }
 
@@ -826,8 +819,7 @@ TEST_F(PairMode, FanPolygonTooLargeForTheCapStorageIsLeftAlone)
     ExpectKept();
     EXPECT_FALSE(Alive(4));
     std::vector<EmuPoly *> big = CommittedPolys(host.get());
-    EXPECT_TRUE(std::any_of(big.begin(), big.end(),
-                            [](EmuPoly *p) { return p->points.size() == 255; }));
+    EXPECT_TRUE(std::any_of(big.begin(), big.end(), [](EmuPoly *p) { return p->points.size() == 255; }));
 
     // 255 points do not: the cap cannot close that end, and the run says so
     // rather than leave it open.

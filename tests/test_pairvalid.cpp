@@ -35,11 +35,10 @@ TEST(PairValidity, EverySharedEdgeOfTheSmallMeshesUpToTheSafeSize)
                 continue;
             ++pairs;
             for (double share : shares) {
-                const MeshData out =
-                    RunPairMode(m.mesh, e.second, across->second, share * safe);
+                const MeshData out = RunPairMode(m.mesh, e.second, across->second, share * safe);
                 EXPECT_EQ(MeshValidityFault(out, m.closed), "")
-                    << m.name << ", pair " << e.second << "/" << across->second << " at "
-                    << share << " of the safe size";
+                    << m.name << ", pair " << e.second << "/" << across->second << " at " << share
+                    << " of the safe size";
             }
         }
         // A mesh whose edges the scan above misses would pass unseen.

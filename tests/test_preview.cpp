@@ -29,10 +29,7 @@ enum class Kind { Background, Divider, Text, Front, Tinted, Reshaped, Back, Othe
 
 struct Rgb {
     int r, g, b;
-    bool operator<(const Rgb &o) const
-    {
-        return r != o.r ? r < o.r : g != o.g ? g < o.g : b < o.b;
-    }
+    bool operator<(const Rgb &o) const { return r != o.r ? r < o.r : g != o.g ? g < o.g : b < o.b; }
     bool operator==(const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
 };
 
@@ -42,7 +39,10 @@ Rgb At(const PreviewImage &image, int x, int y)
     return Rgb{p[0], p[1], p[2]};
 }
 
-bool Is(const Rgb &c, const PreviewColour &p) { return c.r == p.r && c.g == p.g && c.b == p.b; }
+bool Is(const Rgb &c, const PreviewColour &p)
+{
+    return c.r == p.r && c.g == p.g && c.b == p.b;
+}
 
 // A face pixel is its base colour times some shade (outlines included), up to
 // rounding: the base that fits best with a residual of at most 2.5 wins.
@@ -61,8 +61,8 @@ Kind Classify(const Rgb &c)
     for (int k = 0; k < 4; k++) {
         const double br = bases[k].r, bg = bases[k].g, bb = bases[k].b;
         const double s = (c.r * br + c.g * bg + c.b * bb) / (br * br + bg * bg + bb * bb);
-        const double residual = std::max({std::fabs(c.r - s * br), std::fabs(c.g - s * bg),
-                                          std::fabs(c.b - s * bb)});
+        const double residual =
+            std::max({std::fabs(c.r - s * br), std::fabs(c.g - s * bg), std::fabs(c.b - s * bb)});
         if (residual <= bestResidual) {
             bestResidual = residual;
             best = kinds[k];
@@ -76,7 +76,10 @@ Kind Classify(const Rgb &c)
 struct Half {
     int x0, x1;
 };
-Half LeftHalf(const PreviewImage &image) { return Half{0, image.width / 2}; }
+Half LeftHalf(const PreviewImage &image)
+{
+    return Half{0, image.width / 2};
+}
 Half RightHalf(const PreviewImage &image)
 {
     return Half{image.width - image.width / 2 + 1, image.width};
@@ -93,8 +96,7 @@ int CountKind(const PreviewImage &image, Half half, Kind kind)
 
 // Colours of `kind` that fill at least `minPixels` pixels whose four
 // neighbours have the same colour (face interiors, not outlines or text).
-std::map<Rgb, int> InteriorColours(const PreviewImage &image, Half half, Kind kind,
-                                   int minPixels = 100)
+std::map<Rgb, int> InteriorColours(const PreviewImage &image, Half half, Kind kind, int minPixels = 100)
 {
     std::map<Rgb, int> counts;
     for (int y = 1; y + 1 < image.height; y++) {
@@ -133,8 +135,8 @@ Box DrawnBox(const PreviewImage &image, Half half)
     return box;
 }
 
-PreviewImage Render(const MeshData &before, const MeshData &after,
-                    const std::vector<bool> &tintAfter = {}, PreviewOptions options = {})
+PreviewImage Render(const MeshData &before, const MeshData &after, const std::vector<bool> &tintAfter = {},
+                    PreviewOptions options = {})
 {
     PreviewMesh a;
     a.mesh = &before;
@@ -150,8 +152,8 @@ MeshData CubeWithSplitTop()
 {
     MeshData mesh = MakeCube();
     // +y face: points 2, 6, 7, 3 (y = 1); split at x = 0.5.
-    mesh.points.push_back({0.5, 1.0, 0.0});   // 8
-    mesh.points.push_back({0.5, 1.0, 1.0});   // 9
+    mesh.points.push_back({0.5, 1.0, 0.0});  // 8
+    mesh.points.push_back({0.5, 1.0, 1.0});  // 9
     MeshFace a = MeshFacesOf(mesh)[3], b = MeshFacesOf(mesh)[3];
     a.points = {2, 6, 9, 8};
     b.points = {8, 9, 7, 3};
@@ -283,10 +285,10 @@ TEST(PreviewPicture, TintedPolygonsShowOnlyWhereMarked)
     // Every tinted pixel covers what the input shows as its top face (the
     // brightest shade, or an outline around it).
     const std::map<Rgb, int> inputShades = InteriorColours(image, LeftHalf(image), Kind::Front);
-    const Rgb top = std::max_element(inputShades.begin(), inputShades.end(),
-                                     [](const auto &a, const auto &b) {
-                                         return a.first.r + a.first.g < b.first.r + b.first.g;
-                                     })->first;
+    const Rgb top =
+        std::max_element(inputShades.begin(), inputShades.end(), [](const auto &a, const auto &b) {
+            return a.first.r + a.first.g < b.first.r + b.first.g;
+        })->first;
     const int offset = image.width - image.width / 2;
     int tintedOverTop = 0, tintedElsewhere = 0;
     for (int y = 0; y < image.height; y++)
@@ -375,7 +377,7 @@ TEST(PreviewPicture, OutlinesSeparateNeighbouringPolygons)
     const MeshData grid = MakeQuadGrid(2, 1);
     PreviewOptions front;
     front.azimuthDeg = 0.0;
-    front.elevationDeg = 0.0;   // looking along -z at the grid's front
+    front.elevationDeg = 0.0;  // looking along -z at the grid's front
     const PreviewImage image = Render(grid, grid, {}, front);
     const int y = (image.height - 40) / 2;
     const Box box = DrawnBox(image, LeftHalf(image));
@@ -470,7 +472,7 @@ TEST(PreviewPicture, DegenerateInputDrawsWhatItCan)
     EXPECT_EQ(InteriorColours(image, LeftHalf(image), Kind::Front).size(), 3u);
 
     const MeshData empty;
-    PreviewMesh none;   // no mesh at all
+    PreviewMesh none;  // no mesh at all
     PreviewMesh blank;
     blank.mesh = &empty;
     PreviewOptions tiny;
@@ -491,7 +493,7 @@ TEST(PreviewFile, PngDecodesAtTheRequestedSize)
 
     const MeshData cube = MakeCube();
     PreviewOptions options;
-    options.width = 641;   // odd: the spare column goes to the divider
+    options.width = 641;  // odd: the spare column goes to the divider
     options.height = 333;
     options.captionLeft = "input";
     const PreviewImage image = Render(cube, CubeWithSplitTop(), {}, options);
@@ -614,7 +616,8 @@ TEST(PreviewText, CaptionNamesCountsAndOptions)
               "output: 8 points, 6 polygons; object mode, size 0.1, angle mode disable");
     // The two-polygon mode takes no angle test.
     run = PreviewRun{"two-polygon", 0.125, 2, 30.0};
-    EXPECT_EQ(PreviewCaption("output", cube, &run), "output: 8 points, 6 polygons; two-polygon mode, size 0.125");
+    EXPECT_EQ(PreviewCaption("output", cube, &run),
+              "output: 8 points, 6 polygons; two-polygon mode, size 0.125");
     run = PreviewRun{"object", 0.125, 2, 30.0};
     EXPECT_EQ(PreviewCaption("output", cube, &run),
               "output: 8 points, 6 polygons; object mode, size 0.125, angle mode gt, limit angle 30");
@@ -643,8 +646,8 @@ TEST(PreviewText, ParseViewAcceptsTwoAnglesOnly)
     EXPECT_EQ(el, -90.0);
     ASSERT_TRUE(ParseView("720,90", &az, &el, &error)) << error;
 
-    for (const char *bad : {"", "35", "35,", ",25", "35,25,0", "a,b", "35;25", "nan,0", "inf,1",
-                            "1e999,0", "35 25"}) {
+    for (const char *bad :
+         {"", "35", "35,", ",25", "35,25,0", "a,b", "35;25", "nan,0", "inf,1", "1e999,0", "35 25"}) {
         az = el = 7.0;
         error.clear();
         EXPECT_FALSE(ParseView(bad, &az, &el, &error)) << bad;
@@ -668,8 +671,8 @@ TEST(PreviewText, ParseSizeAcceptsTwoPixelCounts)
     EXPECT_EQ(h, 400);
     ASSERT_TRUE(ParseSize("64,4096", &w, &h, &error)) << error;
 
-    for (const char *bad : {"", "1200", "1200,", "12.5,600", "1200,600,1", "1200x600x2", "a,b",
-                            "+1200,600", "99999999999,600"}) {
+    for (const char *bad : {"", "1200", "1200,", "12.5,600", "1200,600,1", "1200x600x2", "a,b", "+1200,600",
+                            "99999999999,600"}) {
         w = h = 7;
         error.clear();
         EXPECT_FALSE(ParseSize(bad, &w, &h, &error)) << bad;

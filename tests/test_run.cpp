@@ -104,7 +104,8 @@ TEST_F(Run, TwoPolygonModeAndItsRefusal)
     EXPECT_FALSE(apart.messages[0].error);
     EXPECT_NE(apart.messages[0].text.find("must share an edge"), std::string::npos) << apart.messages[0].text;
     EXPECT_TRUE(apart.unchanged);
-    EXPECT_EQ(MeshDifference(apart.output, WithSelected(cube, {0, 1})), "") << "the foreground keeps the input";
+    EXPECT_EQ(MeshDifference(apart.output, WithSelected(cube, {0, 1})), "")
+        << "the foreground keeps the input";
 }
 
 TEST(SafeBevelSize, ATenthOfTheShortestInsetEdgeIsKept)
@@ -140,7 +141,8 @@ TEST_F(Run, OneVerdictForEveryCaller)
     // A negative size never reaches the module, nor the settings file.
     const RunResult negative = Activate(cube, -0.125);
     EXPECT_TRUE(negative.verdict == RunVerdict::kFailed && negative.refused);
-    EXPECT_EQ(negative.failure, "the bevel size must not be negative (it would turn the mesh inside out), not -0.125");
+    EXPECT_EQ(negative.failure,
+              "the bevel size must not be negative (it would turn the mesh inside out), not -0.125");
     RunOptions again;
     again.settingsDir = dir;
     RunResult saved;

@@ -70,8 +70,7 @@ TEST_F(SurveyFixture, ShortAndDegeneratePolygons)
 {
     // A two-point polygon gets its points but no copy; the next polygon takes
     // the next free polygon index. A zero-area triangle has no host normal.
-    Begin(Quads({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {1, 1, 0}},
-                {{0, 1}, {0, 1, 2}, {0, 1, 3}}));
+    Begin(Quads({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {1, 1, 0}}, {{0, 1}, {0, 1, 2}, {0, 1, 3}}));
     Survey();
     EXPECT_EQ(records[0].polyIndex, -1);
     EXPECT_EQ(records[1].polyIndex, 0);

@@ -55,8 +55,8 @@ TEST_F(ValiditySweep, EveryModeGivesAValidMeshUpToTheSafeSize)
             for (const auto &size : sizes) {
                 const MeshData out = Run(m.mesh, mode.mode, mode.limit, size.second);
                 EXPECT_EQ(MeshValidityFault(out, m.closed), "")
-                    << m.name << ", " << mode.name << " " << mode.limit << ", " << size.first
-                    << " (" << size.second << ")";
+                    << m.name << ", " << mode.name << " " << mode.limit << ", " << size.first << " ("
+                    << size.second << ")";
             }
         }
     }
@@ -75,7 +75,7 @@ TEST_F(ValiditySweep, SizesAboutTheWeldDistance)
         int mode;
         double limit;
     } modes[] = {{ANGLE_MODE_DISABLE, 0.0}, {ANGLE_MODE_LT, 90.0}, {ANGLE_MODE_LT, 150.0},
-                 {ANGLE_MODE_LT, 179.0}, {ANGLE_MODE_GT, 90.0}, {ANGLE_MODE_GT, 150.0}};
+                 {ANGLE_MODE_LT, 179.0},    {ANGLE_MODE_GT, 90.0}, {ANGLE_MODE_GT, 150.0}};
     const double shares[] = {0.25, 0.5, 1.0, 1.2, 1.5, 2.0, 4.0};
     std::vector<std::string> invalid;
     auto check = [&](const MeshData &out, const NamedMesh &m, const std::string &what) {
@@ -108,12 +108,11 @@ TEST_F(ValiditySweep, SizesAboutTheWeldDistance)
             const std::string size = std::to_string(share) + " x the weld distance";
             for (const auto &mode : modes)
                 check(Run(m.mesh, mode.mode, mode.limit, share * weld), m,
-                      "mode " + std::to_string(mode.mode) + " " + std::to_string(mode.limit) +
-                          ", " + size);
+                      "mode " + std::to_string(mode.mode) + " " + std::to_string(mode.limit) + ", " + size);
             for (const auto &pair : pairs)
                 check(RunPairMode(m.mesh, pair.first, pair.second, share * weld), m,
-                      "polygons " + std::to_string(pair.first) + " and " +
-                          std::to_string(pair.second) + ", " + size);
+                      "polygons " + std::to_string(pair.first) + " and " + std::to_string(pair.second) +
+                          ", " + size);
         }
     }
     std::string all;

@@ -45,8 +45,8 @@ TEST(VecSub, SnapsFromTheUnsnappedDifference)
     // y is snapped against x + z = 0.1 + -0.1 = 0 of the raw difference, so it
     // stays 0.2; snapping it against the already snapped x would give
     // 0.20000000000000284.
-    ExpectVec(VecSub({0.1, 0.2, -0.1}, kOrigin), 0.10000002384185791, 0.2,
-              -0.099999904632568359, "order independence");
+    ExpectVec(VecSub({0.1, 0.2, -0.1}, kOrigin), 0.10000002384185791, 0.2, -0.099999904632568359,
+              "order independence");
     // The difference is formed first, then snapped: a - b, not a + b.
     ExpectVec(VecSub({5, 7, 9}, {1, 2, 3}), 4.0, 5.0, 6.0, "plain difference");
     ExpectVec(VecSub({10.3, 1000000, 0}, {10, 0, 0}), 0.5, 1000000.0, 0.0, "snapped difference");
@@ -106,8 +106,7 @@ TEST(LinePlaneIntersect, MeetsThePlaneOrFallsBackToC)
     // e on the other side of c from the plane: the signs of both offsets
     // decide the direction along the line.
     ExpectVec(LinePlaneIntersect(a, up, kOrigin, {1, 0, -1}), -5.0, 0.0, 5.0, "e away from plane");
-    ExpectVec(LinePlaneIntersect({0, 0, -2}, up, kOrigin, {1, 0, 1}), -2.0, 0.0, -2.0,
-              "plane below c");
+    ExpectVec(LinePlaneIntersect({0, 0, -2}, up, kOrigin, {1, 0, 1}), -2.0, 0.0, -2.0, "plane below c");
     // Neither the orientation nor the length of n matters.
     ExpectVec(LinePlaneIntersect(a, {0, 0, -1}, kOrigin, {1, 0, 1}), 5.0, 0.0, 5.0, "reversed n");
     ExpectVec(LinePlaneIntersect(a, {0, 0, 2}, kOrigin, {1, 0, 1}), 5.0, 0.0, 5.0, "long n");

@@ -54,31 +54,35 @@ TEST(ViewRequest, AcceptsWhatThePageSends)
 TEST(ViewRequest, RefusesEverythingElse)
 {
     const Params refused[] = {
-        {},                                                   // nothing
-        {{"size", "0.1"}, {"mode", "lt"}},                    // a value missing
+        {},                                 // nothing
+        {{"size", "0.1"}, {"mode", "lt"}},  // a value missing
         With(Base(), "size", ""),
         With(Base(), "size", "abc"),
         With(Base(), "size", "nan"),
         With(Base(), "size", "inf"),
-        With(Base(), "size", "1e999"),                        // overflows to infinity
+        With(Base(), "size", "1e999"),  // overflows to infinity
         With(Base(), "size", " 1"),
         With(Base(), "size", "0x10"),
-        With(Base(), "size", std::string(65, '1')),           // too long
+        With(Base(), "size", std::string(65, '1')),  // too long
         With(Base(), "mode", "LT "),
         With(Base(), "mode", ""),
         With(Base(), "limit", "180.5"),
         With(Base(), "limit", "-1"),
-        With(Base(), "select", "1,1"),                        // the same polygon twice
+        With(Base(), "select", "1,1"),  // the same polygon twice
         With(Base(), "select", "0,2"),
-        With(Base(), "select", "1,13"),                       // past the last polygon
+        With(Base(), "select", "1,13"),  // past the last polygon
         With(Base(), "select", "1"),
         With(Base(), "select", "1,2,3"),
         With(Base(), "select", "-1,2"),
         With(Base(), "select", "99999999999,2"),
-        With(Base(), "output", "/etc/passwd"),                // no parameter names a file
-        With(Base(), "token", std::string(64, 'a')),          // the token travels only in its header
+        With(Base(), "output", "/etc/passwd"),        // no parameter names a file
+        With(Base(), "token", std::string(64, 'a')),  // the token travels only in its header
         With(Base(), "clamp", "yes"),
-        [] { Params p = Base(); p.emplace("size", "0.5"); return p; }(),  // twice
+        [] {
+            Params p = Base();
+            p.emplace("size", "0.5");
+            return p;
+        }(),  // twice
     };
     int row = 0;
     for (const Params &params : refused) {

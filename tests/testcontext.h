@@ -15,8 +15,7 @@
 
 // Empties the model and binds the context to it; 0, or -1 as the two inits.
 inline int InitTestContext(EditContext *ctx, BufModel *model, HostMeshEditOp *edit,
-                           HostMonitorService *monitors,
-                           HostMessageService *messages)
+                           HostMonitorService *monitors, HostMessageService *messages)
 {
     if (BufModelInit(model) != 0)
         return -1;

@@ -17,9 +17,9 @@
 
 namespace {
 
-const double kPi = 3.14159265358979311600e+00;     // pi rounded to double
-const double kPiO2Hi = 1.57079632679489655800e+00; // pi/2 rounded to double
-const double kPiO2Lo = 6.12323399573676603587e-17; // pi/2 - kPiO2Hi
+const double kPi = 3.14159265358979311600e+00;      // pi rounded to double
+const double kPiO2Hi = 1.57079632679489655800e+00;  // pi/2 rounded to double
+const double kPiO2Lo = 6.12323399573676603587e-17;  // pi/2 - kPiO2Hi
 const double kPiLo = 2.0 * kPiO2Lo;                 // pi - kPi
 
 // R(z) = P(z) / Q(z) approximates (asin(s) - s) / (s z) for z = s^2 <= 1/4.
@@ -46,7 +46,7 @@ double AsinTail(double z)
 // (Veltkamp's split, multiplications and subtractions only).
 double HighHalf(double s)
 {
-    const double t = s * 0x1.0000002p27; // 2^27 + 1
+    const double t = s * 0x1.0000002p27;  // 2^27 + 1
     return t - (t - s);
 }
 
@@ -60,7 +60,7 @@ double TwoSum(double a, double b, double *err)
     return head;
 }
 
-} // namespace
+}  // namespace
 
 double VecAcos(double x)
 {
@@ -69,7 +69,7 @@ double VecAcos(double x)
     if (x == 1.0)
         return 0.0;
     if (x == -1.0)
-        return kPi + kPiLo; // rounds to kPi, the double nearest pi
+        return kPi + kPiLo;  // rounds to kPi, the double nearest pi
     if (!(x > -1.0 && x < 1.0))
         return (x - x) / (x - x);
 
@@ -78,7 +78,7 @@ double VecAcos(double x)
         // sum of two doubles, and the small terms go into its low part, so
         // that only the last addition rounds noticeably.
         if (x > -0x1p-56 && x < 0x1p-56)
-            return kPiO2Hi + kPiO2Lo; // |x| < 2^-56: acos(x) rounds to pi/2
+            return kPiO2Hi + kPiO2Lo;  // |x| < 2^-56: acos(x) rounds to pi/2
         const double r = AsinTail(x * x);
         double err;
         const double head = TwoSum(kPiO2Hi, -x, &err);

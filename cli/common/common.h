@@ -10,37 +10,37 @@
 // Exit statuses.
 enum {
     kExitDone = 0,
-    kExitBadInput = 1,     // a malformed file, or a failure the module reported
-    kExitUsage = 2,         // bad arguments, or the module cannot be loaded or run
-    kExitAborted = 130,     // Ctrl-C, or the options panel cancelled
+    kExitBadInput = 1,   // a malformed file, or a failure the module reported
+    kExitUsage = 2,      // bad arguments, or the module cannot be loaded or run
+    kExitAborted = 130,  // Ctrl-C, or the options panel cancelled
 };
 
 // What the command line asks for.
 struct CliArgs {
     std::string input;
     std::string output;
-    std::string inputFormat;            // --input-format; empty: by INPUT's extension
-    std::string outputFormat;           // --output-format; empty: by OUTPUT's extension
-    std::string plugin;                 // empty: CorvaneLarge.p beside the program
-    std::string pluginsDir;             // empty: the user's config folder
+    std::string inputFormat;   // --input-format; empty: by INPUT's extension
+    std::string outputFormat;  // --output-format; empty: by OUTPUT's extension
+    std::string plugin;        // empty: CorvaneLarge.p beside the program
+    std::string pluginsDir;    // empty: the user's config folder
     std::optional<double> size;
-    std::optional<int> angleMode;       // 0 disable, 1 lt, 2 gt
-    std::optional<double> limitAngle;   // degrees
-    int select[2] = {0, 0};             // 1-based polygon numbers; 0: not given
-    int edge[2] = {0, 0};               // 1-based point numbers; 0: not given
+    std::optional<int> angleMode;      // 0 disable, 1 lt, 2 gt
+    std::optional<double> limitAngle;  // degrees
+    int select[2] = {0, 0};            // 1-based polygon numbers; 0: not given
+    int edge[2] = {0, 0};              // 1-based point numbers; 0: not given
     bool quiet = false;
     bool stats = false;
     bool force = false;
     bool keepPartial = false;
-    bool clamp = false;                 // run with at most the safe size
-    bool progress = false;              // phase lines even when stderr is not a terminal
-    bool noWeld = false;                // --no-weld: points at one position stay apart
-    std::string preview;                // --preview FILE.png; empty: no picture
-    double viewAzimuth = 35.0;          // --view, degrees
+    bool clamp = false;         // run with at most the safe size
+    bool progress = false;      // phase lines even when stderr is not a terminal
+    bool noWeld = false;        // --no-weld: points at one position stay apart
+    std::string preview;        // --preview FILE.png; empty: no picture
+    double viewAzimuth = 35.0;  // --view, degrees
     double viewElevation = 25.0;
-    int previewWidth = 1200;            // --preview-size, pixels
+    int previewWidth = 1200;  // --preview-size, pixels
     int previewHeight = 600;
-    long long maxCorners = 0;           // --max-corners; 0: the readers' default budget
+    long long maxCorners = 0;  // --max-corners; 0: the readers' default budget
 };
 
 // Whether OUTPUT may be written: both files in a known format, OUTPUT a file

@@ -57,11 +57,9 @@ void OnInterrupt(int)
 void EndAfterGrace()
 {
     for (;;) {
-        while (sem_wait(&g_wake) != 0 && errno == EINTR) {
-        }
+        while (sem_wait(&g_wake) != 0 && errno == EINTR) {}
         timespec left = {0, kGraceNs};
-        while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-        }
+        while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
         if (g_endArmed.load())
             EndNow(g_endMessage);
     }

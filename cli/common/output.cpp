@@ -39,7 +39,8 @@ bool CliCheckWritable(const std::string &path, const char *what)
     }
     fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
     if (!fs::is_directory(folder, ec)) {
-        Error(std::string("cannot write ") + what + path + ": the folder " + folder.string() + " does not exist");
+        Error(std::string("cannot write ") + what + path + ": the folder " + folder.string() +
+              " does not exist");
         return false;
     }
     std::string target, why;

@@ -93,8 +93,7 @@ std::string PreviewCaption(const std::string &label, const MeshData &mesh, const
     return text;
 }
 
-bool ParseView(const std::string &text, double *azimuthDeg, double *elevationDeg,
-               std::string *error)
+bool ParseView(const std::string &text, double *azimuthDeg, double *elevationDeg, std::string *error)
 {
     std::string a, b;
     double az = 0.0, el = 0.0;

@@ -15,8 +15,7 @@ namespace {
 
 void AppendBytes(void *context, void *data, int size)
 {
-    static_cast<std::string *>(context)->append(static_cast<const char *>(data),
-                                                static_cast<size_t>(size));
+    static_cast<std::string *>(context)->append(static_cast<const char *>(data), static_cast<size_t>(size));
 }
 
 }  // namespace
@@ -26,8 +25,8 @@ bool WritePreviewPng(const std::string &path, const PreviewImage &image, std::st
     std::string png;
     if (image.width <= 0 || image.height <= 0 ||
         image.rgb.size() != static_cast<size_t>(image.width) * image.height * 3 ||
-        !stbi_write_png_to_func(AppendBytes, &png, image.width, image.height, 3,
-                                image.rgb.data(), image.width * 3)) {
+        !stbi_write_png_to_func(AppendBytes, &png, image.width, image.height, 3, image.rgb.data(),
+                                image.width * 3)) {
         if (error)
             *error = path + ": cannot encode the picture as PNG";
         return false;

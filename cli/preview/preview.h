@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "meshdata/meshdata.h"
-#include "run/run.h"   // ChangedPolygons, InInputPlanes
+#include "run/run.h"  // ChangedPolygons, InInputPlanes
 
 struct PreviewColour {
     unsigned char r, g, b;
@@ -29,18 +29,18 @@ struct PreviewColour {
 inline constexpr PreviewColour kPreviewBackground{244, 245, 247};
 inline constexpr PreviewColour kPreviewDivider{190, 192, 198};
 inline constexpr PreviewColour kPreviewText{30, 30, 34};
-inline constexpr PreviewColour kPreviewFront{205, 210, 220};   // untouched polygons
-inline constexpr PreviewColour kPreviewTinted{245, 150, 40};   // created by the run
-inline constexpr PreviewColour kPreviewReshaped{240, 215, 170}; // re-shaped within an input face
-inline constexpr PreviewColour kPreviewBack{200, 40, 170};     // any polygon seen from behind
+inline constexpr PreviewColour kPreviewFront{205, 210, 220};     // untouched polygons
+inline constexpr PreviewColour kPreviewTinted{245, 150, 40};     // created by the run
+inline constexpr PreviewColour kPreviewReshaped{240, 215, 170};  // re-shaped within an input face
+inline constexpr PreviewColour kPreviewBack{200, 40, 170};       // any polygon seen from behind
 
 struct PreviewOptions {
     // The default shows three faces of a box: +x, +y and +z.
     double azimuthDeg = 35.0;
     double elevationDeg = 25.0;
-    int width = 1200;           // whole picture, both halves and captions
+    int width = 1200;  // whole picture, both halves and captions
     int height = 600;
-    std::string captionLeft;    // printable ASCII; other bytes show as '?'
+    std::string captionLeft;  // printable ASCII; other bytes show as '?'
     std::string captionRight;
 };
 
@@ -59,14 +59,14 @@ struct PreviewMesh {
 struct PreviewImage {
     int width = 0;
     int height = 0;
-    std::vector<unsigned char> rgb;   // width * height * 3
+    std::vector<unsigned char> rgb;  // width * height * 3
 };
 
 // What the caption reports about the run's options.
 struct PreviewRun {
-    std::string mode;       // "object" or "two-polygon"
+    std::string mode;  // "object" or "two-polygon"
     double bevelSize = 0.0;
-    int angleMode = 0;      // 0 disable, 1 lt, 2 gt
+    int angleMode = 0;  // 0 disable, 1 lt, 2 gt
     double limitAngleDeg = 0.0;
 };
 
@@ -91,8 +91,7 @@ std::string PreviewCaption(const std::string &label, const MeshData &mesh, const
 
 // Parses "AZIMUTH,ELEVATION" in degrees (elevation from -90 to 90). false
 // with *error when the text is not two such numbers; outputs untouched then.
-bool ParseView(const std::string &text, double *azimuthDeg, double *elevationDeg,
-               std::string *error);
+bool ParseView(const std::string &text, double *azimuthDeg, double *elevationDeg, std::string *error);
 // Parses "W,H" or "WxH" in pixels, each from 64 to 4096. false with *error
 // otherwise; outputs untouched then.
 bool ParseSize(const std::string &text, int *width, int *height, std::string *error);

@@ -19,14 +19,20 @@ namespace {
 const double kAmbient = 0.3;
 const double kDiffuse = 0.7;
 const double kOutlineDarken = 0.5;
-const int kMinOutlinedArea = 24;   // pixels
+const int kMinOutlinedArea = 24;  // pixels
 
 struct Vec {
     double x, y, z;
 };
 
-Vec Make(const std::array<double, 3> &p) { return Vec{p[0], p[1], p[2]}; }
-double Dot(const Vec &a, const Vec &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec Make(const std::array<double, 3> &p)
+{
+    return Vec{p[0], p[1], p[2]};
+}
+double Dot(const Vec &a, const Vec &b)
+{
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 Vec Cross(const Vec &a, const Vec &b)
 {
     return Vec{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
@@ -45,8 +51,8 @@ struct Camera {
 // One half's buffers over its drawing area (the caption band excluded).
 struct Raster {
     int width = 0, height = 0;
-    std::vector<float> depth;   // toward-distance of the nearest surface
-    std::vector<int> poly;      // its polygon index, -1 for none
+    std::vector<float> depth;  // toward-distance of the nearest surface
+    std::vector<int> poly;     // its polygon index, -1 for none
 };
 
 struct ScreenPoint {
@@ -193,7 +199,7 @@ std::vector<PreviewColour> PolygonColours(const Camera &cam, const PreviewMesh &
         }
         const bool tinted = i < view.tinted.size() && view.tinted[i];
         const bool reshaped = tinted && i < view.reshaped.size() && view.reshaped[i];
-        const PreviewColour &base = !front    ? kPreviewBack
+        const PreviewColour &base = !front     ? kPreviewBack
                                     : reshaped ? kPreviewReshaped
                                     : tinted   ? kPreviewTinted
                                                : kPreviewFront;
@@ -317,7 +323,7 @@ std::vector<std::array<int, 3>> Triangles(const MeshData &mesh, MeshPointSpan po
     bool convex = true;
     for (int k = 0; k < count && convex; k++)
         convex = Turn(p[k], p[(k + 1) % count], p[(k + 2) % count]) >= 0.0;
-    const int kMaxCut = 1024;   // corners; the cutting takes time in their square
+    const int kMaxCut = 1024;  // corners; the cutting takes time in their square
     if (!convex && count <= kMaxCut) {
         while (left.size() > 3) {
             const size_t m = left.size();
@@ -362,13 +368,12 @@ void DrawMesh(Raster *raster, const Camera &cam, const MeshData &mesh)
             // Seen edge-on, as a flat mesh seen from its side.
             const size_t count = poly.size();
             for (size_t k = 0; k < count; k++)
-                DrawLine(raster, screen[poly[k]], screen[poly[(k + 1) % count]],
-                         static_cast<int>(i));
+                DrawLine(raster, screen[poly[k]], screen[poly[(k + 1) % count]], static_cast<int>(i));
             continue;
         }
         for (const auto &t : Triangles(mesh, poly, n))
-            DrawTriangle(raster, screen[poly[t[0]]], screen[poly[t[1]]],
-                         screen[poly[t[2]]], static_cast<int>(i));
+            DrawTriangle(raster, screen[poly[t[0]]], screen[poly[t[1]]], screen[poly[t[2]]],
+                         static_cast<int>(i));
     }
 }
 
@@ -386,8 +391,8 @@ void PutPixel(PreviewImage *image, int x, int y, const PreviewColour &c)
 // silhouette, drawn on the polygon's side). Polygons that cover only a few
 // pixels get no outline of their own: on a dense mesh outlines would cover
 // nearly every pixel and hide the shading.
-void ResolveHalf(const Raster &raster, const std::vector<PreviewColour> &colours,
-                 PreviewImage *image, int left)
+void ResolveHalf(const Raster &raster, const std::vector<PreviewColour> &colours, PreviewImage *image,
+                 int left)
 {
     const int w = raster.width, h = raster.height;
     std::vector<int> area(colours.size(), 0);
@@ -402,9 +407,8 @@ void ResolveHalf(const Raster &raster, const std::vector<PreviewColour> &colours
             const int id = at(x, y);
             if (id < 0)
                 continue;
-            const bool outline = area[id] >= kMinOutlinedArea &&
-                                 (at(x + 1, y) != id || at(x, y + 1) != id || at(x - 1, y) < 0 ||
-                                  at(x, y - 1) < 0);
+            const bool outline = area[id] >= kMinOutlinedArea && (at(x + 1, y) != id || at(x, y + 1) != id ||
+                                                                  at(x - 1, y) < 0 || at(x, y - 1) < 0);
             const PreviewColour &c = colours[id];
             PutPixel(image, left + x, y, outline ? Shade(c, kOutlineDarken) : c);
         }
@@ -413,8 +417,7 @@ void ResolveHalf(const Raster &raster, const std::vector<PreviewColour> &colours
 
 // One caption line in stb's quad font, scaled by a whole factor and clipped
 // to the columns [left, right).
-void DrawText(PreviewImage *image, const std::string &text, int x, int y, int scale, int left,
-              int right)
+void DrawText(PreviewImage *image, const std::string &text, int x, int y, int scale, int left, int right)
 {
     if (text.empty())
         return;
@@ -424,8 +427,8 @@ void DrawText(PreviewImage *image, const std::string &text, int x, int y, int sc
     chars.push_back('\0');
     // Each quad is 4 vertices of 16 bytes; no glyph has more than 16 quads.
     std::vector<char> quads(chars.size() * 16 * 64);
-    const int count = stb_easy_font_print(0.0f, 0.0f, chars.data(), nullptr, quads.data(),
-                                          static_cast<int>(quads.size()));
+    const int count =
+        stb_easy_font_print(0.0f, 0.0f, chars.data(), nullptr, quads.data(), static_cast<int>(quads.size()));
     for (int q = 0; q < count; q++) {
         // Vertex 0 and vertex 2 are opposite corners; x and y lead each vertex.
         float v0[2], v2[2];
@@ -450,8 +453,7 @@ int TextWidth(const std::string &text)
 
 }  // namespace
 
-PreviewImage RenderPreview(const PreviewMesh &before, const PreviewMesh &after,
-                           const PreviewOptions &options)
+PreviewImage RenderPreview(const PreviewMesh &before, const PreviewMesh &after, const PreviewOptions &options)
 {
     PreviewImage image;
     image.width = std::clamp(options.width, 16, 8192);
@@ -483,8 +485,7 @@ PreviewImage RenderPreview(const PreviewMesh &before, const PreviewMesh &after,
     raster.width = half;
     raster.height = drawHeight;
     for (int side = 0; side < 2; side++) {
-        raster.depth.assign(static_cast<size_t>(half) * drawHeight,
-                            -std::numeric_limits<float>::infinity());
+        raster.depth.assign(static_cast<size_t>(half) * drawHeight, -std::numeric_limits<float>::infinity());
         raster.poly.assign(static_cast<size_t>(half) * drawHeight, -1);
         if (!views[side]->mesh)
             continue;

@@ -24,7 +24,8 @@ bool WaitFor(int fd, short events, Clock::time_point deadline, const std::atomic
     for (;;) {
         if (stopping && *stopping)
             return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return false;
         pollfd p = {fd, events, 0};
@@ -72,7 +73,8 @@ class Connection : public httplib::Stream {
 public:
     Connection(int fd, std::string head, const ViewLimits &limits, Clock::time_point readDeadline,
                const std::atomic<bool> &stopping)
-        : fd_(fd), buffered_(std::move(head)), limits_(limits), readDeadline_(readDeadline), stopping_(stopping)
+        : fd_(fd), buffered_(std::move(head)), limits_(limits), readDeadline_(readDeadline),
+          stopping_(stopping)
     {
     }
 
@@ -80,10 +82,7 @@ public:
     {
         return at_ < buffered_.size() || WaitFor(fd_, POLLIN, readDeadline_, &stopping_);
     }
-    bool is_writable() const override
-    {
-        return WaitFor(fd_, POLLOUT, WriteDeadline(), &stopping_);
-    }
+    bool is_writable() const override { return WaitFor(fd_, POLLOUT, WriteDeadline(), &stopping_); }
     ssize_t read(char *ptr, size_t size) override
     {
         if (at_ < buffered_.size()) {
@@ -111,14 +110,8 @@ public:
                 return n;
         }
     }
-    void get_remote_ip_and_port(std::string &ip, int &port) const override
-    {
-        Address(getpeername, ip, port);
-    }
-    void get_local_ip_and_port(std::string &ip, int &port) const override
-    {
-        Address(getsockname, ip, port);
-    }
+    void get_remote_ip_and_port(std::string &ip, int &port) const override { Address(getpeername, ip, port); }
+    void get_local_ip_and_port(std::string &ip, int &port) const override { Address(getsockname, ip, port); }
     socket_t socket() const override { return fd_; }
 
 private:

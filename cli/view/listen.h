@@ -16,13 +16,13 @@
 #include <httplib.h>
 
 struct ViewLimits {
-    size_t headBytes = 16384;   // request line and headers together
-    int headLines = 100;        // request line and header lines
-    size_t bodyBytes = 4096;    // what the library may read past the head
-    std::chrono::milliseconds readTime{5000};    // the whole request
-    std::chrono::milliseconds writeTime{5000};   // the whole answer
+    size_t headBytes = 16384;                   // request line and headers together
+    int headLines = 100;                        // request line and header lines
+    size_t bodyBytes = 4096;                    // what the library may read past the head
+    std::chrono::milliseconds readTime{5000};   // the whole request
+    std::chrono::milliseconds writeTime{5000};  // the whole answer
     int workers = 16;
-    int connections = 64;       // open at once; more are closed unanswered
+    int connections = 64;  // open at once; more are closed unanswered
 };
 
 class ViewHttpServer : public httplib::Server {

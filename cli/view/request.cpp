@@ -101,10 +101,12 @@ bool ViewParseRequest(const std::multimap<std::string, std::string> &params, int
         }
         if (name == "select") {
             const size_t comma = value.find(',');
-            if (comma == std::string::npos || !ParsePolygonNumber(value.substr(0, comma), polygons, &r.select[0]) ||
+            if (comma == std::string::npos ||
+                !ParsePolygonNumber(value.substr(0, comma), polygons, &r.select[0]) ||
                 !ParsePolygonNumber(value.substr(comma + 1), polygons, &r.select[1]) ||
                 r.select[0] == r.select[1]) {
-                *error = "select must be two different polygon numbers I,J from 1 to " + std::to_string(polygons);
+                *error = "select must be two different polygon numbers I,J from 1 to " +
+                         std::to_string(polygons);
                 return false;
             }
         }
@@ -179,7 +181,7 @@ long ViewHeadLength(const std::string &bytes, size_t maxBytes, int maxLines)
 bool ViewHeadRefused(const std::string &head, std::string *status, std::string *why)
 {
     int hosts = 0;
-    size_t at = head.find('\n');   // past the request line
+    size_t at = head.find('\n');  // past the request line
     while (at != std::string::npos && at + 1 < head.size()) {
         const size_t start = at + 1;
         at = head.find('\n', start);

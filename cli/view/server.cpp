@@ -3,16 +3,16 @@
 // layer, the reader and the atomic writer the command line uses.
 #include "cli/view/view.h"
 
-#include <cctype>
-#include <cmath>
 #include <atomic>
+#include <cctype>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <malloc.h>
 #include <filesystem>
+#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <spawn.h>
@@ -100,7 +100,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool busy_ = false;
-    unsigned long long waiting_ = 0;   // the ticket of the waiting request; 0: none
+    unsigned long long waiting_ = 0;  // the ticket of the waiting request; 0: none
     unsigned long long last_ = 0;
 };
 
@@ -167,12 +167,14 @@ public:
         if (task_.empty())
             return out;
         out["phase"] = phase_;
-        out["elapsedMs"] = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
+        out["elapsedMs"] =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_).count();
         if (steps_ > 0) {
             out["step"] = step_;
             out["steps"] = steps_;
         }
-        const unsigned done = done_.load(std::memory_order_relaxed), total = total_.load(std::memory_order_relaxed);
+        const unsigned done = done_.load(std::memory_order_relaxed),
+                       total = total_.load(std::memory_order_relaxed);
         if (total > 0) {
             out["done"] = std::min(done, total);
             out["total"] = total;
@@ -183,7 +185,7 @@ public:
 private:
     mutable std::mutex mutex_;
     unsigned long long ticket_ = 0;
-    std::string task_;        // empty: idle
+    std::string task_;  // empty: idle
     std::string phase_;
     int step_ = 0, steps_ = 0;
     std::atomic<unsigned> done_{0}, total_{0};
@@ -239,7 +241,7 @@ struct MonitorWatch {
 struct Viewer {
     ViewArgs args;
     MeshData input;
-    double safeSize = 0.0;    // the input's, computed once for every clamped run
+    double safeSize = 0.0;  // the input's, computed once for every clamped run
     // What the tint of every live run compares against, built once.
     std::shared_ptr<const RunInputIndex> inputIndex;
     LoadedModule module;
@@ -247,7 +249,7 @@ struct Viewer {
     std::string liveDir;      // the live runs' own
     std::string token;
     int port = 0;
-    std::string inputBody;    // the input as the page reads it, encoded once
+    std::string inputBody;  // the input as the page reads it, encoded once
     ViewHttpServer *server = nullptr;
     // Only one emulated host can be current at a time, and the settings file
     // is written by one activation at a time: runs take turns.
@@ -261,7 +263,7 @@ struct Viewer {
     // reading fills is written before `ready` is set, and read after it.
     std::atomic<bool> ready{false};
     Progress progress;
-    unsigned stepDelayUs = 0;   // CORVANE_STEP_DELAY_US
+    unsigned stepDelayUs = 0;  // CORVANE_STEP_DELAY_US
 };
 
 // One activation under the run lock, its progress shown to the page; the
@@ -346,9 +348,10 @@ std::string InputJson(Viewer *v)
         {"safeSize", Number(v->safeSize)},
         // As every message gives it: four digits, rounded down.
         {"safeSizeText", RunSafeSizeText(v->safeSize)},
-        {"settings", {{"size", Number(probe.bevelSize)},
-                      {"angleMode", probe.angleMode},
-                      {"limitDeg", Number(probe.limitAngleDeg)}}},
+        {"settings",
+         {{"size", Number(probe.bevelSize)},
+          {"angleMode", probe.angleMode},
+          {"limitDeg", Number(probe.limitAngleDeg)}}},
         {"output", v->args.output},
         {"download", DownloadName(v->args.input)},
     };
@@ -423,8 +426,9 @@ void HandleRun(Viewer *v, const httplib::Request &req, httplib::Response &res)
     v->progress.Phase(ticket, "counting the result's edges");
     // What the program warns of after a run, for the status line.
     const std::string nothing = RunNothingChamferedText(v->input, run);
-    const std::string past =
-        options.clampSize ? "" : RunSizeWarning(run.bevelSize, v->safeSize, "\"Clamp to the safe size\" keeps to it");
+    const std::string past = options.clampSize ? ""
+                                               : RunSizeWarning(run.bevelSize, v->safeSize,
+                                                                "\"Clamp to the safe size\" keeps to it");
     json info = {
         {"activationMs", Number(run.activationMs)},
         {"unchanged", run.unchanged},
@@ -522,7 +526,8 @@ httplib::Server::HandlerResponse Gate(Viewer *v, const httplib::Request &req, ht
         Fail(res, 413, "the body is too large");
         return R::Handled;
     }
-    if (req.path.compare(0, 5, "/api/") == 0 && !ViewTokenEquals(req.get_header_value(kTokenHeader), v->token)) {
+    if (req.path.compare(0, 5, "/api/") == 0 &&
+        !ViewTokenEquals(req.get_header_value(kTokenHeader), v->token)) {
         Fail(res, 403, "a valid token is needed: open the address corvane view printed");
         return R::Handled;
     }
@@ -561,14 +566,14 @@ void SetUpRoutes(Viewer *v, httplib::Server *server)
              "'; style-src 'self'; connect-src 'self'; img-src 'self' blob: data:; "
              "frame-ancestors 'none'; base-uri 'none'; form-action 'none'"},
     });
-    server->set_pre_routing_handler([v](const httplib::Request &req, httplib::Response &res) { return Gate(v, req, res); });
+    server->set_pre_routing_handler(
+        [v](const httplib::Request &req, httplib::Response &res) { return Gate(v, req, res); });
     server->set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         Fail(res, 500, "internal error");
     });
     server->Get("/", [](const httplib::Request &, httplib::Response &res) { ServeAsset("index.html", res); });
-    server->Get(R"(/app/([A-Za-z0-9_.-]{1,64}))", [](const httplib::Request &req, httplib::Response &res) {
-        ServeAsset(req.matches[1], res);
-    });
+    server->Get(R"(/app/([A-Za-z0-9_.-]{1,64}))",
+                [](const httplib::Request &req, httplib::Response &res) { ServeAsset(req.matches[1], res); });
     server->Get("/api/input", [v](const httplib::Request &, httplib::Response &res) {
         if (!StillReading(v, res))
             res.set_content(v->inputBody.data(), v->inputBody.size(), "application/octet-stream");
@@ -592,8 +597,9 @@ void SetUpRoutes(Viewer *v, httplib::Server *server)
 void OpenBrowser(const std::string &folder, const std::string &url)
 {
     const std::string page = folder + "/open.html";
-    const std::string html = "<!doctype html><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"0;url=" +
-                             url + "\"><title>corvane view</title><a href=\"" + url + "\">corvane view</a>\n";
+    const std::string html =
+        "<!doctype html><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"0;url=" + url +
+        "\"><title>corvane view</title><a href=\"" + url + "\">corvane view</a>\n";
     const int fd = open(page.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     const bool written = fd >= 0 && write(fd, html.data(), html.size()) == (ssize_t)html.size();
     if (fd >= 0)
@@ -634,9 +640,10 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
         ->type_name("N");
     app.add_flag("--open", args->open, "Open the page in the user's browser (xdg-open)");
     app.add_flag("-f,--force", args->force, "Allow OUTPUT to be the input file");
-    app.add_flag("--no-weld", args->noWeld,
-                 "Keep every point the input gives, as corvane --no-weld does");
-    app.add_option("--plugin", args->plugin, "The module to load (default: CorvaneLarge.p beside corvane; the host module Corvane.p refuses meshes over 65,536 corners)")
+    app.add_flag("--no-weld", args->noWeld, "Keep every point the input gives, as corvane --no-weld does");
+    app.add_option("--plugin", args->plugin,
+                   "The module to load (default: CorvaneLarge.p beside corvane; the host module Corvane.p "
+                   "refuses meshes over 65,536 corners)")
         ->type_name("PATH");
     app.add_option("--plugins-dir", args->pluginsDir,
                    "Folder of the settings file (default: $XDG_CONFIG_HOME/corvane or ~/.config/corvane)")
@@ -736,8 +743,9 @@ int ViewMain(const ViewArgs &args)
         v.port = server.Bind(args.port);
         if (v.token.empty() || v.port <= 0) {
             std::fprintf(stderr, "corvane: %s\n",
-                         v.token.empty() ? "cannot draw a random token"
-                                         : ("cannot listen on 127.0.0.1:" + std::to_string(args.port)).c_str());
+                         v.token.empty()
+                             ? "cannot draw a random token"
+                             : ("cannot listen on 127.0.0.1:" + std::to_string(args.port)).c_str());
             status = kExitUsage;
         } else {
             const std::string url = "http://127.0.0.1:" + std::to_string(v.port) + "/?token=" + v.token;

@@ -17,14 +17,14 @@
 
 struct ViewArgs {
     std::string input;
-    std::string output;       // empty: Save offers a download
-    std::string plugin;       // empty: CorvaneLarge.p beside the program
-    std::string pluginsDir;   // empty: the user's config folder
-    int port = 0;             // 0: a free port
-    bool open = false;        // start the user's browser
-    bool force = false;       // OUTPUT may be the input
-    bool noWeld = false;      // points at one position stay apart
-    long long maxCorners = 0; // 0: the readers' default budget
+    std::string output;        // empty: Save offers a download
+    std::string plugin;        // empty: CorvaneLarge.p beside the program
+    std::string pluginsDir;    // empty: the user's config folder
+    int port = 0;              // 0: a free port
+    bool open = false;         // start the user's browser
+    bool force = false;        // OUTPUT may be the input
+    bool noWeld = false;       // points at one position stay apart
+    long long maxCorners = 0;  // 0: the readers' default budget
 };
 
 // Parses `corvane view ...` (argv[0] is "view"). Returns -1 to go on, or the
@@ -40,10 +40,10 @@ int ViewMain(const ViewArgs &args);
 // What a run or save request asks for.
 struct ViewRequest {
     double size = 0.0;
-    int angleMode = 0;        // 0 disable, 1 lt, 2 gt
+    int angleMode = 0;  // 0 disable, 1 lt, 2 gt
     double limitDeg = 0.0;
-    int select[2] = {0, 0};   // 1-based polygon numbers; {0, 0}: object mode
-    bool clamp = false;       // run with at most the input's safe size
+    int select[2] = {0, 0};  // 1-based polygon numbers; {0, 0}: object mode
+    bool clamp = false;      // run with at most the input's safe size
 };
 // Parses the query parameters of a run or save request: size (a finite
 // number), mode (disable, lt or gt), limit (degrees, 0 to 180), and optionally
@@ -92,8 +92,8 @@ std::string ViewEncodeMesh(const std::string &json, const MeshData &mesh, const 
 // ---- the page's files, compiled into the program ------------------------
 
 struct ViewAsset {
-    const char *name;          // served as /app/NAME ("index.html" is also /)
-    const char *type;          // its Content-Type
+    const char *name;  // served as /app/NAME ("index.html" is also /)
+    const char *type;  // its Content-Type
     const unsigned char *data;
     unsigned long size;
 };

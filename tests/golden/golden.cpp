@@ -25,13 +25,12 @@
 #include <vector>
 
 #include "host/host.h"
-#include "hostapi/angles.h"
 #include "host/loader.h"
+#include "hostapi/angles.h"
 #include "meshgen/meshgen.h"
 #include "vecmath/vecmath.h"
 
 namespace {
-
 
 std::string Num(double v)
 {
@@ -102,15 +101,14 @@ void Print(FILE *out, const std::string &line)
 // Runs one case on a fresh host and prints what the module did to it.
 void RunCase(FILE *out, HostActivateFunc *activate, void *serverData, GoldenCase c)
 {
-    std::string head = "case " + c.name + (c.lineMode ? " line" : " object") + " bevel " +
-                       Num(c.bevel) + " angle-mode " + std::to_string(c.angleMode) + " limit " +
-                       Num(c.limitDeg);
+    std::string head = "case " + c.name + (c.lineMode ? " line" : " object") + " bevel " + Num(c.bevel) +
+                       " angle-mode " + std::to_string(c.angleMode) + " limit " + Num(c.limitDeg);
     if (c.lineMode)
         head += " pair " + std::to_string(c.first) + " " + std::to_string(c.second);
     Print(out, head);
 
     std::unique_ptr<EmuHost> host = EmuHostCreate();
-    host->script.noDirectoryService = true; // no settings file: the script sets every option
+    host->script.noDirectoryService = true;  // no settings file: the script sets every option
     host->script.bevelSize = c.bevel;
     host->script.angleMode = c.angleMode;
     host->script.limitAngleRad = c.limitDeg * kRadiansPerDegree;
@@ -143,8 +141,8 @@ void RunCase(FILE *out, HostActivateFunc *activate, void *serverData, GoldenCase
             continue;
         }
         const double *pos = p->info.position;
-        Print(out, "p " + std::to_string(IdNumber(id)) + " " + Num(pos[0]) + " " + Num(pos[1]) +
-                       " " + Num(pos[2]));
+        Print(out, "p " + std::to_string(IdNumber(id)) + " " + Num(pos[0]) + " " + Num(pos[1]) + " " +
+                       Num(pos[2]));
     }
     // Polygons, in call order: surface and point ids (ids up to hostPoints
     // are the host's own points, later ones the created points above).
@@ -244,8 +242,7 @@ std::vector<GoldenCase> GeneratedCases()
         c.limitDeg = limit;
         cases.push_back(c);
     };
-    auto line = [&](const std::string &name, const MeshData &mesh, int first, int second,
-                    double bevel) {
+    auto line = [&](const std::string &name, const MeshData &mesh, int first, int second, double bevel) {
         GoldenCase c;
         c.name = name;
         c.mesh = OnGrid(mesh);
@@ -355,13 +352,12 @@ bool SetX87Precision(int bits)
 #endif
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s MODULE OUTPUT [--x87 24|53|64] [EXAMPLE.obj ...]\n",
-                     argv[0]);
+        std::fprintf(stderr, "usage: %s MODULE OUTPUT [--x87 24|53|64] [EXAMPLE.obj ...]\n", argv[0]);
         return 2;
     }
     const std::string modulePath = argv[1];

@@ -22,8 +22,8 @@
 // shares that index, linking by polygon would join their edges.
 static int Listable(const PolyInfo *info)
 {
-    int ok = info->count > 2 && info->surveyed && info->polyIndex >= 0 && info->points &&
-             info->hostPoints && info->positions;
+    int ok = info->count > 2 && info->surveyed && info->polyIndex >= 0 && info->points && info->hostPoints &&
+             info->positions;
     for (int corner = 0; ok && corner < info->count; corner++)
         ok = info->points[corner] >= 0;
     return ok;
@@ -128,8 +128,7 @@ void LineInfoPass(EditContext *ctx, int m, LineInfo *edges)
 }
 
 // The runs' hint only saves work; the oracle does the whole scan always.
-int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges,
-                     int *runs)
+int LineListPassRuns(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges, int *runs)
 {
     if (runs)
         *runs = EDGE_RUNS_UNKNOWN;

@@ -52,18 +52,18 @@ struct Oracle {
     EditContext *ctx;
     int m;
     const LineInfo *edges;
-    int points;          // p: a ring of p entries is full
-    int32_t *ring;       // room for max(p, 3) entries
-    int32_t *patch;      // the ring reversed, as much room
+    int points;      // p: a ring of p entries is full
+    int32_t *ring;   // room for max(p, 3) entries
+    int32_t *patch;  // the ring reversed, as much room
     int room;
-    int warned;          // the full-ring error was shown
+    int warned;  // the full-ring error was shown
     int32_t polysAtStart;
     int32_t *cutThisWalk;  // the polygons the current walk trimmed
     int cuts;
-    FanStep *fan;        // room for m steps
-    int32_t *out;        // the records leaving P, array order
+    FanStep *fan;  // room for m steps
+    int32_t *out;  // the records leaving P, array order
     int nOut;
-    int32_t *in;         // the records arriving at P from P's neighbours
+    int32_t *in;  // the records arriving at P from P's neighbours
     int nIn;
 };
 
@@ -387,15 +387,14 @@ struct Walker {
     Vec3 last;        // where the latest ring entry lies
     RingPlane plane;  // once the ring has three entries
     int idle;
-    int32_t seen;     // a copy stood at while idle, at idle steps 1, 2, 4 ...
+    int32_t seen;  // a copy stood at while idle, at idle steps 1, 2, 4 ...
     int seenAt;
 };
 
 enum { WALK_ON, WALK_END, WALK_ABANDON };
 
 // A chamfered crossing: the next polygon's copy joins the ring.
-static int TakeCopy(Oracle *o, Walker *w, const LineInfo *leave, const LineInfo *start,
-                    int32_t next)
+static int TakeCopy(Oracle *o, Walker *w, const LineInfo *leave, const LineInfo *start, int32_t next)
 {
     w->at = next;
     w->last = BufModelPointPosition(o->ctx->model, next);
@@ -427,8 +426,7 @@ static int SkipNear(Oracle *o, Walker *w, int32_t next)
 
 // An unchamfered crossing once the plane exists collects nothing; the
 // polygon left behind was trimmed first (see WalkTrimming).
-static int SkipTrimmed(Oracle *o, Walker *w, const LineInfo *leave, const LineInfo *start,
-                       int32_t next)
+static int SkipTrimmed(Oracle *o, Walker *w, const LineInfo *leave, const LineInfo *start, int32_t next)
 {
     w->at = next;
     if (next == o->ring[0])
@@ -450,8 +448,7 @@ static int SkipTrimmed(Oracle *o, Walker *w, const LineInfo *leave, const LineIn
 
 // The walk from `start` and its chamfered reverse `back`: the ring's entry
 // count, or 0 when the walk was abandoned.
-static int WalkTrimming(Oracle *o, LWPntID p, const LineInfo *start, const LineInfo *back,
-                        int *same)
+static int WalkTrimming(Oracle *o, LWPntID p, const LineInfo *start, const LineInfo *back, int *same)
 {
     Walker w;
     memset(&w, 0, sizeof w);
@@ -625,8 +622,7 @@ void PointCorvane(EditContext *ctx, SharedAdjacency *, const IdList *points, int
     EveryPoint(ctx, points, m, edges, CornerPlain);
 }
 
-void PointCorvaneLimited(EditContext *ctx, SharedAdjacency *, const IdList *points, int m,
-                         LineInfo *edges)
+void PointCorvaneLimited(EditContext *ctx, SharedAdjacency *, const IdList *points, int m, LineInfo *edges)
 {
     EveryPoint(ctx, points, m, edges, CornerTrimming);
 }

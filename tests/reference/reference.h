@@ -35,22 +35,19 @@ void RefLineList(const PolyInfo *info, LineInfo *out);
 int RefLineListPass(EditContext *ctx, int count, PolyInfo *records, LineInfo **edges);
 void RefLineInfoPass(EditContext *ctx, int m, LineInfo *edges);
 
-void RefMakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
-                            double size);
-void RefMakeLineCorvanePolyLimited(EditContext *ctx, SharedAdjacency *shared, int m,
-                                   LineInfo *edges, const Settings *settings);
+void RefMakeLineCorvanePoly(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges, double size);
+void RefMakeLineCorvanePolyLimited(EditContext *ctx, SharedAdjacency *shared, int m, LineInfo *edges,
+                                   const Settings *settings);
 
 const LineInfo *RefFindDoneReverse(const LineInfo *edges, int m, const LineInfo *r);
 const LineInfo *RefFindReverse(const LineInfo *edges, int m, const LineInfo *r);
-void RefPointCorvane(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
-                     LineInfo *edges);
+void RefPointCorvane(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m, LineInfo *edges);
 void RefPointCorvaneLimited(EditContext *ctx, SharedAdjacency *shared, const IdList *points, int m,
                             LineInfo *edges);
 
-LWPolID RefFindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *list, int count,
-                          LWPntID key, LWPntID key2);
-int RefPointValence(EditContext *ctx, const PairIndex *index, int count, LWPolID *list,
-                    LWPntID key);
+LWPolID RefFindPolyByEdge(EditContext *ctx, const PairIndex *index, LWPolID *list, int count, LWPntID key,
+                          LWPntID key2);
+int RefPointValence(EditContext *ctx, const PairIndex *index, int count, LWPolID *list, LWPntID key);
 
 // Whether the deliberate fault `name` is switched on, by the environment
 // variable CORVANE_REF_MUTANT (tests/test_oracle_mutants.cpp): each names a

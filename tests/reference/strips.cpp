@@ -52,12 +52,9 @@ static int AngleAllows(const Settings *settings, const LineInfo *a, const LineIn
     if (!settings)
         return 1;
     switch (settings->angleMode) {
-    case ANGLE_MODE_LT:
-        return !(FoldAngle(a, b) >= settings->limitAngle);
-    case ANGLE_MODE_GT:
-        return FoldAngle(a, b) > settings->limitAngle;
-    default:
-        return 1;
+    case ANGLE_MODE_LT: return !(FoldAngle(a, b) >= settings->limitAngle);
+    case ANGLE_MODE_GT: return FoldAngle(a, b) > settings->limitAngle;
+    default: return 1;
     }
 }
 
@@ -158,8 +155,7 @@ static void StitchSlits(EditContext *ctx, int m, LineInfo *edges)
 // The strip runs against each neighbour along the shared edge: `lo` (A -> B)
 // gives its copies of B and A after `hi`'s (B -> A) of A and B. Then both
 // copies move back, but for an end that runs on along a crowded edge.
-static void AddStrip(EditContext *ctx, int m, LineInfo *edges, LineInfo *lo, LineInfo *hi,
-                     double size)
+static void AddStrip(EditContext *ctx, int m, LineInfo *edges, LineInfo *lo, LineInfo *hi, double size)
 {
     int32_t ring[4] = {hi->pointB, hi->pointA, lo->pointB, lo->pointA};
     if (RefMutant("strips-winding")) {
@@ -179,8 +175,8 @@ static void AddStrip(EditContext *ctx, int m, LineInfo *edges, LineInfo *lo, Lin
 
 // The crowded edges, the pairs and their strips. `unpaired` marks the records
 // that may still be paired.
-static void PairAndStrip(EditContext *ctx, int m, LineInfo *edges, unsigned char *unpaired,
-                         double size, const Settings *settings)
+static void PairAndStrip(EditContext *ctx, int m, LineInfo *edges, unsigned char *unpaired, double size,
+                         const Settings *settings)
 {
     int skipFirst = RefMutant("strips-skip-first");
     for (int i = 0; i < m; i++)

@@ -55,8 +55,7 @@ fs::path MakeTempDir()
     static int serial = 0;
     const fs::path base = fs::temp_directory_path();
     for (;;) {
-        fs::path dir = base / ("corvane-e2e-" + std::to_string(std::rand()) + "-" +
-                               std::to_string(++serial));
+        fs::path dir = base / ("corvane-e2e-" + std::to_string(std::rand()) + "-" + std::to_string(++serial));
         std::error_code ec;
         if (fs::create_directory(dir, ec))
             return dir;
@@ -68,8 +67,7 @@ fs::path MakeTempDir()
 std::vector<unsigned char> ReadBytes(const fs::path &path)
 {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
-                                      std::istreambuf_iterator<char>());
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // `mesh` with exactly polygons a and b selected.
@@ -81,8 +79,7 @@ MeshData WithSelectedPair(MeshData mesh, int a, int b)
     return mesh;
 }
 
-void WriteSettingsFile(const fs::path &path, double bevel, double limit, int32_t mode,
-                       int32_t tag = 210)
+void WriteSettingsFile(const fs::path &path, double bevel, double limit, int32_t mode, int32_t tag = 210)
 {
     Settings s{};
     s.formatTag = tag;
@@ -102,8 +99,7 @@ struct EndToEnd : ::testing::Test {
     {
         dir = MakeTempDir();
         std::string error;
-        ASSERT_TRUE(LoadModule(ModulePath(), "MeshDataEdit", "QX_Corvane", &module, &error))
-            << error;
+        ASSERT_TRUE(LoadModule(ModulePath(), "MeshDataEdit", "QX_Corvane", &module, &error)) << error;
         host = NewHost();
     }
     void TearDown() override
@@ -126,8 +122,7 @@ struct EndToEnd : ::testing::Test {
     {
         UnloadModule(&module);
         std::string error;
-        ASSERT_TRUE(LoadModule(ModulePath(), "MeshDataEdit", "QX_Corvane", &module, &error))
-            << error;
+        ASSERT_TRUE(LoadModule(ModulePath(), "MeshDataEdit", "QX_Corvane", &module, &error)) << error;
     }
     void ExpectEndedOnce(int code) { ::ExpectEndedOnce(host.get(), code); }
     void ExpectOnlyInfo(const char *text) { ::ExpectOnlyInfo(host.get(), text); }
@@ -160,8 +155,7 @@ TEST_F(EndToEnd, LoadsLikeAHost)
     std::string error;
     EXPECT_FALSE(LoadModule(ModulePath(), "MeshDataEdit", "QX_Other", &other, &error));
     EXPECT_NE(error.find("QX_Other"), std::string::npos) << error;
-    EXPECT_FALSE(LoadModule((dir / "Missing.p").string(), "MeshDataEdit", "QX_Corvane", &other,
-                            &error));
+    EXPECT_FALSE(LoadModule((dir / "Missing.p").string(), "MeshDataEdit", "QX_Corvane", &other, &error));
 }
 
 TEST_F(EndToEnd, WrongVersionBeginsNothing)
@@ -280,8 +274,8 @@ TEST_F(EndToEnd, ObjectModeChamfersEveryEdgeOfACube)
         EXPECT_EQ(MeshPolySurface(out, i), "Default") << "polygon " << i;
 
     // The passes reported their progress in order, each closed.
-    const char *titles[] = {"Corvane mode:Object Phase-00", "Corvane mode:Obj", "Corvane mode:Obj",
-                            "Corvane mode:Object", "Corvane mode:Object", "Corvane"};
+    const char *titles[] = {"Corvane mode:Object Phase-00", "Corvane mode:Obj",    "Corvane mode:Obj",
+                            "Corvane mode:Object",          "Corvane mode:Object", "Corvane"};
     ASSERT_EQ(host->log.monitors.size(), 6u);
     for (size_t k = 0; k < 6; ++k) {
         EXPECT_EQ(host->log.monitors[k].title, titles[k]) << "monitor " << k;
@@ -323,7 +317,7 @@ TEST_F(EndToEnd, TwoSelectedPolygonsReshapeTheForeground)
     // loop ends at both corners (three polygons meet there).
     const MeshData cube = MakeCube();
     std::vector<LWPolID> ids = EmuHostAddMesh(host.get(), 1, WithSelectedPair(cube, 0, 2));
-    EmuHostAddMesh(host.get(), 2, MakeCube(5.0, 6.0)); // ignored in this mode
+    EmuHostAddMesh(host.get(), 2, MakeCube(5.0, 6.0));  // ignored in this mode
     EXPECT_EQ(Run(), HOST_ACTIVATE_OK);
     ExpectEndedOnce(HOST_EDIT_KEEP);
     EXPECT_TRUE(host->log.messages.empty());
@@ -411,4 +405,4 @@ TEST_F(EndToEnd, NoDirectoryServiceMeansDefaultsAndNoFile)
     EXPECT_FALSE(fs::exists(dir / kSettingsFile));
 }
 
-} // namespace
+}  // namespace
