@@ -2,12 +2,14 @@
 browser tests and the viewer's benchmark."""
 import atexit
 import http.client
+import json
 import os
 import re
 import shutil
 import signal
 import subprocess
 import tempfile
+import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -42,6 +44,14 @@ class Server:
         self.token = match.group(2)
         # A test run that dies half-way must not leave the server behind.
         atexit.register(lambda: self.proc.poll() is None and self.proc.kill())
+        # The page is served while the input is read; the tests start from a
+        # server that has read it (a slow build reads for a while).
+        deadline = time.monotonic() + 120
+        while self.proc.poll() is None and time.monotonic() < deadline:
+            status, _, body = self.api('GET', '/api/progress')
+            if status == 200 and json.loads(body).get('ready'):
+                break
+            time.sleep(0.02)
 
     def request(self, method, path, headers=None, body=None):
         """One request; (status, headers, body bytes)."""
