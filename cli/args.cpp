@@ -118,13 +118,7 @@ void AddOptions(CLI::App &app, CliArgs *args, RawOptions *raw)
                                   "(1-based, as in the file)")
                        ->type_name("A,B");
     raw->selectOpt->excludes(raw->edgeOpt);
-    app.add_option("--plugin", args->plugin,
-                   "The module to load (default: CorvaneLarge.p beside corvane; the host module Corvane.p "
-                   "refuses meshes over 65,536 corners)")
-        ->type_name("PATH");
-    app.add_option("--plugins-dir", args->pluginsDir,
-                   "Folder of the settings file (default: $XDG_CONFIG_HOME/corvane or ~/.config/corvane)")
-        ->type_name("DIR");
+    CliAddModuleOptions(&app, &args->plugin, &args->pluginsDir);
     app.add_flag("--clamp", args->clamp,
                  "Run with the smaller of the bevel size and the safe size, where no strip crosses another");
     app.add_flag("--no-weld", args->noWeld,

@@ -60,6 +60,9 @@ bool MeshReadObjText(const std::string &text, const std::string &name, MeshData 
 
 // The shortest text that reads back to the same double ("0.1", "-2", "1e+20").
 std::string MeshFormatDouble(double value);
+// Appends a point's three coordinates as MeshFormatDouble writes them,
+// separated by spaces, and a line break.
+void MeshAppendPointLine(std::string *out, const std::array<double, 3> &p);
 // The OBJ text of *mesh: its `mtllib` statements, every point as `v`, then the polygons as `f` with
 // 1-based point numbers, a `usemtl` before the first polygon and wherever the
 // surface changes. A polygon without a surface name is written as "Default".

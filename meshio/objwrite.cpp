@@ -23,6 +23,16 @@ std::string MeshFormatDouble(double value)
     return std::string(buf, res.ptr);
 }
 
+void MeshAppendPointLine(std::string *out, const std::array<double, 3> &p)
+{
+    *out += MeshFormatDouble(p[0]);
+    *out += ' ';
+    *out += MeshFormatDouble(p[1]);
+    *out += ' ';
+    *out += MeshFormatDouble(p[2]);
+    *out += '\n';
+}
+
 std::string MeshMoveMaterialLibraries(MeshData *mesh, const std::string &from, const std::string &to)
 {
     namespace fs = std::filesystem;
@@ -67,12 +77,7 @@ std::string MeshObjText(const MeshData &mesh)
     }
     for (const auto &p : mesh.points) {
         out += "v ";
-        out += MeshFormatDouble(p[0]);
-        out += ' ';
-        out += MeshFormatDouble(p[1]);
-        out += ' ';
-        out += MeshFormatDouble(p[2]);
-        out += '\n';
+        MeshAppendPointLine(&out, p);
     }
     const std::string *current = nullptr;
     static const std::string kDefault = "Default";

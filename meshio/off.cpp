@@ -184,14 +184,8 @@ std::string OffText(const MeshData &mesh)
 {
     std::string out = "OFF\n" + std::to_string(mesh.points.size()) + " " +
                       std::to_string(MeshPolyCount(mesh)) + " 0\n";
-    for (const auto &p : mesh.points) {
-        out += MeshFormatDouble(p[0]);
-        out += ' ';
-        out += MeshFormatDouble(p[1]);
-        out += ' ';
-        out += MeshFormatDouble(p[2]);
-        out += '\n';
-    }
+    for (const auto &p : mesh.points)
+        MeshAppendPointLine(&out, p);
     for (size_t i = 0; i < MeshPolyCount(mesh); i++) {
         const MeshPointSpan poly = MeshPolyPoints(mesh, i);
         out += std::to_string(poly.size());

@@ -7,6 +7,10 @@
 #include <optional>
 #include <string>
 
+namespace CLI {
+class App;
+}
+
 // Exit statuses.
 enum {
     kExitDone = 0,
@@ -72,5 +76,9 @@ void InterruptSetTempFile(const char *path);
 // output file, unless the program has ended by then. Null disarms it (while
 // the panel takes its own Ctrl-C, and once the output is in place).
 void InterruptEndsRun(const char *message);
+
+// The options that name the module and its settings folder, the same in
+// the program and its viewer.
+void CliAddModuleOptions(CLI::App *app, std::string *plugin, std::string *pluginsDir);
 
 #endif

@@ -641,13 +641,7 @@ int ViewParse(int argc, char **argv, ViewArgs *args)
     app.add_flag("--open", args->open, "Open the page in the user's browser (xdg-open)");
     app.add_flag("-f,--force", args->force, "Allow OUTPUT to be the input file");
     app.add_flag("--no-weld", args->noWeld, "Keep every point the input gives, as corvane --no-weld does");
-    app.add_option("--plugin", args->plugin,
-                   "The module to load (default: CorvaneLarge.p beside corvane; the host module Corvane.p "
-                   "refuses meshes over 65,536 corners)")
-        ->type_name("PATH");
-    app.add_option("--plugins-dir", args->pluginsDir,
-                   "Folder of the settings file (default: $XDG_CONFIG_HOME/corvane or ~/.config/corvane)")
-        ->type_name("DIR");
+    CliAddModuleOptions(&app, &args->plugin, &args->pluginsDir);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
