@@ -584,6 +584,17 @@ def run(paths: Sequence, out_dir, *, format: Optional[str] = None, size: Optiona
         bar.end()
         if sink:
             sink.close()
+        # Stopped half-way, the client's own bookkeeping may still be fetching
+        # a result as it closes, and the scheduler and the client's loop log
+        # that as errors with tracebacks: noise about the shutdown the user
+        # asked for, which would bury the summary. Quiet until all is closed.
+        quieted = []
+        if interrupted:
+            # Every such logger: some carry a level of their own.
+            for name, logger in list(logging.Logger.manager.loggerDict.items()):
+                if isinstance(logger, logging.Logger) and name.split(".")[0] in ("distributed", "tornado"):
+                    quieted.append((logger, logger.level))
+                    logger.setLevel(logging.CRITICAL)
         if client is not None:
             try:
                 if in_flight:
@@ -596,6 +607,8 @@ def run(paths: Sequence, out_dir, *, format: Optional[str] = None, size: Optiona
             own_client.close()
         if cluster is not None:
             cluster.close()
+        for logger, level in quieted:
+            logger.setLevel(level)
     return BatchResult(records=records, skipped=skipped, total=len(pairs), seconds=time.monotonic() - start,
                        workers=workers, interrupted=interrupted)
 
